@@ -1,0 +1,20 @@
+# The rules and the runs live in libraries that link no Qt, so they can be tested and benchmarked
+# without a window. Those libraries get no Qt include path, so a Qt include there does not compile;
+# this check says so in plain words at configure time, before the compiler does.
+function(corvalin_forbid_qt target)
+    get_target_property(sources ${target} SOURCES)
+    get_target_property(source_dir ${target} SOURCE_DIR)
+    foreach(source IN LISTS sources)
+        cmake_path(ABSOLUTE_PATH source BASE_DIRECTORY "${source_dir}" OUTPUT_VARIABLE file)
+        file(STRINGS "${file}" qt_includes REGEX "^[ \t]*#[ \t]*include[ \t]*[<\"](Q[A-Za-z]|qt)")
+        if(qt_includes)
+            message(FATAL_ERROR "${file} belongs to ${target}, which must not use Qt: ${qt_includes}")
+        endif()
+    endforeach()
+    get_target_property(libs ${target} LINK_LIBRARIES)
+    foreach(lib IN LISTS libs)
+        if(lib MATCHES "^Qt")
+            message(FATAL_ERROR "${target} must not link ${lib}")
+        endif()
+    endforeach()
+endfunction()

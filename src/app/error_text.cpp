@@ -1,0 +1,13 @@
+#include "app/error_text.h"
+
+namespace corvalin {
+
+std::string describeError(const Error& error) {
+    std::string text = error.operation + "ができませんでした。\n" + error.path.native();
+    const std::string why = error.reason();
+    if (!why.empty())
+        text += "\n" + why;
+    return text;
+}
+
+} // namespace corvalin

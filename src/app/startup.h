@@ -1,0 +1,42 @@
+#pragma once
+
+#include "app/module1.h"
+#include "platform/result.h"
+
+#include <filesystem>
+#include <optional>
+
+namespace corvalin {
+
+// Where the two files of the program live.
+struct SettingsFiles {
+    std::filesystem::path programFolder;  // default for both folders on a first start
+    std::filesystem::path settingsFolder; // holds the two files
+    std::filesystem::path settingsFile() const { return settingsFolder / "Corvalin.ini"; }
+    std::filesystem::path counterFile() const { return settingsFolder / "Quillet.ini"; }
+};
+
+enum class StartupOutcome {
+    Completed, // steps 1 to 5 done; the window sets its initial state
+    Stopped,   // a field of the wrong kind or an overflow: the window opens in its designed state
+    EndProgram // a file ended too early: the settings file is deleted, no window opens
+};
+
+struct StartupResult {
+    StartupOutcome outcome = StartupOutcome::Completed;
+    std::optional<Error> writeError; // the immediate rewrite of the settings file failed
+};
+
+// Start-up steps 1 to 5: read both files (or take the defaults), the unclean-exit rule, RunFlag := 1
+// and the immediate rewrite of the settings file.
+StartupResult runStartup(Module1& vars, const SettingsFiles& files);
+
+// Shutdown steps 2 to 4, after the caller has taken SourcePath and DestPath from its folder lists:
+// RunFlag := 0, then both files written. Both writes are attempted; the first failure is returned.
+Status writeShutdownFiles(Module1& vars, const SettingsFiles& files);
+
+// Rewrites the counter file with `serialNo` (before every file a move run handles). Atomic, not
+// flushed to the disk each time: a killed program leaves the old or the new number, never less.
+Status writeCounterFile(const SettingsFiles& files, std::int32_t serialNo);
+
+} // namespace corvalin

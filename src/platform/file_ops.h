@@ -1,0 +1,75 @@
+#pragma once
+
+#include "platform/result.h"
+
+#include <filesystem>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// The file operations of the program, over POSIX calls. Paths are byte strings: names that are not
+// valid UTF-8 work unchanged. Every operation reports failure with the path and errno.
+namespace corvalin {
+
+enum class EntryKind { None, File, Folder, Other };
+
+// What a name is, without following a symbolic link (a link is Other).
+EntryKind lookupEntry(const std::filesystem::path& path);
+
+// True for an existing folder, following symbolic links (a link to a folder may be navigated to).
+bool isFolder(const std::filesystem::path& path);
+
+// Regular files of a folder that are not hidden (no leading "."), no symbolic links, no devices,
+// sorted by their bytes. This is what every file list shows and what the runs handle.
+Result<std::vector<std::string>> listFiles(const std::filesystem::path& folder);
+
+struct SubfolderFilter {
+    bool includeHidden = false;
+    // Leave out subfolders that are mount points of another file system.
+    bool sameFileSystemOnly = false;
+};
+
+// Direct subfolders (real folders, never symbolic links), sorted by their bytes.
+Result<std::vector<std::string>> listSubfolders(const std::filesystem::path& folder, SubfolderFilter filter = {});
+
+// Opens the folder for reading and closes it again: "can this folder be shown?"
+Status checkFolderReadable(const std::filesystem::path& folder);
+
+// Gives the owner write permission (the other mode bits stay); nothing when it already has it.
+Status setNormalAttributes(const std::filesystem::path& file);
+
+// Moves a file without ever replacing one. Within one file system an atomic rename that refuses to
+// replace; across file systems a copy to a hidden temporary name in the target folder, flushed to
+// disk, linked into place, then the source removed. Fails with EEXIST when `to` is taken; on any
+// failure the source is still there and nothing is left under `to`.
+Status moveNoReplace(const std::filesystem::path& from, const std::filesystem::path& to);
+
+// Finishes or undoes a cross-file-system move that was interrupted (killed process, power loss)
+// in `folder`: afterwards every file exists exactly once and no temporary file is left.
+Status recoverInterruptedMoves(const std::filesystem::path& folder);
+
+Status removeFile(const std::filesystem::path& file);
+
+// Deletes a folder with everything in it, read-only entries included. Never follows a symbolic
+// link (a link is removed, not its target) and never enters another mounted file system (fails
+// with EXDEV naming the mount point). Stops at the first failure; what is gone stays gone.
+Status removeTree(const std::filesystem::path& folder);
+
+// Creates one folder; its parent must exist. Fails with EEXIST when the name is taken.
+Status createFolder(const std::filesystem::path& folder);
+
+Status setWorkingFolder(const std::filesystem::path& folder);
+std::filesystem::path workingFolder();
+
+enum class Durability { ProcessCrash, PowerLoss };
+
+// Replaces a file's content at once: written to a temporary file beside it, then renamed over it,
+// so a reader sees either the old or the new bytes, never a cut-short file. PowerLoss also flushes
+// the data and the folder to disk.
+Status writeFileAtomically(const std::filesystem::path& file, std::string_view bytes,
+                           Durability durability = Durability::PowerLoss);
+
+// Reads a whole file, failing with EFBIG beyond `limit` bytes.
+Result<std::string> readWholeFile(const std::filesystem::path& file, std::size_t limit = 16 << 20);
+
+} // namespace corvalin

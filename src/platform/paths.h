@@ -1,0 +1,20 @@
+#pragma once
+
+#include <filesystem>
+#include <string>
+
+namespace corvalin {
+
+// Folder + name with exactly one "/" between them, also after the root "/".
+std::filesystem::path joinPath(const std::filesystem::path& folder, const std::filesystem::path& name);
+
+// A folder's own name: its last component, ignoring a trailing "/"; the root is its own name "/".
+std::string ownName(const std::filesystem::path& folder);
+
+// The path without a trailing "/" (except the root itself), so that two spellings compare equal.
+std::filesystem::path withoutTrailingSlash(const std::filesystem::path& path);
+
+// True when `inner` is `outer` itself or lies below it (lexically, after normalisation).
+bool isSameOrBelow(const std::filesystem::path& inner, const std::filesystem::path& outer);
+
+} // namespace corvalin

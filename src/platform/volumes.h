@@ -1,0 +1,34 @@
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+// Mounted volumes stand where a desktop with drive letters has drives.
+namespace corvalin {
+
+struct Volume {
+    std::filesystem::path mountPoint;
+    std::string fileSystemType;
+};
+
+// Real file systems, by mount point, sorted by it; pseudo file systems (proc, sysfs, cgroup, ...)
+// and system tmpfs mounts are left out. Read from /proc/self/mountinfo.
+std::vector<Volume> listVolumes();
+
+// Parses the text of a mountinfo file (for tests).
+std::vector<Volume> parseMountInfo(const std::string& text);
+
+// The mount point of the volume that holds `path`: the longest mount point containing it
+// ("/" when none does).
+std::filesystem::path volumeOf(const std::filesystem::path& path, const std::vector<Volume>& volumes);
+
+// Each volume remembers the folder last shown on it, first its mount point. Shared by the whole
+// program, as a drive's current folder is.
+class VolumeMemory {
+public:
+    static std::filesystem::path currentFolder(const std::filesystem::path& mountPoint);
+    static void remember(const std::filesystem::path& folder, const std::vector<Volume>& volumes);
+};
+
+} // namespace corvalin
