@@ -1,1 +1,55 @@
-int main() { return 0; }
+#include "app/startup.h"
+#include "app/ui/form1.h"
+#include "app/ui/qt_message_box.h"
+#include "app/ui/shutdown_signals.h"
+#include "platform/program_folder.h"
+
+#include <QApplication>
+#include <QSessionManager>
+
+#include <cstdio>
+#include <cstdlib>
+
+namespace {
+
+// Without a display Qt would abort with a long message; one clear line is kinder.
+bool displayAvailable() {
+    const char* platform = std::getenv("QT_QPA_PLATFORM");
+    if (platform && *platform)
+        return true;
+    const char* x11 = std::getenv("DISPLAY");
+    const char* wayland = std::getenv("WAYLAND_DISPLAY");
+    return (x11 && *x11) || (wayland && *wayland);
+}
+
+} // namespace
+
+int main(int argc, char* argv[]) {
+    if (!displayAvailable()) {
+        std::fputs("corvalin: no display found (DISPLAY is not set); start it from a desktop session.\n",
+                   stderr);
+        return 1;
+    }
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Corvalin"));
+    QApplication::setApplicationVersion(QStringLiteral("%1.%2.%3")
+                                            .arg(CORVALIN_VERSION_MAJOR)
+                                            .arg(CORVALIN_VERSION_MINOR)
+                                            .arg(CORVALIN_VERSION_PATCH));
+
+    const std::filesystem::path program = corvalin::programFolder();
+    corvalin::Module1 vars;
+    corvalin::QtMessageBox messages;
+    corvalin::Form1 form(vars, {program, corvalin::settingsFolder(program)}, messages);
+    if (!form.Form_Load())
+        return 0;
+
+    corvalin::ShutdownSignals shutdownSignals;
+    QObject::connect(&shutdownSignals, &corvalin::ShutdownSignals::shutdownRequested, &form, &QWidget::close);
+    // Logging off: the session manager asks for the data to be saved; the shutdown sequence does.
+    QObject::connect(&app, &QGuiApplication::commitDataRequest, &form,
+                     [&form](QSessionManager&) { form.close(); });
+    QObject::connect(&app, &QCoreApplication::aboutToQuit, &form, &corvalin::Form1::runShutdown);
+    form.show();
+    return app.exec();
+}

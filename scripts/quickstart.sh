@@ -1,0 +1,45 @@
+#!/usr/bin/env bash
+# Sets up a Debian 12 or Ubuntu machine for Corvalin, builds it, and then either starts the
+# program (run) or runs every test headless (test).
+#   scripts/quickstart.sh run | test
+set -euo pipefail
+mode=${1:-run}
+cd "$(dirname "$0")/.."
+jobs=$(nproc 2>/dev/null || echo 2)
+
+packages=(build-essential cmake ninja-build pkg-config qt6-base-dev qt6-base-dev-tools libgl-dev fonts-noto-cjk)
+if [ "$mode" = test ]; then
+    packages+=(clang-format xvfb xauth openbox xdotool x11-utils imagemagick desktop-file-utils util-linux)
+fi
+
+install_missing() {
+    local missing=() sudo=()
+    for p in "${packages[@]}"; do
+        dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
+    done
+    [ ${#missing[@]} -eq 0 ] && return 0
+    [ "$(id -u)" -ne 0 ] && sudo=(sudo)
+    echo "Installing: ${missing[*]}"
+    "${sudo[@]}" apt-get update -q
+    "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${missing[@]}"
+}
+
+case "$mode" in
+run)
+    install_missing
+    cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCORVALIN_BUILD_TESTS=OFF
+    cmake --build build -j"$jobs"
+    exec ./build/corvalin
+    ;;
+test)
+    install_missing
+    # Tests are built with AddressSanitizer and UndefinedBehaviorSanitizer.
+    cmake -S . -B build-test -G Ninja -DCMAKE_BUILD_TYPE=Debug -DCORVALIN_SANITIZE=ON
+    cmake --build build-test -j"$jobs"
+    ctest --test-dir build-test --output-on-failure -j"$jobs"
+    ;;
+*)
+    echo "usage: $0 run | test" >&2
+    exit 2
+    ;;
+esac

@@ -1,0 +1,206 @@
+#include "app/ui/form1.h"
+
+#include "app/error_text.h"
+#include "app/message_box.h"
+#include "app/ui/drive_list.h"
+#include "app/ui/file_list.h"
+#include "app/ui/folder_list.h"
+#include "app/ui/ui_text.h"
+#include "platform/file_ops.h"
+#include "platform/paths.h"
+
+#include <QCloseEvent>
+#include <QTimer>
+
+namespace corvalin {
+
+namespace fs = std::filesystem;
+
+Form1::Form1(Module1& vars, SettingsFiles files, MessageBox& messages, QWidget* parent)
+    : QMainWindow(parent), m_vars(vars), m_files(std::move(files)), m_messages(messages) {
+    ui.setupUi(this);
+    showDesignedFolders();
+    connectControls();
+}
+
+// Before start-up sets them, the panes show the working folder, as new folder lists do.
+void Form1::showDesignedFolders() {
+    const fs::path here = workingFolder();
+    for (auto* folders : {ui.Dir1, ui.Dir2})
+        (void)folders->setPath(here);
+    for (auto* files : {ui.File1, ui.File2, ui.File3})
+        (void)files->setPath(here);
+    ui.Drive1->setDrive(here);
+    ui.Drive2->setDrive(here);
+}
+
+void Form1::connectControls() {
+    connect(ui.Drive1, &DriveList::driveChanged, this, &Form1::Drive1_Change);
+    connect(ui.Drive2, &DriveList::driveChanged, this, &Form1::Drive2_Change);
+    connect(ui.Dir1, &FolderList::folderChanged, this, &Form1::Dir1_Change);
+    connect(ui.Dir2, &FolderList::folderChanged, this, &Form1::Dir2_Change);
+    for (auto* folders : {ui.Dir1, ui.Dir2}) {
+        connect(folders, &FolderList::openFailed, this, [this](const Error& error) {
+            if (!isBusy())
+                showError(error);
+        });
+    }
+    connect(ui.File1, &FileList::fileClicked, this, &Form1::File1_Click);
+    connect(ui.File2, &FileList::fileClicked, this, &Form1::File2_Click);
+    connect(ui.mnuOpt1, &QAction::triggered, this, &Form1::mnuOpt1_Click);
+    connect(ui.mnuEnd, &QAction::triggered, this, &Form1::mnuEnd_Click);
+    connect(ui.mnuHelp, &QAction::triggered, this, &Form1::mnuHelp_Click);
+    connect(ui.mnuVer2, &QAction::triggered, this, &Form1::mnuVer2_Click);
+}
+
+bool Form1::Form_Load() {
+    const StartupResult result = runStartup(m_vars, m_files);
+    if (result.outcome == StartupOutcome::EndProgram)
+        return false;
+    if (result.writeError) {
+        const Error error = *result.writeError;
+        QTimer::singleShot(0, this, [this, error] { showError(error); });
+    }
+    if (result.outcome == StartupOutcome::Completed)
+        applyInitialState();
+    return true;
+}
+
+// The window's initial state, in order; the first step that fails ends the sequence, and the
+// controls not yet set keep their designed state.
+bool Form1::applyInitialState() {
+    ui.Picture1->setFrameStyle(QFrame::NoFrame);
+    ui.Label7->hide();
+    ui.Label12->hide();
+    if (!ui.Dir1->setPath(m_vars.SourcePath) || !ui.Dir2->setPath(m_vars.DestPath))
+        return false;
+    ui.Drive1->setDrive(m_vars.SourcePath);
+    ui.Drive2->setDrive(m_vars.DestPath);
+    if (!ui.Dir1->refresh() || !ui.Dir2->refresh())
+        return false;
+    ui.Label10->setText(toDisplay(ownName(ui.Dir1->path())));
+    setBackground(ui.Label14, m_vars.OptFlags[0].isOn() ? kLightRed : kLightGreen);
+    showFileCount();
+    return true;
+}
+
+void Form1::Drive1_Change() {
+    if (!isBusy())
+        followDrive(ui.Drive1, ui.Dir1);
+}
+
+void Form1::Drive2_Change() {
+    if (!isBusy())
+        followDrive(ui.Drive2, ui.Dir2);
+}
+
+// Moves the folder list onto the chosen volume; a volume that cannot be opened offers Retry, and
+// Cancel puts the drive list back on the volume of the folder still shown.
+void Form1::followDrive(DriveList* drive, corvalin::FolderList* folders) {
+    for (;;) {
+        const Status opened = folders->setPath(folders->folderOnVolume(drive->drive()));
+        if (opened)
+            return;
+        const MessageAnswer answer = m_messages.show(describeError(opened.error()),
+                                                     MessageButtons::RetryCancel, MessageIcon::Information);
+        if (answer != MessageAnswer::Retry) {
+            drive->setDrive(folders->path());
+            return;
+        }
+    }
+}
+
+void Form1::Dir1_Change() {
+    if (isBusy())
+        return;
+    const Status listed = ui.File1->setPath(ui.Dir1->path());
+    if (!listed)
+        showError(listed.error());
+    // Nothing is surveyed for a folder just chosen, so no folder holds files yet.
+    ui.Label6->setText(QStringLiteral("0/%1").arg(FolderList.size()));
+}
+
+void Form1::Dir2_Change() {
+    if (isBusy())
+        return;
+    const fs::path folder = ui.Dir2->path();
+    Status listed = ui.File2->setPath(folder);
+    if (listed)
+        listed = ui.File3->setPath(folder);
+    if (!listed)
+        showError(listed.error());
+    showFileCount();
+}
+
+void Form1::showFileCount() {
+    ui.Label15->setText(QString::number(ui.File2->entryCount()));
+}
+
+void Form1::mnuOpt1_Click() {
+    if (!isBusy())
+        frmOptions.show();
+}
+
+void Form1::mnuEnd_Click() {
+    if (!isBusy())
+        close();
+}
+
+void Form1::mnuHelp_Click() {
+    if (!isBusy())
+        Form4.show();
+}
+
+void Form1::mnuVer2_Click() {
+    if (!isBusy())
+        frmAbout.show();
+}
+
+void Form1::closeSecondaryWindows() {
+    frmOptions.close();
+    Form4.close();
+    frmAbout.close();
+}
+
+bool Form1::beginRun() {
+    if (m_runInProgress)
+        return false;
+    m_runInProgress = true;
+    return true;
+}
+
+void Form1::endRun() {
+    m_runInProgress = false;
+    if (m_closeRequested)
+        close();
+}
+
+void Form1::showError(const Error& error) {
+    m_messages.show(describeError(error), MessageButtons::Ok, MessageIcon::Warning);
+}
+
+// Closing is never refused; during a run it waits until the run has stopped after the file in
+// hand, so no picture is left half moved.
+void Form1::closeEvent(QCloseEvent* event) {
+    if (m_runInProgress) {
+        m_closeRequested = true;
+        event->ignore();
+        return;
+    }
+    runShutdown();
+    event->accept();
+}
+
+void Form1::runShutdown() {
+    if (m_shutdownDone)
+        return;
+    m_shutdownDone = true;
+    m_vars.SourcePath = ui.Dir1->path();
+    m_vars.DestPath = ui.Dir2->path();
+    const Status written = writeShutdownFiles(m_vars, m_files);
+    if (!written)
+        showError(written.error());
+    closeSecondaryWindows();
+}
+
+} // namespace corvalin

@@ -1,0 +1,109 @@
+#pragma once
+
+#include "app/module1.h"
+#include "app/startup.h"
+#include "app/ui/form1_ui.h"
+#include "app/ui/window_slot.h"
+
+#include <QMainWindow>
+
+#include <cstdint>
+#include <filesystem>
+#include <vector>
+
+namespace corvalin {
+
+class MessageBox;
+class DriveList;
+class FileList;
+class FolderList;
+
+// The main window: two drive/folder/file panes, the progress labels, the preview box, one button
+// slot and the menus. It holds the form-level state that the runs share.
+class Form1 : public QMainWindow {
+    Q_OBJECT
+public:
+    Form1(Module1& vars, SettingsFiles files, MessageBox& messages, QWidget* parent = nullptr);
+
+    // The start-up sequence. False when the program is to end without showing a window.
+    bool Form_Load();
+
+    Form1Ui ui;
+
+    // Form-level state shared by the runs.
+    OptionValue BusyFlag;        // 1 while a move run is in progress
+    std::int16_t CancelFlag = 0; // 1 once a cancel was asked for
+    std::filesystem::path PreviewPath;
+    std::vector<std::filesystem::path> FolderList;
+
+    bool isBusy() const { return BusyFlag.isOn(); }
+
+    Module1& vars() { return m_vars; }
+    MessageBox& messages() { return m_messages; }
+    const SettingsFiles& files() const { return m_files; }
+
+    // The secondary windows, each created on first use.
+    WindowSlot frmOptions;
+    WindowSlot Form4;
+    WindowSlot frmAbout;
+    void closeSecondaryWindows();
+
+    // A move or strip run marks itself, so that no run starts inside another and a close request
+    // waits until the run has stopped after the file in hand.
+    bool runInProgress() const { return m_runInProgress; }
+    bool beginRun();
+    void endRun();
+    bool closeRequested() const { return m_closeRequested; }
+
+    // Shows an error in words that name the file and the reason.
+    void showError(const Error& error);
+
+    // Shows PreviewPath in the preview box, fitted; leaves the box empty when it is no picture.
+    void FitPreview();
+
+    // The ticks of the options dialog's strip-mode boxes (Check3, Check4). Reading them loads the
+    // dialog hidden when it is not open; without a dialog they are the stored modes.
+    struct StripChoice {
+        bool check3 = false;
+        bool check4 = false;
+    };
+    StripChoice readStripChoice();
+
+    // Lays the window out for the work mode that the strip-mode boxes choose.
+    void ApplyWorkMode();
+
+public slots:
+    void Drive1_Change();
+    void Drive2_Change();
+    void Dir1_Change();
+    void Dir2_Change();
+    void mnuOpt1_Click();
+    void mnuEnd_Click();
+    void mnuHelp_Click();
+    void mnuVer2_Click();
+    void File1_Click();
+    void File2_Click();
+    // Runs the shutdown sequence once, whatever asked for it.
+    void runShutdown();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void connectControls();
+    void showDesignedFolders();
+    bool applyInitialState();
+    void followDrive(DriveList* drive, corvalin::FolderList* folders);
+    void showFileCount();
+    void showClickedFile(corvalin::FolderList* folders, FileList* files);
+    void showPicture(int fd, QSize natural);
+
+    Module1& m_vars;
+    SettingsFiles m_files;
+    MessageBox& m_messages;
+    bool m_runInProgress = false;
+    bool m_closeRequested = false;
+    bool m_shutdownDone = false;
+};
+
+} // namespace corvalin
