@@ -2,6 +2,8 @@
 #include "app/ui/form1.h"
 #include "app/ui/qt_message_box.h"
 #include "app/ui/shutdown_signals.h"
+#include "info/ui/info_factory.h"
+#include "options/ui/options_factory.h"
 #include "platform/program_folder.h"
 
 #include <QApplication>
@@ -41,6 +43,9 @@ int main(int argc, char* argv[]) {
     corvalin::Module1 vars;
     corvalin::QtMessageBox messages;
     corvalin::Form1 form(vars, {program, corvalin::settingsFolder(program)}, messages);
+    form.frmOptions.setFactory([&form] { return corvalin::createOptionsWindow(form); });
+    form.Form4.setFactory([&form] { return corvalin::createHelpWindow(form); });
+    form.frmAbout.setFactory([&form] { return corvalin::createAboutWindow(form); });
     if (!form.Form_Load())
         return 0;
 

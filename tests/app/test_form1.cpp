@@ -148,7 +148,7 @@ private slots:
         QCOMPARE(form->ui.Dir2->path(), prog);
         QCOMPARE(form->ui.Label10->text(), QString("prog"));
         QCOMPARE(colourOf(form->ui.Label14), QColor(0, 255, 0).name());
-        QCOMPARE(form->ui.Label15->text(), QString("0"));
+        QCOMPARE(form->ui.Label15->text(), QString("1")); // the settings file itself
         QVERIFY(form->ui.Label7->isHidden());
         QCOMPARE(readFile(prog / "Corvalin.ini"),
                  "\"" + prog.native() + "\",\"" + prog.native() + "\",\"\",1,0\r\n");
@@ -243,7 +243,7 @@ private slots:
         form->BusyFlag = OptionValue::number(1);
         QVERIFY(form->ui.Dir2->setPath(root() / "dst"));
         QCOMPARE(form->ui.File2->path(), root() / "prog");
-        QCOMPARE(form->ui.Label15->text(), QString("0"));
+        QCOMPARE(form->ui.Label15->text(), QString("1")); // the settings file itself
         form->ui.mnuOpt1->trigger();
         form->ui.mnuEnd->trigger();
         QCOMPARE(opened, 0);

@@ -7,6 +7,7 @@
 #include <QtTest>
 
 #include <csignal>
+#include <sys/stat.h>
 
 using namespace corvalin::testing;
 namespace fs = std::filesystem;
@@ -19,10 +20,10 @@ class TestShutdownRoutes : public QObject {
     fs::path settings() const { return pathOf(m_dir) / "Corvalin.ini"; }
     fs::path counter() const { return pathOf(m_dir) / "Quillet.ini"; }
 
-    // Starts the program and waits until its start-up has rewritten the settings file.
+    // Starts the program and waits until its start-up has replaced the settings file (a new file
+    // is renamed into place, so its inode changes).
     bool start(QProcess& program) {
-        const fs::path before = settings();
-        fs::remove(before);
+        const auto before = fs::exists(settings()) ? inodeOf(settings()) : 0;
         program.setProgram(QString::fromStdString((pathOf(m_dir) / "corvalin").native()));
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert("QT_QPA_PLATFORM", "offscreen");
@@ -31,10 +32,15 @@ class TestShutdownRoutes : public QObject {
         program.start();
         if (!program.waitForStarted())
             return false;
-        for (int i = 0; i < 300 && !fs::exists(before); ++i)
+        for (int i = 0; i < 400 && (!fs::exists(settings()) || inodeOf(settings()) == before); ++i)
             QTest::qWait(50);
-        QTest::qWait(300); // the event loop is running once the window is shown
-        return fs::exists(before);
+        QTest::qWait(500); // the event loop runs once the window is shown
+        return fs::exists(settings()) && inodeOf(settings()) != before;
+    }
+
+    static ino_t inodeOf(const fs::path& file) {
+        struct stat info = {};
+        return ::stat(file.c_str(), &info) == 0 ? info.st_ino : 0;
     }
 
     void writeSavedState(int runFlag, int serial) {

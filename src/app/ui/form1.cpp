@@ -47,6 +47,10 @@ void Form1::connectControls() {
     }
     connect(ui.File1, &FileList::fileClicked, this, &Form1::File1_Click);
     connect(ui.File2, &FileList::fileClicked, this, &Form1::File2_Click);
+    connect(ui.Command1, &QPushButton::clicked, this, &Form1::Command1_Click);
+    connect(ui.Command2, &QPushButton::clicked, this, &Form1::Command2_Click);
+    connect(ui.Command3, &QPushButton::clicked, this, &Form1::Command3_Click);
+    connect(ui.Command4, &QPushButton::clicked, this, &Form1::Command4_Click);
     connect(ui.mnuOpt1, &QAction::triggered, this, &Form1::mnuOpt1_Click);
     connect(ui.mnuEnd, &QAction::triggered, this, &Form1::mnuEnd_Click);
     connect(ui.mnuHelp, &QAction::triggered, this, &Form1::mnuHelp_Click);
@@ -72,7 +76,8 @@ bool Form1::applyInitialState() {
     ui.Picture1->setFrameStyle(QFrame::NoFrame);
     ui.Label7->hide();
     ui.Label12->hide();
-    if (!ui.Dir1->setPath(m_vars.SourcePath) || !ui.Dir2->setPath(m_vars.DestPath))
+    if (!showSavedFolder(ui.Dir1, m_vars.SourcePath, &Form1::Dir1_Change) ||
+        !showSavedFolder(ui.Dir2, m_vars.DestPath, &Form1::Dir2_Change))
         return false;
     ui.Drive1->setDrive(m_vars.SourcePath);
     ui.Drive2->setDrive(m_vars.DestPath);
@@ -81,6 +86,18 @@ bool Form1::applyInitialState() {
     ui.Label10->setText(toDisplay(ownName(ui.Dir1->path())));
     setBackground(ui.Label14, m_vars.OptFlags[0].isOn() ? kLightRed : kLightGreen);
     showFileCount();
+    return true;
+}
+
+// Sets a folder list to a saved folder. When it already shows that folder no change event comes,
+// but the file lists still re-read it: the start-up has just written a file there.
+bool Form1::showSavedFolder(corvalin::FolderList* folders, const fs::path& folder,
+                            void (Form1::*onChange)()) {
+    const fs::path before = folders->path();
+    if (!folders->setPath(folder))
+        return false;
+    if (folders->path() == before)
+        (this->*onChange)();
     return true;
 }
 

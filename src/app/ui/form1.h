@@ -83,6 +83,12 @@ public slots:
     void mnuVer2_Click();
     void File1_Click();
     void File2_Click();
+    // The runs: move (Command1), cancel (Command2), strip in a folder (Command3), strip into a new
+    // subfolder (Command4). Each subsystem defines its handlers beside its run.
+    void Command1_Click();
+    void Command2_Click();
+    void Command3_Click();
+    void Command4_Click();
     // Runs the shutdown sequence once, whatever asked for it.
     void runShutdown();
 
@@ -93,6 +99,8 @@ private:
     void connectControls();
     void showDesignedFolders();
     bool applyInitialState();
+    bool showSavedFolder(corvalin::FolderList* folders, const std::filesystem::path& folder,
+                         void (Form1::*onChange)());
     void followDrive(DriveList* drive, corvalin::FolderList* folders);
     void showFileCount();
     void showClickedFile(corvalin::FolderList* folders, FileList* files);

@@ -55,8 +55,8 @@ QLabel* display(QWidget* parent, const char* name, const QString& caption, const
 void Form1Ui::setupUi(QMainWindow* form) {
     form->setObjectName(QStringLiteral("Form1"));
     form->setWindowTitle(QStringLiteral("Corvalin"));
-    form->setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                         Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
+    form->setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                         Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
     auto* client = new QWidget(form);
     client->setObjectName(QStringLiteral("client"));
     client->setFixedSize(kClientWidth, kClientHeight);

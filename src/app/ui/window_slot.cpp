@@ -5,7 +5,8 @@ namespace corvalin {
 QWidget* WindowSlot::load() {
     if (!m_window && m_factory) {
         m_window = m_factory();
-        m_window->setAttribute(Qt::WA_DeleteOnClose);
+        if (m_window)
+            m_window->setAttribute(Qt::WA_DeleteOnClose);
     }
     return m_window;
 }
