@@ -1,6 +1,7 @@
 #include "platform/file_ops.h"
 
 #include "child_process.h"
+#include "disk_helpers.h"
 
 #include <QTemporaryDir>
 #include <QTest>
@@ -10,53 +11,17 @@
 
 using namespace corvalin;
 namespace fs = std::filesystem;
+using test::allNames;
+using test::makeEntries;
+using test::writeBytes;
 
 namespace {
-
-void writeBytes(const fs::path& path, const std::string& bytes) {
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    QVERIFY(fd >= 0);
-    QCOMPARE(::write(fd, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
-    ::close(fd);
-}
-
-// Makes the entries "f:name" (file), "d:name" (folder), "l:name>target" (symbolic link) and
-// "p:name" (FIFO) in `folder`.
-void makeEntries(const fs::path& folder, const QByteArrayList& entries) {
-    for (const QByteArray& entry : entries) {
-        const std::string spec = entry.mid(2).toStdString();
-        const fs::path path = folder / spec.substr(0, spec.find('>'));
-        switch (entry[0]) {
-        case 'f':
-            writeBytes(path, "x");
-            break;
-        case 'd':
-            QCOMPARE(::mkdir(path.c_str(), 0755), 0);
-            break;
-        case 'l':
-            QCOMPARE(::symlink(spec.substr(spec.find('>') + 1).c_str(), path.c_str()), 0);
-            break;
-        case 'p':
-            QCOMPARE(::mkfifo(path.c_str(), 0644), 0);
-            break;
-        }
-    }
-}
 
 QByteArrayList toList(const std::vector<std::string>& names) {
     QByteArrayList list;
     for (const std::string& name : names)
         list << QByteArray::fromStdString(name);
     return list;
-}
-
-// Every name in a folder, hidden ones included, sorted.
-QByteArrayList allNames(const fs::path& folder) {
-    QByteArrayList names;
-    for (const auto& entry : fs::directory_iterator(folder))
-        names << QByteArray::fromStdString(entry.path().filename().native());
-    std::sort(names.begin(), names.end());
-    return names;
 }
 
 mode_t modeOf(const fs::path& path) {

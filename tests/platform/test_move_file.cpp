@@ -1,6 +1,7 @@
 #include "platform/file_ops.h"
 
 #include "child_process.h"
+#include "disk_helpers.h"
 
 #include <QElapsedTimer>
 #include <QTemporaryDir>
@@ -14,15 +15,9 @@
 
 using namespace corvalin;
 namespace fs = std::filesystem;
+using test::writeBytes;
 
 namespace {
-
-void writeBytes(const fs::path& path, const std::string& bytes) {
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    QVERIFY(fd >= 0);
-    QCOMPARE(::write(fd, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
-    ::close(fd);
-}
 
 std::optional<std::string> bytesOf(const fs::path& path) {
     const auto read = readWholeFile(path, 64 << 20);
