@@ -68,7 +68,7 @@ int entryType(int dirFd, const dirent& entry, struct stat* st) {
         return DTTOIF(entry.d_type);
     struct stat own {};
     struct stat* target = st ? st : &own;
-    if (::fstatat(dirFd, entry.d_name, target, AT_SYMLINK_NOFOLLOW) != 0)
+    if (::fstatat(dirFd, entry.d_name, target, AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT) != 0)
         return errno == ENOENT ? 0 : -errno;
     return static_cast<int>(target->st_mode & S_IFMT);
 }

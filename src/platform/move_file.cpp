@@ -22,9 +22,12 @@
 #include <fcntl.h>
 #include <memory>
 #include <signal.h>
+#include <string>
+#include <string_view>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
+#include <vector>
 
 #ifndef RENAME_NOREPLACE
 #define RENAME_NOREPLACE (1 << 0)
@@ -77,10 +80,13 @@ TempNames tempNamesFor(const std::string& to) {
 }
 
 int writeRecord(const std::string& record, const std::string& source) {
+    // Absolute, so that a recovery started from another working folder finds the same file.
+    const std::string absolute =
+        source.starts_with('/') ? source : joinPath(workingFolder(), source).native();
     UniqueFd fd(::open(record.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
     if (!fd.valid())
         return errno;
-    int error = writeAll(fd.get(), source);
+    int error = writeAll(fd.get(), absolute);
     if (error == 0 && ::fsync(fd.get()) != 0)
         error = errno;
     if (error == 0)
@@ -196,7 +202,7 @@ bool ownerStillMoving(pid_t pid) {
     return std::string_view(ownExe, ownLength) == std::string_view(theirExe, theirLength);
 }
 
-// True when both files hold the same bytes.
+// True when `b` is another file holding the same bytes as `a`.
 bool sameContent(const std::string& a, const std::string& b) {
     UniqueFd fa(::open(a.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
     UniqueFd fb(::open(b.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
@@ -206,6 +212,8 @@ bool sameContent(const std::string& a, const std::string& b) {
         return false;
     if (!S_ISREG(sa.st_mode) || !S_ISREG(sb.st_mode) || sa.st_size != sb.st_size)
         return false;
+    if (sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino)
+        return false; // a second name of the same file is no copy of it
     static constexpr std::size_t chunk = 1 << 16;
     std::string bufferA(chunk, '\0');
     std::string bufferB(chunk, '\0');
@@ -247,11 +255,6 @@ int recoverOne(const std::string& record, const std::string& part) {
     return unlinkUnlessGone(record);
 }
 
-bool endsWith(const std::string& text, std::string_view suffix) {
-    return text.size() >= suffix.size() &&
-           text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
-}
-
 } // namespace
 
 Status recoverInterruptedMoves(const fs::path& folder) {
@@ -259,11 +262,17 @@ Status recoverInterruptedMoves(const fs::path& folder) {
     if (!dir)
         return errorFromErrno(recoverText, folder, errno);
     std::vector<std::string> stems;
-    while (const dirent* entry = ::readdir(dir.get())) {
+    for (;;) {
+        errno = 0;
+        const dirent* entry = ::readdir(dir.get());
+        if (!entry) {
+            if (errno != 0)
+                return errorFromErrno(recoverText, folder, errno);
+            break;
+        }
         const std::string name = entry->d_name;
-        if (name.rfind(tempPrefix, 0) != 0 || ownerStillMoving(ownerOf(name)))
-            continue;
-        if (endsWith(name, ".from") || endsWith(name, ".part"))
+        if (name.starts_with(tempPrefix) && (name.ends_with(".from") || name.ends_with(".part")) &&
+            !ownerStillMoving(ownerOf(name)))
             stems.push_back(name.substr(0, name.size() - 5));
     }
     dir.reset();
