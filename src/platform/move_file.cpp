@@ -18,9 +18,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
-#include <dirent.h>
 #include <fcntl.h>
-#include <memory>
 #include <signal.h>
 #include <string>
 #include <string_view>
@@ -166,10 +164,6 @@ Status moveNoReplace(const fs::path& from, const fs::path& to) {
 
 namespace {
 
-struct DirCloser {
-    void operator()(DIR* dir) const { ::closedir(dir); }
-};
-
 // The process id in a temporary name ".corvalin-<pid>-<n>.<suffix>", or 0.
 pid_t ownerOf(const std::string& name) {
     const std::size_t start = tempPrefix.size();
@@ -218,8 +212,8 @@ bool sameContent(const std::string& a, const std::string& b) {
     std::string bufferA(chunk, '\0');
     std::string bufferB(chunk, '\0');
     for (;;) {
-        const ssize_t gotA = ::read(fa.get(), bufferA.data(), chunk);
-        if (gotA < 0 || ::read(fb.get(), bufferB.data(), static_cast<std::size_t>(gotA)) != gotA)
+        const ssize_t gotA = readFull(fa.get(), bufferA.data(), chunk);
+        if (gotA < 0 || readFull(fb.get(), bufferB.data(), chunk) != gotA)
             return false;
         if (gotA == 0)
             return true;
@@ -258,24 +252,16 @@ int recoverOne(const std::string& record, const std::string& part) {
 } // namespace
 
 Status recoverInterruptedMoves(const fs::path& folder) {
-    std::unique_ptr<DIR, DirCloser> dir(::opendir(folder.c_str()));
-    if (!dir)
-        return errorFromErrno(recoverText, folder, errno);
+    std::vector<std::string> names;
+    UniqueFd fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (const int error = fd.valid() ? readFolderNames(fd.get(), names) : errno)
+        return errorFromErrno(recoverText, folder, error);
     std::vector<std::string> stems;
-    for (;;) {
-        errno = 0;
-        const dirent* entry = ::readdir(dir.get());
-        if (!entry) {
-            if (errno != 0)
-                return errorFromErrno(recoverText, folder, errno);
-            break;
-        }
-        const std::string name = entry->d_name;
+    for (const std::string& name : names) {
         if (name.starts_with(tempPrefix) && (name.ends_with(".from") || name.ends_with(".part")) &&
             !ownerStillMoving(ownerOf(name)))
             stems.push_back(name.substr(0, name.size() - 5));
     }
-    dir.reset();
     std::sort(stems.begin(), stems.end());
     stems.erase(std::unique(stems.begin(), stems.end()), stems.end());
     // A part without a record (its record was lost with a power cut) is handled like an unlinked

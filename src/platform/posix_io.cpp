@@ -1,6 +1,7 @@
 #include "platform/posix_io.h"
 
 #include <cerrno>
+#include <dirent.h>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -47,18 +48,28 @@ int writeAll(int fd, std::string_view bytes) {
     return 0;
 }
 
+ssize_t readFull(int fd, char* data, std::size_t size) {
+    std::size_t total = 0;
+    while (total < size) {
+        const ssize_t got = ::read(fd, data + total, size - total);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0)
+            return -1;
+        if (got == 0)
+            break;
+        total += static_cast<std::size_t>(got);
+    }
+    return static_cast<ssize_t>(total);
+}
+
 int readAll(int fd, std::string& out, std::size_t limit) {
     out.clear();
     char buffer[65536];
     for (;;) {
-        const ssize_t got = ::read(fd, buffer, sizeof buffer);
-        if (got < 0) {
-            if (errno == EINTR)
-                continue;
-            return errno;
-        }
-        if (got == 0)
-            return 0;
+        const ssize_t got = readFull(fd, buffer, sizeof buffer);
+        if (got <= 0)
+            return got < 0 ? errno : 0;
         if (out.size() + static_cast<std::size_t>(got) > limit)
             return EFBIG;
         out.append(buffer, static_cast<std::size_t>(got));
@@ -72,14 +83,9 @@ int copyByReadWrite(int from, int to) {
     static constexpr std::size_t chunk = 1 << 20;
     std::string buffer(chunk, '\0');
     for (;;) {
-        const ssize_t got = ::read(from, buffer.data(), chunk);
-        if (got < 0) {
-            if (errno == EINTR)
-                continue;
-            return errno;
-        }
-        if (got == 0)
-            return 0;
+        const ssize_t got = readFull(from, buffer.data(), chunk);
+        if (got <= 0)
+            return got < 0 ? errno : 0;
         if (const int error = writeAll(to, std::string_view(buffer.data(), static_cast<std::size_t>(got))))
             return error;
     }
@@ -106,6 +112,33 @@ int copyAll(int from, int to) {
             return copyByReadWrite(from, to);
         return errno;
     }
+}
+
+int readFolderNames(int folderFd, std::vector<std::string>& names) {
+    const int copy = ::fcntl(folderFd, F_DUPFD_CLOEXEC, 0);
+    if (copy < 0)
+        return errno;
+    DIR* dir = ::fdopendir(copy);
+    if (!dir) {
+        const int error = errno;
+        ::close(copy);
+        return error;
+    }
+    ::rewinddir(dir);
+    int error = 0;
+    for (;;) {
+        errno = 0;
+        const dirent* entry = ::readdir(dir);
+        if (!entry) {
+            error = errno;
+            break;
+        }
+        const std::string_view name = entry->d_name;
+        if (name != "." && name != "..")
+            names.emplace_back(name);
+    }
+    ::closedir(dir);
+    return error;
 }
 
 int syncFolder(const std::string& folder) {

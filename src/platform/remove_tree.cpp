@@ -7,7 +7,6 @@
 #include "platform/posix_io.h"
 
 #include <cerrno>
-#include <dirent.h>
 #include <fcntl.h>
 #include <optional>
 #include <sys/stat.h>
@@ -34,33 +33,6 @@ std::optional<std::uint64_t> mountIdOf(int fd) {
         !(info.stx_mask & STATX_MNT_ID))
         return std::nullopt;
     return info.stx_mnt_id;
-}
-
-int readNames(int folderFd, std::vector<std::string>& names) {
-    const int copy = ::fcntl(folderFd, F_DUPFD_CLOEXEC, 0);
-    if (copy < 0)
-        return errno;
-    DIR* dir = ::fdopendir(copy);
-    if (!dir) {
-        const int error = errno;
-        ::close(copy);
-        return error;
-    }
-    ::rewinddir(dir);
-    int error = 0;
-    for (;;) {
-        errno = 0;
-        const dirent* entry = ::readdir(dir);
-        if (!entry) {
-            error = errno;
-            break;
-        }
-        const std::string_view name = entry->d_name;
-        if (name != "." && name != "..")
-            names.emplace_back(name);
-    }
-    ::closedir(dir);
-    return error;
 }
 
 // Opens a subfolder for clearing without following a link. A folder the owner may not read or
@@ -121,7 +93,7 @@ int clearFolder(int folderFd, const std::string& path, TreeWalk& walk, int depth
     if (depth > maxDepth)
         return ELOOP;
     std::vector<std::string> names;
-    if (const int error = readNames(folderFd, names))
+    if (const int error = readFolderNames(folderFd, names))
         return error;
     for (const std::string& name : names) {
         const std::string entryPath = joinPath(path, name).native();
