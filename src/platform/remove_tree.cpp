@@ -35,34 +35,38 @@ std::optional<std::uint64_t> mountIdOf(int fd) {
     return info.stx_mnt_id;
 }
 
-// Opens a subfolder for clearing without following a link. A folder the owner may not read or
-// search is given those rights first, through a path descriptor, so a swapped-in link cannot
-// redirect the change.
-int openFolder(int parentFd, const std::string& name, UniqueFd& fd) {
-    fd = UniqueFd(::openat(parentFd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-    if (fd.valid() || errno != EACCES)
-        return fd.valid() ? 0 : errno;
-    UniqueFd pathFd(::openat(parentFd, name.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-    struct stat st {};
-    if (!pathFd.valid() || ::fstat(pathFd.get(), &st) != 0)
-        return errno;
-    const std::string viaProc = "/proc/self/fd/" + std::to_string(pathFd.get());
-    if (::chmod(viaProc.c_str(), (st.st_mode & 07777) | S_IRWXU) != 0)
-        return errno;
-    fd = UniqueFd(::openat(pathFd.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    return fd.valid() ? 0 : errno;
-}
-
-// Fails with EXDEV when the open folder lies on another mount than the top folder.
-int checkSameMount(int fd, TreeWalk& walk) {
-    struct stat st {};
+// Fails with EXDEV when the folder lies on another mount than the top folder.
+int checkSameMount(int fd, const TreeWalk& walk, struct stat& st) {
     if (::fstat(fd, &st) != 0)
         return errno;
     const auto mountId = mountIdOf(fd);
     if (st.st_dev != walk.device || (mountId && walk.mountId && *mountId != *walk.mountId))
         return EXDEV;
-    // The owner needs write and search rights to remove the entries.
-    if ((st.st_mode & S_IRWXU) != S_IRWXU && ::fchmod(fd, (st.st_mode & 07777) | S_IRWXU) != 0)
+    return 0;
+}
+
+// Opens a subfolder for clearing without following a link, and gives the owner the rights that
+// removing its entries needs. A folder the owner may not even read or search gets them through a
+// path descriptor, so that a link swapped in meanwhile cannot redirect the change.
+int openFolder(int parentFd, const std::string& name, const TreeWalk& walk, UniqueFd& fd) {
+    struct stat st {};
+    fd = UniqueFd(::openat(parentFd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (!fd.valid() && errno == EACCES) {
+        UniqueFd pathFd(::openat(parentFd, name.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        if (!pathFd.valid())
+            return errno;
+        if (const int error = checkSameMount(pathFd.get(), walk, st))
+            return error;
+        const std::string viaProc = "/proc/self/fd/" + std::to_string(pathFd.get());
+        if (::chmod(viaProc.c_str(), (st.st_mode & 07777) | S_IRWXU) != 0)
+            return errno;
+        fd = UniqueFd(::openat(pathFd.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    }
+    if (!fd.valid())
+        return errno;
+    if (const int error = checkSameMount(fd.get(), walk, st))
+        return error;
+    if ((st.st_mode & S_IRWXU) != S_IRWXU && ::fchmod(fd.get(), (st.st_mode & 07777) | S_IRWXU) != 0)
         return errno;
     return 0;
 }
@@ -74,13 +78,11 @@ int removeSubfolder(int parentFd, const std::string& name, const std::string& pa
                     int depth) {
     walk.failedPath = path;
     UniqueFd fd;
-    int error = openFolder(parentFd, name, fd);
+    int error = openFolder(parentFd, name, walk, fd);
     if (error == ENOTDIR || error == ELOOP) // no longer a folder: removed like any other entry
         return ::unlinkat(parentFd, name.c_str(), 0) == 0 || errno == ENOENT ? 0 : errno;
     if (error == ENOENT)
         return 0;
-    if (error == 0)
-        error = checkSameMount(fd.get(), walk);
     if (error == 0)
         error = clearFolder(fd.get(), path, walk, depth + 1);
     if (error != 0)
@@ -91,7 +93,7 @@ int removeSubfolder(int parentFd, const std::string& name, const std::string& pa
 
 int clearFolder(int folderFd, const std::string& path, TreeWalk& walk, int depth) {
     if (depth > maxDepth)
-        return ELOOP;
+        return ENAMETOOLONG;
     std::vector<std::string> names;
     if (const int error = readFolderNames(folderFd, names))
         return error;
@@ -124,13 +126,11 @@ int openTop(int parentFd, const std::string& name, UniqueFd& fd, TreeWalk& walk)
         return errno;
     if (!S_ISDIR(st.st_mode))
         return ENOTDIR; // a link to a folder included: its target is not ours to delete
-    if (const int error = openFolder(parentFd, name, fd))
-        return error == ELOOP ? ENOTDIR : error;
-    if (::fstat(fd.get(), &st) != 0)
-        return errno;
     walk.device = st.st_dev;
+    if (const int error = openFolder(parentFd, name, walk, fd))
+        return error == ELOOP ? ENOTDIR : error;
     walk.mountId = mountIdOf(fd.get());
-    return checkSameMount(fd.get(), walk);
+    return 0;
 }
 
 } // namespace
