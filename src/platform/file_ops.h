@@ -30,7 +30,8 @@ struct SubfolderFilter {
 };
 
 // Direct subfolders (real folders, never symbolic links), sorted by their bytes.
-Result<std::vector<std::string>> listSubfolders(const std::filesystem::path& folder, SubfolderFilter filter = {});
+Result<std::vector<std::string>> listSubfolders(const std::filesystem::path& folder,
+                                                SubfolderFilter filter = {});
 
 // Opens the folder for reading and closes it again: "can this folder be shown?"
 Status checkFolderReadable(const std::filesystem::path& folder);
@@ -41,11 +42,15 @@ Status setNormalAttributes(const std::filesystem::path& file);
 // Moves a file without ever replacing one. Within one file system an atomic rename that refuses to
 // replace; across file systems a copy to a hidden temporary name in the target folder, flushed to
 // disk, linked into place, then the source removed. Fails with EEXIST when `to` is taken; on any
-// failure the source is still there and nothing is left under `to`.
+// failure the source is still there and nothing is left under `to`. Across file systems only
+// regular files move (anything else fails with EXDEV); the copy gets the source's mode plus owner
+// write and its times.
 Status moveNoReplace(const std::filesystem::path& from, const std::filesystem::path& to);
 
 // Finishes or undoes a cross-file-system move that was interrupted (killed process, power loss)
-// in `folder`: afterwards every file exists exactly once and no temporary file is left.
+// in `folder`: afterwards every file exists exactly once and no temporary file is left. The
+// temporary files of another running instance of this program are left alone; call it before this
+// process moves anything into `folder`, not while it does.
 Status recoverInterruptedMoves(const std::filesystem::path& folder);
 
 Status removeFile(const std::filesystem::path& file);
@@ -53,6 +58,7 @@ Status removeFile(const std::filesystem::path& file);
 // Deletes a folder with everything in it, read-only entries included. Never follows a symbolic
 // link (a link is removed, not its target) and never enters another mounted file system (fails
 // with EXDEV naming the mount point). Stops at the first failure; what is gone stays gone.
+// `folder` itself being a symbolic link fails with ENOTDIR; "/", "." and ".." with EINVAL.
 Status removeTree(const std::filesystem::path& folder);
 
 // Creates one folder; its parent must exist. Fails with EEXIST when the name is taken.

@@ -1,0 +1,239 @@
+#include "platform/file_ops.h"
+
+#include "platform/posix_io.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <dirent.h>
+#include <fcntl.h>
+#include <memory>
+#include <optional>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace corvalin {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const char* const readFolderText = "フォルダの読み取り";
+
+struct DirCloser {
+    void operator()(DIR* dir) const { ::closedir(dir); }
+};
+using DirPtr = std::unique_ptr<DIR, DirCloser>;
+
+bool isHidden(const char* name) {
+    return name[0] == '.';
+}
+
+bool isDotOrDotDot(const char* name) {
+    return name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'));
+}
+
+// Reads every entry of a folder and keeps those `keep` accepts. `keep` gets the folder's
+// descriptor and the entry, and returns 1 to keep, 0 to skip, or -errno to fail.
+template <class Keep> Result<std::vector<std::string>> collectEntries(const fs::path& folder, Keep keep) {
+    DirPtr dir(::opendir(folder.c_str()));
+    if (!dir)
+        return errorFromErrno(readFolderText, folder, errno);
+    std::vector<std::string> names;
+    for (;;) {
+        errno = 0;
+        const dirent* entry = ::readdir(dir.get());
+        if (!entry) {
+            if (errno != 0)
+                return errorFromErrno(readFolderText, folder, errno);
+            break;
+        }
+        if (isDotOrDotDot(entry->d_name))
+            continue;
+        const int verdict = keep(::dirfd(dir.get()), *entry);
+        if (verdict < 0)
+            return errorFromErrno(readFolderText, folder, -verdict);
+        if (verdict > 0)
+            names.emplace_back(entry->d_name);
+    }
+    // std::string compares as unsigned bytes, so this is the plain byte order.
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// The entry's type without following a link: from readdir when the file system gives it,
+// else from fstatat. 0 for an entry that vanished in between.
+int entryType(int dirFd, const dirent& entry, struct stat* st) {
+    if (entry.d_type != DT_UNKNOWN && !st)
+        return DTTOIF(entry.d_type);
+    struct stat own {};
+    struct stat* target = st ? st : &own;
+    if (::fstatat(dirFd, entry.d_name, target, AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT) != 0)
+        return errno == ENOENT ? 0 : -errno;
+    return static_cast<int>(target->st_mode & S_IFMT);
+}
+
+} // namespace
+
+EntryKind lookupEntry(const fs::path& path) {
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0)
+        return EntryKind::None;
+    if (S_ISREG(st.st_mode))
+        return EntryKind::File;
+    if (S_ISDIR(st.st_mode))
+        return EntryKind::Folder;
+    return EntryKind::Other;
+}
+
+bool isFolder(const fs::path& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+Result<std::vector<std::string>> listFiles(const fs::path& folder) {
+    return collectEntries(folder, [](int dirFd, const dirent& entry) {
+        if (isHidden(entry.d_name))
+            return 0;
+        const int type = entryType(dirFd, entry, nullptr);
+        return type < 0 ? type : type == S_IFREG ? 1 : 0;
+    });
+}
+
+Result<std::vector<std::string>> listSubfolders(const fs::path& folder, SubfolderFilter filter) {
+    std::optional<dev_t> ownDevice;
+    return collectEntries(folder, [&](int dirFd, const dirent& entry) {
+        if (!filter.includeHidden && isHidden(entry.d_name))
+            return 0;
+        struct stat st {};
+        const int type = entryType(dirFd, entry, filter.sameFileSystemOnly ? &st : nullptr);
+        if (type != S_IFDIR)
+            return type < 0 ? type : 0;
+        if (!filter.sameFileSystemOnly)
+            return 1;
+        if (!ownDevice) {
+            struct stat own {};
+            if (::fstat(dirFd, &own) != 0)
+                return -errno;
+            ownDevice = own.st_dev;
+        }
+        // A mount point reports the device of the file system mounted on it.
+        return st.st_dev == *ownDevice ? 1 : 0;
+    });
+}
+
+Status checkFolderReadable(const fs::path& folder) {
+    DirPtr dir(::opendir(folder.c_str()));
+    if (!dir)
+        return errorFromErrno(readFolderText, folder, errno);
+    return {};
+}
+
+Status setNormalAttributes(const fs::path& file) {
+    const char* const operation = "属性の変更";
+    struct stat st {};
+    if (::lstat(file.c_str(), &st) != 0)
+        return errorFromErrno(operation, file, errno);
+    // A symbolic link has no mode of its own; chmod would change its target.
+    if (S_ISLNK(st.st_mode) || (st.st_mode & S_IWUSR))
+        return {};
+    if (::chmod(file.c_str(), (st.st_mode & 07777) | S_IWUSR) != 0)
+        return errorFromErrno(operation, file, errno);
+    return {};
+}
+
+Status removeFile(const fs::path& file) {
+    if (::unlink(file.c_str()) != 0)
+        return errorFromErrno("ファイルの削除", file, errno);
+    return {};
+}
+
+Status createFolder(const fs::path& folder) {
+    if (::mkdir(folder.c_str(), 0777) != 0)
+        return errorFromErrno("フォルダの作成", folder, errno);
+    return {};
+}
+
+Status setWorkingFolder(const fs::path& folder) {
+    if (::chdir(folder.c_str()) != 0)
+        return errorFromErrno("作業フォルダの変更", folder, errno);
+    return {};
+}
+
+fs::path workingFolder() {
+    std::string buffer(256, '\0');
+    while (::getcwd(buffer.data(), buffer.size()) == nullptr) {
+        if (errno != ERANGE)
+            return {};
+        buffer.resize(buffer.size() * 2);
+    }
+    buffer.resize(buffer.find('\0'));
+    return buffer;
+}
+
+namespace {
+
+// Creates a new, unique hidden file beside `file` and returns its descriptor and name.
+int createTempBeside(const std::string& file, UniqueFd& fd, std::string& tempName) {
+    static std::atomic<unsigned> counter{0};
+    const std::string folder = folderOf(file);
+    const std::string name = file.substr(file.rfind('/') + 1); // npos + 1 == 0: no folder part
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        tempName = (folder == "/" ? "" : folder) + "/." + name + ".tmp-" + std::to_string(::getpid()) + "-" +
+                   std::to_string(counter++);
+        fd = UniqueFd(::open(tempName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
+        if (fd.valid())
+            return 0;
+        if (errno != EEXIST)
+            return errno;
+    }
+    return EEXIST;
+}
+
+// Writes the temporary file completely; the target keeps its mode when it already exists.
+int fillTemp(UniqueFd& fd, const std::string& file, std::string_view bytes, Durability durability) {
+    struct stat old {};
+    if (::stat(file.c_str(), &old) == 0 && S_ISREG(old.st_mode) &&
+        ::fchmod(fd.get(), old.st_mode & 07777) != 0)
+        return errno;
+    if (const int error = writeAll(fd.get(), bytes))
+        return error;
+    if (durability == Durability::PowerLoss && ::fsync(fd.get()) != 0)
+        return errno;
+    return fd.close();
+}
+
+} // namespace
+
+Status writeFileAtomically(const fs::path& file, std::string_view bytes, Durability durability) {
+    const char* const operation = "ファイルの書き込み";
+    UniqueFd fd;
+    std::string tempName;
+    if (const int error = createTempBeside(file.native(), fd, tempName))
+        return errorFromErrno(operation, file, error);
+    int error = fillTemp(fd, file.native(), bytes, durability);
+    if (error == 0 && ::rename(tempName.c_str(), file.c_str()) != 0)
+        error = errno;
+    if (error != 0) {
+        ::unlink(tempName.c_str());
+        return errorFromErrno(operation, file, error);
+    }
+    if (durability == Durability::PowerLoss) {
+        if (const int syncError = syncFolder(folderOf(file.native())))
+            return errorFromErrno(operation, file, syncError);
+    }
+    return {};
+}
+
+Result<std::string> readWholeFile(const fs::path& file, std::size_t limit) {
+    const char* const operation = "ファイルの読み取り";
+    UniqueFd fd(::open(file.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!fd.valid())
+        return errorFromErrno(operation, file, errno);
+    std::string bytes;
+    if (const int error = readAll(fd.get(), bytes, limit))
+        return errorFromErrno(operation, file, error);
+    return bytes;
+}
+
+} // namespace corvalin

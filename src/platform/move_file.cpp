@@ -1,0 +1,277 @@
+// Moving a file without ever replacing one, and finishing moves that were cut off.
+//
+// Across file systems a move is a copy, and a copy can be cut off at any instant. The protocol
+// below keeps one promise through a kill or a power loss at any step: once the leftovers have
+// been recovered, the picture exists exactly once with its bytes unchanged, and nothing cut short
+// sits under a final name.
+//
+//   1. <dest>/.corvalin-<pid>-<n>.from records the source path (flushed).
+//   2. <dest>/.corvalin-<pid>-<n>.part receives the bytes, mode and times (flushed).
+//   3. The part is hard-linked to the final name, which fails rather than replace; the folder is
+//      flushed so that the name survives a power loss before the source goes.
+//   4. The source is removed, then the part, then the record.
+#include "platform/file_ops.h"
+
+#include "platform/paths.h"
+#include "platform/posix_io.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <fcntl.h>
+#include <signal.h>
+#include <string>
+#include <string_view>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+#include <vector>
+
+#ifndef RENAME_NOREPLACE
+#define RENAME_NOREPLACE (1 << 0)
+#endif
+
+namespace corvalin {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const char* const moveText = "ファイルの移動";
+const char* const recoverText = "中断された移動の後始末";
+const std::string tempPrefix = ".corvalin-";
+
+int renameNoReplace(const std::string& from, const std::string& to) {
+    // Through syscall() so that it builds against a C library that lacks the wrapper.
+    if (::syscall(SYS_renameat2, AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0)
+        return 0;
+    return errno;
+}
+
+// For file systems that cannot refuse a replacing rename: link() never replaces.
+int linkThenUnlink(const std::string& from, const std::string& to) {
+    if (::link(from.c_str(), to.c_str()) != 0)
+        return errno;
+    if (::unlink(from.c_str()) != 0) {
+        const int error = errno;
+        ::unlink(to.c_str());
+        return error;
+    }
+    return 0;
+}
+
+struct TempNames {
+    std::string folder;
+    std::string record;
+    std::string part;
+};
+
+TempNames tempNamesFor(const std::string& to) {
+    static std::atomic<unsigned> counter{0};
+    TempNames names;
+    names.folder = folderOf(to);
+    const std::string stem = (names.folder == "/" ? "" : names.folder) + "/" + tempPrefix +
+                             std::to_string(::getpid()) + "-" + std::to_string(counter++);
+    names.record = stem + ".from";
+    names.part = stem + ".part";
+    return names;
+}
+
+int writeRecord(const std::string& record, const std::string& source) {
+    // Absolute, so that a recovery started from another working folder finds the same file.
+    const std::string absolute =
+        source.starts_with('/') ? source : joinPath(workingFolder(), source).native();
+    UniqueFd fd(::open(record.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
+    if (!fd.valid())
+        return errno;
+    int error = writeAll(fd.get(), absolute);
+    if (error == 0 && ::fsync(fd.get()) != 0)
+        error = errno;
+    if (error == 0)
+        error = fd.close();
+    return error;
+}
+
+// Fills the part with the source's bytes, its mode plus owner write, and its times, on disk.
+int fillPart(int sourceFd, const struct stat& source, const std::string& part) {
+    UniqueFd fd(::open(part.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
+    if (!fd.valid())
+        return errno;
+    if (const int error = copyAll(sourceFd, fd.get()))
+        return error;
+    struct stat copied {};
+    if (::fstat(fd.get(), &copied) != 0)
+        return errno;
+    if (copied.st_size != source.st_size)
+        return EIO; // the source changed while it was copied, or the copy came up short
+    if (::fchmod(fd.get(), (source.st_mode & 0777) | S_IWUSR) != 0)
+        return errno;
+    const struct timespec times[2] = {source.st_atim, source.st_mtim};
+    if (::futimens(fd.get(), times) != 0)
+        return errno;
+    if (::fsync(fd.get()) != 0)
+        return errno;
+    return fd.close();
+}
+
+// Steps 3 and 4 once the part is complete. On failure the final name is gone again.
+int publishPart(const TempNames& names, const std::string& from, const std::string& to) {
+    if (::link(names.part.c_str(), to.c_str()) != 0)
+        return errno;
+    int error = syncFolder(names.folder);
+    if (error == 0 && ::unlink(from.c_str()) != 0 && errno != ENOENT)
+        error = errno;
+    if (error != 0)
+        ::unlink(to.c_str()); // the source is still there: the picture must not exist twice
+    return error;
+}
+
+int copyAcross(const std::string& from, const std::string& to) {
+    UniqueFd sourceFd(::open(from.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+    if (!sourceFd.valid())
+        return errno;
+    struct stat source {};
+    if (::fstat(sourceFd.get(), &source) != 0)
+        return errno;
+    if (!S_ISREG(source.st_mode))
+        return EXDEV; // only files are copied across
+    struct stat existing {};
+    if (::lstat(to.c_str(), &existing) == 0)
+        return EEXIST; // saves a copy that could never be linked
+    const TempNames names = tempNamesFor(to);
+    int error = writeRecord(names.record, from);
+    if (error == 0)
+        error = fillPart(sourceFd.get(), source, names.part);
+    if (error == 0)
+        error = publishPart(names, from, to);
+    ::unlink(names.part.c_str());
+    ::unlink(names.record.c_str());
+    return error;
+}
+
+} // namespace
+
+Status moveNoReplace(const fs::path& from, const fs::path& to) {
+    int error = renameNoReplace(from.native(), to.native());
+    if (error == EINVAL || error == ENOSYS)
+        error = linkThenUnlink(from.native(), to.native());
+    else if (error == EXDEV)
+        error = copyAcross(from.native(), to.native());
+    if (error != 0)
+        return errorFromErrno(moveText, from, error);
+    return {};
+}
+
+namespace {
+
+// The process id in a temporary name ".corvalin-<pid>-<n>.<suffix>", or 0.
+pid_t ownerOf(const std::string& name) {
+    const std::size_t start = tempPrefix.size();
+    const std::size_t dash = name.find('-', start);
+    if (dash == std::string::npos || dash == start || dash - start > 9)
+        return 0;
+    pid_t pid = 0;
+    for (std::size_t i = start; i < dash; ++i) {
+        if (name[i] < '0' || name[i] > '9')
+            return 0;
+        pid = pid * 10 + (name[i] - '0');
+    }
+    return pid;
+}
+
+// True while the process that made a temporary name may still be moving: a live process running
+// this same program. Its files must be left alone.
+bool ownerStillMoving(pid_t pid) {
+    if (pid == ::getpid() || pid <= 0)
+        return false;
+    if (::kill(pid, 0) != 0 && errno == ESRCH)
+        return false;
+    char ownExe[4096];
+    char theirExe[4096];
+    const ssize_t ownLength = ::readlink("/proc/self/exe", ownExe, sizeof ownExe);
+    const std::string theirLink = "/proc/" + std::to_string(pid) + "/exe";
+    const ssize_t theirLength = ::readlink(theirLink.c_str(), theirExe, sizeof theirExe);
+    if (ownLength <= 0 || theirLength <= 0)
+        return true; // cannot tell: leave it
+    return std::string_view(ownExe, ownLength) == std::string_view(theirExe, theirLength);
+}
+
+// True when `b` is another file holding the same bytes as `a`.
+bool sameContent(const std::string& a, const std::string& b) {
+    UniqueFd fa(::open(a.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+    UniqueFd fb(::open(b.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+    struct stat sa {};
+    struct stat sb {};
+    if (!fa.valid() || !fb.valid() || ::fstat(fa.get(), &sa) != 0 || ::fstat(fb.get(), &sb) != 0)
+        return false;
+    if (!S_ISREG(sa.st_mode) || !S_ISREG(sb.st_mode) || sa.st_size != sb.st_size)
+        return false;
+    if (sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino)
+        return false; // a second name of the same file is no copy of it
+    static constexpr std::size_t chunk = 1 << 16;
+    std::string bufferA(chunk, '\0');
+    std::string bufferB(chunk, '\0');
+    for (;;) {
+        const ssize_t gotA = readFull(fa.get(), bufferA.data(), chunk);
+        if (gotA < 0 || readFull(fb.get(), bufferB.data(), chunk) != gotA)
+            return false;
+        if (gotA == 0)
+            return true;
+        if (bufferA.compare(0, gotA, bufferB, 0, gotA) != 0)
+            return false;
+    }
+}
+
+int unlinkUnlessGone(const std::string& path) {
+    return ::unlink(path.c_str()) == 0 || errno == ENOENT ? 0 : errno;
+}
+
+// Finishes or undoes one interrupted move, given its record and part paths.
+int recoverOne(const std::string& record, const std::string& part) {
+    std::string source;
+    if (UniqueFd fd(::open(record.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC)); fd.valid()) {
+        if (const int error = readAll(fd.get(), source, 1 << 16))
+            return error;
+    } else if (errno != ENOENT) {
+        return errno;
+    }
+    struct stat st {};
+    const bool partExists = ::lstat(part.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+    // A part linked into place is a finished copy: the source is the one to go, but only when it
+    // still holds exactly those bytes. An unlinked part is an unfinished copy of a source that is
+    // still there.
+    if (partExists && st.st_nlink >= 2 && !source.empty() && sameContent(part, source)) {
+        if (const int error = unlinkUnlessGone(source))
+            return error;
+    }
+    if (const int error = unlinkUnlessGone(part))
+        return error;
+    return unlinkUnlessGone(record);
+}
+
+} // namespace
+
+Status recoverInterruptedMoves(const fs::path& folder) {
+    std::vector<std::string> names;
+    UniqueFd fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (const int error = fd.valid() ? readFolderNames(fd.get(), names) : errno)
+        return errorFromErrno(recoverText, folder, error);
+    std::vector<std::string> stems;
+    for (const std::string& name : names) {
+        if (name.starts_with(tempPrefix) && (name.ends_with(".from") || name.ends_with(".part")) &&
+            !ownerStillMoving(ownerOf(name)))
+            stems.push_back(name.substr(0, name.size() - 5));
+    }
+    std::sort(stems.begin(), stems.end());
+    stems.erase(std::unique(stems.begin(), stems.end()), stems.end());
+    // A part without a record (its record was lost with a power cut) is handled like an unlinked
+    // part: removing it only removes a second name or an unfinished copy.
+    for (const std::string& stem : stems) {
+        const std::string path = joinPath(folder, stem).native();
+        if (const int error = recoverOne(path + ".from", path + ".part"))
+            return errorFromErrno(recoverText, joinPath(folder, stem + ".from"), error);
+    }
+    return {};
+}
+
+} // namespace corvalin

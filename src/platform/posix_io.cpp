@@ -1,0 +1,162 @@
+#include "platform/posix_io.h"
+
+#include <cerrno>
+#include <dirent.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace corvalin {
+
+UniqueFd& UniqueFd::operator=(UniqueFd&& other) noexcept {
+    if (this != &other) {
+        close();
+        m_fd = other.release();
+    }
+    return *this;
+}
+
+UniqueFd::~UniqueFd() {
+    close();
+}
+
+int UniqueFd::release() {
+    const int fd = m_fd;
+    m_fd = -1;
+    return fd;
+}
+
+int UniqueFd::close() {
+    if (m_fd < 0)
+        return 0;
+    // Linux frees the descriptor even when close() fails, so it is never retried.
+    const int result = ::close(release());
+    return result == 0 || errno == EINTR ? 0 : errno;
+}
+
+int writeAll(int fd, std::string_view bytes) {
+    while (!bytes.empty()) {
+        const ssize_t written = ::write(fd, bytes.data(), bytes.size());
+        if (written < 0) {
+            if (errno == EINTR)
+                continue;
+            return errno;
+        }
+        if (written == 0)
+            return EIO;
+        bytes.remove_prefix(static_cast<std::size_t>(written));
+    }
+    return 0;
+}
+
+ssize_t readFull(int fd, char* data, std::size_t size) {
+    std::size_t total = 0;
+    while (total < size) {
+        const ssize_t got = ::read(fd, data + total, size - total);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0)
+            return -1;
+        if (got == 0)
+            break;
+        total += static_cast<std::size_t>(got);
+    }
+    return static_cast<ssize_t>(total);
+}
+
+int readAll(int fd, std::string& out, std::size_t limit) {
+    out.clear();
+    char buffer[65536];
+    for (;;) {
+        const ssize_t got = readFull(fd, buffer, sizeof buffer);
+        if (got <= 0)
+            return got < 0 ? errno : 0;
+        if (out.size() + static_cast<std::size_t>(got) > limit)
+            return EFBIG;
+        out.append(buffer, static_cast<std::size_t>(got));
+    }
+}
+
+namespace {
+
+// The portable way, for kernels or file system pairs that copy_file_range does not serve.
+int copyByReadWrite(int from, int to) {
+    static constexpr std::size_t chunk = 1 << 20;
+    std::string buffer(chunk, '\0');
+    for (;;) {
+        const ssize_t got = readFull(from, buffer.data(), chunk);
+        if (got <= 0)
+            return got < 0 ? errno : 0;
+        if (const int error = writeAll(to, std::string_view(buffer.data(), static_cast<std::size_t>(got))))
+            return error;
+    }
+}
+
+} // namespace
+
+int copyAll(int from, int to) {
+    bool copiedAny = false;
+    for (;;) {
+        const ssize_t copied = ::copy_file_range(from, nullptr, to, nullptr, 1 << 30, 0);
+        if (copied > 0) {
+            copiedAny = true;
+            continue;
+        }
+        if (copied == 0)
+            return 0;
+        if (errno == EINTR)
+            continue;
+        const bool unsupported =
+            errno == EXDEV || errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP || errno == EBADF;
+        // Both offsets have moved by what was copied, so read/write carries on from there.
+        if (unsupported && !copiedAny)
+            return copyByReadWrite(from, to);
+        return errno;
+    }
+}
+
+int readFolderNames(int folderFd, std::vector<std::string>& names) {
+    const int copy = ::fcntl(folderFd, F_DUPFD_CLOEXEC, 0);
+    if (copy < 0)
+        return errno;
+    DIR* dir = ::fdopendir(copy);
+    if (!dir) {
+        const int error = errno;
+        ::close(copy);
+        return error;
+    }
+    ::rewinddir(dir);
+    int error = 0;
+    for (;;) {
+        errno = 0;
+        const dirent* entry = ::readdir(dir);
+        if (!entry) {
+            error = errno;
+            break;
+        }
+        const std::string_view name = entry->d_name;
+        if (name != "." && name != "..")
+            names.emplace_back(name);
+    }
+    ::closedir(dir);
+    return error;
+}
+
+int syncFolder(const std::string& folder) {
+    UniqueFd fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!fd.valid())
+        return errno;
+    if (::fsync(fd.get()) != 0 && errno != EINVAL && errno != EROFS)
+        return errno;
+    return fd.close();
+}
+
+std::string folderOf(const std::string& path) {
+    const auto slash = path.rfind('/');
+    if (slash == std::string::npos)
+        return ".";
+    if (slash == 0)
+        return "/";
+    return path.substr(0, slash);
+}
+
+} // namespace corvalin

@@ -1,0 +1,57 @@
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+#include <sys/types.h>
+#include <vector>
+
+// Small helpers over raw file descriptors, shared by the platform's own files (not a public API).
+namespace corvalin {
+
+// Owns one file descriptor and closes it once.
+class UniqueFd {
+public:
+    UniqueFd() = default;
+    explicit UniqueFd(int fd) : m_fd(fd) {}
+    UniqueFd(UniqueFd&& other) noexcept : m_fd(other.release()) {}
+    UniqueFd& operator=(UniqueFd&& other) noexcept;
+    UniqueFd(const UniqueFd&) = delete;
+    UniqueFd& operator=(const UniqueFd&) = delete;
+    ~UniqueFd();
+
+    int get() const { return m_fd; }
+    bool valid() const { return m_fd >= 0; }
+    int release();
+    // Closes now and returns 0 or the errno of close() (which can report a failed delayed write).
+    int close();
+
+private:
+    int m_fd = -1;
+};
+
+// Writes all bytes, retrying short writes and EINTR. Returns 0 or errno.
+int writeAll(int fd, std::string_view bytes);
+
+// Reads `size` bytes, fewer only at the end of the file, retrying EINTR. Returns the count read,
+// or -1 with errno set.
+ssize_t readFull(int fd, char* data, std::size_t size);
+
+// Reads until end of file, failing with EFBIG beyond `limit` bytes. Returns 0 or errno.
+int readAll(int fd, std::string& out, std::size_t limit);
+
+// Copies the rest of `from` into `to`, in the kernel where it can. Returns 0 or errno.
+int copyAll(int from, int to);
+
+// The names in an open folder, without "." and "..", in the order the file system gives them.
+// Returns 0 or errno.
+int readFolderNames(int folderFd, std::vector<std::string>& names);
+
+// Flushes a folder's entries to disk. Returns 0 or errno (file systems that cannot sync a folder
+// count as success).
+int syncFolder(const std::string& folder);
+
+// The folder part of a path for opening: "." when it has none.
+std::string folderOf(const std::string& path);
+
+} // namespace corvalin

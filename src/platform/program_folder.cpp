@@ -1,0 +1,68 @@
+#include "platform/program_folder.h"
+
+#include "platform/paths.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <pwd.h>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace corvalin {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Creates a folder and its missing parents, private to the user as configuration folders are.
+void createFolderWithParents(const fs::path& folder) {
+    fs::path partial;
+    for (const fs::path& component : folder) {
+        partial /= component;
+        if (component != "/" && ::mkdir(partial.c_str(), 0700) != 0 && errno != EEXIST)
+            return; // writing a file there will report why
+    }
+}
+
+} // namespace
+
+fs::path programFolder() {
+    std::string buffer(1024, '\0');
+    for (;;) {
+        const ssize_t length = ::readlink("/proc/self/exe", buffer.data(), buffer.size());
+        if (length < 0)
+            return {};
+        if (static_cast<std::size_t>(length) < buffer.size()) {
+            buffer.resize(static_cast<std::size_t>(length));
+            return fs::path(buffer).parent_path();
+        }
+        buffer.resize(buffer.size() * 2);
+    }
+}
+
+fs::path settingsFolder(const fs::path& programFolder) {
+    if (!programFolder.empty() && ::access(programFolder.c_str(), W_OK) == 0)
+        return programFolder;
+    const char* configHome = std::getenv("XDG_CONFIG_HOME");
+    // A relative value is invalid by the base directory rules and is ignored.
+    const fs::path base =
+        configHome && configHome[0] == '/' ? fs::path(configHome) : joinPath(homeFolder(), ".config");
+    const fs::path folder = joinPath(base, "Corvalin");
+    createFolderWithParents(folder);
+    return folder;
+}
+
+fs::path homeFolder() {
+    if (const char* home = std::getenv("HOME"); home && home[0] != '\0')
+        return home;
+    long size = ::sysconf(_SC_GETPW_R_SIZE_MAX);
+    std::string buffer(size > 0 ? static_cast<std::size_t>(size) : 16384, '\0');
+    struct passwd entry {};
+    struct passwd* found = nullptr;
+    if (::getpwuid_r(::getuid(), &entry, buffer.data(), buffer.size(), &found) == 0 && found && found->pw_dir)
+        return found->pw_dir;
+    return "/";
+}
+
+} // namespace corvalin

@@ -1,0 +1,160 @@
+// Forced deletion of a folder tree. Every step goes through the descriptor of the folder it works
+// in, opened without following links, so a subfolder swapped for a symbolic link while the
+// deletion runs only ever costs the link itself, never what it points to.
+#include "platform/file_ops.h"
+
+#include "platform/paths.h"
+#include "platform/posix_io.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <optional>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace corvalin {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Deep enough for any real download tree, and well inside the descriptor limit.
+constexpr int maxDepth = 512;
+
+struct TreeWalk {
+    dev_t device = 0;
+    std::optional<std::uint64_t> mountId; // tells a bind mount of the same file system apart
+    std::string failedPath;
+};
+
+std::optional<std::uint64_t> mountIdOf(int fd) {
+    struct statx info {};
+    if (::statx(fd, "", AT_EMPTY_PATH | AT_NO_AUTOMOUNT, STATX_MNT_ID, &info) != 0 ||
+        !(info.stx_mask & STATX_MNT_ID))
+        return std::nullopt;
+    return info.stx_mnt_id;
+}
+
+// Fails with EXDEV when the folder lies on another mount than the top folder.
+int checkSameMount(int fd, const TreeWalk& walk, struct stat& st) {
+    if (::fstat(fd, &st) != 0)
+        return errno;
+    const auto mountId = mountIdOf(fd);
+    if (st.st_dev != walk.device || (mountId && walk.mountId && *mountId != *walk.mountId))
+        return EXDEV;
+    return 0;
+}
+
+// Opens a subfolder for clearing without following a link, and gives the owner the rights that
+// removing its entries needs. A folder the owner may not even read or search gets them through a
+// path descriptor, so that a link swapped in meanwhile cannot redirect the change.
+int openFolder(int parentFd, const std::string& name, const TreeWalk& walk, UniqueFd& fd) {
+    struct stat st {};
+    fd = UniqueFd(::openat(parentFd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (!fd.valid() && errno == EACCES) {
+        UniqueFd pathFd(::openat(parentFd, name.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        if (!pathFd.valid())
+            return errno;
+        if (const int error = checkSameMount(pathFd.get(), walk, st))
+            return error;
+        const std::string viaProc = "/proc/self/fd/" + std::to_string(pathFd.get());
+        if (::chmod(viaProc.c_str(), (st.st_mode & 07777) | S_IRWXU) != 0)
+            return errno;
+        fd = UniqueFd(::openat(pathFd.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    }
+    if (!fd.valid())
+        return errno;
+    if (const int error = checkSameMount(fd.get(), walk, st))
+        return error;
+    if ((st.st_mode & S_IRWXU) != S_IRWXU && ::fchmod(fd.get(), (st.st_mode & 07777) | S_IRWXU) != 0)
+        return errno;
+    return 0;
+}
+
+int clearFolder(int folderFd, const std::string& path, TreeWalk& walk, int depth);
+
+// Deletes one subfolder with its content.
+int removeSubfolder(int parentFd, const std::string& name, const std::string& path, TreeWalk& walk,
+                    int depth) {
+    walk.failedPath = path;
+    UniqueFd fd;
+    int error = openFolder(parentFd, name, walk, fd);
+    if (error == ENOTDIR || error == ELOOP) // no longer a folder: removed like any other entry
+        return ::unlinkat(parentFd, name.c_str(), 0) == 0 || errno == ENOENT ? 0 : errno;
+    if (error == ENOENT)
+        return 0;
+    if (error == 0)
+        error = clearFolder(fd.get(), path, walk, depth + 1);
+    if (error != 0)
+        return error;
+    walk.failedPath = path;
+    return ::unlinkat(parentFd, name.c_str(), AT_REMOVEDIR) == 0 || errno == ENOENT ? 0 : errno;
+}
+
+int clearFolder(int folderFd, const std::string& path, TreeWalk& walk, int depth) {
+    if (depth > maxDepth)
+        return ENAMETOOLONG;
+    std::vector<std::string> names;
+    if (const int error = readFolderNames(folderFd, names))
+        return error;
+    for (const std::string& name : names) {
+        const std::string entryPath = joinPath(path, name).native();
+        walk.failedPath = entryPath;
+        struct stat st {};
+        if (::fstatat(folderFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT) != 0) {
+            if (errno == ENOENT)
+                continue;
+            return errno;
+        }
+        int error = 0;
+        if (!S_ISDIR(st.st_mode))
+            error = ::unlinkat(folderFd, name.c_str(), 0) == 0 || errno == ENOENT ? 0 : errno;
+        else if (st.st_dev != walk.device) // a mount point: not entered at all
+            error = EXDEV;
+        else
+            error = removeSubfolder(folderFd, name, entryPath, walk, depth);
+        if (error != 0)
+            return error;
+    }
+    return 0;
+}
+
+// Opens the top folder itself, refusing a symbolic link, and notes its file system.
+int openTop(int parentFd, const std::string& name, UniqueFd& fd, TreeWalk& walk) {
+    struct stat st {};
+    if (::fstatat(parentFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
+        return errno;
+    if (!S_ISDIR(st.st_mode))
+        return ENOTDIR; // a link to a folder included: its target is not ours to delete
+    walk.device = st.st_dev;
+    if (const int error = openFolder(parentFd, name, walk, fd))
+        return error == ELOOP ? ENOTDIR : error;
+    walk.mountId = mountIdOf(fd.get());
+    return 0;
+}
+
+} // namespace
+
+Status removeTree(const fs::path& folder) {
+    const char* const operation = "フォルダの削除";
+    // Without the trailing "/", which would make the kernel follow a link at the end.
+    const std::string path = withoutTrailingSlash(folder).native();
+    const std::string name = ownName(path);
+    if (path.empty() || name == "/" || name == "." || name == "..")
+        return errorFromErrno(operation, folder, EINVAL);
+    UniqueFd parentFd(::open(folderOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!parentFd.valid())
+        return errorFromErrno(operation, folder, errno);
+    TreeWalk walk;
+    UniqueFd fd;
+    if (const int error = openTop(parentFd.get(), name, fd, walk))
+        return errorFromErrno(operation, folder, error);
+    if (const int error = clearFolder(fd.get(), path, walk, 0))
+        return errorFromErrno(operation, walk.failedPath, error);
+    fd.close();
+    if (::unlinkat(parentFd.get(), name.c_str(), AT_REMOVEDIR) != 0)
+        return errorFromErrno(operation, folder, errno);
+    return {};
+}
+
+} // namespace corvalin

@@ -1,0 +1,153 @@
+#include "platform/volumes.h"
+
+#include "platform/paths.h"
+#include "platform/posix_io.h"
+
+#include <array>
+#include <fcntl.h>
+#include <map>
+#include <mutex>
+#include <sstream>
+
+namespace corvalin {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Kernel interfaces and helpers, never a place for pictures.
+constexpr std::array pseudoTypes = {
+    "anon_inodefs", "apparmorfs", "autofs", "binder",   "binfmt_misc", "bpf",     "cgroup",     "cgroup2",
+    "configfs",     "debugfs",    "devpts", "devtmpfs", "efivarfs",    "fusectl", "hugetlbfs",  "mqueue",
+    "nfsd",         "nsfs",       "pipefs", "proc",     "pstore",      "ramfs",   "rpc_pipefs", "securityfs",
+    "selinuxfs",    "smackfs",    "sockfs", "sysfs",    "tracefs"};
+
+bool isPseudoType(const std::string& type) {
+    for (const char* pseudo : pseudoTypes) {
+        if (type == pseudo)
+            return true;
+    }
+    return false;
+}
+
+// The system's own trees; the exceptions are where users' and removable volumes appear.
+bool isSystemPlace(const fs::path& mountPoint) {
+    for (const char* kept : {"/dev/shm", "/run/media", "/run/user"}) {
+        if (isSameOrBelow(mountPoint, kept))
+            return false;
+    }
+    for (const char* system : {"/proc", "/sys", "/dev", "/run"}) {
+        if (isSameOrBelow(mountPoint, system))
+            return true;
+    }
+    return false;
+}
+
+// mountinfo writes space, tab, newline and backslash in a path as "\ooo" octal escapes.
+std::string unescapeOctal(const std::string& field) {
+    std::string text;
+    for (std::size_t i = 0; i < field.size(); ++i) {
+        const auto isOctal = [&](std::size_t k) {
+            return k < field.size() && field[k] >= '0' && field[k] <= '7';
+        };
+        if (field[i] == '\\' && isOctal(i + 1) && isOctal(i + 2) && isOctal(i + 3)) {
+            text += static_cast<char>((field[i + 1] - '0') * 64 + (field[i + 2] - '0') * 8 +
+                                      (field[i + 3] - '0'));
+            i += 3;
+        } else {
+            text += field[i];
+        }
+    }
+    return text;
+}
+
+// Mount point and type of one line, or false for a line that does not parse.
+bool parseLine(const std::string& line, std::string& mountPoint, std::string& type) {
+    std::istringstream fields(line);
+    std::string field;
+    for (int index = 0; index < 5; ++index) {
+        if (!(fields >> field))
+            return false;
+    }
+    mountPoint = unescapeOctal(field);
+    // Optional fields follow the options, up to a lone "-"; the type comes next.
+    while (fields >> field && field != "-") {
+    }
+    return static_cast<bool>(fields >> type) && !mountPoint.empty() && mountPoint[0] == '/';
+}
+
+} // namespace
+
+std::vector<Volume> parseMountInfo(const std::string& text) {
+    // Later lines win: a file system mounted over another hides it at the same mount point.
+    std::map<std::string, std::string> typeByMountPoint;
+    std::istringstream lines(text);
+    std::string line;
+    while (std::getline(lines, line)) {
+        std::string mountPoint;
+        std::string type;
+        if (parseLine(line, mountPoint, type))
+            typeByMountPoint[withoutTrailingSlash(mountPoint).native()] = type;
+    }
+    std::vector<Volume> volumes;
+    for (const auto& [mountPoint, type] : typeByMountPoint) {
+        if (!isPseudoType(type) && !isSystemPlace(mountPoint))
+            volumes.push_back(Volume{mountPoint, type});
+    }
+    return volumes;
+}
+
+std::vector<Volume> listVolumes() {
+    std::string text;
+    UniqueFd fd(::open("/proc/self/mountinfo", O_RDONLY | O_CLOEXEC));
+    if (!fd.valid() || readAll(fd.get(), text, 64 << 20) != 0)
+        return {Volume{"/", ""}};
+    std::vector<Volume> volumes = parseMountInfo(text);
+    if (volumes.empty())
+        volumes.push_back(Volume{"/", ""});
+    return volumes;
+}
+
+fs::path volumeOf(const fs::path& path, const std::vector<Volume>& volumes) {
+    fs::path best = "/";
+    std::size_t bestLength = 0;
+    for (const Volume& volume : volumes) {
+        const std::size_t length = withoutTrailingSlash(volume.mountPoint).native().size();
+        if (length > bestLength && isSameOrBelow(path, volume.mountPoint)) {
+            best = withoutTrailingSlash(volume.mountPoint);
+            bestLength = length;
+        }
+    }
+    return best;
+}
+
+namespace {
+
+struct Memory {
+    std::mutex mutex;
+    std::map<std::string, fs::path> folderByMountPoint;
+};
+
+Memory& memory() {
+    static Memory instance;
+    return instance;
+}
+
+} // namespace
+
+fs::path VolumeMemory::currentFolder(const fs::path& mountPoint) {
+    const std::string key = withoutTrailingSlash(mountPoint).native();
+    Memory& shared = memory();
+    std::lock_guard lock(shared.mutex);
+    const auto found = shared.folderByMountPoint.find(key);
+    return found == shared.folderByMountPoint.end() ? fs::path(key) : found->second;
+}
+
+void VolumeMemory::remember(const fs::path& folder, const std::vector<Volume>& volumes) {
+    const std::string key = volumeOf(folder, volumes).native();
+    Memory& shared = memory();
+    std::lock_guard lock(shared.mutex);
+    shared.folderByMountPoint[key] = folder;
+}
+
+} // namespace corvalin

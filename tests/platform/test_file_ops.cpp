@@ -1,0 +1,200 @@
+#include "platform/file_ops.h"
+
+#include "child_process.h"
+#include "disk_helpers.h"
+
+#include <QTemporaryDir>
+#include <QTest>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace corvalin;
+namespace fs = std::filesystem;
+using test::allNames;
+using test::makeEntries;
+using test::writeBytes;
+
+namespace {
+
+QByteArrayList toList(const std::vector<std::string>& names) {
+    QByteArrayList list;
+    for (const std::string& name : names)
+        list << QByteArray::fromStdString(name);
+    return list;
+}
+
+mode_t modeOf(const fs::path& path) {
+    struct stat st {};
+    ::lstat(path.c_str(), &st);
+    return st.st_mode & 07777;
+}
+
+} // namespace
+
+class TestFileOps : public QObject {
+    Q_OBJECT
+
+private slots:
+    void listingsShowOnlyRealVisibleEntriesInByteOrder_data() {
+        QTest::addColumn<QByteArrayList>("entries");
+        QTest::addColumn<QByteArrayList>("files");
+        QTest::addColumn<QByteArrayList>("folders");
+        QTest::addColumn<QByteArrayList>("foldersWithHidden");
+        QTest::newRow("hidden entries")
+            << QByteArrayList{"f:.a.jpg", "f:b.jpg", "d:.cache", "d:sub"} << QByteArrayList{"b.jpg"}
+            << QByteArrayList{"sub"} << QByteArrayList{".cache", "sub"};
+        QTest::newRow("symbolic links")
+            << QByteArrayList{"f:b.jpg", "d:sub", "l:a.jpg>b.jpg", "l:c>sub", "l:d>none"}
+            << QByteArrayList{"b.jpg"} << QByteArrayList{"sub"} << QByteArrayList{"sub"};
+        QTest::newRow("FIFO") << QByteArrayList{"p:pipe", "f:b.jpg"} << QByteArrayList{"b.jpg"}
+                              << QByteArrayList{} << QByteArrayList{};
+        QTest::newRow("byte order, non-UTF-8")
+            << QByteArrayList{"f:b.jpg", "f:\x93\xfa.jpg", "f:B.jpg", "f:a b.jpg", "d:\x93\xfa", "d:A"}
+            << QByteArrayList{"B.jpg", "a b.jpg", "b.jpg", "\x93\xfa.jpg"} << QByteArrayList{"A", "\x93\xfa"}
+            << QByteArrayList{"A", "\x93\xfa"};
+    }
+    void listingsShowOnlyRealVisibleEntriesInByteOrder() {
+        QFETCH(QByteArrayList, entries);
+        QTemporaryDir dir;
+        const fs::path folder = dir.path().toStdString();
+        makeEntries(folder, entries);
+        const auto files = listFiles(folder);
+        QVERIFY(files.ok());
+        QTEST(toList(files.value()), "files");
+        const auto folders = listSubfolders(folder);
+        QVERIFY(folders.ok());
+        QTEST(toList(folders.value()), "folders");
+        QTEST(toList(listSubfolders(folder, {.includeHidden = true}).value()), "foldersWithHidden");
+        fs::remove_all(folder); // QTemporaryDir cannot remove names that are not UTF-8
+    }
+
+    void listingAMissingFolderNamesIt() {
+        QTemporaryDir dir;
+        const fs::path missing = fs::path(dir.path().toStdString()) / "gone";
+        for (const Error& error : {listFiles(missing).error(), listSubfolders(missing).error(),
+                                   checkFolderReadable(missing).error()}) {
+            QCOMPARE(error.operation, std::string("フォルダの読み取り"));
+            QCOMPARE(error.path, missing);
+            QCOMPARE(error.code, ENOENT);
+        }
+    }
+
+    void subfoldersOfAnotherFileSystemCanBeLeftOut() {
+        QTemporaryDir dir;
+        const fs::path folder = dir.path().toStdString();
+        makeEntries(folder, {"d:mounted", "d:plain"});
+        const int result = test::runInChild([&] {
+            if (!test::mountPrivateTmpfs(folder / "mounted"))
+                return test::skipExit;
+            const auto all = listSubfolders(folder);
+            const auto same = listSubfolders(folder, {.sameFileSystemOnly = true});
+            return all.value() == std::vector<std::string>{"mounted", "plain"} &&
+                           same.value() == std::vector<std::string>{"plain"}
+                       ? 0
+                       : 1;
+        });
+        if (result == test::skipExit)
+            QSKIP("no private mounts here");
+        QCOMPARE(result, 0);
+    }
+
+    void normalAttributesAddOnlyOwnerWrite_data() {
+        QTest::addColumn<int>("before");
+        QTest::addColumn<int>("after");
+        QTest::newRow("read-only") << 0444 << 0644;
+        QTest::newRow("owner read only") << 0400 << 0600;
+        QTest::newRow("executable") << 0555 << 0755;
+        QTest::newRow("no rights") << 0000 << 0200;
+        QTest::newRow("already writable") << 0640 << 0640;
+    }
+    void normalAttributesAddOnlyOwnerWrite() {
+        QFETCH(int, before);
+        QTemporaryDir dir;
+        const fs::path file = fs::path(dir.path().toStdString()) / "a.jpg";
+        writeBytes(file, "x");
+        QCOMPARE(::chmod(file.c_str(), before), 0);
+        QVERIFY(setNormalAttributes(file).ok());
+        QTEST(static_cast<int>(modeOf(file)), "after");
+    }
+
+    void normalAttributesLeaveALinkTargetAlone() {
+        QTemporaryDir dir;
+        const fs::path target = fs::path(dir.path().toStdString()) / "target.jpg";
+        writeBytes(target, "x");
+        ::chmod(target.c_str(), 0444);
+        QCOMPARE(::symlink(target.c_str(), (target.parent_path() / "link.jpg").c_str()), 0);
+        QVERIFY(setNormalAttributes(target.parent_path() / "link.jpg").ok());
+        QCOMPARE(modeOf(target), mode_t(0444));
+    }
+
+    void createFolderRefusesATakenName_data() {
+        QTest::addColumn<QByteArrayList>("entries");
+        QTest::addColumn<int>("code");
+        QTest::newRow("free") << QByteArrayList{} << 0;
+        QTest::newRow("file") << QByteArrayList{"f:new"} << EEXIST;
+        QTest::newRow("folder") << QByteArrayList{"d:new"} << EEXIST;
+        QTest::newRow("dangling link") << QByteArrayList{"l:new>nowhere"} << EEXIST;
+    }
+    void createFolderRefusesATakenName() {
+        QFETCH(QByteArrayList, entries);
+        QTemporaryDir dir;
+        const fs::path folder = dir.path().toStdString();
+        makeEntries(folder, entries);
+        const Status status = createFolder(folder / "new");
+        QTEST(status.code(), "code");
+        if (status.ok())
+            QCOMPARE(lookupEntry(folder / "new"), EntryKind::Folder);
+        else
+            QCOMPARE(status.error().operation, std::string("フォルダの作成"));
+    }
+
+    void atomicWriteReplacesContentAndKeepsMode() {
+        QTemporaryDir dir;
+        const fs::path file = fs::path(dir.path().toStdString()) / "Corvalin.ini";
+        writeBytes(file, "old content that is longer");
+        ::chmod(file.c_str(), 0640);
+        for (const Durability durability : {Durability::ProcessCrash, Durability::PowerLoss}) {
+            QVERIFY(writeFileAtomically(file, "new", durability).ok());
+            QCOMPARE(readWholeFile(file).value(), std::string("new"));
+            QCOMPARE(modeOf(file), mode_t(0640));
+            QCOMPARE(allNames(file.parent_path()), QByteArrayList{"Corvalin.ini"});
+        }
+    }
+
+    void failedAtomicWriteLeavesOldFileAlone() {
+        QTemporaryDir dir;
+        const fs::path folder = dir.path().toStdString();
+        if (::geteuid() == 0)
+            QCOMPARE(::chown(folder.c_str(), 65534, 65534), 0);
+        const int result = test::runInChild([&] {
+            const fs::path file = folder / "Quillet.ini";
+            if (!test::dropPrivileges())
+                return test::skipExit;
+            writeBytes(file, "old");
+            ::chmod(folder.c_str(), 0555);
+            const Status status = writeFileAtomically(file, "new");
+            ::chmod(folder.c_str(), 0755);
+            const bool onlyOld =
+                allNames(folder) == QByteArrayList{"Quillet.ini"} && readWholeFile(file).value() == "old";
+            return status.code() == EACCES && status.error().path == file && onlyOld ? 0 : 1;
+        });
+        if (result == test::skipExit)
+            QSKIP("cannot drop privileges");
+        QCOMPARE(result, 0);
+    }
+
+    void readWholeFileRespectsItsLimit() {
+        QTemporaryDir dir;
+        const fs::path file = fs::path(dir.path().toStdString()) / "Readme.txt";
+        writeBytes(file, "0123456789");
+        QCOMPARE(readWholeFile(file, 10).value(), std::string("0123456789"));
+        QCOMPARE(readWholeFile(file, 9).code(), EFBIG);
+        const auto missing = readWholeFile(file.parent_path() / "none.txt");
+        QCOMPARE(missing.code(), ENOENT);
+        QCOMPARE(missing.error().operation, std::string("ファイルの読み取り"));
+    }
+};
+
+QTEST_APPLESS_MAIN(TestFileOps)
+#include "test_file_ops.moc"

@@ -1,0 +1,269 @@
+#include "platform/file_ops.h"
+
+#include "child_process.h"
+#include "disk_helpers.h"
+
+#include <QElapsedTimer>
+#include <QTemporaryDir>
+#include <QTest>
+#include <csignal>
+#include <fcntl.h>
+#include <optional>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace corvalin;
+namespace fs = std::filesystem;
+using test::writeBytes;
+
+namespace {
+
+std::optional<std::string> bytesOf(const fs::path& path) {
+    const auto read = readWholeFile(path, 64 << 20);
+    return read.ok() ? std::optional(read.value()) : std::nullopt;
+}
+
+// Picture-like content that differs for every index.
+std::string pictureBytes(int index, std::size_t size = 200 * 1024) {
+    std::string bytes(size, '\0');
+    for (std::size_t i = 0; i < size; ++i)
+        bytes[i] = static_cast<char>((i * 131 + index * 7919) % 251);
+    return bytes;
+}
+
+int leftovers(const fs::path& folder) {
+    int count = 0;
+    for (const auto& entry : fs::directory_iterator(folder))
+        count += entry.path().filename().native().starts_with(".corvalin-");
+    return count;
+}
+
+dev_t deviceOf(const QString& path) {
+    struct stat st {};
+    ::stat(path.toLocal8Bit().constData(), &st);
+    return st.st_dev;
+}
+
+// A folder on another file system than the default temporary folder, or none.
+std::unique_ptr<QTemporaryDir> otherFileSystemDir() {
+    auto dir = std::make_unique<QTemporaryDir>("/dev/shm/corvalin-test-XXXXXX");
+    if (!dir->isValid() || deviceOf(dir->path()) == deviceOf(QDir::tempPath()))
+        return nullptr;
+    return dir;
+}
+
+} // namespace
+
+class TestMoveFile : public QObject {
+    Q_OBJECT
+
+private slots:
+    void moveNeverReplaces_data() {
+        QTest::addColumn<bool>("across");
+        QTest::newRow("same file system") << false;
+        QTest::newRow("across file systems") << true;
+    }
+    void moveNeverReplaces() {
+        QFETCH(bool, across);
+        QTemporaryDir source;
+        std::unique_ptr<QTemporaryDir> target =
+            across ? otherFileSystemDir() : std::make_unique<QTemporaryDir>();
+        if (!target)
+            QSKIP("/dev/shm is not another file system here");
+        const fs::path from = fs::path(source.path().toStdString()) / "a.jpg";
+        const fs::path dest = target->path().toStdString();
+        writeBytes(from, pictureBytes(1));
+        writeBytes(dest / "b.jpg", "old");
+        ::chmod(from.c_str(), 0444);
+
+        const Status refused = moveNoReplace(from, dest / "b.jpg");
+        QCOMPARE(refused.code(), EEXIST);
+        QCOMPARE(refused.error().operation, std::string("ファイルの移動"));
+        QCOMPARE(refused.error().path, from);
+        QCOMPARE(bytesOf(dest / "b.jpg"), std::optional<std::string>("old"));
+        QCOMPARE(bytesOf(from), std::optional(pictureBytes(1)));
+
+        QVERIFY(moveNoReplace(from, dest / "c.jpg").ok());
+        QCOMPARE(lookupEntry(from), EntryKind::None);
+        QCOMPARE(bytesOf(dest / "c.jpg"), std::optional(pictureBytes(1)));
+        QCOMPARE(leftovers(dest), 0);
+    }
+
+    void copyAcrossKeepsModeAndTime() {
+        QTemporaryDir source;
+        const auto target = otherFileSystemDir();
+        if (!target)
+            QSKIP("/dev/shm is not another file system here");
+        const fs::path from = fs::path(source.path().toStdString()) / "a.jpg";
+        const fs::path to = fs::path(target->path().toStdString()) / "a.jpg";
+        writeBytes(from, "x");
+        const struct timespec times[2] = {{1000000000, 0}, {1234567890, 0}};
+        ::utimensat(AT_FDCWD, from.c_str(), times, 0);
+        ::chmod(from.c_str(), 0444);
+        QVERIFY(moveNoReplace(from, to).ok());
+        struct stat st {};
+        QCOMPARE(::stat(to.c_str(), &st), 0);
+        QCOMPARE(st.st_mode & 0777, mode_t(0644));
+        QCOMPARE(st.st_mtim.tv_sec, time_t(1234567890));
+    }
+
+    // The states a cross-file-system move passes through, as a kill would leave them.
+    void recoveryFinishesOrUndoesEachStep_data() {
+        QTest::addColumn<bool>("record");
+        QTest::addColumn<QString>("part");   // none, short, full, linked, final-only
+        QTest::addColumn<QString>("source"); // present, gone, changed
+        QTest::addColumn<bool>("sourceStays");
+        QTest::addColumn<bool>("finalStays");
+        QTest::newRow("record written") << true << "none"
+                                        << "present" << true << false;
+        QTest::newRow("copy cut short") << true << "short"
+                                        << "present" << true << false;
+        QTest::newRow("copy complete") << true << "full"
+                                       << "present" << true << false;
+        QTest::newRow("linked into place") << true << "linked"
+                                           << "present" << false << true;
+        QTest::newRow("source removed") << true << "linked"
+                                        << "gone" << false << true;
+        QTest::newRow("part removed") << true << "final-only"
+                                      << "gone" << false << true;
+        QTest::newRow("source changed meanwhile") << true << "linked"
+                                                  << "changed" << true << true;
+        QTest::newRow("part without record") << false << "short"
+                                             << "present" << true << false;
+        QTest::newRow("linked part without record") << false << "linked"
+                                                    << "gone" << false << true;
+    }
+    void recoveryFinishesOrUndoesEachStep() {
+        QFETCH(bool, record);
+        QFETCH(QString, part);
+        QFETCH(QString, source);
+        QTemporaryDir dir;
+        const fs::path root = dir.path().toStdString();
+        const fs::path from = root / "a.jpg";
+        const fs::path dest = root / "dest";
+        const fs::path final = dest / "000001 a.jpg";
+        const fs::path stem = dest / (".corvalin-" + std::to_string(::getpid()) + "-7");
+        const std::string picture = pictureBytes(2);
+        QCOMPARE(::mkdir(dest.c_str(), 0755), 0);
+        if (record)
+            writeBytes(stem.native() + ".from", from.native());
+        if (part != "none" && part != "final-only")
+            writeBytes(stem.native() + ".part", part == "short" ? picture.substr(0, 1000) : picture);
+        if (part == "linked")
+            QCOMPARE(::link((stem.native() + ".part").c_str(), final.c_str()), 0);
+        if (part == "final-only")
+            writeBytes(final, picture);
+        if (source != "gone")
+            writeBytes(from, source == "changed" ? std::string("edited") : picture);
+
+        QVERIFY(recoverInterruptedMoves(dest).ok());
+        QCOMPARE(leftovers(dest), 0);
+        QTEST(lookupEntry(from) == EntryKind::File, "sourceStays");
+        QTEST(lookupEntry(final) == EntryKind::File, "finalStays");
+        if (lookupEntry(final) == EntryKind::File)
+            QCOMPARE(bytesOf(final), std::optional(picture));
+        if (lookupEntry(from) == EntryKind::File)
+            QCOMPARE(bytesOf(from)->size(), source == "changed" ? 6u : picture.size());
+    }
+
+    void recoveryLeavesALiveMoverAlone() {
+        QTemporaryDir dir;
+        const fs::path dest = dir.path().toStdString();
+        const pid_t mover = ::fork();
+        if (mover == 0) {
+            ::pause();
+            ::_exit(0);
+        }
+        const std::string stem = dest.native() + "/.corvalin-" + std::to_string(mover) + "-0";
+        writeBytes(stem + ".from", "/nowhere/a.jpg");
+        writeBytes(stem + ".part", "half");
+        QVERIFY(recoverInterruptedMoves(dest).ok());
+        const int whileAlive = leftovers(dest);
+        ::kill(mover, SIGKILL);
+        ::waitpid(mover, nullptr, 0);
+        QVERIFY(recoverInterruptedMoves(dest).ok());
+        QCOMPARE(whileAlive, 2);
+        QCOMPARE(leftovers(dest), 0);
+    }
+
+    void failedCopyKeepsTheSource_data() {
+        QTest::addColumn<bool>("fullDisk"); // else a file size limit
+        QTest::addColumn<int>("code");
+        QTest::newRow("file size limit") << false << EFBIG;
+        QTest::newRow("full file system") << true << ENOSPC;
+    }
+    void failedCopyKeepsTheSource() {
+        QFETCH(bool, fullDisk);
+        QFETCH(int, code);
+        QTemporaryDir source;
+        std::unique_ptr<QTemporaryDir> target =
+            fullDisk ? std::make_unique<QTemporaryDir>() : otherFileSystemDir();
+        if (!target)
+            QSKIP("/dev/shm is not another file system here");
+        const fs::path from = fs::path(source.path().toStdString()) / "a.jpg";
+        const fs::path dest = target->path().toStdString();
+        writeBytes(from, pictureBytes(3, 1 << 20));
+        const int result = test::runInChild([&] {
+            if (fullDisk && !test::mountPrivateTmpfs(dest, "64k"))
+                return test::skipExit;
+            const struct rlimit limit = {4096, 4096};
+            if (!fullDisk &&
+                (std::signal(SIGXFSZ, SIG_IGN) == SIG_ERR || ::setrlimit(RLIMIT_FSIZE, &limit) != 0))
+                return test::skipExit;
+            const Status status = moveNoReplace(from, dest / "000001 a.jpg");
+            const bool untouched = bytesOf(from) == pictureBytes(3, 1 << 20) && fs::is_empty(dest);
+            return status.code() == code && untouched ? 0 : 1;
+        });
+        if (result == test::skipExit)
+            QSKIP("cannot limit the disk here");
+        QCOMPARE(result, 0);
+    }
+
+    void killAtAnyInstantLosesNothing() {
+        QTemporaryDir target;
+        const auto source = otherFileSystemDir(); // the copy then goes to the real disk
+        if (!source)
+            QSKIP("/dev/shm is not another file system here");
+        const fs::path from = source->path().toStdString();
+        const fs::path dest = target.path().toStdString();
+        constexpr int files = 8;
+        constexpr int rounds = 40;
+        qint64 runTime = 0;
+        for (int round = 0; round <= rounds; ++round) {
+            for (int i = 0; i < files; ++i)
+                writeBytes(from / std::to_string(i), pictureBytes(i));
+            QElapsedTimer timer;
+            timer.start();
+            const pid_t mover = ::fork();
+            if (mover == 0) {
+                for (int i = 0; i < files; ++i)
+                    moveNoReplace(from / std::to_string(i), dest / std::to_string(i));
+                ::_exit(0);
+            }
+            // The first round runs to the end and times the run; the others are killed at
+            // instants spread over that time.
+            if (round > 0) {
+                ::usleep(static_cast<useconds_t>(runTime * 3 / 4 * (round - 1) / rounds));
+                ::kill(mover, SIGKILL);
+            }
+            ::waitpid(mover, nullptr, 0);
+            if (round == 0)
+                runTime = timer.nsecsElapsed() / 1000;
+            QVERIFY(recoverInterruptedMoves(dest).ok());
+            QCOMPARE(leftovers(dest), 0);
+            for (int i = 0; i < files; ++i) {
+                const auto inSource = bytesOf(from / std::to_string(i));
+                const auto inDest = bytesOf(dest / std::to_string(i));
+                QVERIFY2(inSource.has_value() != inDest.has_value(),
+                         qPrintable(QString("round %1").arg(round)));
+                QCOMPARE(inSource.has_value() ? *inSource : *inDest, pictureBytes(i));
+                fs::remove(from / std::to_string(i));
+                fs::remove(dest / std::to_string(i));
+            }
+        }
+    }
+};
+
+QTEST_APPLESS_MAIN(TestMoveFile)
+#include "test_move_file.moc"

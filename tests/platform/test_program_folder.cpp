@@ -1,0 +1,84 @@
+#include "platform/program_folder.h"
+
+#include "platform/file_ops.h"
+
+#include "child_process.h"
+
+#include <QTemporaryDir>
+#include <QTest>
+#include <cstdlib>
+#include <sys/stat.h>
+
+using namespace corvalin;
+namespace fs = std::filesystem;
+
+class TestProgramFolder : public QObject {
+    Q_OBJECT
+
+private slots:
+    void programFolderHoldsTheExecutable() {
+        QCOMPARE(lookupEntry(programFolder() / "test_program_folder"), EntryKind::File);
+    }
+
+    void settingsGoWhereTheyCanBeWritten_data() {
+        QTest::addColumn<QString>("program"); // writable, read-only, missing
+        QTest::addColumn<QString>("xdg");     // absolute, relative, unset
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("portable") << "writable"
+                                  << "absolute"
+                                  << "program";
+        QTest::newRow("read-only, XDG") << "read-only"
+                                        << "absolute"
+                                        << "xdg/Corvalin";
+        QTest::newRow("missing, XDG") << "missing"
+                                      << "absolute"
+                                      << "xdg/Corvalin";
+        QTest::newRow("relative XDG is ignored") << "read-only"
+                                                 << "relative"
+                                                 << "home/.config/Corvalin";
+        QTest::newRow("no XDG") << "missing"
+                                << "unset"
+                                << "home/.config/Corvalin";
+    }
+    // In a child, as an unprivileged user, so that a read-only folder is one.
+    void settingsGoWhereTheyCanBeWritten() {
+        QFETCH(QString, program);
+        QFETCH(QString, xdg);
+        QFETCH(QString, expected);
+        QTemporaryDir dir;
+        const fs::path root = dir.path().toStdString();
+        if (::geteuid() == 0)
+            QCOMPARE(::chown(root.c_str(), 65534, 65534), 0);
+        const int result = test::runInChild([&] {
+            if (!test::dropPrivileges())
+                return test::skipExit;
+            if (program != "missing")
+                ::mkdir((root / "program").c_str(), program == "writable" ? 0755 : 0555);
+            ::setenv("HOME", (root / "home").c_str(), 1);
+            if (xdg == "unset")
+                ::unsetenv("XDG_CONFIG_HOME");
+            else
+                ::setenv("XDG_CONFIG_HOME", xdg == "absolute" ? (root / "xdg").c_str() : "xdg", 1);
+            const fs::path folder = settingsFolder(root / "program");
+            return folder == root / expected.toStdString() && lookupEntry(folder) == EntryKind::Folder ? 0
+                                                                                                       : 1;
+        });
+        if (result == test::skipExit)
+            QSKIP("cannot drop privileges");
+        QCOMPARE(result, 0);
+    }
+
+    void homeFolderFallsBackToThePasswordDatabase() {
+        const int result = test::runInChild([] {
+            ::setenv("HOME", "/somewhere", 1);
+            const bool fromEnvironment = homeFolder() == "/somewhere";
+            ::unsetenv("HOME");
+            const fs::path home = homeFolder();
+            return fromEnvironment && home.is_absolute() && home != "/somewhere" ? 0 : 1;
+        });
+        QCOMPARE(result, 0);
+    }
+};
+
+QTEST_APPLESS_MAIN(TestProgramFolder)
+#include "test_program_folder.moc"

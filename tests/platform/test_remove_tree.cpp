@@ -1,0 +1,153 @@
+#include "platform/file_ops.h"
+
+#include "child_process.h"
+#include "disk_helpers.h"
+
+#include <QElapsedTimer>
+#include <QTemporaryDir>
+#include <QTest>
+#include <atomic>
+#include <fcntl.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <thread>
+#include <unistd.h>
+
+#ifndef RENAME_EXCHANGE
+#define RENAME_EXCHANGE (1 << 1)
+#endif
+
+using namespace corvalin;
+namespace fs = std::filesystem;
+using test::makeEntries;
+
+class TestRemoveTree : public QObject {
+    Q_OBJECT
+
+private slots:
+    // Each tree holds links to the canary folder outside it; the canary must survive.
+    void deletesTheTreeButNoLinkTarget_data() {
+        QTest::addColumn<QByteArrayList>("tree");
+        QTest::newRow("link to an outside folder")
+            << QByteArrayList{"d:a", "f:a/1.jpg", "l:a/out>../../canary"};
+        QTest::newRow("link to an outside file")
+            << QByteArrayList{"f:1.jpg", "l:keep.jpg>../canary/keep.jpg"};
+        QTest::newRow("deep, hidden, FIFO, non-UTF-8") << QByteArrayList{
+            "d:a", "d:a/b", "d:a/b/.c", "f:a/b/.c/x", "p:a/p", "f:\x93\xfa.jpg", "l:a/b/l>../../../canary"};
+        QTest::newRow("read-only entries")
+            << QByteArrayList{"d:ro", "f:ro/1.jpg", "f:2.jpg", "l:ro/l>../../canary"};
+    }
+    void deletesTheTreeButNoLinkTarget() {
+        QFETCH(QByteArrayList, tree);
+        QTemporaryDir dir;
+        const fs::path root = dir.path().toStdString();
+        makeEntries(root, {"d:canary", "f:canary/keep.jpg", "d:top"});
+        makeEntries(root / "top", tree);
+        ::chmod((root / "top/ro").c_str(), 0555);
+        ::chmod((root / "top/2.jpg").c_str(), 0444);
+        QVERIFY(removeTree(root / "top").ok());
+        QCOMPARE(lookupEntry(root / "top"), EntryKind::None);
+        QCOMPARE(test::allNames(root / "canary"), QByteArrayList{"keep.jpg"});
+    }
+
+    // Only an unprivileged user meets permissions; root would pass without the forcing.
+    void forcesItsWayIntoProtectedSubfolders() {
+        QTemporaryDir dir;
+        const fs::path top = fs::path(dir.path().toStdString()) / "top";
+        if (::geteuid() == 0)
+            QCOMPARE(::chown(dir.path().toLocal8Bit().constData(), 65534, 65534), 0);
+        const int result = test::runInChild([&] {
+            if (!test::dropPrivileges())
+                return test::skipExit;
+            makeEntries(top,
+                        {"d:", "d:ro", "f:ro/1.jpg", "d:locked", "d:locked/deep", "f:locked/deep/2.jpg"});
+            ::chmod((top / "locked/deep").c_str(), 0);
+            ::chmod((top / "locked").c_str(), 0);
+            ::chmod((top / "ro").c_str(), 0555);
+            ::chmod(top.c_str(), 0555);
+            return removeTree(top).ok() && lookupEntry(top) == EntryKind::None ? 0 : 1;
+        });
+        if (result == test::skipExit)
+            QSKIP("cannot drop privileges");
+        QCOMPARE(result, 0);
+    }
+
+    void refusesWhatIsNotARealFolder_data() {
+        QTest::addColumn<QByteArray>("name");
+        QTest::addColumn<int>("code");
+        QTest::newRow("link to a folder") << QByteArray("link") << ENOTDIR;
+        QTest::newRow("link, trailing slash") << QByteArray("link/") << ENOTDIR;
+        QTest::newRow("file") << QByteArray("canary/keep.jpg") << ENOTDIR;
+        QTest::newRow("missing") << QByteArray("none") << ENOENT;
+        QTest::newRow("dot-dot") << QByteArray("canary/..") << EINVAL;
+    }
+    void refusesWhatIsNotARealFolder() {
+        QFETCH(QByteArray, name);
+        QTemporaryDir dir;
+        const fs::path root = dir.path().toStdString();
+        makeEntries(root, {"d:canary", "f:canary/keep.jpg", "l:link>canary"});
+        const Status status = removeTree(root / name.toStdString());
+        QTEST(status.code(), "code");
+        QCOMPARE(status.error().operation, std::string("フォルダの削除"));
+        QCOMPARE(test::allNames(root / "canary"), QByteArrayList{"keep.jpg"});
+    }
+
+    void neverEntersAnotherMount_data() {
+        QTest::addColumn<bool>("bind"); // else a tmpfs of its own
+        QTest::newRow("other file system") << false;
+        QTest::newRow("bind mount of the same file system") << true;
+    }
+    void neverEntersAnotherMount() {
+        QFETCH(bool, bind);
+        QTemporaryDir dir;
+        const fs::path root = dir.path().toStdString();
+        makeEntries(root, {"d:canary", "f:canary/keep.jpg", "d:top", "d:top/mnt"});
+        const int result = test::runInChild([&] {
+            if (!test::mountPrivateTmpfs(root / "top/mnt"))
+                return test::skipExit;
+            if (bind && (::umount((root / "top/mnt").c_str()) != 0 ||
+                         ::mount((root / "canary").c_str(), (root / "top/mnt").c_str(), nullptr, MS_BIND,
+                                 nullptr) != 0))
+                return test::skipExit;
+            if (!bind)
+                makeEntries(root / "top/mnt", {"f:keep.jpg"});
+            const Status status = removeTree(root / "top");
+            const bool named = status.code() == EXDEV && status.error().path == root / "top/mnt";
+            return named && test::allNames(root / "top/mnt") == QByteArrayList{"keep.jpg"} ? 0 : 1;
+        });
+        if (result == test::skipExit)
+            QSKIP("no private mounts here");
+        QCOMPARE(result, 0);
+    }
+
+    // Another program keeps swapping a subfolder with a link to the canary, atomically, while
+    // deletions run.
+    void survivesASubfolderSwappedForALink() {
+        QTemporaryDir dir;
+        const fs::path root = dir.path().toStdString();
+        makeEntries(root, {"d:canary", "f:canary/keep.jpg", "d:trash"});
+        const std::string top = root / "top", sub = root / "top/sub", link = root / "link";
+        std::atomic<bool> done = false;
+        std::thread swapper([&] {
+            while (!done)
+                ::syscall(SYS_renameat2, AT_FDCWD, link.c_str(), AT_FDCWD, sub.c_str(), RENAME_EXCHANGE);
+        });
+        QElapsedTimer timer;
+        timer.start();
+        for (int round = 0; timer.elapsed() < 1500 && test::allNames(root / "canary").size() == 1; ++round) {
+            // Whatever the swap left at the link's place goes to the trash; a fresh link replaces it.
+            ::rename(link.c_str(), (root / "trash" / std::to_string(round)).c_str());
+            ::symlink((root / "canary").c_str(), link.c_str());
+            ::mkdir(top.c_str(), 0755);
+            ::mkdir(sub.c_str(), 0755);
+            removeTree(top); // may fail when it meets a swap; must never harm the canary
+        }
+        done = true;
+        swapper.join();
+        QCOMPARE(test::allNames(root / "canary"), QByteArrayList{"keep.jpg"});
+    }
+};
+
+QTEST_APPLESS_MAIN(TestRemoveTree)
+#include "test_remove_tree.moc"
