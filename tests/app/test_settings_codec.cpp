@@ -57,8 +57,6 @@ private slots:
         QTest::newRow("whole number without exponent")
             << raw("") << raw("") << raw("") << 0 << OptionValue::number(1000000)
             << raw("\"\",\"\",\"\",0,1000000\r\n");
-        QTest::newRow("tiny fraction") << raw("") << raw("") << raw("") << 0 << OptionValue::number(0.1)
-                                       << raw("\"\",\"\",\"\",0,0.1\r\n");
         QTest::newRow("text option") << raw("") << raw("") << raw("") << 0 << OptionValue::text("on")
                                      << raw("\"\",\"\",\"\",0,\"on\"\r\n");
     }

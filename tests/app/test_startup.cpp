@@ -226,14 +226,6 @@ private slots:
         QCOMPARE(status.error().path, files.settingsFile());
         QCOMPARE(contentOf(files.counterFile()), raw("5\r\n"));
     }
-
-    void counterFileIsReplaced() {
-        QTemporaryDir dir;
-        const SettingsFiles files{kProgramFolder, dir.path().toStdString()};
-        QVERIFY(writeCounterFile(files, 123).ok());
-        QVERIFY(writeCounterFile(files, 124).ok());
-        QCOMPARE(contentOf(files.counterFile()), raw("124\r\n"));
-    }
 };
 
 QTEST_APPLESS_MAIN(TestStartup)
