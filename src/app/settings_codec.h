@@ -22,7 +22,10 @@ enum class ReadError {
 
 // Reads the fields of either file one after another, as the writer produced them: fields end at a
 // comma or a line end (CR, LF or CR LF); a field starting with a double quote runs to the next one
-// and is text; an unquoted field is trimmed of blanks and is a number when it reads as one.
+// and is text; an unquoted field is trimmed of blanks and is a number when it reads as one
+// ([+-]digits[.digits][E[+-]digits]). Integers are rounded half to even; an empty field reads as 0
+// into an integer and as empty into an option. A read that fails leaves `out` unchanged; after
+// EndOfFile or a failed read the reader is not meant to be used further.
 class FieldReader {
 public:
     explicit FieldReader(std::string_view bytes) : m_bytes(bytes) {}
@@ -40,8 +43,12 @@ private:
     ReadError nextField(Field& out);
     ReadError readInteger(double low, double high, double& out);
 
+    void skipBlanks();
+    void skipPastTerminator();
+
     std::string_view m_bytes;
     std::size_t m_pos = 0;
+    bool m_afterComma = false; // a comma promises one more field, even an empty one at the end
 };
 
 } // namespace corvalin

@@ -18,13 +18,19 @@ struct SettingsFiles {
 
 enum class StartupOutcome {
     Completed, // steps 1 to 5 done; the window sets its initial state
-    Stopped,   // a field of the wrong kind or an overflow: the window opens in its designed state
-    EndProgram // a file ended too early: the settings file is deleted, no window opens
+    // An unreadable file, a field of the wrong kind or an overflow: the window opens in its
+    // designed state. SerialNo still holds the counter file's number when the settings file failed.
+    Stopped,
+    // A file ended too early: the settings file (and a cut-short counter file) is deleted, no
+    // window opens.
+    EndProgram
 };
 
 struct StartupResult {
     StartupOutcome outcome = StartupOutcome::Completed;
-    std::optional<Error> writeError; // the immediate rewrite of the settings file failed
+    // Stopped: the immediate rewrite of the settings file failed. EndProgram: a cut-short file
+    // could not be deleted, so every later start would end the same way; worth telling the user.
+    std::optional<Error> writeError;
 };
 
 // Start-up steps 1 to 5: read both files (or take the defaults), the unclean-exit rule, RunFlag := 1

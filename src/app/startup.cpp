@@ -1,0 +1,155 @@
+#include "app/startup.h"
+
+#include "app/settings_codec.h"
+#include "platform/file_ops.h"
+
+#include <cerrno>
+#include <cstdint>
+#include <limits>
+#include <string>
+
+namespace corvalin {
+
+namespace {
+
+constexpr std::int32_t kHighestSerialNo = 999999;
+
+// How reading one of the two files ended.
+enum class LoadResult {
+    Done,     // read, or absent and defaulted
+    CutShort, // the file ended before its fields were read
+    Failed,   // unreadable, a field of the wrong kind or out of range
+};
+
+LoadResult toLoadResult(ReadError error) {
+    switch (error) {
+    case ReadError::None:
+        return LoadResult::Done;
+    case ReadError::EndOfFile:
+        return LoadResult::CutShort;
+    default:
+        return LoadResult::Failed;
+    }
+}
+
+// Anything under the name counts as present, so that a folder or an unreadable file in its place
+// stops the start-up instead of being silently replaced by the defaults.
+bool isPresent(const std::filesystem::path& file) {
+    return lookupEntry(file) != EntryKind::None;
+}
+
+// Each variable is assigned as soon as its field is read, so a failure at one field leaves the
+// earlier ones set.
+ReadError readSettingsFields(std::string_view bytes, Module1& vars) {
+    FieldReader reader(bytes);
+    std::string text;
+    if (const ReadError error = reader.readText(text); error != ReadError::None)
+        return error;
+    vars.SourcePath = text;
+    if (const ReadError error = reader.readText(text); error != ReadError::None)
+        return error;
+    vars.DestPath = text;
+    if (const ReadError error = reader.readText(text); error != ReadError::None)
+        return error;
+    vars.MakerPath = text;
+    if (const ReadError error = reader.readInt16(vars.RunFlag); error != ReadError::None)
+        return error;
+    return reader.readOption(vars.OptFlags[0]);
+}
+
+LoadResult loadSettings(Module1& vars, const SettingsFiles& files) {
+    if (!isPresent(files.settingsFile())) {
+        vars.SourcePath = files.programFolder;
+        vars.DestPath = files.programFolder;
+        vars.SerialNo = 0;
+        vars.OptFlags[0] = OptionValue::number(0);
+        return LoadResult::Done;
+    }
+    const Result<std::string> bytes = readWholeFile(files.settingsFile());
+    if (!bytes)
+        return LoadResult::Failed;
+    return toLoadResult(readSettingsFields(bytes.value(), vars));
+}
+
+LoadResult loadCounter(Module1& vars, const SettingsFiles& files) {
+    if (!isPresent(files.counterFile())) {
+        vars.SerialNo = 0;
+        return LoadResult::Done;
+    }
+    const Result<std::string> bytes = readWholeFile(files.counterFile());
+    if (!bytes)
+        return LoadResult::Failed;
+    return toLoadResult(FieldReader(bytes.value()).readInt32(vars.SerialNo));
+}
+
+// A previous run that never reached its shutdown may have used the number in the counter file.
+// False when the 32-bit number cannot go one further.
+bool applyUncleanExitRule(Module1& vars) {
+    if (vars.RunFlag != 1)
+        return true;
+    if (vars.SerialNo == std::numeric_limits<std::int32_t>::max())
+        return false;
+    ++vars.SerialNo;
+    if (vars.SerialNo > kHighestSerialNo)
+        vars.SerialNo = 0;
+    return true;
+}
+
+// Records the first failure; a file that is already gone is no failure.
+void removeIfPresent(const std::filesystem::path& file, std::optional<Error>& firstError) {
+    const Status removed = removeFile(file);
+    if (!removed && removed.code() != ENOENT && !firstError)
+        firstError = removed.error();
+}
+
+// A cut-short file: the next start begins from the defaults. A cut-short counter file holds no
+// number, and left in place it would end every later start the same way, so it goes as well.
+StartupResult endProgram(const SettingsFiles& files, bool counterCutShort) {
+    StartupResult result{StartupOutcome::EndProgram, std::nullopt};
+    removeIfPresent(files.settingsFile(), result.writeError);
+    if (counterCutShort)
+        removeIfPresent(files.counterFile(), result.writeError);
+    return result;
+}
+
+} // namespace
+
+StartupResult runStartup(Module1& vars, const SettingsFiles& files) {
+    const LoadResult settings = loadSettings(vars, files);
+    if (settings == LoadResult::CutShort)
+        return endProgram(files, false);
+    if (settings == LoadResult::Failed) {
+        // The shutdown writes SerialNo back, so it must hold the stored number even though the
+        // rest of the start-up is skipped; otherwise a damaged settings field resets the numbering.
+        loadCounter(vars, files);
+        return {StartupOutcome::Stopped, std::nullopt};
+    }
+    const LoadResult counter = loadCounter(vars, files);
+    if (counter == LoadResult::CutShort)
+        return endProgram(files, true);
+    if (counter == LoadResult::Failed || !applyUncleanExitRule(vars))
+        return {StartupOutcome::Stopped, std::nullopt};
+
+    vars.RunFlag = 1;
+    const Status written =
+        writeFileAtomically(files.settingsFile(), encodeSettings(vars), Durability::PowerLoss);
+    if (!written)
+        return {StartupOutcome::Stopped, written.error()};
+    return {StartupOutcome::Completed, std::nullopt};
+}
+
+Status writeShutdownFiles(Module1& vars, const SettingsFiles& files) {
+    vars.RunFlag = 0;
+    // The machine may be switching off right after the window closes: both go to the disk.
+    const Status settings =
+        writeFileAtomically(files.settingsFile(), encodeSettings(vars), Durability::PowerLoss);
+    const Status counter =
+        writeFileAtomically(files.counterFile(), encodeCounter(vars.SerialNo), Durability::PowerLoss);
+    return settings.ok() ? counter : settings;
+}
+
+Status writeCounterFile(const SettingsFiles& files, std::int32_t serialNo) {
+    return writeFileAtomically(files.counterFile(), encodeCounter(serialNo), Durability::ProcessCrash);
+}
+
+} // namespace corvalin
