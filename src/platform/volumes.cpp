@@ -6,7 +6,6 @@
 #include <array>
 #include <fcntl.h>
 #include <map>
-#include <mutex>
 #include <sstream>
 
 namespace corvalin {
@@ -119,35 +118,6 @@ fs::path volumeOf(const fs::path& path, const std::vector<Volume>& volumes) {
         }
     }
     return best;
-}
-
-namespace {
-
-struct Memory {
-    std::mutex mutex;
-    std::map<std::string, fs::path> folderByMountPoint;
-};
-
-Memory& memory() {
-    static Memory instance;
-    return instance;
-}
-
-} // namespace
-
-fs::path VolumeMemory::currentFolder(const fs::path& mountPoint) {
-    const std::string key = withoutTrailingSlash(mountPoint).native();
-    Memory& shared = memory();
-    std::lock_guard lock(shared.mutex);
-    const auto found = shared.folderByMountPoint.find(key);
-    return found == shared.folderByMountPoint.end() ? fs::path(key) : found->second;
-}
-
-void VolumeMemory::remember(const fs::path& folder, const std::vector<Volume>& volumes) {
-    const std::string key = volumeOf(folder, volumes).native();
-    Memory& shared = memory();
-    std::lock_guard lock(shared.mutex);
-    shared.folderByMountPoint[key] = folder;
 }
 
 } // namespace corvalin

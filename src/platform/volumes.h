@@ -23,12 +23,4 @@ std::vector<Volume> parseMountInfo(const std::string& text);
 // ("/" when none does).
 std::filesystem::path volumeOf(const std::filesystem::path& path, const std::vector<Volume>& volumes);
 
-// Each volume remembers the folder last shown on it, first its mount point. Shared by the whole
-// program, as a drive's current folder is.
-class VolumeMemory {
-public:
-    static std::filesystem::path currentFolder(const std::filesystem::path& mountPoint);
-    static void remember(const std::filesystem::path& folder, const std::vector<Volume>& volumes);
-};
-
 } // namespace corvalin

@@ -1,6 +1,7 @@
 // The drive, folder and file lists: what they show, and the snapshot that the runs rely on.
 #include "app/ui/file_list.h"
 #include "app/ui/folder_list.h"
+#include "platform/volumes.h"
 #include "temp_tree.h"
 
 #include <QSignalSpy>
@@ -112,6 +113,17 @@ private slots:
         QCOMPARE(list.subfolderCount(), 3);
         QVERIFY(list.setPath(root));
         QCOMPARE(changed.count(), 1); // same folder: no change event
+    }
+
+    // Choosing a volume again comes back to the folder last shown on it.
+    void folderListRemembersAFolderPerVolume() {
+        QTemporaryDir dir;
+        fs::create_directories(pathOf(dir) / "a" / "b");
+        FolderList list;
+        QCOMPARE(list.folderOnVolume("/nowhere"), fs::path("/nowhere"));
+        QVERIFY(list.setPath(pathOf(dir) / "a" / "b"));
+        QVERIFY(list.setPath(pathOf(dir) / "a"));
+        QCOMPARE(list.folderOnVolume(volumeOf(pathOf(dir), listVolumes())), pathOf(dir) / "a");
     }
 
     void folderListOpensAnEntry() {

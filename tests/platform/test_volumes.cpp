@@ -75,16 +75,6 @@ private slots:
         const std::vector<Volume> volumes = {{"/", "ext4"}, {"/mnt/a", "ext4"}, {"/mnt/a/b", "vfat"}};
         QTEST(QByteArray::fromStdString(volumeOf(path.toStdString(), volumes).native()), "volume");
     }
-
-    void eachVolumeRemembersItsOwnFolder() {
-        const std::vector<Volume> volumes = {{"/", "ext4"}, {"/mnt/x", "ext4"}};
-        QCOMPARE(VolumeMemory::currentFolder("/mnt/x"), fs::path("/mnt/x"));
-        VolumeMemory::remember("/mnt/x/pics/2024", volumes);
-        VolumeMemory::remember("/home/u", volumes);
-        QCOMPARE(VolumeMemory::currentFolder("/mnt/x"), fs::path("/mnt/x/pics/2024"));
-        QCOMPARE(VolumeMemory::currentFolder("/mnt/x/"), fs::path("/mnt/x/pics/2024"));
-        QCOMPARE(VolumeMemory::currentFolder("/"), fs::path("/home/u"));
-    }
 };
 
 QTEST_APPLESS_MAIN(TestVolumes)
