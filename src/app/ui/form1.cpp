@@ -5,6 +5,7 @@
 #include "app/ui/drive_list.h"
 #include "app/ui/file_list.h"
 #include "app/ui/folder_list.h"
+#include "app/ui/follow_drive.h"
 #include "app/ui/ui_text.h"
 #include "platform/file_ops.h"
 #include "platform/paths.h"
@@ -103,28 +104,12 @@ bool Form1::showSavedFolder(corvalin::FolderList* folders, const fs::path& folde
 
 void Form1::Drive1_Change() {
     if (!isBusy())
-        followDrive(ui.Drive1, ui.Dir1);
+        followDrive(ui.Drive1, ui.Dir1, m_messages);
 }
 
 void Form1::Drive2_Change() {
     if (!isBusy())
-        followDrive(ui.Drive2, ui.Dir2);
-}
-
-// Moves the folder list onto the chosen volume; a volume that cannot be opened offers Retry, and
-// Cancel puts the drive list back on the volume of the folder still shown.
-void Form1::followDrive(DriveList* drive, corvalin::FolderList* folders) {
-    for (;;) {
-        const Status opened = folders->setPath(folders->folderOnVolume(drive->drive()));
-        if (opened)
-            return;
-        const MessageAnswer answer = m_messages.show(describeError(opened.error()),
-                                                     MessageButtons::RetryCancel, MessageIcon::Information);
-        if (answer != MessageAnswer::Retry) {
-            drive->setDrive(folders->path());
-            return;
-        }
-    }
+        followDrive(ui.Drive2, ui.Dir2, m_messages);
 }
 
 void Form1::Dir1_Change() {

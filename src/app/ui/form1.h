@@ -101,7 +101,6 @@ private:
     bool applyInitialState();
     bool showSavedFolder(corvalin::FolderList* folders, const std::filesystem::path& folder,
                          void (Form1::*onChange)());
-    void followDrive(DriveList* drive, corvalin::FolderList* folders);
     void showFileCount();
     void showClickedFile(corvalin::FolderList* folders, FileList* files);
     void showPicture(int fd, QSize natural);
