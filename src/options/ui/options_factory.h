@@ -6,7 +6,8 @@ namespace corvalin {
 
 class Form1;
 
-// Creates the options dialog for the main window (hidden; the caller shows it).
+// Creates the options dialog for the main window and runs its load sequence; it stays hidden
+// until the caller shows it.
 QWidget* createOptionsWindow(Form1& form);
 
 } // namespace corvalin

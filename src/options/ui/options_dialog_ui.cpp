@@ -1,0 +1,144 @@
+#include "options/ui/options_dialog_ui.h"
+
+#include "app/ui/drive_list.h"
+#include "app/ui/file_list.h"
+#include "app/ui/folder_list.h"
+#include "app/ui/ui_text.h"
+
+#include <QDialog>
+#include <QFontMetrics>
+#include <QTabBar>
+
+namespace corvalin {
+
+namespace {
+
+template <class T> T* named(T* widget, const char* name, QRect place, const QString& toolTip = {}) {
+    widget->setObjectName(QLatin1String(name));
+    widget->setGeometry(place);
+    if (!toolTip.isEmpty())
+        widget->setToolTip(toolTip);
+    return widget;
+}
+
+// A maker heading in 8.25 point gothic. The designed height of 9 pixels is less than a line of
+// that font, so the height follows the font, up to the gap before the control below it.
+QLabel* heading(QWidget* parent, const char* name, const QString& caption, QRect place) {
+    auto* label = new QLabel(caption, parent);
+    label->setFont(gothicFont(8.25));
+    place.setHeight(qMin(QFontMetrics(label->font()).height(), 16));
+    return named(label, name, place);
+}
+
+// The layout was drawn for a proportional gothic, whose kana are narrower than those of the
+// gothic fonts a Linux desktop has; a caption wider than its control is condensed to fit, down
+// to 80 %.
+void condenseToFit(QWidget* widget) {
+    QFont font = widget->font();
+    for (int stretch = 98; widget->sizeHint().width() > widget->width() && stretch >= 80; stretch -= 2) {
+        font.setStretch(stretch);
+        widget->setFont(font);
+    }
+}
+
+// Frames carry their caption in the top line, with the controls placed below it.
+const char* const kFrameStyle =
+    "QGroupBox { border: 1px solid palette(mid); border-radius: 2px; margin-top: 6px; }"
+    "QGroupBox::title { subcontrol-origin: margin; left: 6px; padding: 0 2px; }";
+
+} // namespace
+
+void OptionsDialogUi::setupUi(QDialog* dialog) {
+    dialog->setObjectName(QStringLiteral("frmOptions"));
+    dialog->setWindowTitle(QStringLiteral("ｵﾌﾟｼｮﾝ"));
+    dialog->setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::CustomizeWindowHint |
+                           Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
+    dialog->setFixedSize(kClientWidth, kClientHeight);
+    dialog->setFont(gothicFont(9));
+    dialog->setStyleSheet(QLatin1String(kFrameStyle));
+    createTabStrip(dialog);
+    createOptionGroup(picOptions[0]);
+    createMakerGroup(dialog);
+    createButtons(dialog);
+    setTabOrder();
+    for (QWidget* captioned : std::initializer_list<QWidget*>{Label1, Label2, Label3, Label4, Option1[0],
+                                                              Option1[1], Check1, Check2, Check3, Check4})
+        condenseToFit(captioned);
+}
+
+// The strip draws the tab and the frame of its page; the page's controls lie on picOptions above
+// it, and the maker's frame on the window itself, above both.
+void OptionsDialogUi::createTabStrip(QDialog* dialog) {
+    tbsOptions = named(new QTabWidget(dialog), "tbsOptions", {8, 0, 513, 371});
+    tbsOptions->addTab(new QWidget, QStringLiteral("オプション"));
+    tbsOptions->setTabToolTip(0, QStringLiteral("ｸﾞﾙｰﾌﾟ 1 のｵﾌﾟｼｮﾝの設定"));
+    tbsOptions->tabBar()->setTabData(0, QStringLiteral("Group1"));
+    picOptions[0] = named(new QWidget(dialog), "picOptions_0", {kPageLeft, 32, 499, 335});
+}
+
+void OptionsDialogUi::createMakerGroup(QDialog* dialog) {
+    Frame1 = named(new QGroupBox(QStringLiteral("ダウンロード先のフォルダを指定します。"), dialog), "Frame1",
+                   {24, 32, 481, 217});
+    QWidget* f = Frame1;
+    Label1 = heading(f, "Label1", QStringLiteral("親フォルダを選択してください。"), {8, 16, 169, 9});
+    Drive1 = named(new DriveList(f), "Drive1", {8, 32, 161, 20},
+                   QStringLiteral("親フォルダのドライブを指定します。"));
+    Dir1 = named(new FolderList(f), "Dir1", {8, 56, 161, 90}, QStringLiteral("親フォルダを指定します。"));
+    File1 = named(new FileList(FileList::Selection::Single, f), "File1", {168, 32, 145, 114});
+    Label2 = heading(f, "Label2", QStringLiteral("親フォルダのフルパス"), {8, 152, 305, 9});
+    Text1 = named(new QLineEdit(f), "Text1", {8, 168, 305, 18},
+                  QStringLiteral("親フォルダのフルパスを表示します。"));
+    Label3 = heading(f, "Label3", QStringLiteral("子フォルダをいくつ作りますか"), {320, 16, 153, 9});
+    Text2 = named(new QLineEdit(QStringLiteral("１"), f), "Text2", {320, 32, 73, 18},
+                  QStringLiteral("作るサブフォルダの数を入力します。"));
+    Label4 = named(new QLabel(QStringLiteral("フォルダ"), f), "Label4", {395, 35, 73, 17});
+    Option1[0] = named(new QRadioButton(QStringLiteral("フォルダを作成します。"), f), "Option1_0",
+                       {320, 64, 145, 17}, QStringLiteral("サブフォルダを作成します。"));
+    Option1[1] = named(new QRadioButton(QStringLiteral("フォルダを削除します。"), f), "Option1_1",
+                       {320, 88, 137, 17}, QStringLiteral("親フォルダ以下のサブフォルダを削除します。"));
+    Option1[0]->setChecked(true);
+}
+
+void OptionsDialogUi::createOptionGroup(QWidget* page) {
+    Frame2 = named(new QGroupBox(QStringLiteral("オプション設定"), page), "Frame2", {8, 224, 481, 97});
+    QWidget* f = Frame2;
+    Check1 = named(new QCheckBox(QStringLiteral("ファイルを移動後フォルダをすぐに削除する。"), f), "Check1",
+                   {8, 16, 249, 17},
+                   QStringLiteral("ファイル移動後すぐに親フォルダ以下のサブフォルダを削除します。"));
+    Check2 =
+        named(new QCheckBox(QStringLiteral("通し番号を変更する。（６桁までの整数）"), f), "Check2",
+              {8, 32, 225, 17},
+              QStringLiteral("通し番号を修正します。チェックを入れてからテキストボックスに６桁までの整数を入"
+                             "れてください。"));
+    Text3 = named(new QLineEdit(f), "Text3", {240, 32, 49, 18});
+    Text3->setEnabled(false);
+    Check3 = named(
+        new QCheckBox(QStringLiteral("頭の通し番号を切り取る。（フォルダの中のファイルをすべてリネーム"
+                                     "する）"),
+                      f),
+        "Check3", {8, 48, 457, 17}, QStringLiteral("チェックを入れると通し番号切り取りモードになります。"));
+    Check4 = named(
+        new QCheckBox(QStringLiteral("頭の通し番号を切り取る。（ファイルを選択してサブフォルダを作成して"
+                                     "そこへ移動する。）"),
+                      f),
+        "Check4", {8, 64, 465, 17});
+}
+
+void OptionsDialogUi::createButtons(QDialog* dialog) {
+    cmdOK = named(new QPushButton(QStringLiteral("OK"), dialog), "cmdOK", {288, 376, 73, 25},
+                  QStringLiteral("オプションを有効にしてこのフォームを閉じます。"));
+    cmdCancel = named(new QPushButton(QStringLiteral("ｷｬﾝｾﾙ"), dialog), "cmdCancel", {368, 376, 73, 25},
+                      QStringLiteral("オプション設定を有効にせずフォームを閉じます。"));
+    cmdApply = named(new QPushButton(QStringLiteral("更新"), dialog), "cmdApply", {448, 376, 73, 25},
+                     QStringLiteral("フォームを閉じずにオプションを有効にします。"));
+}
+
+void OptionsDialogUi::setTabOrder() {
+    // Frames, labels and the page take no focus; Text3 stays before Check2 as designed.
+    QWidget* order[] = {tbsOptions, cmdOK,      cmdCancel,  cmdApply, Drive1, Dir1,   File1,  Text1,
+                        Text2,      Option1[0], Option1[1], Check1,   Text3,  Check2, Check3, Check4};
+    for (std::size_t i = 0; i + 1 < std::size(order); ++i)
+        QWidget::setTabOrder(order[i], order[i + 1]);
+}
+
+} // namespace corvalin

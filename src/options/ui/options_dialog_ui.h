@@ -1,0 +1,64 @@
+#pragma once
+
+#include <QCheckBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTabWidget>
+
+#include <array>
+
+class QDialog;
+
+namespace corvalin {
+
+class DriveList;
+class FolderList;
+class FileList;
+
+// The controls of the options dialog in their designed state, at their places in pixels. A
+// control array keeps its designer name with the index appended: "Option1_0", "picOptions_0".
+struct OptionsDialogUi {
+    QTabWidget* tbsOptions;
+    std::array<QWidget*, 1> picOptions; // the page of each tab, by tab position
+    QGroupBox* Frame1;                  // the child-folder maker
+    QGroupBox* Frame2;                  // the option settings
+    QLabel* Label1;
+    QLabel* Label2;
+    QLabel* Label3;
+    QLabel* Label4;
+    DriveList* Drive1;
+    FolderList* Dir1;
+    FileList* File1;
+    QLineEdit* Text1;
+    QLineEdit* Text2;
+    QLineEdit* Text3;
+    std::array<QRadioButton*, 2> Option1; // 0 creates, 1 deletes
+    QCheckBox* Check1;
+    QCheckBox* Check2;
+    QCheckBox* Check3;
+    QCheckBox* Check4;
+    QPushButton* cmdOK;
+    QPushButton* cmdCancel;
+    QPushButton* cmdApply;
+
+    // 7965 x 6105 twips.
+    static constexpr int kClientWidth = 531;
+    static constexpr int kClientHeight = 407;
+    // Where a page of the tab strip lies when shown, and where a hidden one is put out of sight.
+    static constexpr int kPageLeft = 14;
+    static constexpr int kHiddenPageLeft = -1333;
+
+    void setupUi(QDialog* dialog);
+
+private:
+    void createTabStrip(QDialog* dialog);
+    void createMakerGroup(QDialog* dialog);
+    void createOptionGroup(QWidget* page);
+    void createButtons(QDialog* dialog);
+    void setTabOrder();
+};
+
+} // namespace corvalin

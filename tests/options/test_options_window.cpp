@@ -1,0 +1,430 @@
+// The options dialog with the main window: its designed layout, the load sequence, the apply
+// sequence of OK and Update, Cancel and Esc, the work modes it lays out, and the maker's wiring.
+#include "app/ui/file_list.h"
+#include "app/ui/folder_list.h"
+#include "app/ui/form1.h"
+#include "options/ui/options_dialog.h"
+#include "options/ui/options_factory.h"
+#include "platform/file_ops.h"
+
+#include "disk_helpers.h"
+#include "scripted_message_box.h"
+
+#include <QApplication>
+#include <QTabBar>
+#include <QTemporaryDir>
+#include <QtTest>
+
+using namespace corvalin;
+namespace fs = std::filesystem;
+
+class TestOptionsWindow : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir m_dir;
+    ScriptedMessageBox m_messages;
+    Module1 m_vars;
+    std::unique_ptr<Form1> m_form;
+
+    fs::path root() const { return m_dir.path().toStdString(); }
+
+    frmOptions* open() {
+        m_form->mnuOpt1_Click();
+        return qobject_cast<frmOptions*>(m_form->frmOptions.window());
+    }
+    static QString colourOf(QWidget* w) { return w->palette().color(QPalette::Window).name(); }
+    static QString shownOf(QWidget* w) { return w->isVisibleTo(w->window()) ? "1" : "0"; }
+
+private slots:
+    void initTestCase() { QVERIFY(setWorkingFolder(root())); }
+
+    void init() {
+        fs::remove_all(root() / "dl");
+        test::makeEntries(root(), {"d:dl", "d:dl/cats", "f:dl/cats/a.jpg"});
+        m_messages = ScriptedMessageBox{};
+        m_vars = Module1{};
+        m_form = std::make_unique<Form1>(m_vars, SettingsFiles{root(), root()}, m_messages);
+        m_form->frmOptions.setFactory([this] { return createOptionsWindow(*m_form); });
+    }
+    void cleanup() { m_form.reset(); }
+    // QTemporaryDir cannot delete names that are not UTF-8.
+    void cleanupTestCase() {
+        for (const auto& entry : fs::directory_iterator(root()))
+            fs::remove_all(entry.path());
+    }
+
+    void designedLayout_data() {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("parent");
+        QTest::addColumn<QRect>("place"); // height 0: follows the font
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("toolTip");
+        QTest::newRow("tbsOptions") << "tbsOptions"
+                                    << "frmOptions" << QRect(8, 0, 513, 371) << ""
+                                    << "";
+        QTest::newRow("picOptions_0") << "picOptions_0"
+                                      << "frmOptions" << QRect(14, 32, 499, 335) << ""
+                                      << "";
+        QTest::newRow("Frame1") << "Frame1"
+                                << "frmOptions" << QRect(24, 32, 481, 217)
+                                << "ダウンロード先のフォルダを指定します。"
+                                << "";
+        QTest::newRow("Frame2") << "Frame2"
+                                << "picOptions_0" << QRect(8, 224, 481, 97) << "オプション設定"
+                                << "";
+        QTest::newRow("Label1") << "Label1"
+                                << "Frame1" << QRect(8, 16, 169, 0) << "親フォルダを選択してください。"
+                                << "";
+        QTest::newRow("Drive1") << "Drive1"
+                                << "Frame1" << QRect(8, 32, 161, 20) << ""
+                                << "親フォルダのドライブを指定します。";
+        QTest::newRow("Dir1") << "Dir1"
+                              << "Frame1" << QRect(8, 56, 161, 90) << ""
+                              << "親フォルダを指定します。";
+        QTest::newRow("File1") << "File1"
+                               << "Frame1" << QRect(168, 32, 145, 114) << ""
+                               << "";
+        QTest::newRow("Label2") << "Label2"
+                                << "Frame1" << QRect(8, 152, 305, 0) << "親フォルダのフルパス"
+                                << "";
+        QTest::newRow("Text1") << "Text1"
+                               << "Frame1" << QRect(8, 168, 305, 18) << root().c_str()
+                               << "親フォルダのフルパスを表示します。";
+        QTest::newRow("Label3") << "Label3"
+                                << "Frame1" << QRect(320, 16, 153, 0) << "子フォルダをいくつ作りますか"
+                                << "";
+        QTest::newRow("Text2") << "Text2"
+                               << "Frame1" << QRect(320, 32, 73, 18) << "１"
+                               << "作るサブフォルダの数を入力します。";
+        QTest::newRow("Label4") << "Label4"
+                                << "Frame1" << QRect(395, 35, 73, 17) << "フォルダ"
+                                << "";
+        QTest::newRow("Option1_0") << "Option1_0"
+                                   << "Frame1" << QRect(320, 64, 145, 17) << "フォルダを作成します。"
+                                   << "サブフォルダを作成します。";
+        QTest::newRow("Option1_1") << "Option1_1"
+                                   << "Frame1" << QRect(320, 88, 137, 17) << "フォルダを削除します。"
+                                   << "親フォルダ以下のサブフォルダを削除します。";
+        QTest::newRow("Check1") << "Check1"
+                                << "Frame2" << QRect(8, 16, 249, 17)
+                                << "ファイルを移動後フォルダをすぐに削除する。"
+                                << "ファイル移動後すぐに親フォルダ以下のサブフォルダを削除します。";
+        QTest::newRow("Check2")
+            << "Check2"
+            << "Frame2" << QRect(8, 32, 225, 17) << "通し番号を変更する。（６桁までの整数）"
+            << "通し番号を修正します。チェックを入れてからテキストボックスに６桁までの整数を入れ"
+               "てください。";
+        QTest::newRow("Text3") << "Text3"
+                               << "Frame2" << QRect(240, 32, 49, 18) << "0"
+                               << "";
+        QTest::newRow("Check3") << "Check3"
+                                << "Frame2" << QRect(8, 48, 457, 17)
+                                << "頭の通し番号を切り取る。（フォルダの中のファイルをすべてリネームする）"
+                                << "チェックを入れると通し番号切り取りモードになります。";
+        QTest::newRow("Check4")
+            << "Check4"
+            << "Frame2" << QRect(8, 64, 465, 17)
+            << "頭の通し番号を切り取る。（ファイルを選択してサブフォルダを作成してそこへ移動する。）"
+            << "";
+        QTest::newRow("cmdOK") << "cmdOK"
+                               << "frmOptions" << QRect(288, 376, 73, 25) << "OK"
+                               << "オプションを有効にしてこのフォームを閉じます。";
+        QTest::newRow("cmdCancel") << "cmdCancel"
+                                   << "frmOptions" << QRect(368, 376, 73, 25) << "ｷｬﾝｾﾙ"
+                                   << "オプション設定を有効にせずフォームを閉じます。";
+        QTest::newRow("cmdApply") << "cmdApply"
+                                  << "frmOptions" << QRect(448, 376, 73, 25) << "更新"
+                                  << "フォームを閉じずにオプションを有効にします。";
+    }
+    void designedLayout() {
+        QFETCH(QString, name);
+        QFETCH(QString, parent);
+        QFETCH(QRect, place);
+        QFETCH(QString, toolTip);
+        frmOptions* dialog = open();
+        QVERIFY(dialog);
+        auto* widget = dialog->findChild<QWidget*>(name);
+        QVERIFY(widget);
+        QCOMPARE(widget->parentWidget()->objectName(), parent);
+        QCOMPARE(widget->pos(), place.topLeft());
+        QCOMPARE(widget->width(), place.width());
+        if (place.height() > 0)
+            QCOMPARE(widget->height(), place.height());
+        else
+            QVERIFY(widget->height() >= 9 && widget->height() <= 16);
+        QCOMPARE(widget->toolTip(), toolTip);
+        const char* property = qobject_cast<QGroupBox*>(widget) ? "title" : "text";
+        if (widget->property(property).isValid())
+            QTEST(widget->property(property).toString(), "text");
+        // Captions are condensed to fit rather than cut off.
+        if (qobject_cast<QCheckBox*>(widget) || qobject_cast<QRadioButton*>(widget) ||
+            qobject_cast<QLabel*>(widget))
+            QVERIFY(widget->sizeHint().width() <= widget->width() + 2);
+    }
+
+    void windowAndTab() {
+        frmOptions* dialog = open();
+        QCOMPARE(dialog->windowTitle(), QString("ｵﾌﾟｼｮﾝ"));
+        QCOMPARE(dialog->size(), QSize(531, 407));
+        QCOMPARE(dialog->minimumSize(), dialog->maximumSize());
+        QVERIFY(!(dialog->windowFlags() & (Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint)));
+        QVERIFY(!dialog->isModal());
+        QCOMPARE(dialog->ui.tbsOptions->count(), 1);
+        QCOMPARE(dialog->ui.tbsOptions->tabText(0), QString("オプション"));
+        QCOMPARE(dialog->ui.tbsOptions->tabToolTip(0), QString("ｸﾞﾙｰﾌﾟ 1 のｵﾌﾟｼｮﾝの設定"));
+        QCOMPARE(dialog->ui.tbsOptions->tabBar()->tabData(0).toString(), QString("Group1"));
+        // A second choice of the menu entry brings the same dialog forward.
+        QCOMPARE(open(), dialog);
+        QVERIFY(dialog->isVisible());
+    }
+
+    void focusOrder() {
+        frmOptions* dialog = open();
+        QApplication::setActiveWindow(dialog);
+        QVERIFY(QTest::qWaitForWindowActive(dialog));
+        dialog->ui.Check2->setChecked(true); // Text3 takes focus only when enabled
+        dialog->ui.tbsOptions->setFocus();
+        const auto focusName = [dialog] {
+            QWidget* focus = QApplication::focusWidget();
+            return focus == dialog->ui.tbsOptions->tabBar() ? QString("tbsOptions") : focus->objectName();
+        };
+        QStringList order{focusName()};
+        for (int i = 0; i < 15; ++i) {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            order << focusName();
+        }
+        QCOMPARE(order, QStringList({"tbsOptions", "cmdOK", "cmdCancel", "cmdApply", "Drive1", "Dir1",
+                                     "File1", "Text1", "Text2", "Option1_0", "Check1", "Text3", "Check2",
+                                     "Check3", "Check4", "tbsOptions"}));
+    }
+
+    // The load sequence; a maker folder that is gone leaves the list on the working folder.
+    void loadSequence_data() {
+        QTest::addColumn<QByteArray>("makerPath");
+        QTest::addColumn<QByteArray>("shown");
+        QTest::newRow("existing") << QByteArray("dl/cats") << QByteArray("dl/cats");
+        QTest::newRow("gone") << QByteArray("dl/gone") << QByteArray("");
+        QTest::newRow("empty") << QByteArray() << QByteArray("");
+    }
+    void loadSequence() {
+        QFETCH(QByteArray, makerPath);
+        QFETCH(QByteArray, shown);
+        m_vars.MakerPath = makerPath.isEmpty() ? fs::path() : root() / makerPath.toStdString();
+        m_vars.OptFlags = {OptionValue::number(1), OptionValue::number(0), OptionValue::number(1)};
+        m_vars.SerialNo = -42;
+        frmOptions* dialog = open();
+        const fs::path expected = shown.isEmpty() ? root() : root() / shown.toStdString();
+        QCOMPARE(dialog->ui.Dir1->path(), expected);
+        QCOMPARE(dialog->ui.File1->path(), expected);
+        QCOMPARE(dialog->ui.Text1->text(), QString::fromStdString(expected.native()));
+        QVERIFY(dialog->ui.Check1->isChecked());
+        QVERIFY(!dialog->ui.Check2->isChecked());
+        QCOMPARE(dialog->ui.Text3->text(), QString("-42"));
+        QVERIFY(!dialog->ui.Text3->isEnabled());
+        QVERIFY(!dialog->ui.Check3->isChecked());
+        QVERIFY(dialog->ui.Check4->isChecked());
+        QVERIFY(dialog->ui.Option1[0]->isChecked());
+        QCOMPARE(dialog->ui.Text2->text(), QString("１"));
+        QVERIFY(dialog->ui.Text2->isEnabled());
+    }
+
+    // OK and Update apply (the folder action included); Cancel, Esc and the close box apply nothing.
+    void buttons_data() {
+        QTest::addColumn<QString>("press");
+        QTest::addColumn<bool>("applied");
+        QTest::addColumn<bool>("closed");
+        QTest::newRow("OK") << "cmdOK" << true << true;
+        QTest::newRow("Update") << "cmdApply" << true << false;
+        QTest::newRow("Cancel") << "cmdCancel" << false << true;
+        QTest::newRow("Esc") << "Esc" << false << true;
+        QTest::newRow("close box") << "close" << false << true;
+    }
+    void buttons() {
+        QFETCH(QString, press);
+        QFETCH(bool, applied);
+        QFETCH(bool, closed);
+        frmOptions* dialog = open();
+        QPointer<frmOptions> alive(dialog);
+        dialog->ui.Text1->setText(QString::fromStdString((root() / "dl/cats").native()));
+        dialog->ui.Check1->setChecked(true);
+        dialog->ui.Check2->setChecked(true);
+        dialog->ui.Text3->setText("123");
+        if (press == "Esc")
+            QTest::keyClick(dialog->ui.Text3, Qt::Key_Escape);
+        else if (press == "close")
+            dialog->close();
+        else
+            dialog->findChild<QPushButton*>(press)->click();
+        QCOMPARE(m_vars.SerialNo, applied ? 123 : 0);
+        QCOMPARE(m_vars.OptFlags[0].isOn(), applied);
+        QCOMPARE(lookupEntry(root() / "dl/cats/cats_1"), applied ? EntryKind::Folder : EntryKind::None);
+        QCOMPARE(m_vars.MakerPath, applied ? root() / "dl/cats" : fs::path());
+        QCOMPARE(dialog->isVisible(), !closed);
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QCOMPARE(alive.isNull(), closed);
+        QCOMPARE(m_form->frmOptions.window() == nullptr, closed);
+    }
+
+    void cancelAfterUpdateKeepsWhatWasApplied() {
+        frmOptions* dialog = open();
+        dialog->ui.Check1->setChecked(true);
+        dialog->ui.cmdApply->click();
+        dialog->ui.Check1->setChecked(false);
+        dialog->ui.cmdCancel->click();
+        QVERIFY(m_vars.OptFlags[0].isOn());
+        QCOMPARE(colourOf(m_form->ui.Label14), QString("#ff0000"));
+    }
+
+    // The strip modes exclude each other (Check3 wins), the main window follows at once, and the
+    // indicator always follows Check1.
+    void workModes_data() {
+        QTest::addColumn<bool>("check1");
+        QTest::addColumn<bool>("check3");
+        QTest::addColumn<bool>("check4");
+        QTest::addColumn<QString>("ticksAfter"); // Check3, Check4
+        QTest::addColumn<QString>("buttons");    // Command1..Command4 shown
+        QTest::addColumn<QString>("lists");      // File2, File3 shown
+        QTest::addColumn<QString>("label14");
+        const QString red = "#ff0000", green = "#00ff00";
+        QTest::newRow("move, delete on") << true << false << false << "00"
+                                         << "1000"
+                                         << "10" << red;
+        QTest::newRow("move, delete off") << false << false << false << "00"
+                                          << "1000"
+                                          << "10" << green;
+        QTest::newRow("in folder, delete on") << true << true << false << "10"
+                                              << "0010"
+                                              << "10" << red;
+        QTest::newRow("in folder, delete off") << false << true << false << "10"
+                                               << "0010"
+                                               << "10" << green;
+        QTest::newRow("into subfolder, delete on") << true << false << true << "01"
+                                                   << "0001"
+                                                   << "01" << red;
+        QTest::newRow("into subfolder, delete off") << false << false << true << "01"
+                                                    << "0001"
+                                                    << "01" << green;
+        QTest::newRow("both ticked") << false << true << true << "10"
+                                     << "0010"
+                                     << "10" << green;
+    }
+    void workModes() {
+        QFETCH(bool, check1);
+        QFETCH(bool, check3);
+        QFETCH(bool, check4);
+        frmOptions* dialog = open();
+        dialog->ui.Option1[1]->setChecked(true);
+        m_messages.answers = {MessageAnswer::No};
+        dialog->ui.Check1->setChecked(check1);
+        dialog->ui.Check3->setChecked(check3);
+        dialog->ui.Check4->setChecked(check4);
+        dialog->ui.cmdApply->click();
+        const auto tick = [](QCheckBox* box) {
+            return box->isChecked() ? "1" : "0";
+        };
+        QTEST(QString(tick(dialog->ui.Check3)) + tick(dialog->ui.Check4), "ticksAfter");
+        const Form1Ui& main = m_form->ui;
+        QTEST(shownOf(main.Command1) + shownOf(main.Command2) + shownOf(main.Command3) +
+                  shownOf(main.Command4),
+              "buttons");
+        QTEST(shownOf(main.File2) + shownOf(main.File3), "lists");
+        QTEST(colourOf(main.Label14), "label14");
+        QCOMPARE(m_vars.OptFlags[1].isOn(), check3);
+        QCOMPARE(m_vars.OptFlags[2].isOn(), check4 && !check3);
+    }
+
+    // Reading the strip boxes loads the dialog without showing it; showing it later does not
+    // load it again.
+    void hiddenLoadThenShown() {
+        m_vars.OptFlags[1] = OptionValue::number(1);
+        m_form->ApplyWorkMode();
+        auto* dialog = qobject_cast<frmOptions*>(m_form->frmOptions.window());
+        QVERIFY(dialog);
+        QVERIFY(!dialog->isVisible());
+        QVERIFY(dialog->ui.Check3->isChecked());
+        QVERIFY(!m_form->ui.Command1->isVisibleTo(m_form.get()));
+        dialog->ui.Check4->setChecked(true);
+        dialog->ui.Text1->setText("typed");
+        m_vars.SerialNo = 77;
+        QCOMPARE(open(), dialog);
+        QVERIFY(dialog->isVisible());
+        QVERIFY(dialog->ui.Check4->isChecked());
+        QCOMPARE(dialog->ui.Text1->text(), QString("typed"));
+        QCOMPARE(dialog->ui.Text3->text(), QString("0"));
+    }
+
+    // Ctrl+Tab, seen by the window before the focused control, shows the selected tab's page; no
+    // other Tab combination does.
+    void ctrlTab_data() {
+        QTest::addColumn<int>("key");
+        QTest::addColumn<int>("modifiers");
+        QTest::addColumn<bool>("pageShown");
+        QTest::newRow("Ctrl+Tab") << int(Qt::Key_Tab) << int(Qt::ControlModifier) << true;
+        QTest::newRow("Ctrl+Shift+Tab")
+            << int(Qt::Key_Backtab) << int(Qt::ControlModifier | Qt::ShiftModifier) << false;
+        QTest::newRow("Ctrl+Alt+Tab")
+            << int(Qt::Key_Tab) << int(Qt::ControlModifier | Qt::AltModifier) << false;
+        QTest::newRow("Tab") << int(Qt::Key_Tab) << int(Qt::NoModifier) << false;
+    }
+    void ctrlTab() {
+        QFETCH(int, key);
+        QFETCH(int, modifiers);
+        QFETCH(bool, pageShown);
+        frmOptions* dialog = open();
+        QApplication::setActiveWindow(dialog);
+        QVERIFY(QTest::qWaitForWindowActive(dialog));
+        QWidget* page = dialog->ui.picOptions[0];
+        page->move(OptionsDialogUi::kHiddenPageLeft, page->y());
+        page->setEnabled(false);
+        dialog->ui.Text1->setFocus();
+        QTest::keyClick(dialog->ui.Text1, Qt::Key(key), Qt::KeyboardModifiers(modifiers));
+        QCOMPARE(dialog->ui.tbsOptions->currentIndex(), 0);
+        QCOMPARE(page->x(), pageShown ? OptionsDialogUi::kPageLeft : OptionsDialogUi::kHiddenPageLeft);
+        QCOMPARE(page->isEnabled(), pageShown);
+    }
+
+    // The maker end to end: fifty numbered folders, then the parent deleted after the question.
+    void makeThenDelete() {
+        frmOptions* dialog = open();
+        const fs::path cats = root() / "dl/cats";
+        QVERIFY(dialog->ui.Dir1->setPath(cats));
+        dialog->ui.Text2->setText("50");
+        dialog->ui.cmdApply->click();
+        QCOMPARE(dialog->ui.Dir1->subfolderCount(), 50);
+        QCOMPARE(dialog->ui.Dir1->subfolder(49), cats / "cats_50");
+        QCOMPARE(m_vars.MakerPath, cats);
+
+        dialog->ui.Option1[1]->click();
+        QVERIFY(!dialog->ui.Text2->isEnabled());
+        m_messages.answers = {MessageAnswer::Yes};
+        dialog->ui.cmdApply->click();
+        QCOMPARE(m_messages.shown.size(), std::size_t(1));
+        QCOMPARE(lookupEntry(cats), EntryKind::None);
+        // The list moves up to what is left; the path box keeps the deleted folder.
+        QCOMPARE(dialog->ui.Dir1->path(), root() / "dl");
+        QCOMPARE(dialog->ui.Text1->text(), QString::fromStdString(cats.native()));
+        dialog->ui.cmdApply->click();
+        QCOMPARE(m_messages.shown.back().text, std::string("フォルダが見つかりません。"));
+        dialog->ui.Option1[0]->click();
+        QVERIFY(dialog->ui.Text2->isEnabled());
+    }
+
+    // A folder name that is not UTF-8 reaches the disk with its own bytes while the path box
+    // shows it unchanged; a typed path is taken as typed.
+    void folderNameNotUtf8() {
+        const fs::path odd = root() / "dl/\x93\xfa";
+        test::makeEntries(root(), {"d:dl/\x93\xfa"});
+        m_vars.MakerPath = odd;
+        frmOptions* dialog = open();
+        QVERIFY(dialog->ui.Text1->text().contains(QChar::ReplacementCharacter));
+        dialog->ui.cmdApply->click();
+        QCOMPARE(lookupEntry(odd / "\x93\xfa_1"), EntryKind::Folder);
+        QCOMPARE(m_vars.MakerPath, odd);
+        dialog->ui.Text1->setText(QString::fromStdString((root() / "dl/typed").native()));
+        dialog->ui.cmdApply->click();
+        QCOMPARE(lookupEntry(root() / "dl/typed/typed_1"), EntryKind::Folder);
+    }
+};
+
+QTEST_MAIN(TestOptionsWindow)
+#include "test_options_window.moc"
