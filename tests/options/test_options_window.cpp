@@ -409,6 +409,24 @@ private slots:
         QVERIFY(dialog->ui.Text2->isEnabled());
     }
 
+    // A shutdown while the deletion question waits destroys the dialog; the action ends without
+    // touching it.
+    void closedWhileAsking() {
+        frmOptions* dialog = open();
+        const QPointer<frmOptions> alive(dialog);
+        const fs::path cats = root() / "dl/cats";
+        QVERIFY(dialog->ui.Dir1->setPath(cats));
+        dialog->ui.Option1[1]->click();
+        m_messages.answers = {MessageAnswer::Yes};
+        m_messages.onShow = [this](const ScriptedMessageBox::Shown&) {
+            m_form->closeSecondaryWindows();
+            QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        };
+        dialog->ui.cmdOK->click();
+        QVERIFY(alive.isNull());
+        QCOMPARE(lookupEntry(cats), EntryKind::None);
+    }
+
     // A folder name that is not UTF-8 reaches the disk with its own bytes while the path box
     // shows it unchanged; a typed path is taken as typed.
     void folderNameNotUtf8() {

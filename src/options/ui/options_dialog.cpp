@@ -162,13 +162,16 @@ void frmOptions::unload() {
         close();
 }
 
-// The apply sequence of OK and Update. False when the dialog went away meanwhile or a press
-// arrived while the sequence was already running.
+// The apply sequence of OK and Update. False when the dialog went away meanwhile (it lets events
+// run) or a press arrived while the sequence was already running.
 bool frmOptions::applyOptions() {
     if (m_applying)
         return false;
     m_applying = true;
+    const QPointer<frmOptions> self(this);
     ApplyFolderAction();
+    if (!self)
+        return false;
     ApplySerialNumber();
     Module1& vars = m_form.vars();
     const OptionTicks shown =
@@ -179,7 +182,6 @@ bool frmOptions::applyOptions() {
     form.ApplyWorkMode();
     form.ui.Command3->setVisible(vars.OptFlags[1].isOn());
     form.ui.Command4->setVisible(vars.OptFlags[2].isOn());
-    const QPointer<frmOptions> self(this);
     QCoreApplication::processEvents();
     const bool deleteAfterMove = self ? ui.Check1->isChecked() : vars.OptFlags[0].isOn();
     setBackground(form.ui.Label14, deleteAfterMove ? kLightRed : kLightGreen);
@@ -207,11 +209,14 @@ void frmOptions::ApplyFolderAction() {
     }
     request.parent = makerParent();
     request.countText = ui.Text2->text().toStdString();
+    // While a message waits for the user, a shutdown may close (and destroy) this dialog.
+    Module1& vars = m_form.vars();
+    const QPointer<frmOptions> self(this);
     const FolderActionResult result =
         runFolderAction(request, m_form.messages(), ProtectedPlaces::ofThisSystem());
     if (result.makerPath)
-        m_form.vars().MakerPath = *result.makerPath;
-    if (result.refreshLists)
+        vars.MakerPath = *result.makerPath;
+    if (self && result.refreshLists)
         refreshMakerLists();
 }
 
