@@ -9,12 +9,11 @@ constexpr std::size_t namesShownPerReason = 5;
 const char* reasonText(LeftReason reason) {
     switch (reason) {
     case LeftReason::NameTaken:
-        return "切り取った後の名前がすでに使われているため、元の名前のまま残しました";
+        return "切り取った後の名前がすでにあるため、そのまま残したファイル";
     case LeftReason::NameDotted:
-        return "切り取ると名前が「.」で始まり、隠しファイルになるか名前として使えないため、元の名前のまま残し"
-               "ました";
+        return "切り取ると名前が「.」で始まる（隠しファイルになる）ため、そのまま残したファイル";
     case LeftReason::NoLongerThere:
-        return "一覧を読んだ後に移動または削除されていて、見つかりませんでした";
+        return "一覧を読んだ後に移動か削除されていて、見つからなかったファイル";
     }
     return "";
 }
