@@ -29,7 +29,9 @@ StripRunWindow::StripRunWindow(Form1& form, Kind kind)
 
 void StripRunWindow::run() {
     showRunning();
-    const fs::path folder = m_form.ui.Dir2->path();
+    // The folder the list was read from: that is Dir2's folder, unless re-reading it failed when it
+    // was chosen; the names shown are then the only ones to act on.
+    const fs::path folder = m_ownList->path();
     if (m_kind == Kind::InFolder)
         finish(runInFolder(folder));
     else
