@@ -261,15 +261,6 @@ private slots:
             QCOMPARE(m_messages.shown[0].icon, MessageIcon::None);
         }
     }
-
-    void shutdownClosesBothWindows() {
-        auto form = makeForm();
-        QPointer<QWidget> help = openHelp(*form);
-        QPointer<QWidget> about = openAbout(*form);
-        QVERIFY(help && about);
-        QVERIFY(form->close());
-        QTRY_VERIFY(help.isNull() && about.isNull());
-    }
 };
 
 QTEST_MAIN(TestInfoWindows)
