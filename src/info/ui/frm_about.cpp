@@ -19,7 +19,7 @@ namespace {
 const QString kTitle = QStringLiteral("Corvalin");
 const QString kHomePage = QStringLiteral("https://corvalin.example.org/");
 const QColor kLinkColour(0, 0, 255);
-const QColor kVisitedColour(128, 0, 128);
+const QColor kHoverColour(128, 0, 128);
 constexpr double kLinkPointSize = 10;
 
 // The window was laid out for compact Japanese fonts. With a taller fallback font a one-line label
@@ -167,7 +167,7 @@ void frmAbout::mouseMoveEvent(QMouseEvent* event) {
 
 bool frmAbout::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() == QEvent::MouseMove && (watched == Label1 || watched == lblDescription)) {
-        showLinkLook(watched == Label1 ? kVisitedColour : kLinkColour);
+        showLinkLook(watched == Label1 ? kHoverColour : kLinkColour);
         return true; // handled here, not again by the window behind it
     }
     if (event->type() == QEvent::MouseButtonRelease && watched == Label1) {
