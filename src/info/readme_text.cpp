@@ -2,6 +2,7 @@
 
 #include "platform/file_ops.h"
 #include "platform/paths.h"
+#include "platform/program_folder.h"
 
 #include <cerrno>
 #include <system_error>
@@ -17,51 +18,11 @@ constexpr std::size_t kReadmeLimit = 4 << 20;
 
 const char* const kReadOperation = "ファイルの読み取り";
 
-bool isContinuation(unsigned char byte) {
-    return (byte & 0xC0) == 0x80;
-}
-
-// Length of the well-formed UTF-8 sequence at the start of `bytes`, or 0 when there is none.
-std::size_t sequenceLength(std::string_view bytes) {
-    const auto lead = static_cast<unsigned char>(bytes[0]);
-    if (lead < 0x80)
-        return 1;
-    std::size_t length = 0;
-    unsigned char low = 0x80, high = 0xBF; // allowed range of the second byte
-    if (lead >= 0xC2 && lead <= 0xDF) {
-        length = 2;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-        length = 3;
-        if (lead == 0xE0)
-            low = 0xA0; // overlong
-        if (lead == 0xED)
-            high = 0x9F; // surrogates
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-        length = 4;
-        if (lead == 0xF0)
-            low = 0x90; // overlong
-        if (lead == 0xF4)
-            high = 0x8F; // past U+10FFFF
-    } else {
-        return 0;
-    }
-    if (bytes.size() < length)
-        return 0;
-    const auto second = static_cast<unsigned char>(bytes[1]);
-    if (second < low || second > high)
-        return 0;
-    for (std::size_t i = 2; i < length; ++i) {
-        if (!isContinuation(static_cast<unsigned char>(bytes[i])))
-            return 0;
-    }
-    return length;
-}
-
 } // namespace
 
 std::vector<fs::path> readmeCandidates(const fs::path& programFolder) {
-    const fs::path dataFolder = joinPath(programFolder.parent_path(), "share/corvalin");
-    return {joinPath(programFolder, kReadmeFileName), joinPath(dataFolder, kReadmeFileName)};
+    return {joinPath(programFolder, kReadmeFileName),
+            joinPath(installedDataFolder(programFolder), kReadmeFileName)};
 }
 
 Result<std::string> readReadme(const std::vector<fs::path>& candidates) {
@@ -101,16 +62,6 @@ std::string readmeText(std::string_view bytes) {
         text.append("\r\n");
     }
     return text;
-}
-
-bool isValidUtf8(std::string_view bytes) {
-    while (!bytes.empty()) {
-        const std::size_t length = sequenceLength(bytes);
-        if (length == 0)
-            return false;
-        bytes.remove_prefix(length);
-    }
-    return true;
 }
 
 } // namespace corvalin

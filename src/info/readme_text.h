@@ -23,8 +23,4 @@ Result<std::string> readReadme(const std::vector<std::filesystem::path>& candida
 // last line without a line end still gets one, and an empty file gives an empty text.
 std::string readmeText(std::string_view bytes);
 
-// True when the bytes are well-formed UTF-8 (no overlong forms, surrogates or values past
-// U+10FFFF). A read-me that is not is taken to be Shift-JIS.
-bool isValidUtf8(std::string_view bytes);
-
 } // namespace corvalin

@@ -21,6 +21,4 @@ std::optional<std::size_t> serialPrefixEnd(std::string_view name);
 // seventh is a blank; otherwise nothing (the name is left alone). Removes one prefix only.
 std::optional<std::string> strippedName(std::string_view name);
 
-bool isValidUtf8(std::string_view text);
-
 } // namespace corvalin

@@ -1,5 +1,6 @@
 // The read-me as the help window shows it: its lines, its encoding and where it is found.
 #include "info/readme_text.h"
+#include "platform/utf8.h"
 #include "temp_tree.h"
 
 #include <QtTest>

@@ -3,6 +3,7 @@
 #include "app/error_text.h"
 #include "app/ui/ui_text.h"
 #include "info/readme_text.h"
+#include "platform/utf8.h"
 
 #include <QGuiApplication>
 #include <QScreen>
