@@ -1,4 +1,5 @@
 #include "app/startup.h"
+#include "app/ui/app_icon.h"
 #include "app/ui/form1.h"
 #include "app/ui/qt_message_box.h"
 #include "app/ui/shutdown_signals.h"
@@ -34,6 +35,8 @@ int main(int argc, char* argv[]) {
     }
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Corvalin"));
+    QApplication::setWindowIcon(corvalin::programIcon());
+    QGuiApplication::setDesktopFileName(QStringLiteral("corvalin"));
     QApplication::setApplicationVersion(QStringLiteral("%1.%2.%3")
                                             .arg(CORVALIN_VERSION_MAJOR)
                                             .arg(CORVALIN_VERSION_MINOR)

@@ -41,8 +41,20 @@ fs::path programFolder() {
     }
 }
 
+fs::path installedDataFolder(const fs::path& programFolder) {
+    return joinPath(programFolder.parent_path(), "share/corvalin");
+}
+
+bool isInstalled(const fs::path& programFolder) {
+    struct stat info = {};
+    return !programFolder.empty() && ::stat(installedDataFolder(programFolder).c_str(), &info) == 0 &&
+           S_ISDIR(info.st_mode);
+}
+
 fs::path settingsFolder(const fs::path& programFolder) {
-    if (!programFolder.empty() && ::access(programFolder.c_str(), W_OK) == 0)
+    // An installed program shares its folder with others (and root may write anywhere), so only a
+    // portable copy keeps its settings beside itself.
+    if (!isInstalled(programFolder) && ::access(programFolder.c_str(), W_OK) == 0)
         return programFolder;
     const char* configHome = std::getenv("XDG_CONFIG_HOME");
     // A relative value is invalid by the base directory rules and is ignored.

@@ -7,9 +7,16 @@ namespace corvalin {
 // The folder that holds the running executable.
 std::filesystem::path programFolder();
 
-// Where the settings and counter files live: the program folder when it is writable (portable
-// use), else the per-user configuration folder ($XDG_CONFIG_HOME or ~/.config, then "Corvalin"),
-// created when missing.
+// The data folder of an installed program: <prefix>/share/corvalin beside <prefix>/bin.
+std::filesystem::path installedDataFolder(const std::filesystem::path& programFolder);
+
+// True when the program runs from an installation (its data folder exists), false for a portable
+// copy such as the build folder.
+bool isInstalled(const std::filesystem::path& programFolder);
+
+// Where the settings and counter files live: the program folder for a portable copy whose folder is
+// writable, else the per-user configuration folder ($XDG_CONFIG_HOME or ~/.config, then
+// "Corvalin"), created when missing.
 std::filesystem::path settingsFolder(const std::filesystem::path& programFolder);
 
 // The user's home folder ($HOME, else the password database).

@@ -9,6 +9,7 @@
 
 #include <QApplication>
 #include <QMenuBar>
+#include <QSignalSpy>
 #include <QtTest>
 
 using namespace corvalin;
@@ -138,6 +139,10 @@ private slots:
             order << QApplication::focusWidget()->objectName();
         }
         QCOMPARE(order, QStringList({"Drive1", "Dir1", "File1", "Drive2", "Dir2", "File2", "Command1"}));
+        // Enter on the focused button presses it.
+        QSignalSpy pressed(form->ui.Command1, &QPushButton::clicked);
+        QTest::keyClick(form->ui.Command1, Qt::Key_Return);
+        QTRY_COMPARE(pressed.count(), 1);
     }
 
     void firstStartShowsTheProgramFolderAndSavesAtOnce() {

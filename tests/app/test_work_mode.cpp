@@ -98,6 +98,19 @@ private slots:
         QVERIFY(form.ui.File3->isVisibleTo(&form));
         QVERIFY(!form.ui.Command1->isVisibleTo(&form));
     }
+
+    // From one strip mode to the other the lists swap back, and the greyed displays look greyed.
+    void stripModeToStripMode() {
+        Form1 form(m_vars, {}, m_messages);
+        m_vars.OptFlags = {OptionValue(), OptionValue(), OptionValue::number(1)};
+        form.ApplyWorkMode();
+        m_vars.OptFlags = {OptionValue(), OptionValue::number(1), OptionValue()};
+        form.ApplyWorkMode();
+        QVERIFY(form.ui.File2->isVisibleTo(&form));
+        QVERIFY(!form.ui.File3->isVisibleTo(&form));
+        const QColor shown = form.ui.Label6->palette().color(QPalette::Disabled, QPalette::WindowText);
+        QVERIFY(shown != form.ui.Label11->palette().color(QPalette::Active, QPalette::WindowText));
+    }
 };
 
 QTEST_MAIN(TestWorkMode)

@@ -21,7 +21,7 @@ private slots:
     }
 
     void settingsGoWhereTheyCanBeWritten_data() {
-        QTest::addColumn<QString>("program"); // writable, read-only, missing
+        QTest::addColumn<QString>("program"); // writable, read-only, missing, installed
         QTest::addColumn<QString>("xdg");     // absolute, relative, unset
         QTest::addColumn<QString>("expected");
         QTest::newRow("portable") << "writable"
@@ -36,6 +36,9 @@ private slots:
         QTest::newRow("relative XDG is ignored") << "read-only"
                                                  << "relative"
                                                  << "home/.config/Corvalin";
+        QTest::newRow("installed, writable") << "installed"
+                                             << "absolute"
+                                             << "xdg/Corvalin";
         QTest::newRow("no XDG") << "missing"
                                 << "unset"
                                 << "home/.config/Corvalin";
@@ -53,7 +56,11 @@ private slots:
             if (!test::dropPrivileges())
                 return test::skipExit;
             if (program != "missing")
-                ::mkdir((root / "program").c_str(), program == "writable" ? 0755 : 0555);
+                ::mkdir((root / "program").c_str(), program == "read-only" ? 0555 : 0755);
+            if (program == "installed") {
+                ::mkdir((root / "share").c_str(), 0755);
+                ::mkdir((root / "share" / "corvalin").c_str(), 0755);
+            }
             ::setenv("HOME", (root / "home").c_str(), 1);
             if (xdg == "unset")
                 ::unsetenv("XDG_CONFIG_HOME");

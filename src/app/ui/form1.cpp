@@ -11,6 +11,7 @@
 #include "platform/paths.h"
 
 #include <QCloseEvent>
+#include <QKeyEvent>
 #include <QTimer>
 
 namespace corvalin {
@@ -191,6 +192,16 @@ void Form1::closeEvent(QCloseEvent* event) {
     }
     runShutdown();
     event->accept();
+}
+
+// Enter presses the focused button, as it does in dialogs.
+void Form1::keyPressEvent(QKeyEvent* event) {
+    auto* button = qobject_cast<QPushButton*>(focusWidget());
+    if (button && (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter)) {
+        button->animateClick();
+        return;
+    }
+    QMainWindow::keyPressEvent(event);
 }
 
 void Form1::runShutdown() {

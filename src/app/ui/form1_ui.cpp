@@ -2,6 +2,7 @@
 
 #include "app/ui/drive_list.h"
 #include "app/ui/file_list.h"
+#include "app/ui/fitting_label.h"
 #include "app/ui/folder_list.h"
 #include "app/ui/ui_text.h"
 
@@ -27,7 +28,7 @@ template <class T> T* named(T* widget, const char* name, const QString& toolTip 
 // that font, so the height follows the font, up to the gap before the next row of controls.
 QLabel* heading(QWidget* parent, const char* name, const QString& caption, QRect place,
                 Qt::Alignment alignment = Qt::AlignHCenter | Qt::AlignVCenter) {
-    auto* label = named(new QLabel(caption, parent), name);
+    auto* label = named(new FittingLabel(caption, parent), name);
     label->setFont(gothicFont(8.25));
     label->setAlignment(alignment);
     place.setHeight(qMin(QFontMetrics(label->font()).height(), 16));

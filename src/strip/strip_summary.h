@@ -1,0 +1,16 @@
+#pragma once
+
+#include "strip/strip_runs.h"
+
+#include <string>
+
+namespace corvalin {
+
+// What the user reads at the end of a strip run that left files as they were: how many, why, and
+// the first few names for each reason. Empty when no file was left. UTF-8; names keep their bytes.
+std::string describeLeftFiles(const StripOutcome& outcome);
+
+// Said after the message of the failure that ended a strip run early.
+inline constexpr const char* kStripStoppedText = "通し番号の切り取りを途中で中止しました。";
+
+} // namespace corvalin
