@@ -1,5 +1,7 @@
 #include "options/leading_number.h"
 
+#include "platform/utf8.h"
+
 #include <algorithm>
 #include <charconv>
 #include <cmath>
@@ -37,8 +39,8 @@ private:
         };
         if (byte(0) < 0x80)
             return static_cast<char>(byte(0));
-        if (m_pos + 3 > m_text.size() || (byte(0) & 0xF0) != 0xE0 || (byte(1) & 0xC0) != 0x80 ||
-            (byte(2) & 0xC0) != 0x80)
+        // The full-width forms and the ideographic space are all three-byte sequences.
+        if (utf8SequenceLength(m_text, m_pos) != 3)
             return '\0';
         length = 3;
         const unsigned code = (byte(0) & 0x0Fu) << 12 | (byte(1) & 0x3Fu) << 6 | (byte(2) & 0x3Fu);
@@ -152,10 +154,8 @@ double readLeadingNumber(std::string_view text) {
 
 std::size_t characterCount(std::string_view text) {
     std::size_t count = 0;
-    for (const char c : text) {
-        if ((static_cast<unsigned char>(c) & 0xC0) != 0x80)
-            ++count;
-    }
+    for (std::size_t at = 0; at < text.size(); ++count)
+        at += std::max<std::size_t>(1, utf8SequenceLength(text, at));
     return count;
 }
 

@@ -333,6 +333,24 @@ private slots:
         QCOMPARE(m_vars.OptFlags[2].isOn(), check4 && !check3);
     }
 
+    // While a strip run is going, OK and Update change nothing; Cancel still closes.
+    void runInProgressBlocksApplying() {
+        frmOptions* dialog = open();
+        QVERIFY(dialog->ui.Dir1->setPath(root() / "dl/cats"));
+        dialog->ui.Check3->setChecked(true);
+        QVERIFY(m_form->beginRun());
+        m_form->ui.Command2->show();
+        dialog->ui.cmdOK->click();
+        QCOMPARE(m_messages.shown.size(), std::size_t(1));
+        QVERIFY(m_form->frmOptions.window());
+        QVERIFY(m_form->ui.Command2->isVisibleTo(m_form.get()));
+        QVERIFY(!m_vars.OptFlags[1].isOn());
+        QCOMPARE(lookupEntry(root() / "dl/cats/cats_1"), EntryKind::None);
+        m_form->endRun();
+        dialog->ui.cmdApply->click();
+        QVERIFY(m_vars.OptFlags[1].isOn());
+    }
+
     // Reading the strip boxes loads the dialog without showing it; showing it later does not
     // load it again.
     void hiddenLoadThenShown() {

@@ -1,5 +1,6 @@
 #include "options/ui/options_dialog.h"
 
+#include "app/message_box.h"
 #include "app/ui/drive_list.h"
 #include "app/ui/file_list.h"
 #include "app/ui/folder_list.h"
@@ -21,6 +22,10 @@
 namespace corvalin {
 
 namespace fs = std::filesystem;
+
+namespace {
+const char* const kRunInProgress = "実行中の処理が終わるまで、オプションは変更できません。";
+} // namespace
 
 frmOptions::frmOptions(Form1& form) : QDialog(&form), m_form(form) {
     ui.setupUi(this);
@@ -167,6 +172,12 @@ void frmOptions::unload() {
 bool frmOptions::applyOptions() {
     if (m_applying)
         return false;
+    // A strip run lets this dialog work while it runs; switching the layout or deleting folders
+    // under it would take away its Cancel button or its files.
+    if (m_form.runInProgress()) {
+        m_form.messages().show(kRunInProgress, MessageButtons::Ok, MessageIcon::Information);
+        return false;
+    }
     m_applying = true;
     const QPointer<frmOptions> self(this);
     ApplyFolderAction();
