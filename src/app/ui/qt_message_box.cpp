@@ -4,6 +4,9 @@
 
 #include <QApplication>
 #include <QMessageBox>
+#include <QPointer>
+
+#include <utility>
 
 namespace corvalin {
 
@@ -46,13 +49,34 @@ static MessageAnswer answerOf(int button) {
     }
 }
 
+// The buttons speak the interface's language whatever translations the system has.
+static void labelButtons(QMessageBox& box) {
+    const std::pair<QMessageBox::StandardButton, const char*> labels[] = {{QMessageBox::Ok, "OK"},
+                                                                          {QMessageBox::Yes, "はい(&Y)"},
+                                                                          {QMessageBox::No, "いいえ(&N)"},
+                                                                          {QMessageBox::Cancel, "キャンセル"},
+                                                                          {QMessageBox::Retry, "再試行(&R)"}};
+    for (const auto& [button, label] : labels) {
+        if (QAbstractButton* shown = box.button(button))
+            shown->setText(QString::fromUtf8(label));
+    }
+}
+
 MessageAnswer QtMessageBox::show(const std::string& text, MessageButtons buttons, MessageIcon icon) {
-    QMessageBox box(standardIcon(icon), QStringLiteral("Corvalin"), toDisplay(text), standardButtons(buttons),
-                    QApplication::activeWindow());
+    // On the heap and watched: a shutdown signal may destroy the parent window while the box waits,
+    // and the parent then deletes the box.
+    QPointer<QMessageBox> box =
+        new QMessageBox(standardIcon(icon), QStringLiteral("Corvalin"), toDisplay(text),
+                        standardButtons(buttons), QApplication::activeWindow());
+    labelButtons(*box);
     // Closing the box with Esc or its close box counts as the safe answer.
     if (buttons != MessageButtons::Ok)
-        box.setEscapeButton(QMessageBox::Cancel);
-    return answerOf(box.exec());
+        box->setEscapeButton(QMessageBox::Cancel);
+    const int answer = box->exec();
+    if (!box)
+        return buttons == MessageButtons::Ok ? MessageAnswer::Ok : MessageAnswer::Cancel;
+    delete box.data();
+    return answerOf(answer);
 }
 
 } // namespace corvalin
