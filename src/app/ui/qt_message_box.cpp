@@ -2,6 +2,7 @@
 
 #include "app/ui/ui_text.h"
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QMessageBox>
 #include <QPointer>
