@@ -1,0 +1,80 @@
+#include "preview/ui/preview_decoder.h"
+
+#include <QThread>
+
+#include <unistd.h>
+
+namespace corvalin {
+
+PreviewDecoder::PreviewDecoder(QObject* parent) : QObject(parent) {}
+
+PreviewDecoder::~PreviewDecoder() {
+    {
+        std::lock_guard lock(m_mutex);
+        m_stopping = true;
+    }
+    dropPending();
+    m_wake.notify_all();
+    if (m_thread) {
+        m_thread->wait();
+        delete m_thread;
+    }
+}
+
+void PreviewDecoder::request(int fd, QSize box, std::uint64_t generation) {
+    if (fd < 0)
+        return;
+    int dropped = -1;
+    {
+        std::lock_guard lock(m_mutex);
+        if (m_pending)
+            dropped = m_pending->fd;
+        m_pending = Request{fd, box, generation};
+    }
+    if (dropped >= 0)
+        ::close(dropped);
+    // Started on first use: a window that never runs needs no thread.
+    if (!m_thread) {
+        m_thread = QThread::create([this] { work(); });
+        m_thread->setObjectName(QStringLiteral("PreviewDecoder"));
+        m_thread->start(QThread::LowPriority);
+    }
+    m_wake.notify_one();
+}
+
+void PreviewDecoder::dropPending() {
+    std::optional<Request> dropped;
+    {
+        std::lock_guard lock(m_mutex);
+        dropped.swap(m_pending);
+    }
+    if (dropped)
+        ::close(dropped->fd);
+}
+
+bool PreviewDecoder::takeRequest(Request& request) {
+    std::unique_lock lock(m_mutex);
+    m_wake.wait(lock, [this] { return m_stopping || m_pending; });
+    if (m_stopping)
+        return false;
+    request = *m_pending;
+    m_pending.reset();
+    return true;
+}
+
+void PreviewDecoder::work() {
+    Request request;
+    while (takeRequest(request)) {
+        PreparedPreview prepared = preparePreview(request.fd, request.box);
+        ::close(request.fd);
+        if (prepared.image.isNull())
+            continue;
+        const std::uint64_t generation = request.generation;
+        // Delivered through this object's event queue: Qt drops it if the object is gone by then.
+        QMetaObject::invokeMethod(
+            this, [this, prepared = std::move(prepared), generation] { emit decoded(prepared, generation); },
+            Qt::QueuedConnection);
+    }
+}
+
+} // namespace corvalin

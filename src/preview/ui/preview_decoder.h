@@ -1,0 +1,53 @@
+#pragma once
+
+#include "preview/ui/preview_box.h"
+
+#include <QObject>
+#include <QSize>
+
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+#include <optional>
+
+class QThread;
+
+namespace corvalin {
+
+// Decodes preview pictures on one thread of its own, so that a run never waits for a picture:
+// decoding a camera picture costs far more than moving it. Only the newest request counts; one
+// still waiting when a newer one comes is dropped unread.
+class PreviewDecoder : public QObject {
+    Q_OBJECT
+public:
+    explicit PreviewDecoder(QObject* parent = nullptr);
+    // Stops the thread after the picture in hand; waiting requests are dropped.
+    ~PreviewDecoder() override;
+
+    // Takes over `fd`, a file opened before the run moves it (an open file stays readable wherever
+    // it goes). `generation` comes back with the result, so the caller can tell stale ones apart.
+    void request(int fd, QSize box, std::uint64_t generation);
+    // Drops the waiting request, if any.
+    void dropPending();
+
+signals:
+    // On the thread this object lives on. A file that is no picture gives nothing.
+    void decoded(const corvalin::PreparedPreview& prepared, std::uint64_t generation);
+
+private:
+    struct Request {
+        int fd = -1;
+        QSize box;
+        std::uint64_t generation = 0;
+    };
+    void work();
+    bool takeRequest(Request& request);
+
+    std::mutex m_mutex;
+    std::condition_variable m_wake;
+    std::optional<Request> m_pending;
+    bool m_stopping = false;
+    QThread* m_thread = nullptr;
+};
+
+} // namespace corvalin
