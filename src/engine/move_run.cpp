@@ -28,6 +28,8 @@ Error moveError(const Status& moved, const fs::path& destination) {
 } // namespace
 
 Status checkDestination(const fs::path& sourceParent, const fs::path& destination) {
+    if (!isFolder(destination))
+        return errorFromErrno(moveIntoText, destination, ENOENT);
     std::error_code sourceError;
     std::error_code destinationError;
     const fs::path source = fs::weakly_canonical(sourceParent, sourceError);
@@ -179,8 +181,6 @@ Status MoveRun::movePicture(const fs::path& source, const std::string& name) {
 Status MoveRun::useDestination(const fs::path& destination) {
     if (m_checkedDestination == destination)
         return {};
-    if (!isFolder(destination))
-        return errorFromErrno(moveIntoText, destination, ENOENT);
     if (Status outside = checkDestination(m_sourceParent, destination); !outside)
         return outside;
     if (Status recovered = recoverInterruptedMoves(destination); !recovered)

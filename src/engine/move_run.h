@@ -55,8 +55,9 @@ struct MoveRunResult {
     int foldersWithFiles = 0;   // surveyed folders that held at least one file
 };
 
-// Refuses a destination that is the source parent folder or lies below it (symbolic links
-// resolved): its pictures would be numbered again and, with the delete option, deleted.
+// Refuses a destination that is no folder, or that is the source parent folder or lies below it
+// (symbolic links resolved): its pictures would be numbered again and, with the delete option,
+// deleted.
 Status checkDestination(const std::filesystem::path& sourceParent, const std::filesystem::path& destination);
 
 // The whole run after its start: survey, survey display, the move folder by folder, and the

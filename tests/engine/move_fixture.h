@@ -22,6 +22,8 @@ namespace corvalin::test {
 
 namespace fs = std::filesystem;
 
+using Names = std::vector<std::string>;
+
 // Content that tells every picture apart.
 inline std::string pictureContent(const std::string& name) {
     return "picture:" + name + ":" + std::string(64, 'p');
@@ -74,8 +76,8 @@ inline std::string lostOrDoubled(const std::vector<std::string>& pictures,
 }
 
 // Names in a folder (hidden ones too), sorted by bytes.
-inline std::vector<std::string> namesIn(const fs::path& folder) {
-    std::vector<std::string> names;
+inline Names namesIn(const fs::path& folder) {
+    Names names;
     std::error_code error;
     for (const auto& entry : fs::directory_iterator(folder, error))
         names.push_back(entry.path().filename().native());

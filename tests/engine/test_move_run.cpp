@@ -13,7 +13,6 @@ using namespace corvalin;
 using namespace corvalin::test;
 namespace fs = std::filesystem;
 
-using Names = std::vector<std::string>;
 Q_DECLARE_METATYPE(Names)
 
 class TestMoveRun : public QObject {
