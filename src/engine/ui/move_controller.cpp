@@ -129,11 +129,11 @@ bool MoveController::stopRequested() {
 }
 
 // The source pane walks with the run; what it shows is only display, so a folder that cannot be
-// shown is no failure here (the run reads the folder itself and stops on its error).
+// shown is no failure here (the run reads the folder itself and stops on its error). Setting the
+// folder list's path reads the folder afresh, which is all a refresh would do.
 void MoveController::showFolder(const fs::path& folder) {
     (void)m_form.ui.File1->setPath(folder);
     (void)m_form.ui.Dir1->setPath(folder);
-    (void)m_form.ui.Dir1->refresh();
 }
 
 void MoveController::surveyFolderShown(const fs::path& folder) {

@@ -2,6 +2,8 @@
 
 #include <QThread>
 
+#include <sys/resource.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 namespace corvalin {
@@ -37,7 +39,7 @@ void PreviewDecoder::request(int fd, QSize box, std::uint64_t generation) {
     if (!m_thread) {
         m_thread = QThread::create([this] { work(); });
         m_thread->setObjectName(QStringLiteral("PreviewDecoder"));
-        m_thread->start(QThread::LowPriority);
+        m_thread->start();
     }
     m_wake.notify_one();
 }
@@ -63,6 +65,9 @@ bool PreviewDecoder::takeRequest(Request& request) {
 }
 
 void PreviewDecoder::work() {
+    // Below the run on a busy machine: a preview may lag, the run should not. (On Linux a thread
+    // has a nice value of its own; QThread priorities do nothing under the default scheduler.)
+    ::setpriority(PRIO_PROCESS, static_cast<id_t>(::syscall(SYS_gettid)), 10);
     Request request;
     while (takeRequest(request)) {
         PreparedPreview prepared = preparePreview(request.fd, request.box);
