@@ -35,7 +35,7 @@ QImage cameraLikeImage(QSize size, QRandomGenerator& random) {
     }
     painter.end();
     // Sensor noise: what makes a real photograph compress to its size.
-    const int amplitude = 4 + random.bounded(10);
+    const int amplitude = 2 + random.bounded(4);
     for (int y = 0; y < size.height(); ++y) {
         auto* line = reinterpret_cast<QRgb*>(image.scanLine(y));
         for (int x = 0; x < size.width(); ++x) {
@@ -91,7 +91,7 @@ double makePicturePool(const fs::path& pool, const TreeShape& shape) {
         const fs::path file = pool / (std::to_string(i) + ".jpg");
         const QImage image = cameraLikeImage(pictureSize(shape.megapixels, random), random);
         QImageWriter writer(QString::fromStdString(file.native()), "jpg");
-        writer.setQuality(80 + random.bounded(12));
+        writer.setQuality(78 + random.bounded(10));
         if (!writer.write(image))
             throw std::runtime_error("cannot write " + file.native());
         total += double(fs::file_size(file));
