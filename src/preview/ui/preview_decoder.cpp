@@ -8,6 +8,10 @@
 
 namespace corvalin {
 
+namespace {
+constexpr std::chrono::milliseconds kPictureInterval{40};
+} // namespace
+
 PreviewDecoder::PreviewDecoder(QObject* parent) : QObject(parent) {}
 
 PreviewDecoder::~PreviewDecoder() {
@@ -54,8 +58,9 @@ void PreviewDecoder::dropPending() {
         ::close(dropped->fd);
 }
 
-bool PreviewDecoder::takeRequest(Request& request) {
+bool PreviewDecoder::takeRequest(Request& request, std::chrono::steady_clock::time_point notBefore) {
     std::unique_lock lock(m_mutex);
+    m_wake.wait_until(lock, notBefore, [this] { return m_stopping; });
     m_wake.wait(lock, [this] { return m_stopping || m_pending; });
     if (m_stopping)
         return false;
@@ -69,7 +74,10 @@ void PreviewDecoder::work() {
     // has a nice value of its own; QThread priorities do nothing under the default scheduler.)
     ::setpriority(PRIO_PROCESS, static_cast<id_t>(::syscall(SYS_gettid)), 10);
     Request request;
-    while (takeRequest(request)) {
+    auto notBefore = std::chrono::steady_clock::now();
+    while (takeRequest(request, notBefore)) {
+        // The eye follows no more pictures than this; the time between is left to the run.
+        notBefore = std::chrono::steady_clock::now() + kPictureInterval;
         PreparedPreview prepared = preparePreview(request.fd, request.box);
         ::close(request.fd);
         if (prepared.image.isNull())

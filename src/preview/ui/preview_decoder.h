@@ -5,6 +5,7 @@
 #include <QObject>
 #include <QSize>
 
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
@@ -16,7 +17,8 @@ namespace corvalin {
 
 // Decodes preview pictures on one thread of its own, so that a run never waits for a picture:
 // decoding a camera picture costs far more than moving it. Only the newest request counts; one
-// still waiting when a newer one comes is dropped unread.
+// still waiting when a newer one comes is dropped unread. At most some 25 pictures a second are
+// decoded, which is all the eye follows.
 class PreviewDecoder : public QObject {
     Q_OBJECT
 public:
@@ -41,7 +43,7 @@ private:
         std::uint64_t generation = 0;
     };
     void work();
-    bool takeRequest(Request& request);
+    bool takeRequest(Request& request, std::chrono::steady_clock::time_point notBefore);
 
     std::mutex m_mutex;
     std::condition_variable m_wake;
