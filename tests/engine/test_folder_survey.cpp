@@ -76,28 +76,6 @@ private slots:
         QCOMPARE(observer.log.join(' '), QString("y0 S y0 y1 y2 y2 S y2 y3 y3 S y3 y3 S"));
     }
 
-    void appendsToWhatIsThere() {
-        QTemporaryDir dir;
-        const fs::path root = dir.path().toStdString();
-        test::makeEntries(root, {"d:a"});
-        std::vector<fs::path> list{"/earlier"};
-        LoggingObserver observer(list);
-        QVERIFY(GetDir(root, list, observer).ok());
-        QCOMPARE(list, (std::vector<fs::path>{"/earlier", root / "a"}));
-    }
-
-    void deepNestingIsListed() {
-        QTemporaryDir dir;
-        fs::path folder = dir.path().toStdString();
-        for (int depth = 0; depth < 400; ++depth)
-            fs::create_directory(folder /= "d");
-        std::vector<fs::path> list;
-        LoggingObserver observer(list);
-        QVERIFY(GetDir(dir.path().toStdString(), list, observer).ok());
-        QCOMPARE(list.size(), std::size_t(400));
-        QCOMPARE(list.back(), folder);
-    }
-
     // Permissions only hold for an unprivileged user, so the survey runs in a child that is one.
     void unreadableFolderStopsTheSurvey() {
         QTemporaryDir dir;

@@ -228,6 +228,20 @@ private slots:
         QVERIFY(contentOf(prog() / "Corvalin.ini").ends_with(",0,1\r\n"));
     }
 
+    // Nothing below the source parent folder: nothing moves, the count of files keeps what it
+    // showed, and the folder counts read 0/0.
+    void sourceWithoutChildFolders() {
+        fs::remove_all(src());
+        writeContent(src() / "loose.jpg", "stays");
+        openForm(dst(), true);
+        m_form->ui.Label11->setText("7/9");
+        runMove();
+        QCOMPARE(namesIn(src()), Names{"loose.jpg"});
+        QCOMPARE(m_form->ui.Label6->text(), QString("0/0"));
+        QCOMPARE(m_form->ui.Label11->text(), QString("7/9"));
+        QCOMPARE(m_form->ui.Label15->text(), QString("1"));
+    }
+
     void noRunStartsInsideAnother() {
         openForm(dst(), false);
         QVERIFY(m_form->beginRun());
