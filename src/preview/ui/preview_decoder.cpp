@@ -1,7 +1,6 @@
 #include "preview/ui/preview_decoder.h"
 
-#include <QThread>
-
+#include <pthread.h>
 #include <sys/resource.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -21,10 +20,8 @@ PreviewDecoder::~PreviewDecoder() {
     }
     dropPending();
     m_wake.notify_all();
-    if (m_thread) {
-        m_thread->wait();
-        delete m_thread;
-    }
+    if (m_thread.joinable())
+        m_thread.join();
 }
 
 void PreviewDecoder::request(int fd, QSize box, std::uint64_t generation) {
@@ -40,11 +37,8 @@ void PreviewDecoder::request(int fd, QSize box, std::uint64_t generation) {
     if (dropped >= 0)
         ::close(dropped);
     // Started on first use: a window that never runs needs no thread.
-    if (!m_thread) {
-        m_thread = QThread::create([this] { work(); });
-        m_thread->setObjectName(QStringLiteral("PreviewDecoder"));
-        m_thread->start();
-    }
+    if (!m_thread.joinable())
+        m_thread = std::thread([this] { work(); });
     m_wake.notify_one();
 }
 
@@ -70,8 +64,9 @@ bool PreviewDecoder::takeRequest(Request& request, std::chrono::steady_clock::ti
 }
 
 void PreviewDecoder::work() {
+    ::pthread_setname_np(::pthread_self(), "PreviewDecoder");
     // Below the run on a busy machine: a preview may lag, the run should not. (On Linux a thread
-    // has a nice value of its own; QThread priorities do nothing under the default scheduler.)
+    // has a nice value of its own.)
     ::setpriority(PRIO_PROCESS, static_cast<id_t>(::syscall(SYS_gettid)), 10);
     Request request;
     auto notBefore = std::chrono::steady_clock::now();
@@ -82,12 +77,24 @@ void PreviewDecoder::work() {
         ::close(request.fd);
         if (prepared.image.isNull())
             continue;
-        const std::uint64_t generation = request.generation;
-        // Delivered through this object's event queue: Qt drops it if the object is gone by then.
-        QMetaObject::invokeMethod(
-            this, [this, prepared = std::move(prepared), generation] { emit decoded(prepared, generation); },
-            Qt::QueuedConnection);
+        {
+            std::lock_guard lock(m_mutex);
+            m_finished = Finished{std::move(prepared), request.generation};
+        }
+        // By name, so nothing but the call itself crosses to the window's thread; the picture waits
+        // under the lock. Qt drops the call if this object is gone by then.
+        QMetaObject::invokeMethod(this, "deliverFinished", Qt::QueuedConnection);
     }
+}
+
+void PreviewDecoder::deliverFinished() {
+    std::optional<Finished> finished;
+    {
+        std::lock_guard lock(m_mutex);
+        finished.swap(m_finished);
+    }
+    if (finished)
+        emit decoded(finished->prepared, finished->generation);
 }
 
 } // namespace corvalin

@@ -10,8 +10,7 @@
 #include <cstdint>
 #include <mutex>
 #include <optional>
-
-class QThread;
+#include <thread>
 
 namespace corvalin {
 
@@ -37,6 +36,8 @@ signals:
     void decoded(const corvalin::PreparedPreview& prepared, std::uint64_t generation);
 
 private:
+    Q_INVOKABLE void deliverFinished();
+
     struct Request {
         int fd = -1;
         QSize box;
@@ -48,8 +49,15 @@ private:
     std::mutex m_mutex;
     std::condition_variable m_wake;
     std::optional<Request> m_pending;
+    // The newest picture decoded and not yet delivered.
+    struct Finished {
+        PreparedPreview prepared;
+        std::uint64_t generation = 0;
+    };
+    std::optional<Finished> m_finished;
     bool m_stopping = false;
-    QThread* m_thread = nullptr;
+    // A plain thread: it runs no event loop, and joining it is visible to the thread checker.
+    std::thread m_thread;
 };
 
 } // namespace corvalin
