@@ -5,6 +5,7 @@
 #include "variants.h"
 
 #include <algorithm>
+#include <array>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -190,6 +191,39 @@ double ratio(const Measured& a, const Measured& b) {
     return a.seconds > 0 && b.seconds > 0 ? a.seconds / b.seconds : 0;
 }
 
+enum Variant { Window, WindowInline, Core, Shell, Floor, VariantCount };
+using Results = std::array<Measured, VariantCount>;
+
+// Taking turns spreads the load of anything else on the machine over all variants alike; each
+// keeps its best round, and one failed round fails it.
+Results measureAll(const Options& options) {
+    const char* const names[VariantCount] = {"window", "window-inline", "core", "shell", "floor"};
+    Results best;
+    for (int round = 0; round < options.repeat; ++round) {
+        for (int v = 0; v < VariantCount; ++v) {
+            const Measured measured = runVariant(options, names[v]);
+            if (measured.seconds < 0 || (round > 0 && best[v].seconds < 0))
+                best[v].seconds = -1;
+            else if (round == 0 || measured.seconds < best[v].seconds)
+                best[v].seconds = measured.seconds;
+            best[v].peakKilobytes = std::max(best[v].peakKilobytes, measured.peakKilobytes);
+        }
+    }
+    return best;
+}
+
+void printReport(const Results& results, int pictures) {
+    printLine("(a) main window, offscreen, preview beside", results[Window], pictures);
+    printLine("(a') main window, preview decoded in line", results[WindowInline], pictures);
+    printLine("(b) core run, no window", results[Core], pictures);
+    printLine("(c) shell pipeline (find, mv -n, rm)", results[Shell], pictures);
+    printLine("(d) floor: rename + counter rewrite", results[Floor], pictures);
+    std::printf("\n  a/d = %.2f   b/d = %.2f   a/c = %.3f   a'/a = %.2f\n",
+                ratio(results[Window], results[Floor]), ratio(results[Core], results[Floor]),
+                ratio(results[Window], results[Shell]), ratio(results[WindowInline], results[Window]));
+    std::printf("  peak memory of (a): %.1f MB\n", double(results[Window].peakKilobytes) / 1024);
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -213,34 +247,11 @@ int main(int argc, char** argv) {
     const double averageBytes = makePicturePool(options.work / "pool", shape);
     makeSourceTree(options.work / "pool", options.work / "master", shape);
     std::printf("Average picture: %.0f KB\n\n", averageBytes / 1024);
-
-    // Taking turns spreads the load of anything else on the machine over all variants alike.
-    const char* const names[] = {"window", "window-inline", "core", "shell", "floor"};
-    Measured best[5];
-    for (int round = 0; round < options.repeat; ++round) {
-        for (int v = 0; v < 5; ++v) {
-            const Measured measured = runVariant(options, names[v]);
-            const bool failed = measured.seconds < 0 || (round > 0 && best[v].seconds < 0);
-            if (failed)
-                best[v].seconds = -1;
-            else if (round == 0 || measured.seconds < best[v].seconds)
-                best[v].seconds = measured.seconds;
-            best[v].peakKilobytes = std::max(best[v].peakKilobytes, measured.peakKilobytes);
-        }
-    }
-    const auto& [window, windowInline, core, shell, floor] = best;
-    const int pictures = shape.pictures;
-    printLine("(a) main window, offscreen, preview beside", window, pictures);
-    printLine("(a') main window, preview decoded in line", windowInline, pictures);
-    printLine("(b) core run, no window", core, pictures);
-    printLine("(c) shell pipeline (find, mv -n, rm)", shell, pictures);
-    printLine("(d) floor: rename + counter rewrite", floor, pictures);
-    std::printf("\n  a/d = %.2f   b/d = %.2f   a/c = %.3f   a'/a = %.2f\n", ratio(window, floor),
-                ratio(core, floor), ratio(window, shell), ratio(windowInline, window));
-    std::printf("  peak memory of (a): %.1f MB\n", double(window.peakKilobytes) / 1024);
+    const Results results = measureAll(options);
+    printReport(results, shape.pictures);
     if (!options.keep)
         fs::remove_all(options.work);
-    const bool allRan = window.seconds > 0 && windowInline.seconds > 0 && core.seconds > 0 &&
-                        shell.seconds > 0 && floor.seconds > 0;
+    const bool allRan =
+        std::all_of(results.begin(), results.end(), [](const Measured& m) { return m.seconds > 0; });
     return allRan ? 0 : 1;
 }
