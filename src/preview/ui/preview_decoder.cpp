@@ -11,7 +11,10 @@ namespace {
 constexpr std::chrono::milliseconds kPictureInterval{40};
 } // namespace
 
-PreviewDecoder::PreviewDecoder(QObject* parent) : QObject(parent) {}
+PreviewDecoder::PreviewDecoder(QObject* parent) : QObject(parent) {
+    m_collect.setInterval(kPictureInterval);
+    connect(&m_collect, &QTimer::timeout, this, &PreviewDecoder::deliverFinished);
+}
 
 PreviewDecoder::~PreviewDecoder() {
     {
@@ -40,6 +43,8 @@ void PreviewDecoder::request(int fd, QSize box, std::uint64_t generation) {
     if (!m_thread.joinable())
         m_thread = std::thread([this] { work(); });
     m_wake.notify_one();
+    if (!m_collect.isActive())
+        m_collect.start();
 }
 
 void PreviewDecoder::dropPending() {
@@ -60,6 +65,7 @@ bool PreviewDecoder::takeRequest(Request& request, std::chrono::steady_clock::ti
         return false;
     request = *m_pending;
     m_pending.reset();
+    m_decoding = true;
     return true;
 }
 
@@ -75,24 +81,25 @@ void PreviewDecoder::work() {
         notBefore = std::chrono::steady_clock::now() + kPictureInterval;
         PreparedPreview prepared = preparePreview(request.fd, request.box);
         ::close(request.fd);
-        if (prepared.image.isNull())
-            continue;
-        {
-            std::lock_guard lock(m_mutex);
+        std::lock_guard lock(m_mutex);
+        if (!prepared.image.isNull())
             m_finished = Finished{std::move(prepared), request.generation};
-        }
-        // By name, so nothing but the call itself crosses to the window's thread; the picture waits
-        // under the lock. Qt drops the call if this object is gone by then.
-        QMetaObject::invokeMethod(this, "deliverFinished", Qt::QueuedConnection);
+        m_decoding = false;
     }
 }
 
+// On the window's thread, by the timer: hands over the newest picture, and rests once nothing is
+// left to wait for.
 void PreviewDecoder::deliverFinished() {
     std::optional<Finished> finished;
+    bool idle = false;
     {
         std::lock_guard lock(m_mutex);
         finished.swap(m_finished);
+        idle = !m_pending && !m_decoding;
     }
+    if (idle)
+        m_collect.stop();
     if (finished)
         emit decoded(finished->prepared, finished->generation);
 }

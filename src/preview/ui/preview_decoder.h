@@ -4,6 +4,7 @@
 
 #include <QObject>
 #include <QSize>
+#include <QTimer>
 
 #include <chrono>
 #include <condition_variable>
@@ -16,8 +17,8 @@ namespace corvalin {
 
 // Decodes preview pictures on one thread of its own, so that a run never waits for a picture:
 // decoding a camera picture costs far more than moving it. Only the newest request counts; one
-// still waiting when a newer one comes is dropped unread. At most some 25 pictures a second are
-// decoded, which is all the eye follows.
+// still waiting when a newer one comes is dropped unread. Some 25 pictures a second at most are
+// decoded and shown, which is all the eye follows.
 class PreviewDecoder : public QObject {
     Q_OBJECT
 public:
@@ -36,26 +37,29 @@ signals:
     void decoded(const corvalin::PreparedPreview& prepared, std::uint64_t generation);
 
 private:
-    Q_INVOKABLE void deliverFinished();
-
     struct Request {
         int fd = -1;
         QSize box;
         std::uint64_t generation = 0;
     };
-    void work();
-    bool takeRequest(Request& request, std::chrono::steady_clock::time_point notBefore);
-
-    std::mutex m_mutex;
-    std::condition_variable m_wake;
-    std::optional<Request> m_pending;
-    // The newest picture decoded and not yet delivered.
     struct Finished {
         PreparedPreview prepared;
         std::uint64_t generation = 0;
     };
-    std::optional<Finished> m_finished;
+    void work();
+    bool takeRequest(Request& request, std::chrono::steady_clock::time_point notBefore);
+    void deliverFinished();
+
+    // Everything the two threads share lies behind this one lock; the window's thread collects
+    // finished pictures by a timer of its own, so no Qt object crosses between the threads.
+    std::mutex m_mutex;
+    std::condition_variable m_wake;
+    std::optional<Request> m_pending;
+    std::optional<Finished> m_finished; // the newest picture not yet delivered
+    bool m_decoding = false;
     bool m_stopping = false;
+
+    QTimer m_collect;
     // A plain thread: it runs no event loop, and joining it is visible to the thread checker.
     std::thread m_thread;
 };
