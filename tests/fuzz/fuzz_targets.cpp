@@ -16,6 +16,10 @@ const std::vector<Target>& allTargets() {
          checkStripRule,
          {" ", "000042 ", "\xE3\x81\x82", "\xF0\xA0\x80\x8B", "\x82\xA0", "\xFF", ".jpg", "\xE3",
           std::string(1, '\0')}},
+        {"serial_name",
+         checkSerialName,
+         {" ", "000042 ", ".jpg", ".JPEG", "bmp", "\xE3\x81\x82", "\x82\xA0", "\xFF", "\x3F\x42\x0F\x00",
+          "\x40\x42\x0F\x00", "\xFF\xFF\xFF\xFF", "\x00\x00\x00\x80"}},
     };
     return targets;
 }
