@@ -101,7 +101,7 @@ private slots:
         QFETCH(QString, swapped);
         QFETCH(bool, locked);
         const RaceCase race{swapped.toStdString(), locked,
-                            long(numberFromEnvironment("CORVALIN_RACE_ROUNDS", 300)),
+                            long(numberFromEnvironment("CORVALIN_RACE_ROUNDS", 1000)),
                             seedFromEnvironment("CORVALIN_RACE_SEED")};
         // In memory where it can: the race is in the kernel's path walk, and the trees build faster.
         QTemporaryDir dir(fs::is_directory("/dev/shm") ? "/dev/shm/corvalin-race-XXXXXX" : QString());
