@@ -16,7 +16,6 @@
 #include "platform/file_ops.h"
 #include "robust_env.h"
 
-#include <QElapsedTimer>
 #include <QtTest>
 
 #include <algorithm>
@@ -230,6 +229,9 @@ std::string runCrashHarness(const fs::path& work, const fs::path& destination, c
                 "was moved; a copy cut off by %d, a picture under two names by %d\n",
                 config.pictures, tally.kills, static_cast<unsigned long long>(config.seed),
                 tally.beforeAnyMove, tally.afterLastMove, tally.cutOffCopies, tally.picturesTwice);
+    // A kill within a rewrite of the settings or counter file leaves its temporary file behind.
+    std::printf("temporary files left beside the settings files: %d\n",
+                countEntries(files.settingsFolder, true) - countEntries(files.settingsFolder, false));
     std::fflush(stdout);
     return checkCompleted(pictures, source, destination, files);
 }

@@ -1,6 +1,7 @@
 // The move run where file permissions stand in its way. Only an unprivileged user meets them (root
 // passes through), so CTest runs this as the user "nobody" (run_unprivileged.sh); run as root, it
 // skips.
+#include "app/error_text.h"
 #include "engine/move_run.h"
 #include "move_fixture.h"
 
@@ -113,6 +114,10 @@ private slots:
         if (outcome == MoveOutcome::Failed) {
             QCOMPARE(result.error->path, source / failedAt.toStdString());
             QCOMPARE(result.error->code, EACCES);
+            // What the user reads names the place and the system's reason.
+            const std::string message = describeError(*result.error);
+            QVERIFY2(message.find(result.error->path.native()) != std::string::npos, message.c_str());
+            QVERIFY2(message.find(result.error->reason()) != std::string::npos, message.c_str());
             QCOMPARE(namesIn(source), (Names{"a", "b", "c"})); // no folder deleted after a failure
         } else {
             QCOMPARE(namesIn(source), Names{});
