@@ -3,7 +3,6 @@
 
 #include "engine/serial_name.h"
 #include "fuzz_input.h"
-#include "platform/utf8.h"
 #include "strip/strip_rule.h"
 
 namespace corvalin::fuzz {
@@ -57,12 +56,11 @@ std::string checkSerialName(std::string_view input) {
     // As the run names a picture: the wrapped number, and any number a counter file may hold.
     checkNewName(wrapSerialNo(number), listed, problems);
     checkNewName(wrapSerialNo(number % (kHighestSerialNo + 2)), listed, problems);
-    // Where both rules count characters alike, they agree on what carries a prefix.
-    if (isValidUtf8(listed)) {
-        const std::optional<std::size_t> end = serialPrefixEnd(listed);
-        if (baseName(listed) != listed.substr(end.value_or(0)))
-            problems += "naming and strip rules disagree on the prefix\n";
-    }
+    // The strip runs take off exactly the prefix the naming rule sees.
+    const std::optional<std::string> stripped = strippedName(listed);
+    const std::string base = baseName(listed);
+    if (stripped ? *stripped != base : base != listed && !base.empty())
+        problems += "naming and strip rules disagree on the prefix\n";
     return problems;
 }
 

@@ -1,6 +1,7 @@
 // The strip rule over arbitrary name bytes.
 #include "fuzz_checks.h"
 
+#include "engine/serial_name.h"
 #include "platform/utf8.h"
 #include "strip/strip_rule.h"
 
@@ -27,25 +28,24 @@ void checkCut(std::string_view name, const std::string& stripped, std::string& p
     const std::string_view prefix = name.substr(0, name.size() - stripped.size());
     if (!prefix.ends_with(' '))
         problems += "the cut does not follow a blank\n";
-    if (isValidUtf8(name) && (!isValidUtf8(stripped) || characters(prefix) != 7))
+    if (characters(prefix) != 7)
         problems += "the cut is not after the seventh character\n";
-    if (!isValidUtf8(name) && prefix.size() != 7)
-        problems += "the cut is not after the seventh byte\n";
+    if (isValidUtf8(name) && !isValidUtf8(stripped))
+        problems += "the cut splits a character\n";
 }
 
-// Six characters made from the name's own bytes: single bytes when the name is no UTF-8 (it is
-// then counted in bytes), else characters of one to four bytes.
+// Six characters made from the name's own bytes: ASCII as it is, any other byte as a character
+// of one to four bytes or as a byte that is no UTF-8, which counts as one character of its own.
 std::string sixCharacters(std::string_view name) {
-    static const char* const wide[] = {"\xE3\x81\x82", "\xF0\xA0\x80\x8B", "\xC3\xA9", "\xEF\xBC\x91"};
+    static const char* const others[] = {
+        "\xE3\x81\x82", "\xF0\xA0\x80\x8B", "\xC3\xA9", "\xEF\xBC\x91", "\xFF", "\x80"};
     std::string prefix;
     for (std::size_t i = 0; i < 6; ++i) {
         const auto byte = static_cast<unsigned char>(i < name.size() ? name[i] : 'a' + i);
-        if (!isValidUtf8(name))
-            prefix += static_cast<char>(byte);
-        else if (byte < 0x80)
+        if (byte < 0x80)
             prefix += static_cast<char>(byte);
         else
-            prefix += wide[byte % 4];
+            prefix += others[byte % 6];
     }
     return prefix;
 }
