@@ -159,7 +159,7 @@ struct Tally {
     int kills = 0;
     int cutOffCopies = 0;  // kills that left a temporary copy in the destination
     int picturesTwice = 0; // kills that left a picture under two final names
-    int beforeAnyMove = 0; // kills that cut a start off before it moved a picture
+    int beforeAnyMove = 0; // kills that cut a start off before it moved a picture (or with none left)
     int afterLastMove = 0; // kills while the folders were deleted or the program was closing
 };
 
@@ -193,17 +193,22 @@ std::string checkCompleted(const PictureSet& pictures, const fs::path& source, c
     return problems;
 }
 
-std::string runCrashHarness(const fs::path& work, const fs::path& destination, const CrashConfig& config) {
-    const fs::path source = work / "downloads";
-    const SettingsFiles files{work / "program", work / "program"};
-    fs::create_directories(files.settingsFolder);
-    const PictureSet pictures(source, config.pictures, std::max(1, config.pictures / 20));
-    // The user's last choice: these folders, and the child folders deleted after the move.
+// The user's last choice, as the settings file keeps it: these folders, and the child folders
+// deleted after the move.
+bool chooseFolders(const SettingsFiles& files, const fs::path& source, const fs::path& destination) {
     Module1 chosen;
     chosen.SourcePath = source;
     chosen.DestPath = destination;
     chosen.OptFlags[0] = OptionValue::number(1);
-    if (Status written = writeFileAtomically(files.settingsFile(), encodeSettings(chosen)); !written)
+    fs::create_directories(files.settingsFolder);
+    return writeFileAtomically(files.settingsFile(), encodeSettings(chosen)).ok();
+}
+
+std::string runCrashHarness(const fs::path& work, const fs::path& destination, const CrashConfig& config) {
+    const fs::path source = work / "downloads";
+    const SettingsFiles files{work / "program", work / "program"};
+    const PictureSet pictures(source, config.pictures, std::max(1, config.pictures / 20));
+    if (!chooseFolders(files, source, destination))
         return "cannot write the settings file\n";
 
     const Progress progress(source, destination, config.pictures);
@@ -225,8 +230,8 @@ std::string runCrashHarness(const fs::path& work, const fs::path& destination, c
         runAndKill(files, progress, nullptr, exitStatus); // the last start runs to the end
     if (exitStatus != 0)
         return "the last start ended with " + std::to_string(exitStatus) + "\n";
-    std::printf("%d pictures, %d kills (seed %llu): %d before a start moved a picture, %d after the last "
-                "was moved; a copy cut off by %d, a picture under two names by %d\n",
+    std::printf("%d pictures, %d kills (seed %llu): %d before a start moved a picture, %d after the "
+                "last one was moved; a copy cut off by %d, a picture under two names by %d\n",
                 config.pictures, tally.kills, static_cast<unsigned long long>(config.seed),
                 tally.beforeAnyMove, tally.afterLastMove, tally.cutOffCopies, tally.picturesTwice);
     // A kill within a rewrite of the settings or counter file leaves its temporary file behind.
