@@ -10,7 +10,8 @@ shift
 if [ "$(id -u)" -ne 0 ]; then
     exec "$test" "$@"
 fi
-stage=$(mktemp -d "${TMPDIR:-/tmp}/corvalin-unprivileged-XXXXXX")
+# Not under $TMPDIR, which may be a folder closed to others.
+stage=$(mktemp -d /tmp/corvalin-unprivileged-XXXXXX)
 trap 'rm -rf "$stage"' EXIT
 chmod 755 "$stage"
 cp "$test" "$stage/"
