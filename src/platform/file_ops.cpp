@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <cstdint>
 #include <dirent.h>
 #include <fcntl.h>
 #include <memory>
@@ -100,8 +101,23 @@ Result<std::vector<std::string>> listFiles(const fs::path& folder) {
     });
 }
 
+namespace {
+
+// The mount an entry belongs to, which tells a bind mount of the same file system apart; nothing
+// where the kernel cannot say.
+std::optional<std::uint64_t> mountIdAt(int dirFd, const char* name, int flags) {
+    struct statx info {};
+    if (::statx(dirFd, name, flags | AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT, STATX_MNT_ID, &info) != 0 ||
+        !(info.stx_mask & STATX_MNT_ID))
+        return std::nullopt;
+    return info.stx_mnt_id;
+}
+
+} // namespace
+
 Result<std::vector<std::string>> listSubfolders(const fs::path& folder, SubfolderFilter filter) {
     std::optional<dev_t> ownDevice;
+    std::optional<std::uint64_t> ownMount;
     return collectEntries(folder, [&](int dirFd, const dirent& entry) {
         if (!filter.includeHidden && isHidden(entry.d_name))
             return 0;
@@ -116,9 +132,14 @@ Result<std::vector<std::string>> listSubfolders(const fs::path& folder, Subfolde
             if (::fstat(dirFd, &own) != 0)
                 return -errno;
             ownDevice = own.st_dev;
+            ownMount = mountIdAt(dirFd, "", AT_EMPTY_PATH);
         }
-        // A mount point reports the device of the file system mounted on it.
-        return st.st_dev == *ownDevice ? 1 : 0;
+        // A mount point reports the device of the file system mounted on it, and a bind mount of
+        // the same file system a mount of its own.
+        if (st.st_dev != *ownDevice)
+            return 0;
+        const auto mount = ownMount ? mountIdAt(dirFd, entry.d_name, 0) : std::nullopt;
+        return mount && *mount != *ownMount ? 0 : 1;
     });
 }
 

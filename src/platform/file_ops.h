@@ -25,7 +25,7 @@ Result<std::vector<std::string>> listFiles(const std::filesystem::path& folder);
 
 struct SubfolderFilter {
     bool includeHidden = false;
-    // Leave out subfolders that are mount points of another file system.
+    // Leave out subfolders that are mount points: of another file system, or bind mounts.
     bool sameFileSystemOnly = false;
 };
 

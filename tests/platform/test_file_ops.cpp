@@ -80,12 +80,24 @@ private slots:
         }
     }
 
-    void subfoldersOfAnotherFileSystemCanBeLeftOut() {
+    void subfoldersOfAnotherMountCanBeLeftOut_data() {
+        QTest::addColumn<bool>("bind");
+        QTest::newRow("another file system") << false;
+        QTest::newRow("a bind mount of the same file system") << true;
+    }
+    void subfoldersOfAnotherMountCanBeLeftOut() {
+        QFETCH(bool, bind);
         QTemporaryDir dir;
         const fs::path folder = dir.path().toStdString();
         makeEntries(folder, {"d:mounted", "d:plain"});
         const int result = test::runInChild([&] {
-            if (!test::mountPrivateTmpfs(folder / "mounted"))
+            const bool mounted =
+                bind ? test::enterOwnUserNamespace() && ::unshare(CLONE_NEWNS) == 0 &&
+                           ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0 &&
+                           ::mount(folder.c_str(), (folder / "mounted").c_str(), nullptr, MS_BIND, nullptr) ==
+                               0
+                     : test::mountPrivateTmpfs(folder / "mounted");
+            if (!mounted)
                 return test::skipExit;
             const auto all = listSubfolders(folder);
             const auto same = listSubfolders(folder, {.sameFileSystemOnly = true});

@@ -104,7 +104,7 @@ private:
                          void (Form1::*onChange)());
     void showFileCount();
     void showClickedFile(corvalin::FolderList* folders, FileList* files);
-    void showPicture(int fd, QSize natural);
+    void showPicture(int fd);
 
     Module1& m_vars;
     SettingsFiles m_files;

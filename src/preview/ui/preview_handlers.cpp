@@ -4,12 +4,9 @@
 #include "app/ui/folder_list.h"
 #include "app/ui/form1.h"
 #include "platform/paths.h"
-#include "preview/fit.h"
 #include "preview/ui/picture_decoder.h"
+#include "preview/ui/preview_box.h"
 
-#include <QPixmap>
-
-#include <cmath>
 #include <unistd.h>
 
 namespace corvalin {
@@ -38,27 +35,16 @@ void Form1::FitPreview() {
     const int fd = openPicture(PreviewPath);
     if (fd < 0)
         return;
-    const QSize natural = pictureSize(fd);
-    if (natural.isValid())
-        showPicture(fd, natural);
+    showPicture(fd);
     ::close(fd);
 }
 
 // Any fault leaves the box empty, without a message.
-void Form1::showPicture(int fd, QSize natural) {
+void Form1::showPicture(int fd) {
     const QRect box = ui.Picture1->contentsRect();
-    const PreviewPlacement placed =
-        fitPreview(float(box.width()), float(box.height()), float(natural.width()), float(natural.height()));
-    const QSize shown(std::max(1, int(std::lround(placed.width))),
-                      std::max(1, int(std::lround(placed.height))));
-    const QImage picture = decodePicture(fd, shown);
-    if (picture.isNull())
-        return;
-    ui.Image1->setScaledContents(placed.stretch);
-    ui.Image1->setPixmap(QPixmap::fromImage(picture));
-    ui.Image1->setGeometry(box.left() + int(placed.left), box.top() + int(placed.top), shown.width(),
-                           shown.height());
-    ui.Image1->show();
+    const PreparedPreview prepared = preparePreview(fd, box.size());
+    if (!prepared.image.isNull())
+        showPreview(ui.Image1, box, prepared);
 }
 
 } // namespace corvalin

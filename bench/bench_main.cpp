@@ -1,0 +1,257 @@
+// Times the move-and-number run over a realistic download tree, against a plain shell pipeline
+// doing the same job and against the floor of one rename and one counter rewrite per picture.
+// Every variant runs in a process of its own on a fresh copy of the same tree.
+#include "picture_tree.h"
+#include "variants.h"
+
+#include <algorithm>
+#include <array>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <string>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+using namespace corvalin::bench;
+namespace fs = std::filesystem;
+
+namespace {
+
+// The same job as the run, the way one would write it in a shell: every file below the child
+// folders, a counter file rewritten per file, pictures renamed with mv -n, the rest removed, then
+// the child folders.
+const char* const shellPipeline = R"sh(
+n=0
+while IFS= read -r -d '' f; do
+  name=${f##*/}
+  printf '%d\r\n' "$n" > "$COUNTER"
+  case "${name,,}" in
+    *jpg|*jpeg|*bmp)
+      base=$name
+      [[ ${name:6:1} == ' ' ]] && base=${name:7}
+      printf -v prefix '%06d' "$n"
+      mv -n -- "$f" "$DST/$prefix $base"
+      n=$((n+1)) ;;
+    *) rm -f -- "$f" ;;
+  esac
+done < <(find "$SRC" -mindepth 2 -type f ! -name '.*' -print0)
+find "$SRC" -mindepth 1 -maxdepth 1 -type d ! -name '.*' -exec rm -rf {} +
+)sh";
+
+struct Options {
+    TreeShape shape;
+    fs::path work;
+    int repeat = 1;
+    bool keep = false;
+};
+
+struct Measured {
+    double seconds = -1;
+    long peakKilobytes = 0;
+};
+
+void usage() {
+    std::puts("usage: corvalin_bench [--folders N] [--pictures N] [--others N] [--distinct N]\n"
+              "                      [--megapixels X] [--repeat N] [--work DIR] [--keep]\n"
+              "Defaults: 500 folders, 10000 pictures, 500 other files, 200 distinct pictures of 2 MP,\n"
+              "one round. With --repeat the variants take turns and each keeps its best round.");
+}
+
+bool parse(int argc, char** argv, Options& options) {
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        const char* value = i + 1 < argc ? argv[i + 1] : nullptr;
+        if (arg == "--keep") {
+            options.keep = true;
+            continue;
+        }
+        if (!value)
+            return false;
+        ++i;
+        if (arg == "--folders")
+            options.shape.folders = std::atoi(value);
+        else if (arg == "--pictures")
+            options.shape.pictures = std::atoi(value);
+        else if (arg == "--others")
+            options.shape.others = std::atoi(value);
+        else if (arg == "--distinct")
+            options.shape.distinct = std::atoi(value);
+        else if (arg == "--megapixels")
+            options.shape.megapixels = std::atof(value);
+        else if (arg == "--repeat")
+            options.repeat = std::max(1, std::atoi(value));
+        else if (arg == "--work")
+            options.work = value;
+        else
+            return false;
+    }
+    return options.shape.folders > 0 && options.shape.pictures >= 0 && options.shape.distinct > 0;
+}
+
+// Runs a program, returns what it printed, its exit code and its peak memory.
+Measured spawn(const std::vector<std::string>& args, const std::vector<std::string>& environment,
+               bool timeWholeProcess) {
+    int out[2];
+    if (::pipe(out) != 0)
+        return {};
+    const auto start = std::chrono::steady_clock::now();
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::dup2(out[1], 1);
+        ::close(out[0]);
+        for (const std::string& variable : environment)
+            ::putenv(const_cast<char*>(variable.c_str()));
+        std::vector<char*> argv;
+        for (const std::string& arg : args)
+            argv.push_back(const_cast<char*>(arg.c_str()));
+        argv.push_back(nullptr);
+        ::execv(argv[0], argv.data());
+        ::_exit(127);
+    }
+    ::close(out[1]);
+    std::string printed;
+    char buffer[256];
+    for (ssize_t got; (got = ::read(out[0], buffer, sizeof buffer)) > 0;)
+        printed.append(buffer, std::size_t(got));
+    ::close(out[0]);
+    int status = 0;
+    struct rusage usage {};
+    ::wait4(pid, &status, 0, &usage);
+    const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    Measured measured;
+    measured.peakKilobytes = usage.ru_maxrss;
+    if (WIFEXITED(status) && WEXITSTATUS(status) == 0)
+        measured.seconds = timeWholeProcess ? wall : std::atof(printed.c_str());
+    else
+        std::fprintf(stderr, "%s ended with status %d\n", args.back().c_str(), status);
+    return measured;
+}
+
+std::size_t countFiles(const fs::path& folder) {
+    std::size_t count = 0;
+    for (const auto& entry : fs::directory_iterator(folder))
+        count += entry.is_regular_file() ? 1 : 0;
+    return count;
+}
+
+// A fresh copy of the tree, the variant run on it, and a check that it did the whole job.
+Measured runVariant(const Options& options, const std::string& variant) {
+    const fs::path run = options.work / ("run-" + variant);
+    fs::remove_all(run);
+    fs::create_directories(run / "dst");
+    fs::create_directories(run / "prog");
+    linkCopy(options.work / "master", run / "src");
+    ::sync();
+    Measured measured;
+    if (variant == "shell") {
+        measured = spawn({"/bin/bash", "-c", shellPipeline, "shell"},
+                         {"SRC=" + (run / "src").native(), "DST=" + (run / "dst").native(),
+                          "COUNTER=" + (run / "prog" / "Quillet.ini").native()},
+                         true);
+    } else {
+        measured = spawn({"/proc/self/exe", "--variant", variant, run.native()}, {}, false);
+    }
+    const std::size_t moved = countFiles(run / "dst");
+    if (moved != std::size_t(options.shape.pictures)) {
+        std::fprintf(stderr, "%s moved %zu of %d pictures\n", variant.c_str(), moved, options.shape.pictures);
+        measured.seconds = -1;
+    }
+    if (!options.keep)
+        fs::remove_all(run);
+    return measured;
+}
+
+int runChildVariant(const std::string& variant, const fs::path& work) {
+    if (variant == "window")
+        return runWindowVariant(work, false);
+    if (variant == "window-inline")
+        return runWindowVariant(work, true);
+    if (variant == "core")
+        return runCoreVariant(work);
+    if (variant == "floor")
+        return runFloorVariant(work);
+    return 64;
+}
+
+void printLine(const char* label, const Measured& measured, int pictures) {
+    if (measured.seconds < 0) {
+        std::printf("  %-44s failed\n", label);
+        return;
+    }
+    std::printf("  %-44s %8.3f s  %7.3f ms/picture\n", label, measured.seconds,
+                1000 * measured.seconds / std::max(1, pictures));
+}
+
+double ratio(const Measured& a, const Measured& b) {
+    return a.seconds > 0 && b.seconds > 0 ? a.seconds / b.seconds : 0;
+}
+
+enum Variant { Window, WindowInline, Core, Shell, Floor, VariantCount };
+using Results = std::array<Measured, VariantCount>;
+
+// Taking turns spreads the load of anything else on the machine over all variants alike; each
+// keeps its best round, and one failed round fails it.
+Results measureAll(const Options& options) {
+    const char* const names[VariantCount] = {"window", "window-inline", "core", "shell", "floor"};
+    Results best;
+    for (int round = 0; round < options.repeat; ++round) {
+        for (int v = 0; v < VariantCount; ++v) {
+            const Measured measured = runVariant(options, names[v]);
+            if (measured.seconds < 0 || (round > 0 && best[v].seconds < 0))
+                best[v].seconds = -1;
+            else if (round == 0 || measured.seconds < best[v].seconds)
+                best[v].seconds = measured.seconds;
+            best[v].peakKilobytes = std::max(best[v].peakKilobytes, measured.peakKilobytes);
+        }
+    }
+    return best;
+}
+
+void printReport(const Results& results, int pictures) {
+    printLine("(a) main window, offscreen, preview beside", results[Window], pictures);
+    printLine("(a') main window, preview decoded in line", results[WindowInline], pictures);
+    printLine("(b) core run, no window", results[Core], pictures);
+    printLine("(c) shell pipeline (find, mv -n, rm)", results[Shell], pictures);
+    printLine("(d) floor: rename + counter rewrite", results[Floor], pictures);
+    std::printf("\n  a/d = %.2f   b/d = %.2f   a/c = %.3f   a'/a = %.2f\n",
+                ratio(results[Window], results[Floor]), ratio(results[Core], results[Floor]),
+                ratio(results[Window], results[Shell]), ratio(results[WindowInline], results[Window]));
+    std::printf("  peak memory of (a): %.1f MB\n", double(results[Window].peakKilobytes) / 1024);
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (argc == 4 && std::strcmp(argv[1], "--variant") == 0)
+        return runChildVariant(argv[2], argv[3]);
+    Options options;
+    if (!parse(argc, argv, options)) {
+        usage();
+        return 64;
+    }
+    if (options.work.empty()) {
+        char pattern[] = "/var/tmp/corvalin-bench-XXXXXX";
+        if (!::mkdtemp(pattern))
+            return 1;
+        options.work = pattern;
+    }
+    const TreeShape& shape = options.shape;
+    std::printf("Tree: %d child folders, %d pictures (%d distinct, %.1f MP), %d other files, in %s\n",
+                shape.folders, shape.pictures, shape.distinct, shape.megapixels, shape.others,
+                options.work.c_str());
+    const double averageBytes = makePicturePool(options.work / "pool", shape);
+    makeSourceTree(options.work / "pool", options.work / "master", shape);
+    std::printf("Average picture: %.0f KB\n\n", averageBytes / 1024);
+    const Results results = measureAll(options);
+    printReport(results, shape.pictures);
+    if (!options.keep)
+        fs::remove_all(options.work);
+    const bool allRan =
+        std::all_of(results.begin(), results.end(), [](const Measured& m) { return m.seconds > 0; });
+    return allRan ? 0 : 1;
+}

@@ -1,0 +1,19 @@
+#pragma once
+
+#include <filesystem>
+
+// The timed runs, each in a process of its own on a fresh copy of the tree in `work` (src/, dst/,
+// prog/). Each prints the seconds its run took on standard output and returns the exit code.
+namespace corvalin::bench {
+
+// The real main window on the offscreen platform, from the click on Command1 to the idle window.
+int runWindowVariant(const std::filesystem::path& work, bool inlinePreview);
+
+// The core run with an observer that shows nothing.
+int runCoreVariant(const std::filesystem::path& work);
+
+// The floor: per picture one counter-file rewrite and one rename that does not replace, over a
+// list made before the clock starts.
+int runFloorVariant(const std::filesystem::path& work);
+
+} // namespace corvalin::bench

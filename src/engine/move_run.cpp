@@ -1,0 +1,219 @@
+#include "engine/move_run.h"
+
+#include "engine/serial_name.h"
+#include "platform/file_ops.h"
+#include "platform/paths.h"
+
+#include <cerrno>
+#include <system_error>
+#include <unordered_set>
+
+namespace corvalin {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const char* const moveIntoText = "移動先フォルダへのファイルの移動";
+
+// A failed move names the destination folder when the fault lies there (gone, full, read-only),
+// else the picture.
+Error moveError(const Status& moved, const fs::path& destination) {
+    const int code = moved.code();
+    const bool destinationFault =
+        code == ENOSPC || code == EDQUOT || code == EFBIG || code == EROFS || !isFolder(destination);
+    return destinationFault ? errorFromErrno(moveIntoText, destination, code) : moved.error();
+}
+
+} // namespace
+
+Status checkDestination(const fs::path& sourceParent, const fs::path& destination) {
+    if (!isFolder(destination))
+        return errorFromErrno(moveIntoText, destination, ENOENT);
+    std::error_code sourceError;
+    std::error_code destinationError;
+    const fs::path source = fs::weakly_canonical(sourceParent, sourceError);
+    const fs::path target = fs::weakly_canonical(destination, destinationError);
+    if (sourceError)
+        return errorFromErrno("移動元親フォルダの確認", sourceParent, sourceError.value());
+    if (destinationError)
+        return errorFromErrno("移動先フォルダの確認", destination, destinationError.value());
+    if (isSameOrBelow(target, source))
+        return Error{moveIntoText, destination, 0,
+                     "移動先フォルダが移動元親フォルダと同じか、その中にあります。"};
+    return {};
+}
+
+MoveRun::MoveRun(Module1& vars, SettingsFiles files, MoveRunObserver& observer)
+    : m_vars(vars), m_files(std::move(files)), m_observer(observer) {}
+
+MoveRunResult MoveRun::run(const fs::path& sourceParent, bool deleteFolders,
+                           std::vector<fs::path>& folderList) {
+    m_sourceParent = sourceParent;
+    // Nothing is touched before the first destination is known to be usable.
+    if (Status usable = useDestination(m_observer.destination()); !usable)
+        return finish(MoveOutcome::Failed, usable.error());
+    if (Status surveyed = GetDir(sourceParent, folderList, m_observer); !surveyed)
+        return finish(MoveOutcome::Failed, surveyed.error());
+    if (m_observer.stopRequested())
+        return finish(MoveOutcome::Cancelled);
+    if (Status shown = surveyDisplay(folderList); !shown)
+        return finish(MoveOutcome::Failed, shown.error());
+    if (m_stopped)
+        return finish(MoveOutcome::Cancelled);
+    m_remainingFiles = m_totalFiles;
+    const std::size_t count = folderList.size();
+    for (std::size_t i = 0; i < count; ++i) {
+        m_observer.yield();
+        // A cancel is taken here only, so a folder is never left half done by it.
+        if (m_observer.cancelRequested() || m_observer.stopRequested())
+            return finish(MoveOutcome::Cancelled);
+        if (Status moved = moveFolder(folderList[i]); !moved)
+            return finish(MoveOutcome::Failed, moved.error());
+        if (m_stopped)
+            return finish(MoveOutcome::Cancelled);
+    }
+    if (Status back = setWorkingFolder(sourceParent); !back)
+        return finish(MoveOutcome::Failed, back.error());
+    m_observer.returnedToSourceParent(sourceParent);
+    if (deleteFolders) {
+        if (Status deleted = deleteChildFolders(folderList); !deleted)
+            return finish(MoveOutcome::Failed, deleted.error());
+    }
+    return {MoveOutcome::Completed, std::nullopt, m_foldersWithFiles};
+}
+
+// Walks the surveyed folders once to count them and their files.
+Status MoveRun::surveyDisplay(const std::vector<fs::path>& folderList) {
+    const std::size_t count = folderList.size();
+    for (std::size_t i = 0; i < count; ++i) {
+        m_observer.yield();
+        if (m_observer.stopRequested()) {
+            m_stopped = true;
+            return {};
+        }
+        const fs::path& folder = folderList[i];
+        auto names = listFiles(folder);
+        if (!names)
+            return names.error();
+        if (Status entered = setWorkingFolder(folder); !entered)
+            return entered;
+        m_observer.surveyFolderShown(folder);
+        m_observer.yield();
+        if (!names.value().empty())
+            ++m_foldersWithFiles;
+        m_totalFiles += static_cast<long>(names.value().size());
+        m_observer.surveyCountsShown(m_foldersWithFiles, static_cast<int>(count), m_totalFiles);
+    }
+    if (Status back = setWorkingFolder(m_sourceParent); !back)
+        return back;
+    m_observer.surveyFinished(m_sourceParent);
+    return {};
+}
+
+// Every file the folder lists, in its order: pictures moved under a new name, the rest deleted.
+Status MoveRun::moveFolder(const fs::path& folder) {
+    auto names = listFiles(folder);
+    if (!names)
+        return names.error();
+    if (Status entered = setWorkingFolder(folder); !entered)
+        return entered;
+    m_observer.folderStarted(folder);
+    for (const std::string& name : names.value()) {
+        // Before the file is touched, so that after a crash the stored number is never behind.
+        if (Status counted = writeCounterFile(m_files, m_vars.SerialNo); !counted)
+            return counted;
+        m_observer.yield();
+        // Closing the window: stop after the file in hand, before the next one.
+        if (m_observer.stopRequested()) {
+            m_stopped = true;
+            return {};
+        }
+        if (Status handled = handleFile(folder, name); !handled)
+            return handled;
+    }
+    m_observer.folderFinished(folder);
+    return {};
+}
+
+Status MoveRun::handleFile(const fs::path& folder, const std::string& name) {
+    --m_remainingFiles;
+    m_observer.fileProgress(m_remainingFiles, m_totalFiles);
+    const fs::path file = joinPath(folder, name);
+    m_observer.previewRequested(file);
+    m_vars.SerialNo = wrapSerialNo(m_vars.SerialNo);
+    if (isPicture(name))
+        return movePicture(file, name);
+    if (Status normal = setNormalAttributes(file); !normal)
+        return normal;
+    return removeFile(file);
+}
+
+// A name already taken in the destination takes the next numbers until one is free; nothing there
+// is ever replaced.
+Status MoveRun::movePicture(const fs::path& source, const std::string& name) {
+    const fs::path destination = m_observer.destination();
+    m_observer.newNameChosen(serialName(m_vars.SerialNo, name));
+    if (Status usable = useDestination(destination); !usable)
+        return usable;
+    if (Status normal = setNormalAttributes(source); !normal)
+        return normal;
+    for (std::int32_t attempt = 0; attempt <= kHighestSerialNo; ++attempt) {
+        const std::string newName = serialName(m_vars.SerialNo, name);
+        if (attempt > 0)
+            m_observer.newNameChosen(newName);
+        const Status moved = moveNoReplace(source, joinPath(destination, newName));
+        if (moved.code() != EEXIST) {
+            if (!moved)
+                return moveError(moved, destination);
+            ++m_vars.SerialNo;
+            return {};
+        }
+        m_vars.SerialNo = wrapSerialNo(m_vars.SerialNo + 1);
+        if (Status counted = writeCounterFile(m_files, m_vars.SerialNo); !counted)
+            return counted;
+    }
+    return errorFromErrno(moveIntoText, destination, EEXIST);
+}
+
+// Checked once for every destination the run meets: never inside the source tree, and free of the
+// leftovers of a move that a crash cut off.
+Status MoveRun::useDestination(const fs::path& destination) {
+    if (m_checkedDestination == destination)
+        return {};
+    if (Status outside = checkDestination(m_sourceParent, destination); !outside)
+        return outside;
+    if (Status recovered = recoverInterruptedMoves(destination); !recovered)
+        return recovered;
+    m_checkedDestination = destination;
+    return {};
+}
+
+// The direct subfolders the source pane lists, with everything in them. Only folders the survey
+// saw go: one that appeared during the run (a download still arriving) was never emptied.
+Status MoveRun::deleteChildFolders(const std::vector<fs::path>& folderList) {
+    auto names = listSubfolders(m_sourceParent, {.includeHidden = false, .sameFileSystemOnly = true});
+    if (!names)
+        return names.error();
+    std::unordered_set<std::string> surveyed;
+    for (const fs::path& folder : folderList)
+        surveyed.insert(folder.native());
+    for (const std::string& name : names.value()) {
+        const fs::path folder = joinPath(m_sourceParent, name);
+        if (!surveyed.contains(folder.native()))
+            continue;
+        m_observer.yield();
+        if (Status removed = removeTree(folder); !removed)
+            return removed;
+    }
+    return {};
+}
+
+MoveRunResult MoveRun::finish(MoveOutcome outcome, std::optional<Error> error) {
+    // Back in the source parent folder, as after a completed run; a failure here adds nothing
+    // the user could act on.
+    (void)setWorkingFolder(m_sourceParent);
+    return {outcome, std::move(error), m_foldersWithFiles};
+}
+
+} // namespace corvalin

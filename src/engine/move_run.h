@@ -1,0 +1,94 @@
+#pragma once
+
+#include "app/module1.h"
+#include "app/startup.h"
+#include "engine/folder_survey.h"
+#include "platform/result.h"
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace corvalin {
+
+// What the move-and-number run tells its window and asks of it. The survey's yield, start and stop
+// are inherited. Display hooks have empty defaults, so a run without a window overrides nothing
+// but the questions.
+class MoveRunObserver : public SurveyObserver {
+public:
+    // Survey display, once per surveyed folder: the folder is shown in the source pane, then the
+    // counts so far.
+    virtual void surveyFolderShown(const std::filesystem::path& /*folder*/) {}
+    virtual void surveyCountsShown(int /*foldersWithFiles*/, int /*folderCount*/, long /*totalFiles*/) {}
+    // The survey display is over; the source pane shows the source parent folder again.
+    virtual void surveyFinished(const std::filesystem::path& /*sourceParent*/) {}
+
+    // A cancel was clicked. Asked once before each folder, never within one.
+    virtual bool cancelRequested() = 0;
+    // The folder about to be emptied.
+    virtual void folderStarted(const std::filesystem::path& /*folder*/) {}
+    virtual void fileProgress(long /*remaining*/, long /*total*/) {}
+    // The file in hand, before anything is done to it.
+    virtual void previewRequested(const std::filesystem::path& /*file*/) {}
+    // The name the picture in hand receives, before it is moved.
+    virtual void newNameChosen(const std::string& /*name*/) {}
+    // Where the next picture goes; asked afresh for every picture.
+    virtual std::filesystem::path destination() = 0;
+    // The folder's files are all handled.
+    virtual void folderFinished(const std::filesystem::path& /*folder*/) {}
+    // Every folder is emptied; the source pane goes back to the source parent folder, before the
+    // child folders are deleted.
+    virtual void returnedToSourceParent(const std::filesystem::path& /*sourceParent*/) {}
+};
+
+enum class MoveOutcome {
+    Completed,
+    Cancelled, // by the cancel button, or by closing the window
+    Failed     // an operation failed: the run stopped there and ended as a cancel does
+};
+
+struct MoveRunResult {
+    MoveOutcome outcome = MoveOutcome::Completed;
+    std::optional<Error> error; // set when Failed
+    int foldersWithFiles = 0;   // surveyed folders that held at least one file
+};
+
+// Refuses a destination that is no folder, or that is the source parent folder or lies below it
+// (symbolic links resolved): its pictures would be numbered again and, with the delete option,
+// deleted.
+Status checkDestination(const std::filesystem::path& sourceParent, const std::filesystem::path& destination);
+
+// The whole run after its start: survey, survey display, the move folder by folder, and the
+// deletion of the child folders when `deleteFolders` is on. `folderList` receives the survey; the
+// caller empties it at the end. SerialNo in `vars` follows every picture, and the counter file is
+// rewritten before every file. Nothing is ever replaced in the destination.
+class MoveRun {
+public:
+    MoveRun(Module1& vars, SettingsFiles files, MoveRunObserver& observer);
+
+    MoveRunResult run(const std::filesystem::path& sourceParent, bool deleteFolders,
+                      std::vector<std::filesystem::path>& folderList);
+
+private:
+    Status surveyDisplay(const std::vector<std::filesystem::path>& folderList);
+    Status moveFolder(const std::filesystem::path& folder);
+    Status handleFile(const std::filesystem::path& folder, const std::string& name);
+    Status movePicture(const std::filesystem::path& source, const std::string& name);
+    Status useDestination(const std::filesystem::path& destination);
+    Status deleteChildFolders(const std::vector<std::filesystem::path>& folderList);
+    MoveRunResult finish(MoveOutcome outcome, std::optional<Error> error = {});
+
+    Module1& m_vars;
+    SettingsFiles m_files;
+    MoveRunObserver& m_observer;
+    std::filesystem::path m_sourceParent;
+    std::optional<std::filesystem::path> m_checkedDestination;
+    int m_foldersWithFiles = 0;
+    long m_totalFiles = 0;
+    long m_remainingFiles = 0;
+    bool m_stopped = false;
+};
+
+} // namespace corvalin

@@ -1,0 +1,31 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+// The serial-numbered file name: six zero-padded digits of the running number, one blank, then
+// the name without any serial prefix it already carried. The strip runs undo it.
+namespace corvalin {
+
+// The highest number a prefix shows; the next one wraps to 0.
+constexpr std::int32_t kHighestSerialNo = 999999;
+
+// The name without its serial prefix: a name whose seventh character is a blank carries one,
+// whatever its first six characters are. Characters are counted as the file list shows them:
+// one per UTF-8 sequence, one per byte that is not valid UTF-8.
+std::string baseName(std::string_view listedName);
+
+// A picture's name ends in "jpg", "jpeg" or "bmp", in any letter case; no dot is needed.
+bool isPicture(std::string_view name);
+
+// Above the highest number the count starts again at 0. Negative numbers stay as they are.
+std::int32_t wrapSerialNo(std::int32_t serialNo);
+
+// "000042 ": at least six digits, zero-padded, a minus sign before them when negative, one blank.
+std::string serialPrefix(std::int32_t serialNo);
+
+// The prefix followed by the base name of `listedName`.
+std::string serialName(std::int32_t serialNo, std::string_view listedName);
+
+} // namespace corvalin

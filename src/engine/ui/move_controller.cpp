@@ -1,0 +1,213 @@
+#include "engine/ui/move_controller.h"
+
+#include "app/ui/file_list.h"
+#include "app/ui/folder_list.h"
+#include "app/ui/form1.h"
+#include "app/ui/ui_text.h"
+#include "platform/paths.h"
+#include "preview/ui/picture_decoder.h"
+#include "preview/ui/preview_decoder.h"
+
+#include <QCoreApplication>
+
+namespace corvalin {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Re-reading a destination that grows to thousands of files after every folder would cost
+// seconds over a run; during the run the list follows at this pace instead, and exactly at its end.
+constexpr qint64 kDestinationListIntervalMs = 300;
+
+QString countText(long first, long second) {
+    return QStringLiteral("%1/%2").arg(first).arg(second);
+}
+
+} // namespace
+
+MoveController& MoveController::of(Form1& form) {
+    auto* controller =
+        form.findChild<MoveController*>(QStringLiteral("moveController"), Qt::FindDirectChildrenOnly);
+    return controller ? *controller : *new MoveController(form);
+}
+
+MoveController::MoveController(Form1& form)
+    : QObject(&form), m_form(form), m_decoder(new PreviewDecoder(this)) {
+    setObjectName(QStringLiteral("moveController"));
+    connect(m_decoder, &PreviewDecoder::decoded, this, &MoveController::showDecoded);
+}
+
+void MoveController::run() {
+    if (!m_form.beginRun())
+        return;
+    const fs::path source = m_form.ui.Dir1->path();
+    // Refused before anything, the window included, is touched.
+    if (const Status outside = checkDestination(source, m_form.ui.Dir2->path()); !outside) {
+        m_form.showError(outside.error());
+        m_form.endRun();
+        return;
+    }
+    showRunLayout();
+    MoveRun moveRun(m_form.vars(), m_form.files(), *this);
+    const MoveRunResult result = moveRun.run(source, m_form.vars().OptFlags[0].isOn(), m_form.FolderList);
+    if (result.error)
+        m_form.showError(*result.error);
+    if (result.outcome == MoveOutcome::Completed)
+        completedEnding(result.foldersWithFiles);
+    else
+        cancelEnding(source);
+    m_form.endRun();
+}
+
+void MoveController::showRunLayout() {
+    m_form.BusyFlag = OptionValue::number(1);
+    m_form.ui.Command1->hide();
+    m_form.ui.Command2->show();
+    m_form.ui.Label7->show();
+    m_form.ui.Label12->hide();
+    m_form.closeSecondaryWindows();
+    ++m_generation;
+    m_running = true;
+    m_sinceYield.invalidate();
+    m_sinceDestinationListed.start();
+    m_destinationListStale = false;
+}
+
+// What both endings put back: buttons, preview box and headings. Late previews are dropped.
+void MoveController::showIdleLayout() {
+    m_running = false;
+    ++m_generation;
+    m_decoder->dropPending();
+    m_form.ui.Command1->show();
+    m_form.ui.Command2->hide();
+    m_form.ui.Image1->clear();
+    m_form.ui.Picture1->setFrameStyle(QFrame::NoFrame);
+    m_form.ui.Label7->hide();
+    m_form.ui.Label12->hide();
+    m_form.ui.Command2->setEnabled(true);
+}
+
+void MoveController::completedEnding(int foldersWithFiles) {
+    refreshDestinationFiles(true);
+    (void)m_form.ui.Dir1->refresh();
+    (void)m_form.ui.Dir2->refresh();
+    m_form.BusyFlag = OptionValue::number(0);
+    m_form.CancelFlag = 0;
+    showIdleLayout();
+    m_form.ui.Label10->setText(toDisplay(ownName(m_form.ui.Dir1->path())));
+    m_form.FolderList.clear();
+    m_form.ui.Label6->setText(countText(foldersWithFiles, long(m_form.FolderList.size())));
+    m_form.ui.Label15->setText(QString::number(m_form.ui.File2->entryCount()));
+}
+
+// The flags go first: setting the source pane back then runs its own change reaction.
+void MoveController::cancelEnding(const fs::path& sourceParent) {
+    m_form.CancelFlag = 0;
+    m_form.BusyFlag = OptionValue::number(0);
+    showIdleLayout();
+    refreshDestinationFiles(true);
+    (void)m_form.ui.File1->setPath(sourceParent);
+    (void)m_form.ui.Dir1->setPath(sourceParent);
+    (void)m_form.ui.Dir1->refresh();
+    m_form.FolderList.clear();
+}
+
+void MoveController::yield() {
+    if (m_sinceYield.isValid() && m_sinceYield.elapsed() < m_yieldIntervalMs)
+        return;
+    QCoreApplication::processEvents();
+    m_sinceYield.start();
+}
+
+void MoveController::surveyStarted() {
+    m_form.ui.Label13->show();
+}
+
+bool MoveController::stopRequested() {
+    return m_form.closeRequested();
+}
+
+// The source pane walks with the run; what it shows is only display, so a folder that cannot be
+// shown is no failure here (the run reads the folder itself and stops on its error). Setting the
+// folder list's path reads the folder afresh, which is all a refresh would do.
+void MoveController::showFolder(const fs::path& folder) {
+    (void)m_form.ui.File1->setPath(folder);
+    (void)m_form.ui.Dir1->setPath(folder);
+}
+
+void MoveController::surveyFolderShown(const fs::path& folder) {
+    showFolder(folder);
+    m_form.ui.Label10->setText(toDisplay(ownName(folder)));
+}
+
+void MoveController::surveyCountsShown(int foldersWithFiles, int folderCount, long totalFiles) {
+    m_form.ui.Label6->setText(countText(foldersWithFiles, folderCount));
+    m_form.ui.Label11->setText(countText(totalFiles, totalFiles));
+}
+
+void MoveController::surveyFinished(const fs::path& sourceParent) {
+    showFolder(sourceParent);
+    m_form.ui.Label13->hide();
+}
+
+bool MoveController::cancelRequested() {
+    return m_form.CancelFlag == 1;
+}
+
+void MoveController::folderStarted(const fs::path& folder) {
+    showFolder(folder);
+    m_form.ui.Label10->setText(toDisplay(ownName(folder)));
+}
+
+void MoveController::fileProgress(long remaining, long total) {
+    m_form.ui.Label11->setText(countText(remaining, total));
+}
+
+// Opened now, before the run moves it; decoded beside the run, which never waits for it.
+void MoveController::previewRequested(const fs::path& file) {
+    m_form.PreviewPath = file;
+    if (m_inlinePreview) {
+        m_form.FitPreview();
+        return;
+    }
+    m_decoder->request(openPicture(file), m_form.ui.Picture1->contentsRect().size(), m_generation);
+}
+
+void MoveController::newNameChosen(const std::string& name) {
+    m_form.ui.Label4->setText(toDisplay(name));
+}
+
+fs::path MoveController::destination() {
+    return m_form.ui.Dir2->path();
+}
+
+void MoveController::folderFinished(const fs::path&) {
+    refreshDestinationFiles(false);
+    (void)m_form.ui.Dir1->refresh();
+    (void)m_form.ui.File1->refresh();
+}
+
+void MoveController::returnedToSourceParent(const fs::path& sourceParent) {
+    showFolder(sourceParent);
+}
+
+void MoveController::refreshDestinationFiles(bool force) {
+    if (!force && m_sinceDestinationListed.elapsed() < kDestinationListIntervalMs) {
+        m_destinationListStale = true;
+        return;
+    }
+    if (force && !m_destinationListStale)
+        return;
+    (void)m_form.ui.File2->refresh();
+    m_sinceDestinationListed.start();
+    m_destinationListStale = false;
+}
+
+void MoveController::showDecoded(const PreparedPreview& prepared, std::uint64_t generation) {
+    if (!m_running || generation != m_generation)
+        return;
+    showPreview(m_form.ui.Image1, m_form.ui.Picture1->contentsRect(), prepared);
+}
+
+} // namespace corvalin

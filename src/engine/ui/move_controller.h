@@ -1,0 +1,71 @@
+#pragma once
+
+#include "engine/move_run.h"
+
+#include <QElapsedTimer>
+#include <QObject>
+
+#include <cstdint>
+#include <filesystem>
+
+namespace corvalin {
+
+class Form1;
+class PreviewDecoder;
+struct PreparedPreview;
+
+// Runs the move-and-number run for the main window and shows its progress on the window's
+// controls: the survey, the folder walked in the source pane, the counts, the new name and the
+// preview of the file in hand, and the two endings.
+class MoveController : public QObject, public MoveRunObserver {
+    Q_OBJECT
+public:
+    // The window's controller, created on first use as a child of the window.
+    static MoveController& of(Form1& form);
+
+    // The whole run, from the click to the idle window.
+    void run();
+
+    // How often the run lets the window handle events, at most; 0 at every yield point.
+    void setYieldInterval(int milliseconds) { m_yieldIntervalMs = milliseconds; }
+    // Decodes every preview in the run's own time instead of beside it (for comparison only).
+    void setInlinePreview(bool inlinePreview) { m_inlinePreview = inlinePreview; }
+
+    // MoveRunObserver
+    void yield() override;
+    void surveyStarted() override;
+    bool stopRequested() override;
+    void surveyFolderShown(const std::filesystem::path& folder) override;
+    void surveyCountsShown(int foldersWithFiles, int folderCount, long totalFiles) override;
+    void surveyFinished(const std::filesystem::path& sourceParent) override;
+    bool cancelRequested() override;
+    void folderStarted(const std::filesystem::path& folder) override;
+    void fileProgress(long remaining, long total) override;
+    void previewRequested(const std::filesystem::path& file) override;
+    void newNameChosen(const std::string& name) override;
+    std::filesystem::path destination() override;
+    void folderFinished(const std::filesystem::path& folder) override;
+    void returnedToSourceParent(const std::filesystem::path& sourceParent) override;
+
+private:
+    explicit MoveController(Form1& form);
+    void showRunLayout();
+    void showIdleLayout();
+    void showFolder(const std::filesystem::path& folder);
+    void refreshDestinationFiles(bool force);
+    void completedEnding(int foldersWithFiles);
+    void cancelEnding(const std::filesystem::path& sourceParent);
+    void showDecoded(const PreparedPreview& prepared, std::uint64_t generation);
+
+    Form1& m_form;
+    PreviewDecoder* m_decoder;
+    std::uint64_t m_generation = 0;
+    bool m_running = false;
+    bool m_inlinePreview = false;
+    int m_yieldIntervalMs = 15;
+    QElapsedTimer m_sinceYield;
+    QElapsedTimer m_sinceDestinationListed;
+    bool m_destinationListStale = false;
+};
+
+} // namespace corvalin

@@ -1,0 +1,107 @@
+#include "preview/ui/preview_decoder.h"
+
+#include <pthread.h>
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+namespace corvalin {
+
+namespace {
+constexpr std::chrono::milliseconds kPictureInterval{40};
+} // namespace
+
+PreviewDecoder::PreviewDecoder(QObject* parent) : QObject(parent) {
+    m_collect.setInterval(kPictureInterval);
+    connect(&m_collect, &QTimer::timeout, this, &PreviewDecoder::deliverFinished);
+}
+
+PreviewDecoder::~PreviewDecoder() {
+    {
+        std::lock_guard lock(m_mutex);
+        m_stopping = true;
+    }
+    dropPending();
+    m_wake.notify_all();
+    if (m_thread.joinable())
+        m_thread.join();
+}
+
+void PreviewDecoder::request(int fd, QSize box, std::uint64_t generation) {
+    if (fd < 0)
+        return;
+    int dropped = -1;
+    {
+        std::lock_guard lock(m_mutex);
+        if (m_pending)
+            dropped = m_pending->fd;
+        m_pending = Request{fd, box, generation};
+    }
+    if (dropped >= 0)
+        ::close(dropped);
+    // Started on first use: a window that never runs needs no thread.
+    if (!m_thread.joinable())
+        m_thread = std::thread([this] { work(); });
+    m_wake.notify_one();
+    if (!m_collect.isActive())
+        m_collect.start();
+}
+
+void PreviewDecoder::dropPending() {
+    std::optional<Request> dropped;
+    {
+        std::lock_guard lock(m_mutex);
+        dropped.swap(m_pending);
+    }
+    if (dropped)
+        ::close(dropped->fd);
+}
+
+bool PreviewDecoder::takeRequest(Request& request, std::chrono::steady_clock::time_point notBefore) {
+    std::unique_lock lock(m_mutex);
+    m_wake.wait_until(lock, notBefore, [this] { return m_stopping; });
+    m_wake.wait(lock, [this] { return m_stopping || m_pending; });
+    if (m_stopping)
+        return false;
+    request = *m_pending;
+    m_pending.reset();
+    m_decoding = true;
+    return true;
+}
+
+void PreviewDecoder::work() {
+    ::pthread_setname_np(::pthread_self(), "PreviewDecoder");
+    // Below the run on a busy machine: a preview may lag, the run should not. (On Linux a thread
+    // has a nice value of its own.)
+    ::setpriority(PRIO_PROCESS, static_cast<id_t>(::syscall(SYS_gettid)), 10);
+    Request request;
+    auto notBefore = std::chrono::steady_clock::now();
+    while (takeRequest(request, notBefore)) {
+        // The eye follows no more pictures than this; the time between is left to the run.
+        notBefore = std::chrono::steady_clock::now() + kPictureInterval;
+        PreparedPreview prepared = preparePreview(request.fd, request.box);
+        ::close(request.fd);
+        std::lock_guard lock(m_mutex);
+        if (!prepared.image.isNull())
+            m_finished = Finished{std::move(prepared), request.generation};
+        m_decoding = false;
+    }
+}
+
+// On the window's thread, by the timer: hands over the newest picture, and rests once nothing is
+// left to wait for.
+void PreviewDecoder::deliverFinished() {
+    std::optional<Finished> finished;
+    bool idle = false;
+    {
+        std::lock_guard lock(m_mutex);
+        finished.swap(m_finished);
+        idle = !m_pending && !m_decoding;
+    }
+    if (idle)
+        m_collect.stop();
+    if (finished)
+        emit decoded(finished->prepared, finished->generation);
+}
+
+} // namespace corvalin

@@ -1,0 +1,403 @@
+// The move-and-number run without a window: names and numbers, the counter file, the survey
+// display, cancel and close, the folder deletion, and every way it refuses to lose a picture.
+#include "child_process.h"
+#include "disk_helpers.h"
+#include "move_fixture.h"
+
+#include <QtTest>
+
+#include <csignal>
+#include <sys/resource.h>
+
+using namespace corvalin;
+using namespace corvalin::test;
+namespace fs = std::filesystem;
+
+Q_DECLARE_METATYPE(Names)
+
+class TestMoveRun : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<QTemporaryDir> m_dir;
+    Module1 m_vars;
+    ScriptedObserver m_observer;
+    std::vector<fs::path> m_folderList;
+
+    fs::path root() const { return m_dir->path().toStdString(); }
+    fs::path src() const { return root() / "src"; }
+    fs::path dst() const { return root() / "dst"; }
+    SettingsFiles files() const { return {root() / "prog", root() / "prog"}; }
+    std::string counter() const { return contentOf(files().counterFile()); }
+
+    // Writes pictures (unique content) and other files below the source; returns the pictures.
+    std::vector<std::string> makeTree(const Names& relativeNames) {
+        std::vector<std::string> pictures;
+        for (const std::string& name : relativeNames) {
+            const std::string content = pictureContent(name);
+            writeContent(src() / name, content);
+            if (isPictureName(name))
+                pictures.push_back(content);
+        }
+        return pictures;
+    }
+    static bool isPictureName(const std::string& name) {
+        return name.ends_with(".jpg") || name.ends_with(".JPG") || name.ends_with(".bmp");
+    }
+    MoveRunResult runMove(bool deleteFolders = false) {
+        MoveRun run(m_vars, files(), m_observer);
+        return run.run(src(), deleteFolders, m_folderList);
+    }
+    std::string lost(const std::vector<std::string>& pictures) const {
+        return lostOrDoubled(pictures, {root()});
+    }
+
+private slots:
+    void init() {
+        m_dir = std::make_unique<QTemporaryDir>();
+        QVERIFY(m_dir->isValid());
+        for (const fs::path& folder : {root() / "prog", src(), dst()})
+            fs::create_directories(folder);
+        m_vars = Module1{};
+        m_observer = ScriptedObserver{};
+        m_observer.dest = dst();
+        m_folderList.clear();
+    }
+    void cleanup() {
+        std::error_code ignored;
+        fs::remove_all(root(), ignored); // names that are not UTF-8 defeat QTemporaryDir
+    }
+
+    // The counter file is written before every file with the number current then, before the wrap.
+    void numbersAndCounterFile_data() {
+        QTest::addColumn<int>("start");
+        QTest::addColumn<Names>("listed");
+        QTest::addColumn<Names>("expected");
+        QTest::addColumn<Names>("counters");
+        QTest::addColumn<int>("end");
+        QTest::newRow("other files use no number")
+            << 42 << Names{"a.jpg", "b.txt", "c.JPG", "d.gif"} << Names{"000042 a.jpg", "000043 c.JPG"}
+            << Names{"42", "43", "43", "44"} << 44;
+        QTest::newRow("wrap after the highest")
+            << 999999 << Names{"a.jpg", "b.jpg", "c.jpg"}
+            << Names{"000000 b.jpg", "000001 c.jpg", "999999 a.jpg"} << Names{"999999", "1000000", "1"} << 2;
+        QTest::newRow("above the highest from the counter file")
+            << 1000000 << Names{"a.jpg"} << Names{"000000 a.jpg"} << Names{"1000000"} << 1;
+        QTest::newRow("negative number counts up")
+            << -1 << Names{"a.jpg", "b.jpg"} << Names{"-000001 a.jpg", "000000 b.jpg"} << Names{"-1", "0"}
+            << 1;
+        QTest::newRow("old prefix replaced") << 7 << Names{"000001 x.jpg", "abcdef y.bmp"}
+                                             << Names{"000007 x.jpg", "000008 y.bmp"} << Names{"7", "8"} << 9;
+    }
+    void numbersAndCounterFile() {
+        QFETCH(int, start);
+        QFETCH(Names, listed);
+        QFETCH(Names, counters);
+        Names named;
+        for (const std::string& name : listed)
+            named.push_back("a/" + name);
+        const auto pictures = makeTree(named);
+        Names seen;
+        m_observer.onPreview = [&](const fs::path&) {
+            seen.push_back(counter());
+        };
+        m_vars.SerialNo = start;
+        QCOMPARE(runMove().outcome, MoveOutcome::Completed);
+        QTEST(namesIn(dst()), "expected");
+        QTEST(int(m_vars.SerialNo), "end");
+        for (std::string& value : counters)
+            value += "\r\n";
+        QCOMPARE(seen, counters);
+        QCOMPARE(namesIn(src() / "a"), Names{});
+        QCOMPARE(lost(pictures), std::string());
+    }
+
+    // Folders in survey order, files in list order; the parent's own files, hidden files, links and
+    // pipes are never touched; a read-only picture arrives writable.
+    void completedRunEmptiesTheFoldersInOrder() {
+        const auto pictures = makeTree({"top.jpg", "top.txt", "B/b.jpg", "A/z.jpg", "A/a.bmp", "A/notes.txt",
+                                        "A/A1/x.jpg", "A/.hidden.jpg", "C/.keep"});
+        fs::create_directories(src() / "empty");
+        makeEntries(src() / "A", {"p:pipe", "l:link.jpg>z.jpg"});
+        ::chmod((src() / "A" / "z.jpg").c_str(), 0444);
+        const MoveRunResult result = runMove();
+        QCOMPARE(result.outcome, MoveOutcome::Completed);
+        QCOMPARE(result.foldersWithFiles, 3);
+        QCOMPARE(namesIn(dst()), (Names{"000000 a.bmp", "000001 z.jpg", "000002 b.jpg", "000003 x.jpg"}));
+        QCOMPARE(contentOf(dst() / "000001 z.jpg"), pictureContent("A/z.jpg"));
+        QVERIFY(fs::status(dst() / "000001 z.jpg").permissions() == fs::perms(0644));
+        QCOMPARE(namesIn(src()), (Names{"A", "B", "C", "empty", "top.jpg", "top.txt"}));
+        QCOMPARE(namesIn(src() / "A"), (Names{".hidden.jpg", "A1", "link.jpg", "pipe"}));
+        QCOMPARE(namesIn(src() / "C"), Names{".keep"});
+        QCOMPARE(m_observer.foldersStarted, (std::vector<fs::path>{src() / "A", src() / "B", src() / "C",
+                                                                   src() / "empty", src() / "A/A1"}));
+        QCOMPARE(m_observer.newNames,
+                 (Names{"000000 a.bmp", "000001 z.jpg", "000002 b.jpg", "000003 x.jpg"}));
+        QCOMPARE(lost(pictures), std::string());
+    }
+
+    // Every child folder the source pane lists goes, whatever it still holds; nothing outside the
+    // tree is touched through a link, and hidden or newly arrived folders stay.
+    void deleteOptionRemovesTheListedChildFolders() {
+        QTemporaryDir outside;
+        const fs::path away = outside.path().toStdString();
+        writeContent(away / "keep.jpg", "outside");
+        writeContent(away / "keep.txt", "outside text");
+        const auto pictures = makeTree({"top.jpg", "a/x.jpg", "a/.hidden.txt", "a/deep/y.jpg", "a/ro/.h",
+                                        "b/readonly.txt", ".private/z.jpg"});
+        fs::create_directories(src() / "empty");
+        ::chmod((src() / "b" / "readonly.txt").c_str(), 0444);
+        ::chmod((src() / "a" / "ro").c_str(), 0555);
+        makeEntries(src(), {"l:a/toOutside>" + QByteArray::fromStdString(away.native()),
+                            "l:linkedAway>" + QByteArray::fromStdString(away.native()), "p:a/pipe"});
+        m_observer.onYield = [&] {
+            if (m_observer.surveyDone && !fs::exists(src() / "arrived"))
+                writeContent(src() / "arrived" / "new.jpg", "arrived");
+        };
+        QCOMPARE(runMove(true).outcome, MoveOutcome::Completed);
+        QCOMPARE(namesIn(src()), (Names{".private", "arrived", "linkedAway", "top.jpg"}));
+        QCOMPARE(namesIn(src() / ".private"), Names{});
+        QCOMPARE(namesIn(away), (Names{"keep.jpg", "keep.txt"}));
+        QCOMPARE(namesIn(dst()).size(), std::size_t(3));
+        QCOMPARE(lost(pictures), std::string());
+    }
+
+    void cancel_data() {
+        QTest::addColumn<int>("atFolder"); // cancel clicked while this folder is in hand; 0: survey
+        QTest::addColumn<int>("outcome");
+        QTest::addColumn<Names>("children");
+        QTest::addColumn<int>("moved");
+        QTest::newRow("during the survey") << 0 << int(MoveOutcome::Cancelled) << Names{"a", "b", "c"} << 0;
+        QTest::newRow("during the first folder")
+            << 1 << int(MoveOutcome::Cancelled) << Names{"a", "b", "c"} << 2;
+        // Taken at the next folder, which does not come: the run completes and deletes.
+        QTest::newRow("during the last folder") << 3 << int(MoveOutcome::Completed) << Names{} << 6;
+    }
+    void cancel() {
+        QFETCH(int, atFolder);
+        const auto pictures = makeTree({"a/1.jpg", "a/2.jpg", "b/3.jpg", "b/4.jpg", "c/5.jpg", "c/6.jpg"});
+        m_observer.onYield = [&] {
+            if (int(m_observer.foldersStarted.size()) == atFolder)
+                m_observer.cancel = true;
+        };
+        const MoveRunResult result = runMove(true);
+        QTEST(int(result.outcome), "outcome");
+        QCOMPARE(m_folderList.size(), std::size_t(3)); // the survey always finishes
+        QVERIFY(m_observer.surveyDone);
+        QTEST(namesIn(src()), "children");
+        QTEST(int(namesIn(dst()).size()), "moved");
+        QCOMPARE(fs::current_path(), src());
+        QCOMPARE(lost(pictures), std::string());
+    }
+
+    // A close request stops the run after the file in hand; no folder is deleted.
+    void closingStopsAfterTheFileInHand() {
+        const auto pictures = makeTree({"a/1.jpg", "a/2.jpg", "a/3.jpg", "b/4.jpg"});
+        m_vars.SerialNo = 10;
+        m_observer.onPreview = [&](const fs::path&) {
+            m_observer.stop = true;
+        };
+        QCOMPARE(runMove(true).outcome, MoveOutcome::Cancelled);
+        QCOMPARE(namesIn(dst()), Names{"000010 1.jpg"});
+        QCOMPARE(namesIn(src() / "a"), (Names{"2.jpg", "3.jpg"}));
+        QCOMPARE(m_vars.SerialNo, 11);
+        QCOMPARE(counter(), std::string("11\r\n")); // the number the next file was to receive
+        QCOMPARE(lost(pictures), std::string());
+    }
+
+    // A name already taken takes the next numbers; nothing in the destination is replaced.
+    void takenNamesTakeTheNextNumbers_data() {
+        QTest::addColumn<int>("start");
+        QTest::addColumn<Names>("taken");
+        QTest::addColumn<Names>("expected");
+        QTest::addColumn<int>("end");
+        QTest::newRow("two taken") << 42 << Names{"000042 a.jpg", "000043 a.jpg"}
+                                   << Names{"000042 a.jpg", "000043 a.jpg", "000044 a.jpg", "000045 b.jpg"}
+                                   << 46;
+        QTest::newRow("other base name is free")
+            << 42 << Names{"000042 x.jpg"} << Names{"000042 a.jpg", "000042 x.jpg", "000043 b.jpg"} << 44;
+        QTest::newRow("taken at the highest wraps")
+            << 999999 << Names{"999999 a.jpg"} << Names{"000000 a.jpg", "000001 b.jpg", "999999 a.jpg"} << 2;
+    }
+    void takenNamesTakeTheNextNumbers() {
+        QFETCH(int, start);
+        QFETCH(Names, taken);
+        for (const std::string& name : taken)
+            writeContent(dst() / name, "old " + name);
+        const auto pictures = makeTree({"f/a.jpg", "f/b.jpg"});
+        m_vars.SerialNo = start;
+        QCOMPARE(runMove().outcome, MoveOutcome::Completed);
+        QTEST(namesIn(dst()), "expected");
+        QTEST(int(m_vars.SerialNo), "end");
+        for (const std::string& name : taken)
+            QCOMPARE(contentOf(dst() / name), "old " + name);
+        QCOMPARE(lost(pictures), std::string());
+    }
+
+    void destinationInsideTheSourceIsRefused_data() {
+        QTest::addColumn<QByteArray>("destination");
+        QTest::newRow("the source parent itself") << QByteArray("src");
+        QTest::newRow("a child folder") << QByteArray("src/a");
+        QTest::newRow("spelled with a trailing slash") << QByteArray("src/a/");
+        QTest::newRow("a link to a child folder") << QByteArray("toChild");
+    }
+    void destinationInsideTheSourceIsRefused() {
+        QFETCH(QByteArray, destination);
+        makeTree({"a/1.jpg", "a/2.txt", "b/3.jpg"});
+        fs::create_symlink(src() / "a", root() / "toChild");
+        m_observer.dest = root() / destination.toStdString();
+        const auto before = census(root());
+        const MoveRunResult result = runMove(true);
+        QCOMPARE(result.outcome, MoveOutcome::Failed);
+        QCOMPARE(result.error->path, m_observer.dest);
+        QVERIFY(m_folderList.empty());
+        QCOMPARE(census(root()), before);
+        QVERIFY(!fs::exists(files().counterFile()));
+    }
+
+    // The destination is read for every picture: a folder chosen during the run receives the
+    // next pictures, and one inside the source tree stops the run there.
+    void destinationChosenDuringTheRun() {
+        fs::create_directories(root() / "dst2");
+        const auto pictures = makeTree({"a/1.jpg", "a/2.jpg", "b/3.jpg", "b/4.jpg"});
+        m_observer.onPreview = [&](const fs::path& file) {
+            if (file.filename() == "2.jpg")
+                m_observer.dest = root() / "dst2";
+            if (file.filename() == "4.jpg")
+                m_observer.dest = src() / "a";
+        };
+        const MoveRunResult result = runMove(true);
+        QCOMPARE(result.outcome, MoveOutcome::Failed);
+        QCOMPARE(result.error->path, src() / "a");
+        QCOMPARE(namesIn(dst()), Names{"000000 1.jpg"});
+        QCOMPARE(namesIn(root() / "dst2"), (Names{"000001 2.jpg", "000002 3.jpg"}));
+        QCOMPARE(namesIn(src() / "b"), Names{"4.jpg"});
+        QCOMPARE(lost(pictures), std::string());
+    }
+
+    void acrossFileSystems() {
+        const auto other = otherFileSystemDir();
+        if (!other)
+            QSKIP("/dev/shm is not another file system here");
+        m_observer.dest = other->path().toStdString();
+        const auto pictures = makeTree({"a/1.jpg", "a/2.txt", "b/\x8e\xca\x90\x5e.jpg"});
+        QCOMPARE(runMove(true).outcome, MoveOutcome::Completed);
+        QCOMPARE(namesIn(m_observer.dest), (Names{"000000 1.jpg", "000001 \x8e\xca\x90\x5e.jpg"}));
+        QCOMPARE(namesIn(src()), Names{});
+        QCOMPARE(lostOrDoubled(pictures, {root(), m_observer.dest}), std::string());
+        fs::remove_all(m_observer.dest); // names that are not UTF-8 defeat QTemporaryDir
+    }
+
+    // Any failing operation stops the run where it is, names the file and the reason, and ends as a
+    // cancel: no folder is deleted afterwards, and every picture is still there exactly once.
+    void failuresStopTheRunAndLoseNothing_data() {
+        QTest::addColumn<QString>("fault");
+        QTest::addColumn<int>("code");
+        QTest::addColumn<QByteArray>("named");
+        QTest::newRow("name too long with the prefix") << "long" << int(ENAMETOOLONG) << QByteArray("src/b/");
+        QTest::newRow("folder removed after the survey") << "removed" << int(ENOENT) << QByteArray("src/b");
+        QTest::newRow("destination removed") << "noDestination" << int(ENOENT) << QByteArray("dst");
+        QTest::newRow("counter file cannot be written")
+            << "counter" << int(EISDIR) << QByteArray("prog/Quillet.ini");
+    }
+    void failuresStopTheRunAndLoseNothing() {
+        QFETCH(QString, fault);
+        QFETCH(QByteArray, named);
+        const std::string longName = std::string(246, 'n') + ".jpg";
+        const auto pictures = makeTree({"a/1.jpg", "b/2.jpg", "b/" + longName, "c/3.jpg"});
+        m_observer.onYield = [&] {
+            if (!m_observer.surveyDone)
+                return;
+            if (fault == "removed" && fs::exists(src() / "b"))
+                fs::rename(src() / "b", root() / "b-elsewhere");
+            if (fault == "noDestination" && !m_observer.foldersFinished.empty() && fs::exists(dst()))
+                fs::rename(dst(), root() / "dst-gone");
+        };
+        if (fault == "counter")
+            fs::create_directories(files().counterFile());
+        const MoveRunResult result = runMove(true);
+        QCOMPARE(result.outcome, MoveOutcome::Failed);
+        QTEST(result.error->code, "code");
+        QVERIFY2(result.error->path.native().starts_with((root() / named.toStdString()).native()),
+                 result.error->path.c_str());
+        QVERIFY(fs::exists(src() / "c" / "3.jpg"));
+        QCOMPARE(fs::current_path(), src());
+        QCOMPARE(lost(pictures), std::string());
+    }
+
+    // Read-only folders and full disks only show as an unprivileged user or in a private mount, so
+    // the run goes on in a child process.
+    void failuresInAChild_data() {
+        QTest::addColumn<QString>("fault");
+        QTest::addColumn<int>("code");
+        QTest::newRow("read-only folder") << "readOnlyFolder" << int(EACCES);
+        QTest::newRow("full destination") << "full" << int(ENOSPC);
+        QTest::newRow("file size limit across file systems") << "sizeLimit" << int(EFBIG);
+    }
+    void failuresInAChild() {
+        QFETCH(QString, fault);
+        QFETCH(int, code);
+        auto other = otherFileSystemDir();
+        if (fault == "sizeLimit" && !other)
+            QSKIP("/dev/shm is not another file system here");
+        if (fault == "sizeLimit")
+            m_observer.dest = other->path().toStdString();
+        auto pictures = makeTree({"a/1.jpg", "b/2.jpg", "c/3.jpg"});
+        pictures[1] = std::string(48 * 1024, 'b');
+        writeContent(src() / "b" / "2.jpg", pictures[1]);
+        if (fault == "readOnlyFolder") {
+            openToEveryone(root());
+            ::chmod((src() / "b").c_str(), 0555);
+        }
+        std::vector<fs::path> roots{root()};
+        if (fault == "sizeLimit")
+            roots.push_back(m_observer.dest);
+        const int result = runInChild([&] {
+            const bool ready = fault == "readOnlyFolder" ? dropPrivileges()
+                               : fault == "full"         ? mountPrivateTmpfs(dst(), "40k")
+                                                         : limitFileSize(4096);
+            if (!ready)
+                return skipExit;
+            const MoveRunResult run = runMove(true);
+            const bool stopped = run.outcome == MoveOutcome::Failed && run.error && run.error->code == code;
+            // Checked here: a private mount goes with the child.
+            return stopped && lostOrDoubled(pictures, roots).empty() ? 0 : 1;
+        });
+        ::chmod((src() / "b").c_str(), 0755);
+        if (result == skipExit)
+            QSKIP("cannot set up this fault here");
+        QCOMPARE(result, 0);
+        QVERIFY(fs::exists(src() / "b" / "2.jpg"));
+        QVERIFY(fs::exists(src() / "c" / "3.jpg"));
+    }
+
+    // A volume's root as destination: one "/" between it and the new name. The root is faked by
+    // changing the root of a child process.
+    void rootAsDestination() {
+        makeTree({"a/1.jpg"});
+        openToEveryone(root());
+        const int result = runInChild([&] {
+            if (!enterOwnUserNamespace() || ::chroot(root().c_str()) != 0 || ::chdir("/") != 0)
+                return skipExit;
+            ScriptedObserver observer;
+            observer.dest = "/";
+            Module1 vars;
+            std::vector<fs::path> list;
+            MoveRun run(vars, {"/prog", "/prog"}, observer);
+            const MoveRunResult moved = run.run("/src", false, list);
+            const bool named = observer.previews == std::vector<fs::path>{"/src/a/1.jpg"};
+            return moved.outcome == MoveOutcome::Completed && named && fs::exists("/000000 1.jpg") ? 0 : 1;
+        });
+        if (result == skipExit)
+            QSKIP("cannot change the root here");
+        QCOMPARE(result, 0);
+    }
+
+private:
+    static bool limitFileSize(rlim_t bytes) {
+        const struct rlimit limit = {bytes, bytes};
+        return std::signal(SIGXFSZ, SIG_IGN) != SIG_ERR && ::setrlimit(RLIMIT_FSIZE, &limit) == 0;
+    }
+};
+
+QTEST_APPLESS_MAIN(TestMoveRun)
+#include "test_move_run.moc"

@@ -1,0 +1,256 @@
+// The move run in the main window: the labels, lists and buttons during and after it, both
+// endings, the message after a failure, a close during the run, and the preview.
+#include "app/ui/file_list.h"
+#include "app/ui/folder_list.h"
+#include "app/ui/form1.h"
+#include "engine/ui/move_controller.h"
+#include "move_fixture.h"
+#include "scripted_message_box.h"
+
+#include <QImage>
+#include <QTimer>
+#include <QtTest>
+
+#include <cstring>
+
+using namespace corvalin;
+using namespace corvalin::test;
+namespace fs = std::filesystem;
+
+namespace {
+
+// What the window showed at one pass of the event loop during a run.
+struct Snapshot {
+    QString dir1;
+    QString label6;
+    QString label11;
+    bool label13 = false;
+    bool label7 = false;
+    bool command1 = false;
+    bool command2 = false;
+};
+
+void writePicture(const fs::path& file, QSize size, const char* format) {
+    fs::create_directories(file.parent_path());
+    QImage image(size, QImage::Format_RGB32);
+    image.fill(QColor(40, 120, 200));
+    QVERIFY(image.save(QString::fromStdString(file.native()), format));
+}
+
+} // namespace
+
+class TestMoveWindow : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<QTemporaryDir> m_dir;
+    ScriptedMessageBox m_messages;
+    Module1 m_vars;
+    std::unique_ptr<Form1> m_form;
+    std::vector<Snapshot> m_snapshots;
+    std::function<void()> m_duringRun;
+
+    fs::path root() const { return m_dir->path().toStdString(); }
+    fs::path src() const { return root() / "src"; }
+    fs::path dst() const { return root() / "dst"; }
+    fs::path prog() const { return root() / "prog"; }
+
+    void openForm(const fs::path& destination, bool deleteFolders) {
+        writeContent(prog() / "Corvalin.ini", "\"" + src().native() + "\",\"" + destination.native() +
+                                                  "\",\"\",0," + (deleteFolders ? "1" : "0") + "\r\n");
+        m_vars = Module1{};
+        m_form = std::make_unique<Form1>(m_vars, SettingsFiles{prog(), prog()}, m_messages);
+        QVERIFY(m_form->Form_Load());
+        m_form->show();
+        MoveController::of(*m_form).setYieldInterval(0);
+    }
+    // Clicks Command1 and records the window at every pass of the event loop until the run ends.
+    void runMove() {
+        QTimer watcher;
+        watcher.setInterval(0);
+        connect(&watcher, &QTimer::timeout, this, [this] {
+            if (!m_form->runInProgress())
+                return;
+            const auto& ui = m_form->ui;
+            m_snapshots.push_back({QString::fromStdString(ui.Dir1->path().filename().native()),
+                                   ui.Label6->text(), ui.Label11->text(), ui.Label13->isVisible(),
+                                   ui.Label7->isVisible(), ui.Command1->isVisible(),
+                                   ui.Command2->isVisible()});
+            if (m_duringRun)
+                m_duringRun();
+        });
+        watcher.start();
+        QTest::mouseClick(m_form->ui.Command1, Qt::LeftButton);
+        watcher.stop();
+    }
+    void makeTree() {
+        writePicture(src() / "A" / "a1.jpg", {640, 480}, "JPG");
+        writePicture(src() / "A" / "a2.JPG", {100, 300}, "JPG");
+        writeContent(src() / "A" / "notes.txt", "notes");
+        fs::create_directories(src() / "B");
+        writePicture(src() / "C" / "c.bmp", {64, 48}, "BMP");
+        writeContent(src() / "top.txt", "stays");
+        writeContent(dst() / "old.jpg", "already there");
+    }
+
+private slots:
+    void init() {
+        m_dir = std::make_unique<QTemporaryDir>();
+        QVERIFY(m_dir->isValid());
+        fs::create_directories(prog());
+        m_messages = ScriptedMessageBox{};
+        m_snapshots.clear();
+        m_duringRun = nullptr;
+        makeTree();
+    }
+    void cleanup() { m_form.reset(); }
+
+    void completedRunShowsItsCounts() {
+        openForm(dst(), false);
+        m_form->ui.Label4->setText("before");
+        m_vars.SerialNo = 41;
+        runMove();
+        const auto& ui = m_form->ui;
+        QCOMPARE(namesIn(dst()), (Names{"000041 a1.jpg", "000042 a2.JPG", "000043 c.bmp", "old.jpg"}));
+        QCOMPARE(ui.Label6->text(), QString("2/0"));
+        QCOMPARE(ui.Label11->text(), QString("0/4"));
+        QCOMPARE(ui.Label10->text(), QString("src"));
+        QCOMPARE(ui.Label4->text(), QString("000043 c.bmp"));
+        QCOMPARE(ui.Label15->text(), QString("4"));
+        QCOMPARE(ui.File2->entryCount(), 4);
+        QCOMPARE(ui.Dir1->path(), src());
+        QCOMPARE(ui.File1->path(), src());
+        QVERIFY(ui.Command1->isVisible() && !ui.Command2->isVisible() && ui.Command2->isEnabled());
+        QVERIFY(!ui.Label7->isVisible() && !ui.Label12->isVisible() && !ui.Label13->isVisible());
+        QCOMPARE(ui.Picture1->frameStyle(), int(QFrame::NoFrame));
+        QCOMPARE(m_form->BusyFlag, OptionValue::number(0));
+        QCOMPARE(m_form->CancelFlag, std::int16_t(0));
+        QVERIFY(m_form->FolderList.empty());
+        QCOMPARE(contentOf(prog() / "Quillet.ini"), std::string("43\r\n")); // before the last file
+        QCOMPARE(m_vars.SerialNo, 44);
+        QVERIFY(m_messages.shown.empty());
+        // A late preview is thrown away: the box stays empty after the run.
+        QTest::qWait(300);
+        QVERIFY(ui.Image1->pixmap().isNull());
+    }
+
+    // Survey display: every folder walked in the source pane with growing counts, then the move.
+    void progressDuringTheRun() {
+        openForm(dst(), false);
+        runMove();
+        QStringList shown;
+        for (const Snapshot& shot : m_snapshots) {
+            QVERIFY(shot.label7 && shot.command2 && !shot.command1);
+            const QString counts = shot.label6 + " " + shot.label11;
+            if (shown.isEmpty() || shown.last() != counts)
+                shown << counts;
+            // The survey heading shows until the survey display ends.
+            if (shown.size() == 2)
+                QVERIFY(shot.label13);
+            if (shown.size() >= 3)
+                QVERIFY(!shot.label13);
+        }
+        // Folders with files / folders and files / files while surveying; then remaining / total.
+        QCOMPARE(shown, QStringList({"0/0 0/0", "1/3 3/3", "2/3 4/4", "2/3 3/4", "2/3 2/4", "2/3 1/4"}));
+        QCOMPARE(m_form->ui.Label11->text(), QString("0/4"));
+    }
+
+    // Cancel while the second folder is shown: the first stays emptied, the rest untouched; the
+    // source pane's own change reaction runs at the end, before the folder list is emptied.
+    void cancelEndingRunsTheSourcePaneReaction() {
+        writePicture(src() / "B" / "b.jpg", {10, 10}, "JPG");
+        openForm(dst(), true);
+        m_form->ui.Label4->setText("before");
+        m_duringRun = [this] {
+            if (m_form->ui.Label10->text() == "B" && m_form->ui.Command2->isEnabled() &&
+                !m_form->ui.Label13->isVisible())
+                m_form->ui.Command2->click();
+        };
+        runMove();
+        QCOMPARE(namesIn(dst()), (Names{"000000 a1.jpg", "000001 a2.JPG", "000002 b.jpg", "old.jpg"}));
+        QCOMPARE(namesIn(src()), (Names{"A", "B", "C", "top.txt"}));
+        QCOMPARE(m_form->ui.Label6->text(), QString("0/3"));
+        QCOMPARE(m_form->ui.Label4->text(), QString("000002 b.jpg"));
+        QCOMPARE(m_form->ui.Label15->text(), QString("1")); // not updated by a cancel
+        QCOMPARE(m_form->ui.File1->path(), src());
+        QVERIFY(m_form->FolderList.empty());
+        QCOMPARE(m_form->CancelFlag, std::int16_t(0));
+        QVERIFY(m_form->ui.Command2->isEnabled() && m_form->ui.Command1->isVisible());
+        // The next run is not cancelled.
+        m_duringRun = nullptr;
+        runMove();
+        QCOMPARE(namesIn(src()), Names{"top.txt"});
+    }
+
+    // A failure tells the user which file and why, then ends as a cancel: no folder is deleted.
+    void failureShowsAMessageAndDeletesNoFolder() {
+        const std::string longName = std::string(246, 'n') + ".jpg";
+        writeContent(src() / "B" / longName, "long");
+        openForm(dst(), true);
+        runMove();
+        QCOMPARE(m_messages.shown.size(), std::size_t(1));
+        const std::string& text = m_messages.shown[0].text;
+        QVERIFY2(text.find(longName) != std::string::npos, text.c_str());
+        QVERIFY2(text.find(std::strerror(ENAMETOOLONG)) != std::string::npos, text.c_str());
+        QCOMPARE(namesIn(src()), (Names{"A", "B", "C", "top.txt"}));
+        QCOMPARE(namesIn(src() / "B"), Names{longName});
+        QCOMPARE(m_form->BusyFlag, OptionValue::number(0));
+        QVERIFY(m_form->ui.Command1->isVisible());
+    }
+
+    void destinationInsideTheSourceIsRefusedUntouched() {
+        openForm(src() / "A", false);
+        QPointer<QWidget> help;
+        m_form->Form4.setFactory([&] { return help = new QWidget; });
+        m_form->mnuHelp_Click();
+        const auto before = census(root());
+        runMove();
+        QCOMPARE(m_messages.shown.size(), std::size_t(1));
+        QCOMPARE(census(root()), before);
+        QVERIFY(help && help->isVisible());
+        QVERIFY(m_form->BusyFlag.isEmpty());
+        QVERIFY(m_form->ui.Command1->isVisible());
+        QVERIFY(m_snapshots.empty());
+    }
+
+    // Closing stops the run after the file in hand; then the window closes and saves.
+    void closeDuringTheRunStopsAndShutsDown() {
+        openForm(dst(), true);
+        m_duringRun = [this] {
+            if (m_form->ui.Label11->text() == "3/4")
+                m_form->close();
+        };
+        runMove();
+        QVERIFY(!m_form->isVisible());
+        QVERIFY(!m_form->runInProgress());
+        QCOMPARE(namesIn(dst()), (Names{"000000 a1.jpg", "old.jpg"}));
+        QCOMPARE(namesIn(src() / "A"), (Names{"a2.JPG", "notes.txt"}));
+        QCOMPARE(contentOf(prog() / "Quillet.ini"), std::string("1\r\n"));
+        QVERIFY(contentOf(prog() / "Corvalin.ini").ends_with(",0,1\r\n"));
+    }
+
+    // Nothing below the source parent folder: nothing moves, the count of files keeps what it
+    // showed, and the folder counts read 0/0.
+    void sourceWithoutChildFolders() {
+        fs::remove_all(src());
+        writeContent(src() / "loose.jpg", "stays");
+        openForm(dst(), true);
+        m_form->ui.Label11->setText("7/9");
+        runMove();
+        QCOMPARE(namesIn(src()), Names{"loose.jpg"});
+        QCOMPARE(m_form->ui.Label6->text(), QString("0/0"));
+        QCOMPARE(m_form->ui.Label11->text(), QString("7/9"));
+        QCOMPARE(m_form->ui.Label15->text(), QString("1"));
+    }
+
+    void noRunStartsInsideAnother() {
+        openForm(dst(), false);
+        QVERIFY(m_form->beginRun());
+        runMove();
+        QVERIFY(m_form->BusyFlag.isEmpty());
+        QCOMPARE(namesIn(dst()), Names{"old.jpg"});
+        m_form->endRun();
+    }
+};
+
+QTEST_MAIN(TestMoveWindow)
+#include "test_move_window.moc"

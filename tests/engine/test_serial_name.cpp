@@ -1,0 +1,70 @@
+// The serial-numbered name: which names carry a prefix, and which are pictures. The wrap is
+// tested with the run, where the counter file shows it.
+#include "engine/serial_name.h"
+
+#include <QtTest>
+
+using namespace corvalin;
+
+class TestSerialName : public QObject {
+    Q_OBJECT
+private slots:
+    void newName_data() {
+        QTest::addColumn<int>("serialNo");
+        QTest::addColumn<QByteArray>("listed");
+        QTest::addColumn<QByteArray>("expected");
+        QTest::newRow("plain name") << 42 << QByteArray("cat.jpg") << QByteArray("000042 cat.jpg");
+        QTest::newRow("old prefix replaced, case kept")
+            << 42 << QByteArray("000007 cat.JPG") << QByteArray("000042 cat.JPG");
+        QTest::newRow("any six characters")
+            << 42 << QByteArray("abcdef xyz.bmp") << QByteArray("000042 xyz.bmp");
+        QTest::newRow("seventh is a dot")
+            << 42 << QByteArray("my cat.jpg") << QByteArray("000042 my cat.jpg");
+        QTest::newRow("four-letter extension")
+            << 42 << QByteArray("photo.jpeg") << QByteArray("000042 photo.jpeg");
+        QTest::newRow("one prefix only")
+            << 42 << QByteArray("000001 000002 a.jpg") << QByteArray("000042 000002 a.jpg");
+        QTest::newRow("shorter than seven") << 42 << QByteArray("a.jpg") << QByteArray("000042 a.jpg");
+        QTest::newRow("blank is the last character") << 42 << QByteArray("abcdef ") << QByteArray("000042 ");
+        // Characters, not bytes: six Japanese characters and a blank are a prefix, three are not.
+        QTest::newRow("six kanji and a blank")
+            << 42 << QByteArray("写真の猫です x.jpg") << QByteArray("000042 x.jpg");
+        QTest::newRow("blank in seventh byte only")
+            << 42 << QByteArray("猫の 1.jpg") << QByteArray("000042 猫の 1.jpg");
+        // Bytes that are not UTF-8 count one each, as the list shows them.
+        QTest::newRow("Shift-JIS bytes")
+            << 42 << QByteArray("\x83\x4c\x83\x83\x83\x62 x.jpg") << QByteArray("000042 x.jpg");
+        QTest::newRow("Shift-JIS name kept")
+            << 42 << QByteArray("\x8e\xca\x90\x5e.jpg") << QByteArray("000042 \x8e\xca\x90\x5e.jpg");
+        QTest::newRow("highest number") << 999999 << QByteArray("a.jpg") << QByteArray("999999 a.jpg");
+        QTest::newRow("negative number") << -5 << QByteArray("a.jpg") << QByteArray("-000005 a.jpg");
+    }
+    void newName() {
+        QFETCH(int, serialNo);
+        QFETCH(QByteArray, listed);
+        QFETCH(QByteArray, expected);
+        QCOMPARE(QByteArray::fromStdString(serialName(serialNo, listed.toStdString())), expected);
+    }
+
+    void pictureTest_data() {
+        QTest::addColumn<QByteArray>("name");
+        QTest::addColumn<bool>("picture");
+        QTest::newRow("upper case") << QByteArray("CAT.JPG") << true;
+        QTest::newRow("mixed case jpeg") << QByteArray("x.Jpeg") << true;
+        QTest::newRow("bitmap") << QByteArray("y.BMP") << true;
+        QTest::newRow("no dot needed") << QByteArray("jpeg") << true;
+        QTest::newRow("ends in jpg without dot") << QByteArray("photojpg") << true;
+        QTest::newRow("jpg not last") << QByteArray("z.jpg.txt") << false;
+        QTest::newRow("gif") << QByteArray("a.gif") << false;
+        QTest::newRow("png") << QByteArray("a.png") << false;
+        QTest::newRow("trailing blank") << QByteArray("a.jpg ") << false;
+        QTest::newRow("full-width letters") << QByteArray("a.ｊｐｇ") << false;
+    }
+    void pictureTest() {
+        QFETCH(QByteArray, name);
+        QTEST(isPicture(name.toStdString()), "picture");
+    }
+};
+
+QTEST_APPLESS_MAIN(TestSerialName)
+#include "test_serial_name.moc"
