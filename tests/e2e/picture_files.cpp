@@ -11,14 +11,15 @@ namespace fs = std::filesystem;
 bool writePicture(const fs::path& file, int seed) {
     QImage image(24, 16, QImage::Format_RGB32);
     image.fill(QColor((seed * 37) % 256, (seed * 91) % 256, (seed * 13) % 256));
-    // A stripe whose place follows the seed as well, so that two seeds never look alike.
-    for (int x = 0; x < image.width(); ++x)
-        image.setPixelColor(x, seed % image.height(),
-                            QColor(seed % 256, 255 - seed % 256, (seed / 256) % 256));
-    const QString name = QString::fromStdString(file.native());
+    // The seed's bits as a band of black and white across the top, so that no two seeds give the
+    // same picture, even after JPEG compression.
+    for (int bit = 0; bit < image.width(); ++bit) {
+        for (int y = 0; y < 4; ++y)
+            image.setPixelColor(bit, y, (seed >> bit) & 1 ? Qt::white : Qt::black);
+    }
     const QString ext = QString::fromStdString(file.extension().native()).toLower();
     const char* format = ext == ".bmp" ? "BMP" : ext == ".png" ? "PNG" : "JPEG";
-    return image.save(name, format, 100);
+    return image.save(QString::fromStdString(file.native()), format, 100);
 }
 
 QByteArray digestOf(const fs::path& file) {

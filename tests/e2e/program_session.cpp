@@ -1,9 +1,6 @@
 #include "program_session.h"
 
-#include <QDir>
 #include <QFile>
-#include <QRegularExpression>
-#include <QTest>
 
 namespace corvalin::e2e {
 
@@ -114,22 +111,6 @@ QString ProgramSession::errorOutput() const {
         return {};
     const QByteArray text = file.readAll();
     return QString::fromUtf8(text.right(4000));
-}
-
-} // namespace corvalin::e2e
-
-namespace corvalin::e2e {
-
-void reportFailure(const XSession& x, const ProgramSession* program) {
-    QString name = QString::fromLatin1(QTest::currentTestFunction());
-    if (const char* tag = QTest::currentDataTag())
-        name += "_" + QString::fromUtf8(tag);
-    name.replace(QRegularExpression("[^A-Za-z0-9_-]+"), "_");
-    QDir().mkpath(CORVALIN_E2E_SCREENSHOTS);
-    const QString shot = x.screenshot(CORVALIN_E2E_SCREENSHOTS "/" + name + ".png");
-    qWarning().noquote() << "screenshot:" << (shot.isEmpty() ? "could not be taken" : shot);
-    if (program && !program->errorOutput().isEmpty())
-        qWarning().noquote() << "program output:\n" << program->errorOutput();
 }
 
 } // namespace corvalin::e2e

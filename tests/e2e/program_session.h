@@ -57,11 +57,3 @@ private:
 };
 
 } // namespace corvalin::e2e
-
-namespace corvalin::e2e {
-
-// After a failed scenario: saves a screenshot of the whole screen into the build tree and prints
-// where it is, with the program's error output.
-void reportFailure(const XSession& x, const ProgramSession* program);
-
-} // namespace corvalin::e2e

@@ -3,7 +3,7 @@
 // at; nothing reaches into the program.
 #include "picture_files.h"
 #include "places.h"
-#include "program_session.h"
+#include "scenario.h"
 #include "temp_tree.h"
 
 #include <QtTest>
@@ -14,11 +14,6 @@ using corvalin::testing::writeFile;
 namespace fs = std::filesystem;
 
 namespace {
-
-constexpr int kWindowTimeoutMs = 30000;
-constexpr int kExitTimeoutMs = 60000;
-constexpr int kRunTimeoutMs = 60000;
-const QString kOptionsTitle = "^ｵﾌﾟｼｮﾝ$";
 
 // A click on a check box lands on its box, at the left of its caption.
 QPoint boxOf(const QRect& checkBox) {
@@ -32,6 +27,8 @@ std::pair<int, int> highlightedRow(const QImage& window, const QRect& list, int 
     const int x = list.right() - 20;
     int top = -1;
     int height = 0;
+    if (window.isNull())
+        return {height, top};
     for (int y = list.top() + menuBarHeight; y <= list.bottom() + menuBarHeight; ++y) {
         const QColor pixel = window.pixelColor(x, y);
         const bool highlight = pixel.blue() > 150 && pixel.blue() - pixel.red() > 60;
@@ -51,29 +48,17 @@ class TestE2eWindows : public QObject {
     Q_OBJECT
 
     XSession m_x;
-    std::unique_ptr<QTemporaryDir> m_dir;
-    std::unique_ptr<ProgramSession> m_program;
+    std::unique_ptr<Scenario> m_scenario;
 
-    fs::path root() const { return fs::canonical(m_dir->path().toStdString()); }
-    ProgramSession& program() { return *m_program; }
+    fs::path root() const { return m_scenario->root(); }
+    ProgramSession& program() { return m_scenario->program(); }
 
     void startProgram() {
         const QString error = program().start();
         QVERIFY2(error.isEmpty(), qPrintable(error));
     }
 
-    void closeByMenuAndWait() {
-        QVERIFY(program().chooseMenuEntry(0, 1)); // 終了
-        QVERIFY2(program().waitForExit(kExitTimeoutMs), "the program did not end");
-        QVERIFY2(program().exitedCleanly(), qPrintable(program().errorOutput()));
-    }
-
-    WindowId openOptions() {
-        if (!program().chooseMenuEntry(0, 0))
-            return 0;
-        const auto dialog = m_x.waitForWindow(kOptionsTitle, kWindowTimeoutMs);
-        return dialog && m_x.waitUntilActive(*dialog, kWindowTimeoutMs) ? *dialog : 0;
-    }
+    void closeFromMenu() { QVERIFY2(m_scenario->closeFromMenu(), qPrintable(program().errorOutput())); }
 
     // A strip folder of real pictures, each with content of its own.
     void makeStripFolder(const fs::path& folder, const QStringList& names) {
@@ -99,17 +84,11 @@ private slots:
     }
 
     void init() {
-        m_dir = std::make_unique<QTemporaryDir>();
-        QVERIFY(m_dir->isValid());
-        m_program = std::make_unique<ProgramSession>(m_x, root() / "prog");
+        m_scenario = std::make_unique<Scenario>(m_x);
+        QVERIFY(m_scenario->isValid());
     }
 
-    void cleanup() {
-        if (QTest::currentTestFailed())
-            reportFailure(m_x, m_program.get());
-        m_program.reset();
-        m_dir.reset();
-    }
+    void cleanup() { m_scenario.reset(); }
 
     void firstStartAndCloseFromTheMenu() {
         startProgram();
@@ -117,7 +96,7 @@ private slots:
         // Written at once with the running flag; the counter only at the end.
         QCOMPARE(readFile(program().settingsFile()), settingsLine(here, here, "", 1, 0));
         QVERIFY(!fs::exists(program().counterFile()));
-        closeByMenuAndWait();
+        closeFromMenu();
         QCOMPARE(readFile(program().settingsFile()), settingsLine(here, here, "", 0, 0));
         QCOMPARE(readFile(program().counterFile()), std::string("0\r\n"));
     }
@@ -140,7 +119,6 @@ private slots:
         // Dir1 follows; End goes to its last entry, the only subfolder, and Return opens it. Then
         // File1 and Drive2 lie between Dir1 and Dir2.
         QVERIFY(m_x.key({"Tab", "End", "Return", "Tab", "Tab", "Tab", "End", "Return"}));
-        QTest::qWait(500);
         QVERIFY(m_x.key({"alt+F4"}));
         QVERIFY2(program().waitForExit(kExitTimeoutMs), "the close box did not end the program");
         QVERIFY2(program().exitedCleanly(), qPrintable(program().errorOutput()));
@@ -155,7 +133,7 @@ private slots:
         writeSettings(pictures, pictures, "");
         startProgram();
 
-        const WindowId dialog = openOptions();
+        const WindowId dialog = m_scenario->openOptions();
         QVERIFY2(dialog, "the options dialog did not open");
         // A parent folder that does not exist yet is made, one level deep.
         const fs::path parent = root() / "downloads" / "cats";
@@ -174,7 +152,7 @@ private slots:
         QVERIFY(waitUntil([&] { return namesIn(parent) == expected; }, kRunTimeoutMs));
         QCOMPARE(namesIn(parent), expected);
         // The maker's folder is kept for the next start.
-        closeByMenuAndWait();
+        closeFromMenu();
         QCOMPARE(readFile(program().settingsFile()), settingsLine(pictures, pictures, parent, 0, 0));
     }
 
@@ -199,7 +177,7 @@ private slots:
         writeSettings(root(), folder, root() / "maker");
         startProgram();
 
-        const WindowId dialog = openOptions();
+        const WindowId dialog = m_scenario->openOptions();
         QVERIFY2(dialog, "the options dialog did not open");
         QVERIFY(m_x.click(dialog, boxOf(places::OptionsCheck4)));
         QVERIFY(m_x.click(dialog, places::OptionsApply.center()));
@@ -217,7 +195,7 @@ private slots:
         QVERIFY(m_x.waitForNoWindow(*note, kWindowTimeoutMs));
         QCOMPARE(namesIn(folder), after);
         QVERIFY2(contentsBelow(folder) == contents, "a picture was lost or copied");
-        closeByMenuAndWait();
+        closeFromMenu();
     }
 
     void stripIntoSubfolder_data() {
@@ -244,7 +222,7 @@ private slots:
         writeSettings(root(), folder, root() / "maker");
         startProgram();
 
-        const WindowId dialog = openOptions();
+        const WindowId dialog = m_scenario->openOptions();
         QVERIFY2(dialog, "the options dialog did not open");
         QVERIFY(m_x.click(dialog, boxOf(places::OptionsCheck4)));
         QVERIFY(m_x.click(dialog, places::OptionsOK.center()));
@@ -277,7 +255,7 @@ private slots:
                  qPrintable(namesIn(subfolder).join(" | ")));
         QCOMPARE(namesIn(folder), after);
         QVERIFY2(contentsBelow(folder) == contents, "a picture was lost or copied");
-        closeByMenuAndWait();
+        closeFromMenu();
     }
 
     void helpAndVersionWindows_data() {
@@ -309,7 +287,7 @@ private slots:
         QVERIFY2(m_x.waitForNoWindow(*window, kWindowTimeoutMs), "the window did not close");
         // The main window goes on working.
         QVERIFY(m_x.waitUntilActive(program().mainWindow(), kWindowTimeoutMs));
-        closeByMenuAndWait();
+        closeFromMenu();
         QVERIFY(readFile(program().settingsFile()).ends_with(",0,0\r\n"));
     }
 };
