@@ -52,6 +52,7 @@ QString ProgramSession::start() {
     if (!env.contains("LSAN_OPTIONS"))
         env.insert("LSAN_OPTIONS", "suppressions=" CORVALIN_LSAN_SUPPRESSIONS ":print_suppressions=0");
     m_process.setProcessEnvironment(env);
+    endWithParent(m_process);
     m_process.setWorkingDirectory(QString::fromStdString(m_folder.native()));
     const QString output = QString::fromStdString(outputFileOf(m_folder).native());
     m_process.setStandardOutputFile(output);

@@ -52,12 +52,15 @@ bool Scenario::closeFromMenu() {
 
 bool Scenario::waitUntilIdle() const {
     std::optional<WindowId> dialog;
+    // The menu is chosen again only when no dialog has come, so that keys never reach a dialog
+    // that was merely slow to appear.
     const bool opened = waitUntil(
         [&] {
             if (!m_program->isRunning())
                 return true;
-            if (m_program->chooseMenuEntry(0, 0))
-                dialog = m_x.waitForWindow(kOptionsTitle, 2000);
+            dialog = m_x.waitForWindow(kOptionsTitle, 0);
+            if (!dialog && m_program->chooseMenuEntry(0, 0))
+                dialog = m_x.waitForWindow(kOptionsTitle, 5000);
             return dialog.has_value();
         },
         kRunTimeoutMs);

@@ -4,11 +4,14 @@
 #include <QStandardPaths>
 #include <QTest>
 
+#include <csignal>
+#include <sys/prctl.h>
+
 namespace corvalin::e2e {
 
 namespace {
 
-const QStringList kTools = {"Xvfb", "openbox", "xdotool", "xprop"};
+const QStringList kTools = {"Xvfb", "openbox", "xdotool", "xprop", "import"};
 
 void endProcess(QProcess& process) {
     if (process.state() == QProcess::NotRunning)
@@ -21,6 +24,10 @@ void endProcess(QProcess& process) {
 }
 
 } // namespace
+
+void endWithParent(QProcess& process) {
+    process.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
+}
 
 bool waitUntil(const std::function<bool()>& condition, int timeoutMs) {
     QElapsedTimer clock;
@@ -48,6 +55,7 @@ QStringList XSession::missingTools() {
 
 QString XSession::start() {
     // -displayfd picks a free display and writes its number once the server takes connections.
+    endWithParent(m_server);
     m_server.setStandardErrorFile(QProcess::nullDevice());
     m_server.start("Xvfb", {"-displayfd", "1", "-screen", "0", "1280x1024x24", "-nolisten", "tcp"});
     if (!m_server.waitForStarted(10000))
@@ -58,6 +66,7 @@ QString XSession::start() {
         return "Xvfb gave no display number";
     m_display = ":" + QString::fromLatin1(number);
 
+    endWithParent(m_windowManager);
     m_windowManager.setProcessEnvironment(environment());
     m_windowManager.setStandardOutputFile(QProcess::nullDevice());
     m_windowManager.setStandardErrorFile(QProcess::nullDevice());

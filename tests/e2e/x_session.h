@@ -14,6 +14,9 @@ namespace corvalin::e2e {
 
 using WindowId = qulonglong;
 
+// A child started by `process` gets SIGTERM when the test ends, even when the test is killed.
+void endWithParent(QProcess& process);
+
 // Polls `condition` while letting events run, until it holds or `timeoutMs` has passed.
 bool waitUntil(const std::function<bool()>& condition, int timeoutMs);
 
