@@ -1,6 +1,7 @@
 #include "x_session.h"
 
 #include <QElapsedTimer>
+#include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTest>
 
@@ -100,7 +101,10 @@ QProcessEnvironment XSession::environment() const {
 std::optional<QByteArray> XSession::run(const QString& tool, const QStringList& arguments,
                                         int timeoutMs) const {
     QProcess process;
-    process.setProcessEnvironment(environment());
+    QProcessEnvironment env = environment();
+    // Window titles are Japanese: the tools print them as UTF-8 only in a UTF-8 locale.
+    env.insert("LC_ALL", "C.UTF-8");
+    process.setProcessEnvironment(env);
     process.setStandardErrorFile(QProcess::nullDevice());
     process.start(tool, arguments);
     if (!process.waitForFinished(timeoutMs)) {
@@ -136,19 +140,32 @@ bool XSession::click(WindowId window, QPoint place, const QString& modifier) con
     return run("xdotool", arguments).has_value();
 }
 
+// Matched on _NET_WM_NAME, which holds the title in UTF-8 whatever the program's locale; the
+// older WM_NAME that xdotool matches is in the locale's encoding.
 QList<WindowId> XSession::windows(const QString& titlePattern) const {
+    const QRegularExpression pattern(titlePattern);
     QList<WindowId> found;
     // xdotool answers with an error when nothing matches, which is an empty list here.
-    const auto answer = run("xdotool", {"search", "--onlyvisible", "--name", titlePattern});
+    const auto answer = run("xdotool", {"search", "--onlyvisible", "--name", "."});
     if (!answer)
         return found;
     for (const QByteArray& line : answer->split('\n')) {
         bool ok = false;
         const WindowId id = line.trimmed().toULongLong(&ok);
-        if (ok)
+        if (ok && pattern.match(windowTitle(id)).hasMatch())
             found << id;
     }
     return found;
+}
+
+QString XSession::windowTitle(WindowId window) const {
+    const auto answer = run("xprop", {"-id", QString::number(window), "-notype", "_NET_WM_NAME"});
+    if (!answer)
+        return {};
+    const qsizetype first = answer->indexOf('"');
+    const qsizetype last = answer->lastIndexOf('"');
+    return first >= 0 && last > first ? QString::fromUtf8(answer->mid(first + 1, last - first - 1))
+                                      : QString();
 }
 
 std::optional<WindowId> XSession::waitForWindow(const QString& titlePattern, int timeoutMs,

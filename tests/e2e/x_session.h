@@ -48,6 +48,7 @@ public:
 
     // The visible windows whose title matches the regular expression `titlePattern`.
     QList<WindowId> windows(const QString& titlePattern) const;
+    QString windowTitle(WindowId window) const;
     std::optional<WindowId> waitForWindow(const QString& titlePattern, int timeoutMs,
                                           const QList<WindowId>& except = {}) const;
     bool waitForNoWindow(WindowId window, int timeoutMs) const;
