@@ -45,7 +45,9 @@ int main(int argc, char* argv[]) {
     const std::filesystem::path program = corvalin::programFolder();
     corvalin::Module1 vars;
     corvalin::QtMessageBox messages;
-    corvalin::Form1 form(vars, {program, corvalin::settingsFolder(program)}, messages);
+    const std::filesystem::path firstStart =
+        corvalin::isInstalled(program) ? corvalin::homeFolder() : std::filesystem::path();
+    corvalin::Form1 form(vars, {program, corvalin::settingsFolder(program), firstStart}, messages);
     form.frmOptions.setFactory([&form] { return corvalin::createOptionsWindow(form); });
     form.Form4.setFactory([&form] { return corvalin::createHelpWindow(form); });
     form.frmAbout.setFactory([&form] { return corvalin::createAboutWindow(form); });

@@ -59,8 +59,8 @@ ReadError readSettingsFields(std::string_view bytes, Module1& vars) {
 
 LoadResult loadSettings(Module1& vars, const SettingsFiles& files) {
     if (!isPresent(files.settingsFile())) {
-        vars.SourcePath = files.programFolder;
-        vars.DestPath = files.programFolder;
+        vars.SourcePath = files.startFolder();
+        vars.DestPath = files.startFolder();
         vars.SerialNo = 0;
         vars.OptFlags[0] = OptionValue::number(0);
         return LoadResult::Done;

@@ -10,8 +10,14 @@ namespace corvalin {
 
 // Where the two files of the program live.
 struct SettingsFiles {
-    std::filesystem::path programFolder;  // default for both folders on a first start
+    std::filesystem::path programFolder;  // holds the executable (and, for a portable copy, the files)
     std::filesystem::path settingsFolder; // holds the two files
+    // Shown in both panes on a first start when set (the home folder of an installed program, whose
+    // own folder holds nothing of the user's); else the program folder, as a portable copy keeps.
+    std::filesystem::path firstStartFolder = {};
+    std::filesystem::path startFolder() const {
+        return firstStartFolder.empty() ? programFolder : firstStartFolder;
+    }
     std::filesystem::path settingsFile() const { return settingsFolder / "Corvalin.ini"; }
     std::filesystem::path counterFile() const { return settingsFolder / "Quillet.ini"; }
 };

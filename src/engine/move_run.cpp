@@ -3,6 +3,7 @@
 #include "engine/serial_name.h"
 #include "platform/file_ops.h"
 #include "platform/paths.h"
+#include "platform/program_folder.h"
 
 #include <cerrno>
 #include <system_error>
@@ -15,6 +16,7 @@ namespace fs = std::filesystem;
 namespace {
 
 const char* const moveIntoText = "移動先フォルダへのファイルの移動";
+const char* const kSourceCheck = "移動元親フォルダからの移動";
 
 // A failed move names the destination folder when the fault lies there (gone, full, read-only),
 // else the picture.
@@ -26,6 +28,24 @@ Error moveError(const Status& moved, const fs::path& destination) {
 }
 
 } // namespace
+
+Status checkSource(const fs::path& sourceParent, const SettingsFiles& files) {
+    std::error_code error;
+    const fs::path source = fs::weakly_canonical(sourceParent, error);
+    if (error)
+        return errorFromErrno("移動元親フォルダの確認", sourceParent, error.value());
+    const auto holds = [&](const fs::path& inner) {
+        std::error_code ignored;
+        return !inner.empty() && isSameOrBelow(fs::weakly_canonical(inner, ignored), source);
+    };
+    if (source == "/" || holds(homeFolder()))
+        return Error{kSourceCheck, sourceParent, 0,
+                     "ルートフォルダやホームフォルダは移動元親フォルダにできません。"};
+    if (holds(files.programFolder) || holds(files.settingsFolder))
+        return Error{kSourceCheck, sourceParent, 0,
+                     "移動元親フォルダの中にこのプログラムとその設定ファイルがあります。"};
+    return {};
+}
 
 Status checkDestination(const fs::path& sourceParent, const fs::path& destination) {
     if (!isFolder(destination))
@@ -50,6 +70,8 @@ MoveRun::MoveRun(Module1& vars, SettingsFiles files, MoveRunObserver& observer)
 MoveRunResult MoveRun::run(const fs::path& sourceParent, bool deleteFolders,
                            std::vector<fs::path>& folderList) {
     m_sourceParent = sourceParent;
+    if (Status allowed = checkSource(sourceParent, m_files); !allowed)
+        return finish(MoveOutcome::Failed, allowed.error());
     // Nothing is touched before the first destination is known to be usable.
     if (Status usable = useDestination(m_observer.destination()); !usable)
         return finish(MoveOutcome::Failed, usable.error());

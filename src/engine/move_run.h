@@ -55,6 +55,11 @@ struct MoveRunResult {
     int foldersWithFiles = 0;   // surveyed folders that held at least one file
 };
 
+// Refuses a source parent folder whose emptying would destroy what the user never meant to give
+// up: the root folder, the home folder or a folder above it, and a folder holding this program or
+// its settings files (they would be deleted as files that are not pictures).
+Status checkSource(const std::filesystem::path& sourceParent, const SettingsFiles& files);
+
 // Refuses a destination that is no folder, or that is the source parent folder or lies below it
 // (symbolic links resolved): its pictures would be numbered again and, with the delete option,
 // deleted.

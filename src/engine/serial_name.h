@@ -1,6 +1,8 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -11,9 +13,13 @@ namespace corvalin {
 // The highest number a prefix shows; the next one wraps to 0.
 constexpr std::int32_t kHighestSerialNo = 999999;
 
-// The name without its serial prefix: a name whose seventh character is a blank carries one,
-// whatever its first six characters are. Characters are counted as the file list shows them:
-// one per UTF-8 sequence, one per byte that is not valid UTF-8.
+// The byte offset just past the seventh character when that character is a blank: the name then
+// carries a serial prefix, whatever its first six characters are. Characters are counted as the
+// file list shows them: one per UTF-8 sequence, one per byte that is not valid UTF-8. A blank never
+// belongs to a multi-byte sequence, so a cut there never splits a character.
+std::optional<std::size_t> serialPrefixEnd(std::string_view name);
+
+// The name without its serial prefix.
 std::string baseName(std::string_view listedName);
 
 // A picture's name ends in "jpg", "jpeg" or "bmp", in any letter case; no dot is needed.

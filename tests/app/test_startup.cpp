@@ -163,6 +163,16 @@ private slots:
     }
     void uncleanExitRule() { checkStartup(); }
 
+    // An installed program starts in the user's home folder rather than its own.
+    void firstStartFolderOfAnInstalledProgram() {
+        QTemporaryDir dir;
+        const SettingsFiles files{kProgramFolder, dir.path().toStdString(), "/home/someone"};
+        Module1 vars;
+        QCOMPARE(runStartup(vars, files).outcome, StartupOutcome::Completed);
+        QCOMPARE(vars.SourcePath, fs::path("/home/someone"));
+        QCOMPARE(vars.DestPath, fs::path("/home/someone"));
+    }
+
     void failedRewriteIsReported() {
         QTemporaryDir dir;
         const SettingsFiles files{kProgramFolder, fs::path(dir.path().toStdString()) / "gone"};

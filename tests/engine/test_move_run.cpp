@@ -254,6 +254,39 @@ private slots:
         QVERIFY(!fs::exists(files().counterFile()));
     }
 
+    // Emptying these would destroy what the user never meant to give up.
+    void sourcesThatMustNotBeEmptied_data() {
+        QTest::addColumn<QByteArray>("source");
+        QTest::addColumn<QByteArray>("home");
+        QTest::addColumn<bool>("allowed");
+        QTest::newRow("an ordinary parent folder") << QByteArray("src") << QByteArray("me") << true;
+        QTest::newRow("the home folder") << QByteArray("me") << QByteArray("me") << false;
+        QTest::newRow("above the home folder") << QByteArray("src") << QByteArray("src/a/me") << false;
+        QTest::newRow("holding the program") << QByteArray("") << QByteArray("/nowhere") << false;
+        QTest::newRow("the root folder") << QByteArray("/") << QByteArray("/nowhere") << false;
+    }
+    void sourcesThatMustNotBeEmptied() {
+        QFETCH(QByteArray, source);
+        QFETCH(QByteArray, home);
+        QFETCH(bool, allowed);
+        const QByteArray savedHome = qgetenv("HOME");
+        qputenv("HOME", home.startsWith('/') ? home : QByteArray((root() / home.toStdString()).c_str()));
+        const fs::path parent =
+            source.startsWith('/') ? fs::path(source.toStdString()) : root() / source.toStdString();
+        const Status checked = checkSource(parent, files());
+        qputenv("HOME", savedHome);
+        QCOMPARE(checked.ok(), allowed);
+    }
+
+    // A refused source is refused by the run itself too, before anything is touched.
+    void runRefusesASourceHoldingItsSettings() {
+        makeTree({"a/1.jpg", "a/2.txt"});
+        const auto before = census(root());
+        MoveRun run(m_vars, {src() / "a", src() / "a"}, m_observer);
+        QCOMPARE(run.run(src(), true, m_folderList).outcome, MoveOutcome::Failed);
+        QCOMPARE(census(root()), before);
+    }
+
     // The destination is read for every picture: a folder chosen during the run receives the
     // next pictures, and one inside the source tree stops the run there.
     void destinationChosenDuringTheRun() {

@@ -43,8 +43,11 @@ void MoveController::run() {
         return;
     const fs::path source = m_form.ui.Dir1->path();
     // Refused before anything, the window included, is touched.
-    if (const Status outside = checkDestination(source, m_form.ui.Dir2->path()); !outside) {
-        m_form.showError(outside.error());
+    Status allowed = checkSource(source, m_form.files());
+    if (allowed)
+        allowed = checkDestination(source, m_form.ui.Dir2->path());
+    if (!allowed) {
+        m_form.showError(allowed.error());
         m_form.endRun();
         return;
     }
