@@ -14,7 +14,7 @@ struct SettingsFiles {
     std::filesystem::path settingsFolder; // holds the two files
     // Shown in both panes on a first start when set (the home folder of an installed program, whose
     // own folder holds nothing of the user's); else the program folder, as a portable copy keeps.
-    std::filesystem::path firstStartFolder;
+    std::filesystem::path firstStartFolder = {};
     std::filesystem::path startFolder() const {
         return firstStartFolder.empty() ? programFolder : firstStartFolder;
     }
