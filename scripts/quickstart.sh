@@ -9,7 +9,7 @@ jobs=$(nproc 2>/dev/null || echo 2)
 
 packages=(build-essential cmake ninja-build pkg-config qt6-base-dev qt6-base-dev-tools libgl-dev fonts-noto-cjk)
 if [ "$mode" = test ]; then
-    packages+=(clang-format xvfb xauth openbox xdotool x11-utils imagemagick desktop-file-utils util-linux)
+    packages+=(clang-format xvfb xauth openbox xdotool x11-utils imagemagick desktop-file-utils util-linux clang libclang-rt-14-dev)
 fi
 
 install_missing() {
@@ -37,6 +37,12 @@ test)
     cmake -S . -B build-test -G Ninja -DCMAKE_BUILD_TYPE=Debug -DCORVALIN_SANITIZE=ON
     cmake --build build-test -j"$jobs"
     ctest --test-dir build-test --output-on-failure -j"$jobs"
+    # The fuzz checks once more as libFuzzer targets, a bounded run each; they need clang.
+    if command -v clang++ >/dev/null 2>&1; then
+        cmake -S tests/fuzz/libfuzzer -B build-fuzz -G Ninja -DCMAKE_CXX_COMPILER=clang++
+        cmake --build build-fuzz -j"$jobs"
+        ctest --test-dir build-fuzz --output-on-failure -j"$jobs"
+    fi
     ;;
 *)
     echo "usage: $0 run | test" >&2

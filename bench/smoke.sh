@@ -1,0 +1,11 @@
+#!/usr/bin/env bash
+# The benchmark at a tiny size, run with the tests so that it keeps building and running: every
+# variant must finish its job and the ratios must be printed. No timing is judged.
+#   smoke.sh CORVALIN_BENCH
+set -euo pipefail
+output=$("$1" --folders 10 --pictures 50 --others 5 --distinct 5 --megapixels 0.05)
+echo "$output"
+if grep -q ' failed$' <<<"$output" || ! grep -q 'a/d = ' <<<"$output"; then
+    echo "a variant failed, or no ratios were printed" >&2
+    exit 1
+fi

@@ -1,0 +1,74 @@
+// The strip rule over arbitrary name bytes.
+#include "fuzz_checks.h"
+
+#include "engine/serial_name.h"
+#include "platform/utf8.h"
+#include "strip/strip_rule.h"
+
+#include <algorithm>
+
+namespace corvalin::fuzz {
+
+namespace {
+
+std::size_t characters(std::string_view text) {
+    std::size_t count = 0;
+    for (std::size_t at = 0; at < text.size(); ++count)
+        at += std::max<std::size_t>(1, utf8SequenceLength(text, at));
+    return count;
+}
+
+void checkCut(std::string_view name, const std::string& stripped, std::string& problems) {
+    if (stripped.empty() || stripped.size() + 7 > name.size())
+        problems += "stripped name of a wrong length\n";
+    if (!name.ends_with(stripped)) {
+        problems += "stripped name is not the end of the name\n";
+        return;
+    }
+    const std::string_view prefix = name.substr(0, name.size() - stripped.size());
+    if (!prefix.ends_with(' '))
+        problems += "the cut does not follow a blank\n";
+    if (characters(prefix) != 7)
+        problems += "the cut is not after the seventh character\n";
+    if (isValidUtf8(name) && !isValidUtf8(stripped))
+        problems += "the cut splits a character\n";
+}
+
+// Six characters made from the name's own bytes: ASCII as it is, any other byte as a character
+// of one to four bytes or as a byte that is no UTF-8, which counts as one character of its own.
+std::string sixCharacters(std::string_view name) {
+    static const char* const others[] = {
+        "\xE3\x81\x82", "\xF0\xA0\x80\x8B", "\xC3\xA9", "\xEF\xBC\x91", "\xFF", "\x80"};
+    std::string prefix;
+    for (std::size_t i = 0; i < 6; ++i) {
+        const auto byte = static_cast<unsigned char>(i < name.size() ? name[i] : 'a' + i);
+        if (byte < 0x80)
+            prefix += static_cast<char>(byte);
+        else
+            prefix += others[byte % 6];
+    }
+    return prefix;
+}
+
+} // namespace
+
+std::string checkStripRule(std::string_view name) {
+    std::string problems;
+    const std::optional<std::size_t> end = serialPrefixEnd(name);
+    if (end && (*end < 7 || *end > name.size() || name[*end - 1] != ' '))
+        problems += "prefix end out of place\n";
+    const std::optional<std::string> stripped = strippedName(name);
+    if (stripped)
+        checkCut(name, *stripped, problems);
+    if (stripped.has_value() != (end && *end < name.size()))
+        problems += "prefix end and stripped name disagree\n";
+    // Any name given a serial prefix of six characters and a blank strips back to itself.
+    if (!name.empty()) {
+        const std::string prefixed = sixCharacters(name) + " " + std::string(name);
+        if (strippedName(prefixed) != std::string(name))
+            problems += "a prefixed name does not strip back to itself\n";
+    }
+    return problems;
+}
+
+} // namespace corvalin::fuzz

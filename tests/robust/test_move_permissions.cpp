@@ -1,0 +1,137 @@
+// The move run where file permissions stand in its way. Only an unprivileged user meets them (root
+// passes through), so CTest runs this as the user "nobody" (run_unprivileged.sh); run as root, it
+// skips.
+#include "app/error_text.h"
+#include "engine/move_run.h"
+#include "move_fixture.h"
+
+#include <QtTest>
+
+#include <cerrno>
+#include <sys/stat.h>
+
+using namespace corvalin;
+using namespace corvalin::test;
+namespace fs = std::filesystem;
+
+namespace {
+
+// Three child folders in the order the run takes them; b is the one the rows lock.
+const Names kPictures = {"a/1.jpg", "a/2.jpg", "b/3.jpg", "b/4.jpg", "c/5.jpg"};
+const Names kOthers = {"a/notes.txt", "c/notes.txt"};
+
+std::vector<std::string> makeTree(const fs::path& source) {
+    std::vector<std::string> contents;
+    for (const std::string& picture : kPictures) {
+        contents.push_back(pictureContent(picture));
+        writeContent(source / picture, contents.back());
+    }
+    for (const std::string& other : kOthers)
+        writeContent(source / other, "notes");
+    return contents;
+}
+
+// The base names of the pictures in the destination, and whether all are writable by their owner.
+Names movedNames(const fs::path& destination, bool& allWritable) {
+    Names names;
+    allWritable = true;
+    for (const std::string& name : namesIn(destination)) {
+        names.push_back(name.size() > 7 ? name.substr(7) : name);
+        struct stat st {};
+        allWritable = allWritable && ::stat((destination / name).c_str(), &st) == 0 && (st.st_mode & S_IWUSR);
+    }
+    return names;
+}
+
+} // namespace
+
+Q_DECLARE_METATYPE(corvalin::MoveOutcome)
+
+class TestMovePermissions : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase() {
+        if (::geteuid() == 0)
+            QSKIP("root ignores file permissions: run this as an unprivileged user");
+    }
+
+    void stopsWhereItMayNotGoAndLosesNothing_data() {
+        QTest::addColumn<QByteArrayList>("locks"); // "mode:path" below the source
+        QTest::addColumn<bool>("across");          // destination on another file system
+        QTest::addColumn<MoveOutcome>("outcome");
+        QTest::addColumn<QByteArray>("failedAt");
+        QTest::addColumn<QByteArrayList>("moved");
+
+        const QByteArrayList all{"1.jpg", "2.jpg", "3.jpg", "4.jpg", "5.jpg"};
+        for (const bool across : {false, true}) {
+            const QByteArray where = across ? ", across file systems" : "";
+            QTest::newRow("unreadable child folder" + where)
+                << QByteArrayList{"000:b"} << across << MoveOutcome::Failed << QByteArray("b")
+                << QByteArrayList{};
+            // The survey display already enters every folder, before anything is moved.
+            QTest::newRow("child folder without search permission" + where)
+                << QByteArrayList{"444:b"} << across << MoveOutcome::Failed << QByteArray("b")
+                << QByteArrayList{};
+            QTest::newRow("read-only child folder" + where)
+                << QByteArrayList{"555:b"} << across << MoveOutcome::Failed << QByteArray("b/3.jpg")
+                << QByteArrayList{"1.jpg", "2.jpg"};
+            QTest::newRow("read-only pictures" + where)
+                << QByteArrayList{"444:b/3.jpg", "444:b/4.jpg", "444:a/notes.txt"} << across
+                << MoveOutcome::Completed << QByteArray() << all;
+        }
+    }
+    void stopsWhereItMayNotGoAndLosesNothing() {
+        QFETCH(QByteArrayList, locks);
+        QFETCH(bool, across);
+        QFETCH(MoveOutcome, outcome);
+        QFETCH(QByteArray, failedAt);
+        QFETCH(QByteArrayList, moved);
+
+        QTemporaryDir work;
+        const std::unique_ptr<QTemporaryDir> other = across ? otherFileSystemDir() : nullptr;
+        if (across && !other)
+            QSKIP("/dev/shm is not another file system here");
+        const fs::path root = work.path().toStdString();
+        const fs::path source = root / "src";
+        const fs::path destination = other ? fs::path(other->path().toStdString()) : root / "dst";
+        fs::create_directories(destination);
+        const std::vector<std::string> pictures = makeTree(source);
+        for (const QByteArray& lock : locks)
+            QCOMPARE(::chmod((source / lock.mid(4).toStdString()).c_str(), lock.left(3).toUInt(nullptr, 8)),
+                     0);
+
+        ScriptedObserver observer;
+        observer.dest = destination;
+        Module1 vars;
+        std::vector<fs::path> folderList;
+        MoveRun run(vars, {root / "prog", root}, observer);
+        const MoveRunResult result = run.run(source, true, folderList); // delete option on
+        for (const QByteArray& lock : locks)
+            ::chmod((source / lock.mid(4).toStdString()).c_str(), 0755); // so that the folder can go
+
+        QCOMPARE(result.outcome, outcome);
+        if (outcome == MoveOutcome::Failed) {
+            QCOMPARE(result.error->path, source / failedAt.toStdString());
+            QCOMPARE(result.error->code, EACCES);
+            // What the user reads names the place and the system's reason.
+            const std::string message = describeError(*result.error);
+            QVERIFY2(message.find(result.error->path.native()) != std::string::npos, message.c_str());
+            QVERIFY2(message.find(result.error->reason()) != std::string::npos, message.c_str());
+            QCOMPARE(namesIn(source), (Names{"a", "b", "c"})); // no folder deleted after a failure
+        } else {
+            QCOMPARE(namesIn(source), Names{});
+        }
+        const std::string problems = lostOrDoubled(pictures, {source, destination});
+        QVERIFY2(problems.empty(), problems.c_str());
+        bool allWritable = false;
+        Names expected;
+        for (const QByteArray& name : moved)
+            expected.push_back(name.toStdString());
+        QCOMPARE(movedNames(destination, allWritable), expected); // nothing hidden left either
+        QVERIFY(allWritable);
+    }
+};
+
+QTEST_APPLESS_MAIN(TestMovePermissions)
+#include "test_move_permissions.moc"
