@@ -24,8 +24,8 @@ inline void writeBytes(const std::filesystem::path& path, const std::string& byt
 // "p:name" (FIFO) below `folder`; names may contain "/" for deeper entries.
 inline void makeEntries(const std::filesystem::path& folder, const QByteArrayList& entries) {
     for (const QByteArray& entry : entries) {
-        const std::string spec = entry.mid(2).toStdString();
-        const std::filesystem::path path = folder / spec.substr(0, spec.find('>'));
+        const std::string nameAndTarget = entry.mid(2).toStdString();
+        const std::filesystem::path path = folder / nameAndTarget.substr(0, nameAndTarget.find('>'));
         switch (entry[0]) {
         case 'f':
             writeBytes(path, "x");
@@ -34,7 +34,7 @@ inline void makeEntries(const std::filesystem::path& folder, const QByteArrayLis
             QCOMPARE(::mkdir(path.c_str(), 0755), 0);
             break;
         case 'l':
-            QCOMPARE(::symlink(spec.substr(spec.find('>') + 1).c_str(), path.c_str()), 0);
+            QCOMPARE(::symlink(nameAndTarget.substr(nameAndTarget.find('>') + 1).c_str(), path.c_str()), 0);
             break;
         case 'p':
             QCOMPARE(::mkfifo(path.c_str(), 0644), 0);
