@@ -115,6 +115,9 @@ StartupResult endProgram(const SettingsFiles& files, bool counterCutShort) {
 } // namespace
 
 StartupResult runStartup(Module1& vars, const SettingsFiles& files) {
+    // A run killed within a rewrite leaves its temporary file; tidying is no reason to stop a start.
+    (void)removeLeftoverWrites(files.settingsFile());
+    (void)removeLeftoverWrites(files.counterFile());
     const LoadResult settings = loadSettings(vars, files);
     if (settings == LoadResult::CutShort)
         return endProgram(files, false);

@@ -1,5 +1,6 @@
 #include "platform/file_ops.h"
 
+#include "platform/paths.h"
 #include "platform/posix_io.h"
 
 #include <algorithm>
@@ -242,6 +243,25 @@ Status writeFileAtomically(const fs::path& file, std::string_view bytes, Durabil
     if (durability == Durability::PowerLoss) {
         if (const int syncError = syncFolder(folderOf(file.native())))
             return errorFromErrno(operation, file, syncError);
+    }
+    return {};
+}
+
+Status removeLeftoverWrites(const fs::path& file) {
+    const std::string folder = folderOf(file.native());
+    const std::string prefix = "." + file.filename().native() + ".tmp-";
+    std::vector<std::string> names;
+    UniqueFd fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (const int error = fd.valid() ? readFolderNames(fd.get(), names) : errno)
+        return error == ENOENT ? Status{} : errorFromErrno(readFolderText, folder, error);
+    for (const std::string& name : names) {
+        struct stat st {};
+        const pid_t writer = name.starts_with(prefix) ? pidInTempName(name, prefix.size()) : 0;
+        if (writer == 0 || ownerStillRunning(writer) ||
+            ::fstatat(fd.get(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode))
+            continue;
+        if (::unlinkat(fd.get(), name.c_str(), 0) != 0 && errno != ENOENT)
+            return errorFromErrno("ファイルの削除", joinPath(folder, name), errno);
     }
     return {};
 }

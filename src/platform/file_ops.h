@@ -75,6 +75,11 @@ enum class Durability { ProcessCrash, PowerLoss };
 Status writeFileAtomically(const std::filesystem::path& file, std::string_view bytes,
                            Durability durability = Durability::PowerLoss);
 
+// Removes the temporary files that a killed process left beside `file` while it replaced it with
+// writeFileAtomically; those of an instance still running stay. Call it before this process writes
+// `file`.
+Status removeLeftoverWrites(const std::filesystem::path& file);
+
 // Reads a whole file, failing with EFBIG beyond `limit` bytes.
 Result<std::string> readWholeFile(const std::filesystem::path& file, std::size_t limit = 16 << 20);
 

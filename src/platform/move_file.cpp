@@ -19,7 +19,6 @@
 #include <atomic>
 #include <cerrno>
 #include <fcntl.h>
-#include <signal.h>
 #include <string>
 #include <string_view>
 #include <sys/stat.h>
@@ -164,38 +163,6 @@ Status moveNoReplace(const fs::path& from, const fs::path& to) {
 
 namespace {
 
-// The process id in a temporary name ".corvalin-<pid>-<n>.<suffix>", or 0.
-pid_t ownerOf(const std::string& name) {
-    const std::size_t start = tempPrefix.size();
-    const std::size_t dash = name.find('-', start);
-    if (dash == std::string::npos || dash == start || dash - start > 9)
-        return 0;
-    pid_t pid = 0;
-    for (std::size_t i = start; i < dash; ++i) {
-        if (name[i] < '0' || name[i] > '9')
-            return 0;
-        pid = pid * 10 + (name[i] - '0');
-    }
-    return pid;
-}
-
-// True while the process that made a temporary name may still be moving: a live process running
-// this same program. Its files must be left alone.
-bool ownerStillMoving(pid_t pid) {
-    if (pid == ::getpid() || pid <= 0)
-        return false;
-    if (::kill(pid, 0) != 0 && errno == ESRCH)
-        return false;
-    char ownExe[4096];
-    char theirExe[4096];
-    const ssize_t ownLength = ::readlink("/proc/self/exe", ownExe, sizeof ownExe);
-    const std::string theirLink = "/proc/" + std::to_string(pid) + "/exe";
-    const ssize_t theirLength = ::readlink(theirLink.c_str(), theirExe, sizeof theirExe);
-    if (ownLength <= 0 || theirLength <= 0)
-        return true; // cannot tell: leave it
-    return std::string_view(ownExe, ownLength) == std::string_view(theirExe, theirLength);
-}
-
 // True when `b` is another file holding the same bytes as `a`.
 bool sameContent(const std::string& a, const std::string& b) {
     UniqueFd fa(::open(a.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
@@ -259,7 +226,7 @@ Status recoverInterruptedMoves(const fs::path& folder) {
     std::vector<std::string> stems;
     for (const std::string& name : names) {
         if (name.starts_with(tempPrefix) && (name.ends_with(".from") || name.ends_with(".part")) &&
-            !ownerStillMoving(ownerOf(name)))
+            !ownerStillRunning(pidInTempName(name, tempPrefix.size())))
             stems.push_back(name.substr(0, name.size() - 5));
     }
     std::sort(stems.begin(), stems.end());

@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <unistd.h>
 
 namespace corvalin {
@@ -157,6 +158,34 @@ std::string folderOf(const std::string& path) {
     if (slash == 0)
         return "/";
     return path.substr(0, slash);
+}
+
+pid_t pidInTempName(std::string_view name, std::size_t start) {
+    const std::size_t dash = name.find('-', start);
+    if (dash == std::string_view::npos || dash == start || dash - start > 9)
+        return 0;
+    pid_t pid = 0;
+    for (std::size_t i = start; i < dash; ++i) {
+        if (name[i] < '0' || name[i] > '9')
+            return 0;
+        pid = pid * 10 + (name[i] - '0');
+    }
+    return pid;
+}
+
+bool ownerStillRunning(pid_t pid) {
+    if (pid == ::getpid() || pid <= 0)
+        return false;
+    if (::kill(pid, 0) != 0 && errno == ESRCH)
+        return false;
+    char ownExe[4096];
+    char theirExe[4096];
+    const ssize_t ownLength = ::readlink("/proc/self/exe", ownExe, sizeof ownExe);
+    const std::string theirLink = "/proc/" + std::to_string(pid) + "/exe";
+    const ssize_t theirLength = ::readlink(theirLink.c_str(), theirExe, sizeof theirExe);
+    if (ownLength <= 0 || theirLength <= 0)
+        return true; // cannot tell: leave it
+    return std::string_view(ownExe, ownLength) == std::string_view(theirExe, theirLength);
 }
 
 } // namespace corvalin

@@ -54,4 +54,13 @@ int syncFolder(const std::string& folder);
 // The folder part of a path for opening: "." when it has none.
 std::string folderOf(const std::string& path);
 
+// Temporary files carry the id of the process that made them ("<prefix><pid>-<n>..."), so that a
+// later start tells the leftovers of a killed process from the files of one still running.
+// The id in `name` after its first `start` characters, or 0 when there is none.
+pid_t pidInTempName(std::string_view name, std::size_t start);
+
+// True while `pid` may still be writing its temporary files: a live process running this same
+// program, or one that cannot be told apart. False for this process itself.
+bool ownerStillRunning(pid_t pid);
+
 } // namespace corvalin

@@ -6,7 +6,9 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 using namespace corvalin;
@@ -194,6 +196,46 @@ private slots:
         if (result == test::skipExit)
             QSKIP("cannot drop privileges");
         QCOMPARE(result, 0);
+    }
+
+    // Names beside Corvalin.ini: only the killed writer's temporary files of that very file go.
+    void leftoverWritesOfKilledWritersGo_data() {
+        QTest::addColumn<QByteArray>("name");
+        QTest::addColumn<bool>("whoseWriter"); // false: a process that ended; true: one still running
+        QTest::addColumn<bool>("removed");
+        QTest::newRow("killed writer") << QByteArray(".Corvalin.ini.tmp-PID-0") << false << true;
+        QTest::newRow("running writer") << QByteArray(".Corvalin.ini.tmp-PID-3") << true << false;
+        QTest::newRow("another file's") << QByteArray(".Quillet.ini.tmp-PID-0") << false << false;
+        QTest::newRow("not hidden") << QByteArray("Corvalin.ini.tmp-PID-0") << false << false;
+        QTest::newRow("no process id") << QByteArray(".Corvalin.ini.tmp-x-0") << false << false;
+        QTest::newRow("the file itself") << QByteArray("Corvalin.ini") << false << false;
+    }
+
+    void leftoverWritesOfKilledWritersGo() {
+        QFETCH(QByteArray, name);
+        QFETCH(bool, whoseWriter);
+        QFETCH(bool, removed);
+        QTemporaryDir dir;
+        const fs::path folder = dir.path().toStdString();
+        const pid_t ended = ::fork();
+        if (ended == 0)
+            ::_exit(0);
+        ::waitpid(ended, nullptr, 0);
+        const pid_t running = ::fork(); // this same program, still going
+        if (running == 0) {
+            ::pause();
+            ::_exit(0);
+        }
+        name.replace("PID", QByteArray::number(whoseWriter ? running : ended));
+        writeBytes(folder / name.toStdString(), "half");
+        ::mkdir((folder / (".Corvalin.ini.tmp-" + std::to_string(ended) + "-9")).c_str(), 0755);
+        const Status status = removeLeftoverWrites(folder / "Corvalin.ini");
+        ::kill(running, SIGKILL);
+        ::waitpid(running, nullptr, 0);
+        QVERIFY(status.ok());
+        QCOMPARE(allNames(folder).contains(name), !removed);
+        QCOMPARE(allNames(folder).size(), removed ? 1 : 2); // a folder under such a name stays
+        QVERIFY(removeLeftoverWrites(folder / "none" / "Corvalin.ini").ok());
     }
 
     void readWholeFileRespectsItsLimit() {

@@ -190,6 +190,10 @@ std::string checkCompleted(const PictureSet& pictures, const fs::path& source, c
     if (const auto left = listSubfolders(source, {.includeHidden = true}); !left || !left.value().empty())
         problems += "child folders left in the source\n";
     problems += checkSettingsFiles(files.settingsFile(), files.counterFile(), census.highestSerialNo);
+    // A kill within a rewrite of the settings or counter file leaves its temporary file; the next
+    // start removes it.
+    if (const int left = countEntries(files.settingsFolder, true) - countEntries(files.settingsFolder, false))
+        problems += std::to_string(left) + " temporary files left beside the settings files\n";
     return problems;
 }
 
@@ -234,9 +238,6 @@ std::string runCrashHarness(const fs::path& work, const fs::path& destination, c
                 "last one was moved; a copy cut off by %d, a picture under two names by %d\n",
                 config.pictures, tally.kills, static_cast<unsigned long long>(config.seed),
                 tally.beforeAnyMove, tally.afterLastMove, tally.cutOffCopies, tally.picturesTwice);
-    // A kill within a rewrite of the settings or counter file leaves its temporary file behind.
-    std::printf("temporary files left beside the settings files: %d\n",
-                countEntries(files.settingsFolder, true) - countEntries(files.settingsFolder, false));
     std::fflush(stdout);
     return checkCompleted(pictures, source, destination, files);
 }
