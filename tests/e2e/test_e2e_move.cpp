@@ -1,9 +1,9 @@
 // The move-and-number run of the real program in a real X session, started with a click on its
 // button: a complete run, a cancelled one and one ended by SIGTERM. Whatever happens, every
 // picture exists exactly once, with its bytes unchanged.
+#include "e2e_test.h"
 #include "picture_files.h"
 #include "places.h"
-#include "scenario.h"
 #include "temp_tree.h"
 
 #include <QtTest>
@@ -32,16 +32,11 @@ int filesIn(const fs::path& folder) {
 
 } // namespace
 
-class TestE2eMove : public QObject {
+class TestE2eMove : public E2eTest {
     Q_OBJECT
 
-    XSession m_x;
-    std::unique_ptr<Scenario> m_scenario;
-
-    fs::path root() const { return m_scenario->root(); }
     fs::path source() const { return root() / "source"; }
     fs::path destination() const { return root() / "destination"; }
-    ProgramSession& program() { return m_scenario->program(); }
 
     void startProgram(int deleteOption) {
         fs::create_directories(destination());
@@ -50,8 +45,6 @@ class TestE2eMove : public QObject {
         const QString error = program().start();
         QVERIFY2(error.isEmpty(), qPrintable(error));
     }
-
-    void closeFromMenu() { QVERIFY2(m_scenario->closeFromMenu(), qPrintable(program().errorOutput())); }
 
     // Many child folders of pictures, a note in each; the digest of every picture.
     std::map<QByteArray, int> makeBigTree() {
@@ -103,22 +96,6 @@ class TestE2eMove : public QObject {
     }
 
 private slots:
-    void initTestCase() {
-        const QStringList missing = XSession::missingTools();
-        if (!missing.isEmpty())
-            QSKIP(qPrintable("the end-to-end suite needs " + missing.join(", ") +
-                             " (scripts/quickstart.sh test installs them)"));
-        const QString error = m_x.start();
-        QVERIFY2(error.isEmpty(), qPrintable(error));
-    }
-
-    void init() {
-        m_scenario = std::make_unique<Scenario>(m_x);
-        QVERIFY(m_scenario->isValid());
-    }
-
-    void cleanup() { m_scenario.reset(); }
-
     void moveRun_data() {
         QTest::addColumn<int>("deleteOption");
         QTest::addColumn<QStringList>("sourceAfter");

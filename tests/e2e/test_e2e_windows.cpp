@@ -1,9 +1,9 @@
 // The real program in a real X session, used as a person uses it: start and close, the options
 // dialog, the two strip runs and the help and version windows. Only files and windows are looked
 // at; nothing reaches into the program.
+#include "e2e_test.h"
 #include "picture_files.h"
 #include "places.h"
-#include "scenario.h"
 #include "temp_tree.h"
 
 #include <QtTest>
@@ -44,21 +44,13 @@ std::pair<int, int> highlightedRow(const QImage& window, const QRect& list, int 
 
 } // namespace
 
-class TestE2eWindows : public QObject {
+class TestE2eWindows : public E2eTest {
     Q_OBJECT
-
-    XSession m_x;
-    std::unique_ptr<Scenario> m_scenario;
-
-    fs::path root() const { return m_scenario->root(); }
-    ProgramSession& program() { return m_scenario->program(); }
 
     void startProgram() {
         const QString error = program().start();
         QVERIFY2(error.isEmpty(), qPrintable(error));
     }
-
-    void closeFromMenu() { QVERIFY2(m_scenario->closeFromMenu(), qPrintable(program().errorOutput())); }
 
     // A strip folder of real pictures, each with content of its own.
     void makeStripFolder(const fs::path& folder, const QStringList& names) {
@@ -74,22 +66,6 @@ class TestE2eWindows : public QObject {
     }
 
 private slots:
-    void initTestCase() {
-        const QStringList missing = XSession::missingTools();
-        if (!missing.isEmpty())
-            QSKIP(qPrintable("the end-to-end suite needs " + missing.join(", ") +
-                             " (scripts/quickstart.sh test installs them)"));
-        const QString error = m_x.start();
-        QVERIFY2(error.isEmpty(), qPrintable(error));
-    }
-
-    void init() {
-        m_scenario = std::make_unique<Scenario>(m_x);
-        QVERIFY(m_scenario->isValid());
-    }
-
-    void cleanup() { m_scenario.reset(); }
-
     void firstStartAndCloseFromTheMenu() {
         startProgram();
         const fs::path here = program().folder();
