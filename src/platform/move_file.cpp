@@ -8,7 +8,9 @@
 //   1. <dest>/.corvalin-<pid>-<n>.from records the source path (flushed).
 //   2. <dest>/.corvalin-<pid>-<n>.part receives the bytes, mode and times (flushed).
 //   3. The part is hard-linked to the final name, which fails rather than replace; the folder is
-//      flushed so that the name survives a power loss before the source goes.
+//      flushed so that the name survives a power loss before the source goes. A file system
+//      without hard links (FAT, exFAT: most memory cards) gets a rename that refuses to replace
+//      instead; the record names the final file too, so a recovery still knows the copy was whole.
 //   4. The source is removed, then the part, then the record.
 #include "platform/file_ops.h"
 
@@ -76,14 +78,17 @@ TempNames tempNamesFor(const std::string& to) {
     return names;
 }
 
-int writeRecord(const std::string& record, const std::string& source) {
-    // Absolute, so that a recovery started from another working folder finds the same file.
-    const std::string absolute =
-        source.starts_with('/') ? source : joinPath(workingFolder(), source).native();
+// Absolute, so that a recovery started from another working folder finds the same file.
+std::string absolute(const std::string& path) {
+    return path.starts_with('/') ? path : joinPath(workingFolder(), path).native();
+}
+
+// The record: the source path, a NUL (no path holds one), the final path.
+int writeRecord(const std::string& record, const std::string& source, const std::string& final) {
     UniqueFd fd(::open(record.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
     if (!fd.valid())
         return errno;
-    int error = writeAll(fd.get(), absolute);
+    int error = writeAll(fd.get(), absolute(source) + '\0' + absolute(final));
     if (error == 0 && ::fsync(fd.get()) != 0)
         error = errno;
     if (error == 0)
@@ -113,10 +118,22 @@ int fillPart(int sourceFd, const struct stat& source, const std::string& part) {
     return fd.close();
 }
 
+// Step 3: the part under its final name, never replacing a file.
+int placePart(const std::string& part, const std::string& to) {
+    if (::link(part.c_str(), to.c_str()) == 0)
+        return 0;
+    const int linkError = errno;
+    if (linkError != EPERM && linkError != EOPNOTSUPP && linkError != ENOSYS)
+        return linkError;
+    // No hard links here; a rename that cannot refuse to replace is no way out either.
+    const int renameError = renameNoReplace(part, to);
+    return renameError == EINVAL || renameError == ENOSYS ? linkError : renameError;
+}
+
 // Steps 3 and 4 once the part is complete. On failure the final name is gone again.
 int publishPart(const TempNames& names, const std::string& from, const std::string& to) {
-    if (::link(names.part.c_str(), to.c_str()) != 0)
-        return errno;
+    if (const int error = placePart(names.part, to))
+        return error;
     int error = syncFolder(names.folder);
     if (error == 0 && ::unlink(from.c_str()) != 0 && errno != ENOENT)
         error = errno;
@@ -138,7 +155,7 @@ int copyAcross(const std::string& from, const std::string& to) {
     if (::lstat(to.c_str(), &existing) == 0)
         return EEXIST; // saves a copy that could never be linked
     const TempNames names = tempNamesFor(to);
-    int error = writeRecord(names.record, from);
+    int error = writeRecord(names.record, from, to);
     if (error == 0)
         error = fillPart(sourceFd.get(), source, names.part);
     if (error == 0)
@@ -202,12 +219,17 @@ int recoverOne(const std::string& record, const std::string& part) {
     } else if (errno != ENOENT) {
         return errno;
     }
+    const std::size_t separator = source.find('\0');
+    const std::string final = separator == std::string::npos ? std::string() : source.substr(separator + 1);
+    source.resize(std::min(separator, source.size()));
     struct stat st {};
     const bool partExists = ::lstat(part.c_str(), &st) == 0 && S_ISREG(st.st_mode);
-    // A part linked into place is a finished copy: the source is the one to go, but only when it
-    // still holds exactly those bytes. An unlinked part is an unfinished copy of a source that is
-    // still there.
-    if (partExists && st.st_nlink >= 2 && !source.empty() && sameContent(part, source)) {
+    // A part linked into place, or renamed there, is a finished copy: the source is the one to go,
+    // but only when it still holds exactly those bytes. An unlinked part is an unfinished copy of a
+    // source that is still there.
+    const bool finished = partExists ? st.st_nlink >= 2 && sameContent(part, source)
+                                     : !final.empty() && sameContent(final, source);
+    if (finished && !source.empty()) {
         if (const int error = unlinkUnlessGone(source))
             return error;
     }
