@@ -52,6 +52,15 @@ class TestE2eWindows : public E2eTest {
         QVERIFY2(error.isEmpty(), qPrintable(error));
     }
 
+    // The program started with a strip folder of these pictures as its source; what they hold.
+    std::map<QByteArray, int> startInStripFolder(const fs::path& folder, const QStringList& names) {
+        makeStripFolder(folder, names);
+        fs::create_directories(root() / "maker");
+        writeSettings(root(), folder, root() / "maker");
+        startProgram();
+        return contentsBelow(folder);
+    }
+
     // A strip folder of real pictures, each with content of its own.
     void makeStripFolder(const fs::path& folder, const QStringList& names) {
         fs::create_directories(folder);
@@ -147,12 +156,7 @@ private slots:
         QFETCH(QStringList, before);
         QFETCH(QStringList, after);
         const fs::path folder = root() / "strip";
-        makeStripFolder(folder, before);
-        const auto contents = contentsBelow(folder);
-        fs::create_directories(root() / "maker");
-        writeSettings(root(), folder, root() / "maker");
-        startProgram();
-
+        const auto contents = startInStripFolder(folder, before);
         const WindowId dialog = m_scenario->openOptions();
         QVERIFY2(dialog, "the options dialog did not open");
         QVERIFY(m_x.click(dialog, boxOf(places::OptionsCheck4)));
@@ -192,12 +196,7 @@ private slots:
         QFETCH(QStringList, after);
         QFETCH(QStringList, inSubfolder);
         const fs::path folder = root() / "strip";
-        makeStripFolder(folder, before);
-        const auto contents = contentsBelow(folder);
-        fs::create_directories(root() / "maker");
-        writeSettings(root(), folder, root() / "maker");
-        startProgram();
-
+        const auto contents = startInStripFolder(folder, before);
         const WindowId dialog = m_scenario->openOptions();
         QVERIFY2(dialog, "the options dialog did not open");
         QVERIFY(m_x.click(dialog, boxOf(places::OptionsCheck4)));
