@@ -38,27 +38,14 @@ struct CrashConfig {
     std::uint64_t seed = 0;
 };
 
-// The window's part in a run: the destination pane's folder, and no cancel.
-class PaneObserver : public MoveRunObserver {
-public:
-    explicit PaneObserver(fs::path destination) : m_destination(std::move(destination)) {}
-    void yield() override {}
-    void surveyStarted() override {}
-    bool stopRequested() override { return false; }
-    bool cancelRequested() override { return false; }
-    fs::path destination() override { return m_destination; }
-
-private:
-    fs::path m_destination;
-};
-
 // What the program does from its start to its close around one move run: start-up with its
 // settings files, the run from the saved source folder to the saved destination, shutdown.
 int runProgram(const SettingsFiles& files) {
     Module1 vars;
     if (runStartup(vars, files).outcome != StartupOutcome::Completed)
         return 3;
-    PaneObserver observer(vars.DestPath);
+    ScriptedObserver observer; // the window's part: the destination pane's folder, no cancel
+    observer.dest = vars.DestPath;
     std::vector<fs::path> folderList;
     MoveRun run(vars, files, observer);
     const MoveRunResult result = run.run(vars.SourcePath, vars.OptFlags[0].isOn(), folderList);
