@@ -19,9 +19,13 @@ bool isDigit(char c) {
     return c >= '0' && c <= '9';
 }
 
+// A text holding a quote is written as an empty text: its quote would end the field early, and
+// the next start would take what stands before it for a folder the user never chose. An empty
+// folder reads as a saved folder that is gone.
 void appendQuoted(std::string& line, std::string_view text) {
     line += '"';
-    line += text;
+    if (text.find('"') == std::string_view::npos)
+        line += text;
     line += '"';
 }
 

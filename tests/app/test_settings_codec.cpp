@@ -92,6 +92,17 @@ private slots:
         QVERIFY(readOption == option);
     }
 
+    void textWithAQuoteIsStoredAsEmpty() {
+        Module1 vars;
+        vars.SourcePath = "/home/u/DL\"pics";
+        vars.DestPath = "/home/u/out";
+        vars.MakerPath = "/a\",\"b";
+        vars.RunFlag = 1;
+        vars.OptFlags[0] = OptionValue::text("\"");
+        QCOMPARE(QByteArray::fromStdString(encodeSettings(vars)),
+                 raw("\"\",\"/home/u/out\",\"\",1,\"\"\r\n"));
+    }
+
     void readInteger_data() {
         QTest::addColumn<QByteArray>("bytes");
         QTest::addColumn<int>("bits");

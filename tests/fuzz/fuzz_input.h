@@ -34,9 +34,4 @@ private:
     std::string_view m_bytes;
 };
 
-inline std::string withoutByte(std::string text, char byte) {
-    std::erase(text, byte);
-    return text;
-}
-
 } // namespace corvalin::fuzz

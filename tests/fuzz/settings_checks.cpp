@@ -42,18 +42,25 @@ bool readSettings(std::string_view bytes, Module1& vars, std::string& problems) 
     return read;
 }
 
-bool holdsQuote(const Module1& vars) {
-    const auto quoted = [](const std::string& text) {
-        return text.find('"') != std::string::npos;
+// What the settings file keeps of `vars`: the format has no escape for a double quote, so a text
+// holding one is kept as an empty text.
+Module1 storable(Module1 vars) {
+    const auto keep = [](const std::string& text) {
+        return text.find('"') == std::string::npos ? text : std::string();
     };
-    return quoted(vars.SourcePath.native()) || quoted(vars.DestPath.native()) ||
-           quoted(vars.MakerPath.native()) ||
-           (vars.OptFlags[0].isText() && quoted(vars.OptFlags[0].asText()));
+    vars.SourcePath = keep(vars.SourcePath.native());
+    vars.DestPath = keep(vars.DestPath.native());
+    vars.MakerPath = keep(vars.MakerPath.native());
+    if (vars.OptFlags[0].isText())
+        vars.OptFlags[0] = OptionValue::text(keep(vars.OptFlags[0].asText()));
+    return vars;
 }
 
-// What the writer makes of `vars` must read back into the same variables and end the line there.
-void checkWrittenReadsBack(const Module1& vars, std::string& problems) {
-    const std::string line = encodeSettings(vars);
+// What the writer makes of `written` must read back into what the file keeps of it and end the
+// line there.
+void checkWrittenReadsBack(const Module1& written, std::string& problems) {
+    const std::string line = encodeSettings(written);
+    const Module1 vars = storable(written);
     if (!line.ends_with("\r\n"))
         problems += "settings line does not end with CR LF\n";
     Module1 back;
@@ -77,21 +84,21 @@ void checkCounterReadsBack(std::int32_t serialNo, std::string& problems) {
         problems += "counter " + std::to_string(serialNo) + " does not read back from " + line + "\n";
 }
 
-// Variables made from the input: any path bytes without a double quote (the format has no escape
-// for one), any run flag, an option that is empty, a finite number or such a text.
+// Variables made from the input: any path bytes, any run flag, an option that is empty, a finite
+// number or any text.
 Module1 variablesFrom(std::string_view input) {
     InputBytes bytes(input);
     Module1 vars;
-    vars.SourcePath = withoutByte(bytes.takeChunk(), '"');
-    vars.DestPath = withoutByte(bytes.takeChunk(), '"');
-    vars.MakerPath = withoutByte(bytes.takeChunk(), '"');
+    vars.SourcePath = bytes.takeChunk();
+    vars.DestPath = bytes.takeChunk();
+    vars.MakerPath = bytes.takeChunk();
     vars.RunFlag = bytes.take<std::int16_t>();
     const auto kind = bytes.take<std::uint8_t>() % 3;
     if (kind == 1) {
         const auto number = bytes.take<double>();
         vars.OptFlags[0] = OptionValue::number(std::isfinite(number) ? number : bytes.take<std::int32_t>());
     } else if (kind == 2) {
-        vars.OptFlags[0] = OptionValue::text(withoutByte(bytes.takeChunk(), '"'));
+        vars.OptFlags[0] = OptionValue::text(bytes.takeChunk());
     }
     vars.SerialNo = bytes.take<std::int32_t>();
     return vars;
@@ -103,7 +110,7 @@ std::string checkSettingsReader(std::string_view input) {
     std::string problems;
     Module1 read;
     // Whatever a damaged file holds, what was read and written again must read the same.
-    if (readSettings(input, read, problems) && !holdsQuote(read))
+    if (readSettings(input, read, problems))
         checkWrittenReadsBack(read, problems);
     std::int32_t counter = -7;
     if (FieldReader(input).readInt32(counter) == ReadError::None)
