@@ -6,6 +6,7 @@
 #include "app/ui/form1.h"
 #include "scripted_message_box.h"
 #include "temp_tree.h"
+#include "widget_place.h"
 
 #include <QApplication>
 #include <QMenuBar>
@@ -99,12 +100,7 @@ private slots:
         form->show();
         auto* widget = form->findChild<QWidget*>(name);
         QVERIFY(widget);
-        QCOMPARE(widget->pos(), place.topLeft());
-        QCOMPARE(widget->width(), place.width());
-        if (place.height() > 0)
-            QCOMPARE(widget->height(), place.height());
-        else
-            QVERIFY(widget->height() >= 9 && widget->height() <= 16);
+        corvalin::test::verifyPlace(widget, place);
         QCOMPARE(widget->toolTip(), toolTip);
         QCOMPARE(widget->isVisible(), visible);
         if (auto* label = qobject_cast<QLabel*>(widget))

@@ -9,6 +9,7 @@
 
 #include "disk_helpers.h"
 #include "scripted_message_box.h"
+#include "widget_place.h"
 
 #include <QApplication>
 #include <QTabBar>
@@ -146,12 +147,7 @@ private slots:
         auto* widget = dialog->findChild<QWidget*>(name);
         QVERIFY(widget);
         QCOMPARE(widget->parentWidget()->objectName(), parent);
-        QCOMPARE(widget->pos(), place.topLeft());
-        QCOMPARE(widget->width(), place.width());
-        if (place.height() > 0)
-            QCOMPARE(widget->height(), place.height());
-        else
-            QVERIFY(widget->height() >= 9 && widget->height() <= 16);
+        corvalin::test::verifyPlace(widget, place);
         QCOMPARE(widget->toolTip(), toolTip);
         const char* property = qobject_cast<QGroupBox*>(widget) ? "title" : "text";
         if (widget->property(property).isValid())
