@@ -1,10 +1,10 @@
 #include "strip/strip_summary.h"
 
+#include "app/name_groups.h"
+
 namespace corvalin {
 
 namespace {
-
-constexpr std::size_t namesShownPerReason = 5;
 
 const char* reasonText(LeftReason reason) {
     switch (reason) {
@@ -18,20 +18,13 @@ const char* reasonText(LeftReason reason) {
     return "";
 }
 
-void describeReason(const StripOutcome& outcome, LeftReason reason, std::string& text) {
-    std::size_t count = 0;
-    std::string names;
+std::vector<std::string> namesLeftFor(const StripOutcome& outcome, LeftReason reason) {
+    std::vector<std::string> names;
     for (const LeftFile& file : outcome.left) {
-        if (file.reason != reason)
-            continue;
-        if (++count <= namesShownPerReason)
-            names += "\n  " + file.name;
+        if (file.reason == reason)
+            names.push_back(file.name);
     }
-    if (count == 0)
-        return;
-    text += "\n\n" + std::string(reasonText(reason)) + "：" + std::to_string(count) + "個" + names;
-    if (count > namesShownPerReason)
-        text += "\n  ほか" + std::to_string(count - namesShownPerReason) + "個";
+    return names;
 }
 
 } // namespace
@@ -43,7 +36,7 @@ std::string describeLeftFiles(const StripOutcome& outcome) {
                        "個あります。\n（切り取ったファイルは" + std::to_string(outcome.stripped) +
                        "個です。）";
     for (const LeftReason reason : {LeftReason::NameTaken, LeftReason::NameDotted, LeftReason::NoLongerThere})
-        describeReason(outcome, reason, text);
+        text += describeNameGroup(reasonText(reason), namesLeftFor(outcome, reason));
     return text;
 }
 
