@@ -47,7 +47,9 @@ int main(int argc, char* argv[]) {
     corvalin::QtMessageBox messages;
     const std::filesystem::path firstStart =
         corvalin::isInstalled(program) ? corvalin::homeFolder() : std::filesystem::path();
-    corvalin::Form1 form(vars, {program, corvalin::settingsFolder(program), firstStart}, messages);
+    const std::filesystem::path settings = corvalin::settingsFolder(program);
+    corvalin::Form1 form(vars, {program, settings, firstStart, corvalin::historyFolder(program, settings)},
+                         messages);
     form.frmOptions.setFactory([&form] { return corvalin::createOptionsWindow(form); });
     form.Form4.setFactory([&form] { return corvalin::createHelpWindow(form); });
     form.frmAbout.setFactory([&form] { return corvalin::createAboutWindow(form); });

@@ -154,6 +154,10 @@ Status MoveRun::moveFolder(const fs::path& folder) {
         if (Status handled = handleFile(folder, name); !handled)
             return handled;
     }
+    if (m_journal) {
+        if (Status flushed = m_journal->flush(); !flushed)
+            return flushed;
+    }
     m_observer.folderFinished(folder);
     return {};
 }
@@ -168,7 +172,7 @@ Status MoveRun::handleFile(const fs::path& folder, const std::string& name) {
         return movePicture(file, name);
     if (Status normal = setNormalAttributes(file); !normal)
         return normal;
-    return removeFile(file);
+    return removeRecorded(file, false);
 }
 
 // A name already taken in the destination takes the next numbers until one is free; nothing there
@@ -184,7 +188,12 @@ Status MoveRun::movePicture(const fs::path& source, const std::string& name) {
         const std::string newName = serialName(m_vars.SerialNo, name);
         if (attempt > 0)
             m_observer.newNameChosen(newName);
-        const Status moved = moveNoReplace(source, joinPath(destination, newName));
+        const fs::path target = joinPath(destination, newName);
+        if (m_journal) {
+            if (Status recorded = m_journal->recordMove(m_vars.SerialNo, source, target); !recorded)
+                return recorded;
+        }
+        const Status moved = moveNoReplace(source, target);
         if (moved.code() != EEXIST) {
             if (!moved)
                 return moveError(moved, destination);
@@ -225,10 +234,18 @@ Status MoveRun::deleteChildFolders(const std::vector<fs::path>& folderList) {
         if (!surveyed.contains(folder.native()))
             continue;
         m_observer.yield();
-        if (Status removed = removeTree(folder); !removed)
+        if (Status removed = removeRecorded(folder, true); !removed)
             return removed;
     }
     return {};
+}
+
+Status MoveRun::removeRecorded(const fs::path& item, bool folder) {
+    if (m_journal) {
+        if (Status recorded = m_journal->recordDelete(item, folder); !recorded)
+            return recorded;
+    }
+    return folder ? removeTree(item) : removeFile(item);
 }
 
 MoveRunResult MoveRun::finish(MoveOutcome outcome, std::optional<Error> error) {

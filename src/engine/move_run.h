@@ -3,6 +3,7 @@
 #include "app/module1.h"
 #include "app/startup.h"
 #include "engine/folder_survey.h"
+#include "history/run_journal.h"
 #include "platform/result.h"
 
 #include <cstdint>
@@ -73,6 +74,10 @@ class MoveRun {
 public:
     MoveRun(Module1& vars, SettingsFiles files, MoveRunObserver& observer);
 
+    // Every move and removal is recorded here before it takes effect, and the records are put on
+    // the disk at the end of each folder. Without a journal the run keeps no record (benchmarks).
+    void setJournal(RunJournal* journal) { m_journal = journal; }
+
     MoveRunResult run(const std::filesystem::path& sourceParent, bool deleteFolders,
                       std::vector<std::filesystem::path>& folderList);
 
@@ -83,11 +88,13 @@ private:
     Status movePicture(const std::filesystem::path& source, const std::string& name);
     Status useDestination(const std::filesystem::path& destination);
     Status deleteChildFolders(const std::vector<std::filesystem::path>& folderList);
+    Status removeRecorded(const std::filesystem::path& item, bool folder);
     MoveRunResult finish(MoveOutcome outcome, std::optional<Error> error = {});
 
     Module1& m_vars;
     SettingsFiles m_files;
     MoveRunObserver& m_observer;
+    RunJournal* m_journal = nullptr;
     std::filesystem::path m_sourceParent;
     std::optional<std::filesystem::path> m_checkedDestination;
     int m_foldersWithFiles = 0;

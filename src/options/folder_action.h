@@ -2,6 +2,7 @@
 
 #include "options/delete_guard.h"
 
+#include <cstdint>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -17,6 +18,9 @@ struct FolderActionRequest {
     FolderChoice choice = FolderChoice::None;
     std::filesystem::path parent; // the parent folder P
     std::string countText;        // how many child folders, as typed (UTF-8)
+    // Where the action's journal goes; without one it keeps no record.
+    std::filesystem::path historyFolder = {};
+    std::int32_t serialNo = 0; // recorded with the action
 };
 
 struct FolderActionResult {
@@ -34,7 +38,8 @@ inline constexpr int kMaxChildFolders = 10000;
 // Creates the numbered child folders of `request.parent` that do not exist yet (the parent itself
 // too, one level, when missing), or deletes the parent with everything below it after asking.
 // A child folder that exists is skipped; any other failure to create ends the action silently,
-// keeping what was made. The action's messages and its question go through `messages`.
+// keeping what was made. The action's messages and its question go through `messages`. Whatever it
+// changes is journaled first; an action that cannot write its journal changes nothing.
 FolderActionResult runFolderAction(const FolderActionRequest& request, MessageBox& messages,
                                    const ProtectedPlaces& places);
 
