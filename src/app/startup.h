@@ -45,7 +45,8 @@ struct StartupResult {
 };
 
 // Start-up steps 1 to 5: read both files (or take the defaults), the unclean-exit rule, RunFlag := 1
-// and the immediate rewrite of the settings file.
+// and the immediate rewrite of the settings file. Tidies first: temporary files a killed rewrite
+// left, and run journals past their keeping.
 StartupResult runStartup(Module1& vars, const SettingsFiles& files);
 
 // Shutdown steps 2 to 4, after the caller has taken SourcePath and DestPath from its folder lists:
