@@ -3,6 +3,7 @@
 #include "app/ui/form1.h"
 #include "app/ui/qt_message_box.h"
 #include "app/ui/shutdown_signals.h"
+#include "history/ui/frm_history.h"
 #include "info/ui/info_factory.h"
 #include "options/ui/options_factory.h"
 #include "platform/program_folder.h"
@@ -53,6 +54,7 @@ int main(int argc, char* argv[]) {
     form.frmOptions.setFactory([&form] { return corvalin::createOptionsWindow(form); });
     form.Form4.setFactory([&form] { return corvalin::createHelpWindow(form); });
     form.frmAbout.setFactory([&form] { return corvalin::createAboutWindow(form); });
+    form.frmHistory.setFactory([&form] { return corvalin::createHistoryWindow(form); });
     if (!form.Form_Load())
         return 0;
 

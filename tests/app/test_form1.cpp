@@ -118,9 +118,10 @@ private slots:
             for (QAction* entry : top->menu()->actions())
                 entries << entry->objectName() + (entry->isSeparator() ? "=-" : "=" + entry->text());
         }
-        QCOMPARE(entries, QStringList({"mnuOpt0=オプション", "mnuOpt1=オプション", "mnuLi1=-", "mnuEnd=終了",
-                                       "mnuVer1=バージョン情報", "mnuHelp=使い方", "mnuLi2=-",
-                                       "mnuVer2=バージョン情報"}));
+        QCOMPARE(entries,
+                 QStringList({"mnuOpt0=オプション", "mnuOpt1=オプション", "mnuHistory=履歴と元に戻す...",
+                              "mnuLi1=-", "mnuEnd=終了", "mnuVer1=バージョン情報", "mnuHelp=使い方",
+                              "mnuLi2=-", "mnuVer2=バージョン情報"}));
     }
 
     void focusOrder() {
@@ -237,15 +238,18 @@ private slots:
         auto form = makeForm();
         QVERIFY(form->Form_Load());
         int opened = 0;
-        form->frmOptions.setFactory([&] {
-            ++opened;
-            return new QWidget;
-        });
+        for (WindowSlot* slot : {&form->frmOptions, &form->frmHistory}) {
+            slot->setFactory([&] {
+                ++opened;
+                return new QWidget;
+            });
+        }
         form->BusyFlag = OptionValue::number(1);
         QVERIFY(form->ui.Dir2->setPath(root() / "dst"));
         QCOMPARE(form->ui.File2->path(), root() / "prog");
         QCOMPARE(form->ui.Label15->text(), QString("1")); // the settings file itself
         form->ui.mnuOpt1->trigger();
+        form->ui.mnuHistory->trigger();
         form->ui.mnuEnd->trigger();
         QCOMPARE(opened, 0);
         QVERIFY(readFile(root() / "prog" / "Corvalin.ini").ends_with(",1,0\r\n")); // mnuEnd closed nothing
@@ -253,7 +257,8 @@ private slots:
         QVERIFY(form->ui.Dir2->setPath(root() / "src"));
         QCOMPARE(form->ui.File2->path(), root() / "src");
         form->ui.mnuOpt1->trigger();
-        QCOMPARE(opened, 1);
+        form->ui.mnuHistory->trigger();
+        QCOMPARE(opened, 2);
         form->closeSecondaryWindows();
     }
 
