@@ -95,10 +95,15 @@ UndoStep UndoSteps::putBack(const JournalRecord& record, std::size_t line) {
 }
 
 // The item is not where the run put it. Still at its origin, it never moved (an attempt that found
-// its new name taken) or an earlier undo put it back; otherwise it changed since the run.
+// its new name taken) or an earlier undo put it back; otherwise it changed since the run. A picture
+// that went to another file system and back is a copy with a new inode, so a file counts as back
+// by its size and time; nothing is moved on this judgement.
 UndoStep UndoSteps::notThere(const JournalRecord& record, std::size_t line,
                              const std::optional<FileIdentity>& atOrigin) const {
-    if (atOrigin && isSameFile(record.identity, *atOrigin, record.folder))
+    const auto isBack = [&](const FileIdentity& now) {
+        return record.folder ? isSameFile(record.identity, now, true) : isCopyOf(record.identity, now);
+    };
+    if (atOrigin && isBack(*atOrigin))
         return alreadyOrNothing(line);
     return leave(record.to, UndoLeftReason::Changed);
 }

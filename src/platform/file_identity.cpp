@@ -19,8 +19,11 @@ bool isSameFile(const FileIdentity& then, const FileIdentity& now, bool folder) 
                (folder || (then.size == now.size && then.mtimeSeconds == now.mtimeSeconds &&
                            then.mtimeNanoseconds == now.mtimeNanoseconds));
     }
-    if (folder)
-        return false; // a folder only ever moves by a rename, within its file system
+    // A folder only ever moves by a rename, within its file system.
+    return !folder && isCopyOf(then, now);
+}
+
+bool isCopyOf(const FileIdentity& then, const FileIdentity& now) {
     const std::int64_t apart = then.mtimeSeconds - now.mtimeSeconds;
     return then.size == now.size && apart >= -2 && apart <= 2;
 }

@@ -65,7 +65,10 @@ private slots:
             QVERIFY(writeContent(src() / picture, pictureContent(picture)));
         m_messages = ScriptedMessageBox{};
     }
-    void cleanup() { m_form.reset(); }
+    void cleanup() {
+        m_form.reset();
+        fs::remove_all(root()); // Qt's own removal skips names that are not UTF-8
+    }
 
     void undoFromTheWindow_data() {
         QTest::addColumn<QString>("during");
