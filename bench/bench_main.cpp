@@ -156,9 +156,12 @@ Measured runVariant(const Options& options, const std::string& variant) {
     } else {
         measured = spawn({"/proc/self/exe", "--variant", variant, run.native()}, {}, false);
     }
+    // The undo ends where the tree began: every picture back, none in the destination.
+    const std::size_t expected = variant == "undo" ? 0 : std::size_t(options.shape.pictures);
     const std::size_t moved = countFiles(run / "dst");
-    if (moved != std::size_t(options.shape.pictures)) {
-        std::fprintf(stderr, "%s moved %zu of %d pictures\n", variant.c_str(), moved, options.shape.pictures);
+    if (moved != expected) {
+        std::fprintf(stderr, "%s left %zu of %d pictures in the destination\n", variant.c_str(), moved,
+                     options.shape.pictures);
         measured.seconds = -1;
     }
     if (!options.keep)
@@ -169,6 +172,10 @@ Measured runVariant(const Options& options, const std::string& variant) {
 int runChildVariant(const std::string& variant, const fs::path& work) {
     if (variant == "window")
         return runWindowVariant(work, false);
+    if (variant == "window-bare")
+        return runWindowVariant(work, false, true);
+    if (variant == "undo")
+        return runUndoVariant(work);
     if (variant == "window-inline")
         return runWindowVariant(work, true);
     if (variant == "core")
@@ -191,13 +198,14 @@ double ratio(const Measured& a, const Measured& b) {
     return a.seconds > 0 && b.seconds > 0 ? a.seconds / b.seconds : 0;
 }
 
-enum Variant { Window, WindowInline, Core, Shell, Floor, VariantCount };
+enum Variant { Window, WindowBare, WindowInline, Core, Shell, Floor, Undo, VariantCount };
 using Results = std::array<Measured, VariantCount>;
 
 // Taking turns spreads the load of anything else on the machine over all variants alike; each
 // keeps its best round, and one failed round fails it.
 Results measureAll(const Options& options) {
-    const char* const names[VariantCount] = {"window", "window-inline", "core", "shell", "floor"};
+    const char* const names[VariantCount] = {"window", "window-bare", "window-inline", "core",
+                                             "shell",  "floor",       "undo"};
     Results best;
     for (int round = 0; round < options.repeat; ++round) {
         for (int v = 0; v < VariantCount; ++v) {
@@ -214,13 +222,17 @@ Results measureAll(const Options& options) {
 
 void printReport(const Results& results, int pictures) {
     printLine("(a) main window, offscreen, preview beside", results[Window], pictures);
+    printLine("(a0) the same without journal", results[WindowBare], pictures);
     printLine("(a') main window, preview decoded in line", results[WindowInline], pictures);
     printLine("(b) core run, no window", results[Core], pictures);
     printLine("(c) shell pipeline (find, mv -n, rm)", results[Shell], pictures);
     printLine("(d) floor: rename + counter rewrite", results[Floor], pictures);
+    printLine("(u) undo of the run of (a)", results[Undo], pictures);
     std::printf("\n  a/d = %.2f   b/d = %.2f   a/c = %.3f   a'/a = %.2f\n",
                 ratio(results[Window], results[Floor]), ratio(results[Core], results[Floor]),
                 ratio(results[Window], results[Shell]), ratio(results[WindowInline], results[Window]));
+    std::printf("  a/a0 = %.3f (target at most 1.10)   u/a = %.3f (target at most 1.00)\n",
+                ratio(results[Window], results[WindowBare]), ratio(results[Undo], results[Window]));
     std::printf("  peak memory of (a): %.1f MB\n", double(results[Window].peakKilobytes) / 1024);
 }
 

@@ -4,6 +4,8 @@
 #include "app/ui/form1.h"
 #include "engine/serial_name.h"
 #include "engine/ui/move_controller.h"
+#include "history/run_history.h"
+#include "history/undo.h"
 #include "platform/file_ops.h"
 #include "platform/paths.h"
 
@@ -60,9 +62,8 @@ SettingsFiles settingsIn(const fs::path& work) {
     return {work / "prog", work / "prog"};
 }
 
-} // namespace
-
-int runWindowVariant(const fs::path& work, bool inlinePreview) {
+// Runs the window's move and prints nothing; the seconds it took, or a negative number.
+double windowMoveSeconds(const fs::path& work, bool inlinePreview, bool bare) {
     std::ofstream(work / "prog" / "Corvalin.ini", std::ios::binary)
         << "\"" << (work / "src").native() << "\",\"" << (work / "dst").native() << "\",\"\",0,1\r\n";
     ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
@@ -75,15 +76,47 @@ int runWindowVariant(const fs::path& work, bool inlinePreview) {
     PrintedMessages messages;
     Form1 form(vars, settingsIn(work), messages);
     if (!form.Form_Load())
-        return 2;
+        return -2;
     form.show();
     QApplication::processEvents();
     MoveController::of(form).setInlinePreview(inlinePreview);
+    MoveController::of(form).setJournalling(!bare);
     const auto start = Clock::now();
     form.Command1_Click();
     const double seconds = secondsSince(start);
+    return messages.shown == 0 ? seconds : -3;
+}
+
+class SilentUndoObserver : public UndoObserver {
+    void yield() override {}
+    bool cancelRequested() override { return false; }
+    bool stopRequested() override { return false; }
+};
+
+} // namespace
+
+int runWindowVariant(const fs::path& work, bool inlinePreview, bool bare) {
+    const double seconds = windowMoveSeconds(work, inlinePreview, bare);
+    if (seconds < 0)
+        return int(-seconds);
     std::printf("%.6f\n", seconds);
-    return messages.shown == 0 ? 0 : 3;
+    return 0;
+}
+
+int runUndoVariant(const fs::path& work) {
+    if (windowMoveSeconds(work, false, false) < 0)
+        return 2;
+    const auto runs = listRuns(settingsIn(work).history());
+    if (!runs || runs.value().empty())
+        return 4;
+    SilentUndoObserver observer;
+    const auto start = Clock::now();
+    const UndoOutcome outcome = undoRun(runs.value().front().file, observer);
+    const double seconds = secondsSince(start);
+    std::printf("%.6f\n", seconds);
+    if (outcome.error)
+        std::fprintf(stderr, "undo failed: %s\n", outcome.error->path.c_str());
+    return outcome.error ? 3 : 0;
 }
 
 int runCoreVariant(const fs::path& work) {
