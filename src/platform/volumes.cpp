@@ -96,10 +96,36 @@ std::vector<Volume> parseMountInfo(const std::string& text) {
     return volumes;
 }
 
+std::vector<fs::path> parseMountPoints(const std::string& text) {
+    std::vector<fs::path> mountPoints;
+    std::istringstream lines(text);
+    std::string line;
+    while (std::getline(lines, line)) {
+        std::string mountPoint;
+        std::string type;
+        if (parseLine(line, mountPoint, type))
+            mountPoints.push_back(withoutTrailingSlash(mountPoint));
+    }
+    return mountPoints;
+}
+
+namespace {
+
+bool readMountInfo(std::string& text) {
+    UniqueFd fd(::open("/proc/self/mountinfo", O_RDONLY | O_CLOEXEC));
+    return fd.valid() && readAll(fd.get(), text, 64 << 20) == 0;
+}
+
+} // namespace
+
+std::vector<fs::path> listMountPoints() {
+    std::string text;
+    return readMountInfo(text) ? parseMountPoints(text) : std::vector<fs::path>{};
+}
+
 std::vector<Volume> listVolumes() {
     std::string text;
-    UniqueFd fd(::open("/proc/self/mountinfo", O_RDONLY | O_CLOEXEC));
-    if (!fd.valid() || readAll(fd.get(), text, 64 << 20) != 0)
+    if (!readMountInfo(text))
         return {Volume{"/", ""}};
     std::vector<Volume> volumes = parseMountInfo(text);
     if (volumes.empty())
