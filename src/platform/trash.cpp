@@ -301,6 +301,20 @@ fs::path homeTrashFolder() {
     return joinPath(homeFolder(), ".local/share/Trash");
 }
 
+bool isTrashFolder(const fs::path& folder) {
+    const std::string name = ownName(folder);
+    const std::string_view volumePrefix = ".Trash-";
+    if (name == ".Trash" || (name.starts_with(volumePrefix) && name.size() > volumePrefix.size() &&
+                             name.find_first_not_of("0123456789", volumePrefix.size()) == std::string::npos))
+        return true;
+    if (name != "Trash")
+        return false;
+    std::string resolved;
+    std::string home;
+    return canonicalPath(folder.native(), resolved) == 0 &&
+           canonicalPath(homeTrashFolder().native(), home) == 0 && resolved == home;
+}
+
 Status checkTrashUsable(const fs::path& onFileSystem) {
     std::string folder;
     Place place;

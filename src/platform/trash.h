@@ -22,6 +22,10 @@ struct TrashPlace {
 // The home trash: $XDG_DATA_HOME/Trash, else ~/.local/share/Trash.
 std::filesystem::path homeTrashFolder();
 
+// True for a trash folder: ".Trash" or ".Trash-<uid>" (each volume's), or the home trash. A run
+// never takes anything out of one.
+bool isTrashFolder(const std::filesystem::path& folder);
+
 // Can the trash that serves the file system of `onFileSystem` take items from there? Makes the
 // trash's folders when they are missing. The error names the folder and the reason: a top folder
 // that cannot be written, a trash folder that is a symbolic link or someone else's, and the like.
