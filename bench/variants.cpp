@@ -62,10 +62,12 @@ SettingsFiles settingsIn(const fs::path& work) {
     return {work / "prog", work / "prog"};
 }
 
-// Runs the window's move and prints nothing; the seconds it took, or a negative number.
-double windowMoveSeconds(const fs::path& work, bool inlinePreview, bool bare) {
+// Runs the window's move and prints nothing; the seconds it took, or a negative exit code.
+double windowMoveSeconds(const fs::path& work, bool inlinePreview, bool permanent, bool journalling) {
     std::ofstream(work / "prog" / "Corvalin.ini", std::ios::binary)
         << "\"" << (work / "src").native() << "\",\"" << (work / "dst").native() << "\",\"\",0,1\r\n";
+    if (permanent)
+        std::ofstream(work / "prog" / "Corvalin.conf", std::ios::binary) << "permanent_deletion=true\n";
     ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
     qInstallMessageHandler(quietMessages);
     int argc = 1;
@@ -80,7 +82,7 @@ double windowMoveSeconds(const fs::path& work, bool inlinePreview, bool bare) {
     form.show();
     QApplication::processEvents();
     MoveController::of(form).setInlinePreview(inlinePreview);
-    MoveController::of(form).setJournalling(!bare);
+    MoveController::of(form).setJournalling(journalling);
     const auto start = Clock::now();
     form.Command1_Click();
     const double seconds = secondsSince(start);
@@ -95,16 +97,16 @@ class SilentUndoObserver : public UndoObserver {
 
 } // namespace
 
-int runWindowVariant(const fs::path& work, bool inlinePreview, bool bare) {
-    const double seconds = windowMoveSeconds(work, inlinePreview, bare);
+int runWindowVariant(const fs::path& work, bool inlinePreview, bool permanent, bool journalling) {
+    const double seconds = windowMoveSeconds(work, inlinePreview, permanent, journalling);
     if (seconds < 0)
         return int(-seconds);
     std::printf("%.6f\n", seconds);
     return 0;
 }
 
-int runUndoVariant(const fs::path& work) {
-    if (windowMoveSeconds(work, false, false) < 0)
+int runUndoVariant(const fs::path& work, bool permanent) {
+    if (windowMoveSeconds(work, false, permanent, true) < 0)
         return 2;
     const auto runs = listRuns(settingsIn(work).history());
     if (!runs || runs.value().empty())
@@ -119,11 +121,11 @@ int runUndoVariant(const fs::path& work) {
     return outcome.error ? 3 : 0;
 }
 
-int runCoreVariant(const fs::path& work) {
+int runCoreVariant(const fs::path& work, bool permanent) {
     Module1 vars;
     SilentObserver observer(work / "dst");
     std::vector<fs::path> folderList;
-    MoveRun run(vars, settingsIn(work), observer);
+    MoveRun run(vars, settingsIn(work), observer, Removal(permanent));
     const auto start = Clock::now();
     const MoveRunResult result = run.run(work / "src", true, folderList);
     const double seconds = secondsSince(start);

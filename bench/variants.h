@@ -3,18 +3,20 @@
 #include <filesystem>
 
 // The timed runs, each in a process of its own on a fresh copy of the tree in `work` (src/, dst/,
-// prog/). Each prints the seconds its run took on standard output and returns the exit code.
+// prog/). Each prints the seconds its run took on standard output and returns the exit code. What
+// is not a picture goes to the Trash (XDG_DATA_HOME says where), or for good with `permanent`.
 namespace corvalin::bench {
 
 // The real main window on the offscreen platform, from the click on Command1 to the idle window.
-// With `bare`, the run keeps no journal, as before there was a way back.
-int runWindowVariant(const std::filesystem::path& work, bool inlinePreview, bool bare = false);
+// Without `journalling` the run keeps no journal, as before there was a way back.
+int runWindowVariant(const std::filesystem::path& work, bool inlinePreview, bool permanent,
+                     bool journalling = true);
 
 // The window's run untimed, then the undo of it through the history's core, timed.
-int runUndoVariant(const std::filesystem::path& work);
+int runUndoVariant(const std::filesystem::path& work, bool permanent);
 
 // The core run with an observer that shows nothing.
-int runCoreVariant(const std::filesystem::path& work);
+int runCoreVariant(const std::filesystem::path& work, bool permanent);
 
 // The floor: per picture one counter-file rewrite and one rename that does not replace, over a
 // list made before the clock starts.

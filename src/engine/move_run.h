@@ -4,6 +4,7 @@
 #include "app/startup.h"
 #include "engine/folder_survey.h"
 #include "history/run_journal.h"
+#include "platform/removal.h"
 #include "platform/result.h"
 
 #include <cstdint>
@@ -69,14 +70,16 @@ Status checkDestination(const std::filesystem::path& sourceParent, const std::fi
 // The whole run after its start: survey, survey display, the move folder by folder, and the
 // deletion of the child folders when `deleteFolders` is on. `folderList` receives the survey; the
 // caller empties it at the end. SerialNo in `vars` follows every picture, and the counter file is
-// rewritten before every file. Nothing is ever replaced in the destination.
+// rewritten before every file. Nothing is ever replaced in the destination. What is not a picture,
+// and the child folders, go as `removal` says (to the Trash unless told otherwise); the run refuses
+// to start when the Trash it needs cannot be used.
 class MoveRun {
 public:
-    MoveRun(Module1& vars, SettingsFiles files, MoveRunObserver& observer);
+    MoveRun(Module1& vars, SettingsFiles files, MoveRunObserver& observer, Removal removal = Removal());
 
     // Every move and removal is recorded here before it takes effect, and the records are put on
     // the disk at the end of each folder. Without a journal the run keeps no record (benchmarks).
-    void setJournal(RunJournal* journal) { m_journal = journal; }
+    void setJournal(RunJournal* journal);
 
     MoveRunResult run(const std::filesystem::path& sourceParent, bool deleteFolders,
                       std::vector<std::filesystem::path>& folderList);
@@ -88,13 +91,13 @@ private:
     Status movePicture(const std::filesystem::path& source, const std::string& name);
     Status useDestination(const std::filesystem::path& destination);
     Status deleteChildFolders(const std::vector<std::filesystem::path>& folderList);
-    Status removeRecorded(const std::filesystem::path& item, bool folder);
     MoveRunResult finish(MoveOutcome outcome, std::optional<Error> error = {});
 
     Module1& m_vars;
     SettingsFiles m_files;
     MoveRunObserver& m_observer;
     RunJournal* m_journal = nullptr;
+    Removal m_removal;
     std::filesystem::path m_sourceParent;
     std::optional<std::filesystem::path> m_checkedDestination;
     int m_foldersWithFiles = 0;

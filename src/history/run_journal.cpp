@@ -127,6 +127,21 @@ Status RunJournal::recordDelete(const fs::path& item, bool folder) {
     return append(record);
 }
 
+Status RunJournal::recordRemoval(const RemovalStep& step) {
+    if (!step.place)
+        return recordDelete(step.item, step.folder);
+    const Result<FileIdentity> identity = identityOf(step.item);
+    if (!identity)
+        return identity.error();
+    JournalRecord record(RecordType::Trash);
+    record.from = step.item;
+    record.to = step.place->trashedFile;
+    record.info = step.place->infoFile;
+    record.folder = step.folder;
+    record.identity = identity.value();
+    return append(record);
+}
+
 Status RunJournal::recordFolderMade(const fs::path& folder) {
     JournalRecord record(RecordType::MakeFolder);
     record.from = folder;

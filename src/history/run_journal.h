@@ -3,6 +3,7 @@
 #include "history/journal_reader.h"
 #include "history/journal_record.h"
 #include "platform/append_file.h"
+#include "platform/removal.h"
 #include "platform/result.h"
 
 #include <cstdint>
@@ -43,6 +44,8 @@ public:
     // A file about to be renamed (moved within its file system) from `from` to `to`.
     Status recordRename(const std::filesystem::path& from, const std::filesystem::path& to);
     Status recordDelete(const std::filesystem::path& item, bool folder);
+    // An item about to go to the Trash (at its reserved place) or to be deleted for good.
+    Status recordRemoval(const RemovalStep& step);
     Status recordFolderMade(const std::filesystem::path& folder);
     Status append(const JournalRecord& record);
 

@@ -97,20 +97,22 @@ FolderActionResult createChildFolders(const FolderActionRequest& request, Messag
 }
 
 // After a confirmed deletion the user must learn that it stopped halfway.
-void removeRecorded(const FolderActionRequest& request, MessageBox& messages) {
+void removeRecorded(const FolderActionRequest& request, MessageBox& messages, const Removal& removal) {
     std::optional<RunJournal> journal;
     if (!openActionJournal(request, RunKind::RemoveFolder, messages, journal))
         return;
-    Status removed = journal ? journal->recordDelete(request.parent, true) : Status();
-    if (removed)
-        removed = removeTree(request.parent);
+    const Removal recorded =
+        journal ? Removal(removal.permanent(),
+                          [&journal](const RemovalStep& step) { return journal->recordRemoval(step); })
+                : removal;
+    const Status removed = recorded.removeFolder(request.parent).status();
     if (!removed)
         messages.show(describeError(removed.error()), MessageButtons::Ok, MessageIcon::Warning);
     finishRunJournal(messages, journal, removed ? kOutcomeCompleted : kOutcomeFailed);
 }
 
 FolderActionResult deleteParentFolder(const FolderActionRequest& request, MessageBox& messages,
-                                      const ProtectedPlaces& places) {
+                                      const ProtectedPlaces& places, const Removal& removal) {
     const fs::path& parent = request.parent;
     if (lookupEntry(parent) == EntryKind::None) {
         messages.show(kFolderNotFound, MessageButtons::Ok, MessageIcon::None);
@@ -120,12 +122,16 @@ FolderActionResult deleteParentFolder(const FolderActionRequest& request, Messag
         messages.show(*refusal, MessageButtons::Ok, MessageIcon::Warning);
         return {};
     }
+    if (const Status usable = removal.checkUsable(parent); !usable) {
+        messages.show(describeError(usable.error()), MessageButtons::Ok, MessageIcon::Warning);
+        return {};
+    }
     const MessageAnswer answer =
         messages.show(parent.native() + kDeleteQuestion, MessageButtons::YesNoCancel, MessageIcon::Warning);
     if (answer == MessageAnswer::Cancel)
         return {};
     if (answer == MessageAnswer::Yes)
-        removeRecorded(request, messages);
+        removeRecorded(request, messages, removal);
     FolderActionResult result;
     result.refreshLists = true;
     return result;
@@ -134,12 +140,12 @@ FolderActionResult deleteParentFolder(const FolderActionRequest& request, Messag
 } // namespace
 
 FolderActionResult runFolderAction(const FolderActionRequest& request, MessageBox& messages,
-                                   const ProtectedPlaces& places) {
+                                   const ProtectedPlaces& places, const Removal& removal) {
     switch (request.choice) {
     case FolderChoice::Create:
         return createChildFolders(request, messages);
     case FolderChoice::Delete:
-        return deleteParentFolder(request, messages, places);
+        return deleteParentFolder(request, messages, places, removal);
     case FolderChoice::None:
         break;
     }

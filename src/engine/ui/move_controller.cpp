@@ -43,10 +43,13 @@ void MoveController::run() {
     if (!m_form.beginRun())
         return;
     const fs::path source = m_form.ui.Dir1->path();
+    const Removal removal = m_form.removal();
     // Refused before anything, the window included, is touched.
     Status allowed = checkSource(source, m_form.files());
     if (allowed)
         allowed = checkDestination(source, m_form.ui.Dir2->path());
+    if (allowed)
+        allowed = removal.checkUsable(source);
     if (!allowed) {
         m_form.showError(allowed.error());
         m_form.endRun();
@@ -58,7 +61,7 @@ void MoveController::run() {
         return;
     }
     showRunLayout();
-    MoveRun moveRun(m_form.vars(), m_form.files(), *this);
+    MoveRun moveRun(m_form.vars(), m_form.files(), *this, removal);
     moveRun.setJournal(journal ? &*journal : nullptr);
     const MoveRunResult result = moveRun.run(source, m_form.vars().OptFlags[0].isOn(), m_form.FolderList);
     if (result.error)
@@ -82,7 +85,8 @@ bool MoveController::startJournal(const fs::path& source, std::optional<RunJourn
     start.serialNo = m_form.vars().SerialNo;
     start.source = source;
     start.destination = m_form.ui.Dir2->path();
-    start.options = m_form.vars().OptFlags[0].isOn() ? "delete-folders=1" : "delete-folders=0";
+    start.options = std::string(m_form.vars().OptFlags[0].isOn() ? "delete-folders=1" : "delete-folders=0") +
+                    (m_form.removal().permanent() ? " permanent=1" : " permanent=0");
     return openRunJournal(m_form.messages(), m_form.files().history(), start, journal);
 }
 
