@@ -2,6 +2,7 @@
 
 #include "platform/file_ops.h"
 #include "platform/paths.h"
+#include "platform/trash.h"
 
 #include <cerrno>
 
@@ -56,6 +57,8 @@ UndoStep UndoSteps::undo(const JournalRecord& record, std::size_t line) {
     case RecordType::Move:
     case RecordType::Rename:
         return undoMove(record, line);
+    case RecordType::Trash:
+        return undoTrash(record, line);
     case RecordType::Delete:
         return undoDelete(record, line);
     case RecordType::MakeFolder:
@@ -86,7 +89,9 @@ UndoStep UndoSteps::putBack(const JournalRecord& record, std::size_t line) {
         return *stop;
     if (Status begun = beginStep(line); !begun)
         return failed(begun.error());
-    const Status moved = moveNoReplace(record.to, record.from);
+    const Status moved = record.type == RecordType::Trash
+                             ? restoreFromTrash({record.from, record.to, record.info}, record.from)
+                             : moveNoReplace(record.to, record.from);
     if (moved.code() == EEXIST)
         return leave(record.to, UndoLeftReason::NameTaken);
     if (!moved)
@@ -106,6 +111,26 @@ UndoStep UndoSteps::notThere(const JournalRecord& record, std::size_t line,
     if (atOrigin && isBack(*atOrigin))
         return alreadyOrNothing(line);
     return leave(record.to, UndoLeftReason::Changed);
+}
+
+// A trashed item comes back while it is still in the Trash as it went in. A child folder of a move
+// run that is gone from the Trash is made again, for its pictures to go back into.
+UndoStep UndoSteps::undoTrash(const JournalRecord& record, std::size_t line) {
+    const auto inTrash = lookAt(record.to);
+    if (!inTrash)
+        return failed(inTrash.error());
+    if (inTrash.value() && isSameFile(record.identity, *inTrash.value(), record.folder))
+        return putBack(record, line);
+    const auto atOrigin = lookAt(record.from);
+    if (!atOrigin)
+        return failed(atOrigin.error());
+    // An info file whose item never went in (a kill before the rename) or came back (a kill before
+    // the info file went) is tidied, so the file manager shows nothing that is not there.
+    if (!inTrash.value() && lookupEntry(record.info) == EntryKind::File)
+        (void)releaseTrashPlace({record.from, record.to, record.info});
+    if (!atOrigin.value() && record.folder && m_kind == RunKind::Move)
+        return makeAgain(record.from, line);
+    return notThere(record, line, atOrigin.value());
 }
 
 UndoStep UndoSteps::undoDelete(const JournalRecord& record, std::size_t line) {

@@ -30,6 +30,7 @@ public:
 
 private:
     UndoStep undoMove(const JournalRecord& record, std::size_t line);
+    UndoStep undoTrash(const JournalRecord& record, std::size_t line);
     UndoStep undoDelete(const JournalRecord& record, std::size_t line);
     UndoStep undoFolderMade(const JournalRecord& record, std::size_t line);
     UndoStep putBack(const JournalRecord& record, std::size_t line);

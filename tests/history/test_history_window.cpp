@@ -5,6 +5,7 @@
 #include "engine/ui/move_controller.h"
 #include "history/ui/frm_history.h"
 #include "move_fixture.h"
+#include "own_trash.h"
 #include "scripted_message_box.h"
 
 #include <QTimer>
@@ -24,6 +25,7 @@ class TestHistoryWindow : public QObject {
     Q_OBJECT
 
     std::unique_ptr<QTemporaryDir> m_dir;
+    std::unique_ptr<OwnHome> m_home; // the child folders the runs remove go to this one's Trash
     ScriptedMessageBox m_messages;
     Module1 m_vars;
     std::unique_ptr<Form1> m_form;
@@ -54,12 +56,13 @@ class TestHistoryWindow : public QObject {
             if (contentOf(src() / picture) != pictureContent(picture))
                 return false;
         }
-        return namesIn(dst()).empty();
+        return namesIn(dst()).empty() && trashedItems(m_home->trash()).empty();
     }
 
 private slots:
     void init() {
         m_dir = std::make_unique<QTemporaryDir>();
+        m_home = std::make_unique<OwnHome>(root() / "home");
         fs::create_directories(dst());
         for (const std::string& picture : kPictures)
             QVERIFY(writeContent(src() / picture, pictureContent(picture)));
@@ -67,6 +70,7 @@ private slots:
     }
     void cleanup() {
         m_form.reset();
+        m_home.reset();
         fs::remove_all(root()); // Qt's own removal skips names that are not UTF-8
     }
 

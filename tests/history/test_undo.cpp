@@ -7,6 +7,7 @@
 #include "history/undo.h"
 #include "move_fixture.h"
 #include "options/folder_action.h"
+#include "own_trash.h"
 #include "platform/file_ops.h"
 #include "scripted_message_box.h"
 #include "strip/strip_runs.h"
@@ -50,6 +51,7 @@ class TestUndo : public QObject {
     Q_OBJECT
 
     QTemporaryDir m_dir;
+    std::unique_ptr<OwnHome> m_home; // what the runs trash stays in the test's folder
     std::unique_ptr<QTemporaryDir> m_other;
     fs::path m_destination;
 
@@ -65,7 +67,7 @@ class TestUndo : public QObject {
     }
 
     // A move run with its journal, as the window runs it; answers the journal.
-    fs::path runMove(bool deleteFolders, Ending ending = Ending::Complete) {
+    fs::path runMove(bool deleteFolders, Ending ending = Ending::Complete, bool permanent = false) {
         RunStart start;
         start.source = source();
         start.destination = m_destination;
@@ -82,7 +84,7 @@ class TestUndo : public QObject {
         Module1 vars;
         vars.SerialNo = 40;
         std::vector<fs::path> folderList;
-        MoveRun run(vars, files(), observer);
+        MoveRun run(vars, files(), observer, Removal(permanent));
         run.setJournal(&journal.value());
         const MoveRunResult result = run.run(source(), deleteFolders, folderList);
         const fs::path file = journal.value().file();
@@ -109,10 +111,15 @@ class TestUndo : public QObject {
 
 private slots:
     // Qt's own removal skips names that are not UTF-8.
-    void cleanupTestCase() { fs::remove_all(root()); }
+    void cleanupTestCase() {
+        m_home.reset();
+        fs::remove_all(root());
+    }
 
     void init() {
+        m_home.reset();
         fs::remove_all(root());
+        m_home = std::make_unique<OwnHome>(root() / "home");
         fs::create_directories(root() / "prog");
         m_other.reset();
         m_destination = root() / "dst";
@@ -124,24 +131,28 @@ private slots:
         QTest::addColumn<bool>("deleteFolders");
         QTest::addColumn<Ending>("ending");
         QTest::addColumn<bool>("acrossFileSystems");
-        QTest::newRow("complete") << false << Ending::Complete << false;
-        QTest::newRow("complete, child folders deleted") << true << Ending::Complete << false;
-        QTest::newRow("cancelled") << true << Ending::CancelAfterFirstFolder << false;
-        QTest::newRow("failed") << true << Ending::FailInSecondFolder << false;
-        QTest::newRow("across file systems") << true << Ending::Complete << true;
+        QTest::addColumn<bool>("permanent");
+        QTest::newRow("complete") << false << Ending::Complete << false << false;
+        QTest::newRow("complete, child folders deleted") << true << Ending::Complete << false << false;
+        QTest::newRow("cancelled") << true << Ending::CancelAfterFirstFolder << false << false;
+        QTest::newRow("failed") << true << Ending::FailInSecondFolder << false << false;
+        QTest::newRow("across file systems") << true << Ending::Complete << true << false;
+        QTest::newRow("deleted for good") << true << Ending::Complete << false << true;
     }
-    // What the run removed for good is told; the child folders come back for the pictures.
+    // What went to the Trash comes back and the Trash holds none of it any more; what the run
+    // deleted for good is told, and its child folders are made again for the pictures.
     void undoAfterRun() {
         QFETCH(bool, deleteFolders);
         QFETCH(Ending, ending);
         QFETCH(bool, acrossFileSystems);
+        QFETCH(bool, permanent);
         if (acrossFileSystems) {
             m_other = otherFileSystemDir();
             if (!m_other)
                 QSKIP("/dev/shm is not another file system here");
             m_destination = m_other->path().toStdString();
         }
-        const fs::path journal = runMove(deleteFolders, ending);
+        const fs::path journal = runMove(deleteFolders, ending, permanent);
         const int moved = int(namesIn(m_destination).size());
         QVERIFY(moved > 0);
         QCOMPARE(moved == int(kPictures.size()), ending == Ending::Complete);
@@ -153,10 +164,13 @@ private slots:
         const UndoOutcome outcome = undo(journal);
         QVERIFY2(!outcome.error, outcome.error ? outcome.error->reason().c_str() : "");
         verifyPicturesBack();
-        QCOMPARE(outcome.cameBack, moved + foldersGone);
-        QCOMPARE(int(outcome.left.size()), othersGone);
+        QCOMPARE(outcome.cameBack, moved + foldersGone + (permanent ? 0 : othersGone));
+        QCOMPARE(int(outcome.left.size()), permanent ? othersGone : 0);
         for (const UndoLeftItem& item : outcome.left)
             QCOMPARE(item.reason, UndoLeftReason::DeletedForGood);
+        for (const std::string& other : kOthers)
+            QCOMPARE(fs::exists(source() / other), !permanent);
+        QVERIFY(trashedItems(m_home->trash()).empty());
         QCOMPARE(listRuns(files().history()).value().front().state, RunState::Undone);
     }
 
@@ -197,13 +211,12 @@ private slots:
 
         const UndoOutcome outcome = undo(journal);
         QVERIFY(!outcome.error);
-        QCOMPARE(outcome.left.size(), std::size_t(3)); // with the two files deleted for good
-        const auto changed =
-            std::find_if(outcome.left.begin(), outcome.left.end(), [](const UndoLeftItem& item) {
-                return item.reason != UndoLeftReason::DeletedForGood;
-            });
+        const auto changed = std::find_if(outcome.left.begin(), outcome.left.end(),
+                                          [&](const UndoLeftItem& item) { return item.path == moved; });
         QVERIFY(changed != outcome.left.end());
         QCOMPARE(changed->reason, reason);
+        // A folder made again by a later download stays, and its namesake stays in the Trash.
+        QCOMPARE(outcome.left.size(), std::size_t(reason == UndoLeftReason::NameTaken ? 2 : 1));
         verifyPicturesBack(picture.toStdString(), change == "delete" ? 0 : 1);
         if (reason == UndoLeftReason::NameTaken)
             QCOMPARE(contentOf(original), std::string("a new download"));
@@ -216,12 +229,13 @@ private slots:
         QVERIFY(first.stopped);
         QCOMPARE(listRuns(files().history()).value().front().state, RunState::UndoInterrupted);
         const UndoOutcome second = undo(journal);
-        QCOMPARE(first.cameBack + second.cameBack, int(kPictures.size()));
+        const int total = int(kPictures.size() + kOthers.size());
+        QCOMPARE(first.cameBack + second.cameBack, total);
         QCOMPARE(second.alreadyBack, first.cameBack);
         verifyPicturesBack();
         const UndoOutcome third = undo(journal);
         QCOMPARE(third.cameBack, 0);
-        QCOMPARE(third.alreadyBack, int(kPictures.size()));
+        QCOMPARE(third.alreadyBack, total);
         verifyPicturesBack();
     }
 

@@ -2,7 +2,8 @@
 // undo itself killed at random instants and started again, round after round. The destination
 // lies on another file system, so that moves both ways are copies a kill can cut off. After the
 // last undo: every picture exists exactly once, under its original name and path, with its bytes
-// unchanged, and nothing of a cut-off copy is left anywhere.
+// unchanged, every file the run put in the Trash is back and the Trash holds nothing of it, and
+// nothing of a cut-off copy is left anywhere.
 //
 // CORVALIN_UNDO_CRASH_ROUNDS, CORVALIN_UNDO_CRASH_PICTURES, CORVALIN_UNDO_CRASH_KILLS (per undo)
 // and CORVALIN_UNDO_CRASH_SEED set a larger or a repeated run; the seed is printed.
@@ -10,6 +11,7 @@
 #include "crash_harness.h"
 #include "history/run_history.h"
 #include "history/undo.h"
+#include "own_trash.h"
 #include "picture_census.h"
 #include "robust_env.h"
 
@@ -38,7 +40,7 @@ class PlainUndoObserver : public UndoObserver {
 };
 
 // The undo of the newest run, as the history window starts it; 0 when it went through to the
-// end and left nothing but what the run deleted for good.
+// end and left nothing.
 int runUndo(const fs::path& history) {
     const auto runs = listRuns(history);
     if (!runs || runs.value().empty())
@@ -50,13 +52,9 @@ int runUndo(const fs::path& history) {
                      outcome.error->reason().c_str());
         return 1;
     }
-    for (const UndoLeftItem& item : outcome.left) {
-        if (item.reason != UndoLeftReason::DeletedForGood) {
-            std::fprintf(stderr, "left: %s\n", item.path.c_str());
-            return 2;
-        }
-    }
-    return 0;
+    for (const UndoLeftItem& item : outcome.left)
+        std::fprintf(stderr, "left: %s\n", item.path.c_str());
+    return outcome.left.empty() ? 0 : 2;
 }
 
 // Hidden names anywhere below `folder`: the parts and records of a copy cut off.
@@ -70,9 +68,17 @@ std::string leftoversBelow(const fs::path& folder) {
     return found;
 }
 
-std::string checkUndone(const PictureSet& pictures, const fs::path& source, const fs::path& destination) {
+std::string checkUndone(const PictureSet& pictures, const fs::path& source, const fs::path& destination,
+                        const fs::path& trash) {
     const Census census = takeCensus(pictures, source, destination, true);
     std::string problems = census.problems + leftoversBelow(source);
+    for (int i = 0; i < pictures.size(); ++i) {
+        if (!fs::exists(pictures.originOf(i).parent_path() / "readme.txt"))
+            problems +=
+                "not back from the Trash: " + pictures.originOf(i).parent_path().native() + "/readme.txt\n";
+    }
+    for (const auto& [original, info] : trashedItems(trash))
+        problems += "still in the Trash: " + original.native() + "\n";
     if (census.picturesInDestination != 0 || !namesIn(destination).empty())
         problems += std::to_string(namesIn(destination).size()) + " names still in the destination\n";
     return problems;
@@ -84,6 +90,7 @@ std::string runRound(const fs::path& work, const fs::path& destination, const Un
                      std::mt19937_64& random) {
     const fs::path source = work / "downloads";
     const SettingsFiles files{work / "program", work / "program"};
+    const OwnHome home(work / "home"); // what the runs trash stays in the work folder
     const PictureSet pictures(source, config.pictures, std::max(1, config.pictures / 20));
     if (!chooseFolders(files, source, destination))
         return "cannot write the settings file\n";
@@ -105,7 +112,7 @@ std::string runRound(const fs::path& work, const fs::path& destination, const Un
     runAndKill([&] { return runUndo(files.history()); }, cameBack, nullptr, exitStatus);
     if (exitStatus != 0)
         return "the last undo ended with " + std::to_string(exitStatus) + "\n";
-    return checkUndone(pictures, source, destination);
+    return checkUndone(pictures, source, destination, home.trash());
 }
 
 std::string runUndoHarness(const fs::path& work, const fs::path& destination, const UndoCrashConfig& config) {
