@@ -9,6 +9,7 @@
 #include "options/folder_action.h"
 #include "own_trash.h"
 #include "platform/file_ops.h"
+#include "platform/paths.h"
 #include "scripted_message_box.h"
 #include "strip/strip_runs.h"
 
@@ -22,7 +23,7 @@ namespace {
 
 const Names kPictures = {"a/cat.jpg",      "a/000007 dog.JPG", "a/deep/z.jpeg",
                          "b/\x82\xA0.bmp", "b/q.jpg",          "c/p.jpg"};
-const Names kOthers = {"a/notes.txt", "c/readme.txt"};
+const Names kOthers = {"a/notes.txt", "c/\x83\x81\x83\x82.txt"};
 
 enum class Ending { Complete, CancelAfterFirstFolder, FailInSecondFolder };
 
@@ -56,7 +57,8 @@ class TestUndo : public QObject {
     fs::path m_destination;
 
     fs::path root() const { return m_dir.path().toStdString(); }
-    fs::path source() const { return root() / "src"; }
+    fs::path m_source;
+    fs::path source() const { return m_source; }
     SettingsFiles files() const { return {root() / "prog", root() / "prog"}; }
 
     void makeTree() {
@@ -116,12 +118,20 @@ private slots:
         fs::remove_all(root());
     }
 
+    void cleanup() {
+        if (!m_other)
+            return;
+        clearTrashedFrom(sharedMemoryTrash(), m_other->path().toStdString());
+        fs::remove_all(m_other->path().toStdString());
+    }
+
     void init() {
         m_home.reset();
         fs::remove_all(root());
         m_home = std::make_unique<OwnHome>(root() / "home");
         fs::create_directories(root() / "prog");
         m_other.reset();
+        m_source = root() / "src";
         m_destination = root() / "dst";
         fs::create_directories(m_destination);
         makeTree();
@@ -130,27 +140,30 @@ private slots:
     void undoAfterRun_data() {
         QTest::addColumn<bool>("deleteFolders");
         QTest::addColumn<Ending>("ending");
-        QTest::addColumn<bool>("acrossFileSystems");
+        QTest::addColumn<QString>("elsewhere"); // on another file system than the rest
         QTest::addColumn<bool>("permanent");
-        QTest::newRow("complete") << false << Ending::Complete << false << false;
-        QTest::newRow("complete, child folders deleted") << true << Ending::Complete << false << false;
-        QTest::newRow("cancelled") << true << Ending::CancelAfterFirstFolder << false << false;
-        QTest::newRow("failed") << true << Ending::FailInSecondFolder << false << false;
-        QTest::newRow("across file systems") << true << Ending::Complete << true << false;
-        QTest::newRow("deleted for good") << true << Ending::Complete << false << true;
+        QTest::newRow("complete") << false << Ending::Complete << "" << false;
+        QTest::newRow("complete, child folders deleted") << true << Ending::Complete << "" << false;
+        QTest::newRow("cancelled") << true << Ending::CancelAfterFirstFolder << "" << false;
+        QTest::newRow("failed") << true << Ending::FailInSecondFolder << "" << false;
+        QTest::newRow("destination elsewhere") << true << Ending::Complete << "destination" << false;
+        QTest::newRow("source elsewhere, its own trash") << true << Ending::Complete << "source" << false;
+        QTest::newRow("deleted for good") << true << Ending::Complete << "" << true;
     }
     // What went to the Trash comes back and the Trash holds none of it any more; what the run
     // deleted for good is told, and its child folders are made again for the pictures.
     void undoAfterRun() {
         QFETCH(bool, deleteFolders);
         QFETCH(Ending, ending);
-        QFETCH(bool, acrossFileSystems);
+        QFETCH(QString, elsewhere);
         QFETCH(bool, permanent);
-        if (acrossFileSystems) {
+        if (!elsewhere.isEmpty()) {
             m_other = otherFileSystemDir();
             if (!m_other)
                 QSKIP("/dev/shm is not another file system here");
-            m_destination = m_other->path().toStdString();
+            (elsewhere == "source" ? m_source : m_destination) = m_other->path().toStdString();
+            if (elsewhere == "source")
+                makeTree();
         }
         const fs::path journal = runMove(deleteFolders, ending, permanent);
         const int moved = int(namesIn(m_destination).size());
@@ -171,6 +184,8 @@ private slots:
         for (const std::string& other : kOthers)
             QCOMPARE(fs::exists(source() / other), !permanent);
         QVERIFY(trashedItems(m_home->trash()).empty());
+        for (const auto& [original, info] : trashedItems(sharedMemoryTrash()))
+            QVERIFY2(!isSameOrBelow(original, source()), original.c_str());
         QCOMPARE(listRuns(files().history()).value().front().state, RunState::Undone);
     }
 
