@@ -2,14 +2,17 @@
 
 #include "app/settings_codec.h"
 #include "app/startup.h"
+#include "child_process.h"
 #include "engine/move_run.h"
 #include "history/run_journal.h"
 #include "move_fixture.h"
 #include "platform/file_ops.h"
 
 #include <csignal>
+#include <cstdio>
 #include <dirent.h>
 #include <functional>
+#include <optional>
 #include <string_view>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -98,5 +101,30 @@ inline bool runAndKill(const std::function<int()>& body, const std::function<int
     exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     return WIFSIGNALED(status);
 }
+
+// What `harness` found, given a destination on another file system than `work`: a folder in
+// /dev/shm, or where /dev/shm lies on the work folder's own, a private tmpfs mounted in a child
+// (whose findings go to standard error). Nothing when no second file system can be had.
+inline std::optional<std::string>
+acrossFileSystems(const std::filesystem::path& work,
+                  const std::function<std::string(const std::filesystem::path&)>& harness) {
+    if (const auto other = otherFileSystemDir())
+        return harness(other->path().toStdString());
+    const std::filesystem::path destination = work / "destination";
+    std::filesystem::create_directories(destination);
+    const int result = runInChild([&] {
+        if (!mountPrivateTmpfs(destination, "256m"))
+            return skipExit;
+        const std::string problems = harness(destination);
+        std::fprintf(stderr, "%s", problems.c_str());
+        return problems.empty() ? 0 : 1;
+    });
+    if (result == skipExit)
+        return std::nullopt;
+    return result == 0 ? std::string() : std::string("see the standard error above\n");
+}
+
+inline constexpr const char* kNoSecondFileSystem =
+    "no second file system: /dev/shm is the work folder's, and private mounts are refused";
 
 } // namespace corvalin::test

@@ -7,7 +7,6 @@
 //
 // CORVALIN_CRASH_PICTURES, CORVALIN_CRASH_KILLS and CORVALIN_CRASH_SEED set a larger or a repeated
 // run; the seed and the counts are printed.
-#include "child_process.h"
 #include "crash_harness.h"
 #include "own_trash.h"
 #include "picture_census.h"
@@ -179,23 +178,11 @@ private slots:
         QTemporaryDir work;
         const fs::path root = work.path().toStdString();
         const OwnHome home(root / "home"); // what the runs trash stays in the work folder
-        if (const auto other = otherFileSystemDir()) {
-            const std::string problems = runCrashHarness(root, other->path().toStdString(), config);
-            QVERIFY2(problems.empty(), problems.c_str());
-            return;
-        }
-        // /dev/shm lies on the work folder's file system here: a private one takes its place.
-        fs::create_directories(root / "destination");
-        const int result = runInChild([&] {
-            if (!mountPrivateTmpfs(root / "destination", "256m"))
-                return skipExit;
-            const std::string problems = runCrashHarness(root, root / "destination", config);
-            std::fprintf(stderr, "%s", problems.c_str());
-            return problems.empty() ? 0 : 1;
-        });
-        if (result == skipExit)
-            QSKIP("no second file system: /dev/shm is the work folder's, and private mounts are refused");
-        QCOMPARE(result, 0);
+        const auto problems = acrossFileSystems(
+            root, [&](const fs::path& destination) { return runCrashHarness(root, destination, config); });
+        if (!problems)
+            QSKIP(kNoSecondFileSystem);
+        QVERIFY2(problems->empty(), problems->c_str());
     }
 };
 

@@ -7,7 +7,6 @@
 //
 // CORVALIN_UNDO_CRASH_ROUNDS, CORVALIN_UNDO_CRASH_PICTURES, CORVALIN_UNDO_CRASH_KILLS (per undo)
 // and CORVALIN_UNDO_CRASH_SEED set a larger or a repeated run; the seed is printed.
-#include "child_process.h"
 #include "crash_harness.h"
 #include "history/run_history.h"
 #include "history/undo.h"
@@ -145,23 +144,11 @@ private slots:
             seedFromEnvironment("CORVALIN_UNDO_CRASH_SEED")};
         QTemporaryDir work;
         const fs::path root = work.path().toStdString();
-        if (const auto other = otherFileSystemDir()) {
-            const std::string problems = runUndoHarness(root, other->path().toStdString(), config);
-            QVERIFY2(problems.empty(), problems.c_str());
-            return;
-        }
-        // /dev/shm lies on the work folder's file system here: a private one takes its place.
-        fs::create_directories(root / "destination");
-        const int result = runInChild([&] {
-            if (!mountPrivateTmpfs(root / "destination", "256m"))
-                return skipExit;
-            const std::string problems = runUndoHarness(root, root / "destination", config);
-            std::fprintf(stderr, "%s", problems.c_str());
-            return problems.empty() ? 0 : 1;
-        });
-        if (result == skipExit)
-            QSKIP("no second file system: /dev/shm is the work folder's, and private mounts are refused");
-        QCOMPARE(result, 0);
+        const auto problems = acrossFileSystems(
+            root, [&](const fs::path& destination) { return runUndoHarness(root, destination, config); });
+        if (!problems)
+            QSKIP(kNoSecondFileSystem);
+        QVERIFY2(problems->empty(), problems->c_str());
     }
 };
 
