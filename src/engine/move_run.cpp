@@ -44,6 +44,10 @@ Status checkSource(const fs::path& sourceParent, const SettingsFiles& files) {
     if (holds(files.programFolder) || holds(files.settingsFolder))
         return Error{kSourceCheck, sourceParent, 0,
                      "移動元親フォルダの中にこのプログラムとその設定ファイルがあります。"};
+    // Its journals would go as files that are not pictures, and with them the way back.
+    if (holds(files.history()))
+        return Error{kSourceCheck, sourceParent, 0,
+                     "移動元親フォルダの中に、元に戻すための履歴の記録があります。"};
     return {};
 }
 

@@ -58,8 +58,8 @@ struct MoveRunResult {
 };
 
 // Refuses a source parent folder whose emptying would destroy what the user never meant to give
-// up: the root folder, the home folder or a folder above it, and a folder holding this program or
-// its settings files (they would be deleted as files that are not pictures).
+// up: the root folder, the home folder or a folder above it, and a folder holding this program, its
+// settings files or its run journals (they would be removed as files that are not pictures).
 Status checkSource(const std::filesystem::path& sourceParent, const SettingsFiles& files);
 
 // Refuses a destination that is no folder, or that is the source parent folder or lies below it
