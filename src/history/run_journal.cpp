@@ -153,12 +153,16 @@ Status RunJournal::append(const JournalRecord& record) {
         return journalError(written, m_file.path());
     ++m_lines;
     m_actions = m_actions || isAction(record.type);
+    m_unsynced = true;
     return {};
 }
 
 Status RunJournal::flush() {
+    if (!m_unsynced)
+        return {};
     if (Status synced = m_file.sync(); !synced)
         return journalError(synced, m_file.path());
+    m_unsynced = false;
     return {};
 }
 

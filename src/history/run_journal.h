@@ -49,7 +49,7 @@ public:
     Status recordFolderMade(const std::filesystem::path& folder);
     Status append(const JournalRecord& record);
 
-    // Everything appended so far on the disk.
+    // Everything appended so far on the disk; nothing to do when nothing was appended since.
     Status flush();
     // The run's outcome (kOutcomeCompleted, ...) recorded and on the disk, and the file closed. The
     // journal of a run that did nothing to any file is removed instead.
@@ -70,6 +70,7 @@ private:
     AppendFile m_file;
     std::size_t m_lines = 0;
     bool m_actions = false;
+    bool m_unsynced = false;
 };
 
 // The journal's file name for a run started at `time` (local time, to the second); `attempt` > 1
