@@ -19,7 +19,15 @@ const char* const kJournalText = "履歴の記録";
 // Any journal this program can read; a bigger one is damaged.
 constexpr std::size_t kLargestJournal = std::size_t(1) << 30;
 
-std::string lineOf(const JournalRecord& record) {
+// Paths as they were meant when the record was made: one typed relative to the working folder
+// (the maker's parent folder can be typed so) would mean something else to a later undo.
+fs::path asMeant(const fs::path& path) {
+    return path.empty() || path.native().front() == '/' ? path : joinPath(workingFolder(), path);
+}
+
+std::string lineOf(JournalRecord record) {
+    for (fs::path* path : {&record.from, &record.to, &record.info})
+        *path = asMeant(*path);
     return encodeRecordLine(fieldsOf(record));
 }
 

@@ -164,6 +164,23 @@ private slots:
         QVERIFY(!fs::exists(file));
     }
 
+    // A parent folder typed relative to the working folder is recorded as the folder it meant.
+    void relativePathsAreRecordedAbsolute() {
+        const fs::path here = workingFolder();
+        QVERIFY(setWorkingFolder(pathOf(m_dir)));
+        RunStart start = startAt(kNow);
+        start.source = "typed/cats";
+        auto journal = RunJournal::create(history(), start);
+        QVERIFY(journal.value().recordFolderMade("typed/cats/cats_1"));
+        const fs::path file = journal.value().file();
+        QVERIFY(journal.value().finish(kOutcomeCompleted));
+        QVERIFY(setWorkingFolder(here));
+        const auto contents = readJournal(file);
+        QVERIFY(contents);
+        QCOMPARE(contents.value().records[1].from, pathOf(m_dir) / "typed/cats");
+        QCOMPARE(contents.value().records[2].from, pathOf(m_dir) / "typed/cats/cats_1");
+    }
+
     // Where no journal can be written, the run gets an error naming the folder and the reason.
     void unwritableHistoryIsRefused() {
         writeFile(pathOf(m_dir) / "file", "x");
