@@ -127,6 +127,23 @@ private slots:
         QVERIFY(allPicturesBack());
     }
 
+    // After an undo the same run stays chosen, showing its new state, though a newer run is listed.
+    void undoneRunStaysChosen() {
+        openForm();
+        m_form->Command1_Click();
+        fs::create_directories(src() / "new");
+        QVERIFY(writeContent(src() / "new" / "later.jpg", "later"));
+        m_form->Command1_Click();
+        frmHistory* history = openHistory();
+        QCOMPARE(history->lvwRuns->topLevelItemCount(), 2);
+        history->lvwRuns->setCurrentItem(history->lvwRuns->topLevelItem(1));
+        m_messages.answers = {MessageAnswer::Yes};
+        QTest::mouseClick(history->cmdUndo, Qt::LeftButton);
+        QCOMPARE(history->lvwRuns->indexOfTopLevelItem(history->lvwRuns->currentItem()), 1);
+        QCOMPARE(history->lvwRuns->currentItem()->text(9), QString("取り消し済み"));
+        QCOMPARE(contentOf(src() / "a" / "cat.jpg"), pictureContent("a/cat.jpg"));
+    }
+
     // "No" to the question leaves everything as it is.
     void undoDeclined() {
         openForm();

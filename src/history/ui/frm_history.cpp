@@ -139,6 +139,15 @@ void frmHistory::fillRuns(const std::vector<RunSummary>& runs) {
     cmdUndo->setEnabled(chosenRun() != nullptr && !m_undoing);
 }
 
+// The list read again with the same run chosen, so that its new state shows where it was.
+void frmHistory::reloadKeeping(const std::string& id) {
+    Form_Load();
+    for (std::size_t row = 0; row < m_runs.size(); ++row) {
+        if (m_runs[row].id == id)
+            lvwRuns->setCurrentItem(lvwRuns->topLevelItem(static_cast<int>(row)));
+    }
+}
+
 const RunSummary* frmHistory::chosenRun() const {
     const int row = lvwRuns->indexOfTopLevelItem(lvwRuns->currentItem());
     return row >= 0 && row < static_cast<int>(m_runs.size()) ? &m_runs[static_cast<std::size_t>(row)]
@@ -166,7 +175,7 @@ void frmHistory::cmdUndo_Click() {
     m_form.refreshPanes();
     if (!m_form.closeRequested())
         tellOutcome(outcome);
-    Form_Load();
+    reloadKeeping(run.id);
     m_form.endRun();
 }
 

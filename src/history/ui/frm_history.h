@@ -49,6 +49,7 @@ protected:
 private:
     void setupUi();
     void fillRuns(const std::vector<RunSummary>& runs);
+    void reloadKeeping(const std::string& id);
     const RunSummary* chosenRun() const;
     bool confirmUndo(const RunSummary& run);
     void showUndoing(bool undoing);
