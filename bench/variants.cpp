@@ -121,6 +121,26 @@ int runUndoVariant(const fs::path& work, bool permanent) {
     return outcome.error ? 3 : 0;
 }
 
+int runFlushVariant(const fs::path& work) {
+    int folders = 0;
+    for (const auto& entry : fs::recursive_directory_iterator(work / "src"))
+        folders += entry.is_directory() ? 1 : 0;
+    RunStart start;
+    start.source = work / "src";
+    auto journal = RunJournal::create(settingsIn(work).history(), start);
+    if (!journal)
+        return 3;
+    JournalRecord record(RecordType::MakeFolder);
+    record.from = work / "src";
+    const auto begin = Clock::now();
+    for (int folder = 0; folder < folders; ++folder) {
+        if (!journal.value().append(record) || !journal.value().flush())
+            return 3;
+    }
+    std::printf("%.6f\n", secondsSince(begin));
+    return journal.value().finish(kOutcomeCompleted) ? 0 : 3;
+}
+
 int runCoreVariant(const fs::path& work, bool permanent) {
     Module1 vars;
     SilentObserver observer(work / "dst");
