@@ -88,9 +88,12 @@ std::vector<Volume> parseMountInfo(const std::string& text) {
         if (parseLine(line, mountPoint, type))
             typeByMountPoint[withoutTrailingSlash(mountPoint).native()] = type;
     }
+    // A chroot whose root is no mount point has no line for "/", and a live system's root may be a
+    // ramfs; either way every path lies below "/", so the drive list always offers it.
+    typeByMountPoint.try_emplace("/", "");
     std::vector<Volume> volumes;
     for (const auto& [mountPoint, type] : typeByMountPoint) {
-        if (!isPseudoType(type) && !isSystemPlace(mountPoint))
+        if (mountPoint == "/" || (!isPseudoType(type) && !isSystemPlace(mountPoint)))
             volumes.push_back(Volume{mountPoint, type});
     }
     return volumes;
@@ -100,11 +103,8 @@ std::vector<Volume> listVolumes() {
     std::string text;
     UniqueFd fd(::open("/proc/self/mountinfo", O_RDONLY | O_CLOEXEC));
     if (!fd.valid() || readAll(fd.get(), text, 64 << 20) != 0)
-        return {Volume{"/", ""}};
-    std::vector<Volume> volumes = parseMountInfo(text);
-    if (volumes.empty())
-        volumes.push_back(Volume{"/", ""});
-    return volumes;
+        text.clear();
+    return parseMountInfo(text);
 }
 
 fs::path volumeOf(const fs::path& path, const std::vector<Volume>& volumes) {
