@@ -37,6 +37,9 @@ struct StartupResult {
     // Stopped: the immediate rewrite of the settings file failed. EndProgram: a cut-short file
     // could not be deleted, so every later start would end the same way; worth telling the user.
     std::optional<Error> writeError;
+    // Stopped by a file that could not be read or held a field of the wrong kind: which, and why.
+    // The window opens all the same; a command has no designed state to fall back on.
+    std::optional<Error> readError;
 };
 
 // Start-up steps 1 to 5: read both files (or take the defaults), the unclean-exit rule, RunFlag := 1

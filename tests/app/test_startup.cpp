@@ -87,6 +87,12 @@ class TestStartup : public QObject {
         const StartupResult result = runStartup(vars, files);
         QCOMPARE(result.outcome, outcome);
         QVERIFY(!result.writeError);
+        // A stop names the file that caused it; the command line has nothing else to say.
+        QCOMPARE(result.readError.has_value(), outcome == StartupOutcome::Stopped);
+        if (result.readError) {
+            const bool counterAtFault = settingsIn == settingsLine("0") || settingsIn == settingsLine("1");
+            QCOMPARE(result.readError->path, counterAtFault ? files.counterFile() : files.settingsFile());
+        }
         QCOMPARE(vars.SerialNo, serialNo);
         QCOMPARE(bytesOf(vars.SourcePath), sourceAfter);
         QCOMPARE(contentOf(files.settingsFile()), settingsAfter);
