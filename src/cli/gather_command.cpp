@@ -1,0 +1,96 @@
+#include "cli/gather_command.h"
+
+#include "app/error_text.h"
+#include "app/program_files.h"
+#include "cli/command.h"
+#include "cli/gather_observer.h"
+
+#include <QCommandLineParser>
+
+namespace corvalin {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const QString kDeleteFolders = QStringLiteral("delete-folders");
+
+// Start-up as the window has it: the unclean-exit rule, RunFlag 1 written for the run. A command
+// has no designed window state to fall back on, so any stop ends it.
+int startUp(Module1& vars, const SettingsFiles& files, Terminal& terminal) {
+    const StartupResult started = runStartup(vars, files);
+    if (started.outcome == StartupOutcome::Completed)
+        return kExitDone;
+    if (started.writeError)
+        terminal.message(describeErrorLine(*started.writeError));
+    else if (started.readError)
+        terminal.message(describeErrorLine(*started.readError));
+    else
+        terminal.message(
+            describeErrorLine(Error{"設定ファイルの読み取り", files.settingsFile(), 0,
+                                    "途中で切れていたため削除しました。もう一度実行して下さい。"}));
+    return kExitFailed;
+}
+
+// The one place where a command chooses how the move run is made; the window's choices
+// (MoveController) and this one must stay alike.
+MoveRunResult runMove(Module1& vars, const SettingsFiles& files, const fs::path& source, bool deleteFolders,
+                      GatherObserver& observer) {
+    std::vector<fs::path> folderList;
+    MoveRun run(vars, files, observer);
+    return run.run(source, deleteFolders, folderList);
+}
+
+int report(const MoveRunResult& result, const GatherCounts& counts, bool deleteFolders, Terminal& terminal) {
+    if (result.error)
+        terminal.message(describeErrorLine(*result.error));
+    terminal.result(gatherSummary(result.outcome, counts, deleteFolders));
+    return result.outcome == MoveOutcome::Failed ? kExitFailed : kExitDone;
+}
+
+} // namespace
+
+void declareGather(QCommandLineParser& parser) {
+    parser.addOption(
+        QCommandLineOption(kDeleteFolders, QStringLiteral("Afterwards, remove the child folders of "
+                                                          "SOURCE with whatever they still hold.")));
+    parser.addPositionalArgument(
+        QStringLiteral("SOURCE"),
+        QStringLiteral("The parent folder of the download folders (default: the saved "
+                       "one)."));
+    parser.addPositionalArgument(
+        QStringLiteral("DEST"),
+        QStringLiteral("The folder that receives the pictures (default: the saved one)."));
+}
+
+int runGather(const QCommandLineParser& parser, CommandContext& context) {
+    const QStringList folders = parser.positionalArguments();
+    if (folders.size() != 0 && folders.size() != 2)
+        return commandUsageError(context.terminal, "gather", "give both SOURCE and DEST, or neither");
+    const SettingsFiles files = settingsFilesOfThisProgram();
+    int status = kExitDone;
+    const auto lock = lockForCommand(files.settingsFolder, context.terminal, status);
+    if (!lock)
+        return status;
+    Module1 vars;
+    status = startUp(vars, files, context.terminal);
+    if (status != kExitDone)
+        return status;
+    // The saved folders are read, never replaced: the shutdown writes back what the start-up read.
+    const fs::path source = folders.empty() ? vars.SourcePath : argumentPath(folders[0]);
+    const fs::path destination = folders.empty() ? vars.DestPath : argumentPath(folders[1]);
+    const bool deleteFolders = parser.isSet(kDeleteFolders);
+    GatherObserver observer(vars, destination, context);
+    const MoveRunResult result = runMove(vars, files, source, deleteFolders, observer);
+    const GatherCounts& counts = observer.finish(result.outcome);
+    // RunFlag 0 and the counter, as the window's shutdown writes them, before anything is said.
+    const Status saved = writeShutdownFiles(vars, files);
+    status = report(result, counts, deleteFolders, context.terminal);
+    if (!saved) {
+        context.terminal.message(describeErrorLine(saved.error()));
+        status = kExitFailed;
+    }
+    return status;
+}
+
+} // namespace corvalin
