@@ -19,9 +19,6 @@
 
 namespace {
 
-// The desktop entry and the AppStream metadata carry this id; the desktop matches windows to it.
-const QString kDesktopId = QStringLiteral("org.example.corvalin.Corvalin");
-
 // Without a display Qt would abort with a long message; one clear line is kinder.
 bool displayAvailable() {
     const char* platform = std::getenv("QT_QPA_PLATFORM");
@@ -35,7 +32,8 @@ bool displayAvailable() {
 void describeApplication() {
     QApplication::setApplicationName(QStringLiteral("Corvalin"));
     QApplication::setWindowIcon(corvalin::programIcon());
-    QGuiApplication::setDesktopFileName(kDesktopId);
+    // The desktop matches the window to its entry by this id.
+    QGuiApplication::setDesktopFileName(QStringLiteral(CORVALIN_DESKTOP_ID));
     QApplication::setApplicationVersion(QStringLiteral("%1.%2.%3")
                                             .arg(CORVALIN_VERSION_MAJOR)
                                             .arg(CORVALIN_VERSION_MINOR)
