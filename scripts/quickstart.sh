@@ -9,7 +9,8 @@ jobs=$(nproc 2>/dev/null || echo 2)
 
 packages=(build-essential cmake ninja-build pkg-config qt6-base-dev qt6-base-dev-tools libgl-dev fonts-noto-cjk)
 if [ "$mode" = test ]; then
-    packages+=(clang-format xvfb xauth openbox xdotool x11-utils imagemagick desktop-file-utils util-linux clang libclang-rt-14-dev)
+    packages+=(clang-format xvfb xauth openbox xdotool x11-utils imagemagick desktop-file-utils util-linux clang libclang-rt-14-dev
+        lintian appstream)
 fi
 
 install_missing() {
@@ -36,6 +37,11 @@ test)
     # Tests are built with AddressSanitizer and UndefinedBehaviorSanitizer.
     cmake -S . -B build-test -G Ninja -DCMAKE_BUILD_TYPE=Debug -DCORVALIN_SANITIZE=ON
     cmake --build build-test -j"$jobs"
+    # The Debian package, built once as users get it, for the package checks among the tests.
+    cmake -S . -B build-deb -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCORVALIN_BUILD_TESTS=OFF
+    cmake --build build-deb -j"$jobs"
+    rm -f build-deb/corvalin*.deb build-deb/corvalin*.ddeb
+    (cd build-deb && cpack -G DEB >/dev/null)
     ctest --test-dir build-test --output-on-failure -j"$jobs"
     # The fuzz checks once more as libFuzzer targets, a bounded run each; they need clang.
     if command -v clang++ >/dev/null 2>&1; then
