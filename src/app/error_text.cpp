@@ -3,23 +3,23 @@
 namespace corvalin {
 
 namespace {
-const char* const kCouldNot = "ができませんでした";
-} // namespace
 
-std::string describeError(const Error& error) {
-    std::string text = error.operation + kCouldNot + "。\n" + error.path.native();
+std::string describe(const Error& error, const char* beforePath, const char* beforeReason) {
+    std::string text = error.operation + "ができませんでした" + beforePath + error.path.native();
     const std::string why = error.reason();
     if (!why.empty())
-        text += "\n" + why;
+        text += beforeReason + why;
     return text;
 }
 
+} // namespace
+
+std::string describeError(const Error& error) {
+    return describe(error, "。\n", "\n");
+}
+
 std::string describeErrorLine(const Error& error) {
-    std::string text = error.operation + kCouldNot + ": " + error.path.native();
-    const std::string why = error.reason();
-    if (!why.empty())
-        text += ": " + why;
-    return text;
+    return describe(error, ": ", ": ");
 }
 
 std::string otherInstanceText(const std::filesystem::path& settingsFolder) {
