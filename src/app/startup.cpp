@@ -121,7 +121,10 @@ void removeIfPresent(const std::filesystem::path& file, std::optional<Error>& fi
 // A cut-short file: the next start begins from the defaults. A cut-short counter file holds no
 // number, and left in place it would end every later start the same way, so it goes as well.
 StartupResult endProgram(const SettingsFiles& files, bool counterCutShort) {
-    StartupResult result{StartupOutcome::EndProgram, std::nullopt, std::nullopt};
+    StartupResult result{
+        StartupOutcome::EndProgram, std::nullopt,
+        Error{"設定ファイルの読み取り", counterCutShort ? files.counterFile() : files.settingsFile(), 0,
+              "途中で切れていました。設定ファイルを削除したので、次は初めての起動と同じ設定で始まります。"}};
     removeIfPresent(files.settingsFile(), result.writeError);
     if (counterCutShort)
         removeIfPresent(files.counterFile(), result.writeError);

@@ -21,14 +21,10 @@ int startUp(Module1& vars, const SettingsFiles& files, Terminal& terminal) {
     const StartupResult started = runStartup(vars, files);
     if (started.outcome == StartupOutcome::Completed)
         return kExitDone;
-    if (started.writeError)
-        terminal.message(describeErrorLine(*started.writeError));
-    else if (started.readError)
-        terminal.message(describeErrorLine(*started.readError));
-    else
-        terminal.message(
-            describeErrorLine(Error{"設定ファイルの読み取り", files.settingsFile(), 0,
-                                    "途中で切れていたため削除しました。もう一度実行して下さい。"}));
+    // A file that cannot be rewritten or removed is the first thing to mend.
+    const std::optional<Error>& error = started.writeError ? started.writeError : started.readError;
+    if (error)
+        terminal.message(describeErrorLine(*error));
     return kExitFailed;
 }
 

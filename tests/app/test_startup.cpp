@@ -87,10 +87,11 @@ class TestStartup : public QObject {
         const StartupResult result = runStartup(vars, files);
         QCOMPARE(result.outcome, outcome);
         QVERIFY(!result.writeError);
-        // A stop names the file that caused it; the command line has nothing else to say.
-        QCOMPARE(result.readError.has_value(), outcome == StartupOutcome::Stopped);
+        // A stop or an end names the file that caused it; a command has nothing else to say.
+        QCOMPARE(result.readError.has_value(), outcome != StartupOutcome::Completed);
         if (result.readError) {
-            const bool counterAtFault = settingsIn == settingsLine("0") || settingsIn == settingsLine("1");
+            const bool counterAtFault =
+                settingsIn == settingsLine("0") || settingsIn == settingsLine("1") || settingsIn == kAbsent;
             QCOMPARE(result.readError->path, counterAtFault ? files.counterFile() : files.settingsFile());
         }
         QCOMPARE(vars.SerialNo, serialNo);
