@@ -214,13 +214,25 @@ private slots:
         QCOMPARE(*numbers.rbegin(), serialPrefix(std::int32_t(pictures.size()) - 1).substr(0, 6));
     }
 
-    // On a terminal the progress line is drawn in place before the result.
+    // On a terminal the progress line is drawn in place before the result; a terminal without
+    // "erase line" gets no escape sequences.
+    void progressOnATerminal_data() {
+        QTest::addColumn<QString>("term");
+        QTest::addColumn<bool>("erases");
+        QTest::newRow("xterm") << "xterm" << true;
+        QTest::newRow("dumb") << "dumb" << false;
+    }
     void progressOnATerminal() {
+        QFETCH(QString, term);
+        QFETCH(bool, erases);
         makeTree(root());
         const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
         QVERIFY(master >= 0 && ::grantpt(master) == 0 && ::unlockpt(master) == 0);
         QProcess gather;
         prepareProgram(gather, prog(), {"gather", placed("{src}"), placed("{dst}")});
+        QProcessEnvironment env = gather.processEnvironment();
+        env.insert("TERM", term);
+        gather.setProcessEnvironment(env);
         gather.setStandardOutputFile(QString::fromLatin1(::ptsname(master)));
         gather.start();
         ::fcntl(master, F_SETFL, O_NONBLOCK);
@@ -233,7 +245,9 @@ private slots:
         }
         ::close(master);
         QCOMPARE(gather.exitCode(), 0);
-        QVERIFY2(shown.contains("\r\x1b[K") && shown.contains("フォルダ構成を調査中"), shown.constData());
+        QVERIFY2(shown.startsWith(erases ? "\r\x1b[Kフォルダ構成を調査中" : "\rフォルダ構成を調査中"),
+                 shown.constData());
+        QCOMPARE(shown.contains('\x1b'), erases);
         QVERIFY2(shown.contains("完了: 移動した画像 5 個"), shown.constData());
     }
 
