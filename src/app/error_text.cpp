@@ -4,22 +4,25 @@ namespace corvalin {
 
 namespace {
 
-std::string describe(const Error& error, const char* beforePath, const char* beforeReason) {
+std::string describe(const Error& error, const char* beforePath, const char* beforeReason,
+                     const char* beforeAdvice) {
     std::string text = error.operation + "ができませんでした" + beforePath + error.path.native();
     const std::string why = error.reason();
     if (!why.empty())
         text += beforeReason + why;
+    if (!error.advice.empty())
+        text += beforeAdvice + error.advice;
     return text;
 }
 
 } // namespace
 
 std::string describeError(const Error& error) {
-    return describe(error, "。\n", "\n");
+    return describe(error, "。\n", "\n", "\n\n");
 }
 
 std::string describeErrorLine(const Error& error) {
-    return describe(error, ": ", ": ");
+    return describe(error, ": ", ": ", " ");
 }
 
 std::string otherInstanceText(const std::filesystem::path& settingsFolder) {
