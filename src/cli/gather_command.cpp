@@ -1,6 +1,7 @@
 #include "cli/gather_command.h"
 
 #include "app/error_text.h"
+#include "app/extra_options.h"
 #include "app/program_files.h"
 #include "cli/command.h"
 #include "cli/gather_observer.h"
@@ -28,12 +29,23 @@ int startUp(Module1& vars, const SettingsFiles& files, Terminal& terminal) {
     return kExitFailed;
 }
 
+// How the run removes what it removes, from Corvalin.conf as the window reads it at its start-up:
+// an unreadable file is said and leaves the defaults (the Trash), as in the window.
+Removal removalFromOptions(const SettingsFiles& files, Terminal& terminal) {
+    const Result<ExtraOptions> options = loadExtraOptions(files.extraOptionsFile());
+    if (!options) {
+        terminal.message(describeErrorLine(options.error()));
+        return Removal();
+    }
+    return Removal(options.value().permanentDeletion);
+}
+
 // The one place where a command chooses how the move run is made; the window's choices
-// (MoveController) and this one must stay alike.
+// (MoveController with Form1's options) and this one must stay alike.
 MoveRunResult runMove(Module1& vars, const SettingsFiles& files, const fs::path& source, bool deleteFolders,
-                      GatherObserver& observer) {
+                      GatherObserver& observer, Terminal& terminal) {
     std::vector<fs::path> folderList;
-    MoveRun run(vars, files, observer);
+    MoveRun run(vars, files, observer, removalFromOptions(files, terminal));
     return run.run(source, deleteFolders, folderList);
 }
 
@@ -77,7 +89,7 @@ int runGather(const QCommandLineParser& parser, CommandContext& context) {
     const fs::path destination = folders.empty() ? vars.DestPath : argumentPath(folders[1]);
     const bool deleteFolders = parser.isSet(kDeleteFolders);
     GatherObserver observer(vars, destination, context);
-    const MoveRunResult result = runMove(vars, files, source, deleteFolders, observer);
+    const MoveRunResult result = runMove(vars, files, source, deleteFolders, observer, context.terminal);
     const GatherCounts& counts = observer.finish(result.outcome);
     // RunFlag 0 and the counter, as the window's shutdown writes them, before anything is said.
     const Status saved = writeShutdownFiles(vars, files);

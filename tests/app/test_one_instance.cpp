@@ -6,6 +6,7 @@
 #include "app/ui/raise_request.h"
 #include "engine/ui/move_controller.h"
 #include "move_fixture.h"
+#include "own_trash.h"
 #include "program_run.h"
 #include "scripted_message_box.h"
 
@@ -38,6 +39,7 @@ class TestOneInstance : public QObject {
     Q_OBJECT
 
     std::unique_ptr<QTemporaryDir> m_dir;
+    std::unique_ptr<OwnHome> m_home; // the Trash of the runs, in the test's folder
     fs::path root() const { return m_dir->path().toStdString(); }
     fs::path prog() const { return root() / "prog"; }
     fs::path settings() const { return prog() / "Corvalin.ini"; }
@@ -55,7 +57,9 @@ class TestOneInstance : public QObject {
 
 private slots:
     void init() {
+        m_home.reset();
         m_dir = std::make_unique<QTemporaryDir>();
+        m_home = std::make_unique<OwnHome>(root() / "home");
         QVERIFY(copyProgram(prog()));
         QVERIFY(
             writeContent(settings(), "\"" + prog().native() + "\",\"" + prog().native() + "\",\"\",0,0\r\n"));

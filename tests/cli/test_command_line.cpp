@@ -6,6 +6,7 @@
 #include "engine/serial_name.h"
 #include "engine/ui/move_controller.h"
 #include "move_fixture.h"
+#include "own_trash.h"
 #include "platform/instance_lock.h"
 #include "program_run.h"
 #include "scripted_message_box.h"
@@ -56,6 +57,7 @@ class TestCommandLine : public QObject {
 
     QTemporaryDir m_programDir;
     std::unique_ptr<QTemporaryDir> m_dir;
+    std::unique_ptr<OwnHome> m_home; // the window's and the program's Trash, in the test's folder
 
     fs::path prog() const { return m_programDir.path().toStdString(); }
     fs::path root() const { return m_dir->path().toStdString(); }
@@ -71,8 +73,10 @@ private slots:
     void initTestCase() { QVERIFY(copyProgram(prog())); }
 
     void init() {
+        m_home.reset();
         m_dir = std::make_unique<QTemporaryDir>();
-        for (const char* file : {"Corvalin.ini", "Quillet.ini"})
+        m_home = std::make_unique<OwnHome>(root() / "home");
+        for (const char* file : {"Corvalin.ini", "Quillet.ini", "Corvalin.conf"})
             fs::remove(prog() / file);
     }
 
@@ -164,6 +168,31 @@ private slots:
         QCOMPARE(contentOf(prog() / "Quillet.ini"), std::string("48\r\n"));
         QCOMPARE(contentOf(prog() / "Corvalin.ini"), "\"" + (root() / "c/src").native() + "\",\"" +
                                                          (root() / "c/dst").native() + "\",\"\",0,0\r\n");
+    }
+
+    // What is removed goes where Corvalin.conf says, as in the window; an options file that
+    // cannot be read is said, and the Trash keeps everything.
+    void removalFollowsTheOptionsFile_data() {
+        QTest::addColumn<QByteArray>("options");
+        QTest::addColumn<bool>("trashed");
+        QTest::addColumn<int>("errLines");
+        QTest::newRow("no options file") << QByteArray() << true << 0;
+        QTest::newRow("for good") << QByteArray("permanent_deletion=true\n") << false << 0;
+        QTest::newRow("options file is a folder") << QByteArray("<folder>") << true << 1;
+    }
+    void removalFollowsTheOptionsFile() {
+        QFETCH(QByteArray, options);
+        QFETCH(bool, trashed);
+        makeTree(root());
+        if (options == "<folder>")
+            fs::create_directory(prog() / "Corvalin.conf");
+        else if (!options.isEmpty())
+            QVERIFY(writeContent(prog() / "Corvalin.conf", options.toStdString()));
+        const ProgramRun run = runProgram(prog(), {"gather", placed("{src}"), placed("{dst}")});
+        fs::remove(prog() / "Corvalin.conf");
+        QCOMPARE(run.exitCode, 0);
+        QTEST(int(run.err.count('\n')), "errLines");
+        QCOMPARE(trashedItems(m_home->trash()).count(root() / "src/a/notes.txt"), std::size_t(trashed));
     }
 
     // Stopped after the file in hand: every picture exactly once, RunFlag 0, and the counter holds
