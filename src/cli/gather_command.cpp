@@ -40,20 +40,31 @@ Removal removalFromOptions(const SettingsFiles& files, Terminal& terminal) {
     return Removal(options.value().permanentDeletion);
 }
 
-// The one place where a command chooses how the move run is made; the window's choices
-// (MoveController with Form1's options) and this one must stay alike.
-MoveRunResult runMove(Module1& vars, const SettingsFiles& files, const fs::path& source, bool deleteFolders,
-                      GatherObserver& observer, Terminal& terminal) {
-    std::vector<fs::path> folderList;
-    MoveRun run(vars, files, observer, removalFromOptions(files, terminal));
-    return run.run(source, deleteFolders, folderList);
-}
+struct GatherRequest {
+    fs::path source;
+    fs::path destination;
+    bool deleteFolders = false;
+};
 
-int report(const MoveRunResult& result, const GatherCounts& counts, bool deleteFolders, Terminal& terminal) {
+// The run and what follows it, after the start-up. The one place where a command chooses how the
+// move run is made; the window's choices (MoveController with Form1's options) and these must stay
+// alike.
+int gather(Module1& vars, const SettingsFiles& files, const GatherRequest& request, CommandContext& context) {
+    const Removal removal = removalFromOptions(files, context.terminal);
+    GatherObserver observer(vars, request.destination, context);
+    std::vector<fs::path> folderList;
+    const MoveRunResult result =
+        MoveRun(vars, files, observer, removal).run(request.source, request.deleteFolders, folderList);
+    const GatherCounts& counts = observer.finish(result.outcome);
+    // RunFlag 0 and the counter, as the window's shutdown writes them, before anything is said.
+    const Status saved = writeShutdownFiles(vars, files);
     if (result.error)
-        terminal.message(describeErrorLine(*result.error));
-    terminal.result(gatherSummary(result.outcome, counts, deleteFolders));
-    return result.outcome == MoveOutcome::Failed ? kExitFailed : kExitDone;
+        context.terminal.message(describeErrorLine(*result.error));
+    if (!saved)
+        context.terminal.message(describeErrorLine(saved.error()));
+    context.terminal.result(
+        gatherSummary(result.outcome, counts, {request.deleteFolders, removal.permanent()}));
+    return result.outcome == MoveOutcome::Failed || !saved ? kExitFailed : kExitDone;
 }
 
 } // namespace
@@ -87,18 +98,7 @@ int runGather(const QCommandLineParser& parser, CommandContext& context) {
     // The saved folders are read, never replaced: the shutdown writes back what the start-up read.
     const fs::path source = folders.empty() ? vars.SourcePath : argumentPath(folders[0]);
     const fs::path destination = folders.empty() ? vars.DestPath : argumentPath(folders[1]);
-    const bool deleteFolders = parser.isSet(kDeleteFolders);
-    GatherObserver observer(vars, destination, context);
-    const MoveRunResult result = runMove(vars, files, source, deleteFolders, observer, context.terminal);
-    const GatherCounts& counts = observer.finish(result.outcome);
-    // RunFlag 0 and the counter, as the window's shutdown writes them, before anything is said.
-    const Status saved = writeShutdownFiles(vars, files);
-    status = report(result, counts, deleteFolders, context.terminal);
-    if (!saved) {
-        context.terminal.message(describeErrorLine(saved.error()));
-        status = kExitFailed;
-    }
-    return status;
+    return gather(vars, files, {source, destination, parser.isSet(kDeleteFolders)}, context);
 }
 
 } // namespace corvalin

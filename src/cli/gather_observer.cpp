@@ -29,15 +29,15 @@ const char* outcomeText(MoveOutcome outcome) {
 
 } // namespace
 
-std::string gatherSummary(MoveOutcome outcome, const GatherCounts& counts, bool foldersDeleted) {
+std::string gatherSummary(MoveOutcome outcome, const GatherCounts& counts, RemovalChoices removed) {
     std::string text =
-        std::string(outcomeText(outcome)) + ": 移動した画像 " + std::to_string(counts.pictures) + " 個";
+        std::string(outcomeText(outcome)) + ": 画像 " + std::to_string(counts.pictures) + " 個を移動しました";
     if (counts.firstNumber && counts.lastNumber)
         text += "（" + numberText(*counts.firstNumber) + "〜" + numberText(*counts.lastNumber) + "）";
-    text += "、削除したファイル " + std::to_string(counts.others) + " 個";
-    if (foldersDeleted && outcome == MoveOutcome::Completed)
-        text += "、子フォルダを削除しました";
-    return text;
+    text += "。ほかのファイル " + std::to_string(counts.others) + " 個";
+    if (removed.childFolders && outcome == MoveOutcome::Completed)
+        text += "と子フォルダ";
+    return text + (removed.permanent ? "を削除しました。" : "をごみ箱に入れました。");
 }
 
 GatherObserver::GatherObserver(const Module1& vars, fs::path destination, CommandContext& context)

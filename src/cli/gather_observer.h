@@ -19,8 +19,14 @@ struct GatherCounts {
     std::optional<std::int32_t> lastNumber;
 };
 
-// The result line: how the run ended, the pictures moved with their numbers, the files deleted.
-std::string gatherSummary(MoveOutcome outcome, const GatherCounts& counts, bool foldersDeleted);
+// What the run was asked to remove, and how.
+struct RemovalChoices {
+    bool childFolders = false; // after a completed run
+    bool permanent = false;    // for good rather than to the Trash
+};
+
+// The result line: how the run ended, the pictures moved with their numbers, the files removed.
+std::string gatherSummary(MoveOutcome outcome, const GatherCounts& counts, RemovalChoices removed);
 
 // The move run's window stand-in on a terminal: counts what the run reports, draws the progress
 // line, and stops the run after the file in hand once a stop signal came.

@@ -161,8 +161,8 @@ private slots:
         QCOMPARE(run.exitCode, 0);
         QCOMPARE(run.err, QByteArray());
         QCOMPARE(QString::fromUtf8(run.out),
-                 QString("完了: 移動した画像 5 個（000042〜000047）、削除したファイル 1 "
-                         "個、子フォルダを削除しました\n"));
+                 QString("完了: 画像 5 個を移動しました（000042〜000047）。ほかのファイル 1 "
+                         "個と子フォルダをごみ箱に入れました。\n"));
         QVERIFY(treeOf(root() / "c") == treeOf(root() / "w"));
         QCOMPARE(contentOf(prog() / "Quillet.ini"), contentOf(windowProgram / "Quillet.ini"));
         QCOMPARE(contentOf(prog() / "Quillet.ini"), std::string("48\r\n"));
@@ -193,6 +193,7 @@ private slots:
         QCOMPARE(run.exitCode, 0);
         QTEST(int(run.err.count('\n')), "errLines");
         QCOMPARE(trashedItems(m_home->trash()).count(root() / "src/a/notes.txt"), std::size_t(trashed));
+        QVERIFY(run.out.endsWith(trashed ? "をごみ箱に入れました。\n" : "を削除しました。\n"));
     }
 
     // Stopped after the file in hand: every picture exactly once, RunFlag 0, and the counter holds
@@ -277,7 +278,7 @@ private slots:
         QVERIFY2(shown.startsWith(erases ? "\r\x1b[Kフォルダ構成を調査中" : "\rフォルダ構成を調査中"),
                  shown.constData());
         QCOMPARE(shown.contains('\x1b'), erases);
-        QVERIFY2(shown.contains("完了: 移動した画像 5 個"), shown.constData());
+        QVERIFY2(shown.contains("完了: 画像 5 個を移動しました"), shown.constData());
     }
 
     // A reader that leaves early (`| head`) costs the output, never the run or its counter.
