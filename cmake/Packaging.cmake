@@ -46,8 +46,8 @@ set(CPACK_PACKAGE_DESCRIPTION
 with one click Corvalin gathers every picture (JPEG and BMP) from all those
 folders into one destination folder, each under a running six-digit serial
 number, and puts the files that are not pictures and, if asked, the emptied
-folders in the Trash. It can strip those serial numbers again and prepares numbered, empty
-download folders. Its interface is Japanese.
+folders in the Trash. It can strip those serial numbers again and prepares
+numbered, empty download folders. Its interface is Japanese.
 
 Corvalin never replaces a file, and any failure stops the run with a message
 that names the file and the reason. The command line (corvalin gather,
