@@ -10,6 +10,11 @@ namespace corvalin {
 // the first few names for each reason. Empty when no file was left. UTF-8; names keep their bytes.
 std::string describeLeftFiles(const StripOutcome& outcome);
 
+// Its parts, for a terminal that names every file: the first lines (how many were left, how many
+// stripped), and the heading of each reason.
+std::string leftFilesHeadline(const StripOutcome& outcome);
+const char* leftReasonText(LeftReason reason);
+
 // Said after the message of the failure that ended a strip run early.
 inline constexpr const char* kStripStoppedText = "通し番号の切り取りを途中で中止しました。";
 

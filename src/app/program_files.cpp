@@ -1,0 +1,13 @@
+#include "app/program_files.h"
+
+#include "platform/program_folder.h"
+
+namespace corvalin {
+
+SettingsFiles settingsFilesOfThisProgram() {
+    const std::filesystem::path program = programFolder();
+    const std::filesystem::path firstStart = isInstalled(program) ? homeFolder() : std::filesystem::path();
+    return {program, settingsFolder(program), firstStart};
+}
+
+} // namespace corvalin
