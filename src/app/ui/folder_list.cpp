@@ -77,13 +77,14 @@ void FolderList::showEntries() {
         if (part.empty())
             continue;
         ancestor = ancestor.empty() ? part : joinPath(ancestor, part);
-        const QString label = QString(depth * kIndentPerLevel, QLatin1Char(' ')) + toDisplay(part);
+        const QString label = QString(depth * kIndentPerLevel, QLatin1Char(' ')) + displayName(part);
         current = new QListWidgetItem(openIcon, label, this);
         current->setData(kPathRole, pathBytes(ancestor));
         ++depth;
     }
     for (std::size_t i = 0; i < m_subfolders.size(); ++i) {
-        const QString label = QString(depth * kIndentPerLevel, QLatin1Char(' ')) + toDisplay(m_subfolders[i]);
+        const QString label =
+            QString(depth * kIndentPerLevel, QLatin1Char(' ')) + displayName(m_subfolders[i]);
         auto* item = new QListWidgetItem(closedIcon, label, this);
         item->setData(kPathRole, pathBytes(subfolder(static_cast<int>(i))));
     }

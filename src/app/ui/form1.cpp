@@ -85,7 +85,7 @@ bool Form1::applyInitialState() {
     ui.Drive2->setDrive(m_vars.DestPath);
     if (!ui.Dir1->refresh() || !ui.Dir2->refresh())
         return false;
-    ui.Label10->setText(toDisplay(ownName(ui.Dir1->path())));
+    ui.Label10->setText(displayName(ownName(ui.Dir1->path())));
     setBackground(ui.Label14, m_vars.OptFlags[0].isOn() ? kLightRed : kLightGreen);
     showFileCount();
     return true;

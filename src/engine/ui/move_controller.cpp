@@ -98,7 +98,7 @@ void MoveController::completedEnding(int foldersWithFiles) {
     m_form.BusyFlag = OptionValue::number(0);
     m_form.CancelFlag = 0;
     showIdleLayout();
-    m_form.ui.Label10->setText(toDisplay(ownName(m_form.ui.Dir1->path())));
+    m_form.ui.Label10->setText(displayName(ownName(m_form.ui.Dir1->path())));
     m_form.FolderList.clear();
     m_form.ui.Label6->setText(countText(foldersWithFiles, long(m_form.FolderList.size())));
     m_form.ui.Label15->setText(QString::number(m_form.ui.File2->entryCount()));
@@ -141,7 +141,7 @@ void MoveController::showFolder(const fs::path& folder) {
 
 void MoveController::surveyFolderShown(const fs::path& folder) {
     showFolder(folder);
-    m_form.ui.Label10->setText(toDisplay(ownName(folder)));
+    m_form.ui.Label10->setText(displayName(ownName(folder)));
 }
 
 void MoveController::surveyCountsShown(int foldersWithFiles, int folderCount, long totalFiles) {
@@ -160,7 +160,7 @@ bool MoveController::cancelRequested() {
 
 void MoveController::folderStarted(const fs::path& folder) {
     showFolder(folder);
-    m_form.ui.Label10->setText(toDisplay(ownName(folder)));
+    m_form.ui.Label10->setText(displayName(ownName(folder)));
 }
 
 void MoveController::fileProgress(long remaining, long total) {
@@ -178,7 +178,7 @@ void MoveController::previewRequested(const fs::path& file) {
 }
 
 void MoveController::newNameChosen(const std::string& name) {
-    m_form.ui.Label4->setText(toDisplay(name));
+    m_form.ui.Label4->setText(displayName(name));
 }
 
 fs::path MoveController::destination() {
