@@ -145,7 +145,7 @@ Status MoveRun::moveFolder(const fs::path& folder) {
         // Before the file is touched, so that after a crash the stored number is never behind.
         if (Status counted = writeCounterFile(m_files, m_vars.SerialNo); !counted)
             return counted;
-        m_observer.yield();
+        m_observer.yieldBetweenFiles();
         // Closing the window: stop after the file in hand, before the next one.
         if (m_observer.stopRequested()) {
             m_stopped = true;

@@ -25,6 +25,9 @@ public:
     // The survey display is over; the source pane shows the source parent folder again.
     virtual void surveyFinished(const std::filesystem::path& /*sourceParent*/) {}
 
+    // The yield between two files of one folder, where a window may let a few pass for speed; every
+    // other yield point (the survey, each folder boundary) is `yield`, where a click must be seen.
+    virtual void yieldBetweenFiles() { yield(); }
     // A cancel was clicked. Asked once before each folder, never within one.
     virtual bool cancelRequested() = 0;
     // The folder about to be emptied.

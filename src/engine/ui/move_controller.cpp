@@ -54,6 +54,9 @@ void MoveController::run() {
     showRunLayout();
     MoveRun moveRun(m_form.vars(), m_form.files(), *this);
     const MoveRunResult result = moveRun.run(source, m_form.vars().OptFlags[0].isOn(), m_form.FolderList);
+    // A cancel clicked during the last files belongs to this run, which ends now; left waiting, it
+    // would reach the idle window.
+    yield();
     if (result.error)
         m_form.showError(*result.error);
     if (result.outcome == MoveOutcome::Completed)
@@ -88,6 +91,8 @@ void MoveController::showIdleLayout() {
     m_form.ui.Picture1->setFrameStyle(QFrame::NoFrame);
     m_form.ui.Label7->hide();
     m_form.ui.Label12->hide();
+    // Shown until the survey display ends; a run that fails before then must not leave it.
+    m_form.ui.Label13->hide();
     m_form.ui.Command2->setEnabled(true);
 }
 
@@ -117,10 +122,16 @@ void MoveController::cancelEnding(const fs::path& sourceParent) {
 }
 
 void MoveController::yield() {
-    if (m_sinceYield.isValid() && m_sinceYield.elapsed() < m_yieldIntervalMs)
-        return;
     QCoreApplication::processEvents();
     m_sinceYield.start();
+}
+
+// Moving a file takes far less than a frame; handling events after every one would cost more than
+// the moves. A cancel is only taken at the next folder anyway.
+void MoveController::yieldBetweenFiles() {
+    if (m_sinceYield.isValid() && m_sinceYield.elapsed() < m_yieldIntervalMs)
+        return;
+    yield();
 }
 
 void MoveController::surveyStarted() {
@@ -210,7 +221,10 @@ void MoveController::refreshDestinationFiles(bool force) {
 void MoveController::showDecoded(const PreparedPreview& prepared, std::uint64_t generation) {
     if (!m_running || generation != m_generation)
         return;
-    showPreview(m_form.ui.Image1, m_form.ui.Picture1->contentsRect(), prepared);
+    if (prepared.image.isNull())
+        m_form.ui.Image1->hide();
+    else
+        showPreview(m_form.ui.Image1, m_form.ui.Picture1->contentsRect(), prepared);
 }
 
 } // namespace corvalin
