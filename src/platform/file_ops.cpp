@@ -89,8 +89,22 @@ EntryKind lookupEntry(const fs::path& path) {
 }
 
 bool isFolder(const fs::path& path) {
+    return folderError(path) == 0;
+}
+
+int folderError(const fs::path& path) {
     struct stat st {};
-    return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+    if (::stat(path.c_str(), &st) != 0)
+        return errno;
+    return S_ISDIR(st.st_mode) ? 0 : ENOTDIR;
+}
+
+fs::path nearestExistingFolder(const fs::path& folder, const fs::path& top) {
+    fs::path candidate = withoutTrailingSlash(folder);
+    while (!isFolder(candidate) && candidate != withoutTrailingSlash(top) && isSameOrBelow(candidate, top) &&
+           candidate.has_relative_path())
+        candidate = candidate.parent_path();
+    return isSameOrBelow(candidate, top) ? candidate : top;
 }
 
 Result<std::vector<std::string>> listFiles(const fs::path& folder) {

@@ -19,6 +19,15 @@ EntryKind lookupEntry(const std::filesystem::path& path);
 // True for an existing folder, following symbolic links (a link to a folder may be navigated to).
 bool isFolder(const std::filesystem::path& path);
 
+// Why `path` is no folder to show: 0 when it is one, else the system's reason (ENOTDIR for
+// anything that is not a folder).
+int folderError(const std::filesystem::path& path);
+
+// `folder` itself when it exists, else its nearest existing ancestor, going no higher than `top`
+// (returned when nothing below it exists).
+std::filesystem::path nearestExistingFolder(const std::filesystem::path& folder,
+                                            const std::filesystem::path& top);
+
 // Regular files of a folder that are not hidden (no leading "."), no symbolic links, no devices,
 // sorted by their bytes. This is what every file list shows and what the runs handle.
 Result<std::vector<std::string>> listFiles(const std::filesystem::path& folder);

@@ -115,15 +115,27 @@ private slots:
         QCOMPARE(changed.count(), 1); // same folder: no change event
     }
 
-    // Choosing a volume again comes back to the folder last shown on it.
+    // Choosing a volume again comes back to the folder last shown on it, or, when that folder has
+    // gone, to its nearest ancestor still there on that volume.
     void folderListRemembersAFolderPerVolume() {
         QTemporaryDir dir;
-        fs::create_directories(pathOf(dir) / "a" / "b");
+        const fs::path stick = pathOf(dir) / "stick";
+        fs::create_directories(stick / "a" / "b" / "c");
+        fs::create_directories(pathOf(dir) / "home");
+        const std::vector<Volume> volumes{{"/", "ext4"}, {stick, "vfat"}};
         FolderList list;
-        QCOMPARE(list.folderOnVolume("/nowhere"), fs::path("/nowhere"));
-        QVERIFY(list.setPath(pathOf(dir) / "a" / "b"));
-        QVERIFY(list.setPath(pathOf(dir) / "a"));
-        QCOMPARE(list.folderOnVolume(volumeOf(pathOf(dir), listVolumes())), pathOf(dir) / "a");
+        QCOMPARE(list.folderOnVolume(stick, volumes), stick);
+        QVERIFY(list.setPath(stick / "a"));
+        QVERIFY(list.setPath(stick / "a" / "b" / "c"));
+        QVERIFY(list.setPath(pathOf(dir) / "home"));
+        QCOMPARE(list.folderOnVolume(stick, volumes), stick / "a" / "b" / "c");
+        QCOMPARE(list.folderOnVolume("/", volumes), pathOf(dir) / "home");
+        fs::remove_all(stick / "a" / "b");
+        QCOMPARE(list.folderOnVolume(stick, volumes), stick / "a");
+        fs::remove_all(stick);
+        QCOMPARE(list.folderOnVolume(stick, volumes), stick);
+        const Status gone = list.setPath(stick);
+        QCOMPARE(gone.code(), ENOENT); // the real reason, not "Not a directory"
     }
 
     void folderListOpensAnEntry() {
