@@ -211,10 +211,11 @@ Status MoveRun::useDestination(const fs::path& destination) {
     return {};
 }
 
-// The direct subfolders the source pane lists, with everything in them. Only folders the survey
-// saw go: one that appeared during the run (a download still arriving) was never emptied.
+// Every direct subfolder the survey saw, hidden ones too (the survey emptied them as well), with
+// everything in them. One that appeared during the run (a download still arriving) was never
+// emptied and stays.
 Status MoveRun::deleteChildFolders(const std::vector<fs::path>& folderList) {
-    auto names = listSubfolders(m_sourceParent, {.includeHidden = false, .sameFileSystemOnly = true});
+    auto names = listSubfolders(m_sourceParent, {.includeHidden = true, .sameFileSystemOnly = true});
     if (!names)
         return names.error();
     std::unordered_set<std::string> surveyed;
