@@ -56,6 +56,11 @@ struct MoveRunResult {
     MoveOutcome outcome = MoveOutcome::Completed;
     std::optional<Error> error; // set when Failed
     int foldersWithFiles = 0;   // surveyed folders that held at least one file
+    // Files left where they were because their download was still arriving, in the order met, and
+    // the child folders the deletion kept because they still hold a download marker
+    // (describeDownloadsLeft words them for the user).
+    std::vector<std::filesystem::path> downloadsLeft;
+    std::vector<std::filesystem::path> foldersKeptForDownloads;
 };
 
 // Refuses a source parent folder whose emptying would destroy what the user never meant to give
@@ -71,7 +76,8 @@ Status checkDestination(const std::filesystem::path& sourceParent, const std::fi
 // The whole run after its start: survey, survey display, the move folder by folder, and the
 // deletion of the child folders when `deleteFolders` is on. `folderList` receives the survey; the
 // caller empties it at the end. SerialNo in `vars` follows every picture, and the counter file is
-// rewritten before every file. Nothing is ever replaced in the destination.
+// rewritten before every file. Nothing is ever replaced in the destination. Downloads still
+// arriving (download_markers.h) are left alone, and so are the child folders that hold them.
 class MoveRun {
 public:
     MoveRun(Module1& vars, SettingsFiles files, MoveRunObserver& observer);
@@ -82,7 +88,7 @@ public:
 private:
     Status surveyDisplay(const std::vector<std::filesystem::path>& folderList);
     Status moveFolder(const std::filesystem::path& folder);
-    Status handleFile(const std::filesystem::path& folder, const std::string& name);
+    Status handleFile(const std::filesystem::path& folder, const std::string& name, bool arriving);
     Status movePicture(const std::filesystem::path& source, const std::string& name);
     Status useDestination(const std::filesystem::path& destination);
     Status deleteChildFolders(const std::vector<std::filesystem::path>& folderList);
@@ -97,6 +103,8 @@ private:
     long m_totalFiles = 0;
     long m_remainingFiles = 0;
     bool m_stopped = false;
+    std::vector<std::filesystem::path> m_downloadsLeft;
+    std::vector<std::filesystem::path> m_foldersKeptForDownloads;
 };
 
 } // namespace corvalin

@@ -3,6 +3,7 @@
 #include "platform/result.h"
 
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -41,6 +42,11 @@ struct SubfolderFilter {
 // Direct subfolders (real folders, never symbolic links), sorted by their bytes.
 Result<std::vector<std::string>> listSubfolders(const std::filesystem::path& folder,
                                                 SubfolderFilter filter = {});
+
+// True when an entry below `folder`, at any depth and hidden or not, that is no folder has a name
+// `matches` accepts. Symbolic links are not followed, other file systems not entered.
+Result<bool> anyNameBelow(const std::filesystem::path& folder,
+                          const std::function<bool(std::string_view name)>& matches);
 
 // Opens the folder for reading and closes it again: "can this folder be shown?"
 Status checkFolderReadable(const std::filesystem::path& folder);

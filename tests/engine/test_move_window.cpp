@@ -275,6 +275,22 @@ private slots:
         QVERIFY(!shownDuringTheRun);
     }
 
+    // Downloads still arriving are left with their folder, and said in one message at the end.
+    void downloadsLeftAreToldOnce() {
+        writeContent(src() / "A" / "photo.jpg", "");
+        writeContent(src() / "A" / "photo.jpg.part", "half a picture");
+        openForm(dst(), true);
+        runMove();
+        QCOMPARE(namesIn(src()), (Names{"A", "top.txt"}));
+        QCOMPARE(namesIn(src() / "A"), (Names{"photo.jpg", "photo.jpg.part"}));
+        QCOMPARE(namesIn(dst()), (Names{"000000 a1.jpg", "000001 a2.JPG", "000002 c.bmp", "old.jpg"}));
+        QCOMPARE(m_messages.shown.size(), std::size_t(1));
+        QCOMPARE(m_messages.shown[0].icon, MessageIcon::Information);
+        const std::string& text = m_messages.shown[0].text;
+        QVERIFY2(text.find("A/photo.jpg.part") != std::string::npos, text.c_str());
+        QVERIFY(m_form->ui.Command1->isVisible());
+    }
+
     // A failure tells the user which file and why, then ends as a cancel: no folder is deleted.
     void failureShowsAMessageAndDeletesNoFolder() {
         const std::string longName = std::string(246, 'n') + ".jpg";

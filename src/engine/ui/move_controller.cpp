@@ -1,9 +1,11 @@
 #include "engine/ui/move_controller.h"
 
+#include "app/message_box.h"
 #include "app/ui/file_list.h"
 #include "app/ui/folder_list.h"
 #include "app/ui/form1.h"
 #include "app/ui/ui_text.h"
+#include "engine/download_markers.h"
 #include "platform/paths.h"
 #include "preview/ui/picture_decoder.h"
 #include "preview/ui/preview_decoder.h"
@@ -63,6 +65,11 @@ void MoveController::run() {
         completedEnding(result.foldersWithFiles);
     else
         cancelEnding(source);
+    // Told over the idle window, whatever ended the run.
+    const std::string left =
+        describeDownloadsLeft(source, result.downloadsLeft, result.foldersKeptForDownloads);
+    if (!left.empty())
+        m_form.messages().show(left, MessageButtons::Ok, MessageIcon::Information);
     m_form.endRun();
 }
 
