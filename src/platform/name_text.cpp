@@ -79,8 +79,31 @@ void appendUtf8(std::string& text, char32_t c) {
     }
 }
 
+// Characters that would break a name into lines or reorder what follows it on screen.
+bool isControl(char32_t c) {
+    return c < 0x20 || (c >= 0x7F && c <= 0x9F) || c == 0x2028 || c == 0x2029 ||
+           (c >= 0x202A && c <= 0x202E) || (c >= 0x2066 && c <= 0x2069);
+}
+
+// C0 controls and DEL have pictures of their own ("␊" for a line feed); the rest are shown by their
+// number, "<U+202E>".
+void appendStandIn(std::string& text, char32_t c) {
+    if (c < 0x20 || c == 0x7F) {
+        appendUtf8(text, c == 0x7F ? 0x2421 : 0x2400 + c);
+        return;
+    }
+    static const char* const digits = "0123456789ABCDEF";
+    text += "<U+";
+    for (int shift = 12; shift >= 0; shift -= 4)
+        text += digits[(c >> shift) & 0xF];
+    text += '>';
+}
+
 void appendShown(std::string& text, std::optional<char32_t> c) {
-    appendUtf8(text, c.value_or(kReplacement));
+    if (c && isControl(*c))
+        appendStandIn(text, *c);
+    else
+        appendUtf8(text, c.value_or(kReplacement));
 }
 
 void appendLegibleComponent(std::string& text, std::string_view component) {

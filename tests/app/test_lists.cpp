@@ -138,6 +138,41 @@ private slots:
         QCOMPARE(gone.code(), ENOENT); // the real reason, not "Not a directory"
     }
 
+    // A name with control characters is one entry, drawn with visible stand-ins; the bytes on disk
+    // are what the lists use.
+    void controlCharactersAreDrawnVisibly_data() {
+        QTest::addColumn<QByteArray>("name");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("newline") << QByteArray("line\nbreak") << "line␊break";
+        QTest::newRow("tab") << QByteArray("tab\there") << "tab␉here";
+        QTest::newRow("escape sequence") << QByteArray("\x1b[2J") << "␛[2J";
+        QTest::newRow("right-to-left override") << QByteArray("abc\u202Egpj.exe") << "abc<U+202E>gpj.exe";
+        QTest::newRow("Shift-JIS with control bytes") << QByteArray("\x82\xa0\r\n\x82\xa2") << "あ␍␊い";
+    }
+    void controlCharactersAreDrawnVisibly() {
+        QFETCH(QByteArray, name);
+        QFETCH(QString, shown);
+        QTemporaryDir dir;
+        const fs::path raw = name.toStdString();
+        fs::create_directories(pathOf(dir) / "folders" / raw);
+        writeFile(pathOf(dir) / raw);
+        FolderList folders;
+        QVERIFY(folders.setPath(pathOf(dir) / "folders"));
+        QCOMPARE(folders.subfolderCount(), 1);
+        QListWidgetItem* entry = folders.item(folders.count() - 1);
+        QCOMPARE(entry->text().trimmed(), shown);
+        emit folders.itemActivated(entry);
+        QCOMPARE(folders.path(), pathOf(dir) / "folders" / raw);
+        QCOMPARE(folders.currentItem()->text().trimmed(), shown);
+        FileList files(FileList::Selection::Single);
+        QVERIFY(files.setPath(pathOf(dir)));
+        QCOMPARE(files.entryCount(), 1);
+        QCOMPARE(files.entry(0), raw.native());
+        QCOMPARE(files.model()->index(0, 0).data().toString(), shown);
+        fs::remove_all(pathOf(dir) / "folders"); // names that are not UTF-8 defeat QTemporaryDir
+        fs::remove(pathOf(dir) / raw);
+    }
+
     void folderListOpensAnEntry() {
         QTemporaryDir dir;
         fs::create_directories(pathOf(dir) / "sub");
