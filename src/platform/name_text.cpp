@@ -85,17 +85,25 @@ bool isControl(char32_t c) {
            (c >= 0x202A && c <= 0x202E) || (c >= 0x2066 && c <= 0x2069);
 }
 
-// C0 controls and DEL have pictures of their own ("␊" for a line feed); the rest are shown by their
-// number, "<U+202E>".
+// Shown in characters every font has: the control pictures ("␊") are missing from the fonts a
+// desktop is sure to have and would show as empty boxes. The C0 controls and DEL by their short
+// names ("<LF>", "<TAB>", "<ESC>"), the others by their number ("<U+202E>").
 void appendStandIn(std::string& text, char32_t c) {
-    if (c < 0x20 || c == 0x7F) {
-        appendUtf8(text, c == 0x7F ? 0x2421 : 0x2400 + c);
-        return;
+    static const char* const c0Names[] = {"NUL", "SOH", "STX", "ETX", "EOT", "ENQ", "ACK", "BEL",
+                                          "BS",  "TAB", "LF",  "VT",  "FF",  "CR",  "SO",  "SI",
+                                          "DLE", "DC1", "DC2", "DC3", "DC4", "NAK", "SYN", "ETB",
+                                          "CAN", "EM",  "SUB", "ESC", "FS",  "GS",  "RS",  "US"};
+    text += '<';
+    if (c < 0x20) {
+        text += c0Names[c];
+    } else if (c == 0x7F) {
+        text += "DEL";
+    } else {
+        static const char* const digits = "0123456789ABCDEF";
+        text += "U+";
+        for (int shift = 12; shift >= 0; shift -= 4)
+            text += digits[(c >> shift) & 0xF];
     }
-    static const char* const digits = "0123456789ABCDEF";
-    text += "<U+";
-    for (int shift = 12; shift >= 0; shift -= 4)
-        text += digits[(c >> shift) & 0xF];
     text += '>';
 }
 

@@ -35,7 +35,7 @@ std::size_t nameCharacterCount(std::string_view name);
 
 // A name or a path as UTF-8 text for the screen, a message or a report: each component decoded as
 // above, a byte that reads as nothing shown as U+FFFD, and every control character (C0, DEL, C1,
-// line and paragraph separators, bidirectional controls) as a visible stand-in ("␊" for a line
+// line and paragraph separators, bidirectional controls) as a visible stand-in ("<LF>" for a line
 // feed, "<U+202E>"), so that a name is always one line, read left to right. For showing only: never
 // use it to reach the disk.
 std::string legibleName(std::string_view nameOrPath);
