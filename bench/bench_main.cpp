@@ -48,6 +48,7 @@ struct Options {
     fs::path work;
     int repeat = 1;
     bool keep = false;
+    bool permanent = false;
 };
 
 struct Measured {
@@ -57,17 +58,19 @@ struct Measured {
 
 void usage() {
     std::puts("usage: corvalin_bench [--folders N] [--pictures N] [--others N] [--distinct N]\n"
-              "                      [--megapixels X] [--repeat N] [--work DIR] [--keep]\n"
+              "                      [--megapixels X] [--repeat N] [--work DIR] [--keep] [--permanent]\n"
               "Defaults: 500 folders, 10000 pictures, 500 other files, 200 distinct pictures of 2 MP,\n"
-              "one round. With --repeat the variants take turns and each keeps its best round.");
+              "one round. With --repeat the variants take turns and each keeps its best round. The\n"
+              "runs put what is not a picture into a trash in the work folder; with --permanent they\n"
+              "delete it for good, as the shell pipeline does.");
 }
 
 bool parse(int argc, char** argv, Options& options) {
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         const char* value = i + 1 < argc ? argv[i + 1] : nullptr;
-        if (arg == "--keep") {
-            options.keep = true;
+        if (arg == "--keep" || arg == "--permanent") {
+            (arg == "--keep" ? options.keep : options.permanent) = true;
             continue;
         }
         if (!value)
@@ -154,25 +157,28 @@ Measured runVariant(const Options& options, const std::string& variant) {
                           "COUNTER=" + (run / "prog" / "Quillet.ini").native()},
                          true);
     } else {
-        measured = spawn({"/proc/self/exe", "--variant", variant, run.native()}, {}, false);
+        measured = spawn(
+            {"/proc/self/exe", "--variant", variant, run.native(), options.permanent ? "1" : "0"}, {}, false);
     }
     const std::size_t moved = countFiles(run / "dst");
     if (moved != std::size_t(options.shape.pictures)) {
         std::fprintf(stderr, "%s moved %zu of %d pictures\n", variant.c_str(), moved, options.shape.pictures);
         measured.seconds = -1;
     }
-    if (!options.keep)
+    if (!options.keep) {
         fs::remove_all(run);
+        fs::remove_all(options.work / "data" / "Trash"); // every run starts with the same, empty trash
+    }
     return measured;
 }
 
-int runChildVariant(const std::string& variant, const fs::path& work) {
+int runChildVariant(const std::string& variant, const fs::path& work, bool permanent) {
     if (variant == "window")
-        return runWindowVariant(work, false);
+        return runWindowVariant(work, false, permanent);
     if (variant == "window-inline")
-        return runWindowVariant(work, true);
+        return runWindowVariant(work, true, permanent);
     if (variant == "core")
-        return runCoreVariant(work);
+        return runCoreVariant(work, permanent);
     if (variant == "floor")
         return runFloorVariant(work);
     return 64;
@@ -227,8 +233,8 @@ void printReport(const Results& results, int pictures) {
 } // namespace
 
 int main(int argc, char** argv) {
-    if (argc == 4 && std::strcmp(argv[1], "--variant") == 0)
-        return runChildVariant(argv[2], argv[3]);
+    if (argc == 5 && std::strcmp(argv[1], "--variant") == 0)
+        return runChildVariant(argv[2], argv[3], std::strcmp(argv[4], "1") == 0);
     Options options;
     if (!parse(argc, argv, options)) {
         usage();
@@ -240,10 +246,13 @@ int main(int argc, char** argv) {
             return 1;
         options.work = pattern;
     }
+    // The runs' trash lies in the work folder, on the tree's own file system, never in the user's.
+    ::setenv("XDG_DATA_HOME", (options.work / "data").c_str(), 1);
     const TreeShape& shape = options.shape;
     std::printf("Tree: %d child folders, %d pictures (%d distinct, %.1f MP), %d other files, in %s\n",
                 shape.folders, shape.pictures, shape.distinct, shape.megapixels, shape.others,
                 options.work.c_str());
+    std::printf("What is not a picture: %s\n", options.permanent ? "deleted for good" : "to the trash");
     const double averageBytes = makePicturePool(options.work / "pool", shape);
     makeSourceTree(options.work / "pool", options.work / "master", shape);
     std::printf("Average picture: %.0f KB\n\n", averageBytes / 1024);

@@ -62,9 +62,11 @@ SettingsFiles settingsIn(const fs::path& work) {
 
 } // namespace
 
-int runWindowVariant(const fs::path& work, bool inlinePreview) {
+int runWindowVariant(const fs::path& work, bool inlinePreview, bool permanent) {
     std::ofstream(work / "prog" / "Corvalin.ini", std::ios::binary)
         << "\"" << (work / "src").native() << "\",\"" << (work / "dst").native() << "\",\"\",0,1\r\n";
+    if (permanent)
+        std::ofstream(work / "prog" / "Corvalin.conf", std::ios::binary) << "permanent_deletion=true\n";
     ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
     qInstallMessageHandler(quietMessages);
     int argc = 1;
@@ -86,11 +88,11 @@ int runWindowVariant(const fs::path& work, bool inlinePreview) {
     return messages.shown == 0 ? 0 : 3;
 }
 
-int runCoreVariant(const fs::path& work) {
+int runCoreVariant(const fs::path& work, bool permanent) {
     Module1 vars;
     SilentObserver observer(work / "dst");
     std::vector<fs::path> folderList;
-    MoveRun run(vars, settingsIn(work), observer);
+    MoveRun run(vars, settingsIn(work), observer, Removal(permanent));
     const auto start = Clock::now();
     const MoveRunResult result = run.run(work / "src", true, folderList);
     const double seconds = secondsSince(start);

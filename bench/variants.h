@@ -3,14 +3,15 @@
 #include <filesystem>
 
 // The timed runs, each in a process of its own on a fresh copy of the tree in `work` (src/, dst/,
-// prog/). Each prints the seconds its run took on standard output and returns the exit code.
+// prog/). Each prints the seconds its run took on standard output and returns the exit code. What
+// is not a picture goes to the Trash (XDG_DATA_HOME says where), or for good with `permanent`.
 namespace corvalin::bench {
 
 // The real main window on the offscreen platform, from the click on Command1 to the idle window.
-int runWindowVariant(const std::filesystem::path& work, bool inlinePreview);
+int runWindowVariant(const std::filesystem::path& work, bool inlinePreview, bool permanent);
 
 // The core run with an observer that shows nothing.
-int runCoreVariant(const std::filesystem::path& work);
+int runCoreVariant(const std::filesystem::path& work, bool permanent);
 
 // The floor: per picture one counter-file rewrite and one rename that does not replace, over a
 // list made before the clock starts.

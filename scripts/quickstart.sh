@@ -10,6 +10,9 @@ jobs=$(nproc 2>/dev/null || echo 2)
 packages=(build-essential cmake ninja-build pkg-config qt6-base-dev qt6-base-dev-tools libgl-dev fonts-noto-cjk)
 if [ "$mode" = test ]; then
     packages+=(clang-format xvfb xauth openbox xdotool x11-utils imagemagick desktop-file-utils util-linux clang libclang-rt-14-dev)
+    # The desktop's own trash client, which reads back what the tests trashed (gvfs holds its
+    # trash:// module); mkfs.ext4 makes the second file system some tests mount.
+    packages+=(libglib2.0-bin gvfs gvfs-daemons dbus e2fsprogs)
 fi
 
 install_missing() {

@@ -9,6 +9,8 @@ std::string describeError(const Error& error) {
     const std::string why = error.reason();
     if (!why.empty())
         text += "\n" + why;
+    if (!error.advice.empty())
+        text += "\n\n" + error.advice;
     return text;
 }
 

@@ -8,7 +8,7 @@
 
 namespace corvalin {
 
-// Where the two files of the program live.
+// Where the files of the program live.
 struct SettingsFiles {
     std::filesystem::path programFolder;  // holds the executable (and, for a portable copy, the files)
     std::filesystem::path settingsFolder; // holds the two files
@@ -20,6 +20,8 @@ struct SettingsFiles {
     }
     std::filesystem::path settingsFile() const { return settingsFolder / "Corvalin.ini"; }
     std::filesystem::path counterFile() const { return settingsFolder / "Quillet.ini"; }
+    // The options Corvalin.ini has no field for (app/extra_options.h).
+    std::filesystem::path extraOptionsFile() const { return settingsFolder / "Corvalin.conf"; }
 };
 
 enum class StartupOutcome {

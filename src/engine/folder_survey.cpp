@@ -2,6 +2,7 @@
 
 #include "platform/file_ops.h"
 #include "platform/paths.h"
+#include "platform/trash.h"
 
 namespace corvalin {
 
@@ -18,11 +19,17 @@ Result<std::size_t> appendSubfolders(const fs::path& folder, std::vector<fs::pat
     auto names = listSubfolders(folder, {.includeHidden = true, .sameFileSystemOnly = true});
     if (!names)
         return names.error();
+    std::size_t appended = 0;
     for (const std::string& name : names.value()) {
         observer.yield();
-        folderList.push_back(joinPath(folder, name));
+        fs::path subfolder = joinPath(folder, name);
+        // What the user trashed earlier stays in the trash, at the top of a memory card too.
+        if (isTrashFolder(subfolder))
+            continue;
+        folderList.push_back(std::move(subfolder));
+        ++appended;
     }
-    return names.value().size();
+    return appended;
 }
 
 // The entries [first, end) that one folder appended, each visited in turn. Kept on an explicit

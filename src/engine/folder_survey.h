@@ -22,9 +22,9 @@ public:
 // Appends every folder below `root`, at every depth, to `folderList`: the direct subfolders of a
 // folder stand together, and the folders are visited depth first in that order, so a root holding
 // A (with A1, A2; A1 holding A1x) and B (with B1) gives A, B, A1, A2, A1x, B1. The root itself is
-// never an entry. Hidden folders count; symbolic links and the mount points of other file systems
-// are never entered. A folder that cannot be read stops the survey with its error; a stop request
-// ends it early without one (the caller asks the observer).
+// never an entry. Hidden folders count; symbolic links, the mount points of other file systems and
+// trash folders are never entered. A folder that cannot be read stops the survey with its error;
+// a stop request ends it early without one (the caller asks the observer).
 Status GetDir(const std::filesystem::path& root, std::vector<std::filesystem::path>& folderList,
               SurveyObserver& observer);
 

@@ -65,14 +65,16 @@ Status checkDestination(const fs::path& sourceParent, const fs::path& destinatio
     return {};
 }
 
-MoveRun::MoveRun(Module1& vars, SettingsFiles files, MoveRunObserver& observer)
-    : m_vars(vars), m_files(std::move(files)), m_observer(observer) {}
+MoveRun::MoveRun(Module1& vars, SettingsFiles files, MoveRunObserver& observer, Removal removal)
+    : m_vars(vars), m_files(std::move(files)), m_observer(observer), m_removal(std::move(removal)) {}
 
 MoveRunResult MoveRun::run(const fs::path& sourceParent, bool deleteFolders,
                            std::vector<fs::path>& folderList) {
     m_sourceParent = sourceParent;
     if (Status allowed = checkSource(sourceParent, m_files); !allowed)
         return finish(MoveOutcome::Failed, allowed.error());
+    if (Status usable = m_removal.checkUsable(sourceParent); !usable)
+        return finish(MoveOutcome::Failed, usable.error());
     // Nothing is touched before the first destination is known to be usable.
     if (Status usable = useDestination(m_observer.destination()); !usable)
         return finish(MoveOutcome::Failed, usable.error());
@@ -173,9 +175,7 @@ Status MoveRun::handleFile(const fs::path& folder, const std::string& name, bool
     }
     if (isPicture(name))
         return movePicture(file, name);
-    if (Status normal = setNormalAttributes(file); !normal)
-        return normal;
-    return removeFile(file);
+    return m_removal.removeFile(file).status();
 }
 
 // A name already taken in the destination takes the next numbers until one is free; nothing there
@@ -240,7 +240,7 @@ Status MoveRun::deleteChildFolders(const std::vector<fs::path>& folderList) {
             m_foldersKeptForDownloads.push_back(folder);
             continue;
         }
-        if (Status removed = removeTree(folder); !removed)
+        if (Status removed = m_removal.removeFolder(folder).status(); !removed)
             return removed;
     }
     return {};

@@ -3,6 +3,7 @@
 #include "app/module1.h"
 #include "app/startup.h"
 #include "engine/folder_survey.h"
+#include "platform/removal.h"
 #include "platform/result.h"
 
 #include <cstdint>
@@ -76,11 +77,13 @@ Status checkDestination(const std::filesystem::path& sourceParent, const std::fi
 // The whole run after its start: survey, survey display, the move folder by folder, and the
 // deletion of the child folders when `deleteFolders` is on. `folderList` receives the survey; the
 // caller empties it at the end. SerialNo in `vars` follows every picture, and the counter file is
-// rewritten before every file. Nothing is ever replaced in the destination. Downloads still
-// arriving (download_markers.h) are left alone, and so are the child folders that hold them.
+// rewritten before every file. Nothing is ever replaced in the destination. What is not a picture,
+// and the child folders, go as `removal` says (to the Trash unless told otherwise); the run refuses
+// to start when the Trash it needs cannot be used. Downloads still arriving (download_markers.h) are
+// left alone, and so are the child folders that hold them.
 class MoveRun {
 public:
-    MoveRun(Module1& vars, SettingsFiles files, MoveRunObserver& observer);
+    MoveRun(Module1& vars, SettingsFiles files, MoveRunObserver& observer, Removal removal = Removal());
 
     MoveRunResult run(const std::filesystem::path& sourceParent, bool deleteFolders,
                       std::vector<std::filesystem::path>& folderList);
@@ -97,6 +100,7 @@ private:
     Module1& m_vars;
     SettingsFiles m_files;
     MoveRunObserver& m_observer;
+    Removal m_removal;
     std::filesystem::path m_sourceParent;
     std::optional<std::filesystem::path> m_checkedDestination;
     int m_foldersWithFiles = 0;

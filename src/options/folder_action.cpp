@@ -4,6 +4,7 @@
 #include "app/message_box.h"
 #include "options/leading_number.h"
 #include "platform/file_ops.h"
+#include "platform/name_text.h"
 #include "platform/paths.h"
 
 #include <cerrno>
@@ -58,7 +59,7 @@ FolderActionResult createChildFolders(const fs::path& parent, const std::string&
 }
 
 FolderActionResult deleteParentFolder(const fs::path& parent, MessageBox& messages,
-                                      const ProtectedPlaces& places) {
+                                      const ProtectedPlaces& places, const Removal& removal) {
     if (lookupEntry(parent) == EntryKind::None) {
         messages.show(kFolderNotFound, MessageButtons::Ok, MessageIcon::None);
         return {};
@@ -67,13 +68,17 @@ FolderActionResult deleteParentFolder(const fs::path& parent, MessageBox& messag
         messages.show(*refusal, MessageButtons::Ok, MessageIcon::Warning);
         return {};
     }
-    const MessageAnswer answer =
-        messages.show(parent.native() + kDeleteQuestion, MessageButtons::YesNoCancel, MessageIcon::Warning);
+    if (const Status usable = removal.checkUsable(parent); !usable) {
+        messages.show(describeError(usable.error()), MessageButtons::Ok, MessageIcon::Warning);
+        return {};
+    }
+    const MessageAnswer answer = messages.show(legibleName(parent.native()) + kDeleteQuestion,
+                                               MessageButtons::YesNoCancel, MessageIcon::Warning);
     if (answer == MessageAnswer::Cancel)
         return {};
     if (answer == MessageAnswer::Yes) {
         // After a confirmed deletion the user must learn that it stopped halfway.
-        const Status removed = removeTree(parent);
+        const Status removed = removal.removeFolder(parent).status();
         if (!removed)
             messages.show(describeError(removed.error()), MessageButtons::Ok, MessageIcon::Warning);
     }
@@ -85,12 +90,12 @@ FolderActionResult deleteParentFolder(const fs::path& parent, MessageBox& messag
 } // namespace
 
 FolderActionResult runFolderAction(const FolderActionRequest& request, MessageBox& messages,
-                                   const ProtectedPlaces& places) {
+                                   const ProtectedPlaces& places, const Removal& removal) {
     switch (request.choice) {
     case FolderChoice::Create:
         return createChildFolders(request.parent, request.countText, messages);
     case FolderChoice::Delete:
-        return deleteParentFolder(request.parent, messages, places);
+        return deleteParentFolder(request.parent, messages, places, removal);
     case FolderChoice::None:
         break;
     }

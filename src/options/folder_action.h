@@ -1,6 +1,7 @@
 #pragma once
 
 #include "options/delete_guard.h"
+#include "platform/removal.h"
 
 #include <filesystem>
 #include <optional>
@@ -34,9 +35,11 @@ inline constexpr int kMaxChildFolders = 10000;
 // Creates the numbered child folders of `request.parent` that do not exist yet (the parent itself
 // too, one level, when missing), or deletes the parent with everything below it after asking.
 // A child folder that exists is skipped; any other failure to create ends the action silently,
-// keeping what was made. The action's messages and its question go through `messages`.
+// keeping what was made. The action's messages and its question go through `messages`. The parent
+// goes as `removal` says (to the Trash unless told otherwise); a Trash that cannot be used is
+// reported before the question.
 FolderActionResult runFolderAction(const FolderActionRequest& request, MessageBox& messages,
-                                   const ProtectedPlaces& places);
+                                   const ProtectedPlaces& places, const Removal& removal = Removal());
 
 // The own name of the k-th numbered child folder: the parent's name, "_" and k padded with zeros
 // to `width` digits. Nothing when k has more digits than the width.

@@ -24,13 +24,8 @@
 #include <string>
 #include <string_view>
 #include <sys/stat.h>
-#include <sys/syscall.h>
 #include <unistd.h>
 #include <vector>
-
-#ifndef RENAME_NOREPLACE
-#define RENAME_NOREPLACE (1 << 0)
-#endif
 
 namespace corvalin {
 
@@ -41,25 +36,6 @@ namespace {
 const char* const moveText = "ファイルの移動";
 const char* const recoverText = "中断された移動の後始末";
 const std::string tempPrefix = ".corvalin-";
-
-int renameNoReplace(const std::string& from, const std::string& to) {
-    // Through syscall() so that it builds against a C library that lacks the wrapper.
-    if (::syscall(SYS_renameat2, AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0)
-        return 0;
-    return errno;
-}
-
-// For file systems that cannot refuse a replacing rename: link() never replaces.
-int linkThenUnlink(const std::string& from, const std::string& to) {
-    if (::link(from.c_str(), to.c_str()) != 0)
-        return errno;
-    if (::unlink(from.c_str()) != 0) {
-        const int error = errno;
-        ::unlink(to.c_str());
-        return error;
-    }
-    return 0;
-}
 
 struct TempNames {
     std::string folder;

@@ -4,7 +4,12 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/syscall.h>
 #include <unistd.h>
+
+#ifndef RENAME_NOREPLACE
+#define RENAME_NOREPLACE (1 << 0)
+#endif
 
 namespace corvalin {
 
@@ -113,6 +118,24 @@ int copyAll(int from, int to) {
             return copyByReadWrite(from, to);
         return errno;
     }
+}
+
+int renameNoReplace(const std::string& from, const std::string& to) {
+    // Through syscall() so that it builds against a C library that lacks the wrapper.
+    if (::syscall(SYS_renameat2, AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0)
+        return 0;
+    return errno;
+}
+
+int linkThenUnlink(const std::string& from, const std::string& to) {
+    if (::link(from.c_str(), to.c_str()) != 0)
+        return errno;
+    if (::unlink(from.c_str()) != 0) {
+        const int error = errno;
+        ::unlink(to.c_str());
+        return error;
+    }
+    return 0;
 }
 
 int readFolderNames(int folderFd, std::vector<std::string>& names) {

@@ -43,6 +43,13 @@ int readAll(int fd, std::string& out, std::size_t limit);
 // Copies the rest of `from` into `to`, in the kernel where it can. Returns 0 or errno.
 int copyAll(int from, int to);
 
+// Renames without ever replacing what `to` names (EEXIST when taken). Fails with EINVAL or ENOSYS
+// where the file system or kernel cannot refuse to replace. Returns 0 or errno.
+int renameNoReplace(const std::string& from, const std::string& to);
+
+// The way for files where renameNoReplace is not served: link() never replaces. Returns 0 or errno.
+int linkThenUnlink(const std::string& from, const std::string& to);
+
 // The names in an open folder, without "." and "..", in the order the file system gives them.
 // Returns 0 or errno.
 int readFolderNames(int folderFd, std::vector<std::string>& names);

@@ -16,6 +16,8 @@ struct Error {
     std::filesystem::path path;
     int code = 0; // errno, or 0 when the reason is in `detail`
     std::string detail;
+    // What the user can do about it, when there is something to say; empty otherwise.
+    std::string advice = {};
 
     // The system's description of `code` (localised by the C library), or `detail`.
     std::string reason() const;

@@ -77,17 +77,28 @@ bool parseLine(const std::string& line, std::string& mountPoint, std::string& ty
 
 } // namespace
 
-std::vector<Volume> parseMountInfo(const std::string& text) {
-    // Later lines win: a file system mounted over another hides it at the same mount point.
-    std::map<std::string, std::string> typeByMountPoint;
+namespace {
+
+// Calls `take(mountPoint, type)` for every line that parses, in the file's order.
+template <class Take> void forEachMount(const std::string& text, Take take) {
     std::istringstream lines(text);
     std::string line;
     while (std::getline(lines, line)) {
         std::string mountPoint;
         std::string type;
         if (parseLine(line, mountPoint, type))
-            typeByMountPoint[withoutTrailingSlash(mountPoint).native()] = type;
+            take(withoutTrailingSlash(mountPoint), type);
     }
+}
+
+} // namespace
+
+std::vector<Volume> parseMountInfo(const std::string& text) {
+    // Later lines win: a file system mounted over another hides it at the same mount point.
+    std::map<std::string, std::string> typeByMountPoint;
+    forEachMount(text, [&](const fs::path& mountPoint, const std::string& type) {
+        typeByMountPoint[mountPoint.native()] = type;
+    });
     std::vector<Volume> volumes;
     for (const auto& [mountPoint, type] : typeByMountPoint) {
         if (!isPseudoType(type) && !isSystemPlace(mountPoint))
@@ -96,10 +107,30 @@ std::vector<Volume> parseMountInfo(const std::string& text) {
     return volumes;
 }
 
+std::vector<fs::path> parseMountPoints(const std::string& text) {
+    std::vector<fs::path> mountPoints;
+    forEachMount(text,
+                 [&](const fs::path& mountPoint, const std::string&) { mountPoints.push_back(mountPoint); });
+    return mountPoints;
+}
+
+namespace {
+
+bool readMountInfo(std::string& text) {
+    UniqueFd fd(::open("/proc/self/mountinfo", O_RDONLY | O_CLOEXEC));
+    return fd.valid() && readAll(fd.get(), text, 64 << 20) == 0;
+}
+
+} // namespace
+
+std::vector<fs::path> listMountPoints() {
+    std::string text;
+    return readMountInfo(text) ? parseMountPoints(text) : std::vector<fs::path>{};
+}
+
 std::vector<Volume> listVolumes() {
     std::string text;
-    UniqueFd fd(::open("/proc/self/mountinfo", O_RDONLY | O_CLOEXEC));
-    if (!fd.valid() || readAll(fd.get(), text, 64 << 20) != 0)
+    if (!readMountInfo(text))
         return {Volume{"/", ""}};
     std::vector<Volume> volumes = parseMountInfo(text);
     if (volumes.empty())

@@ -19,6 +19,11 @@ std::vector<Volume> listVolumes();
 // Parses the text of a mountinfo file (for tests).
 std::vector<Volume> parseMountInfo(const std::string& text);
 
+// Every mount point this process sees, none left out (for "is anything mounted below here?"),
+// from /proc/self/mountinfo; from the text of such a file with the second form.
+std::vector<std::filesystem::path> listMountPoints();
+std::vector<std::filesystem::path> parseMountPoints(const std::string& text);
+
 // The mount point of the volume that holds `path`: the longest mount point containing it
 // ("/" when none does).
 std::filesystem::path volumeOf(const std::filesystem::path& path, const std::vector<Volume>& volumes);

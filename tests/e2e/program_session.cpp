@@ -48,6 +48,9 @@ QString ProgramSession::start() {
 
     QProcessEnvironment env = m_x.environment();
     env.insert("QT_QPA_PLATFORM", "xcb");
+    fs::create_directories(home());
+    env.insert("HOME", QString::fromStdString(home().native()));
+    env.insert("XDG_DATA_HOME", QString::fromStdString((home() / ".local/share").native()));
     // Leaks inside Qt and the libraries it loads are theirs; CTest sets this, a direct run may not.
     if (!env.contains("LSAN_OPTIONS"))
         env.insert("LSAN_OPTIONS", "suppressions=" CORVALIN_LSAN_SUPPRESSIONS ":print_suppressions=0");

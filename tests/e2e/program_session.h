@@ -28,6 +28,9 @@ public:
     const std::filesystem::path& folder() const { return m_folder; }
     std::filesystem::path settingsFile() const { return m_folder / "Corvalin.ini"; }
     std::filesystem::path counterFile() const { return m_folder / "Quillet.ini"; }
+    // The program's home, beside its folder: what it trashes lands here, never in a real trash.
+    std::filesystem::path home() const { return m_folder.parent_path() / "home"; }
+    std::filesystem::path trash() const { return home() / ".local/share/Trash"; }
 
     // Starts the program and waits until its main window is shown and active; an empty text on
     // success, otherwise what went wrong.

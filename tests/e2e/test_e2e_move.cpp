@@ -99,14 +99,18 @@ private slots:
     void moveRun_data() {
         QTest::addColumn<int>("deleteOption");
         QTest::addColumn<QStringList>("sourceAfter");
-        QTest::newRow("child folders deleted") << 1 << QStringList{".keep", "loose.jpg"};
-        QTest::newRow("child folders kept") << 0 << QStringList{".keep", "a/", "b/", "c/", "loose.jpg"};
+        QTest::addColumn<QStringList>("trashed"); // below the source, by their trash names
+        QTest::newRow("child folders deleted") << 1 << QStringList{".keep", "loose.jpg"}
+                                               << QStringList{"a", "a/img.png", "a/notes.txt", "b", "c"};
+        QTest::newRow("child folders kept") << 0 << QStringList{".keep", "a/", "b/", "c/", "loose.jpg"}
+                                            << QStringList{"a/img.png", "a/notes.txt"};
     }
     // A small tree of real JPEG and BMP files with other files among them. The version window is
     // opened and closed first: the move button stays usable after it.
     void moveRun() {
         QFETCH(int, deleteOption);
         QFETCH(QStringList, sourceAfter);
+        QFETCH(QStringList, trashed);
         // Named as in the source, then as expected in the destination, in the order of the run:
         // folder by folder as the survey found them (a, b, c, then a's own subfolder), each
         // folder's files in name order; an old number is replaced.
@@ -159,6 +163,15 @@ private slots:
             QCOMPARE(namesIn(source() / "a"), QStringList({".hidden.jpg", "deep/"}));
         // Written before each file: the last one was handed 45.
         QCOMPARE(readFile(program().counterFile()), std::string("45\r\n"));
+        // What went, went to the program's own trash, each with where it came from.
+        for (const QString& item : trashed) {
+            const std::string name = fs::path(item.toStdString()).filename().native();
+            const std::string info = readFile(program().trash() / "info" / (name + ".trashinfo"));
+            QVERIFY2(info.find("\nPath=" + (source() / item.toStdString()).native() + "\n") !=
+                         std::string::npos,
+                     qPrintable(item));
+        }
+        QCOMPARE(namesIn(program().trash() / "files").size(), trashed.size());
 
         closeFromMenu();
         QCOMPARE(readFile(program().settingsFile()),

@@ -75,7 +75,8 @@ private slots:
         observer.dest = dst();
         std::vector<fs::path> folderList;
         const MoveRunResult result =
-            MoveRun(vars, {root() / "prog", root() / "prog"}, observer).run(src(), true, folderList);
+            MoveRun(vars, {root() / "prog", root() / "prog"}, observer, Removal(true))
+                .run(src(), true, folderList);
         QCOMPARE(result.outcome, MoveOutcome::Completed);
         Names leftBelow, keptBelow;
         for (const fs::path& file : result.downloadsLeft)

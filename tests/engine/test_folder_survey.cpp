@@ -48,6 +48,9 @@ private slots:
             << QByteArrayList{"d:a", "d:.h", "d:.h/x"} << QByteArrayList{".h", "a", ".h/x"};
         QTest::newRow("links are never entered")
             << QByteArrayList{"d:a", "l:a/loop>..", "l:up>/", "l:b>a"} << QByteArrayList{"a"};
+        QTest::newRow("trash folders are never entered")
+            << QByteArrayList{"d:a", "d:.Trash-1000", "d:.Trash-1000/files", "d:.Trash", "d:.Trash-x"}
+            << QByteArrayList{".Trash-x", "a"};
         QTest::newRow("files and pipes are no folders")
             << QByteArrayList{"d:a", "f:a/x.jpg", "p:a/pipe"} << QByteArrayList{"a"};
         QTest::newRow("name that is not UTF-8")

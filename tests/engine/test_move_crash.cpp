@@ -3,6 +3,7 @@
 // under a final name, and the counter file reads as a number no lower than any number used.
 #include "app/settings_codec.h"
 #include "move_fixture.h"
+#include "own_trash.h"
 #include "platform/file_ops.h"
 
 #include <QElapsedTimer>
@@ -23,6 +24,14 @@ constexpr int kFolders = 30;
 constexpr int kPicturesPerFolder = 10;
 constexpr int kKills = 24;
 
+// The notes beside the pictures, each of its own content; they go to the trash.
+std::vector<std::string> notesContents() {
+    std::vector<std::string> notes;
+    for (int folder = 0; folder < kFolders; ++folder)
+        notes.push_back("notes " + std::to_string(folder));
+    return notes;
+}
+
 // Pictures of a few kilobytes, so that a copy across file systems takes a moment of its own.
 std::vector<std::string> makeDownloads(const fs::path& source) {
     std::vector<std::string> pictures;
@@ -34,7 +43,7 @@ std::vector<std::string> makeDownloads(const fs::path& source) {
             writeContent(dir / ("p" + std::to_string(i) + ".jpg"), content);
             pictures.push_back(content);
         }
-        writeContent(dir / "notes.txt", "notes");
+        writeContent(dir / "notes.txt", notesContents()[std::size_t(folder)]);
     }
     return pictures;
 }
@@ -55,10 +64,11 @@ pid_t startRun(const fs::path& source, const fs::path& destination, const Settin
 
 // What is wrong with the state a killed run left, or nothing.
 std::string checkAfterKill(const std::vector<std::string>& pictures, const fs::path& source,
-                           const fs::path& destination, const SettingsFiles& files) {
+                           const fs::path& destination, const SettingsFiles& files, const fs::path& trash) {
     if (Status recovered = recoverInterruptedMoves(destination); !recovered)
         return "recovery failed: " + recovered.error().reason();
     std::string problems = lostOrDoubled(pictures, {source, destination});
+    problems += lostOrDoubled(notesContents(), {source, trash});
     const std::set<std::string> whole(pictures.begin(), pictures.end());
     std::int32_t highestUsed = -1;
     for (const auto& [content, file] : census(destination)) {
@@ -103,6 +113,7 @@ private slots:
         const fs::path destination = other ? fs::path(other->path().toStdString()) : root / "dst";
         const SettingsFiles files{root / "prog", root / "prog"};
         fs::create_directories(files.settingsFolder);
+        const OwnHome home(root / "home");
 
         // One whole run first, to learn how long a run takes here.
         makeDownloads(source);
@@ -119,6 +130,7 @@ private slots:
             fs::remove_all(source);
             fs::remove_all(destination);
             fs::remove(files.counterFile());
+            fs::remove_all(home.trash());
             fs::create_directories(destination);
             const std::vector<std::string> pictures = makeDownloads(source);
             const qint64 instant = random.bounded(runMicroseconds * 11 / 10);
@@ -126,7 +138,7 @@ private slots:
             ::usleep(useconds_t(instant));
             ::kill(pid, SIGKILL);
             ::waitpid(pid, &status, 0);
-            const std::string problems = checkAfterKill(pictures, source, destination, files);
+            const std::string problems = checkAfterKill(pictures, source, destination, files, home.trash());
             QVERIFY2(problems.empty(), qPrintable(QString("killed after %1 us of %2 us:\n%3")
                                                       .arg(instant)
                                                       .arg(runMicroseconds)

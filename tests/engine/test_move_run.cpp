@@ -3,6 +3,8 @@
 #include "child_process.h"
 #include "disk_helpers.h"
 #include "move_fixture.h"
+#include "own_trash.h"
+#include "platform/paths.h"
 
 #include <QtTest>
 
@@ -19,6 +21,7 @@ class TestMoveRun : public QObject {
     Q_OBJECT
 
     std::unique_ptr<QTemporaryDir> m_dir;
+    std::unique_ptr<OwnHome> m_home;
     Module1 m_vars;
     ScriptedObserver m_observer;
     std::vector<fs::path> m_folderList;
@@ -43,9 +46,16 @@ class TestMoveRun : public QObject {
     static bool isPictureName(const std::string& name) {
         return name.ends_with(".jpg") || name.ends_with(".JPG") || name.ends_with(".bmp");
     }
-    MoveRunResult runMove(bool deleteFolders = false) {
-        MoveRun run(m_vars, files(), m_observer);
+    MoveRunResult runMove(bool deleteFolders = false, Removal removal = Removal()) {
+        MoveRun run(m_vars, files(), m_observer, std::move(removal));
         return run.run(src(), deleteFolders, m_folderList);
+    }
+    // The original paths of what the run put into the trash, relative to the source.
+    Names trashed(const fs::path& trash) const {
+        Names names;
+        for (const auto& [original, info] : trashedItems(trash))
+            names.push_back(original.lexically_relative(src()).native());
+        return names;
     }
     std::string lost(const std::vector<std::string>& pictures) const {
         return lostOrDoubled(pictures, {root()});
@@ -57,12 +67,14 @@ private slots:
         QVERIFY(m_dir->isValid());
         for (const fs::path& folder : {root() / "prog", src(), dst()})
             fs::create_directories(folder);
+        m_home = std::make_unique<OwnHome>(root() / "home");
         m_vars = Module1{};
         m_observer = ScriptedObserver{};
         m_observer.dest = dst();
         m_folderList.clear();
     }
     void cleanup() {
+        m_home.reset();
         std::error_code ignored;
         fs::remove_all(root(), ignored); // names that are not UTF-8 defeat QTemporaryDir
     }
@@ -108,6 +120,12 @@ private slots:
             value += "\r\n";
         QCOMPARE(seen, counters);
         QCOMPARE(namesIn(src() / "a"), Names{});
+        Names others;
+        for (const std::string& name : named) {
+            if (!isPictureName(name))
+                others.push_back(name);
+        }
+        QCOMPARE(trashed(m_home->trash()), others);
         QCOMPARE(lost(pictures), std::string());
     }
 
@@ -157,7 +175,58 @@ private slots:
         QCOMPARE(namesIn(src()), (Names{"arrived", "linkedAway", "top.jpg"}));
         QCOMPARE(namesIn(away), (Names{"keep.jpg", "keep.txt"}));
         QCOMPARE(namesIn(dst()).size(), std::size_t(3));
+        QCOMPARE(trashed(m_home->trash()), (Names{".private", "a", "b", "b/readonly.txt", "empty"}));
+        QCOMPARE(namesIn(m_home->trash() / "files/a"),
+                 (Names{".hidden.txt", "deep", "pipe", "ro", "toOutside"}));
         QCOMPARE(lost(pictures), std::string());
+    }
+
+    // What is not a picture goes to the trash of its own file system, or for good when asked; a
+    // trash that cannot be used stops the run before anything moves.
+    void removalsGoWhereAsked_data() {
+        QTest::addColumn<QString>("where");
+        QTest::addColumn<Names>("trashed");
+        QTest::newRow("home trash") << "home" << Names{"a", "a/2.txt"};
+        QTest::newRow("for good") << "permanent" << Names{};
+        QTest::newRow("trash of another file system") << "shm" << Names{"a", "a/2.txt"};
+        QTest::newRow("home trash a link: refused") << "link" << Names{};
+    }
+    void removalsGoWhereAsked() {
+        QFETCH(QString, where);
+        std::unique_ptr<QTemporaryDir> other;
+        fs::path trash = m_home->trash();
+        if (where == "shm") {
+            if (!(other = otherFileSystemDir()))
+                QSKIP("/dev/shm is not another file system here");
+            fs::remove(src());
+            fs::create_directory_symlink(other->path().toStdString(), src());
+            trash = sharedMemoryTrash();
+        }
+        if (where == "link") {
+            fs::create_directories(root() / "home/.local/share");
+            fs::create_directory_symlink(root(), trash);
+        }
+        const auto pictures = makeTree({"a/1.jpg", "a/2.txt"});
+        const MoveRunResult result = runMove(true, Removal(where == "permanent"));
+        const fs::path source = where == "shm" ? fs::path(other->path().toStdString()) : src();
+        Names found;
+        for (const auto& [original, info] : trashedItems(trash)) {
+            if (isSameOrBelow(original, source))
+                found.push_back(original.lexically_relative(source).native());
+        }
+        if (where == "shm")
+            clearTrashedFrom(trash, source);
+        QTEST(found, "trashed");
+        QCOMPARE(lost(pictures), std::string());
+        if (where == "link") {
+            QCOMPARE(result.outcome, MoveOutcome::Failed);
+            QCOMPARE(result.error->path, trash);
+            QVERIFY(!result.error->advice.empty());
+            QCOMPARE(namesIn(src() / "a"), (Names{"1.jpg", "2.txt"}));
+            return;
+        }
+        QCOMPARE(result.outcome, MoveOutcome::Completed);
+        QCOMPARE(namesIn(source), Names{});
     }
 
     void cancel_data() {

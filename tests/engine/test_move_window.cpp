@@ -5,6 +5,7 @@
 #include "app/ui/form1.h"
 #include "engine/ui/move_controller.h"
 #include "move_fixture.h"
+#include "own_trash.h"
 #include "scripted_message_box.h"
 
 #include <QImage>
@@ -43,6 +44,7 @@ class TestMoveWindow : public QObject {
     Q_OBJECT
 
     std::unique_ptr<QTemporaryDir> m_dir;
+    std::unique_ptr<OwnHome> m_home;
     ScriptedMessageBox m_messages;
     Module1 m_vars;
     std::unique_ptr<Form1> m_form;
@@ -100,12 +102,16 @@ private slots:
         m_dir = std::make_unique<QTemporaryDir>();
         QVERIFY(m_dir->isValid());
         fs::create_directories(prog());
+        m_home = std::make_unique<OwnHome>(root() / "home");
         m_messages = ScriptedMessageBox{};
         m_snapshots.clear();
         m_duringRun = nullptr;
         makeTree();
     }
-    void cleanup() { m_form.reset(); }
+    void cleanup() {
+        m_form.reset();
+        m_home.reset();
+    }
 
     void completedRunShowsItsCounts() {
         openForm(dst(), false);
@@ -131,6 +137,7 @@ private slots:
         QCOMPARE(contentOf(prog() / "Quillet.ini"), std::string("43\r\n")); // before the last file
         QCOMPARE(m_vars.SerialNo, 44);
         QVERIFY(m_messages.shown.empty());
+        QCOMPARE(trashedItems(m_home->trash()).begin()->first, src() / "A" / "notes.txt");
         // A late preview is thrown away: the box stays empty after the run.
         QTest::qWait(300);
         QVERIFY(ui.Image1->pixmap().isNull());
@@ -307,19 +314,52 @@ private slots:
         QVERIFY(m_form->ui.Command1->isVisible());
     }
 
-    void destinationInsideTheSourceIsRefusedUntouched() {
-        openForm(src() / "A", false);
+    // Refused before the window or a file is touched, with a message that says why and what to do.
+    void refusedUntouched_data() {
+        QTest::addColumn<QString>("fault");
+        QTest::addColumn<QString>("named");
+        QTest::addColumn<QString>("advice");
+        QTest::newRow("destination inside the source") << "inside"
+                                                       << "src/A"
+                                                       << "";
+        QTest::newRow("trash folder a link") << "trashLink"
+                                             << "home/.local/share/Trash"
+                                             << "「ごみ箱を使わずに完全に削除する」";
+    }
+    void refusedUntouched() {
+        QFETCH(QString, fault);
+        QFETCH(QString, named);
+        QFETCH(QString, advice);
+        if (fault == "trashLink") {
+            fs::create_directories(m_home->trash().parent_path());
+            fs::create_directory_symlink(root() / "elsewhere", m_home->trash());
+        }
+        openForm(fault == "inside" ? src() / "A" : dst(), false);
         QPointer<QWidget> help;
         m_form->Form4.setFactory([&] { return help = new QWidget; });
         m_form->mnuHelp_Click();
         const auto before = census(root());
         runMove();
         QCOMPARE(m_messages.shown.size(), std::size_t(1));
+        const QString text = QString::fromStdString(m_messages.shown[0].text);
+        QVERIFY2(text.contains(QString::fromStdString((root() / named.toStdString()).native())),
+                 qPrintable(text));
+        QVERIFY2(text.contains(advice), qPrintable(text));
         QCOMPARE(census(root()), before);
         QVERIFY(help && help->isVisible());
         QVERIFY(m_form->BusyFlag.isEmpty());
         QVERIFY(m_form->ui.Command1->isVisible());
         QVERIFY(m_snapshots.empty());
+    }
+
+    // With the option of the options file, what goes is gone for good, and no trash is needed.
+    void permanentDeletionFromTheOptionsFile() {
+        writeContent(prog() / "Corvalin.conf", "permanent_deletion=true\n");
+        openForm(dst(), true);
+        runMove();
+        QCOMPARE(namesIn(src()), Names{"top.txt"});
+        QVERIFY(m_messages.shown.empty());
+        QVERIFY(!fs::exists(m_home->trash()));
     }
 
     // Closing stops the run after the file in hand; then the window closes and saves.

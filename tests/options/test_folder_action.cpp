@@ -6,6 +6,7 @@
 
 #include "child_process.h"
 #include "disk_helpers.h"
+#include "own_trash.h"
 #include "scripted_message_box.h"
 
 #include <QTemporaryDir>
@@ -29,6 +30,7 @@ class TestFolderAction : public QObject {
     Q_OBJECT
 
     QTemporaryDir m_dir;
+    std::unique_ptr<test::OwnHome> m_home;
     fs::path root() const { return m_dir.path().toStdString(); }
 
     FolderActionResult create(const fs::path& parent, const QByteArray& count, ScriptedMessageBox& messages) {
@@ -39,7 +41,9 @@ private slots:
     void init() {
         fs::remove_all(root());
         fs::create_directories(root());
+        m_home = std::make_unique<test::OwnHome>(root() / "home");
     }
+    void cleanup() { m_home.reset(); }
 
     // The width of the numbers is the number of characters typed, not of the count's digits.
     void numberedNames_data() {
@@ -149,14 +153,17 @@ private slots:
 
     void deleteAnswers_data() {
         QTest::addColumn<MessageAnswer>("answer");
+        QTest::addColumn<bool>("permanent");
         QTest::addColumn<bool>("deleted");
         QTest::addColumn<bool>("refresh");
-        QTest::newRow("Yes") << MessageAnswer::Yes << true << true;
-        QTest::newRow("No") << MessageAnswer::No << false << true;
-        QTest::newRow("Cancel") << MessageAnswer::Cancel << false << false;
+        QTest::newRow("Yes: to the trash") << MessageAnswer::Yes << false << true << true;
+        QTest::newRow("Yes: for good") << MessageAnswer::Yes << true << true << true;
+        QTest::newRow("No") << MessageAnswer::No << false << false << true;
+        QTest::newRow("Cancel") << MessageAnswer::Cancel << false << false << false;
     }
     void deleteAnswers() {
         QFETCH(MessageAnswer, answer);
+        QFETCH(bool, permanent);
         QFETCH(bool, deleted);
         QFETCH(bool, refresh);
         // A link inside points at a folder outside; only the link may go.
@@ -166,7 +173,8 @@ private slots:
         const fs::path cats = root() / "cats";
         ScriptedMessageBox messages;
         messages.answers = {answer};
-        const FolderActionResult result = runFolderAction({FolderChoice::Delete, cats, "1"}, messages, {});
+        const FolderActionResult result =
+            runFolderAction({FolderChoice::Delete, cats, "1"}, messages, {}, Removal(permanent));
         QCOMPARE(messages.shown.size(), std::size_t(1));
         QCOMPARE(messages.shown[0].text, cats.native() + "とその下位フォルダを削除します。");
         QCOMPARE(messages.shown[0].buttons, MessageButtons::YesNoCancel);
@@ -175,6 +183,11 @@ private slots:
         QCOMPARE(result.refreshLists, refresh);
         QVERIFY(!result.makerPath);
         QCOMPARE(test::allNames(root() / "keep"), QByteArrayList{"1.jpg"});
+        const auto trashed = test::trashedItems(m_home->trash());
+        QCOMPARE(trashed.contains(cats), deleted && !permanent);
+        if (trashed.contains(cats))
+            QCOMPARE(test::allNames(trashed.at(cats).place.trashedFile / "cats_1"),
+                     (QByteArrayList{"a.jpg", "out"}));
     }
 
     void deleteMissingFolder() {
@@ -202,6 +215,8 @@ private slots:
         QTest::newRow("home by dot-dot") << QByteArray("users/me/dl/..") << home;
         QTest::newRow("home through a link") << QByteArray("alias/me") << home;
         QTest::newRow("volume mounted below") << QByteArray("media") << mounted;
+        QTest::newRow("no usable trash")
+            << QByteArray("users/me/dl") << QByteArray("「ごみ箱を使わずに完全に削除する」");
         QTest::newRow("ordinary folder") << QByteArray("users/me/dl") << QByteArray();
     }
     void deleteRefused() {
@@ -211,6 +226,10 @@ private slots:
                                    "d:media", "d:media/stick"});
         const ProtectedPlaces places{{"/", root() / "vol", root() / "media/stick"}, root() / "users/me"};
         const fs::path folder = typed == "/" ? fs::path("/") : root() / typed.toStdString();
+        if (QByteArray(QTest::currentDataTag()) == "no usable trash") {
+            fs::create_directories(m_home->trash().parent_path());
+            fs::create_directory_symlink(root() / "vol", m_home->trash());
+        }
         ScriptedMessageBox messages;
         messages.answers = {MessageAnswer::No};
         runFolderAction({FolderChoice::Delete, folder, ""}, messages, places);

@@ -8,6 +8,7 @@
 #include "platform/file_ops.h"
 
 #include "disk_helpers.h"
+#include "own_trash.h"
 #include "scripted_message_box.h"
 #include "widget_place.h"
 
@@ -23,6 +24,7 @@ class TestOptionsWindow : public QObject {
     Q_OBJECT
 
     QTemporaryDir m_dir;
+    std::unique_ptr<test::OwnHome> m_home;
     ScriptedMessageBox m_messages;
     Module1 m_vars;
     std::unique_ptr<Form1> m_form;
@@ -37,10 +39,14 @@ class TestOptionsWindow : public QObject {
     static QString shownOf(QWidget* w) { return w->isVisibleTo(w->window()) ? "1" : "0"; }
 
 private slots:
-    void initTestCase() { QVERIFY(setWorkingFolder(root())); }
+    void initTestCase() {
+        QVERIFY(setWorkingFolder(root()));
+        m_home = std::make_unique<test::OwnHome>(root() / "home");
+    }
 
     void init() {
         fs::remove_all(root() / "dl");
+        fs::remove(root() / "Corvalin.conf");
         test::makeEntries(root(), {"d:dl", "d:dl/cats", "f:dl/cats/a.jpg"});
         m_messages = ScriptedMessageBox{};
         m_vars = Module1{};
@@ -50,6 +56,7 @@ private slots:
     void cleanup() { m_form.reset(); }
     // QTemporaryDir cannot delete names that are not UTF-8.
     void cleanupTestCase() {
+        m_home.reset();
         for (const auto& entry : fs::directory_iterator(root()))
             fs::remove_all(entry.path());
     }
@@ -165,10 +172,13 @@ private slots:
         QCOMPARE(dialog->minimumSize(), dialog->maximumSize());
         QVERIFY(!(dialog->windowFlags() & (Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint)));
         QVERIFY(!dialog->isModal());
-        QCOMPARE(dialog->ui.tbsOptions->count(), 1);
+        QCOMPARE(dialog->ui.tbsOptions->count(), 2);
         QCOMPARE(dialog->ui.tbsOptions->tabText(0), QString("オプション"));
         QCOMPARE(dialog->ui.tbsOptions->tabToolTip(0), QString("ｸﾞﾙｰﾌﾟ 1 のｵﾌﾟｼｮﾝの設定"));
         QCOMPARE(dialog->ui.tbsOptions->tabBar()->tabData(0).toString(), QString("Group1"));
+        QCOMPARE(dialog->ui.tbsOptions->tabText(1), QString("詳細"));
+        QCOMPARE(dialog->ui.tbsOptions->tabBar()->tabData(1).toString(), QString("Group2"));
+        QCOMPARE(dialog->ui.chkPermanentDelete->text(), QString("ごみ箱を使わずに完全に削除する"));
         // A second choice of the menu entry brings the same dialog forward.
         QCOMPARE(open(), dialog);
         QVERIFY(dialog->isVisible());
@@ -208,7 +218,9 @@ private slots:
         m_vars.MakerPath = makerPath.isEmpty() ? fs::path() : root() / makerPath.toStdString();
         m_vars.OptFlags = {OptionValue::number(1), OptionValue::number(0), OptionValue::number(1)};
         m_vars.SerialNo = -42;
+        m_form->applyExtraOptions({.permanentDeletion = true});
         frmOptions* dialog = open();
+        QVERIFY(dialog->ui.chkPermanentDelete->isChecked());
         const fs::path expected = shown.isEmpty() ? root() : root() / shown.toStdString();
         QCOMPARE(dialog->ui.Dir1->path(), expected);
         QCOMPARE(dialog->ui.File1->path(), expected);
@@ -245,6 +257,7 @@ private slots:
         dialog->ui.Check1->setChecked(true);
         dialog->ui.Check2->setChecked(true);
         dialog->ui.Text3->setText("123");
+        dialog->ui.chkPermanentDelete->setChecked(true);
         if (press == "Esc")
             QTest::keyClick(dialog->ui.Text3, Qt::Key_Escape);
         else if (press == "close")
@@ -255,6 +268,11 @@ private slots:
         QCOMPARE(m_vars.OptFlags[0].isOn(), applied);
         QCOMPARE(lookupEntry(root() / "dl/cats/cats_1"), applied ? EntryKind::Folder : EntryKind::None);
         QCOMPARE(m_vars.MakerPath, applied ? root() / "dl/cats" : fs::path());
+        QCOMPARE(m_form->extraOptions().permanentDeletion, applied);
+        QCOMPARE(readWholeFile(root() / "Corvalin.conf").ok()
+                     ? readWholeFile(root() / "Corvalin.conf").value()
+                     : "",
+                 std::string(applied ? "permanent_deletion=true\n" : ""));
         QCOMPARE(dialog->isVisible(), !closed);
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         QCOMPARE(alive.isNull(), closed);
@@ -367,34 +385,51 @@ private slots:
         QCOMPARE(dialog->ui.Text3->text(), QString("0"));
     }
 
-    // Ctrl+Tab, seen by the window before the focused control, shows the selected tab's page; no
-    // other Tab combination does.
-    void ctrlTab_data() {
-        QTest::addColumn<int>("key");
+    // The tab strip: Ctrl+Tab (seen by the window before the focused control) or a click selects the
+    // next tab; no other Tab combination does. The second page shows alone: the first page's
+    // frames, the maker's included, are out of sight, and come back with the first tab.
+    void tabs_data() {
+        QTest::addColumn<int>("key"); // 0: a click on the second tab
         QTest::addColumn<int>("modifiers");
-        QTest::addColumn<bool>("pageShown");
-        QTest::newRow("Ctrl+Tab") << int(Qt::Key_Tab) << int(Qt::ControlModifier) << true;
+        QTest::addColumn<int>("selected");
+        QTest::newRow("Ctrl+Tab") << int(Qt::Key_Tab) << int(Qt::ControlModifier) << 1;
+        QTest::newRow("click") << 0 << 0 << 1;
         QTest::newRow("Ctrl+Shift+Tab")
-            << int(Qt::Key_Backtab) << int(Qt::ControlModifier | Qt::ShiftModifier) << false;
-        QTest::newRow("Ctrl+Alt+Tab")
-            << int(Qt::Key_Tab) << int(Qt::ControlModifier | Qt::AltModifier) << false;
-        QTest::newRow("Tab") << int(Qt::Key_Tab) << int(Qt::NoModifier) << false;
+            << int(Qt::Key_Backtab) << int(Qt::ControlModifier | Qt::ShiftModifier) << 0;
+        QTest::newRow("Ctrl+Alt+Tab") << int(Qt::Key_Tab) << int(Qt::ControlModifier | Qt::AltModifier) << 0;
+        QTest::newRow("Tab") << int(Qt::Key_Tab) << int(Qt::NoModifier) << 0;
     }
-    void ctrlTab() {
+    void tabs() {
         QFETCH(int, key);
         QFETCH(int, modifiers);
-        QFETCH(bool, pageShown);
+        QFETCH(int, selected);
         frmOptions* dialog = open();
         QApplication::setActiveWindow(dialog);
         QVERIFY(QTest::qWaitForWindowActive(dialog));
-        QWidget* page = dialog->ui.picOptions[0];
-        page->move(OptionsDialogUi::kHiddenPageLeft, page->y());
-        page->setEnabled(false);
-        dialog->ui.Text1->setFocus();
-        QTest::keyClick(dialog->ui.Text1, Qt::Key(key), Qt::KeyboardModifiers(modifiers));
-        QCOMPARE(dialog->ui.tbsOptions->currentIndex(), 0);
-        QCOMPARE(page->x(), pageShown ? OptionsDialogUi::kPageLeft : OptionsDialogUi::kHiddenPageLeft);
-        QCOMPARE(page->isEnabled(), pageShown);
+        const auto& ui = dialog->ui;
+        const auto pagesShown = [&] {
+            return QString("%1%2%3")
+                .arg(ui.picOptions[0]->x() == OptionsDialogUi::kPageLeft && ui.picOptions[0]->isEnabled())
+                .arg(ui.picOptions[1]->x() == OptionsDialogUi::kPageLeft && ui.picOptions[1]->isEnabled())
+                .arg(ui.Frame1->isVisible());
+        };
+        const QRect designedFrame1 = ui.Frame1->geometry();
+        QCOMPARE(pagesShown(), QString("101"));
+        ui.Text1->setFocus();
+        if (key == 0)
+            QTest::mouseClick(ui.tbsOptions->tabBar(), Qt::LeftButton, {},
+                              ui.tbsOptions->tabBar()->tabRect(1).center());
+        else
+            QTest::keyClick(ui.Text1, Qt::Key(key), Qt::KeyboardModifiers(modifiers));
+        QCOMPARE(ui.tbsOptions->currentIndex(), selected);
+        QCOMPARE(pagesShown(), selected ? QString("010") : QString("101"));
+        QTest::keyClick(dialog, Qt::Key_Tab, Qt::ControlModifier); // the last tab is followed by the first
+        QCOMPARE(ui.tbsOptions->currentIndex(), 1 - selected);
+        QTest::keyClick(dialog, Qt::Key_Tab, Qt::ControlModifier);
+        QCOMPARE(pagesShown(), selected ? QString("010") : QString("101"));
+        ui.tbsOptions->setCurrentIndex(0);
+        QCOMPARE(pagesShown(), QString("101"));
+        QCOMPARE(ui.Frame1->geometry(), designedFrame1);
     }
 
     // The maker end to end: fifty numbered folders, then the parent deleted after the question.
@@ -414,6 +449,7 @@ private slots:
         dialog->ui.cmdApply->click();
         QCOMPARE(m_messages.shown.size(), std::size_t(1));
         QCOMPARE(lookupEntry(cats), EntryKind::None);
+        QVERIFY(test::trashedItems(m_home->trash()).contains(cats));
         // The list moves up to what is left; the path box keeps the deleted folder.
         QCOMPARE(dialog->ui.Dir1->path(), root() / "dl");
         QCOMPARE(dialog->ui.Text1->text(), QString::fromStdString(cats.native()));

@@ -12,6 +12,7 @@
 #include "child_process.h"
 #include "engine/move_run.h"
 #include "move_fixture.h"
+#include "own_trash.h"
 #include "picture_census.h"
 #include "platform/file_ops.h"
 #include "robust_env.h"
@@ -241,6 +242,7 @@ private slots:
                                  seedFromEnvironment("CORVALIN_CRASH_SEED")};
         QTemporaryDir work;
         const fs::path root = work.path().toStdString();
+        const OwnHome home(root / "home"); // what the runs trash stays in the work folder
         if (const auto other = otherFileSystemDir()) {
             const std::string problems = runCrashHarness(root, other->path().toStdString(), config);
             QVERIFY2(problems.empty(), problems.c_str());

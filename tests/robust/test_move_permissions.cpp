@@ -4,6 +4,7 @@
 #include "app/error_text.h"
 #include "engine/move_run.h"
 #include "move_fixture.h"
+#include "own_trash.h"
 
 #include <QtTest>
 
@@ -93,6 +94,7 @@ private slots:
         if (across && !other)
             QSKIP("/dev/shm is not another file system here");
         const fs::path root = work.path().toStdString();
+        const OwnHome home(root / "home");
         const fs::path source = root / "src";
         const fs::path destination = other ? fs::path(other->path().toStdString()) : root / "dst";
         fs::create_directories(destination);

@@ -77,9 +77,34 @@ bool Form1::Form_Load() {
         const Error error = *result.writeError;
         QTimer::singleShot(0, this, [this, error] { showError(error); });
     }
+    loadExtraOptions();
     if (result.outcome == StartupOutcome::Completed)
         applyInitialState();
     return true;
+}
+
+// An options file that cannot be read leaves the defaults, which put what is removed in the Trash.
+void Form1::loadExtraOptions() {
+    const Result<ExtraOptions> loaded = corvalin::loadExtraOptions(m_files.extraOptionsFile());
+    if (loaded) {
+        m_extraOptions = loaded.value();
+        return;
+    }
+    const Error error = loaded.error();
+    QTimer::singleShot(0, this, [this, error] { showError(error); });
+}
+
+void Form1::applyExtraOptions(const ExtraOptions& options) {
+    const bool changed = !options.sameValues(m_extraOptions);
+    m_extraOptions = options;
+    if (!changed)
+        return;
+    if (const Status written = saveExtraOptions(m_files.extraOptionsFile(), m_extraOptions); !written)
+        showError(written.error());
+}
+
+Removal Form1::removal() const {
+    return Removal(m_extraOptions.permanentDeletion);
 }
 
 // The window's initial state, in order; the first step that fails ends the sequence, and the

@@ -1,9 +1,11 @@
 #pragma once
 
+#include "app/extra_options.h"
 #include "app/module1.h"
 #include "app/startup.h"
 #include "app/ui/form1_ui.h"
 #include "app/ui/window_slot.h"
+#include "platform/removal.h"
 
 #include <QMainWindow>
 
@@ -41,6 +43,14 @@ public:
     Module1& vars() { return m_vars; }
     MessageBox& messages() { return m_messages; }
     const SettingsFiles& files() const { return m_files; }
+
+    // The options of Corvalin.conf, read at start-up; the runs take them from here.
+    const ExtraOptions& extraOptions() const { return m_extraOptions; }
+    // Takes new options and, when they changed, writes them at once; a failed write is shown and the
+    // options still hold until the program ends.
+    void applyExtraOptions(const ExtraOptions& options);
+    // How the runs remove what they remove, as the options say.
+    Removal removal() const;
 
     // The secondary windows, each created on first use.
     WindowSlot frmOptions;
@@ -106,9 +116,12 @@ private:
     void showClickedFile(corvalin::FolderList* folders, FileList* files);
     void showPicture(int fd);
 
+    void loadExtraOptions();
+
     Module1& m_vars;
     SettingsFiles m_files;
     MessageBox& m_messages;
+    ExtraOptions m_extraOptions;
     bool m_runInProgress = false;
     bool m_closeRequested = false;
     bool m_shutdownDone = false;

@@ -44,17 +44,20 @@ void MoveController::run() {
     if (!m_form.beginRun())
         return;
     const fs::path source = m_form.ui.Dir1->path();
+    const Removal removal = m_form.removal();
     // Refused before anything, the window included, is touched.
     Status allowed = checkSource(source, m_form.files());
     if (allowed)
         allowed = checkDestination(source, m_form.ui.Dir2->path());
+    if (allowed)
+        allowed = removal.checkUsable(source);
     if (!allowed) {
         m_form.showError(allowed.error());
         m_form.endRun();
         return;
     }
     showRunLayout();
-    MoveRun moveRun(m_form.vars(), m_form.files(), *this);
+    MoveRun moveRun(m_form.vars(), m_form.files(), *this, removal);
     const MoveRunResult result = moveRun.run(source, m_form.vars().OptFlags[0].isOn(), m_form.FolderList);
     // A cancel clicked during the last files belongs to this run, which ends now; left waiting, it
     // would reach the idle window.

@@ -45,7 +45,8 @@ void frmOptions::connectControls() {
     // A shortcut sees the key before the focused control does.
     auto* nextTab = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_Tab), this);
     connect(nextTab, &QShortcut::activated, this, &frmOptions::Form_KeyDown);
-    connect(ui.tbsOptions, &QTabWidget::tabBarClicked, this, &frmOptions::tbsOptions_Click);
+    // After the selection has moved, however it moved (a click, the keyboard).
+    connect(ui.tbsOptions, &QTabWidget::currentChanged, this, &frmOptions::tbsOptions_Click);
     connect(ui.Check2, &QCheckBox::toggled, this, &frmOptions::Check2_Click);
     connect(ui.Drive1, &DriveList::driveChanged, this, &frmOptions::Drive1_Change);
     connect(ui.Dir1, &FolderList::folderChanged, this, &frmOptions::Dir1_Change);
@@ -72,6 +73,7 @@ void frmOptions::Form_Load() {
     ui.Text3->setText(QString::number(vars.SerialNo));
     ui.Check3->setChecked(vars.OptFlags[1].isOn());
     ui.Check4->setChecked(vars.OptFlags[2].isOn());
+    ui.chkPermanentDelete->setChecked(m_form.extraOptions().permanentDeletion);
 }
 
 void frmOptions::centreOnScreen() {
@@ -97,7 +99,8 @@ void frmOptions::Form_KeyDown() {
     tbsOptions_Click();
 }
 
-// Each tab owns the page at its position; only the selected tab's page is in sight and usable.
+// Each tab owns the page at its position; only the selected tab's page is in sight and usable. The
+// maker's frame lies on the window itself, so it goes and comes back with the first page.
 void frmOptions::tbsOptions_Click() {
     const int selected = ui.tbsOptions->currentIndex();
     for (int i = 0; i < ui.tbsOptions->count() && i < static_cast<int>(ui.picOptions.size()); ++i) {
@@ -105,6 +108,7 @@ void frmOptions::tbsOptions_Click() {
         page->move(i == selected ? OptionsDialogUi::kPageLeft : OptionsDialogUi::kHiddenPageLeft, page->y());
         page->setEnabled(i == selected);
     }
+    ui.Frame1->setVisible(selected == 0);
 }
 
 void frmOptions::Check2_Click() {
@@ -180,6 +184,12 @@ bool frmOptions::applyOptions() {
     }
     m_applying = true;
     const QPointer<frmOptions> self(this);
+    // First, so that the folder action already removes as the page now says.
+    ExtraOptions extra = m_form.extraOptions();
+    extra.permanentDeletion = ui.chkPermanentDelete->isChecked();
+    m_form.applyExtraOptions(extra);
+    if (!self)
+        return false;
     ApplyFolderAction();
     if (!self)
         return false;
@@ -224,7 +234,7 @@ void frmOptions::ApplyFolderAction() {
     Module1& vars = m_form.vars();
     const QPointer<frmOptions> self(this);
     const FolderActionResult result =
-        runFolderAction(request, m_form.messages(), ProtectedPlaces::ofThisSystem());
+        runFolderAction(request, m_form.messages(), ProtectedPlaces::ofThisSystem(), m_form.removal());
     if (result.makerPath)
         vars.MakerPath = *result.makerPath;
     if (self && result.refreshLists)

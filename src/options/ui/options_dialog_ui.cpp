@@ -8,6 +8,7 @@
 #include <QDialog>
 #include <QFontMetrics>
 #include <QTabBar>
+#include <QVBoxLayout>
 
 namespace corvalin {
 
@@ -58,6 +59,7 @@ void OptionsDialogUi::setupUi(QDialog* dialog) {
     dialog->setStyleSheet(QLatin1String(kFrameStyle));
     createTabStrip(dialog);
     createOptionGroup(picOptions[0]);
+    createDetailPage(picOptions[1]);
     createMakerGroup(dialog);
     createButtons(dialog);
     setTabOrder();
@@ -74,6 +76,26 @@ void OptionsDialogUi::createTabStrip(QDialog* dialog) {
     tbsOptions->setTabToolTip(0, QStringLiteral("ｸﾞﾙｰﾌﾟ 1 のｵﾌﾟｼｮﾝの設定"));
     tbsOptions->tabBar()->setTabData(0, QStringLiteral("Group1"));
     picOptions[0] = named(new QWidget(dialog), "picOptions_0", {kPageLeft, 32, 499, 335});
+    tbsOptions->addTab(new QWidget, QStringLiteral("詳細"));
+    tbsOptions->setTabToolTip(1, QStringLiteral("ｸﾞﾙｰﾌﾟ 2 のｵﾌﾟｼｮﾝの設定"));
+    tbsOptions->tabBar()->setTabData(1, QStringLiteral("Group2"));
+    picOptions[1] = named(new QWidget(dialog), "picOptions_1", {kHiddenPageLeft, 32, 499, 335});
+    picOptions[1]->setEnabled(false);
+}
+
+// Check boxes one below the other from the top, with room for about eight; later options join the
+// stack above the stretch.
+void OptionsDialogUi::createDetailPage(QWidget* page) {
+    auto* stack = new QVBoxLayout(page);
+    stack->setContentsMargins(16, 12, 16, 12);
+    stack->setSpacing(8);
+    chkPermanentDelete = new QCheckBox(QStringLiteral("ごみ箱を使わずに完全に削除する"), page);
+    chkPermanentDelete->setObjectName(QStringLiteral("chkPermanentDelete"));
+    chkPermanentDelete->setToolTip(
+        QStringLiteral("移動のあとに消すファイルとフォルダ、フォルダの削除で消すフォルダを、ごみ箱に入れずに"
+                       "すぐに削除します。元に戻せません。"));
+    stack->addWidget(chkPermanentDelete);
+    stack->addStretch(1);
 }
 
 void OptionsDialogUi::createMakerGroup(QDialog* dialog) {
@@ -135,8 +157,9 @@ void OptionsDialogUi::createButtons(QDialog* dialog) {
 
 void OptionsDialogUi::setTabOrder() {
     // Frames, labels and the page take no focus; Text3 stays before Check2 as designed.
-    QWidget* order[] = {tbsOptions, cmdOK,      cmdCancel,  cmdApply, Drive1, Dir1,   File1,  Text1,
-                        Text2,      Option1[0], Option1[1], Check1,   Text3,  Check2, Check3, Check4};
+    QWidget* order[] = {tbsOptions, cmdOK,  cmdCancel,         cmdApply,   Drive1, Dir1,  File1,
+                        Text1,      Text2,  Option1[0],        Option1[1], Check1, Text3, Check2,
+                        Check3,     Check4, chkPermanentDelete};
     for (std::size_t i = 0; i + 1 < std::size(order); ++i)
         QWidget::setTabOrder(order[i], order[i + 1]);
 }

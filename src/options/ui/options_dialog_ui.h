@@ -22,7 +22,7 @@ class FileList;
 // control array keeps its designer name with the index appended: "Option1_0", "picOptions_0".
 struct OptionsDialogUi {
     QTabWidget* tbsOptions;
-    std::array<QWidget*, 1> picOptions; // the page of each tab, by tab position
+    std::array<QWidget*, 2> picOptions; // the page of each tab, by tab position
     QGroupBox* Frame1;                  // the child-folder maker
     QGroupBox* Frame2;                  // the option settings
     QLabel* Label1;
@@ -40,6 +40,8 @@ struct OptionsDialogUi {
     QCheckBox* Check2;
     QCheckBox* Check3;
     QCheckBox* Check4;
+    // The second tab, "詳細": options of Corvalin.conf, stacked from the top of its page.
+    QCheckBox* chkPermanentDelete;
     QPushButton* cmdOK;
     QPushButton* cmdCancel;
     QPushButton* cmdApply;
@@ -57,6 +59,7 @@ private:
     void createTabStrip(QDialog* dialog);
     void createMakerGroup(QDialog* dialog);
     void createOptionGroup(QWidget* page);
+    void createDetailPage(QWidget* page);
     void createButtons(QDialog* dialog);
     void setTabOrder();
 };

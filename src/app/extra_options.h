@@ -1,0 +1,37 @@
+#pragma once
+
+#include "platform/result.h"
+
+#include <filesystem>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace corvalin {
+
+// The options that Corvalin.ini has no field for, kept in "Corvalin.conf" beside it: one
+// "key=value" a line. Lines this version does not know (keys of a later version, comments) are
+// kept in their order when the file is written again.
+struct ExtraOptions {
+    // "ごみ箱を使わずに完全に削除する": what a run removes is deleted for good instead of trashed.
+    bool permanentDeletion = false;
+    // Every line as read, the known keys included; a rewrite puts the current values in place.
+    std::vector<std::string> lines = {};
+
+    bool sameValues(const ExtraOptions& other) const { return permanentDeletion == other.permanentDeletion; }
+};
+
+// Reads the text of the file. A known key with a value that is no yes or no keeps its default.
+ExtraOptions decodeExtraOptions(std::string_view text);
+
+// The text to write: the lines as read with the known keys' values replaced (a repeated key only
+// once), then the known keys that were missing.
+std::string encodeExtraOptions(const ExtraOptions& options);
+
+// A missing file gives the defaults; temporary files of a killed rewrite are removed first.
+Result<ExtraOptions> loadExtraOptions(const std::filesystem::path& file);
+
+// Replaces the file at once, so that a crash leaves the old or the new options, never a mix.
+Status saveExtraOptions(const std::filesystem::path& file, const ExtraOptions& options);
+
+} // namespace corvalin

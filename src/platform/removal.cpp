@@ -1,0 +1,100 @@
+#include "platform/removal.h"
+
+#include "platform/file_ops.h"
+#include "platform/paths.h"
+#include "platform/volumes.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <sys/stat.h>
+
+namespace corvalin {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const char* const kFolderRemoveText = "フォルダの削除";
+const char* const kNoTrashAdvice =
+    "何も移動・削除していません。ごみ箱を使わずに削除するには、オプションの「詳細」で"
+    "「ごみ箱を使わずに完全に削除する」にチェックを入れてください。";
+
+// A folder goes as a whole only when it is a real folder with nothing else mounted inside it: a
+// mount point moved along would be emptied with the trash one day, and a deletion would stop at it
+// halfway through.
+Status checkWholeFolder(const fs::path& folder) {
+    struct stat st {};
+    if (::lstat(withoutTrailingSlash(folder).c_str(), &st) != 0)
+        return errorFromErrno(kFolderRemoveText, folder, errno);
+    if (!S_ISDIR(st.st_mode))
+        return errorFromErrno(kFolderRemoveText, folder, ENOTDIR);
+    char* resolved = ::realpath(folder.c_str(), nullptr);
+    if (!resolved)
+        return errorFromErrno(kFolderRemoveText, folder, errno);
+    const fs::path canonical = resolved;
+    std::free(resolved);
+    for (const fs::path& mountPoint : listMountPoints()) {
+        if (isSameOrBelow(mountPoint, canonical))
+            return errorFromErrno(kFolderRemoveText, mountPoint, EXDEV);
+    }
+    return {};
+}
+
+} // namespace
+
+Removal::Removal(bool permanent, Hook beforeRemove)
+    : m_permanent(permanent), m_beforeRemove(std::move(beforeRemove)) {}
+
+Status Removal::checkUsable(const fs::path& source) const {
+    if (m_permanent)
+        return {};
+    Status usable = checkTrashUsable(source);
+    if (usable)
+        return {};
+    Error error = usable.error();
+    error.advice = kNoTrashAdvice;
+    return error;
+}
+
+Result<std::optional<TrashPlace>> Removal::removeFile(const fs::path& file) const {
+    if (Status normal = setNormalAttributes(file); !normal)
+        return normal.error();
+    if (!m_permanent)
+        return toTrash(file, false);
+    if (Status allowed = announce({file, false}); !allowed)
+        return allowed.error();
+    if (Status removed = corvalin::removeFile(file); !removed)
+        return removed.error();
+    return std::optional<TrashPlace>();
+}
+
+Result<std::optional<TrashPlace>> Removal::removeFolder(const fs::path& folder) const {
+    if (Status whole = checkWholeFolder(folder); !whole)
+        return whole.error();
+    if (!m_permanent)
+        return toTrash(folder, true);
+    if (Status allowed = announce({folder, true}); !allowed)
+        return allowed.error();
+    if (Status removed = removeTree(folder); !removed)
+        return removed.error();
+    return std::optional<TrashPlace>();
+}
+
+Result<std::optional<TrashPlace>> Removal::toTrash(const fs::path& item, bool folder) const {
+    Result<TrashPlace> place = reserveTrashPlace(item);
+    if (!place)
+        return place.error();
+    if (Status allowed = announce({item, folder, place.value()}); !allowed) {
+        (void)releaseTrashPlace(place.value());
+        return allowed.error();
+    }
+    if (Status moved = moveIntoTrash(place.value()); !moved)
+        return moved.error();
+    return std::optional<TrashPlace>(place.value());
+}
+
+Status Removal::announce(const RemovalStep& step) const {
+    return m_beforeRemove ? m_beforeRemove(step) : Status();
+}
+
+} // namespace corvalin

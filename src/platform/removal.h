@@ -1,0 +1,51 @@
+#pragma once
+
+#include "platform/result.h"
+#include "platform/trash.h"
+
+#include <filesystem>
+#include <functional>
+#include <optional>
+
+namespace corvalin {
+
+// One item about to go: its place in the trash is reserved (empty when deleted for good), and
+// nothing has moved or been deleted yet.
+struct RemovalStep {
+    std::filesystem::path item;
+    bool folder = false;
+    std::optional<TrashPlace> place = {};
+};
+
+// How a run removes what it removes: to the trash by default, for good when the user chose
+// "ごみ箱を使わずに完全に削除する". A hook sees every item before it goes and may stop it.
+class Removal {
+public:
+    using Hook = std::function<Status(const RemovalStep&)>;
+
+    explicit Removal(bool permanent = false, Hook beforeRemove = {});
+
+    bool permanent() const { return m_permanent; }
+
+    // Before a run touches anything: can what it removes below `source` go to the trash? Nothing to
+    // check when deleting for good. The error also tells the user about the permanent option.
+    Status checkUsable(const std::filesystem::path& source) const;
+
+    // A file, after giving its owner write permission. The place in the trash, or nothing when
+    // deleted for good.
+    Result<std::optional<TrashPlace>> removeFile(const std::filesystem::path& file) const;
+
+    // A folder with everything in it: to the trash in one rename, or deleted tree and all. A
+    // symbolic link is refused (ENOTDIR), and so is a folder with another file system mounted below
+    // it (EXDEV naming the mount point), before anything goes: neither would go in one piece.
+    Result<std::optional<TrashPlace>> removeFolder(const std::filesystem::path& folder) const;
+
+private:
+    Result<std::optional<TrashPlace>> toTrash(const std::filesystem::path& item, bool folder) const;
+    Status announce(const RemovalStep& step) const;
+
+    bool m_permanent;
+    Hook m_beforeRemove;
+};
+
+} // namespace corvalin

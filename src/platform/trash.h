@@ -1,0 +1,58 @@
+#pragma once
+
+#include "platform/result.h"
+
+#include <filesystem>
+#include <string>
+
+// The desktop Trash, as every Linux desktop's file manager shares it: the home trash for the file
+// system that holds it, a trash at the top folder of every other file system. An item goes in by
+// one rename within its own file system, never by a copy, with an info file beside it that records
+// where it came from, so that the file manager can show it and put it back. Names are raw bytes.
+namespace corvalin {
+
+// Where one item goes, or went. All absolute.
+struct TrashPlace {
+    // Where the item was, with the symbolic links of its folder resolved.
+    std::filesystem::path original;
+    std::filesystem::path trashedFile; // <trash>/files/<name>
+    std::filesystem::path infoFile;    // <trash>/info/<name>.trashinfo
+};
+
+// The home trash: $XDG_DATA_HOME/Trash, else ~/.local/share/Trash.
+std::filesystem::path homeTrashFolder();
+
+// True for a trash folder: ".Trash" or ".Trash-<uid>" (each volume's), or the home trash. A run
+// never takes anything out of one.
+bool isTrashFolder(const std::filesystem::path& folder);
+
+// Can the trash that serves the file system of `onFileSystem` take items from there? Makes the
+// trash's folders when they are missing. The error names the folder and the reason: a top folder
+// that cannot be written, a trash folder that is a symbolic link or someone else's, and the like.
+Status checkTrashUsable(const std::filesystem::path& onFileSystem);
+
+// Finds the trash of the item's file system (made when missing) and creates the item's info file
+// there under a name that nothing in the trash uses yet. Nothing has moved.
+Result<TrashPlace> reserveTrashPlace(const std::filesystem::path& item);
+
+// Renames the item into its reserved place; a folder the owner may not write first gets that
+// permission, which moving it to another parent needs. Never copies and never replaces. On
+// failure the info file goes again and the item stays where it was.
+Status moveIntoTrash(const TrashPlace& place);
+
+// Removes the info file of a place whose item never moved.
+Status releaseTrashPlace(const TrashPlace& place);
+
+// Renames the trashed item back to `to` without replacing anything (EEXIST when the name is
+// taken), then removes its info file.
+Status restoreFromTrash(const TrashPlace& place, const std::filesystem::path& to);
+
+struct TrashInfo {
+    TrashPlace place;
+    std::string deletionDate;
+};
+
+// Reads one info file of a trash: where the item came from and where it lies in the trash.
+Result<TrashInfo> readTrashInfo(const std::filesystem::path& infoFile);
+
+} // namespace corvalin

@@ -1,0 +1,62 @@
+// The options file beside the settings file: what a line means, what a rewrite keeps, and reading
+// and writing it on disk.
+#include "app/extra_options.h"
+#include "platform/file_ops.h"
+
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace corvalin;
+namespace fs = std::filesystem;
+
+class TestExtraOptions : public QObject {
+    Q_OBJECT
+
+private slots:
+    // Read, then written back with the option switched on: unknown lines stay in their order and
+    // the known key keeps its place.
+    void readThenRewrite_data() {
+        QTest::addColumn<QByteArray>("text");
+        QTest::addColumn<bool>("permanent");
+        QTest::addColumn<QByteArray>("rewritten");
+        QTest::newRow("no file yet") << QByteArray() << false << QByteArray("permanent_deletion=true\n");
+        QTest::newRow("unknown keys and comments kept in order")
+            << QByteArray("# mine\nplan=1\npermanent_deletion=false\nzzz = a=b\n") << false
+            << QByteArray("# mine\nplan=1\npermanent_deletion=true\nzzz = a=b\n");
+        QTest::newRow("blanks, CR LF, other spellings")
+            << QByteArray(" permanent_deletion = Yes \r\nx=1\r\n") << true
+            << QByteArray("permanent_deletion=true\nx=1\n");
+        QTest::newRow("a value that is no yes or no")
+            << QByteArray("permanent_deletion=perhaps\n") << false << QByteArray("permanent_deletion=true\n");
+        QTest::newRow("repeated key: the last counts, written once")
+            << QByteArray("permanent_deletion=1\nx\npermanent_deletion=off\n") << false
+            << QByteArray("permanent_deletion=true\nx\n");
+    }
+    void readThenRewrite() {
+        QFETCH(QByteArray, text);
+        ExtraOptions options = decodeExtraOptions(text.toStdString());
+        QTEST(options.permanentDeletion, "permanent");
+        options.permanentDeletion = true;
+        QTEST(QByteArray::fromStdString(encodeExtraOptions(options)), "rewritten");
+    }
+
+    void onDisk() {
+        QTemporaryDir dir;
+        const fs::path file = fs::path(dir.path().toStdString()) / "Corvalin.conf";
+        Result<ExtraOptions> loaded = loadExtraOptions(file);
+        QVERIFY(loaded.ok());
+        QVERIFY(!loaded.value().permanentDeletion);
+        QVERIFY(writeFileAtomically(file, "later=1\npermanent_deletion=true\n").ok());
+        loaded = loadExtraOptions(file);
+        QVERIFY(loaded.value().permanentDeletion);
+        loaded.value().permanentDeletion = false;
+        QVERIFY(saveExtraOptions(file, loaded.value()).ok());
+        QCOMPARE(readWholeFile(file).value(), std::string("later=1\npermanent_deletion=false\n"));
+        QVERIFY(fs::remove(file));
+        fs::create_directory(file);
+        QCOMPARE(loadExtraOptions(file).code(), EISDIR);
+    }
+};
+
+QTEST_APPLESS_MAIN(TestExtraOptions)
+#include "test_extra_options.moc"
