@@ -112,7 +112,7 @@ MoveRunResult MoveRun::run(const fs::path& sourceParent, bool deleteFolders,
 Status MoveRun::surveyDisplay(const std::vector<fs::path>& folderList) {
     const std::size_t count = folderList.size();
     for (std::size_t i = 0; i < count; ++i) {
-        m_observer.yield();
+        m_observer.yieldForDisplay();
         if (m_observer.stopRequested()) {
             m_stopped = true;
             return {};
@@ -124,7 +124,7 @@ Status MoveRun::surveyDisplay(const std::vector<fs::path>& folderList) {
         if (Status entered = setWorkingFolder(folder); !entered)
             return entered;
         m_observer.surveyFolderShown(folder);
-        m_observer.yield();
+        m_observer.yieldForDisplay();
         if (!names.value().empty())
             ++m_foldersWithFiles;
         m_totalFiles += static_cast<long>(names.value().size());
@@ -149,7 +149,7 @@ Status MoveRun::moveFolder(const fs::path& folder) {
         // Before the file is touched, so that after a crash the stored number is never behind.
         if (Status counted = writeCounterFile(m_files, m_vars.SerialNo); !counted)
             return counted;
-        m_observer.yieldBetweenFiles();
+        m_observer.yieldForDisplay();
         // Closing the window: stop after the file in hand, before the next one.
         if (m_observer.stopRequested()) {
             m_stopped = true;

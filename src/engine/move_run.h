@@ -26,9 +26,11 @@ public:
     // The survey display is over; the source pane shows the source parent folder again.
     virtual void surveyFinished(const std::filesystem::path& /*sourceParent*/) {}
 
-    // The yield between two files of one folder, where a window may let a few pass for speed; every
-    // other yield point (the survey, each folder boundary) is `yield`, where a click must be seen.
-    virtual void yieldBetweenFiles() { yield(); }
+    // A yield where only the window's display has to keep up: between the files of one folder and
+    // between the folders of the survey display, which test no cancel. A window may let some pass
+    // for speed. Every other yield point (the survey, each folder of the move and of the deletion)
+    // is `yield`, where a click must be seen at once.
+    virtual void yieldForDisplay() { yield(); }
     // A cancel was clicked. Asked once before each folder, never within one.
     virtual bool cancelRequested() = 0;
     // The folder about to be emptied.

@@ -136,9 +136,10 @@ void MoveController::yield() {
     m_sinceYield.start();
 }
 
-// Moving a file takes far less than a frame; handling events after every one would cost more than
-// the moves. A cancel is only taken at the next folder anyway.
-void MoveController::yieldBetweenFiles() {
+// Moving a file, or showing a folder of the survey display, takes far less than a frame; painting
+// after every one would cost more than the work. A cancel is only taken at the next folder of the
+// move, whose yield lets every event through.
+void MoveController::yieldForDisplay() {
     if (m_sinceYield.isValid() && m_sinceYield.elapsed() < m_yieldIntervalMs)
         return;
     yield();
