@@ -1,12 +1,14 @@
 #include "app/error_text.h"
 
+#include "platform/name_text.h"
+
 namespace corvalin {
 
 namespace {
 
 std::string describe(const Error& error, const char* beforePath, const char* beforeReason,
                      const char* beforeAdvice) {
-    std::string text = error.operation + "ができませんでした" + beforePath + error.path.native();
+    std::string text = error.operation + "ができませんでした" + beforePath + legibleName(error.path.native());
     const std::string why = error.reason();
     if (!why.empty())
         text += beforeReason + why;

@@ -8,7 +8,7 @@
 namespace corvalin {
 
 // The words the user reads for a failed operation: what could not be done, to which file, and the
-// system's reason. UTF-8; the path's bytes are kept as they are.
+// system's reason. UTF-8, the path shown as every list shows it (legibleName).
 std::string describeError(const Error& error);
 
 // The same words on one line, for a terminal: "<what>ができませんでした: <file>: <reason>".

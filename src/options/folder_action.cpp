@@ -4,6 +4,7 @@
 #include "app/message_box.h"
 #include "options/leading_number.h"
 #include "platform/file_ops.h"
+#include "platform/name_text.h"
 #include "platform/paths.h"
 
 #include <cerrno>
@@ -71,8 +72,8 @@ FolderActionResult deleteParentFolder(const fs::path& parent, MessageBox& messag
         messages.show(describeError(usable.error()), MessageButtons::Ok, MessageIcon::Warning);
         return {};
     }
-    const MessageAnswer answer =
-        messages.show(parent.native() + kDeleteQuestion, MessageButtons::YesNoCancel, MessageIcon::Warning);
+    const MessageAnswer answer = messages.show(legibleName(parent.native()) + kDeleteQuestion,
+                                               MessageButtons::YesNoCancel, MessageIcon::Warning);
     if (answer == MessageAnswer::Cancel)
         return {};
     if (answer == MessageAnswer::Yes) {

@@ -1,5 +1,7 @@
 #include "strip/strip_summary.h"
 
+#include "platform/name_text.h"
+
 namespace corvalin {
 
 namespace {
@@ -13,7 +15,7 @@ void describeReason(const StripOutcome& outcome, LeftReason reason, std::string&
         if (file.reason != reason)
             continue;
         if (++count <= namesShownPerReason)
-            names += "\n  " + file.name;
+            names += "\n  " + legibleName(file.name);
     }
     if (count == 0)
         return;

@@ -7,7 +7,7 @@
 namespace corvalin {
 
 // What the user reads at the end of a strip run that left files as they were: how many, why, and
-// the first few names for each reason. Empty when no file was left. UTF-8; names keep their bytes.
+// the first few names for each reason. Empty when no file was left. UTF-8, names as the lists show them.
 std::string describeLeftFiles(const StripOutcome& outcome);
 
 // Its parts, for a terminal that names every file: the first lines (how many were left, how many
