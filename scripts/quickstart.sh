@@ -13,6 +13,8 @@ if [ "$mode" = test ]; then
     # The desktop's own trash client, which reads back what the tests trashed (gvfs holds its
     # trash:// module); mkfs.ext4 makes the second file system some tests mount.
     packages+=(libglib2.0-bin gvfs gvfs-daemons dbus e2fsprogs)
+    # The distribution's package checker and AppStream validator judge the built package.
+    packages+=(lintian appstream)
 fi
 
 install_missing() {
@@ -39,6 +41,11 @@ test)
     # Tests are built with AddressSanitizer and UndefinedBehaviorSanitizer.
     cmake -S . -B build-test -G Ninja -DCMAKE_BUILD_TYPE=Debug -DCORVALIN_SANITIZE=ON
     cmake --build build-test -j"$jobs"
+    # The Debian package, built once as users get it, for the package checks among the tests.
+    cmake -S . -B build-deb -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCORVALIN_BUILD_TESTS=OFF
+    cmake --build build-deb -j"$jobs"
+    rm -f build-deb/corvalin*.deb build-deb/corvalin*.ddeb
+    (cd build-deb && cpack -G DEB >/dev/null)
     ctest --test-dir build-test --output-on-failure -j"$jobs"
     # The fuzz checks once more as libFuzzer targets, a bounded run each; they need clang.
     if command -v clang++ >/dev/null 2>&1; then

@@ -1,15 +1,35 @@
 #include "app/error_text.h"
 
+#include "platform/name_text.h"
+
 namespace corvalin {
 
-std::string describeError(const Error& error) {
-    std::string text = error.operation + "ができませんでした。\n" + error.path.native();
+namespace {
+
+std::string describe(const Error& error, const char* beforePath, const char* beforeReason,
+                     const char* beforeAdvice) {
+    std::string text = error.operation + "ができませんでした" + beforePath + legibleName(error.path.native());
     const std::string why = error.reason();
     if (!why.empty())
-        text += "\n" + why;
+        text += beforeReason + why;
     if (!error.advice.empty())
-        text += "\n\n" + error.advice;
+        text += beforeAdvice + error.advice;
     return text;
+}
+
+} // namespace
+
+std::string describeError(const Error& error) {
+    return describe(error, "。\n", "\n", "\n\n");
+}
+
+std::string describeErrorLine(const Error& error) {
+    return describe(error, ": ", ": ", " ");
+}
+
+std::string otherInstanceText(const std::filesystem::path& settingsFolder) {
+    return "別の Corvalin が同じ設定フォルダを使っています。終わってから、もう一度実行して下さい: " +
+           settingsFolder.native();
 }
 
 } // namespace corvalin

@@ -59,7 +59,13 @@ ReadError readSettingsFields(std::string_view bytes, Module1& vars) {
     return reader.readOption(vars.OptFlags[0]);
 }
 
-LoadResult loadSettings(Module1& vars, const SettingsFiles& files) {
+// Why a file that stops the start-up could not be read.
+Error unreadable(const std::filesystem::path& file, ReadError error) {
+    const char* const why = error == ReadError::Overflow ? "数が大きすぎます。" : "内容の形式が違います。";
+    return Error{"設定ファイルの読み取り", file, 0, why};
+}
+
+LoadResult loadSettings(Module1& vars, const SettingsFiles& files, std::optional<Error>& why) {
     if (!isPresent(files.settingsFile())) {
         vars.SourcePath = files.startFolder();
         vars.DestPath = files.startFolder();
@@ -68,20 +74,30 @@ LoadResult loadSettings(Module1& vars, const SettingsFiles& files) {
         return LoadResult::Done;
     }
     const Result<std::string> bytes = readWholeFile(files.settingsFile());
-    if (!bytes)
+    if (!bytes) {
+        why = bytes.error();
         return LoadResult::Failed;
-    return toLoadResult(readSettingsFields(bytes.value(), vars));
+    }
+    const ReadError error = readSettingsFields(bytes.value(), vars);
+    if (toLoadResult(error) == LoadResult::Failed)
+        why = unreadable(files.settingsFile(), error);
+    return toLoadResult(error);
 }
 
-LoadResult loadCounter(Module1& vars, const SettingsFiles& files) {
+LoadResult loadCounter(Module1& vars, const SettingsFiles& files, std::optional<Error>& why) {
     if (!isPresent(files.counterFile())) {
         vars.SerialNo = 0;
         return LoadResult::Done;
     }
     const Result<std::string> bytes = readWholeFile(files.counterFile());
-    if (!bytes)
+    if (!bytes) {
+        why = bytes.error();
         return LoadResult::Failed;
-    return toLoadResult(FieldReader(bytes.value()).readInt32(vars.SerialNo));
+    }
+    const ReadError error = FieldReader(bytes.value()).readInt32(vars.SerialNo);
+    if (toLoadResult(error) == LoadResult::Failed)
+        why = unreadable(files.counterFile(), error);
+    return toLoadResult(error);
 }
 
 // A previous run that never reached its shutdown may have used the number in the counter file.
@@ -107,7 +123,10 @@ void removeIfPresent(const std::filesystem::path& file, std::optional<Error>& fi
 // A cut-short file: the next start begins from the defaults. A cut-short counter file holds no
 // number, and left in place it would end every later start the same way, so it goes as well.
 StartupResult endProgram(const SettingsFiles& files, bool counterCutShort) {
-    StartupResult result{StartupOutcome::EndProgram, std::nullopt};
+    StartupResult result{
+        StartupOutcome::EndProgram, std::nullopt,
+        Error{"設定ファイルの読み取り", counterCutShort ? files.counterFile() : files.settingsFile(), 0,
+              "途中で切れていました。設定ファイルを削除したので、次は初めての起動と同じ設定で始まります。"}};
     removeIfPresent(files.settingsFile(), result.writeError);
     if (counterCutShort)
         removeIfPresent(files.counterFile(), result.writeError);
@@ -121,27 +140,31 @@ StartupResult runStartup(Module1& vars, const SettingsFiles& files) {
     (void)removeLeftoverWrites(files.settingsFile());
     (void)removeLeftoverWrites(files.counterFile());
     (void)pruneHistory(files.history(), std::time(nullptr));
-    const LoadResult settings = loadSettings(vars, files);
+    std::optional<Error> why;
+    const LoadResult settings = loadSettings(vars, files, why);
     if (settings == LoadResult::CutShort)
         return endProgram(files, false);
     if (settings == LoadResult::Failed) {
         // The shutdown writes SerialNo back, so it must hold the stored number even though the
         // rest of the start-up is skipped; otherwise a damaged settings field resets the numbering.
-        loadCounter(vars, files);
-        return {StartupOutcome::Stopped, std::nullopt};
+        std::optional<Error> ignored;
+        loadCounter(vars, files, ignored);
+        return {StartupOutcome::Stopped, std::nullopt, why};
     }
-    const LoadResult counter = loadCounter(vars, files);
+    const LoadResult counter = loadCounter(vars, files, why);
     if (counter == LoadResult::CutShort)
         return endProgram(files, true);
-    if (counter == LoadResult::Failed || !applyUncleanExitRule(vars))
-        return {StartupOutcome::Stopped, std::nullopt};
+    if (counter == LoadResult::Failed)
+        return {StartupOutcome::Stopped, std::nullopt, why};
+    if (!applyUncleanExitRule(vars))
+        return {StartupOutcome::Stopped, std::nullopt, unreadable(files.counterFile(), ReadError::Overflow)};
 
     vars.RunFlag = 1;
     const Status written =
         writeFileAtomically(files.settingsFile(), encodeSettings(vars), Durability::PowerLoss);
     if (!written)
-        return {StartupOutcome::Stopped, written.error()};
-    return {StartupOutcome::Completed, std::nullopt};
+        return {StartupOutcome::Stopped, written.error(), std::nullopt};
+    return {StartupOutcome::Completed, std::nullopt, std::nullopt};
 }
 
 Status writeShutdownFiles(Module1& vars, const SettingsFiles& files) {

@@ -44,6 +44,10 @@ struct StartupResult {
     // Stopped: the immediate rewrite of the settings file failed. EndProgram: a cut-short file
     // could not be deleted, so every later start would end the same way; worth telling the user.
     std::optional<Error> writeError;
+    // Stopped or ended by a file that could not be read, held a field of the wrong kind or was cut
+    // short: which, and why. The window says nothing of it, as it opens all the same or ends
+    // silently; a command has no designed state to fall back on and says it.
+    std::optional<Error> readError;
 };
 
 // Start-up steps 1 to 5: read both files (or take the defaults), the unclean-exit rule, RunFlag := 1

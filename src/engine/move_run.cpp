@@ -1,5 +1,6 @@
 #include "engine/move_run.h"
 
+#include "engine/download_markers.h"
 #include "engine/serial_name.h"
 #include "platform/file_ops.h"
 #include "platform/paths.h"
@@ -115,14 +116,14 @@ MoveRunResult MoveRun::run(const fs::path& sourceParent, bool deleteFolders,
         if (Status deleted = deleteChildFolders(folderList); !deleted)
             return finish(MoveOutcome::Failed, deleted.error());
     }
-    return {MoveOutcome::Completed, std::nullopt, m_foldersWithFiles};
+    return finish(MoveOutcome::Completed);
 }
 
 // Walks the surveyed folders once to count them and their files.
 Status MoveRun::surveyDisplay(const std::vector<fs::path>& folderList) {
     const std::size_t count = folderList.size();
     for (std::size_t i = 0; i < count; ++i) {
-        m_observer.yield();
+        m_observer.yieldForDisplay();
         if (m_observer.stopRequested()) {
             m_stopped = true;
             return {};
@@ -134,7 +135,7 @@ Status MoveRun::surveyDisplay(const std::vector<fs::path>& folderList) {
         if (Status entered = setWorkingFolder(folder); !entered)
             return entered;
         m_observer.surveyFolderShown(folder);
-        m_observer.yield();
+        m_observer.yieldForDisplay();
         if (!names.value().empty())
             ++m_foldersWithFiles;
         m_totalFiles += static_cast<long>(names.value().size());
@@ -154,17 +155,18 @@ Status MoveRun::moveFolder(const fs::path& folder) {
     if (Status entered = setWorkingFolder(folder); !entered)
         return entered;
     m_observer.folderStarted(folder);
+    const auto arriving = arrivingDownloads(names.value());
     for (const std::string& name : names.value()) {
         // Before the file is touched, so that after a crash the stored number is never behind.
         if (Status counted = writeCounterFile(m_files, m_vars.SerialNo); !counted)
             return counted;
-        m_observer.yield();
+        m_observer.yieldForDisplay();
         // Closing the window: stop after the file in hand, before the next one.
         if (m_observer.stopRequested()) {
             m_stopped = true;
             return {};
         }
-        if (Status handled = handleFile(folder, name); !handled)
+        if (Status handled = handleFile(folder, name, arriving.contains(name)); !handled)
             return handled;
     }
     if (m_journal) {
@@ -175,12 +177,17 @@ Status MoveRun::moveFolder(const fs::path& folder) {
     return {};
 }
 
-Status MoveRun::handleFile(const fs::path& folder, const std::string& name) {
+Status MoveRun::handleFile(const fs::path& folder, const std::string& name, bool arriving) {
     --m_remainingFiles;
     m_observer.fileProgress(m_remainingFiles, m_totalFiles);
     const fs::path file = joinPath(folder, name);
     m_observer.previewRequested(file);
     m_vars.SerialNo = wrapSerialNo(m_vars.SerialNo);
+    // Moved, it would arrive cut off under a final name; removed, the download would break.
+    if (arriving) {
+        m_downloadsLeft.push_back(file);
+        return {};
+    }
     if (isPicture(name))
         return movePicture(file, name);
     return m_removal.removeFile(file).status();
@@ -231,10 +238,11 @@ Status MoveRun::useDestination(const fs::path& destination) {
     return {};
 }
 
-// The direct subfolders the source pane lists, with everything in them. Only folders the survey
-// saw go: one that appeared during the run (a download still arriving) was never emptied.
+// Every direct subfolder the survey saw, hidden ones too (the survey emptied them as well), with
+// everything in them. One that appeared during the run was never emptied, and one that still holds
+// a download marker would lose the download: both stay.
 Status MoveRun::deleteChildFolders(const std::vector<fs::path>& folderList) {
-    auto names = listSubfolders(m_sourceParent, {.includeHidden = false, .sameFileSystemOnly = true});
+    auto names = listSubfolders(m_sourceParent, {.includeHidden = true, .sameFileSystemOnly = true});
     if (!names)
         return names.error();
     std::unordered_set<std::string> surveyed;
@@ -245,6 +253,13 @@ Status MoveRun::deleteChildFolders(const std::vector<fs::path>& folderList) {
         if (!surveyed.contains(folder.native()))
             continue;
         m_observer.yield();
+        auto holdsDownload = holdsDownloadMarker(folder);
+        if (!holdsDownload)
+            return holdsDownload.error();
+        if (holdsDownload.value()) {
+            m_foldersKeptForDownloads.push_back(folder);
+            continue;
+        }
         if (Status removed = m_removal.removeFolder(folder).status(); !removed)
             return removed;
     }
@@ -255,7 +270,7 @@ MoveRunResult MoveRun::finish(MoveOutcome outcome, std::optional<Error> error) {
     // Back in the source parent folder, as after a completed run; a failure here adds nothing
     // the user could act on.
     (void)setWorkingFolder(m_sourceParent);
-    return {outcome, std::move(error), m_foldersWithFiles};
+    return {outcome, std::move(error), m_foldersWithFiles, m_downloadsLeft, m_foldersKeptForDownloads};
 }
 
 } // namespace corvalin

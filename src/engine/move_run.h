@@ -27,6 +27,11 @@ public:
     // The survey display is over; the source pane shows the source parent folder again.
     virtual void surveyFinished(const std::filesystem::path& /*sourceParent*/) {}
 
+    // A yield where only the window's display has to keep up: between the files of one folder and
+    // between the folders of the survey display, which test no cancel. A window may let some pass
+    // for speed. Every other yield point (the survey, each folder of the move and of the deletion)
+    // is `yield`, where a click must be seen at once.
+    virtual void yieldForDisplay() { yield(); }
     // A cancel was clicked. Asked once before each folder, never within one.
     virtual bool cancelRequested() = 0;
     // The folder about to be emptied.
@@ -55,6 +60,11 @@ struct MoveRunResult {
     MoveOutcome outcome = MoveOutcome::Completed;
     std::optional<Error> error; // set when Failed
     int foldersWithFiles = 0;   // surveyed folders that held at least one file
+    // Files left where they were because their download was still arriving, in the order met, and
+    // the child folders the deletion kept because they still hold a download marker
+    // (describeDownloadsLeft words them for the user).
+    std::vector<std::filesystem::path> downloadsLeft;
+    std::vector<std::filesystem::path> foldersKeptForDownloads;
 };
 
 // Refuses a source parent folder whose emptying would destroy what the user never meant to give
@@ -72,7 +82,8 @@ Status checkDestination(const std::filesystem::path& sourceParent, const std::fi
 // caller empties it at the end. SerialNo in `vars` follows every picture, and the counter file is
 // rewritten before every file. Nothing is ever replaced in the destination. What is not a picture,
 // and the child folders, go as `removal` says (to the Trash unless told otherwise); the run refuses
-// to start when the Trash it needs cannot be used.
+// to start when the Trash it needs cannot be used. Downloads still arriving (download_markers.h) are
+// left alone, and so are the child folders that hold them.
 class MoveRun {
 public:
     MoveRun(Module1& vars, SettingsFiles files, MoveRunObserver& observer, Removal removal = Removal());
@@ -87,7 +98,7 @@ public:
 private:
     Status surveyDisplay(const std::vector<std::filesystem::path>& folderList);
     Status moveFolder(const std::filesystem::path& folder);
-    Status handleFile(const std::filesystem::path& folder, const std::string& name);
+    Status handleFile(const std::filesystem::path& folder, const std::string& name, bool arriving);
     Status movePicture(const std::filesystem::path& source, const std::string& name);
     Status useDestination(const std::filesystem::path& destination);
     Status deleteChildFolders(const std::vector<std::filesystem::path>& folderList);
@@ -104,6 +115,8 @@ private:
     long m_totalFiles = 0;
     long m_remainingFiles = 0;
     bool m_stopped = false;
+    std::vector<std::filesystem::path> m_downloadsLeft;
+    std::vector<std::filesystem::path> m_foldersKeptForDownloads;
 };
 
 } // namespace corvalin

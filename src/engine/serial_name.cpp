@@ -1,8 +1,7 @@
 #include "engine/serial_name.h"
 
-#include "platform/utf8.h"
+#include "platform/name_text.h"
 
-#include <algorithm>
 #include <cstdio>
 
 namespace corvalin {
@@ -28,14 +27,9 @@ bool endsWithNoCase(std::string_view name, std::string_view lowerSuffix) {
 } // namespace
 
 std::optional<std::size_t> serialPrefixEnd(std::string_view name) {
-    std::size_t pos = 0;
-    for (std::size_t character = 1; character < kPrefixCharacters; ++character) {
-        if (pos >= name.size())
-            return std::nullopt;
-        pos += std::max<std::size_t>(1, utf8SequenceLength(name, pos));
-    }
-    if (pos < name.size() && name[pos] == ' ')
-        return pos + 1;
+    const std::optional<std::size_t> seventh = offsetAfterCharacters(name, kPrefixCharacters - 1);
+    if (seventh && *seventh < name.size() && name[*seventh] == ' ')
+        return *seventh + 1;
     return std::nullopt;
 }
 

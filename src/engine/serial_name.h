@@ -15,8 +15,8 @@ constexpr std::int32_t kHighestSerialNo = 999999;
 
 // The byte offset just past the seventh character when that character is a blank: the name then
 // carries a serial prefix, whatever its first six characters are. Characters are counted as the
-// file list shows them: one per UTF-8 sequence, one per byte that is not valid UTF-8. A blank never
-// belongs to a multi-byte sequence, so a cut there never splits a character.
+// lists show them (NameReader: UTF-8, else CP932, else one a byte). A blank is never part of a
+// character of either encoding, so a cut there never splits one.
 std::optional<std::size_t> serialPrefixEnd(std::string_view name);
 
 // The name without its serial prefix.

@@ -5,6 +5,7 @@
 #include "history/journal_messages.h"
 #include "options/leading_number.h"
 #include "platform/file_ops.h"
+#include "platform/name_text.h"
 #include "platform/paths.h"
 
 #include <cerrno>
@@ -126,8 +127,8 @@ FolderActionResult deleteParentFolder(const FolderActionRequest& request, Messag
         messages.show(describeError(usable.error()), MessageButtons::Ok, MessageIcon::Warning);
         return {};
     }
-    const MessageAnswer answer =
-        messages.show(parent.native() + kDeleteQuestion, MessageButtons::YesNoCancel, MessageIcon::Warning);
+    const MessageAnswer answer = messages.show(legibleName(parent.native()) + kDeleteQuestion,
+                                               MessageButtons::YesNoCancel, MessageIcon::Warning);
     if (answer == MessageAnswer::Cancel)
         return {};
     if (answer == MessageAnswer::Yes)

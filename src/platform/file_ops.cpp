@@ -89,8 +89,22 @@ EntryKind lookupEntry(const fs::path& path) {
 }
 
 bool isFolder(const fs::path& path) {
+    return folderError(path) == 0;
+}
+
+int folderError(const fs::path& path) {
     struct stat st {};
-    return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+    if (::stat(path.c_str(), &st) != 0)
+        return errno;
+    return S_ISDIR(st.st_mode) ? 0 : ENOTDIR;
+}
+
+fs::path nearestExistingFolder(const fs::path& folder, const fs::path& top) {
+    fs::path candidate = withoutTrailingSlash(folder);
+    while (!isFolder(candidate) && candidate != withoutTrailingSlash(top) && isSameOrBelow(candidate, top) &&
+           candidate.has_relative_path())
+        candidate = candidate.parent_path();
+    return isSameOrBelow(candidate, top) ? candidate : top;
 }
 
 Result<std::vector<std::string>> listFiles(const fs::path& folder) {
@@ -142,6 +156,30 @@ Result<std::vector<std::string>> listSubfolders(const fs::path& folder, Subfolde
         const auto mount = ownMount ? mountIdAt(dirFd, entry.d_name, 0) : std::nullopt;
         return mount && *mount != *ownMount ? 0 : 1;
     });
+}
+
+Result<bool> anyNameBelow(const fs::path& folder, const std::function<bool(std::string_view name)>& matches) {
+    std::vector<fs::path> pending{folder};
+    while (!pending.empty()) {
+        const fs::path current = std::move(pending.back());
+        pending.pop_back();
+        auto found = collectEntries(current, [&](int dirFd, const dirent& entry) {
+            if (!matches(entry.d_name))
+                return 0;
+            const int type = entryType(dirFd, entry, nullptr);
+            return type < 0 ? type : type != S_IFDIR && type != 0 ? 1 : 0;
+        });
+        if (!found)
+            return found.error();
+        if (!found.value().empty())
+            return true;
+        auto subfolders = listSubfolders(current, {.includeHidden = true, .sameFileSystemOnly = true});
+        if (!subfolders)
+            return subfolders.error();
+        for (const std::string& name : subfolders.value())
+            pending.push_back(joinPath(current, name));
+    }
+    return false;
 }
 
 Status checkFolderReadable(const fs::path& folder) {

@@ -3,6 +3,7 @@
 #include "platform/result.h"
 
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -19,6 +20,15 @@ EntryKind lookupEntry(const std::filesystem::path& path);
 // True for an existing folder, following symbolic links (a link to a folder may be navigated to).
 bool isFolder(const std::filesystem::path& path);
 
+// Why `path` is no folder to show: 0 when it is one, else the system's reason (ENOTDIR for
+// anything that is not a folder).
+int folderError(const std::filesystem::path& path);
+
+// `folder` itself when it exists, else its nearest existing ancestor, going no higher than `top`
+// (returned when nothing below it exists).
+std::filesystem::path nearestExistingFolder(const std::filesystem::path& folder,
+                                            const std::filesystem::path& top);
+
 // Regular files of a folder that are not hidden (no leading "."), no symbolic links, no devices,
 // sorted by their bytes. This is what every file list shows and what the runs handle.
 Result<std::vector<std::string>> listFiles(const std::filesystem::path& folder);
@@ -32,6 +42,11 @@ struct SubfolderFilter {
 // Direct subfolders (real folders, never symbolic links), sorted by their bytes.
 Result<std::vector<std::string>> listSubfolders(const std::filesystem::path& folder,
                                                 SubfolderFilter filter = {});
+
+// True when an entry below `folder`, at any depth and hidden or not, that is no folder has a name
+// `matches` accepts. Symbolic links are not followed, other file systems not entered.
+Result<bool> anyNameBelow(const std::filesystem::path& folder,
+                          const std::function<bool(std::string_view name)>& matches);
 
 // Opens the folder for reading and closes it again: "can this folder be shown?"
 Status checkFolderReadable(const std::filesystem::path& folder);

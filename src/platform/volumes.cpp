@@ -99,9 +99,12 @@ std::vector<Volume> parseMountInfo(const std::string& text) {
     forEachMount(text, [&](const fs::path& mountPoint, const std::string& type) {
         typeByMountPoint[mountPoint.native()] = type;
     });
+    // A chroot whose root is no mount point has no line for "/", and a live system's root may be a
+    // ramfs; either way every path lies below "/", so the drive list always offers it.
+    typeByMountPoint.try_emplace("/", "");
     std::vector<Volume> volumes;
     for (const auto& [mountPoint, type] : typeByMountPoint) {
-        if (!isPseudoType(type) && !isSystemPlace(mountPoint))
+        if (mountPoint == "/" || (!isPseudoType(type) && !isSystemPlace(mountPoint)))
             volumes.push_back(Volume{mountPoint, type});
     }
     return volumes;
@@ -131,11 +134,8 @@ std::vector<fs::path> listMountPoints() {
 std::vector<Volume> listVolumes() {
     std::string text;
     if (!readMountInfo(text))
-        return {Volume{"/", ""}};
-    std::vector<Volume> volumes = parseMountInfo(text);
-    if (volumes.empty())
-        volumes.push_back(Volume{"/", ""});
-    return volumes;
+        text.clear();
+    return parseMountInfo(text);
 }
 
 fs::path volumeOf(const fs::path& path, const std::vector<Volume>& volumes) {

@@ -13,7 +13,8 @@ struct Volume {
 };
 
 // Real file systems, by mount point, sorted by it; pseudo file systems (proc, sysfs, cgroup, ...)
-// and system tmpfs mounts are left out. Read from /proc/self/mountinfo.
+// and system tmpfs mounts are left out. "/" is always the first, with an empty type when no mount
+// entry names it (a chroot). Read from /proc/self/mountinfo.
 std::vector<Volume> listVolumes();
 
 // Parses the text of a mountinfo file (for tests).

@@ -6,18 +6,6 @@ namespace corvalin {
 
 namespace {
 
-const char* reasonText(LeftReason reason) {
-    switch (reason) {
-    case LeftReason::NameTaken:
-        return "切り取った後の名前がすでにあるため、そのまま残したファイル";
-    case LeftReason::NameDotted:
-        return "切り取ると名前が「.」で始まる（隠しファイルになる）ため、そのまま残したファイル";
-    case LeftReason::NoLongerThere:
-        return "一覧を読んだ後に移動か削除されていて、見つからなかったファイル";
-    }
-    return "";
-}
-
 std::vector<std::string> namesLeftFor(const StripOutcome& outcome, LeftReason reason) {
     std::vector<std::string> names;
     for (const LeftFile& file : outcome.left) {
@@ -29,14 +17,29 @@ std::vector<std::string> namesLeftFor(const StripOutcome& outcome, LeftReason re
 
 } // namespace
 
+const char* leftReasonText(LeftReason reason) {
+    switch (reason) {
+    case LeftReason::NameTaken:
+        return "切り取った後の名前がすでにあるため、そのまま残したファイル";
+    case LeftReason::NameDotted:
+        return "切り取ると名前が「.」で始まる（隠しファイルになる）ため、そのまま残したファイル";
+    case LeftReason::NoLongerThere:
+        return "一覧を読んだ後に移動か削除されていて、見つからなかったファイル";
+    }
+    return "";
+}
+
+std::string leftFilesHeadline(const StripOutcome& outcome) {
+    return "通し番号を切り取れなかったファイルが" + std::to_string(outcome.left.size()) +
+           "個あります。\n（切り取ったファイルは" + std::to_string(outcome.stripped) + "個です。）";
+}
+
 std::string describeLeftFiles(const StripOutcome& outcome) {
     if (outcome.left.empty())
         return {};
-    std::string text = "通し番号を切り取れなかったファイルが" + std::to_string(outcome.left.size()) +
-                       "個あります。\n（切り取ったファイルは" + std::to_string(outcome.stripped) +
-                       "個です。）";
+    std::string text = leftFilesHeadline(outcome);
     for (const LeftReason reason : {LeftReason::NameTaken, LeftReason::NameDotted, LeftReason::NoLongerThere})
-        text += describeNameGroup(reasonText(reason), namesLeftFor(outcome, reason));
+        text += describeNameGroup(leftReasonText(reason), namesLeftFor(outcome, reason));
     return text;
 }
 

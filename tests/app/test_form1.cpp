@@ -4,6 +4,8 @@
 #include "app/ui/file_list.h"
 #include "app/ui/folder_list.h"
 #include "app/ui/form1.h"
+#include "app/ui/window_slot.h"
+#include "disk_helpers.h"
 #include "scripted_message_box.h"
 #include "temp_tree.h"
 #include "widget_place.h"
@@ -12,6 +14,9 @@
 #include <QMenuBar>
 #include <QSignalSpy>
 #include <QtTest>
+
+#include <cstring>
+#include <optional>
 
 using namespace corvalin;
 using namespace corvalin::testing;
@@ -169,23 +174,85 @@ private slots:
         QCOMPARE(colourOf(form->ui.Label14), QColor(255, 0, 0).name());
     }
 
-    // A saved folder that is gone stops the sequence; the window opens in its designed state.
-    void missingSavedFolderOpensTheDesignedWindow() {
-        writeFile(root() / "prog" / "Corvalin.ini", "\"" + (root() / "gone").native() + "\",\"" +
-                                                        (root() / "dst").native() + "\",\"\",0,1\r\n");
+    // A start-up that stops keeps every control it had not set yet in its designed state: a field
+    // of the wrong kind before the window is touched, a saved folder that is gone after the preview
+    // heading and border were set.
+    void stoppedStartUpKeepsTheDesignedState_data() {
+        QTest::addColumn<QString>("fourthField");
+        QTest::addColumn<QString>("source");
+        QTest::addColumn<bool>("designedPreview");
+        QTest::newRow("text fourth field") << "\"text\""
+                                           << "src" << true;
+        QTest::newRow("saved folder gone") << "0"
+                                           << "gone" << false;
+    }
+    void stoppedStartUpKeepsTheDesignedState() {
+        QFETCH(QString, fourthField);
+        QFETCH(QString, source);
+        QFETCH(bool, designedPreview);
+        writeFile(root() / "prog" / "Corvalin.ini", "\"" + (root() / source.toStdString()).native() +
+                                                        "\",\"" + (root() / "dst").native() + "\",\"\"," +
+                                                        fourthField.toStdString() + ",1\r\n");
         auto form = makeForm();
         QVERIFY(form->Form_Load());
+        form->show();
         QCOMPARE(form->ui.Dir1->path(), fs::current_path());
         QCOMPARE(form->ui.Dir2->path(), fs::current_path());
         QCOMPARE(colourOf(form->ui.Label14), QString());
         QCOMPARE(form->ui.Label10->text(), QString());
+        QCOMPARE(form->ui.Label7->isVisible(), designedPreview);
+        QCOMPARE(form->ui.Picture1->frameStyle() != QFrame::NoFrame, designedPreview);
+        QVERIFY(!form->ui.Label12->isVisible());
     }
 
+    // Saved folders on other volumes than the working folder: each drive list shows the volume of
+    // its folder, and following it leaves the folder list where it is.
+    void savedFoldersOnOtherVolumes() {
+        const fs::path stick = root() / "stick";
+        const fs::path card = root() / "card";
+        fs::create_directories(stick / "photos" / "a");
+        fs::create_directories(card / "gathered");
+        writeFile(root() / "prog" / "Corvalin.ini", "\"" + (stick / "photos").native() + "\",\"" +
+                                                        (card / "gathered").native() + "\",\"\",0,0\r\n");
+        auto form = makeForm();
+        const std::vector<Volume> volumes{{"/", "ext4"}, {card, "exfat"}, {stick, "vfat"}};
+        form->ui.Drive1->setVolumes(volumes);
+        form->ui.Drive2->setVolumes(volumes);
+        QVERIFY(form->Form_Load());
+        QCOMPARE(form->ui.Drive1->drive(), stick);
+        QCOMPARE(form->ui.Drive2->drive(), card);
+        QCOMPARE(form->ui.Drive1->currentText(), QString::fromStdString(stick.native()));
+        QCOMPARE(form->ui.Dir1->path(), stick / "photos");
+        QCOMPARE(form->ui.Dir2->path(), card / "gathered");
+        QCOMPARE(form->ui.File1->path(), stick / "photos");
+        QCOMPARE(form->ui.Label10->text(), QString("photos"));
+        QVERIFY(m_messages.shown.empty());
+    }
+
+    // A cut-short settings file ends the program without a window; one that cannot be deleted
+    // would end every later start too, so the user is told which file and why, once.
+    void cutShortSettingsEndTheProgram_data() {
+        QTest::addColumn<bool>("deletable");
+        QTest::newRow("deleted") << true;
+        QTest::newRow("cannot be deleted") << false;
+    }
     void cutShortSettingsEndTheProgram() {
-        writeFile(root() / "prog" / "Corvalin.ini", "\"a\",\"b\",\"\",1\r\n");
+        QFETCH(bool, deletable);
+        const fs::path settings = root() / "prog" / "Corvalin.ini";
+        writeFile(settings, "\"a\",\"b\",\"\",1\r\n");
+        std::optional<corvalin::test::UndeletableFile> kept;
+        if (!deletable && kept.emplace(settings).code == 0)
+            QSKIP("cannot make a file undeletable here");
         auto form = makeForm();
         QVERIFY(!form->Form_Load());
-        QVERIFY(!fs::exists(root() / "prog" / "Corvalin.ini"));
+        QVERIFY(!form->isVisible());
+        QCOMPARE(fs::exists(settings), !deletable);
+        QCOMPARE(m_messages.shown.size(), std::size_t(deletable ? 0 : 1));
+        if (deletable)
+            return;
+        const std::string& text = m_messages.shown[0].text;
+        QVERIFY2(text.find(settings.native()) != std::string::npos, text.c_str());
+        QVERIFY2(text.find(std::strerror(kept->code)) != std::string::npos, text.c_str());
     }
 
     void closeSavesTheCurrentFoldersAndClosesSecondaryWindows() {
@@ -238,19 +305,28 @@ private slots:
         auto form = makeForm();
         QVERIFY(form->Form_Load());
         int opened = 0;
-        for (WindowSlot* slot : {&form->frmOptions, &form->frmHistory}) {
+        for (WindowSlot* slot : {&form->frmOptions, &form->Form4, &form->frmAbout, &form->frmHistory}) {
             slot->setFactory([&] {
                 ++opened;
                 return new QWidget;
             });
         }
+        const fs::path stick = root() / "stick";
+        fs::create_directories(stick);
+        for (DriveList* drive : {form->ui.Drive1, form->ui.Drive2})
+            drive->setVolumes({{"/", "ext4"}, {stick, "vfat"}});
         form->BusyFlag = OptionValue::number(1);
         QVERIFY(form->ui.Dir2->setPath(root() / "dst"));
         QCOMPARE(form->ui.File2->path(), root() / "prog");
         QCOMPARE(form->ui.Label15->text(), QString("1")); // the settings file itself
-        form->ui.mnuOpt1->trigger();
-        form->ui.mnuHistory->trigger();
-        form->ui.mnuEnd->trigger();
+        QVERIFY(form->ui.Dir1->setPath(root() / "src"));
+        QCOMPARE(form->ui.File1->path(), root() / "prog");
+        form->ui.Drive1->setDrive(stick);
+        form->ui.Drive2->setDrive(stick);
+        QCOMPARE(form->ui.Dir1->path(), root() / "src");
+        QCOMPARE(form->ui.Dir2->path(), root() / "dst");
+        for (QAction* entry : {form->ui.mnuOpt1, form->ui.mnuHistory, form->ui.mnuHelp, form->ui.mnuVer2, form->ui.mnuEnd})
+            entry->trigger();
         QCOMPARE(opened, 0);
         QVERIFY(readFile(root() / "prog" / "Corvalin.ini").ends_with(",1,0\r\n")); // mnuEnd closed nothing
         form->BusyFlag = OptionValue::number(0);
@@ -274,7 +350,13 @@ private slots:
         auto form = makeForm();
         QVERIFY(form->Form_Load());
         const fs::path stick = root() / "stick";
-        form->ui.Drive1->setVolumes({{"/", "ext4"}, {stick, "vfat"}});
+        // The temporary folder may lie on a volume of its own (a tmpfs), which the folder list
+        // remembers it on; the list offers that volume besides the root.
+        const fs::path home = volumeOf(root(), listVolumes());
+        std::vector<Volume> volumes = {{"/", "ext4"}, {stick, "vfat"}};
+        if (home != "/")
+            volumes.push_back({home, "tmpfs"});
+        form->ui.Drive1->setVolumes(volumes);
         form->ui.Drive1->setDrive(form->ui.Dir1->path());
         m_messages.answers = {retry ? MessageAnswer::Retry : MessageAnswer::Cancel};
         m_messages.onShow = [&](const ScriptedMessageBox::Shown&) {
@@ -285,8 +367,9 @@ private slots:
         QCOMPARE(m_messages.shown.size(), std::size_t(1));
         QCOMPARE(m_messages.shown[0].buttons, MessageButtons::RetryCancel);
         QVERIFY(m_messages.shown[0].text.find(stick.native()) != std::string::npos);
+        QVERIFY(m_messages.shown[0].text.find(std::strerror(ENOENT)) != std::string::npos);
         QCOMPARE(form->ui.Dir1->path(), retry ? stick : root() / "prog");
-        QCOMPARE(form->ui.Drive1->drive(), retry ? stick : fs::path("/"));
+        QCOMPARE(form->ui.Drive1->drive(), retry ? stick : home);
     }
 };
 

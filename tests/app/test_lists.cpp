@@ -38,7 +38,7 @@ private slots:
         QCOMPARE(list.entryCount(), 4);
         QCOMPARE(namesOf(list).mid(0, 3), QStringList({"A.JPG", "a.txt", "b.jpg"}));
         QCOMPARE(list.entry(3), std::string("\x93\xfa.jpg"));
-        QCOMPARE(list.model()->index(3, 0).data().toString(), QString("\uFFFD\uFFFD.jpg"));
+        QCOMPARE(list.model()->index(3, 0).data().toString(), QString("日.jpg")); // Shift-JIS
     }
 
     // The entries stay as read while the files are deleted, until the list is refreshed.
@@ -115,15 +115,62 @@ private slots:
         QCOMPARE(changed.count(), 1); // same folder: no change event
     }
 
-    // Choosing a volume again comes back to the folder last shown on it.
+    // Choosing a volume again comes back to the folder last shown on it, or, when that folder has
+    // gone, to its nearest ancestor still there on that volume.
     void folderListRemembersAFolderPerVolume() {
         QTemporaryDir dir;
-        fs::create_directories(pathOf(dir) / "a" / "b");
+        const fs::path stick = pathOf(dir) / "stick";
+        fs::create_directories(stick / "a" / "b" / "c");
+        fs::create_directories(pathOf(dir) / "home");
+        const std::vector<Volume> volumes{{"/", "ext4"}, {stick, "vfat"}};
         FolderList list;
-        QCOMPARE(list.folderOnVolume("/nowhere"), fs::path("/nowhere"));
-        QVERIFY(list.setPath(pathOf(dir) / "a" / "b"));
-        QVERIFY(list.setPath(pathOf(dir) / "a"));
-        QCOMPARE(list.folderOnVolume(volumeOf(pathOf(dir), listVolumes())), pathOf(dir) / "a");
+        QCOMPARE(list.folderOnVolume(stick, volumes), stick);
+        QVERIFY(list.setPath(stick / "a"));
+        QVERIFY(list.setPath(stick / "a" / "b" / "c"));
+        QVERIFY(list.setPath(pathOf(dir) / "home"));
+        QCOMPARE(list.folderOnVolume(stick, volumes), stick / "a" / "b" / "c");
+        QCOMPARE(list.folderOnVolume("/", volumes), pathOf(dir) / "home");
+        fs::remove_all(stick / "a" / "b");
+        QCOMPARE(list.folderOnVolume(stick, volumes), stick / "a");
+        fs::remove_all(stick);
+        QCOMPARE(list.folderOnVolume(stick, volumes), stick);
+        const Status gone = list.setPath(stick);
+        QCOMPARE(gone.code(), ENOENT); // the real reason, not "Not a directory"
+    }
+
+    // A name with control characters is one entry, drawn with visible stand-ins; the bytes on disk
+    // are what the lists use.
+    void controlCharactersAreDrawnVisibly_data() {
+        QTest::addColumn<QByteArray>("name");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("newline") << QByteArray("line\nbreak") << "line<LF>break";
+        QTest::newRow("tab") << QByteArray("tab\there") << "tab<TAB>here";
+        QTest::newRow("escape sequence") << QByteArray("\x1b[2J") << "<ESC>[2J";
+        QTest::newRow("right-to-left override") << QByteArray("abc\u202Egpj.exe") << "abc<U+202E>gpj.exe";
+        QTest::newRow("Shift-JIS with control bytes") << QByteArray("\x82\xa0\r\n\x82\xa2") << "あ<CR><LF>い";
+    }
+    void controlCharactersAreDrawnVisibly() {
+        QFETCH(QByteArray, name);
+        QFETCH(QString, shown);
+        QTemporaryDir dir;
+        const fs::path raw = name.toStdString();
+        fs::create_directories(pathOf(dir) / "folders" / raw);
+        writeFile(pathOf(dir) / raw);
+        FolderList folders;
+        QVERIFY(folders.setPath(pathOf(dir) / "folders"));
+        QCOMPARE(folders.subfolderCount(), 1);
+        QListWidgetItem* entry = folders.item(folders.count() - 1);
+        QCOMPARE(entry->text().trimmed(), shown);
+        emit folders.itemActivated(entry);
+        QCOMPARE(folders.path(), pathOf(dir) / "folders" / raw);
+        QCOMPARE(folders.currentItem()->text().trimmed(), shown);
+        FileList files(FileList::Selection::Single);
+        QVERIFY(files.setPath(pathOf(dir)));
+        QCOMPARE(files.entryCount(), 1);
+        QCOMPARE(files.entry(0), raw.native());
+        QCOMPARE(files.model()->index(0, 0).data().toString(), shown);
+        fs::remove_all(pathOf(dir) / "folders"); // names that are not UTF-8 defeat QTemporaryDir
+        fs::remove(pathOf(dir) / raw);
     }
 
     void folderListOpensAnEntry() {

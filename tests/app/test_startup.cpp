@@ -87,6 +87,13 @@ class TestStartup : public QObject {
         const StartupResult result = runStartup(vars, files);
         QCOMPARE(result.outcome, outcome);
         QVERIFY(!result.writeError);
+        // A stop or an end names the file that caused it; a command has nothing else to say.
+        QCOMPARE(result.readError.has_value(), outcome != StartupOutcome::Completed);
+        if (result.readError) {
+            const bool counterAtFault =
+                settingsIn == settingsLine("0") || settingsIn == settingsLine("1") || settingsIn == kAbsent;
+            QCOMPARE(result.readError->path, counterAtFault ? files.counterFile() : files.settingsFile());
+        }
         QCOMPARE(vars.SerialNo, serialNo);
         QCOMPARE(bytesOf(vars.SourcePath), sourceAfter);
         QCOMPARE(contentOf(files.settingsFile()), settingsAfter);

@@ -99,15 +99,28 @@ private slots:
         QVERIFY(!form.ui.Command1->isVisibleTo(&form));
     }
 
-    // From one strip mode to the other the lists swap back, and the greyed displays look greyed.
-    void stripModeToStripMode() {
+    // Leaving the strip-into-subfolder mode, for the other strip mode or for the move mode, swaps
+    // the lists back; the greyed displays look greyed.
+    void leavingStripIntoSubfolder_data() {
+        QTest::addColumn<int>("nextFlag"); // 1: strip in the folder; 0: move mode
+        QTest::addColumn<bool>("moveLayout");
+        QTest::newRow("to strip in the folder") << 1 << false;
+        QTest::newRow("to move mode") << 0 << true;
+    }
+    void leavingStripIntoSubfolder() {
+        QFETCH(int, nextFlag);
+        QFETCH(bool, moveLayout);
         Form1 form(m_vars, {}, m_messages);
         m_vars.OptFlags = {OptionValue(), OptionValue(), OptionValue::number(1)};
         form.ApplyWorkMode();
-        m_vars.OptFlags = {OptionValue(), OptionValue::number(1), OptionValue()};
+        m_vars.OptFlags = {OptionValue(), OptionValue(), OptionValue()};
+        if (nextFlag)
+            m_vars.OptFlags[std::size_t(nextFlag)] = OptionValue::number(1);
         form.ApplyWorkMode();
         QVERIFY(form.ui.File2->isVisibleTo(&form));
         QVERIFY(!form.ui.File3->isVisibleTo(&form));
+        QCOMPARE(form.ui.Command1->isVisibleTo(&form), moveLayout);
+        QCOMPARE(form.ui.Dir1->isEnabled(), moveLayout);
         const QColor shown = form.ui.Label6->palette().color(QPalette::Disabled, QPalette::WindowText);
         QVERIFY(shown != form.ui.Label11->palette().color(QPalette::Active, QPalette::WindowText));
     }

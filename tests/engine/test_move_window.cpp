@@ -56,14 +56,17 @@ class TestMoveWindow : public QObject {
     fs::path dst() const { return root() / "dst"; }
     fs::path prog() const { return root() / "prog"; }
 
-    void openForm(const fs::path& destination, bool deleteFolders) {
+    // `shippedYields`: the run lets events through between files as the program does, not at
+    // every file.
+    void openForm(const fs::path& destination, bool deleteFolders, bool shippedYields = false) {
         writeContent(prog() / "Corvalin.ini", "\"" + src().native() + "\",\"" + destination.native() +
                                                   "\",\"\",0," + (deleteFolders ? "1" : "0") + "\r\n");
         m_vars = Module1{};
         m_form = std::make_unique<Form1>(m_vars, SettingsFiles{prog(), prog()}, m_messages);
         QVERIFY(m_form->Form_Load());
         m_form->show();
-        MoveController::of(*m_form).setYieldInterval(0);
+        if (!shippedYields)
+            MoveController::of(*m_form).setYieldInterval(0);
     }
     // Clicks Command1 and records the window at every pass of the event loop until the run ends.
     void runMove() {
@@ -157,7 +160,8 @@ private slots:
                 QVERIFY(!shot.label13);
         }
         // Folders with files / folders and files / files while surveying; then remaining / total.
-        QCOMPARE(shown, QStringList({"0/0 0/0", "1/3 3/3", "2/3 4/4", "2/3 3/4", "2/3 2/4", "2/3 1/4"}));
+        QCOMPARE(shown,
+                 QStringList({"0/0 0/0", "1/3 3/3", "2/3 4/4", "2/3 3/4", "2/3 2/4", "2/3 1/4", "2/3 0/4"}));
         QCOMPARE(m_form->ui.Label11->text(), QString("0/4"));
     }
 
@@ -186,6 +190,112 @@ private slots:
         m_duringRun = nullptr;
         runMove();
         QCOMPARE(namesIn(src()), Names{"top.txt"});
+    }
+
+    // A cancel is seen at the next folder boundary (or, clicked during the survey, before anything
+    // moves), with the events let through as the program does: a click waiting in the queue when a
+    // folder ends is never left for a later folder.
+    void cancelIsSeenAtTheNextFolderBoundary_data() {
+        QTest::addColumn<bool>("duringSurvey");
+        QTest::addColumn<QString>("shownFolder"); // the click comes as the source pane shows it
+        QTest::addColumn<Names>("sourceAfter");
+        QTest::addColumn<Names>("destinationAfter");
+        const Names untouched{"A", "B", "C", "top.txt"};
+        QTest::newRow("during the survey") << true << "C" << untouched << Names{"old.jpg"};
+        QTest::newRow("during the first folder")
+            << false << "A" << untouched << Names{"000000 a1.jpg", "000001 a2.JPG", "old.jpg"};
+        // Taken at the next folder, which does not come: the run completes and deletes.
+        QTest::newRow("during the last folder")
+            << false << "C" << Names{"top.txt"}
+            << Names{"000000 a1.jpg", "000001 a2.JPG", "000002 c.bmp", "old.jpg"};
+    }
+    void cancelIsSeenAtTheNextFolderBoundary() {
+        QFETCH(bool, duringSurvey);
+        QFETCH(QString, shownFolder);
+        openForm(dst(), true, true);
+        bool armed = true;
+        connect(m_form->ui.Dir1, &FolderList::folderChanged, this, [&] {
+            const bool surveying = m_form->ui.Label13->isVisible();
+            if (!armed || surveying != duringSurvey ||
+                m_form->ui.Dir1->path().filename() != shownFolder.toStdString())
+                return;
+            armed = false;
+            QTimer::singleShot(0, m_form->ui.Command2,
+                               [this] { QTest::mouseClick(m_form->ui.Command2, Qt::LeftButton); });
+        });
+        runMove();
+        QVERIFY(!armed);
+        QTEST(namesIn(src()), "sourceAfter");
+        QTEST(namesIn(dst()), "destinationAfter");
+        QCOMPARE(m_form->CancelFlag, std::int16_t(0));
+        QVERIFY(m_form->ui.Command2->isEnabled() && m_form->ui.Command1->isVisible());
+        // Nothing of the click is left over: the next run is not cancelled.
+        writeContent(src() / "D" / "d.txt", "next run");
+        QTest::qWait(20);
+        runMove();
+        QCOMPARE(namesIn(src()), Names{"top.txt"});
+    }
+
+    // A folder the survey cannot read stops the run with a message; the window is idle again, the
+    // survey heading gone.
+    void surveyFailureRestoresTheWindow() {
+        openForm(dst(), true, true);
+        m_duringRun = [this] {
+            if (m_form->ui.Label13->isVisible() && fs::exists(src() / "C"))
+                fs::rename(src() / "C", root() / "C-elsewhere");
+        };
+        runMove();
+        QCOMPARE(m_messages.shown.size(), std::size_t(1));
+        const std::string& text = m_messages.shown[0].text;
+        QVERIFY2(text.find((src() / "C").native()) != std::string::npos, text.c_str());
+        QVERIFY2(text.find(std::strerror(ENOENT)) != std::string::npos, text.c_str());
+        QVERIFY(!m_form->ui.Label13->isVisible());
+        QVERIFY(m_form->ui.Command1->isVisible() && !m_form->ui.Command2->isVisible());
+        QCOMPARE(m_form->BusyFlag, OptionValue::number(0));
+        QCOMPARE(namesIn(dst()), Names{"old.jpg"});
+        QCOMPARE(namesIn(src() / "A"), (Names{"a1.jpg", "a2.JPG", "notes.txt"}));
+    }
+
+    // The box shows the file in hand or, for one that is no picture, nothing: never a picture from
+    // before.
+    void previewShowsNothingForAFileThatIsNoPicture() {
+        fs::remove_all(src() / "C");
+        fs::remove(src() / "A" / "a1.jpg");
+        fs::remove(src() / "A" / "a2.JPG");
+        writeContent(src() / "A" / "notes2.txt", "more notes");
+        writePicture(dst() / "clicked.jpg", {64, 48}, "JPG");
+        openForm(dst(), false);
+        m_form->ui.File2->setCurrentIndex(m_form->ui.File2->model()->index(0, 0));
+        m_form->File2_Click();
+        QVERIFY(m_form->ui.Image1->isVisible());
+        bool waited = false;
+        bool shownDuringTheRun = true;
+        m_duringRun = [&] {
+            if (waited || m_form->PreviewPath.filename() != "notes.txt")
+                return;
+            waited = true;
+            QTest::qWait(200); // the decoder's result arrives
+            shownDuringTheRun = m_form->ui.Image1->isVisible();
+        };
+        runMove();
+        QVERIFY(waited);
+        QVERIFY(!shownDuringTheRun);
+    }
+
+    // Downloads still arriving are left with their folder, and said in one message at the end.
+    void downloadsLeftAreToldOnce() {
+        writeContent(src() / "A" / "photo.jpg", "");
+        writeContent(src() / "A" / "photo.jpg.part", "half a picture");
+        openForm(dst(), true);
+        runMove();
+        QCOMPARE(namesIn(src()), (Names{"A", "top.txt"}));
+        QCOMPARE(namesIn(src() / "A"), (Names{"photo.jpg", "photo.jpg.part"}));
+        QCOMPARE(namesIn(dst()), (Names{"000000 a1.jpg", "000001 a2.JPG", "000002 c.bmp", "old.jpg"}));
+        QCOMPARE(m_messages.shown.size(), std::size_t(1));
+        QCOMPARE(m_messages.shown[0].icon, MessageIcon::Information);
+        const std::string& text = m_messages.shown[0].text;
+        QVERIFY2(text.find("A/photo.jpg.part") != std::string::npos, text.c_str());
+        QVERIFY(m_form->ui.Command1->isVisible());
     }
 
     // A failure tells the user which file and why, then ends as a cancel: no folder is deleted.

@@ -31,9 +31,20 @@ private slots:
             << 42 << QByteArray("写真の猫です x.jpg") << QByteArray("000042 x.jpg");
         QTest::newRow("blank in seventh byte only")
             << 42 << QByteArray("猫の 1.jpg") << QByteArray("000042 猫の 1.jpg");
-        // Bytes that are not UTF-8 count one each, as the list shows them.
-        QTest::newRow("Shift-JIS bytes")
-            << 42 << QByteArray("\x83\x4c\x83\x83\x83\x62 x.jpg") << QByteArray("000042 x.jpg");
+        // A name that is not UTF-8 is counted as the lists show it: as CP932, one character a byte
+        // only where that fails too.
+        QTest::newRow("three Shift-JIS characters and a blank")
+            << 42 << QByteArray("\x82\xa0\x82\xa2\x82\xa4 x.jpg")
+            << QByteArray("000042 \x82\xa0\x82\xa2\x82\xa4 x.jpg");
+        QTest::newRow("six Shift-JIS characters and a blank")
+            << 42 << QByteArray("\x83\x4c\x83\x83\x83\x62\x83\x67\x82\xcc\x8e\x71 x.jpg")
+            << QByteArray("000042 x.jpg");
+        QTest::newRow("half-width katakana, one byte each")
+            << 42 << QByteArray("\xb1\xb2\xb3\xb4\xb5\xb6 x.jpg") << QByteArray("000042 x.jpg");
+        QTest::newRow("bytes that are no character count one each")
+            << 42 << QByteArray("\xff\x80\xa0\xfd\x82\xfe x.jpg") << QByteArray("000042 x.jpg");
+        QTest::newRow("Shift-JIS full-width blank is no prefix")
+            << 42 << QByteArray("12345\x81\x40x.jpg") << QByteArray("000042 12345\x81\x40x.jpg");
         QTest::newRow("Shift-JIS name kept")
             << 42 << QByteArray("\x8e\xca\x90\x5e.jpg") << QByteArray("000042 \x8e\xca\x90\x5e.jpg");
         QTest::newRow("highest number") << 999999 << QByteArray("a.jpg") << QByteArray("999999 a.jpg");

@@ -2,21 +2,13 @@
 #include "fuzz_checks.h"
 
 #include "engine/serial_name.h"
+#include "platform/name_text.h"
 #include "platform/utf8.h"
 #include "strip/strip_rule.h"
-
-#include <algorithm>
 
 namespace corvalin::fuzz {
 
 namespace {
-
-std::size_t characters(std::string_view text) {
-    std::size_t count = 0;
-    for (std::size_t at = 0; at < text.size(); ++count)
-        at += std::max<std::size_t>(1, utf8SequenceLength(text, at));
-    return count;
-}
 
 void checkCut(std::string_view name, const std::string& stripped, std::string& problems) {
     if (stripped.empty() || stripped.size() + 7 > name.size())
@@ -28,24 +20,28 @@ void checkCut(std::string_view name, const std::string& stripped, std::string& p
     const std::string_view prefix = name.substr(0, name.size() - stripped.size());
     if (!prefix.ends_with(' '))
         problems += "the cut does not follow a blank\n";
-    if (characters(prefix) != 7)
+    // Counted in the whole name: whether it reads as UTF-8 or CP932 depends on all of it.
+    if (offsetAfterCharacters(name, 7) != prefix.size())
         problems += "the cut is not after the seventh character\n";
     if (isValidUtf8(name) && !isValidUtf8(stripped))
         problems += "the cut splits a character\n";
 }
 
-// Six characters made from the name's own bytes: ASCII as it is, any other byte as a character
-// of one to four bytes or as a byte that is no UTF-8, which counts as one character of its own.
+// Six characters made from the name's own bytes, in the encoding the prefixed name is read in:
+// ASCII as it is, any other byte as a character of one to four bytes of UTF-8 for a UTF-8 name;
+// for any other name a CP932 character of one or two bytes (the full-width blank among them) or
+// a byte that is no character and counts as one of its own.
 std::string sixCharacters(std::string_view name) {
-    static const char* const others[] = {
-        "\xE3\x81\x82", "\xF0\xA0\x80\x8B", "\xC3\xA9", "\xEF\xBC\x91", "\xFF", "\x80"};
+    static const char* const utf8[] = {"\xE3\x81\x82", "\xF0\xA0\x80\x8B", "\xC3\xA9", "\xEF\xBC\x91"};
+    static const char* const cp932[] = {"\x82\xA0", "\x81\x40", "\xB1", "\x83\x5C", "\xFF", "\x80"};
+    const bool readAsUtf8 = isValidUtf8(name);
     std::string prefix;
     for (std::size_t i = 0; i < 6; ++i) {
         const auto byte = static_cast<unsigned char>(i < name.size() ? name[i] : 'a' + i);
         if (byte < 0x80)
             prefix += static_cast<char>(byte);
         else
-            prefix += others[byte % 6];
+            prefix += readAsUtf8 ? utf8[byte % 4] : cp932[byte % 6];
     }
     return prefix;
 }

@@ -112,6 +112,28 @@ private slots:
         QCOMPARE(openDescriptors(), descriptorsBefore);
     }
 
+    // The newest request gives the result, an empty one for a file that is no picture or cannot be
+    // opened, so the box never keeps an older picture.
+    void newestResultCountsEmptyIncluded_data() {
+        QTest::addColumn<QStringList>("requests");
+        QTest::addColumn<bool>("picture");
+        QTest::newRow("a text file after a picture") << QStringList{"a.jpg", "notes.txt"} << false;
+        QTest::newRow("a file that cannot be opened") << QStringList{"a.jpg", "gone.jpg"} << false;
+        QTest::newRow("a picture after a text file") << QStringList{"notes.txt", "a.jpg"} << true;
+    }
+    void newestResultCountsEmptyIncluded() {
+        QFETCH(QStringList, requests);
+        writePicture(root() / "a.jpg", {64, 48});
+        writeFile(root() / "notes.txt", "not a picture");
+        PreviewDecoder decoder;
+        QSignalSpy decoded(&decoder, &PreviewDecoder::decoded);
+        std::uint64_t generation = 0;
+        for (const QString& name : requests)
+            decoder.request(openPicture(root() / name.toStdString()), QSize(87, 63), ++generation);
+        QTRY_VERIFY(!decoded.isEmpty() && decoded.last().at(1).value<std::uint64_t>() == generation);
+        QTEST(!decoded.last().at(0).value<PreparedPreview>().image.isNull(), "picture");
+    }
+
     // A request whose file was moved away after it was opened is still shown.
     void openedFileIsReadAfterItMoved() {
         writePicture(root() / "a.jpg", {64, 48});

@@ -31,9 +31,13 @@ private slots:
             << QByteArray("あ123 xyz.jpg") << false << QByteArray();
         QTest::newRow("kana after the prefix")
             << QByteArray("000123 ねこ.jpg") << true << QByteArray("ねこ.jpg");
-        // Other names count bytes; the cut falls after the blank and keeps the rest's bytes.
-        QTest::newRow("shift-jis stem")
-            << QByteArray("\x82\xa0\x82\xa2\x82\xa4 x.jpg") << true << QByteArray("x.jpg");
+        // Other names count CP932 characters, one a byte where that fails; the cut falls after the
+        // blank and keeps the rest's bytes.
+        QTest::newRow("three shift-jis characters")
+            << QByteArray("\x82\xa0\x82\xa2\x82\xa4 x.jpg") << false << QByteArray();
+        QTest::newRow("six shift-jis characters")
+            << QByteArray("\x82\xa0\x82\xa2\x82\xa4\x82\xa6\x82\xa8\x82\xa9 x.jpg") << true
+            << QByteArray("x.jpg");
         QTest::newRow("shift-jis rest")
             << QByteArray("000123 \x82\xa0.jpg") << true << QByteArray("\x82\xa0.jpg");
         QTest::newRow("cut-off sequence after")

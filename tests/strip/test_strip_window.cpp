@@ -180,6 +180,38 @@ private slots:
         QCOMPARE(m_form->ui.Label15->text(), QString("3"));
     }
 
+    // Nothing selected: the empty numbered subfolder is made all the same, the counter keeps what
+    // it showed, and the idle layout comes back.
+    void intoSubfolderWithNothingSelected() {
+        openInMode(2, {"000001 a.jpg"});
+        m_form->ui.Label11->setText("7/9");
+        runWith(m_form->ui.Command4);
+        QCOMPARE(test::allNames(folder()), QByteArrayList({"000001 a.jpg", "cats(1)"}));
+        QCOMPARE(test::allNames(folder() / "cats(1)"), QByteArrayList());
+        QCOMPARE(state(), QString("buttons 0001e heading 0 選択されたイメージ counter 7/9 new  preview "));
+        QCOMPARE(m_form->ui.Dir2->subfolderCount(), 1);
+        QVERIFY(m_messages.shown.empty());
+    }
+
+    // A cancel: the file in hand is moved completely, the rest of the selection stays, the
+    // subfolder remains, and the next run is not cancelled.
+    void intoSubfolderCancelled() {
+        openInMode(2, {"000001 a.jpg", "000002 b.jpg", "000003 c.jpg"});
+        m_form->ui.File3->selectAll();
+        runWith(m_form->ui.Command4, [this](int yield) {
+            if (yield == 1)
+                m_form->ui.Command2->click();
+        });
+        QCOMPARE(test::allNames(folder()), QByteArrayList({"000002 b.jpg", "000003 c.jpg", "cats(1)"}));
+        QCOMPARE(test::allNames(folder() / "cats(1)"), QByteArrayList({"a.jpg"}));
+        QVERIFY(state().startsWith("buttons 0001e heading 0"));
+        QCOMPARE(m_form->CancelFlag, std::int16_t(0));
+        m_form->ui.File3->selectAll();
+        runWith(m_form->ui.Command4);
+        QCOMPARE(test::allNames(folder() / "cats(2)"), QByteArrayList({"b.jpg", "c.jpg"}));
+        QCOMPARE(test::allNames(folder()), QByteArrayList({"cats(1)", "cats(2)"}));
+    }
+
     // All 100 names taken: the message, nothing made or moved, the idle layout back, the
     // selection kept for the next try.
     void allSubfolderNamesTaken() {

@@ -3,9 +3,12 @@
 #include <QByteArrayList>
 #include <QTest>
 #include <algorithm>
+#include <cerrno>
 #include <fcntl.h>
 #include <filesystem>
+#include <linux/fs.h>
 #include <string>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -51,5 +54,43 @@ inline QByteArrayList allNames(const std::filesystem::path& folder) {
     std::sort(names.begin(), names.end());
     return names;
 }
+
+// Makes a file impossible to delete until destroyed: for root with the immutable attribute (root
+// ignores a read-only folder), for anyone else with a read-only folder. `code` is the errno a
+// deletion then fails with; 0 where neither can be set up.
+class UndeletableFile {
+public:
+    explicit UndeletableFile(const std::filesystem::path& file) : m_file(file) {
+        if (::geteuid() != 0) {
+            if (::chmod(file.parent_path().c_str(), 0555) == 0)
+                code = EACCES;
+        } else if (setImmutable(true)) {
+            code = EPERM;
+        }
+    }
+    ~UndeletableFile() {
+        if (code == EACCES)
+            ::chmod(m_file.parent_path().c_str(), 0755);
+        else if (code == EPERM)
+            setImmutable(false);
+    }
+    UndeletableFile(const UndeletableFile&) = delete;
+    UndeletableFile& operator=(const UndeletableFile&) = delete;
+
+    int code = 0;
+
+private:
+    bool setImmutable(bool on) const {
+        const int fd = ::open(m_file.c_str(), O_RDONLY | O_CLOEXEC);
+        int flags = 0;
+        bool set = fd >= 0 && ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
+        flags = on ? flags | FS_IMMUTABLE_FL : flags & ~FS_IMMUTABLE_FL;
+        set = set && ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
+        if (fd >= 0)
+            ::close(fd);
+        return set;
+    }
+    std::filesystem::path m_file;
+};
 
 } // namespace corvalin::test

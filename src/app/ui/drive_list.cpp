@@ -43,7 +43,7 @@ void DriveList::setVolumes(std::vector<Volume> volumes) {
     // change event, as the folder shown has not moved.
     int chosen = 0;
     for (std::size_t i = 0; i < m_volumes.size(); ++i) {
-        addItem(icon, toDisplay(m_volumes[i].mountPoint));
+        addItem(icon, displayName(m_volumes[i].mountPoint));
         if (m_volumes[i].mountPoint == m_drive)
             chosen = static_cast<int>(i);
     }

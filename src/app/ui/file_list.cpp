@@ -25,7 +25,7 @@ public:
     QVariant data(const QModelIndex& index, int role) const override {
         if (role != Qt::DisplayRole || !index.isValid())
             return {};
-        return toDisplay((*m_names)[static_cast<std::size_t>(index.row())]);
+        return displayName((*m_names)[static_cast<std::size_t>(index.row())]);
     }
 
 private:

@@ -33,15 +33,15 @@ FolderList::FolderList(QWidget* parent) : QListWidget(parent) {
 
 Status FolderList::setPath(const fs::path& folder) {
     const fs::path target = withoutTrailingSlash(folder.lexically_normal());
-    if (!isFolder(target))
-        return Error{"フォルダの表示", target, ENOTDIR, {}};
+    if (const int error = folderError(target))
+        return errorFromErrno("フォルダの表示", target, error);
     auto subfolders = listSubfolders(target);
     if (!subfolders)
         return subfolders.status();
     const bool changed = target != m_path;
     m_path = target;
     m_subfolders = std::move(subfolders.value());
-    m_folderOnVolume[volumeOf(m_path, listVolumes())] = m_path;
+    m_lastShown[m_path] = ++m_shownCount;
     showEntries();
     if (changed)
         emit folderChanged();
@@ -57,9 +57,16 @@ Status FolderList::refresh() {
     return {};
 }
 
-fs::path FolderList::folderOnVolume(const fs::path& mountPoint) const {
-    const auto found = m_folderOnVolume.find(mountPoint);
-    return found == m_folderOnVolume.end() ? mountPoint : found->second;
+fs::path FolderList::folderOnVolume(const fs::path& mountPoint, const std::vector<Volume>& volumes) const {
+    const fs::path* latest = nullptr;
+    std::uint64_t latestCount = 0;
+    for (const auto& [folder, count] : m_lastShown) {
+        if (count > latestCount && volumeOf(folder, volumes) == mountPoint) {
+            latest = &folder;
+            latestCount = count;
+        }
+    }
+    return latest ? nearestExistingFolder(*latest, mountPoint) : mountPoint;
 }
 
 fs::path FolderList::subfolder(int index) const {
@@ -77,13 +84,14 @@ void FolderList::showEntries() {
         if (part.empty())
             continue;
         ancestor = ancestor.empty() ? part : joinPath(ancestor, part);
-        const QString label = QString(depth * kIndentPerLevel, QLatin1Char(' ')) + toDisplay(part);
+        const QString label = QString(depth * kIndentPerLevel, QLatin1Char(' ')) + displayName(part);
         current = new QListWidgetItem(openIcon, label, this);
         current->setData(kPathRole, pathBytes(ancestor));
         ++depth;
     }
     for (std::size_t i = 0; i < m_subfolders.size(); ++i) {
-        const QString label = QString(depth * kIndentPerLevel, QLatin1Char(' ')) + toDisplay(m_subfolders[i]);
+        const QString label =
+            QString(depth * kIndentPerLevel, QLatin1Char(' ')) + displayName(m_subfolders[i]);
         auto* item = new QListWidgetItem(closedIcon, label, this);
         item->setData(kPathRole, pathBytes(subfolder(static_cast<int>(i))));
     }

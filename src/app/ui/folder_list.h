@@ -1,9 +1,11 @@
 #pragma once
 
 #include "platform/result.h"
+#include "platform/volumes.h"
 
 #include <QListWidget>
 
+#include <cstdint>
 #include <filesystem>
 #include <map>
 #include <string>
@@ -25,9 +27,11 @@ public:
     Status setPath(const std::filesystem::path& folder);
     Status refresh();
 
-    // The folder last shown on the volume mounted at `mountPoint` (first the mount point itself):
-    // choosing that volume in the drive list comes back to it.
-    std::filesystem::path folderOnVolume(const std::filesystem::path& mountPoint) const;
+    // The folder last shown on the volume mounted at `mountPoint`, one of `volumes` (first the mount
+    // point itself): choosing that volume in the drive list comes back to it. When that folder has
+    // gone since, its nearest existing ancestor on the volume.
+    std::filesystem::path folderOnVolume(const std::filesystem::path& mountPoint,
+                                         const std::vector<Volume>& volumes) const;
 
     int subfolderCount() const { return static_cast<int>(m_subfolders.size()); }
     std::filesystem::path subfolder(int index) const;
@@ -46,7 +50,10 @@ private:
 
     std::filesystem::path m_path;
     std::vector<std::string> m_subfolders;
-    std::map<std::filesystem::path, std::filesystem::path> m_folderOnVolume;
+    // Every folder shown, with when it was last shown; which volume holds one is asked only when a
+    // volume is chosen, of the drive list's own volumes.
+    std::map<std::filesystem::path, std::uint64_t> m_lastShown;
+    std::uint64_t m_shownCount = 0;
 };
 
 } // namespace corvalin

@@ -9,7 +9,7 @@ namespace corvalin {
 
 void followDrive(DriveList* drive, FolderList* folders, MessageBox& messages) {
     for (;;) {
-        const Status opened = folders->setPath(folders->folderOnVolume(drive->drive()));
+        const Status opened = folders->setPath(folders->folderOnVolume(drive->drive(), drive->volumes()));
         if (opened)
             return;
         const MessageAnswer answer = messages.show(describeError(opened.error()), MessageButtons::RetryCancel,

@@ -18,6 +18,11 @@ namespace corvalin {
 
 namespace fs = std::filesystem;
 
+namespace {
+const char* const kCutShortUndeletableText =
+    "途中で切れた設定ファイルを削除できないため、終了します。このファイルを削除してから起動し直して下さい。";
+} // namespace
+
 Form1::Form1(Module1& vars, SettingsFiles files, MessageBox& messages, QWidget* parent)
     : QMainWindow(parent), m_vars(vars), m_files(std::move(files)), m_messages(messages) {
     ui.setupUi(this);
@@ -62,8 +67,13 @@ void Form1::connectControls() {
 
 bool Form1::Form_Load() {
     const StartupResult result = runStartup(m_vars, m_files);
-    if (result.outcome == StartupOutcome::EndProgram)
+    if (result.outcome == StartupOutcome::EndProgram) {
+        // Left in place, the cut-short file would end every later start without a word.
+        if (result.writeError)
+            m_messages.show(describeError(*result.writeError) + "\n\n" + kCutShortUndeletableText,
+                            MessageButtons::Ok, MessageIcon::Warning);
         return false;
+    }
     if (result.writeError) {
         const Error error = *result.writeError;
         QTimer::singleShot(0, this, [this, error] { showError(error); });
@@ -111,7 +121,7 @@ bool Form1::applyInitialState() {
     ui.Drive2->setDrive(m_vars.DestPath);
     if (!ui.Dir1->refresh() || !ui.Dir2->refresh())
         return false;
-    ui.Label10->setText(toDisplay(ownName(ui.Dir1->path())));
+    ui.Label10->setText(displayName(ownName(ui.Dir1->path())));
     setBackground(ui.Label14, m_vars.OptFlags[0].isOn() ? kLightRed : kLightGreen);
     showFileCount();
     return true;

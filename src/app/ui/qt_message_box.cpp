@@ -72,6 +72,8 @@ MessageAnswer QtMessageBox::show(const std::string& text, MessageButtons buttons
         new QMessageBox(standardIcon(icon), QStringLiteral("Corvalin"), toDisplay(text),
                         standardButtons(buttons), QApplication::activeWindow());
     labelButtons(*box);
+    // A file name such as "<b>x</b>" is shown as it is, never read as markup.
+    box->setTextFormat(Qt::PlainText);
     // Closing the box with Esc or its close box counts as the safe answer.
     const MessageAnswer safe = buttons == MessageButtons::Ok      ? MessageAnswer::Ok
                                : buttons == MessageButtons::YesNo ? MessageAnswer::No

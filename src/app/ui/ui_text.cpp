@@ -1,13 +1,19 @@
 #include "app/ui/ui_text.h"
 
+#include "platform/name_text.h"
+
 #include <QByteArray>
 #include <QPalette>
 #include <QWidget>
 
 namespace corvalin {
 
-QString toDisplay(const std::filesystem::path& path) {
-    return toDisplay(path.native());
+QString displayName(std::string_view nameOrPath) {
+    return toDisplay(legibleName(nameOrPath));
+}
+
+QString displayName(const std::filesystem::path& path) {
+    return displayName(std::string_view(path.native()));
 }
 
 QString toDisplay(const std::string& utf8) {

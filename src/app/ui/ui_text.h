@@ -6,12 +6,19 @@
 
 #include <filesystem>
 #include <string>
+#include <string_view>
 
 namespace corvalin {
 
-// Text for the screen. Paths stay byte strings everywhere else; bytes that are not UTF-8 are shown
-// as replacement characters, never used to reach the disk.
-QString toDisplay(const std::filesystem::path& path);
+// A file name or path for the screen, read the one way every rule counts it (legibleName). Paths
+// stay byte strings everywhere else; what this shows is never used to reach the disk.
+QString displayName(std::string_view nameOrPath);
+QString displayName(const std::filesystem::path& path);
+inline QString displayName(const std::string& nameOrPath) {
+    return displayName(std::string_view(nameOrPath));
+}
+
+// The program's own UTF-8 text (captions, messages) for the screen.
 QString toDisplay(const std::string& utf8);
 
 // A path the user typed: its UTF-8 bytes.

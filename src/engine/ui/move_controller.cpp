@@ -1,9 +1,11 @@
 #include "engine/ui/move_controller.h"
 
+#include "app/message_box.h"
 #include "app/ui/file_list.h"
 #include "app/ui/folder_list.h"
 #include "app/ui/form1.h"
 #include "app/ui/ui_text.h"
+#include "engine/download_markers.h"
 #include "history/journal_messages.h"
 #include "platform/paths.h"
 #include "preview/ui/picture_decoder.h"
@@ -64,6 +66,9 @@ void MoveController::run() {
     MoveRun moveRun(m_form.vars(), m_form.files(), *this, removal);
     moveRun.setJournal(journal ? &*journal : nullptr);
     const MoveRunResult result = moveRun.run(source, m_form.vars().OptFlags[0].isOn(), m_form.FolderList);
+    // A cancel clicked during the last files belongs to this run, which ends now; left waiting, it
+    // would reach the idle window.
+    yield();
     if (result.error)
         m_form.showError(*result.error);
     const char* const outcomes[] = {kOutcomeCompleted, kOutcomeCancelled, kOutcomeFailed};
@@ -72,6 +77,11 @@ void MoveController::run() {
         completedEnding(result.foldersWithFiles);
     else
         cancelEnding(source);
+    // Told over the idle window, whatever ended the run.
+    const std::string left =
+        describeDownloadsLeft(source, result.downloadsLeft, result.foldersKeptForDownloads);
+    if (!left.empty())
+        m_form.messages().show(left, MessageButtons::Ok, MessageIcon::Information);
     m_form.endRun();
 }
 
@@ -115,6 +125,8 @@ void MoveController::showIdleLayout() {
     m_form.ui.Picture1->setFrameStyle(QFrame::NoFrame);
     m_form.ui.Label7->hide();
     m_form.ui.Label12->hide();
+    // Shown until the survey display ends; a run that fails before then must not leave it.
+    m_form.ui.Label13->hide();
     m_form.ui.Command2->setEnabled(true);
 }
 
@@ -125,7 +137,7 @@ void MoveController::completedEnding(int foldersWithFiles) {
     m_form.BusyFlag = OptionValue::number(0);
     m_form.CancelFlag = 0;
     showIdleLayout();
-    m_form.ui.Label10->setText(toDisplay(ownName(m_form.ui.Dir1->path())));
+    m_form.ui.Label10->setText(displayName(ownName(m_form.ui.Dir1->path())));
     m_form.FolderList.clear();
     m_form.ui.Label6->setText(countText(foldersWithFiles, long(m_form.FolderList.size())));
     m_form.ui.Label15->setText(QString::number(m_form.ui.File2->entryCount()));
@@ -144,10 +156,17 @@ void MoveController::cancelEnding(const fs::path& sourceParent) {
 }
 
 void MoveController::yield() {
-    if (m_sinceYield.isValid() && m_sinceYield.elapsed() < m_yieldIntervalMs)
-        return;
     QCoreApplication::processEvents();
     m_sinceYield.start();
+}
+
+// Moving a file, or showing a folder of the survey display, takes far less than a frame; painting
+// after every one would cost more than the work. A cancel is only taken at the next folder of the
+// move, whose yield lets every event through.
+void MoveController::yieldForDisplay() {
+    if (m_sinceYield.isValid() && m_sinceYield.elapsed() < m_yieldIntervalMs)
+        return;
+    yield();
 }
 
 void MoveController::surveyStarted() {
@@ -168,7 +187,7 @@ void MoveController::showFolder(const fs::path& folder) {
 
 void MoveController::surveyFolderShown(const fs::path& folder) {
     showFolder(folder);
-    m_form.ui.Label10->setText(toDisplay(ownName(folder)));
+    m_form.ui.Label10->setText(displayName(ownName(folder)));
 }
 
 void MoveController::surveyCountsShown(int foldersWithFiles, int folderCount, long totalFiles) {
@@ -187,7 +206,7 @@ bool MoveController::cancelRequested() {
 
 void MoveController::folderStarted(const fs::path& folder) {
     showFolder(folder);
-    m_form.ui.Label10->setText(toDisplay(ownName(folder)));
+    m_form.ui.Label10->setText(displayName(ownName(folder)));
 }
 
 void MoveController::fileProgress(long remaining, long total) {
@@ -205,7 +224,7 @@ void MoveController::previewRequested(const fs::path& file) {
 }
 
 void MoveController::newNameChosen(const std::string& name) {
-    m_form.ui.Label4->setText(toDisplay(name));
+    m_form.ui.Label4->setText(displayName(name));
 }
 
 fs::path MoveController::destination() {
@@ -237,7 +256,10 @@ void MoveController::refreshDestinationFiles(bool force) {
 void MoveController::showDecoded(const PreparedPreview& prepared, std::uint64_t generation) {
     if (!m_running || generation != m_generation)
         return;
-    showPreview(m_form.ui.Image1, m_form.ui.Picture1->contentsRect(), prepared);
+    if (prepared.image.isNull())
+        m_form.ui.Image1->hide();
+    else
+        showPreview(m_form.ui.Image1, m_form.ui.Picture1->contentsRect(), prepared);
 }
 
 } // namespace corvalin

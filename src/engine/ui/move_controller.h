@@ -27,7 +27,9 @@ public:
     // The whole run, from the click to the idle window.
     void run();
 
-    // How often the run lets the window handle events, at most; 0 at every yield point.
+    // How often the run lets the window handle events where only the display has to keep up (between
+    // files, in the survey display), at most; 0 at every one. The survey and every folder of the move
+    // always let them through.
     void setYieldInterval(int milliseconds) { m_yieldIntervalMs = milliseconds; }
     // Decodes every preview in the run's own time instead of beside it (for comparison only).
     void setInlinePreview(bool inlinePreview) { m_inlinePreview = inlinePreview; }
@@ -36,6 +38,7 @@ public:
 
     // MoveRunObserver
     void yield() override;
+    void yieldForDisplay() override;
     void surveyStarted() override;
     bool stopRequested() override;
     void surveyFolderShown(const std::filesystem::path& folder) override;

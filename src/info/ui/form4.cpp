@@ -33,7 +33,7 @@ QString unreadableReadmeText(const Error& error, const std::vector<std::filesyst
     text += toDisplay(describeError(error));
     text += QStringLiteral("\n\nReadme.txt は次のどちらかの場所に置いてください。");
     for (const auto& candidate : candidates)
-        text += QStringLiteral("\n") + toDisplay(candidate);
+        text += QStringLiteral("\n") + displayName(candidate);
     return text + QStringLiteral("\n");
 }
 

@@ -7,6 +7,7 @@
 
 #include <QApplication>
 #include <QDesktopServices>
+#include <QFile>
 #include <QFontMetrics>
 #include <QMouseEvent>
 #include <QProcess>
@@ -149,7 +150,8 @@ void frmAbout::cmdSysInfo_Click() {
 
 void frmAbout::StartSysInfo() {
     const std::optional<std::filesystem::path> program = findSysInfoProgram(*m_registry);
-    if (program && QProcess::startDetached(toDisplay(*program), {}))
+    if (program &&
+        QProcess::startDetached(QFile::decodeName(QByteArray::fromStdString(program->native())), {}))
         return;
     m_messages.show("現時点ではｼｽﾃﾑ情報を使用できません", MessageButtons::Ok, MessageIcon::None);
 }

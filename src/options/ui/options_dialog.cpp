@@ -132,7 +132,7 @@ void frmOptions::Option1_Click(int) {
 
 void frmOptions::showMakerPath(const fs::path& folder) {
     m_shownMakerPath = folder;
-    m_shownMakerText = toDisplay(folder);
+    m_shownMakerText = displayName(folder);
     ui.Text1->setText(m_shownMakerText);
 }
 

@@ -28,8 +28,6 @@ PreviewDecoder::~PreviewDecoder() {
 }
 
 void PreviewDecoder::request(int fd, QSize box, std::uint64_t generation) {
-    if (fd < 0)
-        return;
     int dropped = -1;
     {
         std::lock_guard lock(m_mutex);
@@ -53,7 +51,7 @@ void PreviewDecoder::dropPending() {
         std::lock_guard lock(m_mutex);
         dropped.swap(m_pending);
     }
-    if (dropped)
+    if (dropped && dropped->fd >= 0)
         ::close(dropped->fd);
 }
 
@@ -79,11 +77,13 @@ void PreviewDecoder::work() {
     while (takeRequest(request, notBefore)) {
         // The eye follows no more pictures than this; the time between is left to the run.
         notBefore = std::chrono::steady_clock::now() + kPictureInterval;
+        // A file that cannot be opened or read as a picture gives an empty result: the box then
+        // shows nothing rather than an older picture.
         PreparedPreview prepared = preparePreview(request.fd, request.box);
-        ::close(request.fd);
+        if (request.fd >= 0)
+            ::close(request.fd);
         std::lock_guard lock(m_mutex);
-        if (!prepared.image.isNull())
-            m_finished = Finished{std::move(prepared), request.generation};
+        m_finished = Finished{std::move(prepared), request.generation};
         m_decoding = false;
     }
 }

@@ -27,13 +27,15 @@ public:
     ~PreviewDecoder() override;
 
     // Takes over `fd`, a file opened before the run moves it (an open file stays readable wherever
-    // it goes). `generation` comes back with the result, so the caller can tell stale ones apart.
+    // it goes); -1 for a file that could not be opened. `generation` comes back with the result, so
+    // the caller can tell stale ones apart.
     void request(int fd, QSize box, std::uint64_t generation);
     // Drops the waiting request, if any.
     void dropPending();
 
 signals:
-    // On the thread this object lives on. A file that is no picture gives nothing.
+    // On the thread this object lives on, in the order of the requests. A file that is no picture
+    // gives a null image: the box shows nothing for it.
     void decoded(const corvalin::PreparedPreview& prepared, std::uint64_t generation);
 
 private:

@@ -149,7 +149,7 @@ bool StripRunWindow::stopRequested() {
 }
 
 void StripRunWindow::newName(const std::string& name) {
-    m_form.ui.Label4->setText(toDisplay(name));
+    m_form.ui.Label4->setText(displayName(name));
 }
 
 void StripRunWindow::previewRequested(const fs::path& file) {

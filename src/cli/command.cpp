@@ -1,0 +1,55 @@
+#include "cli/command.h"
+
+#include "app/error_text.h"
+#include "cli/gather_command.h"
+#include "cli/strip_command.h"
+#include "platform/paths.h"
+
+#include <QString>
+
+namespace corvalin {
+
+namespace fs = std::filesystem;
+
+const std::vector<Command>& commands() {
+    static const std::vector<Command> table = {
+        {"gather", "[--delete-folders] [SOURCE DEST]",
+         "Move the pictures of SOURCE's child folders into DEST under serial numbers", declareGather,
+         runGather},
+        {"strip", "FOLDER", "Cut the serial numbers off the file names in FOLDER", declareStrip, runStrip},
+    };
+    return table;
+}
+
+fs::path argumentPath(const QString& argument) {
+    const QByteArray bytes = argument.toLatin1();
+    std::error_code ignored;
+    const fs::path given(std::string(bytes.constData(), static_cast<std::size_t>(bytes.size())));
+    return withoutTrailingSlash(fs::absolute(given, ignored).lexically_normal());
+}
+
+std::string argumentText(const QString& text) {
+    return terminalSafe(text.toLatin1().toStdString());
+}
+
+std::optional<InstanceLock> lockForCommand(const fs::path& settingsFolder, Terminal& terminal, int& status) {
+    auto lock = InstanceLock::tryAcquire(settingsFolder);
+    if (lock && lock.value())
+        return std::move(lock.value());
+    if (lock) {
+        terminal.message(otherInstanceText(settingsFolder));
+        status = kExitOtherInstance;
+    } else {
+        terminal.message(describeErrorLine(lock.error()));
+        status = kExitFailed;
+    }
+    return std::nullopt;
+}
+
+int commandUsageError(Terminal& terminal, const char* command, const std::string& message) {
+    terminal.usage("corvalin " + std::string(command) + ": " + message + "\nTry 'corvalin " + command +
+                   " --help' for more information.\n");
+    return kExitWrongUsage;
+}
+
+} // namespace corvalin

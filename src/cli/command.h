@@ -1,0 +1,56 @@
+#pragma once
+
+#include "cli/stop_signals.h"
+#include "cli/terminal.h"
+#include "platform/instance_lock.h"
+
+#include <filesystem>
+#include <optional>
+#include <vector>
+
+class QCommandLineParser;
+class QString;
+
+namespace corvalin {
+
+enum ExitStatus : int {
+    kExitDone = 0,
+    kExitFailed = 1,        // one line on standard error names the file and the system's reason
+    kExitWrongUsage = 2,    // usage on standard error
+    kExitOtherInstance = 3, // another Corvalin holds the same settings folder
+    kExitFilesLeft = 4,     // done, but some files were left as they were (named on standard error)
+};
+
+struct CommandContext {
+    Terminal& terminal;
+    const StopSignals& stop;
+};
+
+// One command of the table: `corvalin NAME SYNOPSIS`. Adding a command is adding a row.
+struct Command {
+    const char* name;
+    const char* synopsis;
+    const char* summary; // one line for the overview
+    void (*declare)(QCommandLineParser& parser);
+    int (*run)(const QCommandLineParser& parser, CommandContext& context);
+};
+
+// Every command, in the order the help lists them.
+const std::vector<Command>& commands();
+
+// A folder named on the command line: its bytes exactly as given (the arguments are decoded as
+// Latin-1, one character a byte), made absolute against the working folder.
+std::filesystem::path argumentPath(const QString& argument);
+
+// Text that quotes an argument, with the argument's own bytes, safe to print.
+std::string argumentText(const QString& text);
+
+// Takes the settings folder's lock for a command's run. Nothing, and `status` set, when another
+// Corvalin holds it (3) or it cannot be taken (1); the message is written.
+std::optional<InstanceLock> lockForCommand(const std::filesystem::path& settingsFolder, Terminal& terminal,
+                                           int& status);
+
+// A usage error of one command: the message, a pointer to its help, status 2.
+int commandUsageError(Terminal& terminal, const char* command, const std::string& message);
+
+} // namespace corvalin

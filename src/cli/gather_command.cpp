@@ -1,0 +1,104 @@
+#include "cli/gather_command.h"
+
+#include "app/error_text.h"
+#include "app/extra_options.h"
+#include "app/program_files.h"
+#include "cli/command.h"
+#include "cli/gather_observer.h"
+
+#include <QCommandLineParser>
+
+namespace corvalin {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const QString kDeleteFolders = QStringLiteral("delete-folders");
+
+// Start-up as the window has it: the unclean-exit rule, RunFlag 1 written for the run. A command
+// has no designed window state to fall back on, so any stop ends it.
+int startUp(Module1& vars, const SettingsFiles& files, Terminal& terminal) {
+    const StartupResult started = runStartup(vars, files);
+    if (started.outcome == StartupOutcome::Completed)
+        return kExitDone;
+    // A file that cannot be rewritten or removed is the first thing to mend.
+    const std::optional<Error>& error = started.writeError ? started.writeError : started.readError;
+    if (error)
+        terminal.message(describeErrorLine(*error));
+    return kExitFailed;
+}
+
+// How the run removes what it removes, from Corvalin.conf as the window reads it at its start-up:
+// an unreadable file is said and leaves the defaults (the Trash), as in the window.
+Removal removalFromOptions(const SettingsFiles& files, Terminal& terminal) {
+    const Result<ExtraOptions> options = loadExtraOptions(files.extraOptionsFile());
+    if (!options) {
+        terminal.message(describeErrorLine(options.error()));
+        return Removal();
+    }
+    return Removal(options.value().permanentDeletion);
+}
+
+struct GatherRequest {
+    fs::path source;
+    fs::path destination;
+    bool deleteFolders = false;
+};
+
+// The run and what follows it, after the start-up. The one place where a command chooses how the
+// move run is made; the window's choices (MoveController with Form1's options) and these must stay
+// alike.
+int gather(Module1& vars, const SettingsFiles& files, const GatherRequest& request, CommandContext& context) {
+    const Removal removal = removalFromOptions(files, context.terminal);
+    GatherObserver observer(vars, request.destination, context);
+    std::vector<fs::path> folderList;
+    const MoveRunResult result =
+        MoveRun(vars, files, observer, removal).run(request.source, request.deleteFolders, folderList);
+    const GatherCounts& counts = observer.finish(result.outcome);
+    // RunFlag 0 and the counter, as the window's shutdown writes them, before anything is said.
+    const Status saved = writeShutdownFiles(vars, files);
+    if (result.error)
+        context.terminal.message(describeErrorLine(*result.error));
+    if (!saved)
+        context.terminal.message(describeErrorLine(saved.error()));
+    context.terminal.result(
+        gatherSummary(result.outcome, counts, {request.deleteFolders, removal.permanent()}));
+    return result.outcome == MoveOutcome::Failed || !saved ? kExitFailed : kExitDone;
+}
+
+} // namespace
+
+void declareGather(QCommandLineParser& parser) {
+    parser.addOption(
+        QCommandLineOption(kDeleteFolders, QStringLiteral("Afterwards, remove the child folders of "
+                                                          "SOURCE with whatever they still hold.")));
+    parser.addPositionalArgument(
+        QStringLiteral("SOURCE"),
+        QStringLiteral("The parent folder of the download folders (default: the saved "
+                       "one)."));
+    parser.addPositionalArgument(
+        QStringLiteral("DEST"),
+        QStringLiteral("The folder that receives the pictures (default: the saved one)."));
+}
+
+int runGather(const QCommandLineParser& parser, CommandContext& context) {
+    const QStringList folders = parser.positionalArguments();
+    if (folders.size() != 0 && folders.size() != 2)
+        return commandUsageError(context.terminal, "gather", "give both SOURCE and DEST, or neither");
+    const SettingsFiles files = settingsFilesOfThisProgram();
+    int status = kExitDone;
+    const auto lock = lockForCommand(files.settingsFolder, context.terminal, status);
+    if (!lock)
+        return status;
+    Module1 vars;
+    status = startUp(vars, files, context.terminal);
+    if (status != kExitDone)
+        return status;
+    // The saved folders are read, never replaced: the shutdown writes back what the start-up read.
+    const fs::path source = folders.empty() ? vars.SourcePath : argumentPath(folders[0]);
+    const fs::path destination = folders.empty() ? vars.DestPath : argumentPath(folders[1]);
+    return gather(vars, files, {source, destination, parser.isSet(kDeleteFolders)}, context);
+}
+
+} // namespace corvalin

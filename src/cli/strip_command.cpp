@@ -1,0 +1,87 @@
+#include "cli/strip_command.h"
+
+#include "app/error_text.h"
+#include "app/program_files.h"
+#include "cli/command.h"
+#include "cli/run_pace.h"
+#include "platform/file_ops.h"
+#include "strip/strip_summary.h"
+
+#include <QCommandLineParser>
+
+namespace corvalin {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+class StripProgress : public StripObserver {
+public:
+    explicit StripProgress(CommandContext& context) : m_context(context) {}
+
+    void yield() override {}
+    bool cancelRequested() override { return false; }
+    bool stopRequested() override { return m_context.stop.requested(); }
+    void newName(const std::string&) override { ++m_renamed; }
+    void previewRequested(const fs::path&) override {}
+    void progress(int remaining, int total) override {
+        const long done = total - remaining;
+        m_context.terminal.progress("ファイル " + std::to_string(done) + "/" + std::to_string(total) + "  " +
+                                    m_pace.text(m_renamed, "個", done, total));
+    }
+
+private:
+    CommandContext& m_context;
+    RunPace m_pace;
+    long m_renamed = 0;
+};
+
+// Every file left as it was, by name, under the window's words for its reason.
+void reportLeftFiles(const StripOutcome& outcome, Terminal& terminal) {
+    std::string headline = leftFilesHeadline(outcome);
+    for (std::size_t end = headline.find('\n'); end != std::string::npos; end = headline.find('\n')) {
+        terminal.message(headline.substr(0, end));
+        headline.erase(0, end + 1);
+    }
+    terminal.message(headline);
+    for (const LeftFile& file : outcome.left)
+        terminal.message(std::string(leftReasonText(file.reason)) + ": " + file.name);
+}
+
+std::string stripSummary(const StripOutcome& outcome) {
+    const char* state = outcome.error ? "中止" : outcome.stopped ? "中断" : "完了";
+    return std::string(state) + ": 通し番号を切り取ったファイル " + std::to_string(outcome.stripped) + " 個";
+}
+
+} // namespace
+
+void declareStrip(QCommandLineParser& parser) {
+    parser.addPositionalArgument(QStringLiteral("FOLDER"),
+                                 QStringLiteral("The folder whose file names lose their serial numbers."));
+}
+
+int runStrip(const QCommandLineParser& parser, CommandContext& context) {
+    const QStringList arguments = parser.positionalArguments();
+    if (arguments.size() != 1)
+        return commandUsageError(context.terminal, "strip", "give one FOLDER");
+    int status = kExitDone;
+    const auto lock = lockForCommand(settingsFilesOfThisProgram().settingsFolder, context.terminal, status);
+    if (!lock)
+        return status;
+    const fs::path folder = argumentPath(arguments.first());
+    const auto names = listFiles(folder);
+    if (!names) {
+        context.terminal.message(describeErrorLine(names.error()));
+        return kExitFailed;
+    }
+    StripProgress progress(context);
+    const StripOutcome outcome = stripInFolder(folder, names.value(), progress);
+    if (outcome.error)
+        context.terminal.message(describeErrorLine(*outcome.error));
+    if (!outcome.left.empty())
+        reportLeftFiles(outcome, context.terminal);
+    context.terminal.result(stripSummary(outcome));
+    return outcome.error ? kExitFailed : outcome.left.empty() ? kExitDone : kExitFilesLeft;
+}
+
+} // namespace corvalin

@@ -1,0 +1,111 @@
+#include "cli/terminal.h"
+
+#include "platform/utf8.h"
+
+#include <cstdlib>
+#include <unistd.h>
+
+namespace corvalin {
+
+namespace {
+
+constexpr auto kRedrawInterval = std::chrono::milliseconds(100);
+
+void appendEscaped(std::string& text, unsigned char byte) {
+    static const char* const digits = "0123456789abcdef";
+    text += "\\x";
+    text += digits[byte >> 4];
+    text += digits[byte & 0xf];
+}
+
+// C1 controls (U+0080 to U+009F) are two bytes in UTF-8: C2 80 to C2 9F.
+bool isC1Control(std::string_view text, std::size_t at) {
+    return static_cast<unsigned char>(text[at]) == 0xc2 && at + 1 < text.size() &&
+           static_cast<unsigned char>(text[at + 1]) <= 0x9f;
+}
+
+} // namespace
+
+std::string terminalSafe(std::string_view text) {
+    std::string safe;
+    safe.reserve(text.size());
+    for (std::size_t at = 0; at < text.size();) {
+        const auto byte = static_cast<unsigned char>(text[at]);
+        const std::size_t length = utf8SequenceLength(text, at);
+        if (length == 0 || byte < 0x20 || byte == 0x7f) {
+            appendEscaped(safe, byte);
+            ++at;
+        } else if (isC1Control(text, at)) {
+            appendEscaped(safe, byte);
+            appendEscaped(safe, static_cast<unsigned char>(text[at + 1]));
+            at += 2;
+        } else {
+            safe.append(text.substr(at, length));
+            at += length;
+        }
+    }
+    return safe;
+}
+
+Terminal::Terminal(std::FILE* out, std::FILE* err, bool showProgress)
+    : m_out(out), m_err(err), m_showProgress(showProgress) {
+    const char* term = std::getenv("TERM");
+    m_dumb = term == nullptr || std::string_view(term) == "dumb";
+}
+
+Terminal Terminal::standard() {
+    return Terminal(stdout, stderr, ::isatty(STDOUT_FILENO) == 1);
+}
+
+void Terminal::progress(const std::string& text, bool now) {
+    if (!m_showProgress)
+        return;
+    const auto time = std::chrono::steady_clock::now();
+    if (!now && m_progressShown && time - m_lastDrawn < kRedrawInterval)
+        return;
+    const std::string line = terminalSafe(text);
+    // A terminal without "erase line" gets the rest of the former line blanked out by spaces.
+    const std::string blank =
+        m_dumb && line.size() < m_progressLength ? std::string(m_progressLength - line.size(), ' ') : "";
+    std::fprintf(m_out, m_dumb ? "\r%s%s" : "\r\033[K%s%s", line.c_str(), blank.c_str());
+    std::fflush(m_out);
+    m_progressShown = true;
+    m_progressLength = line.size();
+    m_lastDrawn = time;
+}
+
+void Terminal::clearProgress() {
+    if (!m_progressShown)
+        return;
+    if (m_dumb)
+        std::fprintf(m_out, "\r%s\r", std::string(m_progressLength, ' ').c_str());
+    else
+        std::fputs("\r\033[K", m_out);
+    std::fflush(m_out);
+    m_progressShown = false;
+}
+
+void Terminal::result(const std::string& line) {
+    clearProgress();
+    std::fprintf(m_out, "%s\n", terminalSafe(line).c_str());
+    std::fflush(m_out);
+}
+
+void Terminal::message(const std::string& line) {
+    clearProgress();
+    std::fprintf(m_err, "corvalin: %s\n", terminalSafe(line).c_str());
+    std::fflush(m_err);
+}
+
+void Terminal::help(const std::string& text) {
+    std::fputs(text.c_str(), m_out);
+    std::fflush(m_out);
+}
+
+void Terminal::usage(const std::string& text) {
+    clearProgress();
+    std::fputs(text.c_str(), m_err);
+    std::fflush(m_err);
+}
+
+} // namespace corvalin

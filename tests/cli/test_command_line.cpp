@@ -1,0 +1,305 @@
+// The command line as a user meets it: the built program, copied into a temporary folder so that
+// its settings files live there, run with arguments. Exit statuses and messages, a gather compared
+// with the window's run over the same tree, a stop signal in the middle of a gather, and output to
+// a terminal and to a pipe that closes early.
+#include "app/ui/form1.h"
+#include "engine/serial_name.h"
+#include "engine/ui/move_controller.h"
+#include "move_fixture.h"
+#include "own_trash.h"
+#include "platform/instance_lock.h"
+#include "program_run.h"
+#include "scripted_message_box.h"
+
+#include <QtTest>
+
+#include <csignal>
+#include <fcntl.h>
+#include <set>
+
+using namespace corvalin;
+using namespace corvalin::test;
+
+namespace {
+
+void writeSettings(const fs::path& folder, const fs::path& source, const fs::path& dest, int runFlag,
+                   int deleteOption, int counter) {
+    QVERIFY(writeContent(folder / "Corvalin.ini", "\"" + source.native() + "\",\"" + dest.native() +
+                                                      "\",\"\"," + std::to_string(runFlag) + "," +
+                                                      std::to_string(deleteOption) + "\r\n"));
+    QVERIFY(writeContent(folder / "Quillet.ini", std::to_string(counter) + "\r\n"));
+}
+
+// Prefixes already taken, a hidden file, a file that is no picture, an empty folder, a nested
+// folder, a picture beside the child folders, and a name already taken in the destination.
+void makeTree(const fs::path& root) {
+    for (const char* file : {"a/000007 dog.JPG", "a/cat.jpg", "a/.hidden.jpg", "b/cat.jpg", "b/x.bmp",
+                             "b/c/photo.jpeg", "top.jpg"})
+        QVERIFY(writeContent(root / "src" / file, pictureContent(file)));
+    QVERIFY(writeContent(root / "src/a/notes.txt", "notes"));
+    fs::create_directories(root / "src/empty");
+    QVERIFY(writeContent(root / "dst/000043 cat.jpg", "taken"));
+}
+
+// Every path below `root`, relative, with the content of each file.
+std::map<std::string, std::string> treeOf(const fs::path& root) {
+    std::map<std::string, std::string> tree;
+    for (const auto& entry : fs::recursive_directory_iterator(root))
+        tree[entry.path().lexically_relative(root).native()] =
+            entry.is_regular_file() ? contentOf(entry) : "/";
+    return tree;
+}
+
+} // namespace
+
+class TestCommandLine : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir m_programDir;
+    std::unique_ptr<QTemporaryDir> m_dir;
+    std::unique_ptr<OwnHome> m_home; // the window's and the program's Trash, in the test's folder
+
+    fs::path prog() const { return m_programDir.path().toStdString(); }
+    fs::path root() const { return m_dir->path().toStdString(); }
+
+    QString placed(QString argument) const {
+        for (const char* name : {"src", "dst", "file", "missing", "strip"})
+            argument.replace(QStringLiteral("{%1}").arg(name),
+                             QString::fromStdString((root() / name).native()));
+        return argument;
+    }
+
+private slots:
+    void initTestCase() { QVERIFY(copyProgram(prog())); }
+
+    void init() {
+        m_home.reset();
+        m_dir = std::make_unique<QTemporaryDir>();
+        m_home = std::make_unique<OwnHome>(root() / "home");
+        for (const char* file : {"Corvalin.ini", "Quillet.ini", "Corvalin.conf"})
+            fs::remove(prog() / file);
+    }
+
+    void statusAndMessages_data() {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<bool>("locked");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("out");
+        QTest::addColumn<QString>("err");
+        const auto row = [](const char* name, QStringList arguments, int status, const char* out,
+                            const char* err, bool locked = false) {
+            QTest::newRow(name) << arguments << locked << status << QString::fromUtf8(out)
+                                << QString::fromUtf8(err);
+        };
+        row("version", {"--version"}, 0, "corvalin 1.3.0\n", "");
+        row("help", {"--help"}, 0, "strip FOLDER", "");
+        row("command help", {"gather", "-h"}, 0, "Usage: corvalin gather [--delete-folders] [SOURCE DEST]",
+            "");
+        row("unknown option", {"--bogus"}, 2, "", "Unknown option 'bogus'");
+        row("option of another command", {"strip", "--delete-folders", "{strip}"}, 2, "", "'delete-folders'");
+        row("unknown command", {"frobnicate"}, 2, "", "'frobnicate' is no command");
+        row("one folder of two", {"gather", "{src}"}, 2, "", "give both SOURCE and DEST");
+        row("strip without a folder", {"strip"}, 2, "", "give one FOLDER");
+        row("same folder", {"gather", "{src}", "{src}/"}, 1, "中止", "移動元親フォルダと同じ");
+        row("missing source", {"gather", "{missing}", "{dst}"}, 1, "中止", "{missing}: ");
+        row("source is a file", {"gather", "{file}", "{dst}"}, 1, "中止", "{file}: ");
+        row("destination is a file", {"gather", "{src}", "{file}"}, 1, "中止", "{file}: ");
+        row("strip a missing folder", {"strip", "{missing}"}, 1, "", "{missing}: ");
+        row("strip leaves a taken name", {"strip", "{strip}"}, 4, "完了: 通し番号を切り取ったファイル 1 個\n",
+            "切り取った後の名前がすでにあるため、そのまま残したファイル: 000001 a.jpg\n");
+        row("another Corvalin holds the settings folder", {"gather", "{src}", "{dst}"}, 3, "",
+            "別の Corvalin", true);
+    }
+    void statusAndMessages() {
+        QFETCH(QStringList, arguments);
+        QFETCH(bool, locked);
+        QFETCH(int, status);
+        makeTree(root());
+        QVERIFY(writeContent(root() / "file", "a file"));
+        for (const char* file : {"000001 a.jpg", "a.jpg", "000002 b.jpg"})
+            QVERIFY(writeContent(root() / "strip" / file, file));
+        std::optional<InstanceLock> lock;
+        if (locked)
+            lock = std::move(InstanceLock::tryAcquire(prog()).value());
+        for (QString& argument : arguments)
+            argument = placed(argument);
+        const auto before = treeOf(root() / "src");
+        const ProgramRun run = runProgram(prog(), arguments);
+        QVERIFY(run.finished && !run.signalled);
+        QCOMPARE(run.exitCode, status);
+        QFETCH(QString, out);
+        QFETCH(QString, err);
+        QVERIFY2(QString::fromUtf8(run.out).contains(placed(out)), run.out.constData());
+        QVERIFY2(QString::fromUtf8(run.err).contains(placed(err)), run.err.constData());
+        // A failure is one line that names the file; only a started gather reads the settings.
+        if (status == 1 || status == 3)
+            QCOMPARE(run.err.count('\n'), 1);
+        QCOMPARE(fs::exists(prog() / "Corvalin.ini"), arguments.first() == "gather" && status == 1);
+        QVERIFY(treeOf(root() / "src") == before);
+    }
+
+    // The same tree and the same saved state give the same names and the same counter as the
+    // window's run; the saved folders and the window's delete option stay as they were.
+    void gatherMatchesTheWindow() {
+        makeTree(root() / "w");
+        makeTree(root() / "c");
+        const fs::path windowProgram = root() / "wprog";
+        writeSettings(windowProgram, root() / "w/src", root() / "w/dst", 1, 1, 41);
+        {
+            Module1 vars;
+            ScriptedMessageBox messages;
+            Form1 form(vars, {windowProgram, windowProgram}, messages);
+            QVERIFY(form.Form_Load());
+            form.show();
+            MoveController::of(form).setYieldInterval(0);
+            MoveController::of(form).run();
+            QVERIFY(form.close());
+            QVERIFY(messages.shown.empty());
+        }
+        writeSettings(prog(), root() / "c/src", root() / "c/dst", 1, 0, 41);
+        const ProgramRun run = runProgram(prog(), {"gather", "--delete-folders"});
+        QCOMPARE(run.exitCode, 0);
+        QCOMPARE(run.err, QByteArray());
+        QCOMPARE(QString::fromUtf8(run.out),
+                 QString("完了: 画像 5 個を移動しました（000042〜000047）。ほかのファイル 1 "
+                         "個と子フォルダをごみ箱に入れました。\n"));
+        QVERIFY(treeOf(root() / "c") == treeOf(root() / "w"));
+        QCOMPARE(contentOf(prog() / "Quillet.ini"), contentOf(windowProgram / "Quillet.ini"));
+        QCOMPARE(contentOf(prog() / "Quillet.ini"), std::string("48\r\n"));
+        QCOMPARE(contentOf(prog() / "Corvalin.ini"), "\"" + (root() / "c/src").native() + "\",\"" +
+                                                         (root() / "c/dst").native() + "\",\"\",0,0\r\n");
+    }
+
+    // What is removed goes where Corvalin.conf says, as in the window; an options file that
+    // cannot be read is said, and the Trash keeps everything.
+    void removalFollowsTheOptionsFile_data() {
+        QTest::addColumn<QByteArray>("options");
+        QTest::addColumn<bool>("trashed");
+        QTest::addColumn<int>("errLines");
+        QTest::newRow("no options file") << QByteArray() << true << 0;
+        QTest::newRow("for good") << QByteArray("permanent_deletion=true\n") << false << 0;
+        QTest::newRow("options file is a folder") << QByteArray("<folder>") << true << 1;
+    }
+    void removalFollowsTheOptionsFile() {
+        QFETCH(QByteArray, options);
+        QFETCH(bool, trashed);
+        makeTree(root());
+        if (options == "<folder>")
+            fs::create_directory(prog() / "Corvalin.conf");
+        else if (!options.isEmpty())
+            QVERIFY(writeContent(prog() / "Corvalin.conf", options.toStdString()));
+        const ProgramRun run = runProgram(prog(), {"gather", placed("{src}"), placed("{dst}")});
+        fs::remove(prog() / "Corvalin.conf");
+        QCOMPARE(run.exitCode, 0);
+        QTEST(int(run.err.count('\n')), "errLines");
+        QCOMPARE(trashedItems(m_home->trash()).count(root() / "src/a/notes.txt"), std::size_t(trashed));
+        QVERIFY(run.out.endsWith(trashed ? "をごみ箱に入れました。\n" : "を削除しました。\n"));
+    }
+
+    // Stopped after the file in hand: every picture exactly once, RunFlag 0, and the counter holds
+    // the next number, so the next gather numbers on without a gap or a repeat.
+    void stopSignalLeavesEverythingCounted_data() {
+        QTest::addColumn<int>("signal");
+        QTest::newRow("Ctrl+C") << int(SIGINT);
+        QTest::newRow("SIGTERM") << int(SIGTERM);
+    }
+    void stopSignalLeavesEverythingCounted() {
+        QFETCH(int, signal);
+        constexpr int kFolders = 30;
+        constexpr int kPerFolder = 40;
+        std::vector<std::string> pictures;
+        for (int f = 0; f < kFolders; ++f) {
+            for (int p = 0; p < kPerFolder; ++p) {
+                const std::string name = std::to_string(f) + "/" + std::to_string(p) + ".jpg";
+                pictures.push_back(pictureContent(name));
+                QVERIFY(writeContent(root() / "src" / name, pictures.back()));
+            }
+        }
+        fs::create_directories(root() / "dst");
+        writeSettings(prog(), root() / "src", root() / "dst", 0, 0, 0);
+        QProcess gather;
+        prepareProgram(gather, prog(), {"gather"});
+        gather.start();
+        QTRY_VERIFY_WITH_TIMEOUT(namesIn(root() / "dst").size() >= 3, 60000);
+        // Held still while the signal arrives, so that it surely comes in the middle of the run.
+        const auto pid = static_cast<pid_t>(gather.processId());
+        ::kill(pid, SIGSTOP);
+        ::kill(pid, signal);
+        ::kill(pid, SIGCONT);
+        const ProgramRun stopped = finishedRun(gather, 60000);
+        QVERIFY(stopped.signalled);
+        QVERIFY2(stopped.out.startsWith("中断: "), stopped.out.constData());
+        QCOMPARE(QString::fromStdString(lostOrDoubled(pictures, {root() / "src", root() / "dst"})),
+                 QString());
+        const std::size_t moved = namesIn(root() / "dst").size();
+        QVERIFY(moved < pictures.size());
+        QCOMPARE(contentOf(prog() / "Quillet.ini"), std::to_string(moved) + "\r\n");
+        QVERIFY(contentOf(prog() / "Corvalin.ini").ends_with(",0,0\r\n"));
+
+        QCOMPARE(runProgram(prog(), {"gather"}).exitCode, 0);
+        std::set<std::string> numbers;
+        for (const std::string& name : namesIn(root() / "dst"))
+            numbers.insert(name.substr(0, 6));
+        QCOMPARE(numbers.size(), pictures.size());
+        QCOMPARE(*numbers.rbegin(), serialPrefix(std::int32_t(pictures.size()) - 1).substr(0, 6));
+    }
+
+    // On a terminal the progress line is drawn in place before the result; a terminal without
+    // "erase line" gets no escape sequences.
+    void progressOnATerminal_data() {
+        QTest::addColumn<QString>("term");
+        QTest::addColumn<bool>("erases");
+        QTest::newRow("xterm") << "xterm" << true;
+        QTest::newRow("dumb") << "dumb" << false;
+    }
+    void progressOnATerminal() {
+        QFETCH(QString, term);
+        QFETCH(bool, erases);
+        makeTree(root());
+        const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
+        QVERIFY(master >= 0 && ::grantpt(master) == 0 && ::unlockpt(master) == 0);
+        QProcess gather;
+        prepareProgram(gather, prog(), {"gather", placed("{src}"), placed("{dst}")});
+        QProcessEnvironment env = gather.processEnvironment();
+        env.insert("TERM", term);
+        gather.setProcessEnvironment(env);
+        gather.setStandardOutputFile(QString::fromLatin1(::ptsname(master)));
+        gather.start();
+        ::fcntl(master, F_SETFL, O_NONBLOCK);
+        QByteArray shown;
+        char buffer[4096];
+        for (bool running = true; running;) {
+            running = !gather.waitForFinished(20);
+            for (ssize_t got; (got = ::read(master, buffer, sizeof buffer)) > 0;)
+                shown.append(buffer, got);
+        }
+        ::close(master);
+        QCOMPARE(gather.exitCode(), 0);
+        QVERIFY2(shown.startsWith(erases ? "\r\x1b[Kフォルダ構成を調査中" : "\rフォルダ構成を調査中"),
+                 shown.constData());
+        QCOMPARE(shown.contains('\x1b'), erases);
+        QVERIFY2(shown.contains("完了: 画像 5 個を移動しました"), shown.constData());
+    }
+
+    // A reader that leaves early (`| head`) costs the output, never the run or its counter.
+    void closedOutputCostsOnlyTheOutput() {
+        makeTree(root());
+        int pipe[2];
+        QCOMPARE(::pipe2(pipe, O_CLOEXEC), 0);
+        QProcess gather;
+        prepareProgram(gather, prog(), {"gather", placed("{src}"), placed("{dst}")});
+        gather.setStandardOutputFile(QStringLiteral("/proc/self/fd/%1").arg(pipe[1]));
+        gather.start();
+        QVERIFY(gather.waitForStarted());
+        ::close(pipe[0]);
+        ::close(pipe[1]);
+        const ProgramRun run = finishedRun(gather, 60000);
+        QVERIFY(!run.signalled);
+        QCOMPARE(run.exitCode, 0);
+        QCOMPARE(namesIn(root() / "dst").size(), std::size_t(6));
+        QVERIFY(contentOf(prog() / "Corvalin.ini").ends_with(",0,0\r\n"));
+    }
+};
+
+QTEST_MAIN(TestCommandLine)
+#include "test_command_line.moc"
