@@ -325,7 +325,8 @@ private slots:
         form->ui.Drive2->setDrive(stick);
         QCOMPARE(form->ui.Dir1->path(), root() / "src");
         QCOMPARE(form->ui.Dir2->path(), root() / "dst");
-        for (QAction* entry : {form->ui.mnuOpt1, form->ui.mnuHistory, form->ui.mnuHelp, form->ui.mnuVer2, form->ui.mnuEnd})
+        for (QAction* entry :
+             {form->ui.mnuOpt1, form->ui.mnuHistory, form->ui.mnuHelp, form->ui.mnuVer2, form->ui.mnuEnd})
             entry->trigger();
         QCOMPARE(opened, 0);
         QVERIFY(readFile(root() / "prog" / "Corvalin.ini").ends_with(",1,0\r\n")); // mnuEnd closed nothing
