@@ -3,10 +3,13 @@
 // What the command-line tests share: the saved state of a program copy, a tree to gather, and a
 // tree's names and contents to compare.
 #include "move_fixture.h"
+#include "own_trash.h"
+#include "program_run.h"
 
 #include <QtTest>
 
 #include <map>
+#include <memory>
 #include <string>
 
 namespace corvalin::test {
@@ -38,5 +41,29 @@ inline std::map<std::string, std::string> treeOf(const fs::path& root) {
             entry.is_regular_file() ? contentOf(entry) : "/";
     return tree;
 }
+
+// The built program copied into a folder of its own, so that its settings files and journals live
+// there, and for each test function a fresh folder of the test's with its own home (the Trash).
+class ProgramCopy {
+public:
+    bool install() { return copyProgram(prog()); }
+    // Nothing left from the test before: neither its folder nor the program's saved state.
+    void reset() {
+        m_home.reset();
+        m_dir = std::make_unique<QTemporaryDir>();
+        m_home = std::make_unique<OwnHome>(root() / "home");
+        for (const char* file : {"Corvalin.ini", "Quillet.ini", "Corvalin.conf"})
+            fs::remove(prog() / file);
+        fs::remove_all(prog() / "history");
+    }
+    fs::path prog() const { return m_programDir.path().toStdString(); }
+    fs::path root() const { return m_dir->path().toStdString(); }
+    const OwnHome& home() const { return *m_home; }
+
+private:
+    QTemporaryDir m_programDir;
+    std::unique_ptr<QTemporaryDir> m_dir;
+    std::unique_ptr<OwnHome> m_home;
+};
 
 } // namespace corvalin::test

@@ -6,9 +6,7 @@
 #include "cli_fixture.h"
 #include "engine/serial_name.h"
 #include "engine/ui/move_controller.h"
-#include "own_trash.h"
 #include "platform/instance_lock.h"
-#include "program_run.h"
 #include "scripted_message_box.h"
 
 #include <QtTest>
@@ -23,12 +21,10 @@ using namespace corvalin::test;
 class TestCommandLine : public QObject {
     Q_OBJECT
 
-    QTemporaryDir m_programDir;
-    std::unique_ptr<QTemporaryDir> m_dir;
-    std::unique_ptr<OwnHome> m_home; // the window's and the program's Trash, in the test's folder
+    ProgramCopy m_copy;
 
-    fs::path prog() const { return m_programDir.path().toStdString(); }
-    fs::path root() const { return m_dir->path().toStdString(); }
+    fs::path prog() const { return m_copy.prog(); }
+    fs::path root() const { return m_copy.root(); }
 
     QString placed(QString argument) const {
         for (const char* name : {"src", "dst", "file", "missing", "strip", "dl"})
@@ -38,16 +34,8 @@ class TestCommandLine : public QObject {
     }
 
 private slots:
-    void initTestCase() { QVERIFY(copyProgram(prog())); }
-
-    void init() {
-        m_home.reset();
-        m_dir = std::make_unique<QTemporaryDir>();
-        m_home = std::make_unique<OwnHome>(root() / "home");
-        for (const char* file : {"Corvalin.ini", "Quillet.ini", "Corvalin.conf"})
-            fs::remove(prog() / file);
-        fs::remove_all(prog() / "history");
-    }
+    void initTestCase() { QVERIFY(m_copy.install()); }
+    void init() { m_copy.reset(); }
 
     void statusAndMessages_data() {
         QTest::addColumn<QStringList>("arguments");
@@ -175,7 +163,7 @@ private slots:
         fs::remove(prog() / "Corvalin.conf");
         QCOMPARE(run.exitCode, 0);
         QTEST(int(run.err.count('\n')), "errLines");
-        QCOMPARE(trashedItems(m_home->trash()).count(root() / "src/a/notes.txt"), std::size_t(trashed));
+        QCOMPARE(trashedItems(m_copy.home().trash()).count(root() / "src/a/notes.txt"), std::size_t(trashed));
         QVERIFY(run.out.endsWith(trashed ? "をごみ箱に入れました。\n" : "を削除しました。\n"));
     }
 
