@@ -6,7 +6,6 @@
 #include "cli/command.h"
 #include "cli/gather_observer.h"
 #include "engine/download_markers.h"
-#include "history/journal_record.h"
 
 #include <QCommandLineParser>
 
@@ -69,11 +68,6 @@ void reportDownloadsLeft(const MoveRunResult& result, Terminal& terminal) {
     for (const fs::path& folder : result.foldersKeptForDownloads)
         terminal.message(std::string(kDownloadFolderKeptText) + ": " + folder.native());
     terminal.message(kDownloadsLeftAdvice);
-}
-
-const char* journalOutcome(MoveOutcome outcome) {
-    const char* const outcomes[] = {kOutcomeCompleted, kOutcomeCancelled, kOutcomeFailed};
-    return outcomes[static_cast<int>(outcome)];
 }
 
 // The run and what follows it, after the start-up. The one place where a command chooses how the

@@ -91,6 +91,18 @@ RunStart moveRunStart(std::int32_t serialNo, const fs::path& sourceParent, const
     return start;
 }
 
+const char* journalOutcome(MoveOutcome outcome) {
+    switch (outcome) {
+    case MoveOutcome::Completed:
+        return kOutcomeCompleted;
+    case MoveOutcome::Cancelled:
+        return kOutcomeCancelled;
+    case MoveOutcome::Failed:
+        return kOutcomeFailed;
+    }
+    return kOutcomeFailed;
+}
+
 MoveRunResult MoveRun::run(const fs::path& sourceParent, bool deleteFolders,
                            std::vector<fs::path>& folderList) {
     m_sourceParent = sourceParent;

@@ -71,8 +71,7 @@ void MoveController::run() {
     yield();
     if (result.error)
         m_form.showError(*result.error);
-    const char* const outcomes[] = {kOutcomeCompleted, kOutcomeCancelled, kOutcomeFailed};
-    finishRunJournal(m_form.messages(), journal, outcomes[static_cast<int>(result.outcome)]);
+    finishRunJournal(m_form.messages(), journal, journalOutcome(result.outcome));
     if (result.outcome == MoveOutcome::Completed)
         completedEnding(result.foldersWithFiles);
     else
