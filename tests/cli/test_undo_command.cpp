@@ -99,6 +99,22 @@ private slots:
         QVERIFY(again.out.contains("前回までに戻っていたもの"));
     }
 
+    // A journal that does not read is listed as such, and undoing it names the file and changes
+    // nothing.
+    void damagedJournalIsNamed() {
+        const fs::path journal = prog() / "history/20200101-000000.journal";
+        QVERIFY(writeContent(journal, "not a journal\n"));
+        const QStringList runs = history();
+        QCOMPARE(runs.size(), 1);
+        QVERIFY2(runs[0].startsWith("20200101-000000  ") && runs[0].endsWith("  記録が壊れています"),
+                 qPrintable(runs[0]));
+        const ProgramRun undo = runProgram(prog(), {"undo", "20200101-000000"});
+        QCOMPARE(undo.exitCode, 1);
+        QCOMPARE(undo.err.count('\n'), 1);
+        QVERIFY2(undo.err.contains(journal.c_str()), undo.err.constData());
+        QCOMPARE(contentOf(journal), std::string("not a journal\n"));
+    }
+
     // Stopped after the item in hand, the undo says how to go on; undoing again brings back the
     // rest, and nothing is lost or doubled on the way.
     void undoStoppedBySignalGoesOn() {
