@@ -112,6 +112,9 @@ void MoveController::showRunLayout() {
     m_sinceYield.invalidate();
     m_sinceDestinationListed.start();
     m_destinationListStale = false;
+    m_fileCounts = {0, 0};
+    m_newName.clear();
+    m_fileLabelsPending = false;
 }
 
 // What both endings put back: buttons, preview box and headings. Late previews are dropped.
@@ -156,6 +159,7 @@ void MoveController::cancelEnding(const fs::path& sourceParent) {
 }
 
 void MoveController::yield() {
+    showFileLabels();
     QCoreApplication::processEvents();
     m_sinceYield.start();
 }
@@ -209,8 +213,13 @@ void MoveController::folderStarted(const fs::path& folder) {
     m_form.ui.Label10->setText(displayName(ownName(folder)));
 }
 
+// Between two paints a run handles many files; only the labels' last texts reach the screen, so
+// they are set at the paints (and at once when every yield paints).
 void MoveController::fileProgress(long remaining, long total) {
-    m_form.ui.Label11->setText(countText(remaining, total));
+    m_fileCounts = {remaining, total};
+    m_fileLabelsPending = true;
+    if (m_yieldIntervalMs == 0)
+        showFileLabels();
 }
 
 // Opened now, before the run moves it; decoded beside the run, which never waits for it.
@@ -224,7 +233,20 @@ void MoveController::previewRequested(const fs::path& file) {
 }
 
 void MoveController::newNameChosen(const std::string& name) {
-    m_form.ui.Label4->setText(displayName(name));
+    m_newName = name;
+    m_fileLabelsPending = true;
+    if (m_yieldIntervalMs == 0)
+        showFileLabels();
+}
+
+void MoveController::showFileLabels() {
+    if (!m_fileLabelsPending)
+        return;
+    m_fileLabelsPending = false;
+    if (m_fileCounts.second > 0)
+        m_form.ui.Label11->setText(countText(m_fileCounts.first, m_fileCounts.second));
+    if (!m_newName.empty())
+        m_form.ui.Label4->setText(displayName(m_newName));
 }
 
 fs::path MoveController::destination() {
