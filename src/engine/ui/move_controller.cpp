@@ -13,6 +13,8 @@
 
 #include <QCoreApplication>
 
+#include <algorithm>
+
 namespace corvalin {
 
 namespace fs = std::filesystem;
@@ -22,6 +24,9 @@ namespace {
 // Re-reading a destination that grows to thousands of files after every folder would cost
 // seconds over a run; during the run the list follows at this pace instead, and exactly at its end.
 constexpr qint64 kDestinationListIntervalMs = 300;
+// ... and at least this many times as long as reading it took, so that it costs the run at most
+// some 5%.
+constexpr qint64 kDestinationListShare = 20;
 
 QString countText(long first, long second) {
     return QStringLiteral("%1/%2").arg(first).arg(second);
@@ -112,6 +117,7 @@ void MoveController::showRunLayout() {
     m_sinceYield.invalidate();
     m_sinceDestinationListed.start();
     m_destinationListStale = false;
+    m_destinationListCostMs = 0;
     m_fileCounts = {0, 0};
     m_newName.clear();
     m_fileLabelsPending = false;
@@ -263,14 +269,21 @@ void MoveController::returnedToSourceParent(const fs::path& sourceParent) {
     showFolder(sourceParent);
 }
 
+// The list grows with every picture: reading tens of thousands of names takes tens of
+// milliseconds, so the pause between two readings grows with the time one takes.
 void MoveController::refreshDestinationFiles(bool force) {
-    if (!force && m_sinceDestinationListed.elapsed() < kDestinationListIntervalMs) {
+    const qint64 interval =
+        std::max(kDestinationListIntervalMs, kDestinationListShare * m_destinationListCostMs);
+    if (!force && m_sinceDestinationListed.elapsed() < interval) {
         m_destinationListStale = true;
         return;
     }
     if (force && !m_destinationListStale)
         return;
+    QElapsedTimer listing;
+    listing.start();
     (void)m_form.ui.File2->refresh();
+    m_destinationListCostMs = listing.elapsed();
     m_sinceDestinationListed.start();
     m_destinationListStale = false;
 }

@@ -77,6 +77,7 @@ private:
     QElapsedTimer m_sinceYield;
     QElapsedTimer m_sinceDestinationListed;
     bool m_destinationListStale = false;
+    qint64 m_destinationListCostMs = 0;
     // The file in hand's counts and new name, shown at the next paint.
     std::pair<long, long> m_fileCounts;
     std::string m_newName;
