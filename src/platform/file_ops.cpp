@@ -136,6 +136,11 @@ Result<std::vector<std::string>> listSubfolders(const fs::path& folder, Subfolde
     return collectEntries(folder, [&](int dirFd, const dirent& entry) {
         if (!filter.includeHidden && isHidden(entry.d_name))
             return 0;
+        // The device is only asked of folders: a child folder holds far more files than folders,
+        // and the survey would otherwise pay a call for every picture.
+        const bool maybeFolder = entry.d_type == DT_DIR || entry.d_type == DT_UNKNOWN;
+        if (!maybeFolder)
+            return 0;
         struct stat st {};
         const int type = entryType(dirFd, entry, filter.sameFileSystemOnly ? &st : nullptr);
         if (type != S_IFDIR)

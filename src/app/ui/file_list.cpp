@@ -55,7 +55,11 @@ Status FileList::refresh() {
     return setPath(m_path);
 }
 
+// Unchanged names with nothing chosen keep the view as it is: a run refreshes the lists after
+// every folder.
 void FileList::showNames(std::vector<std::string> names) {
+    if (names == m_names && !currentIndex().isValid() && !selectionModel()->hasSelection())
+        return;
     m_model->setNames(nullptr);
     m_names = std::move(names);
     m_model->setNames(&m_names);

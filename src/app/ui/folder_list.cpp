@@ -39,10 +39,11 @@ Status FolderList::setPath(const fs::path& folder) {
     if (!subfolders)
         return subfolders.status();
     const bool changed = target != m_path;
+    const bool sameEntries = !changed && subfolders.value() == m_subfolders;
     m_path = target;
     m_subfolders = std::move(subfolders.value());
     m_lastShown[m_path] = ++m_shownCount;
-    showEntries();
+    showEntries(sameEntries);
     if (changed)
         emit folderChanged();
     return {};
@@ -52,8 +53,9 @@ Status FolderList::refresh() {
     auto subfolders = listSubfolders(m_path);
     if (!subfolders)
         return subfolders.status();
+    const bool sameEntries = subfolders.value() == m_subfolders;
     m_subfolders = std::move(subfolders.value());
-    showEntries();
+    showEntries(sameEntries);
     return {};
 }
 
@@ -73,7 +75,13 @@ fs::path FolderList::subfolder(int index) const {
     return joinPath(m_path, m_subfolders[static_cast<std::size_t>(index)]);
 }
 
-void FolderList::showEntries() {
+// A run refreshes the list after every folder it empties; rebuilding unchanged rows would cost it
+// more than emptying a small folder.
+void FolderList::showEntries(bool sameEntries) {
+    if (sameEntries && m_currentRow < count()) {
+        setCurrentRow(m_currentRow);
+        return;
+    }
     const QIcon openIcon = style()->standardIcon(QStyle::SP_DirOpenIcon);
     const QIcon closedIcon = style()->standardIcon(QStyle::SP_DirClosedIcon);
     clear();
@@ -96,6 +104,7 @@ void FolderList::showEntries() {
         item->setData(kPathRole, pathBytes(subfolder(static_cast<int>(i))));
     }
     setCurrentItem(current);
+    m_currentRow = current ? row(current) : 0;
 }
 
 void FolderList::openEntry(QListWidgetItem* item) {

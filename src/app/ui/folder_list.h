@@ -46,10 +46,11 @@ protected:
 
 private:
     void openEntry(QListWidgetItem* item);
-    void showEntries();
+    void showEntries(bool sameEntries);
 
     std::filesystem::path m_path;
     std::vector<std::string> m_subfolders;
+    int m_currentRow = 0; // the row of the folder shown
     // Every folder shown, with when it was last shown; which volume holds one is asked only when a
     // volume is chosen, of the drive list's own volumes.
     std::map<std::filesystem::path, std::uint64_t> m_lastShown;

@@ -13,6 +13,8 @@
 
 #include <QCoreApplication>
 
+#include <algorithm>
+
 namespace corvalin {
 
 namespace fs = std::filesystem;
@@ -22,6 +24,9 @@ namespace {
 // Re-reading a destination that grows to thousands of files after every folder would cost
 // seconds over a run; during the run the list follows at this pace instead, and exactly at its end.
 constexpr qint64 kDestinationListIntervalMs = 300;
+// ... and at least this many times as long as reading it took, so that it costs the run at most
+// some 5%.
+constexpr qint64 kDestinationListShare = 20;
 
 QString countText(long first, long second) {
     return QStringLiteral("%1/%2").arg(first).arg(second);
@@ -106,6 +111,10 @@ void MoveController::showRunLayout() {
     m_sinceYield.invalidate();
     m_sinceDestinationListed.start();
     m_destinationListStale = false;
+    m_destinationListCostMs = 0;
+    m_fileCounts = {0, 0};
+    m_newName.clear();
+    m_fileLabelsPending = false;
 }
 
 // What both endings put back: buttons, preview box and headings. Late previews are dropped.
@@ -150,6 +159,7 @@ void MoveController::cancelEnding(const fs::path& sourceParent) {
 }
 
 void MoveController::yield() {
+    showFileLabels();
     QCoreApplication::processEvents();
     m_sinceYield.start();
 }
@@ -203,8 +213,13 @@ void MoveController::folderStarted(const fs::path& folder) {
     m_form.ui.Label10->setText(displayName(ownName(folder)));
 }
 
+// Between two paints a run handles many files; only the labels' last texts reach the screen, so
+// they are set at the paints (and at once when every yield paints).
 void MoveController::fileProgress(long remaining, long total) {
-    m_form.ui.Label11->setText(countText(remaining, total));
+    m_fileCounts = {remaining, total};
+    m_fileLabelsPending = true;
+    if (m_yieldIntervalMs == 0)
+        showFileLabels();
 }
 
 // Opened now, before the run moves it; decoded beside the run, which never waits for it.
@@ -218,7 +233,20 @@ void MoveController::previewRequested(const fs::path& file) {
 }
 
 void MoveController::newNameChosen(const std::string& name) {
-    m_form.ui.Label4->setText(displayName(name));
+    m_newName = name;
+    m_fileLabelsPending = true;
+    if (m_yieldIntervalMs == 0)
+        showFileLabels();
+}
+
+void MoveController::showFileLabels() {
+    if (!m_fileLabelsPending)
+        return;
+    m_fileLabelsPending = false;
+    if (m_fileCounts.second > 0)
+        m_form.ui.Label11->setText(countText(m_fileCounts.first, m_fileCounts.second));
+    if (!m_newName.empty())
+        m_form.ui.Label4->setText(displayName(m_newName));
 }
 
 fs::path MoveController::destination() {
@@ -235,14 +263,21 @@ void MoveController::returnedToSourceParent(const fs::path& sourceParent) {
     showFolder(sourceParent);
 }
 
+// The list grows with every picture: reading tens of thousands of names takes tens of
+// milliseconds, so the pause between two readings grows with the time one takes.
 void MoveController::refreshDestinationFiles(bool force) {
-    if (!force && m_sinceDestinationListed.elapsed() < kDestinationListIntervalMs) {
+    const qint64 interval =
+        std::max(kDestinationListIntervalMs, kDestinationListShare * m_destinationListCostMs);
+    if (!force && m_sinceDestinationListed.elapsed() < interval) {
         m_destinationListStale = true;
         return;
     }
     if (force && !m_destinationListStale)
         return;
+    QElapsedTimer listing;
+    listing.start();
     (void)m_form.ui.File2->refresh();
+    m_destinationListCostMs = listing.elapsed();
     m_sinceDestinationListed.start();
     m_destinationListStale = false;
 }

@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <filesystem>
 #include <optional>
+#include <string>
+#include <utility>
 
 namespace corvalin {
 
@@ -59,6 +61,7 @@ private:
     void showRunLayout();
     void showIdleLayout();
     void showFolder(const std::filesystem::path& folder);
+    void showFileLabels();
     void refreshDestinationFiles(bool force);
     void completedEnding(int foldersWithFiles);
     void cancelEnding(const std::filesystem::path& sourceParent);
@@ -74,6 +77,11 @@ private:
     QElapsedTimer m_sinceYield;
     QElapsedTimer m_sinceDestinationListed;
     bool m_destinationListStale = false;
+    qint64 m_destinationListCostMs = 0;
+    // The file in hand's counts and new name, shown at the next paint.
+    std::pair<long, long> m_fileCounts;
+    std::string m_newName;
+    bool m_fileLabelsPending = false;
 };
 
 } // namespace corvalin

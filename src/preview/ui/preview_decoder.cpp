@@ -29,18 +29,23 @@ PreviewDecoder::~PreviewDecoder() {
 
 void PreviewDecoder::request(int fd, QSize box, std::uint64_t generation) {
     int dropped = -1;
+    bool wake = false;
     {
         std::lock_guard lock(m_mutex);
         if (m_pending)
             dropped = m_pending->fd;
         m_pending = Request{fd, box, generation};
+        // Resting between pictures, the thread takes the newest request when the rest ends; waking
+        // it for every file would cost the run a switch to it and back per file.
+        wake = m_waitingForRequest;
     }
     if (dropped >= 0)
         ::close(dropped);
     // Started on first use: a window that never runs needs no thread.
     if (!m_thread.joinable())
         m_thread = std::thread([this] { work(); });
-    m_wake.notify_one();
+    if (wake)
+        m_wake.notify_one();
     if (!m_collect.isActive())
         m_collect.start();
 }
@@ -58,7 +63,9 @@ void PreviewDecoder::dropPending() {
 bool PreviewDecoder::takeRequest(Request& request, std::chrono::steady_clock::time_point notBefore) {
     std::unique_lock lock(m_mutex);
     m_wake.wait_until(lock, notBefore, [this] { return m_stopping; });
+    m_waitingForRequest = true;
     m_wake.wait(lock, [this] { return m_stopping || m_pending; });
+    m_waitingForRequest = false;
     if (m_stopping)
         return false;
     request = *m_pending;

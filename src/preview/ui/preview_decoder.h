@@ -60,6 +60,7 @@ private:
     std::optional<Finished> m_finished; // the newest picture not yet delivered
     bool m_decoding = false;
     bool m_stopping = false;
+    bool m_waitingForRequest = false; // rested, and waiting for the next request
 
     QTimer m_collect;
     // A plain thread: it runs no event loop, and joining it is visible to the thread checker.

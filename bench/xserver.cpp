@@ -1,0 +1,103 @@
+#include "xserver.h"
+
+#include <cerrno>
+#include <csignal>
+#include <cstdlib>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+namespace corvalin::bench {
+
+namespace {
+
+constexpr int kStartTimeoutMs = 10000;
+
+pid_t launch(std::vector<const char*> args, const std::string& display, int keepOpen) {
+    const pid_t pid = ::fork();
+    if (pid != 0)
+        return pid;
+    if (!display.empty())
+        ::setenv("DISPLAY", display.c_str(), 1);
+    // Neither the server nor the window manager has anything to say to the bench's output.
+    if (const int null = ::open("/dev/null", O_WRONLY); null >= 0) {
+        ::dup2(null, 1);
+        ::dup2(null, 2);
+    }
+    for (int fd = 3; fd < 256; ++fd) {
+        if (fd != keepOpen)
+            ::close(fd);
+    }
+    args.push_back(nullptr);
+    ::execvp(args[0], const_cast<char* const*>(args.data()));
+    ::_exit(127);
+}
+
+void stop(pid_t pid) {
+    if (pid <= 0)
+        return;
+    ::kill(pid, SIGTERM);
+    ::waitpid(pid, nullptr, 0);
+}
+
+// Xvfb writes the display number it chose, then a newline, once it accepts clients.
+std::string readDisplay(int fd) {
+    std::string number;
+    pollfd waiting{fd, POLLIN, 0};
+    while (::poll(&waiting, 1, kStartTimeoutMs) > 0) {
+        char c = 0;
+        if (::read(fd, &c, 1) != 1 || c == '\n')
+            break;
+        number += c;
+    }
+    return number.empty() ? std::string() : ":" + number;
+}
+
+} // namespace
+
+std::optional<XServer> XServer::start(std::string& why) {
+    int pipeFds[2];
+    if (::pipe(pipeFds) != 0) {
+        why = "no pipe for Xvfb";
+        return std::nullopt;
+    }
+    const std::string fdText = std::to_string(pipeFds[1]);
+    const pid_t server =
+        launch({"Xvfb", "-displayfd", fdText.c_str(), "-screen", "0", "1280x1024x24", "-nolisten", "tcp"}, {},
+               pipeFds[1]);
+    ::close(pipeFds[1]);
+    const std::string display = server > 0 ? readDisplay(pipeFds[0]) : std::string();
+    ::close(pipeFds[0]);
+    if (display.empty()) {
+        stop(server);
+        why = "Xvfb is not installed or did not start";
+        return std::nullopt;
+    }
+    XServer started(server, display);
+    started.m_windowManager = launch({"openbox"}, display, -1);
+    // A window manager that takes a moment to come up would see the window mapped without it.
+    ::usleep(500 * 1000);
+    int status = 0;
+    if (::waitpid(started.m_windowManager, &status, WNOHANG) != 0) {
+        started.m_windowManager = -1;
+        why = "openbox is not installed or did not start";
+        return std::nullopt;
+    }
+    return started;
+}
+
+XServer::XServer(XServer&& other) noexcept
+    : m_server(other.m_server), m_windowManager(other.m_windowManager),
+      m_display(std::move(other.m_display)) {
+    other.m_server = -1;
+    other.m_windowManager = -1;
+}
+
+XServer::~XServer() {
+    stop(m_windowManager);
+    stop(m_server);
+}
+
+} // namespace corvalin::bench

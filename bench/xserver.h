@@ -1,0 +1,33 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <sys/types.h>
+
+// A real X server for the window's run: Xvfb with a window manager, as a user's desktop has, so
+// that the run pays for drawing, which the offscreen platform skips.
+namespace corvalin::bench {
+
+class XServer {
+public:
+    // Xvfb on a display it picks itself, with openbox managing its windows; nothing when Xvfb is
+    // not installed or does not come up (`why` then says which).
+    static std::optional<XServer> start(std::string& why);
+
+    XServer(XServer&& other) noexcept;
+    XServer& operator=(XServer&&) = delete;
+    XServer(const XServer&) = delete;
+    ~XServer();
+
+    // ":N", for DISPLAY.
+    const std::string& display() const { return m_display; }
+
+private:
+    XServer(pid_t server, std::string display) : m_server(server), m_display(std::move(display)) {}
+
+    pid_t m_server = -1;
+    pid_t m_windowManager = -1;
+    std::string m_display;
+};
+
+} // namespace corvalin::bench
