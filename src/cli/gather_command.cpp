@@ -29,15 +29,16 @@ int startUp(Module1& vars, const SettingsFiles& files, Terminal& terminal) {
     return kExitFailed;
 }
 
-// How the run removes what it removes, from Corvalin.conf as the window reads it at its start-up:
-// an unreadable file is said and leaves the defaults (the Trash), as in the window.
-Removal removalFromOptions(const SettingsFiles& files, Terminal& terminal) {
+// How the run removes what it removes and what it takes for pictures, from Corvalin.conf as the
+// window reads it at its start-up: an unreadable file is said and leaves the defaults (the Trash,
+// JPEG and BMP only), as in the window.
+ExtraOptions optionsFromFile(const SettingsFiles& files, Terminal& terminal) {
     const Result<ExtraOptions> options = loadExtraOptions(files.extraOptionsFile());
     if (!options) {
         terminal.message(describeErrorLine(options.error()));
-        return Removal();
+        return ExtraOptions{};
     }
-    return Removal(options.value().permanentDeletion);
+    return options.value();
 }
 
 struct GatherRequest {
@@ -50,11 +51,13 @@ struct GatherRequest {
 // move run is made; the window's choices (MoveController with Form1's options) and these must stay
 // alike.
 int gather(Module1& vars, const SettingsFiles& files, const GatherRequest& request, CommandContext& context) {
-    const Removal removal = removalFromOptions(files, context.terminal);
+    const ExtraOptions options = optionsFromFile(files, context.terminal);
+    const Removal removal(options.permanentDeletion);
     GatherObserver observer(vars, request.destination, context);
     std::vector<fs::path> folderList;
-    const MoveRunResult result =
-        MoveRun(vars, files, observer, removal).run(request.source, request.deleteFolders, folderList);
+    MoveRun moveRun(vars, files, observer, removal);
+    moveRun.setPictureTypes(options.pictureTypes);
+    const MoveRunResult result = moveRun.run(request.source, request.deleteFolders, folderList);
     const GatherCounts& counts = observer.finish(result.outcome);
     // RunFlag 0 and the counter, as the window's shutdown writes them, before anything is said.
     const Status saved = writeShutdownFiles(vars, files);

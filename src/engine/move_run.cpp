@@ -188,7 +188,7 @@ Status MoveRun::handleFile(const fs::path& folder, const std::string& name, bool
         m_downloadsLeft.push_back(file);
         return {};
     }
-    if (isPicture(name))
+    if (isPicture(name, m_pictureTypes))
         return movePicture(file, name);
     return m_removal.removeFile(file).status();
 }

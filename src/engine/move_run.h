@@ -3,6 +3,7 @@
 #include "app/module1.h"
 #include "app/startup.h"
 #include "engine/folder_survey.h"
+#include "engine/picture_types.h"
 #include "history/run_journal.h"
 #include "platform/removal.h"
 #include "platform/result.h"
@@ -91,6 +92,8 @@ public:
     // Every move and removal is recorded here before it takes effect, and the records are put on
     // the disk at the end of each folder. Without a journal the run keeps no record (benchmarks).
     void setJournal(RunJournal* journal);
+    // The formats moved beside JPEG and BMP; the rest of the files are removed.
+    void setPictureTypes(const PictureTypes& types) { m_pictureTypes = types; }
 
     MoveRunResult run(const std::filesystem::path& sourceParent, bool deleteFolders,
                       std::vector<std::filesystem::path>& folderList);
@@ -109,6 +112,7 @@ private:
     MoveRunObserver& m_observer;
     RunJournal* m_journal = nullptr;
     Removal m_removal;
+    PictureTypes m_pictureTypes;
     std::filesystem::path m_sourceParent;
     std::optional<std::filesystem::path> m_checkedDestination;
     int m_foldersWithFiles = 0;

@@ -65,6 +65,7 @@ void MoveController::run() {
     showRunLayout();
     MoveRun moveRun(m_form.vars(), m_form.files(), *this, removal);
     moveRun.setJournal(journal ? &*journal : nullptr);
+    moveRun.setPictureTypes(m_form.extraOptions().pictureTypes);
     const MoveRunResult result = moveRun.run(source, m_form.vars().OptFlags[0].isOn(), m_form.FolderList);
     // A cancel clicked during the last files belongs to this run, which ends now; left waiting, it
     // would reach the idle window.
