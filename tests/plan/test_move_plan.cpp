@@ -1,0 +1,188 @@
+// The plan against the run: over generated trees, what the plan says happens to each file is what
+// the run then does to it, read back from the run's journal; and the plan itself changes nothing.
+#include "../engine/move_fixture.h"
+#include "engine/serial_name.h"
+#include "history/journal_reader.h"
+#include "history/run_journal.h"
+#include "own_trash.h"
+#include "plan/move_plan.h"
+
+#include <QtTest>
+
+#include <map>
+#include <random>
+#include <set>
+
+using namespace corvalin;
+using namespace corvalin::test;
+
+namespace {
+
+// The run's questions answered as a user who chose one destination and never cancels.
+struct QuietObserver : MoveRunObserver {
+    fs::path dest;
+    void yield() override {}
+    void surveyStarted() override {}
+    bool stopRequested() override { return false; }
+    bool cancelRequested() override { return false; }
+    fs::path destination() override { return dest; }
+};
+
+// Every path below `root`, hidden ones and links too, with its kind and size.
+std::map<std::string, std::uintmax_t> snapshot(const fs::path& root) {
+    std::map<std::string, std::uintmax_t> entries;
+    std::error_code error;
+    for (fs::recursive_directory_iterator it(root, error), end; it != end; it.increment(error)) {
+        const bool file = it->is_regular_file(error) && !it->is_symlink(error);
+        entries[it->path().native()] = file ? it->file_size(error) : std::uintmax_t(-1);
+    }
+    return entries;
+}
+
+const char* const kEndings[] = {".jpg",  ".JPEG", ".bmp", ".png", ".gif",
+                                ".webp", ".tif",  ".mp4", ".txt", "jpg"};
+
+} // namespace
+
+class TestMovePlan : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<QTemporaryDir> m_dir;
+    std::unique_ptr<OwnHome> m_home;
+
+    fs::path root() const { return m_dir->path().toStdString(); }
+    fs::path src() const { return root() / "src"; }
+    fs::path dst() const { return root() / "dst"; }
+    SettingsFiles files() const { return {root() / "prog", root() / "prog"}; }
+
+    // Child folders at two depths, one hidden; pictures of every type, other files, hidden files,
+    // names that are not UTF-8, and destination names the run's numbers will meet.
+    void generateTree(std::uint32_t seed) {
+        std::mt19937 random(seed);
+        const auto pick = [&](int count) {
+            return int(random() % unsigned(count));
+        };
+        const char* const folders[] = {"a", "b", "b/b1", ".hidden", "c\xff\xfe", "d"};
+        for (const char* folder : folders) {
+            fs::create_directories(src() / folder);
+            for (int i = pick(7); i >= 0; --i) {
+                std::string name = (pick(5) == 0 ? "\x82\xa0" : "f") + std::to_string(pick(20));
+                if (pick(8) == 0)
+                    name = "." + name;
+                name += kEndings[pick(int(std::size(kEndings)))];
+                writeContent(src() / folder / name, pictureContent(std::string(folder) + "/" + name));
+            }
+        }
+        // Whatever number this picture comes to, its name is taken for several more.
+        writeContent(src() / "a" / "0first.jpg", pictureContent("a/0first.jpg"));
+        for (int serial = 100; serial <= 160; ++serial)
+            writeContent(dst() / (serialPrefix(serial) + "0first.jpg"), "taken");
+        for (int serial = 100; serial < 106; ++serial) {
+            if (pick(2) == 0)
+                writeContent(dst() / (serialPrefix(serial) + "f" + std::to_string(pick(20)) + ".jpg"),
+                             "taken");
+        }
+    }
+
+    fs::path runWithJournal(Module1& vars, const PlanRequest& request) {
+        RunStart start;
+        start.source = request.source;
+        start.destination = request.destination;
+        auto journal = RunJournal::create(root() / "history", start);
+        if (!journal)
+            return {};
+        QuietObserver observer;
+        observer.dest = request.destination;
+        MoveRun run(vars, files(), observer, Removal(request.permanent));
+        run.setPictureTypes(request.pictureTypes);
+        run.setJournal(&journal.value());
+        std::vector<fs::path> folderList;
+        const MoveRunResult result = run.run(request.source, request.deleteFolders, folderList);
+        if (result.outcome != MoveOutcome::Completed)
+            qWarning() << (result.error ? result.error->operation.c_str() : "cancelled");
+        const fs::path file = journal.value().file();
+        (void)journal.value().finish(kOutcomeCompleted);
+        return file;
+    }
+
+private slots:
+    void init() {
+        m_dir = std::make_unique<QTemporaryDir>();
+        QVERIFY(m_dir->isValid());
+        for (const fs::path& folder : {root() / "prog", src(), dst()})
+            fs::create_directories(folder);
+        m_home = std::make_unique<OwnHome>(root() / "home");
+    }
+    void cleanup() {
+        m_home.reset();
+        std::error_code ignored;
+        fs::remove_all(root(), ignored);
+    }
+
+    void planIsWhatTheRunDoes_data() {
+        QTest::addColumn<uint>("seed");
+        QTest::addColumn<bool>("deleteFolders");
+        QTest::addColumn<bool>("permanent");
+        QTest::addColumn<QByteArray>("types");
+        for (uint seed = 1; seed <= 24; ++seed) {
+            const QByteArray types = QList<QByteArray>{"", "png", "png,gif,webp,tiff"}[seed % 3];
+            QTest::addRow("tree %u, %s", seed, types.isEmpty() ? "JPEG and BMP" : types.constData())
+                << seed << (seed % 2 == 0) << (seed % 4 == 1) << types;
+        }
+    }
+    void planIsWhatTheRunDoes() {
+        QFETCH(uint, seed);
+        QFETCH(bool, deleteFolders);
+        QFETCH(bool, permanent);
+        QFETCH(QByteArray, types);
+        generateTree(seed);
+        const PlanRequest request{src(), dst(), deleteFolders, permanent,
+                                  decodePictureTypes(types.toStdString())};
+        Module1 vars;
+        vars.SerialNo = 100;
+        // The check that the Trash can be used, as a run's start makes it, may make the Trash's
+        // folders in the home; nothing else may change.
+        const auto before = snapshot(src());
+        const auto destinationBefore = snapshot(dst());
+        const MovePlan plan = makeMovePlan(vars, files(), request);
+        QCOMPARE(snapshot(src()), before);
+        QCOMPARE(snapshot(dst()), destinationBefore);
+        QVERIFY(!fs::exists(files().counterFile()));
+        QCOMPARE(vars.SerialNo, 100);
+        QCOMPARE(plan.outcome, MoveOutcome::Completed);
+        QVERIFY(std::count_if(plan.problems.begin(), plan.problems.end(), [](const PlanProblem& problem) {
+                    return problem.kind == ProblemKind::NameTaken;
+                }) >= 2);
+
+        const fs::path journalFile = runWithJournal(vars, request);
+        const Result<JournalContents> contents = readJournal(journalFile);
+        QVERIFY(contents.ok());
+        // A taken name leaves a record of the attempt; the last one for a picture is its move.
+        std::map<std::string, std::pair<std::string, std::int64_t>> moved;
+        std::set<std::string> removedFiles;
+        std::set<std::string> removedFolders;
+        for (const JournalRecord& record : contents.value().records) {
+            if (record.type == RecordType::Move)
+                moved[record.from.native()] = {record.to.filename().native(), record.number};
+            if (record.type == RecordType::Trash || record.type == RecordType::Delete)
+                (record.folder ? removedFolders : removedFiles).insert(record.from.native());
+        }
+        std::map<std::string, std::pair<std::string, std::int64_t>> planned;
+        for (const PlanPicture& picture : plan.pictures)
+            planned[picture.from] = {picture.newName, picture.serialNo};
+        QCOMPARE(planned, moved);
+        std::set<std::string> plannedFiles;
+        for (const PlanRemoval& removal : plan.removals)
+            plannedFiles.insert(removal.path);
+        QCOMPARE(plannedFiles, removedFiles);
+        std::set<std::string> plannedFolders;
+        for (const PlanFolder& folder : plan.folders)
+            plannedFolders.insert(folder.path);
+        QCOMPARE(plannedFolders, removedFolders);
+        QCOMPARE(plan.pictures.size() + plan.removals.size() + plan.folders.size(),
+                 moved.size() + removedFiles.size() + removedFolders.size());
+    }
+};
+
+QTEST_APPLESS_MAIN(TestMovePlan)
+#include "test_move_plan.moc"
