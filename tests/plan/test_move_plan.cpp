@@ -6,6 +6,7 @@
 #include "history/run_journal.h"
 #include "own_trash.h"
 #include "plan/move_plan.h"
+#include "plan/plan_text.h"
 
 #include <QtTest>
 
@@ -181,6 +182,29 @@ private slots:
         QCOMPARE(plannedFolders, removedFolders);
         QCOMPARE(plan.pictures.size() + plan.removals.size() + plan.folders.size(),
                  moved.size() + removedFiles.size() + removedFolders.size());
+    }
+
+    // The CSV keeps every name's bytes readable back; a UTF-8 name stays as it is.
+    void csvPaths_data() {
+        QTest::addColumn<QByteArray>("path");
+        QTest::addColumn<QByteArray>("written");
+        QTest::newRow("UTF-8 with a percent sign")
+            << QByteArray("/d/100% 猫.jpg") << QByteArray("/d/100% 猫.jpg");
+        QTest::newRow("CP932 bytes") << QByteArray("/d/\x82\xa0.jpg") << QByteArray("/d/%82%A0.jpg");
+        QTest::newRow("percent in a name that is not UTF-8")
+            << QByteArray("/d/%\xff猫") << QByteArray("/d/%25%FF猫");
+    }
+    void csvPaths() {
+        QFETCH(QByteArray, path);
+        QTEST(QByteArray::fromStdString(csvPathText(path.toStdString())), "written");
+    }
+
+    void removalsGroupedByExtension() {
+        MovePlan plan;
+        for (const char* path : {"/a/x.PNG", "/a/y.png", "/a/z.mp4", "/a/.hidden", "/a/b.c/none", "/a/w.png"})
+            plan.removals.push_back({path, 1});
+        QCOMPARE(QString::fromStdString(extensionCountsText(removalsByExtension(plan))),
+                 QStringLiteral("3 × .png, 2 × （拡張子なし）, 1 × .mp4"));
     }
 };
 
