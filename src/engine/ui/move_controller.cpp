@@ -7,6 +7,7 @@
 #include "app/ui/ui_text.h"
 #include "engine/download_markers.h"
 #include "history/journal_messages.h"
+#include "plan/ui/frm_plan.h"
 #include "platform/paths.h"
 #include "preview/ui/picture_decoder.h"
 #include "preview/ui/preview_decoder.h"
@@ -42,6 +43,15 @@ MoveController::MoveController(Form1& form)
 }
 
 void MoveController::run() {
+    if (m_form.runInProgress())
+        return;
+    // The plan makes its own survey; the run makes its own again, so it acts on the disk as it is then.
+    if (m_form.extraOptions().planBeforeMove && !confirmMoveByPlan(m_form))
+        return;
+    runMove();
+}
+
+void MoveController::runMove() {
     if (!m_form.beginRun())
         return;
     const fs::path source = m_form.ui.Dir1->path();
