@@ -5,6 +5,7 @@
 #include "app/program_files.h"
 #include "cli/command.h"
 #include "cli/gather_observer.h"
+#include "cli/gather_plan.h"
 
 #include <QCommandLineParser>
 
@@ -15,6 +16,7 @@ namespace fs = std::filesystem;
 namespace {
 
 const QString kDeleteFolders = QStringLiteral("delete-folders");
+const QString kPlan = QStringLiteral("plan");
 
 // Start-up as the window has it: the unclean-exit rule, RunFlag 1 written for the run. A command
 // has no designed window state to fall back on, so any stop ends it.
@@ -70,9 +72,25 @@ int gather(Module1& vars, const SettingsFiles& files, const GatherRequest& reque
     return result.outcome == MoveOutcome::Failed || !saved ? kExitFailed : kExitDone;
 }
 
+// The plan printed instead of the run; the start-up's RunFlag is written back as after a run.
+int planOnly(Module1& vars, const SettingsFiles& files, const GatherRequest& request,
+             CommandContext& context) {
+    const ExtraOptions options = optionsFromFile(files, context.terminal);
+    const PlanRequest plan{request.source, request.destination, request.deleteFolders,
+                           options.permanentDeletion, options.pictureTypes};
+    const int status = printGatherPlan(vars, files, plan, context.terminal);
+    if (const Status saved = writeShutdownFiles(vars, files); !saved) {
+        context.terminal.message(describeErrorLine(saved.error()));
+        return kExitFailed;
+    }
+    return status;
+}
+
 } // namespace
 
 void declareGather(QCommandLineParser& parser) {
+    parser.addOption(QCommandLineOption(
+        kPlan, QStringLiteral("Print what the run would do to each file, and do nothing.")));
     parser.addOption(
         QCommandLineOption(kDeleteFolders, QStringLiteral("Afterwards, remove the child folders of "
                                                           "SOURCE with whatever they still hold.")));
@@ -101,6 +119,8 @@ int runGather(const QCommandLineParser& parser, CommandContext& context) {
     // The saved folders are read, never replaced: the shutdown writes back what the start-up read.
     const fs::path source = folders.empty() ? vars.SourcePath : argumentPath(folders[0]);
     const fs::path destination = folders.empty() ? vars.DestPath : argumentPath(folders[1]);
+    if (parser.isSet(kPlan))
+        return planOnly(vars, files, {source, destination, parser.isSet(kDeleteFolders)}, context);
     return gather(vars, files, {source, destination, parser.isSet(kDeleteFolders)}, context);
 }
 
