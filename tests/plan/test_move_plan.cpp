@@ -184,6 +184,61 @@ private slots:
                  moved.size() + removedFiles.size() + removedFolders.size());
     }
 
+    // What the plan finds before anything moves, each case on a tree of one child folder "a"
+    // holding "cat.jpg".
+    void problemsFound_data() {
+        QTest::addColumn<QString>("setUp");
+        QTest::addColumn<int>("outcome");
+        QTest::addColumn<int>("kind");
+        QTest::addColumn<QByteArray>("where");
+        QTest::newRow("a link left out")
+            << "link" << int(MoveOutcome::Completed) << int(ProblemKind::LeftOut) << QByteArray("src/a/to-b");
+        QTest::newRow("a name too long with the prefix")
+            << "long" << int(MoveOutcome::Failed) << int(ProblemKind::RunStops) << QByteArray("src/a/");
+        QTest::newRow("destination gone")
+            << "noDestination" << int(MoveOutcome::Failed) << int(ProblemKind::RunStops) << QByteArray("dst");
+    }
+    void problemsFound() {
+        QFETCH(QString, setUp);
+        QFETCH(QByteArray, where);
+        writeContent(src() / "a" / "cat.jpg", "cat");
+        if (setUp == "link")
+            fs::create_directory_symlink(src() / "b", src() / "a" / "to-b");
+        if (setUp == "long")
+            writeContent(src() / "a" / (std::string(250, 'x') + ".jpg"), "long");
+        if (setUp == "noDestination")
+            fs::remove(dst());
+        const MovePlan plan = makeMovePlan(Module1{}, files(), {src(), dst(), true, false, {}});
+        QTEST(int(plan.outcome), "outcome");
+        QVERIFY(!plan.problems.empty());
+        QTEST(int(plan.problems.front().kind), "kind");
+        QVERIFY2(plan.problems.front().path.starts_with((root() / where.toStdString()).native()),
+                 plan.problems.front().path.c_str());
+        QCOMPARE(contentOf(src() / "a" / "cat.jpg"), std::string("cat"));
+    }
+
+    // A child folder removed whole: what it still holds once emptied; a cancel leaves no rows.
+    void hiddenContentAndCancel() {
+        writeContent(src() / "a" / "cat.jpg", "cat");
+        writeContent(src() / "a" / ".thumbs.db", "12345");
+        writeContent(src() / "a" / "deep" / ".x", "1");
+        writeContent(src() / "a" / "deep" / "note.txt", "removed as a file");
+        fs::create_symlink("cat.jpg", src() / "a" / "link");
+        const MovePlan plan = makeMovePlan(Module1{}, files(), {src(), dst(), true, false, {}});
+        QCOMPARE(plan.folders.size(), std::size_t(1));
+        QCOMPARE(plan.folders[0].hiddenItems, 3u);
+        QCOMPARE(plan.folders[0].hiddenBytes, std::uint64_t(6));
+        int asked = 0;
+        const PlanProgress cancelAtOnce{[] {},
+                                        [&] {
+                                            return ++asked > 0;
+                                        }};
+        const MovePlan cancelled =
+            makeMovePlan(Module1{}, files(), {src(), dst(), true, false, {}}, cancelAtOnce);
+        QCOMPARE(cancelled.outcome, MoveOutcome::Cancelled);
+        QVERIFY(cancelled.pictures.empty() && cancelled.removals.empty() && cancelled.problems.empty());
+    }
+
     // The CSV keeps every name's bytes readable back; a UTF-8 name stays as it is.
     void csvPaths_data() {
         QTest::addColumn<QByteArray>("path");
