@@ -40,31 +40,47 @@ unsigned char kindOf(const fs::path& path, const dirent& entry, struct stat& inf
     return S_ISREG(info.st_mode) ? DT_REG : DT_UNKNOWN;
 }
 
+// Each entry of an open folder but "." and "..", with its kind; `info` holds its lstat when
+// `stated`, and always for a folder.
+struct Entry {
+    fs::path path;
+    const char* name;
+    unsigned char kind;
+    struct stat info;
+    bool stated;
+};
+
+template <class Visit> void forEachEntry(DIR* handle, const fs::path& folder, Visit visit) {
+    while (const dirent* entry = ::readdir(handle)) {
+        if (isDots(entry->d_name))
+            continue;
+        Entry found{joinPath(folder, entry->d_name), entry->d_name, DT_UNKNOWN, {}, false};
+        found.kind = kindOf(found.path, *entry, found.info, found.stated);
+        if (!visit(found))
+            return;
+    }
+}
+
 void scanInto(const fs::path& folder, dev_t device, FolderRemainder& remainder) {
     const FolderHandle handle = openFolder(folder);
     if (!handle)
         return;
-    while (const dirent* entry = ::readdir(handle.get())) {
-        if (isDots(entry->d_name))
-            continue;
-        const fs::path path = joinPath(folder, entry->d_name);
-        struct stat info {};
-        bool stated = false;
-        const unsigned char kind = kindOf(path, *entry, info, stated);
-        if (kind == DT_DIR) {
-            if (info.st_dev != device) {
-                remainder.mountBelow = path;
-                return;
+    forEachEntry(handle.get(), folder, [&](Entry& entry) {
+        if (entry.kind == DT_DIR) {
+            if (entry.info.st_dev != device) {
+                remainder.mountBelow = entry.path;
+                return false;
             }
-            scanInto(path, device, remainder);
-            continue;
+            scanInto(entry.path, device, remainder);
+            return remainder.mountBelow.empty();
         }
-        if (kind == DT_REG && entry->d_name[0] != '.')
-            continue;
+        if (entry.kind == DT_REG && entry.name[0] != '.')
+            return true;
         ++remainder.items;
-        if (kind == DT_REG && (stated || ::lstat(path.c_str(), &info) == 0))
-            remainder.bytes += static_cast<std::uint64_t>(info.st_size);
-    }
+        if (entry.kind == DT_REG && (entry.stated || ::lstat(entry.path.c_str(), &entry.info) == 0))
+            remainder.bytes += static_cast<std::uint64_t>(entry.info.st_size);
+        return true;
+    });
 }
 
 PlanProblem unreadable(const fs::path& folder, int code) {
@@ -79,20 +95,15 @@ void leftOutIn(const fs::path& folder, std::vector<PlanProblem>& problems) {
         problems.push_back(unreadable(folder, errno));
         return;
     }
-    while (const dirent* entry = ::readdir(handle.get())) {
-        if (isDots(entry->d_name))
-            continue;
-        const fs::path path = joinPath(folder, entry->d_name);
-        struct stat info {};
-        bool stated = false;
-        const unsigned char kind = kindOf(path, *entry, info, stated);
-        if (kind == DT_LNK)
+    forEachEntry(handle.get(), folder, [&](const Entry& entry) {
+        if (entry.kind == DT_LNK)
             problems.push_back(
-                {ProblemKind::LeftOut, path.native(), "リンクです。たどらず、移動もしません。"});
-        else if (kind == DT_DIR && info.st_dev != own.st_dev)
-            problems.push_back({ProblemKind::LeftOut, path.native(),
+                {ProblemKind::LeftOut, entry.path.native(), "リンクです。たどらず、移動もしません。"});
+        else if (entry.kind == DT_DIR && entry.info.st_dev != own.st_dev)
+            problems.push_back({ProblemKind::LeftOut, entry.path.native(),
                                 "別のファイルシステムがマウントされています。中には入りません。"});
-    }
+        return true;
+    });
 }
 
 } // namespace
