@@ -62,10 +62,10 @@ void frmPlan::setupUi() {
     layout->addWidget(lblSummary);
     tabTables = named(new QTabWidget(this), "tabTables");
     layout->addWidget(tabTables, 1);
-    tblPictures = addTable(QStringLiteral("移動する画像"), "tblPictures", m_pictures);
-    tblRemovals = addTable(QStringLiteral("削除するファイル"), "tblRemovals", m_removals);
-    tblFolders = addTable(QStringLiteral("削除する子フォルダ"), "tblFolders", m_folders);
-    tblProblems = addTable(QStringLiteral("問題"), "tblProblems", m_problems);
+    tblPictures = addTable(QStringLiteral("移動する画像"), "tblPictures", m_pictures, 360);
+    tblRemovals = addTable(QStringLiteral("削除するファイル"), "tblRemovals", m_removals, 560);
+    tblFolders = addTable(QStringLiteral("削除する子フォルダ"), "tblFolders", m_folders, 360);
+    tblProblems = addTable(QStringLiteral("問題"), "tblProblems", m_problems, 120);
     auto* buttons = new QHBoxLayout;
     cmdCancel = named(new QPushButton(QStringLiteral("取り消し"), this), "cmdCancel");
     cmdCancel->setToolTip(QStringLiteral("予定の作成をやめます。何も変更しません。"));
@@ -82,7 +82,8 @@ void frmPlan::setupUi() {
 }
 
 // Rows of one height and no per-row sizing, so that 100,000 rows scroll without a pause.
-QTableView* frmPlan::addTable(const QString& caption, const char* name, PlanTableModel* model) {
+QTableView* frmPlan::addTable(const QString& caption, const char* name, PlanTableModel* model,
+                              int firstColumnWidth) {
     auto* table = named(new QTableView(tabTables), name);
     table->setModel(model);
     table->setSelectionBehavior(QAbstractItemView::SelectRows);
@@ -94,7 +95,7 @@ QTableView* frmPlan::addTable(const QString& caption, const char* name, PlanTabl
     table->verticalHeader()->setDefaultSectionSize(table->fontMetrics().height() + 6);
     table->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
     table->horizontalHeader()->setDefaultSectionSize(180);
-    table->horizontalHeader()->resizeSection(0, model->columnCount() > 2 ? 360 : 560);
+    table->horizontalHeader()->resizeSection(0, firstColumnWidth);
     table->horizontalHeader()->setStretchLastSection(true);
     tabTables->addTab(table, caption);
     return table;

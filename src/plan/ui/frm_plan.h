@@ -60,7 +60,8 @@ protected:
 
 private:
     void setupUi();
-    QTableView* addTable(const QString& caption, const char* name, PlanTableModel* model);
+    QTableView* addTable(const QString& caption, const char* name, PlanTableModel* model,
+                         int firstColumnWidth);
     void showPlanning(bool planning);
     void showPlan();
 
