@@ -7,6 +7,7 @@
 #include "plan/plan_text.h"
 #include "plan/ui/plan_models.h"
 #include "platform/file_ops.h"
+#include "platform/program_folder.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>
@@ -174,9 +175,10 @@ void frmPlan::cmdRun_Click() {
 void frmPlan::cmdSave_Click() {
     if (m_planning || !m_plan)
         return;
-    const QString chosen =
-        QFileDialog::getSaveFileName(this, QStringLiteral("予定の保存"), QStringLiteral("移動の予定.csv"),
-                                     QStringLiteral("CSV ファイル (*.csv)"));
+    // Offered in the home folder: the working folder is the source parent folder, which the run empties.
+    const QString chosen = QFileDialog::getSaveFileName(this, QStringLiteral("予定の保存"),
+                                                        displayName(homeFolder() / "移動の予定.csv"),
+                                                        QStringLiteral("CSV ファイル (*.csv)"));
     if (!chosen.isEmpty())
         savePlan(fromUserText(chosen));
 }
