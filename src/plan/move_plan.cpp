@@ -105,7 +105,11 @@ public:
         if (now - m_lastYield < std::chrono::milliseconds(20))
             return;
         m_lastYield = now;
-        m_progress.yield();
+        m_progress.yield(m_folders, m_files);
+    }
+    void surveyCountsShown(int, int folderCount, long totalFiles) override {
+        m_folders = folderCount;
+        m_files = totalFiles;
     }
     void surveyStarted() override { yield(); }
     bool stopRequested() override { return m_progress.cancelled(); }
@@ -116,6 +120,8 @@ private:
     fs::path m_destination;
     const PlanProgress& m_progress;
     unsigned m_calls = 0;
+    int m_folders = 0;
+    long m_files = 0;
     std::chrono::steady_clock::time_point m_lastYield = std::chrono::steady_clock::now();
 };
 

@@ -79,9 +79,10 @@ struct PlanRequest {
     PictureTypes pictureTypes = {};
 };
 
-// How a plan in progress reaches its window: events handled now and then, and a cancel.
+// How a plan in progress reaches its window: events handled now and then, with the child folders
+// and files counted so far, and a cancel.
 struct PlanProgress {
-    std::function<void()> yield = [] {
+    std::function<void(int folders, long files)> yield = [](int, long) {
     };
     std::function<bool()> cancelled = [] {
         return false;

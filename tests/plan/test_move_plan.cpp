@@ -229,7 +229,7 @@ private slots:
         QCOMPARE(plan.folders[0].hiddenItems, 3u);
         QCOMPARE(plan.folders[0].hiddenBytes, std::uint64_t(6));
         int asked = 0;
-        const PlanProgress cancelAtOnce{[] {},
+        const PlanProgress cancelAtOnce{[](int, long) {},
                                         [&] {
                                             return ++asked > 0;
                                         }};

@@ -124,7 +124,15 @@ void frmPlan::makePlan() {
     const PlanRequest request{m_form.ui.Dir1->path(), m_form.ui.Dir2->path(),
                               m_form.vars().OptFlags[0].isOn(), m_form.extraOptions().permanentDeletion,
                               m_form.extraOptions().pictureTypes};
-    const PlanProgress progress{[] { QCoreApplication::processEvents(); },
+    const PlanProgress progress{[this](int folders, long files) {
+                                    if (folders > 0)
+                                        lblSummary->setText(
+                                            QStringLiteral("フォルダ構成を調査中です。何も変更しません...\n"
+                                                           "子フォルダ %1 個、ファイル %2 個")
+                                                .arg(folders)
+                                                .arg(files));
+                                    QCoreApplication::processEvents();
+                                },
                                 [this] {
                                     return m_cancel || m_form.closeRequested();
                                 }};
