@@ -58,8 +58,9 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # The libraries the program links (Qt Network among them, through which a second start reaches
 # the running window) are found by dpkg-shlibdeps. The xcb platform plugin and the JPEG reader come
-# with libqt6gui6, which it finds too; the captions need a Japanese font.
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "fonts-noto-cjk | fonts-ipafont-gothic | fonts-vlgothic")
+# with libqt6gui6, which it finds too; the captions need a Japanese font, and the previews of WebP
+# and TIFF pictures the readers of the image-format plugins.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "fonts-noto-cjk | fonts-ipafont-gothic | fonts-vlgothic, qt6-image-formats-plugins")
 # The program is stripped and its debug symbols go into a package of their own (-dbgsym), which
 # needs a build with them (RelWithDebInfo); a build without gets a plainly stripped program.
 if(CMAKE_BUILD_TYPE MATCHES "^(RelWithDebInfo|Debug)$")

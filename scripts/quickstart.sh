@@ -8,6 +8,8 @@ cd "$(dirname "$0")/.."
 jobs=$(nproc 2>/dev/null || echo 2)
 
 packages=(build-essential cmake ninja-build pkg-config qt6-base-dev qt6-base-dev-tools libgl-dev fonts-noto-cjk)
+# The WebP and TIFF readers for the previews of those picture types.
+packages+=(qt6-image-formats-plugins)
 if [ "$mode" = test ]; then
     packages+=(clang-format xvfb xauth openbox xdotool x11-utils imagemagick desktop-file-utils util-linux clang libclang-rt-14-dev)
     # The desktop's own trash client, which reads back what the tests trashed (gvfs holds its

@@ -10,6 +10,7 @@
 #include "history/ui/frm_history.h"
 #include "info/ui/info_factory.h"
 #include "options/ui/options_factory.h"
+#include "plan/ui/frm_plan.h"
 #include "platform/instance_lock.h"
 
 #include <QApplication>
@@ -60,6 +61,7 @@ int runWindow(QApplication& app, const corvalin::SettingsFiles& files, corvalin:
     form.Form4.setFactory([&form] { return corvalin::createHelpWindow(form); });
     form.frmAbout.setFactory([&form] { return corvalin::createAboutWindow(form); });
     form.frmHistory.setFactory([&form] { return corvalin::createHistoryWindow(form); });
+    form.frmPlan.setFactory([&form] { return corvalin::createPlanWindow(form); });
     if (!form.Form_Load())
         return 0;
 

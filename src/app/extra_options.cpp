@@ -3,6 +3,7 @@
 #include "platform/file_ops.h"
 
 #include <algorithm>
+#include <array>
 #include <cctype>
 #include <cerrno>
 #include <optional>
@@ -12,6 +13,10 @@ namespace corvalin {
 namespace {
 
 const char* const kPermanentDeletionKey = "permanent_deletion";
+const char* const kPictureTypesKey = "picture_types";
+const char* const kPlanBeforeMoveKey = "plan_before_move";
+const std::array<std::string_view, 3> kKnownKeys = {kPermanentDeletionKey, kPictureTypesKey,
+                                                    kPlanBeforeMoveKey};
 
 std::string_view trimmed(std::string_view text) {
     while (!text.empty() && std::isspace(static_cast<unsigned char>(text.front())))
@@ -41,8 +46,41 @@ std::optional<bool> yesOrNo(std::string_view value) {
     return std::nullopt;
 }
 
-std::string permanentDeletionLine(const ExtraOptions& options) {
-    return std::string(kPermanentDeletionKey) + "=" + (options.permanentDeletion ? "true" : "false");
+std::string_view yesNoText(bool on) {
+    return on ? "true" : "false";
+}
+
+std::string lineOf(std::string_view key, const ExtraOptions& options) {
+    std::string line(key);
+    line += '=';
+    if (key == kPermanentDeletionKey)
+        line += yesNoText(options.permanentDeletion);
+    else if (key == kPictureTypesKey)
+        line += encodePictureTypes(options.pictureTypes);
+    else
+        line += yesNoText(options.planBeforeMove);
+    return line;
+}
+
+// A known key's value goes into the options; a yes-or-no value that is neither keeps the default.
+void takeValue(std::string_view key, std::string_view value, ExtraOptions& options) {
+    if (key == kPictureTypesKey) {
+        options.pictureTypes = decodePictureTypes(value);
+        return;
+    }
+    const std::optional<bool> on = yesOrNo(value);
+    if (!on)
+        return;
+    (key == kPermanentDeletionKey ? options.permanentDeletion : options.planBeforeMove) = *on;
+}
+
+std::optional<std::string_view> knownKeyOf(std::string_view line) {
+    const std::optional<std::string_view> key = keyOf(line);
+    for (std::string_view known : kKnownKeys) {
+        if (key == known)
+            return known;
+    }
+    return std::nullopt;
 }
 
 } // namespace
@@ -56,28 +94,34 @@ ExtraOptions decodeExtraOptions(std::string_view text) {
         if (line.ends_with('\r'))
             line.remove_suffix(1);
         options.lines.emplace_back(line);
-        if (keyOf(line) == kPermanentDeletionKey) {
-            if (const std::optional<bool> on = yesOrNo(line.substr(line.find('=') + 1)))
-                options.permanentDeletion = *on;
-        }
+        if (const std::optional<std::string_view> key = knownKeyOf(line))
+            takeValue(*key, line.substr(line.find('=') + 1), options);
     }
     return options;
 }
 
 std::string encodeExtraOptions(const ExtraOptions& options) {
     std::string text;
-    bool written = false;
+    std::array<bool, kKnownKeys.size()> written = {};
     for (const std::string& line : options.lines) {
-        if (keyOf(line) == kPermanentDeletionKey) {
-            if (!written)
-                text += permanentDeletionLine(options) + "\n";
-            written = true;
+        const std::optional<std::string_view> key = knownKeyOf(line);
+        if (!key) {
+            text += line + "\n";
             continue;
         }
-        text += line + "\n";
+        const auto index = static_cast<std::size_t>(std::find(kKnownKeys.begin(), kKnownKeys.end(), *key) -
+                                                    kKnownKeys.begin());
+        if (!written[index])
+            text += lineOf(*key, options) + "\n";
+        written[index] = true;
     }
-    if (!written)
-        text += permanentDeletionLine(options) + "\n";
+    // The newer keys join the file only once they differ from their defaults.
+    const std::array<bool, kKnownKeys.size()> wanted = {true, options.pictureTypes != PictureTypes{},
+                                                        options.planBeforeMove};
+    for (std::size_t i = 0; i < kKnownKeys.size(); ++i) {
+        if (!written[i] && wanted[i])
+            text += lineOf(kKnownKeys[i], options) + "\n";
+    }
     return text;
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "engine/picture_types.h"
 #include "platform/result.h"
 
 #include <filesystem>
@@ -15,17 +16,25 @@ namespace corvalin {
 struct ExtraOptions {
     // "ごみ箱を使わずに完全に削除する": what a run removes is deleted for good instead of trashed.
     bool permanentDeletion = false;
+    // "画像として扱う形式": the formats moved and numbered beside JPEG and BMP.
+    PictureTypes pictureTypes = {};
+    // "移動の前に予定を表示する": every move run first shows its plan and runs only when told.
+    bool planBeforeMove = false;
     // Every line as read, the known keys included; a rewrite puts the current values in place.
     std::vector<std::string> lines = {};
 
-    bool sameValues(const ExtraOptions& other) const { return permanentDeletion == other.permanentDeletion; }
+    bool sameValues(const ExtraOptions& other) const {
+        return permanentDeletion == other.permanentDeletion && pictureTypes == other.pictureTypes &&
+               planBeforeMove == other.planBeforeMove;
+    }
 };
 
 // Reads the text of the file. A known key with a value that is no yes or no keeps its default.
 ExtraOptions decodeExtraOptions(std::string_view text);
 
 // The text to write: the lines as read with the known keys' values replaced (a repeated key only
-// once), then the known keys that were missing.
+// once), then the known keys that were missing: permanent_deletion always, the others when they
+// differ from their defaults.
 std::string encodeExtraOptions(const ExtraOptions& options);
 
 // A missing file gives the defaults; temporary files of a killed rewrite are removed first.

@@ -15,7 +15,7 @@ namespace fs = std::filesystem;
 
 const std::vector<Command>& commands() {
     static const std::vector<Command> table = {
-        {"gather", "[--delete-folders] [SOURCE DEST]",
+        {"gather", "[--delete-folders] [--plan] [SOURCE DEST]",
          "Move the pictures of SOURCE's child folders into DEST under serial numbers", declareGather,
          runGather},
         {"strip", "FOLDER", "Cut the serial numbers off the file names in FOLDER", declareStrip, runStrip},

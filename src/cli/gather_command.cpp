@@ -5,6 +5,7 @@
 #include "app/program_files.h"
 #include "cli/command.h"
 #include "cli/gather_observer.h"
+#include "cli/gather_plan.h"
 #include "engine/download_markers.h"
 
 #include <QCommandLineParser>
@@ -16,6 +17,7 @@ namespace fs = std::filesystem;
 namespace {
 
 const QString kDeleteFolders = QStringLiteral("delete-folders");
+const QString kPlan = QStringLiteral("plan");
 
 // Start-up as the window has it: the unclean-exit rule, RunFlag 1 written for the run. A command
 // has no designed window state to fall back on, so any stop ends it.
@@ -30,15 +32,16 @@ int startUp(Module1& vars, const SettingsFiles& files, Terminal& terminal) {
     return kExitFailed;
 }
 
-// How the run removes what it removes, from Corvalin.conf as the window reads it at its start-up:
-// an unreadable file is said and leaves the defaults (the Trash), as in the window.
-Removal removalFromOptions(const SettingsFiles& files, Terminal& terminal) {
+// How the run removes what it removes and what it takes for pictures, from Corvalin.conf as the
+// window reads it at its start-up: an unreadable file is said and leaves the defaults (the Trash,
+// JPEG and BMP only), as in the window.
+ExtraOptions optionsFromFile(const SettingsFiles& files, Terminal& terminal) {
     const Result<ExtraOptions> options = loadExtraOptions(files.extraOptionsFile());
     if (!options) {
         terminal.message(describeErrorLine(options.error()));
-        return Removal();
+        return ExtraOptions{};
     }
-    return Removal(options.value().permanentDeletion);
+    return options.value();
 }
 
 struct GatherRequest {
@@ -74,7 +77,8 @@ void reportDownloadsLeft(const MoveRunResult& result, Terminal& terminal) {
 // move run is made; the window's choices (MoveController with Form1's options) and these must stay
 // alike.
 int gather(Module1& vars, const SettingsFiles& files, const GatherRequest& request, CommandContext& context) {
-    const Removal removal = removalFromOptions(files, context.terminal);
+    const ExtraOptions options = optionsFromFile(files, context.terminal);
+    const Removal removal(options.permanentDeletion);
     std::optional<RunJournal> journal = openJournal(vars, files, request, removal, context.terminal);
     if (!journal) {
         (void)writeShutdownFiles(vars, files);
@@ -84,6 +88,7 @@ int gather(Module1& vars, const SettingsFiles& files, const GatherRequest& reque
     std::vector<fs::path> folderList;
     MoveRun moveRun(vars, files, observer, removal);
     moveRun.setJournal(&*journal);
+    moveRun.setPictureTypes(options.pictureTypes);
     const MoveRunResult result = moveRun.run(request.source, request.deleteFolders, folderList);
     const GatherCounts& counts = observer.finish();
     const Status recorded = journal->finish(journalOutcome(result.outcome));
@@ -105,9 +110,25 @@ int gather(Module1& vars, const SettingsFiles& files, const GatherRequest& reque
                                                                                   : kExitFilesLeft;
 }
 
+// The plan printed instead of the run; the start-up's RunFlag is written back as after a run.
+int planOnly(Module1& vars, const SettingsFiles& files, const GatherRequest& request,
+             CommandContext& context) {
+    const ExtraOptions options = optionsFromFile(files, context.terminal);
+    const PlanRequest plan{request.source, request.destination, request.deleteFolders,
+                           options.permanentDeletion, options.pictureTypes};
+    const int status = printGatherPlan(vars, files, plan, context.terminal);
+    if (const Status saved = writeShutdownFiles(vars, files); !saved) {
+        context.terminal.message(describeErrorLine(saved.error()));
+        return kExitFailed;
+    }
+    return status;
+}
+
 } // namespace
 
 void declareGather(QCommandLineParser& parser) {
+    parser.addOption(QCommandLineOption(
+        kPlan, QStringLiteral("Print what the run would do to each file, and do nothing.")));
     parser.addOption(
         QCommandLineOption(kDeleteFolders, QStringLiteral("Afterwards, remove the child folders of "
                                                           "SOURCE with whatever they still hold.")));
@@ -136,6 +157,8 @@ int runGather(const QCommandLineParser& parser, CommandContext& context) {
     // The saved folders are read, never replaced: the shutdown writes back what the start-up read.
     const fs::path source = folders.empty() ? vars.SourcePath : argumentPath(folders[0]);
     const fs::path destination = folders.empty() ? vars.DestPath : argumentPath(folders[1]);
+    if (parser.isSet(kPlan))
+        return planOnly(vars, files, {source, destination, parser.isSet(kDeleteFolders)}, context);
     return gather(vars, files, {source, destination, parser.isSet(kDeleteFolders)}, context);
 }
 

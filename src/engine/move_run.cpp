@@ -70,13 +70,10 @@ Status checkDestination(const fs::path& sourceParent, const fs::path& destinatio
 }
 
 MoveRun::MoveRun(Module1& vars, SettingsFiles files, MoveRunObserver& observer, Removal removal)
-    : m_vars(vars), m_files(std::move(files)), m_observer(observer), m_removal(std::move(removal)) {}
+    : m_vars(vars), m_files(files), m_observer(observer), m_disk(std::move(files), std::move(removal)) {}
 
 void MoveRun::setJournal(RunJournal* journal) {
-    m_journal = journal;
-    if (journal)
-        m_removal = Removal(m_removal.permanent(),
-                            [journal](const RemovalStep& step) { return journal->recordRemoval(step); });
+    m_disk.setJournal(journal);
 }
 
 RunStart moveRunStart(std::int32_t serialNo, const fs::path& sourceParent, const fs::path& destination,
@@ -108,7 +105,7 @@ MoveRunResult MoveRun::run(const fs::path& sourceParent, bool deleteFolders,
     m_sourceParent = sourceParent;
     if (Status allowed = checkSource(sourceParent, m_files); !allowed)
         return finish(MoveOutcome::Failed, allowed.error());
-    if (Status usable = m_removal.checkUsable(sourceParent); !usable)
+    if (Status usable = m_layer->checkRemovalUsable(sourceParent); !usable)
         return finish(MoveOutcome::Failed, usable.error());
     // Nothing is touched before the first destination is known to be usable.
     if (Status usable = useDestination(m_observer.destination()); !usable)
@@ -133,7 +130,7 @@ MoveRunResult MoveRun::run(const fs::path& sourceParent, bool deleteFolders,
         if (m_stopped)
             return finish(MoveOutcome::Cancelled);
     }
-    if (Status back = setWorkingFolder(sourceParent); !back)
+    if (Status back = m_layer->enterFolder(sourceParent); !back)
         return finish(MoveOutcome::Failed, back.error());
     m_observer.returnedToSourceParent(sourceParent);
     if (deleteFolders) {
@@ -156,7 +153,7 @@ Status MoveRun::surveyDisplay(const std::vector<fs::path>& folderList) {
         auto names = listFiles(folder);
         if (!names)
             return names.error();
-        if (Status entered = setWorkingFolder(folder); !entered)
+        if (Status entered = m_layer->enterFolder(folder); !entered)
             return entered;
         m_observer.surveyFolderShown(folder);
         m_observer.yieldForDisplay();
@@ -165,7 +162,7 @@ Status MoveRun::surveyDisplay(const std::vector<fs::path>& folderList) {
         m_totalFiles += static_cast<long>(names.value().size());
         m_observer.surveyCountsShown(m_foldersWithFiles, static_cast<int>(count), m_totalFiles);
     }
-    if (Status back = setWorkingFolder(m_sourceParent); !back)
+    if (Status back = m_layer->enterFolder(m_sourceParent); !back)
         return back;
     m_observer.surveyFinished(m_sourceParent);
     return {};
@@ -176,13 +173,13 @@ Status MoveRun::moveFolder(const fs::path& folder) {
     auto names = listFiles(folder);
     if (!names)
         return names.error();
-    if (Status entered = setWorkingFolder(folder); !entered)
+    if (Status entered = m_layer->enterFolder(folder); !entered)
         return entered;
     m_observer.folderStarted(folder);
     const auto arriving = arrivingDownloads(names.value());
     for (const std::string& name : names.value()) {
         // Before the file is touched, so that after a crash the stored number is never behind.
-        if (Status counted = writeCounterFile(m_files, m_vars.SerialNo); !counted)
+        if (Status counted = m_layer->writeCounter(m_vars.SerialNo); !counted)
             return counted;
         m_observer.yieldForDisplay();
         // Closing the window: stop after the file in hand, before the next one.
@@ -193,10 +190,8 @@ Status MoveRun::moveFolder(const fs::path& folder) {
         if (Status handled = handleFile(folder, name, arriving.contains(name)); !handled)
             return handled;
     }
-    if (m_journal) {
-        if (Status flushed = m_journal->flush(); !flushed)
-            return flushed;
-    }
+    if (Status flushed = m_layer->folderDone(); !flushed)
+        return flushed;
     m_observer.folderFinished(folder);
     return {};
 }
@@ -212,9 +207,9 @@ Status MoveRun::handleFile(const fs::path& folder, const std::string& name, bool
         m_downloadsLeft.push_back(file);
         return {};
     }
-    if (isPicture(name))
+    if (isPicture(name, m_pictureTypes))
         return movePicture(file, name);
-    return m_removal.removeFile(file).status();
+    return m_layer->removeFile(file);
 }
 
 // A name already taken in the destination takes the next numbers until one is free; nothing there
@@ -224,18 +219,14 @@ Status MoveRun::movePicture(const fs::path& source, const std::string& name) {
     m_observer.newNameChosen(serialName(m_vars.SerialNo, name));
     if (Status usable = useDestination(destination); !usable)
         return usable;
-    if (Status normal = setNormalAttributes(source); !normal)
+    if (Status normal = m_layer->makeWritable(source); !normal)
         return normal;
     for (std::int32_t attempt = 0; attempt <= kHighestSerialNo; ++attempt) {
         const std::string newName = serialName(m_vars.SerialNo, name);
         if (attempt > 0)
             m_observer.newNameChosen(newName);
         const fs::path target = joinPath(destination, newName);
-        if (m_journal) {
-            if (Status recorded = m_journal->recordMove(m_vars.SerialNo, source, target); !recorded)
-                return recorded;
-        }
-        const Status moved = moveNoReplace(source, target);
+        const Status moved = m_layer->movePicture(m_vars.SerialNo, source, target);
         if (moved.code() != EEXIST) {
             if (!moved)
                 return moveError(moved, destination);
@@ -243,7 +234,7 @@ Status MoveRun::movePicture(const fs::path& source, const std::string& name) {
             return {};
         }
         m_vars.SerialNo = wrapSerialNo(m_vars.SerialNo + 1);
-        if (Status counted = writeCounterFile(m_files, m_vars.SerialNo); !counted)
+        if (Status counted = m_layer->writeCounter(m_vars.SerialNo); !counted)
             return counted;
     }
     return errorFromErrno(moveIntoText, destination, EEXIST);
@@ -256,7 +247,7 @@ Status MoveRun::useDestination(const fs::path& destination) {
         return {};
     if (Status outside = checkDestination(m_sourceParent, destination); !outside)
         return outside;
-    if (Status recovered = recoverInterruptedMoves(destination); !recovered)
+    if (Status recovered = m_layer->prepareDestination(destination); !recovered)
         return recovered;
     m_checkedDestination = destination;
     return {};
@@ -284,7 +275,7 @@ Status MoveRun::deleteChildFolders(const std::vector<fs::path>& folderList) {
             m_foldersKeptForDownloads.push_back(folder);
             continue;
         }
-        if (Status removed = m_removal.removeFolder(folder).status(); !removed)
+        if (Status removed = m_layer->removeFolder(folder); !removed)
             return removed;
     }
     return {};
@@ -293,7 +284,7 @@ Status MoveRun::deleteChildFolders(const std::vector<fs::path>& folderList) {
 MoveRunResult MoveRun::finish(MoveOutcome outcome, std::optional<Error> error) {
     // Back in the source parent folder, as after a completed run; a failure here adds nothing
     // the user could act on.
-    (void)setWorkingFolder(m_sourceParent);
+    (void)m_layer->enterFolder(m_sourceParent);
     return {outcome, std::move(error), m_foldersWithFiles, m_downloadsLeft, m_foldersKeptForDownloads};
 }
 

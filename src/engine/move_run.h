@@ -2,7 +2,9 @@
 
 #include "app/module1.h"
 #include "app/startup.h"
+#include "engine/file_layer.h"
 #include "engine/folder_survey.h"
+#include "engine/picture_types.h"
 #include "history/run_journal.h"
 #include "platform/removal.h"
 #include "platform/result.h"
@@ -98,6 +100,11 @@ public:
     // Every move and removal is recorded here before it takes effect, and the records are put on
     // the disk at the end of each folder. Without a journal the run keeps no record (benchmarks).
     void setJournal(RunJournal* journal);
+    // Every change goes through `layer` instead of the disk (a plan records them); it must outlive
+    // the run.
+    void setFileLayer(FileLayer& layer) { m_layer = &layer; }
+    // The formats moved beside JPEG and BMP; the rest of the files are removed.
+    void setPictureTypes(const PictureTypes& types) { m_pictureTypes = types; }
 
     MoveRunResult run(const std::filesystem::path& sourceParent, bool deleteFolders,
                       std::vector<std::filesystem::path>& folderList);
@@ -114,8 +121,9 @@ private:
     Module1& m_vars;
     SettingsFiles m_files;
     MoveRunObserver& m_observer;
-    RunJournal* m_journal = nullptr;
-    Removal m_removal;
+    DiskLayer m_disk;
+    FileLayer* m_layer = &m_disk;
+    PictureTypes m_pictureTypes;
     std::filesystem::path m_sourceParent;
     std::optional<std::filesystem::path> m_checkedDestination;
     int m_foldersWithFiles = 0;

@@ -50,8 +50,8 @@ private slots:
         };
         row("version", {"--version"}, 0, "corvalin 1.3.0\n", "");
         row("help", {"--help"}, 0, "strip FOLDER", "");
-        row("command help", {"gather", "-h"}, 0, "Usage: corvalin gather [--delete-folders] [SOURCE DEST]",
-            "");
+        row("command help", {"gather", "-h"}, 0,
+            "Usage: corvalin gather [--delete-folders] [--plan] [SOURCE DEST]", "");
         row("unknown option", {"--bogus"}, 2, "", "Unknown option 'bogus'");
         row("option of another command", {"strip", "--delete-folders", "{strip}"}, 2, "", "'delete-folders'");
         row("unknown command", {"frobnicate"}, 2, "", "'frobnicate' is no command");
@@ -61,6 +61,10 @@ private slots:
         row("missing source", {"gather", "{missing}", "{dst}"}, 1, "中止", "{missing}: ");
         row("source is a file", {"gather", "{file}", "{dst}"}, 1, "中止", "{file}: ");
         row("destination is a file", {"gather", "{src}", "{file}"}, 1, "中止", "{file}: ");
+        row("plan only", {"gather", "--plan", "--delete-folders", "{src}", "{dst}"}, 0,
+            "削除する子フォルダ: ", "");
+        row("plan of a refused run", {"gather", "--plan", "{src}", "{src}/"}, 1, "この移動は途中で止まります",
+            "移動元親フォルダと同じ");
         row("strip a missing folder", {"strip", "{missing}"}, 1, "", "{missing}: ");
         row("strip leaves a taken name", {"strip", "{strip}"}, 4, "完了: 通し番号を切り取ったファイル 1 個\n",
             "切り取った後の名前がすでにあるため、そのまま残したファイル: 000001 a.jpg\n");
@@ -94,6 +98,7 @@ private slots:
         for (QString& argument : arguments)
             argument = placed(argument);
         const auto before = treeOf(root() / "src");
+        const auto destinationBefore = treeOf(root() / "dst");
         const ProgramRun run = runProgram(prog(), arguments);
         QVERIFY(run.finished && !run.signalled);
         QCOMPARE(run.exitCode, status);
@@ -105,8 +110,11 @@ private slots:
         if (status == 1 || status == 3)
             QCOMPARE(run.err.count('\n'), 1);
         QCOMPARE(fs::exists(prog() / "Corvalin.ini"),
-                 arguments.first() == "gather" && (status == 1 || status == 4));
+                 arguments.first() == "gather" &&
+                     (status == 1 || status == 4 || arguments.contains("--plan")));
         QVERIFY(treeOf(root() / "src") == before);
+        if (arguments.contains("--plan"))
+            QVERIFY(treeOf(root() / "dst") == destinationBefore);
     }
 
     // The same tree and the same saved state give the same names and the same counter as the

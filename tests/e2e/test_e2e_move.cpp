@@ -261,7 +261,7 @@ private slots:
         QVERIFY(m_scenario->waitUntilIdle());
         QCOMPARE(filesIn(destination()), 5);
 
-        QVERIFY(program().chooseMenuEntry(0, 1)); // 履歴と元に戻す...
+        QVERIFY(program().chooseMenuEntry(0, 2)); // 履歴と元に戻す...
         const auto history = m_x.waitForWindow("^履歴$", kWindowTimeoutMs);
         QVERIFY2(history, "the history window did not open");
         QVERIFY(m_x.waitUntilActive(*history, kWindowTimeoutMs));

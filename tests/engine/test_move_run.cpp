@@ -25,6 +25,7 @@ class TestMoveRun : public QObject {
     Module1 m_vars;
     ScriptedObserver m_observer;
     std::vector<fs::path> m_folderList;
+    PictureTypes m_types;
 
     fs::path root() const { return m_dir->path().toStdString(); }
     fs::path src() const { return root() / "src"; }
@@ -38,16 +39,14 @@ class TestMoveRun : public QObject {
         for (const std::string& name : relativeNames) {
             const std::string content = pictureContent(name);
             writeContent(src() / name, content);
-            if (isPictureName(name))
+            if (isPicture(name, m_types))
                 pictures.push_back(content);
         }
         return pictures;
     }
-    static bool isPictureName(const std::string& name) {
-        return name.ends_with(".jpg") || name.ends_with(".JPG") || name.ends_with(".bmp");
-    }
     MoveRunResult runMove(bool deleteFolders = false, Removal removal = Removal()) {
         MoveRun run(m_vars, files(), m_observer, std::move(removal));
+        run.setPictureTypes(m_types);
         return run.run(src(), deleteFolders, m_folderList);
     }
     // The original paths of what the run put into the trash, relative to the source.
@@ -72,6 +71,7 @@ private slots:
         m_observer = ScriptedObserver{};
         m_observer.dest = dst();
         m_folderList.clear();
+        m_types = PictureTypes{};
     }
     void cleanup() {
         m_home.reset();
@@ -86,24 +86,31 @@ private slots:
         QTest::addColumn<Names>("expected");
         QTest::addColumn<Names>("counters");
         QTest::addColumn<int>("end");
+        QTest::addColumn<QByteArray>("types");
         QTest::newRow("other files use no number")
             << 42 << Names{"a.jpg", "b.txt", "c.JPG", "d.gif"} << Names{"000042 a.jpg", "000043 c.JPG"}
-            << Names{"42", "43", "43", "44"} << 44;
-        QTest::newRow("wrap after the highest")
-            << 999999 << Names{"a.jpg", "b.jpg", "c.jpg"}
-            << Names{"000000 b.jpg", "000001 c.jpg", "999999 a.jpg"} << Names{"999999", "1000000", "1"} << 2;
+            << Names{"42", "43", "43", "44"} << 44 << QByteArray();
+        QTest::newRow("a chosen type numbered like a JPEG")
+            << 42 << Names{"a.png", "b.mp4", "c.JPG", "d.gif"} << Names{"000042 a.png", "000043 c.JPG"}
+            << Names{"42", "43", "43", "44"} << 44 << QByteArray("png");
+        QTest::newRow("wrap after the highest") << 999999 << Names{"a.jpg", "b.jpg", "c.jpg"}
+                                                << Names{"000000 b.jpg", "000001 c.jpg", "999999 a.jpg"}
+                                                << Names{"999999", "1000000", "1"} << 2 << QByteArray();
         QTest::newRow("above the highest from the counter file")
-            << 1000000 << Names{"a.jpg"} << Names{"000000 a.jpg"} << Names{"1000000"} << 1;
+            << 1000000 << Names{"a.jpg"} << Names{"000000 a.jpg"} << Names{"1000000"} << 1 << QByteArray();
         QTest::newRow("negative number counts up")
             << -1 << Names{"a.jpg", "b.jpg"} << Names{"-000001 a.jpg", "000000 b.jpg"} << Names{"-1", "0"}
-            << 1;
-        QTest::newRow("old prefix replaced") << 7 << Names{"000001 x.jpg", "abcdef y.bmp"}
-                                             << Names{"000007 x.jpg", "000008 y.bmp"} << Names{"7", "8"} << 9;
+            << 1 << QByteArray();
+        QTest::newRow("old prefix replaced")
+            << 7 << Names{"000001 x.jpg", "abcdef y.bmp"} << Names{"000007 x.jpg", "000008 y.bmp"}
+            << Names{"7", "8"} << 9 << QByteArray();
     }
     void numbersAndCounterFile() {
         QFETCH(int, start);
         QFETCH(Names, listed);
         QFETCH(Names, counters);
+        QFETCH(QByteArray, types);
+        m_types = decodePictureTypes(types.toStdString());
         Names named;
         for (const std::string& name : listed)
             named.push_back("a/" + name);
@@ -122,7 +129,7 @@ private slots:
         QCOMPARE(namesIn(src() / "a"), Names{});
         Names others;
         for (const std::string& name : named) {
-            if (!isPictureName(name))
+            if (!isPicture(name, m_types))
                 others.push_back(name);
         }
         QCOMPARE(trashed(m_home->trash()), others);

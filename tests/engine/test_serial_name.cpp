@@ -1,5 +1,6 @@
 // The serial-numbered name: which names carry a prefix, and which are pictures. The wrap is
 // tested with the run, where the counter file shows it.
+#include "engine/picture_types.h"
 #include "engine/serial_name.h"
 
 #include <QtTest>
@@ -57,23 +58,38 @@ private slots:
         QCOMPARE(QByteArray::fromStdString(serialName(serialNo, listed.toStdString())), expected);
     }
 
+    // Each name with no optional type chosen, then with the listed ones ("png,tiff").
     void pictureTest_data() {
         QTest::addColumn<QByteArray>("name");
+        QTest::addColumn<QByteArray>("chosen");
         QTest::addColumn<bool>("picture");
-        QTest::newRow("upper case") << QByteArray("CAT.JPG") << true;
-        QTest::newRow("mixed case jpeg") << QByteArray("x.Jpeg") << true;
-        QTest::newRow("bitmap") << QByteArray("y.BMP") << true;
-        QTest::newRow("no dot needed") << QByteArray("jpeg") << true;
-        QTest::newRow("ends in jpg without dot") << QByteArray("photojpg") << true;
-        QTest::newRow("jpg not last") << QByteArray("z.jpg.txt") << false;
-        QTest::newRow("gif") << QByteArray("a.gif") << false;
-        QTest::newRow("png") << QByteArray("a.png") << false;
-        QTest::newRow("trailing blank") << QByteArray("a.jpg ") << false;
-        QTest::newRow("full-width letters") << QByteArray("a.ｊｐｇ") << false;
+        QTest::addColumn<bool>("pictureWhenChosen");
+        const QByteArray all = "png,gif,webp,tiff,avif,heif";
+        QTest::newRow("upper case") << QByteArray("CAT.JPG") << QByteArray() << true << true;
+        QTest::newRow("mixed case jpeg") << QByteArray("x.Jpeg") << all << true << true;
+        QTest::newRow("bitmap") << QByteArray("y.BMP") << QByteArray() << true << true;
+        QTest::newRow("no dot needed") << QByteArray("jpeg") << QByteArray() << true << true;
+        QTest::newRow("ends in jpg without dot") << QByteArray("photojpg") << QByteArray() << true << true;
+        QTest::newRow("jpg not last") << QByteArray("z.jpg.txt") << all << false << false;
+        QTest::newRow("gif") << QByteArray("a.gif") << QByteArray("gif") << false << true;
+        QTest::newRow("png, another type chosen")
+            << QByteArray("a.png") << QByteArray("gif") << false << false;
+        QTest::newRow("PNG in capitals") << QByteArray("A.PNG") << QByteArray("png") << false << true;
+        QTest::newRow("optional type needs its dot") << QByteArray("motif") << all << false << false;
+        QTest::newRow("tif and tiff") << QByteArray("scan.Tif") << QByteArray("tiff") << false << true;
+        QTest::newRow("tiff long ending") << QByteArray("scan.tiff") << QByteArray("tiff") << false << true;
+        QTest::newRow("heic counts as heif") << QByteArray("p.HEIC") << QByteArray("heif") << false << true;
+        QTest::newRow("webp") << QByteArray("w.webp") << all << false << true;
+        QTest::newRow("video never") << QByteArray("v.mp4") << all << false << false;
+        QTest::newRow("trailing blank") << QByteArray("a.jpg ") << all << false << false;
+        QTest::newRow("full-width letters") << QByteArray("a.ｊｐｇ") << QByteArray() << false << false;
     }
     void pictureTest() {
         QFETCH(QByteArray, name);
+        QFETCH(QByteArray, chosen);
         QTEST(isPicture(name.toStdString()), "picture");
+        QTEST(isPicture(name.toStdString(), PictureTypes{}), "picture");
+        QTEST(isPicture(name.toStdString(), decodePictureTypes(chosen.toStdString())), "pictureWhenChosen");
     }
 };
 

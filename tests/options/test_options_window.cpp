@@ -258,6 +258,9 @@ private slots:
         dialog->ui.Check2->setChecked(true);
         dialog->ui.Text3->setText("123");
         dialog->ui.chkPermanentDelete->setChecked(true);
+        dialog->findChild<QCheckBox*>("chkPictureType_png")->setChecked(true);
+        dialog->findChild<QCheckBox*>("chkPictureType_tiff")->setChecked(true);
+        dialog->findChild<QCheckBox*>("chkPlanBeforeMove")->setChecked(true);
         if (press == "Esc")
             QTest::keyClick(dialog->ui.Text3, Qt::Key_Escape);
         else if (press == "close")
@@ -269,10 +272,11 @@ private slots:
         QCOMPARE(lookupEntry(root() / "dl/cats/cats_1"), applied ? EntryKind::Folder : EntryKind::None);
         QCOMPARE(m_vars.MakerPath, applied ? root() / "dl/cats" : fs::path());
         QCOMPARE(m_form->extraOptions().permanentDeletion, applied);
-        QCOMPARE(readWholeFile(root() / "Corvalin.conf").ok()
-                     ? readWholeFile(root() / "Corvalin.conf").value()
-                     : "",
-                 std::string(applied ? "permanent_deletion=true\n" : ""));
+        QCOMPARE(
+            readWholeFile(root() / "Corvalin.conf").ok() ? readWholeFile(root() / "Corvalin.conf").value()
+                                                         : "",
+            std::string(applied ? "permanent_deletion=true\npicture_types=png,tiff\nplan_before_move=true\n"
+                                : ""));
         QCOMPARE(dialog->isVisible(), !closed);
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         QCOMPARE(alive.isNull(), closed);

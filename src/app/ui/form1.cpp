@@ -59,6 +59,7 @@ void Form1::connectControls() {
     connect(ui.Command3, &QPushButton::clicked, this, &Form1::Command3_Click);
     connect(ui.Command4, &QPushButton::clicked, this, &Form1::Command4_Click);
     connect(ui.mnuOpt1, &QAction::triggered, this, &Form1::mnuOpt1_Click);
+    connect(ui.mnuPlan, &QAction::triggered, this, &Form1::mnuPlan_Click);
     connect(ui.mnuHistory, &QAction::triggered, this, &Form1::mnuHistory_Click);
     connect(ui.mnuEnd, &QAction::triggered, this, &Form1::mnuEnd_Click);
     connect(ui.mnuHelp, &QAction::triggered, this, &Form1::mnuHelp_Click);
@@ -200,6 +201,7 @@ void Form1::closeSecondaryWindows() {
     Form4.close();
     frmAbout.close();
     frmHistory.close();
+    frmPlan.close();
 }
 
 bool Form1::beginRun() {

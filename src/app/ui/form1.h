@@ -57,6 +57,7 @@ public:
     WindowSlot Form4;
     WindowSlot frmAbout;
     WindowSlot frmHistory;
+    WindowSlot frmPlan;
     void closeSecondaryWindows();
 
     // A move or strip run marks itself, so that no run starts inside another and a close request
@@ -92,6 +93,7 @@ public slots:
     void Dir1_Change();
     void Dir2_Change();
     void mnuOpt1_Click();
+    void mnuPlan_Click();
     void mnuHistory_Click();
     void mnuEnd_Click();
     void mnuHelp_Click();

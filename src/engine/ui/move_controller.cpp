@@ -7,6 +7,7 @@
 #include "app/ui/ui_text.h"
 #include "engine/download_markers.h"
 #include "history/journal_messages.h"
+#include "plan/ui/frm_plan.h"
 #include "platform/paths.h"
 #include "preview/ui/picture_decoder.h"
 #include "preview/ui/preview_decoder.h"
@@ -47,6 +48,15 @@ MoveController::MoveController(Form1& form)
 }
 
 void MoveController::run() {
+    if (m_form.runInProgress())
+        return;
+    // The plan makes its own survey; the run makes its own again, so it acts on the disk as it is then.
+    if (m_form.extraOptions().planBeforeMove && !confirmMoveByPlan(m_form))
+        return;
+    runMove();
+}
+
+void MoveController::runMove() {
     if (!m_form.beginRun())
         return;
     const fs::path source = m_form.ui.Dir1->path();
@@ -70,6 +80,7 @@ void MoveController::run() {
     showRunLayout();
     MoveRun moveRun(m_form.vars(), m_form.files(), *this, removal);
     moveRun.setJournal(journal ? &*journal : nullptr);
+    moveRun.setPictureTypes(m_form.extraOptions().pictureTypes);
     const MoveRunResult result = moveRun.run(source, m_form.vars().OptFlags[0].isOn(), m_form.FolderList);
     // A cancel clicked during the last files belongs to this run, which ends now; left waiting, it
     // would reach the idle window.

@@ -26,8 +26,10 @@ public:
     // The window's controller, created on first use as a child of the window.
     static MoveController& of(Form1& form);
 
-    // The whole run, from the click to the idle window.
+    // The click on "ファイル移動": the plan first when the option asks for it, then the run.
     void run();
+    // The whole run, from the click to the idle window, without a plan.
+    void runMove();
 
     // How often the run lets the window handle events where only the display has to keep up (between
     // files, in the survey display), at most; 0 at every one. The survey and every folder of the move

@@ -73,7 +73,13 @@ void frmOptions::Form_Load() {
     ui.Text3->setText(QString::number(vars.SerialNo));
     ui.Check3->setChecked(vars.OptFlags[1].isOn());
     ui.Check4->setChecked(vars.OptFlags[2].isOn());
-    ui.chkPermanentDelete->setChecked(m_form.extraOptions().permanentDeletion);
+    const ExtraOptions& extra = m_form.extraOptions();
+    ui.chkPermanentDelete->setChecked(extra.permanentDeletion);
+    ui.chkPlanBeforeMove->setChecked(extra.planBeforeMove);
+    for (PictureType type : kOptionalPictureTypes) {
+        if (QCheckBox* box = ui.chkPictureType[static_cast<std::size_t>(type)])
+            box->setChecked(extra.pictureTypes.contains(type));
+    }
 }
 
 void frmOptions::centreOnScreen() {
@@ -187,6 +193,12 @@ bool frmOptions::applyOptions() {
     // First, so that the folder action already removes as the page now says.
     ExtraOptions extra = m_form.extraOptions();
     extra.permanentDeletion = ui.chkPermanentDelete->isChecked();
+    extra.planBeforeMove = ui.chkPlanBeforeMove->isChecked();
+    // A type without a box here (no plugin on this machine) keeps what the file says.
+    for (PictureType type : kOptionalPictureTypes) {
+        if (const QCheckBox* box = ui.chkPictureType[static_cast<std::size_t>(type)])
+            extra.pictureTypes.set(type, box->isChecked());
+    }
     m_form.applyExtraOptions(extra);
     if (!self)
         return false;

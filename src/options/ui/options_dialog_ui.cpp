@@ -4,11 +4,16 @@
 #include "app/ui/file_list.h"
 #include "app/ui/folder_list.h"
 #include "app/ui/ui_text.h"
+#include "engine/picture_types.h"
 
 #include <QDialog>
 #include <QFontMetrics>
+#include <QGridLayout>
+#include <QImageReader>
 #include <QTabBar>
 #include <QVBoxLayout>
+
+#include <vector>
 
 namespace corvalin {
 
@@ -95,7 +100,43 @@ void OptionsDialogUi::createDetailPage(QWidget* page) {
         QStringLiteral("移動のあとに消すファイルとフォルダ、フォルダの削除で消すフォルダを、ごみ箱に入れずに"
                        "すぐに削除します。元に戻せません。"));
     stack->addWidget(chkPermanentDelete);
+    chkPlanBeforeMove = new QCheckBox(QStringLiteral("移動の前に予定を表示する"), page);
+    chkPlanBeforeMove->setObjectName(QStringLiteral("chkPlanBeforeMove"));
+    chkPlanBeforeMove->setToolTip(QStringLiteral("「ファイル移動」で、何がどうなるかの予定を先に表示し、"
+                                                 "「実行」を押したときだけ移動します。"));
+    stack->addWidget(chkPlanBeforeMove);
+    createPictureTypes(page);
+    stack->addWidget(fraPictureTypes);
     stack->addStretch(1);
+}
+
+void OptionsDialogUi::createPictureTypes(QWidget* page) {
+    fraPictureTypes = new QGroupBox(QStringLiteral("画像として扱う形式"), page);
+    fraPictureTypes->setObjectName(QStringLiteral("fraPictureTypes"));
+    auto* grid = new QGridLayout(fraPictureTypes);
+    grid->setContentsMargins(10, 16, 10, 8);
+    auto* always =
+        new QLabel(QStringLiteral("JPEG (.jpg, .jpeg) と BMP はいつも画像です。"), fraPictureTypes);
+    always->setObjectName(QStringLiteral("lblAlwaysPictures"));
+    grid->addWidget(always, 0, 0, 1, 3);
+    const std::array<const char*, 6> captions = {"PNG (.png)",         "GIF (.gif)",   "WebP (.webp)",
+                                                 "TIFF (.tif, .tiff)", "AVIF (.avif)", "HEIF (.heif, .heic)"};
+    const QList<QByteArray> readable = QImageReader::supportedImageFormats();
+    int placed = 0;
+    for (PictureType type : kOptionalPictureTypes) {
+        const auto index = static_cast<std::size_t>(type);
+        chkPictureType[index] = nullptr;
+        const bool optionalPlugin = type == PictureType::Avif || type == PictureType::Heif;
+        if (optionalPlugin && !readable.contains(QByteArray(readerFormat(type).data())))
+            continue;
+        auto* box = new QCheckBox(QString::fromUtf8(captions[index]), fraPictureTypes);
+        box->setObjectName(QStringLiteral("chkPictureType_") + QString::fromUtf8(typeKey(type).data()));
+        box->setToolTip(QStringLiteral("この形式のファイルも JPEG と同じように番号を付けて移動します。"
+                                       "外すと、ほかのファイルと同じく削除します。"));
+        grid->addWidget(box, 1 + placed / 3, placed % 3);
+        chkPictureType[index] = box;
+        ++placed;
+    }
 }
 
 void OptionsDialogUi::createMakerGroup(QDialog* dialog) {
@@ -157,10 +198,15 @@ void OptionsDialogUi::createButtons(QDialog* dialog) {
 
 void OptionsDialogUi::setTabOrder() {
     // Frames, labels and the page take no focus; Text3 stays before Check2 as designed.
-    QWidget* order[] = {tbsOptions, cmdOK,  cmdCancel,         cmdApply,   Drive1, Dir1,  File1,
-                        Text1,      Text2,  Option1[0],        Option1[1], Check1, Text3, Check2,
-                        Check3,     Check4, chkPermanentDelete};
-    for (std::size_t i = 0; i + 1 < std::size(order); ++i)
+    std::vector<QWidget*> order = {
+        tbsOptions, cmdOK,  cmdCancel,          cmdApply,         Drive1, Dir1,  File1,
+        Text1,      Text2,  Option1[0],         Option1[1],       Check1, Text3, Check2,
+        Check3,     Check4, chkPermanentDelete, chkPlanBeforeMove};
+    for (QCheckBox* box : chkPictureType) {
+        if (box)
+            order.push_back(box);
+    }
+    for (std::size_t i = 0; i + 1 < order.size(); ++i)
         QWidget::setTabOrder(order[i], order[i + 1]);
 }
 

@@ -42,6 +42,11 @@ struct OptionsDialogUi {
     QCheckBox* Check4;
     // The second tab, "詳細": options of Corvalin.conf, stacked from the top of its page.
     QCheckBox* chkPermanentDelete;
+    QCheckBox* chkPlanBeforeMove;
+    // "画像として扱う形式": one box per optional type, by PictureType; AVIF and HEIF have a box
+    // only where an installed image plugin reads them, else null.
+    QGroupBox* fraPictureTypes;
+    std::array<QCheckBox*, 6> chkPictureType;
     QPushButton* cmdOK;
     QPushButton* cmdCancel;
     QPushButton* cmdApply;
@@ -60,6 +65,7 @@ private:
     void createMakerGroup(QDialog* dialog);
     void createOptionGroup(QWidget* page);
     void createDetailPage(QWidget* page);
+    void createPictureTypes(QWidget* page);
     void createButtons(QDialog* dialog);
     void setTabOrder();
 };

@@ -1,0 +1,65 @@
+#pragma once
+
+#include "app/startup.h"
+#include "history/run_journal.h"
+#include "platform/removal.h"
+#include "platform/result.h"
+
+#include <cstdint>
+#include <filesystem>
+
+namespace corvalin {
+
+// Every change a move run makes to the disk goes through here, so that the same run can act
+// (DiskLayer) or only say what it would do (a plan's recorder). Reading the disk (the survey, the
+// file lists, the download markers) stays in the run: a plan reads exactly what the run reads.
+class FileLayer {
+public:
+    virtual ~FileLayer() = default;
+    // Before anything: can what the run removes below `source` go where it must (the Trash)?
+    virtual Status checkRemovalUsable(const std::filesystem::path& source) = 0;
+    // A destination met for the first time: what an interrupted move left there is finished.
+    virtual Status prepareDestination(const std::filesystem::path& destination) = 0;
+    // The counter file, before every file.
+    virtual Status writeCounter(std::int32_t serialNo) = 0;
+    // The folder the run works in from now on.
+    virtual Status enterFolder(const std::filesystem::path& folder) = 0;
+    // Gives the picture's owner write permission before its move.
+    virtual Status makeWritable(const std::filesystem::path& file) = 0;
+    // Moves a picture under its serial-numbered name without ever replacing: EEXIST when taken.
+    virtual Status movePicture(std::int32_t serialNo, const std::filesystem::path& from,
+                               const std::filesystem::path& to) = 0;
+    virtual Status removeFile(const std::filesystem::path& file) = 0;
+    // A child folder with everything still in it.
+    virtual Status removeFolder(const std::filesystem::path& folder) = 0;
+    // A folder's files are all handled (the journal goes to the disk here).
+    virtual Status folderDone() = 0;
+};
+
+// The layer that acts: the moves and removals themselves, each recorded in the journal first when
+// there is one.
+class DiskLayer : public FileLayer {
+public:
+    DiskLayer(SettingsFiles files, Removal removal);
+
+    void setJournal(RunJournal* journal);
+    const Removal& removal() const { return m_removal; }
+
+    Status checkRemovalUsable(const std::filesystem::path& source) override;
+    Status prepareDestination(const std::filesystem::path& destination) override;
+    Status writeCounter(std::int32_t serialNo) override;
+    Status enterFolder(const std::filesystem::path& folder) override;
+    Status makeWritable(const std::filesystem::path& file) override;
+    Status movePicture(std::int32_t serialNo, const std::filesystem::path& from,
+                       const std::filesystem::path& to) override;
+    Status removeFile(const std::filesystem::path& file) override;
+    Status removeFolder(const std::filesystem::path& folder) override;
+    Status folderDone() override;
+
+private:
+    SettingsFiles m_files;
+    Removal m_removal;
+    RunJournal* m_journal = nullptr;
+};
+
+} // namespace corvalin

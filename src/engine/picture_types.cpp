@@ -1,0 +1,93 @@
+#include "engine/picture_types.h"
+
+#include "engine/serial_name.h"
+
+#include <algorithm>
+
+namespace corvalin {
+
+namespace {
+
+struct TypeInfo {
+    PictureType type;
+    std::string_view key;
+    std::array<std::string_view, 2> endings; // with the dot, in lower case; an empty one is unused
+};
+
+constexpr std::array<TypeInfo, 6> kTypes = {{
+    {PictureType::Png, "png", {".png", ""}},
+    {PictureType::Gif, "gif", {".gif", ""}},
+    {PictureType::Webp, "webp", {".webp", ""}},
+    {PictureType::Tiff, "tiff", {".tif", ".tiff"}},
+    {PictureType::Avif, "avif", {".avif", ""}},
+    {PictureType::Heif, "heif", {".heif", ".heic"}},
+}};
+
+const TypeInfo& infoOf(PictureType type) {
+    return kTypes[static_cast<std::size_t>(type)];
+}
+
+bool endsWithLower(std::string_view name, std::string_view lowerEnding) {
+    if (lowerEnding.empty() || name.size() < lowerEnding.size())
+        return false;
+    const std::string_view tail = name.substr(name.size() - lowerEnding.size());
+    return std::equal(tail.begin(), tail.end(), lowerEnding.begin(), [](char c, char lower) {
+        return (c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c) == lower;
+    });
+}
+
+} // namespace
+
+std::string_view typeKey(PictureType type) {
+    return infoOf(type).key;
+}
+
+std::optional<PictureType> typeOfKey(std::string_view key) {
+    for (const TypeInfo& info : kTypes) {
+        if (info.key == key)
+            return info.type;
+    }
+    return std::nullopt;
+}
+
+std::string encodePictureTypes(const PictureTypes& types) {
+    std::string text;
+    for (const TypeInfo& info : kTypes) {
+        if (!types.contains(info.type))
+            continue;
+        if (!text.empty())
+            text += ',';
+        text += info.key;
+    }
+    return text;
+}
+
+PictureTypes decodePictureTypes(std::string_view text) {
+    PictureTypes types;
+    while (!text.empty()) {
+        const std::size_t comma = text.find(',');
+        std::string word(text.substr(0, comma));
+        text.remove_prefix(comma == std::string_view::npos ? text.size() : comma + 1);
+        std::erase_if(word, [](char c) { return c == ' ' || c == '\t'; });
+        std::transform(word.begin(), word.end(), word.begin(),
+                       [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; });
+        if (const std::optional<PictureType> type = typeOfKey(word))
+            types.set(*type, true);
+    }
+    return types;
+}
+
+std::string_view readerFormat(PictureType type) {
+    return type == PictureType::Tiff ? "tiff" : infoOf(type).key;
+}
+
+bool isPicture(std::string_view name, const PictureTypes& types) {
+    if (isPicture(name))
+        return true;
+    return std::any_of(kTypes.begin(), kTypes.end(), [&](const TypeInfo& info) {
+        return types.contains(info.type) &&
+               (endsWithLower(name, info.endings[0]) || endsWithLower(name, info.endings[1]));
+    });
+}
+
+} // namespace corvalin

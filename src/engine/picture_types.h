@@ -1,0 +1,48 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace corvalin {
+
+// The picture formats a user may add to JPEG and BMP, which are always pictures.
+enum class PictureType : std::uint8_t { Png, Gif, Webp, Tiff, Avif, Heif };
+
+constexpr std::array<PictureType, 6> kOptionalPictureTypes = {PictureType::Png,  PictureType::Gif,
+                                                              PictureType::Webp, PictureType::Tiff,
+                                                              PictureType::Avif, PictureType::Heif};
+
+// Which optional formats count as pictures; none by default, as before they could be chosen.
+class PictureTypes {
+public:
+    bool contains(PictureType type) const { return (m_bits & bit(type)) != 0; }
+    void set(PictureType type, bool on) { m_bits = on ? (m_bits | bit(type)) : (m_bits & ~bit(type)); }
+    bool operator==(const PictureTypes&) const = default;
+
+private:
+    static std::uint8_t bit(PictureType type) {
+        return static_cast<std::uint8_t>(1u << static_cast<int>(type));
+    }
+    std::uint8_t m_bits = 0;
+};
+
+// The word that stands for the type in Corvalin.conf ("png"), and the type of such a word.
+std::string_view typeKey(PictureType type);
+std::optional<PictureType> typeOfKey(std::string_view key);
+
+// "png,webp": the chosen types in their fixed order; and back, unknown words ignored.
+std::string encodePictureTypes(const PictureTypes& types);
+PictureTypes decodePictureTypes(std::string_view text);
+
+// The format name an image reader knows the type by ("webp"), to tell whether it can be shown.
+std::string_view readerFormat(PictureType type);
+
+// The test of a name's ending that decides whether a file is moved and numbered or removed; its
+// content is never read for it. JPEG and BMP keep their test without a dot ("photojpg" counts);
+// a chosen optional type needs its dot, so that "motif" or "mygif" never pass for pictures.
+bool isPicture(std::string_view name, const PictureTypes& types);
+
+} // namespace corvalin

@@ -1,0 +1,98 @@
+#pragma once
+
+#include "app/module1.h"
+#include "app/startup.h"
+#include "engine/move_run.h"
+#include "engine/picture_types.h"
+#include "platform/result.h"
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace corvalin {
+
+// Rows are kept small for trees of 100,000 files: paths are their raw bytes, and display text is
+// made only when a row is shown.
+struct PlanPicture {
+    std::string from;    // the picture's path as it lies now
+    std::string newName; // the name it receives in the destination
+    std::int32_t serialNo = 0;
+    std::uint64_t bytes = 0;
+};
+
+struct PlanRemoval {
+    std::string path;
+    std::uint64_t bytes = 0;
+};
+
+// A child folder the delete option removes, with what the run leaves in it and removes with it:
+// hidden files and folders, links and other special files.
+struct PlanFolder {
+    std::string path;
+    std::uint32_t hiddenItems = 0;
+    std::uint64_t hiddenBytes = 0;
+};
+
+enum class ProblemKind : std::uint8_t {
+    RunStops,        // the run would stop here: the error it would meet
+    Unreadable,      // a folder that cannot be read
+    NameTaken,       // a new name already taken in the destination: the picture takes a later number
+    LeftOut,         // a link or another mounted file system, never entered
+    NoReadPermission // a picture its owner may not read
+};
+
+struct PlanProblem {
+    ProblemKind kind = ProblemKind::RunStops;
+    std::string path;
+    std::string text; // what the user reads about it, UTF-8
+};
+
+// What a move run would do, made by the run's own code with every change recorded instead of done.
+struct MovePlan {
+    MoveOutcome outcome = MoveOutcome::Completed; // Failed: the run would stop at `error`
+    std::optional<Error> error;
+    std::filesystem::path source;
+    std::filesystem::path destination;
+    bool deleteFolders = false;
+    bool permanent = false;
+    bool acrossFileSystems = false;
+    std::size_t childFolders = 0;
+    std::vector<PlanPicture> pictures;
+    std::vector<PlanRemoval> removals;
+    std::vector<PlanFolder> folders;
+    std::vector<std::filesystem::path> downloadsLeft;
+    std::vector<std::filesystem::path> foldersKeptForDownloads;
+    std::vector<PlanProblem> problems;
+    std::uint64_t pictureBytes = 0;
+    std::uint64_t removalBytes = 0;
+};
+
+struct PlanRequest {
+    std::filesystem::path source;
+    std::filesystem::path destination;
+    bool deleteFolders = false;
+    bool permanent = false;
+    PictureTypes pictureTypes = {};
+};
+
+// How a plan in progress reaches its window: events handled now and then, with the child folders
+// and files counted so far, and a cancel.
+struct PlanProgress {
+    std::function<void(int folders, long files)> yield = [](int, long) {
+    };
+    std::function<bool()> cancelled = [] {
+        return false;
+    };
+};
+
+// The plan of a move run from `vars` as they stand (the counter is not changed, nothing on the
+// disk is, except that an interrupted move in the destination is finished first, as a run's start
+// does). A cancelled plan has the outcome Cancelled and no rows.
+MovePlan makeMovePlan(const Module1& vars, const SettingsFiles& files, const PlanRequest& request,
+                      const PlanProgress& progress = {});
+
+} // namespace corvalin

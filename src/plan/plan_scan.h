@@ -1,0 +1,24 @@
+#pragma once
+
+#include "plan/move_plan.h"
+
+#include <filesystem>
+#include <vector>
+
+namespace corvalin {
+
+// What a child folder removed whole still holds once the run has emptied it: hidden files, links
+// and other special files at any depth (its folders, hidden ones too, are emptied by the run).
+// `mountBelow` names a folder of another file system inside it, which the removal refuses.
+struct FolderRemainder {
+    std::uint32_t items = 0;
+    std::uint64_t bytes = 0;
+    std::filesystem::path mountBelow;
+};
+FolderRemainder scanRemainder(const std::filesystem::path& folder);
+
+// The entries of the folders the survey entered that the run never enters nor moves (links, other
+// file systems), and the folders that cannot be read, as problems.
+void findLeftOut(const std::vector<std::filesystem::path>& folders, std::vector<PlanProblem>& problems);
+
+} // namespace corvalin

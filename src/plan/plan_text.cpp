@@ -1,0 +1,164 @@
+#include "plan/plan_text.h"
+
+#include "app/error_text.h"
+#include "engine/serial_name.h"
+#include "platform/name_text.h"
+#include "platform/utf8.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <map>
+
+namespace corvalin {
+
+namespace {
+
+std::string count(std::size_t number) {
+    return std::to_string(number) + " 個";
+}
+
+std::string extensionOf(std::string_view path) {
+    const std::size_t slash = path.rfind('/');
+    const std::string_view name = slash == std::string_view::npos ? path : path.substr(slash + 1);
+    const std::size_t dot = name.rfind('.');
+    if (dot == std::string_view::npos || dot == 0)
+        return {};
+    std::string extension(name.substr(dot));
+    std::transform(extension.begin(), extension.end(), extension.begin(),
+                   [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; });
+    return extension;
+}
+
+std::string picturesLine(const MovePlan& plan) {
+    if (plan.pictures.empty())
+        return "移動する画像: ありません";
+    return "移動する画像: " + count(plan.pictures.size()) + "（番号 " +
+           serialPrefix(plan.pictures.front().serialNo) + "から " +
+           serialPrefix(plan.pictures.back().serialNo) + "まで）";
+}
+
+std::string removalsLine(const MovePlan& plan) {
+    std::string line = "削除するファイル: " + count(plan.removals.size());
+    if (!plan.removals.empty())
+        line += std::string(plan.permanent ? "（完全に削除）" : "（ごみ箱へ）") + " " +
+                extensionCountsText(removalsByExtension(plan));
+    return line;
+}
+
+std::string csvField(std::string_view text) {
+    std::string field = "\"";
+    for (char c : text)
+        field += c == '"' ? std::string("\"\"") : std::string(1, c);
+    return field + "\"";
+}
+
+void csvRow(std::string& csv, std::initializer_list<std::string_view> fields) {
+    bool first = true;
+    for (std::string_view field : fields) {
+        if (!first)
+            csv += ',';
+        csv += csvField(field);
+        first = false;
+    }
+    csv += "\r\n";
+}
+
+} // namespace
+
+std::string byteText(std::uint64_t bytes) {
+    const char* const units[] = {"バイト", "KB", "MB", "GB", "TB"};
+    double value = static_cast<double>(bytes);
+    std::size_t unit = 0;
+    while (value >= 1024 && unit + 1 < std::size(units)) {
+        value /= 1024;
+        ++unit;
+    }
+    char text[64];
+    if (unit == 0)
+        std::snprintf(text, sizeof text, "%llu %s", static_cast<unsigned long long>(bytes), units[0]);
+    else
+        std::snprintf(text, sizeof text, "%.1f %s", value, units[unit]);
+    return text;
+}
+
+std::vector<std::pair<std::string, std::size_t>> removalsByExtension(const MovePlan& plan) {
+    std::map<std::string, std::size_t> counts;
+    for (const PlanRemoval& removal : plan.removals)
+        ++counts[extensionOf(removal.path)];
+    std::vector<std::pair<std::string, std::size_t>> sorted(counts.begin(), counts.end());
+    std::stable_sort(sorted.begin(), sorted.end(),
+                     [](const auto& a, const auto& b) { return a.second > b.second; });
+    return sorted;
+}
+
+std::string extensionCountsText(const std::vector<std::pair<std::string, std::size_t>>& counts) {
+    std::string text;
+    for (const auto& [extension, number] : counts) {
+        if (!text.empty())
+            text += ", ";
+        text +=
+            std::to_string(number) + " × " + (extension.empty() ? "（拡張子なし）" : legibleName(extension));
+    }
+    return text;
+}
+
+std::vector<std::string> planSummary(const MovePlan& plan) {
+    std::vector<std::string> lines;
+    if (plan.outcome == MoveOutcome::Cancelled)
+        return {"予定の作成を取り消しました。何も変更していません。"};
+    lines.push_back("移動元親フォルダ: " + legibleName(plan.source.native()));
+    lines.push_back("移動先フォルダ: " + legibleName(plan.destination.native()));
+    lines.push_back("子フォルダ: " + count(plan.childFolders));
+    lines.push_back(picturesLine(plan));
+    lines.push_back(removalsLine(plan));
+    if (plan.deleteFolders)
+        lines.push_back("削除する子フォルダ: " + count(plan.folders.size()) +
+                        (plan.permanent ? "（完全に削除）" : "（ごみ箱へ）"));
+    if (!plan.downloadsLeft.empty())
+        lines.push_back("ダウンロード中のため残すファイル: " + count(plan.downloadsLeft.size()));
+    lines.push_back("容量: 移動する画像 " + byteText(plan.pictureBytes) + "、削除するもの " +
+                    byteText(plan.removalBytes));
+    lines.push_back(plan.acrossFileSystems ? "移動先は別のファイルシステムです（コピーして移動します）。"
+                                           : "移動先は同じファイルシステムです（名前の変更で移動します）。");
+    if (plan.error)
+        lines.push_back("この移動は途中で止まります: " + describeErrorLine(*plan.error));
+    return lines;
+}
+
+std::string csvPathText(std::string_view path) {
+    if (isValidUtf8(path))
+        return std::string(path);
+    std::string text;
+    for (std::size_t at = 0; at < path.size();) {
+        const std::size_t length = path[at] == '%' ? 0 : utf8SequenceLength(path, at);
+        if (length > 0) {
+            text.append(path.substr(at, length));
+            at += length;
+            continue;
+        }
+        char escaped[4];
+        std::snprintf(escaped, sizeof escaped, "%%%02X", static_cast<unsigned char>(path[at]));
+        text += escaped;
+        ++at;
+    }
+    return text;
+}
+
+std::string planCsv(const MovePlan& plan) {
+    std::string csv;
+    csvRow(csv, {"動作", "パス", "新しい名前", "番号", "バイト数"});
+    for (const PlanPicture& picture : plan.pictures)
+        csvRow(csv, {"移動", csvPathText(picture.from), csvPathText(picture.newName),
+                     std::to_string(picture.serialNo), std::to_string(picture.bytes)});
+    for (const PlanRemoval& removal : plan.removals)
+        csvRow(csv, {"削除", csvPathText(removal.path), "", "", std::to_string(removal.bytes)});
+    for (const PlanFolder& folder : plan.folders)
+        csvRow(csv, {"フォルダの削除", csvPathText(folder.path), "", "", std::to_string(folder.hiddenBytes)});
+    for (const std::filesystem::path& left : plan.downloadsLeft)
+        csvRow(csv, {"ダウンロード中のため残す", csvPathText(left.native()), "", "", ""});
+    for (const PlanProblem& problem : plan.problems)
+        csvRow(csv, {"問題", csvPathText(problem.path), problem.text, "", ""});
+    return csv;
+}
+
+} // namespace corvalin

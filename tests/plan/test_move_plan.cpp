@@ -1,0 +1,267 @@
+// The plan against the run: over generated trees, what the plan says happens to each file is what
+// the run then does to it, read back from the run's journal; and the plan itself changes nothing.
+#include "engine/serial_name.h"
+#include "history/journal_reader.h"
+#include "history/run_journal.h"
+#include "move_fixture.h"
+#include "own_trash.h"
+#include "plan/move_plan.h"
+#include "plan/plan_text.h"
+
+#include <QtTest>
+
+#include <map>
+#include <random>
+#include <set>
+
+using namespace corvalin;
+using namespace corvalin::test;
+
+namespace {
+
+// The run's questions answered as a user who chose one destination and never cancels.
+struct QuietObserver : MoveRunObserver {
+    fs::path dest;
+    void yield() override {}
+    void surveyStarted() override {}
+    bool stopRequested() override { return false; }
+    bool cancelRequested() override { return false; }
+    fs::path destination() override { return dest; }
+};
+
+// Every path below `root`, hidden ones and links too, with its kind and size.
+std::map<std::string, std::uintmax_t> snapshot(const fs::path& root) {
+    std::map<std::string, std::uintmax_t> entries;
+    std::error_code error;
+    for (fs::recursive_directory_iterator it(root, error), end; it != end; it.increment(error)) {
+        const bool file = it->is_regular_file(error) && !it->is_symlink(error);
+        entries[it->path().native()] = file ? it->file_size(error) : std::uintmax_t(-1);
+    }
+    return entries;
+}
+
+const char* const kEndings[] = {".jpg",  ".JPEG", ".bmp", ".png", ".gif",
+                                ".webp", ".tif",  ".mp4", ".txt", "jpg"};
+
+} // namespace
+
+class TestMovePlan : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<QTemporaryDir> m_dir;
+    std::unique_ptr<OwnHome> m_home;
+
+    fs::path root() const { return m_dir->path().toStdString(); }
+    fs::path src() const { return root() / "src"; }
+    fs::path dst() const { return root() / "dst"; }
+    SettingsFiles files() const { return {root() / "prog", root() / "prog"}; }
+
+    // Child folders at two depths, one hidden; pictures of every type, other files, hidden files,
+    // names that are not UTF-8, and destination names the run's numbers will meet.
+    void generateTree(std::uint32_t seed) {
+        std::mt19937 random(seed);
+        const auto pick = [&](int count) {
+            return int(random() % unsigned(count));
+        };
+        const char* const folders[] = {"a", "b", "b/b1", ".hidden", "c\xff\xfe", "d"};
+        for (const char* folder : folders) {
+            fs::create_directories(src() / folder);
+            for (int i = pick(7); i >= 0; --i) {
+                std::string name = (pick(5) == 0 ? "\x82\xa0" : "f") + std::to_string(pick(20));
+                if (pick(8) == 0)
+                    name = "." + name;
+                name += kEndings[pick(int(std::size(kEndings)))];
+                writeContent(src() / folder / name, pictureContent(std::string(folder) + "/" + name));
+            }
+        }
+        // Whatever number this picture comes to, its name is taken for several more.
+        writeContent(src() / "a" / "0first.jpg", pictureContent("a/0first.jpg"));
+        for (int serial = 100; serial <= 160; ++serial)
+            writeContent(dst() / (serialPrefix(serial) + "0first.jpg"), "taken");
+        for (int serial = 100; serial < 106; ++serial) {
+            if (pick(2) == 0)
+                writeContent(dst() / (serialPrefix(serial) + "f" + std::to_string(pick(20)) + ".jpg"),
+                             "taken");
+        }
+    }
+
+    fs::path runWithJournal(Module1& vars, const PlanRequest& request) {
+        RunStart start;
+        start.source = request.source;
+        start.destination = request.destination;
+        auto journal = RunJournal::create(root() / "history", start);
+        if (!journal)
+            return {};
+        QuietObserver observer;
+        observer.dest = request.destination;
+        MoveRun run(vars, files(), observer, Removal(request.permanent));
+        run.setPictureTypes(request.pictureTypes);
+        run.setJournal(&journal.value());
+        std::vector<fs::path> folderList;
+        const MoveRunResult result = run.run(request.source, request.deleteFolders, folderList);
+        if (result.outcome != MoveOutcome::Completed)
+            qWarning() << (result.error ? result.error->operation.c_str() : "cancelled");
+        const fs::path file = journal.value().file();
+        (void)journal.value().finish(kOutcomeCompleted);
+        return file;
+    }
+
+private slots:
+    void init() {
+        m_dir = std::make_unique<QTemporaryDir>();
+        QVERIFY(m_dir->isValid());
+        for (const fs::path& folder : {root() / "prog", src(), dst()})
+            fs::create_directories(folder);
+        m_home = std::make_unique<OwnHome>(root() / "home");
+    }
+    void cleanup() {
+        m_home.reset();
+        std::error_code ignored;
+        fs::remove_all(root(), ignored);
+    }
+
+    void planIsWhatTheRunDoes_data() {
+        QTest::addColumn<uint>("seed");
+        QTest::addColumn<bool>("deleteFolders");
+        QTest::addColumn<bool>("permanent");
+        QTest::addColumn<QByteArray>("types");
+        for (uint seed = 1; seed <= 24; ++seed) {
+            const QByteArray types = QList<QByteArray>{"", "png", "png,gif,webp,tiff"}[seed % 3];
+            QTest::addRow("tree %u, %s", seed, types.isEmpty() ? "JPEG and BMP" : types.constData())
+                << seed << (seed % 2 == 0) << (seed % 4 == 1) << types;
+        }
+    }
+    void planIsWhatTheRunDoes() {
+        QFETCH(uint, seed);
+        QFETCH(bool, deleteFolders);
+        QFETCH(bool, permanent);
+        QFETCH(QByteArray, types);
+        generateTree(seed);
+        const PlanRequest request{src(), dst(), deleteFolders, permanent,
+                                  decodePictureTypes(types.toStdString())};
+        Module1 vars;
+        vars.SerialNo = 100;
+        // The check that the Trash can be used, as a run's start makes it, may make the Trash's
+        // folders in the home; nothing else may change.
+        const auto before = snapshot(src());
+        const auto destinationBefore = snapshot(dst());
+        const MovePlan plan = makeMovePlan(vars, files(), request);
+        QCOMPARE(snapshot(src()), before);
+        QCOMPARE(snapshot(dst()), destinationBefore);
+        QVERIFY(!fs::exists(files().counterFile()));
+        QCOMPARE(vars.SerialNo, 100);
+        QCOMPARE(plan.outcome, MoveOutcome::Completed);
+        QVERIFY(std::count_if(plan.problems.begin(), plan.problems.end(), [](const PlanProblem& problem) {
+                    return problem.kind == ProblemKind::NameTaken;
+                }) >= 2);
+
+        const fs::path journalFile = runWithJournal(vars, request);
+        const Result<JournalContents> contents = readJournal(journalFile);
+        QVERIFY(contents.ok());
+        // A taken name leaves a record of the attempt; the last one for a picture is its move.
+        std::map<std::string, std::pair<std::string, std::int64_t>> moved;
+        std::set<std::string> removedFiles;
+        std::set<std::string> removedFolders;
+        for (const JournalRecord& record : contents.value().records) {
+            if (record.type == RecordType::Move)
+                moved[record.from.native()] = {record.to.filename().native(), record.number};
+            if (record.type == RecordType::Trash || record.type == RecordType::Delete)
+                (record.folder ? removedFolders : removedFiles).insert(record.from.native());
+        }
+        std::map<std::string, std::pair<std::string, std::int64_t>> planned;
+        for (const PlanPicture& picture : plan.pictures)
+            planned[picture.from] = {picture.newName, picture.serialNo};
+        QCOMPARE(planned, moved);
+        std::set<std::string> plannedFiles;
+        for (const PlanRemoval& removal : plan.removals)
+            plannedFiles.insert(removal.path);
+        QCOMPARE(plannedFiles, removedFiles);
+        std::set<std::string> plannedFolders;
+        for (const PlanFolder& folder : plan.folders)
+            plannedFolders.insert(folder.path);
+        QCOMPARE(plannedFolders, removedFolders);
+        QCOMPARE(plan.pictures.size() + plan.removals.size() + plan.folders.size(),
+                 moved.size() + removedFiles.size() + removedFolders.size());
+    }
+
+    // What the plan finds before anything moves, each case on a tree of one child folder "a"
+    // holding "cat.jpg".
+    void problemsFound_data() {
+        QTest::addColumn<QString>("setUp");
+        QTest::addColumn<int>("outcome");
+        QTest::addColumn<int>("kind");
+        QTest::addColumn<QByteArray>("where");
+        QTest::newRow("a link left out")
+            << "link" << int(MoveOutcome::Completed) << int(ProblemKind::LeftOut) << QByteArray("src/a/to-b");
+        QTest::newRow("a name too long with the prefix")
+            << "long" << int(MoveOutcome::Failed) << int(ProblemKind::RunStops) << QByteArray("src/a/");
+        QTest::newRow("destination gone")
+            << "noDestination" << int(MoveOutcome::Failed) << int(ProblemKind::RunStops) << QByteArray("dst");
+    }
+    void problemsFound() {
+        QFETCH(QString, setUp);
+        QFETCH(QByteArray, where);
+        writeContent(src() / "a" / "cat.jpg", "cat");
+        if (setUp == "link")
+            fs::create_directory_symlink(src() / "b", src() / "a" / "to-b");
+        if (setUp == "long")
+            writeContent(src() / "a" / (std::string(250, 'x') + ".jpg"), "long");
+        if (setUp == "noDestination")
+            fs::remove(dst());
+        const MovePlan plan = makeMovePlan(Module1{}, files(), {src(), dst(), true, false, {}});
+        QTEST(int(plan.outcome), "outcome");
+        QVERIFY(!plan.problems.empty());
+        QTEST(int(plan.problems.front().kind), "kind");
+        QVERIFY2(plan.problems.front().path.starts_with((root() / where.toStdString()).native()),
+                 plan.problems.front().path.c_str());
+        QCOMPARE(contentOf(src() / "a" / "cat.jpg"), std::string("cat"));
+    }
+
+    // A child folder removed whole: what it still holds once emptied; a cancel leaves no rows.
+    void hiddenContentAndCancel() {
+        writeContent(src() / "a" / "cat.jpg", "cat");
+        writeContent(src() / "a" / ".thumbs.db", "12345");
+        writeContent(src() / "a" / "deep" / ".x", "1");
+        writeContent(src() / "a" / "deep" / "note.txt", "removed as a file");
+        fs::create_symlink("cat.jpg", src() / "a" / "link");
+        const MovePlan plan = makeMovePlan(Module1{}, files(), {src(), dst(), true, false, {}});
+        QCOMPARE(plan.folders.size(), std::size_t(1));
+        QCOMPARE(plan.folders[0].hiddenItems, 3u);
+        QCOMPARE(plan.folders[0].hiddenBytes, std::uint64_t(6));
+        int asked = 0;
+        const PlanProgress cancelAtOnce{[](int, long) {},
+                                        [&] {
+                                            return ++asked > 0;
+                                        }};
+        const MovePlan cancelled =
+            makeMovePlan(Module1{}, files(), {src(), dst(), true, false, {}}, cancelAtOnce);
+        QCOMPARE(cancelled.outcome, MoveOutcome::Cancelled);
+        QVERIFY(cancelled.pictures.empty() && cancelled.removals.empty() && cancelled.problems.empty());
+    }
+
+    // The CSV keeps every name's bytes readable back; a UTF-8 name stays as it is.
+    void csvPaths_data() {
+        QTest::addColumn<QByteArray>("path");
+        QTest::addColumn<QByteArray>("written");
+        QTest::newRow("UTF-8 with a percent sign")
+            << QByteArray("/d/100% 猫.jpg") << QByteArray("/d/100% 猫.jpg");
+        QTest::newRow("CP932 bytes") << QByteArray("/d/\x82\xa0.jpg") << QByteArray("/d/%82%A0.jpg");
+        QTest::newRow("percent in a name that is not UTF-8")
+            << QByteArray("/d/%\xff猫") << QByteArray("/d/%25%FF猫");
+    }
+    void csvPaths() {
+        QFETCH(QByteArray, path);
+        QTEST(QByteArray::fromStdString(csvPathText(path.toStdString())), "written");
+    }
+
+    void removalsGroupedByExtension() {
+        MovePlan plan;
+        for (const char* path : {"/a/x.PNG", "/a/y.png", "/a/z.mp4", "/a/.hidden", "/a/b.c/none", "/a/w.png"})
+            plan.removals.push_back({path, 1});
+        QCOMPARE(QString::fromStdString(extensionCountsText(removalsByExtension(plan))),
+                 QStringLiteral("3 × .png, 2 × （拡張子なし）, 1 × .mp4"));
+    }
+};
+
+QTEST_APPLESS_MAIN(TestMovePlan)
+#include "test_move_plan.moc"

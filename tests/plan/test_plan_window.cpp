@@ -1,0 +1,103 @@
+// The plan window's wiring: opened from the menu it shows the plan of the panes' folders, saves it
+// and runs the move on "実行"; with the option on, "ファイル移動" shows it first and moves only on
+// "実行".
+#include "app/ui/form1.h"
+#include "engine/ui/move_controller.h"
+#include "move_fixture.h"
+#include "own_trash.h"
+#include "plan/ui/frm_plan.h"
+#include "scripted_message_box.h"
+
+#include <QAbstractItemModel>
+#include <QApplication>
+#include <QTimer>
+#include <QtTest>
+
+using namespace corvalin;
+using namespace corvalin::test;
+namespace fs = std::filesystem;
+
+class TestPlanWindow : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<QTemporaryDir> m_dir;
+    std::unique_ptr<OwnHome> m_home;
+    ScriptedMessageBox m_messages;
+    Module1 m_vars;
+    std::unique_ptr<Form1> m_form;
+
+    fs::path root() const { return m_dir->path().toStdString(); }
+    fs::path src() const { return root() / "src"; }
+    fs::path dst() const { return root() / "dst"; }
+
+    void openForm(bool planFirst) {
+        writeContent(root() / "prog" / "Corvalin.ini",
+                     "\"" + src().native() + "\",\"" + dst().native() + "\",\"\",0,1\r\n");
+        writeContent(root() / "prog" / "Corvalin.conf", std::string("picture_types=png\nplan_before_move=") +
+                                                            (planFirst ? "true\n" : "false\n"));
+        m_vars = Module1{};
+        m_form = std::make_unique<Form1>(m_vars, SettingsFiles{root() / "prog", root() / "prog"}, m_messages);
+        m_form->frmPlan.setFactory([this] { return createPlanWindow(*m_form); });
+        QVERIFY(m_form->Form_Load());
+        m_form->show();
+        MoveController::of(*m_form).setYieldInterval(0);
+    }
+
+private slots:
+    void init() {
+        m_dir = std::make_unique<QTemporaryDir>();
+        m_home = std::make_unique<OwnHome>(root() / "home");
+        fs::create_directories(dst());
+        for (const char* name : {"a/cat.jpg", "a/dog.png", "b/clip.mp4", "b/\x82\xa0.jpg"})
+            QVERIFY(writeContent(src() / name, pictureContent(name)));
+        m_messages = ScriptedMessageBox{};
+    }
+    void cleanup() {
+        m_form.reset();
+        m_home.reset();
+        fs::remove_all(root());
+    }
+
+    void fromTheMenu() {
+        openForm(false);
+        m_form->ui.mnuPlan->trigger();
+        auto* window = qobject_cast<frmPlan*>(m_form->frmPlan.window());
+        QVERIFY(window);
+        QTRY_VERIFY(window->plan() && !window->isPlanning());
+        QCOMPARE(window->tblPictures->model()->rowCount(), 3);
+        QCOMPARE(window->tblRemovals->model()->rowCount(), 1);
+        QVERIFY(window->lblSummary->text().contains(QStringLiteral("1 × .mp4")));
+        QVERIFY(namesIn(dst()).empty());
+        QVERIFY(window->savePlan(root() / "plan.csv"));
+        QVERIFY(contentOf(root() / "plan.csv").find("%82%A0.jpg") != std::string::npos);
+        QVERIFY(window->cmdRun->isEnabled());
+        window->cmdRun->click();
+        QTRY_COMPARE(int(namesIn(dst()).size()), 3);
+        QVERIFY(!m_form->frmPlan.window());
+    }
+
+    void beforeEveryMove_data() {
+        QTest::addColumn<QString>("button");
+        QTest::addColumn<int>("moved");
+        QTest::newRow("実行") << "cmdRun" << 3;
+        QTest::newRow("閉じる") << "cmdClose" << 0;
+    }
+    void beforeEveryMove() {
+        QFETCH(QString, button);
+        openForm(true);
+        bool shown = false;
+        QTimer::singleShot(0, this, [&] {
+            auto* window = qobject_cast<frmPlan*>(QApplication::activeModalWidget());
+            QVERIFY(window);
+            QTRY_VERIFY(window->plan() && !window->isPlanning());
+            shown = namesIn(dst()).empty();
+            window->findChild<QPushButton*>(button)->click();
+        });
+        m_form->Command1_Click();
+        QVERIFY(shown);
+        QTEST(int(namesIn(dst()).size()), "moved");
+    }
+};
+
+QTEST_MAIN(TestPlanWindow)
+#include "test_plan_window.moc"
