@@ -1,19 +1,18 @@
 // Times the move-and-number run over a realistic download tree, against a plain shell pipeline
 // doing the same job and against the floor of one rename and one counter rewrite per picture.
 // Every variant runs in a process of its own on a fresh copy of the same tree.
+#include "across.h"
 #include "picture_tree.h"
+#include "processes.h"
 #include "variants.h"
 
 #include <algorithm>
 #include <array>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <string>
-#include <sys/resource.h>
-#include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
 
@@ -22,47 +21,28 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// The same job as the run, the way one would write it in a shell: every file below the child
-// folders, a counter file rewritten per file, pictures renamed with mv -n, the rest removed, then
-// the child folders.
-const char* const shellPipeline = R"sh(
-n=0
-while IFS= read -r -d '' f; do
-  name=${f##*/}
-  printf '%d\r\n' "$n" > "$COUNTER"
-  case "${name,,}" in
-    *jpg|*jpeg|*bmp)
-      base=$name
-      [[ ${name:6:1} == ' ' ]] && base=${name:7}
-      printf -v prefix '%06d' "$n"
-      mv -n -- "$f" "$DST/$prefix $base"
-      n=$((n+1)) ;;
-    *) rm -f -- "$f" ;;
-  esac
-done < <(find "$SRC" -mindepth 2 -type f ! -name '.*' -print0)
-find "$SRC" -mindepth 1 -maxdepth 1 -type d ! -name '.*' -exec rm -rf {} +
-)sh";
-
 struct Options {
     TreeShape shape;
+    bool shapeGiven = false;
     fs::path work;
+    fs::path destinations; // on another file system, for moves across file systems
     int repeat = 1;
     bool keep = false;
     bool permanent = false;
 };
 
-struct Measured {
-    double seconds = -1;
-    long peakKilobytes = 0;
-};
-
 void usage() {
     std::puts("usage: corvalin_bench [--folders N] [--pictures N] [--others N] [--distinct N]\n"
               "                      [--megapixels X] [--repeat N] [--work DIR] [--keep] [--permanent]\n"
+              "                      [--dest-dir DIR]\n"
               "Defaults: 500 folders, 10000 pictures, 500 other files, 200 distinct pictures of 2 MP,\n"
               "one round. With --repeat the variants take turns and each keeps its best round. The\n"
               "runs put what is not a picture into a trash in the work folder; with --permanent they\n"
-              "delete it for good, as the shell pipeline does.");
+              "delete it for good, as the shell pipeline does.\n"
+              "--dest-dir DIR moves to DIR on another file system instead, against mv -n in a shell\n"
+              "loop and cp -r, each followed by sync, with the page cache dropped before each run\n"
+              "where the system allows it (as root). Defaults then: 60 folders, 1500 pictures, each\n"
+              "its own file, of 4 MP, and 60 other files.");
 }
 
 bool parse(int argc, char** argv, Options& options) {
@@ -76,6 +56,9 @@ bool parse(int argc, char** argv, Options& options) {
         if (!value)
             return false;
         ++i;
+        const bool shapeArg = arg == "--folders" || arg == "--pictures" || arg == "--others" ||
+                              arg == "--distinct" || arg == "--megapixels";
+        options.shapeGiven = options.shapeGiven || shapeArg;
         if (arg == "--folders")
             options.shape.folders = std::atoi(value);
         else if (arg == "--pictures")
@@ -90,56 +73,12 @@ bool parse(int argc, char** argv, Options& options) {
             options.repeat = std::max(1, std::atoi(value));
         else if (arg == "--work")
             options.work = value;
+        else if (arg == "--dest-dir")
+            options.destinations = value;
         else
             return false;
     }
     return options.shape.folders > 0 && options.shape.pictures >= 0 && options.shape.distinct > 0;
-}
-
-// Runs a program, returns what it printed, its exit code and its peak memory.
-Measured spawn(const std::vector<std::string>& args, const std::vector<std::string>& environment,
-               bool timeWholeProcess) {
-    int out[2];
-    if (::pipe(out) != 0)
-        return {};
-    const auto start = std::chrono::steady_clock::now();
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        ::dup2(out[1], 1);
-        ::close(out[0]);
-        for (const std::string& variable : environment)
-            ::putenv(const_cast<char*>(variable.c_str()));
-        std::vector<char*> argv;
-        for (const std::string& arg : args)
-            argv.push_back(const_cast<char*>(arg.c_str()));
-        argv.push_back(nullptr);
-        ::execv(argv[0], argv.data());
-        ::_exit(127);
-    }
-    ::close(out[1]);
-    std::string printed;
-    char buffer[256];
-    for (ssize_t got; (got = ::read(out[0], buffer, sizeof buffer)) > 0;)
-        printed.append(buffer, std::size_t(got));
-    ::close(out[0]);
-    int status = 0;
-    struct rusage usage {};
-    ::wait4(pid, &status, 0, &usage);
-    const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    Measured measured;
-    measured.peakKilobytes = usage.ru_maxrss;
-    if (WIFEXITED(status) && WEXITSTATUS(status) == 0)
-        measured.seconds = timeWholeProcess ? wall : std::atof(printed.c_str());
-    else
-        std::fprintf(stderr, "%s ended with status %d\n", args.back().c_str(), status);
-    return measured;
-}
-
-std::size_t countFiles(const fs::path& folder) {
-    std::size_t count = 0;
-    for (const auto& entry : fs::directory_iterator(folder))
-        count += entry.is_regular_file() ? 1 : 0;
-    return count;
 }
 
 // A fresh copy of the tree, the variant run on it, and a check that it did the whole job.
@@ -152,7 +91,7 @@ Measured runVariant(const Options& options, const std::string& variant) {
     ::sync();
     Measured measured;
     if (variant == "shell") {
-        measured = spawn({"/bin/bash", "-c", shellPipeline, "shell"},
+        measured = spawn({"/bin/bash", "-c", kShellPipeline, "shell"},
                          {"SRC=" + (run / "src").native(), "DST=" + (run / "dst").native(),
                           "COUNTER=" + (run / "prog" / "Quillet.ini").native()},
                          true);
@@ -173,7 +112,7 @@ Measured runVariant(const Options& options, const std::string& variant) {
 }
 
 int runChildVariant(const std::string& variant, const fs::path& work, bool permanent) {
-    if (variant == "window")
+    if (variant == "window" || variant == "window-per-picture")
         return runWindowVariant(work, false, permanent);
     if (variant == "window-inline")
         return runWindowVariant(work, true, permanent);
@@ -182,19 +121,6 @@ int runChildVariant(const std::string& variant, const fs::path& work, bool perma
     if (variant == "floor")
         return runFloorVariant(work);
     return 64;
-}
-
-void printLine(const char* label, const Measured& measured, int pictures) {
-    if (measured.seconds < 0) {
-        std::printf("  %-44s failed\n", label);
-        return;
-    }
-    std::printf("  %-44s %8.3f s  %7.3f ms/picture\n", label, measured.seconds,
-                1000 * measured.seconds / std::max(1, pictures));
-}
-
-double ratio(const Measured& a, const Measured& b) {
-    return a.seconds > 0 && b.seconds > 0 ? a.seconds / b.seconds : 0;
 }
 
 enum Variant { Window, WindowInline, Core, Shell, Floor, VariantCount };
@@ -230,6 +156,14 @@ void printReport(const Results& results, int pictures) {
     std::printf("  peak memory of (a): %.1f MB\n", double(results[Window].peakKilobytes) / 1024);
 }
 
+int timeOnOneFileSystem(const Options& options) {
+    const Results results = measureAll(options);
+    printReport(results, options.shape.pictures);
+    const bool allRan =
+        std::all_of(results.begin(), results.end(), [](const Measured& m) { return m.seconds > 0; });
+    return allRan ? 0 : 1;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -240,6 +174,8 @@ int main(int argc, char** argv) {
         usage();
         return 64;
     }
+    if (!options.destinations.empty() && !options.shapeGiven)
+        options.shape = {.folders = 60, .pictures = 1500, .others = 60, .distinct = 1500, .megapixels = 4};
     if (options.work.empty()) {
         char pattern[] = "/var/tmp/corvalin-bench-XXXXXX";
         if (!::mkdtemp(pattern))
@@ -256,11 +192,12 @@ int main(int argc, char** argv) {
     const double averageBytes = makePicturePool(options.work / "pool", shape);
     makeSourceTree(options.work / "pool", options.work / "master", shape);
     std::printf("Average picture: %.0f KB\n\n", averageBytes / 1024);
-    const Results results = measureAll(options);
-    printReport(results, shape.pictures);
+    const int status =
+        options.destinations.empty()
+            ? timeOnOneFileSystem(options)
+            : timeAcrossFileSystems({options.work, options.destinations, shape.pictures, shape.others,
+                                     options.repeat, options.permanent, options.keep});
     if (!options.keep)
         fs::remove_all(options.work);
-    const bool allRan =
-        std::all_of(results.begin(), results.end(), [](const Measured& m) { return m.seconds > 0; });
-    return allRan ? 0 : 1;
+    return status;
 }
