@@ -99,9 +99,14 @@ Measured runVariant(const Options& options, const std::string& variant) {
         measured = spawn(
             {"/proc/self/exe", "--variant", variant, run.native(), options.permanent ? "1" : "0"}, {}, false);
     }
+    // The undo ends where the tree began: every picture back, none in the destination; the flushes
+    // alone move nothing.
+    const std::size_t expected =
+        variant == "undo" || variant == "flush" ? 0 : std::size_t(options.shape.pictures);
     const std::size_t moved = countFiles(run / "dst");
-    if (moved != std::size_t(options.shape.pictures)) {
-        std::fprintf(stderr, "%s moved %zu of %d pictures\n", variant.c_str(), moved, options.shape.pictures);
+    if (moved != expected) {
+        std::fprintf(stderr, "%s left %zu of %d pictures in the destination\n", variant.c_str(), moved,
+                     options.shape.pictures);
         measured.seconds = -1;
     }
     if (!options.keep) {
@@ -114,6 +119,12 @@ Measured runVariant(const Options& options, const std::string& variant) {
 int runChildVariant(const std::string& variant, const fs::path& work, bool permanent) {
     if (variant == "window" || variant == "window-per-picture")
         return runWindowVariant(work, false, permanent);
+    if (variant == "window-bare") // as before the way back: no journal, deleted for good
+        return runWindowVariant(work, false, true, false);
+    if (variant == "undo")
+        return runUndoVariant(work, permanent);
+    if (variant == "flush")
+        return runFlushVariant(work);
     if (variant == "window-inline")
         return runWindowVariant(work, true, permanent);
     if (variant == "core")
@@ -123,13 +134,14 @@ int runChildVariant(const std::string& variant, const fs::path& work, bool perma
     return 64;
 }
 
-enum Variant { Window, WindowInline, Core, Shell, Floor, VariantCount };
+enum Variant { Window, WindowBare, WindowInline, Core, Shell, Floor, Undo, Flush, VariantCount };
 using Results = std::array<Measured, VariantCount>;
 
 // Taking turns spreads the load of anything else on the machine over all variants alike; each
 // keeps its best round, and one failed round fails it.
 Results measureAll(const Options& options) {
-    const char* const names[VariantCount] = {"window", "window-inline", "core", "shell", "floor"};
+    const char* const names[VariantCount] = {"window", "window-bare", "window-inline", "core",
+                                             "shell",  "floor",       "undo",          "flush"};
     Results best;
     for (int round = 0; round < options.repeat; ++round) {
         for (int v = 0; v < VariantCount; ++v) {
@@ -146,13 +158,19 @@ Results measureAll(const Options& options) {
 
 void printReport(const Results& results, int pictures) {
     printLine("(a) main window, offscreen, preview beside", results[Window], pictures);
+    printLine("(a0) the same, no journal, deleting for good", results[WindowBare], pictures);
     printLine("(a') main window, preview decoded in line", results[WindowInline], pictures);
     printLine("(b) core run, no window", results[Core], pictures);
     printLine("(c) shell pipeline (find, mv -n, rm)", results[Shell], pictures);
     printLine("(d) floor: rename + counter rewrite", results[Floor], pictures);
+    printLine("(u) undo of the run of (a)", results[Undo], pictures);
+    printLine("(j) the journal's flushes alone, per folder", results[Flush], pictures);
     std::printf("\n  a/d = %.2f   b/d = %.2f   a/c = %.3f   a'/a = %.2f\n",
                 ratio(results[Window], results[Floor]), ratio(results[Core], results[Floor]),
                 ratio(results[Window], results[Shell]), ratio(results[WindowInline], results[Window]));
+    std::printf("  a/a0 = %.3f (target at most 1.10)   u/a = %.3f (target at most 1.00)   j/a0 = %.3f\n",
+                ratio(results[Window], results[WindowBare]), ratio(results[Undo], results[Window]),
+                ratio(results[Flush], results[WindowBare]));
     std::printf("  peak memory of (a): %.1f MB\n", double(results[Window].peakKilobytes) / 1024);
 }
 

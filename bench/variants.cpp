@@ -4,6 +4,8 @@
 #include "app/ui/form1.h"
 #include "engine/serial_name.h"
 #include "engine/ui/move_controller.h"
+#include "history/run_history.h"
+#include "history/undo.h"
 #include "platform/file_ops.h"
 #include "platform/paths.h"
 
@@ -60,9 +62,8 @@ SettingsFiles settingsIn(const fs::path& work) {
     return {work / "prog", work / "prog"};
 }
 
-} // namespace
-
-int runWindowVariant(const fs::path& work, bool inlinePreview, bool permanent) {
+// Runs the window's move and prints nothing; the seconds it took, or a negative exit code.
+double windowMoveSeconds(const fs::path& work, bool inlinePreview, bool permanent, bool journalling) {
     std::ofstream(work / "prog" / "Corvalin.ini", std::ios::binary)
         << "\"" << (work / "src").native() << "\",\"" << (work / "dst").native() << "\",\"\",0,1\r\n";
     if (permanent)
@@ -77,15 +78,67 @@ int runWindowVariant(const fs::path& work, bool inlinePreview, bool permanent) {
     PrintedMessages messages;
     Form1 form(vars, settingsIn(work), messages);
     if (!form.Form_Load())
-        return 2;
+        return -2;
     form.show();
     QApplication::processEvents();
     MoveController::of(form).setInlinePreview(inlinePreview);
+    MoveController::of(form).setJournalling(journalling);
     const auto start = Clock::now();
     form.Command1_Click();
     const double seconds = secondsSince(start);
+    return messages.shown == 0 ? seconds : -3;
+}
+
+class SilentUndoObserver : public UndoObserver {
+    void yield() override {}
+    bool cancelRequested() override { return false; }
+    bool stopRequested() override { return false; }
+};
+
+} // namespace
+
+int runWindowVariant(const fs::path& work, bool inlinePreview, bool permanent, bool journalling) {
+    const double seconds = windowMoveSeconds(work, inlinePreview, permanent, journalling);
+    if (seconds < 0)
+        return int(-seconds);
     std::printf("%.6f\n", seconds);
-    return messages.shown == 0 ? 0 : 3;
+    return 0;
+}
+
+int runUndoVariant(const fs::path& work, bool permanent) {
+    if (windowMoveSeconds(work, false, permanent, true) < 0)
+        return 2;
+    const auto runs = listRuns(settingsIn(work).history());
+    if (!runs || runs.value().empty())
+        return 4;
+    SilentUndoObserver observer;
+    const auto start = Clock::now();
+    const UndoOutcome outcome = undoRun(runs.value().front().file, observer);
+    const double seconds = secondsSince(start);
+    std::printf("%.6f\n", seconds);
+    if (outcome.error)
+        std::fprintf(stderr, "undo failed: %s\n", outcome.error->path.c_str());
+    return outcome.error ? 3 : 0;
+}
+
+int runFlushVariant(const fs::path& work) {
+    int folders = 0;
+    for (const auto& entry : fs::recursive_directory_iterator(work / "src"))
+        folders += entry.is_directory() ? 1 : 0;
+    RunStart start;
+    start.source = work / "src";
+    auto journal = RunJournal::create(settingsIn(work).history(), start);
+    if (!journal)
+        return 3;
+    JournalRecord record(RecordType::MakeFolder);
+    record.from = work / "src";
+    const auto begin = Clock::now();
+    for (int folder = 0; folder < folders; ++folder) {
+        if (!journal.value().append(record) || !journal.value().flush())
+            return 3;
+    }
+    std::printf("%.6f\n", secondsSince(begin));
+    return journal.value().finish(kOutcomeCompleted) ? 0 : 3;
 }
 
 int runCoreVariant(const fs::path& work, bool permanent) {

@@ -8,7 +8,16 @@
 namespace corvalin::bench {
 
 // The real main window on the offscreen platform, from the click on Command1 to the idle window.
-int runWindowVariant(const std::filesystem::path& work, bool inlinePreview, bool permanent);
+// Without `journalling` the run keeps no journal, as before there was a way back.
+int runWindowVariant(const std::filesystem::path& work, bool inlinePreview, bool permanent,
+                     bool journalling = true);
+
+// The window's run untimed, then the undo of it through the history's core, timed.
+int runUndoVariant(const std::filesystem::path& work, bool permanent);
+
+// The journal's flushes alone, as the run makes them: one record and one flush to the disk for each
+// folder of the tree.
+int runFlushVariant(const std::filesystem::path& work);
 
 // The core run with an observer that shows nothing.
 int runCoreVariant(const std::filesystem::path& work, bool permanent);

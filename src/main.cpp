@@ -7,6 +7,7 @@
 #include "app/ui/shutdown_signals.h"
 #include "cli/command.h"
 #include "cli/command_line.h"
+#include "history/ui/frm_history.h"
 #include "info/ui/info_factory.h"
 #include "options/ui/options_factory.h"
 #include "platform/instance_lock.h"
@@ -58,6 +59,7 @@ int runWindow(QApplication& app, const corvalin::SettingsFiles& files, corvalin:
     form.frmOptions.setFactory([&form] { return corvalin::createOptionsWindow(form); });
     form.Form4.setFactory([&form] { return corvalin::createHelpWindow(form); });
     form.frmAbout.setFactory([&form] { return corvalin::createAboutWindow(form); });
+    form.frmHistory.setFactory([&form] { return corvalin::createHistoryWindow(form); });
     if (!form.Form_Load())
         return 0;
 

@@ -6,7 +6,7 @@
 // implementation shows a modal message box titled "Corvalin".
 namespace corvalin {
 
-enum class MessageButtons { Ok, YesNoCancel, RetryCancel };
+enum class MessageButtons { Ok, YesNo, YesNoCancel, RetryCancel };
 enum class MessageIcon { None, Information, Warning };
 enum class MessageAnswer { Ok, Yes, No, Cancel, Retry };
 

@@ -7,7 +7,8 @@ namespace corvalin {
 SettingsFiles settingsFilesOfThisProgram() {
     const std::filesystem::path program = programFolder();
     const std::filesystem::path firstStart = isInstalled(program) ? homeFolder() : std::filesystem::path();
-    return {program, settingsFolder(program), firstStart};
+    const std::filesystem::path settings = settingsFolder(program);
+    return {program, settings, firstStart, historyFolder(program, settings)};
 }
 
 } // namespace corvalin

@@ -1,10 +1,12 @@
 #include "app/startup.h"
 
 #include "app/settings_codec.h"
+#include "history/run_history.h"
 #include "platform/file_ops.h"
 
 #include <cerrno>
 #include <cstdint>
+#include <ctime>
 #include <limits>
 #include <string>
 
@@ -137,6 +139,7 @@ StartupResult runStartup(Module1& vars, const SettingsFiles& files) {
     // A run killed within a rewrite leaves its temporary file; tidying is no reason to stop a start.
     (void)removeLeftoverWrites(files.settingsFile());
     (void)removeLeftoverWrites(files.counterFile());
+    (void)pruneHistory(files.history(), std::time(nullptr));
     std::optional<Error> why;
     const LoadResult settings = loadSettings(vars, files, why);
     if (settings == LoadResult::CutShort)

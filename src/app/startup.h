@@ -15,8 +15,13 @@ struct SettingsFiles {
     // Shown in both panes on a first start when set (the home folder of an installed program, whose
     // own folder holds nothing of the user's); else the program folder, as a portable copy keeps.
     std::filesystem::path firstStartFolder = {};
+    // Where the run journals live; beside the settings files when not set (a portable copy).
+    std::filesystem::path historyFolder = {};
     std::filesystem::path startFolder() const {
         return firstStartFolder.empty() ? programFolder : firstStartFolder;
+    }
+    std::filesystem::path history() const {
+        return historyFolder.empty() ? settingsFolder / "history" : historyFolder;
     }
     std::filesystem::path settingsFile() const { return settingsFolder / "Corvalin.ini"; }
     std::filesystem::path counterFile() const { return settingsFolder / "Quillet.ini"; }
@@ -46,7 +51,8 @@ struct StartupResult {
 };
 
 // Start-up steps 1 to 5: read both files (or take the defaults), the unclean-exit rule, RunFlag := 1
-// and the immediate rewrite of the settings file.
+// and the immediate rewrite of the settings file. Tidies first: temporary files a killed rewrite
+// left, and run journals past their keeping.
 StartupResult runStartup(Module1& vars, const SettingsFiles& files);
 
 // Shutdown steps 2 to 4, after the caller has taken SourcePath and DestPath from its folder lists:

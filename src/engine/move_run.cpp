@@ -45,6 +45,10 @@ Status checkSource(const fs::path& sourceParent, const SettingsFiles& files) {
     if (holds(files.programFolder) || holds(files.settingsFolder))
         return Error{kSourceCheck, sourceParent, 0,
                      "移動元親フォルダの中にこのプログラムとその設定ファイルがあります。"};
+    // Its journals would go as files that are not pictures, and with them the way back.
+    if (holds(files.history()))
+        return Error{kSourceCheck, sourceParent, 0,
+                     "移動元親フォルダの中に、元に戻すための履歴の記録があります。"};
     return {};
 }
 
@@ -67,6 +71,13 @@ Status checkDestination(const fs::path& sourceParent, const fs::path& destinatio
 
 MoveRun::MoveRun(Module1& vars, SettingsFiles files, MoveRunObserver& observer, Removal removal)
     : m_vars(vars), m_files(std::move(files)), m_observer(observer), m_removal(std::move(removal)) {}
+
+void MoveRun::setJournal(RunJournal* journal) {
+    m_journal = journal;
+    if (journal)
+        m_removal = Removal(m_removal.permanent(),
+                            [journal](const RemovalStep& step) { return journal->recordRemoval(step); });
+}
 
 MoveRunResult MoveRun::run(const fs::path& sourceParent, bool deleteFolders,
                            std::vector<fs::path>& folderList) {
@@ -158,6 +169,10 @@ Status MoveRun::moveFolder(const fs::path& folder) {
         if (Status handled = handleFile(folder, name, arriving.contains(name)); !handled)
             return handled;
     }
+    if (m_journal) {
+        if (Status flushed = m_journal->flush(); !flushed)
+            return flushed;
+    }
     m_observer.folderFinished(folder);
     return {};
 }
@@ -191,7 +206,12 @@ Status MoveRun::movePicture(const fs::path& source, const std::string& name) {
         const std::string newName = serialName(m_vars.SerialNo, name);
         if (attempt > 0)
             m_observer.newNameChosen(newName);
-        const Status moved = moveNoReplace(source, joinPath(destination, newName));
+        const fs::path target = joinPath(destination, newName);
+        if (m_journal) {
+            if (Status recorded = m_journal->recordMove(m_vars.SerialNo, source, target); !recorded)
+                return recorded;
+        }
+        const Status moved = moveNoReplace(source, target);
         if (moved.code() != EEXIST) {
             if (!moved)
                 return moveError(moved, destination);

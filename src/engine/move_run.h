@@ -3,6 +3,7 @@
 #include "app/module1.h"
 #include "app/startup.h"
 #include "engine/folder_survey.h"
+#include "history/run_journal.h"
 #include "platform/removal.h"
 #include "platform/result.h"
 
@@ -67,8 +68,8 @@ struct MoveRunResult {
 };
 
 // Refuses a source parent folder whose emptying would destroy what the user never meant to give
-// up: the root folder, the home folder or a folder above it, and a folder holding this program or
-// its settings files (they would be deleted as files that are not pictures).
+// up: the root folder, the home folder or a folder above it, and a folder holding this program, its
+// settings files or its run journals (they would be removed as files that are not pictures).
 Status checkSource(const std::filesystem::path& sourceParent, const SettingsFiles& files);
 
 // Refuses a destination that is no folder, or that is the source parent folder or lies below it
@@ -87,6 +88,10 @@ class MoveRun {
 public:
     MoveRun(Module1& vars, SettingsFiles files, MoveRunObserver& observer, Removal removal = Removal());
 
+    // Every move and removal is recorded here before it takes effect, and the records are put on
+    // the disk at the end of each folder. Without a journal the run keeps no record (benchmarks).
+    void setJournal(RunJournal* journal);
+
     MoveRunResult run(const std::filesystem::path& sourceParent, bool deleteFolders,
                       std::vector<std::filesystem::path>& folderList);
 
@@ -102,6 +107,7 @@ private:
     Module1& m_vars;
     SettingsFiles m_files;
     MoveRunObserver& m_observer;
+    RunJournal* m_journal = nullptr;
     Removal m_removal;
     std::filesystem::path m_sourceParent;
     std::optional<std::filesystem::path> m_checkedDestination;

@@ -2,6 +2,7 @@
 
 #include "app/error_text.h"
 #include "app/message_box.h"
+#include "history/journal_messages.h"
 #include "options/leading_number.h"
 #include "platform/file_ops.h"
 #include "platform/name_text.h"
@@ -25,16 +26,37 @@ bool isTaken(const Status& status) {
     return status.code() == EEXIST;
 }
 
-FolderActionResult createChildFolders(const fs::path& parent, const std::string& countText,
-                                      MessageBox& messages) {
-    FolderActionResult result;
-    const double count = readLeadingNumber(countText);
-    if (count > kMaxChildFolders) {
-        messages.show(kTooManyChildFolders, MessageButtons::Ok, MessageIcon::Warning);
-        return result;
+// The action's journal, opened when it is about to change something; none without a history
+// folder. False when the action is refused for it (the user has been told).
+bool openActionJournal(const FolderActionRequest& request, RunKind kind, MessageBox& messages,
+                       std::optional<RunJournal>& journal) {
+    if (request.historyFolder.empty())
+        return true;
+    RunStart start;
+    start.kind = kind;
+    start.serialNo = request.serialNo;
+    start.source = request.parent;
+    if (kind == RunKind::MakeFolders)
+        start.options = "count=" + request.countText;
+    return openRunJournal(messages, request.historyFolder, start, journal);
+}
+
+// A folder that exists already is not the action's: it is neither recorded nor made.
+Status makeRecorded(const fs::path& folder, std::optional<RunJournal>& journal) {
+    if (lookupEntry(folder) != EntryKind::None)
+        return errorFromErrno("フォルダの作成", folder, EEXIST);
+    if (journal) {
+        if (Status recorded = journal->recordFolderMade(folder); !recorded)
+            return recorded;
     }
+    return createFolder(folder);
+}
+
+FolderActionResult makeChildFolders(const fs::path& parent, const std::string& countText, double count,
+                                    std::optional<RunJournal>& journal) {
+    FolderActionResult result;
     if (lookupEntry(parent) == EntryKind::None) {
-        const Status made = createFolder(parent);
+        const Status made = makeRecorded(parent, journal);
         if (!made && !isTaken(made))
             return result;
         result.refreshLists = made.ok();
@@ -46,7 +68,7 @@ FolderActionResult createChildFolders(const fs::path& parent, const std::string&
         const std::optional<std::string> childName = numberedChildName(name, k, width);
         if (!childName)
             return result;
-        const Status made = createFolder(joinPath(parent, *childName));
+        const Status made = makeRecorded(joinPath(parent, *childName), journal);
         if (made) {
             ++result.created;
             result.refreshLists = true;
@@ -58,8 +80,41 @@ FolderActionResult createChildFolders(const fs::path& parent, const std::string&
     return result;
 }
 
-FolderActionResult deleteParentFolder(const fs::path& parent, MessageBox& messages,
+FolderActionResult createChildFolders(const FolderActionRequest& request, MessageBox& messages) {
+    FolderActionResult result;
+    const fs::path& parent = request.parent;
+    const std::string& countText = request.countText;
+    const double count = readLeadingNumber(countText);
+    if (count > kMaxChildFolders) {
+        messages.show(kTooManyChildFolders, MessageButtons::Ok, MessageIcon::Warning);
+        return result;
+    }
+    std::optional<RunJournal> journal;
+    if (!openActionJournal(request, RunKind::MakeFolders, messages, journal))
+        return result;
+    result = makeChildFolders(parent, countText, count, journal);
+    finishRunJournal(messages, journal, kOutcomeCompleted);
+    return result;
+}
+
+// After a confirmed deletion the user must learn that it stopped halfway.
+void removeRecorded(const FolderActionRequest& request, MessageBox& messages, const Removal& removal) {
+    std::optional<RunJournal> journal;
+    if (!openActionJournal(request, RunKind::RemoveFolder, messages, journal))
+        return;
+    const Removal recorded =
+        journal ? Removal(removal.permanent(),
+                          [&journal](const RemovalStep& step) { return journal->recordRemoval(step); })
+                : removal;
+    const Status removed = recorded.removeFolder(request.parent).status();
+    if (!removed)
+        messages.show(describeError(removed.error()), MessageButtons::Ok, MessageIcon::Warning);
+    finishRunJournal(messages, journal, removed ? kOutcomeCompleted : kOutcomeFailed);
+}
+
+FolderActionResult deleteParentFolder(const FolderActionRequest& request, MessageBox& messages,
                                       const ProtectedPlaces& places, const Removal& removal) {
+    const fs::path& parent = request.parent;
     if (lookupEntry(parent) == EntryKind::None) {
         messages.show(kFolderNotFound, MessageButtons::Ok, MessageIcon::None);
         return {};
@@ -76,12 +131,8 @@ FolderActionResult deleteParentFolder(const fs::path& parent, MessageBox& messag
                                                MessageButtons::YesNoCancel, MessageIcon::Warning);
     if (answer == MessageAnswer::Cancel)
         return {};
-    if (answer == MessageAnswer::Yes) {
-        // After a confirmed deletion the user must learn that it stopped halfway.
-        const Status removed = removal.removeFolder(parent).status();
-        if (!removed)
-            messages.show(describeError(removed.error()), MessageButtons::Ok, MessageIcon::Warning);
-    }
+    if (answer == MessageAnswer::Yes)
+        removeRecorded(request, messages, removal);
     FolderActionResult result;
     result.refreshLists = true;
     return result;
@@ -93,9 +144,9 @@ FolderActionResult runFolderAction(const FolderActionRequest& request, MessageBo
                                    const ProtectedPlaces& places, const Removal& removal) {
     switch (request.choice) {
     case FolderChoice::Create:
-        return createChildFolders(request.parent, request.countText, messages);
+        return createChildFolders(request, messages);
     case FolderChoice::Delete:
-        return deleteParentFolder(request.parent, messages, places, removal);
+        return deleteParentFolder(request, messages, places, removal);
     case FolderChoice::None:
         break;
     }

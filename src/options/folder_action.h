@@ -3,6 +3,7 @@
 #include "options/delete_guard.h"
 #include "platform/removal.h"
 
+#include <cstdint>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -18,6 +19,9 @@ struct FolderActionRequest {
     FolderChoice choice = FolderChoice::None;
     std::filesystem::path parent; // the parent folder P
     std::string countText;        // how many child folders, as typed (UTF-8)
+    // Where the action's journal goes; without one it keeps no record.
+    std::filesystem::path historyFolder = {};
+    std::int32_t serialNo = 0; // recorded with the action
 };
 
 struct FolderActionResult {
@@ -37,7 +41,8 @@ inline constexpr int kMaxChildFolders = 10000;
 // A child folder that exists is skipped; any other failure to create ends the action silently,
 // keeping what was made. The action's messages and its question go through `messages`. The parent
 // goes as `removal` says (to the Trash unless told otherwise); a Trash that cannot be used is
-// reported before the question.
+// reported before the question. Whatever the action changes is journaled first; an action that
+// cannot write its journal changes nothing.
 FolderActionResult runFolderAction(const FolderActionRequest& request, MessageBox& messages,
                                    const ProtectedPlaces& places, const Removal& removal = Removal());
 

@@ -214,6 +214,24 @@ Status createFolder(const fs::path& folder) {
     return {};
 }
 
+Status removeEmptyFolder(const fs::path& folder) {
+    if (::rmdir(folder.c_str()) != 0)
+        return errorFromErrno("フォルダの削除", folder, errno);
+    return {};
+}
+
+Status createFolderWithParents(const fs::path& folder, unsigned mode) {
+    fs::path partial;
+    for (const fs::path& component : folder) {
+        partial /= component;
+        if (component != "/" && ::mkdir(partial.c_str(), mode) != 0 && errno != EEXIST)
+            return errorFromErrno("フォルダの作成", partial, errno);
+    }
+    if (!isFolder(folder))
+        return errorFromErrno("フォルダの作成", folder, ENOTDIR);
+    return {};
+}
+
 Status setWorkingFolder(const fs::path& folder) {
     if (::chdir(folder.c_str()) != 0)
         return errorFromErrno("作業フォルダの変更", folder, errno);
@@ -312,6 +330,18 @@ Result<std::string> readWholeFile(const fs::path& file, std::size_t limit) {
     std::string bytes;
     if (const int error = readAll(fd.get(), bytes, limit))
         return errorFromErrno(operation, file, error);
+    return bytes;
+}
+
+Result<std::string> readFileStart(const fs::path& file, std::size_t count) {
+    UniqueFd fd(::open(file.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!fd.valid())
+        return errorFromErrno("ファイルの読み取り", file, errno);
+    std::string bytes(count, '\0');
+    const ssize_t got = readFull(fd.get(), bytes.data(), count);
+    if (got < 0)
+        return errorFromErrno("ファイルの読み取り", file, errno);
+    bytes.resize(static_cast<std::size_t>(got));
     return bytes;
 }
 

@@ -79,6 +79,13 @@ Status removeTree(const std::filesystem::path& folder);
 // Creates one folder; its parent must exist. Fails with EEXIST when the name is taken.
 Status createFolder(const std::filesystem::path& folder);
 
+// Removes a folder only when it is empty (ENOTEMPTY or EEXIST otherwise).
+Status removeEmptyFolder(const std::filesystem::path& folder);
+
+// Creates a folder and those of its parents that are missing, with `mode` (private folders for
+// the program's own files). A folder that exists already is no failure.
+Status createFolderWithParents(const std::filesystem::path& folder, unsigned mode = 0777);
+
 Status setWorkingFolder(const std::filesystem::path& folder);
 std::filesystem::path workingFolder();
 
@@ -97,5 +104,8 @@ Status removeLeftoverWrites(const std::filesystem::path& file);
 
 // Reads a whole file, failing with EFBIG beyond `limit` bytes.
 Result<std::string> readWholeFile(const std::filesystem::path& file, std::size_t limit = 16 << 20);
+
+// Reads the first `count` bytes of a file (all of a shorter one).
+Result<std::string> readFileStart(const std::filesystem::path& file, std::size_t count);
 
 } // namespace corvalin

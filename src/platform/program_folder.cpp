@@ -1,5 +1,6 @@
 #include "platform/program_folder.h"
 
+#include "platform/file_ops.h"
 #include "platform/paths.h"
 
 #include <cerrno>
@@ -12,20 +13,6 @@
 namespace corvalin {
 
 namespace fs = std::filesystem;
-
-namespace {
-
-// Creates a folder and its missing parents, private to the user as configuration folders are.
-void createFolderWithParents(const fs::path& folder) {
-    fs::path partial;
-    for (const fs::path& component : folder) {
-        partial /= component;
-        if (component != "/" && ::mkdir(partial.c_str(), 0700) != 0 && errno != EEXIST)
-            return; // writing a file there will report why
-    }
-}
-
-} // namespace
 
 fs::path programFolder() {
     std::string buffer(1024, '\0');
@@ -51,18 +38,31 @@ bool isInstalled(const fs::path& programFolder) {
            S_ISDIR(info.st_mode);
 }
 
+namespace {
+
+// A relative value is invalid by the base directory rules and is ignored.
+fs::path baseFolder(const char* variable, const char* fallbackBelowHome) {
+    const char* value = std::getenv(variable);
+    return value && value[0] == '/' ? fs::path(value) : joinPath(homeFolder(), fallbackBelowHome);
+}
+
+} // namespace
+
 fs::path settingsFolder(const fs::path& programFolder) {
     // An installed program shares its folder with others (and root may write anywhere), so only a
     // portable copy keeps its settings beside itself.
     if (!isInstalled(programFolder) && ::access(programFolder.c_str(), W_OK) == 0)
         return programFolder;
-    const char* configHome = std::getenv("XDG_CONFIG_HOME");
-    // A relative value is invalid by the base directory rules and is ignored.
-    const fs::path base =
-        configHome && configHome[0] == '/' ? fs::path(configHome) : joinPath(homeFolder(), ".config");
-    const fs::path folder = joinPath(base, "Corvalin");
-    createFolderWithParents(folder);
+    const fs::path folder = joinPath(baseFolder("XDG_CONFIG_HOME", ".config"), "Corvalin");
+    // Writing a file there will report why, if this fails.
+    (void)createFolderWithParents(folder, 0700);
     return folder;
+}
+
+fs::path historyFolder(const fs::path& programFolder, const fs::path& settingsFolder) {
+    if (settingsFolder == programFolder)
+        return joinPath(settingsFolder, "history");
+    return joinPath(baseFolder("XDG_STATE_HOME", ".local/state"), "Corvalin/history");
 }
 
 fs::path homeFolder() {

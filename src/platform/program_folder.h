@@ -19,6 +19,12 @@ bool isInstalled(const std::filesystem::path& programFolder);
 // "Corvalin"), created when missing.
 std::filesystem::path settingsFolder(const std::filesystem::path& programFolder);
 
+// Where the run journals live: a "history" folder beside the settings files of a portable copy
+// (settings kept in its program folder), else the per-user state folder ($XDG_STATE_HOME or
+// ~/.local/state, then "Corvalin/history"). Not created here.
+std::filesystem::path historyFolder(const std::filesystem::path& programFolder,
+                                    const std::filesystem::path& settingsFolder);
+
 // The user's home folder ($HOME, else the password database).
 std::filesystem::path homeFolder();
 

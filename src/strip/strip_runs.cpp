@@ -1,5 +1,6 @@
 #include "strip/strip_runs.h"
 
+#include "history/run_journal.h"
 #include "platform/file_ops.h"
 #include "platform/paths.h"
 #include "strip/strip_rule.h"
@@ -28,7 +29,7 @@ FileResult failedOrGone(const Status& failed, const fs::path& from) {
 }
 
 FileResult stripOne(const fs::path& from, const fs::path& to, const std::string& newName,
-                    StripObserver& observer) {
+                    StripObserver& observer, RunJournal* journal) {
     if (newName.front() == '.')
         return {LeftReason::NameDotted, std::nullopt};
     if (lookupEntry(from) != EntryKind::File)
@@ -40,6 +41,10 @@ FileResult stripOne(const fs::path& from, const fs::path& to, const std::string&
     // A read-only file moves like any other and arrives writable.
     if (const Status normal = setNormalAttributes(from); !normal)
         return failedOrGone(normal, from);
+    if (journal) {
+        if (const Status recorded = journal->recordRename(from, to); !recorded)
+            return failedOrGone(recorded, from);
+    }
     if (const Status moved = moveNoReplace(from, to); !moved) {
         // Taken since the look-up: still never replaced.
         if (moved.code() == EEXIST)
@@ -52,7 +57,8 @@ FileResult stripOne(const fs::path& from, const fs::path& to, const std::string&
 // The loop both runs share: each entry with a prefix goes from `folder` to `target` under its
 // stripped name; the counter counts down over all entries.
 StripOutcome stripEntries(const fs::path& folder, const fs::path& target,
-                          const std::vector<std::string>& names, StripObserver& observer) {
+                          const std::vector<std::string>& names, StripObserver& observer,
+                          RunJournal* journal) {
     StripOutcome outcome;
     // A name this run has just given is not met again, even when a stale listing still shows it.
     std::set<fs::path> given;
@@ -69,7 +75,7 @@ StripOutcome stripEntries(const fs::path& folder, const fs::path& target,
             continue;
         observer.yield();
         const fs::path to = joinPath(target, *newName);
-        const FileResult result = stripOne(from, to, *newName, observer);
+        const FileResult result = stripOne(from, to, *newName, observer, journal);
         if (result.error) {
             outcome.error = result.error;
             break;
@@ -89,7 +95,7 @@ StripOutcome stripEntries(const fs::path& folder, const fs::path& target,
 } // namespace
 
 StripOutcome stripInFolder(const fs::path& folder, const std::vector<std::string>& names,
-                           StripObserver& observer) {
+                           StripObserver& observer, RunJournal* journal) {
     const int total = static_cast<int>(names.size());
     observer.progress(total, total);
     // A folder that vanished since it was listed is one failure, not one per file.
@@ -98,7 +104,7 @@ StripOutcome stripInFolder(const fs::path& folder, const std::vector<std::string
         outcome.error = readable.error();
         return outcome;
     }
-    return stripEntries(folder, folder, names, observer);
+    return stripEntries(folder, folder, names, observer, journal);
 }
 
 std::string subfolderStem(const fs::path& folder) {
@@ -107,12 +113,16 @@ std::string subfolderStem(const fs::path& folder) {
     return own == "/" ? std::string("root") : own;
 }
 
-Result<std::optional<fs::path>> createStripSubfolder(const fs::path& folder) {
+Result<std::optional<fs::path>> createStripSubfolder(const fs::path& folder, RunJournal* journal) {
     const std::string stem = subfolderStem(folder);
     for (int n = 1; n <= kMaxStripSubfolders; ++n) {
         const fs::path candidate = joinPath(folder, stem + "(" + std::to_string(n) + ")");
         if (lookupEntry(candidate) != EntryKind::None)
             continue;
+        if (journal) {
+            if (const Status recorded = journal->recordFolderMade(candidate); !recorded)
+                return recorded.error();
+        }
         const Status created = createFolder(candidate);
         if (created)
             return std::optional<fs::path>(candidate);
@@ -124,8 +134,9 @@ Result<std::optional<fs::path>> createStripSubfolder(const fs::path& folder) {
 }
 
 StripOutcome stripIntoSubfolder(const fs::path& folder, const fs::path& subfolder,
-                                const std::vector<std::string>& selected, StripObserver& observer) {
-    return stripEntries(folder, subfolder, selected, observer);
+                                const std::vector<std::string>& selected, StripObserver& observer,
+                                RunJournal* journal) {
+    return stripEntries(folder, subfolder, selected, observer, journal);
 }
 
 } // namespace corvalin

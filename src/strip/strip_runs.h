@@ -12,6 +12,8 @@
 // is taken leaves that file as it is, and the run goes on.
 namespace corvalin {
 
+class RunJournal;
+
 // How a run talks to its window. All calls come from the run's own thread.
 class StripObserver {
 public:
@@ -47,9 +49,10 @@ struct StripOutcome {
 };
 
 // Strips every name of `names` (the folder's listing, read once) that carries a serial prefix.
-// Shows the counter as total/total first.
+// Shows the counter as total/total first. Each rename is recorded in `journal` (when given) before
+// it takes effect.
 StripOutcome stripInFolder(const std::filesystem::path& folder, const std::vector<std::string>& names,
-                           StripObserver& observer);
+                           StripObserver& observer, RunJournal* journal = nullptr);
 
 // The name a folder gives its numbered subfolders: its own name, or "root" for "/".
 std::string subfolderStem(const std::filesystem::path& folder);
@@ -58,11 +61,13 @@ inline constexpr int kMaxStripSubfolders = 100;
 
 // Creates the first free one of stem(1) .. stem(100) in `folder`; a name is taken by anything at all
 // (file, folder, link). Nothing (and nothing created) when all 100 are taken.
-Result<std::optional<std::filesystem::path>> createStripSubfolder(const std::filesystem::path& folder);
+Result<std::optional<std::filesystem::path>> createStripSubfolder(const std::filesystem::path& folder,
+                                                                  RunJournal* journal = nullptr);
 
 // Moves the chosen files of `folder` that carry a serial prefix into `subfolder` under their
 // stripped names; `selected` are the chosen names in list order.
 StripOutcome stripIntoSubfolder(const std::filesystem::path& folder, const std::filesystem::path& subfolder,
-                                const std::vector<std::string>& selected, StripObserver& observer);
+                                const std::vector<std::string>& selected, StripObserver& observer,
+                                RunJournal* journal = nullptr);
 
 } // namespace corvalin

@@ -1,27 +1,18 @@
 #include "strip/strip_summary.h"
 
-#include "platform/name_text.h"
+#include "app/name_groups.h"
 
 namespace corvalin {
 
 namespace {
 
-constexpr std::size_t namesShownPerReason = 5;
-
-void describeReason(const StripOutcome& outcome, LeftReason reason, std::string& text) {
-    std::size_t count = 0;
-    std::string names;
+std::vector<std::string> namesLeftFor(const StripOutcome& outcome, LeftReason reason) {
+    std::vector<std::string> names;
     for (const LeftFile& file : outcome.left) {
-        if (file.reason != reason)
-            continue;
-        if (++count <= namesShownPerReason)
-            names += "\n  " + legibleName(file.name);
+        if (file.reason == reason)
+            names.push_back(file.name);
     }
-    if (count == 0)
-        return;
-    text += "\n\n" + std::string(leftReasonText(reason)) + "：" + std::to_string(count) + "個" + names;
-    if (count > namesShownPerReason)
-        text += "\n  ほか" + std::to_string(count - namesShownPerReason) + "個";
+    return names;
 }
 
 } // namespace
@@ -48,7 +39,7 @@ std::string describeLeftFiles(const StripOutcome& outcome) {
         return {};
     std::string text = leftFilesHeadline(outcome);
     for (const LeftReason reason : {LeftReason::NameTaken, LeftReason::NameDotted, LeftReason::NoLongerThere})
-        describeReason(outcome, reason, text);
+        text += describeNameGroup(leftReasonText(reason), namesLeftFor(outcome, reason));
     return text;
 }
 

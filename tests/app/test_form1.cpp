@@ -123,9 +123,10 @@ private slots:
             for (QAction* entry : top->menu()->actions())
                 entries << entry->objectName() + (entry->isSeparator() ? "=-" : "=" + entry->text());
         }
-        QCOMPARE(entries, QStringList({"mnuOpt0=オプション", "mnuOpt1=オプション", "mnuLi1=-", "mnuEnd=終了",
-                                       "mnuVer1=バージョン情報", "mnuHelp=使い方", "mnuLi2=-",
-                                       "mnuVer2=バージョン情報"}));
+        QCOMPARE(entries,
+                 QStringList({"mnuOpt0=オプション", "mnuOpt1=オプション", "mnuHistory=履歴と元に戻す...",
+                              "mnuLi1=-", "mnuEnd=終了", "mnuVer1=バージョン情報", "mnuHelp=使い方",
+                              "mnuLi2=-", "mnuVer2=バージョン情報"}));
     }
 
     void focusOrder() {
@@ -304,15 +305,12 @@ private slots:
         auto form = makeForm();
         QVERIFY(form->Form_Load());
         int opened = 0;
-        form->frmOptions.setFactory([&] {
-            ++opened;
-            return new QWidget;
-        });
-        for (WindowSlot* slot : {&form->Form4, &form->frmAbout})
+        for (WindowSlot* slot : {&form->frmOptions, &form->Form4, &form->frmAbout, &form->frmHistory}) {
             slot->setFactory([&] {
                 ++opened;
                 return new QWidget;
             });
+        }
         const fs::path stick = root() / "stick";
         fs::create_directories(stick);
         for (DriveList* drive : {form->ui.Drive1, form->ui.Drive2})
@@ -327,7 +325,8 @@ private slots:
         form->ui.Drive2->setDrive(stick);
         QCOMPARE(form->ui.Dir1->path(), root() / "src");
         QCOMPARE(form->ui.Dir2->path(), root() / "dst");
-        for (QAction* entry : {form->ui.mnuOpt1, form->ui.mnuHelp, form->ui.mnuVer2, form->ui.mnuEnd})
+        for (QAction* entry :
+             {form->ui.mnuOpt1, form->ui.mnuHistory, form->ui.mnuHelp, form->ui.mnuVer2, form->ui.mnuEnd})
             entry->trigger();
         QCOMPARE(opened, 0);
         QVERIFY(readFile(root() / "prog" / "Corvalin.ini").ends_with(",1,0\r\n")); // mnuEnd closed nothing
@@ -335,7 +334,8 @@ private slots:
         QVERIFY(form->ui.Dir2->setPath(root() / "src"));
         QCOMPARE(form->ui.File2->path(), root() / "src");
         form->ui.mnuOpt1->trigger();
-        QCOMPARE(opened, 1);
+        form->ui.mnuHistory->trigger();
+        QCOMPARE(opened, 2);
         form->closeSecondaryWindows();
     }
 

@@ -46,7 +46,7 @@ WindowId Scenario::openOptions() const {
 }
 
 bool Scenario::closeFromMenu() {
-    return m_program->chooseMenuEntry(0, 1) && m_program->waitForExit(kExitTimeoutMs) &&
+    return m_program->chooseMenuEntry(0, 2) && m_program->waitForExit(kExitTimeoutMs) &&
            m_program->exitedCleanly();
 }
 

@@ -29,7 +29,7 @@ public:
 
     // Through the first menu; waits until the dialog is shown and active, 0 when it is not.
     WindowId openOptions() const;
-    // Through the first menu's exit entry; true when the program ended cleanly.
+    // Through the first menu's exit entry (its third); true when the program ended cleanly.
     bool closeFromMenu();
     // Waits until the main window reacts to its menu again (it ignores it during a move run):
     // opens the options dialog and closes it unapplied.

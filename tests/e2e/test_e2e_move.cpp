@@ -1,11 +1,13 @@
 // The move-and-number run of the real program in a real X session, started with a click on its
-// button: a complete run, a cancelled one and one ended by SIGTERM. Whatever happens, every
-// picture exists exactly once, with its bytes unchanged.
+// button: a complete run, a cancelled one, one ended by SIGTERM, and one undone from the history
+// window. Whatever happens, every picture exists exactly once, with its bytes unchanged.
 #include "e2e_test.h"
 #include "picture_files.h"
 #include "places.h"
 #include "temp_tree.h"
 
+#include <QCryptographicHash>
+#include <QScopeGuard>
 #include <QtTest>
 
 #include <csignal>
@@ -28,6 +30,22 @@ int filesIn(const fs::path& folder) {
     for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error))
         count += it->is_regular_file() ? 1 : 0;
     return count;
+}
+
+// Every folder and file below `root` by its path from there (folders end in "/"), with the digest
+// of each file: the whole tree, to compare before and after.
+std::map<std::string, QByteArray> treeOf(const fs::path& root) {
+    std::map<std::string, QByteArray> tree;
+    std::error_code error;
+    for (fs::recursive_directory_iterator it(root, error), end; !error && it != end; it.increment(error)) {
+        const std::string name = fs::relative(it->path(), root).native();
+        if (it->is_directory())
+            tree[name + "/"] = {};
+        else // read as raw bytes: Qt cannot open a name that is not UTF-8
+            tree[name] = QCryptographicHash::hash(QByteArray::fromStdString(readFile(it->path())),
+                                                  QCryptographicHash::Sha256);
+    }
+    return tree;
 }
 
 } // namespace
@@ -219,6 +237,49 @@ private slots:
         checkNoFolderDeleted();
         QCOMPARE(readFile(program().settingsFile()), settingsLine(source(), destination(), "", 0, 1));
         QCOMPARE(readFile(program().counterFile()), std::to_string(kFirstSerial + moved) + "\r\n");
+    }
+
+    // A run that deletes the child folders, then 元に戻す in the history window, reached from the
+    // first menu and answered with the keyboard: the source tree is back as it was, name for name
+    // and byte for byte, the destination is empty again, and the counter is not lowered.
+    void moveThenUndo() {
+        const auto tidy = qScopeGuard([&] { fs::remove_all(source()); }); // Qt skips names not UTF-8
+        int seed = 1;
+        fs::create_directories(source() / "a" / "deep");
+        fs::create_directories(source() / "b");
+        for (const char* picture :
+             {"a/cat.jpg", "a/000007 dog.JPG", "a/deep/z.jpeg", "b/p.bmp", "b/sjis.jpg"})
+            QVERIFY(writePicture(source() / picture, seed++));
+        fs::rename(source() / "b" / "sjis.jpg", source() / "b" / "\x82\xA0.jpg"); // a name Qt cannot write
+        writeFile(source() / "a" / "notes.txt", "notes");
+        fs::create_directories(source() / "c");
+        writeFile(source() / ".keep", "keep");
+        const auto before = treeOf(source());
+        startProgram(1);
+        QVERIFY(program().clickControl(places::ButtonSlot)); // ファイル移動
+        QVERIFY(waitUntil([&] { return namesIn(source()) == QStringList{".keep"}; }, kRunTimeoutMs));
+        QVERIFY(m_scenario->waitUntilIdle());
+        QCOMPARE(filesIn(destination()), 5);
+
+        QVERIFY(program().chooseMenuEntry(0, 1)); // 履歴と元に戻す...
+        const auto history = m_x.waitForWindow("^履歴$", kWindowTimeoutMs);
+        QVERIFY2(history, "the history window did not open");
+        QVERIFY(m_x.waitUntilActive(*history, kWindowTimeoutMs));
+        QVERIFY(m_x.key({"Tab", "space"})); // the newest run is chosen; 元に戻す follows the list
+        for (const char* box : {"the question", "what came back"}) {
+            const auto shown = m_x.waitForWindow("^Corvalin$", kRunTimeoutMs, {program().mainWindow()});
+            QVERIFY2(shown, box);
+            QVERIFY(m_x.waitUntilActive(*shown, kWindowTimeoutMs));
+            QVERIFY(m_x.key({"Return"})); // はい, then OK
+            QVERIFY(m_x.waitForNoWindow(*shown, kWindowTimeoutMs));
+        }
+        QVERIFY2(treeOf(source()) == before, qPrintable(namesIn(source()).join(" | ")));
+        QVERIFY(namesIn(destination()).isEmpty());
+        QVERIFY(namesIn(program().trash() / "files").isEmpty());
+        QVERIFY(m_x.key({"Escape"}));
+        QVERIFY(m_x.waitForNoWindow(*history, kWindowTimeoutMs));
+        closeFromMenu();
+        QCOMPARE(readFile(program().counterFile()), std::to_string(kFirstSerial + 5) + "\r\n");
     }
 };
 

@@ -331,6 +331,7 @@ private slots:
         QTest::newRow("the home folder") << QByteArray("me") << QByteArray("me") << false;
         QTest::newRow("above the home folder") << QByteArray("src") << QByteArray("src/a/me") << false;
         QTest::newRow("holding the program") << QByteArray("") << QByteArray("/nowhere") << false;
+        QTest::newRow("holding the run history") << QByteArray("state") << QByteArray("/nowhere") << false;
         QTest::newRow("the root folder") << QByteArray("/") << QByteArray("/nowhere") << false;
     }
     void sourcesThatMustNotBeEmptied() {
@@ -341,7 +342,9 @@ private slots:
         qputenv("HOME", home.startsWith('/') ? home : QByteArray((root() / home.toStdString()).c_str()));
         const fs::path parent =
             source.startsWith('/') ? fs::path(source.toStdString()) : root() / source.toStdString();
-        const Status checked = checkSource(parent, files());
+        SettingsFiles placed = files();
+        placed.historyFolder = root() / "state" / "Corvalin" / "history"; // as an installed copy keeps it
+        const Status checked = checkSource(parent, placed);
         qputenv("HOME", savedHome);
         QCOMPARE(checked.ok(), allowed);
     }

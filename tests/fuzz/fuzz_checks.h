@@ -13,6 +13,7 @@ std::string checkSettingsReader(std::string_view input);
 std::string checkLeadingNumber(std::string_view input);
 std::string checkStripRule(std::string_view input);
 std::string checkSerialName(std::string_view input); // four bytes of number, then the name
+std::string checkJournalReader(std::string_view input);
 
 struct Target {
     const char* name; // also the name of its corpus folder

@@ -1,5 +1,6 @@
 // The child-folder maker and remover: numbered names, what is skipped, what ends the action, the
 // deletion question and the places a deletion must never reach.
+#include "history/run_history.h"
 #include "options/folder_action.h"
 #include "platform/file_ops.h"
 #include "platform/program_folder.h"
@@ -32,9 +33,10 @@ class TestFolderAction : public QObject {
     QTemporaryDir m_dir;
     std::unique_ptr<test::OwnHome> m_home;
     fs::path root() const { return m_dir.path().toStdString(); }
+    fs::path history() const { return root() / "history"; }
 
     FolderActionResult create(const fs::path& parent, const QByteArray& count, ScriptedMessageBox& messages) {
-        return runFolderAction({FolderChoice::Create, parent, count.toStdString()}, messages, {});
+        return runFolderAction({FolderChoice::Create, parent, count.toStdString(), history()}, messages, {});
     }
 
 private slots:
@@ -99,6 +101,23 @@ private slots:
         }
         if (!existing.isEmpty())
             QCOMPARE(test::allNames(cats / "cats_2"), QByteArrayList{"keep.jpg"});
+        // Journaled when it made something; an OK that made nothing leaves no run behind.
+        const auto runs = listRuns(history());
+        QCOMPARE(runs.value().size(), std::size_t(created > 0 ? 1 : 0));
+        if (created > 0)
+            QCOMPARE(runs.value().front().foldersMade, created);
+    }
+
+    // Without a journal nothing is made: it could not be undone.
+    void makerRefusedWithoutJournal() {
+        test::writeBytes(root() / "file", "x");
+        ScriptedMessageBox messages;
+        const FolderActionResult result = runFolderAction(
+            {FolderChoice::Create, root() / "cats", "3", root() / "file" / "history"}, messages, {});
+        QCOMPARE(result.created, 0);
+        QVERIFY(!fs::exists(root() / "cats"));
+        QCOMPARE(messages.shown.size(), std::size_t(1));
+        QVERIFY(messages.shown[0].text.find((root() / "file").native()) != std::string::npos);
     }
 
     // The parent as typed: missing, below a missing folder, with a trailing "/", as "..", not UTF-8.

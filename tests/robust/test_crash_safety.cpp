@@ -7,11 +7,7 @@
 //
 // CORVALIN_CRASH_PICTURES, CORVALIN_CRASH_KILLS and CORVALIN_CRASH_SEED set a larger or a repeated
 // run; the seed and the counts are printed.
-#include "app/settings_codec.h"
-#include "app/startup.h"
-#include "child_process.h"
-#include "engine/move_run.h"
-#include "move_fixture.h"
+#include "crash_harness.h"
 #include "own_trash.h"
 #include "picture_census.h"
 #include "platform/file_ops.h"
@@ -39,34 +35,6 @@ struct CrashConfig {
     std::uint64_t seed = 0;
 };
 
-// What the program does from its start to its close around one move run: start-up with its
-// settings files, the run from the saved source folder to the saved destination, shutdown.
-int runProgram(const SettingsFiles& files) {
-    Module1 vars;
-    if (runStartup(vars, files).outcome != StartupOutcome::Completed)
-        return 3;
-    ScriptedObserver observer; // the window's part: the destination pane's folder, no cancel
-    observer.dest = vars.DestPath;
-    std::vector<fs::path> folderList;
-    MoveRun run(vars, files, observer);
-    const MoveRunResult result = run.run(vars.SourcePath, vars.OptFlags[0].isOn(), folderList);
-    if (!writeShutdownFiles(vars, files))
-        return 4;
-    return result.outcome == MoveOutcome::Completed ? 0 : 5;
-}
-
-// The number of names in a folder that do not start with "." (every entry when `all`).
-int countEntries(const fs::path& folder, bool all) {
-    int count = 0;
-    if (DIR* dir = ::opendir(folder.c_str())) {
-        while (const dirent* entry = ::readdir(dir))
-            count += std::string_view(entry->d_name) != "." && std::string_view(entry->d_name) != ".." &&
-                     (all || entry->d_name[0] != '.');
-        ::closedir(dir);
-    }
-    return count;
-}
-
 // How far the run has come, as seen from outside: pictures under a final name in the destination,
 // then child folders gone from the source.
 class Progress {
@@ -92,11 +60,6 @@ private:
 // however fast this machine is.
 class KillPlan {
 public:
-    struct Kill {
-        int progress = -1; // -1: during a start, `delay` after it
-        long delay = 0;    // microseconds
-    };
-
     KillPlan(std::uint64_t seed, int kills, int lastPoint) : m_random(seed) {
         std::vector<int> points;
         for (int i = 0; i < kills; ++i) {
@@ -119,29 +82,6 @@ private:
     std::mt19937_64 m_random;
     std::vector<Kill> m_kills;
 };
-
-// Starts the program and kills it as `kill` says (never, given nothing); true when the kill cut it
-// off, false when it ended by itself first.
-bool runAndKill(const SettingsFiles& files, const Progress& progress, const KillPlan::Kill* kill,
-                int& exitStatus) {
-    const pid_t pid = ::fork();
-    if (pid == 0)
-        ::_exit(runProgram(files));
-    int status = 0;
-    bool ended = false;
-    while (kill && kill->progress >= 0 && progress.now() < kill->progress && !ended) {
-        ended = ::waitpid(pid, &status, WNOHANG) == pid;
-        ::usleep(200);
-    }
-    if (kill && !ended) {
-        ::usleep(useconds_t(kill->delay));
-        ::kill(pid, SIGKILL);
-    }
-    if (!ended)
-        ::waitpid(pid, &status, 0);
-    exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return WIFSIGNALED(status);
-}
 
 struct Tally {
     int kills = 0;
@@ -185,17 +125,6 @@ std::string checkCompleted(const PictureSet& pictures, const fs::path& source, c
     return problems;
 }
 
-// The user's last choice, as the settings file keeps it: these folders, and the child folders
-// deleted after the move.
-bool chooseFolders(const SettingsFiles& files, const fs::path& source, const fs::path& destination) {
-    Module1 chosen;
-    chosen.SourcePath = source;
-    chosen.DestPath = destination;
-    chosen.OptFlags[0] = OptionValue::number(1);
-    fs::create_directories(files.settingsFolder);
-    return writeFileAtomically(files.settingsFile(), encodeSettings(chosen)).ok();
-}
-
 std::string runCrashHarness(const fs::path& work, const fs::path& destination, const CrashConfig& config) {
     const fs::path source = work / "downloads";
     const SettingsFiles files{work / "program", work / "program"};
@@ -208,8 +137,14 @@ std::string runCrashHarness(const fs::path& work, const fs::path& destination, c
     Tally tally;
     int exitStatus = 0;
     int moved = 0; // pictures in the destination
-    for (const KillPlan::Kill& kill : plan.kills()) {
-        if (!runAndKill(files, progress, &kill, exitStatus))
+    const auto program = [&] {
+        return runProgram(files);
+    };
+    const auto progressNow = [&] {
+        return progress.now();
+    };
+    for (const Kill& kill : plan.kills()) {
+        if (!runAndKill(program, progressNow, &kill, exitStatus))
             break; // the run completed before this kill
         ++tally.kills;
         if (const std::string problems = checkAfterKill(pictures, source, destination, files, tally, moved);
@@ -219,7 +154,7 @@ std::string runCrashHarness(const fs::path& work, const fs::path& destination, c
                    " us on):\n" + problems;
     }
     if (tally.kills == config.kills)
-        runAndKill(files, progress, nullptr, exitStatus); // the last start runs to the end
+        runAndKill(program, progressNow, nullptr, exitStatus); // the last start runs to the end
     if (exitStatus != 0)
         return "the last start ended with " + std::to_string(exitStatus) + "\n";
     std::printf("%d pictures, %d kills (seed %llu): %d before a start moved a picture, %d after the "
@@ -243,23 +178,11 @@ private slots:
         QTemporaryDir work;
         const fs::path root = work.path().toStdString();
         const OwnHome home(root / "home"); // what the runs trash stays in the work folder
-        if (const auto other = otherFileSystemDir()) {
-            const std::string problems = runCrashHarness(root, other->path().toStdString(), config);
-            QVERIFY2(problems.empty(), problems.c_str());
-            return;
-        }
-        // /dev/shm lies on the work folder's file system here: a private one takes its place.
-        fs::create_directories(root / "destination");
-        const int result = runInChild([&] {
-            if (!mountPrivateTmpfs(root / "destination", "256m"))
-                return skipExit;
-            const std::string problems = runCrashHarness(root, root / "destination", config);
-            std::fprintf(stderr, "%s", problems.c_str());
-            return problems.empty() ? 0 : 1;
-        });
-        if (result == skipExit)
-            QSKIP("no second file system: /dev/shm is the work folder's, and private mounts are refused");
-        QCOMPARE(result, 0);
+        const auto problems = acrossFileSystems(
+            root, [&](const fs::path& destination) { return runCrashHarness(root, destination, config); });
+        if (!problems)
+            QSKIP(kNoSecondFileSystem);
+        QVERIFY2(problems->empty(), problems->c_str());
     }
 };
 

@@ -59,6 +59,7 @@ void Form1::connectControls() {
     connect(ui.Command3, &QPushButton::clicked, this, &Form1::Command3_Click);
     connect(ui.Command4, &QPushButton::clicked, this, &Form1::Command4_Click);
     connect(ui.mnuOpt1, &QAction::triggered, this, &Form1::mnuOpt1_Click);
+    connect(ui.mnuHistory, &QAction::triggered, this, &Form1::mnuHistory_Click);
     connect(ui.mnuEnd, &QAction::triggered, this, &Form1::mnuEnd_Click);
     connect(ui.mnuHelp, &QAction::triggered, this, &Form1::mnuHelp_Click);
     connect(ui.mnuVer2, &QAction::triggered, this, &Form1::mnuVer2_Click);
@@ -198,6 +199,7 @@ void Form1::closeSecondaryWindows() {
     frmOptions.close();
     Form4.close();
     frmAbout.close();
+    frmHistory.close();
 }
 
 bool Form1::beginRun() {
@@ -215,6 +217,14 @@ void Form1::endRun() {
 
 void Form1::showError(const Error& error) {
     m_messages.show(describeError(error), MessageButtons::Ok, MessageIcon::Warning);
+}
+
+void Form1::refreshPanes() {
+    for (auto* folders : {ui.Dir1, ui.Dir2})
+        (void)folders->refresh();
+    for (auto* files : {ui.File1, ui.File2, ui.File3})
+        (void)files->refresh();
+    showFileCount();
 }
 
 // Closing is never refused; during a run it waits until the run has stopped after the file in

@@ -56,6 +56,7 @@ public:
     WindowSlot frmOptions;
     WindowSlot Form4;
     WindowSlot frmAbout;
+    WindowSlot frmHistory;
     void closeSecondaryWindows();
 
     // A move or strip run marks itself, so that no run starts inside another and a close request
@@ -67,6 +68,9 @@ public:
 
     // Shows an error in words that name the file and the reason.
     void showError(const Error& error);
+
+    // Both panes read their folders again, after something besides the runs changed them (an undo).
+    void refreshPanes();
 
     // Shows PreviewPath in the preview box, fitted; leaves the box empty when it is no picture.
     void FitPreview();
@@ -88,6 +92,7 @@ public slots:
     void Dir1_Change();
     void Dir2_Change();
     void mnuOpt1_Click();
+    void mnuHistory_Click();
     void mnuEnd_Click();
     void mnuHelp_Click();
     void mnuVer2_Click();

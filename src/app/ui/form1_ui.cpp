@@ -157,6 +157,7 @@ void Form1Ui::createMenus(QMainWindow* form) {
     QMenuBar* bar = form->menuBar();
     mnuOpt0 = named(bar->addMenu(QStringLiteral("オプション")), "mnuOpt0");
     mnuOpt1 = named(mnuOpt0->addAction(QStringLiteral("オプション")), "mnuOpt1");
+    mnuHistory = named(mnuOpt0->addAction(QStringLiteral("履歴と元に戻す...")), "mnuHistory");
     mnuLi1 = named(mnuOpt0->addSeparator(), "mnuLi1");
     mnuEnd = named(mnuOpt0->addAction(QStringLiteral("終了")), "mnuEnd");
     mnuVer1 = named(bar->addMenu(QStringLiteral("バージョン情報")), "mnuVer1");

@@ -46,6 +46,7 @@ struct Form1Ui {
     QPushButton* Command4;
     QMenu* mnuOpt0;
     QAction* mnuOpt1;
+    QAction* mnuHistory;
     QAction* mnuLi1;
     QAction* mnuEnd;
     QMenu* mnuVer1;

@@ -15,6 +15,8 @@ static QMessageBox::StandardButtons standardButtons(MessageButtons buttons) {
     switch (buttons) {
     case MessageButtons::Ok:
         return QMessageBox::Ok;
+    case MessageButtons::YesNo:
+        return QMessageBox::Yes | QMessageBox::No;
     case MessageButtons::YesNoCancel:
         return QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel;
     case MessageButtons::RetryCancel:
@@ -73,11 +75,14 @@ MessageAnswer QtMessageBox::show(const std::string& text, MessageButtons buttons
     // A file name such as "<b>x</b>" is shown as it is, never read as markup.
     box->setTextFormat(Qt::PlainText);
     // Closing the box with Esc or its close box counts as the safe answer.
+    const MessageAnswer safe = buttons == MessageButtons::Ok      ? MessageAnswer::Ok
+                               : buttons == MessageButtons::YesNo ? MessageAnswer::No
+                                                                  : MessageAnswer::Cancel;
     if (buttons != MessageButtons::Ok)
-        box->setEscapeButton(QMessageBox::Cancel);
+        box->setEscapeButton(safe == MessageAnswer::No ? QMessageBox::No : QMessageBox::Cancel);
     const int answer = box->exec();
     if (!box)
-        return buttons == MessageButtons::Ok ? MessageAnswer::Ok : MessageAnswer::Cancel;
+        return safe;
     delete box.data();
     return answerOf(answer);
 }

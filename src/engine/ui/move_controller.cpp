@@ -6,6 +6,7 @@
 #include "app/ui/form1.h"
 #include "app/ui/ui_text.h"
 #include "engine/download_markers.h"
+#include "history/journal_messages.h"
 #include "platform/paths.h"
 #include "preview/ui/picture_decoder.h"
 #include "preview/ui/preview_decoder.h"
@@ -56,14 +57,22 @@ void MoveController::run() {
         m_form.endRun();
         return;
     }
+    std::optional<RunJournal> journal;
+    if (!startJournal(source, journal)) {
+        m_form.endRun();
+        return;
+    }
     showRunLayout();
     MoveRun moveRun(m_form.vars(), m_form.files(), *this, removal);
+    moveRun.setJournal(journal ? &*journal : nullptr);
     const MoveRunResult result = moveRun.run(source, m_form.vars().OptFlags[0].isOn(), m_form.FolderList);
     // A cancel clicked during the last files belongs to this run, which ends now; left waiting, it
     // would reach the idle window.
     yield();
     if (result.error)
         m_form.showError(*result.error);
+    const char* const outcomes[] = {kOutcomeCompleted, kOutcomeCancelled, kOutcomeFailed};
+    finishRunJournal(m_form.messages(), journal, outcomes[static_cast<int>(result.outcome)]);
     if (result.outcome == MoveOutcome::Completed)
         completedEnding(result.foldersWithFiles);
     else
@@ -74,6 +83,21 @@ void MoveController::run() {
     if (!left.empty())
         m_form.messages().show(left, MessageButtons::Ok, MessageIcon::Information);
     m_form.endRun();
+}
+
+// No run starts without its journal: without one nothing it does could be undone. False when the
+// run is refused for it.
+bool MoveController::startJournal(const fs::path& source, std::optional<RunJournal>& journal) {
+    if (!m_journalling)
+        return true;
+    RunStart start;
+    start.kind = RunKind::Move;
+    start.serialNo = m_form.vars().SerialNo;
+    start.source = source;
+    start.destination = m_form.ui.Dir2->path();
+    start.options = std::string(m_form.vars().OptFlags[0].isOn() ? "delete-folders=1" : "delete-folders=0") +
+                    (m_form.removal().permanent() ? " permanent=1" : " permanent=0");
+    return openRunJournal(m_form.messages(), m_form.files().history(), start, journal);
 }
 
 void MoveController::showRunLayout() {

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 
 namespace corvalin {
 
@@ -32,6 +33,8 @@ public:
     void setYieldInterval(int milliseconds) { m_yieldIntervalMs = milliseconds; }
     // Decodes every preview in the run's own time instead of beside it (for comparison only).
     void setInlinePreview(bool inlinePreview) { m_inlinePreview = inlinePreview; }
+    // Runs without a journal, as before there was one (for comparison only).
+    void setJournalling(bool journalling) { m_journalling = journalling; }
 
     // MoveRunObserver
     void yield() override;
@@ -52,6 +55,7 @@ public:
 
 private:
     explicit MoveController(Form1& form);
+    bool startJournal(const std::filesystem::path& source, std::optional<RunJournal>& journal);
     void showRunLayout();
     void showIdleLayout();
     void showFolder(const std::filesystem::path& folder);
@@ -65,6 +69,7 @@ private:
     std::uint64_t m_generation = 0;
     bool m_running = false;
     bool m_inlinePreview = false;
+    bool m_journalling = true;
     int m_yieldIntervalMs = 15;
     QElapsedTimer m_sinceYield;
     QElapsedTimer m_sinceDestinationListed;

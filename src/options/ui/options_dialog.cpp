@@ -230,6 +230,8 @@ void frmOptions::ApplyFolderAction() {
     }
     request.parent = makerParent();
     request.countText = ui.Text2->text().toStdString();
+    request.historyFolder = m_form.files().history();
+    request.serialNo = m_form.vars().SerialNo;
     // While a message waits for the user, a shutdown may close (and destroy) this dialog.
     Module1& vars = m_form.vars();
     const QPointer<frmOptions> self(this);

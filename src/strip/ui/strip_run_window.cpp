@@ -6,6 +6,7 @@
 #include "app/ui/folder_list.h"
 #include "app/ui/form1.h"
 #include "app/ui/ui_text.h"
+#include "history/journal_messages.h"
 #include "strip/strip_summary.h"
 
 #include <QCoreApplication>
@@ -28,14 +29,24 @@ StripRunWindow::StripRunWindow(Form1& form, Kind kind)
       m_ownList(kind == Kind::InFolder ? form.ui.File2 : form.ui.File3) {}
 
 void StripRunWindow::run() {
-    showRunning();
     // The folder the list was read from: that is Dir2's folder, unless re-reading it failed when it
     // was chosen; the names shown are then the only ones to act on.
     const fs::path folder = m_ownList->path();
+    if (!startJournal(folder))
+        return;
+    showRunning();
     if (m_kind == Kind::InFolder)
         finish(runInFolder(folder));
     else
         runIntoSubfolder(folder);
+}
+
+bool StripRunWindow::startJournal(const fs::path& folder) {
+    RunStart start;
+    start.kind = m_kind == Kind::InFolder ? RunKind::Strip : RunKind::StripIntoSubfolder;
+    start.serialNo = m_form.vars().SerialNo;
+    start.source = folder;
+    return openRunJournal(m_form.messages(), m_form.files().history(), start, m_journal);
 }
 
 void StripRunWindow::showRunning() {
@@ -50,12 +61,13 @@ StripOutcome StripRunWindow::runInFolder(const fs::path& folder) {
     std::vector<std::string> names;
     for (int j = 0; j < m_form.ui.File2->entryCount(); ++j)
         names.push_back(m_form.ui.File2->entry(j));
-    return stripInFolder(folder, names, *this);
+    return stripInFolder(folder, names, *this, journal());
 }
 
 void StripRunWindow::runIntoSubfolder(const fs::path& folder) {
-    const Result<std::optional<fs::path>> subfolder = createStripSubfolder(folder);
+    const Result<std::optional<fs::path>> subfolder = createStripSubfolder(folder, journal());
     if (!subfolder || !subfolder.value()) {
+        finishRunJournal(m_form.messages(), m_journal, subfolder ? kOutcomeCompleted : kOutcomeFailed);
         // Nothing was created and no file touched; the selection stays for the next try.
         if (subfolder)
             m_form.messages().show(noSubfolderText, MessageButtons::Ok, MessageIcon::None);
@@ -70,13 +82,17 @@ void StripRunWindow::runIntoSubfolder(const fs::path& folder) {
         if (m_form.ui.File3->isSelected(k))
             selected.push_back(m_form.ui.File3->entry(k));
     }
-    finish(stripIntoSubfolder(folder, *subfolder.value(), selected, *this));
+    finish(stripIntoSubfolder(folder, *subfolder.value(), selected, *this, journal()));
 }
 
 // The end steps; a failure is told first, the files left as they were last, over the new lists.
 void StripRunWindow::finish(const StripOutcome& outcome) {
     if (outcome.error)
         reportFailure(*outcome.error);
+    finishRunJournal(m_form.messages(), m_journal,
+                     outcome.error     ? kOutcomeFailed
+                     : outcome.stopped ? kOutcomeCancelled
+                                       : kOutcomeCompleted);
     restoreHeading();
     refreshLists();
     restoreIdleLayout();

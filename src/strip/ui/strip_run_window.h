@@ -1,8 +1,10 @@
 #pragma once
 
+#include "history/run_journal.h"
 #include "strip/strip_runs.h"
 
 #include <filesystem>
+#include <optional>
 #include <string>
 
 class QPushButton;
@@ -30,6 +32,7 @@ private:
     void previewRequested(const std::filesystem::path& file) override;
     void progress(int remaining, int total) override;
 
+    bool startJournal(const std::filesystem::path& folder);
     void showRunning();
     StripOutcome runInFolder(const std::filesystem::path& folder);
     void runIntoSubfolder(const std::filesystem::path& folder);
@@ -38,9 +41,11 @@ private:
     void restoreHeading();
     void refreshLists();
     void restoreIdleLayout();
+    RunJournal* journal() { return m_journal ? &*m_journal : nullptr; }
 
     Form1& m_form;
     Kind m_kind;
+    std::optional<RunJournal> m_journal;
     QPushButton* m_ownButton;
     FileList* m_ownList;
     bool m_failureShown = false;

@@ -1,0 +1,122 @@
+#include "history/history_texts.h"
+
+#include "app/name_groups.h"
+#include "engine/serial_name.h"
+
+#include <ctime>
+
+namespace corvalin {
+
+namespace {
+
+const char* reasonText(UndoLeftReason reason) {
+    switch (reason) {
+    case UndoLeftReason::NameTaken:
+        return "元の場所に同じ名前のものがあるため、そのまま残したもの";
+    case UndoLeftReason::Changed:
+        return "実行の後で名前の変更・編集・移動・削除があったため、そのまま残したもの";
+    case UndoLeftReason::NotEmpty:
+        return "中にファイルなどがあるため、そのまま残したフォルダ";
+    case UndoLeftReason::FolderGone:
+        return "元のフォルダがないため、そのまま残したもの";
+    case UndoLeftReason::DeletedForGood:
+        return "ごみ箱を使わずに削除されていて、戻せないもの";
+    }
+    return "";
+}
+
+std::vector<std::string> namesLeftFor(const UndoOutcome& outcome, UndoLeftReason reason) {
+    std::vector<std::string> names;
+    for (const UndoLeftItem& item : outcome.left) {
+        if (item.reason == reason)
+            names.push_back(item.path.native());
+    }
+    return names;
+}
+
+std::string countLine(const char* label, int count) {
+    return "\n" + std::string(label) + "：" + std::to_string(count) + "個";
+}
+
+} // namespace
+
+std::string kindText(RunKind kind) {
+    switch (kind) {
+    case RunKind::Move:
+        return "移動";
+    case RunKind::Strip:
+    case RunKind::StripIntoSubfolder:
+        return "番号の削除";
+    case RunKind::MakeFolders:
+        return "フォルダ作成";
+    case RunKind::RemoveFolder:
+        return "フォルダ削除";
+    }
+    return "";
+}
+
+std::string stateText(RunState state) {
+    switch (state) {
+    case RunState::Completed:
+        return "完了";
+    case RunState::Interrupted:
+        return "中断";
+    case RunState::Undone:
+        return "取り消し済み";
+    case RunState::UndoInterrupted:
+        return "取り消し中断";
+    case RunState::Running:
+        return "実行中";
+    case RunState::Damaged:
+        return "記録が壊れています";
+    }
+    return "";
+}
+
+std::string dateTimeText(std::int64_t secondsSinceEpoch) {
+    const std::time_t time = static_cast<std::time_t>(secondsSinceEpoch);
+    std::tm local{};
+    char text[32] = "";
+    if (::localtime_r(&time, &local))
+        std::strftime(text, sizeof text, "%Y/%m/%d %H:%M:%S", &local);
+    return text;
+}
+
+std::string serialRangeText(const RunSummary& run) {
+    if (!run.firstSerialNo)
+        return {};
+    const std::string first = serialPrefix(*run.firstSerialNo);
+    const std::string last = serialPrefix(*run.lastSerialNo);
+    // The prefixes end with their blank.
+    return first.substr(0, first.size() - 1) + "〜" + last.substr(0, last.size() - 1);
+}
+
+std::string undoQuestion(const RunSummary& run) {
+    std::string text = dateTimeText(run.time) + "の「" + kindText(run.kind) + "」を元に戻しますか？\n" +
+                       run.source.native() +
+                       "\n\n同じ名前のものがある場所には戻さず、実行の後で変わった"
+                       "ファイルにも触れません。";
+    if (run.state == RunState::Undone)
+        text += "\n\nこの実行はすでに取り消されています。まだ戻っていないものだけを戻します。";
+    if (run.kind == RunKind::Move)
+        text += std::string("\n\n") + kSerialNumbersKeptText;
+    return text;
+}
+
+std::string describeUndo(const UndoOutcome& outcome) {
+    std::string text = outcome.stopped || outcome.error
+                           ? "元に戻す処理を途中で止めました。もう一度「元に戻す」を選ぶと続きを戻します。"
+                           : "元に戻しました。";
+    text += countLine("戻したもの", outcome.cameBack);
+    if (outcome.alreadyBack > 0)
+        text += countLine("前回までに戻っていたもの", outcome.alreadyBack);
+    if (!outcome.left.empty())
+        text += countLine("そのまま残したもの", static_cast<int>(outcome.left.size()));
+    for (const UndoLeftReason reason :
+         {UndoLeftReason::NameTaken, UndoLeftReason::Changed, UndoLeftReason::NotEmpty,
+          UndoLeftReason::FolderGone, UndoLeftReason::DeletedForGood})
+        text += describeNameGroup(reasonText(reason), namesLeftFor(outcome, reason));
+    return text;
+}
+
+} // namespace corvalin

@@ -1,0 +1,28 @@
+#pragma once
+
+#include "history/run_history.h"
+#include "history/undo.h"
+
+#include <string>
+
+// The words the history window (and the command line) shows for past runs and their undo. UTF-8;
+// paths keep their bytes.
+namespace corvalin {
+
+std::string kindText(RunKind kind);    // 移動, 番号の削除, フォルダ作成, フォルダ削除
+std::string stateText(RunState state); // 完了, 中断, 取り消し済み, ...
+// Local date and time, "2024/05/01 14:22:33".
+std::string dateTimeText(std::int64_t secondsSinceEpoch);
+// "000040〜000045", or empty when the run handed out no number.
+std::string serialRangeText(const RunSummary& run);
+
+// Asked before an undo starts.
+std::string undoQuestion(const RunSummary& run);
+
+// The end of an undo: how many came back, how many were left and why, with the first names.
+std::string describeUndo(const UndoOutcome& outcome);
+
+inline constexpr const char* kSerialNumbersKeptText =
+    "通し番号は元に戻りません（同じ番号が二度使われることはありません）。";
+
+} // namespace corvalin

@@ -1,0 +1,132 @@
+#include "history/journal_codec.h"
+
+#include "platform/utf8.h"
+
+#include <array>
+
+namespace corvalin {
+
+namespace {
+
+constexpr char kHexDigits[] = "0123456789ABCDEF";
+
+// Code points a pager would show as control codes: C0, DEL and C1.
+bool isControl(std::string_view bytes, std::size_t at, std::size_t length) {
+    const auto lead = static_cast<unsigned char>(bytes[at]);
+    if (length == 1)
+        return lead < 0x20 || lead == 0x7F;
+    return length == 2 && lead == 0xC2 && static_cast<unsigned char>(bytes[at + 1]) < 0xA0;
+}
+
+void appendEscaped(std::string& out, unsigned char byte) {
+    out += '%';
+    out += kHexDigits[byte >> 4];
+    out += kHexDigits[byte & 0x0F];
+}
+
+int hexValue(char c) {
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
+std::array<std::uint32_t, 256> makeCrcTable() {
+    std::array<std::uint32_t, 256> table{};
+    for (std::uint32_t n = 0; n < 256; ++n) {
+        std::uint32_t c = n;
+        for (int k = 0; k < 8; ++k)
+            c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
+        table[n] = c;
+    }
+    return table;
+}
+
+std::string checksumText(std::string_view bytes) {
+    std::uint32_t crc = crc32(bytes);
+    std::string text(8, '0');
+    for (int i = 7; i >= 0; --i, crc >>= 4)
+        text[static_cast<std::size_t>(i)] = kHexDigits[crc & 0x0F];
+    return text;
+}
+
+} // namespace
+
+std::string encodeField(std::string_view bytes) {
+    std::string out;
+    out.reserve(bytes.size());
+    for (std::size_t at = 0; at < bytes.size();) {
+        const std::size_t length = utf8SequenceLength(bytes, at);
+        if (length == 0 || bytes[at] == '%' || isControl(bytes, at, length)) {
+            // One byte at a time: a byte that is no UTF-8 stands alone.
+            const std::size_t count = length == 0 ? 1 : length;
+            for (std::size_t i = 0; i < count; ++i)
+                appendEscaped(out, static_cast<unsigned char>(bytes[at + i]));
+            at += count;
+            continue;
+        }
+        out.append(bytes.substr(at, length));
+        at += length;
+    }
+    return out;
+}
+
+std::optional<std::string> decodeField(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t at = 0; at < text.size();) {
+        if (text[at] == '%') {
+            if (text.size() - at < 3 || hexValue(text[at + 1]) < 0 || hexValue(text[at + 2]) < 0)
+                return std::nullopt;
+            out += static_cast<char>(hexValue(text[at + 1]) * 16 + hexValue(text[at + 2]));
+            at += 3;
+            continue;
+        }
+        const std::size_t length = utf8SequenceLength(text, at);
+        if (length == 0 || isControl(text, at, length))
+            return std::nullopt;
+        out.append(text.substr(at, length));
+        at += length;
+    }
+    return out;
+}
+
+std::string encodeRecordLine(const std::vector<std::string>& fields) {
+    std::string line;
+    for (const std::string& field : fields) {
+        line += encodeField(field);
+        line += '\t';
+    }
+    line += checksumText(line);
+    line += '\n';
+    return line;
+}
+
+std::optional<std::vector<std::string>> decodeRecordLine(std::string_view line) {
+    const std::size_t lastTab = line.rfind('\t');
+    if (lastTab == std::string_view::npos ||
+        line.substr(lastTab + 1) != checksumText(line.substr(0, lastTab + 1)))
+        return std::nullopt;
+    std::vector<std::string> fields;
+    std::string_view rest = line.substr(0, lastTab + 1);
+    while (!rest.empty()) {
+        const std::size_t tab = rest.find('\t');
+        std::optional<std::string> field = decodeField(rest.substr(0, tab));
+        if (!field)
+            return std::nullopt;
+        fields.push_back(std::move(*field));
+        rest.remove_prefix(tab + 1);
+    }
+    return fields;
+}
+
+std::uint32_t crc32(std::string_view bytes) {
+    static const std::array<std::uint32_t, 256> table = makeCrcTable();
+    std::uint32_t crc = 0xFFFFFFFFu;
+    for (const char c : bytes)
+        crc = table[(crc ^ static_cast<unsigned char>(c)) & 0xFF] ^ (crc >> 8);
+    return crc ^ 0xFFFFFFFFu;
+}
+
+} // namespace corvalin

@@ -1,0 +1,82 @@
+#include "history/journal_reader.h"
+
+#include "history/journal_codec.h"
+#include "platform/file_ops.h"
+
+#include <algorithm>
+#include <string>
+
+namespace corvalin {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// A long run writes a few hundred bytes a picture; this leaves room for a million pictures.
+constexpr std::size_t kLargestJournal = std::size_t(1) << 30;
+
+// Where in a journal a record may stand: the run's records, then its end, then undo passes.
+enum class Phase { Header, Start, Run, Ended, Undo };
+
+// True when `record` may follow `before`; advances the phase. An undo step names the line of an
+// action of the run.
+bool fitsOrder(const JournalRecord& record, const std::vector<JournalRecord>& before, Phase& phase) {
+    switch (record.type) {
+    case RecordType::Header:
+        return phase == Phase::Header && (phase = Phase::Start, true);
+    case RecordType::Start:
+        return phase == Phase::Start && (phase = Phase::Run, true);
+    case RecordType::End:
+        return phase == Phase::Run && (phase = Phase::Ended, true);
+    case RecordType::UndoStart:
+        return phase >= Phase::Run && (phase = Phase::Undo, true);
+    case RecordType::UndoStep:
+        return phase == Phase::Undo && record.number > 0 &&
+               static_cast<std::size_t>(record.number) <= before.size() &&
+               isAction(before[static_cast<std::size_t>(record.number) - 1].type);
+    case RecordType::UndoEnd:
+        return phase == Phase::Undo && (phase = Phase::Ended, true);
+    default:
+        return phase == Phase::Run;
+    }
+}
+
+Error damaged(const fs::path& file, std::size_t line) {
+    return Error{"履歴の記録の読み取り", file, 0, std::to_string(line) + "行目が壊れています。"};
+}
+
+} // namespace
+
+bool isAction(RecordType type) {
+    return type == RecordType::Move || type == RecordType::Rename || type == RecordType::Trash ||
+           type == RecordType::Delete || type == RecordType::MakeFolder;
+}
+
+Result<JournalContents> parseJournal(std::string_view bytes, const fs::path& file) {
+    JournalContents contents;
+    Phase phase = Phase::Header;
+    std::size_t at = 0;
+    for (std::size_t line = 1;; ++line) {
+        const std::size_t end = bytes.find('\n', at);
+        if (end == std::string_view::npos)
+            break;
+        const auto fields = decodeRecordLine(bytes.substr(at, end - at));
+        const auto record = fields ? recordFromFields(*fields) : std::nullopt;
+        if (!record || !fitsOrder(*record, contents.records, phase))
+            return damaged(file, line);
+        contents.records.push_back(*record);
+        at = end + 1;
+    }
+    contents.wholeBytes = at;
+    contents.cutShort = at < bytes.size();
+    return contents;
+}
+
+Result<JournalContents> readJournal(const fs::path& file) {
+    const Result<std::string> bytes = readWholeFile(file, kLargestJournal);
+    if (!bytes)
+        return Error{"履歴の記録の読み取り", file, bytes.error().code, {}};
+    return parseJournal(bytes.value(), file);
+}
+
+} // namespace corvalin

@@ -1,0 +1,27 @@
+#pragma once
+
+#include "history/journal_record.h"
+#include "platform/result.h"
+
+#include <filesystem>
+#include <string_view>
+#include <vector>
+
+namespace corvalin {
+
+struct JournalContents {
+    std::vector<JournalRecord> records; // records[i] stands on line i + 1; the header is records[0]
+    bool cutShort = false;              // the file ended within a record (a kill or a power loss)
+    std::size_t wholeBytes = 0;         // the bytes up to the end of the last whole record
+};
+
+// Reads every whole record. A last line without its line feed is a record cut short and is left
+// out. A whole line that does not read, or records in an order no run writes, make the journal
+// damaged: the error names the line, and nothing of it is to be acted on.
+Result<JournalContents> parseJournal(std::string_view bytes, const std::filesystem::path& file);
+Result<JournalContents> readJournal(const std::filesystem::path& file);
+
+// True for the records of what a run did to the files.
+bool isAction(RecordType type);
+
+} // namespace corvalin

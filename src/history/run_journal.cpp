@@ -1,0 +1,199 @@
+#include "history/run_journal.h"
+
+#include "app/error_text.h"
+#include "history/journal_codec.h"
+#include "platform/file_ops.h"
+#include "platform/paths.h"
+
+#include <cerrno>
+#include <ctime>
+
+namespace corvalin {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const char* const kJournalText = "履歴の記録";
+
+// Any journal this program can read; a bigger one is damaged.
+constexpr std::size_t kLargestJournal = std::size_t(1) << 30;
+
+// Paths as they were meant when the record was made: one typed relative to the working folder
+// (the maker's parent folder can be typed so) would mean something else to a later undo.
+fs::path asMeant(const fs::path& path) {
+    return path.empty() || path.native().front() == '/' ? path : joinPath(workingFolder(), path);
+}
+
+std::string lineOf(JournalRecord record) {
+    for (fs::path* path : {&record.from, &record.to, &record.info})
+        *path = asMeant(*path);
+    return encodeRecordLine(fieldsOf(record));
+}
+
+// The failure of a journal operation, told as the journal's: the file and the system's reason.
+Error journalError(const Status& failed, const fs::path& where) {
+    return errorFromErrno(kJournalText, where, failed.code());
+}
+
+Result<AppendFile> createUniqueFile(const fs::path& folder, std::int64_t time) {
+    for (int attempt = 1;; ++attempt) {
+        Result<AppendFile> file = AppendFile::createNew(joinPath(folder, journalFileName(time, attempt)));
+        if (file.code() != EEXIST || attempt == 100)
+            return file;
+    }
+}
+
+} // namespace
+
+std::string journalFileName(std::int64_t time, int attempt) {
+    const std::time_t seconds = static_cast<std::time_t>(time);
+    std::tm local{};
+    char stamp[32] = "00000000-000000";
+    if (::localtime_r(&seconds, &local))
+        std::strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", &local);
+    std::string name = stamp;
+    if (attempt > 1)
+        name += "-" + std::to_string(attempt);
+    return name + kJournalExtension;
+}
+
+std::string describeNoJournal(const Error& error) {
+    return describeError(error) + "\n\n元に戻すための記録を書けないため、処理を始めませんでした。";
+}
+
+Result<RunJournal> RunJournal::create(const fs::path& historyFolder, const RunStart& givenStart) {
+    RunStart start = givenStart;
+    if (start.time == 0)
+        start.time = std::time(nullptr);
+    if (Status made = createFolderWithParents(historyFolder, 0700); !made)
+        return journalError(made, made.error().path);
+    Result<AppendFile> file = createUniqueFile(historyFolder, start.time);
+    if (!file)
+        return journalError(file.status(), historyFolder);
+    JournalRecord header;
+    JournalRecord startRecord(RecordType::Start);
+    startRecord.kind = start.kind;
+    startRecord.time = start.time;
+    startRecord.number = start.serialNo;
+    startRecord.from = start.source;
+    startRecord.to = start.destination;
+    startRecord.text = start.options;
+    // Both in one write, so that a kill leaves a journal with its start or an empty one.
+    if (Status written = file.value().append(lineOf(header) + lineOf(startRecord)); !written) {
+        const fs::path path = file.value().path();
+        (void)file.value().close();
+        (void)removeFile(path);
+        return journalError(written, historyFolder);
+    }
+    return RunJournal(std::move(file.value()), 2);
+}
+
+Result<RunJournal> RunJournal::reopen(const fs::path& file, JournalContents& contents) {
+    Result<AppendFile> opened = AppendFile::openExisting(file);
+    if (!opened)
+        return journalError(opened.status(), file);
+    Result<std::string> bytes = opened.value().readAll(kLargestJournal);
+    if (!bytes)
+        return journalError(bytes.status(), file);
+    Result<JournalContents> parsed = parseJournal(bytes.value(), file);
+    if (!parsed)
+        return parsed.error();
+    contents = std::move(parsed.value());
+    if (contents.cutShort) {
+        if (Status cut = opened.value().truncate(contents.wholeBytes); !cut)
+            return journalError(cut, file);
+    }
+    return RunJournal(std::move(opened.value()), contents.records.size());
+}
+
+Status RunJournal::recordChange(RecordType type, const fs::path& from, const fs::path& to,
+                                std::int64_t number) {
+    const Result<FileIdentity> identity = identityOf(from);
+    if (!identity)
+        return identity.error();
+    JournalRecord record(type);
+    record.number = number;
+    record.from = from;
+    record.to = to;
+    record.identity = identity.value();
+    return append(record);
+}
+
+Status RunJournal::recordMove(std::int32_t serialNo, const fs::path& from, const fs::path& to) {
+    return recordChange(RecordType::Move, from, to, serialNo);
+}
+
+Status RunJournal::recordRename(const fs::path& from, const fs::path& to) {
+    return recordChange(RecordType::Rename, from, to, 0);
+}
+
+Status RunJournal::recordDelete(const fs::path& item, bool folder) {
+    JournalRecord record(RecordType::Delete);
+    record.from = item;
+    record.folder = folder;
+    return append(record);
+}
+
+Status RunJournal::recordRemoval(const RemovalStep& step) {
+    if (!step.place)
+        return recordDelete(step.item, step.folder);
+    const Result<FileIdentity> identity = identityOf(step.item);
+    if (!identity)
+        return identity.error();
+    JournalRecord record(RecordType::Trash);
+    record.from = step.item;
+    record.to = step.place->trashedFile;
+    record.info = step.place->infoFile;
+    record.folder = step.folder;
+    record.identity = identity.value();
+    return append(record);
+}
+
+Status RunJournal::recordFolderMade(const fs::path& folder) {
+    JournalRecord record(RecordType::MakeFolder);
+    record.from = folder;
+    return append(record);
+}
+
+Status RunJournal::append(const JournalRecord& record) {
+    if (Status written = m_file.append(lineOf(record)); !written)
+        return journalError(written, m_file.path());
+    ++m_lines;
+    m_actions = m_actions || isAction(record.type);
+    m_unsynced = true;
+    return {};
+}
+
+Status RunJournal::flush() {
+    if (!m_unsynced)
+        return {};
+    if (Status synced = m_file.sync(); !synced)
+        return journalError(synced, m_file.path());
+    m_unsynced = false;
+    return {};
+}
+
+Status RunJournal::finish(const char* outcome) {
+    if (!m_actions) {
+        const fs::path path = m_file.path();
+        (void)m_file.close();
+        return removeFile(path);
+    }
+    JournalRecord end(RecordType::End);
+    end.text = outcome;
+    if (Status ended = append(end); !ended) {
+        (void)m_file.close();
+        return ended;
+    }
+    return close();
+}
+
+Status RunJournal::close() {
+    Status done = flush();
+    if (Status closed = m_file.close(); done && !closed)
+        done = journalError(closed, m_file.path());
+    return done;
+}
+
+} // namespace corvalin

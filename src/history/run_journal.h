@@ -1,0 +1,82 @@
+#pragma once
+
+#include "history/journal_reader.h"
+#include "history/journal_record.h"
+#include "platform/append_file.h"
+#include "platform/removal.h"
+#include "platform/result.h"
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+
+namespace corvalin {
+
+struct RunStart {
+    RunKind kind = RunKind::Move;
+    std::int64_t time = 0; // seconds since the epoch; 0 for now
+    std::int32_t serialNo = 0;
+    std::filesystem::path source;      // the folder the run works in (the source parent folder)
+    std::filesystem::path destination; // where pictures go; empty when the run has no destination
+    std::string options;               // the options that shape the run, as "name=value" words
+};
+
+// What the user reads when a run cannot write its journal: the folder, the reason, and that the
+// run did not start, since it would have had no way back.
+std::string describeNoJournal(const Error& error);
+
+// The journal of one run, written as the run works. Every record reaches the kernel before the
+// action it describes, so a killed run leaves a journal that covers everything it did; flush() at
+// the end of each folder puts the records on the disk, so a power loss costs at most the last
+// folder's. Held under a lock while open, so that nothing else acts on a run still going.
+class RunJournal {
+public:
+    // Makes the history folder when missing, then a new journal there that holds the run's start.
+    // The error names the folder and the reason.
+    static Result<RunJournal> create(const std::filesystem::path& historyFolder, const RunStart& start);
+    // Opens a finished run's journal for an undo pass, with its records. A record cut short by a
+    // kill is cut off, so the next record starts on a line of its own.
+    static Result<RunJournal> reopen(const std::filesystem::path& file, JournalContents& contents);
+
+    // A picture about to be moved from `from` to `to` under `serialNo`.
+    Status recordMove(std::int32_t serialNo, const std::filesystem::path& from,
+                      const std::filesystem::path& to);
+    // A file about to be renamed (moved within its file system) from `from` to `to`.
+    Status recordRename(const std::filesystem::path& from, const std::filesystem::path& to);
+    Status recordDelete(const std::filesystem::path& item, bool folder);
+    // An item about to go to the Trash (at its reserved place) or to be deleted for good.
+    Status recordRemoval(const RemovalStep& step);
+    Status recordFolderMade(const std::filesystem::path& folder);
+    Status append(const JournalRecord& record);
+
+    // Everything appended so far on the disk; nothing to do when nothing was appended since.
+    Status flush();
+    // The run's outcome (kOutcomeCompleted, ...) recorded and on the disk, and the file closed. The
+    // journal of a run that did nothing to any file is removed instead.
+    Status finish(const char* outcome);
+    // Everything appended on the disk, and the file closed (after an undo pass).
+    Status close();
+
+    const std::filesystem::path& file() const { return m_file.path(); }
+    // The line the next record will stand on.
+    std::size_t nextLine() const { return m_lines + 1; }
+    bool hasActions() const { return m_actions; }
+
+private:
+    RunJournal(AppendFile file, std::size_t lines) : m_file(std::move(file)), m_lines(lines) {}
+    Status recordChange(RecordType type, const std::filesystem::path& from, const std::filesystem::path& to,
+                        std::int64_t number);
+
+    AppendFile m_file;
+    std::size_t m_lines = 0;
+    bool m_actions = false;
+    bool m_unsynced = false;
+};
+
+// The journal's file name for a run started at `time` (local time, to the second); `attempt` > 1
+// tells runs of the same second apart.
+std::string journalFileName(std::int64_t time, int attempt);
+
+inline constexpr const char* kJournalExtension = ".journal";
+
+} // namespace corvalin

@@ -1,0 +1,122 @@
+#include "history/undo.h"
+
+#include "history/undo_steps.h"
+#include "platform/file_ops.h"
+
+#include <cerrno>
+#include <ctime>
+#include <set>
+
+namespace corvalin {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// A kill during a move across file systems leaves a picture under two names, or a part of a copy;
+// the folders the run moved between are put in order before anything is judged there.
+Status finishInterruptedMoves(const JournalContents& contents) {
+    std::set<fs::path> folders;
+    for (const JournalRecord& record : contents.records) {
+        if (record.type == RecordType::Move) {
+            folders.insert(record.to.parent_path());
+            folders.insert(record.from.parent_path());
+        }
+    }
+    for (const fs::path& folder : folders) {
+        if (!isFolder(folder))
+            continue;
+        if (Status recovered = recoverInterruptedMoves(folder); !recovered)
+            return recovered;
+    }
+    return {};
+}
+
+Error busyJournal(const fs::path& file) {
+    return Error{"元に戻す処理", file, 0,
+                 "この実行の記録は、まだ書き込み中です（実行中か、取り消し中です）。"};
+}
+
+void tally(const UndoStep& step, UndoOutcome& outcome) {
+    switch (step.result) {
+    case UndoStep::Result::CameBack:
+        ++outcome.cameBack;
+        break;
+    case UndoStep::Result::AlreadyBack:
+        ++outcome.alreadyBack;
+        break;
+    case UndoStep::Result::Left:
+        outcome.left.push_back(*step.left);
+        break;
+    case UndoStep::Result::Failed:
+        outcome.error = step.error;
+        break;
+    case UndoStep::Result::NothingToDo:
+        break;
+    }
+}
+
+const fs::path& itemOf(const JournalRecord& record) {
+    return record.to.empty() ? record.from : record.to;
+}
+
+// The actions of the run, newest first, each with its line.
+void undoActions(UndoSteps& steps, const JournalContents& contents, UndoObserver& observer,
+                 UndoOutcome& outcome) {
+    std::vector<std::size_t> lines;
+    for (std::size_t i = 0; i < contents.records.size(); ++i) {
+        if (isAction(contents.records[i].type))
+            lines.push_back(i + 1);
+    }
+    const int total = static_cast<int>(lines.size());
+    observer.progress(0, total);
+    int done = 0;
+    for (auto line = lines.rbegin(); line != lines.rend() && !outcome.error; ++line) {
+        observer.yield();
+        if (observer.cancelRequested() || observer.stopRequested()) {
+            outcome.stopped = true;
+            return;
+        }
+        const JournalRecord& record = contents.records[*line - 1];
+        observer.itemStarted(itemOf(record));
+        tally(steps.undo(record, *line), outcome);
+        observer.progress(++done, total);
+    }
+}
+
+} // namespace
+
+UndoOutcome undoRun(const fs::path& journalFile, UndoObserver& observer) {
+    UndoOutcome outcome;
+    JournalContents contents;
+    Result<RunJournal> journal = RunJournal::reopen(journalFile, contents);
+    if (!journal) {
+        outcome.error = journal.code() == EBUSY ? busyJournal(journalFile) : journal.error();
+        return outcome;
+    }
+    if (Status recovered = finishInterruptedMoves(contents); !recovered) {
+        outcome.error = recovered.error();
+        return outcome;
+    }
+    JournalRecord start(RecordType::UndoStart);
+    start.time = std::time(nullptr);
+    if (Status begun = journal.value().append(start); !begun) {
+        outcome.error = begun.error();
+        return outcome;
+    }
+    UndoSteps steps(journal.value(), contents);
+    undoActions(steps, contents, observer, outcome);
+    const char* result = outcome.error     ? kOutcomeFailed
+                         : outcome.stopped ? kOutcomeCancelled
+                                           : kOutcomeCompleted;
+    JournalRecord end(RecordType::UndoEnd);
+    end.text = result;
+    Status ended = journal.value().append(end);
+    if (ended)
+        ended = journal.value().close();
+    if (!ended && !outcome.error)
+        outcome.error = ended.error();
+    return outcome;
+}
+
+} // namespace corvalin
