@@ -109,6 +109,10 @@ bool CrossDeviceBatch::empty() const {
     return m_state->copies.empty();
 }
 
+std::size_t CrossDeviceBatch::size() const {
+    return m_state->copies.size();
+}
+
 bool CrossDeviceBatch::full() const {
     return m_state->copies.size() >= m_state->settings.count || m_state->bytes >= m_state->settings.bytes;
 }

@@ -59,6 +59,7 @@ public:
 
     const std::filesystem::path& destination() const { return m_destination; }
     bool empty() const;
+    std::size_t size() const; // copies added and not yet committed
     bool full() const;
 
     // Copies `source` into the batch. On failure nothing of this copy is left (a copy cut short
