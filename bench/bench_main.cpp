@@ -117,7 +117,7 @@ Measured runVariant(const Options& options, const std::string& variant) {
 }
 
 int runChildVariant(const std::string& variant, const fs::path& work, bool permanent) {
-    if (variant == "window" || variant == "window-per-picture")
+    if (variant == "window")
         return runWindowVariant(work, false, permanent);
     if (variant == "window-bare") // as before the way back: no journal, deleted for good
         return runWindowVariant(work, false, true, false);
@@ -129,6 +129,8 @@ int runChildVariant(const std::string& variant, const fs::path& work, bool perma
         return runWindowVariant(work, true, permanent);
     if (variant == "core")
         return runCoreVariant(work, permanent);
+    if (variant == "core-per-picture")
+        return runCoreVariant(work, permanent, true);
     if (variant == "floor")
         return runFloorVariant(work);
     return 64;

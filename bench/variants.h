@@ -19,8 +19,9 @@ int runUndoVariant(const std::filesystem::path& work, bool permanent);
 // folder of the tree.
 int runFlushVariant(const std::filesystem::path& work);
 
-// The core run with an observer that shows nothing.
-int runCoreVariant(const std::filesystem::path& work, bool permanent);
+// The core run with an observer that shows nothing; with `flushEachPicture`, pictures bound for
+// another file system go one by one, each waiting for the disk on its own.
+int runCoreVariant(const std::filesystem::path& work, bool permanent, bool flushEachPicture = false);
 
 // The floor: per picture one counter-file rewrite and one rename that does not replace, over a
 // list made before the clock starts.
