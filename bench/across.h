@@ -14,6 +14,7 @@ struct AcrossOptions {
     int repeat = 1;
     bool permanent = false;
     bool keep = false;
+    bool dropCaches = true; // before each run, where the system allows it
 };
 
 // Each variant moves a fresh copy of the tree in `work`/master to a folder of its own in

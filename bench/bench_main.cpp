@@ -29,28 +29,29 @@ struct Options {
     int repeat = 1;
     bool keep = false;
     bool permanent = false;
+    bool cached = false; // across file systems: leave the page cache alone
 };
 
 void usage() {
     std::puts("usage: corvalin_bench [--folders N] [--pictures N] [--others N] [--distinct N]\n"
               "                      [--megapixels X] [--repeat N] [--work DIR] [--keep] [--permanent]\n"
-              "                      [--dest-dir DIR]\n"
+              "                      [--dest-dir DIR [--cached]]\n"
               "Defaults: 500 folders, 10000 pictures, 500 other files, 200 distinct pictures of 2 MP,\n"
               "one round. With --repeat the variants take turns and each keeps its best round. The\n"
               "runs put what is not a picture into a trash in the work folder; with --permanent they\n"
               "delete it for good, as the shell pipeline does.\n"
               "--dest-dir DIR moves to DIR on another file system instead, against mv -n in a shell\n"
               "loop and cp -r, each followed by sync, with the page cache dropped before each run\n"
-              "where the system allows it (as root). Defaults then: 60 folders, 1500 pictures, each\n"
-              "its own file, of 4 MP, and 60 other files.");
+              "where the system allows it (as root) unless --cached. Defaults then: 60 folders, 1500\n"
+              "pictures, each its own file, of 4 MP, and 60 other files.");
 }
 
 bool parse(int argc, char** argv, Options& options) {
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         const char* value = i + 1 < argc ? argv[i + 1] : nullptr;
-        if (arg == "--keep" || arg == "--permanent") {
-            (arg == "--keep" ? options.keep : options.permanent) = true;
+        if (arg == "--keep" || arg == "--permanent" || arg == "--cached") {
+            (arg == "--keep" ? options.keep : arg == "--cached" ? options.cached : options.permanent) = true;
             continue;
         }
         if (!value)
@@ -129,8 +130,10 @@ int runChildVariant(const std::string& variant, const fs::path& work, bool perma
         return runWindowVariant(work, true, permanent);
     if (variant == "core")
         return runCoreVariant(work, permanent);
+    if (variant == "core-fdatasync")
+        return runCoreVariant(work, permanent, {.flush = corvalin::BatchFlush::EachFile});
     if (variant == "core-per-picture")
-        return runCoreVariant(work, permanent, true);
+        return runCoreVariant(work, permanent, {.count = 1, .flush = corvalin::BatchFlush::EachFile});
     if (variant == "floor")
         return runFloorVariant(work);
     return 64;
@@ -216,7 +219,7 @@ int main(int argc, char** argv) {
         options.destinations.empty()
             ? timeOnOneFileSystem(options)
             : timeAcrossFileSystems({options.work, options.destinations, shape.pictures, shape.others,
-                                     options.repeat, options.permanent, options.keep});
+                                     options.repeat, options.permanent, options.keep, !options.cached});
     if (!options.keep)
         fs::remove_all(options.work);
     return status;

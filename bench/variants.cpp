@@ -141,13 +141,12 @@ int runFlushVariant(const fs::path& work) {
     return journal.value().finish(kOutcomeCompleted) ? 0 : 3;
 }
 
-int runCoreVariant(const fs::path& work, bool permanent, bool flushEachPicture) {
+int runCoreVariant(const fs::path& work, bool permanent, BatchSettings batches) {
     Module1 vars;
     SilentObserver observer(work / "dst");
     std::vector<fs::path> folderList;
     MoveRun run(vars, settingsIn(work), observer, Removal(permanent));
-    if (flushEachPicture)
-        run.setBatchSettings({.count = 1, .flush = BatchFlush::EachFile});
+    run.setBatchSettings(batches);
     const auto start = Clock::now();
     const MoveRunResult result = run.run(work / "src", true, folderList);
     const double seconds = secondsSince(start);
