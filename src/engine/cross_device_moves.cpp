@@ -12,7 +12,9 @@ CrossDeviceMoves::~CrossDeviceMoves() {
 }
 
 bool CrossDeviceMoves::crosses(const fs::path& folder, const fs::path& destination) {
-    if (m_checkedFolder != folder || m_checkedDestination != destination) {
+    // Compared as strings: it is asked for every picture, also within one file system.
+    if (!m_checkedFolder || m_checkedFolder->native() != folder.native() ||
+        m_checkedDestination.native() != destination.native()) {
         m_crosses = CrossDeviceBatch::crosses(folder, destination);
         m_checkedFolder = folder;
         m_checkedDestination = destination;
