@@ -2,7 +2,9 @@
 
 #include "app/error_text.h"
 #include "cli/gather_command.h"
+#include "cli/history_command.h"
 #include "cli/strip_command.h"
+#include "cli/undo_command.h"
 #include "platform/paths.h"
 
 #include <QString>
@@ -17,6 +19,8 @@ const std::vector<Command>& commands() {
          "Move the pictures of SOURCE's child folders into DEST under serial numbers", declareGather,
          runGather},
         {"strip", "FOLDER", "Cut the serial numbers off the file names in FOLDER", declareStrip, runStrip},
+        {"history", "", "List the past runs, newest first, a line each", declareHistory, runHistory},
+        {"undo", "[RUN]", "Undo a past run (the newest when no RUN is given)", declareUndo, runUndo},
     };
     return table;
 }

@@ -51,12 +51,17 @@ std::string helpBelow(const std::string& usage, const QCommandLineParser& parser
     return usage + text.mid(text.indexOf(QLatin1Char('\n')) + 1).toStdString();
 }
 
+// The command's name and, when it takes any, its arguments.
+std::string usageOf(const Command& command) {
+    const std::string synopsis = command.synopsis;
+    return synopsis.empty() ? command.name : command.name + (" " + synopsis);
+}
+
 std::string overviewHelp(const QCommandLineParser& parser) {
     std::string help = helpBelow("Usage: corvalin [COMMAND [ARGUMENTS]]\n", parser);
     help += "\nCommands:\n";
     for (const Command& command : commands())
-        help +=
-            "  " + std::string(command.name) + " " + command.synopsis + "\n      " + command.summary + "\n";
+        help += "  " + usageOf(command) + "\n      " + command.summary + "\n";
     help += "\n'corvalin COMMAND --help' describes a command.\n";
     return help + kExitStatusHelp;
 }
@@ -82,10 +87,8 @@ int runCommand(const Command& command, const QStringList& arguments, CommandCont
     if (!parser.parse(arguments))
         return commandUsageError(context.terminal, command.name, argumentText(parser.errorText()));
     if (parser.isSet(help)) {
-        context.terminal.help(
-            helpBelow("Usage: corvalin " + std::string(command.name) + " " + command.synopsis + "\n",
-                      parser) +
-            kExitStatusHelp);
+        context.terminal.help(helpBelow("Usage: corvalin " + usageOf(command) + "\n", parser) +
+                              kExitStatusHelp);
         return kExitDone;
     }
     return command.run(parser, context);

@@ -5,6 +5,7 @@
 #include "app/program_files.h"
 #include "cli/command.h"
 #include "cli/gather_observer.h"
+#include "engine/download_markers.h"
 
 #include <QCommandLineParser>
 
@@ -46,25 +47,62 @@ struct GatherRequest {
     bool deleteFolders = false;
 };
 
+// No run starts without its journal, as in the window: without one nothing it did could be undone.
+std::optional<RunJournal> openJournal(const Module1& vars, const SettingsFiles& files,
+                                      const GatherRequest& request, const Removal& removal,
+                                      Terminal& terminal) {
+    Result<RunJournal> created =
+        RunJournal::create(files.history(), moveRunStart(vars.SerialNo, request.source, request.destination,
+                                                         request.deleteFolders, removal));
+    if (!created) {
+        terminal.message(describeErrorLine(created.error()) + " " + kNoJournalText);
+        return std::nullopt;
+    }
+    return std::move(created.value());
+}
+
+// Downloads still arriving, every one by name: what the window's end message tells of them.
+void reportDownloadsLeft(const MoveRunResult& result, Terminal& terminal) {
+    for (const fs::path& file : result.downloadsLeft)
+        terminal.message(std::string(kDownloadFileLeftText) + ": " + file.native());
+    for (const fs::path& folder : result.foldersKeptForDownloads)
+        terminal.message(std::string(kDownloadFolderKeptText) + ": " + folder.native());
+    terminal.message(kDownloadsLeftAdvice);
+}
+
 // The run and what follows it, after the start-up. The one place where a command chooses how the
 // move run is made; the window's choices (MoveController with Form1's options) and these must stay
 // alike.
 int gather(Module1& vars, const SettingsFiles& files, const GatherRequest& request, CommandContext& context) {
     const Removal removal = removalFromOptions(files, context.terminal);
+    std::optional<RunJournal> journal = openJournal(vars, files, request, removal, context.terminal);
+    if (!journal) {
+        (void)writeShutdownFiles(vars, files);
+        return kExitFailed;
+    }
     GatherObserver observer(vars, request.destination, context);
     std::vector<fs::path> folderList;
-    const MoveRunResult result =
-        MoveRun(vars, files, observer, removal).run(request.source, request.deleteFolders, folderList);
-    const GatherCounts& counts = observer.finish(result.outcome);
+    MoveRun moveRun(vars, files, observer, removal);
+    moveRun.setJournal(&*journal);
+    const MoveRunResult result = moveRun.run(request.source, request.deleteFolders, folderList);
+    const GatherCounts& counts = observer.finish();
+    const Status recorded = journal->finish(journalOutcome(result.outcome));
     // RunFlag 0 and the counter, as the window's shutdown writes them, before anything is said.
     const Status saved = writeShutdownFiles(vars, files);
     if (result.error)
         context.terminal.message(describeErrorLine(*result.error));
-    if (!saved)
-        context.terminal.message(describeErrorLine(saved.error()));
+    for (const Status* written : {&recorded, &saved}) {
+        if (!*written)
+            context.terminal.message(describeErrorLine(written->error()));
+    }
+    if (!result.downloadsLeft.empty() || !result.foldersKeptForDownloads.empty())
+        reportDownloadsLeft(result, context.terminal);
     context.terminal.result(
         gatherSummary(result.outcome, counts, {request.deleteFolders, removal.permanent()}));
-    return result.outcome == MoveOutcome::Failed || !saved ? kExitFailed : kExitDone;
+    if (result.outcome == MoveOutcome::Failed || !recorded || !saved)
+        return kExitFailed;
+    return result.downloadsLeft.empty() && result.foldersKeptForDownloads.empty() ? kExitDone
+                                                                                  : kExitFilesLeft;
 }
 
 } // namespace

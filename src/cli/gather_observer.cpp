@@ -75,17 +75,19 @@ void GatherObserver::newNameChosen(const std::string&) {
     m_inHandNumber = m_vars.SerialNo;
 }
 
-const GatherCounts& GatherObserver::finish(MoveOutcome outcome) {
-    // A failure may have struck the file in hand, or only what came after it.
-    if (outcome != MoveOutcome::Failed || (!m_inHand.empty() && lookupEntry(m_inHand) == EntryKind::None))
-        countFileInHand();
-    m_inHand.clear();
+const GatherCounts& GatherObserver::finish() {
+    countFileInHand();
     return m_counts;
 }
 
+// The file in hand counts once it is gone from its folder: a failure may have struck it, and a
+// download still arriving stays where it is.
 void GatherObserver::countFileInHand() {
-    if (m_inHand.empty())
+    if (m_inHand.empty() || lookupEntry(m_inHand) != EntryKind::None) {
+        m_inHand.clear();
+        m_inHandNumber.reset();
         return;
+    }
     if (m_inHandNumber) {
         ++m_counts.pictures;
         if (!m_counts.firstNumber)

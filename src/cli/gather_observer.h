@@ -45,8 +45,8 @@ public:
     void newNameChosen(const std::string& name) override;
     std::filesystem::path destination() override { return m_destination; }
 
-    // The run has ended: the file in hand counts when it is gone from its folder.
-    const GatherCounts& finish(MoveOutcome outcome);
+    // The run has ended: the file in hand is counted as the others were.
+    const GatherCounts& finish();
 
 private:
     void countFileInHand();

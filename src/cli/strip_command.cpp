@@ -38,12 +38,7 @@ private:
 
 // Every file left as it was, by name, under the window's words for its reason.
 void reportLeftFiles(const StripOutcome& outcome, Terminal& terminal) {
-    std::string headline = leftFilesHeadline(outcome);
-    for (std::size_t end = headline.find('\n'); end != std::string::npos; end = headline.find('\n')) {
-        terminal.message(headline.substr(0, end));
-        headline.erase(0, end + 1);
-    }
-    terminal.message(headline);
+    terminal.messageLines(leftFilesHeadline(outcome));
     for (const LeftFile& file : outcome.left)
         terminal.message(std::string(leftReasonText(file.reason)) + ": " + file.name);
 }

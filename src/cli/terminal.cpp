@@ -97,6 +97,27 @@ void Terminal::message(const std::string& line) {
     std::fflush(m_err);
 }
 
+namespace {
+
+template <class WriteLine> void eachLine(const std::string& text, WriteLine writeLine) {
+    std::size_t start = 0;
+    for (std::size_t end = text.find('\n'); end != std::string::npos; end = text.find('\n', start)) {
+        writeLine(text.substr(start, end - start));
+        start = end + 1;
+    }
+    writeLine(text.substr(start));
+}
+
+} // namespace
+
+void Terminal::resultLines(const std::string& text) {
+    eachLine(text, [this](const std::string& line) { result(line); });
+}
+
+void Terminal::messageLines(const std::string& text) {
+    eachLine(text, [this](const std::string& line) { message(line); });
+}
+
 void Terminal::help(const std::string& text) {
     std::fputs(text.c_str(), m_out);
     std::fflush(m_out);

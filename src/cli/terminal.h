@@ -25,6 +25,9 @@ public:
     void result(const std::string& line);
     // One line on standard error, "corvalin: " first.
     void message(const std::string& line);
+    // Text of several lines, each as result() or message() writes it.
+    void resultLines(const std::string& text);
+    void messageLines(const std::string& text);
     // Help and version on standard output, a usage error on standard error, as they are.
     void help(const std::string& text);
     void usage(const std::string& text);

@@ -88,8 +88,7 @@ std::string describeDownloadsLeft(const fs::path& sourceParent, const std::vecto
                 std::to_string(foldersKept.size()) + "個";
         listFirst(text, sourceParent, foldersKept);
     }
-    text += "\n\nダウンロードが終わってから、もう一度実行して下さい。止まったダウンロードの残りなら、"
-            "そのファイルを削除して下さい。";
+    text += std::string("\n\n") + kDownloadsLeftAdvice;
     return text;
 }
 

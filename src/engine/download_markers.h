@@ -37,4 +37,12 @@ std::string describeDownloadsLeft(const std::filesystem::path& sourceParent,
                                   const std::vector<std::filesystem::path>& filesLeft,
                                   const std::vector<std::filesystem::path>& foldersKept);
 
+// The headings of what was left, for a list that names every file or folder, and what to do.
+inline constexpr const char* kDownloadFileLeftText = "ダウンロード中のため、移動も削除もせずに残したファイル";
+inline constexpr const char* kDownloadFolderKeptText =
+    "ダウンロード中のファイルがあるため、削除しなかったフォルダ";
+inline constexpr const char* kDownloadsLeftAdvice =
+    "ダウンロードが終わってから、もう一度実行して下さい。止まったダウンロードの残りなら、"
+    "そのファイルを削除して下さい。";
+
 } // namespace corvalin

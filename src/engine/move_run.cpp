@@ -79,6 +79,30 @@ void MoveRun::setJournal(RunJournal* journal) {
                             [journal](const RemovalStep& step) { return journal->recordRemoval(step); });
 }
 
+RunStart moveRunStart(std::int32_t serialNo, const fs::path& sourceParent, const fs::path& destination,
+                      bool deleteFolders, const Removal& removal) {
+    RunStart start;
+    start.kind = RunKind::Move;
+    start.serialNo = serialNo;
+    start.source = sourceParent;
+    start.destination = destination;
+    start.options = std::string(deleteFolders ? "delete-folders=1" : "delete-folders=0") +
+                    (removal.permanent() ? " permanent=1" : " permanent=0");
+    return start;
+}
+
+const char* journalOutcome(MoveOutcome outcome) {
+    switch (outcome) {
+    case MoveOutcome::Completed:
+        return kOutcomeCompleted;
+    case MoveOutcome::Cancelled:
+        return kOutcomeCancelled;
+    case MoveOutcome::Failed:
+        return kOutcomeFailed;
+    }
+    return kOutcomeFailed;
+}
+
 MoveRunResult MoveRun::run(const fs::path& sourceParent, bool deleteFolders,
                            std::vector<fs::path>& folderList) {
     m_sourceParent = sourceParent;

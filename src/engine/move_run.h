@@ -78,6 +78,13 @@ Status checkSource(const std::filesystem::path& sourceParent, const SettingsFile
 // deleted.
 Status checkDestination(const std::filesystem::path& sourceParent, const std::filesystem::path& destination);
 
+// The start record of a move run's journal, the same for the window and the command line.
+RunStart moveRunStart(std::int32_t serialNo, const std::filesystem::path& sourceParent,
+                      const std::filesystem::path& destination, bool deleteFolders, const Removal& removal);
+
+// The outcome a journal records for a run that ended so (kOutcomeCompleted, ...).
+const char* journalOutcome(MoveOutcome outcome);
+
 // The whole run after its start: survey, survey display, the move folder by folder, and the
 // deletion of the child folders when `deleteFolders` is on. `folderList` receives the survey; the
 // caller empties it at the end. SerialNo in `vars` follows every picture, and the counter file is

@@ -7,9 +7,7 @@
 
 namespace corvalin {
 
-namespace {
-
-const char* reasonText(UndoLeftReason reason) {
+const char* undoLeftReasonText(UndoLeftReason reason) {
     switch (reason) {
     case UndoLeftReason::NameTaken:
         return "元の場所に同じ名前のものがあるため、そのまま残したもの";
@@ -24,6 +22,8 @@ const char* reasonText(UndoLeftReason reason) {
     }
     return "";
 }
+
+namespace {
 
 std::vector<std::string> namesLeftFor(const UndoOutcome& outcome, UndoLeftReason reason) {
     std::vector<std::string> names;
@@ -91,31 +91,49 @@ std::string serialRangeText(const RunSummary& run) {
     return first.substr(0, first.size() - 1) + "〜" + last.substr(0, last.size() - 1);
 }
 
+std::string runCountsText(const RunSummary& run) {
+    // The window's column headings; the pictures always, the rest where the run did any.
+    std::string text = "画像 " + std::to_string(run.picturesMoved + run.filesRenamed);
+    if (run.filesTrashed > 0 || run.filesDeleted > 0)
+        text += "  ごみ箱へ " + std::to_string(run.filesTrashed);
+    if (run.filesDeleted > 0)
+        text += "（完全に削除 " + std::to_string(run.filesDeleted) + "）";
+    if (run.foldersRemoved > 0)
+        text += "  削除フォルダ " + std::to_string(run.foldersRemoved);
+    if (run.foldersMade > 0)
+        text += "  作成フォルダ " + std::to_string(run.foldersMade);
+    return text;
+}
+
 std::string undoQuestion(const RunSummary& run) {
     std::string text = dateTimeText(run.time) + "の「" + kindText(run.kind) + "」を元に戻しますか？\n" +
                        run.source.native() +
                        "\n\n同じ名前のものがある場所には戻さず、実行の後で変わった"
                        "ファイルにも触れません。";
     if (run.state == RunState::Undone)
-        text += "\n\nこの実行はすでに取り消されています。まだ戻っていないものだけを戻します。";
+        text += std::string("\n\n") + kAlreadyUndoneText;
     if (run.kind == RunKind::Move)
         text += std::string("\n\n") + kSerialNumbersKeptText;
     return text;
 }
 
-std::string describeUndo(const UndoOutcome& outcome) {
-    std::string text = outcome.stopped || outcome.error
-                           ? "元に戻す処理を途中で止めました。もう一度「元に戻す」を選ぶと続きを戻します。"
-                           : "元に戻しました。";
+std::string undoSummary(const UndoOutcome& outcome, const std::string& howToGoOn) {
+    std::string text = outcome.stopped || outcome.error ? "元に戻す処理を途中で止めました。" + howToGoOn
+                                                        : "元に戻しました。";
     text += countLine("戻したもの", outcome.cameBack);
     if (outcome.alreadyBack > 0)
         text += countLine("前回までに戻っていたもの", outcome.alreadyBack);
     if (!outcome.left.empty())
         text += countLine("そのまま残したもの", static_cast<int>(outcome.left.size()));
+    return text;
+}
+
+std::string describeUndo(const UndoOutcome& outcome) {
+    std::string text = undoSummary(outcome, "もう一度「元に戻す」を選ぶと続きを戻します。");
     for (const UndoLeftReason reason :
          {UndoLeftReason::NameTaken, UndoLeftReason::Changed, UndoLeftReason::NotEmpty,
           UndoLeftReason::FolderGone, UndoLeftReason::DeletedForGood})
-        text += describeNameGroup(reasonText(reason), namesLeftFor(outcome, reason));
+        text += describeNameGroup(undoLeftReasonText(reason), namesLeftFor(outcome, reason));
     return text;
 }
 

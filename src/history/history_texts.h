@@ -21,6 +21,17 @@ std::string undoQuestion(const RunSummary& run);
 
 // The end of an undo: how many came back, how many were left and why, with the first names.
 std::string describeUndo(const UndoOutcome& outcome);
+// Its first part: whether the undo went through (when it stopped, `howToGoOn` says how to undo the
+// rest), and the counts, a line each.
+std::string undoSummary(const UndoOutcome& outcome, const std::string& howToGoOn);
+// The heading of the things left for one reason.
+const char* undoLeftReasonText(UndoLeftReason reason);
+
+// What a run's counts are, on one line: "画像 5  ごみ箱へ 2（完全に削除 1）  削除フォルダ 3".
+std::string runCountsText(const RunSummary& run);
+
+inline constexpr const char* kAlreadyUndoneText =
+    "この実行はすでに取り消されています。まだ戻っていないものだけを戻します。";
 
 inline constexpr const char* kSerialNumbersKeptText =
     "通し番号は元に戻りません（同じ番号が二度使われることはありません）。";

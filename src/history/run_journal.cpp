@@ -59,7 +59,7 @@ std::string journalFileName(std::int64_t time, int attempt) {
 }
 
 std::string describeNoJournal(const Error& error) {
-    return describeError(error) + "\n\n元に戻すための記録を書けないため、処理を始めませんでした。";
+    return describeError(error) + "\n\n" + kNoJournalText;
 }
 
 Result<RunJournal> RunJournal::create(const fs::path& historyFolder, const RunStart& givenStart) {

@@ -24,6 +24,7 @@ struct RunStart {
 // What the user reads when a run cannot write its journal: the folder, the reason, and that the
 // run did not start, since it would have had no way back.
 std::string describeNoJournal(const Error& error);
+inline constexpr const char* kNoJournalText = "元に戻すための記録を書けないため、処理を始めませんでした。";
 
 // The journal of one run, written as the run works. Every record reaches the kernel before the
 // action it describes, so a killed run leaves a journal that covers everything it did; flush() at

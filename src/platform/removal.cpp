@@ -48,6 +48,10 @@ Removal::Removal(bool permanent, Hook beforeRemove)
 Status Removal::checkUsable(const fs::path& source) const {
     if (m_permanent)
         return {};
+    // A folder that is gone is no trash problem: say so, as the survey would, without advice about
+    // the Trash that would not help.
+    if (Status readable = checkFolderReadable(source); !readable)
+        return readable;
     Status usable = checkTrashUsable(source);
     if (usable)
         return {};

@@ -3,12 +3,10 @@
 // with the window's run over the same tree, a stop signal in the middle of a gather, and output to
 // a terminal and to a pipe that closes early.
 #include "app/ui/form1.h"
+#include "cli_fixture.h"
 #include "engine/serial_name.h"
 #include "engine/ui/move_controller.h"
-#include "move_fixture.h"
-#include "own_trash.h"
 #include "platform/instance_lock.h"
-#include "program_run.h"
 #include "scripted_message_box.h"
 
 #include <QtTest>
@@ -20,65 +18,24 @@
 using namespace corvalin;
 using namespace corvalin::test;
 
-namespace {
-
-void writeSettings(const fs::path& folder, const fs::path& source, const fs::path& dest, int runFlag,
-                   int deleteOption, int counter) {
-    QVERIFY(writeContent(folder / "Corvalin.ini", "\"" + source.native() + "\",\"" + dest.native() +
-                                                      "\",\"\"," + std::to_string(runFlag) + "," +
-                                                      std::to_string(deleteOption) + "\r\n"));
-    QVERIFY(writeContent(folder / "Quillet.ini", std::to_string(counter) + "\r\n"));
-}
-
-// Prefixes already taken, a hidden file, a file that is no picture, an empty folder, a nested
-// folder, a picture beside the child folders, and a name already taken in the destination.
-void makeTree(const fs::path& root) {
-    for (const char* file : {"a/000007 dog.JPG", "a/cat.jpg", "a/.hidden.jpg", "b/cat.jpg", "b/x.bmp",
-                             "b/c/photo.jpeg", "top.jpg"})
-        QVERIFY(writeContent(root / "src" / file, pictureContent(file)));
-    QVERIFY(writeContent(root / "src/a/notes.txt", "notes"));
-    fs::create_directories(root / "src/empty");
-    QVERIFY(writeContent(root / "dst/000043 cat.jpg", "taken"));
-}
-
-// Every path below `root`, relative, with the content of each file.
-std::map<std::string, std::string> treeOf(const fs::path& root) {
-    std::map<std::string, std::string> tree;
-    for (const auto& entry : fs::recursive_directory_iterator(root))
-        tree[entry.path().lexically_relative(root).native()] =
-            entry.is_regular_file() ? contentOf(entry) : "/";
-    return tree;
-}
-
-} // namespace
-
 class TestCommandLine : public QObject {
     Q_OBJECT
 
-    QTemporaryDir m_programDir;
-    std::unique_ptr<QTemporaryDir> m_dir;
-    std::unique_ptr<OwnHome> m_home; // the window's and the program's Trash, in the test's folder
+    ProgramCopy m_copy;
 
-    fs::path prog() const { return m_programDir.path().toStdString(); }
-    fs::path root() const { return m_dir->path().toStdString(); }
+    fs::path prog() const { return m_copy.prog(); }
+    fs::path root() const { return m_copy.root(); }
 
     QString placed(QString argument) const {
-        for (const char* name : {"src", "dst", "file", "missing", "strip"})
+        for (const char* name : {"src", "dst", "file", "missing", "strip", "dl"})
             argument.replace(QStringLiteral("{%1}").arg(name),
                              QString::fromStdString((root() / name).native()));
         return argument;
     }
 
 private slots:
-    void initTestCase() { QVERIFY(copyProgram(prog())); }
-
-    void init() {
-        m_home.reset();
-        m_dir = std::make_unique<QTemporaryDir>();
-        m_home = std::make_unique<OwnHome>(root() / "home");
-        for (const char* file : {"Corvalin.ini", "Quillet.ini", "Corvalin.conf"})
-            fs::remove(prog() / file);
-    }
+    void initTestCase() { QVERIFY(m_copy.install()); }
+    void init() { m_copy.reset(); }
 
     void statusAndMessages_data() {
         QTest::addColumn<QStringList>("arguments");
@@ -109,6 +66,17 @@ private slots:
             "切り取った後の名前がすでにあるため、そのまま残したファイル: 000001 a.jpg\n");
         row("another Corvalin holds the settings folder", {"gather", "{src}", "{dst}"}, 3, "",
             "別の Corvalin", true);
+        row("gather leaves a download", {"gather", "{dl}", "{dst}"}, 4,
+            "完了: 画像 1 個を移動しました（000000〜000000）。ほかのファイル 0 個をごみ箱に入れました。\n",
+            "ダウンロード中のため、移動も削除もせずに残したファイル: {dl}/x/photo.jpg.part\n");
+        row("no history yet", {"history"}, 0, "", "");
+        row("history beside another Corvalin", {"history"}, 0, "", "", true);
+        row("history with an argument", {"history", "x"}, 2, "", "history: takes no arguments");
+        row("undo with nothing to undo", {"undo"}, 1, "", "元に戻せる実行がありません");
+        row("undo of an unknown run", {"undo", "20000101-000000"}, 2, "",
+            "'20000101-000000' is no run; 'corvalin history' lists them");
+        row("undo of two runs", {"undo", "a", "b"}, 2, "", "give at most one RUN");
+        row("undo beside another Corvalin", {"undo"}, 3, "", "別の Corvalin", true);
     }
     void statusAndMessages() {
         QFETCH(QStringList, arguments);
@@ -118,6 +86,8 @@ private slots:
         QVERIFY(writeContent(root() / "file", "a file"));
         for (const char* file : {"000001 a.jpg", "a.jpg", "000002 b.jpg"})
             QVERIFY(writeContent(root() / "strip" / file, file));
+        for (const char* file : {"x/photo.jpg.part", "x/photo.jpg", "x/done.jpg"})
+            QVERIFY(writeContent(root() / "dl" / file, pictureContent(file)));
         std::optional<InstanceLock> lock;
         if (locked)
             lock = std::move(InstanceLock::tryAcquire(prog()).value());
@@ -134,7 +104,8 @@ private slots:
         // A failure is one line that names the file; only a started gather reads the settings.
         if (status == 1 || status == 3)
             QCOMPARE(run.err.count('\n'), 1);
-        QCOMPARE(fs::exists(prog() / "Corvalin.ini"), arguments.first() == "gather" && status == 1);
+        QCOMPARE(fs::exists(prog() / "Corvalin.ini"),
+                 arguments.first() == "gather" && (status == 1 || status == 4));
         QVERIFY(treeOf(root() / "src") == before);
     }
 
@@ -192,7 +163,7 @@ private slots:
         fs::remove(prog() / "Corvalin.conf");
         QCOMPARE(run.exitCode, 0);
         QTEST(int(run.err.count('\n')), "errLines");
-        QCOMPARE(trashedItems(m_home->trash()).count(root() / "src/a/notes.txt"), std::size_t(trashed));
+        QCOMPARE(trashedItems(m_copy.home().trash()).count(root() / "src/a/notes.txt"), std::size_t(trashed));
         QVERIFY(run.out.endsWith(trashed ? "をごみ箱に入れました。\n" : "を削除しました。\n"));
     }
 

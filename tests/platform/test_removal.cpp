@@ -129,6 +129,9 @@ private slots:
         fs::remove(m_home->trash());
         QVERIFY(Removal(false).checkUsable(root() / "dl").ok());
         QCOMPARE(lookupEntry(m_home->trash() / "info"), EntryKind::Folder);
+        const Status gone = Removal(false).checkUsable(root() / "gone");
+        QCOMPARE(gone.code(), ENOENT);
+        QVERIFY(gone.error().advice.empty());
     }
 
     // Only an unprivileged user meets permissions: a read-only folder still goes (it is given the

@@ -71,8 +71,7 @@ void MoveController::run() {
     yield();
     if (result.error)
         m_form.showError(*result.error);
-    const char* const outcomes[] = {kOutcomeCompleted, kOutcomeCancelled, kOutcomeFailed};
-    finishRunJournal(m_form.messages(), journal, outcomes[static_cast<int>(result.outcome)]);
+    finishRunJournal(m_form.messages(), journal, journalOutcome(result.outcome));
     if (result.outcome == MoveOutcome::Completed)
         completedEnding(result.foldersWithFiles);
     else
@@ -90,13 +89,8 @@ void MoveController::run() {
 bool MoveController::startJournal(const fs::path& source, std::optional<RunJournal>& journal) {
     if (!m_journalling)
         return true;
-    RunStart start;
-    start.kind = RunKind::Move;
-    start.serialNo = m_form.vars().SerialNo;
-    start.source = source;
-    start.destination = m_form.ui.Dir2->path();
-    start.options = std::string(m_form.vars().OptFlags[0].isOn() ? "delete-folders=1" : "delete-folders=0") +
-                    (m_form.removal().permanent() ? " permanent=1" : " permanent=0");
+    const RunStart start = moveRunStart(m_form.vars().SerialNo, source, m_form.ui.Dir2->path(),
+                                        m_form.vars().OptFlags[0].isOn(), m_form.removal());
     return openRunJournal(m_form.messages(), m_form.files().history(), start, journal);
 }
 

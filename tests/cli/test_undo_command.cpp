@@ -1,0 +1,156 @@
+// `corvalin history` and `corvalin undo` as a user meets them: the built program in a process of
+// its own, undoing gathers it made, whole and after a stop signal.
+#include "cli_fixture.h"
+
+#include <QtTest>
+
+#include <csignal>
+
+using namespace corvalin;
+using namespace corvalin::test;
+
+namespace {
+
+using Tree = std::map<std::string, std::string>;
+
+QStringList linesOf(const QByteArray& out) {
+    return QString::fromUtf8(out).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+}
+
+// The id a line of `corvalin history` starts with.
+QString idOf(const QString& historyLine) {
+    return historyLine.section(QStringLiteral("  "), 0, 0);
+}
+
+} // namespace
+
+class TestUndoCommand : public QObject {
+    Q_OBJECT
+
+    ProgramCopy m_copy;
+
+    fs::path prog() const { return m_copy.prog(); }
+    fs::path root() const { return m_copy.root(); }
+    QString at(const char* name) const { return QString::fromStdString((root() / name).native()); }
+
+    // Its lines; a failed `history` gives one line that fails every check made of it.
+    QStringList history() {
+        const ProgramRun run = runProgram(prog(), {"history"});
+        return run.exitCode == 0 ? linesOf(run.out) : QStringList{"status " + QString::number(run.exitCode)};
+    }
+
+private slots:
+    void initTestCase() { QVERIFY(m_copy.install()); }
+    void init() { m_copy.reset(); }
+
+    // A gather undone by its id brings back every name and byte; a later run is left alone; what
+    // was deleted for good is named and the status says so; undoing again says it was undone.
+    void undoBringsTheTreeBack_data() {
+        QTest::addColumn<QByteArray>("options");
+        QTest::addColumn<bool>("deleteFolders");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("lost"); // below the test's folder
+        QTest::newRow("Trash, folders kept") << QByteArray() << false << 0 << QString();
+        QTest::newRow("Trash, folders removed") << QByteArray() << true << 0 << QString();
+        QTest::newRow("for good") << QByteArray("permanent_deletion=true\n") << false << 4
+                                  << QString("src/a/notes.txt");
+    }
+    void undoBringsTheTreeBack() {
+        QFETCH(QByteArray, options);
+        QFETCH(bool, deleteFolders);
+        QFETCH(int, status);
+        QFETCH(QString, lost);
+        makeTree(root());
+        QVERIFY(writeContent(root() / "more/x/late.jpg", pictureContent("late")));
+        if (!options.isEmpty())
+            QVERIFY(writeContent(prog() / "Corvalin.conf", options.toStdString()));
+        Tree source = treeOf(root() / "src");
+        const Tree destination = treeOf(root() / "dst");
+        QStringList gather = {"gather", at("src"), at("dst")};
+        if (deleteFolders)
+            gather << "--delete-folders";
+        QCOMPARE(runProgram(prog(), gather).exitCode, 0);
+        QCOMPARE(runProgram(prog(), {"gather", at("more"), at("dst")}).exitCode, 0);
+        const QStringList runs = history();
+        QCOMPARE(runs.size(), 2);
+        QVERIFY2(runs[1].contains(at("src") + " → " + at("dst") + "  画像 5  ") && runs[1].endsWith("  完了"),
+                 qPrintable(runs[1]));
+
+        const ProgramRun undo = runProgram(prog(), {"undo", idOf(runs[1])});
+        QCOMPARE(undo.exitCode, status);
+        QVERIFY2(undo.out.startsWith("元に戻しました。\n"), undo.out.constData());
+        if (!lost.isEmpty()) {
+            QCOMPARE(QString::fromUtf8(undo.err), "corvalin: ごみ箱を使わずに削除されていて、戻せないもの: " +
+                                                      at(qPrintable(lost)) + "\n");
+            source.erase(lost.mid(4).toStdString());
+        }
+        QVERIFY(treeOf(root() / "src") == source);
+        Tree withLate = treeOf(root() / "dst");
+        QCOMPARE(withLate.size(), destination.size() + 1);
+        QCOMPARE(int(std::erase_if(withLate,
+                                   [](const auto& entry) { return entry.first.ends_with(" late.jpg"); })),
+                 1);
+        QVERIFY(withLate == destination);
+        QVERIFY(history().value(1).endsWith("  取り消し済み"));
+
+        const ProgramRun again = runProgram(prog(), {"undo", idOf(runs[1])});
+        QCOMPARE(again.exitCode, status);
+        QVERIFY2(again.out.startsWith("この実行はすでに取り消されています。"), again.out.constData());
+        QVERIFY(again.out.contains("前回までに戻っていたもの"));
+    }
+
+    // A journal that does not read is listed as such, and undoing it names the file and changes
+    // nothing.
+    void damagedJournalIsNamed() {
+        const fs::path journal = prog() / "history/20200101-000000.journal";
+        QVERIFY(writeContent(journal, "not a journal\n"));
+        const QStringList runs = history();
+        QCOMPARE(runs.size(), 1);
+        QVERIFY2(runs[0].startsWith("20200101-000000  ") && runs[0].endsWith("  記録が壊れています"),
+                 qPrintable(runs[0]));
+        const ProgramRun undo = runProgram(prog(), {"undo", "20200101-000000"});
+        QCOMPARE(undo.exitCode, 1);
+        QCOMPARE(undo.err.count('\n'), 1);
+        QVERIFY2(undo.err.contains(journal.c_str()), undo.err.constData());
+        QCOMPARE(contentOf(journal), std::string("not a journal\n"));
+    }
+
+    // Stopped after the item in hand, the undo says how to go on; undoing again brings back the
+    // rest, and nothing is lost or doubled on the way.
+    void undoStoppedBySignalGoesOn() {
+        constexpr int kFolders = 30;
+        constexpr int kPerFolder = 40;
+        for (int f = 0; f < kFolders; ++f) {
+            for (int p = 0; p < kPerFolder; ++p) {
+                const std::string name = std::to_string(f) + "/" + std::to_string(p) + ".jpg";
+                QVERIFY(writeContent(root() / "src" / name, pictureContent(name)));
+            }
+        }
+        fs::create_directories(root() / "dst");
+        const Tree before = treeOf(root() / "src");
+        QCOMPARE(runProgram(prog(), {"gather", at("src"), at("dst")}).exitCode, 0);
+        QProcess undo;
+        prepareProgram(undo, prog(), {"undo"});
+        undo.start();
+        QTRY_VERIFY_WITH_TIMEOUT(namesIn(root() / "dst").size() <= kFolders * kPerFolder - 3, 60000);
+        const auto pid = static_cast<pid_t>(undo.processId());
+        ::kill(pid, SIGSTOP);
+        ::kill(pid, SIGINT);
+        ::kill(pid, SIGCONT);
+        const ProgramRun stopped = finishedRun(undo, 60000);
+        QVERIFY(stopped.signalled);
+        QVERIFY2(stopped.out.startsWith("元に戻す処理を途中で止めました。もう一度 corvalin undo "),
+                 stopped.out.constData());
+        QVERIFY(namesIn(root() / "dst").size() > 0);
+        QVERIFY(history().value(0).endsWith("  取り消し中断"));
+
+        const ProgramRun rest = runProgram(prog(), {"undo"});
+        QCOMPARE(rest.exitCode, 0);
+        QVERIFY(rest.out.contains("前回までに戻っていたもの"));
+        QVERIFY(treeOf(root() / "src") == before);
+        QVERIFY(namesIn(root() / "dst").empty());
+    }
+};
+
+QTEST_MAIN(TestUndoCommand)
+#include "test_undo_command.moc"
