@@ -1,22 +1,21 @@
 // Times the move-and-number run over a realistic download tree, against a plain shell pipeline
 // doing the same job and against the floor of one rename and one counter rewrite per picture.
 // Every variant runs in a process of its own on a fresh copy of the same tree.
+#include "across.h"
 #include "picture_tree.h"
+#include "processes.h"
 #include "rounds.h"
 #include "variants.h"
 #include "xserver.h"
 
 #include <algorithm>
 #include <array>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <optional>
 #include <string>
-#include <sys/resource.h>
-#include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
 
@@ -25,61 +24,46 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// The same job as the run, the way one would write it in a shell: every file below the child
-// folders, a counter file rewritten per file, pictures renamed with mv -n, the rest removed, then
-// the child folders.
-const char* const shellPipeline = R"sh(
-n=0
-while IFS= read -r -d '' f; do
-  name=${f##*/}
-  printf '%d\r\n' "$n" > "$COUNTER"
-  case "${name,,}" in
-    *jpg|*jpeg|*bmp)
-      base=$name
-      [[ ${name:6:1} == ' ' ]] && base=${name:7}
-      printf -v prefix '%06d' "$n"
-      mv -n -- "$f" "$DST/$prefix $base"
-      n=$((n+1)) ;;
-    *) rm -f -- "$f" ;;
-  esac
-done < <(find "$SRC" -mindepth 2 -type f ! -name '.*' -print0)
-find "$SRC" -mindepth 1 -maxdepth 1 -type d ! -name '.*' -exec rm -rf {} +
-)sh";
-
 struct Options {
     TreeShape shape;
+    bool shapeGiven = false;
     fs::path work;
+    fs::path destinations; // on another file system, for moves across file systems
     int repeat = 1;
     bool keep = false;
     bool permanent = false;
+    bool cached = false; // across file systems: leave the page cache alone
     std::string display; // the X server's, for the real window; empty without one
-};
-
-struct Measured {
-    double seconds = -1;
-    long peakKilobytes = 0;
 };
 
 void usage() {
     std::puts("usage: corvalin_bench [--folders N] [--pictures N] [--others N] [--distinct N]\n"
               "                      [--megapixels X] [--repeat N] [--work DIR] [--keep] [--permanent]\n"
+              "                      [--dest-dir DIR [--cached]]\n"
               "Defaults: 500 folders, 10000 pictures, 500 other files, 200 distinct pictures of 2 MP,\n"
               "one round. With --repeat the variants take turns and each keeps its best round. The\n"
               "runs put what is not a picture into a trash in the work folder; with --permanent they\n"
-              "delete it for good, as the shell pipeline does.");
+              "delete it for good, as the shell pipeline does.\n"
+              "--dest-dir DIR moves to DIR on another file system instead, against mv -n in a shell\n"
+              "loop and cp -r, each followed by sync, with the page cache dropped before each run\n"
+              "where the system allows it (as root) unless --cached. Defaults then: 60 folders, 1500\n"
+              "pictures, each its own file, of 4 MP, and 60 other files.");
 }
 
 bool parse(int argc, char** argv, Options& options) {
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         const char* value = i + 1 < argc ? argv[i + 1] : nullptr;
-        if (arg == "--keep" || arg == "--permanent") {
-            (arg == "--keep" ? options.keep : options.permanent) = true;
+        if (arg == "--keep" || arg == "--permanent" || arg == "--cached") {
+            (arg == "--keep" ? options.keep : arg == "--cached" ? options.cached : options.permanent) = true;
             continue;
         }
         if (!value)
             return false;
         ++i;
+        const bool shapeArg = arg == "--folders" || arg == "--pictures" || arg == "--others" ||
+                              arg == "--distinct" || arg == "--megapixels";
+        options.shapeGiven = options.shapeGiven || shapeArg;
         if (arg == "--folders")
             options.shape.folders = std::atoi(value);
         else if (arg == "--pictures")
@@ -94,56 +78,12 @@ bool parse(int argc, char** argv, Options& options) {
             options.repeat = std::max(1, std::atoi(value));
         else if (arg == "--work")
             options.work = value;
+        else if (arg == "--dest-dir")
+            options.destinations = value;
         else
             return false;
     }
     return options.shape.folders > 0 && options.shape.pictures >= 0 && options.shape.distinct > 0;
-}
-
-// Runs a program, returns what it printed, its exit code and its peak memory.
-Measured spawn(const std::vector<std::string>& args, const std::vector<std::string>& environment,
-               bool timeWholeProcess) {
-    int out[2];
-    if (::pipe(out) != 0)
-        return {};
-    const auto start = std::chrono::steady_clock::now();
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        ::dup2(out[1], 1);
-        ::close(out[0]);
-        for (const std::string& variable : environment)
-            ::putenv(const_cast<char*>(variable.c_str()));
-        std::vector<char*> argv;
-        for (const std::string& arg : args)
-            argv.push_back(const_cast<char*>(arg.c_str()));
-        argv.push_back(nullptr);
-        ::execv(argv[0], argv.data());
-        ::_exit(127);
-    }
-    ::close(out[1]);
-    std::string printed;
-    char buffer[256];
-    for (ssize_t got; (got = ::read(out[0], buffer, sizeof buffer)) > 0;)
-        printed.append(buffer, std::size_t(got));
-    ::close(out[0]);
-    int status = 0;
-    struct rusage usage {};
-    ::wait4(pid, &status, 0, &usage);
-    const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    Measured measured;
-    measured.peakKilobytes = usage.ru_maxrss;
-    if (WIFEXITED(status) && WEXITSTATUS(status) == 0)
-        measured.seconds = timeWholeProcess ? wall : std::atof(printed.c_str());
-    else
-        std::fprintf(stderr, "%s ended with status %d\n", args.back().c_str(), status);
-    return measured;
-}
-
-std::size_t countFiles(const fs::path& folder) {
-    std::size_t count = 0;
-    for (const auto& entry : fs::directory_iterator(folder))
-        count += entry.is_regular_file() ? 1 : 0;
-    return count;
 }
 
 // A fresh copy of the tree, the variant run on it, and a check that it did the whole job.
@@ -156,7 +96,7 @@ Measured runVariant(const Options& options, const std::string& variant) {
     ::sync();
     Measured measured;
     if (variant == "shell") {
-        measured = spawn({"/bin/bash", "-c", shellPipeline, "shell"},
+        measured = spawn({"/bin/bash", "-c", kShellPipeline, "shell"},
                          {"SRC=" + (run / "src").native(), "DST=" + (run / "dst").native(),
                           "COUNTER=" + (run / "prog" / "Quillet.ini").native()},
                          true);
@@ -188,7 +128,8 @@ Measured runVariant(const Options& options, const std::string& variant) {
 int runChildVariant(const std::string& variant, const fs::path& work, bool permanent) {
     if (variant == "window")
         return runWindowVariant(work, false, permanent);
-    if (variant == "window-bare" || variant == "window-x") // no journal, deleted for good
+    if (variant == "window-bare" ||
+        variant == "window-x") // as before the way back: no journal, deleted for good
         return runWindowVariant(work, false, true, false);
     if (variant == "undo")
         return runUndoVariant(work, permanent);
@@ -198,22 +139,13 @@ int runChildVariant(const std::string& variant, const fs::path& work, bool perma
         return runWindowVariant(work, true, permanent);
     if (variant == "core")
         return runCoreVariant(work, permanent);
+    if (variant == "core-fdatasync")
+        return runCoreVariant(work, permanent, {.flush = corvalin::BatchFlush::EachFile});
+    if (variant == "core-per-picture")
+        return runCoreVariant(work, permanent, {.count = 1, .flush = corvalin::BatchFlush::EachFile});
     if (variant == "floor")
         return runFloorVariant(work);
     return 64;
-}
-
-void printLine(const char* label, const Measured& measured, int pictures) {
-    if (measured.seconds < 0) {
-        std::printf("  %-44s failed\n", label);
-        return;
-    }
-    std::printf("  %-44s %8.3f s  %7.3f ms/picture\n", label, measured.seconds,
-                1000 * measured.seconds / std::max(1, pictures));
-}
-
-double ratio(const Measured& a, const Measured& b) {
-    return a.seconds > 0 && b.seconds > 0 ? a.seconds / b.seconds : 0;
 }
 
 enum Variant { Window, WindowBare, WindowX, WindowInline, Core, Shell, Floor, Undo, Flush, VariantCount };
@@ -278,6 +210,23 @@ void printSpread(const std::array<Rounds, VariantCount>& rounds, int repeat) {
                 describeSpread(shown).c_str());
 }
 
+int timeOnOneFileSystem(Options options) {
+    std::string noServer;
+    std::optional<XServer> server = XServer::start(noServer);
+    if (server)
+        options.display = server->display();
+    else
+        std::printf("(ax) skipped: %s\n\n", noServer.c_str());
+    const auto rounds = measureAll(options);
+    const Results results = bestOf(rounds);
+    printReport(results, options.shape.pictures);
+    printSpread(rounds, options.repeat);
+    bool allRan = true;
+    for (int v = 0; v < VariantCount; ++v)
+        allRan = allRan && (results[v].seconds > 0 || (v == WindowX && !server));
+    return allRan ? 0 : 1;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -288,6 +237,8 @@ int main(int argc, char** argv) {
         usage();
         return 64;
     }
+    if (!options.destinations.empty() && !options.shapeGiven)
+        options.shape = {.folders = 60, .pictures = 1500, .others = 60, .distinct = 1500, .megapixels = 4};
     if (options.work.empty()) {
         char pattern[] = "/var/tmp/corvalin-bench-XXXXXX";
         if (!::mkdtemp(pattern))
@@ -306,20 +257,12 @@ int main(int argc, char** argv) {
     const double averageBytes = makePicturePool(options.work / "pool", shape);
     makeSourceTree(options.work / "pool", options.work / "master", shape);
     std::printf("Average picture: %.0f KB\n\n", averageBytes / 1024);
-    std::string noServer;
-    std::optional<XServer> server = XServer::start(noServer);
-    if (server)
-        options.display = server->display();
-    else
-        std::printf("(ax) skipped: %s\n\n", noServer.c_str());
-    const auto rounds = measureAll(options);
-    const Results results = bestOf(rounds);
-    printReport(results, shape.pictures);
-    printSpread(rounds, options.repeat);
+    const int status =
+        options.destinations.empty()
+            ? timeOnOneFileSystem(options)
+            : timeAcrossFileSystems({options.work, options.destinations, shape.pictures, shape.others,
+                                     options.repeat, options.permanent, options.keep, !options.cached});
     if (!options.keep)
         fs::remove_all(options.work);
-    bool allRan = true;
-    for (int v = 0; v < VariantCount; ++v)
-        allRan = allRan && (results[v].seconds > 0 || (v == WindowX && !server));
-    return allRan ? 0 : 1;
+    return status;
 }

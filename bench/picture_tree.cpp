@@ -116,7 +116,11 @@ std::vector<fs::path> makeSourceTree(const fs::path& pool, const fs::path& sourc
         // Uneven: some folders get many pictures, some few.
         const auto folder = std::size_t(std::pow(random.generateDouble(), 1.5) * double(folders.size()));
         const fs::path file = folders[std::min(folder, folders.size() - 1)] / pictureName(i, random);
-        fs::create_hard_link(pool / (std::to_string(int(random.bounded(shape.distinct))) + ".jpg"), file);
+        // With as many distinct pictures as pictures, each is its own file: no copy reads another's
+        // bytes from the cache.
+        const int drawn = int(random.bounded(shape.distinct));
+        const int pick = shape.distinct >= shape.pictures ? i : drawn;
+        fs::create_hard_link(pool / (std::to_string(pick) + ".jpg"), file);
         made.push_back(file);
     }
     static const char* const kinds[] = {"readme.txt", "index.html", "Thumbs.db", "link.url", "desc.nfo"};

@@ -9,3 +9,16 @@ if grep -q ' failed$' <<<"$output" || ! grep -q 'a/d = ' <<<"$output"; then
     echo "a variant failed, or no ratios were printed" >&2
     exit 1
 fi
+
+# Across file systems, where /dev/shm is another one; the page cache is left alone for the tests.
+destinations=$(mktemp -d /dev/shm/corvalin-bench-XXXXXX)
+trap 'rm -rf "$destinations"' EXIT
+if [[ $(stat -c %d "$destinations") != $(stat -c %d /var/tmp) ]]; then
+    output=$("$1" --folders 4 --pictures 20 --others 4 --distinct 20 --megapixels 0.05 \
+        --dest-dir "$destinations" --cached)
+    echo "$output"
+    if grep -q ' failed$' <<<"$output" || ! grep -q 'a/f = ' <<<"$output"; then
+        echo "a variant across file systems failed, or no ratios were printed" >&2
+        exit 1
+    fi
+fi

@@ -152,11 +152,12 @@ int runFlushVariant(const fs::path& work) {
     return journal.value().finish(kOutcomeCompleted) ? 0 : 3;
 }
 
-int runCoreVariant(const fs::path& work, bool permanent) {
+int runCoreVariant(const fs::path& work, bool permanent, BatchSettings batches) {
     Module1 vars;
     SilentObserver observer(work / "dst");
     std::vector<fs::path> folderList;
     MoveRun run(vars, settingsIn(work), observer, Removal(permanent));
+    run.setBatchSettings(batches);
     const auto start = Clock::now();
     const MoveRunResult result = run.run(work / "src", true, folderList);
     const double seconds = secondsSince(start);

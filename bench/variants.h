@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/cross_device_batch.h"
+
 #include <filesystem>
 
 // The timed runs, each in a process of its own on a fresh copy of the tree in `work` (src/, dst/,
@@ -19,8 +21,9 @@ int runUndoVariant(const std::filesystem::path& work, bool permanent);
 // folder of the tree.
 int runFlushVariant(const std::filesystem::path& work);
 
-// The core run with an observer that shows nothing.
-int runCoreVariant(const std::filesystem::path& work, bool permanent);
+// The core run with an observer that shows nothing, moving pictures bound for another file system
+// in batches as `batches` says.
+int runCoreVariant(const std::filesystem::path& work, bool permanent, BatchSettings batches = {});
 
 // The floor: per picture one counter-file rewrite and one rename that does not replace, over a
 // list made before the clock starts.

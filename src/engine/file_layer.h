@@ -44,6 +44,7 @@ public:
 
     void setJournal(RunJournal* journal);
     const Removal& removal() const { return m_removal; }
+    RunJournal* journal() const { return m_journal; }
 
     Status checkRemovalUsable(const std::filesystem::path& source) override;
     Status prepareDestination(const std::filesystem::path& destination) override;

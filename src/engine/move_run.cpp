@@ -182,14 +182,18 @@ Status MoveRun::moveFolder(const fs::path& folder) {
         if (Status counted = m_layer->writeCounter(m_vars.SerialNo); !counted)
             return counted;
         m_observer.yieldForDisplay();
-        // Closing the window: stop after the file in hand, before the next one.
+        // Closing the window: stop after the file in hand, before the next one. Copies still
+        // waiting for their names go; their sources stay.
         if (m_observer.stopRequested()) {
+            m_crossDeviceMoves.discard();
             m_stopped = true;
             return {};
         }
         if (Status handled = handleFile(folder, name, arriving.contains(name)); !handled)
-            return handled;
+            return commitCopies(handled);
     }
+    if (Status committed = commitCopies({}); !committed)
+        return committed;
     if (Status flushed = m_layer->folderDone(); !flushed)
         return flushed;
     m_observer.folderFinished(folder);
@@ -208,19 +212,27 @@ Status MoveRun::handleFile(const fs::path& folder, const std::string& name, bool
         return {};
     }
     if (isPicture(name, m_pictureTypes))
-        return movePicture(file, name);
+        return movePicture(folder, file, name);
     return m_layer->removeFile(file);
 }
 
 // A name already taken in the destination takes the next numbers until one is free; nothing there
 // is ever replaced.
-Status MoveRun::movePicture(const fs::path& source, const std::string& name) {
+Status MoveRun::movePicture(const fs::path& folder, const fs::path& source, const std::string& name) {
     const fs::path destination = m_observer.destination();
-    m_observer.newNameChosen(serialName(m_vars.SerialNo, name));
+    // Copies waiting in a batch take their numbers first, when they are named.
+    const auto waiting = static_cast<std::int32_t>(m_crossDeviceMoves.pending());
+    m_observer.newNameChosen(serialName(wrapSerialNo(m_vars.SerialNo + waiting), name));
     if (Status usable = useDestination(destination); !usable)
         return usable;
     if (Status normal = m_layer->makeWritable(source); !normal)
         return normal;
+    // A plan names its pictures one by one, which hands out the same numbers as the batches.
+    if (m_layer == &m_disk && m_crossDeviceMoves.crosses(folder, destination)) {
+        if (Status added = m_crossDeviceMoves.add(source, destination); !added)
+            return moveError(added, destination);
+        return {};
+    }
     for (std::int32_t attempt = 0; attempt <= kHighestSerialNo; ++attempt) {
         const std::string newName = serialName(m_vars.SerialNo, name);
         if (attempt > 0)
@@ -238,6 +250,39 @@ Status MoveRun::movePicture(const fs::path& source, const std::string& name) {
             return counted;
     }
     return errorFromErrno(moveIntoText, destination, EEXIST);
+}
+
+// The copies waiting in the batch named and their sources removed; `status` is what stopped the
+// folder, if anything did, and is the failure reported before the commit's own.
+Status MoveRun::commitCopies(Status status) {
+    const fs::path destination = m_crossDeviceMoves.destination();
+    Status committed = m_crossDeviceMoves.commit();
+    if (!status)
+        return status;
+    return committed ? committed : Status(moveError(committed, destination));
+}
+
+// A copy takes its serial number when it is named, as a picture moved within its file system does
+// when it is renamed: the counter file rewritten and the move recorded first. A taken name takes the
+// next number.
+Result<fs::path> MoveRun::finalPathFor(const fs::path& source, bool taken) {
+    const fs::path destination = m_crossDeviceMoves.destination();
+    m_namingAttempts = taken ? m_namingAttempts + 1 : 0;
+    if (m_namingAttempts > kHighestSerialNo)
+        return errorFromErrno(moveIntoText, destination, EEXIST);
+    m_vars.SerialNo = wrapSerialNo(taken ? m_vars.SerialNo + 1 : m_vars.SerialNo);
+    if (Status counted = m_layer->writeCounter(m_vars.SerialNo); !counted)
+        return counted.error();
+    const fs::path target = joinPath(destination, serialName(m_vars.SerialNo, source.filename().native()));
+    if (RunJournal* journal = m_disk.journal()) {
+        if (Status recorded = journal->recordMove(m_vars.SerialNo, source, target); !recorded)
+            return recorded.error();
+    }
+    return target;
+}
+
+void MoveRun::copyNamed(const fs::path&) {
+    ++m_vars.SerialNo;
 }
 
 // Checked once for every destination the run meets: never inside the source tree, and free of the
@@ -285,6 +330,7 @@ MoveRunResult MoveRun::finish(MoveOutcome outcome, std::optional<Error> error) {
     // Back in the source parent folder, as after a completed run; a failure here adds nothing
     // the user could act on.
     (void)m_layer->enterFolder(m_sourceParent);
+    m_crossDeviceMoves.discard();
     return {outcome, std::move(error), m_foldersWithFiles, m_downloadsLeft, m_foldersKeptForDownloads};
 }
 

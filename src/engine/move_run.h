@@ -2,6 +2,7 @@
 
 #include "app/module1.h"
 #include "app/startup.h"
+#include "engine/cross_device_moves.h"
 #include "engine/file_layer.h"
 #include "engine/folder_survey.h"
 #include "engine/picture_types.h"
@@ -92,8 +93,9 @@ const char* journalOutcome(MoveOutcome outcome);
 // rewritten before every file. Nothing is ever replaced in the destination. What is not a picture,
 // and the child folders, go as `removal` says (to the Trash unless told otherwise); the run refuses
 // to start when the Trash it needs cannot be used. Downloads still arriving (download_markers.h) are
-// left alone, and so are the child folders that hold them.
-class MoveRun {
+// left alone, and so are the child folders that hold them. Pictures bound for another file system
+// are copied in batches of at most a folder, and each takes its number when its copy is named.
+class MoveRun : private CopyNaming {
 public:
     MoveRun(Module1& vars, SettingsFiles files, MoveRunObserver& observer, Removal removal = Removal());
 
@@ -106,6 +108,9 @@ public:
     // The formats moved beside JPEG and BMP; the rest of the files are removed.
     void setPictureTypes(const PictureTypes& types) { m_pictureTypes = types; }
 
+    // How pictures bound for another file system are batched (benchmarks compare a batch of one).
+    void setBatchSettings(BatchSettings settings) { m_crossDeviceMoves.setSettings(settings); }
+
     MoveRunResult run(const std::filesystem::path& sourceParent, bool deleteFolders,
                       std::vector<std::filesystem::path>& folderList);
 
@@ -113,7 +118,11 @@ private:
     Status surveyDisplay(const std::vector<std::filesystem::path>& folderList);
     Status moveFolder(const std::filesystem::path& folder);
     Status handleFile(const std::filesystem::path& folder, const std::string& name, bool arriving);
-    Status movePicture(const std::filesystem::path& source, const std::string& name);
+    Status movePicture(const std::filesystem::path& folder, const std::filesystem::path& source,
+                       const std::string& name);
+    Status commitCopies(Status status);
+    Result<std::filesystem::path> finalPathFor(const std::filesystem::path& source, bool taken) override;
+    void copyNamed(const std::filesystem::path& source) override;
     Status useDestination(const std::filesystem::path& destination);
     Status deleteChildFolders(const std::vector<std::filesystem::path>& folderList);
     MoveRunResult finish(MoveOutcome outcome, std::optional<Error> error = {});
@@ -130,6 +139,8 @@ private:
     long m_totalFiles = 0;
     long m_remainingFiles = 0;
     bool m_stopped = false;
+    CrossDeviceMoves m_crossDeviceMoves{*this};
+    std::int32_t m_namingAttempts = 0; // names found taken for the copy being named
     std::vector<std::filesystem::path> m_downloadsLeft;
     std::vector<std::filesystem::path> m_foldersKeptForDownloads;
 };

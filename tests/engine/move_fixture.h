@@ -3,8 +3,8 @@
 #include "app/module1.h"
 #include "app/startup.h"
 #include "engine/move_run.h"
+#include "other_file_system.h"
 
-#include <QDir>
 #include <QTemporaryDir>
 
 #include <fcntl.h>
@@ -92,20 +92,6 @@ inline void openToEveryone(const fs::path& root) {
         if (!entry.is_symlink())
             ::chmod(entry.path().c_str(), entry.is_directory() ? 0777 : 0666);
     }
-}
-
-inline dev_t deviceOf(const fs::path& path) {
-    struct stat st {};
-    ::stat(path.c_str(), &st);
-    return st.st_dev;
-}
-
-// A folder on another file system than the default temporary folder, or none.
-inline std::unique_ptr<QTemporaryDir> otherFileSystemDir() {
-    auto dir = std::make_unique<QTemporaryDir>("/dev/shm/corvalin-test-XXXXXX");
-    if (!dir->isValid() || deviceOf(dir->path().toStdString()) == deviceOf(QDir::tempPath().toStdString()))
-        return nullptr;
-    return dir;
 }
 
 // An observer that records what the run showed and lets a test act at every yield.

@@ -2,6 +2,8 @@
 
 #include "child_process.h"
 #include "disk_helpers.h"
+#include "other_file_system.h"
+#include "platform/cross_device_batch.h"
 
 #include <QElapsedTimer>
 #include <QTemporaryDir>
@@ -16,7 +18,7 @@
 
 using namespace corvalin;
 namespace fs = std::filesystem;
-using test::writeBytes;
+using namespace corvalin::test;
 
 namespace {
 
@@ -33,25 +35,27 @@ std::string pictureBytes(int index, std::size_t size = 200 * 1024) {
     return bytes;
 }
 
-int leftovers(const fs::path& folder) {
-    int count = 0;
-    for (const auto& entry : fs::directory_iterator(folder))
-        count += entry.path().filename().native().starts_with(".corvalin-");
-    return count;
-}
+// Keeps each file's name.
+class SameName : public CopyNaming {
+public:
+    explicit SameName(fs::path folder) : m_folder(std::move(folder)) {}
+    Result<fs::path> finalPathFor(const fs::path& source, bool) override {
+        return m_folder / source.filename();
+    }
+    void copyNamed(const fs::path&) override {}
 
-dev_t deviceOf(const QString& path) {
-    struct stat st {};
-    ::stat(path.toLocal8Bit().constData(), &st);
-    return st.st_dev;
-}
+private:
+    fs::path m_folder;
+};
 
-// A folder on another file system than the default temporary folder, or none.
-std::unique_ptr<QTemporaryDir> otherFileSystemDir() {
-    auto dir = std::make_unique<QTemporaryDir>("/dev/shm/corvalin-test-XXXXXX");
-    if (!dir->isValid() || deviceOf(dir->path()) == deviceOf(QDir::tempPath()))
-        return nullptr;
-    return dir;
+void moveInBatches(const fs::path& from, const fs::path& to, int files, int perBatch) {
+    SameName naming(to);
+    CrossDeviceBatch batch(to, {.count = std::size_t(perBatch)});
+    for (int i = 0; i < files; ++i) {
+        if (!batch.add(from / std::to_string(i)) || (batch.full() && !batch.commit(naming)))
+            return;
+    }
+    batch.commit(naming);
 }
 
 } // namespace
@@ -88,7 +92,7 @@ private slots:
         QVERIFY(moveNoReplace(from, dest / "c.jpg").ok());
         QCOMPARE(lookupEntry(from), EntryKind::None);
         QCOMPARE(bytesOf(dest / "c.jpg"), std::optional(pictureBytes(1)));
-        QCOMPARE(leftovers(dest), 0);
+        QCOMPARE(moveLeftovers(dest), 0);
     }
 
     void copyAcrossKeepsModeAndTime() {
@@ -111,37 +115,34 @@ private slots:
 
     // The states a cross-file-system move passes through, as a kill would leave them.
     void recoveryFinishesOrUndoesEachStep_data() {
-        QTest::addColumn<bool>("record");
+        QTest::addColumn<QString>("record"); // none, source (as a batch first writes it), both
         QTest::addColumn<QString>("part");   // none, short, full, linked, final-only
         QTest::addColumn<QString>("source"); // present, gone, changed
         QTest::addColumn<bool>("sourceStays");
         QTest::addColumn<bool>("finalStays");
-        QTest::newRow("record written") << true << "none"
-                                        << "present" << true << false;
-        QTest::newRow("copy cut short") << true << "short"
-                                        << "present" << true << false;
-        QTest::newRow("copy complete") << true << "full"
-                                       << "present" << true << false;
-        QTest::newRow("linked into place") << true << "linked"
-                                           << "present" << false << true;
-        QTest::newRow("source removed") << true << "linked"
-                                        << "gone" << false << true;
-        QTest::newRow("part removed") << true << "final-only"
-                                      << "gone" << false << true;
+        const auto row = [](const char* name, const char* record, const char* part, const char* source,
+                            bool sourceStays, bool finalStays) {
+            QTest::newRow(name) << QString(record) << QString(part) << QString(source) << sourceStays
+                                << finalStays;
+        };
+        row("record written", "both", "none", "present", true, false);
+        row("copy cut short", "both", "short", "present", true, false);
+        row("copy complete", "both", "full", "present", true, false);
+        row("linked into place", "both", "linked", "present", false, true);
+        row("source removed", "both", "linked", "gone", false, true);
+        row("part removed", "both", "final-only", "gone", false, true);
         // Without hard links the part is renamed into place: only the record tells the copy is whole.
-        QTest::newRow("renamed into place") << true << "final-only"
-                                            << "present" << false << true;
-        QTest::newRow("renamed, source changed meanwhile") << true << "final-only"
-                                                           << "changed" << true << true;
-        QTest::newRow("source changed meanwhile") << true << "linked"
-                                                  << "changed" << true << true;
-        QTest::newRow("part without record") << false << "short"
-                                             << "present" << true << false;
-        QTest::newRow("linked part without record") << false << "linked"
-                                                    << "gone" << false << true;
+        row("renamed into place", "both", "final-only", "present", false, true);
+        row("renamed, source changed meanwhile", "both", "final-only", "changed", true, true);
+        row("source changed meanwhile", "both", "linked", "changed", true, true);
+        row("part without record", "none", "short", "present", true, false);
+        row("linked part without record", "none", "linked", "gone", false, true);
+        // A batch names the final file in its record only where it renames the part into place.
+        row("batch copy whole, not yet named", "source", "full", "present", true, false);
+        row("batch copy linked into place", "source", "linked", "present", false, true);
     }
     void recoveryFinishesOrUndoesEachStep() {
-        QFETCH(bool, record);
+        QFETCH(QString, record);
         QFETCH(QString, part);
         QFETCH(QString, source);
         QTemporaryDir dir;
@@ -152,8 +153,9 @@ private slots:
         const fs::path stem = dest / (".corvalin-" + std::to_string(::getpid()) + "-7");
         const std::string picture = pictureBytes(2);
         QCOMPARE(::mkdir(dest.c_str(), 0755), 0);
-        if (record)
-            writeBytes(stem.native() + ".from", from.native() + '\0' + final.native());
+        if (record != "none")
+            writeBytes(stem.native() + ".from",
+                       from.native() + (record == "both" ? '\0' + final.native() : ""));
         if (part != "none" && part != "final-only")
             writeBytes(stem.native() + ".part", part == "short" ? picture.substr(0, 1000) : picture);
         if (part == "linked")
@@ -164,7 +166,7 @@ private slots:
             writeBytes(from, source == "changed" ? std::string("edited") : picture);
 
         QVERIFY(recoverInterruptedMoves(dest).ok());
-        QCOMPARE(leftovers(dest), 0);
+        QCOMPARE(moveLeftovers(dest), 0);
         QTEST(lookupEntry(from) == EntryKind::File, "sourceStays");
         QTEST(lookupEntry(final) == EntryKind::File, "finalStays");
         if (lookupEntry(final) == EntryKind::File)
@@ -185,12 +187,12 @@ private slots:
         writeBytes(stem + ".from", "/nowhere/a.jpg");
         writeBytes(stem + ".part", "half");
         QVERIFY(recoverInterruptedMoves(dest).ok());
-        const int whileAlive = leftovers(dest);
+        const int whileAlive = moveLeftovers(dest);
         ::kill(mover, SIGKILL);
         ::waitpid(mover, nullptr, 0);
         QVERIFY(recoverInterruptedMoves(dest).ok());
         QCOMPARE(whileAlive, 2);
-        QCOMPARE(leftovers(dest), 0);
+        QCOMPARE(moveLeftovers(dest), 0);
     }
 
     void failedCopyKeepsTheSource_data() {
@@ -248,16 +250,20 @@ private slots:
         QCOMPARE(lookupEntry(from), EntryKind::None);
         QCOMPARE(bytesOf(dest / "b.jpg"), std::optional(pictureBytes(3)));
         QCOMPARE(bytesOf(dest / "taken.jpg"), std::optional<std::string>("old"));
-        QCOMPARE(leftovers(dest), 0);
+        QCOMPARE(moveLeftovers(dest), 0);
     }
 
     void killAtAnyInstantLosesNothing_data() {
         QTest::addColumn<bool>("hardLinks");
-        QTest::newRow("hard links") << true;
-        QTest::newRow("no hard links, as on FAT") << false;
+        QTest::addColumn<int>("batch"); // files a batch holds; 0: one move after the other
+        QTest::newRow("hard links") << true << 0;
+        QTest::newRow("no hard links, as on FAT") << false << 0;
+        QTest::newRow("batches, hard links") << true << 3;
+        QTest::newRow("batches, no hard links") << false << 3;
     }
     void killAtAnyInstantLosesNothing() {
         QFETCH(bool, hardLinks);
+        QFETCH(int, batch);
         QTemporaryDir target;
         const auto source = otherFileSystemDir(); // the copy then goes to the real disk
         if (!source)
@@ -276,14 +282,16 @@ private slots:
             if (mover == 0) {
                 if (!hardLinks && !test::refuseHardLinks())
                     ::_exit(test::skipExit);
-                for (int i = 0; i < files; ++i)
+                if (batch > 0)
+                    moveInBatches(from, dest, files, batch);
+                for (int i = 0; batch == 0 && i < files; ++i)
                     moveNoReplace(from / std::to_string(i), dest / std::to_string(i));
                 ::_exit(0);
             }
             // The first round runs to the end and times the run; the others are killed at
             // instants spread over that time.
             if (round > 0) {
-                ::usleep(static_cast<useconds_t>(runTime * 3 / 4 * (round - 1) / rounds));
+                ::usleep(static_cast<useconds_t>(runTime * (round - 1) / rounds));
                 ::kill(mover, SIGKILL);
             }
             int status = 0;
@@ -293,7 +301,7 @@ private slots:
             if (round == 0)
                 runTime = timer.nsecsElapsed() / 1000;
             QVERIFY(recoverInterruptedMoves(dest).ok());
-            QCOMPARE(leftovers(dest), 0);
+            QCOMPARE(moveLeftovers(dest), 0);
             for (int i = 0; i < files; ++i) {
                 const auto inSource = bytesOf(from / std::to_string(i));
                 const auto inDest = bytesOf(dest / std::to_string(i));

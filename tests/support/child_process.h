@@ -68,14 +68,18 @@ inline bool mountPrivateTmpfs(const std::string& folder, const char* size = "1m"
 }
 
 // In a child: every hard link fails with EPERM from now on, as on FAT and exFAT, which have none.
-// Returns false where a seccomp filter cannot be set.
-inline bool refuseHardLinks() {
+// With `renamesReplace` a rename that refuses to replace fails with EINVAL too, as where the file
+// system cannot refuse. Returns false where a seccomp filter cannot be set.
+inline bool refuseHardLinks(bool renamesReplace = false) {
+    const unsigned noSuchCall = ~0u;
     sock_filter filter[] = {
         BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
-        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, SYS_link, 2, 0),
-        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, SYS_linkat, 1, 0),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, SYS_link, 3, 0),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, SYS_linkat, 2, 0),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, renamesReplace ? unsigned(SYS_renameat2) : noSuchCall, 2, 0),
         BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
         BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | EPERM),
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | EINVAL),
     };
     const sock_fprog program{sizeof filter / sizeof filter[0], filter};
     return ::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) == 0 &&

@@ -1,0 +1,91 @@
+#include "processes.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace corvalin::bench {
+
+namespace fs = std::filesystem;
+
+const char* const kShellPipeline = R"sh(
+n=0
+while IFS= read -r -d '' f; do
+  name=${f##*/}
+  printf '%d\r\n' "$n" > "$COUNTER"
+  case "${name,,}" in
+    *jpg|*jpeg|*bmp)
+      base=$name
+      [[ ${name:6:1} == ' ' ]] && base=${name:7}
+      printf -v prefix '%06d' "$n"
+      mv -n -- "$f" "$DST/$prefix $base"
+      n=$((n+1)) ;;
+    *) rm -f -- "$f" ;;
+  esac
+done < <(find "$SRC" -mindepth 2 -type f ! -name '.*' -print0)
+find "$SRC" -mindepth 1 -maxdepth 1 -type d ! -name '.*' -exec rm -rf {} +
+)sh";
+
+Measured spawn(const std::vector<std::string>& args, const std::vector<std::string>& environment,
+               bool timeWholeProcess) {
+    int out[2];
+    if (::pipe(out) != 0)
+        return {};
+    const auto start = std::chrono::steady_clock::now();
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::dup2(out[1], 1);
+        ::close(out[0]);
+        for (const std::string& variable : environment)
+            ::putenv(const_cast<char*>(variable.c_str()));
+        std::vector<char*> argv;
+        for (const std::string& arg : args)
+            argv.push_back(const_cast<char*>(arg.c_str()));
+        argv.push_back(nullptr);
+        ::execv(argv[0], argv.data());
+        ::_exit(127);
+    }
+    ::close(out[1]);
+    std::string printed;
+    char buffer[256];
+    for (ssize_t got; (got = ::read(out[0], buffer, sizeof buffer)) > 0;)
+        printed.append(buffer, std::size_t(got));
+    ::close(out[0]);
+    int status = 0;
+    struct rusage usage {};
+    ::wait4(pid, &status, 0, &usage);
+    const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    Measured measured;
+    measured.peakKilobytes = usage.ru_maxrss;
+    if (WIFEXITED(status) && WEXITSTATUS(status) == 0)
+        measured.seconds = timeWholeProcess ? wall : std::atof(printed.c_str());
+    else
+        std::fprintf(stderr, "%s ended with status %d\n", args.back().c_str(), status);
+    return measured;
+}
+
+std::size_t countFiles(const fs::path& folder) {
+    std::size_t count = 0;
+    for (const auto& entry : fs::directory_iterator(folder))
+        count += entry.is_regular_file() ? 1 : 0;
+    return count;
+}
+
+void printLine(const char* label, const Measured& measured, int pictures) {
+    if (measured.seconds < 0) {
+        std::printf("  %-44s failed\n", label);
+        return;
+    }
+    std::printf("  %-44s %8.3f s  %7.3f ms/picture\n", label, measured.seconds,
+                1000 * measured.seconds / std::max(1, pictures));
+}
+
+double ratio(const Measured& a, const Measured& b) {
+    return a.seconds > 0 && b.seconds > 0 ? a.seconds / b.seconds : 0;
+}
+
+} // namespace corvalin::bench

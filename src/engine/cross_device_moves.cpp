@@ -1,0 +1,60 @@
+#include "engine/cross_device_moves.h"
+
+namespace corvalin {
+
+namespace fs = std::filesystem;
+
+CrossDeviceMoves::CrossDeviceMoves(CopyNaming& naming, BatchSettings settings)
+    : m_naming(naming), m_settings(settings) {}
+
+CrossDeviceMoves::~CrossDeviceMoves() {
+    discard();
+}
+
+bool CrossDeviceMoves::crosses(const fs::path& folder, const fs::path& destination) {
+    // Compared as strings: it is asked for every picture, also within one file system.
+    if (!m_checkedFolder || m_checkedFolder->native() != folder.native() ||
+        m_checkedDestination.native() != destination.native()) {
+        m_crosses = CrossDeviceBatch::crosses(folder, destination);
+        m_checkedFolder = folder;
+        m_checkedDestination = destination;
+    }
+    return m_crosses;
+}
+
+std::size_t CrossDeviceMoves::pending() const {
+    return m_batch ? m_batch->size() : 0;
+}
+
+fs::path CrossDeviceMoves::destination() const {
+    return m_batch ? m_batch->destination() : fs::path();
+}
+
+Status CrossDeviceMoves::add(const fs::path& source, const fs::path& destination) {
+    if (m_batch && m_batch->destination() != destination) {
+        if (Status committed = commit(); !committed)
+            return committed;
+    }
+    if (!m_batch)
+        m_batch = std::make_unique<CrossDeviceBatch>(destination, m_settings);
+    if (Status added = m_batch->add(source); !added) {
+        // The run stops on this failure; what was copied whole before it still arrives.
+        (void)commit();
+        return added;
+    }
+    return m_batch->full() ? commit() : Status{};
+}
+
+Status CrossDeviceMoves::commit() {
+    if (!m_batch)
+        return {};
+    const Status committed = m_batch->commit(m_naming);
+    m_batch.reset();
+    return committed;
+}
+
+void CrossDeviceMoves::discard() {
+    m_batch.reset();
+}
+
+} // namespace corvalin

@@ -1,0 +1,56 @@
+#pragma once
+
+#include "platform/cross_device_batch.h"
+#include "platform/result.h"
+
+#include <cstddef>
+#include <filesystem>
+#include <memory>
+#include <optional>
+
+// The pictures of a move run that leave their file system, gathered into batches so that the run
+// waits for the disk once per batch instead of once per picture.
+namespace corvalin {
+
+// Fed picture by picture; a batch is committed when it is full, when the pictures go elsewhere, and
+// whenever the run asks (at the end of each folder). Each copy gets its final name from `naming`
+// only at the commit, in the order the pictures were added: the serial numbers and the names stay
+// the caller's decisions.
+class CrossDeviceMoves {
+public:
+    explicit CrossDeviceMoves(CopyNaming& naming, BatchSettings settings = {});
+    ~CrossDeviceMoves(); // discards what was not committed
+
+    // True when files of `folder` reach `destination` only as copies. Asked per picture; looked up
+    // once per pair.
+    bool crosses(const std::filesystem::path& folder, const std::filesystem::path& destination);
+
+    // Applies from the next batch on.
+    void setSettings(BatchSettings settings) { m_settings = settings; }
+
+    // Pictures added and not yet committed.
+    std::size_t pending() const;
+    // Where the pending pictures go; during a commit, where the copies being named go.
+    std::filesystem::path destination() const;
+
+    // Copies `source` into the batch bound for `destination`. When the copy fails (a full disk, a
+    // vanished or unreadable source), the copies already whole are committed and the copy's failure
+    // is returned: the pictures before it are moved, it and its source stay as they were.
+    Status add(const std::filesystem::path& source, const std::filesystem::path& destination);
+
+    // Names every pending copy and removes its source (CrossDeviceBatch::commit).
+    Status commit();
+
+    // Removes the pending copies; their sources stay.
+    void discard();
+
+private:
+    CopyNaming& m_naming;
+    BatchSettings m_settings;
+    std::unique_ptr<CrossDeviceBatch> m_batch;
+    std::optional<std::filesystem::path> m_checkedFolder;
+    std::filesystem::path m_checkedDestination;
+    bool m_crosses = false;
+};
+
+} // namespace corvalin

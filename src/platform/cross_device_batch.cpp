@@ -1,0 +1,293 @@
+// A copy may be named only once its bytes are on the disk, and its source may go only once that name
+// is on the disk too. Waiting for that file by file costs a flush or more per file, tens of
+// milliseconds each on a memory card; a batch waits once for all its copies, once for all their
+// names and once for the removal of their sources:
+//
+//   1. For each file: its record (move_temp_files.h) names the source, its part receives the bytes,
+//      mode and times, and the part's writeback starts at once, while the next file is read.
+//   2. One wait makes every record and part of the batch durable.
+//   3. Each part is hard-linked to its final name, which fails rather than replace. A file system
+//      without hard links (FAT, exFAT: most memory cards) gets a rename that refuses to replace;
+//      as the part then leaves, each record first receives its final name, made durable with one
+//      more wait, so that a recovery still knows where the whole copy went.
+//   4. One wait on the destination folder makes the names durable; the sources are removed;
+//   5. one wait on their folders makes the removals durable; then the parts and records go.
+//
+// A kill or a power loss at any instant leaves what recoverInterruptedMoves (move_file.cpp) finishes
+// or undoes: a part with a single name is an unfinished copy and goes, its source stays; a linked
+// or renamed one is whole, and its source goes if it still holds exactly those bytes.
+#include "platform/cross_device_batch.h"
+
+#include "platform/batch_copy.h"
+#include "platform/move_temp_files.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <fcntl.h>
+#include <linux/magic.h>
+#include <set>
+#include <string>
+#include <sys/stat.h>
+#include <sys/statfs.h>
+#include <unistd.h>
+#include <vector>
+
+namespace corvalin {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Once this much written data waits for the disk, the oldest copies are waited for before the next
+// is made. A slow card then paces the copying file by file, with the window kept live in between,
+// and the wait at the end of a batch stays short instead of holding the whole batch.
+constexpr std::uint64_t kWritebackWindow = std::uint64_t(32) << 20;
+
+bool linkUnsupported(int error) {
+    return error == EPERM || error == EOPNOTSUPP || error == ENOSYS;
+}
+
+// One syncfs where the file system's own sync commits its journal and flushes the device: it covers
+// every copy with one trip to the disk. Elsewhere (FAT, exFAT, network and FUSE file systems, whose
+// sync may stop short of the disk or do nothing) each file is flushed on its own.
+BatchFlush flushFor(int folderFd, BatchFlush asked) {
+    struct statfs info {};
+    if (asked != BatchFlush::Automatic)
+        return asked;
+    if (::fstatfs(folderFd, &info) != 0)
+        return BatchFlush::EachFile;
+    switch (static_cast<unsigned long>(info.f_type)) {
+    case EXT4_SUPER_MAGIC: // ext2 and ext3 too
+    case XFS_SUPER_MAGIC:
+    case BTRFS_SUPER_MAGIC:
+    case F2FS_SUPER_MAGIC:
+    case TMPFS_MAGIC:
+        return BatchFlush::WholeFileSystem;
+    default:
+        return BatchFlush::EachFile;
+    }
+}
+
+} // namespace
+
+struct CrossDeviceBatch::State {
+    BatchSettings settings;
+    UniqueFd folder; // the destination, opened before the first copy: a syncfs reports what failed since
+    BatchFlush flush = BatchFlush::EachFile;
+    std::vector<BatchCopy> copies;
+    std::uint64_t bytes = 0;
+    std::size_t settled = 0; // copies whose writeback was waited for
+    std::uint64_t unsettledBytes = 0;
+    bool noHardLinks = false;
+    int linkError = 0; // why the first hard link failed, when it did
+};
+
+CrossDeviceBatch::CrossDeviceBatch(fs::path destination, BatchSettings settings)
+    : m_destination(std::move(destination)), m_state(std::make_unique<State>()) {
+    m_state->settings = settings;
+}
+
+CrossDeviceBatch::~CrossDeviceBatch() {
+    discard();
+}
+
+bool CrossDeviceBatch::crosses(const fs::path& folder, const fs::path& destination) {
+    struct statx a {};
+    struct statx b {};
+    // Where either cannot be looked at, the move itself finds out and says why.
+    if (::statx(AT_FDCWD, folder.c_str(), 0, STATX_MNT_ID, &a) != 0 ||
+        ::statx(AT_FDCWD, destination.c_str(), 0, STATX_MNT_ID, &b) != 0)
+        return false;
+    if (a.stx_dev_major != b.stx_dev_major || a.stx_dev_minor != b.stx_dev_minor)
+        return true;
+    // A rename between two mounts of one file system fails as between two file systems.
+    return (a.stx_mask & b.stx_mask & STATX_MNT_ID) != 0 && a.stx_mnt_id != b.stx_mnt_id;
+}
+
+bool CrossDeviceBatch::empty() const {
+    return m_state->copies.empty();
+}
+
+std::size_t CrossDeviceBatch::size() const {
+    return m_state->copies.size();
+}
+
+bool CrossDeviceBatch::full() const {
+    return m_state->copies.size() >= m_state->settings.count || m_state->bytes >= m_state->settings.bytes;
+}
+
+Status CrossDeviceBatch::add(const fs::path& source) {
+    State& state = *m_state;
+    if (!state.folder.valid()) {
+        state.folder = UniqueFd(::open(m_destination.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        if (!state.folder.valid())
+            return errorFromErrno(kMoveText, source, errno);
+        state.flush = flushFor(state.folder.get(), state.settings.flush);
+    }
+    BatchCopy copy;
+    copy.source = source.native();
+    if (const int error = makeCopy(copy, m_destination.native())) {
+        unlinkUnlessGone(copy.part);
+        unlinkUnlessGone(copy.record);
+        return errorFromErrno(kMoveText, source, error);
+    }
+    const auto size = static_cast<std::uint64_t>(copy.before.st_size);
+    state.bytes += size;
+    state.unsettledBytes += size;
+    state.copies.push_back(std::move(copy));
+    settleWriteback();
+    return {};
+}
+
+void CrossDeviceBatch::settleWriteback() {
+    State& state = *m_state;
+    while (state.unsettledBytes > kWritebackWindow && state.settled + 1 < state.copies.size()) {
+        const BatchCopy& copy = state.copies[state.settled++];
+        // Errors show at the wait for durability, which every copy passes.
+        ::sync_file_range(copy.partFd.get(), 0, 0,
+                          SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE | SYNC_FILE_RANGE_WAIT_AFTER);
+        state.unsettledBytes -= static_cast<std::uint64_t>(copy.before.st_size);
+    }
+}
+
+Status CrossDeviceBatch::commit(CopyNaming& naming) {
+    if (empty())
+        return {};
+    Status status = flushCopies(0, m_state->copies.size(), true);
+    if (status)
+        status = nameCopies(naming);
+    const Status completed = completeNamed();
+    discard();
+    return status ? completed : status;
+}
+
+void CrossDeviceBatch::discard() {
+    State& state = *m_state;
+    // The part of a named copy is a second name of it, or gone after a rename; any other part is
+    // a copy that will not be used. Each record goes after its part, as a recovery expects.
+    for (BatchCopy& copy : state.copies) {
+        copy.partFd.close();
+        copy.recordFd.close();
+        unlinkUnlessGone(copy.part);
+        unlinkUnlessGone(copy.record);
+    }
+    state.copies.clear();
+    state.bytes = 0;
+    state.settled = 0;
+    state.unsettledBytes = 0;
+}
+
+// The parts and records of copies [first, end), or the records alone, on the disk.
+Status CrossDeviceBatch::flushCopies(std::size_t first, std::size_t end, bool parts) {
+    State& state = *m_state;
+    int wholeError = 0;
+    if (state.flush == BatchFlush::WholeFileSystem) {
+        if (::syncfs(state.folder.get()) == 0)
+            return {};
+        wholeError = errno;
+    }
+    // File by file, also to find which copy a failed syncfs concerned.
+    for (std::size_t i = first; i < end; ++i) {
+        const BatchCopy& copy = state.copies[i];
+        if ((parts && ::fdatasync(copy.partFd.get()) != 0) || ::fdatasync(copy.recordFd.get()) != 0)
+            return errorFromErrno(kMoveText, copy.source, errno);
+    }
+    if (wholeError != 0)
+        return errorFromErrno(kMoveText, m_destination, wholeError);
+    return {};
+}
+
+Status CrossDeviceBatch::nameCopies(CopyNaming& naming) {
+    std::vector<BatchCopy>& copies = m_state->copies;
+    for (std::size_t i = 0; i < copies.size(); ++i) {
+        if (m_state->noHardLinks)
+            return renameCopiesFrom(i, naming, false);
+        if (naming.namingStopped())
+            return {};
+        BatchCopy& copy = copies[i];
+        for (bool taken = false;; taken = true) {
+            auto final = naming.finalPathFor(copy.source, taken);
+            if (!final)
+                return final.error();
+            copy.final = final.value().native();
+            if (::link(copy.part.c_str(), copy.final.c_str()) == 0)
+                break;
+            const int error = errno;
+            if (error == EEXIST)
+                continue;
+            if (!linkUnsupported(error))
+                return errorFromErrno(kMoveText, copy.source, error);
+            m_state->noHardLinks = true;
+            m_state->linkError = error;
+            return renameCopiesFrom(i, naming, true);
+        }
+        copy.named = true;
+        naming.copyNamed(copy.source);
+    }
+    return {};
+}
+
+// Without hard links a part leaves its own name, so its record must first say where it goes: the
+// names of the rest of the batch are chosen and written to their records, made durable with one
+// wait, and only then is each part renamed there.
+Status CrossDeviceBatch::renameCopiesFrom(std::size_t first, CopyNaming& naming, bool firstDecided) {
+    std::vector<BatchCopy>& copies = m_state->copies;
+    Status chosen;
+    std::size_t end = first;
+    for (; end < copies.size(); ++end) {
+        const bool decided = firstDecided && end == first;
+        if (!decided && naming.namingStopped())
+            break;
+        if (chosen = chooseFreeName(copies[end], naming, decided); !chosen)
+            break;
+    }
+    if (end == first)
+        return chosen;
+    if (Status flushed = flushCopies(first, end, false); !flushed)
+        return flushed;
+    for (std::size_t i = first; i < end; ++i) {
+        if (Status renamed = renameIntoPlace(copies[i], naming, m_state->linkError); !renamed)
+            return renamed;
+    }
+    return chosen;
+}
+
+// The names reach the disk first, then the sources go, then their removal reaches the disk before
+// the records that would let a recovery finish it are removed.
+Status CrossDeviceBatch::completeNamed() {
+    std::vector<BatchCopy>& copies = m_state->copies;
+    if (std::none_of(copies.begin(), copies.end(), [](const BatchCopy& copy) { return copy.named; }))
+        return {};
+    if (const int error = syncFolder(m_destination.native())) {
+        // Not known to be on the disk: the copies go and their sources stay.
+        for (BatchCopy& copy : copies) {
+            if (copy.named)
+                unlinkUnlessGone(copy.final);
+            copy.named = false;
+        }
+        return errorFromErrno(kMoveText, m_destination, error);
+    }
+    Status status;
+    std::set<std::string> sourceFolders;
+    for (BatchCopy& copy : copies) {
+        if (!copy.named)
+            continue;
+        if (const int error = removeSource(copy)) {
+            unlinkUnlessGone(copy.final); // the source stays: the file must not exist twice
+            copy.named = false;
+            if (status)
+                status = sourceError(copy, error);
+            continue;
+        }
+        sourceFolders.insert(folderOf(copy.source));
+    }
+    for (const std::string& folder : sourceFolders) {
+        const int error = syncFolder(folder);
+        if (error != 0 && status)
+            status = errorFromErrno(kMoveText, folder, error);
+    }
+    return status;
+}
+
+} // namespace corvalin

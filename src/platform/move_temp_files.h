@@ -1,0 +1,20 @@
+#pragma once
+
+#include <string_view>
+
+// The hidden files of a move across file systems, shared by the batch that makes them and the
+// recovery that finishes them (not a public API).
+//
+//   <dest>/.corvalin-<pid>-<n>.from  the record: the source path, then a NUL and the final path
+//                                    once the copy is to be renamed into place
+//   <dest>/.corvalin-<pid>-<n>.part  the copy
+namespace corvalin {
+
+inline constexpr std::string_view kMoveTempPrefix = ".corvalin-";
+inline constexpr std::string_view kRecordSuffix = ".from";
+inline constexpr std::string_view kPartSuffix = ".part";
+
+// What a failed move says it could not do.
+inline constexpr const char* kMoveText = "ファイルの移動";
+
+} // namespace corvalin
