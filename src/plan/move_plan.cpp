@@ -1,6 +1,7 @@
 #include "plan/move_plan.h"
 
 #include "app/error_text.h"
+#include "engine/download_markers.h"
 #include "engine/file_layer.h"
 #include "plan/plan_scan.h"
 #include "platform/file_ops.h"
@@ -162,6 +163,10 @@ MovePlan makeMovePlan(const Module1& vars, const SettingsFiles& files, const Pla
     plan.acrossFileSystems = !sameFileSystem(request.source, request.destination);
     plan.downloadsLeft = std::move(result.downloadsLeft);
     plan.foldersKeptForDownloads = std::move(result.foldersKeptForDownloads);
+    for (const fs::path& file : plan.downloadsLeft)
+        plan.problems.push_back({ProblemKind::DownloadArriving, file.native(), kDownloadFileLeftText});
+    for (const fs::path& folder : plan.foldersKeptForDownloads)
+        plan.problems.push_back({ProblemKind::DownloadArriving, folder.native(), kDownloadFolderKeptText});
     if (result.error) {
         plan.error = result.error;
         plan.problems.insert(plan.problems.begin(), {ProblemKind::RunStops, result.error->path.native(),

@@ -38,11 +38,12 @@ struct PlanFolder {
 };
 
 enum class ProblemKind : std::uint8_t {
-    RunStops,        // the run would stop here: the error it would meet
-    Unreadable,      // a folder that cannot be read
-    NameTaken,       // a new name already taken in the destination: the picture takes a later number
-    LeftOut,         // a link or another mounted file system, never entered
-    NoReadPermission // a picture its owner may not read
+    RunStops,         // the run would stop here: the error it would meet
+    Unreadable,       // a folder that cannot be read
+    NameTaken,        // a new name already taken in the destination: the picture takes a later number
+    LeftOut,          // a link or another mounted file system, never entered
+    NoReadPermission, // a picture its owner may not read
+    DownloadArriving  // a download still arriving, or a folder kept for one: left as it is
 };
 
 struct PlanProblem {

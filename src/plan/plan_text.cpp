@@ -154,8 +154,6 @@ std::string planCsv(const MovePlan& plan) {
         csvRow(csv, {"削除", csvPathText(removal.path), "", "", std::to_string(removal.bytes)});
     for (const PlanFolder& folder : plan.folders)
         csvRow(csv, {"フォルダの削除", csvPathText(folder.path), "", "", std::to_string(folder.hiddenBytes)});
-    for (const std::filesystem::path& left : plan.downloadsLeft)
-        csvRow(csv, {"ダウンロード中のため残す", csvPathText(left.native()), "", "", ""});
     for (const PlanProblem& problem : plan.problems)
         csvRow(csv, {"問題", csvPathText(problem.path), problem.text, "", ""});
     return csv;

@@ -197,6 +197,9 @@ private slots:
             << "long" << int(MoveOutcome::Failed) << int(ProblemKind::RunStops) << QByteArray("src/a/");
         QTest::newRow("destination gone")
             << "noDestination" << int(MoveOutcome::Failed) << int(ProblemKind::RunStops) << QByteArray("dst");
+        QTest::newRow("a download still arriving")
+            << "download" << int(MoveOutcome::Completed) << int(ProblemKind::DownloadArriving)
+            << QByteArray("src/a/cat.jpg");
     }
     void problemsFound() {
         QFETCH(QString, setUp);
@@ -208,6 +211,8 @@ private slots:
             writeContent(src() / "a" / (std::string(250, 'x') + ".jpg"), "long");
         if (setUp == "noDestination")
             fs::remove(dst());
+        if (setUp == "download")
+            writeContent(src() / "a" / "cat.jpg.part", "");
         const MovePlan plan = makeMovePlan(Module1{}, files(), {src(), dst(), true, false, {}});
         QTEST(int(plan.outcome), "outcome");
         QVERIFY(!plan.problems.empty());

@@ -27,6 +27,8 @@ QString problemKindText(ProblemKind kind) {
         return QStringLiteral("対象外");
     case ProblemKind::NoReadPermission:
         return QStringLiteral("読み取り不可");
+    case ProblemKind::DownloadArriving:
+        return QStringLiteral("ダウンロード中");
     }
     return {};
 }
