@@ -220,6 +220,9 @@ private slots:
         QFETCH(bool, duringSurvey);
         QFETCH(QString, shownFolder);
         openForm(dst(), true, true);
+        // Every folder shown, so that the click can come at a chosen one; events still pass only
+        // at the program's own pace.
+        MoveController::of(*m_form).setDisplayInterval(0);
         bool armed = true;
         connect(m_form->ui.Dir1, &FolderList::folderChanged, this, [&] {
             const bool surveying = m_form->ui.Label13->isVisible();

@@ -15,6 +15,7 @@
 #include <QCoreApplication>
 
 #include <algorithm>
+#include <utility>
 
 namespace corvalin {
 
@@ -82,6 +83,9 @@ void MoveController::runMove() {
     moveRun.setJournal(journal ? &*journal : nullptr);
     moveRun.setPictureTypes(m_form.extraOptions().pictureTypes);
     const MoveRunResult result = moveRun.run(source, m_form.vars().OptFlags[0].isOn(), m_form.FolderList);
+    // The last counts and name stay; the endings show the folders.
+    m_pendingFolder.reset();
+    showFileLabels();
     // A cancel clicked during the last files belongs to this run, which ends now; left waiting, it
     // would reach the idle window.
     yield();
@@ -120,9 +124,13 @@ void MoveController::showRunLayout() {
     ++m_generation;
     m_running = true;
     m_sinceYield.invalidate();
+    m_sinceDisplay.invalidate();
     m_sinceDestinationListed.start();
     m_destinationListStale = false;
     m_destinationListCostMs = 0;
+    m_pendingFolder.reset();
+    m_pendingHeading = false;
+    m_folderCounts = {0, 0};
     m_fileCounts = {0, 0};
     m_newName.clear();
     m_fileLabelsPending = false;
@@ -132,6 +140,7 @@ void MoveController::showRunLayout() {
 void MoveController::showIdleLayout() {
     m_running = false;
     ++m_generation;
+    m_pendingFolder.reset();
     m_decoder->dropPending();
     m_form.ui.Command1->show();
     m_form.ui.Command2->hide();
@@ -170,7 +179,7 @@ void MoveController::cancelEnding(const fs::path& sourceParent) {
 }
 
 void MoveController::yield() {
-    showFileLabels();
+    showWhenDue();
     QCoreApplication::processEvents();
     m_sinceYield.start();
 }
@@ -201,16 +210,23 @@ void MoveController::showFolder(const fs::path& folder) {
 }
 
 void MoveController::surveyFolderShown(const fs::path& folder) {
-    showFolder(folder);
-    m_form.ui.Label10->setText(displayName(ownName(folder)));
+    m_pendingFolder = folder;
+    m_pendingHeading = true;
+    if (m_displayIntervalMs == 0)
+        showPendingDisplay();
 }
 
 void MoveController::surveyCountsShown(int foldersWithFiles, int folderCount, long totalFiles) {
-    m_form.ui.Label6->setText(countText(foldersWithFiles, folderCount));
-    m_form.ui.Label11->setText(countText(totalFiles, totalFiles));
+    m_folderCounts = {foldersWithFiles, folderCount};
+    m_fileCounts = {totalFiles, totalFiles};
+    m_fileLabelsPending = true;
+    if (m_displayIntervalMs == 0)
+        showFileLabels();
 }
 
 void MoveController::surveyFinished(const fs::path& sourceParent) {
+    m_pendingFolder.reset();
+    showFileLabels();
     showFolder(sourceParent);
     m_form.ui.Label13->hide();
 }
@@ -220,8 +236,10 @@ bool MoveController::cancelRequested() {
 }
 
 void MoveController::folderStarted(const fs::path& folder) {
-    showFolder(folder);
-    m_form.ui.Label10->setText(displayName(ownName(folder)));
+    m_pendingFolder = folder;
+    m_pendingHeading = true;
+    if (m_displayIntervalMs == 0)
+        showPendingDisplay();
 }
 
 // Between two paints a run handles many files; only the labels' last texts reach the screen, so
@@ -229,7 +247,7 @@ void MoveController::folderStarted(const fs::path& folder) {
 void MoveController::fileProgress(long remaining, long total) {
     m_fileCounts = {remaining, total};
     m_fileLabelsPending = true;
-    if (m_yieldIntervalMs == 0)
+    if (m_displayIntervalMs == 0)
         showFileLabels();
 }
 
@@ -240,20 +258,46 @@ void MoveController::previewRequested(const fs::path& file) {
         m_form.FitPreview();
         return;
     }
+    // A request the decoder would drop unread is not worth opening a file for.
+    if (!m_decoder->wantsRequest())
+        return;
     m_decoder->request(openPicture(file), m_form.ui.Picture1->contentsRect().size(), m_generation);
 }
 
 void MoveController::newNameChosen(const std::string& name) {
     m_newName = name;
     m_fileLabelsPending = true;
-    if (m_yieldIntervalMs == 0)
+    if (m_displayIntervalMs == 0)
         showFileLabels();
 }
 
+void MoveController::showWhenDue() {
+    if (m_sinceDisplay.isValid() && m_sinceDisplay.elapsed() < m_displayIntervalMs)
+        return;
+    showPendingDisplay();
+}
+
+// A folder passed between two showings is never read for the source pane: reading and laying out
+// its list for every folder cost the run more than moving its pictures.
+void MoveController::showPendingDisplay() {
+    m_sinceDisplay.start();
+    showFileLabels();
+    if (!m_pendingFolder)
+        return;
+    const fs::path folder = std::move(*m_pendingFolder);
+    m_pendingFolder.reset();
+    showFolder(folder);
+    if (std::exchange(m_pendingHeading, false))
+        m_form.ui.Label10->setText(displayName(ownName(folder)));
+}
+
+// QLabel leaves a label whose text does not change as it is.
 void MoveController::showFileLabels() {
     if (!m_fileLabelsPending)
         return;
     m_fileLabelsPending = false;
+    if (m_folderCounts.second > 0)
+        m_form.ui.Label6->setText(countText(m_folderCounts.first, m_folderCounts.second));
     if (m_fileCounts.second > 0)
         m_form.ui.Label11->setText(countText(m_fileCounts.first, m_fileCounts.second));
     if (!m_newName.empty())
@@ -264,13 +308,16 @@ fs::path MoveController::destination() {
     return m_form.ui.Dir2->path();
 }
 
-void MoveController::folderFinished(const fs::path&) {
+// The emptied folder is read afresh at the next showing, unless a later one is shown by then.
+void MoveController::folderFinished(const fs::path& folder) {
     refreshDestinationFiles(false);
-    (void)m_form.ui.Dir1->refresh();
-    (void)m_form.ui.File1->refresh();
+    m_pendingFolder = folder;
+    if (m_displayIntervalMs == 0)
+        showPendingDisplay();
 }
 
 void MoveController::returnedToSourceParent(const fs::path& sourceParent) {
+    m_pendingFolder.reset();
     showFolder(sourceParent);
 }
 

@@ -33,8 +33,14 @@ public:
 
     // How often the run lets the window handle events where only the display has to keep up (between
     // files, in the survey display), at most; 0 at every one. The survey and every folder of the move
-    // always let them through.
-    void setYieldInterval(int milliseconds) { m_yieldIntervalMs = milliseconds; }
+    // always let them through. Sets the display's pace too.
+    void setYieldInterval(int milliseconds) {
+        m_yieldIntervalMs = milliseconds;
+        m_displayIntervalMs = milliseconds;
+    }
+    // How often the folder in hand, its heading and the counts are shown, at most; 0 at every change.
+    // Between two showings a run passes many folders, and only the last one reaches the screen.
+    void setDisplayInterval(int milliseconds) { m_displayIntervalMs = milliseconds; }
     // Decodes every preview in the run's own time instead of beside it (for comparison only).
     void setInlinePreview(bool inlinePreview) { m_inlinePreview = inlinePreview; }
     // Runs without a journal, as before there was one (for comparison only).
@@ -64,6 +70,8 @@ private:
     void showIdleLayout();
     void showFolder(const std::filesystem::path& folder);
     void showFileLabels();
+    void showWhenDue();
+    void showPendingDisplay();
     void refreshDestinationFiles(bool force);
     void completedEnding(int foldersWithFiles);
     void cancelEnding(const std::filesystem::path& sourceParent);
@@ -76,11 +84,17 @@ private:
     bool m_inlinePreview = false;
     bool m_journalling = true;
     int m_yieldIntervalMs = 15;
+    int m_displayIntervalMs = 15;
     QElapsedTimer m_sinceYield;
+    QElapsedTimer m_sinceDisplay;
     QElapsedTimer m_sinceDestinationListed;
     bool m_destinationListStale = false;
     qint64 m_destinationListCostMs = 0;
-    // The file in hand's counts and new name, shown at the next paint.
+    // What the next showing puts on the window: the folder in hand (read afresh into the source
+    // pane, its name into the heading), the folder and file counts and the new name.
+    std::optional<std::filesystem::path> m_pendingFolder;
+    bool m_pendingHeading = false;
+    std::pair<int, int> m_folderCounts;
     std::pair<long, long> m_fileCounts;
     std::string m_newName;
     bool m_fileLabelsPending = false;

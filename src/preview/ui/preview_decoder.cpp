@@ -60,6 +60,13 @@ void PreviewDecoder::dropPending() {
         ::close(dropped->fd);
 }
 
+bool PreviewDecoder::wantsRequest() {
+    if (!m_thread.joinable())
+        return true;
+    std::lock_guard lock(m_mutex);
+    return m_waitingForRequest && !m_pending;
+}
+
 bool PreviewDecoder::takeRequest(Request& request, std::chrono::steady_clock::time_point notBefore) {
     std::unique_lock lock(m_mutex);
     m_wake.wait_until(lock, notBefore, [this] { return m_stopping; });

@@ -32,6 +32,9 @@ public:
     void request(int fd, QSize box, std::uint64_t generation);
     // Drops the waiting request, if any.
     void dropPending();
+    // True when a request made now would be decoded next: the thread waits for one (or has not
+    // started). Any other request would only replace the waiting one, or be replaced itself.
+    bool wantsRequest();
 
 signals:
     // On the thread this object lives on, in the order of the requests. A file that is no picture
