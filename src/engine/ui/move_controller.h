@@ -84,7 +84,7 @@ private:
     bool m_inlinePreview = false;
     bool m_journalling = true;
     int m_yieldIntervalMs = 15;
-    int m_displayIntervalMs = 15;
+    int m_displayIntervalMs = 40;
     QElapsedTimer m_sinceYield;
     QElapsedTimer m_sinceDisplay;
     QElapsedTimer m_sinceDestinationListed;

@@ -8,7 +8,7 @@
 namespace corvalin {
 
 namespace {
-constexpr std::chrono::milliseconds kPictureInterval{40};
+constexpr std::chrono::milliseconds kPictureInterval{80};
 } // namespace
 
 PreviewDecoder::PreviewDecoder(QObject* parent) : QObject(parent) {

@@ -17,8 +17,9 @@ namespace corvalin {
 
 // Decodes preview pictures on one thread of its own, so that a run never waits for a picture:
 // decoding a camera picture costs far more than moving it. Only the newest request counts; one
-// still waiting when a newer one comes is dropped unread. Some 25 pictures a second at most are
-// decoded and shown, which is all the eye follows.
+// still waiting when a newer one comes is dropped unread. Some 12 pictures a second at most are
+// decoded and shown: a run passes thousands a second, so the eye sees no difference, and the
+// processor stays with the run.
 class PreviewDecoder : public QObject {
     Q_OBJECT
 public:
