@@ -35,14 +35,20 @@ Status CrossDeviceMoves::add(const fs::path& source, const fs::path& destination
         if (Status committed = commit(); !committed)
             return committed;
     }
-    if (!m_batch)
+    if (!m_batch) {
         m_batch = std::make_unique<CrossDeviceBatch>(destination, m_settings);
+        m_batchStarted = std::chrono::steady_clock::now();
+    }
     if (Status added = m_batch->add(source); !added) {
         // The run stops on this failure; what was copied whole before it still arrives.
         (void)commit();
         return added;
     }
     return m_batch->full() ? commit() : Status{};
+}
+
+bool CrossDeviceMoves::dueAtFolderEnd() const {
+    return m_batch && std::chrono::steady_clock::now() - m_batchStarted >= m_settings.folderCarry;
 }
 
 Status CrossDeviceMoves::commit() {

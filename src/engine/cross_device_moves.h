@@ -3,6 +3,7 @@
 #include "platform/cross_device_batch.h"
 #include "platform/result.h"
 
+#include <chrono>
 #include <cstddef>
 #include <filesystem>
 #include <memory>
@@ -13,9 +14,9 @@
 namespace corvalin {
 
 // Fed picture by picture; a batch is committed when it is full, when the pictures go elsewhere, and
-// whenever the run asks (at the end of each folder). Each copy gets its final name from `naming`
-// only at the commit, in the order the pictures were added: the serial numbers and the names stay
-// the caller's decisions.
+// whenever the run asks (at the end of a folder when the batch is due, and at the end of the run). Each copy
+// gets its final name from `naming` only at the commit, in the order the pictures were added: the serial
+// numbers and the names stay the caller's decisions.
 class CrossDeviceMoves {
 public:
     explicit CrossDeviceMoves(CopyNaming& naming, BatchSettings settings = {});
@@ -38,6 +39,10 @@ public:
     // is returned: the pictures before it are moved, it and its source stay as they were.
     Status add(const std::filesystem::path& source, const std::filesystem::path& destination);
 
+    // True at the end of a folder when the pending batch has waited long enough
+    // (BatchSettings::folderCarry) to be committed there.
+    bool dueAtFolderEnd() const;
+
     // Names every pending copy and removes its source (CrossDeviceBatch::commit).
     Status commit();
 
@@ -48,6 +53,7 @@ private:
     CopyNaming& m_naming;
     BatchSettings m_settings;
     std::unique_ptr<CrossDeviceBatch> m_batch;
+    std::chrono::steady_clock::time_point m_batchStarted;
     std::optional<std::filesystem::path> m_checkedFolder;
     std::filesystem::path m_checkedDestination;
     bool m_crosses = false;

@@ -122,14 +122,20 @@ MoveRunResult MoveRun::run(const fs::path& sourceParent, bool deleteFolders,
     const std::size_t count = folderList.size();
     for (std::size_t i = 0; i < count; ++i) {
         m_observer.yield();
-        // A cancel is taken here only, so a folder is never left half done by it.
-        if (m_observer.cancelRequested() || m_observer.stopRequested())
+        // A cancel is taken here only, so a folder is never left half done by it: copies of the
+        // folders before that still wait in a batch are named first.
+        if (m_observer.cancelRequested() || m_observer.stopRequested()) {
+            if (Status committed = commitCarriedCopies(); !committed)
+                return finish(MoveOutcome::Failed, committed.error());
             return finish(MoveOutcome::Cancelled);
+        }
         if (Status moved = moveFolder(folderList[i]); !moved)
             return finish(MoveOutcome::Failed, moved.error());
         if (m_stopped)
             return finish(MoveOutcome::Cancelled);
     }
+    if (Status committed = commitCarriedCopies(); !committed)
+        return finish(MoveOutcome::Failed, committed.error());
     if (Status back = m_layer->enterFolder(sourceParent); !back)
         return finish(MoveOutcome::Failed, back.error());
     m_observer.returnedToSourceParent(sourceParent);
@@ -192,8 +198,11 @@ Status MoveRun::moveFolder(const fs::path& folder) {
         if (Status handled = handleFile(folder, name, arriving.contains(name)); !handled)
             return commitCopies(handled);
     }
-    if (Status committed = commitCopies({}); !committed)
-        return committed;
+    // Small folders share a batch, so that the disk is waited for once for several of them.
+    if (m_crossDeviceMoves.dueAtFolderEnd()) {
+        if (Status committed = commitCopies({}); !committed)
+            return committed;
+    }
     if (Status flushed = m_layer->folderDone(); !flushed)
         return flushed;
     m_observer.folderFinished(folder);
@@ -260,6 +269,16 @@ Status MoveRun::commitCopies(Status status) {
     if (!status)
         return status;
     return committed ? committed : Status(moveError(committed, destination));
+}
+
+// Copies of finished folders still waiting in a batch, named and their records flushed as at the
+// end of a folder.
+Status MoveRun::commitCarriedCopies() {
+    if (m_crossDeviceMoves.pending() == 0)
+        return {};
+    if (Status committed = commitCopies({}); !committed)
+        return committed;
+    return m_layer->folderDone();
 }
 
 // A copy takes its serial number when it is named, as a picture moved within its file system does

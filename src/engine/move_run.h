@@ -121,6 +121,7 @@ private:
     Status movePicture(const std::filesystem::path& folder, const std::filesystem::path& source,
                        const std::string& name);
     Status commitCopies(Status status);
+    Status commitCarriedCopies();
     Result<std::filesystem::path> finalPathFor(const std::filesystem::path& source, bool taken) override;
     void copyNamed(const std::filesystem::path& source) override;
     Status useDestination(const std::filesystem::path& destination);

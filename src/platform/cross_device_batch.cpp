@@ -77,7 +77,8 @@ struct CrossDeviceBatch::State {
     BatchFlush flush = BatchFlush::EachFile;
     std::vector<BatchCopy> copies;
     std::uint64_t bytes = 0;
-    std::size_t settled = 0; // copies whose writeback was waited for
+    std::size_t settled = 0;     // copies whose writeback was waited for
+    std::string removableFolder; // the sources' folder last found to allow their removal
     std::uint64_t unsettledBytes = 0;
     bool noHardLinks = false;
     int linkError = 0; // why the first hard link failed, when it did
@@ -124,6 +125,13 @@ Status CrossDeviceBatch::add(const fs::path& source) {
         if (!state.folder.valid())
             return errorFromErrno(kMoveText, source, errno);
         state.flush = flushFor(state.folder.get(), state.settings.flush);
+    }
+    // A source that can never leave its folder is not copied: the run stops at it, before the copies
+    // of later folders it would otherwise make while its batch waits.
+    if (std::string folder = folderOf(source.native()); folder != state.removableFolder) {
+        if (::faccessat(AT_FDCWD, folder.c_str(), W_OK | X_OK, AT_EACCESS) != 0)
+            return errorFromErrno(kMoveText, source, errno);
+        state.removableFolder = std::move(folder);
     }
     BatchCopy copy;
     copy.source = source.native();

@@ -2,6 +2,7 @@
 
 #include "platform/result.h"
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
@@ -22,6 +23,9 @@ struct BatchSettings {
     std::uint64_t bytes = std::uint64_t(256) << 20;
     std::size_t count = 100;
     BatchFlush flush = BatchFlush::Automatic;
+    // A batch younger than this at the end of a folder waits for the next folder's pictures, so
+    // that small folders share one wait for the disk; an older one is committed there.
+    std::chrono::milliseconds folderCarry{1000};
 };
 
 // Chooses the final names of a batch's copies, one copy after the other in the order they were

@@ -386,39 +386,54 @@ private slots:
     }
 
     // Across file systems the pictures go in batches, named in order once their copies are on the
-    // disk. A close leaves the copies of the batch in hand unnamed: their sources stay.
+    // disk; small folders share one unless it has waited long enough at a folder's end. A close
+    // leaves the copies of the batch in hand unnamed: their sources stay. A cancel, taken at the
+    // next folder, names them first.
     void acrossFileSystems_data() {
         QTest::addColumn<Names>("tree");
         QTest::addColumn<int>("count");    // a batch's cap in pictures
         QTest::addColumn<qint64>("bytes"); // and in bytes
+        QTest::addColumn<int>("carryMs");  // and the age at which a folder's end commits it
         QTest::addColumn<Names>("taken");
-        QTest::addColumn<QString>("closeAt"); // the picture in hand when the window closes
+        QTest::addColumn<QString>("closeAt"); // the picture in hand at a close (or "cancel NAME")
         QTest::addColumn<Names>("expected");
         QTest::addColumn<Names>("left"); // in the source's folder a
         QTest::addColumn<int>("end");
+        const int hour = 3600 * 1000;
         const Names fiveInA{"a/1.jpg", "a/2.jpg", "a/3.jpg", "a/4.jpg", "a/5.jpg"};
         const Names fiveNamed{"000000 1.jpg", "000001 2.jpg", "000002 3.jpg", "000003 4.jpg", "000004 5.jpg"};
+        const Names threeFolders{"a/1.jpg", "a/2.jpg", "b/3.jpg", "b/4.jpg", "c/5.jpg"};
         QTest::newRow("a batch a folder")
-            << Names{"a/1.jpg", "a/2.txt", "b/\x8e\xca\x90\x5e.jpg"} << 100 << qint64(256 << 20) << Names{}
-            << "" << Names{"000000 1.jpg", "000001 \x8e\xca\x90\x5e.jpg"} << Names{} << 2;
+            << Names{"a/1.jpg", "a/2.txt", "b/\x8e\xca\x90\x5e.jpg"} << 100 << qint64(256 << 20) << 0
+            << Names{} << "" << Names{"000000 1.jpg", "000001 \x8e\xca\x90\x5e.jpg"} << Names{} << 2;
+        QTest::newRow("folders sharing a batch")
+            << threeFolders << 100 << qint64(1 << 20) << hour << Names{} << "" << fiveNamed << Names{} << 5;
+        QTest::newRow("closed in the next folder of a shared batch")
+            << threeFolders << 100 << qint64(1 << 20) << hour << Names{} << "3.jpg" << Names{}
+            << Names{"1.jpg", "2.jpg"} << 0;
+        QTest::newRow("cancelled in the next folder of a shared batch")
+            << threeFolders << 100 << qint64(1 << 20) << hour << Names{} << "cancel 3.jpg"
+            << Names{"000000 1.jpg", "000001 2.jpg", "000002 3.jpg", "000003 4.jpg"} << Names{} << 4;
         QTest::newRow("batches of two")
-            << fiveInA << 2 << qint64(1 << 20) << Names{} << "" << fiveNamed << Names{} << 5;
+            << fiveInA << 2 << qint64(1 << 20) << hour << Names{} << "" << fiveNamed << Names{} << 5;
         QTest::newRow("every picture over the byte cap")
-            << fiveInA << 100 << qint64(1) << Names{} << "" << fiveNamed << Names{} << 5;
+            << fiveInA << 100 << qint64(1) << hour << Names{} << "" << fiveNamed << Names{} << 5;
         QTest::newRow("taken names take the next numbers")
-            << Names{"a/1.jpg", "a/2.jpg", "a/3.jpg"} << 100 << qint64(1 << 20) << Names{"000001 2.jpg"} << ""
+            << Names{"a/1.jpg", "a/2.jpg", "a/3.jpg"} << 100 << qint64(1 << 20) << hour
+            << Names{"000001 2.jpg"} << ""
             << Names{"000000 1.jpg", "000001 2.jpg", "000002 2.jpg", "000003 3.jpg"} << Names{} << 4;
         QTest::newRow("closed while a batch waits")
-            << fiveInA << 100 << qint64(1 << 20) << Names{} << "2.jpg" << Names{}
+            << fiveInA << 100 << qint64(1 << 20) << hour << Names{} << "2.jpg" << Names{}
             << Names{"1.jpg", "2.jpg", "3.jpg", "4.jpg", "5.jpg"} << 0;
         QTest::newRow("closed after a full batch")
-            << fiveInA << 2 << qint64(1 << 20) << Names{} << "3.jpg" << Names{"000000 1.jpg", "000001 2.jpg"}
-            << Names{"3.jpg", "4.jpg", "5.jpg"} << 2;
+            << fiveInA << 2 << qint64(1 << 20) << hour << Names{} << "3.jpg"
+            << Names{"000000 1.jpg", "000001 2.jpg"} << Names{"3.jpg", "4.jpg", "5.jpg"} << 2;
     }
     void acrossFileSystems() {
         QFETCH(Names, tree);
         QFETCH(int, count);
         QFETCH(qint64, bytes);
+        QFETCH(int, carryMs);
         QFETCH(Names, taken);
         QFETCH(QString, closeAt);
         const auto other = otherFileSystemDir();
@@ -428,11 +443,15 @@ private slots:
         for (const std::string& name : taken)
             writeContent(m_observer.dest / name, "old " + name);
         const auto pictures = makeTree(tree);
+        const bool cancels = closeAt.startsWith("cancel ");
+        const std::string stopAt = (cancels ? closeAt.mid(7) : closeAt).toStdString();
         m_observer.onPreview = [&](const fs::path& file) {
-            m_observer.stop = m_observer.stop || file.filename() == closeAt.toStdString();
+            (cancels ? m_observer.cancel : m_observer.stop) |= file.filename() == stopAt;
         };
         MoveRun run(m_vars, files(), m_observer);
-        run.setBatchSettings({.bytes = std::uint64_t(bytes), .count = std::size_t(count)});
+        run.setBatchSettings({.bytes = std::uint64_t(bytes),
+                              .count = std::size_t(count),
+                              .folderCarry = std::chrono::milliseconds(carryMs)});
         const MoveRunResult result = run.run(src(), true, m_folderList);
         QCOMPARE(result.outcome, closeAt.isEmpty() ? MoveOutcome::Completed : MoveOutcome::Cancelled);
         QTEST(namesIn(m_observer.dest), "expected");
