@@ -32,22 +32,34 @@ struct Options {
     int repeat = 1;
     bool keep = false;
     bool permanent = false;
-    bool cached = false; // across file systems: leave the page cache alone
-    std::string display; // the X server's, for the real window; empty without one
+    bool cached = false;           // across file systems: leave the page cache alone
+    std::string display;           // the X server's, for the real window; empty without one
+    std::vector<std::string> only; // the labels of the variants to run; empty: all
 };
 
 void usage() {
     std::puts("usage: corvalin_bench [--folders N] [--pictures N] [--others N] [--distinct N]\n"
               "                      [--megapixels X] [--repeat N] [--work DIR] [--keep] [--permanent]\n"
-              "                      [--dest-dir DIR [--cached]]\n"
+              "                      [--only a,a0,ax,a',b,c,d,u,j] [--dest-dir DIR [--cached]]\n"
               "Defaults: 500 folders, 10000 pictures, 500 other files, 200 distinct pictures of 2 MP,\n"
               "one round. With --repeat the variants take turns and each keeps its best round. The\n"
               "runs put what is not a picture into a trash in the work folder; with --permanent they\n"
-              "delete it for good, as the shell pipeline does.\n"
+              "delete it for good, as the shell pipeline does. --only runs the variants named, so that\n"
+              "more rounds of a few of them fit in the same time.\n"
               "--dest-dir DIR moves to DIR on another file system instead, against mv -n in a shell\n"
               "loop and cp -r, each followed by sync, with the page cache dropped before each run\n"
               "where the system allows it (as root) unless --cached. Defaults then: 60 folders, 1500\n"
               "pictures, each its own file, of 4 MP, and 60 other files.");
+}
+
+std::vector<std::string> splitLabels(const std::string& list) {
+    std::vector<std::string> labels;
+    for (std::size_t start = 0; start <= list.size();) {
+        const std::size_t comma = std::min(list.find(',', start), list.size());
+        labels.push_back(list.substr(start, comma - start));
+        start = comma + 1;
+    }
+    return labels;
 }
 
 bool parse(int argc, char** argv, Options& options) {
@@ -80,6 +92,8 @@ bool parse(int argc, char** argv, Options& options) {
             options.work = value;
         else if (arg == "--dest-dir")
             options.destinations = value;
+        else if (arg == "--only")
+            options.only = splitLabels(value);
         else
             return false;
     }
@@ -152,6 +166,12 @@ enum Variant { Window, WindowBare, WindowX, WindowInline, Core, Shell, Floor, Un
 using Results = std::array<Measured, VariantCount>;
 const char* const kVariantNames[VariantCount] = {"window", "window-bare", "window-x", "window-inline", "core",
                                                  "shell",  "floor",       "undo",     "flush"};
+const char* const kVariantLabels[VariantCount] = {"a", "a0", "ax", "a'", "b", "c", "d", "u", "j"};
+
+bool chosen(const Options& options, int variant) {
+    return options.only.empty() ||
+           std::find(options.only.begin(), options.only.end(), kVariantLabels[variant]) != options.only.end();
+}
 
 // Taking turns spreads the load of anything else on the machine over all variants alike; each
 // keeps its best round, and one failed round fails it. The real window is skipped without an X
@@ -160,7 +180,7 @@ std::array<Rounds, VariantCount> measureAll(const Options& options) {
     std::array<Rounds, VariantCount> rounds;
     for (int round = 0; round < options.repeat; ++round) {
         for (int v = 0; v < VariantCount; ++v) {
-            if (v == WindowX && options.display.empty())
+            if ((v == WindowX && options.display.empty()) || !chosen(options, v))
                 continue;
             const Measured measured = runVariant(options, kVariantNames[v]);
             rounds[v].add(measured.seconds, measured.peakKilobytes);
@@ -176,25 +196,42 @@ Results bestOf(const std::array<Rounds, VariantCount>& rounds) {
     return best;
 }
 
-void printReport(const Results& results, int pictures) {
-    printLine("(a) main window, offscreen, preview beside", results[Window], pictures);
-    printLine("(a0) the same, no journal, deleting for good", results[WindowBare], pictures);
-    printLine("(ax) (a0) in a real X server (Xvfb, openbox)", results[WindowX], pictures);
-    printLine("(a') main window, preview decoded in line", results[WindowInline], pictures);
-    printLine("(b) core run, no window", results[Core], pictures);
-    printLine("(c) shell pipeline (find, mv -n, rm)", results[Shell], pictures);
-    printLine("(d) floor: rename + counter rewrite", results[Floor], pictures);
-    printLine("(u) undo of the run of (a)", results[Undo], pictures);
-    printLine("(j) the journal's flushes alone, per folder", results[Flush], pictures);
-    std::printf("\n  a/d = %.2f   b/d = %.2f   a/c = %.3f   a'/a = %.2f\n",
-                ratio(results[Window], results[Floor]), ratio(results[Core], results[Floor]),
-                ratio(results[Window], results[Shell]), ratio(results[WindowInline], results[Window]));
-    std::printf("  a/a0 = %.3f (target at most 1.10)   u/a = %.3f (target at most 1.00)   j/a0 = %.3f\n",
-                ratio(results[Window], results[WindowBare]), ratio(results[Undo], results[Window]),
-                ratio(results[Flush], results[WindowBare]));
-    std::printf("  a0/d = %.2f (target at most 1.20)   ax/d = %.2f (target at most 1.30)\n",
-                ratio(results[WindowBare], results[Floor]), ratio(results[WindowX], results[Floor]));
-    std::printf("  peak memory of (a): %.1f MB\n", double(results[Window].peakKilobytes) / 1024);
+// A ratio of two variants, or "-" where either did not run.
+std::string ratioText(const Measured& a, const Measured& b, const char* format = "%.2f") {
+    const double value = ratio(a, b);
+    if (value <= 0)
+        return "-";
+    char text[32];
+    std::snprintf(text, sizeof text, format, value);
+    return text;
+}
+
+void printReport(const Options& options, const Results& results) {
+    const char* const lines[VariantCount] = {"(a) main window, offscreen, preview beside",
+                                             "(a0) the same, no journal, deleting for good",
+                                             "(ax) (a0) in a real X server (Xvfb, openbox)",
+                                             "(a') main window, preview decoded in line",
+                                             "(b) core run, no window",
+                                             "(c) shell pipeline (find, mv -n, rm)",
+                                             "(d) floor: rename + counter rewrite",
+                                             "(u) undo of the run of (a)",
+                                             "(j) the journal's flushes alone, per folder"};
+    for (int v = 0; v < VariantCount; ++v) {
+        if (chosen(options, v))
+            printLine(lines[v], results[v], options.shape.pictures);
+    }
+    const auto& r = results;
+    std::printf("\n  a/d = %s   b/d = %s   a/c = %s   a'/a = %s\n", ratioText(r[Window], r[Floor]).c_str(),
+                ratioText(r[Core], r[Floor]).c_str(), ratioText(r[Window], r[Shell], "%.3f").c_str(),
+                ratioText(r[WindowInline], r[Window]).c_str());
+    std::printf("  a/a0 = %s (target at most 1.10)   u/a = %s (target at most 1.00)   j/a0 = %s\n",
+                ratioText(r[Window], r[WindowBare], "%.3f").c_str(),
+                ratioText(r[Undo], r[Window], "%.3f").c_str(),
+                ratioText(r[Flush], r[WindowBare], "%.3f").c_str());
+    std::printf("  a0/d = %s (target at most 1.20)   ax/d = %s (target at most 1.30)\n",
+                ratioText(r[WindowBare], r[Floor]).c_str(), ratioText(r[WindowX], r[Floor]).c_str());
+    if (chosen(options, Window))
+        std::printf("  peak memory of (a): %.1f MB\n", double(r[Window].peakKilobytes) / 1024);
 }
 
 // How far each variant's rounds lay apart: a wide spread says the machine was busy with more than
@@ -202,28 +239,28 @@ void printReport(const Results& results, int pictures) {
 void printSpread(const std::array<Rounds, VariantCount>& rounds, int repeat) {
     if (repeat < 2)
         return;
-    const char* const labels[VariantCount] = {"a", "a0", "ax", "a'", "b", "c", "d", "u", "j"};
     std::vector<std::pair<std::string, const Rounds*>> shown;
     for (int v = 0; v < VariantCount; ++v)
-        shown.emplace_back(labels[v], &rounds[v]);
+        shown.emplace_back(kVariantLabels[v], &rounds[v]);
     std::printf("  spread of the %d rounds, slowest over fastest: %s\n", repeat,
                 describeSpread(shown).c_str());
 }
 
 int timeOnOneFileSystem(Options options) {
     std::string noServer;
-    std::optional<XServer> server = XServer::start(noServer);
+    // Started only for the variant that needs it.
+    std::optional<XServer> server = chosen(options, WindowX) ? XServer::start(noServer) : std::nullopt;
     if (server)
         options.display = server->display();
-    else
+    else if (chosen(options, WindowX))
         std::printf("(ax) skipped: %s\n\n", noServer.c_str());
     const auto rounds = measureAll(options);
     const Results results = bestOf(rounds);
-    printReport(results, options.shape.pictures);
+    printReport(options, results);
     printSpread(rounds, options.repeat);
     bool allRan = true;
     for (int v = 0; v < VariantCount; ++v)
-        allRan = allRan && (results[v].seconds > 0 || (v == WindowX && !server));
+        allRan = allRan && (!chosen(options, v) || results[v].seconds > 0 || (v == WindowX && !server));
     return allRan ? 0 : 1;
 }
 

@@ -10,6 +10,14 @@ if grep -q ' failed$' <<<"$output" || ! grep -q 'a/d = ' <<<"$output"; then
     exit 1
 fi
 
+# A few variants by name: only those run, and the ratios of the others show as "-".
+output=$("$1" --folders 4 --pictures 20 --others 2 --distinct 5 --megapixels 0.05 --only a0,d)
+echo "$output"
+if grep -q ' failed$' <<<"$output" || ! grep -q 'a0/d = [0-9]' <<<"$output" || grep -q '(b) core' <<<"$output"; then
+    echo "--only ran other variants, or a chosen one failed" >&2
+    exit 1
+fi
+
 # Across file systems, where /dev/shm is another one; the page cache is left alone for the tests.
 destinations=$(mktemp -d /dev/shm/corvalin-bench-XXXXXX)
 trap 'rm -rf "$destinations"' EXIT
