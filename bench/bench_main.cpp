@@ -244,6 +244,19 @@ void printSpread(const std::array<Rounds, VariantCount>& rounds, int repeat) {
         shown.emplace_back(kVariantLabels[v], &rounds[v]);
     std::printf("  spread of the %d rounds, slowest over fastest: %s\n", repeat,
                 describeSpread(shown).c_str());
+    if (repeat < 3)
+        return;
+    const std::pair<int, const char*> ratios[] = {{WindowBare, "a0/d"}, {WindowX, "ax/d"}, {Core, "b/d"}};
+    std::string text;
+    for (const auto& [variant, label] : ratios) {
+        const double median = medianRoundRatio(rounds[variant], rounds[Floor]);
+        char part[32];
+        std::snprintf(part, sizeof part, "%s%s = %.2f", text.empty() ? "" : "   ", label, median);
+        if (median > 0)
+            text += part;
+    }
+    if (!text.empty())
+        std::printf("  round by round (the median of each round's own ratio): %s\n", text.c_str());
 }
 
 int timeOnOneFileSystem(Options options) {

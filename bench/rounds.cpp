@@ -24,6 +24,20 @@ double Rounds::spread() const {
     return *fastest > 0 ? (*slowest - *fastest) / *fastest : 0;
 }
 
+double medianRoundRatio(const Rounds& a, const Rounds& b) {
+    if (a.failed() || b.failed() || a.seconds().size() != b.seconds().size())
+        return -1;
+    std::vector<double> ratios;
+    for (std::size_t i = 0; i < a.seconds().size(); ++i) {
+        if (b.seconds()[i] <= 0)
+            return -1;
+        ratios.push_back(a.seconds()[i] / b.seconds()[i]);
+    }
+    std::sort(ratios.begin(), ratios.end());
+    const std::size_t middle = ratios.size() / 2;
+    return ratios.size() % 2 ? ratios[middle] : (ratios[middle - 1] + ratios[middle]) / 2;
+}
+
 std::string describeSpread(const std::vector<std::pair<std::string, const Rounds*>>& variants) {
     std::string text;
     for (const auto& [label, rounds] : variants) {

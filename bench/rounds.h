@@ -18,12 +18,18 @@ public:
     // (slowest - fastest) / fastest over the rounds; 0 for a single round.
     double spread() const;
     long peakKilobytes() const { return m_peakKilobytes; }
+    const std::vector<double>& seconds() const { return m_seconds; }
 
 private:
     std::vector<double> m_seconds;
     long m_peakKilobytes = 0;
     bool m_failed = false;
 };
+
+// The median over the rounds of a's time over b's in the same round; negative unless both ran
+// every round. Variants that take turns meet the same state of the machine in a round, so this
+// ratio moves less than the ratio of two best rounds when the disk's pace drifts.
+double medianRoundRatio(const Rounds& a, const Rounds& b);
 
 // "a 3%, b 1%, ...": each variant that did not fail, with its spread.
 std::string describeSpread(const std::vector<std::pair<std::string, const Rounds*>>& variants);
