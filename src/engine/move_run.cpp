@@ -129,8 +129,9 @@ MoveRunResult MoveRun::run(const fs::path& sourceParent, bool deleteFolders,
                 return finish(MoveOutcome::Failed, committed.error());
             return finish(MoveOutcome::Cancelled);
         }
+        // Copies of earlier folders still waiting in a batch arrive before the failure is told.
         if (Status moved = moveFolder(folderList[i]); !moved)
-            return finish(MoveOutcome::Failed, moved.error());
+            return finish(MoveOutcome::Failed, commitCopies(moved).error());
         if (m_stopped)
             return finish(MoveOutcome::Cancelled);
     }

@@ -395,7 +395,8 @@ private slots:
         QTest::addColumn<qint64>("bytes"); // and in bytes
         QTest::addColumn<int>("carryMs");  // and the age at which a folder's end commits it
         QTest::addColumn<Names>("taken");
-        QTest::addColumn<QString>("closeAt"); // the picture in hand at a close (or "cancel NAME")
+        // The picture in hand at a close, or "cancel NAME", or "vanish NAME" (folder c then goes).
+        QTest::addColumn<QString>("closeAt");
         QTest::addColumn<Names>("expected");
         QTest::addColumn<Names>("left"); // in the source's folder a
         QTest::addColumn<int>("end");
@@ -413,6 +414,9 @@ private slots:
             << Names{"1.jpg", "2.jpg"} << 0;
         QTest::newRow("cancelled in the next folder of a shared batch")
             << threeFolders << 100 << qint64(1 << 20) << hour << Names{} << "cancel 3.jpg"
+            << Names{"000000 1.jpg", "000001 2.jpg", "000002 3.jpg", "000003 4.jpg"} << Names{} << 4;
+        QTest::newRow("a later folder gone: the shared batch still arrives")
+            << threeFolders << 100 << qint64(1 << 20) << hour << Names{} << "vanish 3.jpg"
             << Names{"000000 1.jpg", "000001 2.jpg", "000002 3.jpg", "000003 4.jpg"} << Names{} << 4;
         QTest::newRow("batches of two")
             << fiveInA << 2 << qint64(1 << 20) << hour << Names{} << "" << fiveNamed << Names{} << 5;
@@ -443,17 +447,25 @@ private slots:
         for (const std::string& name : taken)
             writeContent(m_observer.dest / name, "old " + name);
         const auto pictures = makeTree(tree);
-        const bool cancels = closeAt.startsWith("cancel ");
-        const std::string stopAt = (cancels ? closeAt.mid(7) : closeAt).toStdString();
+        const QString how = closeAt.section(' ', 0, -2);
+        const std::string stopAt = closeAt.section(' ', -1).toStdString();
         m_observer.onPreview = [&](const fs::path& file) {
-            (cancels ? m_observer.cancel : m_observer.stop) |= file.filename() == stopAt;
+            if (file.filename() != stopAt)
+                return;
+            if (how == "vanish")
+                fs::rename(src() / "c", root() / "c-gone");
+            else
+                (how == "cancel" ? m_observer.cancel : m_observer.stop) = true;
         };
         MoveRun run(m_vars, files(), m_observer);
         run.setBatchSettings({.bytes = std::uint64_t(bytes),
                               .count = std::size_t(count),
                               .folderCarry = std::chrono::milliseconds(carryMs)});
         const MoveRunResult result = run.run(src(), true, m_folderList);
-        QCOMPARE(result.outcome, closeAt.isEmpty() ? MoveOutcome::Completed : MoveOutcome::Cancelled);
+        const MoveOutcome outcome = closeAt.isEmpty() ? MoveOutcome::Completed
+                                    : how == "vanish" ? MoveOutcome::Failed
+                                                      : MoveOutcome::Cancelled;
+        QCOMPARE(result.outcome, outcome);
         QTEST(namesIn(m_observer.dest), "expected");
         QTEST(namesIn(src() / "a"), "left");
         QTEST(int(m_vars.SerialNo), "end");
