@@ -1,5 +1,6 @@
 #include "variants.h"
 
+#include "app/counter_writer.h"
 #include "app/message_box.h"
 #include "app/ui/form1.h"
 #include "engine/serial_name.h"
@@ -173,12 +174,12 @@ int runFloorVariant(const fs::path& work) {
         if (entry.is_regular_file() && isPicture(entry.path().filename().native()))
             pictures.push_back(entry.path());
     }
-    const SettingsFiles files = settingsIn(work);
+    CounterWriter counter(settingsIn(work));
     const fs::path destination = work / "dst";
     const auto start = Clock::now();
     std::int32_t serialNo = 0;
     for (const fs::path& picture : pictures) {
-        if (!writeCounterFile(files, serialNo))
+        if (!counter.write(serialNo))
             return 3;
         const fs::path target = joinPath(destination, serialPrefix(serialNo) + picture.filename().native());
         if (!moveNoReplace(picture, target))

@@ -7,7 +7,7 @@ namespace corvalin {
 namespace fs = std::filesystem;
 
 DiskLayer::DiskLayer(SettingsFiles files, Removal removal)
-    : m_files(std::move(files)), m_removal(std::move(removal)) {}
+    : m_counter(std::move(files)), m_removal(std::move(removal)) {}
 
 void DiskLayer::setJournal(RunJournal* journal) {
     m_journal = journal;
@@ -25,7 +25,7 @@ Status DiskLayer::prepareDestination(const fs::path& destination) {
 }
 
 Status DiskLayer::writeCounter(std::int32_t serialNo) {
-    return writeCounterFile(m_files, serialNo);
+    return m_counter.write(serialNo);
 }
 
 Status DiskLayer::enterFolder(const fs::path& folder) {

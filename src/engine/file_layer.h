@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/counter_writer.h"
 #include "app/startup.h"
 #include "history/run_journal.h"
 #include "platform/removal.h"
@@ -58,7 +59,7 @@ public:
     Status folderDone() override;
 
 private:
-    SettingsFiles m_files;
+    CounterWriter m_counter;
     Removal m_removal;
     RunJournal* m_journal = nullptr;
 };

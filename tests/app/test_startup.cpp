@@ -1,3 +1,4 @@
+#include "app/counter_writer.h"
 #include "app/startup.h"
 
 #include <QTemporaryDir>
@@ -230,6 +231,42 @@ private slots:
         QCOMPARE(next.DestPath, vars.DestPath);
         QCOMPARE(next.SerialNo, 77);
         QVERIFY(next.OptFlags[0].isOn() && next.OptFlags[1].isEmpty());
+    }
+
+    // A run's counter rewrites: after every write the file holds exactly the number last written
+    // and the next start reads it, whatever happened to the file between two writes.
+    void counterWriterKeepsTheLastNumber_data() {
+        QTest::addColumn<QList<int>>("numbers");
+        QTest::addColumn<QString>("meddling"); // done to the file before the last number
+        QTest::newRow("growing in place") << QList<int>{0, 9, 10, 99, 100, 101} << "";
+        QTest::newRow("wrapping round to a shorter number") << QList<int>{999998, 999999, 0} << "";
+        QTest::newRow("file removed meanwhile") << QList<int>{41, 42, 43} << "remove";
+        QTest::newRow("file replaced meanwhile") << QList<int>{41, 42, 43} << "replace";
+        QTest::newRow("file rewritten longer meanwhile") << QList<int>{41, 42, 43} << "lengthen";
+        QTest::newRow("first write over an older file") << QList<int>{7} << "lengthen";
+    }
+
+    void counterWriterKeepsTheLastNumber() {
+        QFETCH(QList<int>, numbers);
+        QFETCH(QString, meddling);
+        QTemporaryDir dir;
+        const SettingsFiles files{kProgramFolder, dir.path().toStdString()};
+        CounterWriter writer(files);
+        for (qsizetype i = 0; i < numbers.size(); ++i) {
+            if (i == numbers.size() - 1 && meddling == "remove")
+                fs::remove(files.counterFile());
+            if (i == numbers.size() - 1 && meddling == "replace") {
+                put(files.settingsFolder / "other", "5\r\n");
+                fs::rename(files.settingsFolder / "other", files.counterFile());
+            }
+            if (i == numbers.size() - 1 && meddling == "lengthen")
+                put(files.counterFile(), "1234567\r\n");
+            QVERIFY(writer.write(numbers[i]).ok());
+            QCOMPARE(contentOf(files.counterFile()), QByteArray::number(numbers[i]) + "\r\n");
+        }
+        Module1 vars;
+        QCOMPARE(runStartup(vars, files).outcome, StartupOutcome::Completed);
+        QCOMPARE(vars.SerialNo, numbers.last());
     }
 
     void shutdownWritesCounterWhenSettingsFail() {
