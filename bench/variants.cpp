@@ -14,10 +14,13 @@
 #include <QElapsedTimer>
 #include <QWindow>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <unistd.h>
+#include <vector>
 
 namespace corvalin::bench {
 
@@ -168,12 +171,20 @@ int runCoreVariant(const fs::path& work, bool permanent, BatchSettings batches) 
     return result.outcome == MoveOutcome::Completed ? 0 : 3;
 }
 
-int runFloorVariant(const fs::path& work) {
+int runFloorVariant(const fs::path& work, bool removals) {
     std::vector<fs::path> pictures;
+    std::vector<fs::path> others;
+    std::vector<fs::path> folders;
     for (const auto& entry : fs::recursive_directory_iterator(work / "src")) {
-        if (entry.is_regular_file() && isPicture(entry.path().filename().native()))
+        if (entry.is_directory())
+            folders.push_back(entry.path());
+        else if (entry.is_regular_file() && isPicture(entry.path().filename().native()))
             pictures.push_back(entry.path());
+        else
+            others.push_back(entry.path());
     }
+    // Deepest first, as a folder goes only when it is empty.
+    std::reverse(folders.begin(), folders.end());
     CounterWriter counter(settingsIn(work));
     const fs::path destination = work / "dst";
     const auto start = Clock::now();
@@ -185,6 +196,14 @@ int runFloorVariant(const fs::path& work) {
         if (!moveNoReplace(picture, target))
             return 3;
         ++serialNo;
+    }
+    for (const fs::path& other : removals ? others : std::vector<fs::path>{}) {
+        if (::unlink(other.c_str()) != 0)
+            return 3;
+    }
+    for (const fs::path& folder : removals ? folders : std::vector<fs::path>{}) {
+        if (::rmdir(folder.c_str()) != 0)
+            return 3;
     }
     std::printf("%.6f\n", secondsSince(start));
     return 0;

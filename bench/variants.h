@@ -26,7 +26,8 @@ int runFlushVariant(const std::filesystem::path& work);
 int runCoreVariant(const std::filesystem::path& work, bool permanent, BatchSettings batches = {});
 
 // The floor: per picture one counter-file rewrite and one rename that does not replace, over a
-// list made before the clock starts.
-int runFloorVariant(const std::filesystem::path& work);
+// list made before the clock starts. With `removals`, the rest of the tree is then deleted for good
+// as the run deletes it (the other files, then the emptied folders), still from lists made before.
+int runFloorVariant(const std::filesystem::path& work, bool removals = false);
 
 } // namespace corvalin::bench

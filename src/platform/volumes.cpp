@@ -6,7 +6,10 @@
 #include <array>
 #include <fcntl.h>
 #include <map>
+#include <mutex>
+#include <poll.h>
 #include <sstream>
+#include <sys/stat.h>
 
 namespace corvalin {
 
@@ -126,9 +129,46 @@ bool readMountInfo(std::string& text) {
 
 } // namespace
 
+namespace {
+
+// The mount table as last read, and what tells when it changed: the kernel marks an open mountinfo
+// file with POLLPRI at every mount and unmount in its namespace, and a process that enters another
+// namespace sees another table.
+struct MountTableCache {
+    std::mutex mutex;
+    UniqueFd watch;
+    ino_t mountNamespace = 0;
+    std::vector<fs::path> mountPoints;
+};
+
+ino_t currentMountNamespace() {
+    struct stat st {};
+    return ::stat("/proc/self/ns/mnt", &st) == 0 ? st.st_ino : 0;
+}
+
+bool mountTableChanged(MountTableCache& cache, ino_t mountNamespace) {
+    if (!cache.watch.valid() || mountNamespace == 0 || mountNamespace != cache.mountNamespace)
+        return true;
+    pollfd watched{cache.watch.get(), POLLPRI, 0};
+    return ::poll(&watched, 1, 0) != 0;
+}
+
+} // namespace
+
 std::vector<fs::path> listMountPoints() {
+    static MountTableCache cache;
+    std::lock_guard lock(cache.mutex);
+    const ino_t mountNamespace = currentMountNamespace();
+    if (!mountTableChanged(cache, mountNamespace))
+        return cache.mountPoints;
+    // Watched from before the reading, so that a change during it is seen at the next call.
+    cache.watch = UniqueFd(::open("/proc/self/mountinfo", O_RDONLY | O_CLOEXEC));
+    cache.mountNamespace = mountNamespace;
     std::string text;
-    return readMountInfo(text) ? parseMountPoints(text) : std::vector<fs::path>{};
+    cache.mountPoints = readMountInfo(text) ? parseMountPoints(text) : std::vector<fs::path>{};
+    if (cache.mountPoints.empty())
+        cache.watch.close(); // nothing read: read again next time
+    return cache.mountPoints;
 }
 
 std::vector<Volume> listVolumes() {

@@ -21,7 +21,8 @@ std::vector<Volume> listVolumes();
 std::vector<Volume> parseMountInfo(const std::string& text);
 
 // Every mount point this process sees, none left out (for "is anything mounted below here?"),
-// from /proc/self/mountinfo; from the text of such a file with the second form.
+// from /proc/self/mountinfo, read again only when the table changed since the last call; from the
+// text of such a file with the second form.
 std::vector<std::filesystem::path> listMountPoints();
 std::vector<std::filesystem::path> parseMountPoints(const std::string& text);
 

@@ -1,6 +1,12 @@
 #include "platform/volumes.h"
 
+#include "child_process.h"
+
+#include <QTemporaryDir>
 #include <QTest>
+
+#include <algorithm>
+#include <sys/mount.h>
 
 using namespace corvalin;
 namespace fs = std::filesystem;
@@ -71,6 +77,34 @@ private slots:
         const std::vector<Volume> volumes = listVolumes();
         QVERIFY(!volumes.empty());
         QCOMPARE(volumes.front().mountPoint, fs::path("/"));
+    }
+
+    // The list is kept between calls: a mount or an unmount made after a reading must still show
+    // at the next call, in the namespace the caller is in then.
+    void mountPointsFollowMountsMadeAfterAReading() {
+        QTemporaryDir dir;
+        const fs::path folder = fs::path(dir.path().toStdString()) / "mnt";
+        fs::create_directory(folder);
+        const auto listed = [&] {
+            const auto points = listMountPoints();
+            return std::find(points.begin(), points.end(), folder) != points.end();
+        };
+        QVERIFY(!listed());
+        const int result = test::runInChild([&] {
+            if (!test::enterOwnUserNamespace() || ::unshare(CLONE_NEWNS) != 0 ||
+                ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
+                return test::skipExit;
+            if (listed()) // read in the new namespace, before the mount
+                return 1;
+            if (::mount("tmpfs", folder.c_str(), "tmpfs", 0, "size=1m") != 0)
+                return test::skipExit;
+            if (!listed())
+                return 2;
+            return ::umount(folder.c_str()) == 0 && !listed() ? 0 : 3;
+        });
+        if (result == test::skipExit)
+            QSKIP("no private mounts here");
+        QCOMPARE(result, 0);
     }
 
     void volumeOfTakesLongestContainingMountPoint_data() {
