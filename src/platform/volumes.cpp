@@ -127,10 +127,6 @@ bool readMountInfo(std::string& text) {
     return fd.valid() && readAll(fd.get(), text, 64 << 20) == 0;
 }
 
-} // namespace
-
-namespace {
-
 // The mount table as last read, and what tells when it changed: the kernel marks an open mountinfo
 // file with POLLPRI at every mount and unmount in its namespace, and a process that enters another
 // namespace sees another table.

@@ -97,11 +97,12 @@ private slots:
     void refusesWhatCannotGoInOnePiece() {
         QFETCH(bool, permanent);
         QFETCH(bool, mount);
-        makeEntries(root(), {"d:dl", "d:dl/sub", "d:dl/sub/mnt", "f:dl/sub/x", "l:link>dl"});
+        makeEntries(root(),
+                    {"d:dl", "d:dl/sub", "d:dl/sub/mnt", "f:dl/sub/x", "l:link>dl", "d:dl/su", "f:dl/su/y"});
         const Removal removal(permanent);
         if (!mount) {
             QCOMPARE(removal.removeFolder(root() / "link").code(), ENOTDIR);
-            QCOMPARE(test::allNames(root() / "dl"), QByteArrayList{"sub"});
+            QCOMPARE(test::allNames(root() / "dl"), (QByteArrayList{"su", "sub"}));
             return;
         }
         const int result = test::runInChild([&] {
@@ -109,7 +110,10 @@ private slots:
                 return test::skipExit;
             const auto removed = removal.removeFolder(root() / "dl");
             const bool named = removed.code() == EXDEV && removed.error().path == root() / "dl/sub/mnt";
-            return named && lookupEntry(root() / "dl/sub/x") == EntryKind::File ? 0 : 1;
+            // A folder whose name begins the mount's folder name holds no mount.
+            const bool besideGoes = removal.removeFolder(root() / "dl/su").ok() &&
+                                    lookupEntry(root() / "dl/su") == EntryKind::None;
+            return named && besideGoes && lookupEntry(root() / "dl/sub/x") == EntryKind::File ? 0 : 1;
         });
         if (result == test::skipExit)
             QSKIP("no private mounts here");
