@@ -3,10 +3,10 @@
 #include "app/counter_writer.h"
 #include "app/message_box.h"
 #include "app/ui/form1.h"
-#include "engine/serial_name.h"
 #include "engine/ui/move_controller.h"
 #include "history/run_history.h"
 #include "history/undo.h"
+#include "naming/serial_name.h"
 #include "platform/file_ops.h"
 #include "platform/paths.h"
 

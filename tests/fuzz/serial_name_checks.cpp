@@ -1,9 +1,9 @@
 // The naming rule of the move run over arbitrary names and numbers.
 #include "fuzz_checks.h"
 
-#include "engine/serial_name.h"
 #include "fuzz_input.h"
-#include "strip/strip_rule.h"
+#include "naming/serial_name.h"
+#include "naming/strip_rule.h"
 
 namespace corvalin::fuzz {
 

@@ -1,10 +1,10 @@
 // The strip rule over arbitrary name bytes.
 #include "fuzz_checks.h"
 
-#include "engine/serial_name.h"
+#include "naming/serial_name.h"
+#include "naming/strip_rule.h"
 #include "platform/name_text.h"
 #include "platform/utf8.h"
-#include "strip/strip_rule.h"
 
 namespace corvalin::fuzz {
 

@@ -1,6 +1,6 @@
-#include "engine/picture_types.h"
+#include "naming/picture_types.h"
 
-#include "engine/serial_name.h"
+#include "naming/serial_name.h"
 
 #include <algorithm>
 

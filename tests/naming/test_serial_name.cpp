@@ -1,7 +1,7 @@
 // The serial-numbered name: which names carry a prefix, and which are pictures. The wrap is
 // tested with the run, where the counter file shows it.
-#include "engine/picture_types.h"
-#include "engine/serial_name.h"
+#include "naming/picture_types.h"
+#include "naming/serial_name.h"
 
 #include <QtTest>
 

@@ -1,5 +1,5 @@
 // The strip rule: which names lose their serial prefix, and what is left of them.
-#include "strip/strip_rule.h"
+#include "naming/strip_rule.h"
 
 #include <QtTest>
 

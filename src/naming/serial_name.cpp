@@ -1,4 +1,4 @@
-#include "engine/serial_name.h"
+#include "naming/serial_name.h"
 
 #include "platform/name_text.h"
 
