@@ -2,6 +2,7 @@
 
 #include "platform/name_text.h"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace corvalin {
@@ -27,10 +28,16 @@ bool endsWithNoCase(std::string_view name, std::string_view lowerSuffix) {
 } // namespace
 
 std::optional<std::size_t> serialPrefixEnd(std::string_view name) {
-    const std::optional<std::size_t> seventh = offsetAfterCharacters(name, kPrefixCharacters - 1);
-    if (seventh && *seventh < name.size() && name[*seventh] == ' ')
-        return *seventh + 1;
-    return std::nullopt;
+    // Bytes 0x30 to 0x39 and the blank are characters of their own in UTF-8 and in CP932 alike, so
+    // testing the bytes counts the characters of either encoding.
+    if (name.size() < kPrefixCharacters || name[kPrefixCharacters - 1] != ' ')
+        return std::nullopt;
+    const auto isDigit = [](char c) {
+        return c >= '0' && c <= '9';
+    };
+    if (!std::all_of(name.begin(), name.begin() + kPrefixCharacters - 1, isDigit))
+        return std::nullopt;
+    return kPrefixCharacters;
 }
 
 std::string baseName(std::string_view listedName) {
