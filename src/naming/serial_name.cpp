@@ -11,20 +11,6 @@ namespace {
 
 constexpr std::size_t kPrefixCharacters = 7;
 
-bool endsWithNoCase(std::string_view name, std::string_view lowerSuffix) {
-    if (name.size() < lowerSuffix.size())
-        return false;
-    const std::string_view tail = name.substr(name.size() - lowerSuffix.size());
-    for (std::size_t i = 0; i < tail.size(); ++i) {
-        char c = tail[i];
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
-        if (c != lowerSuffix[i])
-            return false;
-    }
-    return true;
-}
-
 } // namespace
 
 std::optional<std::size_t> serialPrefixEnd(std::string_view name) {
@@ -46,7 +32,8 @@ std::string baseName(std::string_view listedName) {
 }
 
 bool isPicture(std::string_view name) {
-    return endsWithNoCase(name, "jpg") || endsWithNoCase(name, "jpeg") || endsWithNoCase(name, "bmp");
+    return endsWithCharactersNoCase(name, "jpg") || endsWithCharactersNoCase(name, "jpeg") ||
+           endsWithCharactersNoCase(name, "bmp");
 }
 
 std::int32_t wrapSerialNo(std::int32_t serialNo) {

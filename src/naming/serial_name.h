@@ -21,7 +21,8 @@ std::optional<std::size_t> serialPrefixEnd(std::string_view name);
 // The name without its serial prefix.
 std::string baseName(std::string_view listedName);
 
-// A picture's name ends in "jpg", "jpeg" or "bmp", in any letter case; no dot is needed.
+// A picture's name ends in the characters "jpg", "jpeg" or "bmp", in any letter case; no dot is
+// needed. Characters as the lists read them, so a CP932 character whose second byte is "j" is no "j".
 bool isPicture(std::string_view name);
 
 // Above the highest number the count starts again at 0. Negative numbers stay as they are.

@@ -97,6 +97,18 @@ private slots:
         QTest::newRow("video never") << QByteArray("v.mp4") << all << false << false;
         QTest::newRow("trailing blank") << QByteArray("a.jpg ") << all << false << false;
         QTest::newRow("full-width letters") << QByteArray("a.ｊｐｇ") << QByteArray() << false << false;
+        // Characters, not bytes: in a CP932 name the second byte of a character may be a letter.
+        QTest::newRow("CP932 character ending in j")
+            << QByteArray("\x83\x6apg") << QByteArray() << false << false;
+        QTest::newRow("CP932 character ending in b")
+            << QByteArray("\x83\x62mp") << QByteArray() << false << false;
+        QTest::newRow("CP932 character ending in j, jpeg")
+            << QByteArray("\x83\x6apeg") << QByteArray() << false << false;
+        QTest::newRow("CP932 name with its own jpg")
+            << QByteArray("\x83\x6ajpg") << QByteArray() << true << true;
+        QTest::newRow("CP932 name with a dot") << QByteArray("\x83\x6a.JPG") << QByteArray() << true << true;
+        QTest::newRow("CP932 name, chosen type")
+            << QByteArray("\x8e\xca\x90\x5e.png") << QByteArray("png") << false << true;
     }
     void pictureTest() {
         QFETCH(QByteArray, name);
