@@ -107,6 +107,12 @@ std::optional<std::string> makeInitramfs(const fs::path& out, const std::vector<
 
 std::variant<Machine, std::string> prepareMachine(const fs::path& kernelFolder, const fs::path& initScript,
                                                   const fs::path& work) {
+#if !defined(__x86_64__)
+    return std::string("the guest runs this machine's x86-64 programs: an x86-64 machine is needed");
+#endif
+    // The script's path goes on the kernel's command line, where a blank ends it.
+    if (work.native().find_first_of(" \t\n") != std::string::npos)
+        return "the work folder's path holds a blank: " + work.native();
     Machine machine;
     machine.qemu = findTool("qemu-system-x86_64");
     const QString busybox = findTool("busybox");
