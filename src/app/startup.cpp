@@ -169,16 +169,17 @@ StartupResult runStartup(Module1& vars, const SettingsFiles& files) {
 
 Status writeShutdownFiles(Module1& vars, const SettingsFiles& files) {
     vars.RunFlag = 0;
-    // The machine may be switching off right after the window closes: both go to the disk.
+    // The machine may be switching off right after the window closes: both go to the disk. The
+    // counter goes first, since the number written in place during a run may not be there yet,
+    // and a settings file saying "ended cleanly" beside it would let the next start repeat numbers.
+    const Status counter = writeCounterFile(files, vars.SerialNo);
     const Status settings =
         writeFileAtomically(files.settingsFile(), encodeSettings(vars), Durability::PowerLoss);
-    const Status counter =
-        writeFileAtomically(files.counterFile(), encodeCounter(vars.SerialNo), Durability::PowerLoss);
-    return settings.ok() ? counter : settings;
+    return counter.ok() ? settings : counter;
 }
 
 Status writeCounterFile(const SettingsFiles& files, std::int32_t serialNo) {
-    return writeFileAtomically(files.counterFile(), encodeCounter(serialNo), Durability::ProcessCrash);
+    return writeFileAtomically(files.counterFile(), encodeCounter(serialNo), Durability::PowerLoss);
 }
 
 } // namespace corvalin

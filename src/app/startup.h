@@ -56,11 +56,14 @@ struct StartupResult {
 StartupResult runStartup(Module1& vars, const SettingsFiles& files);
 
 // Shutdown steps 2 to 4, after the caller has taken SourcePath and DestPath from its folder lists:
-// RunFlag := 0, then both files written. Both writes are attempted; the first failure is returned.
+// RunFlag := 0, then both files written, the counter first: a power cut between the two then leaves
+// the running flag set, so the next start still counts on past the numbers given. Both writes are
+// attempted; the first failure is returned.
 Status writeShutdownFiles(Module1& vars, const SettingsFiles& files);
 
-// Rewrites the counter file with `serialNo` (before every file a move run handles). Atomic, not
-// flushed to the disk each time: a killed program leaves the old or the new number, never less.
+// Replaces the counter file with `serialNo`, atomically and on the disk, as the settings files are:
+// neither a kill nor a power cut leaves it cut short. A run replaces it once, at its first number
+// (and again after a wrap); CounterWriter writes the later numbers in place.
 Status writeCounterFile(const SettingsFiles& files, std::int32_t serialNo);
 
 } // namespace corvalin
