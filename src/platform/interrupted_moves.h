@@ -18,7 +18,7 @@ struct InterruptedMove {
     // source changed or is gone: settling removes the copy and leaves the source.
     bool finishes = false;
     std::filesystem::path final;  // the copy's own name, when it finishes (empty if not found)
-    FileIdentity sourceIdentity;  // the source as it stands, when it finishes
+    FileIdentity copyIdentity;    // the copy under its own name, when it finishes
     std::filesystem::path record; // the hidden files
     std::filesystem::path part;
 };

@@ -161,8 +161,8 @@ int judgeOne(const std::string& folder, InterruptedMove& move, LinkedNames& link
         final = name.empty() ? std::string() : joinPath(folder, name).native();
     }
     move.final = final;
-    if (const Result<FileIdentity> identity = identityOf(source))
-        move.sourceIdentity = identity.value();
+    if (const Result<FileIdentity> identity = identityOf(final); identity && !final.empty())
+        move.copyIdentity = identity.value();
     return 0;
 }
 
