@@ -186,6 +186,20 @@ std::string checkUndone(const Layout& layout, const PictureSet& pictures,
     return problems;
 }
 
+// A run's start record is on the disk before its first file is touched, whenever the journal's
+// later records are flushed. Only the first run is cut before this check; the undo scenario's
+// first run was completed.
+std::string checkStartRecorded(const Layout& layout, const PictureSet& pictures,
+                               const std::vector<JournalFile>& journals) {
+    if (layout.scenario == Scenario::Undo || !journals.empty())
+        return {};
+    bool touched = false;
+    for (int i = 0; layout.strips() && i < pictures.size(); ++i)
+        touched = touched || isThere(pictures.originOf(i)); // its name without the number
+    touched = touched || (!layout.strips() && !namesIn(layout.destination()).empty());
+    return touched ? "the run touched files, but no journal on the disk holds its start\n" : "";
+}
+
 // What the disks hold right after the cut, for the harness's tally.
 void noteAfterCut(const Layout& layout, const PictureSet& pictures,
                   const std::vector<JournalFile>& journals) {
@@ -230,6 +244,7 @@ int checkStep(const Layout& layout, const std::string& step) {
     const std::vector<JournalFile> journals = journalsOnDisk(layout, problems);
     if (step == "cut") {
         noteAfterCut(layout, pictures, journals);
+        problems += checkStartRecorded(layout, pictures, journals);
     } else {
         problems += layout.strips()
                         ? stripCensus(layout, pictures)
