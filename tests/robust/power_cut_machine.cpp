@@ -172,20 +172,33 @@ std::optional<std::string> copyImage(const fs::path& from, const fs::path& to) {
 
 namespace {
 
+// no_timer_check: on a loaded host the emulated timer can look broken to the kernel, which then
+// stops at boot.
 QStringList qemuArguments(const Machine& machine, const std::vector<fs::path>& images,
                           const fs::path& script) {
-    QStringList arguments = {
-        "-nodefaults", "-accel",
-        "tcg",         "-cpu",
-        "max",         "-m",
-        "1024",        "-smp",
-        "1",           "-display",
-        "none",        "-serial",
-        "stdio",       "-no-reboot",
-        "-kernel",     QString::fromStdString(machine.kernel.native()),
-        "-initrd",     QString::fromStdString(machine.initramfs.native()),
-        "-append",     "console=ttyS0 quiet panic=-1 pcscript=" + QString::fromStdString(script.native()),
-        "-virtfs",     "local,path=/,mount_tag=host,security_model=none,readonly=on,multidevs=remap"};
+    QStringList arguments = {"-nodefaults",
+                             "-accel",
+                             "tcg",
+                             "-cpu",
+                             "max",
+                             "-m",
+                             "1024",
+                             "-smp",
+                             "1",
+                             "-display",
+                             "none",
+                             "-serial",
+                             "stdio",
+                             "-no-reboot",
+                             "-kernel",
+                             QString::fromStdString(machine.kernel.native()),
+                             "-initrd",
+                             QString::fromStdString(machine.initramfs.native()),
+                             "-append",
+                             "console=ttyS0 quiet panic=-1 no_timer_check pcscript=" +
+                                 QString::fromStdString(script.native()),
+                             "-virtfs",
+                             "local,path=/,mount_tag=host,security_model=none,readonly=on,multidevs=remap"};
     for (const fs::path& image : images) {
         // A comma in a file name is written twice on QEMU's command line.
         const QString file = QString::fromStdString(image.native()).replace(',', ",,");
