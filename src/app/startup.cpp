@@ -2,6 +2,7 @@
 
 #include "app/settings_codec.h"
 #include "history/run_history.h"
+#include "platform/file_identity.h"
 #include "platform/file_ops.h"
 
 #include <cerrno>
@@ -133,15 +134,60 @@ StartupResult endProgram(const SettingsFiles& files, bool counterCutShort) {
     return result;
 }
 
+// When the session that did not end began: the settings file is written only by a start and a
+// shutdown. Nothing when it cannot be told, and then no journal counts as the session's.
+std::int64_t sessionStartOf(const SettingsFiles& files) {
+    const Result<FileIdentity> settings = identityOf(files.settingsFile());
+    return settings ? settings.value().mtimeSeconds : std::numeric_limits<std::int64_t>::max();
+}
+
+// After an unclean end, before anything else: the session's half-done moves and damaged trash info
+// files put in order, then the number to go on with, above every number the session's journal and
+// destination show, and on the disk before the running flag is written again when it differs from
+// the counter plus one, so that a second cut still finds it. A cut-short counter file is restored when a
+// journal can tell, and read as it reads otherwise. Returns how the counter now stands.
+LoadResult recoverUncleanEnd(Module1& vars, const SettingsFiles& files, LoadResult counter,
+                             UncleanEndReport& report) {
+    const std::int64_t sessionStart = sessionStartOf(files);
+    const std::vector<SessionJournal> session = journalsOfSession(files.history(), sessionStart, report);
+    finishMovesAfterCut(files.history(), session, report);
+    repairTrashAfterCut(session, sessionStart, report);
+    if (counter == LoadResult::Failed)
+        return counter;
+    std::optional<std::int32_t> counterPlusOne;
+    if (counter == LoadResult::Done) {
+        if (!applyUncleanExitRule(vars))
+            return LoadResult::Failed;
+        counterPlusOne = vars.SerialNo;
+    }
+    std::optional<SessionJournal> lastRun = lastMoveRunOf(session);
+    if (!lastRun && counter == LoadResult::CutShort)
+        lastRun = newestMoveJournal(files.history());
+    const std::optional<std::int32_t> number = serialNoAfterUncleanEnd(lastRun, counterPlusOne, report);
+    if (!number)
+        return counter;
+    vars.SerialNo = *number;
+    if (counter == LoadResult::CutShort) {
+        report.restoredCounter = *number;
+        report.counterFile = files.counterFile();
+    }
+    if (number == counterPlusOne)
+        return LoadResult::Done; // the next start would come to the same number
+    if (Status written = writeCounterFile(files, *number); !written)
+        report.failures.push_back(written.error());
+    return LoadResult::Done;
+}
+
 } // namespace
 
 StartupResult runStartup(Module1& vars, const SettingsFiles& files) {
     // A run killed within a rewrite leaves its temporary file; tidying is no reason to stop a start.
     (void)removeLeftoverWrites(files.settingsFile());
     (void)removeLeftoverWrites(files.counterFile());
-    (void)pruneHistory(files.history(), std::time(nullptr));
     std::optional<Error> why;
     const LoadResult settings = loadSettings(vars, files, why);
+    if (settings != LoadResult::Done)
+        (void)pruneHistory(files.history(), std::time(nullptr));
     if (settings == LoadResult::CutShort)
         return endProgram(files, false);
     if (settings == LoadResult::Failed) {
@@ -151,34 +197,60 @@ StartupResult runStartup(Module1& vars, const SettingsFiles& files) {
         loadCounter(vars, files, ignored);
         return {StartupOutcome::Stopped, std::nullopt, why};
     }
-    const LoadResult counter = loadCounter(vars, files, why);
-    if (counter == LoadResult::CutShort)
-        return endProgram(files, true);
-    if (counter == LoadResult::Failed)
-        return {StartupOutcome::Stopped, std::nullopt, why};
-    if (!applyUncleanExitRule(vars))
-        return {StartupOutcome::Stopped, std::nullopt, unreadable(files.counterFile(), ReadError::Overflow)};
+    UncleanEndReport report;
+    LoadResult counter = loadCounter(vars, files, why);
+    const bool unclean = vars.RunFlag == 1;
+    if (unclean)
+        counter = recoverUncleanEnd(vars, files, counter, report);
+    // After the recovery, which may record in a journal that has no action yet.
+    (void)pruneHistory(files.history(), std::time(nullptr));
+    if (counter == LoadResult::CutShort) {
+        StartupResult ended = endProgram(files, true);
+        ended.uncleanEnd = std::move(report);
+        return ended;
+    }
+    if (counter == LoadResult::Failed) {
+        if (!why)
+            why = unreadable(files.counterFile(), ReadError::Overflow);
+        return {StartupOutcome::Stopped, std::nullopt, why, std::move(report)};
+    }
 
     vars.RunFlag = 1;
     const Status written =
         writeFileAtomically(files.settingsFile(), encodeSettings(vars), Durability::PowerLoss);
     if (!written)
-        return {StartupOutcome::Stopped, written.error(), std::nullopt};
-    return {StartupOutcome::Completed, std::nullopt, std::nullopt};
+        return {StartupOutcome::Stopped, written.error(), std::nullopt, std::move(report)};
+    return {StartupOutcome::Completed, std::nullopt, std::nullopt, std::move(report)};
+}
+
+UncleanEndReport recoverAfterUncleanEnd(const SettingsFiles& files) {
+    UncleanEndReport report;
+    Module1 vars;
+    std::optional<Error> ignored;
+    if (loadSettings(vars, files, ignored) != LoadResult::Done || vars.RunFlag != 1)
+        return report;
+    (void)removeLeftoverWrites(files.counterFile());
+    const LoadResult counter = recoverUncleanEnd(vars, files, loadCounter(vars, files, ignored), report);
+    if (counter != LoadResult::Done)
+        return report;
+    if (Status ended = writeShutdownFiles(vars, files); !ended)
+        report.failures.push_back(ended.error());
+    return report;
 }
 
 Status writeShutdownFiles(Module1& vars, const SettingsFiles& files) {
     vars.RunFlag = 0;
-    // The machine may be switching off right after the window closes: both go to the disk.
+    // The machine may be switching off right after the window closes: both go to the disk. The
+    // counter goes first, since the number written in place during a run may not be there yet,
+    // and a settings file saying "ended cleanly" beside it would let the next start repeat numbers.
+    const Status counter = writeCounterFile(files, vars.SerialNo);
     const Status settings =
         writeFileAtomically(files.settingsFile(), encodeSettings(vars), Durability::PowerLoss);
-    const Status counter =
-        writeFileAtomically(files.counterFile(), encodeCounter(vars.SerialNo), Durability::PowerLoss);
-    return settings.ok() ? counter : settings;
+    return counter.ok() ? settings : counter;
 }
 
 Status writeCounterFile(const SettingsFiles& files, std::int32_t serialNo) {
-    return writeFileAtomically(files.counterFile(), encodeCounter(serialNo), Durability::ProcessCrash);
+    return writeFileAtomically(files.counterFile(), encodeCounter(serialNo), Durability::PowerLoss);
 }
 
 } // namespace corvalin

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/module1.h"
+#include "history/unclean_end.h"
 #include "platform/result.h"
 
 #include <filesystem>
@@ -48,19 +49,35 @@ struct StartupResult {
     // short: which, and why. The window says nothing of it, as it opens all the same or ends
     // silently; a command has no designed state to fall back on and says it.
     std::optional<Error> readError;
+    // After an unclean end: what the start put in order before going on (history/unclean_end.h),
+    // told in one message when it has something to say (describeUncleanEnd).
+    UncleanEndReport uncleanEnd = {};
 };
 
 // Start-up steps 1 to 5: read both files (or take the defaults), the unclean-exit rule, RunFlag := 1
 // and the immediate rewrite of the settings file. Tidies first: temporary files a killed rewrite
-// left, and run journals past their keeping.
+// left, and run journals past their keeping. After an unclean end, before the counter is judged,
+// the session's half-done moves across file systems and damaged trash info files are put in order;
+// then SerialNo goes above every number the session's journal and destination show (never below the
+// counter plus one), and is written to the disk; a counter file cut short is restored so when a
+// journal can tell, instead of ending the program.
 StartupResult runStartup(Module1& vars, const SettingsFiles& files);
 
+// For a command that has no start-up of its own (strip, undo), under the instance lock: after an
+// unclean end, the same putting in order as a start's, then the session ended as a shutdown ends
+// it, so that the next start finds nothing left to do. Nothing is done when the last session ended
+// cleanly, or when either file cannot be read or restored: the next start's rules then apply.
+UncleanEndReport recoverAfterUncleanEnd(const SettingsFiles& files);
+
 // Shutdown steps 2 to 4, after the caller has taken SourcePath and DestPath from its folder lists:
-// RunFlag := 0, then both files written. Both writes are attempted; the first failure is returned.
+// RunFlag := 0, then both files written, the counter first: a power cut between the two then leaves
+// the running flag set, so the next start still counts on past the numbers given. Both writes are
+// attempted; the first failure is returned.
 Status writeShutdownFiles(Module1& vars, const SettingsFiles& files);
 
-// Rewrites the counter file with `serialNo` (before every file a move run handles). Atomic, not
-// flushed to the disk each time: a killed program leaves the old or the new number, never less.
+// Replaces the counter file with `serialNo`, atomically and on the disk, as the settings files are:
+// neither a kill nor a power cut leaves it cut short. A run replaces it once, at its first number
+// (and again after a wrap); CounterWriter writes the later numbers in place.
 Status writeCounterFile(const SettingsFiles& files, std::int32_t serialNo);
 
 } // namespace corvalin

@@ -50,6 +50,16 @@ std::optional<InstanceLock> lockForCommand(const fs::path& settingsFolder, Termi
     return std::nullopt;
 }
 
+int tellUncleanEnd(const UncleanEndReport& report, Terminal& terminal) {
+    if (const std::string text = describeUncleanEnd(report); !text.empty())
+        terminal.messageLines(text);
+    return report.failures.empty() ? kExitDone : kExitFailed;
+}
+
+int statusAfterUncleanEnd(int status, int uncleanEndStatus) {
+    return uncleanEndStatus == kExitDone ? status : kExitFailed;
+}
+
 int commandUsageError(Terminal& terminal, const char* command, const std::string& message) {
     terminal.usage("corvalin " + std::string(command) + ": " + message + "\nTry 'corvalin " + command +
                    " --help' for more information.\n");

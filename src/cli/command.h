@@ -2,6 +2,7 @@
 
 #include "cli/stop_signals.h"
 #include "cli/terminal.h"
+#include "history/unclean_end.h"
 #include "platform/instance_lock.h"
 
 #include <filesystem>
@@ -49,6 +50,12 @@ std::string argumentText(const QString& text);
 // Corvalin holds it (3) or it cannot be taken (1); the message is written.
 std::optional<InstanceLock> lockForCommand(const std::filesystem::path& settingsFolder, Terminal& terminal,
                                            int& status);
+
+// Says on standard error what the putting in order after an unclean end found. A part of it that
+// failed makes the command end with status 1, after its own work: what failed concerns an earlier
+// run, and the command's own work does not depend on it.
+int tellUncleanEnd(const UncleanEndReport& report, Terminal& terminal);
+int statusAfterUncleanEnd(int status, int uncleanEndStatus);
 
 // A usage error of one command: the message, a pointer to its help, status 2.
 int commandUsageError(Terminal& terminal, const char* command, const std::string& message);

@@ -21,8 +21,9 @@ const QString kPlan = QStringLiteral("plan");
 
 // Start-up as the window has it: the unclean-exit rule, RunFlag 1 written for the run. A command
 // has no designed window state to fall back on, so any stop ends it.
-int startUp(Module1& vars, const SettingsFiles& files, Terminal& terminal) {
+int startUp(Module1& vars, const SettingsFiles& files, Terminal& terminal, int& uncleanEnd) {
     const StartupResult started = runStartup(vars, files);
+    uncleanEnd = tellUncleanEnd(started.uncleanEnd, terminal);
     if (started.outcome == StartupOutcome::Completed)
         return kExitDone;
     // A file that cannot be rewritten or removed is the first thing to mend.
@@ -151,15 +152,17 @@ int runGather(const QCommandLineParser& parser, CommandContext& context) {
     if (!lock)
         return status;
     Module1 vars;
-    status = startUp(vars, files, context.terminal);
+    int uncleanEnd = kExitDone;
+    status = startUp(vars, files, context.terminal, uncleanEnd);
     if (status != kExitDone)
         return status;
     // The saved folders are read, never replaced: the shutdown writes back what the start-up read.
     const fs::path source = folders.empty() ? vars.SourcePath : argumentPath(folders[0]);
     const fs::path destination = folders.empty() ? vars.DestPath : argumentPath(folders[1]);
-    if (parser.isSet(kPlan))
-        return planOnly(vars, files, {source, destination, parser.isSet(kDeleteFolders)}, context);
-    return gather(vars, files, {source, destination, parser.isSet(kDeleteFolders)}, context);
+    const GatherRequest request{source, destination, parser.isSet(kDeleteFolders)};
+    status =
+        parser.isSet(kPlan) ? planOnly(vars, files, request, context) : gather(vars, files, request, context);
+    return statusAfterUncleanEnd(status, uncleanEnd);
 }
 
 } // namespace corvalin

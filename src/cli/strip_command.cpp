@@ -2,6 +2,7 @@
 
 #include "app/error_text.h"
 #include "app/program_files.h"
+#include "app/startup.h"
 #include "cli/command.h"
 #include "cli/run_pace.h"
 #include "platform/file_ops.h"
@@ -48,6 +49,17 @@ std::string stripSummary(const StripOutcome& outcome) {
     return std::string(state) + ": 通し番号を切り取ったファイル " + std::to_string(outcome.stripped) + " 個";
 }
 
+int stripFolder(const fs::path& folder, const std::vector<std::string>& names, CommandContext& context) {
+    StripProgress progress(context);
+    const StripOutcome outcome = stripInFolder(folder, names, progress);
+    if (outcome.error)
+        context.terminal.message(describeErrorLine(*outcome.error));
+    if (!outcome.left.empty())
+        reportLeftFiles(outcome, context.terminal);
+    context.terminal.result(stripSummary(outcome));
+    return outcome.error ? kExitFailed : outcome.left.empty() ? kExitDone : kExitFilesLeft;
+}
+
 } // namespace
 
 void declareStrip(QCommandLineParser& parser) {
@@ -60,23 +72,18 @@ int runStrip(const QCommandLineParser& parser, CommandContext& context) {
     if (arguments.size() != 1)
         return commandUsageError(context.terminal, "strip", "give one FOLDER");
     int status = kExitDone;
-    const auto lock = lockForCommand(settingsFilesOfThisProgram().settingsFolder, context.terminal, status);
+    const SettingsFiles files = settingsFilesOfThisProgram();
+    const auto lock = lockForCommand(files.settingsFolder, context.terminal, status);
     if (!lock)
         return status;
+    const int uncleanEnd = tellUncleanEnd(recoverAfterUncleanEnd(files), context.terminal);
     const fs::path folder = argumentPath(arguments.first());
     const auto names = listFiles(folder);
     if (!names) {
         context.terminal.message(describeErrorLine(names.error()));
         return kExitFailed;
     }
-    StripProgress progress(context);
-    const StripOutcome outcome = stripInFolder(folder, names.value(), progress);
-    if (outcome.error)
-        context.terminal.message(describeErrorLine(*outcome.error));
-    if (!outcome.left.empty())
-        reportLeftFiles(outcome, context.terminal);
-    context.terminal.result(stripSummary(outcome));
-    return outcome.error ? kExitFailed : outcome.left.empty() ? kExitDone : kExitFilesLeft;
+    return statusAfterUncleanEnd(stripFolder(folder, names.value(), context), uncleanEnd);
 }
 
 } // namespace corvalin

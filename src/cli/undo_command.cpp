@@ -2,6 +2,7 @@
 
 #include "app/error_text.h"
 #include "app/program_files.h"
+#include "app/startup.h"
 #include "cli/command.h"
 #include "cli/run_pace.h"
 #include "history/history_texts.h"
@@ -67,6 +68,27 @@ int reportUndo(const RunSummary& run, const UndoOutcome& outcome, Terminal& term
     return outcome.left.empty() ? kExitDone : kExitFilesLeft;
 }
 
+// The run RUN names, or the newest, undone and told.
+int undoChosenRun(const QStringList& arguments, const SettingsFiles& files, CommandContext& context) {
+    int status = kExitDone;
+    const Result<std::vector<RunSummary>> runs = listRuns(files.history());
+    if (!runs) {
+        context.terminal.message(describeErrorLine(runs.error()));
+        return kExitFailed;
+    }
+    const RunSummary* run = chosenRun(runs.value(), arguments, files.history(), context, status);
+    if (!run)
+        return status;
+    if (run->damage) {
+        context.terminal.message(describeErrorLine(*run->damage));
+        return kExitFailed;
+    }
+    if (run->state == RunState::Undone)
+        context.terminal.result(kAlreadyUndoneText);
+    UndoProgress progress(context);
+    return reportUndo(*run, undoRun(run->file, progress), context.terminal);
+}
+
 } // namespace
 
 void declareUndo(QCommandLineParser& parser) {
@@ -85,22 +107,8 @@ int runUndo(const QCommandLineParser& parser, CommandContext& context) {
     const auto lock = lockForCommand(files.settingsFolder, context.terminal, status);
     if (!lock)
         return status;
-    const Result<std::vector<RunSummary>> runs = listRuns(files.history());
-    if (!runs) {
-        context.terminal.message(describeErrorLine(runs.error()));
-        return kExitFailed;
-    }
-    const RunSummary* run = chosenRun(runs.value(), arguments, files.history(), context, status);
-    if (!run)
-        return status;
-    if (run->damage) {
-        context.terminal.message(describeErrorLine(*run->damage));
-        return kExitFailed;
-    }
-    if (run->state == RunState::Undone)
-        context.terminal.result(kAlreadyUndoneText);
-    UndoProgress progress(context);
-    return reportUndo(*run, undoRun(run->file, progress), context.terminal);
+    const int uncleanEnd = tellUncleanEnd(recoverAfterUncleanEnd(files), context.terminal);
+    return statusAfterUncleanEnd(undoChosenRun(arguments, files, context), uncleanEnd);
 }
 
 } // namespace corvalin

@@ -45,6 +45,31 @@ Error damaged(const fs::path& file, std::size_t line) {
     return Error{"履歴の記録の読み取り", file, 0, std::to_string(line) + "行目が壊れています。"};
 }
 
+// The whole records from the start; `damagedLine` is the first whole line that does not read or
+// stands out of order (0 when none does).
+JournalContents wholeRecords(std::string_view bytes, std::size_t& damagedLine) {
+    JournalContents contents;
+    Phase phase = Phase::Header;
+    std::size_t at = 0;
+    damagedLine = 0;
+    for (std::size_t line = 1;; ++line) {
+        const std::size_t end = bytes.find('\n', at);
+        if (end == std::string_view::npos)
+            break;
+        const auto fields = decodeRecordLine(bytes.substr(at, end - at));
+        const auto record = fields ? recordFromFields(*fields) : std::nullopt;
+        if (!record || !fitsOrder(*record, contents.records, phase)) {
+            damagedLine = line;
+            break;
+        }
+        contents.records.push_back(*record);
+        at = end + 1;
+    }
+    contents.wholeBytes = at;
+    contents.cutShort = at < bytes.size();
+    return contents;
+}
+
 } // namespace
 
 bool isAction(RecordType type) {
@@ -53,23 +78,16 @@ bool isAction(RecordType type) {
 }
 
 Result<JournalContents> parseJournal(std::string_view bytes, const fs::path& file) {
-    JournalContents contents;
-    Phase phase = Phase::Header;
-    std::size_t at = 0;
-    for (std::size_t line = 1;; ++line) {
-        const std::size_t end = bytes.find('\n', at);
-        if (end == std::string_view::npos)
-            break;
-        const auto fields = decodeRecordLine(bytes.substr(at, end - at));
-        const auto record = fields ? recordFromFields(*fields) : std::nullopt;
-        if (!record || !fitsOrder(*record, contents.records, phase))
-            return damaged(file, line);
-        contents.records.push_back(*record);
-        at = end + 1;
-    }
-    contents.wholeBytes = at;
-    contents.cutShort = at < bytes.size();
+    std::size_t damagedLine = 0;
+    JournalContents contents = wholeRecords(bytes, damagedLine);
+    if (damagedLine != 0)
+        return damaged(file, damagedLine);
     return contents;
+}
+
+JournalContents parseJournalPrefix(std::string_view bytes) {
+    std::size_t damagedLine = 0;
+    return wholeRecords(bytes, damagedLine);
 }
 
 Result<JournalContents> readJournal(const fs::path& file) {

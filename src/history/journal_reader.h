@@ -21,6 +21,10 @@ struct JournalContents {
 Result<JournalContents> parseJournal(std::string_view bytes, const std::filesystem::path& file);
 Result<JournalContents> readJournal(const std::filesystem::path& file);
 
+// The records up to the first line that does not read, for a journal a power cut may have left
+// with garbage at its end: what stands before it was written before it. `cutShort` is then true.
+JournalContents parseJournalPrefix(std::string_view bytes);
+
 // True for the records of what a run did to the files.
 bool isAction(RecordType type);
 

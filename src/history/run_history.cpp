@@ -17,26 +17,6 @@ namespace {
 // Enough for the header, the start and a first action of any run.
 constexpr std::size_t kJournalHead = 64 * 1024;
 
-struct JournalName {
-    std::string id;
-    fs::path file;
-};
-
-// The journals of the folder, by name; none when the folder does not exist.
-Result<std::vector<JournalName>> journalsIn(const fs::path& folder) {
-    auto names = listFiles(folder);
-    if (!names)
-        return names.code() == ENOENT ? Result<std::vector<JournalName>>(std::vector<JournalName>{})
-                                      : names.error();
-    std::vector<JournalName> journals;
-    const std::string extension = kJournalExtension;
-    for (const std::string& name : names.value()) {
-        if (name.size() > extension.size() && name.ends_with(extension))
-            journals.push_back({name.substr(0, name.size() - extension.size()), joinPath(folder, name)});
-    }
-    return journals;
-}
-
 void countAction(const JournalRecord& record, const JournalRecord* previousMove, RunSummary& summary) {
     switch (record.type) {
     case RecordType::Move:
@@ -87,6 +67,20 @@ bool newerFirst(const RunSummary& a, const RunSummary& b) {
 }
 
 } // namespace
+
+Result<std::vector<JournalName>> journalsIn(const fs::path& folder) {
+    auto names = listFiles(folder);
+    if (!names)
+        return names.code() == ENOENT ? Result<std::vector<JournalName>>(std::vector<JournalName>{})
+                                      : names.error();
+    std::vector<JournalName> journals;
+    const std::string extension = kJournalExtension;
+    for (const std::string& name : names.value()) {
+        if (name.size() > extension.size() && name.ends_with(extension))
+            journals.push_back({name.substr(0, name.size() - extension.size()), joinPath(folder, name)});
+    }
+    return journals;
+}
 
 RunSummary summariseRun(const JournalContents& contents) {
     RunSummary summary;

@@ -43,6 +43,14 @@ struct RunSummary {
 // The counts and state of one run's records (not its id, file or Running state).
 RunSummary summariseRun(const JournalContents& contents);
 
+struct JournalName {
+    std::string id; // the file name without its extension
+    std::filesystem::path file;
+};
+
+// The journals of the folder, by name; none when the folder does not exist.
+Result<std::vector<JournalName>> journalsIn(const std::filesystem::path& historyFolder);
+
 // Every run of the folder, newest first; none when the folder does not exist yet.
 Result<std::vector<RunSummary>> listRuns(const std::filesystem::path& historyFolder);
 

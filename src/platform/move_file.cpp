@@ -7,6 +7,7 @@
 #include "platform/file_ops.h"
 
 #include "platform/cross_device_batch.h"
+#include "platform/interrupted_moves.h"
 #include "platform/move_temp_files.h"
 #include "platform/paths.h"
 #include "platform/posix_io.h"
@@ -18,6 +19,7 @@
 #include <string_view>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 
 namespace corvalin {
@@ -101,37 +103,72 @@ int unlinkUnlessGone(const std::string& path) {
     return ::unlink(path.c_str()) == 0 || errno == ENOENT ? 0 : errno;
 }
 
-// Finishes or undoes one interrupted move, given its record and part paths.
-int recoverOne(const std::string& record, const std::string& part) {
+// The other name of a copy that was linked into place: the entry of the folder that is the same
+// file as its part. Looked up once per folder, and only when a finished copy needs it.
+class LinkedNames {
+public:
+    LinkedNames(int folderFd, const std::vector<std::string>& names) : m_fd(folderFd), m_names(names) {}
+
+    std::string nameOf(const struct stat& part) {
+        if (!m_read) {
+            m_read = true;
+            for (const std::string& name : m_names) {
+                struct stat st {};
+                if (!name.starts_with(kMoveTempPrefix) &&
+                    ::fstatat(m_fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode))
+                    m_byInode.emplace_back(st.st_ino, name);
+            }
+        }
+        for (const auto& [inode, name] : m_byInode) {
+            if (inode == part.st_ino)
+                return name;
+        }
+        return {};
+    }
+
+private:
+    int m_fd;
+    const std::vector<std::string>& m_names;
+    bool m_read = false;
+    std::vector<std::pair<ino_t, std::string>> m_byInode;
+};
+
+// What one interrupted move, given its record and part paths, comes to.
+int judgeOne(const std::string& folder, InterruptedMove& move, LinkedNames& linked) {
     std::string source;
-    if (UniqueFd fd(::open(record.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC)); fd.valid()) {
+    if (UniqueFd fd(::open(move.record.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC)); fd.valid()) {
         if (const int error = readAll(fd.get(), source, 1 << 16))
             return error;
     } else if (errno != ENOENT) {
         return errno;
     }
     const std::size_t separator = source.find('\0');
-    const std::string final = separator == std::string::npos ? std::string() : source.substr(separator + 1);
+    std::string final = separator == std::string::npos ? std::string() : source.substr(separator + 1);
     source.resize(std::min(separator, source.size()));
+    move.source = source;
     struct stat st {};
-    const bool partExists = ::lstat(part.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+    const bool partExists = ::lstat(move.part.c_str(), &st) == 0 && S_ISREG(st.st_mode);
     // A part linked into place, or renamed there, is a finished copy: the source is the one to go,
     // but only when it still holds exactly those bytes. An unlinked part is an unfinished copy of a
     // source that is still there.
-    const bool finished = partExists ? st.st_nlink >= 2 && sameContent(part, source)
-                                     : !final.empty() && sameContent(final, source);
-    if (finished && !source.empty()) {
-        if (const int error = unlinkUnlessGone(source))
-            return error;
+    const bool finished = !source.empty() && (partExists ? st.st_nlink >= 2 && sameContent(move.part, source)
+                                                         : !final.empty() && sameContent(final, source));
+    if (!finished)
+        return 0;
+    move.finishes = true;
+    if (partExists) {
+        const std::string name = linked.nameOf(st);
+        final = name.empty() ? std::string() : joinPath(folder, name).native();
     }
-    if (const int error = unlinkUnlessGone(part))
-        return error;
-    return unlinkUnlessGone(record);
+    move.final = final;
+    if (const Result<FileIdentity> identity = identityOf(final); identity && !final.empty())
+        move.copyIdentity = identity.value();
+    return 0;
 }
 
 } // namespace
 
-Status recoverInterruptedMoves(const fs::path& folder) {
+Result<std::vector<InterruptedMove>> findInterruptedMoves(const fs::path& folder) {
     std::vector<std::string> names;
     UniqueFd fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (const int error = fd.valid() ? readFolderNames(fd.get(), names) : errno)
@@ -147,10 +184,36 @@ Status recoverInterruptedMoves(const fs::path& folder) {
     stems.erase(std::unique(stems.begin(), stems.end()), stems.end());
     // A part without a record (its record was lost with a power cut) is handled like an unlinked
     // part: removing it only removes a second name or an unfinished copy.
+    std::vector<InterruptedMove> moves;
+    LinkedNames linked(fd.get(), names);
     for (const std::string& stem : stems) {
         const std::string path = joinPath(folder, stem).native();
-        if (const int error = recoverOne(path + std::string(kRecordSuffix), path + std::string(kPartSuffix)))
-            return errorFromErrno(recoverText, joinPath(folder, stem + std::string(kRecordSuffix)), error);
+        InterruptedMove move;
+        move.record = path + std::string(kRecordSuffix);
+        move.part = path + std::string(kPartSuffix);
+        if (const int error = judgeOne(folder.native(), move, linked))
+            return errorFromErrno(recoverText, move.record, error);
+        moves.push_back(std::move(move));
+    }
+    return moves;
+}
+
+Status settleInterruptedMove(const InterruptedMove& move) {
+    int error = move.finishes ? unlinkUnlessGone(move.source) : 0;
+    if (error == 0)
+        error = unlinkUnlessGone(move.part);
+    if (error == 0)
+        error = unlinkUnlessGone(move.record);
+    return error == 0 ? Status() : errorFromErrno(recoverText, move.record, error);
+}
+
+Status recoverInterruptedMoves(const fs::path& folder) {
+    const Result<std::vector<InterruptedMove>> moves = findInterruptedMoves(folder);
+    if (!moves)
+        return moves.error();
+    for (const InterruptedMove& move : moves.value()) {
+        if (Status settled = settleInterruptedMove(move); !settled)
+            return settled;
     }
     return {};
 }

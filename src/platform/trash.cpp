@@ -374,3 +374,35 @@ Result<TrashInfo> readTrashInfo(const fs::path& infoFile) {
 }
 
 } // namespace corvalin
+
+namespace corvalin {
+
+Result<fs::path> trashFolderServing(const fs::path& folder) {
+    std::string resolved;
+    Place place;
+    int error = canonicalPath(folder.native(), resolved);
+    if (error == 0)
+        error = placeOf(resolved, true, place);
+    if (error != 0)
+        return errorFromErrno(kPrepareText, folder, error);
+    Result<TrashFolder> trash = trashServing(resolved, place);
+    if (!trash)
+        return trash.error();
+    return fs::path(trash.value().folder);
+}
+
+std::string trashInfoPathValue(const fs::path& trash, const std::string& original) {
+    std::string home;
+    std::string resolved;
+    if (canonicalPath(homeTrashFolder().native(), home) == 0 &&
+        canonicalPath(trash.native(), resolved) == 0 && home == resolved)
+        return original;
+    const std::string top = topFolderOfTrash(trash).native();
+    if (top == "/")
+        return original.substr(1);
+    if (original.size() > top.size() + 1 && original.starts_with(top) && original[top.size()] == '/')
+        return original.substr(top.size() + 1);
+    return original;
+}
+
+} // namespace corvalin

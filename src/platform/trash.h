@@ -56,3 +56,17 @@ struct TrashInfo {
 Result<TrashInfo> readTrashInfo(const std::filesystem::path& infoFile);
 
 } // namespace corvalin
+
+// Repairing what a power cut left in a trash (platform/trash_repair.h).
+namespace corvalin {
+
+// The trash that takes items from `folder`'s file system (holding "files" and "info"), found as
+// moving an item there would find it, without making any of its folders.
+Result<std::filesystem::path> trashFolderServing(const std::filesystem::path& folder);
+
+// What an info file of `trash` says for an item that was at `original` (absolute, its folders'
+// links resolved): the path itself in the home trash, else relative to the trash's top folder when
+// the item lay below it.
+std::string trashInfoPathValue(const std::filesystem::path& trash, const std::string& original);
+
+} // namespace corvalin

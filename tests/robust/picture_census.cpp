@@ -82,20 +82,23 @@ void countDestination(const PictureSet& pictures, const fs::path& destination, b
 
 } // namespace
 
-PictureSet::PictureSet(const fs::path& source, int count, int folders) {
+PictureSet::PictureSet(const fs::path& source, int count, int folders, bool write) {
     std::vector<fs::path> dirs;
     for (int f = 0; f < folders; ++f) {
         dirs.push_back(source / ("download_" + std::to_string(f)));
         if (f % 7 == 3)
             dirs.push_back(dirs.back() / "album");
     }
-    for (const fs::path& dir : dirs)
-        writeContent(dir / kNotAPicture, "downloaded with the pictures\n");
+    for (const fs::path& dir : dirs) {
+        if (write)
+            writeContent(dir / kNotAPicture, "downloaded with the pictures\n");
+    }
     for (int i = 0; i < count; ++i) {
         m_names.push_back("p" + std::to_string(i) + (i % 5 == 0 ? ".JPG" : ".jpg"));
         m_origins.push_back(dirs[std::size_t(i) % dirs.size()] / m_names.back());
         const std::string bytes = pictureBytes(i);
-        writeContent(m_origins.back(), bytes);
+        if (write)
+            writeContent(m_origins.back(), bytes);
         m_byBytes.emplace(bytes, i);
     }
 }

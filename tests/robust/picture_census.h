@@ -13,8 +13,9 @@ class PictureSet {
 public:
     // Writes `count` pictures of a few hundred bytes to a few kilobytes into `folders` child
     // folders of `source` (every seventh with an album inside), and a file that is no picture into
-    // each folder.
-    PictureSet(const std::filesystem::path& source, int count, int folders);
+    // each folder. With `write` false only describes the set already written there (by another
+    // process, or before a reboot).
+    PictureSet(const std::filesystem::path& source, int count, int folders, bool write = true);
 
     int size() const { return int(m_names.size()); }
     // The picture these bytes belong to, or -1.

@@ -68,12 +68,24 @@ void Form1::connectControls() {
 
 bool Form1::Form_Load() {
     const StartupResult result = runStartup(m_vars, m_files);
+    // What the start put in order after an unclean end; said before a window that will not open
+    // ends, else once it is shown.
+    const std::string recovered = describeUncleanEnd(result.uncleanEnd);
+    const MessageIcon recoveredIcon =
+        result.uncleanEnd.failures.empty() ? MessageIcon::Information : MessageIcon::Warning;
     if (result.outcome == StartupOutcome::EndProgram) {
+        if (!recovered.empty())
+            m_messages.show(recovered, MessageButtons::Ok, recoveredIcon);
         // Left in place, the cut-short file would end every later start without a word.
         if (result.writeError)
             m_messages.show(describeError(*result.writeError) + "\n\n" + kCutShortUndeletableText,
                             MessageButtons::Ok, MessageIcon::Warning);
         return false;
+    }
+    if (!recovered.empty()) {
+        QTimer::singleShot(0, this, [this, recovered, recoveredIcon] {
+            m_messages.show(recovered, MessageButtons::Ok, recoveredIcon);
+        });
     }
     if (result.writeError) {
         const Error error = *result.writeError;

@@ -1,0 +1,34 @@
+#pragma once
+
+#include "platform/file_identity.h"
+#include "platform/result.h"
+
+#include <filesystem>
+#include <vector>
+
+// The moves across file systems that a kill or a power cut interrupted, as the hidden files in
+// their target folder show them (move_temp_files.h), looked at before anything is done about them,
+// so that a caller can record in a journal what finishing them will do.
+namespace corvalin {
+
+struct InterruptedMove {
+    std::filesystem::path source;
+    // True when the whole copy stands under its own name and only the source's removal is
+    // missing: settling removes the source. False for a copy that never got its name, or whose
+    // source changed or is gone: settling removes the copy and leaves the source.
+    bool finishes = false;
+    std::filesystem::path final;  // the copy's own name, when it finishes (empty if not found)
+    FileIdentity copyIdentity;    // the copy under its own name, when it finishes
+    std::filesystem::path record; // the hidden files
+    std::filesystem::path part;
+};
+
+// The interrupted moves into `folder`, by the names of their hidden files; those of another
+// running instance of this program are left out.
+Result<std::vector<InterruptedMove>> findInterruptedMoves(const std::filesystem::path& folder);
+
+// Finishes or undoes one of them, as `finishes()` says, and removes its hidden files. Nothing is
+// flushed: the caller waits for the folders once for all of them.
+Status settleInterruptedMove(const InterruptedMove& move);
+
+} // namespace corvalin

@@ -1,0 +1,56 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <variant>
+#include <vector>
+
+// A small virtual machine whose power can be cut: QEMU in TCG mode with Debian's kernel, a busybox
+// initramfs that mounts this machine's root read-only over 9p and runs a script there in a chroot,
+// and ext4 disk images written back through the host's page cache. SIGKILL to the emulator keeps
+// what the guest had sent to its disks and loses what its kernel still held, as a power cut does.
+namespace corvalin::test {
+
+struct Machine {
+    QString qemu;
+    std::filesystem::path kernel;
+    std::filesystem::path initramfs;
+};
+
+// QEMU, a static busybox, kmod's modprobe and depmod, and the kernel package unpacked in
+// `kernelFolder` (boot/vmlinuz-*, lib/modules/*); builds the initramfs in `work` around
+// `initScript`. What is missing, in words, when something is.
+std::variant<Machine, std::string> prepareMachine(const std::filesystem::path& kernelFolder,
+                                                  const std::filesystem::path& initScript,
+                                                  const std::filesystem::path& work);
+
+// An ext4 image of `folder`'s tree; the error in words.
+std::optional<std::string> makeImage(const std::filesystem::path& image, const std::filesystem::path& folder);
+
+// A sparse copy, so that a cut that missed can be tried again on the same disks.
+std::optional<std::string> copyImage(const std::filesystem::path& from, const std::filesystem::path& to);
+
+// Where a cut falls: `delay` seconds after the guest printed the step's first file (or its start,
+// for `whole`), if that is before its last file (or its end).
+struct CutPlan {
+    std::string step;
+    bool whole = false;
+    double delay = 0;
+};
+
+struct BootLog {
+    QStringList lines; // the guest's console
+    bool cut = false;
+    double span = -1; // the window's length in seconds, when it closed before the cut fell
+    QString failure;  // the guest did not come to its end
+};
+
+BootLog bootMachine(const Machine& machine, const std::vector<std::filesystem::path>& images,
+                    const std::filesystem::path& script, const std::optional<CutPlan>& cut,
+                    int timeoutSeconds);
+
+} // namespace corvalin::test
