@@ -16,16 +16,27 @@ extern const char* const kShellPipeline;
 struct Measured {
     double seconds = -1; // negative: the run failed
     long peakKilobytes = 0;
+    long flushes = 0; // the waits for the disk the slow-disk model counted
 };
 
-// Runs a program with `environment` added and returns its peak memory and its time: the whole
-// process's with `timeWholeProcess`, else the seconds it printed.
+// The slow-disk model every variant runs under: the library preloaded into each of its processes,
+// the file of counts they add to, and the wait before each flush (0: counted, not slowed).
+struct FlushModel {
+    std::filesystem::path library;
+    std::filesystem::path counts;
+    int delayMs = 0;
+};
+
+// Runs a program under `model` with `environment` added and returns its peak memory, its flushes
+// and its time: the whole process's with `timeWholeProcess`, else the seconds it printed, followed
+// by the flushes within them where it printed those.
 Measured spawn(const std::vector<std::string>& args, const std::vector<std::string>& environment,
-               bool timeWholeProcess);
+               bool timeWholeProcess, const FlushModel& model);
 
 // Regular files directly in `folder`.
 std::size_t countFiles(const std::filesystem::path& folder);
 
+// The label, the time, the time per picture and the flushes.
 void printLine(const char* label, const Measured& measured, int pictures);
 
 double ratio(const Measured& a, const Measured& b);
