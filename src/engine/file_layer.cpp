@@ -12,8 +12,7 @@ DiskLayer::DiskLayer(SettingsFiles files, Removal removal)
 void DiskLayer::setJournal(RunJournal* journal) {
     m_journal = journal;
     if (journal)
-        m_removal = Removal(m_removal.permanent(),
-                            [journal](const RemovalStep& step) { return journal->recordRemoval(step); });
+        m_removal = m_removal.withHook([journal](const RemovalStep& step) { return journal->recordRemoval(step); });
 }
 
 Status DiskLayer::checkRemovalUsable(const fs::path& source) {

@@ -5,6 +5,7 @@
 
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <optional>
 
 namespace corvalin {
@@ -18,7 +19,8 @@ struct RemovalStep {
 };
 
 // How a run removes what it removes: to the trash by default, for good when the user chose
-// "ごみ箱を使わずに完全に削除する". A hook sees every item before it goes and may stop it.
+// "ごみ箱を使わずに完全に削除する". A hook sees every item before it goes and may stop it. Copies
+// share the trashes they have prepared (OpenTrashes), so one run prepares each trash once.
 class Removal {
 public:
     using Hook = std::function<Status(const RemovalStep&)>;
@@ -26,6 +28,8 @@ public:
     explicit Removal(bool permanent = false, Hook beforeRemove = {});
 
     bool permanent() const { return m_permanent; }
+    // The same removal, sharing its prepared trashes, with `beforeRemove` as its hook.
+    Removal withHook(Hook beforeRemove) const;
 
     // Before a run touches anything: can what it removes below `source` go to the trash? Nothing to
     // check when deleting for good. The error also tells the user about the permanent option.
@@ -46,6 +50,7 @@ private:
 
     bool m_permanent;
     Hook m_beforeRemove;
+    std::shared_ptr<OpenTrashes> m_trashes;
 };
 
 } // namespace corvalin
