@@ -130,7 +130,8 @@ int timeAcrossFileSystems(const AcrossOptions& options) {
         "\n  a/f = %.2f (target at most 1.5)   m/a = %.2f (target at least 4)   p/b = %.2f   b'/b = %.2f\n",
         ratio(best(Batched), best(CopyFloor)), ratio(best(ShellMove), best(Batched)),
         ratio(best(PerPicture), best(CoreBatched)), ratio(best(CoreEachFile), best(CoreBatched)));
-    const bool allRan = std::none_of(rounds.begin(), rounds.end(), [](const Rounds& r) { return r.failed(); });
+    const bool allRan =
+        std::none_of(rounds.begin(), rounds.end(), [](const Rounds& r) { return r.failed(); });
     return allRan ? 0 : 1;
 }
 

@@ -9,8 +9,8 @@
 #include "xserver.h"
 
 #include <algorithm>
-#include <cmath>
 #include <array>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -264,7 +264,8 @@ void printReport(const Options& options, const Results& results) {
     // The floor (e) is what the disk must do for every run that deletes: the renames and counter
     // rewrites of (d), then the other files and the emptied folders deleted for good.
     std::printf("\n  a/e = %s (target at most 1.5)   a0/e = %s   ax/e = %s (targets at most 1.3)\n",
-                ratioText(r[Window], r[FloorRemovals]).c_str(), ratioText(r[WindowBare], r[FloorRemovals]).c_str(),
+                ratioText(r[Window], r[FloorRemovals]).c_str(),
+                ratioText(r[WindowBare], r[FloorRemovals]).c_str(),
                 ratioText(r[WindowX], r[FloorRemovals]).c_str());
     std::printf("  b/e = %s (target at most 1.15)   u/a = %s (target at most 1.00)\n",
                 ratioText(r[Core], r[FloorRemovals]).c_str(), ratioText(r[Undo], r[Window], "%.3f").c_str());
@@ -363,12 +364,11 @@ int main(int argc, char** argv) {
     const double averageBytes = makePicturePool(options.work / "pool", shape);
     makeSourceTree(options.work / "pool", options.work / "master", shape);
     std::printf("Average picture: %.0f KB\n\n", averageBytes / 1024);
-    const int status =
-        options.destinations.empty()
-            ? timeOnOneFileSystem(options)
-            : timeAcrossFileSystems({options.work, options.destinations, shape.pictures, shape.others,
-                                     options.repeat, options.permanent, options.keep, !options.cached,
-                                     options.model});
+    const int status = options.destinations.empty()
+                           ? timeOnOneFileSystem(options)
+                           : timeAcrossFileSystems({options.work, options.destinations, shape.pictures,
+                                                    shape.others, options.repeat, options.permanent,
+                                                    options.keep, !options.cached, options.model});
     if (!options.keep)
         fs::remove_all(options.work);
     return status;

@@ -188,8 +188,8 @@ int runJournalVariant(const fs::path& work) {
         for (const std::string& name : names) {
             const fs::path file = joinPath(folder, name);
             const Status recorded =
-                isPicture(name) ? journal.value().recordMove(serialNo, file,
-                                                             joinPath(work / "dst", serialName(serialNo, name)))
+                isPicture(name) ? journal.value().recordMove(
+                                      serialNo, file, joinPath(work / "dst", serialName(serialNo, name)))
                                 : journal.value().recordDelete(file, false);
             serialNo += isPicture(name) ? 1 : 0;
             if (!recorded)

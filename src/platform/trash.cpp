@@ -78,9 +78,10 @@ int renameWithoutReplacing(const std::string& from, int toFolder, const std::str
     if (opened && ::chmod(from.c_str(), (st.st_mode & 07777) | S_IWUSR) != 0)
         return errno;
     // Through syscall() so that it builds against a C library that lacks the wrapper.
-    int error = ::syscall(SYS_renameat2, AT_FDCWD, from.c_str(), toFolder, toName.c_str(), RENAME_NOREPLACE) == 0
-                    ? 0
-                    : errno;
+    int error =
+        ::syscall(SYS_renameat2, AT_FDCWD, from.c_str(), toFolder, toName.c_str(), RENAME_NOREPLACE) == 0
+            ? 0
+            : errno;
     if ((error == EINVAL || error == ENOSYS) && !folder) {
         error = linkThenUnlink(from, toPath);
     } else if (error == EINVAL || error == ENOSYS) {
@@ -142,8 +143,8 @@ struct KeptTrash {
 
     // Still the folders that were checked, under the names they were checked as.
     bool stillInPlace() const {
-        return sameFolder(AT_FDCWD, trash.folder, found.trash) && sameFolder(folder.get(), "files", found.files) &&
-               sameFolder(folder.get(), "info", found.info);
+        return sameFolder(AT_FDCWD, trash.folder, found.trash) &&
+               sameFolder(folder.get(), "files", found.files) && sameFolder(folder.get(), "info", found.info);
     }
 };
 
@@ -232,7 +233,8 @@ public:
             error = writeInfoFile(kept.info.get(), infoName,
                                   trashInfoText(pathValue(kept.trash, place.original), std::time(nullptr)));
         if (error == 0) {
-            error = renameWithoutReplacing(place.original.native(), kept.files.get(), name, place.trashedFile);
+            error =
+                renameWithoutReplacing(place.original.native(), kept.files.get(), name, place.trashedFile);
             if (error != 0)
                 ::unlinkat(kept.info.get(), infoName.c_str(), 0);
         }
@@ -372,7 +374,8 @@ Status releaseTrashPlace(const TrashPlace& place) {
 }
 
 Status restoreFromTrash(const TrashPlace& place, const fs::path& to) {
-    if (const int error = renameWithoutReplacing(place.trashedFile.native(), AT_FDCWD, to.native(), to.native()))
+    if (const int error =
+            renameWithoutReplacing(place.trashedFile.native(), AT_FDCWD, to.native(), to.native()))
         return errorFromErrno(kRestoreText, error == EEXIST ? to : place.trashedFile, error);
     return releaseTrashPlace(place);
 }

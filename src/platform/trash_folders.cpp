@@ -126,8 +126,9 @@ Status prepareTrash(const TrashFolder& trash, const Place& place, PreparedFolder
         if (Status made = ensureParents(trash.folder); !made)
             return made;
     }
-    const std::pair<std::string, FolderIdentity*> folders[] = {
-        {trash.folder, &found.trash}, {trash.folder + "/files", &found.files}, {trash.folder + "/info", &found.info}};
+    const std::pair<std::string, FolderIdentity*> folders[] = {{trash.folder, &found.trash},
+                                                               {trash.folder + "/files", &found.files},
+                                                               {trash.folder + "/info", &found.info}};
     for (const auto& [folder, identity] : folders) {
         if (Status ready = ensureFolder(folder, volume, *identity); !ready)
             return ready;

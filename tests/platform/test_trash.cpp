@@ -237,7 +237,7 @@ private slots:
     // renamed away is not followed, a folder replaced by a link is refused.
     void keptTrashChangedBetweenItems_data() {
         QTest::addColumn<QString>("change");
-        QTest::addColumn<bool>("atRename"); // else before the reservation
+        QTest::addColumn<bool>("atRename");      // else before the reservation
         QTest::addColumn<QByteArray>("refused"); // the folder named, below the trash; empty: trashed
         for (const bool atRename : {false, true}) {
             const char* when = atRename ? ", at the rename" : "";
@@ -245,7 +245,8 @@ private slots:
             QTest::addRow("trash removed%s", when) << "trash" << atRename << QByteArray();
             QTest::addRow("files removed%s", when) << "files" << atRename << QByteArray();
             QTest::addRow("info removed%s", when) << "info" << atRename << QByteArray();
-            QTest::addRow("trash renamed away, a new one made%s", when) << "renamed" << atRename << QByteArray();
+            QTest::addRow("trash renamed away, a new one made%s", when)
+                << "renamed" << atRename << QByteArray();
             QTest::addRow("trash a link%s", when) << "trashLink" << atRename << QByteArray(".");
             QTest::addRow("files a link%s", when) << "filesLink" << atRename << QByteArray("files");
         }
