@@ -138,7 +138,7 @@ int linkThenUnlink(const std::string& from, const std::string& to) {
     return 0;
 }
 
-int readFolderNames(int folderFd, std::vector<std::string>& names) {
+int readFolderNames(int folderFd, std::vector<std::string>& names, std::vector<unsigned char>* types) {
     const int copy = ::fcntl(folderFd, F_DUPFD_CLOEXEC, 0);
     if (copy < 0)
         return errno;
@@ -158,8 +158,11 @@ int readFolderNames(int folderFd, std::vector<std::string>& names) {
             break;
         }
         const std::string_view name = entry->d_name;
-        if (name != "." && name != "..")
-            names.emplace_back(name);
+        if (name == "." || name == "..")
+            continue;
+        names.emplace_back(name);
+        if (types)
+            types->push_back(entry->d_type);
     }
     ::closedir(dir);
     return error;

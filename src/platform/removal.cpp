@@ -52,7 +52,8 @@ Status checkWholeFolder(const fs::path& folder) {
 } // namespace
 
 Removal::Removal(bool permanent, Hook beforeRemove)
-    : m_permanent(permanent), m_beforeRemove(std::move(beforeRemove)), m_trashes(std::make_shared<OpenTrashes>()) {}
+    : m_permanent(permanent), m_beforeRemove(std::move(beforeRemove)),
+      m_trashes(std::make_shared<OpenTrashes>()) {}
 
 Removal Removal::withHook(Hook beforeRemove) const {
     Removal copy = *this;
@@ -88,13 +89,29 @@ Result<std::optional<TrashPlace>> Removal::removeFile(const fs::path& file) cons
 }
 
 Result<std::optional<TrashPlace>> Removal::removeFolder(const fs::path& folder) const {
+    return removeWhole(folder, nullptr);
+}
+
+Result<bool> Removal::removeFolderUnless(const fs::path& folder, const NameTest& keep) const {
+    Result<FolderTree> tree = readFolderTree(folder);
+    if (!tree)
+        return tree.error();
+    if (anyName(tree.value(), keep))
+        return false;
+    if (auto removed = removeWhole(folder, &tree.value()); !removed)
+        return removed.error();
+    return true;
+}
+
+Result<std::optional<TrashPlace>> Removal::removeWhole(const fs::path& folder,
+                                                       const FolderTree* listed) const {
     if (Status whole = checkWholeFolder(folder); !whole)
         return whole.error();
     if (!m_permanent)
         return toTrash(folder, true);
     if (Status allowed = announce({folder, true}); !allowed)
         return allowed.error();
-    if (Status removed = removeTree(folder); !removed)
+    if (Status removed = removeTree(folder, listed); !removed)
         return removed.error();
     return std::optional<TrashPlace>();
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/file_ops.h"
 #include "platform/result.h"
 #include "platform/trash.h"
 
@@ -7,6 +8,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <string_view>
 
 namespace corvalin {
 
@@ -24,6 +26,7 @@ struct RemovalStep {
 class Removal {
 public:
     using Hook = std::function<Status(const RemovalStep&)>;
+    using NameTest = std::function<bool(std::string_view name)>;
 
     explicit Removal(bool permanent = false, Hook beforeRemove = {});
 
@@ -44,7 +47,15 @@ public:
     // it (EXDEV naming the mount point), before anything goes: neither would go in one piece.
     Result<std::optional<TrashPlace>> removeFolder(const std::filesystem::path& folder) const;
 
+    // The same, unless an entry below the folder that is no folder has a name `keep` accepts: then
+    // nothing goes, and the answer is false. The folder is read once, before anything goes, and a
+    // deletion for good removes only what that reading saw: an entry that arrived since stays, and
+    // with it the folder holding it (ENOTEMPTY).
+    Result<bool> removeFolderUnless(const std::filesystem::path& folder, const NameTest& keep) const;
+
 private:
+    Result<std::optional<TrashPlace>> removeWhole(const std::filesystem::path& folder,
+                                                  const FolderTree* listed) const;
     Result<std::optional<TrashPlace>> toTrash(const std::filesystem::path& item, bool folder) const;
     Status announce(const RemovalStep& step) const;
 
