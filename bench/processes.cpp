@@ -78,11 +78,17 @@ Measured spawn(const std::vector<std::string>& args, const std::vector<std::stri
     Measured measured;
     measured.peakKilobytes = usage.ru_maxrss;
     measured.flushes = totalFlushes(model.counts);
+    measured.cpuSeconds = double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+                          double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
     double seconds = 0;
     long flushes = 0;
-    const int fields = timeWholeProcess ? 0 : std::sscanf(printed.c_str(), "%lf %ld", &seconds, &flushes);
-    if (fields == 2)
+    double cpu = 0;
+    const int fields =
+        timeWholeProcess ? 0 : std::sscanf(printed.c_str(), "%lf %ld %lf", &seconds, &flushes, &cpu);
+    if (fields >= 2)
         measured.flushes = flushes;
+    if (fields == 3)
+        measured.cpuSeconds = cpu;
     if (WIFEXITED(status) && WEXITSTATUS(status) == 0)
         measured.seconds = timeWholeProcess ? wall : seconds;
     else
@@ -102,8 +108,8 @@ void printLine(const char* label, const Measured& measured, int pictures) {
         std::printf("  %-44s failed\n", label);
         return;
     }
-    std::printf("  %-44s %8.3f s  %7.3f ms/picture  %6ld flushes\n", label, measured.seconds,
-                1000 * measured.seconds / std::max(1, pictures), measured.flushes);
+    std::printf("  %-44s %8.3f s  %7.3f ms/picture  %7.3f s cpu  %6ld flushes\n", label, measured.seconds,
+                1000 * measured.seconds / std::max(1, pictures), measured.cpuSeconds, measured.flushes);
 }
 
 double ratio(const Measured& a, const Measured& b) {

@@ -15,8 +15,8 @@ public:
     // Negative seconds: the round failed, and with it the variant.
     void add(const Measured& round);
     bool failed() const { return m_failed || m_seconds.empty(); }
-    // The fastest round's seconds and flushes (negative seconds when failed) and the highest peak
-    // memory of all.
+    // The fastest round's seconds and flushes (negative seconds when failed), the least processor
+    // time of any round and the highest peak memory of all.
     Measured best() const;
     // (slowest - fastest) / fastest over the rounds; 0 for a single round.
     double spread() const;
@@ -25,6 +25,7 @@ public:
 private:
     std::vector<double> m_seconds;
     std::vector<long> m_flushes;
+    double m_cpuSeconds = -1;
     long m_peakKilobytes = 0;
     bool m_failed = false;
 };
