@@ -7,10 +7,10 @@
 #include "app/ui/form1.h"
 #include "engine/file_layer.h"
 #include "engine/move_run.h"
-#include "engine/serial_name.h"
 #include "engine/ui/move_controller.h"
 #include "history/run_history.h"
 #include "history/undo.h"
+#include "naming/serial_name.h"
 #include "platform/file_ops.h"
 #include "platform/paths.h"
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "engine/picture_types.h"
+#include "naming/picture_types.h"
 #include "platform/result.h"
 
 #include <filesystem>

@@ -1,6 +1,6 @@
 #include "cli/gather_observer.h"
 
-#include "engine/serial_name.h"
+#include "naming/serial_name.h"
 #include "platform/file_ops.h"
 
 namespace corvalin {

@@ -1,7 +1,7 @@
 #include "engine/move_run.h"
 
 #include "engine/download_markers.h"
-#include "engine/serial_name.h"
+#include "naming/serial_name.h"
 #include "platform/file_ops.h"
 #include "platform/paths.h"
 #include "platform/program_folder.h"

@@ -5,8 +5,8 @@
 #include "engine/cross_device_moves.h"
 #include "engine/file_layer.h"
 #include "engine/folder_survey.h"
-#include "engine/picture_types.h"
 #include "history/run_journal.h"
+#include "naming/picture_types.h"
 #include "platform/removal.h"
 #include "platform/result.h"
 

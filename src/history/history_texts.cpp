@@ -1,7 +1,7 @@
 #include "history/history_texts.h"
 
 #include "app/name_groups.h"
-#include "engine/serial_name.h"
+#include "naming/serial_name.h"
 
 #include <ctime>
 

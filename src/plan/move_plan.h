@@ -3,7 +3,7 @@
 #include "app/module1.h"
 #include "app/startup.h"
 #include "engine/move_run.h"
-#include "engine/picture_types.h"
+#include "naming/picture_types.h"
 #include "platform/result.h"
 
 #include <cstdint>

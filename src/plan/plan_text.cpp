@@ -1,7 +1,7 @@
 #include "plan/plan_text.h"
 
 #include "app/error_text.h"
-#include "engine/serial_name.h"
+#include "naming/serial_name.h"
 #include "platform/name_text.h"
 #include "platform/utf8.h"
 

@@ -120,6 +120,17 @@ void appendLegibleComponent(std::string& text, std::string_view component) {
         appendShown(text, reader.next());
 }
 
+// A byte below 0x80 is a character of its own or the last byte of one, in UTF-8 and in CP932 alike,
+// so only an offset after a higher byte needs the name read from its start.
+bool startsCharacter(std::string_view name, std::size_t offset) {
+    if (offset == 0 || offset >= name.size() || static_cast<unsigned char>(name[offset - 1]) < 0x80)
+        return true;
+    NameReader reader(name);
+    while (reader.offset() < offset)
+        reader.next();
+    return reader.offset() == offset;
+}
+
 } // namespace
 
 NameReader::NameReader(std::string_view name) : m_name(name), m_utf8(isValidUtf8(name)) {}
@@ -154,6 +165,20 @@ std::size_t nameCharacterCount(std::string_view name) {
     for (; !reader.atEnd(); ++count)
         reader.next();
     return count;
+}
+
+bool endsWithCharactersNoCase(std::string_view name, std::string_view lowerEnding) {
+    if (name.size() < lowerEnding.size())
+        return false;
+    const std::size_t from = name.size() - lowerEnding.size();
+    for (std::size_t i = 0; i < lowerEnding.size(); ++i) {
+        char c = name[from + i];
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+        if (c != lowerEnding[i])
+            return false;
+    }
+    return startsCharacter(name, from);
 }
 
 // Component by component: a path may join a UTF-8 folder and a Shift-JIS name, and "/" is never

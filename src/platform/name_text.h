@@ -33,6 +33,11 @@ std::optional<std::size_t> offsetAfterCharacters(std::string_view name, std::siz
 
 std::size_t nameCharacterCount(std::string_view name);
 
+// Whether the name's last characters are those of `lowerEnding` (ASCII, lower case), compared
+// without regard to letter case. Characters, not bytes: the second byte of a CP932 character can be
+// an ASCII letter, so "ニpg" (83 6A 70 67) does not end in "jpg".
+bool endsWithCharactersNoCase(std::string_view name, std::string_view lowerEnding);
+
 // A name or a path as UTF-8 text for the screen, a message or a report: each component decoded as
 // above, a byte that reads as nothing shown as U+FFFD, and every control character (C0, DEL, C1,
 // line and paragraph separators, bidirectional controls) as a visible stand-in ("<LF>" for a line

@@ -1,9 +1,9 @@
 #include "strip/strip_runs.h"
 
 #include "history/run_journal.h"
+#include "naming/strip_rule.h"
 #include "platform/file_ops.h"
 #include "platform/paths.h"
-#include "strip/strip_rule.h"
 
 #include <cerrno>
 #include <set>

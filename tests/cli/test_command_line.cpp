@@ -4,8 +4,8 @@
 // a terminal and to a pipe that closes early.
 #include "app/ui/form1.h"
 #include "cli_fixture.h"
-#include "engine/serial_name.h"
 #include "engine/ui/move_controller.h"
+#include "naming/serial_name.h"
 #include "platform/instance_lock.h"
 #include "scripted_message_box.h"
 

@@ -148,7 +148,7 @@ private slots:
         QTest::newRow("prefixes cut, taken name kept")
             << QStringList{"000001 a.jpg", "000002 b.jpg", "000003 c.jpg",
                            "abcdef x.bmp", "c.jpg",        "plain.bmp"}
-            << QStringList{"000003 c.jpg", "a.jpg", "b.jpg", "c.jpg", "plain.bmp", "x.bmp"};
+            << QStringList{"000003 c.jpg", "a.jpg", "abcdef x.bmp", "b.jpg", "c.jpg", "plain.bmp"};
     }
     // The options dialog first switches to the other strip mode with Update, then to this one
     // with OK; the click on the button slot must then start the strip in the folder.

@@ -102,7 +102,7 @@ private slots:
             << -1 << Names{"a.jpg", "b.jpg"} << Names{"-000001 a.jpg", "000000 b.jpg"} << Names{"-1", "0"}
             << 1 << QByteArray();
         QTest::newRow("old prefix replaced")
-            << 7 << Names{"000001 x.jpg", "abcdef y.bmp"} << Names{"000007 x.jpg", "000008 y.bmp"}
+            << 7 << Names{"000001 x.jpg", "abcdef y.bmp"} << Names{"000007 x.jpg", "000008 abcdef y.bmp"}
             << Names{"7", "8"} << 9 << QByteArray();
     }
     void numbersAndCounterFile() {

@@ -1,10 +1,12 @@
 // The strip rule over arbitrary name bytes.
 #include "fuzz_checks.h"
 
-#include "engine/serial_name.h"
+#include "naming/serial_name.h"
+#include "naming/strip_rule.h"
 #include "platform/name_text.h"
 #include "platform/utf8.h"
-#include "strip/strip_rule.h"
+
+#include <algorithm>
 
 namespace corvalin::fuzz {
 
@@ -25,12 +27,14 @@ void checkCut(std::string_view name, const std::string& stripped, std::string& p
         problems += "the cut is not after the seventh character\n";
     if (isValidUtf8(name) && !isValidUtf8(stripped))
         problems += "the cut splits a character\n";
+    if (!std::all_of(prefix.begin(), prefix.end() - 1, [](char c) { return c >= '0' && c <= '9'; }))
+        problems += "a prefix that is not six ASCII digits was cut off\n";
 }
 
-// Six characters made from the name's own bytes, in the encoding the prefixed name is read in:
-// ASCII as it is, any other byte as a character of one to four bytes of UTF-8 for a UTF-8 name;
-// for any other name a CP932 character of one or two bytes (the full-width blank among them) or
-// a byte that is no character and counts as one of its own.
+// Six characters made from the name's own bytes (digits among them only where its bytes are digits), in the
+// encoding the prefixed name is read in: ASCII as it is, any other byte as a character of one to four bytes
+// of UTF-8 for a UTF-8 name; for any other name a CP932 character of one or two bytes (the full-width blank
+// among them) or a byte that is no character and counts as one of its own.
 std::string sixCharacters(std::string_view name) {
     static const char* const utf8[] = {"\xE3\x81\x82", "\xF0\xA0\x80\x8B", "\xC3\xA9", "\xEF\xBC\x91"};
     static const char* const cp932[] = {"\x82\xA0", "\x81\x40", "\xB1", "\x83\x5C", "\xFF", "\x80"};
@@ -58,11 +62,16 @@ std::string checkStripRule(std::string_view name) {
         checkCut(name, *stripped, problems);
     if (stripped.has_value() != (end && *end < name.size()))
         problems += "prefix end and stripped name disagree\n";
-    // Any name given a serial prefix of six characters and a blank strips back to itself.
+    // Any name given a serial prefix strips back to itself; six other characters and a blank are
+    // the user's own words and stay.
     if (!name.empty()) {
-        const std::string prefixed = sixCharacters(name) + " " + std::string(name);
-        if (strippedName(prefixed) != std::string(name))
+        if (strippedName("004217 " + std::string(name)) != std::string(name))
             problems += "a prefixed name does not strip back to itself\n";
+        const std::string words = sixCharacters(name);
+        const bool digits =
+            std::all_of(words.begin(), words.end(), [](char c) { return c >= '0' && c <= '9'; });
+        if (!digits && strippedName(words + " " + std::string(name)))
+            problems += "six characters that are not digits were cut off\n";
     }
     return problems;
 }

@@ -1,9 +1,9 @@
 // The plan against the run: over generated trees, what the plan says happens to each file is what
 // the run then does to it, read back from the run's journal; and the plan itself changes nothing.
-#include "engine/serial_name.h"
 #include "history/journal_reader.h"
 #include "history/run_journal.h"
 #include "move_fixture.h"
+#include "naming/serial_name.h"
 #include "own_trash.h"
 #include "plan/move_plan.h"
 #include "plan/plan_text.h"

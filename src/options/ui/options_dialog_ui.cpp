@@ -4,7 +4,7 @@
 #include "app/ui/file_list.h"
 #include "app/ui/folder_list.h"
 #include "app/ui/ui_text.h"
-#include "engine/picture_types.h"
+#include "naming/picture_types.h"
 
 #include <QDialog>
 #include <QFontMetrics>

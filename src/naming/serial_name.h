@@ -13,16 +13,16 @@ namespace corvalin {
 // The highest number a prefix shows; the next one wraps to 0.
 constexpr std::int32_t kHighestSerialNo = 999999;
 
-// The byte offset just past the seventh character when that character is a blank: the name then
-// carries a serial prefix, whatever its first six characters are. Characters are counted as the
-// lists show them (NameReader: UTF-8, else CP932, else one a byte). A blank is never part of a
-// character of either encoding, so a cut there never splits one.
+// The byte offset just past the prefix (7) when the name carries one: six ASCII digits and a blank,
+// the form every name this program numbers has. Any other name is the user's own and is left whole:
+// "Sunset beach.jpg" keeps its first word.
 std::optional<std::size_t> serialPrefixEnd(std::string_view name);
 
 // The name without its serial prefix.
 std::string baseName(std::string_view listedName);
 
-// A picture's name ends in "jpg", "jpeg" or "bmp", in any letter case; no dot is needed.
+// A picture's name ends in the characters "jpg", "jpeg" or "bmp", in any letter case; no dot is
+// needed. Characters as the lists read them, so a CP932 character whose second byte is "j" is no "j".
 bool isPicture(std::string_view name);
 
 // Above the highest number the count starts again at 0. Negative numbers stay as they are.

@@ -1,6 +1,6 @@
-#include "strip/strip_rule.h"
+#include "naming/strip_rule.h"
 
-#include "engine/serial_name.h"
+#include "naming/serial_name.h"
 
 namespace corvalin {
 

@@ -1,7 +1,8 @@
-#include "engine/serial_name.h"
+#include "naming/serial_name.h"
 
 #include "platform/name_text.h"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace corvalin {
@@ -10,27 +11,19 @@ namespace {
 
 constexpr std::size_t kPrefixCharacters = 7;
 
-bool endsWithNoCase(std::string_view name, std::string_view lowerSuffix) {
-    if (name.size() < lowerSuffix.size())
-        return false;
-    const std::string_view tail = name.substr(name.size() - lowerSuffix.size());
-    for (std::size_t i = 0; i < tail.size(); ++i) {
-        char c = tail[i];
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
-        if (c != lowerSuffix[i])
-            return false;
-    }
-    return true;
-}
-
 } // namespace
 
 std::optional<std::size_t> serialPrefixEnd(std::string_view name) {
-    const std::optional<std::size_t> seventh = offsetAfterCharacters(name, kPrefixCharacters - 1);
-    if (seventh && *seventh < name.size() && name[*seventh] == ' ')
-        return *seventh + 1;
-    return std::nullopt;
+    // Bytes 0x30 to 0x39 and the blank are characters of their own in UTF-8 and in CP932 alike, so
+    // testing the bytes counts the characters of either encoding.
+    if (name.size() < kPrefixCharacters || name[kPrefixCharacters - 1] != ' ')
+        return std::nullopt;
+    const auto isDigit = [](char c) {
+        return c >= '0' && c <= '9';
+    };
+    if (!std::all_of(name.begin(), name.begin() + kPrefixCharacters - 1, isDigit))
+        return std::nullopt;
+    return kPrefixCharacters;
 }
 
 std::string baseName(std::string_view listedName) {
@@ -39,7 +32,8 @@ std::string baseName(std::string_view listedName) {
 }
 
 bool isPicture(std::string_view name) {
-    return endsWithNoCase(name, "jpg") || endsWithNoCase(name, "jpeg") || endsWithNoCase(name, "bmp");
+    return endsWithCharactersNoCase(name, "jpg") || endsWithCharactersNoCase(name, "jpeg") ||
+           endsWithCharactersNoCase(name, "bmp");
 }
 
 std::int32_t wrapSerialNo(std::int32_t serialNo) {

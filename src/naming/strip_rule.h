@@ -8,8 +8,8 @@
 // prefix ends is the naming rule's business (serialPrefixEnd); this is its inverse.
 namespace corvalin {
 
-// The name without its first seven characters, when it is longer than seven characters and its
-// seventh is a blank; otherwise nothing (the name is left alone). Removes one prefix only.
+// The name without its serial prefix (six ASCII digits and a blank) when it carries one and is longer
+// than the prefix; otherwise nothing (the name is left alone). Removes one prefix only.
 std::optional<std::string> strippedName(std::string_view name);
 
 } // namespace corvalin

@@ -1,6 +1,7 @@
-#include "engine/picture_types.h"
+#include "naming/picture_types.h"
 
-#include "engine/serial_name.h"
+#include "naming/serial_name.h"
+#include "platform/name_text.h"
 
 #include <algorithm>
 
@@ -27,13 +28,8 @@ const TypeInfo& infoOf(PictureType type) {
     return kTypes[static_cast<std::size_t>(type)];
 }
 
-bool endsWithLower(std::string_view name, std::string_view lowerEnding) {
-    if (lowerEnding.empty() || name.size() < lowerEnding.size())
-        return false;
-    const std::string_view tail = name.substr(name.size() - lowerEnding.size());
-    return std::equal(tail.begin(), tail.end(), lowerEnding.begin(), [](char c, char lower) {
-        return (c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c) == lower;
-    });
+bool endsWithEnding(std::string_view name, std::string_view lowerEnding) {
+    return !lowerEnding.empty() && endsWithCharactersNoCase(name, lowerEnding);
 }
 
 } // namespace
@@ -86,7 +82,7 @@ bool isPicture(std::string_view name, const PictureTypes& types) {
         return true;
     return std::any_of(kTypes.begin(), kTypes.end(), [&](const TypeInfo& info) {
         return types.contains(info.type) &&
-               (endsWithLower(name, info.endings[0]) || endsWithLower(name, info.endings[1]));
+               (endsWithEnding(name, info.endings[0]) || endsWithEnding(name, info.endings[1]));
     });
 }
 
