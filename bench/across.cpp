@@ -2,6 +2,7 @@
 
 #include "picture_tree.h"
 #include "processes.h"
+#include "rounds.h"
 
 #include <algorithm>
 #include <array>
@@ -25,19 +26,6 @@ const char* const kLabels[VariantCount] = {
     "(a) main window, a flush per batch",         "(b) core run, a flush per batch",
     "(b') core run, a batch, fdatasync per file", "(p) core run, a flush per picture",
     "(m) mv -n in a shell loop, then sync",       "(f) floor: cp -r, then sync"};
-
-// Every round of one variant; a failed round fails the variant.
-struct Rounds {
-    std::vector<double> seconds;
-    bool failed = false;
-
-    Measured best() const {
-        Measured best;
-        if (!failed && !seconds.empty())
-            best.seconds = *std::min_element(seconds.begin(), seconds.end());
-        return best;
-    }
-};
 
 // True when the page cache could be dropped, so that every run reads its pictures from the disk.
 bool dropCaches(bool asked) {
@@ -74,14 +62,14 @@ Measured runAcross(const AcrossOptions& options, int variant, bool& cachesDroppe
                                                "COUNTER=" + (run / "prog" / "Quillet.ini").native()};
     Measured measured;
     if (variant == ShellMove)
-        measured =
-            spawn({"/bin/bash", "-c", std::string(kShellPipeline) + "sync\n", "shell"}, environment, true);
+        measured = spawn({"/bin/bash", "-c", std::string(kShellPipeline) + "sync\n", "shell"}, environment,
+                         true, options.model);
     else if (variant == CopyFloor)
-        measured =
-            spawn({"/bin/bash", "-c", R"(cp -r -- "$SRC"/. "$DST"/ && sync)", "cp"}, environment, true);
+        measured = spawn({"/bin/bash", "-c", R"(cp -r -- "$SRC"/. "$DST"/ && sync)", "cp"}, environment, true,
+                         options.model);
     else
         measured = spawn({"/proc/self/exe", "--variant", name, run.native(), options.permanent ? "1" : "0"},
-                         {}, false);
+                         {}, false, options.model);
     // The floor copies the whole tree; the others gather the pictures.
     const std::size_t arrived = variant == CopyFloor ? countFilesBelow(destination) : countFiles(destination);
     const auto expected = std::size_t(options.pictures + (variant == CopyFloor ? options.others : 0));
@@ -99,10 +87,10 @@ Measured runAcross(const AcrossOptions& options, int variant, bool& cachesDroppe
 
 void printRounds(const char* label, const Rounds& rounds, int pictures) {
     printLine(label, rounds.best(), pictures);
-    if (rounds.seconds.size() > 1 && !rounds.failed)
+    if (rounds.seconds().size() > 1 && !rounds.failed())
         std::printf("  %-44s rounds from %.3f to %.3f s\n", "",
-                    *std::min_element(rounds.seconds.begin(), rounds.seconds.end()),
-                    *std::max_element(rounds.seconds.begin(), rounds.seconds.end()));
+                    *std::min_element(rounds.seconds().begin(), rounds.seconds().end()),
+                    *std::max_element(rounds.seconds().begin(), rounds.seconds().end()));
 }
 
 } // namespace
@@ -124,8 +112,7 @@ int timeAcrossFileSystems(const AcrossOptions& options) {
             bool dropped = false;
             const Measured measured = runAcross(options, v, dropped);
             cachesDropped = cachesDropped && dropped;
-            rounds[v].failed = rounds[v].failed || measured.seconds < 0;
-            rounds[v].seconds.push_back(measured.seconds);
+            rounds[v].add(measured);
         }
     }
     const char* const cache = cachesDropped ? "dropped before each run"
@@ -143,7 +130,8 @@ int timeAcrossFileSystems(const AcrossOptions& options) {
         "\n  a/f = %.2f (target at most 1.5)   m/a = %.2f (target at least 4)   p/b = %.2f   b'/b = %.2f\n",
         ratio(best(Batched), best(CopyFloor)), ratio(best(ShellMove), best(Batched)),
         ratio(best(PerPicture), best(CoreBatched)), ratio(best(CoreEachFile), best(CoreBatched)));
-    const bool allRan = std::none_of(rounds.begin(), rounds.end(), [](const Rounds& r) { return r.failed; });
+    const bool allRan =
+        std::none_of(rounds.begin(), rounds.end(), [](const Rounds& r) { return r.failed(); });
     return allRan ? 0 : 1;
 }
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "processes.h"
+
 #include <filesystem>
 
 // Moves to another file system: the window's run with its batches and with a flush per picture,
@@ -15,6 +17,7 @@ struct AcrossOptions {
     bool permanent = false;
     bool keep = false;
     bool dropCaches = true; // before each run, where the system allows it
+    FlushModel model;       // every variant runs under it
 };
 
 // Each variant moves a fresh copy of the tree in `work`/master to a folder of its own in

@@ -1,5 +1,7 @@
 #include "processes.h"
 
+#include "flush_counts.h"
+
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -30,11 +32,25 @@ done < <(find "$SRC" -mindepth 2 -type f ! -name '.*' -print0)
 find "$SRC" -mindepth 1 -maxdepth 1 -type d ! -name '.*' -exec rm -rf {} +
 )sh";
 
-Measured spawn(const std::vector<std::string>& args, const std::vector<std::string>& environment,
-               bool timeWholeProcess) {
+namespace {
+
+// The model's variables; a sanitized bench lets a library come before its runtime.
+std::vector<std::string> modelEnvironment(const FlushModel& model) {
+    const char* asan = std::getenv("ASAN_OPTIONS");
+    return {"LD_PRELOAD=" + model.library.native(), "CORVALIN_FLUSH_COUNTER=" + model.counts.native(),
+            "CORVALIN_FLUSH_DELAY_MS=" + std::to_string(model.delayMs),
+            std::string("ASAN_OPTIONS=") + (asan ? asan : "") + ":verify_asan_link_order=0"};
+}
+
+} // namespace
+
+Measured spawn(const std::vector<std::string>& args, const std::vector<std::string>& extraEnvironment,
+               bool timeWholeProcess, const FlushModel& model) {
     int out[2];
-    if (::pipe(out) != 0)
+    if (!resetFlushCounts(model.counts) || ::pipe(out) != 0)
         return {};
+    std::vector<std::string> environment = modelEnvironment(model);
+    environment.insert(environment.end(), extraEnvironment.begin(), extraEnvironment.end());
     const auto start = std::chrono::steady_clock::now();
     const pid_t pid = ::fork();
     if (pid == 0) {
@@ -61,8 +77,20 @@ Measured spawn(const std::vector<std::string>& args, const std::vector<std::stri
     const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     Measured measured;
     measured.peakKilobytes = usage.ru_maxrss;
+    measured.flushes = totalFlushes(model.counts);
+    measured.cpuSeconds = double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+                          double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+    double seconds = 0;
+    long flushes = 0;
+    double cpu = 0;
+    const int fields =
+        timeWholeProcess ? 0 : std::sscanf(printed.c_str(), "%lf %ld %lf", &seconds, &flushes, &cpu);
+    if (fields >= 2)
+        measured.flushes = flushes;
+    if (fields == 3)
+        measured.cpuSeconds = cpu;
     if (WIFEXITED(status) && WEXITSTATUS(status) == 0)
-        measured.seconds = timeWholeProcess ? wall : std::atof(printed.c_str());
+        measured.seconds = timeWholeProcess ? wall : seconds;
     else
         std::fprintf(stderr, "%s ended with status %d\n", args.back().c_str(), status);
     return measured;
@@ -80,8 +108,8 @@ void printLine(const char* label, const Measured& measured, int pictures) {
         std::printf("  %-44s failed\n", label);
         return;
     }
-    std::printf("  %-44s %8.3f s  %7.3f ms/picture\n", label, measured.seconds,
-                1000 * measured.seconds / std::max(1, pictures));
+    std::printf("  %-44s %8.3f s  %7.3f ms/picture  %7.3f s cpu  %6ld flushes\n", label, measured.seconds,
+                1000 * measured.seconds / std::max(1, pictures), measured.cpuSeconds, measured.flushes);
 }
 
 double ratio(const Measured& a, const Measured& b) {

@@ -5,16 +5,22 @@
 
 namespace corvalin::bench {
 
-void Rounds::add(double seconds, long peakKilobytes) {
-    if (seconds < 0)
+void Rounds::add(const Measured& round) {
+    if (round.seconds < 0) {
         m_failed = true;
-    else
-        m_seconds.push_back(seconds);
-    m_peakKilobytes = std::max(m_peakKilobytes, peakKilobytes);
+    } else {
+        m_seconds.push_back(round.seconds);
+        m_flushes.push_back(round.flushes);
+        m_cpuSeconds = m_cpuSeconds < 0 ? round.cpuSeconds : std::min(m_cpuSeconds, round.cpuSeconds);
+    }
+    m_peakKilobytes = std::max(m_peakKilobytes, round.peakKilobytes);
 }
 
-double Rounds::best() const {
-    return failed() ? -1 : *std::min_element(m_seconds.begin(), m_seconds.end());
+Measured Rounds::best() const {
+    if (failed())
+        return {-1, m_peakKilobytes, 0, 0};
+    const auto fastest = std::min_element(m_seconds.begin(), m_seconds.end()) - m_seconds.begin();
+    return {m_seconds[fastest], m_peakKilobytes, m_flushes[fastest], m_cpuSeconds};
 }
 
 double Rounds::spread() const {

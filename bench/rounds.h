@@ -1,5 +1,7 @@
 #pragma once
 
+#include "processes.h"
+
 #include <string>
 #include <vector>
 
@@ -11,17 +13,19 @@ namespace corvalin::bench {
 class Rounds {
 public:
     // Negative seconds: the round failed, and with it the variant.
-    void add(double seconds, long peakKilobytes);
+    void add(const Measured& round);
     bool failed() const { return m_failed || m_seconds.empty(); }
-    // Negative when failed.
-    double best() const;
+    // The fastest round's seconds and flushes (negative seconds when failed), the least processor
+    // time of any round and the highest peak memory of all.
+    Measured best() const;
     // (slowest - fastest) / fastest over the rounds; 0 for a single round.
     double spread() const;
-    long peakKilobytes() const { return m_peakKilobytes; }
     const std::vector<double>& seconds() const { return m_seconds; }
 
 private:
     std::vector<double> m_seconds;
+    std::vector<long> m_flushes;
+    double m_cpuSeconds = -1;
     long m_peakKilobytes = 0;
     bool m_failed = false;
 };

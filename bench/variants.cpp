@@ -1,8 +1,12 @@
 #include "variants.h"
 
+#include "flush_counts.h"
+
 #include "app/counter_writer.h"
 #include "app/message_box.h"
 #include "app/ui/form1.h"
+#include "engine/file_layer.h"
+#include "engine/move_run.h"
 #include "engine/ui/move_controller.h"
 #include "history/run_history.h"
 #include "history/undo.h"
@@ -19,6 +23,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <sys/resource.h>
 #include <unistd.h>
 #include <vector>
 
@@ -33,6 +38,47 @@ using Clock = std::chrono::steady_clock;
 double secondsSince(Clock::time_point start) {
     return std::chrono::duration<double>(Clock::now() - start).count();
 }
+
+// The flushes the slow-disk model has counted in this variant's processes so far.
+long flushesSoFar() {
+    const char* counts = std::getenv("CORVALIN_FLUSH_COUNTER");
+    return counts ? totalFlushes(counts) : 0;
+}
+
+// The processor time of the whole process, all its threads.
+double cpuSecondsSoFar() {
+    rusage usage{};
+    ::getrusage(RUSAGE_SELF, &usage);
+    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+           double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+struct Timed {
+    double seconds = -1; // negative: an exit code
+    long flushes = 0;
+    double cpuSeconds = 0;
+};
+
+// A timed part of a variant: its seconds, the flushes it made and its processor time.
+class Timing {
+public:
+    Timing() : m_flushes(flushesSoFar()), m_cpu(cpuSecondsSoFar()), m_start(Clock::now()) {}
+    Timed taken() const {
+        const double seconds = secondsSince(m_start);
+        const double cpu = cpuSecondsSoFar() - m_cpu;
+        return {seconds, flushesSoFar() - m_flushes, cpu};
+    }
+    // What the bench reads of a variant: "seconds flushes cpu".
+    void print() const { printTimed(taken()); }
+    static void printTimed(const Timed& timed) {
+        std::printf("%.6f %ld %.6f\n", timed.seconds, timed.flushes, timed.cpuSeconds);
+    }
+
+private:
+    long m_flushes;
+    double m_cpu;
+    Clock::time_point m_start;
+};
 
 // A benchmark has nobody to answer a message: it is printed and the run counts as failed.
 class PrintedMessages : public MessageBox {
@@ -78,7 +124,7 @@ SettingsFiles settingsIn(const fs::path& work) {
 }
 
 // Runs the window's move and prints nothing; the seconds it took, or a negative exit code.
-double windowMoveSeconds(const fs::path& work, bool inlinePreview, bool permanent, bool journalling) {
+Timed windowMove(const fs::path& work, bool inlinePreview, bool permanent, bool journalling) {
     std::ofstream(work / "prog" / "Corvalin.ini", std::ios::binary)
         << "\"" << (work / "src").native() << "\",\"" << (work / "dst").native() << "\",\"\",0,1\r\n";
     if (permanent)
@@ -93,15 +139,15 @@ double windowMoveSeconds(const fs::path& work, bool inlinePreview, bool permanen
     PrintedMessages messages;
     Form1 form(vars, settingsIn(work), messages);
     if (!form.Form_Load())
-        return -2;
+        return {-2};
     form.show();
     waitUntilOnScreen(form);
     MoveController::of(form).setInlinePreview(inlinePreview);
     MoveController::of(form).setJournalling(journalling);
-    const auto start = Clock::now();
+    const Timing timing;
     form.Command1_Click();
-    const double seconds = secondsSince(start);
-    return messages.shown == 0 ? seconds : -3;
+    const Timed timed = timing.taken();
+    return messages.shown == 0 ? timed : Timed{-3};
 }
 
 class SilentUndoObserver : public UndoObserver {
@@ -113,47 +159,67 @@ class SilentUndoObserver : public UndoObserver {
 } // namespace
 
 int runWindowVariant(const fs::path& work, bool inlinePreview, bool permanent, bool journalling) {
-    const double seconds = windowMoveSeconds(work, inlinePreview, permanent, journalling);
-    if (seconds < 0)
-        return int(-seconds);
-    std::printf("%.6f\n", seconds);
+    const Timed timed = windowMove(work, inlinePreview, permanent, journalling);
+    if (timed.seconds < 0)
+        return int(-timed.seconds);
+    Timing::printTimed(timed);
     return 0;
 }
 
 int runUndoVariant(const fs::path& work, bool permanent) {
-    if (windowMoveSeconds(work, false, permanent, true) < 0)
+    if (windowMove(work, false, permanent, true).seconds < 0)
         return 2;
     const auto runs = listRuns(settingsIn(work).history());
     if (!runs || runs.value().empty())
         return 4;
     SilentUndoObserver observer;
-    const auto start = Clock::now();
+    const Timing timing;
     const UndoOutcome outcome = undoRun(runs.value().front().file, observer);
-    const double seconds = secondsSince(start);
-    std::printf("%.6f\n", seconds);
+    timing.print();
     if (outcome.error)
         std::fprintf(stderr, "undo failed: %s\n", outcome.error->path.c_str());
     return outcome.error ? 3 : 0;
 }
 
-int runFlushVariant(const fs::path& work) {
-    int folders = 0;
-    for (const auto& entry : fs::recursive_directory_iterator(work / "src"))
-        folders += entry.is_directory() ? 1 : 0;
-    RunStart start;
-    start.source = work / "src";
-    auto journal = RunJournal::create(settingsIn(work).history(), start);
+// The journal as a run with the delete option writes it, without the run: its start, a record for
+// every file and child folder, the layer's folder end after each folder, and its end.
+int runJournalVariant(const fs::path& work) {
+    std::vector<std::pair<fs::path, std::vector<std::string>>> folders;
+    for (const auto& entry : fs::recursive_directory_iterator(work / "src")) {
+        if (entry.is_directory())
+            folders.emplace_back(entry.path(), listFiles(entry.path()).value());
+    }
+    const Removal removal(false);
+    DiskLayer layer(settingsIn(work), removal);
+    const Timing timing;
+    auto journal = RunJournal::create(settingsIn(work).history(),
+                                      moveRunStart(0, work / "src", work / "dst", true, removal));
     if (!journal)
         return 3;
-    JournalRecord record(RecordType::MakeFolder);
-    record.from = work / "src";
-    const auto begin = Clock::now();
-    for (int folder = 0; folder < folders; ++folder) {
-        if (!journal.value().append(record) || !journal.value().flush())
+    layer.setJournal(&journal.value());
+    std::int32_t serialNo = 0;
+    for (const auto& [folder, names] : folders) {
+        for (const std::string& name : names) {
+            const fs::path file = joinPath(folder, name);
+            const Status recorded =
+                isPicture(name) ? journal.value().recordMove(
+                                      serialNo, file, joinPath(work / "dst", serialName(serialNo, name)))
+                                : journal.value().recordDelete(file, false);
+            serialNo += isPicture(name) ? 1 : 0;
+            if (!recorded)
+                return 3;
+        }
+        if (!layer.folderDone())
             return 3;
     }
-    std::printf("%.6f\n", secondsSince(begin));
-    return journal.value().finish(kOutcomeCompleted) ? 0 : 3;
+    for (const auto& entry : fs::directory_iterator(work / "src")) {
+        if (!journal.value().recordDelete(entry.path(), true))
+            return 3;
+    }
+    if (!journal.value().finish(kOutcomeCompleted))
+        return 3;
+    timing.print();
+    return 0;
 }
 
 int runCoreVariant(const fs::path& work, bool permanent, BatchSettings batches) {
@@ -162,10 +228,9 @@ int runCoreVariant(const fs::path& work, bool permanent, BatchSettings batches) 
     std::vector<fs::path> folderList;
     MoveRun run(vars, settingsIn(work), observer, Removal(permanent));
     run.setBatchSettings(batches);
-    const auto start = Clock::now();
+    const Timing timing;
     const MoveRunResult result = run.run(work / "src", true, folderList);
-    const double seconds = secondsSince(start);
-    std::printf("%.6f\n", seconds);
+    timing.print();
     if (result.error)
         std::fprintf(stderr, "failed: %s\n", result.error->path.c_str());
     return result.outcome == MoveOutcome::Completed ? 0 : 3;
@@ -187,7 +252,7 @@ int runFloorVariant(const fs::path& work, bool removals) {
     std::reverse(folders.begin(), folders.end());
     CounterWriter counter(settingsIn(work));
     const fs::path destination = work / "dst";
-    const auto start = Clock::now();
+    const Timing timing;
     std::int32_t serialNo = 0;
     for (const fs::path& picture : pictures) {
         if (!counter.write(serialNo))
@@ -205,7 +270,7 @@ int runFloorVariant(const fs::path& work, bool removals) {
         if (::rmdir(folder.c_str()) != 0)
             return 3;
     }
-    std::printf("%.6f\n", secondsSince(start));
+    timing.print();
     return 0;
 }
 

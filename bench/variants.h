@@ -9,6 +9,8 @@
 // is not a picture goes to the Trash (XDG_DATA_HOME says where), or for good with `permanent`.
 namespace corvalin::bench {
 
+// Each prints its seconds and, after them, the flushes the slow-disk model counted within them.
+//
 // The real main window on the offscreen platform, from the click on Command1 to the idle window.
 // Without `journalling` the run keeps no journal, as before there was a way back.
 int runWindowVariant(const std::filesystem::path& work, bool inlinePreview, bool permanent,
@@ -17,9 +19,9 @@ int runWindowVariant(const std::filesystem::path& work, bool inlinePreview, bool
 // The window's run untimed, then the undo of it through the history's core, timed.
 int runUndoVariant(const std::filesystem::path& work, bool permanent);
 
-// The journal's flushes alone, as the run makes them: one record and one flush to the disk for each
-// folder of the tree.
-int runFlushVariant(const std::filesystem::path& work);
+// The journal alone, written and flushed as the window's run writes and flushes it (trash, delete
+// option on), over the files of the tree, which stay where they are.
+int runJournalVariant(const std::filesystem::path& work);
 
 // The core run with an observer that shows nothing, moving pictures bound for another file system
 // in batches as `batches` says.

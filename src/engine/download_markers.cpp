@@ -69,7 +69,10 @@ std::unordered_set<std::string> arrivingDownloads(const std::vector<std::string>
 }
 
 Result<bool> holdsDownloadMarker(const fs::path& folder) {
-    return anyNameBelow(folder, isDownloadMarker);
+    const Result<FolderTree> tree = readFolderTree(folder);
+    if (!tree)
+        return tree.error();
+    return anyName(tree.value(), isDownloadMarker);
 }
 
 std::string describeDownloadsLeft(const fs::path& sourceParent, const std::vector<fs::path>& filesLeft,

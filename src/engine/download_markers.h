@@ -27,7 +27,8 @@ bool isDownloadMarker(std::string_view name);
 // each one belongs to (the same name without the marker) when it is among `names`.
 std::unordered_set<std::string> arrivingDownloads(const std::vector<std::string>& names);
 
-// A file anywhere below `folder`, hidden or not, still marks a download: the folder must stay.
+// A file anywhere below `folder`, hidden or not, still marks a download: the folder must stay. Read
+// as a folder's removal reads it (file_ops.h: readFolderTree), for a plan to say what the run does.
 Result<bool> holdsDownloadMarker(const std::filesystem::path& folder);
 
 // What the user reads after a move run that left downloads (files below `sourceParent`) and kept

@@ -1,5 +1,6 @@
 #include "engine/file_layer.h"
 
+#include "engine/download_markers.h"
 #include "platform/file_ops.h"
 
 namespace corvalin {
@@ -12,8 +13,8 @@ DiskLayer::DiskLayer(SettingsFiles files, Removal removal)
 void DiskLayer::setJournal(RunJournal* journal) {
     m_journal = journal;
     if (journal)
-        m_removal = Removal(m_removal.permanent(),
-                            [journal](const RemovalStep& step) { return journal->recordRemoval(step); });
+        m_removal =
+            m_removal.withHook([journal](const RemovalStep& step) { return journal->recordRemoval(step); });
 }
 
 Status DiskLayer::checkRemovalUsable(const fs::path& source) {
@@ -48,8 +49,8 @@ Status DiskLayer::removeFile(const fs::path& file) {
     return m_removal.removeFile(file).status();
 }
 
-Status DiskLayer::removeFolder(const fs::path& folder) {
-    return m_removal.removeFolder(folder).status();
+Result<bool> DiskLayer::removeFolder(const fs::path& folder) {
+    return m_removal.removeFolderUnless(folder, isDownloadMarker);
 }
 
 Status DiskLayer::folderDone() {

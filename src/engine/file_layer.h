@@ -31,8 +31,10 @@ public:
     virtual Status movePicture(std::int32_t serialNo, const std::filesystem::path& from,
                                const std::filesystem::path& to) = 0;
     virtual Status removeFile(const std::filesystem::path& file) = 0;
-    // A child folder with everything still in it.
-    virtual Status removeFolder(const std::filesystem::path& folder) = 0;
+    // A child folder with everything still in it, unless a download still arrives anywhere below
+    // it (download_markers.h): then nothing goes, and the answer is false. The folder is read for
+    // it once, at its removal, so that what arrived during the run is seen.
+    virtual Result<bool> removeFolder(const std::filesystem::path& folder) = 0;
     // A folder's files are all handled (the journal goes to the disk here).
     virtual Status folderDone() = 0;
 };
@@ -55,7 +57,7 @@ public:
     Status movePicture(std::int32_t serialNo, const std::filesystem::path& from,
                        const std::filesystem::path& to) override;
     Status removeFile(const std::filesystem::path& file) override;
-    Status removeFolder(const std::filesystem::path& folder) override;
+    Result<bool> removeFolder(const std::filesystem::path& folder) override;
     Status folderDone() override;
 
 private:

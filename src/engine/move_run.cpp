@@ -333,15 +333,11 @@ Status MoveRun::deleteChildFolders(const std::vector<fs::path>& folderList) {
         if (!surveyed.contains(folder.native()))
             continue;
         m_observer.yield();
-        auto holdsDownload = holdsDownloadMarker(folder);
-        if (!holdsDownload)
-            return holdsDownload.error();
-        if (holdsDownload.value()) {
+        const Result<bool> removed = m_layer->removeFolder(folder);
+        if (!removed)
+            return removed.error();
+        if (!removed.value())
             m_foldersKeptForDownloads.push_back(folder);
-            continue;
-        }
-        if (Status removed = m_layer->removeFolder(folder); !removed)
-            return removed;
     }
     return {};
 }

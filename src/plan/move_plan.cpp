@@ -55,7 +55,7 @@ public:
         m_plan.removalBytes += bytes;
         return {};
     }
-    Status removeFolder(const fs::path& folder) override;
+    Result<bool> removeFolder(const fs::path& folder) override;
     Status folderDone() override { return {}; }
 
 private:
@@ -80,8 +80,14 @@ Status PlanRecorder::movePicture(std::int32_t serialNo, const fs::path& from, co
     return {};
 }
 
-// Refused as the removal refuses it: a link, or a folder with another file system inside.
-Status PlanRecorder::removeFolder(const fs::path& folder) {
+// Kept for a download as the removal keeps it, refused as it refuses it: a link, or a folder with
+// another file system inside.
+Result<bool> PlanRecorder::removeFolder(const fs::path& folder) {
+    const Result<bool> holdsDownload = holdsDownloadMarker(folder);
+    if (!holdsDownload)
+        return holdsDownload.error();
+    if (holdsDownload.value())
+        return false;
     if (lookupEntry(folder) != EntryKind::Folder)
         return errorFromErrno("フォルダの削除", folder, ENOTDIR);
     const FolderRemainder remainder = scanRemainder(folder);
@@ -89,7 +95,7 @@ Status PlanRecorder::removeFolder(const fs::path& folder) {
         return errorFromErrno("フォルダの削除", remainder.mountBelow, EXDEV);
     m_plan.folders.push_back({folder.native(), remainder.items, remainder.bytes});
     m_plan.removalBytes += remainder.bytes;
-    return {};
+    return true;
 }
 
 // The run's questions answered for a plan: one destination, and a cancel that also ends the

@@ -163,30 +163,6 @@ Result<std::vector<std::string>> listSubfolders(const fs::path& folder, Subfolde
     });
 }
 
-Result<bool> anyNameBelow(const fs::path& folder, const std::function<bool(std::string_view name)>& matches) {
-    std::vector<fs::path> pending{folder};
-    while (!pending.empty()) {
-        const fs::path current = std::move(pending.back());
-        pending.pop_back();
-        auto found = collectEntries(current, [&](int dirFd, const dirent& entry) {
-            if (!matches(entry.d_name))
-                return 0;
-            const int type = entryType(dirFd, entry, nullptr);
-            return type < 0 ? type : type != S_IFDIR && type != 0 ? 1 : 0;
-        });
-        if (!found)
-            return found.error();
-        if (!found.value().empty())
-            return true;
-        auto subfolders = listSubfolders(current, {.includeHidden = true, .sameFileSystemOnly = true});
-        if (!subfolders)
-            return subfolders.error();
-        for (const std::string& name : subfolders.value())
-            pending.push_back(joinPath(current, name));
-    }
-    return false;
-}
-
 Status checkFolderReadable(const fs::path& folder) {
     DirPtr dir(::opendir(folder.c_str()));
     if (!dir)

@@ -43,10 +43,20 @@ struct SubfolderFilter {
 Result<std::vector<std::string>> listSubfolders(const std::filesystem::path& folder,
                                                 SubfolderFilter filter = {});
 
-// True when an entry below `folder`, at any depth and hidden or not, that is no folder has a name
-// `matches` accepts. Symbolic links are not followed, other file systems not entered.
-Result<bool> anyNameBelow(const std::filesystem::path& folder,
-                          const std::function<bool(std::string_view name)>& matches);
+// A folder tree as read once, so that a removal can go by what was seen: the names of the entries
+// that are no folders (hidden ones, links and special files included) and each subfolder's own
+// listing. Symbolic links are not followed, other mounts not entered nor listed.
+struct FolderTree {
+    std::vector<std::string> others;
+    std::vector<std::pair<std::string, FolderTree>> folders;
+};
+
+// Reads the tree below `folder` (a real folder, not a link: ENOTDIR), changing nothing: a folder in
+// it that cannot be read fails it, naming that folder.
+Result<FolderTree> readFolderTree(const std::filesystem::path& folder);
+
+// True when an entry of the tree, at any depth, that is no folder has a name `matches` accepts.
+bool anyName(const FolderTree& tree, const std::function<bool(std::string_view name)>& matches);
 
 // Opens the folder for reading and closes it again: "can this folder be shown?"
 Status checkFolderReadable(const std::filesystem::path& folder);
@@ -74,7 +84,9 @@ Status removeFile(const std::filesystem::path& file);
 // link (a link is removed, not its target) and never enters another mounted file system (fails
 // with EXDEV naming the mount point). Stops at the first failure; what is gone stays gone.
 // `folder` itself being a symbolic link fails with ENOTDIR; "/", "." and ".." with EINVAL.
-Status removeTree(const std::filesystem::path& folder);
+// With `listed` (read by readFolderTree), only what the listing holds is deleted: an entry that
+// arrived since stays, and so does every folder holding one (ENOTEMPTY, naming the folder).
+Status removeTree(const std::filesystem::path& folder, const FolderTree* listed = nullptr);
 
 // Creates one folder; its parent must exist. Fails with EEXIST when the name is taken.
 Status createFolder(const std::filesystem::path& folder);

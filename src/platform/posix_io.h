@@ -50,9 +50,11 @@ int renameNoReplace(const std::string& from, const std::string& to);
 // The way for files where renameNoReplace is not served: link() never replaces. Returns 0 or errno.
 int linkThenUnlink(const std::string& from, const std::string& to);
 
-// The names in an open folder, without "." and "..", in the order the file system gives them.
-// Returns 0 or errno.
-int readFolderNames(int folderFd, std::vector<std::string>& names);
+// The names in an open folder, without "." and "..", in the order the file system gives them,
+// and in `types` (when given) each one's DT_ type as the folder tells it (DT_UNKNOWN where it does
+// not). Returns 0 or errno.
+int readFolderNames(int folderFd, std::vector<std::string>& names,
+                    std::vector<unsigned char>* types = nullptr);
 
 // Flushes a folder's entries to disk. Returns 0 or errno (file systems that cannot sync a folder
 // count as success).

@@ -52,7 +52,14 @@ Status checkWholeFolder(const fs::path& folder) {
 } // namespace
 
 Removal::Removal(bool permanent, Hook beforeRemove)
-    : m_permanent(permanent), m_beforeRemove(std::move(beforeRemove)) {}
+    : m_permanent(permanent), m_beforeRemove(std::move(beforeRemove)),
+      m_trashes(std::make_shared<OpenTrashes>()) {}
+
+Removal Removal::withHook(Hook beforeRemove) const {
+    Removal copy = *this;
+    copy.m_beforeRemove = std::move(beforeRemove);
+    return copy;
+}
 
 Status Removal::checkUsable(const fs::path& source) const {
     if (m_permanent)
@@ -61,7 +68,7 @@ Status Removal::checkUsable(const fs::path& source) const {
     // the Trash that would not help.
     if (Status readable = checkFolderReadable(source); !readable)
         return readable;
-    Status usable = checkTrashUsable(source);
+    Status usable = m_trashes->checkUsable(source);
     if (usable)
         return {};
     Error error = usable.error();
@@ -82,26 +89,42 @@ Result<std::optional<TrashPlace>> Removal::removeFile(const fs::path& file) cons
 }
 
 Result<std::optional<TrashPlace>> Removal::removeFolder(const fs::path& folder) const {
+    return removeWhole(folder, nullptr);
+}
+
+Result<bool> Removal::removeFolderUnless(const fs::path& folder, const NameTest& keep) const {
+    Result<FolderTree> tree = readFolderTree(folder);
+    if (!tree)
+        return tree.error();
+    if (anyName(tree.value(), keep))
+        return false;
+    if (auto removed = removeWhole(folder, &tree.value()); !removed)
+        return removed.error();
+    return true;
+}
+
+Result<std::optional<TrashPlace>> Removal::removeWhole(const fs::path& folder,
+                                                       const FolderTree* listed) const {
     if (Status whole = checkWholeFolder(folder); !whole)
         return whole.error();
     if (!m_permanent)
         return toTrash(folder, true);
     if (Status allowed = announce({folder, true}); !allowed)
         return allowed.error();
-    if (Status removed = removeTree(folder); !removed)
+    if (Status removed = removeTree(folder, listed); !removed)
         return removed.error();
     return std::optional<TrashPlace>();
 }
 
 Result<std::optional<TrashPlace>> Removal::toTrash(const fs::path& item, bool folder) const {
-    Result<TrashPlace> place = reserveTrashPlace(item);
+    Result<TrashPlace> place = m_trashes->reserve(item);
     if (!place)
         return place.error();
     if (Status allowed = announce({item, folder, place.value()}); !allowed) {
         (void)releaseTrashPlace(place.value());
         return allowed.error();
     }
-    if (Status moved = moveIntoTrash(place.value()); !moved)
+    if (Status moved = m_trashes->moveInto(place.value()); !moved)
         return moved.error();
     return std::optional<TrashPlace>(place.value());
 }

@@ -1,11 +1,14 @@
 #pragma once
 
+#include "platform/file_ops.h"
 #include "platform/result.h"
 #include "platform/trash.h"
 
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <optional>
+#include <string_view>
 
 namespace corvalin {
 
@@ -18,14 +21,18 @@ struct RemovalStep {
 };
 
 // How a run removes what it removes: to the trash by default, for good when the user chose
-// "ごみ箱を使わずに完全に削除する". A hook sees every item before it goes and may stop it.
+// "ごみ箱を使わずに完全に削除する". A hook sees every item before it goes and may stop it. Copies
+// share the trashes they have prepared (OpenTrashes), so one run prepares each trash once.
 class Removal {
 public:
     using Hook = std::function<Status(const RemovalStep&)>;
+    using NameTest = std::function<bool(std::string_view name)>;
 
     explicit Removal(bool permanent = false, Hook beforeRemove = {});
 
     bool permanent() const { return m_permanent; }
+    // The same removal, sharing its prepared trashes, with `beforeRemove` as its hook.
+    Removal withHook(Hook beforeRemove) const;
 
     // Before a run touches anything: can what it removes below `source` go to the trash? Nothing to
     // check when deleting for good. The error also tells the user about the permanent option.
@@ -40,12 +47,21 @@ public:
     // it (EXDEV naming the mount point), before anything goes: neither would go in one piece.
     Result<std::optional<TrashPlace>> removeFolder(const std::filesystem::path& folder) const;
 
+    // The same, unless an entry below the folder that is no folder has a name `keep` accepts: then
+    // nothing goes, and the answer is false. The folder is read once, before anything goes, and a
+    // deletion for good removes only what that reading saw: an entry that arrived since stays, and
+    // with it the folder holding it (ENOTEMPTY).
+    Result<bool> removeFolderUnless(const std::filesystem::path& folder, const NameTest& keep) const;
+
 private:
+    Result<std::optional<TrashPlace>> removeWhole(const std::filesystem::path& folder,
+                                                  const FolderTree* listed) const;
     Result<std::optional<TrashPlace>> toTrash(const std::filesystem::path& item, bool folder) const;
     Status announce(const RemovalStep& step) const;
 
     bool m_permanent;
     Hook m_beforeRemove;
+    std::shared_ptr<OpenTrashes> m_trashes;
 };
 
 } // namespace corvalin

@@ -1,13 +1,16 @@
-// Forced deletion of a folder tree. Every step goes through the descriptor of the folder it works
-// in, opened without following links, so a subfolder swapped for a symbolic link while the
-// deletion runs only ever costs the link itself, never what it points to.
+// Forced deletion of a folder tree, and the listing of one that a deletion can go by. Every step
+// goes through the descriptor of the folder it works in, opened without following links, so a
+// subfolder swapped for a symbolic link while the deletion runs only ever costs the link itself,
+// never what it points to.
 #include "platform/file_ops.h"
 
 #include "platform/paths.h"
 #include "platform/posix_io.h"
 
 #include <cerrno>
+#include <dirent.h>
 #include <fcntl.h>
+#include <functional>
 #include <optional>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -45,13 +48,14 @@ int checkSameMount(int fd, const TreeWalk& walk, struct stat& st) {
     return 0;
 }
 
-// Opens a subfolder for clearing without following a link, and gives the owner the rights that
-// removing its entries needs. A folder the owner may not even read or search gets them through a
-// path descriptor, so that a link swapped in meanwhile cannot redirect the change.
-int openFolder(int parentFd, const std::string& name, const TreeWalk& walk, UniqueFd& fd) {
+// Opens a subfolder without following a link; for clearing (`giveRights`), also gives the owner
+// the rights that removing its entries needs. A folder the owner may not even read or search gets
+// them through a path descriptor, so that a link swapped in meanwhile cannot redirect the change.
+int openFolder(int parentFd, const std::string& name, const TreeWalk& walk, UniqueFd& fd,
+               bool giveRights = true) {
     struct stat st {};
     fd = UniqueFd(::openat(parentFd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-    if (!fd.valid() && errno == EACCES) {
+    if (!fd.valid() && errno == EACCES && giveRights) {
         UniqueFd pathFd(::openat(parentFd, name.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
         if (!pathFd.valid())
             return errno;
@@ -66,34 +70,54 @@ int openFolder(int parentFd, const std::string& name, const TreeWalk& walk, Uniq
         return errno;
     if (const int error = checkSameMount(fd.get(), walk, st))
         return error;
-    if ((st.st_mode & S_IRWXU) != S_IRWXU && ::fchmod(fd.get(), (st.st_mode & 07777) | S_IRWXU) != 0)
+    if (giveRights && (st.st_mode & S_IRWXU) != S_IRWXU &&
+        ::fchmod(fd.get(), (st.st_mode & 07777) | S_IRWXU) != 0)
         return errno;
     return 0;
 }
 
-int clearFolder(int folderFd, const std::string& path, TreeWalk& walk, int depth);
+int clearFolder(int folderFd, const std::string& path, TreeWalk& walk, int depth, const FolderTree* listed);
 
-// Deletes one subfolder with its content.
-int removeSubfolder(int parentFd, const std::string& name, const std::string& path, TreeWalk& walk,
-                    int depth) {
+// Deletes one subfolder with its content: all of it, or what `listed` holds.
+int removeSubfolder(int parentFd, const std::string& name, const std::string& path, TreeWalk& walk, int depth,
+                    const FolderTree* listed) {
     walk.failedPath = path;
     UniqueFd fd;
     int error = openFolder(parentFd, name, walk, fd);
-    if (error == ENOTDIR || error == ELOOP) // no longer a folder: removed like any other entry
+    // No longer a folder: removed like any other entry, unless it took the name after the listing.
+    if ((error == ENOTDIR || error == ELOOP) && !listed)
         return ::unlinkat(parentFd, name.c_str(), 0) == 0 || errno == ENOENT ? 0 : errno;
-    if (error == ENOENT)
+    if (error == ENOENT || error == ENOTDIR || error == ELOOP)
         return 0;
     if (error == 0)
-        error = clearFolder(fd.get(), path, walk, depth + 1);
+        error = clearFolder(fd.get(), path, walk, depth + 1, listed);
     if (error != 0)
         return error;
     walk.failedPath = path;
     return ::unlinkat(parentFd, name.c_str(), AT_REMOVEDIR) == 0 || errno == ENOENT ? 0 : errno;
 }
 
-int clearFolder(int folderFd, const std::string& path, TreeWalk& walk, int depth) {
+// What the listing holds and nothing else: an entry that arrived since stays, and so does the folder
+// holding it (its removal fails with ENOTEMPTY). A folder that took a listed file's name is left.
+int clearListed(int folderFd, const std::string& path, TreeWalk& walk, int depth, const FolderTree& listed) {
+    for (const std::string& name : listed.others) {
+        walk.failedPath = joinPath(path, name).native();
+        if (::unlinkat(folderFd, name.c_str(), 0) != 0 && errno != ENOENT && errno != EISDIR)
+            return errno;
+    }
+    for (const auto& [name, subtree] : listed.folders) {
+        if (const int error =
+                removeSubfolder(folderFd, name, joinPath(path, name).native(), walk, depth, &subtree))
+            return error;
+    }
+    return 0;
+}
+
+int clearFolder(int folderFd, const std::string& path, TreeWalk& walk, int depth, const FolderTree* listed) {
     if (depth > maxDepth)
         return ENAMETOOLONG;
+    if (listed)
+        return clearListed(folderFd, path, walk, depth, *listed);
     std::vector<std::string> names;
     if (const int error = readFolderNames(folderFd, names))
         return error;
@@ -112,7 +136,7 @@ int clearFolder(int folderFd, const std::string& path, TreeWalk& walk, int depth
         else if (st.st_dev != walk.device) // a mount point: not entered at all
             error = EXDEV;
         else
-            error = removeSubfolder(folderFd, name, entryPath, walk, depth);
+            error = removeSubfolder(folderFd, name, entryPath, walk, depth, nullptr);
         if (error != 0)
             return error;
     }
@@ -120,39 +144,108 @@ int clearFolder(int folderFd, const std::string& path, TreeWalk& walk, int depth
 }
 
 // Opens the top folder itself, refusing a symbolic link, and notes its file system.
-int openTop(int parentFd, const std::string& name, UniqueFd& fd, TreeWalk& walk) {
+int openTop(int parentFd, const std::string& name, UniqueFd& fd, TreeWalk& walk, bool giveRights) {
     struct stat st {};
     if (::fstatat(parentFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
         return errno;
     if (!S_ISDIR(st.st_mode))
         return ENOTDIR; // a link to a folder included: its target is not ours to delete
     walk.device = st.st_dev;
-    if (const int error = openFolder(parentFd, name, walk, fd))
+    if (const int error = openFolder(parentFd, name, walk, fd, giveRights))
         return error == ELOOP ? ENOTDIR : error;
     walk.mountId = mountIdOf(fd.get());
     return 0;
 }
 
+// Lists a folder and every folder below it without changing anything: no rights are given, so a
+// folder that cannot be read fails the listing. Another mount is not entered and not listed.
+int readTree(int folderFd, const std::string& path, TreeWalk& walk, int depth, FolderTree& tree) {
+    if (depth > maxDepth)
+        return ENAMETOOLONG;
+    std::vector<std::string> names;
+    std::vector<unsigned char> types;
+    walk.failedPath = path;
+    if (const int error = readFolderNames(folderFd, names, &types))
+        return error;
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        const std::string& name = names[i];
+        struct stat st {};
+        if (types[i] == DT_UNKNOWN && ::fstatat(folderFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0)
+            types[i] = S_ISDIR(st.st_mode) ? DT_DIR : DT_REG;
+        if (types[i] != DT_DIR) {
+            tree.others.push_back(name);
+            continue;
+        }
+        const std::string entryPath = joinPath(path, name).native();
+        walk.failedPath = entryPath;
+        UniqueFd fd;
+        int error = openFolder(folderFd, name, walk, fd, false);
+        if (error == ENOTDIR || error == ELOOP) // no longer a folder
+            tree.others.push_back(name);
+        if (error == ENOENT || error == ENOTDIR || error == ELOOP || error == EXDEV)
+            continue;
+        FolderTree subtree;
+        if (error == 0)
+            error = readTree(fd.get(), entryPath, walk, depth + 1, subtree);
+        if (error != 0)
+            return error;
+        tree.folders.emplace_back(name, std::move(subtree));
+    }
+    return 0;
+}
+
+// The parent folder of `folder` opened, and the folder itself as the walk's top.
+int openTopOf(const std::string& path, UniqueFd& parentFd, UniqueFd& fd, TreeWalk& walk, bool giveRights) {
+    const std::string name = ownName(path);
+    if (path.empty() || name == "/" || name == "." || name == "..")
+        return EINVAL;
+    parentFd = UniqueFd(::open(folderOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!parentFd.valid())
+        return errno;
+    return openTop(parentFd.get(), name, fd, walk, giveRights);
+}
+
 } // namespace
 
-Status removeTree(const fs::path& folder) {
+Result<FolderTree> readFolderTree(const fs::path& folder) {
+    const char* const operation = "フォルダの読み取り";
+    const std::string path = withoutTrailingSlash(folder).native();
+    UniqueFd parentFd;
+    UniqueFd fd;
+    TreeWalk walk;
+    if (const int error = openTopOf(path, parentFd, fd, walk, false))
+        return errorFromErrno(operation, folder, error);
+    FolderTree tree;
+    if (const int error = readTree(fd.get(), path, walk, 0, tree))
+        return errorFromErrno(operation, walk.failedPath, error);
+    return tree;
+}
+
+bool anyName(const FolderTree& tree, const std::function<bool(std::string_view name)>& matches) {
+    for (const std::string& name : tree.others) {
+        if (matches(name))
+            return true;
+    }
+    for (const auto& [name, subtree] : tree.folders) {
+        if (anyName(subtree, matches))
+            return true;
+    }
+    return false;
+}
+
+Status removeTree(const fs::path& folder, const FolderTree* listed) {
     const char* const operation = "フォルダの削除";
     // Without the trailing "/", which would make the kernel follow a link at the end.
     const std::string path = withoutTrailingSlash(folder).native();
-    const std::string name = ownName(path);
-    if (path.empty() || name == "/" || name == "." || name == "..")
-        return errorFromErrno(operation, folder, EINVAL);
-    UniqueFd parentFd(::open(folderOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (!parentFd.valid())
-        return errorFromErrno(operation, folder, errno);
-    TreeWalk walk;
+    UniqueFd parentFd;
     UniqueFd fd;
-    if (const int error = openTop(parentFd.get(), name, fd, walk))
+    TreeWalk walk;
+    if (const int error = openTopOf(path, parentFd, fd, walk, true))
         return errorFromErrno(operation, folder, error);
-    if (const int error = clearFolder(fd.get(), path, walk, 0))
+    if (const int error = clearFolder(fd.get(), path, walk, 0, listed))
         return errorFromErrno(operation, walk.failedPath, error);
     fd.close();
-    if (::unlinkat(parentFd.get(), name.c_str(), AT_REMOVEDIR) != 0)
+    if (::unlinkat(parentFd.get(), ownName(path).c_str(), AT_REMOVEDIR) != 0)
         return errorFromErrno(operation, folder, errno);
     return {};
 }

@@ -9,6 +9,7 @@
 #include "platform/paths.h"
 #include "platform/posix_io.h"
 #include "platform/program_folder.h"
+#include "platform/trash_folders.h"
 #include "platform/trash_info.h"
 #include "platform/utf8.h"
 
@@ -20,8 +21,9 @@
 #include <optional>
 #include <random>
 #include <sys/stat.h>
-#include <sys/sysmacros.h>
+#include <sys/syscall.h>
 #include <unistd.h>
+#include <vector>
 
 namespace corvalin {
 
@@ -29,7 +31,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-const char* const kPrepareText = "ごみ箱の準備";
 const char* const kTrashText = "ごみ箱への移動";
 const char* const kRestoreText = "ごみ箱からの取り出し";
 const char* const kInfoReadText = "ごみ箱の情報ファイルの読み取り";
@@ -37,168 +38,6 @@ const char* const kInfoRemoveText = "ごみ箱の情報ファイルの削除";
 const char* const kInfoSuffix = ".trashinfo";
 // A name in "info" must still fit NAME_MAX with the suffix.
 constexpr std::size_t kMaxTrashName = 255 - 10;
-
-// Where a path lies: its file system and, where the kernel tells, its mount. A bind mount of the
-// same file system is another place too, since a rename cannot cross it.
-struct Place {
-    dev_t device = 0;
-    std::optional<std::uint64_t> mount;
-    bool operator==(const Place& other) const {
-        return device == other.device && (!mount || !other.mount || *mount == *other.mount);
-    }
-};
-
-int placeOf(const std::string& path, bool followLink, Place& place) {
-    struct statx info {};
-    const int flags = AT_NO_AUTOMOUNT | (followLink ? 0 : AT_SYMLINK_NOFOLLOW);
-    if (::statx(AT_FDCWD, path.c_str(), flags, STATX_BASIC_STATS | STATX_MNT_ID, &info) != 0)
-        return errno;
-    place.device = makedev(info.stx_dev_major, info.stx_dev_minor);
-    place.mount = (info.stx_mask & STATX_MNT_ID) ? std::optional(info.stx_mnt_id) : std::nullopt;
-    return 0;
-}
-
-// The place of a folder that may not exist yet: that of its nearest existing ancestor.
-int placeOfNearest(fs::path path, Place& place) {
-    for (;;) {
-        const int error = placeOf(path.native(), true, place);
-        if (error != ENOENT || !path.has_relative_path())
-            return error;
-        path = path.parent_path();
-    }
-}
-
-int canonicalPath(const std::string& path, std::string& out) {
-    char* resolved = ::realpath(path.c_str(), nullptr);
-    if (!resolved)
-        return errno;
-    out = resolved;
-    std::free(resolved);
-    return 0;
-}
-
-// The highest folder above `folder` (canonical) that still lies on `place`: the file system's top.
-std::string topFolderOf(const std::string& folder, const Place& place) {
-    std::string top = folder;
-    while (top != "/") {
-        const std::string up = folderOf(top);
-        Place above;
-        if (placeOf(up, true, above) != 0 || !(above == place))
-            break;
-        top = up;
-    }
-    return top;
-}
-
-struct TrashFolder {
-    std::string folder; // holds "files" and "info"
-    std::string topdir; // what Path= is relative to; empty for the home trash (absolute paths)
-};
-
-// The shared "$topdir/.Trash" only when an administrator made it a real folder with the sticky
-// bit; the user's folder in it is made on first use. Else "$topdir/.Trash-$uid".
-TrashFolder volumeTrash(const std::string& topdir) {
-    const std::string uid = std::to_string(::getuid());
-    const std::string shared = joinPath(topdir, ".Trash").native();
-    struct stat st {};
-    if (::lstat(shared.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && (st.st_mode & S_ISVTX)) {
-        const std::string own = shared + "/" + uid;
-        if (::mkdir(own.c_str(), 0700) == 0 || errno == EEXIST)
-            return {own, topdir};
-    }
-    return {joinPath(topdir, ".Trash-" + uid).native(), topdir};
-}
-
-// The trash that serves items in `folder` (canonical), which lies on `place`.
-Result<TrashFolder> trashServing(const std::string& folder, const Place& place) {
-    const fs::path home = homeTrashFolder();
-    Place homePlace;
-    if (const int error = placeOfNearest(home, homePlace))
-        return errorFromErrno(kPrepareText, home, error);
-    if (homePlace == place)
-        return TrashFolder{home.native(), {}};
-    return volumeTrash(topFolderOf(folder, place));
-}
-
-// Makes one folder of a trash when missing, and accepts only a real folder: a symbolic link could
-// lead anywhere, and on a shared volume a folder of someone else's is not ours to fill.
-Status ensureFolder(const std::string& folder, bool mustBeOurs) {
-    if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST)
-        return errorFromErrno(kPrepareText, folder, errno);
-    struct stat st {};
-    if (::lstat(folder.c_str(), &st) != 0)
-        return errorFromErrno(kPrepareText, folder, errno);
-    if (S_ISLNK(st.st_mode))
-        return Error{kPrepareText, folder, 0, "ごみ箱のフォルダがシンボリックリンクです。"};
-    if (!S_ISDIR(st.st_mode))
-        return errorFromErrno(kPrepareText, folder, ENOTDIR);
-    if (mustBeOurs && st.st_uid != ::getuid())
-        return Error{kPrepareText, folder, 0, "ごみ箱のフォルダの所有者が別のユーザーです。"};
-    if (::access(folder.c_str(), W_OK | X_OK) != 0)
-        return errorFromErrno(kPrepareText, folder, errno);
-    return {};
-}
-
-// The folders above the home trash, made as a desktop session would (only the user may enter).
-Status ensureParents(const fs::path& folder) {
-    const fs::path parent = folder.parent_path();
-    if (parent == folder || isFolder(parent))
-        return {};
-    if (Status made = ensureParents(parent); !made)
-        return made;
-    if (::mkdir(parent.c_str(), 0700) != 0 && errno != EEXIST)
-        return errorFromErrno(kPrepareText, parent, errno);
-    return {};
-}
-
-// Makes the trash's folders when missing and checks that items on `place` can be renamed into it.
-Status prepareTrash(const TrashFolder& trash, const Place& place) {
-    const bool volume = !trash.topdir.empty();
-    if (!volume) {
-        if (Status made = ensureParents(trash.folder); !made)
-            return made;
-    }
-    for (const std::string& folder : {trash.folder, trash.folder + "/files", trash.folder + "/info"}) {
-        if (Status ready = ensureFolder(folder, volume); !ready)
-            return ready;
-    }
-    Place trashPlace;
-    if (const int error = placeOf(trash.folder + "/files", false, trashPlace))
-        return errorFromErrno(kPrepareText, trash.folder, error);
-    if (!(trashPlace == place))
-        return Error{kPrepareText, trash.folder, 0, "ごみ箱が別のファイルシステムにあります。"};
-    return {};
-}
-
-struct Located {
-    std::string original; // canonical folder + name
-    TrashFolder trash;
-};
-
-// The item's absolute path (symbolic links of its folder resolved; a link itself is what moves)
-// and the prepared trash that serves it.
-Result<Located> locate(const fs::path& item) {
-    const std::string path = withoutTrailingSlash(item).native();
-    const std::string name = ownName(path);
-    if (path.empty() || name == "/" || name == "." || name == "..")
-        return errorFromErrno(kTrashText, item, EINVAL);
-    struct stat st {};
-    if (::lstat(path.c_str(), &st) != 0)
-        return errorFromErrno(kTrashText, item, errno);
-    std::string folder;
-    Place place;
-    int error = canonicalPath(folderOf(path), folder);
-    if (error == 0)
-        error = placeOf(folder, true, place);
-    if (error != 0)
-        return errorFromErrno(kTrashText, item, error);
-    Result<TrashFolder> trash = trashServing(folder, place);
-    if (!trash)
-        return trash.error();
-    if (Status ready = prepareTrash(trash.value(), place); !ready)
-        return ready.error();
-    return Located{joinPath(folder, name).native(), trash.value()};
-}
 
 // Cut to fit "info" with its suffix; a UTF-8 name is cut between characters.
 std::string fittedName(const std::string& name, const std::string& suffix) {
@@ -225,43 +64,12 @@ std::string trashNameFor(const std::string& name, int attempt) {
     return fittedName(name, suffix);
 }
 
-Result<TrashPlace> createInfoFile(const Located& located) {
-    const TrashFolder& trash = located.trash;
-    const std::string& original = located.original;
-    const std::string pathValue = trash.topdir.empty()  ? original
-                                  : trash.topdir == "/" ? original.substr(1)
-                                                        : original.substr(trash.topdir.size() + 1);
-    const std::string text = trashInfoText(pathValue, std::time(nullptr));
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        const std::string name = trashNameFor(ownName(original), attempt);
-        const std::string info = trash.folder + "/info/" + name + kInfoSuffix;
-        const std::string file = trash.folder + "/files/" + name;
-        UniqueFd fd(::open(info.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
-        if (!fd.valid() && errno == EEXIST)
-            continue;
-        if (!fd.valid())
-            return errorFromErrno(kTrashText, original, errno);
-        struct stat st {};
-        if (::lstat(file.c_str(), &st) == 0) { // an item whose info file was lost keeps its name
-            fd.close();
-            ::unlink(info.c_str());
-            continue;
-        }
-        int error = writeAll(fd.get(), text);
-        if (error == 0)
-            error = fd.close();
-        if (error != 0) {
-            ::unlink(info.c_str());
-            return errorFromErrno(kTrashText, original, error);
-        }
-        return TrashPlace{original, file, info};
-    }
-    return errorFromErrno(kTrashText, original, EEXIST);
-}
-
-// A rename that never replaces. A folder moved to another parent rewrites its own ".." entry, so
-// its owner needs write permission on it; that is given first and taken back if the move fails.
-int renameWithoutReplacing(const std::string& from, const std::string& to) {
+// A rename into `toFolder` (a descriptor, or AT_FDCWD with a whole path) that never replaces. A
+// folder moved to another parent rewrites its own ".." entry, so its owner needs write permission
+// on it; that is given first and taken back if the move fails. `toPath` names the same target
+// for the file systems that cannot refuse to replace in one call.
+int renameWithoutReplacing(const std::string& from, int toFolder, const std::string& toName,
+                           const std::string& toPath) {
     struct stat st {};
     if (::lstat(from.c_str(), &st) != 0)
         return errno;
@@ -269,14 +77,18 @@ int renameWithoutReplacing(const std::string& from, const std::string& to) {
     const bool opened = folder && !(st.st_mode & S_IWUSR);
     if (opened && ::chmod(from.c_str(), (st.st_mode & 07777) | S_IWUSR) != 0)
         return errno;
-    int error = renameNoReplace(from, to);
+    // Through syscall() so that it builds against a C library that lacks the wrapper.
+    int error =
+        ::syscall(SYS_renameat2, AT_FDCWD, from.c_str(), toFolder, toName.c_str(), RENAME_NOREPLACE) == 0
+            ? 0
+            : errno;
     if ((error == EINVAL || error == ENOSYS) && !folder) {
-        error = linkThenUnlink(from, to);
+        error = linkThenUnlink(from, toPath);
     } else if (error == EINVAL || error == ENOSYS) {
         struct stat taken {};
-        error = ::lstat(to.c_str(), &taken) == 0          ? EEXIST
-                : ::rename(from.c_str(), to.c_str()) == 0 ? 0
-                                                          : errno;
+        error = ::lstat(toPath.c_str(), &taken) == 0          ? EEXIST
+                : ::rename(from.c_str(), toPath.c_str()) == 0 ? 0
+                                                              : errno;
     }
     if (error != 0 && opened)
         ::chmod(from.c_str(), st.st_mode & 07777);
@@ -292,7 +104,230 @@ fs::path topFolderOfTrash(const fs::path& trash) {
     return userFolder && ownName(parent) == ".Trash" ? parent.parent_path() : parent;
 }
 
+// What Path= says for an item: its absolute path at home, else its path below the top folder.
+std::string pathValue(const TrashFolder& trash, const std::string& original) {
+    return trash.topdir.empty()  ? original
+           : trash.topdir == "/" ? original.substr(1)
+                                 : original.substr(trash.topdir.size() + 1);
+}
+
+// Writes an info file `name` in the open folder `info`, created exclusively. 0 or errno; EEXIST
+// when the name is taken.
+int writeInfoFile(int info, const std::string& name, const std::string& text) {
+    UniqueFd fd(::openat(info, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+    if (!fd.valid())
+        return errno;
+    int error = writeAll(fd.get(), text);
+    if (error == 0)
+        error = fd.close();
+    if (error != 0)
+        ::unlinkat(info, name.c_str(), 0);
+    return error;
+}
+
+bool sameFolder(int folder, const std::string& name, const FolderIdentity& expected) {
+    struct stat st {};
+    return ::fstatat(folder, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(st.st_mode) &&
+           FolderIdentity{st.st_dev, st.st_ino} == expected;
+}
+
+// A trash as it was prepared for one place, kept open: items go in through its descriptors, so
+// that a link swapped in for one of its folders is never followed.
+struct KeptTrash {
+    Place place;
+    TrashFolder trash;
+    PreparedFolders found;
+    UniqueFd folder;
+    UniqueFd files;
+    UniqueFd info;
+
+    // Still the folders that were checked, under the names they were checked as.
+    bool stillInPlace() const {
+        return sameFolder(AT_FDCWD, trash.folder, found.trash) &&
+               sameFolder(folder.get(), "files", found.files) && sameFolder(folder.get(), "info", found.info);
+    }
+};
+
+Result<std::unique_ptr<KeptTrash>> openTrash(const std::string& canonicalFolder, const Place& place) {
+    Result<TrashFolder> trash = trashServing(canonicalFolder, place);
+    if (!trash)
+        return trash.error();
+    auto kept = std::make_unique<KeptTrash>();
+    kept->place = place;
+    kept->trash = trash.value();
+    if (Status ready = prepareTrash(kept->trash, place, kept->found); !ready)
+        return ready.error();
+    const int flags = O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
+    kept->folder = UniqueFd(::open(kept->trash.folder.c_str(), flags));
+    int error = kept->folder.valid() ? 0 : errno;
+    for (auto [fd, name] : {std::pair{&kept->files, "files"}, std::pair{&kept->info, "info"}}) {
+        *fd = UniqueFd(error ? -1 : ::openat(kept->folder.get(), name, flags));
+        error = error ? error : fd->valid() ? 0 : errno;
+    }
+    // Swapped between the check and the opening: refused now, checked afresh at the next item.
+    if (error == 0 && !kept->stillInPlace())
+        error = ESTALE;
+    if (error != 0)
+        return errorFromErrno(kPrepareText, kept->trash.folder, error);
+    return kept;
+}
+
+// The folder items were last taken from, with its links resolved; taken again when the path
+// names another folder.
+struct KnownFolder {
+    std::string path;
+    std::string canonical;
+    FolderIdentity identity;
+    Place place;
+};
+
 } // namespace
+
+class OpenTrashes::Kept {
+public:
+    // The trash serving `folder`'s place, checked or prepared; `again` prepares it afresh.
+    Result<KeptTrash*> trashFor(const std::string& canonical, const Place& place, bool again) {
+        for (auto it = m_trashes.begin(); it != m_trashes.end(); ++it) {
+            if (!((*it)->place == place))
+                continue;
+            if (!again && (*it)->stillInPlace())
+                return it->get();
+            m_trashes.erase(it);
+            break;
+        }
+        auto opened = openTrash(canonical, place);
+        if (!opened)
+            return opened.error();
+        m_trashes.push_back(std::move(opened.value()));
+        return m_trashes.back().get();
+    }
+
+    // 0 or errno.
+    int know(const std::string& folder) {
+        Place place;
+        FolderIdentity identity;
+        if (const int error = placeOf(folder, true, place, &identity))
+            return error;
+        if (m_folder && m_folder->path == folder && m_folder->identity == identity)
+            return 0;
+        std::string canonical;
+        if (const int error = canonicalPath(folder, canonical))
+            return error;
+        m_folder = KnownFolder{folder, canonical, identity, place};
+        return 0;
+    }
+    const KnownFolder& folder() const { return *m_folder; }
+
+    // The trash was found changed or gone at the rename: found and checked again where it was,
+    // the item's info file made there again under the same name (which the journal may already
+    // hold), and the rename tried once more.
+    Status remakeAndMove(const TrashPlace& place, const Place& where) {
+        const std::string name = ownName(place.trashedFile);
+        const std::string infoName = ownName(place.infoFile);
+        Result<KeptTrash*> again = trashFor(folderOf(place.original.native()), where, true);
+        if (!again)
+            return again.status();
+        const KeptTrash& kept = *again.value();
+        int error = kept.trash.folder + "/files/" + name == place.trashedFile.native() ? 0 : ENOENT;
+        if (error == 0)
+            error = writeInfoFile(kept.info.get(), infoName,
+                                  trashInfoText(pathValue(kept.trash, place.original), std::time(nullptr)));
+        if (error == 0) {
+            error =
+                renameWithoutReplacing(place.original.native(), kept.files.get(), name, place.trashedFile);
+            if (error != 0)
+                ::unlinkat(kept.info.get(), infoName.c_str(), 0);
+        }
+        return error ? Status(errorFromErrno(kTrashText, place.original, error)) : Status();
+    }
+
+    KeptTrash* keptFor(const TrashPlace& place) {
+        const std::string files = withoutTrailingSlash(place.trashedFile).parent_path().native();
+        for (const auto& kept : m_trashes) {
+            if (kept->trash.folder + "/files" == files)
+                return kept.get();
+        }
+        return nullptr;
+    }
+
+private:
+    std::optional<KnownFolder> m_folder;
+    std::vector<std::unique_ptr<KeptTrash>> m_trashes;
+};
+
+namespace {
+
+Result<TrashPlace> createInfoFile(const KeptTrash& kept, const std::string& original) {
+    const std::string text = trashInfoText(pathValue(kept.trash, original), std::time(nullptr));
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const std::string name = trashNameFor(ownName(original), attempt);
+        struct stat st {};
+        if (::fstatat(kept.files.get(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0)
+            continue; // an item whose info file was lost keeps its name
+        const int error = writeInfoFile(kept.info.get(), name + kInfoSuffix, text);
+        if (error == EEXIST)
+            continue;
+        if (error != 0)
+            return errorFromErrno(kTrashText, original, error);
+        return TrashPlace{original, kept.trash.folder + "/files/" + name,
+                          kept.trash.folder + "/info/" + name + kInfoSuffix};
+    }
+    return errorFromErrno(kTrashText, original, EEXIST);
+}
+
+} // namespace
+
+OpenTrashes::OpenTrashes() : m_kept(std::make_unique<Kept>()) {}
+OpenTrashes::~OpenTrashes() = default;
+
+Status OpenTrashes::checkUsable(const fs::path& onFileSystem) {
+    if (const int error = m_kept->know(onFileSystem.native()))
+        return errorFromErrno(kPrepareText, onFileSystem, error);
+    return m_kept->trashFor(m_kept->folder().canonical, m_kept->folder().place, false).status();
+}
+
+// The item's absolute path (symbolic links of its folder resolved; a link itself is what moves)
+// and its info file in the trash that serves it. A trash gone since its check is made again.
+Result<TrashPlace> OpenTrashes::reserve(const fs::path& item) {
+    const std::string path = withoutTrailingSlash(item).native();
+    const std::string name = ownName(path);
+    if (path.empty() || name == "/" || name == "." || name == "..")
+        return errorFromErrno(kTrashText, item, EINVAL);
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0)
+        return errorFromErrno(kTrashText, item, errno);
+    if (const int error = m_kept->know(folderOf(path)))
+        return errorFromErrno(kTrashText, item, error);
+    const KnownFolder& folder = m_kept->folder();
+    for (int attempt = 0;; ++attempt) {
+        Result<KeptTrash*> kept = m_kept->trashFor(folder.canonical, folder.place, attempt > 0);
+        if (!kept)
+            return kept.error();
+        Result<TrashPlace> place = createInfoFile(*kept.value(), joinPath(folder.canonical, name).native());
+        if (place || place.code() != ENOENT || attempt > 0)
+            return place;
+    }
+}
+
+// Into the trash as it was checked, or as it is found again when it changed since the check or
+// the rename finds it gone.
+Status OpenTrashes::moveInto(const TrashPlace& place) {
+    KeptTrash* kept = m_kept->keptFor(place);
+    if (!kept)
+        return moveIntoTrash(place);
+    int error = ENOENT;
+    if (kept->stillInPlace()) {
+        error = renameWithoutReplacing(place.original.native(), kept->files.get(), ownName(place.trashedFile),
+                                       place.trashedFile);
+        if (error == 0)
+            return {};
+    }
+    ::unlinkat(kept->info.get(), ownName(place.infoFile).c_str(), 0); // the reservation, wherever it went
+    struct stat st {};
+    if (error == ENOENT && ::lstat(place.original.c_str(), &st) == 0)
+        return m_kept->remakeAndMove(place, Place(kept->place));
+    return errorFromErrno(kTrashText, place.original, error);
+}
 
 fs::path homeTrashFolder() {
     const char* dataHome = std::getenv("XDG_DATA_HOME");
@@ -316,28 +351,16 @@ bool isTrashFolder(const fs::path& folder) {
 }
 
 Status checkTrashUsable(const fs::path& onFileSystem) {
-    std::string folder;
-    Place place;
-    int error = canonicalPath(onFileSystem.native(), folder);
-    if (error == 0)
-        error = placeOf(folder, true, place);
-    if (error != 0)
-        return errorFromErrno(kPrepareText, onFileSystem, error);
-    Result<TrashFolder> trash = trashServing(folder, place);
-    if (!trash)
-        return trash.status();
-    return prepareTrash(trash.value(), place);
+    return OpenTrashes().checkUsable(onFileSystem);
 }
 
 Result<TrashPlace> reserveTrashPlace(const fs::path& item) {
-    Result<Located> located = locate(item);
-    if (!located)
-        return located.error();
-    return createInfoFile(located.value());
+    return OpenTrashes().reserve(item);
 }
 
 Status moveIntoTrash(const TrashPlace& place) {
-    if (const int error = renameWithoutReplacing(place.original.native(), place.trashedFile.native())) {
+    const std::string to = place.trashedFile.native();
+    if (const int error = renameWithoutReplacing(place.original.native(), AT_FDCWD, to, to)) {
         ::unlink(place.infoFile.c_str());
         return errorFromErrno(kTrashText, place.original, error);
     }
@@ -351,7 +374,8 @@ Status releaseTrashPlace(const TrashPlace& place) {
 }
 
 Status restoreFromTrash(const TrashPlace& place, const fs::path& to) {
-    if (const int error = renameWithoutReplacing(place.trashedFile.native(), to.native()))
+    if (const int error =
+            renameWithoutReplacing(place.trashedFile.native(), AT_FDCWD, to.native(), to.native()))
         return errorFromErrno(kRestoreText, error == EEXIST ? to : place.trashedFile, error);
     return releaseTrashPlace(place);
 }

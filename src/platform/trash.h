@@ -3,6 +3,7 @@
 #include "platform/result.h"
 
 #include <filesystem>
+#include <memory>
 #include <string>
 
 // The desktop Trash, as every Linux desktop's file manager shares it: the home trash for the file
@@ -26,18 +27,40 @@ std::filesystem::path homeTrashFolder();
 // never takes anything out of one.
 bool isTrashFolder(const std::filesystem::path& folder);
 
-// Can the trash that serves the file system of `onFileSystem` take items from there? Makes the
-// trash's folders when they are missing. The error names the folder and the reason: a top folder
-// that cannot be written, a trash folder that is a symbolic link or someone else's, and the like.
+// The trashes one run puts items into. Each file system's trash is found, made where missing and
+// checked once, then kept open, so that an item costs its info file and its rename. Before each
+// item the kept trash is still the very folder its path names, not following a link: one removed
+// or replaced meanwhile is found and checked again as at first (made again where missing, refused
+// where a link or someone else's), and so is one that a rename into it finds gone.
+class OpenTrashes {
+public:
+    OpenTrashes();
+    ~OpenTrashes();
+    OpenTrashes(const OpenTrashes&) = delete;
+    OpenTrashes& operator=(const OpenTrashes&) = delete;
+
+    // Can the trash that serves the file system of `onFileSystem` take items from there? Makes
+    // the trash's folders when they are missing. The error names the folder and the reason: a top
+    // folder that cannot be written, a trash folder that is a symbolic link or someone else's.
+    Status checkUsable(const std::filesystem::path& onFileSystem);
+
+    // Creates the item's info file in the trash of its file system, under a name that nothing in
+    // the trash uses yet. Nothing has moved.
+    Result<TrashPlace> reserve(const std::filesystem::path& item);
+
+    // Renames the item into its reserved place; a folder the owner may not write first gets that
+    // permission, which moving it to another parent needs. Never copies and never replaces. On
+    // failure the info file goes again and the item stays where it was.
+    Status moveInto(const TrashPlace& place);
+
+private:
+    class Kept;
+    std::unique_ptr<Kept> m_kept;
+};
+
+// The same for one item or one check, with a trash found afresh.
 Status checkTrashUsable(const std::filesystem::path& onFileSystem);
-
-// Finds the trash of the item's file system (made when missing) and creates the item's info file
-// there under a name that nothing in the trash uses yet. Nothing has moved.
 Result<TrashPlace> reserveTrashPlace(const std::filesystem::path& item);
-
-// Renames the item into its reserved place; a folder the owner may not write first gets that
-// permission, which moving it to another parent needs. Never copies and never replaces. On
-// failure the info file goes again and the item stays where it was.
 Status moveIntoTrash(const TrashPlace& place);
 
 // Removes the info file of a place whose item never moved.

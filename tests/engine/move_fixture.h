@@ -103,6 +103,7 @@ public:
     bool surveyDone = false;
     std::function<void()> onYield;
     std::function<void(const fs::path&)> onPreview;
+    std::function<void()> onReturned; // every folder emptied, before the child folders go
     std::vector<fs::path> previews;
     std::vector<std::string> newNames;
     std::vector<fs::path> foldersStarted;
@@ -117,6 +118,10 @@ public:
     bool cancelRequested() override { return cancel; }
     fs::path destination() override { return dest; }
     void surveyFinished(const fs::path&) override { surveyDone = true; }
+    void returnedToSourceParent(const fs::path&) override {
+        if (onReturned)
+            onReturned();
+    }
     void folderStarted(const fs::path& folder) override { foldersStarted.push_back(folder); }
     void folderFinished(const fs::path& folder) override { foldersFinished.push_back(folder); }
     void previewRequested(const fs::path& file) override {

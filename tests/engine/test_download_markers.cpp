@@ -3,6 +3,7 @@
 // moves as usual.
 #include "engine/download_markers.h"
 #include "move_fixture.h"
+#include "own_trash.h"
 
 #include <QtTest>
 
@@ -95,6 +96,40 @@ private slots:
         QCOMPARE(int(vars.SerialNo), int(moved.size()));
         QVERIFY(!fs::exists(src() / "a" / "readme.txt"));
         QVERIFY(!fs::exists(src() / "b"));
+    }
+
+    // A download that starts in an emptied child folder before the folders go is seen by the
+    // removal, which reads the folder then: the folder stays with it, to the trash or for good.
+    void arrivingDuringTheRun_data() {
+        QTest::addColumn<bool>("permanent");
+        QTest::addColumn<QByteArray>("arrival");
+        for (const bool permanent : {false, true}) {
+            const char* how = permanent ? "deleting for good" : "to the trash";
+            QTest::addRow("beside, %s", how) << permanent << QByteArray("a/late.jpg.part");
+            QTest::addRow("deeper down, %s", how) << permanent << QByteArray("a/sub/.late.crdownload");
+        }
+    }
+    void arrivingDuringTheRun() {
+        QFETCH(bool, permanent);
+        QFETCH(QByteArray, arrival);
+        OwnHome home(root() / "home");
+        for (const std::string name : {"a/1.jpg", "a/sub/2.jpg", "b/3.jpg"})
+            writeContent(src() / name, pictureContent(name));
+        Module1 vars;
+        ScriptedObserver observer;
+        observer.dest = dst();
+        observer.onReturned = [&] {
+            writeContent(src() / arrival.toStdString(), "arriving");
+        };
+        std::vector<fs::path> folderList;
+        const MoveRunResult result =
+            MoveRun(vars, {root() / "prog", root() / "prog"}, observer, Removal(permanent))
+                .run(src(), true, folderList);
+        QCOMPARE(result.outcome, MoveOutcome::Completed);
+        QCOMPARE(result.foldersKeptForDownloads, std::vector<fs::path>{src() / "a"});
+        QCOMPARE(contentOf(src() / arrival.toStdString()), std::string("arriving"));
+        QVERIFY(!fs::exists(src() / "b"));
+        QCOMPARE(namesIn(dst()).size(), std::size_t(3));
     }
 
     // The end message: how many, the first names below the source parent, the folders kept.

@@ -74,6 +74,9 @@ class TestMovePlan : public QObject {
                 writeContent(src() / folder / name, pictureContent(std::string(folder) + "/" + name));
             }
         }
+        // A download still arriving deep in a child folder keeps that folder in some trees.
+        if (seed % 3 == 0)
+            writeContent(src() / "b/b1/x.jpg.part", "");
         // Whatever number this picture comes to, its name is taken for several more.
         writeContent(src() / "a" / "0first.jpg", pictureContent("a/0first.jpg"));
         for (int serial = 100; serial <= 160; ++serial)

@@ -115,6 +115,51 @@ private slots:
         QCOMPARE(result, 0);
     }
 
+    // A deletion that goes by a listing removes what the listing saw and nothing that arrived
+    // after it: the newcomer stays, and so do the folders that hold it.
+    void deletesOnlyWhatItListed_data() {
+        QTest::addColumn<QByteArrayList>("arrivals"); // made after the listing
+        QTest::addColumn<QByteArray>("named");        // the folder that stays, below top; empty: all gone
+        QTest::addColumn<QByteArrayList>("left");     // every name left below top
+        QTest::newRow("nothing arrived") << QByteArrayList{} << QByteArray() << QByteArrayList{};
+        QTest::newRow("a file in the top folder")
+            << QByteArrayList{"f:new.jpg.part"} << QByteArray(".") << QByteArrayList{"new.jpg.part"};
+        QTest::newRow("a file deep down")
+            << QByteArrayList{"f:a/b/new"} << QByteArray("a/b") << QByteArrayList{"a", "a/b", "a/b/new"};
+        QTest::newRow("a folder under a listed file's name")
+            << QByteArrayList{"r:1.jpg", "d:1.jpg", "f:1.jpg/x"} << QByteArray(".")
+            << QByteArrayList{"1.jpg", "1.jpg/x"};
+    }
+    void deletesOnlyWhatItListed() {
+        QFETCH(QByteArrayList, arrivals);
+        QFETCH(QByteArray, named);
+        QFETCH(QByteArrayList, left);
+        QTemporaryDir dir;
+        const fs::path top = fs::path(dir.path().toStdString()) / "top";
+        makeEntries(top, {"d:", "f:1.jpg", "f:.hidden", "d:a", "d:a/b", "f:a/b/2.jpg", "l:a/l>../.."});
+        const Result<FolderTree> listed = readFolderTree(top);
+        QVERIFY(listed.ok());
+        for (const QByteArray& arrival : arrivals) {
+            if (arrival.startsWith("r:"))
+                fs::remove(top / arrival.mid(2).toStdString());
+            else
+                makeEntries(top, {arrival});
+        }
+        const Status removed = removeTree(top, &listed.value());
+        if (named.isEmpty()) {
+            QVERIFY(removed.ok());
+            QCOMPARE(lookupEntry(top), EntryKind::None);
+            return;
+        }
+        QCOMPARE(removed.code(), ENOTEMPTY);
+        QCOMPARE(removed.error().path, named == "." ? top : top / named.toStdString());
+        QByteArrayList below;
+        for (const auto& entry : fs::recursive_directory_iterator(top))
+            below << QByteArray::fromStdString(entry.path().lexically_relative(top).native());
+        std::sort(below.begin(), below.end());
+        QCOMPARE(below, left);
+    }
+
     // Another program keeps swapping a subfolder with a link to the canary while deletions run
     // (tests/robust runs the same race longer, over varied trees).
     void survivesASubfolderSwappedForALink() {

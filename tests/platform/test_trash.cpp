@@ -232,6 +232,74 @@ private slots:
         QCOMPARE(lookupEntry(place.value().infoFile), EntryKind::None);
     }
 
+    // A run keeps its trash open between items; what happens to the trash meanwhile is seen at the
+    // next item, before its reservation or at its rename: a trash removed is made again, a trash
+    // renamed away is not followed, a folder replaced by a link is refused.
+    void keptTrashChangedBetweenItems_data() {
+        QTest::addColumn<QString>("change");
+        QTest::addColumn<bool>("atRename");      // else before the reservation
+        QTest::addColumn<QByteArray>("refused"); // the folder named, below the trash; empty: trashed
+        for (const bool atRename : {false, true}) {
+            const char* when = atRename ? ", at the rename" : "";
+            QTest::addRow("unchanged%s", when) << "" << atRename << QByteArray();
+            QTest::addRow("trash removed%s", when) << "trash" << atRename << QByteArray();
+            QTest::addRow("files removed%s", when) << "files" << atRename << QByteArray();
+            QTest::addRow("info removed%s", when) << "info" << atRename << QByteArray();
+            QTest::addRow("trash renamed away, a new one made%s", when)
+                << "renamed" << atRename << QByteArray();
+            QTest::addRow("trash a link%s", when) << "trashLink" << atRename << QByteArray(".");
+            QTest::addRow("files a link%s", when) << "filesLink" << atRename << QByteArray("files");
+        }
+    }
+    void keptTrashChangedBetweenItems() {
+        QFETCH(QString, change);
+        QFETCH(bool, atRename);
+        QFETCH(QByteArray, refused);
+        const fs::path trash = m_home->trash();
+        makeEntries(root(), {"d:dl", "f:dl/1.txt", "f:dl/2.txt", "d:away", "d:outside"});
+        OpenTrashes trashes;
+        const Result<TrashPlace> first = trashes.reserve(root() / "dl/1.txt");
+        QVERIFY(first.ok() && trashes.moveInto(first.value()).ok());
+        const auto changeTrash = [&] {
+            if (change == "trash" || change == "files" || change == "info")
+                fs::remove_all(change == "trash" ? trash : trash / change.toStdString());
+            if (change == "renamed" || change == "trashLink")
+                fs::rename(trash, root() / "away/Trash");
+            if (change == "renamed")
+                fs::create_directories(trash);
+            if (change == "trashLink")
+                fs::create_directory_symlink(root() / "away/Trash", trash);
+            if (change == "filesLink") {
+                fs::rename(trash / "files", root() / "away/files");
+                fs::create_directory_symlink(root() / "outside", trash / "files");
+            }
+        };
+        if (!atRename)
+            changeTrash();
+        Result<TrashPlace> second = trashes.reserve(root() / "dl/2.txt");
+        Status moved = second.status();
+        if (second) {
+            if (atRename)
+                changeTrash();
+            moved = trashes.moveInto(second.value());
+        }
+        QCOMPARE(test::allNames(root() / "outside"), QByteArrayList{});
+        if (!refused.isEmpty()) {
+            QVERIFY(!moved.ok());
+            QCOMPARE(moved.error().path, refused == "." ? trash : trash / refused.toStdString());
+            QCOMPARE(lookupEntry(root() / "dl/2.txt"), EntryKind::File);
+            const fs::path info = change == "trashLink" ? root() / "away/Trash/info" : trash / "info";
+            QCOMPARE(test::allNames(info), QByteArrayList{"1.txt.trashinfo"});
+            return;
+        }
+        QVERIFY2(moved.ok(), moved.ok() ? "" : moved.error().reason().c_str());
+        QCOMPARE(second.value().trashedFile, trash / "files/2.txt");
+        QCOMPARE(lookupEntry(trash / "files/2.txt"), EntryKind::File);
+        QCOMPARE(readTrashInfo(trash / "info/2.txt.trashinfo").value().place.original, root() / "dl/2.txt");
+        if (change == "renamed")
+            QCOMPARE(test::allNames(root() / "away/Trash/files"), QByteArrayList{"1.txt"});
+    }
+
     // Another file system has its trash at its top folder, with Path= relative to it; trash
     // folders that are links, or someone else's, or on a read-only volume are refused before
     // anything moves. Each case runs in a child with a volume of its own.
