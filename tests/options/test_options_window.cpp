@@ -389,23 +389,81 @@ private slots:
         QCOMPARE(dialog->ui.Text3->text(), QString("0"));
     }
 
+    // No button is a default button: Return presses the button that has the focus, opens the
+    // highlighted folder of the maker's folder list, and does nothing anywhere else.
+    void returnKey_data() {
+        QTest::addColumn<QString>("focus");
+        QTest::addColumn<int>("key");
+        QTest::addColumn<bool>("applied");
+        QTest::addColumn<bool>("closed");
+        QTest::addColumn<bool>("opened"); // Dir1 went into its subfolder
+        const int enter = Qt::Key_Enter;
+        const int ret = Qt::Key_Return;
+        for (const char* box :
+             {"Text1", "Text2", "Text3", "Check1", "Check3", "Option1_0", "Drive1", "File1"})
+            QTest::newRow(box) << box << ret << false << false << false;
+        QTest::newRow("Text2, Enter") << "Text2" << enter << false << false << false;
+        QTest::newRow("Dir1") << "Dir1" << ret << false << false << true;
+        QTest::newRow("cmdOK") << "cmdOK" << ret << true << true << false;
+        QTest::newRow("cmdOK, Enter") << "cmdOK" << enter << true << true << false;
+        QTest::newRow("cmdApply") << "cmdApply" << ret << true << false << false;
+        QTest::newRow("cmdCancel") << "cmdCancel" << ret << false << true << false;
+    }
+    void returnKey() {
+        QFETCH(QString, focus);
+        QFETCH(int, key);
+        QFETCH(bool, applied);
+        QFETCH(bool, closed);
+        QFETCH(bool, opened);
+        frmOptions* dialog = open();
+        const QPointer<frmOptions> alive(dialog);
+        QApplication::setActiveWindow(dialog);
+        QVERIFY(QTest::qWaitForWindowActive(dialog));
+        const fs::path dl = root() / "dl";
+        QVERIFY(dialog->ui.Dir1->setPath(dl));
+        dialog->ui.Dir1->setCurrentRow(dialog->ui.Dir1->count() - 1); // its subfolder cats
+        dialog->ui.Check2->setChecked(true);
+        dialog->ui.Text3->setText("123");
+        auto* widget = dialog->findChild<QWidget*>(focus);
+        QVERIFY(widget);
+        widget->setFocus();
+        QCOMPARE(QApplication::focusWidget(), widget);
+        QTest::keyClick(widget, Qt::Key(key));
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QCOMPARE(m_vars.SerialNo, applied ? 123 : 0);
+        QCOMPARE(lookupEntry(dl / "dl_1"), applied ? EntryKind::Folder : EntryKind::None);
+        QCOMPARE(alive.isNull(), closed);
+        if (!closed)
+            QCOMPARE(dialog->ui.Dir1->path(), opened ? dl / "cats" : dl);
+    }
+
     // The tab strip: Ctrl+Tab (seen by the window before the focused control) or a click selects the
-    // next tab; no other Tab combination does. The second page shows alone: the first page's
-    // frames, the maker's included, are out of sight, and come back with the first tab.
+    // next tab; no other Tab combination does, also with the focus on the strip itself. The second
+    // page shows alone: the first page's frames, the maker's included, are out of sight, and come
+    // back with the first tab.
     void tabs_data() {
         QTest::addColumn<int>("key"); // 0: a click on the second tab
         QTest::addColumn<int>("modifiers");
+        QTest::addColumn<bool>("onStrip"); // the key pressed with the focus on the strip, not in Text1
         QTest::addColumn<int>("selected");
-        QTest::newRow("Ctrl+Tab") << int(Qt::Key_Tab) << int(Qt::ControlModifier) << 1;
-        QTest::newRow("click") << 0 << 0 << 1;
-        QTest::newRow("Ctrl+Shift+Tab")
-            << int(Qt::Key_Backtab) << int(Qt::ControlModifier | Qt::ShiftModifier) << 0;
-        QTest::newRow("Ctrl+Alt+Tab") << int(Qt::Key_Tab) << int(Qt::ControlModifier | Qt::AltModifier) << 0;
-        QTest::newRow("Tab") << int(Qt::Key_Tab) << int(Qt::NoModifier) << 0;
+        const int ctrl = Qt::ControlModifier;
+        const int ctrlShift = Qt::ControlModifier | Qt::ShiftModifier;
+        const int ctrlAlt = Qt::ControlModifier | Qt::AltModifier;
+        QTest::newRow("Ctrl+Tab") << int(Qt::Key_Tab) << ctrl << false << 1;
+        QTest::newRow("click") << 0 << 0 << false << 1;
+        QTest::newRow("Ctrl+Shift+Tab") << int(Qt::Key_Backtab) << ctrlShift << false << 0;
+        QTest::newRow("Ctrl+Alt+Tab") << int(Qt::Key_Tab) << ctrlAlt << false << 0;
+        QTest::newRow("Tab") << int(Qt::Key_Tab) << int(Qt::NoModifier) << false << 0;
+        QTest::newRow("Ctrl+Tab on the strip") << int(Qt::Key_Tab) << ctrl << true << 1;
+        QTest::newRow("Ctrl+Shift+Tab on the strip") << int(Qt::Key_Backtab) << ctrlShift << true << 0;
+        QTest::newRow("Ctrl+Alt+Tab on the strip") << int(Qt::Key_Tab) << ctrlAlt << true << 0;
+        QTest::newRow("Ctrl+Alt+Shift+Tab on the strip")
+            << int(Qt::Key_Backtab) << (ctrlAlt | int(Qt::ShiftModifier)) << true << 0;
     }
     void tabs() {
         QFETCH(int, key);
         QFETCH(int, modifiers);
+        QFETCH(bool, onStrip);
         QFETCH(int, selected);
         frmOptions* dialog = open();
         QApplication::setActiveWindow(dialog);
@@ -419,12 +477,13 @@ private slots:
         };
         const QRect designedFrame1 = ui.Frame1->geometry();
         QCOMPARE(pagesShown(), QString("101"));
-        ui.Text1->setFocus();
+        QWidget* focus = onStrip ? static_cast<QWidget*>(ui.tbsOptions->tabBar()) : ui.Text1;
+        focus->setFocus();
         if (key == 0)
             QTest::mouseClick(ui.tbsOptions->tabBar(), Qt::LeftButton, {},
                               ui.tbsOptions->tabBar()->tabRect(1).center());
         else
-            QTest::keyClick(ui.Text1, Qt::Key(key), Qt::KeyboardModifiers(modifiers));
+            QTest::keyClick(focus, Qt::Key(key), Qt::KeyboardModifiers(modifiers));
         QCOMPARE(ui.tbsOptions->currentIndex(), selected);
         QCOMPARE(pagesShown(), selected ? QString("010") : QString("101"));
         QTest::keyClick(dialog, Qt::Key_Tab, Qt::ControlModifier); // the last tab is followed by the first

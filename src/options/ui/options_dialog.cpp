@@ -15,6 +15,7 @@
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QGuiApplication>
+#include <QKeyEvent>
 #include <QPointer>
 #include <QScreen>
 #include <QShortcut>
@@ -45,6 +46,7 @@ void frmOptions::connectControls() {
     // A shortcut sees the key before the focused control does.
     auto* nextTab = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_Tab), this);
     connect(nextTab, &QShortcut::activated, this, &frmOptions::Form_KeyDown);
+    ui.tbsOptions->installEventFilter(this);
     // After the selection has moved, however it moved (a click, the keyboard).
     connect(ui.tbsOptions, &QTabWidget::currentChanged, this, &frmOptions::tbsOptions_Click);
     connect(ui.Check2, &QCheckBox::toggled, this, &frmOptions::Check2_Click);
@@ -166,6 +168,27 @@ void frmOptions::reject() {
 
 void frmOptions::closeEvent(QCloseEvent* event) {
     event->accept();
+}
+
+void frmOptions::keyPressEvent(QKeyEvent* event) {
+    if (event->key() != Qt::Key_Return && event->key() != Qt::Key_Enter) {
+        QDialog::keyPressEvent(event);
+        return;
+    }
+    if (auto* button = qobject_cast<QPushButton*>(focusWidget()))
+        button->click();
+}
+
+// The tab widget's own key handling would switch on Ctrl+Shift+Tab and Ctrl+Alt+Tab as well; Ctrl+Tab
+// alone is the window's shortcut and never arrives here.
+bool frmOptions::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == ui.tbsOptions && event->type() == QEvent::KeyPress) {
+        const auto* key = static_cast<QKeyEvent*>(event);
+        if ((key->key() == Qt::Key_Tab || key->key() == Qt::Key_Backtab) &&
+            (key->modifiers() & (Qt::ControlModifier | Qt::AltModifier)))
+            return true;
+    }
+    return QDialog::eventFilter(watched, event);
 }
 
 // Closed through the main window's slot when it holds this dialog, so that the next use loads a
