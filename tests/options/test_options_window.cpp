@@ -351,8 +351,9 @@ private slots:
         QCOMPARE(m_vars.OptFlags[2].isOn(), check4 && !check3);
     }
 
-    // While a strip run is going, OK and Update change nothing; Cancel still closes.
-    void runInProgressBlocksApplying() {
+    // While any other run is going (a move run and an undo close the dialog as they start), OK and
+    // Update change nothing; Cancel still closes.
+    void otherRunBlocksApplying() {
         frmOptions* dialog = open();
         QVERIFY(dialog->ui.Dir1->setPath(root() / "dl/cats"));
         dialog->ui.Check3->setChecked(true);
@@ -367,6 +368,73 @@ private slots:
         m_form->endRun();
         dialog->ui.cmdApply->click();
         QVERIFY(m_vars.OptFlags[1].isOn());
+    }
+
+    // During a strip run OK and Update take the number, the options and the 詳細 page, and OK
+    // closes the dialog. The folder action is refused with a message, and the layout waits for the
+    // run's end, which shows the start button of the mode chosen now and the indicator of Check1.
+    void applyDuringAStripRun_data() {
+        QTest::addColumn<QString>("press");
+        QTest::addColumn<bool>("check3");
+        QTest::addColumn<bool>("check4");
+        QTest::addColumn<QString>("buttonsAfter"); // Command1..Command4
+        QTest::addColumn<QString>("listsAfter");   // File2, File3
+        QTest::newRow("OK, the same mode") << "cmdOK" << true << false << "0010"
+                                           << "10";
+        QTest::newRow("OK, into a subfolder") << "cmdOK" << false << true << "0001"
+                                              << "01";
+        QTest::newRow("Update, move mode") << "cmdApply" << false << false << "1000"
+                                           << "10";
+    }
+    void applyDuringAStripRun() {
+        QFETCH(QString, press);
+        QFETCH(bool, check3);
+        QFETCH(bool, check4);
+        const fs::path strip = root() / "strip";
+        fs::remove_all(strip);
+        test::makeEntries(root(), {"d:strip", "f:strip/000001 b.jpg", "f:strip/000002 c.jpg"});
+        QVERIFY(m_form->ui.Dir2->setPath(strip));
+        frmOptions* dialog = open();
+        const QPointer<frmOptions> alive(dialog);
+        dialog->ui.Text1->setText(QString::fromStdString((root() / "dl/cats").native()));
+        dialog->ui.Check3->setChecked(true);
+        dialog->ui.cmdApply->click(); // makes cats_1
+        const Form1Ui& main = m_form->ui;
+        const auto buttons = [&] {
+            return shownOf(main.Command1) + shownOf(main.Command2) + shownOf(main.Command3) +
+                   shownOf(main.Command4);
+        };
+        QCOMPARE(buttons(), QString("0010"));
+        QString during;
+        QTimer::singleShot(0, dialog, [&] {
+            dialog->ui.Text2->setText("2"); // would make cats_2
+            dialog->ui.Check1->setChecked(true);
+            dialog->ui.Check2->setChecked(true);
+            dialog->ui.Text3->setText("55");
+            dialog->ui.chkPermanentDelete->setChecked(true);
+            dialog->ui.Check3->setChecked(check3);
+            dialog->ui.Check4->setChecked(check4);
+            const bool stripping = m_form->runInProgress();
+            dialog->findChild<QPushButton*>(press)->click();
+            during = (stripping ? "strip " : "idle ") + buttons();
+        });
+        main.Command3->click();
+        QCOMPARE(during, QString("strip 0100"));
+        QCOMPARE(test::allNames(strip), QByteArrayList({"b.jpg", "c.jpg"}));
+        QCOMPARE(m_messages.shown.size(), std::size_t(1));
+        QCOMPARE(m_messages.shown[0].text,
+                 std::string("実行中の処理が終わるまで、フォルダの作成と削除はできません。"));
+        QCOMPARE(lookupEntry(root() / "dl/cats/cats_2"), EntryKind::None);
+        QCOMPARE(m_vars.SerialNo, 55);
+        QVERIFY(m_vars.OptFlags[0].isOn());
+        QCOMPARE(m_vars.OptFlags[1].isOn(), check3);
+        QCOMPARE(m_vars.OptFlags[2].isOn(), check4);
+        QVERIFY(m_form->extraOptions().permanentDeletion);
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QCOMPARE(alive.isNull(), press == "cmdOK");
+        QTEST(buttons(), "buttonsAfter");
+        QTEST(shownOf(main.File2) + shownOf(main.File3), "listsAfter");
+        QCOMPARE(colourOf(main.Label14), QString("#ff0000"));
     }
 
     // Reading the strip boxes loads the dialog without showing it; showing it later does not

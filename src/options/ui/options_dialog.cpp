@@ -26,6 +26,7 @@ namespace fs = std::filesystem;
 
 namespace {
 const char* const kRunInProgress = "実行中の処理が終わるまで、オプションは変更できません。";
+const char* const kFolderActionWaits = "実行中の処理が終わるまで、フォルダの作成と削除はできません。";
 } // namespace
 
 frmOptions::frmOptions(Form1& form) : QDialog(&form), m_form(form) {
@@ -205,9 +206,11 @@ void frmOptions::unload() {
 bool frmOptions::applyOptions() {
     if (m_applying)
         return false;
-    // A strip run lets this dialog work while it runs; switching the layout or deleting folders
-    // under it would take away its Cancel button or its files.
-    if (m_form.runInProgress()) {
+    // A strip run lets this dialog work while it runs and takes everything but the folder action
+    // and the layout: deleting folders under it would take its files, and switching the layout its
+    // Cancel button. Any other run closes the dialog as it starts and must not be changed at all.
+    const bool stripRunning = m_form.stripRunInProgress();
+    if (m_form.runInProgress() && !stripRunning) {
         m_form.messages().show(kRunInProgress, MessageButtons::Ok, MessageIcon::Information);
         return false;
     }
@@ -225,7 +228,10 @@ bool frmOptions::applyOptions() {
     m_form.applyExtraOptions(extra);
     if (!self)
         return false;
-    ApplyFolderAction();
+    if (stripRunning)
+        m_form.messages().show(kFolderActionWaits, MessageButtons::Ok, MessageIcon::Information);
+    else
+        ApplyFolderAction();
     if (!self)
         return false;
     ApplySerialNumber();
@@ -235,9 +241,10 @@ bool frmOptions::applyOptions() {
     ui.Check3->setChecked(shown.check3);
     ui.Check4->setChecked(shown.check4);
     Form1& form = m_form;
-    form.ApplyWorkMode();
-    form.ui.Command3->setVisible(vars.OptFlags[1].isOn());
-    form.ui.Command4->setVisible(vars.OptFlags[2].isOn());
+    if (stripRunning)
+        form.deferWorkMode();
+    else
+        form.showChosenWorkMode();
     QCoreApplication::processEvents();
     const bool deleteAfterMove = self ? ui.Check1->isChecked() : vars.OptFlags[0].isOn();
     setBackground(form.ui.Label14, deleteAfterMove ? kLightRed : kLightGreen);
