@@ -103,6 +103,7 @@ public:
     bool surveyDone = false;
     std::function<void()> onYield;
     std::function<void(const fs::path&)> onPreview;
+    std::function<void(const std::string&)> onNewName;
     std::vector<fs::path> previews;
     std::vector<std::string> newNames;
     std::vector<fs::path> foldersStarted;
@@ -124,7 +125,11 @@ public:
         if (onPreview)
             onPreview(file);
     }
-    void newNameChosen(const std::string& name) override { newNames.push_back(name); }
+    void newNameChosen(const std::string& name) override {
+        newNames.push_back(name);
+        if (onNewName)
+            onNewName(name);
+    }
 };
 
 } // namespace corvalin::test
