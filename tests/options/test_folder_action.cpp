@@ -165,9 +165,11 @@ private slots:
         const FolderActionResult result = create(root() / "new", count, messages);
         QCOMPARE(messages.shown.size(), std::size_t(1));
         QCOMPARE(messages.shown[0].buttons, MessageButtons::Ok);
-        QVERIFY(!result.makerPath);
-        QVERIFY(!result.refreshLists);
-        QCOMPARE(lookupEntry(root() / "new"), EntryKind::None);
+        QCOMPARE(result.makerPath, std::optional<fs::path>(root() / "new"));
+        QVERIFY(result.refreshLists);
+        QCOMPARE(lookupEntry(root() / "new"), EntryKind::Folder);
+        QCOMPARE(subfolderNames(root() / "new"), QByteArrayList());
+        QCOMPARE(result.created, 0);
     }
 
     void deleteAnswers_data() {
