@@ -237,26 +237,35 @@ private slots:
     }
 
     // OK and Update apply (the folder action included); Cancel, Esc and the close box apply nothing.
+    // The number box as it reads after the press: above 999999 it shows 0, a text without a number
+    // stays as typed.
     void buttons_data() {
         QTest::addColumn<QString>("press");
         QTest::addColumn<bool>("applied");
         QTest::addColumn<bool>("closed");
-        QTest::newRow("OK") << "cmdOK" << true << true;
-        QTest::newRow("Update") << "cmdApply" << true << false;
-        QTest::newRow("Cancel") << "cmdCancel" << false << true;
-        QTest::newRow("Esc") << "Esc" << false << true;
-        QTest::newRow("close box") << "close" << false << true;
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<int>("serialNo");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("OK") << "cmdOK" << true << true << "123" << 123 << "123";
+        QTest::newRow("Update") << "cmdApply" << true << false << "123" << 123 << "123";
+        QTest::newRow("Update, a million") << "cmdApply" << true << false << "1000000" << 0 << "0";
+        QTest::newRow("Update, abc") << "cmdApply" << true << false << "abc" << 0 << "abc";
+        QTest::newRow("Cancel") << "cmdCancel" << false << true << "123" << 0 << "";
+        QTest::newRow("Esc") << "Esc" << false << true << "123" << 0 << "";
+        QTest::newRow("close box") << "close" << false << true << "123" << 0 << "";
     }
     void buttons() {
         QFETCH(QString, press);
         QFETCH(bool, applied);
         QFETCH(bool, closed);
+        QFETCH(QString, typed);
+        m_vars.SerialNo = 5;
         frmOptions* dialog = open();
         QPointer<frmOptions> alive(dialog);
         dialog->ui.Text1->setText(QString::fromStdString((root() / "dl/cats").native()));
         dialog->ui.Check1->setChecked(true);
         dialog->ui.Check2->setChecked(true);
-        dialog->ui.Text3->setText("123");
+        dialog->ui.Text3->setText(typed);
         dialog->ui.chkPermanentDelete->setChecked(true);
         dialog->findChild<QCheckBox*>("chkPictureType_png")->setChecked(true);
         dialog->findChild<QCheckBox*>("chkPictureType_tiff")->setChecked(true);
@@ -267,7 +276,12 @@ private slots:
             dialog->close();
         else
             dialog->findChild<QPushButton*>(press)->click();
-        QCOMPARE(m_vars.SerialNo, applied ? 123 : 0);
+        if (applied)
+            QTEST(int(m_vars.SerialNo), "serialNo");
+        else
+            QCOMPARE(m_vars.SerialNo, 5);
+        if (!closed)
+            QTEST(dialog->ui.Text3->text(), "shown");
         QCOMPARE(m_vars.OptFlags[0].isOn(), applied);
         QCOMPARE(lookupEntry(root() / "dl/cats/cats_1"), applied ? EntryKind::Folder : EntryKind::None);
         QCOMPARE(m_vars.MakerPath, applied ? root() / "dl/cats" : fs::path());
@@ -299,7 +313,7 @@ private slots:
         QTest::addColumn<bool>("check1");
         QTest::addColumn<bool>("check3");
         QTest::addColumn<bool>("check4");
-        QTest::addColumn<QString>("ticksAfter"); // Check3, Check4
+        QTest::addColumn<QString>("ticksAfter"); // Check3, Check4 after Update; "OK": OK pressed
         QTest::addColumn<QString>("buttons");    // Command1..Command4 shown
         QTest::addColumn<QString>("lists");      // File2, File3 shown
         QTest::addColumn<QString>("label14");
@@ -325,22 +339,35 @@ private slots:
         QTest::newRow("both ticked") << false << true << true << "10"
                                      << "0010"
                                      << "10" << green;
+        // One OK is enough, the dialog closing with it (its ticks are not looked at then).
+        QTest::newRow("into subfolder by one OK") << false << false << true << "OK"
+                                                  << "0001"
+                                                  << "01" << green;
+        QTest::newRow("in folder by one OK") << true << true << false << "OK"
+                                             << "0010"
+                                             << "10" << red;
     }
     void workModes() {
         QFETCH(bool, check1);
         QFETCH(bool, check3);
         QFETCH(bool, check4);
+        QFETCH(QString, ticksAfter);
         frmOptions* dialog = open();
         dialog->ui.Option1[1]->setChecked(true);
         m_messages.answers = {MessageAnswer::No};
         dialog->ui.Check1->setChecked(check1);
         dialog->ui.Check3->setChecked(check3);
         dialog->ui.Check4->setChecked(check4);
-        dialog->ui.cmdApply->click();
         const auto tick = [](QCheckBox* box) {
             return box->isChecked() ? "1" : "0";
         };
-        QTEST(QString(tick(dialog->ui.Check3)) + tick(dialog->ui.Check4), "ticksAfter");
+        if (ticksAfter == "OK") {
+            dialog->ui.cmdOK->click();
+            QVERIFY(!m_form->frmOptions.window());
+        } else {
+            dialog->ui.cmdApply->click();
+            QCOMPARE(QString(tick(dialog->ui.Check3)) + tick(dialog->ui.Check4), ticksAfter);
+        }
         const Form1Ui& main = m_form->ui;
         QTEST(shownOf(main.Command1) + shownOf(main.Command2) + shownOf(main.Command3) +
                   shownOf(main.Command4),
