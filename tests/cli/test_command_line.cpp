@@ -6,7 +6,6 @@
 #include "cli_fixture.h"
 #include "engine/serial_name.h"
 #include "engine/ui/move_controller.h"
-#include "held_move.h"
 #include "platform/instance_lock.h"
 #include "scripted_message_box.h"
 
@@ -197,20 +196,10 @@ private slots:
         }
         fs::create_directories(root() / "dst");
         writeSettings(prog(), root() / "src", root() / "dst", 0, 0, 0);
-        QProcess gather;
-        prepareProgram(gather, prog(), {"gather"});
-        HeldMove held(root() / "dst");
-        held.prepare(gather);
-        gather.start();
-        QVERIFY(gather.waitForStarted());
-        if (!held.attach())
+        const auto run = runSignalledAtFirstMove(prog(), {"gather"}, root() / "dst", signal);
+        if (!run)
             QSKIP("this system cannot hold a program at a rename");
-        // Held at its first picture while the signal arrives, so that it surely comes in the
-        // middle of the run, however fast the build.
-        QVERIFY(held.waitUntilHeld());
-        ::kill(static_cast<pid_t>(gather.processId()), signal);
-        held.release();
-        const ProgramRun stopped = finishedRun(gather, 60000);
+        const ProgramRun& stopped = *run;
         QVERIFY(stopped.signalled);
         QVERIFY2(stopped.out.startsWith("中断: "), stopped.out.constData());
         QCOMPARE(QString::fromStdString(lostOrDoubled(pictures, {root() / "src", root() / "dst"})),

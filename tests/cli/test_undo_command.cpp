@@ -1,7 +1,6 @@
 // `corvalin history` and `corvalin undo` as a user meets them: the built program in a process of
 // its own, undoing gathers it made, whole and after a stop signal.
 #include "cli_fixture.h"
-#include "held_move.h"
 
 #include <QtTest>
 
@@ -130,20 +129,12 @@ private slots:
         fs::create_directories(root() / "dst");
         const Tree before = treeOf(root() / "src");
         QCOMPARE(runProgram(prog(), {"gather", at("src"), at("dst")}).exitCode, 0);
-        QProcess undo;
-        prepareProgram(undo, prog(), {"undo"});
-        HeldMove held(root() / "src");
-        held.prepare(undo);
-        undo.start();
-        QVERIFY(undo.waitForStarted());
-        if (!held.attach())
+        // Undoing is only renames, over in milliseconds on a memory file system: held at its first
+        // rename back into the source, it is signalled in the middle.
+        const auto run = runSignalledAtFirstMove(prog(), {"undo"}, root() / "src", SIGINT);
+        if (!run)
             QSKIP("this system cannot hold a program at a rename");
-        // Undoing is only renames, over in milliseconds on a memory file system: held at its first,
-        // it is signalled in the middle.
-        QVERIFY(held.waitUntilHeld());
-        ::kill(static_cast<pid_t>(undo.processId()), SIGINT);
-        held.release();
-        const ProgramRun stopped = finishedRun(undo, 60000);
+        const ProgramRun& stopped = *run;
         QVERIFY(stopped.signalled);
         QVERIFY2(stopped.out.startsWith("元に戻す処理を途中で止めました。もう一度 corvalin undo "),
                  stopped.out.constData());
