@@ -23,6 +23,10 @@ std::string describeError(const Error& error) {
     return describe(error, "。\n", "\n", "\n\n");
 }
 
+std::string describeUnreadyFolder(const Error& error) {
+    return legibleName(error.path.native()) + "\n" + error.reason();
+}
+
 std::string describeErrorLine(const Error& error) {
     return describe(error, ": ", ": ", " ");
 }

@@ -11,6 +11,10 @@ namespace corvalin {
 // system's reason. UTF-8, the path shown as every list shows it (legibleName).
 std::string describeError(const Error& error);
 
+// A volume whose folder cannot be opened (a card taken out, a disk not ready): the folder, then the
+// system's reason, as the Retry/Cancel question shows them.
+std::string describeUnreadyFolder(const Error& error);
+
 // The same words on one line, for a terminal: "<what>ができませんでした: <file>: <reason>".
 std::string describeErrorLine(const Error& error);
 

@@ -186,7 +186,7 @@ Status MoveRun::moveFolder(const fs::path& folder) {
     const auto arriving = arrivingDownloads(names.value());
     for (const std::string& name : names.value()) {
         // Before the file is touched, so that after a crash the stored number is never behind.
-        if (Status counted = m_layer->writeCounter(m_vars.SerialNo); !counted)
+        if (Status counted = m_layer->writeCounter(numberInHand()); !counted)
             return counted;
         m_observer.yieldForDisplay();
         // Closing the window: stop after the file in hand, before the next one. Copies still
@@ -230,9 +230,7 @@ Status MoveRun::handleFile(const fs::path& folder, const std::string& name, bool
 // is ever replaced.
 Status MoveRun::movePicture(const fs::path& folder, const fs::path& source, const std::string& name) {
     const fs::path destination = m_observer.destination();
-    // Copies waiting in a batch take their numbers first, when they are named.
-    const auto waiting = static_cast<std::int32_t>(m_crossDeviceMoves.pending());
-    m_observer.newNameChosen(serialName(wrapSerialNo(m_vars.SerialNo + waiting), name));
+    showNewName(source, serialName(numberInHand(), name));
     if (Status usable = useDestination(destination); !usable)
         return usable;
     if (Status normal = m_layer->makeWritable(source); !normal)
@@ -245,8 +243,8 @@ Status MoveRun::movePicture(const fs::path& folder, const fs::path& source, cons
     }
     for (std::int32_t attempt = 0; attempt <= kHighestSerialNo; ++attempt) {
         const std::string newName = serialName(m_vars.SerialNo, name);
-        if (attempt > 0)
-            m_observer.newNameChosen(newName);
+        if (newName != m_nameShown)
+            showNewName(source, newName);
         const fs::path target = joinPath(destination, newName);
         const Status moved = m_layer->movePicture(m_vars.SerialNo, source, target);
         if (moved.code() != EEXIST) {
@@ -298,11 +296,30 @@ Result<fs::path> MoveRun::finalPathFor(const fs::path& source, bool taken) {
         if (Status recorded = journal->recordMove(m_vars.SerialNo, source, target); !recorded)
             return recorded.error();
     }
+    // A name found taken in the batch moves the numbers of the copies after it.
+    if (source == m_nameShownFor && target.filename().native() != m_nameShown)
+        showNewName(source, target.filename().native());
     return target;
 }
 
 void MoveRun::copyNamed(const fs::path&) {
     ++m_vars.SerialNo;
+}
+
+// The number the file in hand takes if it is a picture: each copy still waiting in a batch takes
+// one first, rounding past the highest as the naming does.
+std::int32_t MoveRun::numberInHand() const {
+    const auto waiting = static_cast<std::int32_t>(m_crossDeviceMoves.pending());
+    if (waiting == 0)
+        return m_vars.SerialNo;
+    const std::int32_t next = wrapSerialNo(m_vars.SerialNo);
+    return next < 0 ? next + waiting : (next + waiting) % (kHighestSerialNo + 1);
+}
+
+void MoveRun::showNewName(const fs::path& source, std::string name) {
+    m_nameShownFor = source;
+    m_nameShown = std::move(name);
+    m_observer.newNameChosen(m_nameShown);
 }
 
 // Checked once for every destination the run meets: never inside the source tree, and free of the

@@ -124,6 +124,8 @@ private:
     Status commitCarriedCopies();
     Result<std::filesystem::path> finalPathFor(const std::filesystem::path& source, bool taken) override;
     void copyNamed(const std::filesystem::path& source) override;
+    std::int32_t numberInHand() const;
+    void showNewName(const std::filesystem::path& source, std::string name);
     Status useDestination(const std::filesystem::path& destination);
     Status deleteChildFolders(const std::vector<std::filesystem::path>& folderList);
     MoveRunResult finish(MoveOutcome outcome, std::optional<Error> error = {});
@@ -141,7 +143,9 @@ private:
     long m_remainingFiles = 0;
     bool m_stopped = false;
     CrossDeviceMoves m_crossDeviceMoves{*this};
-    std::int32_t m_namingAttempts = 0; // names found taken for the copy being named
+    std::int32_t m_namingAttempts = 0;    // names found taken for the copy being named
+    std::filesystem::path m_nameShownFor; // the picture whose new name the window shows
+    std::string m_nameShown;
     std::vector<std::filesystem::path> m_downloadsLeft;
     std::vector<std::filesystem::path> m_foldersKeptForDownloads;
 };

@@ -84,10 +84,11 @@ FolderActionResult createChildFolders(const FolderActionRequest& request, Messag
     FolderActionResult result;
     const fs::path& parent = request.parent;
     const std::string& countText = request.countText;
-    const double count = readLeadingNumber(countText);
+    double count = readLeadingNumber(countText);
+    // The parent is still made and kept, as for a count that makes no child folder.
     if (count > kMaxChildFolders) {
         messages.show(kTooManyChildFolders, MessageButtons::Ok, MessageIcon::Warning);
-        return result;
+        count = 0;
     }
     std::optional<RunJournal> journal;
     if (!openActionJournal(request, RunKind::MakeFolders, messages, journal))

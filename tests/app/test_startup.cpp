@@ -69,6 +69,7 @@ class TestStartup : public QObject {
         QTest::addColumn<QByteArray>("sourceAfter");
         QTest::addColumn<QByteArray>("settingsAfter");
         QTest::addColumn<QByteArray>("counterAfter");
+        QTest::addColumn<QByteArray>("option"); // OptFlags(0) read: empty, or its number
     }
 
     static void checkStartup() {
@@ -79,6 +80,7 @@ class TestStartup : public QObject {
         QFETCH(QByteArray, sourceAfter);
         QFETCH(QByteArray, settingsAfter);
         QFETCH(QByteArray, counterAfter);
+        QFETCH(QByteArray, option);
 
         QTemporaryDir dir;
         const SettingsFiles files{kProgramFolder, dir.path().toStdString()};
@@ -99,6 +101,16 @@ class TestStartup : public QObject {
         QCOMPARE(bytesOf(vars.SourcePath), sourceAfter);
         QCOMPARE(contentOf(files.settingsFile()), settingsAfter);
         QCOMPARE(contentOf(files.counterFile()), counterAfter);
+        QCOMPARE(vars.OptFlags[0].isEmpty() ? QByteArray() : QByteArray::number(vars.OptFlags[0].asNumber()),
+                 option);
+        // After an end the next start finds no settings file and takes the defaults.
+        if (outcome == StartupOutcome::EndProgram) {
+            Module1 next;
+            QCOMPARE(runStartup(next, files).outcome, StartupOutcome::Completed);
+            QCOMPARE(bytesOf(next.SourcePath), QByteArray(kProgramFolder));
+            QCOMPARE(bytesOf(next.DestPath), QByteArray(kProgramFolder));
+            QCOMPARE(next.OptFlags[0], OptionValue::number(0));
+        }
     }
 
 private slots:
@@ -114,40 +126,42 @@ private slots:
 
         QTest::newRow("first start, neither file")
             << kAbsent << kAbsent << Completed << 0 << QByteArray(kProgramFolder)
-            << raw("\"/opt/corvalin\",\"/opt/corvalin\",\"\",1,0\r\n") << kAbsent;
-        QTest::newRow("five fields, no line end")
-            << clean.chopped(2) << counter << Completed << 41 << raw("/src") << running << counter;
+            << raw("\"/opt/corvalin\",\"/opt/corvalin\",\"\",1,0\r\n") << kAbsent << QByteArray("0");
+        QTest::newRow("five fields, no line end") << clean.chopped(2) << counter << Completed << 41
+                                                  << raw("/src") << running << counter << QByteArray("0");
         QTest::newRow("NUL byte in a path")
             << raw("\"/s\0rc\",\"/dst\",\"\",0,0\r\n") << counter << Completed << 41 << raw("/s\0rc")
-            << raw("\"/s\0rc\",\"/dst\",\"\",1,0\r\n") << counter;
+            << raw("\"/s\0rc\",\"/dst\",\"\",1,0\r\n") << counter << QByteArray("0");
         QTest::newRow("1 MB line") << "\"" + bigPath + "\",\"/dst\",\"\",0,0\r\n"
                                    << counter << Completed << 41 << bigPath
                                    << "\"" + bigPath + "\",\"/dst\",\"\",1,0\r\n"
-                                   << counter;
+                                   << counter << QByteArray("0");
         QTest::newRow("empty settings file")
-            << raw("") << counter << EndProgram << 0 << raw("") << kAbsent << counter;
+            << raw("") << counter << EndProgram << 0 << raw("") << kAbsent << counter << QByteArray("");
         QTest::newRow("four fields") << raw("\"/src\",\"/dst\",\"\",0\r\n") << counter << EndProgram << 0
-                                     << raw("/src") << kAbsent << counter;
-        QTest::newRow("unterminated quote")
-            << raw("\"/src\",\"/dst") << counter << EndProgram << 0 << raw("/src") << kAbsent << counter;
+                                     << raw("/src") << kAbsent << counter << QByteArray("");
+        QTest::newRow("unterminated quote") << raw("\"/src\",\"/dst") << counter << EndProgram << 0
+                                            << raw("/src") << kAbsent << counter << QByteArray("");
         // The counter is still read, so the shutdown does not overwrite it with 0.
-        QTest::newRow("text in field 4")
-            << settingsLine("no") << counter << Stopped << 41 << raw("/src") << settingsLine("no") << counter;
+        const QByteArray textIn4 = raw("\"/src\",\"/dst\",\"\",no,1\r\n");
+        QTest::newRow("text in field 4, field 5 unread")
+            << textIn4 << counter << Stopped << 41 << raw("/src") << textIn4 << counter << QByteArray("");
         QTest::newRow("99999 in field 4") << settingsLine("99999") << counter << Stopped << 41 << raw("/src")
-                                          << settingsLine("99999") << counter;
+                                          << settingsLine("99999") << counter << QByteArray("");
         QTest::newRow("settings file is a folder")
-            << kFolder << counter << Stopped << 41 << raw("") << kFolder << counter;
+            << kFolder << counter << Stopped << 41 << raw("") << kFolder << counter << QByteArray("");
         // A cut-short counter goes too, or every later start would end here again.
         QTest::newRow("counter empty")
-            << clean << raw("") << EndProgram << 0 << raw("/src") << kAbsent << kAbsent;
+            << clean << raw("") << EndProgram << 0 << raw("/src") << kAbsent << kAbsent << QByteArray("0");
         QTest::newRow("counter cut short, no settings file")
-            << kAbsent << raw("\"12") << EndProgram << 0 << QByteArray(kProgramFolder) << kAbsent << kAbsent;
+            << kAbsent << raw("\"12") << EndProgram << 0 << QByteArray(kProgramFolder) << kAbsent << kAbsent
+            << QByteArray("0");
         QTest::newRow("counter 2147483648") << clean << raw("2147483648\r\n") << Stopped << 0 << raw("/src")
-                                            << clean << raw("2147483648\r\n");
-        QTest::newRow("counter text")
-            << clean << raw("abc\r\n") << Stopped << 0 << raw("/src") << clean << raw("abc\r\n");
+                                            << clean << raw("2147483648\r\n") << QByteArray("0");
+        QTest::newRow("counter text") << clean << raw("abc\r\n") << Stopped << 0 << raw("/src") << clean
+                                      << raw("abc\r\n") << QByteArray("0");
         QTest::newRow("counter file is a folder")
-            << clean << kFolder << Stopped << 0 << raw("/src") << clean << kFolder;
+            << clean << kFolder << Stopped << 0 << raw("/src") << clean << kFolder << QByteArray("0");
     }
     void startupFiles() { checkStartup(); }
 
@@ -158,7 +172,7 @@ private slots:
             const QByteArray settings = settingsLine(flag);
             const QByteArray after = outcome == StartupOutcome::Completed ? settingsLine("1") : settings;
             QTest::newRow(name) << settings << counter << outcome << serialNo << raw("/src") << after
-                                << counter;
+                                << counter << QByteArray("0");
         };
         const auto Completed = StartupOutcome::Completed;
         row("unclean, 41", "1", "41\r\n", Completed, 42);

@@ -2,14 +2,17 @@
 
 // What the command-line tests share: the saved state of a program copy, a tree to gather, and a
 // tree's names and contents to compare.
+#include "held_move.h"
 #include "move_fixture.h"
 #include "own_trash.h"
 #include "program_run.h"
 
 #include <QtTest>
 
+#include <csignal>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace corvalin::test {
@@ -31,6 +34,29 @@ inline void makeTree(const fs::path& root) {
     QVERIFY(writeContent(root / "src/a/notes.txt", "notes"));
     fs::create_directories(root / "src/empty");
     QVERIFY(writeContent(root / "dst/000043 cat.jpg", "taken"));
+}
+
+// The program in `folder` run with `arguments`, held at its first rename into `watched` while
+// `signal` is sent, so that the signal surely comes in the middle of its work however fast the
+// build; then let go and waited for. Empty where this system cannot hold a program so.
+inline std::optional<ProgramRun> runSignalledAtFirstMove(const fs::path& folder, const QStringList& arguments,
+                                                         const fs::path& watched, int signal) {
+    QProcess process;
+    prepareProgram(process, folder, arguments);
+    HeldMove held(watched);
+    held.prepare(process);
+    process.start();
+    if (!process.waitForStarted() || !held.attach()) {
+        process.kill();
+        process.waitForFinished();
+        return std::nullopt;
+    }
+    // Should it never come (or end first), the run ends unsignalled, which the caller sees.
+    (void)held.waitUntilHeld();
+    if (const auto pid = static_cast<pid_t>(process.processId()); pid > 0)
+        ::kill(pid, signal);
+    held.release();
+    return finishedRun(process, 60000);
 }
 
 // Every path below `root`, relative, with the content of each file.

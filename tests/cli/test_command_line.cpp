@@ -196,22 +196,16 @@ private slots:
         }
         fs::create_directories(root() / "dst");
         writeSettings(prog(), root() / "src", root() / "dst", 0, 0, 0);
-        QProcess gather;
-        prepareProgram(gather, prog(), {"gather"});
-        gather.start();
-        QTRY_VERIFY_WITH_TIMEOUT(namesIn(root() / "dst").size() >= 3, 60000);
-        // Held still while the signal arrives, so that it surely comes in the middle of the run.
-        const auto pid = static_cast<pid_t>(gather.processId());
-        ::kill(pid, SIGSTOP);
-        ::kill(pid, signal);
-        ::kill(pid, SIGCONT);
-        const ProgramRun stopped = finishedRun(gather, 60000);
+        const auto run = runSignalledAtFirstMove(prog(), {"gather"}, root() / "dst", signal);
+        if (!run)
+            QSKIP("this system cannot hold a program at a rename");
+        const ProgramRun& stopped = *run;
         QVERIFY(stopped.signalled);
         QVERIFY2(stopped.out.startsWith("中断: "), stopped.out.constData());
         QCOMPARE(QString::fromStdString(lostOrDoubled(pictures, {root() / "src", root() / "dst"})),
                  QString());
         const std::size_t moved = namesIn(root() / "dst").size();
-        QVERIFY(moved < pictures.size());
+        QCOMPARE(moved, std::size_t(1)); // the picture in hand
         QCOMPARE(contentOf(prog() / "Quillet.ini"), std::to_string(moved) + "\r\n");
         QVERIFY(contentOf(prog() / "Corvalin.ini").ends_with(",0,0\r\n"));
 

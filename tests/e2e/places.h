@@ -19,6 +19,7 @@ constexpr QRect OptionsCheck3(30, 304, 457, 17);
 constexpr QRect OptionsCheck4(30, 320, 465, 17);
 constexpr QRect OptionsOK(288, 376, 73, 25);
 constexpr QRect OptionsApply(448, 376, 73, 25);
+constexpr QPoint OptionsEmptySpot(6, 396); // below the tab strip, left of the buttons
 
 // The help window and the version window.
 constexpr QRect HelpBack(408, 440, 129, 25);

@@ -1,6 +1,11 @@
 #include "program_session.h"
 
+#include "held_move.h"
+
 #include <QFile>
+
+#include <csignal>
+#include <sys/prctl.h>
 
 namespace corvalin::e2e {
 
@@ -55,7 +60,10 @@ QString ProgramSession::start() {
     if (!env.contains("LSAN_OPTIONS"))
         env.insert("LSAN_OPTIONS", "suppressions=" CORVALIN_LSAN_SUPPRESSIONS ":print_suppressions=0");
     m_process.setProcessEnvironment(env);
-    endWithParent(m_process);
+    if (m_held)
+        m_held->prepare(m_process, [] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
+    else
+        endWithParent(m_process);
     m_process.setWorkingDirectory(QString::fromStdString(m_folder.native()));
     const QString output = QString::fromStdString(outputFileOf(m_folder).native());
     m_process.setStandardOutputFile(output);
@@ -63,6 +71,9 @@ QString ProgramSession::start() {
     m_process.start(QString::fromStdString((m_folder / "corvalin").native()), {});
     if (!m_process.waitForStarted(10000))
         return "the program did not start: " + m_process.errorString();
+    // At once: a rename before the listener is served would wait for it.
+    if (m_held)
+        (void)m_held->attach();
 
     std::optional<WindowId> window;
     waitUntil(

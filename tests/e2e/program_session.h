@@ -8,6 +8,10 @@
 #include <filesystem>
 #include <string>
 
+namespace corvalin::test {
+class HeldMove;
+}
+
 namespace corvalin::e2e {
 
 // The settings line as the program writes it: three quoted paths, the running flag and the
@@ -35,6 +39,9 @@ public:
     // Starts the program and waits until its main window is shown and active; an empty text on
     // success, otherwise what went wrong.
     QString start();
+    // The next start holds the program at its first rename into the folder `held` watches
+    // (held.attached() says whether this system can).
+    void holdMovesWith(test::HeldMove& held) { m_held = &held; }
     WindowId mainWindow() const { return m_mainWindow; }
     int menuBarHeight() const { return m_menuBarHeight; }
 
@@ -55,6 +62,7 @@ private:
     const XSession& m_x;
     std::filesystem::path m_folder;
     QProcess m_process;
+    test::HeldMove* m_held = nullptr;
     WindowId m_mainWindow = 0;
     int m_menuBarHeight = 0;
 };

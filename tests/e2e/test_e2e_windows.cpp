@@ -2,6 +2,7 @@
 // dialog, the two strip runs and the help and version windows. Only files and windows are looked
 // at; nothing reaches into the program.
 #include "e2e_test.h"
+#include "held_move.h"
 #include "picture_files.h"
 #include "places.h"
 #include "temp_tree.h"
@@ -67,6 +68,19 @@ class TestE2eWindows : public E2eTest {
         int seed = 1;
         for (const QString& name : names)
             QVERIFY(writePicture(folder / name.toStdString(), seed++));
+    }
+
+    // The window as it stays: grabbed until two grabs in a row agree.
+    QImage steadyGrab(WindowId window) {
+        QImage last = m_x.grab(window);
+        for (int tries = 0; tries < 20; ++tries) {
+            QTest::qWait(150);
+            QImage next = m_x.grab(window);
+            if (next == last)
+                return next;
+            last = std::move(next);
+        }
+        return last;
     }
 
     void writeSettings(const fs::path& source, const fs::path& destination, const fs::path& maker) {
@@ -139,6 +153,104 @@ private slots:
         // The maker's folder is kept for the next start.
         closeFromMenu();
         QCOMPARE(readFile(program().settingsFile()), settingsLine(pictures, pictures, parent, 0, 0));
+    }
+
+    // The keyboard in the options dialog: Return in a box does nothing, on a focused button it
+    // presses that button; with the focus on the tab strip only Ctrl+Tab changes the page.
+    void optionsDialogKeys() {
+        const fs::path pictures = root() / "pictures";
+        const fs::path maker = root() / "maker";
+        fs::create_directories(pictures);
+        fs::create_directories(maker);
+        writeSettings(pictures, pictures, maker);
+        startProgram();
+        const WindowId dialog = m_scenario->openOptions();
+        QVERIFY2(dialog, "the options dialog did not open");
+        QVERIFY(m_x.click(dialog, places::OptionsText2.center()));
+        QVERIFY(m_x.key({"ctrl+a"}));
+        QVERIFY(m_x.type("3"));
+        QVERIFY(m_x.key({"Return"}));
+        // Back along the focus order (Text1, File1, Dir1, Drive1) to 更新, and Return there.
+        QVERIFY(m_x.key({"shift+Tab", "shift+Tab", "shift+Tab", "shift+Tab", "shift+Tab", "Return"}));
+        const QStringList made{"maker_1/", "maker_2/", "maker_3/"};
+        QVERIFY2(waitUntil([&] { return namesIn(maker) == made; }, kRunTimeoutMs),
+                 qPrintable(namesIn(maker).join(" | ")));
+        QVERIFY2(m_x.windows("^ｵﾌﾟｼｮﾝ$").contains(dialog), "Return in the count box closed the dialog");
+
+        // On to the tab strip (ｷｬﾝｾﾙ, OK before it), the pointer away from the tool tips.
+        QVERIFY(m_x.key({"shift+Tab", "shift+Tab", "shift+Tab"}));
+        QVERIFY(m_x.movePointer(dialog, places::OptionsEmptySpot));
+        const QImage firstPage = steadyGrab(dialog);
+        QVERIFY(!firstPage.isNull());
+        // Back one and on one: only the second press moves, to the second page.
+        QVERIFY(m_x.key({"ctrl+shift+Tab", "ctrl+Tab"}));
+        QVERIFY2(waitUntil([&] { return steadyGrab(dialog) != firstPage; }, kWindowTimeoutMs),
+                 "Ctrl+Shift+Tab changed the page");
+        QVERIFY(m_x.key({"ctrl+alt+Tab", "ctrl+Tab"}));
+        QVERIFY2(waitUntil([&] { return steadyGrab(dialog) == firstPage; }, kWindowTimeoutMs),
+                 "Ctrl+Alt+Tab changed the page");
+        QVERIFY(m_x.key({"Escape"}));
+        QVERIFY(m_x.waitForNoWindow(dialog, kWindowTimeoutMs));
+        closeFromMenu();
+        QCOMPARE(namesIn(maker), made);
+    }
+
+    // During a strip run the options dialog still takes OK, pressed here with Return on the focused
+    // button: the options are kept, the folder action waits with a message, and the run's end lays
+    // the window out with the strip button. The run is held at its first rename meanwhile.
+    void optionsDuringAStripRun() {
+        const fs::path folder = root() / "strip";
+        const fs::path maker = root() / "maker";
+        QStringList names;
+        QStringList stripped;
+        for (int i = 1; i <= 20; ++i) {
+            names << QString("%1 p%2.jpg").arg(i, 6, 10, QChar('0')).arg(i, 2, 10, QChar('0'));
+            stripped << QString("p%1.jpg").arg(i, 2, 10, QChar('0'));
+        }
+        corvalin::test::HeldMove held(folder);
+        program().holdMovesWith(held);
+        const auto contents = startInStripFolder(folder, names);
+        if (!held.attached())
+            QSKIP("this system cannot hold a program at a rename");
+        // The strip mode from the keyboard: Check3 ticked, then on along the focus order (Check4, the
+        // tab strip) to OK.
+        WindowId dialog = m_scenario->openOptions();
+        QVERIFY2(dialog, "the options dialog did not open");
+        QVERIFY(m_x.click(dialog, boxOf(places::OptionsCheck3)));
+        QVERIFY(m_x.key({"Tab", "Tab", "Tab", "Return"}));
+        QVERIFY2(m_x.waitForNoWindow(dialog, kWindowTimeoutMs), "Return on OK did not close the dialog");
+        QVERIFY(m_x.waitUntilActive(program().mainWindow(), kWindowTimeoutMs));
+
+        dialog = m_scenario->openOptions();
+        QVERIFY2(dialog, "the options dialog did not open again");
+        QVERIFY(m_x.click(dialog, places::OptionsText2.center()));
+        QVERIFY(m_x.key({"ctrl+a"}));
+        QVERIFY(m_x.type("2")); // would make maker_2
+        QVERIFY(m_x.click(dialog, boxOf(places::OptionsCheck1)));
+        // On along the focus order (Check2, Check3, Check4, the tab strip) to OK; the dialog out of
+        // the way of the main window's button.
+        QVERIFY(m_x.key({"Tab", "Tab", "Tab", "Tab", "Tab"}));
+        QVERIFY(m_x.moveWindow(dialog, {0, 0}));
+        QVERIFY(program().clickControl(places::ButtonSlot)); // 通し番号削除
+        QVERIFY(held.waitUntilHeld());
+        QVERIFY(m_x.click(dialog, places::OptionsEmptySpot));
+        QVERIFY(m_x.waitUntilActive(dialog, kWindowTimeoutMs));
+        QVERIFY(m_x.key({"Return"}));
+        QTest::qWait(300); // for the keys to reach the program's queue
+        held.release();
+        const auto note = m_x.waitForWindow("^Corvalin$", kRunTimeoutMs, {program().mainWindow()});
+        QVERIFY2(note, "no message about the folder action");
+        QVERIFY(m_x.waitUntilActive(*note, kWindowTimeoutMs));
+        QVERIFY(m_x.key({"Return"}));
+        QVERIFY(m_x.waitForNoWindow(*note, kWindowTimeoutMs));
+        QVERIFY2(m_x.waitForNoWindow(dialog, kWindowTimeoutMs), "OK did not close the dialog during the run");
+        QVERIFY2(waitUntil([&] { return namesIn(folder) == stripped; }, kRunTimeoutMs),
+                 qPrintable(namesIn(folder).join(" | ")));
+        QVERIFY2(contentsBelow(folder) == contents, "a picture was lost or copied");
+        QCOMPARE(namesIn(maker), QStringList{"maker_1/"});
+        QVERIFY(m_x.waitUntilActive(program().mainWindow(), kWindowTimeoutMs));
+        closeFromMenu();
+        QCOMPARE(readFile(program().settingsFile()), settingsLine(root(), folder, maker, 0, 1));
     }
 
     void stripInFolder_data() {

@@ -140,6 +140,18 @@ bool XSession::click(WindowId window, QPoint place, const QString& modifier) con
     return run("xdotool", arguments).has_value();
 }
 
+bool XSession::movePointer(WindowId window, QPoint place) const {
+    return run("xdotool", {"mousemove", "--window", QString::number(window), QString::number(place.x()),
+                           QString::number(place.y())})
+        .has_value();
+}
+
+bool XSession::moveWindow(WindowId window, QPoint place) const {
+    return run("xdotool", {"windowmove", "--sync", QString::number(window), QString::number(place.x()),
+                           QString::number(place.y())})
+        .has_value();
+}
+
 // Matched on _NET_WM_NAME, which holds the title in UTF-8 whatever the program's locale; the
 // older WM_NAME that xdotool matches is in the locale's encoding.
 QList<WindowId> XSession::windows(const QString& titlePattern) const {

@@ -45,6 +45,10 @@ public:
     bool type(const QString& text) const;
     // A left click at `place`, relative to the top-left corner of `window`.
     bool click(WindowId window, QPoint place, const QString& modifier = {}) const;
+    // The pointer moved there without a click (away from controls with tool tips, say).
+    bool movePointer(WindowId window, QPoint place) const;
+    // The window's top-left corner moved to `place` on the screen.
+    bool moveWindow(WindowId window, QPoint place) const;
 
     // The visible windows whose title matches the regular expression `titlePattern`.
     QList<WindowId> windows(const QString& titlePattern) const;

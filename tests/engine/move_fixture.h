@@ -104,6 +104,7 @@ public:
     std::function<void()> onYield;
     std::function<void(const fs::path&)> onPreview;
     std::function<void()> onReturned; // every folder emptied, before the child folders go
+    std::function<void(const std::string&)> onNewName;
     std::vector<fs::path> previews;
     std::vector<std::string> newNames;
     std::vector<fs::path> foldersStarted;
@@ -129,7 +130,11 @@ public:
         if (onPreview)
             onPreview(file);
     }
-    void newNameChosen(const std::string& name) override { newNames.push_back(name); }
+    void newNameChosen(const std::string& name) override {
+        newNames.push_back(name);
+        if (onNewName)
+            onNewName(name);
+    }
 };
 
 } // namespace corvalin::test

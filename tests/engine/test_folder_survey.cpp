@@ -6,6 +6,7 @@
 #include <QtTest>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 using namespace corvalin;
 namespace fs = std::filesystem;
@@ -55,6 +56,16 @@ private slots:
             << QByteArrayList{"d:a", "f:a/x.jpg", "p:a/pipe"} << QByteArrayList{"a"};
         QTest::newRow("name that is not UTF-8")
             << QByteArrayList{"d:\x8e\xca", "d:\x8e\xca/x"} << QByteArrayList{"\x8e\xca", "\x8e\xca/x"};
+        QByteArrayList deep;
+        QByteArray path;
+        for (int level = 0; level < 45; ++level) {
+            path += (level ? "/" : "") + QByteArray::number(level);
+            deep << path;
+        }
+        QByteArrayList deepEntries;
+        for (const QByteArray& folder : deep)
+            deepEntries << "d:" + folder;
+        QTest::newRow("45 levels deep") << deepEntries << deep;
     }
     void order() {
         QFETCH(QByteArrayList, entries);
@@ -77,6 +88,38 @@ private slots:
         LoggingObserver observer(list);
         QVERIFY(GetDir(root, list, observer).ok());
         QCOMPARE(observer.log.join(' '), QString("y0 S y0 y1 y2 y2 S y2 y3 y3 S y3 y3 S"));
+    }
+
+    // The root of a volume, and "/" itself: every entry is the root and one separator before the
+    // name. Made in a mount namespace of a child's own.
+    void volumeRoot() {
+        QTemporaryDir dir;
+        const fs::path volume = fs::path(dir.path().toStdString()) / "volume";
+        fs::create_directory(volume);
+        const int result = test::runInChild([&] {
+            if (!test::mountPrivateTmpfs(volume.native()))
+                return test::skipExit;
+            test::makeEntries(volume, {"d:A", "d:B", "d:A/A1"});
+            const auto survey = [](const fs::path& root) {
+                std::vector<fs::path> list;
+                LoggingObserver observer(list);
+                QByteArrayList names;
+                if (GetDir(root, list, observer).ok()) {
+                    for (const fs::path& folder : list)
+                        names << QByteArray::fromStdString(folder.native());
+                }
+                return names;
+            };
+            const QByteArray mounted = QByteArray::fromStdString(volume.native());
+            if (survey(volume) != QByteArrayList{mounted + "/A", mounted + "/B", mounted + "/A/A1"})
+                return 1;
+            if (::chroot(volume.c_str()) != 0 || ::chdir("/") != 0)
+                return test::skipExit;
+            return survey("/") == QByteArrayList{"/A", "/B", "/A/A1"} ? 0 : 2;
+        });
+        if (result == test::skipExit)
+            QSKIP("no private mounts here");
+        QCOMPARE(result, 0);
     }
 
     // Permissions only hold for an unprivileged user, so the survey runs in a child that is one.

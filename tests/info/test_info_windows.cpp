@@ -4,6 +4,7 @@
 // from the desktop.
 #define QTEST_QPA_MOUSE_HANDLING
 #include "app/ui/form1.h"
+#include "info/ui/frm_about.h"
 #include "info/ui/info_factory.h"
 #include "scripted_message_box.h"
 #include "temp_tree.h"
@@ -18,6 +19,18 @@
 using namespace corvalin;
 using namespace corvalin::testing;
 namespace fs = std::filesystem;
+
+// The desktop's stand-in as an account sees it that may open keys for reading only.
+class ReadOnlyAccount : public SystemToolRegistry {
+public:
+    RegistryStatus openKey(RegistryRoot root, const std::string& keyName, std::uint32_t accessRights,
+                           RegistryKey& key) override {
+        constexpr std::uint32_t kReadRights = 0x20019;
+        if (accessRights & ~kReadRights)
+            return RegistryStatus::AccessDenied;
+        return SystemToolRegistry::openKey(root, keyName, accessRights, key);
+    }
+};
 
 // Receives the addresses that the window asks the desktop to open.
 class UrlCatcher : public QObject {
@@ -231,13 +244,18 @@ private slots:
         QVERIFY(form->ui.Command1->isEnabled());
     }
 
+    // An account that may not open the key with the rights asked for gets the message, even with
+    // the tool there.
     void systemInformationTool_data() {
         QTest::addColumn<bool>("installed");
-        QTest::newRow("tool on PATH") << true;
-        QTest::newRow("no tool") << false;
+        QTest::addColumn<bool>("readOnlyAccount");
+        QTest::newRow("tool on PATH") << true << false;
+        QTest::newRow("no tool") << false << false;
+        QTest::newRow("tool on PATH, key refused") << true << true;
     }
     void systemInformationTool() {
         QFETCH(bool, installed);
+        QFETCH(bool, readOnlyAccount);
         const fs::path bin = root() / "bin";
         const fs::path started = root() / "started";
         fs::create_directories(bin);
@@ -248,10 +266,18 @@ private slots:
         const QByteArray savedPath = qgetenv("PATH");
         qputenv("PATH", QByteArray::fromStdString(bin.native()));
         auto form = makeForm();
+        if (readOnlyAccount) {
+            Form1* raw = form.get();
+            form->frmAbout.setFactory([raw] {
+                auto* window = new frmAbout(raw->messages(), std::make_unique<ReadOnlyAccount>(), raw);
+                window->Form_Load();
+                return window;
+            });
+        }
         QWidget* about = openAbout(*form);
         control<QPushButton>(about, "cmdSysInfo")->click();
         qputenv("PATH", savedPath);
-        if (installed) {
+        if (installed && !readOnlyAccount) {
             QTRY_VERIFY(fs::exists(started));
             QVERIFY(m_messages.shown.empty());
         } else {

@@ -121,38 +121,53 @@ private slots:
     }
 
     // The parent as typed: missing, below a missing folder, with a trailing "/", as "..", not UTF-8.
+    // A missing parent is made and kept whatever the count, also one that makes no child.
     void parentFolder_data() {
         QTest::addColumn<QByteArray>("typed");
+        QTest::addColumn<QByteArray>("count");
         QTest::addColumn<QByteArray>("child"); // the numbered child expected, empty for none
         QTest::addColumn<bool>("makerPathSet");
-        QTest::newRow("existing") << QByteArray("dl/cats") << QByteArray("dl/cats/cats_1") << true;
-        QTest::newRow("missing, parent exists") << QByteArray("dl/new") << QByteArray("dl/new/new_1") << true;
-        QTest::newRow("below a missing folder") << QByteArray("none/new") << QByteArray() << false;
-        QTest::newRow("trailing slash") << QByteArray("dl/cats/") << QByteArray("dl/cats/cats_1") << true;
-        QTest::newRow("dot-dot") << QByteArray("dl/cats/x/..") << QByteArray("dl/cats/cats_1") << true;
-        QTest::newRow("not UTF-8") << QByteArray("dl/\x93\xfa") << QByteArray("dl/\x93\xfa/\x93\xfa_1")
+        const QByteArray one = "１";
+        QTest::newRow("existing") << QByteArray("dl/cats") << one << QByteArray("dl/cats/cats_1") << true;
+        QTest::newRow("missing, parent exists")
+            << QByteArray("dl/new") << one << QByteArray("dl/new/new_1") << true;
+        for (const char* count : {"0", "", "abc"})
+            QTest::newRow(qPrintable(QString("missing, count '%1'").arg(count)))
+                << QByteArray("dl/new") << QByteArray(count) << QByteArray("dl/new") << true;
+        QTest::newRow("below a missing folder") << QByteArray("none/new") << one << QByteArray() << false;
+        QTest::newRow("trailing slash")
+            << QByteArray("dl/cats/") << one << QByteArray("dl/cats/cats_1") << true;
+        QTest::newRow("dot-dot") << QByteArray("dl/cats/x/..") << one << QByteArray("dl/cats/cats_1") << true;
+        QTest::newRow("not UTF-8") << QByteArray("dl/\x93\xfa") << one << QByteArray("dl/\x93\xfa/\x93\xfa_1")
                                    << true;
-        QTest::newRow("a file") << QByteArray("dl/file.jpg") << QByteArray() << true;
+        QTest::newRow("a file") << QByteArray("dl/file.jpg") << one << QByteArray() << true;
     }
     void parentFolder() {
         QFETCH(QByteArray, typed);
+        QFETCH(QByteArray, count);
         QFETCH(QByteArray, child);
         QFETCH(bool, makerPathSet);
         test::makeEntries(root(), {"d:dl", "d:dl/cats", "d:dl/cats/x", "f:dl/file.jpg"});
         const fs::path parent = root() / typed.toStdString();
         ScriptedMessageBox messages;
-        const FolderActionResult result = create(parent, "１", messages);
+        const FolderActionResult result = create(parent, count, messages);
         QCOMPARE(result.makerPath.has_value(), makerPathSet);
         if (makerPathSet)
             QCOMPARE(*result.makerPath, parent);
         if (!child.isEmpty())
             QCOMPARE(lookupEntry(root() / child.toStdString()), EntryKind::Folder);
-        QCOMPARE(result.created, child.isEmpty() ? 0 : 1);
+        const bool childMade = !child.isEmpty() && child != typed;
+        QCOMPARE(result.created, childMade ? 1 : 0);
+        if (typed == "dl/new")
+            QCOMPARE(subfolderNames(root() / "dl/new").size(), childMade ? 1 : 0);
+        if (child == typed) // made, and shown by the lists
+            QVERIFY(result.refreshLists);
         QCOMPARE(lookupEntry(root() / "none"), EntryKind::None);
         QVERIFY(messages.shown.empty());
     }
 
-    // Counts that would freeze the window for minutes are refused before anything is made.
+    // Counts that would freeze the window for minutes are refused, with a message, before any
+    // child folder is made; a missing parent is still made and kept, and the lists read again.
     void tooManyRefused_data() {
         QTest::addColumn<QByteArray>("count");
         QTest::newRow("a million") << QByteArray("1000000");
@@ -165,9 +180,11 @@ private slots:
         const FolderActionResult result = create(root() / "new", count, messages);
         QCOMPARE(messages.shown.size(), std::size_t(1));
         QCOMPARE(messages.shown[0].buttons, MessageButtons::Ok);
-        QVERIFY(!result.makerPath);
-        QVERIFY(!result.refreshLists);
-        QCOMPARE(lookupEntry(root() / "new"), EntryKind::None);
+        QCOMPARE(result.makerPath, std::optional<fs::path>(root() / "new"));
+        QVERIFY(result.refreshLists);
+        QCOMPARE(lookupEntry(root() / "new"), EntryKind::Folder);
+        QCOMPARE(subfolderNames(root() / "new"), QByteArrayList());
+        QCOMPARE(result.created, 0);
     }
 
     void deleteAnswers_data() {

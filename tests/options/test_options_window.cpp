@@ -237,26 +237,35 @@ private slots:
     }
 
     // OK and Update apply (the folder action included); Cancel, Esc and the close box apply nothing.
+    // The number box as it reads after the press: above 999999 it shows 0, a text without a number
+    // stays as typed.
     void buttons_data() {
         QTest::addColumn<QString>("press");
         QTest::addColumn<bool>("applied");
         QTest::addColumn<bool>("closed");
-        QTest::newRow("OK") << "cmdOK" << true << true;
-        QTest::newRow("Update") << "cmdApply" << true << false;
-        QTest::newRow("Cancel") << "cmdCancel" << false << true;
-        QTest::newRow("Esc") << "Esc" << false << true;
-        QTest::newRow("close box") << "close" << false << true;
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<int>("serialNo");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("OK") << "cmdOK" << true << true << "123" << 123 << "123";
+        QTest::newRow("Update") << "cmdApply" << true << false << "123" << 123 << "123";
+        QTest::newRow("Update, a million") << "cmdApply" << true << false << "1000000" << 0 << "0";
+        QTest::newRow("Update, abc") << "cmdApply" << true << false << "abc" << 0 << "abc";
+        QTest::newRow("Cancel") << "cmdCancel" << false << true << "123" << 0 << "";
+        QTest::newRow("Esc") << "Esc" << false << true << "123" << 0 << "";
+        QTest::newRow("close box") << "close" << false << true << "123" << 0 << "";
     }
     void buttons() {
         QFETCH(QString, press);
         QFETCH(bool, applied);
         QFETCH(bool, closed);
+        QFETCH(QString, typed);
+        m_vars.SerialNo = 5;
         frmOptions* dialog = open();
         QPointer<frmOptions> alive(dialog);
         dialog->ui.Text1->setText(QString::fromStdString((root() / "dl/cats").native()));
         dialog->ui.Check1->setChecked(true);
         dialog->ui.Check2->setChecked(true);
-        dialog->ui.Text3->setText("123");
+        dialog->ui.Text3->setText(typed);
         dialog->ui.chkPermanentDelete->setChecked(true);
         dialog->findChild<QCheckBox*>("chkPictureType_png")->setChecked(true);
         dialog->findChild<QCheckBox*>("chkPictureType_tiff")->setChecked(true);
@@ -267,7 +276,12 @@ private slots:
             dialog->close();
         else
             dialog->findChild<QPushButton*>(press)->click();
-        QCOMPARE(m_vars.SerialNo, applied ? 123 : 0);
+        if (applied)
+            QTEST(int(m_vars.SerialNo), "serialNo");
+        else
+            QCOMPARE(m_vars.SerialNo, 5);
+        if (!closed)
+            QTEST(dialog->ui.Text3->text(), "shown");
         QCOMPARE(m_vars.OptFlags[0].isOn(), applied);
         QCOMPARE(lookupEntry(root() / "dl/cats/cats_1"), applied ? EntryKind::Folder : EntryKind::None);
         QCOMPARE(m_vars.MakerPath, applied ? root() / "dl/cats" : fs::path());
@@ -299,7 +313,7 @@ private slots:
         QTest::addColumn<bool>("check1");
         QTest::addColumn<bool>("check3");
         QTest::addColumn<bool>("check4");
-        QTest::addColumn<QString>("ticksAfter"); // Check3, Check4
+        QTest::addColumn<QString>("ticksAfter"); // Check3, Check4 after Update; "OK": OK pressed
         QTest::addColumn<QString>("buttons");    // Command1..Command4 shown
         QTest::addColumn<QString>("lists");      // File2, File3 shown
         QTest::addColumn<QString>("label14");
@@ -325,22 +339,35 @@ private slots:
         QTest::newRow("both ticked") << false << true << true << "10"
                                      << "0010"
                                      << "10" << green;
+        // One OK is enough, the dialog closing with it (its ticks are not looked at then).
+        QTest::newRow("into subfolder by one OK") << false << false << true << "OK"
+                                                  << "0001"
+                                                  << "01" << green;
+        QTest::newRow("in folder by one OK") << true << true << false << "OK"
+                                             << "0010"
+                                             << "10" << red;
     }
     void workModes() {
         QFETCH(bool, check1);
         QFETCH(bool, check3);
         QFETCH(bool, check4);
+        QFETCH(QString, ticksAfter);
         frmOptions* dialog = open();
         dialog->ui.Option1[1]->setChecked(true);
         m_messages.answers = {MessageAnswer::No};
         dialog->ui.Check1->setChecked(check1);
         dialog->ui.Check3->setChecked(check3);
         dialog->ui.Check4->setChecked(check4);
-        dialog->ui.cmdApply->click();
         const auto tick = [](QCheckBox* box) {
             return box->isChecked() ? "1" : "0";
         };
-        QTEST(QString(tick(dialog->ui.Check3)) + tick(dialog->ui.Check4), "ticksAfter");
+        if (ticksAfter == "OK") {
+            dialog->ui.cmdOK->click();
+            QVERIFY(!m_form->frmOptions.window());
+        } else {
+            dialog->ui.cmdApply->click();
+            QCOMPARE(QString(tick(dialog->ui.Check3)) + tick(dialog->ui.Check4), ticksAfter);
+        }
         const Form1Ui& main = m_form->ui;
         QTEST(shownOf(main.Command1) + shownOf(main.Command2) + shownOf(main.Command3) +
                   shownOf(main.Command4),
@@ -351,8 +378,9 @@ private slots:
         QCOMPARE(m_vars.OptFlags[2].isOn(), check4 && !check3);
     }
 
-    // While a strip run is going, OK and Update change nothing; Cancel still closes.
-    void runInProgressBlocksApplying() {
+    // While any other run is going (a move run and an undo close the dialog as they start), OK and
+    // Update change nothing; Cancel still closes.
+    void otherRunBlocksApplying() {
         frmOptions* dialog = open();
         QVERIFY(dialog->ui.Dir1->setPath(root() / "dl/cats"));
         dialog->ui.Check3->setChecked(true);
@@ -367,6 +395,73 @@ private slots:
         m_form->endRun();
         dialog->ui.cmdApply->click();
         QVERIFY(m_vars.OptFlags[1].isOn());
+    }
+
+    // During a strip run OK and Update take the number, the options and the 詳細 page, and OK
+    // closes the dialog. The folder action is refused with a message, and the layout waits for the
+    // run's end, which shows the start button of the mode chosen now and the indicator of Check1.
+    void applyDuringAStripRun_data() {
+        QTest::addColumn<QString>("press");
+        QTest::addColumn<bool>("check3");
+        QTest::addColumn<bool>("check4");
+        QTest::addColumn<QString>("buttonsAfter"); // Command1..Command4
+        QTest::addColumn<QString>("listsAfter");   // File2, File3
+        QTest::newRow("OK, the same mode") << "cmdOK" << true << false << "0010"
+                                           << "10";
+        QTest::newRow("OK, into a subfolder") << "cmdOK" << false << true << "0001"
+                                              << "01";
+        QTest::newRow("Update, move mode") << "cmdApply" << false << false << "1000"
+                                           << "10";
+    }
+    void applyDuringAStripRun() {
+        QFETCH(QString, press);
+        QFETCH(bool, check3);
+        QFETCH(bool, check4);
+        const fs::path strip = root() / "strip";
+        fs::remove_all(strip);
+        test::makeEntries(root(), {"d:strip", "f:strip/000001 b.jpg", "f:strip/000002 c.jpg"});
+        QVERIFY(m_form->ui.Dir2->setPath(strip));
+        frmOptions* dialog = open();
+        const QPointer<frmOptions> alive(dialog);
+        dialog->ui.Text1->setText(QString::fromStdString((root() / "dl/cats").native()));
+        dialog->ui.Check3->setChecked(true);
+        dialog->ui.cmdApply->click(); // makes cats_1
+        const Form1Ui& main = m_form->ui;
+        const auto buttons = [&] {
+            return shownOf(main.Command1) + shownOf(main.Command2) + shownOf(main.Command3) +
+                   shownOf(main.Command4);
+        };
+        QCOMPARE(buttons(), QString("0010"));
+        QString during;
+        QTimer::singleShot(0, dialog, [&] {
+            dialog->ui.Text2->setText("2"); // would make cats_2
+            dialog->ui.Check1->setChecked(true);
+            dialog->ui.Check2->setChecked(true);
+            dialog->ui.Text3->setText("55");
+            dialog->ui.chkPermanentDelete->setChecked(true);
+            dialog->ui.Check3->setChecked(check3);
+            dialog->ui.Check4->setChecked(check4);
+            const bool stripping = m_form->runInProgress();
+            dialog->findChild<QPushButton*>(press)->click();
+            during = (stripping ? "strip " : "idle ") + buttons();
+        });
+        main.Command3->click();
+        QCOMPARE(during, QString("strip 0100"));
+        QCOMPARE(test::allNames(strip), QByteArrayList({"b.jpg", "c.jpg"}));
+        QCOMPARE(m_messages.shown.size(), std::size_t(1));
+        QCOMPARE(m_messages.shown[0].text,
+                 std::string("実行中の処理が終わるまで、フォルダの作成と削除はできません。"));
+        QCOMPARE(lookupEntry(root() / "dl/cats/cats_2"), EntryKind::None);
+        QCOMPARE(m_vars.SerialNo, 55);
+        QVERIFY(m_vars.OptFlags[0].isOn());
+        QCOMPARE(m_vars.OptFlags[1].isOn(), check3);
+        QCOMPARE(m_vars.OptFlags[2].isOn(), check4);
+        QVERIFY(m_form->extraOptions().permanentDeletion);
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QCOMPARE(alive.isNull(), press == "cmdOK");
+        QTEST(buttons(), "buttonsAfter");
+        QTEST(shownOf(main.File2) + shownOf(main.File3), "listsAfter");
+        QCOMPARE(colourOf(main.Label14), QString("#ff0000"));
     }
 
     // Reading the strip boxes loads the dialog without showing it; showing it later does not
@@ -389,23 +484,81 @@ private slots:
         QCOMPARE(dialog->ui.Text3->text(), QString("0"));
     }
 
+    // No button is a default button: Return presses the button that has the focus, opens the
+    // highlighted folder of the maker's folder list, and does nothing anywhere else.
+    void returnKey_data() {
+        QTest::addColumn<QString>("focus");
+        QTest::addColumn<int>("key");
+        QTest::addColumn<bool>("applied");
+        QTest::addColumn<bool>("closed");
+        QTest::addColumn<bool>("opened"); // Dir1 went into its subfolder
+        const int enter = Qt::Key_Enter;
+        const int ret = Qt::Key_Return;
+        for (const char* box :
+             {"Text1", "Text2", "Text3", "Check1", "Check3", "Option1_0", "Drive1", "File1"})
+            QTest::newRow(box) << box << ret << false << false << false;
+        QTest::newRow("Text2, Enter") << "Text2" << enter << false << false << false;
+        QTest::newRow("Dir1") << "Dir1" << ret << false << false << true;
+        QTest::newRow("cmdOK") << "cmdOK" << ret << true << true << false;
+        QTest::newRow("cmdOK, Enter") << "cmdOK" << enter << true << true << false;
+        QTest::newRow("cmdApply") << "cmdApply" << ret << true << false << false;
+        QTest::newRow("cmdCancel") << "cmdCancel" << ret << false << true << false;
+    }
+    void returnKey() {
+        QFETCH(QString, focus);
+        QFETCH(int, key);
+        QFETCH(bool, applied);
+        QFETCH(bool, closed);
+        QFETCH(bool, opened);
+        frmOptions* dialog = open();
+        const QPointer<frmOptions> alive(dialog);
+        QApplication::setActiveWindow(dialog);
+        QVERIFY(QTest::qWaitForWindowActive(dialog));
+        const fs::path dl = root() / "dl";
+        QVERIFY(dialog->ui.Dir1->setPath(dl));
+        dialog->ui.Dir1->setCurrentRow(dialog->ui.Dir1->count() - 1); // its subfolder cats
+        dialog->ui.Check2->setChecked(true);
+        dialog->ui.Text3->setText("123");
+        auto* widget = dialog->findChild<QWidget*>(focus);
+        QVERIFY(widget);
+        widget->setFocus();
+        QCOMPARE(QApplication::focusWidget(), widget);
+        QTest::keyClick(widget, Qt::Key(key));
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QCOMPARE(m_vars.SerialNo, applied ? 123 : 0);
+        QCOMPARE(lookupEntry(dl / "dl_1"), applied ? EntryKind::Folder : EntryKind::None);
+        QCOMPARE(alive.isNull(), closed);
+        if (!closed)
+            QCOMPARE(dialog->ui.Dir1->path(), opened ? dl / "cats" : dl);
+    }
+
     // The tab strip: Ctrl+Tab (seen by the window before the focused control) or a click selects the
-    // next tab; no other Tab combination does. The second page shows alone: the first page's
-    // frames, the maker's included, are out of sight, and come back with the first tab.
+    // next tab; no other Tab combination does, also with the focus on the strip itself. The second
+    // page shows alone: the first page's frames, the maker's included, are out of sight, and come
+    // back with the first tab.
     void tabs_data() {
         QTest::addColumn<int>("key"); // 0: a click on the second tab
         QTest::addColumn<int>("modifiers");
+        QTest::addColumn<bool>("onStrip"); // the key pressed with the focus on the strip, not in Text1
         QTest::addColumn<int>("selected");
-        QTest::newRow("Ctrl+Tab") << int(Qt::Key_Tab) << int(Qt::ControlModifier) << 1;
-        QTest::newRow("click") << 0 << 0 << 1;
-        QTest::newRow("Ctrl+Shift+Tab")
-            << int(Qt::Key_Backtab) << int(Qt::ControlModifier | Qt::ShiftModifier) << 0;
-        QTest::newRow("Ctrl+Alt+Tab") << int(Qt::Key_Tab) << int(Qt::ControlModifier | Qt::AltModifier) << 0;
-        QTest::newRow("Tab") << int(Qt::Key_Tab) << int(Qt::NoModifier) << 0;
+        const int ctrl = Qt::ControlModifier;
+        const int ctrlShift = Qt::ControlModifier | Qt::ShiftModifier;
+        const int ctrlAlt = Qt::ControlModifier | Qt::AltModifier;
+        QTest::newRow("Ctrl+Tab") << int(Qt::Key_Tab) << ctrl << false << 1;
+        QTest::newRow("click") << 0 << 0 << false << 1;
+        QTest::newRow("Ctrl+Shift+Tab") << int(Qt::Key_Backtab) << ctrlShift << false << 0;
+        QTest::newRow("Ctrl+Alt+Tab") << int(Qt::Key_Tab) << ctrlAlt << false << 0;
+        QTest::newRow("Tab") << int(Qt::Key_Tab) << int(Qt::NoModifier) << false << 0;
+        QTest::newRow("Ctrl+Tab on the strip") << int(Qt::Key_Tab) << ctrl << true << 1;
+        QTest::newRow("Ctrl+Shift+Tab on the strip") << int(Qt::Key_Backtab) << ctrlShift << true << 0;
+        QTest::newRow("Ctrl+Alt+Tab on the strip") << int(Qt::Key_Tab) << ctrlAlt << true << 0;
+        QTest::newRow("Ctrl+Alt+Shift+Tab on the strip")
+            << int(Qt::Key_Backtab) << (ctrlAlt | int(Qt::ShiftModifier)) << true << 0;
     }
     void tabs() {
         QFETCH(int, key);
         QFETCH(int, modifiers);
+        QFETCH(bool, onStrip);
         QFETCH(int, selected);
         frmOptions* dialog = open();
         QApplication::setActiveWindow(dialog);
@@ -419,12 +572,13 @@ private slots:
         };
         const QRect designedFrame1 = ui.Frame1->geometry();
         QCOMPARE(pagesShown(), QString("101"));
-        ui.Text1->setFocus();
+        QWidget* focus = onStrip ? static_cast<QWidget*>(ui.tbsOptions->tabBar()) : ui.Text1;
+        focus->setFocus();
         if (key == 0)
             QTest::mouseClick(ui.tbsOptions->tabBar(), Qt::LeftButton, {},
                               ui.tbsOptions->tabBar()->tabRect(1).center());
         else
-            QTest::keyClick(ui.Text1, Qt::Key(key), Qt::KeyboardModifiers(modifiers));
+            QTest::keyClick(focus, Qt::Key(key), Qt::KeyboardModifiers(modifiers));
         QCOMPARE(ui.tbsOptions->currentIndex(), selected);
         QCOMPARE(pagesShown(), selected ? QString("010") : QString("101"));
         QTest::keyClick(dialog, Qt::Key_Tab, Qt::ControlModifier); // the last tab is followed by the first

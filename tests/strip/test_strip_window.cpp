@@ -106,6 +106,46 @@ private slots:
         QVERIFY(!m_form->runInProgress());
     }
 
+    // The counter as it steps: entries still to come over all entries (or over the selected ones),
+    // from the start to the restored layout; an empty folder shows 0/0 and restores the layout.
+    void counterSteps_data() {
+        QTest::addColumn<int>("flag");
+        QTest::addColumn<int>("files"); // numbered files, 000000 f0.jpg onwards
+        QTest::addColumn<QList<int>>("selectedRows");
+        QTest::addColumn<QStringList>("counters");
+        QTest::addColumn<QString>("buttonsAfter");
+        QStringList ten;
+        for (int left = 10; left >= 0; --left)
+            ten << QString("%1/10").arg(left);
+        QTest::newRow("ten in the folder") << 1 << 10 << QList<int>{} << ten << "0010e";
+        QTest::newRow("empty folder") << 1 << 0 << QList<int>{} << QStringList{"0/0"} << "0010e";
+        QTest::newRow("three selected apart")
+            << 2 << 10 << QList<int>{4, 7, 9} << QStringList{"7/9", "2/3", "1/3", "0/3"} << "0001e";
+    }
+    void counterSteps() {
+        QFETCH(int, flag);
+        QFETCH(int, files);
+        QFETCH(QList<int>, selectedRows);
+        QByteArrayList names;
+        for (int i = 0; i < files; ++i)
+            names << QByteArray("00000") + QByteArray::number(i) + " f" + QByteArray::number(i) + ".jpg";
+        openInMode(flag, names);
+        m_form->ui.Label11->setText("7/9"); // a strip in a folder sets it at once, into a subfolder not
+        for (int row : selectedRows)
+            m_form->ui.File3->selectionModel()->select(m_form->ui.File3->model()->index(row, 0),
+                                                       QItemSelectionModel::Select);
+        runWith(flag == 1 ? m_form->ui.Command3 : m_form->ui.Command4);
+        QStringList counters;
+        for (const QString& seen : m_seen + QStringList{state()}) {
+            const QString counter = seen.section(" counter ", 1).section(' ', 0, 0);
+            if (counters.isEmpty() || counters.last() != counter)
+                counters << counter;
+        }
+        QTEST(counters, "counters");
+        QTEST(state().section(' ', 1, 1), "buttonsAfter");
+        QVERIFY(state().contains(" heading 0 選択されたイメージ "));
+    }
+
     // Taken names leave their files as they are; one message afterwards, over the new list.
     void leftFilesAreToldOnceAtTheEnd() {
         openInMode(1, {"000001 cat.jpg", "000002 cat.jpg", "000003 .x"});

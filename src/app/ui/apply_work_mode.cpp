@@ -39,4 +39,13 @@ void Form1::ApplyWorkMode() {
     ui.File3->setVisible(layout.file3Visible);
 }
 
+// The boxes may differ from the stored modes when the dialog was ticked after its last Update; only
+// the strip layout ever gets a strip button, so that never two start buttons show.
+void Form1::showChosenWorkMode() {
+    ApplyWorkMode();
+    const bool stripLayout = !ui.Command1->isVisibleTo(this);
+    ui.Command3->setVisible(stripLayout && m_vars.OptFlags[1].isOn());
+    ui.Command4->setVisible(stripLayout && m_vars.OptFlags[2].isOn());
+}
+
 } // namespace corvalin

@@ -12,8 +12,8 @@ void followDrive(DriveList* drive, FolderList* folders, MessageBox& messages) {
         const Status opened = folders->setPath(folders->folderOnVolume(drive->drive(), drive->volumes()));
         if (opened)
             return;
-        const MessageAnswer answer = messages.show(describeError(opened.error()), MessageButtons::RetryCancel,
-                                                   MessageIcon::Information);
+        const MessageAnswer answer = messages.show(describeUnreadyFolder(opened.error()),
+                                                   MessageButtons::RetryCancel, MessageIcon::Information);
         if (answer != MessageAnswer::Retry) {
             drive->setDrive(folders->path());
             return;

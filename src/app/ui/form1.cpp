@@ -14,6 +14,8 @@
 #include <QKeyEvent>
 #include <QTimer>
 
+#include <utility>
+
 namespace corvalin {
 
 namespace fs = std::filesystem;
@@ -223,8 +225,20 @@ bool Form1::beginRun() {
     return true;
 }
 
+bool Form1::beginStripRun() {
+    if (!beginRun())
+        return false;
+    m_stripRun = true;
+    return true;
+}
+
 void Form1::endRun() {
     m_runInProgress = false;
+    m_stripRun = false;
+    if (std::exchange(m_workModePending, false)) {
+        showChosenWorkMode();
+        setBackground(ui.Label14, m_vars.OptFlags[0].isOn() ? kLightRed : kLightGreen);
+    }
     if (m_closeRequested)
         close();
 }

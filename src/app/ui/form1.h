@@ -64,6 +64,10 @@ public:
     // waits until the run has stopped after the file in hand.
     bool runInProgress() const { return m_runInProgress; }
     bool beginRun();
+    // A strip run leaves the options dialog at work; what it applies meanwhile that would change the
+    // layout under the run waits for the run's end.
+    bool beginStripRun();
+    bool stripRunInProgress() const { return m_runInProgress && m_stripRun; }
     void endRun();
     bool closeRequested() const { return m_closeRequested; }
 
@@ -86,6 +90,12 @@ public:
 
     // Lays the window out for the work mode that the strip-mode boxes choose.
     void ApplyWorkMode();
+    // ApplyWorkMode, then the start button of the stored strip mode in the strip layout: what OK and
+    // Update do after storing the options.
+    void showChosenWorkMode();
+    // Asks for showChosenWorkMode (and the indicator from the stored option) when the run in hand
+    // ends.
+    void deferWorkMode() { m_workModePending = true; }
 
 public slots:
     void Drive1_Change();
@@ -130,6 +140,8 @@ private:
     MessageBox& m_messages;
     ExtraOptions m_extraOptions;
     bool m_runInProgress = false;
+    bool m_stripRun = false;
+    bool m_workModePending = false;
     bool m_closeRequested = false;
     bool m_shutdownDone = false;
 };

@@ -126,12 +126,11 @@ void MoveController::showRunLayout() {
     m_sinceYield.invalidate();
     m_sinceDisplay.invalidate();
     m_sinceDestinationListed.start();
-    m_destinationListStale = false;
     m_destinationListCostMs = 0;
     m_pendingFolder.reset();
     m_pendingHeading = false;
-    m_folderCounts = {0, 0};
-    m_fileCounts = {0, 0};
+    m_folderCounts.reset();
+    m_fileCounts.reset();
     m_newName.clear();
     m_fileLabelsPending = false;
 }
@@ -217,8 +216,8 @@ void MoveController::surveyFolderShown(const fs::path& folder) {
 }
 
 void MoveController::surveyCountsShown(int foldersWithFiles, int folderCount, long totalFiles) {
-    m_folderCounts = {foldersWithFiles, folderCount};
-    m_fileCounts = {totalFiles, totalFiles};
+    m_folderCounts = std::pair(foldersWithFiles, folderCount);
+    m_fileCounts = std::pair(totalFiles, totalFiles);
     m_fileLabelsPending = true;
     if (m_displayIntervalMs == 0)
         showFileLabels();
@@ -245,7 +244,7 @@ void MoveController::folderStarted(const fs::path& folder) {
 // Between two paints a run handles many files; only the labels' last texts reach the screen, so
 // they are set at the paints (and at once when every yield paints).
 void MoveController::fileProgress(long remaining, long total) {
-    m_fileCounts = {remaining, total};
+    m_fileCounts = std::pair(remaining, total);
     m_fileLabelsPending = true;
     if (m_displayIntervalMs == 0)
         showFileLabels();
@@ -296,10 +295,11 @@ void MoveController::showFileLabels() {
     if (!m_fileLabelsPending)
         return;
     m_fileLabelsPending = false;
-    if (m_folderCounts.second > 0)
-        m_form.ui.Label6->setText(countText(m_folderCounts.first, m_folderCounts.second));
-    if (m_fileCounts.second > 0)
-        m_form.ui.Label11->setText(countText(m_fileCounts.first, m_fileCounts.second));
+    // Set once the survey display has shown a folder; a run without child folders leaves them.
+    if (m_folderCounts)
+        m_form.ui.Label6->setText(countText(m_folderCounts->first, m_folderCounts->second));
+    if (m_fileCounts)
+        m_form.ui.Label11->setText(countText(m_fileCounts->first, m_fileCounts->second));
     if (!m_newName.empty())
         m_form.ui.Label4->setText(displayName(m_newName));
 }
@@ -322,22 +322,19 @@ void MoveController::returnedToSourceParent(const fs::path& sourceParent) {
 }
 
 // The list grows with every picture: reading tens of thousands of names takes tens of
-// milliseconds, so the pause between two readings grows with the time one takes.
+// milliseconds, so the pause between two readings grows with the time one takes. The end of a run
+// (`force`) reads it whatever was read before: pictures bound for another file system are named in
+// batches, the last one after the last folder.
 void MoveController::refreshDestinationFiles(bool force) {
     const qint64 interval =
         std::max(kDestinationListIntervalMs, kDestinationListShare * m_destinationListCostMs);
-    if (!force && m_sinceDestinationListed.elapsed() < interval) {
-        m_destinationListStale = true;
-        return;
-    }
-    if (force && !m_destinationListStale)
+    if (!force && m_sinceDestinationListed.elapsed() < interval)
         return;
     QElapsedTimer listing;
     listing.start();
     (void)m_form.ui.File2->refresh();
     m_destinationListCostMs = listing.elapsed();
     m_sinceDestinationListed.start();
-    m_destinationListStale = false;
 }
 
 void MoveController::showDecoded(const PreparedPreview& prepared, std::uint64_t generation) {

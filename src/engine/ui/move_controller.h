@@ -88,14 +88,13 @@ private:
     QElapsedTimer m_sinceYield;
     QElapsedTimer m_sinceDisplay;
     QElapsedTimer m_sinceDestinationListed;
-    bool m_destinationListStale = false;
     qint64 m_destinationListCostMs = 0;
     // What the next showing puts on the window: the folder in hand (read afresh into the source
     // pane, its name into the heading), the folder and file counts and the new name.
     std::optional<std::filesystem::path> m_pendingFolder;
     bool m_pendingHeading = false;
-    std::pair<int, int> m_folderCounts;
-    std::pair<long, long> m_fileCounts;
+    std::optional<std::pair<int, int>> m_folderCounts;
+    std::optional<std::pair<long, long>> m_fileCounts;
     std::string m_newName;
     bool m_fileLabelsPending = false;
 };

@@ -15,6 +15,7 @@
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QGuiApplication>
+#include <QKeyEvent>
 #include <QPointer>
 #include <QScreen>
 #include <QShortcut>
@@ -25,6 +26,7 @@ namespace fs = std::filesystem;
 
 namespace {
 const char* const kRunInProgress = "実行中の処理が終わるまで、オプションは変更できません。";
+const char* const kFolderActionWaits = "実行中の処理が終わるまで、フォルダの作成と削除はできません。";
 } // namespace
 
 frmOptions::frmOptions(Form1& form) : QDialog(&form), m_form(form) {
@@ -45,6 +47,7 @@ void frmOptions::connectControls() {
     // A shortcut sees the key before the focused control does.
     auto* nextTab = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_Tab), this);
     connect(nextTab, &QShortcut::activated, this, &frmOptions::Form_KeyDown);
+    ui.tbsOptions->installEventFilter(this);
     // After the selection has moved, however it moved (a click, the keyboard).
     connect(ui.tbsOptions, &QTabWidget::currentChanged, this, &frmOptions::tbsOptions_Click);
     connect(ui.Check2, &QCheckBox::toggled, this, &frmOptions::Check2_Click);
@@ -168,6 +171,27 @@ void frmOptions::closeEvent(QCloseEvent* event) {
     event->accept();
 }
 
+void frmOptions::keyPressEvent(QKeyEvent* event) {
+    if (event->key() != Qt::Key_Return && event->key() != Qt::Key_Enter) {
+        QDialog::keyPressEvent(event);
+        return;
+    }
+    if (auto* button = qobject_cast<QPushButton*>(focusWidget()))
+        button->click();
+}
+
+// The tab widget's own key handling would switch on Ctrl+Shift+Tab and Ctrl+Alt+Tab as well; Ctrl+Tab
+// alone is the window's shortcut and never arrives here.
+bool frmOptions::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == ui.tbsOptions && event->type() == QEvent::KeyPress) {
+        const auto* key = static_cast<QKeyEvent*>(event);
+        if ((key->key() == Qt::Key_Tab || key->key() == Qt::Key_Backtab) &&
+            (key->modifiers() & (Qt::ControlModifier | Qt::AltModifier)))
+            return true;
+    }
+    return QDialog::eventFilter(watched, event);
+}
+
 // Closed through the main window's slot when it holds this dialog, so that the next use loads a
 // fresh one at once.
 void frmOptions::unload() {
@@ -182,9 +206,11 @@ void frmOptions::unload() {
 bool frmOptions::applyOptions() {
     if (m_applying)
         return false;
-    // A strip run lets this dialog work while it runs; switching the layout or deleting folders
-    // under it would take away its Cancel button or its files.
-    if (m_form.runInProgress()) {
+    // A strip run lets this dialog work while it runs and takes everything but the folder action
+    // and the layout: deleting folders under it would take its files, and switching the layout its
+    // Cancel button. Any other run closes the dialog as it starts and must not be changed at all.
+    const bool stripRunning = m_form.stripRunInProgress();
+    if (m_form.runInProgress() && !stripRunning) {
         m_form.messages().show(kRunInProgress, MessageButtons::Ok, MessageIcon::Information);
         return false;
     }
@@ -202,7 +228,10 @@ bool frmOptions::applyOptions() {
     m_form.applyExtraOptions(extra);
     if (!self)
         return false;
-    ApplyFolderAction();
+    if (stripRunning)
+        m_form.messages().show(kFolderActionWaits, MessageButtons::Ok, MessageIcon::Information);
+    else
+        ApplyFolderAction();
     if (!self)
         return false;
     ApplySerialNumber();
@@ -212,9 +241,10 @@ bool frmOptions::applyOptions() {
     ui.Check3->setChecked(shown.check3);
     ui.Check4->setChecked(shown.check4);
     Form1& form = m_form;
-    form.ApplyWorkMode();
-    form.ui.Command3->setVisible(vars.OptFlags[1].isOn());
-    form.ui.Command4->setVisible(vars.OptFlags[2].isOn());
+    if (stripRunning)
+        form.deferWorkMode();
+    else
+        form.showChosenWorkMode();
     QCoreApplication::processEvents();
     const bool deleteAfterMove = self ? ui.Check1->isChecked() : vars.OptFlags[0].isOn();
     setBackground(form.ui.Label14, deleteAfterMove ? kLightRed : kLightGreen);

@@ -43,6 +43,10 @@ public slots:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    // Return presses the focused button and nothing else.
+    void keyPressEvent(QKeyEvent* event) override;
+    // Only Ctrl+Tab switches the tab strip, also where the strip has the focus.
+    bool eventFilter(QObject* watched, QEvent* event) override;
     // Esc.
     void reject() override;
 

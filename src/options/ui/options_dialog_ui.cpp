@@ -194,6 +194,9 @@ void OptionsDialogUi::createButtons(QDialog* dialog) {
                       QStringLiteral("オプション設定を有効にせずフォームを閉じます。"));
     cmdApply = named(new QPushButton(QStringLiteral("更新"), dialog), "cmdApply", {448, 376, 73, 25},
                      QStringLiteral("フォームを閉じずにオプションを有効にします。"));
+    // No default button: Return in a box or a list must not apply everything and close the dialog.
+    for (QPushButton* button : {cmdOK, cmdCancel, cmdApply})
+        button->setAutoDefault(false);
 }
 
 void OptionsDialogUi::setTabOrder() {
