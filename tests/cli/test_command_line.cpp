@@ -73,8 +73,8 @@ private slots:
         row("gather leaves a download", {"gather", "{dl}", "{dst}"}, 4,
             "完了: 画像 1 個を移動しました（000000〜000000）。ほかのファイル 0 個をごみ箱に入れました。\n",
             "ダウンロード中のため、移動も削除もせずに残したファイル: {dl}/x/photo.jpg.part\n");
-        row("no history yet", {"history"}, 0, "", "");
-        row("history beside another Corvalin", {"history"}, 0, "", "", true);
+        row("no history yet", {"history"}, 0, "まだ実行の記録はありません。\n", "");
+        row("history beside another Corvalin", {"history"}, 0, "まだ実行の記録はありません。\n", "", true);
         row("history with an argument", {"history", "x"}, 2, "", "history: takes no arguments");
         row("undo with nothing to undo", {"undo"}, 1, "", "元に戻せる実行がありません");
         row("undo of an unknown run", {"undo", "20000101-000000"}, 2, "",
