@@ -50,6 +50,8 @@ private slots:
         };
         row("version", {"--version"}, 0, "corvalin 1.3.0\n", "");
         row("help", {"--help"}, 0, "strip FOLDER", "");
+        row("help names the stop signals' statuses", {"--help"}, 0, "shell shows status 130, 143 or 129",
+            "");
         row("command help", {"gather", "-h"}, 0,
             "Usage: corvalin gather [--delete-folders] [--plan] [SOURCE DEST]", "");
         row("unknown option", {"--bogus"}, 2, "", "Unknown option 'bogus'");
@@ -181,6 +183,7 @@ private slots:
         QTest::addColumn<int>("signal");
         QTest::newRow("Ctrl+C") << int(SIGINT);
         QTest::newRow("SIGTERM") << int(SIGTERM);
+        QTest::newRow("SIGHUP") << int(SIGHUP);
     }
     void stopSignalLeavesEverythingCounted() {
         QFETCH(int, signal);
@@ -206,7 +209,9 @@ private slots:
         ::kill(pid, signal);
         ::kill(pid, SIGCONT);
         const ProgramRun stopped = finishedRun(gather, 60000);
+        // Ended by that very signal, so that a shell shows 128 + its number.
         QVERIFY(stopped.signalled);
+        QCOMPARE(stopped.exitCode, signal);
         QVERIFY2(stopped.out.startsWith("中断: "), stopped.out.constData());
         QCOMPARE(QString::fromStdString(lostOrDoubled(pictures, {root() / "src", root() / "dst"})),
                  QString());
