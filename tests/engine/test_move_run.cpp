@@ -2,6 +2,7 @@
 // display, cancel and close, the folder deletion, and every way it refuses to lose a picture.
 #include "child_process.h"
 #include "disk_helpers.h"
+#include "history/run_history.h"
 #include "move_fixture.h"
 #include "own_trash.h"
 #include "platform/paths.h"
@@ -26,6 +27,7 @@ class TestMoveRun : public QObject {
     ScriptedObserver m_observer;
     std::vector<fs::path> m_folderList;
     PictureTypes m_types;
+    RunJournal* m_journal = nullptr;
 
     fs::path root() const { return m_dir->path().toStdString(); }
     fs::path src() const { return root() / "src"; }
@@ -47,6 +49,7 @@ class TestMoveRun : public QObject {
     MoveRunResult runMove(bool deleteFolders = false, Removal removal = Removal()) {
         MoveRun run(m_vars, files(), m_observer, std::move(removal));
         run.setPictureTypes(m_types);
+        run.setJournal(m_journal);
         return run.run(src(), deleteFolders, m_folderList);
     }
     // The original paths of what the run put into the trash, relative to the source.
@@ -72,6 +75,7 @@ private slots:
         m_observer.dest = dst();
         m_folderList.clear();
         m_types = PictureTypes{};
+        m_journal = nullptr;
     }
     void cleanup() {
         m_home.reset();
@@ -504,7 +508,15 @@ private slots:
         };
         if (fault == "counter")
             fs::create_directories(files().counterFile());
+        auto journal = RunJournal::create(root() / "history", moveRunStart(0, src(), dst(), true, Removal()));
+        m_journal = &journal.value();
         const MoveRunResult result = runMove(true);
+        QVERIFY(journal.value().finish(kOutcomeFailed));
+        // The history counts what arrived, not the move that failed.
+        const auto runs = listRuns(root() / "history");
+        QVERIFY(runs.value().empty() || runs.value()[0].state == RunState::Interrupted);
+        const std::size_t arrived = namesIn(fault == "noDestination" ? root() / "dst-gone" : dst()).size();
+        QCOMPARE(runs.value().empty() ? std::size_t(0) : std::size_t(runs.value()[0].picturesMoved), arrived);
         QCOMPARE(result.outcome, MoveOutcome::Failed);
         QTEST(result.error->code, "code");
         QVERIFY2(result.error->path.native().starts_with((root() / named.toStdString()).native()),
