@@ -2,6 +2,7 @@
 
 #include "cli/stop_signals.h"
 #include "cli/terminal.h"
+#include "history/run_journal.h"
 #include "platform/instance_lock.h"
 
 #include <filesystem>
@@ -49,6 +50,12 @@ std::string argumentText(const QString& text);
 // Corvalin holds it (3) or it cannot be taken (1); the message is written.
 std::optional<InstanceLock> lockForCommand(const std::filesystem::path& settingsFolder, Terminal& terminal,
                                            int& status);
+
+// The journal of a command's run in `historyFolder`, opened before the run touches anything. No
+// run starts without one, as in the window: nothing it did could be undone. Nothing when it cannot
+// be made; the message is written.
+std::optional<RunJournal> openCommandJournal(const std::filesystem::path& historyFolder, const RunStart& start,
+                                             Terminal& terminal);
 
 // A usage error of one command: the message, a pointer to its help, status 2.
 int commandUsageError(Terminal& terminal, const char* command, const std::string& message);
