@@ -60,7 +60,7 @@ private slots:
 
     // The pictures the run leaves are in the summary and the problems, each with its reason.
     void fromTheMenu() {
-        for (const std::string name : {"a/.hidden.jpg", "top.jpg", "b/" + std::string(250, 'x') + ".jpg"})
+        for (const std::string& name : {std::string("a/.hidden.jpg"), std::string("top.jpg"), "b/" + std::string(250, 'x') + ".jpg"})
             QVERIFY(writeContent(src() / name, pictureContent(name)));
         openForm(false);
         m_form->ui.mnuPlan->trigger();

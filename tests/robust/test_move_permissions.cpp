@@ -117,8 +117,10 @@ private slots:
             return name == "dst" ? destination : source / name.toStdString();
         };
         const auto lockAll = [&](bool locked) {
-            for (const QByteArray& lock : locks)
-                QCOMPARE(::chmod(place(lock.mid(4)).c_str(), locked ? lock.left(3).toUInt(nullptr, 8) : 0755), 0);
+            for (const QByteArray& lock : locks) {
+                const int changed = ::chmod(place(lock.mid(4)).c_str(), locked ? lock.left(3).toUInt(nullptr, 8) : 0755);
+                QVERIFY(changed == 0 || !locked); // a locked picture may have moved away meanwhile
+            }
         };
         if (!lockAfterPlan)
             lockAll(true);
