@@ -54,8 +54,8 @@ std::optional<InstanceLock> lockForCommand(const std::filesystem::path& settings
 // The journal of a command's run in `historyFolder`, opened before the run touches anything. No
 // run starts without one, as in the window: nothing it did could be undone. Nothing when it cannot
 // be made; the message is written.
-std::optional<RunJournal> openCommandJournal(const std::filesystem::path& historyFolder, const RunStart& start,
-                                             Terminal& terminal);
+std::optional<RunJournal> openCommandJournal(const std::filesystem::path& historyFolder,
+                                             const RunStart& start, Terminal& terminal);
 
 // A usage error of one command: the message, a pointer to its help, status 2.
 int commandUsageError(Terminal& terminal, const char* command, const std::string& message);

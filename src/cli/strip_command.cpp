@@ -79,7 +79,8 @@ int runStrip(const QCommandLineParser& parser, CommandContext& context) {
         return kExitFailed;
     }
     // Journaled as the window's strip is, so that `corvalin undo` takes it back.
-    std::optional<RunJournal> journal = openCommandJournal(files.history(), stripStart(folder), context.terminal);
+    std::optional<RunJournal> journal =
+        openCommandJournal(files.history(), stripStart(folder), context.terminal);
     if (!journal)
         return kExitFailed;
     StripProgress progress(context);

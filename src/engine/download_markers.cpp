@@ -63,7 +63,8 @@ std::string firstNamesBelow(const fs::path& sourceParent, const std::vector<fs::
     for (std::size_t i = 0; i < paths.size() && i < kNamesShown; ++i) {
         // The path below the source parent folder, as the user knows it from the folder list.
         const fs::path relative = paths[i].lexically_relative(sourceParent);
-        text += "\n  " + legibleName((relative.empty() || *relative.begin() == ".." ? paths[i] : relative).native());
+        text += "\n  " +
+                legibleName((relative.empty() || *relative.begin() == ".." ? paths[i] : relative).native());
     }
     if (paths.size() > kNamesShown)
         text += "\n  ほか" + std::to_string(paths.size() - kNamesShown) + "個";

@@ -16,7 +16,8 @@ std::string describeLongNamesLeft(const fs::path& sourceParent, const std::vecto
     if (filesLeft.empty())
         return {};
     std::string text = "名前が長すぎる画像が" + std::to_string(filesLeft.size()) +
-                       "個あったため、移動も削除もせずに残しました。" + firstNamesBelow(sourceParent, filesLeft);
+                       "個あったため、移動も削除もせずに残しました。" +
+                       firstNamesBelow(sourceParent, filesLeft);
     if (!foldersKept.empty())
         text += std::string("\n\n") + kLongNameFolderKeptText + "：" + std::to_string(foldersKept.size()) +
                 "個" + firstNamesBelow(sourceParent, foldersKept);
@@ -24,7 +25,8 @@ std::string describeLongNamesLeft(const fs::path& sourceParent, const std::vecto
 }
 
 std::string describeFilesLeft(const fs::path& sourceParent, const MoveRunResult& result) {
-    std::string text = describeDownloadsLeft(sourceParent, result.downloadsLeft, result.foldersKeptForDownloads);
+    std::string text =
+        describeDownloadsLeft(sourceParent, result.downloadsLeft, result.foldersKeptForDownloads);
     const std::string tooLong = describeLongNamesLeft(sourceParent, result.namesTooLong,
                                                       result.foldersKeptForLongNames, result.longestName);
     if (!tooLong.empty())

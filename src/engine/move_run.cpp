@@ -383,8 +383,14 @@ MoveRunResult MoveRun::finish(MoveOutcome outcome, std::optional<Error> error) {
     // the user could act on.
     (void)m_layer->enterFolder(m_sourceParent);
     m_crossDeviceMoves.discard();
-    return {outcome,        std::move(error), m_foldersWithFiles,          m_downloadsLeft,
-            m_foldersKeptForDownloads, m_namesTooLong,  m_foldersKeptForLongNames, m_longestName};
+    return {outcome,
+            std::move(error),
+            m_foldersWithFiles,
+            m_downloadsLeft,
+            m_foldersKeptForDownloads,
+            m_namesTooLong,
+            m_foldersKeptForLongNames,
+            m_longestName};
 }
 
 } // namespace corvalin

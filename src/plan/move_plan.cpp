@@ -40,7 +40,8 @@ public:
     // Finished for real, as a run's start does, so that the plan counts what the disk holds.
     Status prepareDestination(const fs::path& destination) override {
         struct stat info {};
-        m_destinationDevice = ::stat(destination.c_str(), &info) == 0 ? std::optional(info.st_dev) : std::nullopt;
+        m_destinationDevice =
+            ::stat(destination.c_str(), &info) == 0 ? std::optional(info.st_dev) : std::nullopt;
         m_room = roomIn(destination);
         m_bytesToCopy = 0;
         return recoverInterruptedMoves(destination);
@@ -76,7 +77,7 @@ private:
     MovePlan& m_plan;
     Removal m_removal;
     std::unordered_set<std::string> m_taken; // new paths the plan has handed out
-    int m_folderRefusal = 0;                  // of the folder the run is in
+    int m_folderRefusal = 0;                 // of the folder the run is in
     std::optional<dev_t> m_destinationDevice;
     std::optional<std::uint64_t> m_room;
     std::uint64_t m_bytesToCopy = 0; // by the copies to another file system so far
@@ -106,7 +107,8 @@ Status PlanRecorder::movePicture(std::int32_t serialNo, const fs::path& from, co
 // to whole blocks, and the copies of a run add up.
 Status PlanRecorder::checkRoom(const fs::path& from, std::uint64_t bytes) {
     struct stat info {};
-    if (!m_room || !m_destinationDevice || ::lstat(from.c_str(), &info) != 0 || info.st_dev == *m_destinationDevice)
+    if (!m_room || !m_destinationDevice || ::lstat(from.c_str(), &info) != 0 ||
+        info.st_dev == *m_destinationDevice)
         return {};
     constexpr std::uint64_t kBlock = 4096;
     m_bytesToCopy += (bytes + kBlock - 1) / kBlock * kBlock;
@@ -180,7 +182,8 @@ void addFilesLeft(MovePlan& plan, MoveRunResult& result) {
         plan.problems.push_back({ProblemKind::DownloadArriving, file.native(), kDownloadFileLeftText});
     for (const fs::path& folder : plan.foldersKeptForDownloads)
         plan.problems.push_back({ProblemKind::DownloadArriving, folder.native(), kDownloadFolderKeptText});
-    const std::string tooLong = std::string(kLongNameFileLeftText) + "。" + longNameReasonText(result.longestName);
+    const std::string tooLong =
+        std::string(kLongNameFileLeftText) + "。" + longNameReasonText(result.longestName);
     for (const fs::path& file : plan.namesTooLong)
         plan.problems.push_back({ProblemKind::NameTooLong, file.native(), tooLong});
     for (const fs::path& folder : result.foldersKeptForLongNames)

@@ -57,8 +57,7 @@ private slots:
         };
         row("version", {"--version"}, 0, "corvalin 1.3.0\n", "");
         row("help", {"--help"}, 0, "strip FOLDER", "");
-        row("help names the stop signals' statuses", {"--help"}, 0, "shell shows status 130, 143 or 129",
-            "");
+        row("help names the stop signals' statuses", {"--help"}, 0, "shell shows status 130, 143 or 129", "");
         row("command help", {"gather", "-h"}, 0,
             "Usage: corvalin gather [--delete-folders] [--plan] [SOURCE DEST]", "");
         row("unknown option", {"--bogus"}, 2, "", "Unknown option 'bogus'");
@@ -74,8 +73,8 @@ private slots:
             "削除する子フォルダ: ", "");
         row("plan of a refused run", {"gather", "--plan", "{src}", "{src}/"}, 1, "この移動は始められません",
             "移動元親フォルダと同じ");
-        row("plan of a missing source", {"gather", "--plan", "{missing}", "{dst}"}, 1, "この移動は始められません",
-            "フォルダの読み取りができませんでした: {missing}: ");
+        row("plan of a missing source", {"gather", "--plan", "{missing}", "{dst}"}, 1,
+            "この移動は始められません", "フォルダの読み取りができませんでした: {missing}: ");
         row("plan names a hidden picture", {"gather", "--plan", "{src}", "{dst}"}, 0,
             "問題: {src}/a/.hidden.jpg: 隠しファイルのため移動しません。フォルダに残ります。\n", "");
         row("plan names a picture in the source parent", {"gather", "--plan", "{src}", "{dst}"}, 0,

@@ -110,7 +110,8 @@ private slots:
         QCOMPARE(runProgram(prog(), {"strip", at("strip")}).exitCode, 4); // a.jpg is taken
         const QStringList runs = history();
         QCOMPARE(runs.size(), 1);
-        QVERIFY2(runs[0].contains("  番号の削除  " + at("strip") + "  画像 1  ") && runs[0].endsWith("  完了"),
+        QVERIFY2(runs[0].contains("  番号の削除  " + at("strip") + "  画像 1  ") &&
+                     runs[0].endsWith("  完了"),
                  qPrintable(runs[0]));
         QCOMPARE(runProgram(prog(), {"strip", at("strip")}).exitCode, 4);
         QCOMPARE(history().size(), 1);

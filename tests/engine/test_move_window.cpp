@@ -308,8 +308,8 @@ private slots:
         QCOMPARE(m_messages.shown.size(), std::size_t(1));
         QCOMPARE(m_messages.shown[0].icon, MessageIcon::Information);
         const std::string& text = m_messages.shown[0].text;
-        for (const std::string& part : {std::string("A/photo.jpg.part"), "B/" + longName, std::string("255 バイト"),
-                                        std::string("名前を短くして")})
+        for (const std::string& part : {std::string("A/photo.jpg.part"), "B/" + longName,
+                                        std::string("255 バイト"), std::string("名前を短くして")})
             QVERIFY2(text.find(part) != std::string::npos, text.c_str());
         QVERIFY(m_form->ui.Command1->isVisible());
     }

@@ -197,17 +197,19 @@ private slots:
                             const char* where, const char* says) {
             QTest::newRow(name) << setUp << int(outcome) << int(kind) << QByteArray(where) << QString(says);
         };
-        row("a link left out", "link", MoveOutcome::Completed, ProblemKind::LeftOut, "src/a/to-b", "リンクです");
-        row("a name too long with the prefix", "long", MoveOutcome::Completed, ProblemKind::NameTooLong, "src/a/x",
-            "（255 バイト）を超えます。名前を短くして");
+        row("a link left out", "link", MoveOutcome::Completed, ProblemKind::LeftOut, "src/a/to-b",
+            "リンクです");
+        row("a name too long with the prefix", "long", MoveOutcome::Completed, ProblemKind::NameTooLong,
+            "src/a/x", "（255 バイト）を超えます。名前を短くして");
         row("destination gone", "noDestination", MoveOutcome::Failed, ProblemKind::RunStops, "dst",
             "移動先フォルダ");
         row("source gone", "noSource", MoveOutcome::Failed, ProblemKind::RunStops, "src",
             "フォルダの読み取りができませんでした");
         row("a download still arriving", "download", MoveOutcome::Completed, ProblemKind::DownloadArriving,
             "src/a/cat.jpg", "ダウンロード中");
-        row("a hidden picture goes with its folder", "hidden", MoveOutcome::Completed, ProblemKind::HiddenPicture,
-            "src/a/.h.jpg", "隠しファイルのため移動しません。子フォルダ「a」と一緒にごみ箱に入ります。");
+        row("a hidden picture goes with its folder", "hidden", MoveOutcome::Completed,
+            ProblemKind::HiddenPicture, "src/a/.h.jpg",
+            "隠しファイルのため移動しません。子フォルダ「a」と一緒にごみ箱に入ります。");
         row("a hidden picture in a folder kept", "hiddenKept", MoveOutcome::Completed,
             ProblemKind::DownloadArriving, "src/a/cat.jpg", "ダウンロード中");
         row("a picture in the source parent", "parent", MoveOutcome::Completed, ProblemKind::InSourceParent,
@@ -238,7 +240,8 @@ private slots:
         QVERIFY2(plan.problems.front().path.starts_with((root() / where.toStdString()).native()),
                  plan.problems.front().path.c_str());
         QFETCH(QString, says);
-        QVERIFY2(QString::fromStdString(plan.problems.front().text).contains(says), plan.problems.front().text.c_str());
+        QVERIFY2(QString::fromStdString(plan.problems.front().text).contains(says),
+                 plan.problems.front().text.c_str());
         // A folder that cannot be looked at is no other file system.
         QCOMPARE(plan.acrossFileSystems.has_value(), !setUp.startsWith("no"));
         if (setUp == "hiddenKept")
@@ -263,7 +266,8 @@ private slots:
         const int result = runInChild([&] {
             if (!mountPrivateTmpfs(dst(), "16k"))
                 return skipExit;
-            if (fault == "readOnly" && ::mount(nullptr, dst().c_str(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr) != 0)
+            if (fault == "readOnly" &&
+                ::mount(nullptr, dst().c_str(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr) != 0)
                 return skipExit;
             const MovePlan plan = makeMovePlan(Module1{}, files(), {src(), dst(), true, false, {}});
             const bool refused = plan.outcome == MoveOutcome::Failed && plan.error->code == code &&
@@ -319,8 +323,8 @@ private slots:
         QTest::addColumn<QByteArray>("cell");
         QTest::addColumn<QByteArray>("written");
         for (const char* lead : {"=", "+", "-", "@", "\t", "\r"})
-            QTest::addRow("begins with 0x%02x", lead[0])
-                << QByteArray(lead) + "SUM(A1)" << "\"'" + QByteArray(lead) + "SUM(A1)\"";
+            QTest::addRow("begins with 0x%02x", lead[0]) << QByteArray(lead) + "SUM(A1)"
+                                                         << "\"'" + QByteArray(lead) + "SUM(A1)\"";
         QTest::newRow("a sign inside") << QByteArray("a=b-c") << QByteArray("\"a=b-c\"");
         QTest::newRow("a quote first") << QByteArray("\"=x") << QByteArray("\"\"\"=x\"");
     }

@@ -118,7 +118,8 @@ private slots:
         };
         const auto lockAll = [&](bool locked) {
             for (const QByteArray& lock : locks) {
-                const int changed = ::chmod(place(lock.mid(4)).c_str(), locked ? lock.left(3).toUInt(nullptr, 8) : 0755);
+                const int changed =
+                    ::chmod(place(lock.mid(4)).c_str(), locked ? lock.left(3).toUInt(nullptr, 8) : 0755);
                 QVERIFY(changed == 0 || !locked); // a locked picture may have moved away meanwhile
             }
         };
@@ -134,7 +135,8 @@ private slots:
         Module1 vars;
         std::vector<fs::path> folderList;
         MoveRun run(vars, files, observer);
-        auto journal = RunJournal::create(root / "history", moveRunStart(0, source, destination, true, Removal()));
+        auto journal =
+            RunJournal::create(root / "history", moveRunStart(0, source, destination, true, Removal()));
         run.setJournal(&journal.value());
         const MoveRunResult result = run.run(source, true, folderList); // delete option on
         QVERIFY(journal.value().finish(kOutcomeFailed));
