@@ -61,6 +61,9 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # with libqt6gui6, which it finds too; the captions need a Japanese font, and the previews of WebP
 # and TIFF pictures the readers of the image-format plugins.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "fonts-noto-cjk | fonts-ipafont-gothic | fonts-vlgothic, qt6-image-formats-plugins")
+# The system's reasons inside the Japanese messages ("許可がありません") come from the C library's
+# own translations, which Debian ships apart.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "libc-l10n")
 # The program is stripped and its debug symbols go into a package of their own (-dbgsym), which
 # needs a build with them (RelWithDebInfo); a build without gets a plainly stripped program.
 if(CMAKE_BUILD_TYPE MATCHES "^(RelWithDebInfo|Debug)$")

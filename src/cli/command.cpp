@@ -60,6 +60,16 @@ int statusAfterUncleanEnd(int status, int uncleanEndStatus) {
     return uncleanEndStatus == kExitDone ? status : kExitFailed;
 }
 
+std::optional<RunJournal> openCommandJournal(const fs::path& historyFolder, const RunStart& start,
+                                             Terminal& terminal) {
+    Result<RunJournal> created = RunJournal::create(historyFolder, start);
+    if (!created) {
+        terminal.message(describeErrorLine(created.error()) + " " + kNoJournalText);
+        return std::nullopt;
+    }
+    return std::move(created.value());
+}
+
 int commandUsageError(Terminal& terminal, const char* command, const std::string& message) {
     terminal.usage("corvalin " + std::string(command) + ": " + message + "\nTry 'corvalin " + command +
                    " --help' for more information.\n");

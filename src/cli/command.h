@@ -3,6 +3,7 @@
 #include "cli/stop_signals.h"
 #include "cli/terminal.h"
 #include "history/unclean_end.h"
+#include "history/run_journal.h"
 #include "platform/instance_lock.h"
 
 #include <filesystem>
@@ -56,6 +57,11 @@ std::optional<InstanceLock> lockForCommand(const std::filesystem::path& settings
 // run, and the command's own work does not depend on it.
 int tellUncleanEnd(const UncleanEndReport& report, Terminal& terminal);
 int statusAfterUncleanEnd(int status, int uncleanEndStatus);
+// The journal of a command's run in `historyFolder`, opened before the run touches anything. No
+// run starts without one, as in the window: nothing it did could be undone. Nothing when it cannot
+// be made; the message is written.
+std::optional<RunJournal> openCommandJournal(const std::filesystem::path& historyFolder,
+                                             const RunStart& start, Terminal& terminal);
 
 // A usage error of one command: the message, a pointer to its help, status 2.
 int commandUsageError(Terminal& terminal, const char* command, const std::string& message);

@@ -19,7 +19,11 @@ const char* const kExitStatusHelp =
     "  1  a failure, named on standard error\n"
     "  2  wrong usage\n"
     "  3  another Corvalin uses the same settings folder\n"
-    "  4  done, but some files were left as they were (named on standard error)\n";
+    "  4  done, but some files were left as they were (named on standard error)\n"
+    "\nSignals:\n"
+    "  SIGINT (Ctrl+C), SIGTERM or SIGHUP stops a command after the file in hand,\n"
+    "  as closing the window does; the command then ends by that signal, so that a\n"
+    "  shell shows status 130, 143 or 129. A second signal ends it at once.\n";
 
 // Qt's own help option would offer Qt's window options too, which a command has none of.
 QCommandLineOption addHelp(QCommandLineParser& parser) {

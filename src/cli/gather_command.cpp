@@ -7,6 +7,7 @@
 #include "cli/gather_observer.h"
 #include "cli/gather_plan.h"
 #include "engine/download_markers.h"
+#include "engine/files_left.h"
 
 #include <QCommandLineParser>
 
@@ -51,27 +52,27 @@ struct GatherRequest {
     bool deleteFolders = false;
 };
 
-// No run starts without its journal, as in the window: without one nothing it did could be undone.
-std::optional<RunJournal> openJournal(const Module1& vars, const SettingsFiles& files,
-                                      const GatherRequest& request, const Removal& removal,
-                                      Terminal& terminal) {
-    Result<RunJournal> created =
-        RunJournal::create(files.history(), moveRunStart(vars.SerialNo, request.source, request.destination,
-                                                         request.deleteFolders, removal));
-    if (!created) {
-        terminal.message(describeErrorLine(created.error()) + " " + kNoJournalText);
-        return std::nullopt;
-    }
-    return std::move(created.value());
+bool leftFiles(const MoveRunResult& result) {
+    return !result.downloadsLeft.empty() || !result.foldersKeptForDownloads.empty() ||
+           !result.namesTooLong.empty();
 }
 
-// Downloads still arriving, every one by name: what the window's end message tells of them.
-void reportDownloadsLeft(const MoveRunResult& result, Terminal& terminal) {
-    for (const fs::path& file : result.downloadsLeft)
-        terminal.message(std::string(kDownloadFileLeftText) + ": " + file.native());
-    for (const fs::path& folder : result.foldersKeptForDownloads)
-        terminal.message(std::string(kDownloadFolderKeptText) + ": " + folder.native());
-    terminal.message(kDownloadsLeftAdvice);
+void reportEach(const char* heading, const std::vector<fs::path>& paths, Terminal& terminal) {
+    for (const fs::path& path : paths)
+        terminal.message(std::string(heading) + ": " + path.native());
+}
+
+// Downloads still arriving and names too long, every one by name, and what to do: what the
+// window's end message tells of them.
+void reportFilesLeft(const MoveRunResult& result, Terminal& terminal) {
+    reportEach(kDownloadFileLeftText, result.downloadsLeft, terminal);
+    reportEach(kDownloadFolderKeptText, result.foldersKeptForDownloads, terminal);
+    if (!result.downloadsLeft.empty() || !result.foldersKeptForDownloads.empty())
+        terminal.message(kDownloadsLeftAdvice);
+    reportEach(kLongNameFileLeftText, result.namesTooLong, terminal);
+    reportEach(kLongNameFolderKeptText, result.foldersKeptForLongNames, terminal);
+    if (!result.namesTooLong.empty())
+        terminal.message(longNameReasonText(result.longestName));
 }
 
 // The run and what follows it, after the start-up. The one place where a command chooses how the
@@ -80,7 +81,10 @@ void reportDownloadsLeft(const MoveRunResult& result, Terminal& terminal) {
 int gather(Module1& vars, const SettingsFiles& files, const GatherRequest& request, CommandContext& context) {
     const ExtraOptions options = optionsFromFile(files, context.terminal);
     const Removal removal(options.permanentDeletion);
-    std::optional<RunJournal> journal = openJournal(vars, files, request, removal, context.terminal);
+    std::optional<RunJournal> journal = openCommandJournal(
+        files.history(),
+        moveRunStart(vars.SerialNo, request.source, request.destination, request.deleteFolders, removal),
+        context.terminal);
     if (!journal) {
         (void)writeShutdownFiles(vars, files);
         return kExitFailed;
@@ -101,14 +105,13 @@ int gather(Module1& vars, const SettingsFiles& files, const GatherRequest& reque
         if (!*written)
             context.terminal.message(describeErrorLine(written->error()));
     }
-    if (!result.downloadsLeft.empty() || !result.foldersKeptForDownloads.empty())
-        reportDownloadsLeft(result, context.terminal);
+    if (leftFiles(result))
+        reportFilesLeft(result, context.terminal);
     context.terminal.result(
         gatherSummary(result.outcome, counts, {request.deleteFolders, removal.permanent()}));
     if (result.outcome == MoveOutcome::Failed || !recorded || !saved)
         return kExitFailed;
-    return result.downloadsLeft.empty() && result.foldersKeptForDownloads.empty() ? kExitDone
-                                                                                  : kExitFilesLeft;
+    return leftFiles(result) ? kExitFilesLeft : kExitDone;
 }
 
 // The plan printed instead of the run; the start-up's RunFlag is written back as after a run.

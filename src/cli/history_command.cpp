@@ -38,6 +38,9 @@ int runHistory(const QCommandLineParser& parser, CommandContext& context) {
         context.terminal.message(describeErrorLine(runs.error()));
         return kExitFailed;
     }
+    // An empty output would read as a failure to find the history.
+    if (runs.value().empty())
+        context.terminal.result(kNoRunsYetText);
     for (const RunSummary& run : runs.value())
         context.terminal.result(historyLine(run));
     return kExitDone;

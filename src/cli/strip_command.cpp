@@ -44,20 +44,40 @@ void reportLeftFiles(const StripOutcome& outcome, Terminal& terminal) {
         terminal.message(std::string(leftReasonText(file.reason)) + ": " + file.name);
 }
 
+// A strip hands out no serial numbers, so its start holds none.
+RunStart stripStart(const fs::path& folder) {
+    RunStart start;
+    start.kind = RunKind::Strip;
+    start.source = folder;
+    return start;
+}
+
 std::string stripSummary(const StripOutcome& outcome) {
     const char* state = outcome.error ? "中止" : outcome.stopped ? "中断" : "完了";
     return std::string(state) + ": 通し番号を切り取ったファイル " + std::to_string(outcome.stripped) + " 個";
 }
 
-int stripFolder(const fs::path& folder, const std::vector<std::string>& names, CommandContext& context) {
+// Journaled as the window's strip is, so that `corvalin undo` takes it back.
+int stripFolder(const fs::path& folder, const std::vector<std::string>& names, const fs::path& history,
+                CommandContext& context) {
+    std::optional<RunJournal> journal = openCommandJournal(history, stripStart(folder), context.terminal);
+    if (!journal)
+        return kExitFailed;
     StripProgress progress(context);
-    const StripOutcome outcome = stripInFolder(folder, names, progress);
+    const StripOutcome outcome = stripInFolder(folder, names, progress, &*journal);
+    const Status recorded = journal->finish(outcome.error     ? kOutcomeFailed
+                                            : outcome.stopped ? kOutcomeCancelled
+                                                              : kOutcomeCompleted);
     if (outcome.error)
         context.terminal.message(describeErrorLine(*outcome.error));
+    if (!recorded)
+        context.terminal.message(describeErrorLine(recorded.error()));
     if (!outcome.left.empty())
         reportLeftFiles(outcome, context.terminal);
     context.terminal.result(stripSummary(outcome));
-    return outcome.error ? kExitFailed : outcome.left.empty() ? kExitDone : kExitFilesLeft;
+    if (outcome.error || !recorded)
+        return kExitFailed;
+    return outcome.left.empty() ? kExitDone : kExitFilesLeft;
 }
 
 } // namespace
@@ -71,8 +91,8 @@ int runStrip(const QCommandLineParser& parser, CommandContext& context) {
     const QStringList arguments = parser.positionalArguments();
     if (arguments.size() != 1)
         return commandUsageError(context.terminal, "strip", "give one FOLDER");
-    int status = kExitDone;
     const SettingsFiles files = settingsFilesOfThisProgram();
+    int status = kExitDone;
     const auto lock = lockForCommand(files.settingsFolder, context.terminal, status);
     if (!lock)
         return status;
@@ -83,7 +103,7 @@ int runStrip(const QCommandLineParser& parser, CommandContext& context) {
         context.terminal.message(describeErrorLine(names.error()));
         return kExitFailed;
     }
-    return statusAfterUncleanEnd(stripFolder(folder, names.value(), context), uncleanEnd);
+    return statusAfterUncleanEnd(stripFolder(folder, names.value(), files.history(), context), uncleanEnd);
 }
 
 } // namespace corvalin

@@ -9,8 +9,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr std::size_t kNamesShown = 5;
-
 char lowerAscii(char c) {
     return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
 }
@@ -32,19 +30,6 @@ std::size_t markerLength(std::string_view name) {
             return marker.size();
     }
     return 0;
-}
-
-// The path below the source parent folder, as the user knows it from the folder list.
-std::string shownBelow(const fs::path& sourceParent, const fs::path& path) {
-    const fs::path relative = path.lexically_relative(sourceParent);
-    return legibleName((relative.empty() || *relative.begin() == ".." ? path : relative).native());
-}
-
-void listFirst(std::string& text, const fs::path& sourceParent, const std::vector<fs::path>& paths) {
-    for (std::size_t i = 0; i < paths.size() && i < kNamesShown; ++i)
-        text += "\n  " + shownBelow(sourceParent, paths[i]);
-    if (paths.size() > kNamesShown)
-        text += "\n  ほか" + std::to_string(paths.size() - kNamesShown) + "個";
 }
 
 } // namespace
@@ -75,6 +60,20 @@ Result<bool> holdsDownloadMarker(const fs::path& folder) {
     return anyName(tree.value(), isDownloadMarker);
 }
 
+std::string firstNamesBelow(const fs::path& sourceParent, const std::vector<fs::path>& paths) {
+    constexpr std::size_t kNamesShown = 5;
+    std::string text;
+    for (std::size_t i = 0; i < paths.size() && i < kNamesShown; ++i) {
+        // The path below the source parent folder, as the user knows it from the folder list.
+        const fs::path relative = paths[i].lexically_relative(sourceParent);
+        text += "\n  " +
+                legibleName((relative.empty() || *relative.begin() == ".." ? paths[i] : relative).native());
+    }
+    if (paths.size() > kNamesShown)
+        text += "\n  ほか" + std::to_string(paths.size() - kNamesShown) + "個";
+    return text;
+}
+
 std::string describeDownloadsLeft(const fs::path& sourceParent, const std::vector<fs::path>& filesLeft,
                                   const std::vector<fs::path>& foldersKept) {
     if (filesLeft.empty() && foldersKept.empty())
@@ -83,13 +82,13 @@ std::string describeDownloadsLeft(const fs::path& sourceParent, const std::vecto
     if (!filesLeft.empty()) {
         text += "ダウンロード中のファイルが" + std::to_string(filesLeft.size()) +
                 "個あったため、移動も削除もせずに残しました。";
-        listFirst(text, sourceParent, filesLeft);
+        text += firstNamesBelow(sourceParent, filesLeft);
     }
     if (!foldersKept.empty()) {
         text += std::string(text.empty() ? "" : "\n\n") +
                 "ダウンロード中のファイルがあるため、削除しなかったフォルダ：" +
                 std::to_string(foldersKept.size()) + "個";
-        listFirst(text, sourceParent, foldersKept);
+        text += firstNamesBelow(sourceParent, foldersKept);
     }
     text += std::string("\n\n") + kDownloadsLeftAdvice;
     return text;

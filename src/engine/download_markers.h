@@ -38,6 +38,11 @@ std::string describeDownloadsLeft(const std::filesystem::path& sourceParent,
                                   const std::vector<std::filesystem::path>& filesLeft,
                                   const std::vector<std::filesystem::path>& foldersKept);
 
+// The first few of `paths` (files or folders below `sourceParent`), a line each as the folder list
+// shows them, and how many more: what an end message lists of what a run left.
+std::string firstNamesBelow(const std::filesystem::path& sourceParent,
+                            const std::vector<std::filesystem::path>& paths);
+
 // The headings of what was left, for a list that names every file or folder, and what to do.
 inline constexpr const char* kDownloadFileLeftText = "ダウンロード中のため、移動も削除もせずに残したファイル";
 inline constexpr const char* kDownloadFolderKeptText =

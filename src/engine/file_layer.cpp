@@ -42,15 +42,42 @@ Status DiskLayer::movePicture(std::int32_t serialNo, const fs::path& from, const
         if (Status recorded = m_journal->recordMove(serialNo, from, to); !recorded)
             return recorded;
     }
-    return moveNoReplace(from, to);
+    // A move that fails leaves the picture where it was and nothing under its new name.
+    const Status moved = moveNoReplace(from, to);
+    if (!moved && m_journal)
+        takeBackRecord();
+    return moved;
 }
 
 Status DiskLayer::removeFile(const fs::path& file) {
-    return m_removal.removeFile(file).status();
+    const std::size_t line = m_journal ? m_journal->nextLine() : 0;
+    return afterRemoval(line, m_removal.removeFile(file).status(), file, false);
 }
 
+// A folder kept for a download is not recorded; one that could not go may still be.
 Result<bool> DiskLayer::removeFolder(const fs::path& folder) {
-    return m_removal.removeFolderUnless(folder, isDownloadMarker);
+    const std::size_t line = m_journal ? m_journal->nextLine() : 0;
+    const Result<bool> removed = m_removal.removeFolderUnless(folder, isDownloadMarker);
+    if (!removed)
+        return afterRemoval(line, removed.error(), folder, true).error();
+    return removed;
+}
+
+// A removal that failed with its item still in place changed nothing: into the Trash it is one
+// rename, for good a file is one unlink. A folder deleted for good may have lost part of what it
+// held, so its record stays for undo to judge.
+Status DiskLayer::afterRemoval(std::size_t line, Status removed, const fs::path& item, bool folder) {
+    const bool recorded = m_journal && m_journal->nextLine() > line;
+    if (!removed && recorded && lookupEntry(item) != EntryKind::None && !(folder && m_removal.permanent()))
+        takeBackRecord();
+    return removed;
+}
+
+// The journal then says only what was done. Should the record stay (the journal cannot be cut),
+// undo finds the item where it was and leaves it: the failure of the action is what the user must
+// hear of.
+void DiskLayer::takeBackRecord() {
+    (void)m_journal->takeBackLast();
 }
 
 Status DiskLayer::folderDone() {

@@ -40,7 +40,7 @@ public:
 };
 
 // The layer that acts: the moves and removals themselves, each recorded in the journal first when
-// there is one.
+// there is one, and the record taken back when the action failed and changed nothing.
 class DiskLayer : public FileLayer {
 public:
     DiskLayer(SettingsFiles files, Removal removal);
@@ -61,6 +61,9 @@ public:
     Status folderDone() override;
 
 private:
+    Status afterRemoval(std::size_t line, Status removed, const std::filesystem::path& item, bool folder);
+    void takeBackRecord();
+
     CounterWriter m_counter;
     Removal m_removal;
     RunJournal* m_journal = nullptr;

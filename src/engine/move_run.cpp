@@ -3,6 +3,7 @@
 #include "engine/download_markers.h"
 #include "naming/serial_name.h"
 #include "platform/file_ops.h"
+#include "platform/folder_limits.h"
 #include "platform/paths.h"
 #include "platform/program_folder.h"
 
@@ -17,15 +18,29 @@ namespace fs = std::filesystem;
 namespace {
 
 const char* const moveIntoText = "移動先フォルダへのファイルの移動";
+const char* const kMoveOutOfText = "移動元フォルダからのファイルの移動";
 const char* const kSourceCheck = "移動元親フォルダからの移動";
 
-// A failed move names the destination folder when the fault lies there (gone, full, read-only),
+// A failed move names the folder that refused it: the destination when the fault lies there (gone,
+// full, read-only, closed to this user), the picture's own folder when that may not be changed,
 // else the picture.
 Error moveError(const Status& moved, const fs::path& destination) {
     const int code = moved.code();
-    const bool destinationFault =
-        code == ENOSPC || code == EDQUOT || code == EFBIG || code == EROFS || !isFolder(destination);
-    return destinationFault ? errorFromErrno(moveIntoText, destination, code) : moved.error();
+    if (code == ENOSPC || code == EDQUOT || code == EFBIG || code == EROFS || !isFolder(destination))
+        return errorFromErrno(moveIntoText, destination, code);
+    if (code == EACCES || code == EPERM) {
+        if (const int refusal = folderWriteRefusal(destination))
+            return errorFromErrno(moveIntoText, destination, refusal);
+        const fs::path folder = moved.error().path.parent_path();
+        if (folderWriteRefusal(folder) != 0)
+            return errorFromErrno(kMoveOutOfText, folder, code);
+    }
+    return moved.error();
+}
+
+// The child folder of the source parent folder that holds `file`, at any depth.
+fs::path childFolderOf(const fs::path& sourceParent, const fs::path& file) {
+    return joinPath(sourceParent, *file.lexically_relative(sourceParent).begin());
 }
 
 } // namespace
@@ -66,6 +81,9 @@ Status checkDestination(const fs::path& sourceParent, const fs::path& destinatio
     if (isSameOrBelow(target, source))
         return Error{moveIntoText, destination, 0,
                      "移動先フォルダが移動元親フォルダと同じか、その中にあります。"};
+    // Refused here, the run stops before any file is touched instead of at its first picture.
+    if (const int refusal = folderWriteRefusal(destination))
+        return errorFromErrno(moveIntoText, destination, refusal);
     return {};
 }
 
@@ -230,9 +248,17 @@ Status MoveRun::handleFile(const fs::path& folder, const std::string& name, bool
 // is ever replaced.
 Status MoveRun::movePicture(const fs::path& folder, const fs::path& source, const std::string& name) {
     const fs::path destination = m_observer.destination();
-    showNewName(source, serialName(numberInHand(), name));
+    const std::string firstName = serialName(numberInHand(), name);
     if (Status usable = useDestination(destination); !usable)
         return usable;
+    // Every number gives a name of the same length: a name too long is known before anything is
+    // done, and the picture stays with its folder while the others move.
+    if (firstName.size() > m_longestName) {
+        m_namesTooLong.push_back(source);
+        m_foldersHoldingLongNames.insert(childFolderOf(m_sourceParent, source).native());
+        return {};
+    }
+    showNewName(source, firstName);
     if (Status normal = m_layer->makeWritable(source); !normal)
         return normal;
     // A plan names its pictures one by one, which hands out the same numbers as the batches.
@@ -332,12 +358,14 @@ Status MoveRun::useDestination(const fs::path& destination) {
     if (Status recovered = m_layer->prepareDestination(destination); !recovered)
         return recovered;
     m_checkedDestination = destination;
+    m_longestName = longestNameIn(destination);
     return {};
 }
 
 // Every direct subfolder the survey saw, hidden ones too (the survey emptied them as well), with
-// everything in them. One that appeared during the run was never emptied, and one that still holds
-// a download marker would lose the download: both stay.
+// everything in them. One that appeared during the run was never emptied, one that still holds a
+// download marker would lose the download, and one holding a picture whose name is too long would
+// lose the picture: all stay.
 Status MoveRun::deleteChildFolders(const std::vector<fs::path>& folderList) {
     auto names = listSubfolders(m_sourceParent, {.includeHidden = true, .sameFileSystemOnly = true});
     if (!names)
@@ -350,6 +378,10 @@ Status MoveRun::deleteChildFolders(const std::vector<fs::path>& folderList) {
         if (!surveyed.contains(folder.native()))
             continue;
         m_observer.yield();
+        if (m_foldersHoldingLongNames.contains(folder.native())) {
+            m_foldersKeptForLongNames.push_back(folder);
+            continue;
+        }
         const Result<bool> removed = m_layer->removeFolder(folder);
         if (!removed)
             return removed.error();
@@ -364,7 +396,14 @@ MoveRunResult MoveRun::finish(MoveOutcome outcome, std::optional<Error> error) {
     // the user could act on.
     (void)m_layer->enterFolder(m_sourceParent);
     m_crossDeviceMoves.discard();
-    return {outcome, std::move(error), m_foldersWithFiles, m_downloadsLeft, m_foldersKeptForDownloads};
+    return {outcome,
+            std::move(error),
+            m_foldersWithFiles,
+            m_downloadsLeft,
+            m_foldersKeptForDownloads,
+            m_namesTooLong,
+            m_foldersKeptForLongNames,
+            m_longestName};
 }
 
 } // namespace corvalin

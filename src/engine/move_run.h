@@ -14,6 +14,7 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 namespace corvalin {
@@ -68,6 +69,11 @@ struct MoveRunResult {
     // (describeDownloadsLeft words them for the user).
     std::vector<std::filesystem::path> downloadsLeft;
     std::vector<std::filesystem::path> foldersKeptForDownloads;
+    // Pictures left where they were because their new name would be longer than the destination's
+    // file system takes, and the child folders kept for them (describeLongNamesLeft words them).
+    std::vector<std::filesystem::path> namesTooLong;
+    std::vector<std::filesystem::path> foldersKeptForLongNames;
+    std::size_t longestName = 255; // the destination's limit, in bytes
 };
 
 // Refuses a source parent folder whose emptying would destroy what the user never meant to give
@@ -77,7 +83,7 @@ Status checkSource(const std::filesystem::path& sourceParent, const SettingsFile
 
 // Refuses a destination that is no folder, or that is the source parent folder or lies below it
 // (symbolic links resolved): its pictures would be numbered again and, with the delete option,
-// deleted.
+// deleted. Refuses one this user may not write into (read-only, no permission) too.
 Status checkDestination(const std::filesystem::path& sourceParent, const std::filesystem::path& destination);
 
 // The start record of a move run's journal, the same for the window and the command line.
@@ -93,7 +99,8 @@ const char* journalOutcome(MoveOutcome outcome);
 // rewritten before every file. Nothing is ever replaced in the destination. What is not a picture,
 // and the child folders, go as `removal` says (to the Trash unless told otherwise); the run refuses
 // to start when the Trash it needs cannot be used. Downloads still arriving (download_markers.h) are
-// left alone, and so are the child folders that hold them. Pictures bound for another file system
+// left alone, and so are the child folders that hold them; so is a picture whose new name would be
+// too long for the destination, and its child folder. Pictures bound for another file system
 // are copied in batches of at most a folder, and each takes its number when its copy is named.
 class MoveRun : private CopyNaming {
 public:
@@ -148,6 +155,10 @@ private:
     std::string m_nameShown;
     std::vector<std::filesystem::path> m_downloadsLeft;
     std::vector<std::filesystem::path> m_foldersKeptForDownloads;
+    std::size_t m_longestName = 255; // of the checked destination's file system
+    std::vector<std::filesystem::path> m_namesTooLong;
+    std::unordered_set<std::string> m_foldersHoldingLongNames;
+    std::vector<std::filesystem::path> m_foldersKeptForLongNames;
 };
 
 } // namespace corvalin

@@ -33,6 +33,9 @@ std::string runCountsText(const RunSummary& run);
 inline constexpr const char* kAlreadyUndoneText =
     "この実行はすでに取り消されています。まだ戻っていないものだけを戻します。";
 
+// The history holds no run yet.
+inline constexpr const char* kNoRunsYetText = "まだ実行の記録はありません。";
+
 inline constexpr const char* kSerialNumbersKeptText =
     "通し番号は元に戻りません（同じ番号が二度使われることはありません）。";
 

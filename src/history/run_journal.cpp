@@ -80,13 +80,14 @@ Result<RunJournal> RunJournal::create(const fs::path& historyFolder, const RunSt
     startRecord.to = start.destination;
     startRecord.text = start.options;
     // Both in one write, so that a kill leaves a journal with its start or an empty one.
-    if (Status written = file.value().append(lineOf(header) + lineOf(startRecord)); !written) {
+    const std::string firstLines = lineOf(header) + lineOf(startRecord);
+    if (Status written = file.value().append(firstLines); !written) {
         const fs::path path = file.value().path();
         (void)file.value().close();
         (void)removeFile(path);
         return journalError(written, historyFolder);
     }
-    return RunJournal(std::move(file.value()), 2);
+    return RunJournal(std::move(file.value()), 2, firstLines.size());
 }
 
 Result<RunJournal> RunJournal::reopen(const fs::path& file, JournalContents& contents) {
@@ -104,7 +105,7 @@ Result<RunJournal> RunJournal::reopen(const fs::path& file, JournalContents& con
         if (Status cut = opened.value().truncate(contents.wholeBytes); !cut)
             return journalError(cut, file);
     }
-    return RunJournal(std::move(opened.value()), contents.records.size());
+    return RunJournal(std::move(opened.value()), contents.records.size(), contents.wholeBytes);
 }
 
 Status RunJournal::recordChange(RecordType type, const fs::path& from, const fs::path& to,
@@ -157,10 +158,26 @@ Status RunJournal::recordFolderMade(const fs::path& folder) {
 }
 
 Status RunJournal::append(const JournalRecord& record) {
-    if (Status written = m_file.append(lineOf(record)); !written)
+    const std::string line = lineOf(record);
+    if (Status written = m_file.append(line); !written)
         return journalError(written, m_file.path());
+    m_last = LastRecord{m_bytes, isAction(record.type)};
+    m_bytes += line.size();
     ++m_lines;
-    m_actions = m_actions || isAction(record.type);
+    m_actions += m_last->action ? 1 : 0;
+    m_unsynced = true;
+    return {};
+}
+
+Status RunJournal::takeBackLast() {
+    if (!m_last)
+        return {};
+    if (Status cut = m_file.truncate(m_last->start); !cut)
+        return journalError(cut, m_file.path());
+    m_bytes = m_last->start;
+    --m_lines;
+    m_actions -= m_last->action ? 1 : 0;
+    m_last.reset();
     m_unsynced = true;
     return {};
 }

@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <string>
 
 namespace corvalin {
@@ -49,6 +50,10 @@ public:
     Status recordRemoval(const RemovalStep& step);
     Status recordFolderMade(const std::filesystem::path& folder);
     Status append(const JournalRecord& record);
+    // The record appended last, taken back out of the file: its action failed and changed nothing,
+    // so that the journal, the history and undo hold only what was done. Nothing to do when that
+    // record is taken back already.
+    Status takeBackLast();
 
     // Everything appended so far on the disk; nothing to do when nothing was appended since.
     Status flush();
@@ -61,16 +66,24 @@ public:
     const std::filesystem::path& file() const { return m_file.path(); }
     // The line the next record will stand on.
     std::size_t nextLine() const { return m_lines + 1; }
-    bool hasActions() const { return m_actions; }
+    bool hasActions() const { return m_actions > 0; }
 
 private:
-    RunJournal(AppendFile file, std::size_t lines) : m_file(std::move(file)), m_lines(lines) {}
+    RunJournal(AppendFile file, std::size_t lines, std::size_t bytes)
+        : m_file(std::move(file)), m_lines(lines), m_bytes(bytes) {}
     Status recordChange(RecordType type, const std::filesystem::path& from, const std::filesystem::path& to,
                         std::int64_t number);
 
+    struct LastRecord {
+        std::size_t start = 0; // in bytes
+        bool action = false;
+    };
+
     AppendFile m_file;
     std::size_t m_lines = 0;
-    bool m_actions = false;
+    std::size_t m_bytes = 0; // the file's length
+    std::size_t m_actions = 0;
+    std::optional<LastRecord> m_last;
     bool m_unsynced = false;
 };
 

@@ -3,8 +3,11 @@
 #include "app/error_text.h"
 #include "engine/download_markers.h"
 #include "engine/file_layer.h"
+#include "engine/files_left.h"
 #include "plan/plan_scan.h"
 #include "platform/file_ops.h"
+#include "platform/folder_limits.h"
+#include "platform/name_text.h"
 
 #include <cerrno>
 #include <chrono>
@@ -19,13 +22,16 @@ namespace fs = std::filesystem;
 
 namespace {
 
+const char* const kMoveText = "ファイルの移動";
+
 std::uint64_t sizeOf(const fs::path& file) {
     struct stat info {};
     return ::lstat(file.c_str(), &info) == 0 ? static_cast<std::uint64_t>(info.st_size) : 0;
 }
 
 // The layer that changes nothing: it answers as the disk would (a name taken, a name too long, a
-// folder that cannot be entered) and writes down what the run would do.
+// folder that cannot be entered or changed, a destination too full for the copies) and writes down
+// what the run would do.
 class PlanRecorder : public FileLayer {
 public:
     PlanRecorder(MovePlan& plan, Removal removal) : m_plan(plan), m_removal(std::move(removal)) {}
@@ -33,12 +39,19 @@ public:
     Status checkRemovalUsable(const fs::path& source) override { return m_removal.checkUsable(source); }
     // Finished for real, as a run's start does, so that the plan counts what the disk holds.
     Status prepareDestination(const fs::path& destination) override {
+        struct stat info {};
+        m_destinationDevice =
+            ::stat(destination.c_str(), &info) == 0 ? std::optional(info.st_dev) : std::nullopt;
+        m_room = roomIn(destination);
+        m_bytesToCopy = 0;
         return recoverInterruptedMoves(destination);
     }
     Status writeCounter(std::int32_t) override { return {}; }
     Status enterFolder(const fs::path& folder) override {
         if (::access(folder.c_str(), X_OK) != 0)
             return errorFromErrno("作業フォルダの変更", folder, errno);
+        // A picture leaves its folder only where the folder may be changed.
+        m_folderRefusal = folderWriteRefusal(folder);
         return {};
     }
     Status makeWritable(const fs::path& file) override {
@@ -59,24 +72,48 @@ public:
     Status folderDone() override { return {}; }
 
 private:
+    Status checkRoom(const fs::path& from, std::uint64_t bytes);
+
     MovePlan& m_plan;
     Removal m_removal;
     std::unordered_set<std::string> m_taken; // new paths the plan has handed out
+    int m_folderRefusal = 0;                 // of the folder the run is in
+    std::optional<dev_t> m_destinationDevice;
+    std::optional<std::uint64_t> m_room;
+    std::uint64_t m_bytesToCopy = 0; // by the copies to another file system so far
 };
 
 Status PlanRecorder::movePicture(std::int32_t serialNo, const fs::path& from, const fs::path& to) {
+    if (m_folderRefusal != 0)
+        return errorFromErrno(kMoveText, from, m_folderRefusal);
     if (to.filename().native().size() > NAME_MAX)
-        return errorFromErrno("ファイルの移動", from, ENAMETOOLONG);
+        return errorFromErrno(kMoveText, from, ENAMETOOLONG);
     if (m_taken.contains(to.native()) || lookupEntry(to) != EntryKind::None) {
         if (!m_taken.contains(to.native()))
             m_plan.problems.push_back({ProblemKind::NameTaken, to.native(),
                                        "移動先にすでにある名前です。この画像は次の番号になります。"});
-        return errorFromErrno("ファイルの移動", from, EEXIST);
+        return errorFromErrno(kMoveText, from, EEXIST);
     }
-    m_taken.insert(to.native());
     const std::uint64_t bytes = sizeOf(from);
+    if (Status room = checkRoom(from, bytes); !room)
+        return room;
+    m_taken.insert(to.native());
     m_plan.pictures.push_back({from.native(), to.filename().native(), serialNo, bytes});
     m_plan.pictureBytes += bytes;
+    return {};
+}
+
+// A rename within the file system takes no room; a copy to another one takes its bytes, rounded up
+// to whole blocks, and the copies of a run add up.
+Status PlanRecorder::checkRoom(const fs::path& from, std::uint64_t bytes) {
+    struct stat info {};
+    if (!m_room || !m_destinationDevice || ::lstat(from.c_str(), &info) != 0 ||
+        info.st_dev == *m_destinationDevice)
+        return {};
+    constexpr std::uint64_t kBlock = 4096;
+    m_bytesToCopy += (bytes + kBlock - 1) / kBlock * kBlock;
+    if (m_bytesToCopy > *m_room)
+        return errorFromErrno(kMoveText, from, ENOSPC);
     return {};
 }
 
@@ -132,11 +169,51 @@ private:
     std::chrono::steady_clock::time_point m_lastYield = std::chrono::steady_clock::now();
 };
 
-bool sameFileSystem(const fs::path& first, const fs::path& second) {
+// Nothing when either folder cannot be looked at (a source that does not exist is no other disk).
+std::optional<bool> acrossFileSystems(const fs::path& first, const fs::path& second) {
     struct stat one {};
     struct stat other {};
-    return ::stat(first.c_str(), &one) == 0 && ::stat(second.c_str(), &other) == 0 &&
-           one.st_dev == other.st_dev;
+    if (::stat(first.c_str(), &one) != 0 || ::stat(second.c_str(), &other) != 0)
+        return std::nullopt;
+    return one.st_dev != other.st_dev;
+}
+
+// What the run leaves where it is, as problems: downloads still arriving and names too long, and
+// the folders kept for them.
+void addFilesLeft(MovePlan& plan, MoveRunResult& result) {
+    plan.downloadsLeft = std::move(result.downloadsLeft);
+    plan.foldersKeptForDownloads = std::move(result.foldersKeptForDownloads);
+    plan.namesTooLong = std::move(result.namesTooLong);
+    for (const fs::path& file : plan.downloadsLeft)
+        plan.problems.push_back({ProblemKind::DownloadArriving, file.native(), kDownloadFileLeftText});
+    for (const fs::path& folder : plan.foldersKeptForDownloads)
+        plan.problems.push_back({ProblemKind::DownloadArriving, folder.native(), kDownloadFolderKeptText});
+    const std::string tooLong =
+        std::string(kLongNameFileLeftText) + "。" + longNameReasonText(result.longestName);
+    for (const fs::path& file : plan.namesTooLong)
+        plan.problems.push_back({ProblemKind::NameTooLong, file.native(), tooLong});
+    for (const fs::path& folder : result.foldersKeptForLongNames)
+        plan.problems.push_back({ProblemKind::NameTooLong, folder.native(), kLongNameFolderKeptText});
+}
+
+// A hidden picture is never moved: it goes with its child folder when the delete option removes
+// that, and stays there otherwise.
+void describeHiddenPictures(MovePlan& plan) {
+    std::unordered_set<std::string> removed;
+    for (const PlanFolder& folder : plan.folders)
+        removed.insert(folder.path);
+    for (PlanProblem& problem : plan.problems) {
+        if (problem.kind != ProblemKind::HiddenPicture)
+            continue;
+        const fs::path below = fs::path(problem.path).lexically_relative(plan.source);
+        const fs::path child = plan.source / *below.begin();
+        problem.text = "隠しファイルのため移動しません。";
+        if (removed.contains(child.native()))
+            problem.text += "子フォルダ「" + legibleName(child.filename().native()) + "」と一緒に" +
+                            (plan.permanent ? "完全に削除されます。" : "ごみ箱に入ります。");
+        else
+            problem.text += "フォルダに残ります。";
+    }
 }
 
 } // namespace
@@ -166,13 +243,8 @@ MovePlan makeMovePlan(const Module1& vars, const SettingsFiles& files, const Pla
     }
     plan.outcome = result.outcome;
     plan.childFolders = folderList.size();
-    plan.acrossFileSystems = !sameFileSystem(request.source, request.destination);
-    plan.downloadsLeft = std::move(result.downloadsLeft);
-    plan.foldersKeptForDownloads = std::move(result.foldersKeptForDownloads);
-    for (const fs::path& file : plan.downloadsLeft)
-        plan.problems.push_back({ProblemKind::DownloadArriving, file.native(), kDownloadFileLeftText});
-    for (const fs::path& folder : plan.foldersKeptForDownloads)
-        plan.problems.push_back({ProblemKind::DownloadArriving, folder.native(), kDownloadFolderKeptText});
+    plan.acrossFileSystems = acrossFileSystems(request.source, request.destination);
+    addFilesLeft(plan, result);
     if (result.error) {
         plan.error = result.error;
         plan.problems.insert(plan.problems.begin(), {ProblemKind::RunStops, result.error->path.native(),
@@ -181,7 +253,8 @@ MovePlan makeMovePlan(const Module1& vars, const SettingsFiles& files, const Pla
     // Refused sources are never read further (the home folder, the root folder).
     if (!folderList.empty() || !result.error) {
         folderList.insert(folderList.begin(), request.source);
-        findLeftOut(folderList, plan.problems);
+        findLeftOut(folderList, request.pictureTypes, plan.problems);
+        describeHiddenPictures(plan);
     }
     return plan;
 }

@@ -43,7 +43,12 @@ enum class ProblemKind : std::uint8_t {
     NameTaken,        // a new name already taken in the destination: the picture takes a later number
     LeftOut,          // a link or another mounted file system, never entered
     NoReadPermission, // a picture its owner may not read
-    DownloadArriving  // a download still arriving, or a folder kept for one: left as it is
+    DownloadArriving, // a download still arriving, or a folder kept for one: left as it is
+    NameTooLong,      // a picture whose new name the destination cannot hold, or a folder kept for
+                      // one: left as it is
+    HiddenPicture,    // a hidden picture in a child folder: never moved; it goes with its folder or
+                      // stays there
+    InSourceParent    // a picture lying directly in the source parent folder: never moved
 };
 
 struct PlanProblem {
@@ -60,13 +65,14 @@ struct MovePlan {
     std::filesystem::path destination;
     bool deleteFolders = false;
     bool permanent = false;
-    bool acrossFileSystems = false;
+    std::optional<bool> acrossFileSystems; // nothing when a folder cannot be looked at
     std::size_t childFolders = 0;
     std::vector<PlanPicture> pictures;
     std::vector<PlanRemoval> removals;
     std::vector<PlanFolder> folders;
     std::vector<std::filesystem::path> downloadsLeft;
     std::vector<std::filesystem::path> foldersKeptForDownloads;
+    std::vector<std::filesystem::path> namesTooLong;
     std::vector<PlanProblem> problems;
     std::uint64_t pictureBytes = 0;
     std::uint64_t removalBytes = 0;

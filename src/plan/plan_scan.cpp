@@ -1,6 +1,7 @@
 #include "plan/plan_scan.h"
 
 #include "app/error_text.h"
+#include "naming/picture_types.h"
 #include "platform/paths.h"
 
 #include <cerrno>
@@ -88,7 +89,23 @@ PlanProblem unreadable(const fs::path& folder, int code) {
             describeErrorLine(errorFromErrno("フォルダの読み取り", folder, code))};
 }
 
-void leftOutIn(const fs::path& folder, std::vector<PlanProblem>& problems) {
+// A picture the run never moves: every one in the source parent folder, and a hidden one (which the
+// file lists do not show) in a child folder; its text for a hidden one is written later, when it is
+// known whether its folder goes.
+void notMoved(const Entry& entry, bool inSourceParent, const PictureTypes& types,
+              std::vector<PlanProblem>& problems) {
+    if (!isPicture(entry.name, types))
+        return;
+    if (inSourceParent)
+        problems.push_back({ProblemKind::InSourceParent, entry.path.native(),
+                            "移動元親フォルダに直接ある画像です。子フォルダの中の画像だけを移動するため、"
+                            "そのまま残ります。"});
+    else if (entry.name[0] == '.')
+        problems.push_back({ProblemKind::HiddenPicture, entry.path.native(), {}});
+}
+
+void leftOutIn(const fs::path& folder, bool inSourceParent, const PictureTypes& types,
+               std::vector<PlanProblem>& problems) {
     struct stat own {};
     const FolderHandle handle = openFolder(folder);
     if (!handle || ::fstat(::dirfd(handle.get()), &own) != 0) {
@@ -96,7 +113,9 @@ void leftOutIn(const fs::path& folder, std::vector<PlanProblem>& problems) {
         return;
     }
     forEachEntry(handle.get(), folder, [&](const Entry& entry) {
-        if (entry.kind == DT_LNK)
+        if (entry.kind == DT_REG)
+            notMoved(entry, inSourceParent, types, problems);
+        else if (entry.kind == DT_LNK)
             problems.push_back(
                 {ProblemKind::LeftOut, entry.path.native(), "リンクです。たどらず、移動もしません。"});
         else if (entry.kind == DT_DIR && entry.info.st_dev != own.st_dev)
@@ -116,9 +135,10 @@ FolderRemainder scanRemainder(const fs::path& folder) {
     return remainder;
 }
 
-void findLeftOut(const std::vector<fs::path>& folders, std::vector<PlanProblem>& problems) {
-    for (const fs::path& folder : folders)
-        leftOutIn(folder, problems);
+void findLeftOut(const std::vector<fs::path>& folders, const PictureTypes& types,
+                 std::vector<PlanProblem>& problems) {
+    for (std::size_t i = 0; i < folders.size(); ++i)
+        leftOutIn(folders[i], i == 0, types, problems);
 }
 
 } // namespace corvalin

@@ -18,7 +18,9 @@ struct FolderRemainder {
 FolderRemainder scanRemainder(const std::filesystem::path& folder);
 
 // The entries of the folders the survey entered that the run never enters nor moves (links, other
-// file systems), and the folders that cannot be read, as problems.
-void findLeftOut(const std::vector<std::filesystem::path>& folders, std::vector<PlanProblem>& problems);
+// file systems, hidden pictures; every picture of the source parent folder, `folders[0]`), and the
+// folders that cannot be read, as problems. A hidden picture's text is left empty.
+void findLeftOut(const std::vector<std::filesystem::path>& folders, const PictureTypes& types,
+                 std::vector<PlanProblem>& problems);
 
 } // namespace corvalin

@@ -45,8 +45,43 @@ std::string removalsLine(const MovePlan& plan) {
     return line;
 }
 
+// A spreadsheet reads a cell that begins so as a formula; a downloaded file's name is anyone's text.
+bool readAsFormula(std::string_view text) {
+    return !text.empty() && std::string_view("=+-@\t\r").find(text.front()) != std::string_view::npos;
+}
+
+std::size_t problemsOf(const MovePlan& plan, ProblemKind kind) {
+    return static_cast<std::size_t>(std::count_if(plan.problems.begin(), plan.problems.end(),
+                                                  [kind](const PlanProblem& p) { return p.kind == kind; }));
+}
+
+// The pictures the run leaves where they are, a line for each reason it has.
+void picturesLeftLines(const MovePlan& plan, std::vector<std::string>& lines) {
+    if (!plan.downloadsLeft.empty())
+        lines.push_back("ダウンロード中のため残すファイル: " + count(plan.downloadsLeft.size()));
+    if (!plan.namesTooLong.empty())
+        lines.push_back("名前が長すぎるため残す画像: " + count(plan.namesTooLong.size()) +
+                        "（名前を短くして下さい）");
+    if (const std::size_t hidden = problemsOf(plan, ProblemKind::HiddenPicture))
+        lines.push_back("隠しファイルのため移動しない画像: " + count(hidden));
+    if (const std::size_t loose = problemsOf(plan, ProblemKind::InSourceParent))
+        lines.push_back("移動元親フォルダに直接あるため移動しない画像: " + count(loose));
+}
+
+std::string fileSystemLine(const MovePlan& plan) {
+    return *plan.acrossFileSystems ? "移動先は別のファイルシステムです（コピーして移動します）。"
+                                   : "移動先は同じファイルシステムです（名前の変更で移動します）。";
+}
+
+// A run refused at its start does nothing at all; one that fails later has done what comes before.
+std::string stopLine(const MovePlan& plan) {
+    const bool nothingDone = plan.pictures.empty() && plan.removals.empty() && plan.folders.empty();
+    return std::string(nothingDone ? "この移動は始められません: " : "この移動は途中で止まります: ") +
+           describeErrorLine(*plan.error);
+}
+
 std::string csvField(std::string_view text) {
-    std::string field = "\"";
+    std::string field = readAsFormula(text) ? "\"'" : "\"";
     for (char c : text)
         field += c == '"' ? std::string("\"\"") : std::string(1, c);
     return field + "\"";
@@ -114,14 +149,13 @@ std::vector<std::string> planSummary(const MovePlan& plan) {
     if (plan.deleteFolders)
         lines.push_back("削除する子フォルダ: " + count(plan.folders.size()) +
                         (plan.permanent ? "（完全に削除）" : "（ごみ箱へ）"));
-    if (!plan.downloadsLeft.empty())
-        lines.push_back("ダウンロード中のため残すファイル: " + count(plan.downloadsLeft.size()));
+    picturesLeftLines(plan, lines);
     lines.push_back("容量: 移動する画像 " + byteText(plan.pictureBytes) + "、削除するもの " +
                     byteText(plan.removalBytes));
-    lines.push_back(plan.acrossFileSystems ? "移動先は別のファイルシステムです（コピーして移動します）。"
-                                           : "移動先は同じファイルシステムです（名前の変更で移動します）。");
+    if (plan.acrossFileSystems)
+        lines.push_back(fileSystemLine(plan));
     if (plan.error)
-        lines.push_back("この移動は途中で止まります: " + describeErrorLine(*plan.error));
+        lines.push_back(stopLine(plan));
     return lines;
 }
 

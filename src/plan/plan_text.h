@@ -23,7 +23,8 @@ std::string byteText(std::uint64_t bytes);
 
 // The plan as CSV in UTF-8, one row an action or a problem. A path that is not UTF-8 keeps its
 // bytes readable back: each byte outside a valid sequence, and each "%" of such a path, is written
-// as "%XX"; a path that is UTF-8 is written as it is.
+// as "%XX"; a path that is UTF-8 is written as it is. A cell that begins with "=", "+", "-", "@", a
+// tab or a carriage return gets a leading apostrophe, so that a spreadsheet shows it as text.
 std::string planCsv(const MovePlan& plan);
 
 // The bytes of a path as the CSV writes them.

@@ -46,6 +46,9 @@ FileResult stripOne(const fs::path& from, const fs::path& to, const std::string&
             return failedOrGone(recorded, from);
     }
     if (const Status moved = moveNoReplace(from, to); !moved) {
+        // The file is where it was: the journal keeps only what was done.
+        if (journal)
+            (void)journal->takeBackLast();
         // Taken since the look-up: still never replaced.
         if (moved.code() == EEXIST)
             return {LeftReason::NameTaken, std::nullopt};

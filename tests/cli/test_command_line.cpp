@@ -18,6 +18,13 @@
 using namespace corvalin;
 using namespace corvalin::test;
 
+namespace {
+
+// With the serial prefix one byte longer than a file system takes.
+const std::string kLongName = std::string(245, 'n') + ".jpg";
+
+} // namespace
+
 class TestCommandLine : public QObject {
     Q_OBJECT
 
@@ -27,7 +34,7 @@ class TestCommandLine : public QObject {
     fs::path root() const { return m_copy.root(); }
 
     QString placed(QString argument) const {
-        for (const char* name : {"src", "dst", "file", "missing", "strip", "dl"})
+        for (const char* name : {"src", "dst", "file", "missing", "strip", "dl", "long"})
             argument.replace(QStringLiteral("{%1}").arg(name),
                              QString::fromStdString((root() / name).native()));
         return argument;
@@ -50,6 +57,7 @@ private slots:
         };
         row("version", {"--version"}, 0, "corvalin 1.3.0\n", "");
         row("help", {"--help"}, 0, "strip FOLDER", "");
+        row("help names the stop signals' statuses", {"--help"}, 0, "shell shows status 130, 143 or 129", "");
         row("command help", {"gather", "-h"}, 0,
             "Usage: corvalin gather [--delete-folders] [--plan] [SOURCE DEST]", "");
         row("unknown option", {"--bogus"}, 2, "", "Unknown option 'bogus'");
@@ -63,8 +71,14 @@ private slots:
         row("destination is a file", {"gather", "{src}", "{file}"}, 1, "中止", "{file}: ");
         row("plan only", {"gather", "--plan", "--delete-folders", "{src}", "{dst}"}, 0,
             "削除する子フォルダ: ", "");
-        row("plan of a refused run", {"gather", "--plan", "{src}", "{src}/"}, 1, "この移動は途中で止まります",
+        row("plan of a refused run", {"gather", "--plan", "{src}", "{src}/"}, 1, "この移動は始められません",
             "移動元親フォルダと同じ");
+        row("plan of a missing source", {"gather", "--plan", "{missing}", "{dst}"}, 1,
+            "この移動は始められません", "フォルダの読み取りができませんでした: {missing}: ");
+        row("plan names a hidden picture", {"gather", "--plan", "{src}", "{dst}"}, 0,
+            "問題: {src}/a/.hidden.jpg: 隠しファイルのため移動しません。フォルダに残ります。\n", "");
+        row("plan names a picture in the source parent", {"gather", "--plan", "{src}", "{dst}"}, 0,
+            "問題: {src}/top.jpg: 移動元親フォルダに直接ある画像です。", "");
         row("strip a missing folder", {"strip", "{missing}"}, 1, "", "{missing}: ");
         row("strip leaves a taken name", {"strip", "{strip}"}, 4, "完了: 通し番号を切り取ったファイル 1 個\n",
             "切り取った後の名前がすでにあるため、そのまま残したファイル: 000001 a.jpg\n");
@@ -73,8 +87,11 @@ private slots:
         row("gather leaves a download", {"gather", "{dl}", "{dst}"}, 4,
             "完了: 画像 1 個を移動しました（000000〜000000）。ほかのファイル 0 個をごみ箱に入れました。\n",
             "ダウンロード中のため、移動も削除もせずに残したファイル: {dl}/x/photo.jpg.part\n");
-        row("no history yet", {"history"}, 0, "", "");
-        row("history beside another Corvalin", {"history"}, 0, "", "", true);
+        row("gather leaves a name too long", {"gather", "{long}", "{dst}"}, 4,
+            "完了: 画像 1 個を移動しました（000000〜000000）。",
+            ("名前が長すぎるため、移動も削除もせずに残した画像: {long}/x/" + kLongName + "\n").c_str());
+        row("no history yet", {"history"}, 0, "まだ実行の記録はありません。\n", "");
+        row("history beside another Corvalin", {"history"}, 0, "まだ実行の記録はありません。\n", "", true);
         row("history with an argument", {"history", "x"}, 2, "", "history: takes no arguments");
         row("undo with nothing to undo", {"undo"}, 1, "", "元に戻せる実行がありません");
         row("undo of an unknown run", {"undo", "20000101-000000"}, 2, "",
@@ -92,6 +109,8 @@ private slots:
             QVERIFY(writeContent(root() / "strip" / file, file));
         for (const char* file : {"x/photo.jpg.part", "x/photo.jpg", "x/done.jpg"})
             QVERIFY(writeContent(root() / "dl" / file, pictureContent(file)));
+        for (const std::string& file : {"x/" + kLongName, std::string("x/short.jpg")})
+            QVERIFY(writeContent(root() / "long" / file, pictureContent(file)));
         std::optional<InstanceLock> lock;
         if (locked)
             lock = std::move(InstanceLock::tryAcquire(prog()).value());
@@ -181,6 +200,7 @@ private slots:
         QTest::addColumn<int>("signal");
         QTest::newRow("Ctrl+C") << int(SIGINT);
         QTest::newRow("SIGTERM") << int(SIGTERM);
+        QTest::newRow("SIGHUP") << int(SIGHUP);
     }
     void stopSignalLeavesEverythingCounted() {
         QFETCH(int, signal);
@@ -200,7 +220,9 @@ private slots:
         if (!run)
             QSKIP("this system cannot hold a program at a rename");
         const ProgramRun& stopped = *run;
+        // Ended by that very signal, so that a shell shows 128 + its number.
         QVERIFY(stopped.signalled);
+        QCOMPARE(stopped.exitCode, signal);
         QVERIFY2(stopped.out.startsWith("中断: "), stopped.out.constData());
         QCOMPARE(QString::fromStdString(lostOrDoubled(pictures, {root() / "src", root() / "dst"})),
                  QString());

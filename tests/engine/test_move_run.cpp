@@ -2,6 +2,7 @@
 // display, cancel and close, the folder deletion, and every way it refuses to lose a picture.
 #include "child_process.h"
 #include "disk_helpers.h"
+#include "history/run_history.h"
 #include "move_fixture.h"
 #include "own_trash.h"
 #include "platform/paths.h"
@@ -26,6 +27,7 @@ class TestMoveRun : public QObject {
     ScriptedObserver m_observer;
     std::vector<fs::path> m_folderList;
     PictureTypes m_types;
+    RunJournal* m_journal = nullptr;
 
     fs::path root() const { return m_dir->path().toStdString(); }
     fs::path src() const { return root() / "src"; }
@@ -47,6 +49,7 @@ class TestMoveRun : public QObject {
     MoveRunResult runMove(bool deleteFolders = false, Removal removal = Removal()) {
         MoveRun run(m_vars, files(), m_observer, std::move(removal));
         run.setPictureTypes(m_types);
+        run.setJournal(m_journal);
         return run.run(src(), deleteFolders, m_folderList);
     }
     // The original paths of what the run put into the trash, relative to the source.
@@ -72,6 +75,7 @@ private slots:
         m_observer.dest = dst();
         m_folderList.clear();
         m_types = PictureTypes{};
+        m_journal = nullptr;
     }
     void cleanup() {
         m_home.reset();
@@ -506,7 +510,6 @@ private slots:
         QTest::addColumn<QString>("fault");
         QTest::addColumn<int>("code");
         QTest::addColumn<QByteArray>("named");
-        QTest::newRow("name too long with the prefix") << "long" << int(ENAMETOOLONG) << QByteArray("src/b/");
         QTest::newRow("folder removed after the survey") << "removed" << int(ENOENT) << QByteArray("src/b");
         QTest::newRow("destination removed") << "noDestination" << int(ENOENT) << QByteArray("dst");
         QTest::newRow("counter file cannot be written")
@@ -515,8 +518,7 @@ private slots:
     void failuresStopTheRunAndLoseNothing() {
         QFETCH(QString, fault);
         QFETCH(QByteArray, named);
-        const std::string longName = std::string(246, 'n') + ".jpg";
-        const auto pictures = makeTree({"a/1.jpg", "b/2.jpg", "b/" + longName, "c/3.jpg"});
+        const auto pictures = makeTree({"a/1.jpg", "b/2.jpg", "c/3.jpg"});
         m_observer.onYield = [&] {
             if (!m_observer.surveyDone)
                 return;
@@ -527,7 +529,15 @@ private slots:
         };
         if (fault == "counter")
             fs::create_directories(files().counterFile());
+        auto journal = RunJournal::create(root() / "history", moveRunStart(0, src(), dst(), true, Removal()));
+        m_journal = &journal.value();
         const MoveRunResult result = runMove(true);
+        QVERIFY(journal.value().finish(kOutcomeFailed));
+        // The history counts what arrived, not the move that failed.
+        const auto runs = listRuns(root() / "history");
+        QVERIFY(runs.value().empty() || runs.value()[0].state == RunState::Interrupted);
+        const std::size_t arrived = namesIn(fault == "noDestination" ? root() / "dst-gone" : dst()).size();
+        QCOMPARE(runs.value().empty() ? std::size_t(0) : std::size_t(runs.value()[0].picturesMoved), arrived);
         QCOMPARE(result.outcome, MoveOutcome::Failed);
         QTEST(result.error->code, "code");
         QVERIFY2(result.error->path.native().starts_with((root() / named.toStdString()).native()),
@@ -535,6 +545,41 @@ private slots:
         QVERIFY(fs::exists(src() / "c" / "3.jpg"));
         QCOMPARE(fs::current_path(), src());
         QCOMPARE(lost(pictures), std::string());
+    }
+
+    // A picture whose new name the destination's file system cannot hold is known before anything
+    // is done to it: it stays with its child folder, the others move. A name that fits to the byte
+    // moves, and so does one whose old prefix makes room.
+    void namesTooLongStayWithTheirFolder_data() {
+        QTest::addColumn<QByteArray>("name"); // in src/b/deep
+        QTest::addColumn<bool>("moves");
+        const auto name = [](std::size_t bytes, const std::string& head = {}) {
+            return QByteArray::fromStdString(head + std::string(bytes - head.size() - 4, 'n') + ".jpg");
+        };
+        QTest::newRow("248 bytes") << name(248) << true;
+        QTest::newRow("249 bytes") << name(249) << false;
+        QTest::newRow("250 bytes") << name(250) << false;
+        QTest::newRow("255 bytes") << name(255) << false;
+        QTest::newRow("255 bytes with an old prefix") << name(255, "000007 ") << true;
+        std::string japanese;
+        for (int i = 0; i < 83; ++i)
+            japanese += "写"; // three bytes each
+        QTest::newRow("255 bytes, 87 characters") << name(255, japanese) << false;
+    }
+    void namesTooLongStayWithTheirFolder() {
+        QFETCH(QByteArray, name);
+        QFETCH(bool, moves);
+        const std::string file = "b/deep/" + name.toStdString();
+        const auto pictures = makeTree({"a/1.jpg", file, "b/2.jpg", "c/3.jpg"});
+        const MoveRunResult result = runMove(true);
+        QCOMPARE(result.outcome, MoveOutcome::Completed);
+        QCOMPARE(lost(pictures), std::string());
+        QCOMPARE(namesIn(dst()).size(), std::size_t(moves ? 4 : 3));
+        QCOMPARE(m_vars.SerialNo, moves ? 4 : 3);
+        QCOMPARE(result.namesTooLong, moves ? std::vector<fs::path>{} : std::vector{src() / file});
+        QCOMPARE(result.foldersKeptForLongNames, moves ? std::vector<fs::path>{} : std::vector{src() / "b"});
+        QCOMPARE(namesIn(src()), moves ? Names{} : Names{"b"});
+        QCOMPARE(result.longestName, std::size_t(255));
     }
 
     // Read-only folders and full disks only show as an unprivileged user or in a private mount, so

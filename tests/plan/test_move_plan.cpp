@@ -1,5 +1,6 @@
 // The plan against the run: over generated trees, what the plan says happens to each file is what
 // the run then does to it, read back from the run's journal; and the plan itself changes nothing.
+#include "child_process.h"
 #include "history/journal_reader.h"
 #include "history/run_journal.h"
 #include "move_fixture.h"
@@ -188,21 +189,34 @@ private slots:
     }
 
     // What the plan finds before anything moves, each case on a tree of one child folder "a"
-    // holding "cat.jpg".
+    // holding "cat.jpg", with the delete option on.
     void problemsFound_data() {
         QTest::addColumn<QString>("setUp");
         QTest::addColumn<int>("outcome");
         QTest::addColumn<int>("kind");
         QTest::addColumn<QByteArray>("where");
-        QTest::newRow("a link left out")
-            << "link" << int(MoveOutcome::Completed) << int(ProblemKind::LeftOut) << QByteArray("src/a/to-b");
-        QTest::newRow("a name too long with the prefix")
-            << "long" << int(MoveOutcome::Failed) << int(ProblemKind::RunStops) << QByteArray("src/a/");
-        QTest::newRow("destination gone")
-            << "noDestination" << int(MoveOutcome::Failed) << int(ProblemKind::RunStops) << QByteArray("dst");
-        QTest::newRow("a download still arriving")
-            << "download" << int(MoveOutcome::Completed) << int(ProblemKind::DownloadArriving)
-            << QByteArray("src/a/cat.jpg");
+        QTest::addColumn<QString>("says");
+        const auto row = [](const char* name, const char* setUp, MoveOutcome outcome, ProblemKind kind,
+                            const char* where, const char* says) {
+            QTest::newRow(name) << setUp << int(outcome) << int(kind) << QByteArray(where) << QString(says);
+        };
+        row("a link left out", "link", MoveOutcome::Completed, ProblemKind::LeftOut, "src/a/to-b",
+            "リンクです");
+        row("a name too long with the prefix", "long", MoveOutcome::Completed, ProblemKind::NameTooLong,
+            "src/a/x", "（255 バイト）を超えます。名前を短くして");
+        row("destination gone", "noDestination", MoveOutcome::Failed, ProblemKind::RunStops, "dst",
+            "移動先フォルダ");
+        row("source gone", "noSource", MoveOutcome::Failed, ProblemKind::RunStops, "src",
+            "フォルダの読み取りができませんでした");
+        row("a download still arriving", "download", MoveOutcome::Completed, ProblemKind::DownloadArriving,
+            "src/a/cat.jpg", "ダウンロード中");
+        row("a hidden picture goes with its folder", "hidden", MoveOutcome::Completed,
+            ProblemKind::HiddenPicture, "src/a/.h.jpg",
+            "隠しファイルのため移動しません。子フォルダ「a」と一緒にごみ箱に入ります。");
+        row("a hidden picture in a folder kept", "hiddenKept", MoveOutcome::Completed,
+            ProblemKind::DownloadArriving, "src/a/cat.jpg", "ダウンロード中");
+        row("a picture in the source parent", "parent", MoveOutcome::Completed, ProblemKind::InSourceParent,
+            "src/top.jpg", "そのまま残ります");
     }
     void problemsFound() {
         QFETCH(QString, setUp);
@@ -214,15 +228,60 @@ private slots:
             writeContent(src() / "a" / (std::string(250, 'x') + ".jpg"), "long");
         if (setUp == "noDestination")
             fs::remove(dst());
-        if (setUp == "download")
+        if (setUp == "noSource")
+            fs::remove_all(src());
+        if (setUp == "download" || setUp == "hiddenKept")
             writeContent(src() / "a" / "cat.jpg.part", "");
+        if (setUp == "hidden" || setUp == "hiddenKept")
+            writeContent(src() / "a" / ".h.jpg", "hidden");
+        if (setUp == "parent")
+            writeContent(src() / "top.jpg", "loose");
         const MovePlan plan = makeMovePlan(Module1{}, files(), {src(), dst(), true, false, {}});
         QTEST(int(plan.outcome), "outcome");
         QVERIFY(!plan.problems.empty());
         QTEST(int(plan.problems.front().kind), "kind");
         QVERIFY2(plan.problems.front().path.starts_with((root() / where.toStdString()).native()),
                  plan.problems.front().path.c_str());
-        QCOMPARE(contentOf(src() / "a" / "cat.jpg"), std::string("cat"));
+        QFETCH(QString, says);
+        QVERIFY2(QString::fromStdString(plan.problems.front().text).contains(says),
+                 plan.problems.front().text.c_str());
+        // A folder that cannot be looked at is no other file system.
+        QCOMPARE(plan.acrossFileSystems.has_value(), !setUp.startsWith("no"));
+        if (setUp == "hiddenKept")
+            QVERIFY(plan.problems.back().text.ends_with("フォルダに残ります。"));
+        if (setUp != "noSource")
+            QCOMPARE(contentOf(src() / "a" / "cat.jpg"), std::string("cat"));
+    }
+
+    // What the destination itself refuses, found before anything is done, as the disk would say
+    // it: the plan says the run cannot start and why. The refusals need a mount of their own, so the
+    // plan is made in a child process; a picture goes to another file system there.
+    void destinationRefusals_data() {
+        QTest::addColumn<QString>("fault");
+        QTest::addColumn<int>("code");
+        QTest::newRow("read-only file system") << "readOnly" << int(EROFS);
+        QTest::newRow("no room for the first picture") << "full" << int(ENOSPC);
+    }
+    void destinationRefusals() {
+        QFETCH(QString, fault);
+        QFETCH(int, code);
+        writeContent(src() / "a" / "cat.jpg", std::string(64 * 1024, 'c'));
+        const int result = runInChild([&] {
+            if (!mountPrivateTmpfs(dst(), "16k"))
+                return skipExit;
+            if (fault == "readOnly" &&
+                ::mount(nullptr, dst().c_str(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr) != 0)
+                return skipExit;
+            const MovePlan plan = makeMovePlan(Module1{}, files(), {src(), dst(), true, false, {}});
+            const bool refused = plan.outcome == MoveOutcome::Failed && plan.error->code == code &&
+                                 plan.error->path == dst() && plan.pictures.empty();
+            const std::vector<std::string> summary = planSummary(plan);
+            const bool said = summary.back().starts_with("この移動は始められません: ");
+            return refused && said ? 0 : 1;
+        });
+        if (result == skipExit)
+            QSKIP("cannot mount a small file system here");
+        QCOMPARE(result, 0);
     }
 
     // A child folder removed whole: what it still holds once emptied; a cancel leaves no rows.
@@ -260,6 +319,25 @@ private slots:
     void csvPaths() {
         QFETCH(QByteArray, path);
         QTEST(QByteArray::fromStdString(csvPathText(path.toStdString())), "written");
+    }
+
+    // A cell a spreadsheet would take for a formula is written as text.
+    void csvCellsAreNeverFormulas_data() {
+        QTest::addColumn<QByteArray>("cell");
+        QTest::addColumn<QByteArray>("written");
+        for (const char* lead : {"=", "+", "-", "@", "\t", "\r"})
+            QTest::addRow("begins with 0x%02x", lead[0]) << QByteArray(lead) + "SUM(A1)"
+                                                         << "\"'" + QByteArray(lead) + "SUM(A1)\"";
+        QTest::newRow("a sign inside") << QByteArray("a=b-c") << QByteArray("\"a=b-c\"");
+        QTest::newRow("a quote first") << QByteArray("\"=x") << QByteArray("\"\"\"=x\"");
+    }
+    void csvCellsAreNeverFormulas() {
+        QFETCH(QByteArray, cell);
+        MovePlan plan;
+        plan.problems.push_back({ProblemKind::LeftOut, "/d/x", cell.toStdString()});
+        QFETCH(QByteArray, written);
+        const std::string row = "\"問題\",\"/d/x\"," + written.toStdString() + ",\"\",\"\"\r\n";
+        QVERIFY2(planCsv(plan).ends_with(row), planCsv(plan).c_str());
     }
 
     void removalsGroupedByExtension() {

@@ -58,7 +58,11 @@ private slots:
         fs::remove_all(root());
     }
 
+    // The pictures the run leaves are in the summary and the problems, each with its reason.
     void fromTheMenu() {
+        for (const std::string& name :
+             {std::string("a/.hidden.jpg"), std::string("top.jpg"), "b/" + std::string(250, 'x') + ".jpg"})
+            QVERIFY(writeContent(src() / name, pictureContent(name)));
         openForm(false);
         m_form->ui.mnuPlan->trigger();
         auto* window = qobject_cast<frmPlan*>(m_form->frmPlan.window());
@@ -66,7 +70,15 @@ private slots:
         QTRY_VERIFY(window->plan() && !window->isPlanning());
         QCOMPARE(window->tblPictures->model()->rowCount(), 3);
         QCOMPARE(window->tblRemovals->model()->rowCount(), 1);
-        QVERIFY(window->lblSummary->text().contains(QStringLiteral("1 × .mp4")));
+        for (const char* line :
+             {"1 × .mp4", "名前が長すぎるため残す画像: 1 個", "隠しファイルのため移動しない画像: 1 個",
+              "移動元親フォルダに直接あるため移動しない画像: 1 個"})
+            QVERIFY2(window->lblSummary->text().contains(QString::fromUtf8(line)), line);
+        QStringList kinds;
+        for (int row = 0; row < window->tblProblems->model()->rowCount(); ++row)
+            kinds << window->tblProblems->model()->index(row, 0).data().toString();
+        QCOMPARE(kinds,
+                 (QStringList{"名前が長すぎる", "名前が長すぎる", "親フォルダの画像", "隠しファイル"}));
         QVERIFY(namesIn(dst()).empty());
         QVERIFY(window->savePlan(root() / "plan.csv"));
         QVERIFY(contentOf(root() / "plan.csv").find("%82%A0.jpg") != std::string::npos);

@@ -1,6 +1,6 @@
 #include "power_cut_agent.h"
 
-#include "engine/serial_name.h"
+#include "naming/serial_name.h"
 #include "history/run_history.h"
 #include "platform/file_ops.h"
 #include "power_cut_checks.h"

@@ -1,7 +1,7 @@
 #include "power_cut_checks.h"
 
 #include "app/settings_codec.h"
-#include "engine/serial_name.h"
+#include "naming/serial_name.h"
 #include "history/run_history.h"
 #include "move_fixture.h"
 #include "picture_census.h"

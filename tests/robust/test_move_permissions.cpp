@@ -3,8 +3,10 @@
 // skips.
 #include "app/error_text.h"
 #include "engine/move_run.h"
+#include "history/run_history.h"
 #include "move_fixture.h"
 #include "own_trash.h"
+#include "plan/move_plan.h"
 
 #include <QtTest>
 
@@ -57,8 +59,11 @@ private slots:
             QSKIP("root ignores file permissions: run this as an unprivileged user");
     }
 
+    // The plan made before the run says the same: where the run stops and why. The history counts
+    // what arrived, never the move that was refused.
     void stopsWhereItMayNotGoAndLosesNothing_data() {
-        QTest::addColumn<QByteArrayList>("locks"); // "mode:path" below the source
+        QTest::addColumn<QByteArrayList>("locks"); // "mode:path" below the source, or "mode:dst"
+        QTest::addColumn<bool>("lockAfterPlan");   // changed between the plan and the run
         QTest::addColumn<bool>("across");          // destination on another file system
         QTest::addColumn<MoveOutcome>("outcome");
         QTest::addColumn<QByteArray>("failedAt");
@@ -68,22 +73,31 @@ private slots:
         for (const bool across : {false, true}) {
             const QByteArray where = across ? ", across file systems" : "";
             QTest::newRow("unreadable child folder" + where)
-                << QByteArrayList{"000:b"} << across << MoveOutcome::Failed << QByteArray("b")
+                << QByteArrayList{"000:b"} << false << across << MoveOutcome::Failed << QByteArray("b")
                 << QByteArrayList{};
             // The survey display already enters every folder, before anything is moved.
             QTest::newRow("child folder without search permission" + where)
-                << QByteArrayList{"444:b"} << across << MoveOutcome::Failed << QByteArray("b")
+                << QByteArrayList{"444:b"} << false << across << MoveOutcome::Failed << QByteArray("b")
                 << QByteArrayList{};
+            // The folder refused, not its picture.
             QTest::newRow("read-only child folder" + where)
-                << QByteArrayList{"555:b"} << across << MoveOutcome::Failed << QByteArray("b/3.jpg")
+                << QByteArrayList{"555:b"} << false << across << MoveOutcome::Failed << QByteArray("b")
                 << QByteArrayList{"1.jpg", "2.jpg"};
             QTest::newRow("read-only pictures" + where)
-                << QByteArrayList{"444:b/3.jpg", "444:b/4.jpg", "444:a/notes.txt"} << across
+                << QByteArrayList{"444:b/3.jpg", "444:b/4.jpg", "444:a/notes.txt"} << false << across
                 << MoveOutcome::Completed << QByteArray() << all;
+            // The destination refused, not the source; before anything is touched.
+            QTest::newRow("destination without write permission" + where)
+                << QByteArrayList{"555:dst"} << false << across << MoveOutcome::Failed << QByteArray("dst")
+                << QByteArrayList{};
+            QTest::newRow("destination closed between the plan and the run" + where)
+                << QByteArrayList{"555:dst"} << true << across << MoveOutcome::Failed << QByteArray("dst")
+                << QByteArrayList{};
         }
     }
     void stopsWhereItMayNotGoAndLosesNothing() {
         QFETCH(QByteArrayList, locks);
+        QFETCH(bool, lockAfterPlan);
         QFETCH(bool, across);
         QFETCH(MoveOutcome, outcome);
         QFETCH(QByteArray, failedAt);
@@ -99,22 +113,43 @@ private slots:
         const fs::path destination = other ? fs::path(other->path().toStdString()) : root / "dst";
         fs::create_directories(destination);
         const std::vector<std::string> pictures = makeTree(source);
-        for (const QByteArray& lock : locks)
-            QCOMPARE(::chmod((source / lock.mid(4).toStdString()).c_str(), lock.left(3).toUInt(nullptr, 8)),
-                     0);
+        const auto place = [&](const QByteArray& name) {
+            return name == "dst" ? destination : source / name.toStdString();
+        };
+        const auto lockAll = [&](bool locked) {
+            for (const QByteArray& lock : locks) {
+                const int changed =
+                    ::chmod(place(lock.mid(4)).c_str(), locked ? lock.left(3).toUInt(nullptr, 8) : 0755);
+                QVERIFY(changed == 0 || !locked); // a locked picture may have moved away meanwhile
+            }
+        };
+        if (!lockAfterPlan)
+            lockAll(true);
+        const SettingsFiles files{root / "prog", root};
+        const MovePlan plan = makeMovePlan(Module1{}, files, {source, destination, true, false, {}});
+        if (lockAfterPlan)
+            lockAll(true);
 
         ScriptedObserver observer;
         observer.dest = destination;
         Module1 vars;
         std::vector<fs::path> folderList;
-        MoveRun run(vars, {root / "prog", root}, observer);
+        MoveRun run(vars, files, observer);
+        auto journal =
+            RunJournal::create(root / "history", moveRunStart(0, source, destination, true, Removal()));
+        run.setJournal(&journal.value());
         const MoveRunResult result = run.run(source, true, folderList); // delete option on
-        for (const QByteArray& lock : locks)
-            ::chmod((source / lock.mid(4).toStdString()).c_str(), 0755); // so that the folder can go
+        QVERIFY(journal.value().finish(kOutcomeFailed));
+        lockAll(false); // so that the folders can go
 
         QCOMPARE(result.outcome, outcome);
+        QCOMPARE(plan.outcome, lockAfterPlan ? MoveOutcome::Completed : outcome);
+        if (plan.error && result.error) {
+            QCOMPARE(plan.error->path, result.error->path);
+            QCOMPARE(plan.error->code, result.error->code);
+        }
         if (outcome == MoveOutcome::Failed) {
-            QCOMPARE(result.error->path, source / failedAt.toStdString());
+            QCOMPARE(result.error->path, place(failedAt));
             QCOMPARE(result.error->code, EACCES);
             // What the user reads names the place and the system's reason.
             const std::string message = describeError(*result.error);
@@ -132,6 +167,8 @@ private slots:
             expected.push_back(name.toStdString());
         QCOMPARE(movedNames(destination, allWritable), expected); // nothing hidden left either
         QVERIFY(allWritable);
+        const auto runs = listRuns(root / "history");
+        QCOMPARE(runs.value().empty() ? 0 : runs.value()[0].picturesMoved, int(moved.size()));
     }
 };
 

@@ -14,7 +14,7 @@
 // QEMU, busybox-static, kmod, e2fsprogs or the unpacked kernel is missing the test skips, and
 // fails under CI (CORVALIN_CI set).
 #include "crash_harness.h"
-#include "engine/serial_name.h"
+#include "naming/serial_name.h"
 #include "picture_census.h"
 #include "power_cut_agent.h"
 #include "power_cut_layout.h"

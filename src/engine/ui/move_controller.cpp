@@ -5,7 +5,7 @@
 #include "app/ui/folder_list.h"
 #include "app/ui/form1.h"
 #include "app/ui/ui_text.h"
-#include "engine/download_markers.h"
+#include "engine/files_left.h"
 #include "history/journal_messages.h"
 #include "plan/ui/frm_plan.h"
 #include "platform/paths.h"
@@ -97,8 +97,7 @@ void MoveController::runMove() {
     else
         cancelEnding(source);
     // Told over the idle window, whatever ended the run.
-    const std::string left =
-        describeDownloadsLeft(source, result.downloadsLeft, result.foldersKeptForDownloads);
+    const std::string left = describeFilesLeft(source, result);
     if (!left.empty())
         m_form.messages().show(left, MessageButtons::Ok, MessageIcon::Information);
     m_form.endRun();

@@ -29,6 +29,12 @@ QString problemKindText(ProblemKind kind) {
         return QStringLiteral("読み取り不可");
     case ProblemKind::DownloadArriving:
         return QStringLiteral("ダウンロード中");
+    case ProblemKind::NameTooLong:
+        return QStringLiteral("名前が長すぎる");
+    case ProblemKind::HiddenPicture:
+        return QStringLiteral("隠しファイル");
+    case ProblemKind::InSourceParent:
+        return QStringLiteral("親フォルダの画像");
     }
     return {};
 }

@@ -1,0 +1,32 @@
+#pragma once
+
+#include "engine/move_run.h"
+
+#include <cstddef>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+// What a move run left where it was, told at its end. A picture whose serial-numbered name would be
+// longer than the destination's file system takes cannot be moved under it; the run leaves it, and
+// its child folder, where they are.
+namespace corvalin {
+
+// Everything the run left, downloads still arriving and names too long, in one text for the end
+// of the run; empty when it left nothing.
+std::string describeFilesLeft(const std::filesystem::path& sourceParent, const MoveRunResult& result);
+
+// What the user reads after a run that left such pictures (files below `sourceParent`) and kept
+// their child folders: how many, the first names, why and what to do. Empty when it left none.
+std::string describeLongNamesLeft(const std::filesystem::path& sourceParent,
+                                  const std::vector<std::filesystem::path>& filesLeft,
+                                  const std::vector<std::filesystem::path>& foldersKept,
+                                  std::size_t longestName);
+
+// The reason, with the limit in bytes, and what to do: for a list that names every file.
+std::string longNameReasonText(std::size_t longestName);
+
+inline constexpr const char* kLongNameFileLeftText = "名前が長すぎるため、移動も削除もせずに残した画像";
+inline constexpr const char* kLongNameFolderKeptText = "名前が長すぎる画像があるため、削除しなかったフォルダ";
+
+} // namespace corvalin
