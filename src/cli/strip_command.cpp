@@ -43,11 +43,6 @@ void reportLeftFiles(const StripOutcome& outcome, Terminal& terminal) {
         terminal.message(std::string(leftReasonText(file.reason)) + ": " + file.name);
 }
 
-std::string stripSummary(const StripOutcome& outcome) {
-    const char* state = outcome.error ? "中止" : outcome.stopped ? "中断" : "完了";
-    return std::string(state) + ": 通し番号を切り取ったファイル " + std::to_string(outcome.stripped) + " 個";
-}
-
 } // namespace
 
 void declareStrip(QCommandLineParser& parser) {
