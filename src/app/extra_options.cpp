@@ -16,8 +16,8 @@ const char* const kPermanentDeletionKey = "permanent_deletion";
 const char* const kPictureTypesKey = "picture_types";
 const char* const kPlanBeforeMoveKey = "plan_before_move";
 const char* const kNotifyLongRunsKey = "notify_long_runs";
-const std::array<std::string_view, 4> kKnownKeys = {kPermanentDeletionKey, kPictureTypesKey, kPlanBeforeMoveKey,
-                                                    kNotifyLongRunsKey};
+const std::array<std::string_view, 4> kKnownKeys = {kPermanentDeletionKey, kPictureTypesKey,
+                                                    kPlanBeforeMoveKey, kNotifyLongRunsKey};
 
 std::string_view trimmed(std::string_view text) {
     while (!text.empty() && std::isspace(static_cast<unsigned char>(text.front())))
