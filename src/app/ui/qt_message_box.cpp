@@ -98,24 +98,10 @@ public:
         grid->addWidget(box, 1, 0, 1, 2);
         m_default->setDefault(true);
         m_default->setFocus();
+        fitText();
     }
 
     MessageAnswer answer() const { return m_answer; }
-
-    // The text's size, now that the screen and the buttons are known.
-    void fitText() {
-        const QRect area = availableArea(parentWidget());
-        const int besides = layout()->contentsMargins().left() + layout()->contentsMargins().right() +
-                            (iconWidth() > 0 ? iconWidth() + layout()->spacing() : 0);
-        // The window manager's frame and a margin of the screen stay free.
-        const int widest = std::max(kUsualTextWidth / 2, std::min(kWidestText, area.width() - besides - 48));
-        const int width = std::clamp(m_text->naturalWidth(), std::min(kUsualTextWidth, widest), widest);
-        const int buttonsHeight = findChild<QDialogButtonBox*>()->sizeHint().height();
-        const int tallest = area.height() - buttonsHeight - layout()->contentsMargins().top() -
-                            layout()->contentsMargins().bottom() - layout()->spacing() - 64;
-        m_text->setMaximumLines(std::max(1, tallest / m_text->fontMetrics().lineSpacing()));
-        m_text->setFixedSize(width, std::min(m_text->heightFor(width), std::max(tallest, 1)));
-    }
 
 protected:
     // Read out as an alert by a screen reader, as the desktop's own message boxes are.
@@ -135,6 +121,21 @@ protected:
     }
 
 private:
+    // The text's size, now that the screen and the buttons are known.
+    void fitText() {
+        const QRect area = availableArea(parentWidget());
+        const int besides = layout()->contentsMargins().left() + layout()->contentsMargins().right() +
+                            (iconWidth() > 0 ? iconWidth() + layout()->spacing() : 0);
+        // The window manager's frame and a margin of the screen stay free.
+        const int widest = std::max(kUsualTextWidth / 2, std::min(kWidestText, area.width() - besides - 48));
+        const int width = std::clamp(m_text->naturalWidth(), std::min(kUsualTextWidth, widest), widest);
+        const int buttonsHeight = findChild<QDialogButtonBox*>()->sizeHint().height();
+        const int tallest = area.height() - buttonsHeight - layout()->contentsMargins().top() -
+                            layout()->contentsMargins().bottom() - layout()->spacing() - 64;
+        m_text->setMaximumLines(std::max(1, tallest / m_text->fontMetrics().lineSpacing()));
+        m_text->setFixedSize(width, std::min(m_text->heightFor(width), std::max(tallest, 1)));
+    }
+
     QLabel* iconLabel(MessageIcon icon) {
         const int size = style()->pixelMetric(QStyle::PM_MessageBoxIconSize, nullptr, this);
         m_icon = new QLabel(this);
@@ -162,7 +163,6 @@ MessageAnswer QtMessageBox::show(const std::string& text, MessageButtons buttons
     // and the parent then deletes the box.
     QPointer<MessageDialog> box =
         new MessageDialog(toDisplay(text), buttons, icon, QApplication::activeWindow());
-    box->fitText();
     box->exec();
     if (!box)
         return safeAnswer(buttons);
