@@ -57,7 +57,8 @@ set(CPACK_DEBIAN_PACKAGE_SECTION graphics)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # The libraries the program links (Qt Network among them, through which a second start reaches
-# the running window) are found by dpkg-shlibdeps. The xcb platform plugin and the JPEG reader come
+# the running window, and Qt D-Bus, which sends the notification at the end of a long run) are
+# found by dpkg-shlibdeps. The xcb platform plugin and the JPEG reader come
 # with libqt6gui6, which it finds too; the captions need a Japanese font, and the previews of WebP
 # and TIFF pictures the readers of the image-format plugins.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "fonts-noto-cjk | fonts-ipafont-gothic | fonts-vlgothic, qt6-image-formats-plugins")

@@ -15,8 +15,9 @@ namespace {
 const char* const kPermanentDeletionKey = "permanent_deletion";
 const char* const kPictureTypesKey = "picture_types";
 const char* const kPlanBeforeMoveKey = "plan_before_move";
-const std::array<std::string_view, 3> kKnownKeys = {kPermanentDeletionKey, kPictureTypesKey,
-                                                    kPlanBeforeMoveKey};
+const char* const kNotifyLongRunsKey = "notify_long_runs";
+const std::array<std::string_view, 4> kKnownKeys = {kPermanentDeletionKey, kPictureTypesKey,
+                                                    kPlanBeforeMoveKey, kNotifyLongRunsKey};
 
 std::string_view trimmed(std::string_view text) {
     while (!text.empty() && std::isspace(static_cast<unsigned char>(text.front())))
@@ -50,15 +51,20 @@ std::string_view yesNoText(bool on) {
     return on ? "true" : "false";
 }
 
+// The option a yes-or-no key holds.
+bool ExtraOptions::*switchOf(std::string_view key) {
+    if (key == kPermanentDeletionKey)
+        return &ExtraOptions::permanentDeletion;
+    return key == kPlanBeforeMoveKey ? &ExtraOptions::planBeforeMove : &ExtraOptions::notifyLongRuns;
+}
+
 std::string lineOf(std::string_view key, const ExtraOptions& options) {
     std::string line(key);
     line += '=';
-    if (key == kPermanentDeletionKey)
-        line += yesNoText(options.permanentDeletion);
-    else if (key == kPictureTypesKey)
+    if (key == kPictureTypesKey)
         line += encodePictureTypes(options.pictureTypes);
     else
-        line += yesNoText(options.planBeforeMove);
+        line += yesNoText(options.*switchOf(key));
     return line;
 }
 
@@ -68,10 +74,8 @@ void takeValue(std::string_view key, std::string_view value, ExtraOptions& optio
         options.pictureTypes = decodePictureTypes(value);
         return;
     }
-    const std::optional<bool> on = yesOrNo(value);
-    if (!on)
-        return;
-    (key == kPermanentDeletionKey ? options.permanentDeletion : options.planBeforeMove) = *on;
+    if (const std::optional<bool> on = yesOrNo(value))
+        options.*switchOf(key) = *on;
 }
 
 std::optional<std::string_view> knownKeyOf(std::string_view line) {
@@ -116,8 +120,10 @@ std::string encodeExtraOptions(const ExtraOptions& options) {
         written[index] = true;
     }
     // The newer keys join the file only once they differ from their defaults.
-    const std::array<bool, kKnownKeys.size()> wanted = {true, options.pictureTypes != PictureTypes{},
-                                                        options.planBeforeMove};
+    const ExtraOptions defaults;
+    const std::array<bool, kKnownKeys.size()> wanted = {true, options.pictureTypes != defaults.pictureTypes,
+                                                        options.planBeforeMove != defaults.planBeforeMove,
+                                                        options.notifyLongRuns != defaults.notifyLongRuns};
     for (std::size_t i = 0; i < kKnownKeys.size(); ++i) {
         if (!written[i] && wanted[i])
             text += lineOf(kKnownKeys[i], options) + "\n";

@@ -20,12 +20,15 @@ struct ExtraOptions {
     PictureTypes pictureTypes = {};
     // "移動の前に予定を表示する": every move run first shows its plan and runs only when told.
     bool planBeforeMove = false;
+    // "時間のかかった実行が終わったら通知する": a long move or strip run that ends while the user looks
+    // elsewhere is told by a desktop notification.
+    bool notifyLongRuns = true;
     // Every line as read, the known keys included; a rewrite puts the current values in place.
     std::vector<std::string> lines = {};
 
     bool sameValues(const ExtraOptions& other) const {
         return permanentDeletion == other.permanentDeletion && pictureTypes == other.pictureTypes &&
-               planBeforeMove == other.planBeforeMove;
+               planBeforeMove == other.planBeforeMove && notifyLongRuns == other.notifyLongRuns;
     }
 };
 

@@ -89,7 +89,7 @@ int gather(Module1& vars, const SettingsFiles& files, const GatherRequest& reque
         (void)writeShutdownFiles(vars, files);
         return kExitFailed;
     }
-    GatherObserver observer(vars, request.destination, context);
+    GatherObserver observer(request.destination, context);
     std::vector<fs::path> folderList;
     MoveRun moveRun(vars, files, observer, removal);
     moveRun.setJournal(&*journal);

@@ -52,11 +52,6 @@ RunStart stripStart(const fs::path& folder) {
     return start;
 }
 
-std::string stripSummary(const StripOutcome& outcome) {
-    const char* state = outcome.error ? "中止" : outcome.stopped ? "中断" : "完了";
-    return std::string(state) + ": 通し番号を切り取ったファイル " + std::to_string(outcome.stripped) + " 個";
-}
-
 // Journaled as the window's strip is, so that `corvalin undo` takes it back.
 int stripFolder(const fs::path& folder, const std::vector<std::string>& names, const fs::path& history,
                 CommandContext& context) {

@@ -17,6 +17,11 @@ std::vector<std::string> namesLeftFor(const StripOutcome& outcome, LeftReason re
 
 } // namespace
 
+std::string stripSummary(const StripOutcome& outcome) {
+    const char* state = outcome.error ? "中止" : outcome.stopped ? "中断" : "完了";
+    return std::string(state) + ": 通し番号を切り取ったファイル " + std::to_string(outcome.stripped) + " 個";
+}
+
 const char* leftReasonText(LeftReason reason) {
     switch (reason) {
     case LeftReason::NameTaken:

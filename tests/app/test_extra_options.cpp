@@ -40,28 +40,37 @@ private slots:
         QTEST(QByteArray::fromStdString(encodeExtraOptions(options)), "rewritten");
     }
 
-    // The picture types and the plan option: how they read, and how a rewrite writes them.
+    // The picture types, the plan and the notification options: how they read, and how a rewrite
+    // writes them.
     void newerKeys_data() {
         QTest::addColumn<QByteArray>("text");
         QTest::addColumn<QByteArray>("types");
         QTest::addColumn<bool>("planFirst");
+        QTest::addColumn<bool>("notify");
         QTest::addColumn<QByteArray>("rewritten");
         QTest::newRow("absent: defaults, not written")
-            << QByteArray("permanent_deletion=false\n") << QByteArray() << false
+            << QByteArray("permanent_deletion=false\n") << QByteArray() << false << true
             << QByteArray("permanent_deletion=false\n");
         QTest::newRow("listed in any case and order, unknown words dropped")
             << QByteArray("picture_types = TIFF, png ,jxl\nplan_before_move=yes\n") << QByteArray("png,tiff")
-            << true
+            << true << true
             << QByteArray("picture_types=png,tiff\nplan_before_move=true\npermanent_deletion=false\n");
         QTest::newRow("emptied list kept as a line")
-            << QByteArray("picture_types=\nplan_before_move=maybe\n") << QByteArray() << false
+            << QByteArray("picture_types=\nplan_before_move=maybe\n") << QByteArray() << false << true
             << QByteArray("picture_types=\nplan_before_move=false\npermanent_deletion=false\n");
+        QTest::newRow("notifications off: written, as they differ from the default")
+            << QByteArray("notify_long_runs = Off\n") << QByteArray() << false << false
+            << QByteArray("notify_long_runs=false\npermanent_deletion=false\n");
+        QTest::newRow("a notification value that is no yes or no keeps them on")
+            << QByteArray("notify_long_runs=later\n") << QByteArray() << false << true
+            << QByteArray("notify_long_runs=true\npermanent_deletion=false\n");
     }
     void newerKeys() {
         QFETCH(QByteArray, text);
         const ExtraOptions options = decodeExtraOptions(text.toStdString());
         QTEST(QByteArray::fromStdString(encodePictureTypes(options.pictureTypes)), "types");
         QTEST(options.planBeforeMove, "planFirst");
+        QTEST(options.notifyLongRuns, "notify");
         QTEST(QByteArray::fromStdString(encodeExtraOptions(options)), "rewritten");
     }
 

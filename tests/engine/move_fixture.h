@@ -2,6 +2,7 @@
 
 #include "app/module1.h"
 #include "app/startup.h"
+#include "engine/gather_summary.h"
 #include "engine/move_run.h"
 #include "other_file_system.h"
 
@@ -94,7 +95,8 @@ inline void openToEveryone(const fs::path& root) {
     }
 }
 
-// An observer that records what the run showed and lets a test act at every yield.
+// An observer that records what the run showed, counts it as a terminal does, and lets a test act
+// at every yield.
 class ScriptedObserver : public MoveRunObserver {
 public:
     fs::path dest;
@@ -109,6 +111,7 @@ public:
     std::vector<std::string> newNames;
     std::vector<fs::path> foldersStarted;
     std::vector<fs::path> foldersFinished;
+    GatherTally tally;
 
     void yield() override {
         if (onYield)
@@ -124,9 +127,13 @@ public:
             onReturned();
     }
     void folderStarted(const fs::path& folder) override { foldersStarted.push_back(folder); }
-    void folderFinished(const fs::path& folder) override { foldersFinished.push_back(folder); }
+    void folderFinished(const fs::path& folder) override {
+        foldersFinished.push_back(folder);
+        tally.folderFinished();
+    }
     void previewRequested(const fs::path& file) override {
         previews.push_back(file);
+        tally.fileStarted(file);
         if (onPreview)
             onPreview(file);
     }
@@ -134,6 +141,7 @@ public:
         newNames.push_back(name);
         if (onNewName)
             onNewName(name);
+        tally.nameChosen(name);
     }
 };
 

@@ -9,6 +9,7 @@
 
 #include <QtTest>
 
+#include <algorithm>
 #include <csignal>
 #include <sys/resource.h>
 
@@ -500,6 +501,12 @@ private slots:
         if (closeAt.isEmpty())
             QVERIFY2(fs::exists(m_observer.dest / m_observer.newNames.back()),
                      m_observer.newNames.back().c_str());
+        // The summary counts each picture once its batch has put it in place, a folder or more on.
+        const GatherCounts& counts = m_observer.tally.finish();
+        QCOMPARE(counts.pictures, long(namesIn(m_observer.dest).size() - taken.size()));
+        QCOMPARE(counts.others, long(std::count(tree.begin(), tree.end(), "a/2.txt")));
+        if (taken.empty() && counts.pictures > 0)
+            QCOMPARE(counts.lastNumber, std::optional<std::int32_t>(counts.pictures - 1));
         QCOMPARE(lostOrDoubled(pictures, {root(), m_observer.dest}), std::string());
         fs::remove_all(m_observer.dest); // names that are not UTF-8 defeat QTemporaryDir
     }

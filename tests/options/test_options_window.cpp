@@ -270,6 +270,8 @@ private slots:
         dialog->findChild<QCheckBox*>("chkPictureType_png")->setChecked(true);
         dialog->findChild<QCheckBox*>("chkPictureType_tiff")->setChecked(true);
         dialog->findChild<QCheckBox*>("chkPlanBeforeMove")->setChecked(true);
+        QVERIFY(dialog->ui.chkNotifyLongRuns->isChecked());
+        dialog->ui.chkNotifyLongRuns->setChecked(false);
         if (press == "Esc")
             QTest::keyClick(dialog->ui.Text3, Qt::Key_Escape);
         else if (press == "close")
@@ -290,6 +292,7 @@ private slots:
             readWholeFile(root() / "Corvalin.conf").ok() ? readWholeFile(root() / "Corvalin.conf").value()
                                                          : "",
             std::string(applied ? "permanent_deletion=true\npicture_types=png,tiff\nplan_before_move=true\n"
+                                  "notify_long_runs=false\n"
                                 : ""));
         QCOMPARE(dialog->isVisible(), !closed);
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);

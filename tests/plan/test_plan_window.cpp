@@ -2,6 +2,8 @@
 // and runs the move on "実行"; with the option on, "ファイル移動" shows it first and moves only on
 // "実行".
 #include "app/ui/form1.h"
+#include "app/ui/screen_room.h"
+#include "app/ui/wrapping_text.h"
 #include "engine/ui/move_controller.h"
 #include "move_fixture.h"
 #include "own_trash.h"
@@ -86,6 +88,37 @@ private slots:
         window->cmdRun->click();
         QTRY_COMPARE(int(namesIn(dst()).size()), 3);
         QVERIFY(!m_form->frmPlan.window());
+    }
+
+    // A source parent of 200 bytes and a picture whose numbered name would be 257 bytes: the window
+    // stays as wide as it was, the summary keeps the whole path (wrapped, scrolled), and each cell of
+    // the problems keeps the whole of its path in its tool tip.
+    void longNamesStayWithinTheScreen() {
+        const fs::path longSource = root() / std::string(200, 'f');
+        fs::rename(src(), longSource);
+        QVERIFY(writeContent(longSource / "a" / (std::string(246, 'n') + ".jpg"), "picture"));
+        writeContent(root() / "prog" / "Corvalin.ini",
+                     "\"" + longSource.native() + "\",\"" + dst().native() + "\",\"\",0,1\r\n");
+        m_vars = Module1{};
+        m_form = std::make_unique<Form1>(m_vars, SettingsFiles{root() / "prog", root() / "prog"}, m_messages);
+        m_form->frmPlan.setFactory([this] { return createPlanWindow(*m_form); });
+        QVERIFY(m_form->Form_Load());
+        m_form->show();
+        m_form->ui.mnuPlan->trigger();
+        auto* window = qobject_cast<frmPlan*>(m_form->frmPlan.window());
+        QVERIFY(window);
+        QTRY_VERIFY(window->plan() && !window->isPlanning());
+        QCoreApplication::processEvents();
+        const QRect area = availableArea(window);
+        QVERIFY2(window->width() <= area.width() && window->minimumSizeHint().width() <= area.width(),
+                 qPrintable(QString::number(window->width())));
+        QVERIFY(window->lblSummary->text().contains(QString::fromStdString(longSource.native())));
+        QAbstractItemModel* problems = window->tblProblems->model();
+        QVERIFY(problems->rowCount() > 0);
+        for (int row = 0; row < problems->rowCount(); ++row) {
+            const QModelIndex cell = problems->index(row, 1);
+            QCOMPARE(cell.data(Qt::ToolTipRole).toString().remove('\n'), cell.data().toString());
+        }
     }
 
     void beforeEveryMove_data() {

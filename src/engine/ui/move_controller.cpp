@@ -4,6 +4,7 @@
 #include "app/ui/file_list.h"
 #include "app/ui/folder_list.h"
 #include "app/ui/form1.h"
+#include "app/ui/run_end_notice.h"
 #include "app/ui/ui_text.h"
 #include "engine/files_left.h"
 #include "history/journal_messages.h"
@@ -60,6 +61,7 @@ void MoveController::run() {
 void MoveController::runMove() {
     if (!m_form.beginRun())
         return;
+    RunEndNotice::of(m_form).runStarted();
     const fs::path source = m_form.ui.Dir1->path();
     const Removal removal = m_form.removal();
     // Refused before anything, the window included, is touched.
@@ -89,6 +91,7 @@ void MoveController::runMove() {
     // A cancel clicked during the last files belongs to this run, which ends now; left waiting, it
     // would reach the idle window.
     yield();
+    tellEnd(result, removal);
     if (result.error)
         m_form.showError(*result.error);
     finishRunJournal(m_form.messages(), journal, journalOutcome(result.outcome));
@@ -113,6 +116,15 @@ bool MoveController::startJournal(const fs::path& source, std::optional<RunJourn
     return openRunJournal(m_form.messages(), m_form.files().history(), start, journal);
 }
 
+// Before any message: a user who looks elsewhere would not see one waiting over the window.
+void MoveController::tellEnd(const MoveRunResult& result, const Removal& removal) {
+    if (!m_tallying)
+        return;
+    const RemovalChoices removed{m_form.vars().OptFlags[0].isOn(), removal.permanent()};
+    RunEndNotice::of(m_form).runEnded(moveEndTitle(),
+                                      gatherSummary(result.outcome, m_tally.finish(), removed));
+}
+
 void MoveController::showRunLayout() {
     m_form.BusyFlag = OptionValue::number(1);
     m_form.ui.Command1->hide();
@@ -132,6 +144,8 @@ void MoveController::showRunLayout() {
     m_fileCounts.reset();
     m_newName.clear();
     m_fileLabelsPending = false;
+    m_tallying = RunEndNotice::of(m_form).wanted();
+    m_tally = GatherTally{};
 }
 
 // What both endings put back: buttons, preview box and headings. Late previews are dropped.
@@ -251,6 +265,8 @@ void MoveController::fileProgress(long remaining, long total) {
 
 // Opened now, before the run moves it; decoded beside the run, which never waits for it.
 void MoveController::previewRequested(const fs::path& file) {
+    if (m_tallying)
+        m_tally.fileStarted(file);
     m_form.PreviewPath = file;
     if (m_inlinePreview) {
         m_form.FitPreview();
@@ -263,6 +279,8 @@ void MoveController::previewRequested(const fs::path& file) {
 }
 
 void MoveController::newNameChosen(const std::string& name) {
+    if (m_tallying)
+        m_tally.nameChosen(name);
     m_newName = name;
     m_fileLabelsPending = true;
     if (m_displayIntervalMs == 0)
@@ -309,6 +327,8 @@ fs::path MoveController::destination() {
 
 // The emptied folder is read afresh at the next showing, unless a later one is shown by then.
 void MoveController::folderFinished(const fs::path& folder) {
+    if (m_tallying)
+        m_tally.folderFinished();
     refreshDestinationFiles(false);
     m_pendingFolder = folder;
     if (m_displayIntervalMs == 0)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "engine/gather_summary.h"
 #include "engine/move_run.h"
 
 #include <QElapsedTimer>
@@ -75,6 +76,7 @@ private:
     void refreshDestinationFiles(bool force);
     void completedEnding(int foldersWithFiles);
     void cancelEnding(const std::filesystem::path& sourceParent);
+    void tellEnd(const MoveRunResult& result, const Removal& removal);
     void showDecoded(const PreparedPreview& prepared, std::uint64_t generation);
 
     Form1& m_form;
@@ -97,6 +99,9 @@ private:
     std::optional<std::pair<long, long>> m_fileCounts;
     std::string m_newName;
     bool m_fileLabelsPending = false;
+    // What the run did, for the notification at its end; counted only when one may be sent.
+    bool m_tallying = false;
+    GatherTally m_tally;
 };
 
 } // namespace corvalin

@@ -2,7 +2,9 @@
 
 #include "app/error_text.h"
 #include "app/message_box.h"
+#include "app/ui/elided_label.h"
 #include "app/ui/form1.h"
+#include "app/ui/screen_room.h"
 #include "app/ui/ui_text.h"
 #include "history/history_texts.h"
 
@@ -82,6 +84,7 @@ void frmHistory::setupUi() {
     lvwRuns->setRootIsDecorated(false);
     lvwRuns->setUniformRowHeights(true);
     lvwRuns->setSelectionMode(QAbstractItemView::SingleSelection);
+    lvwRuns->setTextElideMode(Qt::ElideMiddle);
     auto* header = new QTreeWidgetItem;
     for (int column = 0; column < int(std::size(kColumns)); ++column) {
         header->setText(column, QString::fromUtf8(kColumns[column].first));
@@ -89,7 +92,7 @@ void frmHistory::setupUi() {
     }
     lvwRuns->setHeaderItem(header);
     lblNote = named(new QLabel(toDisplay(std::string(kSerialNumbersKeptText)), this), "lblNote");
-    lblProgress = named(new QLabel(this), "lblProgress");
+    lblProgress = named(new ElidedLabel(this), "lblProgress");
     lblProgress->setTextFormat(Qt::PlainText);
     prgUndo = named(new QProgressBar(this), "prgUndo");
     cmdUndo = named(new QPushButton(QStringLiteral("元に戻す"), this), "cmdUndo");
@@ -110,6 +113,7 @@ void frmHistory::setupUi() {
     setTabOrder(lvwRuns, cmdUndo);
     setTabOrder(cmdUndo, cmdClose);
     resize(960, 400);
+    keepWithinScreen(this);
     showUndoing(false);
 }
 
@@ -126,7 +130,7 @@ void frmHistory::fillRuns(const std::vector<RunSummary>& runs) {
     for (const RunSummary& run : m_runs) {
         auto* item = new QTreeWidgetItem(rowTexts(run));
         for (const int path : {2, 3})
-            item->setToolTip(path, item->text(path));
+            item->setToolTip(path, wrappedToolTip(item->text(path)));
         lvwRuns->addTopLevelItem(item);
     }
     for (int column = 0; column < lvwRuns->columnCount(); ++column) {
@@ -205,7 +209,7 @@ void frmHistory::showUndoing(bool undoing) {
     cmdCancel->setEnabled(true);
     prgUndo->setVisible(undoing);
     prgUndo->setValue(0);
-    lblProgress->clear();
+    lblProgress->setText(QString());
 }
 
 void frmHistory::cmdCancel_Click() {

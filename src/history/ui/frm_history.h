@@ -15,6 +15,7 @@
 
 namespace corvalin {
 
+class ElidedLabel;
 class Form1;
 
 // The history window: the past runs, newest first, and "元に戻す" for the chosen one. An undo
@@ -27,7 +28,7 @@ public:
 
     QTreeWidget* lvwRuns;
     QLabel* lblNote;
-    QLabel* lblProgress;
+    ElidedLabel* lblProgress;
     QProgressBar* prgUndo;
     QPushButton* cmdUndo;
     QPushButton* cmdCancel;

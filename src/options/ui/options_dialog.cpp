@@ -79,6 +79,7 @@ void frmOptions::Form_Load() {
     const ExtraOptions& extra = m_form.extraOptions();
     ui.chkPermanentDelete->setChecked(extra.permanentDeletion);
     ui.chkPlanBeforeMove->setChecked(extra.planBeforeMove);
+    ui.chkNotifyLongRuns->setChecked(extra.notifyLongRuns);
     for (PictureType type : kOptionalPictureTypes) {
         if (QCheckBox* box = ui.chkPictureType[static_cast<std::size_t>(type)])
             box->setChecked(extra.pictureTypes.contains(type));
@@ -220,6 +221,7 @@ bool frmOptions::applyOptions() {
     ExtraOptions extra = m_form.extraOptions();
     extra.permanentDeletion = ui.chkPermanentDelete->isChecked();
     extra.planBeforeMove = ui.chkPlanBeforeMove->isChecked();
+    extra.notifyLongRuns = ui.chkNotifyLongRuns->isChecked();
     // A type without a box here (no plugin on this machine) keeps what the file says.
     for (PictureType type : kOptionalPictureTypes) {
         if (const QCheckBox* box = ui.chkPictureType[static_cast<std::size_t>(type)])

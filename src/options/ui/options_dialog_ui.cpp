@@ -105,6 +105,12 @@ void OptionsDialogUi::createDetailPage(QWidget* page) {
     chkPlanBeforeMove->setToolTip(QStringLiteral("「ファイル移動」で、何がどうなるかの予定を先に表示し、"
                                                  "「実行」を押したときだけ移動します。"));
     stack->addWidget(chkPlanBeforeMove);
+    chkNotifyLongRuns = new QCheckBox(QStringLiteral("時間のかかった実行が終わったら通知する"), page);
+    chkNotifyLongRuns->setObjectName(QStringLiteral("chkNotifyLongRuns"));
+    chkNotifyLongRuns->setToolTip(
+        QStringLiteral("移動か通し番号の削除が 10 秒より長くかかり、終わったときにこの"
+                       "ウィンドウを見ていなければ、デスクトップの通知で結果を知らせます。"));
+    stack->addWidget(chkNotifyLongRuns);
     createPictureTypes(page);
     stack->addWidget(fraPictureTypes);
     stack->addStretch(1);
@@ -205,6 +211,7 @@ void OptionsDialogUi::setTabOrder() {
         tbsOptions, cmdOK,  cmdCancel,          cmdApply,         Drive1, Dir1,  File1,
         Text1,      Text2,  Option1[0],         Option1[1],       Check1, Text3, Check2,
         Check3,     Check4, chkPermanentDelete, chkPlanBeforeMove};
+    order.push_back(chkNotifyLongRuns);
     for (QCheckBox* box : chkPictureType) {
         if (box)
             order.push_back(box);

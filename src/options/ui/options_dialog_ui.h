@@ -43,6 +43,7 @@ struct OptionsDialogUi {
     // The second tab, "詳細": options of Corvalin.conf, stacked from the top of its page.
     QCheckBox* chkPermanentDelete;
     QCheckBox* chkPlanBeforeMove;
+    QCheckBox* chkNotifyLongRuns;
     // "画像として扱う形式": one box per optional type, by PictureType; AVIF and HEIF have a box
     // only where an installed image plugin reads them, else null.
     QGroupBox* fraPictureTypes;

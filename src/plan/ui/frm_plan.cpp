@@ -2,7 +2,9 @@
 
 #include "app/ui/folder_list.h"
 #include "app/ui/form1.h"
+#include "app/ui/screen_room.h"
 #include "app/ui/ui_text.h"
+#include "app/ui/wrapping_text.h"
 #include "engine/ui/move_controller.h"
 #include "plan/plan_text.h"
 #include "plan/ui/plan_models.h"
@@ -56,10 +58,10 @@ void frmPlan::setupUi() {
     setObjectName(QStringLiteral("frmPlan"));
     setWindowTitle(QStringLiteral("移動の予定"));
     resize(780, 540);
+    keepWithinScreen(this);
     auto* layout = new QVBoxLayout(this);
-    lblSummary = named(new QLabel(this), "lblSummary");
-    lblSummary->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    lblSummary->setWordWrap(true);
+    // Wrapped anywhere: a long path in the summary must not widen the window past the screen.
+    lblSummary = named(new WrappingText(this), "lblSummary");
     layout->addWidget(lblSummary);
     tabTables = named(new QTabWidget(this), "tabTables");
     layout->addWidget(tabTables, 1);

@@ -15,6 +15,7 @@ namespace corvalin {
 
 class Form1;
 class PlanTableModel;
+class WrappingText;
 
 // "移動の予定": what a click on "ファイル移動" would do now, for the folders in the two panes and
 // the options as they stand. The plan is made on the user-interface thread like the runs, letting
@@ -29,7 +30,7 @@ public:
 
     frmPlan(Form1& form, Use use, QWidget* parent = nullptr);
 
-    QLabel* lblSummary;
+    WrappingText* lblSummary;
     QLabel* lblRemovalTypes;
     QTabWidget* tabTables;
     QTableView* tblPictures;

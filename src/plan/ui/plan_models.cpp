@@ -1,5 +1,6 @@
 #include "plan/ui/plan_models.h"
 
+#include "app/ui/screen_room.h"
 #include "app/ui/ui_text.h"
 #include "plan/plan_text.h"
 
@@ -62,7 +63,9 @@ int PlanTableModel::columnCount(const QModelIndex& parent) const {
 QVariant PlanTableModel::data(const QModelIndex& index, int role) const {
     if (!m_plan || !index.isValid() || (role != Qt::DisplayRole && role != Qt::ToolTipRole))
         return {};
-    return m_text(*m_plan, index.row(), index.column());
+    // The view elides a long path in the middle; its tool tip holds the whole of it.
+    const QString text = m_text(*m_plan, index.row(), index.column());
+    return role == Qt::ToolTipRole ? wrappedToolTip(text) : text;
 }
 
 QVariant PlanTableModel::headerData(int section, Qt::Orientation orientation, int role) const {

@@ -5,6 +5,7 @@
 #include "app/ui/file_list.h"
 #include "app/ui/folder_list.h"
 #include "app/ui/form1.h"
+#include "app/ui/run_end_notice.h"
 #include "app/ui/ui_text.h"
 #include "history/journal_messages.h"
 #include "strip/strip_summary.h"
@@ -32,6 +33,7 @@ void StripRunWindow::run() {
     // The folder the list was read from: that is Dir2's folder, unless re-reading it failed when it
     // was chosen; the names shown are then the only ones to act on.
     const fs::path folder = m_ownList->path();
+    RunEndNotice::of(m_form).runStarted();
     if (!startJournal(folder))
         return;
     showRunning();
@@ -87,6 +89,8 @@ void StripRunWindow::runIntoSubfolder(const fs::path& folder) {
 
 // The end steps; a failure is told first, the files left as they were last, over the new lists.
 void StripRunWindow::finish(const StripOutcome& outcome) {
+    // Before any message: a user who looks elsewhere would not see one waiting over the window.
+    RunEndNotice::of(m_form).runEnded(stripEndTitle(), stripSummary(outcome));
     if (outcome.error)
         reportFailure(*outcome.error);
     finishRunJournal(m_form.messages(), m_journal,

@@ -1,0 +1,43 @@
+#include "app/ui/run_end_notice.h"
+
+#include "app/long_run.h"
+#include "app/ui/desktop_notification.h"
+#include "app/ui/form1.h"
+#include "app/ui/ui_text.h"
+
+namespace corvalin {
+
+RunEndNotice& RunEndNotice::of(Form1& form) {
+    auto* notice = form.findChild<RunEndNotice*>(QStringLiteral("runEndNotice"), Qt::FindDirectChildrenOnly);
+    return notice ? *notice : *new RunEndNotice(form);
+}
+
+RunEndNotice::RunEndNotice(Form1& form) : QObject(&form), m_form(form) {
+    setObjectName(QStringLiteral("runEndNotice"));
+}
+
+bool RunEndNotice::wanted() const {
+    return m_form.extraOptions().notifyLongRuns;
+}
+
+void RunEndNotice::runStarted() {
+    m_started = m_clock();
+}
+
+// A window that is closing was looked at a moment ago; its user knows the run has ended.
+void RunEndNotice::runEnded(const QString& title, const std::string& summary) {
+    if (m_form.closeRequested())
+        return;
+    if (wantsEndNotice(m_clock() - m_started, m_form.isActiveWindow(), wanted()))
+        sendDesktopNotification(title, toDisplay(summary));
+}
+
+QString moveEndTitle() {
+    return QStringLiteral("ファイル移動が終わりました");
+}
+
+QString stripEndTitle() {
+    return QStringLiteral("通し番号削除が終わりました");
+}
+
+} // namespace corvalin

@@ -1,0 +1,105 @@
+#include "engine/gather_summary.h"
+
+#include "naming/serial_name.h"
+#include "platform/file_ops.h"
+
+#include <algorithm>
+#include <charconv>
+
+namespace corvalin {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string numberText(std::int32_t number) {
+    std::string prefix = serialPrefix(number);
+    prefix.pop_back(); // the blank before a name
+    return prefix;
+}
+
+const char* outcomeText(MoveOutcome outcome) {
+    switch (outcome) {
+    case MoveOutcome::Completed:
+        return "完了";
+    case MoveOutcome::Cancelled:
+        return "中断";
+    case MoveOutcome::Failed:
+        return "中止";
+    }
+    return "";
+}
+
+// The number a serial-numbered name begins with ("000042 cat.jpg", "-000001 cat.jpg").
+std::optional<std::int32_t> numberOf(std::string_view newName) {
+    const std::size_t blank = newName.find(' ');
+    if (blank == std::string_view::npos)
+        return std::nullopt;
+    std::int32_t number = 0;
+    const auto [end, error] = std::from_chars(newName.data(), newName.data() + blank, number);
+    if (error != std::errc() || end != newName.data() + blank)
+        return std::nullopt;
+    return number;
+}
+
+} // namespace
+
+std::string gatherSummary(MoveOutcome outcome, const GatherCounts& counts, RemovalChoices removed) {
+    std::string text =
+        std::string(outcomeText(outcome)) + ": 画像 " + std::to_string(counts.pictures) + " 個を移動しました";
+    if (counts.firstNumber && counts.lastNumber)
+        text += "（" + numberText(*counts.firstNumber) + "〜" + numberText(*counts.lastNumber) + "）";
+    text += "。ほかのファイル " + std::to_string(counts.others) + " 個";
+    if (removed.childFolders && outcome == MoveOutcome::Completed)
+        text += "と子フォルダ";
+    return text + (removed.permanent ? "を削除しました。" : "をごみ箱に入れました。");
+}
+
+void GatherTally::fileStarted(const fs::path& file) {
+    settle();
+    m_inHand = Handled{file, ++m_handled, std::nullopt};
+}
+
+void GatherTally::nameChosen(std::string_view newName) {
+    if (m_inHand)
+        m_inHand->number = numberOf(newName);
+}
+
+void GatherTally::settle() {
+    if (m_inHand && !countIfGone(*m_inHand))
+        m_waiting.push_back(std::move(*m_inHand));
+    m_inHand.reset();
+}
+
+void GatherTally::folderFinished() {
+    std::erase_if(m_waiting, [this](const Handled& handled) { return countIfGone(handled); });
+}
+
+const GatherCounts& GatherTally::finish() {
+    settle();
+    folderFinished();
+    return m_counts;
+}
+
+// The numbers shown are those of the first and the last picture handled that left, whichever
+// order their batches put them in place.
+bool GatherTally::countIfGone(const Handled& handled) {
+    if (lookupEntry(handled.file) != EntryKind::None)
+        return false;
+    if (!handled.number) {
+        ++m_counts.others;
+        return true;
+    }
+    ++m_counts.pictures;
+    if (!m_counts.firstNumber || handled.order < m_firstOrder) {
+        m_counts.firstNumber = handled.number;
+        m_firstOrder = handled.order;
+    }
+    if (!m_counts.lastNumber || handled.order > m_lastOrder) {
+        m_counts.lastNumber = handled.number;
+        m_lastOrder = handled.order;
+    }
+    return true;
+}
+
+} // namespace corvalin
