@@ -2,8 +2,8 @@
 
 #include "cli/stop_signals.h"
 #include "cli/terminal.h"
-#include "history/unclean_end.h"
 #include "history/run_journal.h"
+#include "history/unclean_end.h"
 #include "platform/instance_lock.h"
 
 #include <filesystem>

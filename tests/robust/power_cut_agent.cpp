@@ -1,7 +1,7 @@
 #include "power_cut_agent.h"
 
-#include "naming/serial_name.h"
 #include "history/run_history.h"
+#include "naming/serial_name.h"
 #include "platform/file_ops.h"
 #include "power_cut_checks.h"
 #include "power_cut_layout.h"

@@ -1,9 +1,9 @@
 #include "power_cut_checks.h"
 
 #include "app/settings_codec.h"
-#include "naming/serial_name.h"
 #include "history/run_history.h"
 #include "move_fixture.h"
+#include "naming/serial_name.h"
 #include "picture_census.h"
 #include "platform/file_ops.h"
 #include "platform/trash.h"
