@@ -3,6 +3,7 @@
 #include "held_move.h"
 
 #include <QFile>
+#include <QTest>
 
 #include <csignal>
 #include <sys/prctl.h>
@@ -101,6 +102,9 @@ bool ProgramSession::clickControl(const QRect& place, const QString& modifier) c
 bool ProgramSession::chooseMenuEntry(int menu, int entry) const {
     if (!m_x.click(m_mainWindow, {kFirstMenuTitleX, m_menuBarHeight / 2}))
         return false;
+    // A loaded machine maps the menu late, and a key that comes first goes to the main window
+    // (a lost Down chose the entry above the one asked for).
+    QTest::qWait(300);
     // Opened by the pointer, a menu has no current entry yet; Down makes the first one current.
     // Right goes on to the next menu with its first entry current.
     QStringList keys;
