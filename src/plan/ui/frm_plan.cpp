@@ -123,9 +123,12 @@ void frmPlan::makePlan() {
     m_planning = true;
     m_cancel = false;
     showPlanning(true);
-    const PlanRequest request{m_form.ui.Dir1->path(), m_form.ui.Dir2->path(),
-                              m_form.vars().OptFlags[0].isOn(), m_form.extraOptions().permanentDeletion,
-                              m_form.extraOptions().pictureTypes};
+    const PlanRequest request{m_form.ui.Dir1->path(),
+                              m_form.ui.Dir2->path(),
+                              m_form.vars().OptFlags[0].isOn(),
+                              m_form.extraOptions().permanentDeletion,
+                              m_form.extraOptions().pictureTypes,
+                              m_form.extraOptions().skipDuplicates};
     const PlanProgress progress{[this](int folders, long files) {
                                     if (folders > 0)
                                         lblSummary->setText(
