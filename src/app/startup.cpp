@@ -160,9 +160,10 @@ LoadResult recoverUncleanEnd(Module1& vars, const SettingsFiles& files, LoadResu
             return LoadResult::Failed;
         counterPlusOne = vars.SerialNo;
     }
-    std::optional<SessionJournal> lastRun = lastMoveRunOf(session);
-    if (!lastRun && counter == LoadResult::CutShort)
-        lastRun = newestMoveJournal(files.history());
+    const SessionJournal* lastRun = lastMoveRunOf(session);
+    std::optional<SessionJournal> earlierRun;
+    if (!lastRun && counter == LoadResult::CutShort && (earlierRun = newestMoveJournal(files.history())))
+        lastRun = &*earlierRun;
     const std::optional<std::int32_t> number = serialNoAfterUncleanEnd(lastRun, counterPlusOne, report);
     if (!number)
         return counter;

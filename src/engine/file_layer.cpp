@@ -88,7 +88,7 @@ void DiskLayer::takeBackRecord() {
 }
 
 Status DiskLayer::folderDone() {
-    return m_journal ? m_journal->flush() : Status();
+    return m_journal ? m_journal->flushIfDue() : Status();
 }
 
 } // namespace corvalin

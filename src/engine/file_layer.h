@@ -38,7 +38,7 @@ public:
     // it (download_markers.h): then nothing goes, and the answer is false. The folder is read for
     // it once, at its removal, so that what arrived during the run is seen.
     virtual Result<bool> removeFolder(const std::filesystem::path& folder) = 0;
-    // A folder's files are all handled (the journal goes to the disk here).
+    // A folder's files are all handled (the journal goes to the disk here, about once a second).
     virtual Status folderDone() = 0;
 };
 

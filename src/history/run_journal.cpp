@@ -4,6 +4,7 @@
 #include "history/journal_codec.h"
 #include "platform/file_ops.h"
 #include "platform/paths.h"
+#include "platform/posix_io.h"
 
 #include <cerrno>
 #include <ctime>
@@ -81,7 +82,14 @@ Result<RunJournal> RunJournal::create(const fs::path& historyFolder, const RunSt
     startRecord.text = start.options;
     // Both in one write, so that a kill leaves a journal with its start or an empty one.
     const std::string firstLines = lineOf(header) + lineOf(startRecord);
-    if (Status written = file.value().append(firstLines); !written) {
+    // On the disk, name and all, before the run touches a file: a power cut then leaves a journal
+    // whose start says which numbers the run may have given.
+    Status written = file.value().append(firstLines);
+    if (written)
+        written = file.value().sync();
+    if (const int error = written ? syncFolder(historyFolder.native()) : 0)
+        written = errorFromErrno(kJournalText, historyFolder, error);
+    if (!written) {
         const fs::path path = file.value().path();
         (void)file.value().close();
         (void)removeFile(path);
@@ -190,7 +198,14 @@ Status RunJournal::flush() {
     if (Status synced = m_file.sync(); !synced)
         return journalError(synced, m_file.path());
     m_unsynced = false;
+    m_lastFlush = std::chrono::steady_clock::now();
     return {};
+}
+
+Status RunJournal::flushIfDue() {
+    if (std::chrono::steady_clock::now() - m_lastFlush < std::chrono::seconds(1))
+        return {};
+    return flush();
 }
 
 Status RunJournal::finish(const char* outcome) {

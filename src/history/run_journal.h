@@ -6,6 +6,7 @@
 #include "platform/removal.h"
 #include "platform/result.h"
 
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <optional>
@@ -28,13 +29,15 @@ std::string describeNoJournal(const Error& error);
 inline constexpr const char* kNoJournalText = "元に戻すための記録を書けないため、処理を始めませんでした。";
 
 // The journal of one run, written as the run works. Every record reaches the kernel before the
-// action it describes, so a killed run leaves a journal that covers everything it did; flush() at
-// the end of each folder puts the records on the disk, so a power loss costs at most the last
-// folder's. Held under a lock while open, so that nothing else acts on a run still going.
+// action it describes, so a killed run leaves a journal that covers everything it did. The start is
+// on the disk before the run touches a file; after that the records are flushed at most about once a
+// second (flushIfDue) and at the end, so a power loss costs the undo of at most the last second's
+// work, while on a disk whose flush takes milliseconds the run does not wait for every folder.
+// Held under a lock while open, so that nothing else acts on a run still going.
 class RunJournal {
 public:
-    // Makes the history folder when missing, then a new journal there that holds the run's start.
-    // The error names the folder and the reason.
+    // Makes the history folder when missing, then a new journal there that holds the run's start,
+    // on the disk with its name in the folder. The error names the folder and the reason.
     static Result<RunJournal> create(const std::filesystem::path& historyFolder, const RunStart& start);
     // Opens a finished run's journal for an undo pass, with its records. A record cut short by a
     // kill is cut off, so the next record starts on a line of its own.
@@ -59,6 +62,8 @@ public:
 
     // Everything appended so far on the disk; nothing to do when nothing was appended since.
     Status flush();
+    // flush() when the last one is a second old or more: the pace a run flushes at as it goes.
+    Status flushIfDue();
     // The run's outcome (kOutcomeCompleted, ...) recorded and on the disk, and the file closed. The
     // journal of a run that did nothing to any file is removed instead.
     Status finish(const char* outcome);
@@ -72,7 +77,8 @@ public:
 
 private:
     RunJournal(AppendFile file, std::size_t lines, std::size_t bytes)
-        : m_file(std::move(file)), m_lines(lines), m_bytes(bytes) {}
+        : m_file(std::move(file)), m_lines(lines), m_bytes(bytes),
+          m_lastFlush(std::chrono::steady_clock::now()) {}
     Status recordChange(RecordType type, const std::filesystem::path& from, const std::filesystem::path& to,
                         std::int64_t number);
 
@@ -87,6 +93,7 @@ private:
     std::size_t m_actions = 0;
     std::optional<LastRecord> m_last;
     bool m_unsynced = false;
+    std::chrono::steady_clock::time_point m_lastFlush;
 };
 
 // The journal's file name for a run started at `time` (local time, to the second); `attempt` > 1

@@ -68,15 +68,13 @@ void repairTrashAfterCut(const std::vector<SessionJournal>& session, std::int64_
     }
     // The same two seconds of leeway as for the journals: file times may run a little behind.
     for (const fs::path& trash : trashesOf(session)) {
-        const auto damaged = damagedPlacesSince(trash, static_cast<std::time_t>(sessionStart - 2));
+        const auto damaged = damagedPlacesSince(trash, static_cast<std::time_t>(sessionStart - 2), recorded);
         if (!damaged) {
             report.failures.push_back(damaged.error());
             continue;
         }
-        for (const TrashPlace& place : damaged.value()) {
-            if (!recorded.contains(place.infoFile))
-                report.itemsWithoutInfo.push_back(place.trashedFile);
-        }
+        for (const TrashPlace& place : damaged.value())
+            report.itemsWithoutInfo.push_back(place.trashedFile);
     }
 }
 

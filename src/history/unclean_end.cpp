@@ -92,15 +92,15 @@ std::optional<SessionJournal> newestMoveJournal(const fs::path& historyFolder) {
     return readSessionJournal(newest->file, kLargestJournal, ignored);
 }
 
-std::optional<SessionJournal> lastMoveRunOf(const std::vector<SessionJournal>& session) {
+const SessionJournal* lastMoveRunOf(const std::vector<SessionJournal>& session) {
     for (auto it = session.rbegin(); it != session.rend(); ++it) {
         if (it->startedInSession && isMoveRun(*it))
-            return *it;
+            return &*it;
     }
-    return std::nullopt;
+    return nullptr;
 }
 
-std::optional<std::int32_t> serialNoAfterUncleanEnd(const std::optional<SessionJournal>& lastMoveRun,
+std::optional<std::int32_t> serialNoAfterUncleanEnd(const SessionJournal* lastMoveRun,
                                                     std::optional<std::int32_t> counterPlusOne,
                                                     UncleanEndReport& report) {
     const std::optional<NumbersGiven> given =

@@ -58,12 +58,12 @@ void repairTrashAfterCut(const std::vector<SessionJournal>& session, std::int64_
 // The serial number to go on with: see serial_after_cut.h. `counterPlusOne` is the start-up rule's
 // number, nothing when the counter file was cut short. Nothing when no journal tells of numbers
 // given and there is no counter either.
-std::optional<std::int32_t> serialNoAfterUncleanEnd(const std::optional<SessionJournal>& lastMoveRun,
+std::optional<std::int32_t> serialNoAfterUncleanEnd(const SessionJournal* lastMoveRun,
                                                     std::optional<std::int32_t> counterPlusOne,
                                                     UncleanEndReport& report);
 
 // The newest move run the session began, if any.
-std::optional<SessionJournal> lastMoveRunOf(const std::vector<SessionJournal>& session);
+const SessionJournal* lastMoveRunOf(const std::vector<SessionJournal>& session);
 
 // The one message that tells the user what the start found; empty when there is nothing to tell.
 std::string describeUncleanEnd(const UncleanEndReport& report);

@@ -76,7 +76,8 @@ Status rewriteTrashInfo(const TrashPlace& place, std::time_t deletedAt) {
     return error == 0 ? Status() : errorFromErrno("ごみ箱の情報ファイルの書き直し", place.infoFile, error);
 }
 
-Result<std::vector<TrashPlace>> damagedPlacesSince(const fs::path& trashFolder, std::time_t since) {
+Result<std::vector<TrashPlace>> damagedPlacesSince(const fs::path& trashFolder, std::time_t since,
+                                                   const std::set<fs::path>& known) {
     const fs::path infoFolder = joinPath(trashFolder, "info");
     std::vector<std::string> names;
     UniqueFd fd(::open(infoFolder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
@@ -92,6 +93,8 @@ Result<std::vector<TrashPlace>> damagedPlacesSince(const fs::path& trashFolder, 
             st.st_mtim.tv_sec < since)
             continue;
         const fs::path info = joinPath(infoFolder, name);
+        if (known.contains(info))
+            continue;
         const fs::path item =
             joinPath(joinPath(trashFolder, "files"), name.substr(0, name.size() - suffix.size()));
         if (lookupEntry(item) != EntryKind::None && infoFileState(info) == InfoFileState::Damaged)

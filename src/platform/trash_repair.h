@@ -6,6 +6,7 @@
 #include <ctime>
 #include <filesystem>
 #include <optional>
+#include <set>
 #include <vector>
 
 // An info file that a power cut left empty or cut short keeps the file manager from showing its
@@ -29,9 +30,10 @@ std::optional<std::time_t> timeTrashed(const std::filesystem::path& trashedItem)
 Status rewriteTrashInfo(const TrashPlace& place, std::time_t deletedAt);
 
 // The items of `trashFolder` whose info file was changed at `since` or later and is damaged, by
-// the place their info file reserved. Info files whose item is not in the trash are left out: they
-// may be another program's, its item still on the way in.
+// the place their info file reserved; info files in `known` are not read. Info files whose item is
+// not in the trash are left out: they may be another program's, its item still on the way in.
 Result<std::vector<TrashPlace>> damagedPlacesSince(const std::filesystem::path& trashFolder,
-                                                   std::time_t since);
+                                                   std::time_t since,
+                                                   const std::set<std::filesystem::path>& known);
 
 } // namespace corvalin

@@ -6,6 +6,7 @@
 #include "app/ui/form1.h"
 #include "app/ui/window_slot.h"
 #include "disk_helpers.h"
+#include "history/run_journal.h"
 #include "scripted_message_box.h"
 #include "temp_tree.h"
 #include "widget_place.h"
@@ -253,6 +254,31 @@ private slots:
         const std::string& text = m_messages.shown[0].text;
         QVERIFY2(text.find(settings.native()) != std::string::npos, text.c_str());
         QVERIFY2(text.find(std::strerror(kept->code)) != std::string::npos, text.c_str());
+    }
+
+    // After a power cut that left the counter file empty, the window opens all the same with the
+    // numbering restored from the journal, and says so in one message naming the file.
+    void emptyCounterAfterPowerCutIsRestored() {
+        const fs::path dst = root() / "dst";
+        writeFile(root() / "prog" / "Corvalin.ini",
+                  "\"" + (root() / "src").native() + "\",\"" + dst.native() + "\",\"\",1,0\r\n");
+        writeFile(root() / "prog" / "Quillet.ini", "");
+        Result<RunJournal> run =
+            RunJournal::create(files().history(), {RunKind::Move, 0, 8, root() / "src", dst, ""});
+        QVERIFY(run.ok());
+        JournalRecord moved(RecordType::Move);
+        moved.number = 8;
+        moved.from = root() / "src" / "a" / "p.jpg";
+        moved.to = dst / "000008 p.jpg";
+        QVERIFY(run.value().append(moved).ok() && run.value().close().ok());
+        auto form = makeForm();
+        QVERIFY(form->Form_Load());
+        QCOMPARE(m_vars.SerialNo, 9);
+        QTRY_COMPARE(m_messages.shown.size(), std::size_t(1));
+        const std::string& text = m_messages.shown[0].text;
+        QVERIFY2(text.find("000009") != std::string::npos && text.find("Quillet.ini") != std::string::npos,
+                 text.c_str());
+        QCOMPARE(readFile(root() / "prog" / "Quillet.ini"), std::string("9\r\n"));
     }
 
     void closeSavesTheCurrentFoldersAndClosesSecondaryWindows() {

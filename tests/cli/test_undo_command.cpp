@@ -120,6 +120,27 @@ private slots:
         QVERIFY(history().value(0).endsWith("  取り消し済み"));
     }
 
+    // After a power cut that left the running flag set and the counter file empty, undo first
+    // restores the counter from the journal and the destination, says so, and ends the session as
+    // a shutdown would; then it undoes the run as ever.
+    void undoAfterPowerCutRestoresTheCounter() {
+        makeTree(root());
+        const Tree source = treeOf(root() / "src");
+        QCOMPARE(runProgram(prog(), {"gather", at("src"), at("dst")}).exitCode, 0);
+        const std::string counter = contentOf(prog() / "Quillet.ini");
+        writeSettings(prog(), root() / "src", root() / "dst", 1, 0, 0);
+        QVERIFY(writeContent(prog() / "Quillet.ini", ""));
+
+        const ProgramRun undo = runProgram(prog(), {"undo"});
+        QCOMPARE(undo.exitCode, 0);
+        QVERIFY2(undo.err.contains("通し番号を") && undo.err.contains("Quillet.ini"), undo.err.constData());
+        QCOMPARE(contentOf(prog() / "Quillet.ini"), counter);
+        QVERIFY(contentOf(prog() / "Corvalin.ini").ends_with(",0,0\r\n"));
+        QCOMPARE(treeOf(root() / "src"), source);
+        // Nothing is left to say at the next start.
+        QVERIFY(runProgram(prog(), {"undo"}).err.indexOf("通し番号を") < 0);
+    }
+
     // A journal that does not read is listed as such, and undoing it names the file and changes
     // nothing.
     void damagedJournalIsNamed() {
