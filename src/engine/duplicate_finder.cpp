@@ -25,46 +25,50 @@ void DuplicateFinder::clear() {
     m_nameBlockUsed = 0;
     m_added.clear();
     m_addedBySize.clear();
+    m_readElsewhere.clear();
     m_pendingBySource.clear();
     m_candidate = {};
 }
 
 Status DuplicateFinder::useDestination(const fs::path& destination, const PictureTypes& types) {
-    if (m_folder == destination)
+    if (m_folder && m_folder->native() == destination.native())
         return {};
     clear();
     const Status listed = forEachFileSize(
         destination, [&types](std::string_view name) { return isPicture(name, types); },
-        [this](std::string_view name, std::uint64_t size) { addListed(name, size); });
+        [this](std::string_view name, std::uint64_t size) {
+            if (name.size() > 255)
+                return;
+            Listed listed;
+            listed.size = size;
+            keepName(name, listed.known);
+            m_listed.push_back(listed);
+        });
     if (!listed) {
         clear();
         return listed;
     }
-    std::stable_sort(m_listed.begin(), m_listed.end(),
-                     [](const Listed& a, const Listed& b) { return a.size < b.size; });
+    // In place: a stable sort would want a second copy of every entry.
+    std::sort(m_listed.begin(), m_listed.end(),
+              [](const Listed& a, const Listed& b) { return a.size < b.size; });
     m_folder = destination;
     return {};
 }
 
-void DuplicateFinder::addListed(std::string_view name, std::uint64_t size) {
-    if (name.size() > 255)
-        return;
+void DuplicateFinder::keepName(std::string_view name, Known& known) {
     if (m_nameBlocks.empty() || m_nameBlockUsed + name.size() > kNameBlock) {
         m_nameBlocks.push_back(std::make_unique<char[]>(kNameBlock));
         m_nameBlockUsed = 0;
     }
     std::memcpy(m_nameBlocks.back().get() + m_nameBlockUsed, name.data(), name.size());
-    Listed listed;
-    listed.size = size;
-    listed.nameAt = static_cast<std::uint32_t>((m_nameBlocks.size() - 1) * kNameBlock + m_nameBlockUsed);
-    listed.nameLength = static_cast<std::uint8_t>(name.size());
+    known.nameAt = static_cast<std::uint32_t>((m_nameBlocks.size() - 1) * kNameBlock + m_nameBlockUsed);
+    known.nameLength = static_cast<std::uint8_t>(name.size());
     m_nameBlockUsed += name.size();
-    m_listed.push_back(listed);
 }
 
 std::string_view DuplicateFinder::nameOf(const Listed& listed) const {
-    const char* block = m_nameBlocks[listed.nameAt / kNameBlock].get();
-    return {block + listed.nameAt % kNameBlock, listed.nameLength};
+    const char* block = m_nameBlocks[listed.known.nameAt / kNameBlock].get();
+    return {block + listed.known.nameAt % kNameBlock, listed.known.nameLength};
 }
 
 std::vector<DuplicateFinder::Twin> DuplicateFinder::sameSize(std::uint64_t size) const {
@@ -81,17 +85,20 @@ std::vector<DuplicateFinder::Twin> DuplicateFinder::sameSize(std::uint64_t size)
 }
 
 fs::path DuplicateFinder::readPathOf(Twin twin) const {
-    if (twin.added)
-        return m_added[twin.index].readable;
-    return joinPath(*m_folder, std::string(nameOf(m_listed[twin.index])));
+    if (twin.added) {
+        if (const auto elsewhere = m_readElsewhere.find(twin.index); elsewhere != m_readElsewhere.end())
+            return elsewhere->second;
+    }
+    return pathOf(twin);
 }
 
 fs::path DuplicateFinder::pathOf(Twin twin) const {
-    return twin.added ? m_added[twin.index].shown : readPathOf(twin);
+    const Listed& listed = twin.added ? m_added[twin.index] : m_listed[twin.index];
+    return joinPath(*m_folder, std::string(nameOf(listed)));
 }
 
 bool DuplicateFinder::pending(Twin twin) const {
-    return twin.added && m_added[twin.index].pending;
+    return twin.added && m_added[twin.index].known.nameLength == 0;
 }
 
 DuplicateFinder::Known& DuplicateFinder::knownOf(Twin twin) {
@@ -202,7 +209,7 @@ void DuplicateFinder::add(const fs::path& source, const fs::path& readable, cons
                           bool pending) {
     if (!m_folder)
         return;
-    Added added{0, readable, shown, pending, {}};
+    Listed added;
     if (m_candidate.path == source) {
         added.size = m_candidate.size;
         added.known = m_candidate.known;
@@ -212,20 +219,25 @@ void DuplicateFinder::add(const fs::path& source, const fs::path& readable, cons
             return;
         added.size = static_cast<std::uint64_t>(info.st_size);
     }
-    m_addedBySize.emplace(added.size, m_added.size());
+    // A copy waiting for its name has none yet (a length of 0).
+    added.known.nameLength = 0;
+    if (!pending)
+        keepName(shown.filename().native(), added.known);
+    const std::size_t index = m_added.size();
+    m_addedBySize.emplace(added.size, index);
     if (pending)
-        m_pendingBySource[source.native()] = m_added.size();
-    m_added.push_back(std::move(added));
+        m_pendingBySource[source.native()] = index;
+    if (pending || readable.native() != shown.native())
+        m_readElsewhere.emplace(index, readable);
+    m_added.push_back(added);
 }
 
 void DuplicateFinder::named(const fs::path& source, const fs::path& final) {
     const auto it = m_pendingBySource.find(source.native());
     if (it == m_pendingBySource.end())
         return;
-    Added& added = m_added[it->second];
-    added.readable = final;
-    added.shown = final;
-    added.pending = false;
+    keepName(final.filename().native(), m_added[it->second].known);
+    m_readElsewhere.erase(it->second);
     m_pendingBySource.erase(it);
 }
 

@@ -48,28 +48,24 @@ public:
     std::size_t listedCount() const { return m_listed.size(); }
 
 private:
-    // What is known of a file's content; a file that failed once is never read again.
+    // What is known of a file's content; a file that failed once is never read again. A listed
+    // file's name is placed in the room the flags leave, so that an entry takes 32 bytes.
     struct Known {
         std::uint64_t head = 0;
         std::uint64_t whole = 0;
+        std::uint32_t nameAt = 0; // listed files only
+        std::uint8_t nameLength = 0;
         bool hasHead = false;
         bool hasWhole = false;
         bool unreadable = false;
     };
-    // A picture in the destination as listed: 32 bytes and its name, for destinations of 200,000.
+    // A picture in the destination as listed, for destinations of 200,000 and more.
     struct Listed {
         std::uint64_t size = 0;
-        std::uint32_t nameAt = 0;
-        std::uint8_t nameLength = 0;
         Known known;
     };
-    struct Added {
-        std::uint64_t size = 0;
-        std::filesystem::path readable;
-        std::filesystem::path shown;
-        bool pending = false;
-        Known known;
-    };
+    static_assert(sizeof(Listed) == 32);
+
     struct Candidate {
         std::filesystem::path path;
         std::uint64_t size = 0;
@@ -78,7 +74,7 @@ private:
     enum class Comparison { Equal, Differ, CandidateFailed };
 
     void clear();
-    void addListed(std::string_view name, std::uint64_t size);
+    void keepName(std::string_view name, Known& known);
     std::string_view nameOf(const Listed& listed) const;
     std::vector<Twin> sameSize(std::uint64_t size) const;
     std::filesystem::path readPathOf(Twin twin) const;
@@ -94,8 +90,11 @@ private:
     std::deque<Listed> m_listed; // sorted by size once read; a deque grows without a copy
     std::vector<std::unique_ptr<char[]>> m_nameBlocks;
     std::size_t m_nameBlockUsed = 0;
-    std::vector<Added> m_added;
+    // What the run put there, by its name there; those whose bytes are still read elsewhere (a
+    // plan's pictures, copies waiting for their names) have that path in m_readElsewhere.
+    std::vector<Listed> m_added;
     std::unordered_multimap<std::uint64_t, std::size_t> m_addedBySize;
+    std::unordered_map<std::size_t, std::filesystem::path> m_readElsewhere;
     std::unordered_map<std::string, std::size_t> m_pendingBySource;
     Candidate m_candidate;
 };

@@ -37,7 +37,7 @@ bool sameState(const struct stat& a, const struct stat& b) {
 
 Result<OpenFile> openExpecting(const fs::path& file, std::uint64_t size) {
     OpenFile open;
-    open.fd = UniqueFd(::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NOCTTY));
+    open.fd = UniqueFd(::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NOCTTY | O_NONBLOCK));
     if (!open.fd.valid())
         return errorFromErrno(kReadText, file, errno);
     if (::fstat(open.fd.get(), &open.before) != 0)
@@ -100,8 +100,22 @@ std::uint64_t ContentHash::value() const {
     return mix(m_state, m_length);
 }
 
+// One open and one read: a head that changed meanwhile only makes a file match nothing, or be
+// compared and found different, since every match is confirmed by compareContents.
 Result<std::uint64_t> headHashOf(const fs::path& file, std::uint64_t size) {
-    return hashOf(file, size, kHeadBytes);
+    UniqueFd fd(::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NOCTTY | O_NONBLOCK));
+    if (!fd.valid())
+        return errorFromErrno(kReadText, file, errno);
+    std::array<char, kHeadBytes> buffer;
+    const std::size_t wanted = static_cast<std::size_t>(std::min<std::uint64_t>(size, kHeadBytes));
+    const ssize_t got = readFull(fd.get(), buffer.data(), wanted);
+    if (got < 0)
+        return errorFromErrno(kReadText, file, errno);
+    if (static_cast<std::size_t>(got) != wanted)
+        return errorFromErrno(kReadText, file, kChangedWhileRead);
+    ContentHash hash;
+    hash.add(buffer.data(), wanted);
+    return hash.value();
 }
 
 Result<std::uint64_t> wholeHashOf(const fs::path& file, std::uint64_t size) {
