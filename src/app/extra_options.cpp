@@ -16,8 +16,9 @@ const char* const kPermanentDeletionKey = "permanent_deletion";
 const char* const kPictureTypesKey = "picture_types";
 const char* const kPlanBeforeMoveKey = "plan_before_move";
 const char* const kNotifyLongRunsKey = "notify_long_runs";
-const std::array<std::string_view, 4> kKnownKeys = {kPermanentDeletionKey, kPictureTypesKey,
-                                                    kPlanBeforeMoveKey, kNotifyLongRunsKey};
+const char* const kSkipDuplicatesKey = "skip_duplicates";
+const std::array<std::string_view, 5> kKnownKeys = {
+    kPermanentDeletionKey, kPictureTypesKey, kPlanBeforeMoveKey, kNotifyLongRunsKey, kSkipDuplicatesKey};
 
 std::string_view trimmed(std::string_view text) {
     while (!text.empty() && std::isspace(static_cast<unsigned char>(text.front())))
@@ -55,6 +56,8 @@ std::string_view yesNoText(bool on) {
 bool ExtraOptions::*switchOf(std::string_view key) {
     if (key == kPermanentDeletionKey)
         return &ExtraOptions::permanentDeletion;
+    if (key == kSkipDuplicatesKey)
+        return &ExtraOptions::skipDuplicates;
     return key == kPlanBeforeMoveKey ? &ExtraOptions::planBeforeMove : &ExtraOptions::notifyLongRuns;
 }
 
@@ -123,7 +126,8 @@ std::string encodeExtraOptions(const ExtraOptions& options) {
     const ExtraOptions defaults;
     const std::array<bool, kKnownKeys.size()> wanted = {true, options.pictureTypes != defaults.pictureTypes,
                                                         options.planBeforeMove != defaults.planBeforeMove,
-                                                        options.notifyLongRuns != defaults.notifyLongRuns};
+                                                        options.notifyLongRuns != defaults.notifyLongRuns,
+                                                        options.skipDuplicates != defaults.skipDuplicates};
     for (std::size_t i = 0; i < kKnownKeys.size(); ++i) {
         if (!written[i] && wanted[i])
             text += lineOf(kKnownKeys[i], options) + "\n";

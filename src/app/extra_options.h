@@ -23,12 +23,16 @@ struct ExtraOptions {
     // "時間のかかった実行が終わったら通知する": a long move or strip run that ends while the user looks
     // elsewhere is told by a desktop notification.
     bool notifyLongRuns = true;
+    // "移動先に同じ内容の画像があれば、移動せずに取り除く": a picture whose bytes the destination
+    // already holds is removed instead of moved.
+    bool skipDuplicates = false;
     // Every line as read, the known keys included; a rewrite puts the current values in place.
     std::vector<std::string> lines = {};
 
     bool sameValues(const ExtraOptions& other) const {
         return permanentDeletion == other.permanentDeletion && pictureTypes == other.pictureTypes &&
-               planBeforeMove == other.planBeforeMove && notifyLongRuns == other.notifyLongRuns;
+               planBeforeMove == other.planBeforeMove && notifyLongRuns == other.notifyLongRuns &&
+               skipDuplicates == other.skipDuplicates;
     }
 };
 

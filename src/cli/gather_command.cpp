@@ -19,6 +19,8 @@ namespace {
 
 const QString kDeleteFolders = QStringLiteral("delete-folders");
 const QString kPlan = QStringLiteral("plan");
+const QString kSkipDuplicates = QStringLiteral("skip-duplicates");
+const QString kNoSkipDuplicates = QStringLiteral("no-skip-duplicates");
 
 // Start-up as the window has it: the unclean-exit rule, RunFlag 1 written for the run. A command
 // has no designed window state to fall back on, so any stop ends it.
@@ -50,6 +52,7 @@ struct GatherRequest {
     fs::path source;
     fs::path destination;
     bool deleteFolders = false;
+    std::optional<bool> skipDuplicates; // for this command only; else as Corvalin.conf says
 };
 
 bool leftFiles(const MoveRunResult& result) {
@@ -81,6 +84,7 @@ void reportFilesLeft(const MoveRunResult& result, Terminal& terminal) {
 int gather(Module1& vars, const SettingsFiles& files, const GatherRequest& request, CommandContext& context) {
     const ExtraOptions options = optionsFromFile(files, context.terminal);
     const Removal removal(options.permanentDeletion);
+    const bool skipDuplicates = request.skipDuplicates.value_or(options.skipDuplicates);
     std::optional<RunJournal> journal = openCommandJournal(
         files.history(),
         moveRunStart(vars.SerialNo, request.source, request.destination, request.deleteFolders, removal),
@@ -94,6 +98,7 @@ int gather(Module1& vars, const SettingsFiles& files, const GatherRequest& reque
     MoveRun moveRun(vars, files, observer, removal);
     moveRun.setJournal(&*journal);
     moveRun.setPictureTypes(options.pictureTypes);
+    moveRun.setSkipDuplicates(skipDuplicates);
     const MoveRunResult result = moveRun.run(request.source, request.deleteFolders, folderList);
     const GatherCounts& counts = observer.finish();
     const Status recorded = journal->finish(journalOutcome(result.outcome));
@@ -118,8 +123,9 @@ int gather(Module1& vars, const SettingsFiles& files, const GatherRequest& reque
 int planOnly(Module1& vars, const SettingsFiles& files, const GatherRequest& request,
              CommandContext& context) {
     const ExtraOptions options = optionsFromFile(files, context.terminal);
-    const PlanRequest plan{request.source, request.destination, request.deleteFolders,
-                           options.permanentDeletion, options.pictureTypes};
+    const PlanRequest plan{request.source,        request.destination,
+                           request.deleteFolders, options.permanentDeletion,
+                           options.pictureTypes,  request.skipDuplicates.value_or(options.skipDuplicates)};
     const int status = printGatherPlan(vars, files, plan, context.terminal);
     if (const Status saved = writeShutdownFiles(vars, files); !saved) {
         context.terminal.message(describeErrorLine(saved.error()));
@@ -136,6 +142,12 @@ void declareGather(QCommandLineParser& parser) {
     parser.addOption(
         QCommandLineOption(kDeleteFolders, QStringLiteral("Afterwards, remove the child folders of "
                                                           "SOURCE with whatever they still hold.")));
+    parser.addOption(QCommandLineOption(
+        kSkipDuplicates,
+        QStringLiteral("Remove a picture instead of moving it when DEST already holds one with "
+                       "the same bytes (as the saved option does when it is on).")));
+    parser.addOption(QCommandLineOption(
+        kNoSkipDuplicates, QStringLiteral("Move every picture, whatever the saved option says.")));
     parser.addPositionalArgument(
         QStringLiteral("SOURCE"),
         QStringLiteral("The parent folder of the download folders (default: the saved "
@@ -149,6 +161,9 @@ int runGather(const QCommandLineParser& parser, CommandContext& context) {
     const QStringList folders = parser.positionalArguments();
     if (folders.size() != 0 && folders.size() != 2)
         return commandUsageError(context.terminal, "gather", "give both SOURCE and DEST, or neither");
+    if (parser.isSet(kSkipDuplicates) && parser.isSet(kNoSkipDuplicates))
+        return commandUsageError(context.terminal, "gather",
+                                 "give --skip-duplicates or --no-skip-duplicates, not both");
     const SettingsFiles files = settingsFilesOfThisProgram();
     int status = kExitDone;
     const auto lock = lockForCommand(files.settingsFolder, context.terminal, status);
@@ -162,7 +177,9 @@ int runGather(const QCommandLineParser& parser, CommandContext& context) {
     // The saved folders are read, never replaced: the shutdown writes back what the start-up read.
     const fs::path source = folders.empty() ? vars.SourcePath : argumentPath(folders[0]);
     const fs::path destination = folders.empty() ? vars.DestPath : argumentPath(folders[1]);
-    const GatherRequest request{source, destination, parser.isSet(kDeleteFolders)};
+    GatherRequest request{source, destination, parser.isSet(kDeleteFolders), std::nullopt};
+    if (parser.isSet(kSkipDuplicates) || parser.isSet(kNoSkipDuplicates))
+        request.skipDuplicates = parser.isSet(kSkipDuplicates);
     status =
         parser.isSet(kPlan) ? planOnly(vars, files, request, context) : gather(vars, files, request, context);
     return statusAfterUncleanEnd(status, uncleanEnd);

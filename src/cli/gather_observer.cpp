@@ -38,6 +38,10 @@ void GatherObserver::newNameChosen(const std::string& name) {
     m_tally.nameChosen(name);
 }
 
+void GatherObserver::duplicateFound(const fs::path&, const fs::path&) {
+    m_tally.duplicateFound();
+}
+
 void GatherObserver::folderFinished(const fs::path&) {
     m_tally.folderFinished();
 }

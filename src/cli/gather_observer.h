@@ -25,6 +25,7 @@ public:
     void fileProgress(long remaining, long total) override;
     void previewRequested(const std::filesystem::path& file) override;
     void newNameChosen(const std::string& name) override;
+    void duplicateFound(const std::filesystem::path& file, const std::filesystem::path& twin) override;
     void folderFinished(const std::filesystem::path& folder) override;
     std::filesystem::path destination() override { return m_destination; }
 

@@ -15,6 +15,9 @@ void printRows(const MovePlan& plan, Terminal& terminal) {
         terminal.result("移動: " + legibleName(picture.from) + " → " + legibleName(picture.newName));
     for (const PlanRemoval& removal : plan.removals)
         terminal.result("削除: " + legibleName(removal.path));
+    for (const PlanDuplicate& duplicate : plan.duplicates)
+        terminal.result("同じ内容の画像の削除: " + legibleName(duplicate.path) + " = " +
+                        legibleName(duplicate.twin));
     for (const PlanFolder& folder : plan.folders)
         terminal.result("フォルダの削除: " + legibleName(folder.path) + "（隠しファイルなど " +
                         std::to_string(folder.hiddenItems) + " 個）");

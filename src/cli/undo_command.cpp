@@ -58,7 +58,7 @@ int reportUndo(const RunSummary& run, const UndoOutcome& outcome, Terminal& term
     if (outcome.error)
         terminal.message(describeErrorLine(*outcome.error));
     for (const UndoLeftItem& item : outcome.left)
-        terminal.message(std::string(undoLeftReasonText(item.reason)) + ": " + item.path.native());
+        terminal.message(std::string(undoLeftReasonText(item.reason)) + ": " + leftItemText(item));
     terminal.resultLines(
         undoSummary(outcome, "もう一度 corvalin undo " + run.id + " を実行すると続きを戻します。"));
     if (run.kind == RunKind::Move && outcome.cameBack > 0)

@@ -13,8 +13,8 @@ DiskLayer::DiskLayer(SettingsFiles files, Removal removal)
 void DiskLayer::setJournal(RunJournal* journal) {
     m_journal = journal;
     if (journal)
-        m_removal =
-            m_removal.withHook([journal](const RemovalStep& step) { return journal->recordRemoval(step); });
+        m_removal = m_removal.withHook(
+            [this, journal](const RemovalStep& step) { return journal->recordRemoval(step, m_twin); });
 }
 
 Status DiskLayer::checkRemovalUsable(const fs::path& source) {
@@ -52,6 +52,13 @@ Status DiskLayer::movePicture(std::int32_t serialNo, const fs::path& from, const
 Status DiskLayer::removeFile(const fs::path& file) {
     const std::size_t line = m_journal ? m_journal->nextLine() : 0;
     return afterRemoval(line, m_removal.removeFile(file).status(), file, false);
+}
+
+Status DiskLayer::removeDuplicate(const fs::path& file, const fs::path& twin) {
+    m_twin = twin;
+    const Status removed = removeFile(file);
+    m_twin.clear();
+    return removed;
 }
 
 // A folder kept for a download is not recorded; one that could not go may still be.

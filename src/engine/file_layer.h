@@ -31,6 +31,9 @@ public:
     virtual Status movePicture(std::int32_t serialNo, const std::filesystem::path& from,
                                const std::filesystem::path& to) = 0;
     virtual Status removeFile(const std::filesystem::path& file) = 0;
+    // A picture left out because `twin`, in the destination, holds the same bytes: removed as
+    // other files are, its record naming the twin.
+    virtual Status removeDuplicate(const std::filesystem::path& file, const std::filesystem::path& twin) = 0;
     // A child folder with everything still in it, unless a download still arrives anywhere below
     // it (download_markers.h): then nothing goes, and the answer is false. The folder is read for
     // it once, at its removal, so that what arrived during the run is seen.
@@ -57,6 +60,7 @@ public:
     Status movePicture(std::int32_t serialNo, const std::filesystem::path& from,
                        const std::filesystem::path& to) override;
     Status removeFile(const std::filesystem::path& file) override;
+    Status removeDuplicate(const std::filesystem::path& file, const std::filesystem::path& twin) override;
     Result<bool> removeFolder(const std::filesystem::path& folder) override;
     Status folderDone() override;
 
@@ -67,6 +71,7 @@ private:
     CounterWriter m_counter;
     Removal m_removal;
     RunJournal* m_journal = nullptr;
+    std::filesystem::path m_twin; // of the duplicate being removed, for its record
 };
 
 } // namespace corvalin

@@ -49,7 +49,11 @@ std::string gatherSummary(MoveOutcome outcome, const GatherCounts& counts, Remov
         std::string(outcomeText(outcome)) + ": 画像 " + std::to_string(counts.pictures) + " 個を移動しました";
     if (counts.firstNumber && counts.lastNumber)
         text += "（" + numberText(*counts.firstNumber) + "〜" + numberText(*counts.lastNumber) + "）";
-    text += "。ほかのファイル " + std::to_string(counts.others) + " 個";
+    text += "。";
+    // Said only when there are any, so that the line of a run without them stays as it was.
+    if (counts.duplicates > 0)
+        text += "移動先と同じ内容の画像 " + std::to_string(counts.duplicates) + " 個、";
+    text += "ほかのファイル " + std::to_string(counts.others) + " 個";
     if (removed.childFolders && outcome == MoveOutcome::Completed)
         text += "と子フォルダ";
     return text + (removed.permanent ? "を削除しました。" : "をごみ箱に入れました。");
@@ -57,12 +61,19 @@ std::string gatherSummary(MoveOutcome outcome, const GatherCounts& counts, Remov
 
 void GatherTally::fileStarted(const fs::path& file) {
     settle();
-    m_inHand = Handled{file, ++m_handled, std::nullopt};
+    m_inHand = Handled{file, ++m_handled, std::nullopt, false};
 }
 
 void GatherTally::nameChosen(std::string_view newName) {
     if (m_inHand)
         m_inHand->number = numberOf(newName);
+}
+
+void GatherTally::duplicateFound() {
+    if (m_inHand) {
+        m_inHand->duplicate = true;
+        m_inHand->number.reset();
+    }
 }
 
 void GatherTally::settle() {
@@ -86,6 +97,10 @@ const GatherCounts& GatherTally::finish() {
 bool GatherTally::countIfGone(const Handled& handled) {
     if (lookupEntry(handled.file) != EntryKind::None)
         return false;
+    if (handled.duplicate) {
+        ++m_counts.duplicates;
+        return true;
+    }
     if (!handled.number) {
         ++m_counts.others;
         return true;

@@ -13,8 +13,9 @@ namespace corvalin {
 
 // What a move run did, file by file.
 struct GatherCounts {
-    long pictures = 0; // moved into the destination
-    long others = 0;   // removed as files that are not pictures
+    long pictures = 0;   // moved into the destination
+    long others = 0;     // removed as files that are not pictures
+    long duplicates = 0; // pictures removed because the destination held their bytes already
     std::optional<std::int32_t> firstNumber;
     std::optional<std::int32_t> lastNumber;
 };
@@ -39,6 +40,8 @@ public:
     void fileStarted(const std::filesystem::path& file);
     // The picture in hand is to get `newName`; called again while a name is taken, the last counts.
     void nameChosen(std::string_view newName);
+    // The picture in hand is a duplicate, removed instead of moved.
+    void duplicateFound();
     // Settles the file in hand (a run's progress shows counts up to the file before it).
     void settle();
     // Looks again at the files still in their folders.
@@ -53,6 +56,7 @@ private:
         std::filesystem::path file;
         long order = 0;                     // in the run's order of handling
         std::optional<std::int32_t> number; // set for a picture
+        bool duplicate = false;
     };
     bool countIfGone(const Handled& handled);
 

@@ -251,6 +251,9 @@ Status MoveRun::movePicture(const fs::path& folder, const fs::path& source, cons
     const std::string firstName = serialName(numberInHand(), name);
     if (Status usable = useDestination(destination); !usable)
         return usable;
+    // A duplicate takes no number, so its name's length does not matter.
+    if (const Result<bool> left = leaveOutDuplicate(source, destination); !left || left.value())
+        return left.status();
     // Every number gives a name of the same length: a name too long is known before anything is
     // done, and the picture stays with its folder while the others move.
     if (firstName.size() > m_longestName) {
@@ -265,6 +268,7 @@ Status MoveRun::movePicture(const fs::path& folder, const fs::path& source, cons
     if (m_layer == &m_disk && m_crossDeviceMoves.crosses(folder, destination)) {
         if (Status added = m_crossDeviceMoves.add(source, destination); !added)
             return moveError(added, destination);
+        noteMoved(source, {}, true);
         return {};
     }
     for (std::int32_t attempt = 0; attempt <= kHighestSerialNo; ++attempt) {
@@ -277,6 +281,7 @@ Status MoveRun::movePicture(const fs::path& folder, const fs::path& source, cons
             if (!moved)
                 return moveError(moved, destination);
             ++m_vars.SerialNo;
+            noteMoved(source, target, false);
             return {};
         }
         m_vars.SerialNo = wrapSerialNo(m_vars.SerialNo + 1);
@@ -325,11 +330,14 @@ Result<fs::path> MoveRun::finalPathFor(const fs::path& source, bool taken) {
     // A name found taken in the batch moves the numbers of the copies after it.
     if (source == m_nameShownFor && target.filename().native() != m_nameShown)
         showNewName(source, target.filename().native());
+    m_copyTarget = target;
     return target;
 }
 
-void MoveRun::copyNamed(const fs::path&) {
+void MoveRun::copyNamed(const fs::path& source) {
     ++m_vars.SerialNo;
+    if (m_duplicates)
+        m_duplicates->named(source, m_copyTarget);
 }
 
 // The number the file in hand takes if it is a picture: each copy still waiting in a batch takes

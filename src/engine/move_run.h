@@ -3,6 +3,7 @@
 #include "app/module1.h"
 #include "app/startup.h"
 #include "engine/cross_device_moves.h"
+#include "engine/duplicate_finder.h"
 #include "engine/file_layer.h"
 #include "engine/folder_survey.h"
 #include "history/run_journal.h"
@@ -45,6 +46,10 @@ public:
     virtual void previewRequested(const std::filesystem::path& /*file*/) {}
     // The name the picture in hand receives, before it is moved.
     virtual void newNameChosen(const std::string& /*name*/) {}
+    // The picture in hand holds the bytes of `twin` in the destination: it is removed, not moved,
+    // and takes no number.
+    virtual void duplicateFound(const std::filesystem::path& /*file*/,
+                                const std::filesystem::path& /*twin*/) {}
     // Where the next picture goes; asked afresh for every picture.
     virtual std::filesystem::path destination() = 0;
     // The folder's files are all handled.
@@ -115,6 +120,10 @@ public:
     // The formats moved beside JPEG and BMP; the rest of the files are removed.
     void setPictureTypes(const PictureTypes& types) { m_pictureTypes = types; }
 
+    // A picture whose bytes the destination already holds (or a picture this run put there) is
+    // removed as other files are instead of being moved.
+    void setSkipDuplicates(bool skip);
+
     // How pictures bound for another file system are batched (benchmarks compare a batch of one).
     void setBatchSettings(BatchSettings settings) { m_crossDeviceMoves.setSettings(settings); }
 
@@ -127,6 +136,9 @@ private:
     Status handleFile(const std::filesystem::path& folder, const std::string& name, bool arriving);
     Status movePicture(const std::filesystem::path& folder, const std::filesystem::path& source,
                        const std::string& name);
+    Result<bool> leaveOutDuplicate(const std::filesystem::path& source,
+                                   const std::filesystem::path& destination);
+    void noteMoved(const std::filesystem::path& source, const std::filesystem::path& target, bool pending);
     Status commitCopies(Status status);
     Status commitCarriedCopies();
     Result<std::filesystem::path> finalPathFor(const std::filesystem::path& source, bool taken) override;
@@ -150,8 +162,10 @@ private:
     long m_remainingFiles = 0;
     bool m_stopped = false;
     CrossDeviceMoves m_crossDeviceMoves{*this};
-    std::int32_t m_namingAttempts = 0;    // names found taken for the copy being named
-    std::filesystem::path m_nameShownFor; // the picture whose new name the window shows
+    std::optional<DuplicateFinder> m_duplicates; // when duplicates are left out
+    std::filesystem::path m_copyTarget;          // the final path of the copy being named
+    std::int32_t m_namingAttempts = 0;           // names found taken for the copy being named
+    std::filesystem::path m_nameShownFor;        // the picture whose new name the window shows
     std::string m_nameShown;
     std::vector<std::filesystem::path> m_downloadsLeft;
     std::vector<std::filesystem::path> m_foldersKeptForDownloads;

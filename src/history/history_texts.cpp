@@ -19,8 +19,15 @@ const char* undoLeftReasonText(UndoLeftReason reason) {
         return "元のフォルダがないため、そのまま残したもの";
     case UndoLeftReason::DeletedForGood:
         return "ごみ箱を使わずに削除されていて、戻せないもの";
+    case UndoLeftReason::DuplicateGone:
+        return "同じ内容の画像が移動先にあるため、ごみ箱を使わずに削除されていたもの（→ "
+               "の先に同じ内容の画像があります）";
     }
     return "";
+}
+
+std::string leftItemText(const UndoLeftItem& item) {
+    return item.twin.empty() ? item.path.native() : item.path.native() + " → " + item.twin.native();
 }
 
 namespace {
@@ -29,7 +36,7 @@ std::vector<std::string> namesLeftFor(const UndoOutcome& outcome, UndoLeftReason
     std::vector<std::string> names;
     for (const UndoLeftItem& item : outcome.left) {
         if (item.reason == reason)
-            names.push_back(item.path.native());
+            names.push_back(leftItemText(item));
     }
     return names;
 }
@@ -132,7 +139,7 @@ std::string describeUndo(const UndoOutcome& outcome) {
     std::string text = undoSummary(outcome, "もう一度「元に戻す」を選ぶと続きを戻します。");
     for (const UndoLeftReason reason :
          {UndoLeftReason::NameTaken, UndoLeftReason::Changed, UndoLeftReason::NotEmpty,
-          UndoLeftReason::FolderGone, UndoLeftReason::DeletedForGood})
+          UndoLeftReason::FolderGone, UndoLeftReason::DeletedForGood, UndoLeftReason::DuplicateGone})
         text += describeNameGroup(undoLeftReasonText(reason), namesLeftFor(outcome, reason));
     return text;
 }

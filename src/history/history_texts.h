@@ -26,6 +26,8 @@ std::string describeUndo(const UndoOutcome& outcome);
 std::string undoSummary(const UndoOutcome& outcome, const std::string& howToGoOn);
 // The heading of the things left for one reason.
 const char* undoLeftReasonText(UndoLeftReason reason);
+// The item's path, and for a duplicate deleted for good the picture with its bytes.
+std::string leftItemText(const UndoLeftItem& item);
 
 // What a run's counts are, on one line: "画像 5  ごみ箱へ 2（完全に削除 1）  削除フォルダ 3".
 std::string runCountsText(const RunSummary& run);

@@ -15,6 +15,7 @@ struct TypeName {
     RecordType type;
     const char* tag;
     std::size_t fieldCount;
+    bool mayNameTwin = false; // one more field: the picture a removed duplicate equals
 };
 
 constexpr std::array<TypeName, 11> kTypes = {{
@@ -22,8 +23,8 @@ constexpr std::array<TypeName, 11> kTypes = {{
     {RecordType::Start, "start", 7},
     {RecordType::Move, "move", 8},
     {RecordType::Rename, "rename", 7},
-    {RecordType::Trash, "trash", 9},
-    {RecordType::Delete, "delete", 3},
+    {RecordType::Trash, "trash", 9, true},
+    {RecordType::Delete, "delete", 3, true},
     {RecordType::MakeFolder, "mkdir", 2},
     {RecordType::End, "end", 2},
     {RecordType::UndoStart, "undo-start", 2},
@@ -196,6 +197,9 @@ std::vector<std::string> fieldsOf(const JournalRecord& r) {
         add({std::to_string(r.number)});
         break;
     }
+    // Older journals have no such field: it is written only for a duplicate.
+    if (!r.twin.empty() && (r.type == RecordType::Trash || r.type == RecordType::Delete))
+        f.push_back(r.twin.native());
     return f;
 }
 
@@ -207,7 +211,10 @@ std::optional<JournalRecord> recordFromFields(const std::vector<std::string>& fi
             continue;
         JournalRecord record;
         record.type = name.type;
-        if (fields.size() != name.fieldCount || !readFields(fields, record))
+        const bool namesTwin = name.mayNameTwin && fields.size() == name.fieldCount + 1;
+        if ((fields.size() != name.fieldCount && !namesTwin) || !readFields(fields, record))
+            return std::nullopt;
+        if (namesTwin && !readPath(fields.back(), record.twin))
             return std::nullopt;
         return record;
     }

@@ -51,6 +51,8 @@ struct JournalRecord {
     bool folder = false;          // Trash, Delete
     FileIdentity identity;        // Move, Rename, Trash: the item just before its action
     std::string text;             // Start: options; End, UndoEnd: the outcome
+    std::filesystem::path twin;   // Trash, Delete: for a picture removed as a duplicate, the
+                                  // picture in the destination with the same bytes
     bool operator==(const JournalRecord&) const = default;
 };
 

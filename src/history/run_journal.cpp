@@ -137,16 +137,17 @@ Status RunJournal::recordRename(const fs::path& from, const fs::path& to) {
     return recordChange(RecordType::Rename, from, to, 0);
 }
 
-Status RunJournal::recordDelete(const fs::path& item, bool folder) {
+Status RunJournal::recordDelete(const fs::path& item, bool folder, const fs::path& twin) {
     JournalRecord record(RecordType::Delete);
     record.from = item;
     record.folder = folder;
+    record.twin = twin;
     return append(record);
 }
 
-Status RunJournal::recordRemoval(const RemovalStep& step) {
+Status RunJournal::recordRemoval(const RemovalStep& step, const fs::path& twin) {
     if (!step.place)
-        return recordDelete(step.item, step.folder);
+        return recordDelete(step.item, step.folder, twin);
     const Result<FileIdentity> identity = identityOf(step.item);
     if (!identity)
         return identity.error();
@@ -156,6 +157,7 @@ Status RunJournal::recordRemoval(const RemovalStep& step) {
     record.info = step.place->infoFile;
     record.folder = step.folder;
     record.identity = identity.value();
+    record.twin = twin;
     return append(record);
 }
 

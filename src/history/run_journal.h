@@ -48,9 +48,11 @@ public:
                       const std::filesystem::path& to);
     // A file about to be renamed (moved within its file system) from `from` to `to`.
     Status recordRename(const std::filesystem::path& from, const std::filesystem::path& to);
-    Status recordDelete(const std::filesystem::path& item, bool folder);
-    // An item about to go to the Trash (at its reserved place) or to be deleted for good.
-    Status recordRemoval(const RemovalStep& step);
+    Status recordDelete(const std::filesystem::path& item, bool folder,
+                        const std::filesystem::path& twin = {});
+    // An item about to go to the Trash (at its reserved place) or to be deleted for good; `twin`
+    // names the picture a duplicate equals.
+    Status recordRemoval(const RemovalStep& step, const std::filesystem::path& twin = {});
     Status recordFolderMade(const std::filesystem::path& folder);
     Status append(const JournalRecord& record);
     // The record appended last, taken back out of the file: its action failed and changed nothing,

@@ -26,16 +26,18 @@ public:
 };
 
 enum class UndoLeftReason {
-    NameTaken,     // something else has the original name now
-    Changed,       // renamed, edited, replaced or deleted since the run (or gone from the Trash)
-    NotEmpty,      // a folder the run made holds something now
-    FolderGone,    // the folder it came from is gone and is not the run's to make again
-    DeletedForGood // removed without the Trash: nothing to bring back
+    NameTaken,      // something else has the original name now
+    Changed,        // renamed, edited, replaced or deleted since the run (or gone from the Trash)
+    NotEmpty,       // a folder the run made holds something now
+    FolderGone,     // the folder it came from is gone and is not the run's to make again
+    DeletedForGood, // removed without the Trash: nothing to bring back
+    DuplicateGone   // a picture deleted for good as a duplicate: its twin holds the same bytes
 };
 
 struct UndoLeftItem {
     std::filesystem::path path; // where the item is now (or was, when it is gone)
     UndoLeftReason reason;
+    std::filesystem::path twin = {}; // DuplicateGone: the picture with the same bytes
 };
 
 struct UndoOutcome {

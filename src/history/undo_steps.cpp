@@ -135,8 +135,13 @@ UndoStep UndoSteps::undoTrash(const JournalRecord& record, std::size_t line) {
 
 UndoStep UndoSteps::undoDelete(const JournalRecord& record, std::size_t line) {
     const EntryKind now = lookupEntry(record.from);
+    if (!record.folder && now != EntryKind::None)
+        return {};
+    if (!record.twin.empty())
+        return {Outcome::Left, UndoLeftItem{record.from, UndoLeftReason::DuplicateGone, record.twin},
+                std::nullopt};
     if (!record.folder)
-        return now == EntryKind::None ? leave(record.from, UndoLeftReason::DeletedForGood) : UndoStep{};
+        return leave(record.from, UndoLeftReason::DeletedForGood);
     if (now == EntryKind::Folder)
         return alreadyOrNothing(line);
     if (now != EntryKind::None)

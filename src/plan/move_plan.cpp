@@ -68,6 +68,12 @@ public:
         m_plan.removalBytes += bytes;
         return {};
     }
+    Status removeDuplicate(const fs::path& file, const fs::path& twin) override {
+        const std::uint64_t bytes = sizeOf(file);
+        m_plan.duplicates.push_back({file.native(), twin.native(), bytes});
+        m_plan.duplicateBytes += bytes;
+        return {};
+    }
     Result<bool> removeFolder(const fs::path& folder) override;
     Status folderDone() override { return {}; }
 
@@ -225,12 +231,14 @@ MovePlan makeMovePlan(const Module1& vars, const SettingsFiles& files, const Pla
     plan.destination = request.destination;
     plan.deleteFolders = request.deleteFolders;
     plan.permanent = request.permanent;
+    plan.skipDuplicates = request.skipDuplicates;
     Module1 planVars = vars; // the counter moves in the copy only
     const Removal removal(request.permanent);
     PlanRecorder recorder(plan, removal);
     PlanObserver observer(request.destination, progress);
     MoveRun run(planVars, files, observer, removal);
     run.setPictureTypes(request.pictureTypes);
+    run.setSkipDuplicates(request.skipDuplicates);
     run.setFileLayer(recorder);
     std::vector<fs::path> folderList;
     MoveRunResult result = run.run(request.source, request.deleteFolders, folderList);

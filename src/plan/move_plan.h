@@ -29,6 +29,13 @@ struct PlanRemoval {
     std::uint64_t bytes = 0;
 };
 
+// A picture left out because the destination holds its bytes already, under `twin`.
+struct PlanDuplicate {
+    std::string path;
+    std::string twin;
+    std::uint64_t bytes = 0;
+};
+
 // A child folder the delete option removes, with what the run leaves in it and removes with it:
 // hidden files and folders, links and other special files.
 struct PlanFolder {
@@ -65,10 +72,12 @@ struct MovePlan {
     std::filesystem::path destination;
     bool deleteFolders = false;
     bool permanent = false;
+    bool skipDuplicates = false;
     std::optional<bool> acrossFileSystems; // nothing when a folder cannot be looked at
     std::size_t childFolders = 0;
     std::vector<PlanPicture> pictures;
     std::vector<PlanRemoval> removals;
+    std::vector<PlanDuplicate> duplicates;
     std::vector<PlanFolder> folders;
     std::vector<std::filesystem::path> downloadsLeft;
     std::vector<std::filesystem::path> foldersKeptForDownloads;
@@ -76,6 +85,7 @@ struct MovePlan {
     std::vector<PlanProblem> problems;
     std::uint64_t pictureBytes = 0;
     std::uint64_t removalBytes = 0;
+    std::uint64_t duplicateBytes = 0;
 };
 
 struct PlanRequest {
@@ -84,6 +94,7 @@ struct PlanRequest {
     bool deleteFolders = false;
     bool permanent = false;
     PictureTypes pictureTypes = {};
+    bool skipDuplicates = false;
 };
 
 // How a plan in progress reaches its window: events handled now and then, with the child folders

@@ -146,12 +146,17 @@ std::vector<std::string> planSummary(const MovePlan& plan) {
     lines.push_back("子フォルダ: " + count(plan.childFolders));
     lines.push_back(picturesLine(plan));
     lines.push_back(removalsLine(plan));
+    if (plan.skipDuplicates)
+        lines.push_back("移動先と同じ内容のため取り除く画像: " + count(plan.duplicates.size()) +
+                        (plan.duplicates.empty() ? ""
+                         : plan.permanent        ? "（完全に削除）"
+                                                 : "（ごみ箱へ）"));
     if (plan.deleteFolders)
         lines.push_back("削除する子フォルダ: " + count(plan.folders.size()) +
                         (plan.permanent ? "（完全に削除）" : "（ごみ箱へ）"));
     picturesLeftLines(plan, lines);
     lines.push_back("容量: 移動する画像 " + byteText(plan.pictureBytes) + "、削除するもの " +
-                    byteText(plan.removalBytes));
+                    byteText(plan.removalBytes + plan.duplicateBytes));
     if (plan.acrossFileSystems)
         lines.push_back(fileSystemLine(plan));
     if (plan.error)
@@ -186,6 +191,9 @@ std::string planCsv(const MovePlan& plan) {
                      std::to_string(picture.serialNo), std::to_string(picture.bytes)});
     for (const PlanRemoval& removal : plan.removals)
         csvRow(csv, {"削除", csvPathText(removal.path), "", "", std::to_string(removal.bytes)});
+    for (const PlanDuplicate& duplicate : plan.duplicates)
+        csvRow(csv, {"同じ内容の画像の削除", csvPathText(duplicate.path), csvPathText(duplicate.twin), "",
+                     std::to_string(duplicate.bytes)});
     for (const PlanFolder& folder : plan.folders)
         csvRow(csv, {"フォルダの削除", csvPathText(folder.path), "", "", std::to_string(folder.hiddenBytes)});
     for (const PlanProblem& problem : plan.problems)

@@ -48,22 +48,30 @@ private slots:
         QTest::addColumn<bool>("planFirst");
         QTest::addColumn<bool>("notify");
         QTest::addColumn<QByteArray>("rewritten");
+        QTest::addColumn<bool>("skipDuplicates");
         QTest::newRow("absent: defaults, not written")
             << QByteArray("permanent_deletion=false\n") << QByteArray() << false << true
-            << QByteArray("permanent_deletion=false\n");
+            << QByteArray("permanent_deletion=false\n") << false;
+        QTest::newRow("duplicates left out: written, as it differs from the default")
+            << QByteArray("skip_duplicates=ON\n") << QByteArray() << false << true
+            << QByteArray("skip_duplicates=true\npermanent_deletion=false\n") << true;
+        QTest::newRow("duplicates moved again: the line stays, false")
+            << QByteArray("skip_duplicates=no\n") << QByteArray() << false << true
+            << QByteArray("skip_duplicates=false\npermanent_deletion=false\n") << false;
         QTest::newRow("listed in any case and order, unknown words dropped")
             << QByteArray("picture_types = TIFF, png ,jxl\nplan_before_move=yes\n") << QByteArray("png,tiff")
             << true << true
-            << QByteArray("picture_types=png,tiff\nplan_before_move=true\npermanent_deletion=false\n");
+            << QByteArray("picture_types=png,tiff\nplan_before_move=true\npermanent_deletion=false\n")
+            << false;
         QTest::newRow("emptied list kept as a line")
             << QByteArray("picture_types=\nplan_before_move=maybe\n") << QByteArray() << false << true
-            << QByteArray("picture_types=\nplan_before_move=false\npermanent_deletion=false\n");
+            << QByteArray("picture_types=\nplan_before_move=false\npermanent_deletion=false\n") << false;
         QTest::newRow("notifications off: written, as they differ from the default")
             << QByteArray("notify_long_runs = Off\n") << QByteArray() << false << false
-            << QByteArray("notify_long_runs=false\npermanent_deletion=false\n");
+            << QByteArray("notify_long_runs=false\npermanent_deletion=false\n") << false;
         QTest::newRow("a notification value that is no yes or no keeps them on")
             << QByteArray("notify_long_runs=later\n") << QByteArray() << false << true
-            << QByteArray("notify_long_runs=true\npermanent_deletion=false\n");
+            << QByteArray("notify_long_runs=true\npermanent_deletion=false\n") << false;
     }
     void newerKeys() {
         QFETCH(QByteArray, text);
@@ -71,6 +79,7 @@ private slots:
         QTEST(QByteArray::fromStdString(encodePictureTypes(options.pictureTypes)), "types");
         QTEST(options.planBeforeMove, "planFirst");
         QTEST(options.notifyLongRuns, "notify");
+        QTEST(options.skipDuplicates, "skipDuplicates");
         QTEST(QByteArray::fromStdString(encodeExtraOptions(options)), "rewritten");
     }
 

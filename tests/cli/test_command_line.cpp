@@ -194,6 +194,48 @@ private slots:
         QVERIFY(run.out.endsWith(trashed ? "をごみ箱に入れました。\n" : "を削除しました。\n"));
     }
 
+    // Pictures the destination holds already are left out as Corvalin.conf says, unless a flag
+    // says otherwise for this command; the result line and the plan count them.
+    void duplicatesAsAskedFor_data() {
+        QTest::addColumn<QByteArray>("options");
+        QTest::addColumn<QStringList>("flags");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("out");
+        const QString leftOut = "移動先と同じ内容の画像 1 個、ほかのファイル 1 個をごみ箱に入れました。\n";
+        const QString moved = "）。ほかのファイル 1 個をごみ箱に入れました。\n";
+        QTest::newRow("off by default") << QByteArray() << QStringList{} << 0 << moved;
+        QTest::newRow("on in Corvalin.conf")
+            << QByteArray("skip_duplicates=true\n") << QStringList{} << 0 << leftOut;
+        QTest::newRow("--no-skip-duplicates over the file")
+            << QByteArray("skip_duplicates=true\n") << QStringList{"--no-skip-duplicates"} << 0 << moved;
+        QTest::newRow("--skip-duplicates over the file")
+            << QByteArray() << QStringList{"--skip-duplicates"} << 0 << leftOut;
+        QTest::newRow("the plan counts them")
+            << QByteArray() << QStringList{"--plan", "--skip-duplicates"} << 0
+            << "移動先と同じ内容のため取り除く画像: 1 個（ごみ箱へ）\n";
+        QTest::newRow("the plan names each with its twin")
+            << QByteArray("skip_duplicates=true\n") << QStringList{"--plan"} << 0
+            << "同じ内容の画像の削除: {src}/b/x.bmp = {dst}/saved before.jpg\n";
+        QTest::newRow("both flags") << QByteArray()
+                                    << QStringList{"--skip-duplicates", "--no-skip-duplicates"} << 2 << "";
+    }
+    void duplicatesAsAskedFor() {
+        QFETCH(QByteArray, options);
+        QFETCH(QStringList, flags);
+        makeTree(root());
+        QVERIFY(writeContent(root() / "dst" / "saved before.jpg", pictureContent("b/x.bmp")));
+        if (!options.isEmpty())
+            QVERIFY(writeContent(prog() / "Corvalin.conf", options.toStdString()));
+        const ProgramRun run =
+            runProgram(prog(), QStringList{"gather"} + flags + QStringList{placed("{src}"), placed("{dst}")});
+        fs::remove(prog() / "Corvalin.conf");
+        QFETCH(int, status);
+        QCOMPARE(run.exitCode, status);
+        QFETCH(QString, out);
+        QVERIFY2(QString::fromUtf8(run.out).contains(placed(out)), run.out.constData());
+        QCOMPARE(fs::exists(root() / "src/b/x.bmp"), status == 2 || flags.contains("--plan"));
+    }
+
     // Stopped after the file in hand: every picture exactly once, RunFlag 0, and the counter holds
     // the next number, so the next gather numbers on without a gap or a repeat.
     void stopSignalLeavesEverythingCounted_data() {

@@ -109,6 +109,7 @@ public:
     std::function<void(const std::string&)> onNewName;
     std::vector<fs::path> previews;
     std::vector<std::string> newNames;
+    std::vector<std::pair<fs::path, fs::path>> duplicates; // the picture and its twin
     std::vector<fs::path> foldersStarted;
     std::vector<fs::path> foldersFinished;
     GatherTally tally;
@@ -142,6 +143,10 @@ public:
         if (onNewName)
             onNewName(name);
         tally.nameChosen(name);
+    }
+    void duplicateFound(const fs::path& file, const fs::path& twin) override {
+        duplicates.emplace_back(file, twin);
+        tally.duplicateFound();
     }
 };
 

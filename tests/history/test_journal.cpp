@@ -131,6 +131,9 @@ private slots:
                                       << 3;
         QTest::newRow("unknown record") << 3 << line({"copy", "/a", "/b"}) << 3;
         QTest::newRow("relative path") << 3 << line({"mkdir", "a/b"}) << 3;
+        QTest::newRow("duplicate's twin relative")
+            << 3 << line({"delete", "file", "/src/a/a.jpg", "b.jpg"}) << 3;
+        QTest::newRow("a twin where none belongs") << 3 << line({"mkdir", "/a", "/b"}) << 3;
         QTest::newRow("second start")
             << 3 << line({"start", "move", "2024-05-01T14:22:33+0900", "1", "/a", "/b", ""}) << 3;
         QTest::newRow("action after the end") << 5 << line({"end", "completed"}) + line({"mkdir", "/a"}) << 6;

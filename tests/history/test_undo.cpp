@@ -55,6 +55,7 @@ class TestUndo : public QObject {
     std::unique_ptr<OwnHome> m_home; // what the runs trash stays in the test's folder
     std::unique_ptr<QTemporaryDir> m_other;
     fs::path m_destination;
+    bool m_skipDuplicates = false;
 
     fs::path root() const { return m_dir.path().toStdString(); }
     fs::path m_source;
@@ -88,6 +89,7 @@ class TestUndo : public QObject {
         std::vector<fs::path> folderList;
         MoveRun run(vars, files(), observer, Removal(permanent));
         run.setJournal(&journal.value());
+        run.setSkipDuplicates(m_skipDuplicates);
         const MoveRunResult result = run.run(source(), deleteFolders, folderList);
         const fs::path file = journal.value().file();
         const char* const outcomes[] = {kOutcomeCompleted, kOutcomeCancelled, kOutcomeFailed};
@@ -133,6 +135,7 @@ private slots:
         m_other.reset();
         m_source = root() / "src";
         m_destination = root() / "dst";
+        m_skipDuplicates = false;
         fs::create_directories(m_destination);
         makeTree();
     }
@@ -142,13 +145,21 @@ private slots:
         QTest::addColumn<Ending>("ending");
         QTest::addColumn<QString>("elsewhere"); // on another file system than the rest
         QTest::addColumn<bool>("permanent");
-        QTest::newRow("complete") << false << Ending::Complete << "" << false;
-        QTest::newRow("complete, child folders deleted") << true << Ending::Complete << "" << false;
-        QTest::newRow("cancelled") << true << Ending::CancelAfterFirstFolder << "" << false;
-        QTest::newRow("failed") << true << Ending::FailInSecondFolder << "" << false;
-        QTest::newRow("destination elsewhere") << true << Ending::Complete << "destination" << false;
-        QTest::newRow("source elsewhere, its own trash") << true << Ending::Complete << "source" << false;
-        QTest::newRow("deleted for good") << true << Ending::Complete << "" << true;
+        // A copy of b/q.jpg waits in the destination and c holds a copy of a/cat.jpg: both are
+        // left out as duplicates.
+        QTest::addColumn<bool>("duplicates");
+        QTest::newRow("complete") << false << Ending::Complete << "" << false << false;
+        QTest::newRow("complete, child folders deleted") << true << Ending::Complete << "" << false << false;
+        QTest::newRow("cancelled") << true << Ending::CancelAfterFirstFolder << "" << false << false;
+        QTest::newRow("failed") << true << Ending::FailInSecondFolder << "" << false << false;
+        QTest::newRow("destination elsewhere") << true << Ending::Complete << "destination" << false << false;
+        QTest::newRow("source elsewhere, its own trash")
+            << true << Ending::Complete << "source" << false << false;
+        QTest::newRow("deleted for good") << true << Ending::Complete << "" << true << false;
+        QTest::newRow("duplicates trashed") << true << Ending::Complete << "" << false << true;
+        QTest::newRow("duplicates trashed, destination elsewhere")
+            << true << Ending::Complete << "destination" << false << true;
+        QTest::newRow("duplicates deleted for good") << true << Ending::Complete << "" << true << true;
     }
     // What went to the Trash comes back and the Trash holds none of it any more; what the run
     // deleted for good is told, and its child folders are made again for the pictures.
@@ -157,6 +168,7 @@ private slots:
         QFETCH(Ending, ending);
         QFETCH(QString, elsewhere);
         QFETCH(bool, permanent);
+        QFETCH(bool, duplicates);
         if (!elsewhere.isEmpty()) {
             m_other = otherFileSystemDir();
             if (!m_other)
@@ -165,10 +177,18 @@ private slots:
             if (elsewhere == "source")
                 makeTree();
         }
+        const int held = duplicates ? 1 : 0;
+        const fs::path copyOfCat = source() / "c" / "cat again.jpg";
+        if (duplicates) {
+            QVERIFY(writeContent(m_destination / "held.jpg", pictureContent("b/q.jpg")));
+            QVERIFY(writeContent(copyOfCat, pictureContent("a/cat.jpg")));
+            m_skipDuplicates = true;
+        }
         const fs::path journal = runMove(deleteFolders, ending, permanent);
-        const int moved = int(namesIn(m_destination).size());
+        const int moved = int(namesIn(m_destination).size()) - held;
+        const int duplicatesGone = duplicates ? 2 : 0;
         QVERIFY(moved > 0);
-        QCOMPARE(moved == int(kPictures.size()), ending == Ending::Complete);
+        QCOMPARE(moved == int(kPictures.size()) - held, ending == Ending::Complete);
         const int foldersGone = 3 - int(namesIn(source()).size());
         int othersGone = 0;
         for (const std::string& other : kOthers)
@@ -176,11 +196,17 @@ private slots:
 
         const UndoOutcome outcome = undo(journal);
         QVERIFY2(!outcome.error, outcome.error ? outcome.error->reason().c_str() : "");
-        verifyPicturesBack();
-        QCOMPARE(outcome.cameBack, moved + foldersGone + (permanent ? 0 : othersGone));
-        QCOMPARE(int(outcome.left.size()), permanent ? othersGone : 0);
-        for (const UndoLeftItem& item : outcome.left)
-            QCOMPARE(item.reason, UndoLeftReason::DeletedForGood);
+        verifyPicturesBack(permanent && duplicates ? "b/q.jpg" : "", held);
+        QCOMPARE(outcome.cameBack, moved + foldersGone + (permanent ? 0 : othersGone + duplicatesGone));
+        QCOMPARE(int(outcome.left.size()), permanent ? othersGone + duplicatesGone : 0);
+        for (const UndoLeftItem& item : outcome.left) {
+            // A duplicate deleted for good is named with the picture that holds its bytes.
+            const bool duplicate = item.path == copyOfCat || item.path == source() / "b/q.jpg";
+            QCOMPARE(item.reason, duplicate ? UndoLeftReason::DuplicateGone : UndoLeftReason::DeletedForGood);
+            QCOMPARE(item.twin.empty(), !duplicate);
+        }
+        if (duplicates)
+            QCOMPARE(contentOf(copyOfCat), permanent ? std::string() : pictureContent("a/cat.jpg"));
         for (const std::string& other : kOthers)
             QCOMPARE(fs::exists(source() / other), !permanent);
         QVERIFY(trashedItems(m_home->trash()).empty());

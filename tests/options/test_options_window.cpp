@@ -272,6 +272,8 @@ private slots:
         dialog->findChild<QCheckBox*>("chkPlanBeforeMove")->setChecked(true);
         QVERIFY(dialog->ui.chkNotifyLongRuns->isChecked());
         dialog->ui.chkNotifyLongRuns->setChecked(false);
+        QVERIFY(!dialog->ui.chkSkipDuplicates->isChecked());
+        dialog->findChild<QCheckBox*>("chkSkipDuplicates")->setChecked(true);
         if (press == "Esc")
             QTest::keyClick(dialog->ui.Text3, Qt::Key_Escape);
         else if (press == "close")
@@ -292,7 +294,7 @@ private slots:
             readWholeFile(root() / "Corvalin.conf").ok() ? readWholeFile(root() / "Corvalin.conf").value()
                                                          : "",
             std::string(applied ? "permanent_deletion=true\npicture_types=png,tiff\nplan_before_move=true\n"
-                                  "notify_long_runs=false\n"
+                                  "notify_long_runs=false\nskip_duplicates=true\n"
                                 : ""));
         QCOMPARE(dialog->isVisible(), !closed);
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);

@@ -100,6 +100,7 @@ class TestMovePlan : public QObject {
         observer.dest = request.destination;
         MoveRun run(vars, files(), observer, Removal(request.permanent));
         run.setPictureTypes(request.pictureTypes);
+        run.setSkipDuplicates(request.skipDuplicates);
         run.setJournal(&journal.value());
         std::vector<fs::path> folderList;
         const MoveRunResult result = run.run(request.source, request.deleteFolders, folderList);
@@ -129,10 +130,13 @@ private slots:
         QTest::addColumn<bool>("deleteFolders");
         QTest::addColumn<bool>("permanent");
         QTest::addColumn<QByteArray>("types");
+        QTest::addColumn<bool>("skipDuplicates");
         for (uint seed = 1; seed <= 24; ++seed) {
             const QByteArray types = QList<QByteArray>{"", "png", "png,gif,webp,tiff"}[seed % 3];
-            QTest::addRow("tree %u, %s", seed, types.isEmpty() ? "JPEG and BMP" : types.constData())
-                << seed << (seed % 2 == 0) << (seed % 4 == 1) << types;
+            const bool skip = seed % 5 < 2;
+            QTest::addRow("tree %u, %s%s", seed, types.isEmpty() ? "JPEG and BMP" : types.constData(),
+                          skip ? ", duplicates left out" : "")
+                << seed << (seed % 2 == 0) << (seed % 4 == 1) << types << skip;
         }
     }
     void planIsWhatTheRunDoes() {
@@ -140,9 +144,15 @@ private slots:
         QFETCH(bool, deleteFolders);
         QFETCH(bool, permanent);
         QFETCH(QByteArray, types);
+        QFETCH(bool, skipDuplicates);
         generateTree(seed);
-        const PlanRequest request{src(), dst(), deleteFolders, permanent,
-                                  decodePictureTypes(types.toStdString())};
+        // A copy of a picture waits in the destination, and two pictures of the run are equal.
+        writeContent(dst() / "saved.jpg", "saved before");
+        writeContent(src() / "b/saved again.jpg", "saved before");
+        writeContent(src() / "a/zz.jpg", "twice");
+        writeContent(src() / "d/zz again.jpg", "twice");
+        const PlanRequest request{
+            src(), dst(), deleteFolders, permanent, decodePictureTypes(types.toStdString()), skipDuplicates};
         Module1 vars;
         vars.SerialNo = 100;
         // The check that the Trash can be used, as a run's start makes it, may make the Trash's
@@ -166,12 +176,20 @@ private slots:
         std::map<std::string, std::pair<std::string, std::int64_t>> moved;
         std::set<std::string> removedFiles;
         std::set<std::string> removedFolders;
+        std::map<std::string, std::string> leftOut;
         for (const JournalRecord& record : contents.value().records) {
             if (record.type == RecordType::Move)
                 moved[record.from.native()] = {record.to.filename().native(), record.number};
-            if (record.type == RecordType::Trash || record.type == RecordType::Delete)
+            if (!record.twin.empty())
+                leftOut[record.from.native()] = record.twin.native();
+            else if (record.type == RecordType::Trash || record.type == RecordType::Delete)
                 (record.folder ? removedFolders : removedFiles).insert(record.from.native());
         }
+        std::map<std::string, std::string> plannedLeftOut;
+        for (const PlanDuplicate& duplicate : plan.duplicates)
+            plannedLeftOut[duplicate.path] = duplicate.twin;
+        QCOMPARE(plannedLeftOut, leftOut);
+        QCOMPARE(leftOut.size(), std::size_t(skipDuplicates ? 2 : 0));
         std::map<std::string, std::pair<std::string, std::int64_t>> planned;
         for (const PlanPicture& picture : plan.pictures)
             planned[picture.from] = {picture.newName, picture.serialNo};
@@ -184,8 +202,8 @@ private slots:
         for (const PlanFolder& folder : plan.folders)
             plannedFolders.insert(folder.path);
         QCOMPARE(plannedFolders, removedFolders);
-        QCOMPARE(plan.pictures.size() + plan.removals.size() + plan.folders.size(),
-                 moved.size() + removedFiles.size() + removedFolders.size());
+        QCOMPARE(plan.pictures.size() + plan.removals.size() + plan.folders.size() + plan.duplicates.size(),
+                 moved.size() + removedFiles.size() + removedFolders.size() + leftOut.size());
     }
 
     // What the plan finds before anything moves, each case on a tree of one child folder "a"

@@ -84,6 +84,7 @@ void MoveController::runMove() {
     MoveRun moveRun(m_form.vars(), m_form.files(), *this, removal);
     moveRun.setJournal(journal ? &*journal : nullptr);
     moveRun.setPictureTypes(m_form.extraOptions().pictureTypes);
+    moveRun.setSkipDuplicates(m_form.extraOptions().skipDuplicates);
     const MoveRunResult result = moveRun.run(source, m_form.vars().OptFlags[0].isOn(), m_form.FolderList);
     // The last counts and name stay; the endings show the folders.
     m_pendingFolder.reset();
@@ -285,6 +286,12 @@ void MoveController::newNameChosen(const std::string& name) {
     m_fileLabelsPending = true;
     if (m_displayIntervalMs == 0)
         showFileLabels();
+}
+
+// Label4 keeps the last new name: a duplicate gets none.
+void MoveController::duplicateFound(const fs::path&, const fs::path&) {
+    if (m_tallying)
+        m_tally.duplicateFound();
 }
 
 void MoveController::showWhenDue() {

@@ -60,6 +60,7 @@ public:
     void fileProgress(long remaining, long total) override;
     void previewRequested(const std::filesystem::path& file) override;
     void newNameChosen(const std::string& name) override;
+    void duplicateFound(const std::filesystem::path& file, const std::filesystem::path& twin) override;
     std::filesystem::path destination() override;
     void folderFinished(const std::filesystem::path& folder) override;
     void returnedToSourceParent(const std::filesystem::path& sourceParent) override;

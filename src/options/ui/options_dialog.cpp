@@ -80,6 +80,7 @@ void frmOptions::Form_Load() {
     ui.chkPermanentDelete->setChecked(extra.permanentDeletion);
     ui.chkPlanBeforeMove->setChecked(extra.planBeforeMove);
     ui.chkNotifyLongRuns->setChecked(extra.notifyLongRuns);
+    ui.chkSkipDuplicates->setChecked(extra.skipDuplicates);
     for (PictureType type : kOptionalPictureTypes) {
         if (QCheckBox* box = ui.chkPictureType[static_cast<std::size_t>(type)])
             box->setChecked(extra.pictureTypes.contains(type));
@@ -222,6 +223,7 @@ bool frmOptions::applyOptions() {
     extra.permanentDeletion = ui.chkPermanentDelete->isChecked();
     extra.planBeforeMove = ui.chkPlanBeforeMove->isChecked();
     extra.notifyLongRuns = ui.chkNotifyLongRuns->isChecked();
+    extra.skipDuplicates = ui.chkSkipDuplicates->isChecked();
     // A type without a box here (no plugin on this machine) keeps what the file says.
     for (PictureType type : kOptionalPictureTypes) {
         if (const QCheckBox* box = ui.chkPictureType[static_cast<std::size_t>(type)])

@@ -111,6 +111,13 @@ void OptionsDialogUi::createDetailPage(QWidget* page) {
         QStringLiteral("移動か通し番号の削除が 10 秒より長くかかり、終わったときにこの"
                        "ウィンドウを見ていなければ、デスクトップの通知で結果を知らせます。"));
     stack->addWidget(chkNotifyLongRuns);
+    chkSkipDuplicates =
+        new QCheckBox(QStringLiteral("移動先に同じ内容の画像があれば、移動せずに取り除く"), page);
+    chkSkipDuplicates->setObjectName(QStringLiteral("chkSkipDuplicates"));
+    chkSkipDuplicates->setToolTip(QStringLiteral("移動先フォルダにすでにある画像と中身がまったく同じ画像は、"
+                                                 "番号を付けずに、ほかのファイルと同じように取り除きます。"
+                                                 "名前や日付ではなく、中身で比べます。"));
+    stack->addWidget(chkSkipDuplicates);
     createPictureTypes(page);
     stack->addWidget(fraPictureTypes);
     stack->addStretch(1);
@@ -212,6 +219,7 @@ void OptionsDialogUi::setTabOrder() {
         Text1,      Text2,  Option1[0],         Option1[1],       Check1, Text3, Check2,
         Check3,     Check4, chkPermanentDelete, chkPlanBeforeMove};
     order.push_back(chkNotifyLongRuns);
+    order.push_back(chkSkipDuplicates);
     for (QCheckBox* box : chkPictureType) {
         if (box)
             order.push_back(box);

@@ -44,6 +44,7 @@ struct OptionsDialogUi {
     QCheckBox* chkPermanentDelete;
     QCheckBox* chkPlanBeforeMove;
     QCheckBox* chkNotifyLongRuns;
+    QCheckBox* chkSkipDuplicates;
     // "画像として扱う形式": one box per optional type, by PictureType; AVIF and HEIF have a box
     // only where an installed image plugin reads them, else null.
     QGroupBox* fraPictureTypes;

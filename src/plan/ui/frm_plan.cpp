@@ -42,8 +42,8 @@ QString joinedLines(const std::vector<std::string>& lines) {
 
 frmPlan::frmPlan(Form1& form, Use use, QWidget* parent)
     : QDialog(parent), m_form(form), m_use(use), m_pictures(makePicturesModel(this)),
-      m_removals(makeRemovalsModel(this)), m_folders(makeFoldersModel(this)),
-      m_problems(makeProblemsModel(this)) {
+      m_removals(makeRemovalsModel(this)), m_duplicates(makeDuplicatesModel(this)),
+      m_folders(makeFoldersModel(this)), m_problems(makeProblemsModel(this)) {
     setupUi();
     connect(cmdRun, &QPushButton::clicked, this, &frmPlan::cmdRun_Click);
     connect(cmdSave, &QPushButton::clicked, this, &frmPlan::cmdSave_Click);
@@ -67,6 +67,7 @@ void frmPlan::setupUi() {
     layout->addWidget(tabTables, 1);
     tblPictures = addTable(QStringLiteral("移動する画像"), "tblPictures", m_pictures, 360);
     tblRemovals = addTable(QStringLiteral("削除するファイル"), "tblRemovals", m_removals, 560);
+    tblDuplicates = addTable(QStringLiteral("同じ内容の画像"), "tblDuplicates", m_duplicates, 360);
     tblFolders = addTable(QStringLiteral("削除する子フォルダ"), "tblFolders", m_folders, 360);
     tblProblems = addTable(QStringLiteral("問題"), "tblProblems", m_problems, 120);
     auto* buttons = new QHBoxLayout;
@@ -123,9 +124,12 @@ void frmPlan::makePlan() {
     m_planning = true;
     m_cancel = false;
     showPlanning(true);
-    const PlanRequest request{m_form.ui.Dir1->path(), m_form.ui.Dir2->path(),
-                              m_form.vars().OptFlags[0].isOn(), m_form.extraOptions().permanentDeletion,
-                              m_form.extraOptions().pictureTypes};
+    const PlanRequest request{m_form.ui.Dir1->path(),
+                              m_form.ui.Dir2->path(),
+                              m_form.vars().OptFlags[0].isOn(),
+                              m_form.extraOptions().permanentDeletion,
+                              m_form.extraOptions().pictureTypes,
+                              m_form.extraOptions().skipDuplicates};
     const PlanProgress progress{[this](int folders, long files) {
                                     if (folders > 0)
                                         lblSummary->setText(
@@ -148,14 +152,17 @@ void frmPlan::makePlan() {
 }
 
 void frmPlan::showPlan() {
-    for (PlanTableModel* model : {m_pictures, m_removals, m_folders, m_problems})
+    for (PlanTableModel* model : {m_pictures, m_removals, m_duplicates, m_folders, m_problems})
         model->setPlan(m_plan);
     lblSummary->setText(joinedLines(planSummary(*m_plan)));
-    const std::size_t counts[] = {m_plan->pictures.size(), m_plan->removals.size(), m_plan->folders.size(),
-                                  m_plan->problems.size()};
+    const std::size_t counts[] = {m_plan->pictures.size(), m_plan->removals.size(), m_plan->duplicates.size(),
+                                  m_plan->folders.size(), m_plan->problems.size()};
     const QString captions[] = {QStringLiteral("移動する画像"), QStringLiteral("削除するファイル"),
-                                QStringLiteral("削除する子フォルダ"), QStringLiteral("問題")};
-    for (int i = 0; i < 4; ++i)
+                                QStringLiteral("同じ内容の画像"), QStringLiteral("削除する子フォルダ"),
+                                QStringLiteral("問題")};
+    // The duplicates' tab only where the option is on, so that a plan without it looks as before.
+    tabTables->setTabVisible(2, m_plan->skipDuplicates);
+    for (int i = 0; i < 5; ++i)
         tabTables->setTabText(i, QStringLiteral("%1 (%2)").arg(captions[i]).arg(counts[i]));
     showPlanning(false);
 }

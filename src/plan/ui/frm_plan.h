@@ -35,6 +35,7 @@ public:
     QTabWidget* tabTables;
     QTableView* tblPictures;
     QTableView* tblRemovals;
+    QTableView* tblDuplicates;
     QTableView* tblFolders;
     QTableView* tblProblems;
     QPushButton* cmdRun;
@@ -71,6 +72,7 @@ private:
     std::shared_ptr<const MovePlan> m_plan;
     PlanTableModel* m_pictures;
     PlanTableModel* m_removals;
+    PlanTableModel* m_duplicates;
     PlanTableModel* m_folders;
     PlanTableModel* m_problems;
     bool m_planning = false;

@@ -100,6 +100,20 @@ PlanTableModel* makeRemovalsModel(QObject* parent) {
         parent);
 }
 
+PlanTableModel* makeDuplicatesModel(QObject* parent) {
+    return new PlanTableModel(
+        {QStringLiteral("取り除く画像"), QStringLiteral("同じ内容の画像（移動先）"),
+         QStringLiteral("大きさ")},
+        [](const MovePlan& plan) { return rowsOf(plan.duplicates.size()); },
+        [](const MovePlan& plan, int row, int column) {
+            const PlanDuplicate& duplicate = plan.duplicates[static_cast<std::size_t>(row)];
+            if (column == 0)
+                return displayName(duplicate.path);
+            return column == 1 ? displayName(duplicate.twin) : bytes(duplicate.bytes);
+        },
+        parent);
+}
+
 PlanTableModel* makeFoldersModel(QObject* parent) {
     return new PlanTableModel(
         {QStringLiteral("削除する子フォルダ"), QStringLiteral("中に残る隠しファイルなど"),

@@ -39,6 +39,7 @@ private:
 // The plan's four tables.
 PlanTableModel* makePicturesModel(QObject* parent);
 PlanTableModel* makeRemovalsModel(QObject* parent);
+PlanTableModel* makeDuplicatesModel(QObject* parent);
 PlanTableModel* makeFoldersModel(QObject* parent);
 PlanTableModel* makeProblemsModel(QObject* parent);
 

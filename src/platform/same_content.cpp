@@ -1,0 +1,185 @@
+#include "platform/same_content.h"
+
+#include "platform/posix_io.h"
+
+#include <array>
+#include <cerrno>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+
+namespace corvalin {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const char* const kReadText = "画像の内容の比較";
+constexpr std::size_t kChunk = 64 * 1024; // a multiple of eight, as ContentHash wants
+
+std::uint64_t mix(std::uint64_t state, std::uint64_t word) {
+    state = (state ^ word) * 0x9e3779b97f4a7c15ULL;
+    return state ^ (state >> 29);
+}
+
+// An open file and what it was when opened, so that a change during the reading is seen.
+struct OpenFile {
+    UniqueFd fd;
+    struct stat before {};
+};
+
+bool sameState(const struct stat& a, const struct stat& b) {
+    return a.st_size == b.st_size && a.st_mtim.tv_sec == b.st_mtim.tv_sec &&
+           a.st_mtim.tv_nsec == b.st_mtim.tv_nsec && a.st_ctim.tv_sec == b.st_ctim.tv_sec &&
+           a.st_ctim.tv_nsec == b.st_ctim.tv_nsec && a.st_ino == b.st_ino;
+}
+
+Result<OpenFile> openExpecting(const fs::path& file, std::uint64_t size) {
+    OpenFile open;
+    open.fd = UniqueFd(::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NOCTTY | O_NONBLOCK));
+    if (!open.fd.valid())
+        return errorFromErrno(kReadText, file, errno);
+    if (::fstat(open.fd.get(), &open.before) != 0)
+        return errorFromErrno(kReadText, file, errno);
+    if (!S_ISREG(open.before.st_mode) || static_cast<std::uint64_t>(open.before.st_size) != size)
+        return errorFromErrno(kReadText, file, kChangedWhileRead);
+    ::posix_fadvise(open.fd.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
+    return open;
+}
+
+// The file is still as it was opened; otherwise what was read may mix two contents.
+Status unchanged(const OpenFile& open, const fs::path& file) {
+    struct stat after {};
+    if (::fstat(open.fd.get(), &after) != 0)
+        return errorFromErrno(kReadText, file, errno);
+    return sameState(open.before, after) ? Status() : errorFromErrno(kReadText, file, kChangedWhileRead);
+}
+
+// Hashes up to `limit` bytes from the start; a file that ends early changed since it was opened.
+Result<std::uint64_t> hashOf(const fs::path& file, std::uint64_t size, std::uint64_t limit) {
+    Result<OpenFile> open = openExpecting(file, size);
+    if (!open)
+        return open.error();
+    std::array<char, kChunk> buffer;
+    ContentHash hash;
+    const std::uint64_t wanted = std::min(size, limit);
+    for (std::uint64_t done = 0; done < wanted;) {
+        const std::size_t piece = static_cast<std::size_t>(std::min<std::uint64_t>(kChunk, wanted - done));
+        const ssize_t got = readFull(open.value().fd.get(), buffer.data(), piece);
+        if (got < 0)
+            return errorFromErrno(kReadText, file, errno);
+        if (static_cast<std::size_t>(got) != piece)
+            return errorFromErrno(kReadText, file, kChangedWhileRead);
+        hash.add(buffer.data(), piece);
+        done += piece;
+    }
+    if (Status same = unchanged(open.value(), file); !same)
+        return same.error();
+    return hash.value();
+}
+
+} // namespace
+
+void ContentHash::add(const char* data, std::size_t size) {
+    std::size_t at = 0;
+    for (; at + 8 <= size; at += 8) {
+        std::uint64_t word = 0;
+        std::memcpy(&word, data + at, 8);
+        m_state = mix(m_state, word);
+    }
+    if (at < size) {
+        std::uint64_t word = 0;
+        std::memcpy(&word, data + at, size - at);
+        m_state = mix(m_state, word ^ (std::uint64_t(size - at) << 56));
+    }
+    m_length += size;
+}
+
+std::uint64_t ContentHash::value() const {
+    return mix(m_state, m_length);
+}
+
+// One open and one read: a head that changed meanwhile only makes a file match nothing, or be
+// compared and found different, since every match is confirmed by compareContents.
+Result<std::uint64_t> headHashOf(const fs::path& file, std::uint64_t size) {
+    UniqueFd fd(::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NOCTTY | O_NONBLOCK));
+    if (!fd.valid())
+        return errorFromErrno(kReadText, file, errno);
+    std::array<char, kHeadBytes> buffer;
+    const std::size_t wanted = static_cast<std::size_t>(std::min<std::uint64_t>(size, kHeadBytes));
+    const ssize_t got = readFull(fd.get(), buffer.data(), wanted);
+    if (got < 0)
+        return errorFromErrno(kReadText, file, errno);
+    if (static_cast<std::size_t>(got) != wanted)
+        return errorFromErrno(kReadText, file, kChangedWhileRead);
+    ContentHash hash;
+    hash.add(buffer.data(), wanted);
+    return hash.value();
+}
+
+Result<std::uint64_t> wholeHashOf(const fs::path& file, std::uint64_t size) {
+    return hashOf(file, size, size);
+}
+
+Result<ContentComparison> compareContents(const fs::path& first, const fs::path& second, std::uint64_t size) {
+    Result<OpenFile> a = openExpecting(first, size);
+    if (!a)
+        return a.error();
+    Result<OpenFile> b = openExpecting(second, size);
+    if (!b)
+        return b.error();
+    if (a.value().before.st_dev == b.value().before.st_dev &&
+        a.value().before.st_ino == b.value().before.st_ino)
+        return ContentComparison{true, std::nullopt};
+    std::array<char, kChunk> one;
+    std::array<char, kChunk> two;
+    ContentHash hash; // of both, as long as they agree
+    for (std::uint64_t done = 0; done < size;) {
+        const std::size_t piece = static_cast<std::size_t>(std::min<std::uint64_t>(kChunk, size - done));
+        const ssize_t gotOne = readFull(a.value().fd.get(), one.data(), piece);
+        if (gotOne < 0)
+            return errorFromErrno(kReadText, first, errno);
+        const ssize_t gotTwo = readFull(b.value().fd.get(), two.data(), piece);
+        if (gotTwo < 0)
+            return errorFromErrno(kReadText, second, errno);
+        if (static_cast<std::size_t>(gotOne) != piece)
+            return errorFromErrno(kReadText, first, kChangedWhileRead);
+        if (static_cast<std::size_t>(gotTwo) != piece)
+            return errorFromErrno(kReadText, second, kChangedWhileRead);
+        if (std::memcmp(one.data(), two.data(), piece) != 0)
+            return ContentComparison{};
+        hash.add(one.data(), piece);
+        done += piece;
+    }
+    if (Status same = unchanged(a.value(), first); !same)
+        return same.error();
+    if (Status same = unchanged(b.value(), second); !same)
+        return same.error();
+    return ContentComparison{true, hash.value()};
+}
+
+Status forEachFileSize(const fs::path& folder, const std::function<bool(std::string_view name)>& wanted,
+                       const std::function<void(std::string_view name, std::uint64_t size)>& take) {
+    const char* const listText = "移動先フォルダの読み取り";
+    DIR* dir = ::opendir(folder.c_str());
+    if (!dir)
+        return errorFromErrno(listText, folder, errno);
+    const int fd = ::dirfd(dir);
+    errno = 0;
+    while (const dirent* entry = ::readdir(dir)) {
+        const std::string_view name = entry->d_name;
+        const bool candidate =
+            name.front() != '.' && (entry->d_type == DT_REG || entry->d_type == DT_UNKNOWN);
+        struct stat info {};
+        if (candidate && wanted(name) && ::fstatat(fd, entry->d_name, &info, AT_SYMLINK_NOFOLLOW) == 0 &&
+            S_ISREG(info.st_mode))
+            take(name, static_cast<std::uint64_t>(info.st_size));
+        errno = 0;
+    }
+    const int error = errno;
+    ::closedir(dir);
+    return error == 0 ? Status() : errorFromErrno(listText, folder, error);
+}
+
+} // namespace corvalin

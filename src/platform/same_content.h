@@ -1,0 +1,64 @@
+#pragma once
+
+#include "platform/result.h"
+
+#include <cerrno>
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <string_view>
+
+// Reading files to learn whether two hold the same bytes: a short hash of the first block, a hash
+// of the whole content, and a byte-for-byte comparison that hashes both files as it reads them, so
+// that no file is read twice for one decision. The hashes only sort files apart; equal bytes are
+// always confirmed by reading both.
+namespace corvalin {
+
+// The bytes the first-block hash covers; a file no longer than this is covered whole by it.
+inline constexpr std::size_t kHeadBytes = 4096;
+
+// A fast 64-bit hash fed in pieces; the value does not depend on how the bytes were cut, as long
+// as every piece but the last is a multiple of eight bytes long.
+class ContentHash {
+public:
+    void add(const char* data, std::size_t size);
+    std::uint64_t value() const;
+
+private:
+    std::uint64_t m_state = 0x243f6a8885a308d3ULL;
+    std::uint64_t m_length = 0;
+};
+
+// A file that changed size or time while it was read, or whose size is not the one expected, fails
+// with ESTALE: what was read is no picture's content.
+inline constexpr int kChangedWhileRead = ESTALE;
+
+// The hash of the first kHeadBytes of `file`, which must be `size` bytes long.
+Result<std::uint64_t> headHashOf(const std::filesystem::path& file, std::uint64_t size);
+
+// The hash of the whole of `file`, which must be `size` bytes long.
+Result<std::uint64_t> wholeHashOf(const std::filesystem::path& file, std::uint64_t size);
+
+struct ContentComparison {
+    bool equal = false;
+    // The whole hash of both, when they were read and found equal.
+    std::optional<std::uint64_t> hash;
+};
+
+// Compares two files of `size` bytes, stopping at the first block that differs: each is read at
+// most once. Two names of one
+// file (a hard link) are equal without reading.
+Result<ContentComparison> compareContents(const std::filesystem::path& first,
+                                          const std::filesystem::path& second, std::uint64_t size);
+
+// Calls `take` with the name and size of every regular file directly in `folder` whose name
+// `wanted` accepts, reading the folder once and asking the size only of those names (hidden names
+// are never offered). Nothing is gathered in between, so that a folder of 200,000 files costs no
+// list of its names.
+Status forEachFileSize(const std::filesystem::path& folder,
+                       const std::function<bool(std::string_view name)>& wanted,
+                       const std::function<void(std::string_view name, std::uint64_t size)>& take);
+
+} // namespace corvalin

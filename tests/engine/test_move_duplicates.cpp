@@ -1,0 +1,204 @@
+// Pictures whose bytes the destination already holds: left out and removed, against the final
+// tree, the journal and the summary counts, on one file system and onto another.
+#include "history/journal_reader.h"
+#include "move_fixture.h"
+#include "own_trash.h"
+
+#include <QtTest>
+
+using namespace corvalin;
+using namespace corvalin::test;
+namespace fs = std::filesystem;
+
+Q_DECLARE_METATYPE(Names)
+
+namespace {
+
+// "folder/name.jpg" holds a content of its own; "folder/name.jpg=K" holds K after a first block
+// that all such files share, so that equal K's are duplicates and K's of one length differ only
+// at their end; "name.jpg~K" holds exactly K, a file shorter than a block.
+struct Spec {
+    std::string path;
+    std::string content;
+};
+
+Spec specOf(const std::string& entry) {
+    const std::size_t equals = entry.find('=');
+    const std::size_t tilde = entry.find('~');
+    if (tilde != std::string::npos)
+        return {entry.substr(0, tilde), entry.substr(tilde + 1)};
+    if (equals == std::string::npos)
+        return {entry, pictureContent(entry)};
+    return {entry.substr(0, equals), std::string(6000, 'x') + entry.substr(equals + 1)};
+}
+
+} // namespace
+
+class TestMoveDuplicates : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<QTemporaryDir> m_dir;
+    std::unique_ptr<OwnHome> m_home;
+
+    fs::path root() const { return m_dir->path().toStdString(); }
+    fs::path src() const { return root() / "src"; }
+    SettingsFiles files() const { return {root() / "prog", root() / "prog"}; }
+
+    static void write(const fs::path& base, const Names& entries) {
+        for (const std::string& entry : entries) {
+            const Spec spec = specOf(entry);
+            QVERIFY(writeContent(base / spec.path, spec.content));
+        }
+    }
+
+private slots:
+    void init() {
+        m_dir = std::make_unique<QTemporaryDir>();
+        QVERIFY(m_dir->isValid());
+        fs::create_directories(root() / "prog");
+        fs::create_directories(src());
+        m_home = std::make_unique<OwnHome>(root() / "home");
+    }
+    void cleanup() {
+        m_home.reset();
+        std::error_code ignored;
+        fs::remove_all(root(), ignored);
+    }
+
+    void leftOut_data() {
+        QTest::addColumn<Names>("tree");     // below the source parent
+        QTest::addColumn<Names>("held");     // already in the destination
+        QTest::addColumn<QString>("vanish"); // a destination file removed as the run reaches it
+        QTest::addColumn<bool>("across");    // the destination on another file system
+        QTest::addColumn<Names>("expected"); // the destination afterwards
+        QTest::addColumn<Names>("twins");    // "duplicate > twin", as the journal names them
+        for (const bool across : {false, true}) {
+            const char* where = across ? " (another file system)" : "";
+            QTest::newRow(qPrintable(QString("no duplicates") + where))
+                << Names{"a/1.jpg=A", "a/2.jpg=B"} << Names{"000001 old.jpg=C"} << "" << across
+                << Names{"000001 old.jpg", "000010 1.jpg", "000011 2.jpg"} << Names{};
+            QTest::newRow(qPrintable(QString("renamed copies of destination pictures") + where))
+                << Names{"a/1.jpg=A", "a/2.jpg=B", "b/3.jpg=C"} << Names{"000001 old.jpg=C", "keep.bmp=A"}
+                << "" << across << Names{"000001 old.jpg", "000010 2.jpg", "keep.bmp"}
+                << Names{"a/1.jpg > keep.bmp", "b/3.jpg > 000001 old.jpg"};
+            QTest::newRow(qPrintable(QString("equal within the run") + where))
+                << Names{"a/1.jpg=A", "a/2.jpg=A", "b/\x8e\xca\x90\x5e.jpg=A"} << Names{} << "" << across
+                << Names{"000010 1.jpg"}
+                << Names{"a/2.jpg > 000010 1.jpg", "b/\x8e\xca\x90\x5e.jpg > 000010 1.jpg"};
+        }
+        QTest::newRow("one size, the last byte differs")
+            << Names{"a/1.jpg=AB", "a/2.jpg=AC"} << Names{"x.jpg=AD", "y.jpg=DB"} << "" << false
+            << Names{"000010 1.jpg", "000011 2.jpg", "x.jpg", "y.jpg"} << Names{};
+        QTest::newRow("hidden files and other types are no twins")
+            << Names{"a/1.jpg=A", "a/2.jpg=B"} << Names{".hidden.jpg=A", "note.txt=B"} << "" << false
+            << Names{".hidden.jpg", "000010 1.jpg", "000011 2.jpg", "note.txt"} << Names{};
+        QTest::newRow("a twin that vanishes: moved as usual")
+            << Names{"a/1.jpg=A"} << Names{"old.jpg=A"} << "old.jpg" << false << Names{"000010 1.jpg"}
+            << Names{};
+        QTest::newRow("small files, compared whole by the first block")
+            << Names{"a/1.jpg~abc", "a/2.jpg~abd", "a/3.jpg"} << Names{"old.jpg~abc"} << "" << false
+            << Names{"000010 2.jpg", "000011 3.jpg", "old.jpg"} << Names{"a/1.jpg > old.jpg"};
+    }
+    void leftOut() {
+        QFETCH(Names, tree);
+        QFETCH(Names, held);
+        QFETCH(QString, vanish);
+        QFETCH(bool, across);
+        std::unique_ptr<QTemporaryDir> other = across ? otherFileSystemDir() : nullptr;
+        if (across && !other)
+            QSKIP("/dev/shm is not another file system here");
+        const fs::path dest = across ? fs::path(other->path().toStdString()) : root() / "dst";
+        fs::create_directories(dest);
+        write(src(), tree);
+        write(dest, held);
+        ScriptedObserver observer;
+        observer.dest = dest;
+        observer.onPreview = [&](const fs::path&) {
+            if (!vanish.isEmpty())
+                fs::remove(dest / vanish.toStdString());
+        };
+        Module1 vars;
+        vars.SerialNo = 10;
+        auto journal =
+            RunJournal::create(root() / "history", moveRunStart(10, src(), dest, false, Removal()));
+        QVERIFY(journal.ok());
+        std::vector<fs::path> folderList;
+        MoveRun run(vars, files(), observer);
+        run.setJournal(&journal.value());
+        run.setSkipDuplicates(true);
+        QCOMPARE(run.run(src(), false, folderList).outcome, MoveOutcome::Completed);
+        QVERIFY(journal.value().finish(kOutcomeCompleted).ok());
+        QTEST(namesIn(dest), "expected");
+        QFETCH(Names, twins);
+        // The counter moves for the pictures moved only.
+        const long moved = long(tree.size() - twins.size());
+        QCOMPARE(vars.SerialNo, 10 + std::int32_t(moved));
+        const auto relative = [&](const fs::path& file) {
+            return file.native().starts_with(dest.native()) ? file.filename().native()
+                                                            : file.lexically_relative(src()).native();
+        };
+        Names recorded;
+        const auto contents = readJournal(journal.value().file());
+        QVERIFY(contents.ok());
+        for (const JournalRecord& record : contents.value().records) {
+            if (!record.twin.empty())
+                recorded.push_back(relative(record.from) + " > " + relative(record.twin));
+        }
+        QCOMPARE(recorded, twins);
+        Names told;
+        for (const auto& [file, twin] : observer.duplicates)
+            told.push_back(relative(file) + " > " + relative(twin));
+        QCOMPARE(told, twins);
+        // Every duplicate is in the Trash with its bytes; nothing else went there.
+        QCOMPARE(long(trashedItems(m_home->trash()).size()), long(twins.size()));
+        const GatherCounts& counts = observer.tally.finish();
+        QCOMPARE(counts.pictures, moved);
+        QCOMPARE(counts.duplicates, long(twins.size()));
+        // Label4 keeps the last new name: a duplicate shows none.
+        QCOMPARE(long(observer.newNames.size()), moved);
+        fs::remove_all(dest);
+    }
+
+    // Thousands of one size whose first blocks agree: each is read for its whole hash once, and
+    // only the true twins are compared.
+    void thousandsOfOneSize() {
+        const fs::path dest = root() / "dst";
+        const int count = 1500;
+        const std::string head(5000, 'h');
+        for (int i = 0; i < count; ++i) {
+            const std::string tail = std::to_string(100000 + i);
+            QVERIFY(writeContent(dest / ("d" + tail + ".bmp"), head + tail));
+            QVERIFY(writeContent(src() / "a" / ("s" + tail + ".bmp"), head + std::to_string(200000 + i)));
+        }
+        QVERIFY(writeContent(src() / "b" / "twin.bmp", head + "100042"));
+        ScriptedObserver observer;
+        observer.dest = dest;
+        Module1 vars;
+        std::vector<fs::path> folderList;
+        MoveRun run(vars, files(), observer, Removal(true));
+        run.setSkipDuplicates(true);
+        QCOMPARE(run.run(src(), false, folderList).outcome, MoveOutcome::Completed);
+        QCOMPARE(observer.duplicates.size(), std::size_t(1));
+        QCOMPARE(observer.duplicates.front().second, dest / "d100042.bmp");
+        QCOMPARE(vars.SerialNo, count);
+        QCOMPARE(namesIn(dest).size(), std::size_t(2 * count));
+    }
+
+    // Off by default: the same tree keeps every picture.
+    void offMovesEveryPicture() {
+        const fs::path dest = root() / "dst";
+        write(src(), {"a/1.jpg=A", "a/2.jpg=A"});
+        write(dest, {"old.jpg=A"});
+        ScriptedObserver observer;
+        observer.dest = dest;
+        Module1 vars;
+        std::vector<fs::path> folderList;
+        MoveRun run(vars, files(), observer);
+        QCOMPARE(run.run(src(), false, folderList).outcome, MoveOutcome::Completed);
+        QCOMPARE(namesIn(dest), (Names{"000000 1.jpg", "000001 2.jpg", "old.jpg"}));
+        QVERIFY(observer.duplicates.empty());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestMoveDuplicates)
+#include "test_move_duplicates.moc"
