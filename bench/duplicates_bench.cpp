@@ -34,6 +34,7 @@ struct Shape {
     int pictures = 10000; // moved, in 500 child folders
     int folders = 500;
     int repeat = 1;
+    std::string only; // "b-fifth-on" and the like: that variant alone, for a profiler
     fs::path work = "/var/tmp/corvalin-duplicates-bench";
 };
 
@@ -199,6 +200,10 @@ double readTwinsSeconds(const Trees& trees) {
     return secondsSince(start);
 }
 
+std::string variantName(int kind, int round, int skip) {
+    return std::string(kind == 0 ? "a" : "b") + (round == 0 ? "-none-" : "-fifth-") + (skip ? "on" : "off");
+}
+
 bool parse(int argc, char** argv, Shape& shape) {
     for (int i = 1; i + 1 < argc; i += 2) {
         const std::string arg = argv[i];
@@ -213,6 +218,8 @@ bool parse(int argc, char** argv, Shape& shape) {
             shape.repeat = std::max(1, value);
         else if (arg == "--work")
             shape.work = argv[i + 1];
+        else if (arg == "--only")
+            shape.only = argv[i + 1];
         else
             return false;
     }
@@ -225,7 +232,7 @@ int main(int argc, char** argv) {
     Shape shape;
     if (!parse(argc, argv, shape)) {
         std::puts("usage: corvalin_duplicates_bench [--held N] [--pictures N] [--folders N] [--repeat N] "
-                  "[--work DIR]\n"
+                  "[--work DIR] [--only a|b-none|fifth-off|on]\n"
                   "Defaults: 100000 held, 10000 pictures in 500 folders, 1 round.");
         return 2;
     }
@@ -248,8 +255,12 @@ int main(int argc, char** argv) {
             const fs::path& destination = round == 0 ? trees.plainDestination : trees.twinDestination;
             for (int kind = 0; kind < 2; ++kind) {
                 for (int skip = 0; skip < 2; ++skip) {
+                    if (!shape.only.empty() && shape.only != variantName(kind, round, skip))
+                        continue;
                     const Measured m =
                         runVariant(shape, trees.source, destination, kind == 0 ? 'a' : 'b', skip == 1);
+                    if (!shape.only.empty())
+                        std::printf("%s: %.3f s\n", shape.only.c_str(), m.seconds);
                     Measured& kept = best[round][kind][skip];
                     if (m.seconds < 0)
                         std::fprintf(stderr, "a variant failed\n");

@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <cstring>
 #include <sys/stat.h>
+#include <system_error>
+#include <thread>
 
 namespace corvalin {
 
@@ -16,13 +18,19 @@ namespace {
 // Names are kept in blocks of their own, so that the store never grows by copying all of them.
 constexpr std::size_t kNameBlock = 64 * 1024;
 
+// A listed name whose file turned out to be gone or no regular file.
+constexpr std::uint64_t kGone = ~std::uint64_t(0);
+
+unsigned lookupThreads() {
+    return std::clamp(std::thread::hardware_concurrency(), 1u, 4u);
+}
+
 } // namespace
 
 void DuplicateFinder::clear() {
     m_folder.reset();
-    m_listed.clear();
-    m_nameBlocks.clear();
-    m_nameBlockUsed = 0;
+    m_store = {};
+    m_prefetched = {}; // waits for a listing still being read
     m_added.clear();
     m_addedBySize.clear();
     m_readElsewhere.clear();
@@ -30,54 +38,88 @@ void DuplicateFinder::clear() {
     m_candidate = {};
 }
 
+void DuplicateFinder::prefetch(const fs::path& destination, const PictureTypes& types) {
+    if (m_folder && m_folder->native() == destination.native())
+        return;
+    try {
+        m_prefetched = std::async(std::launch::async,
+                                  [destination, types] { return readDestination(destination, types); });
+        m_prefetchFolder = destination;
+    } catch (const std::system_error&) {
+        // No thread to be had: useDestination() reads the folder itself.
+    }
+}
+
 Status DuplicateFinder::useDestination(const fs::path& destination, const PictureTypes& types) {
     if (m_folder && m_folder->native() == destination.native())
         return {};
+    const bool prefetched = m_prefetched.valid() && m_prefetchFolder.native() == destination.native();
+    Store store = prefetched ? m_prefetched.get() : readDestination(destination, types);
     clear();
-    const Status listed = forEachFileSize(
-        destination, [&types](std::string_view name) { return isPicture(name, types); },
-        [this](std::string_view name, std::uint64_t size) {
-            if (name.size() > 255)
-                return;
-            Listed listed;
-            listed.size = size;
-            keepName(name, listed.known);
-            m_listed.push_back(listed);
-        });
-    if (!listed) {
-        clear();
-        return listed;
-    }
-    // In place: a stable sort would want a second copy of every entry.
-    std::sort(m_listed.begin(), m_listed.end(),
-              [](const Listed& a, const Listed& b) { return a.size < b.size; });
+    if (!store.status)
+        return store.status;
+    m_store = std::move(store);
     m_folder = destination;
     return {};
 }
 
-void DuplicateFinder::keepName(std::string_view name, Known& known) {
-    if (m_nameBlocks.empty() || m_nameBlockUsed + name.size() > kNameBlock) {
-        m_nameBlocks.push_back(std::make_unique<char[]>(kNameBlock));
-        m_nameBlockUsed = 0;
+// The names first, then their sizes asked side by side; what is gone meanwhile is left out.
+DuplicateFinder::Store DuplicateFinder::readDestination(const fs::path& destination,
+                                                        const PictureTypes& types) {
+    Store store;
+    store.status = forEachFileName(
+        destination, [&types](std::string_view name) { return name.size() <= 255 && isPicture(name, types); },
+        [&store](std::string_view name) {
+            Listed listed;
+            keepName(store, name, listed.known);
+            store.listed.push_back(listed);
+        });
+    if (store.status) {
+        store.status = sizesIn(
+            destination, store.listed.size(), lookupThreads(),
+            [&store](std::size_t i) { return nameIn(store, store.listed[i]); },
+            [&store](std::size_t i, std::optional<std::uint64_t> size) {
+                store.listed[i].size = size.value_or(kGone);
+            });
     }
-    std::memcpy(m_nameBlocks.back().get() + m_nameBlockUsed, name.data(), name.size());
-    known.nameAt = static_cast<std::uint32_t>((m_nameBlocks.size() - 1) * kNameBlock + m_nameBlockUsed);
+    if (!store.status)
+        return Store{{}, {}, 0, store.status};
+    std::erase_if(store.listed, [](const Listed& listed) { return listed.size == kGone; });
+    // In place: a stable sort would want a second copy of every entry.
+    std::sort(store.listed.begin(), store.listed.end(),
+              [](const Listed& a, const Listed& b) { return a.size < b.size; });
+    return store;
+}
+
+void DuplicateFinder::keepName(Store& store, std::string_view name, Known& known) {
+    if (store.nameBlocks.empty() || store.nameBlockUsed + name.size() + 1 > kNameBlock) {
+        store.nameBlocks.push_back(std::make_unique<char[]>(kNameBlock));
+        store.nameBlockUsed = 0;
+    }
+    char* at = store.nameBlocks.back().get() + store.nameBlockUsed;
+    std::memcpy(at, name.data(), name.size());
+    at[name.size()] = '\0';
+    known.nameAt =
+        static_cast<std::uint32_t>((store.nameBlocks.size() - 1) * kNameBlock + store.nameBlockUsed);
     known.nameLength = static_cast<std::uint8_t>(name.size());
-    m_nameBlockUsed += name.size();
+    store.nameBlockUsed += name.size() + 1;
+}
+
+const char* DuplicateFinder::nameIn(const Store& store, const Listed& listed) {
+    return store.nameBlocks[listed.known.nameAt / kNameBlock].get() + listed.known.nameAt % kNameBlock;
 }
 
 std::string_view DuplicateFinder::nameOf(const Listed& listed) const {
-    const char* block = m_nameBlocks[listed.known.nameAt / kNameBlock].get();
-    return {block + listed.known.nameAt % kNameBlock, listed.known.nameLength};
+    return {nameIn(m_store, listed), listed.known.nameLength};
 }
 
 std::vector<DuplicateFinder::Twin> DuplicateFinder::sameSize(std::uint64_t size) const {
     std::vector<Twin> twins;
     const auto first =
-        std::lower_bound(m_listed.begin(), m_listed.end(), size,
+        std::lower_bound(m_store.listed.begin(), m_store.listed.end(), size,
                          [](const Listed& listed, std::uint64_t value) { return listed.size < value; });
-    for (auto it = first; it != m_listed.end() && it->size == size; ++it)
-        twins.push_back({false, static_cast<std::size_t>(it - m_listed.begin())});
+    for (auto it = first; it != m_store.listed.end() && it->size == size; ++it)
+        twins.push_back({false, static_cast<std::size_t>(it - m_store.listed.begin())});
     const auto [from, to] = m_addedBySize.equal_range(size);
     for (auto it = from; it != to; ++it)
         twins.push_back({true, it->second});
@@ -93,7 +135,7 @@ fs::path DuplicateFinder::readPathOf(Twin twin) const {
 }
 
 fs::path DuplicateFinder::pathOf(Twin twin) const {
-    const Listed& listed = twin.added ? m_added[twin.index] : m_listed[twin.index];
+    const Listed& listed = twin.added ? m_added[twin.index] : m_store.listed[twin.index];
     return joinPath(*m_folder, std::string(nameOf(listed)));
 }
 
@@ -102,7 +144,7 @@ bool DuplicateFinder::pending(Twin twin) const {
 }
 
 DuplicateFinder::Known& DuplicateFinder::knownOf(Twin twin) {
-    return twin.added ? m_added[twin.index].known : m_listed[twin.index].known;
+    return twin.added ? m_added[twin.index].known : m_store.listed[twin.index].known;
 }
 
 // A file no longer than the first block is hashed whole by the first hash.
@@ -222,7 +264,7 @@ void DuplicateFinder::add(const fs::path& source, const fs::path& readable, cons
     // A copy waiting for its name has none yet (a length of 0).
     added.known.nameLength = 0;
     if (!pending)
-        keepName(shown.filename().native(), added.known);
+        keepName(m_store, shown.filename().native(), added.known);
     const std::size_t index = m_added.size();
     m_addedBySize.emplace(added.size, index);
     if (pending)
@@ -236,7 +278,7 @@ void DuplicateFinder::named(const fs::path& source, const fs::path& final) {
     const auto it = m_pendingBySource.find(source.native());
     if (it == m_pendingBySource.end())
         return;
-    keepName(final.filename().native(), m_added[it->second].known);
+    keepName(m_store, final.filename().native(), m_added[it->second].known);
     m_readElsewhere.erase(it->second);
     m_pendingBySource.erase(it);
 }

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <deque>
 #include <filesystem>
+#include <future>
 #include <memory>
 #include <optional>
 #include <string>
@@ -25,6 +26,9 @@ public:
     // The pictures (as `types` has them) directly in `destination`, by size: read when it is not
     // the folder read last (what the run put into another destination is forgotten with it).
     Status useDestination(const std::filesystem::path& destination, const PictureTypes& types);
+    // Starts reading `destination` on a thread of its own, so that its listing shares the machine
+    // with the run's survey; useDestination() for the same folder takes what it found.
+    void prefetch(const std::filesystem::path& destination, const PictureTypes& types);
 
     // A match found: which file, to be named by pathOf() and asked about by pending().
     struct Twin {
@@ -45,7 +49,7 @@ public:
              const std::filesystem::path& shown, bool pending);
     void named(const std::filesystem::path& source, const std::filesystem::path& final);
 
-    std::size_t listedCount() const { return m_listed.size(); }
+    std::size_t listedCount() const { return m_store.listed.size(); }
 
 private:
     // What is known of a file's content; a file that failed once is never read again. A listed
@@ -65,6 +69,14 @@ private:
         Known known;
     };
     static_assert(sizeof(Listed) == 32);
+    // The destination's pictures as read, sorted by size, and the names of all the finder knows,
+    // each followed by a NUL, in blocks of their own (a deque grows without a copy).
+    struct Store {
+        std::deque<Listed> listed;
+        std::vector<std::unique_ptr<char[]>> nameBlocks;
+        std::size_t nameBlockUsed = 0;
+        Status status;
+    };
 
     struct Candidate {
         std::filesystem::path path;
@@ -74,7 +86,9 @@ private:
     enum class Comparison { Equal, Differ, CandidateFailed };
 
     void clear();
-    void keepName(std::string_view name, Known& known);
+    static Store readDestination(const std::filesystem::path& destination, const PictureTypes& types);
+    static void keepName(Store& store, std::string_view name, Known& known);
+    static const char* nameIn(const Store& store, const Listed& listed);
     std::string_view nameOf(const Listed& listed) const;
     std::vector<Twin> sameSize(std::uint64_t size) const;
     std::filesystem::path readPathOf(Twin twin) const;
@@ -87,9 +101,9 @@ private:
     Comparison compareWith(Twin twin);
 
     std::optional<std::filesystem::path> m_folder;
-    std::deque<Listed> m_listed; // sorted by size once read; a deque grows without a copy
-    std::vector<std::unique_ptr<char[]>> m_nameBlocks;
-    std::size_t m_nameBlockUsed = 0;
+    Store m_store;
+    std::filesystem::path m_prefetchFolder;
+    std::future<Store> m_prefetched;
     // What the run put there, by its name there; those whose bytes are still read elsewhere (a
     // plan's pictures, copies waiting for their names) have that path in m_readElsewhere.
     std::vector<Listed> m_added;

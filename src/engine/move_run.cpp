@@ -128,6 +128,8 @@ MoveRunResult MoveRun::run(const fs::path& sourceParent, bool deleteFolders,
     // Nothing is touched before the first destination is known to be usable.
     if (Status usable = useDestination(m_observer.destination()); !usable)
         return finish(MoveOutcome::Failed, usable.error());
+    if (m_duplicates) // read beside the survey
+        m_duplicates->prefetch(m_observer.destination(), m_pictureTypes);
     if (Status surveyed = GetDir(sourceParent, folderList, m_observer); !surveyed)
         return finish(MoveOutcome::Failed, surveyed.error());
     if (m_observer.stopRequested())

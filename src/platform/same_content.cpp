@@ -2,12 +2,16 @@
 
 #include "platform/posix_io.h"
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <system_error>
+#include <thread>
+#include <vector>
 
 namespace corvalin {
 
@@ -159,9 +163,65 @@ Result<ContentComparison> compareContents(const fs::path& first, const fs::path&
     return ContentComparison{true, hash.value()};
 }
 
+namespace {
+
+const char* const kListText = "移動先フォルダの読み取り";
+
+} // namespace
+
+Status forEachFileName(const fs::path& folder, const std::function<bool(std::string_view name)>& wanted,
+                       const std::function<void(std::string_view name)>& take) {
+    DIR* dir = ::opendir(folder.c_str());
+    if (!dir)
+        return errorFromErrno(kListText, folder, errno);
+    errno = 0;
+    while (const dirent* entry = ::readdir(dir)) {
+        const std::string_view name = entry->d_name;
+        if (name.front() != '.' && (entry->d_type == DT_REG || entry->d_type == DT_UNKNOWN) && wanted(name))
+            take(name);
+        errno = 0;
+    }
+    const int error = errno;
+    ::closedir(dir);
+    return error == 0 ? Status() : errorFromErrno(kListText, folder, error);
+}
+
+Status sizesIn(const fs::path& folder, std::size_t count, unsigned threads,
+               const std::function<const char*(std::size_t index)>& nameAt,
+               const std::function<void(std::size_t index, std::optional<std::uint64_t> size)>& sizeAt) {
+    const UniqueFd fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!fd.valid())
+        return errorFromErrno(kListText, folder, errno);
+    const auto statRange = [&](std::size_t from, std::size_t to) {
+        for (std::size_t i = from; i < to; ++i) {
+            struct stat info {};
+            const bool regular =
+                ::fstatat(fd.get(), nameAt(i), &info, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(info.st_mode);
+            sizeAt(i, regular ? std::optional(static_cast<std::uint64_t>(info.st_size)) : std::nullopt);
+        }
+    };
+    // A thread is worth its start only for a few thousand lookups.
+    constexpr std::size_t kPerThread = 4096;
+    const std::size_t parts = std::clamp<std::size_t>(count / kPerThread, 1, std::max(1u, threads));
+    std::vector<std::thread> helpers;
+    for (std::size_t part = 1; part < parts; ++part) {
+        const std::size_t from = count * part / parts;
+        const std::size_t to = count * (part + 1) / parts;
+        try {
+            helpers.emplace_back(statRange, from, to);
+        } catch (const std::system_error&) {
+            statRange(from, to); // no thread to be had: the same lookups, one after another
+        }
+    }
+    statRange(0, count / parts);
+    for (std::thread& helper : helpers)
+        helper.join();
+    return {};
+}
+
 Status forEachFileSize(const fs::path& folder, const std::function<bool(std::string_view name)>& wanted,
                        const std::function<void(std::string_view name, std::uint64_t size)>& take) {
-    const char* const listText = "移動先フォルダの読み取り";
+    const char* const listText = kListText;
     DIR* dir = ::opendir(folder.c_str());
     if (!dir)
         return errorFromErrno(listText, folder, errno);

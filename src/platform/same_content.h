@@ -61,4 +61,18 @@ Status forEachFileSize(const std::filesystem::path& folder,
                        const std::function<bool(std::string_view name)>& wanted,
                        const std::function<void(std::string_view name, std::uint64_t size)>& take);
 
+// Calls `take` with every name directly in `folder` that `wanted` accepts and that may be a regular
+// file (hidden names are never offered), without asking the kernel anything more about it.
+Status forEachFileName(const std::filesystem::path& folder,
+                       const std::function<bool(std::string_view name)>& wanted,
+                       const std::function<void(std::string_view name)>& take);
+
+// Asks the sizes of `count` files directly in `folder`, named (NUL-terminated) by `nameAt`, on up
+// to `threads` threads at once: in a folder of 100,000 pictures the kernel's lookups are the whole
+// cost, and they run side by side. `sizeAt` is called once for every index, from any of the
+// threads, with the size of a regular file, or nothing for a name that is gone or no regular file.
+Status sizesIn(const std::filesystem::path& folder, std::size_t count, unsigned threads,
+               const std::function<const char*(std::size_t index)>& nameAt,
+               const std::function<void(std::size_t index, std::optional<std::uint64_t> size)>& sizeAt);
+
 } // namespace corvalin

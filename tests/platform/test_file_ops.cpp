@@ -1,10 +1,12 @@
 #include "platform/file_ops.h"
+#include "platform/same_content.h"
 
 #include "child_process.h"
 #include "disk_helpers.h"
 
 #include <QTemporaryDir>
 #include <QTest>
+#include <atomic>
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -69,6 +71,50 @@ private slots:
         QTEST(toList(folders.value()), "folders");
         QTEST(toList(listSubfolders(folder, {.includeHidden = true}).value()), "foldersWithHidden");
         fs::remove_all(folder); // QTemporaryDir cannot remove names that are not UTF-8
+    }
+
+    // The lookups are cut into ranges, one a thread: every index is answered once, with its own
+    // size, at every cut; a folder, a link or a name gone meanwhile has none.
+    void sizesAreAskedOnceForEveryName_data() {
+        QTest::addColumn<int>("count");
+        QTest::addColumn<unsigned>("threads");
+        QTest::newRow("none") << 0 << 2u;
+        QTest::newRow("fewer than a thread is worth") << 5 << 4u;
+        QTest::newRow("two ranges") << 9000 << 2u;
+        QTest::newRow("three uneven ranges") << 12289 << 3u;
+        QTest::newRow("one thread asked") << 9000 << 1u;
+    }
+    void sizesAreAskedOnceForEveryName() {
+        QFETCH(int, count);
+        QFETCH(unsigned, threads);
+        QTemporaryDir dir;
+        const fs::path folder = dir.path().toStdString();
+        std::vector<std::string> names;
+        for (int i = 0; i < count; ++i) {
+            names.push_back("f" + std::to_string(i));
+            const fs::path file = folder / names.back();
+            if (i % 1000 == 7)
+                fs::create_directory(file);
+            else if (i % 1000 == 8)
+                fs::create_symlink("f0", file);
+            else if (i % 1000 != 9) { // never made: a name gone meanwhile
+                const int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+                QVERIFY(fd >= 0 && ::ftruncate(fd, i) == 0 && ::close(fd) == 0);
+            }
+        }
+        std::vector<std::atomic<int>> answers(static_cast<std::size_t>(count));
+        std::vector<std::int64_t> sizes(std::size_t(count), -2);
+        const Status asked = sizesIn(
+            folder, names.size(), threads, [&](std::size_t i) { return names[i].c_str(); },
+            [&](std::size_t i, std::optional<std::uint64_t> size) {
+                ++answers[i];
+                sizes[i] = size ? std::int64_t(*size) : -1;
+            });
+        QVERIFY(asked.ok());
+        for (int i = 0; i < count; ++i) {
+            QCOMPARE(answers[std::size_t(i)].load(), 1);
+            QCOMPARE(sizes[std::size_t(i)], (i % 1000 >= 7 && i % 1000 <= 9) ? -1 : std::int64_t(i));
+        }
     }
 
     void listingAMissingFolderNamesIt() {
