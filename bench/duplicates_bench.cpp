@@ -6,6 +6,7 @@
 // which bound what leaving duplicates out may cost, and the peak memory of the core runs.
 #include "engine/move_run.h"
 #include "picture_tree.h"
+#include "platform/removal.h"
 #include "platform/same_content.h"
 #include "variants.h"
 
@@ -204,6 +205,26 @@ std::string variantName(int kind, int round, int skip) {
     return std::string(kind == 0 ? "a" : "b") + (round == 0 ? "-none-" : "-fifth-") + (skip ? "on" : "off");
 }
 
+// What removing the duplicates costs beyond reading them: each one (a link to it, so that the
+// trees stay whole) put into the Trash as the run puts it, with its information file.
+double trashSeconds(const Shape& shape, const Trees& trees) {
+    const fs::path scratch = shape.work / "to-trash";
+    fs::create_directories(scratch);
+    std::vector<fs::path> links;
+    for (const auto& [picture, twin] : trees.twins) {
+        links.push_back(scratch / ("trashed " + std::to_string(links.size()) + ".jpg"));
+        fs::create_hard_link(picture, links.back());
+    }
+    const Removal removal(false);
+    const auto start = Clock::now();
+    for (const fs::path& link : links)
+        (void)removal.removeFile(link);
+    const double seconds = secondsSince(start);
+    fs::remove_all(scratch);
+    fs::remove_all(shape.work / "data");
+    return seconds;
+}
+
 bool parse(int argc, char** argv, Shape& shape) {
     for (int i = 1; i + 1 < argc; i += 2) {
         const std::string arg = argv[i];
@@ -246,11 +267,13 @@ int main(int argc, char** argv) {
     }
     double stat = 1e9;
     double reads = 1e9;
+    double trash = 1e9;
     // [round][kind][option]: the best of the repeats.
     Measured best[2][2][2];
     for (int repeat = 0; repeat < shape.repeat; ++repeat) {
         stat = std::min(stat, statSeconds(trees.plainDestination));
         reads = std::min(reads, readTwinsSeconds(trees));
+        trash = std::min(trash, trashSeconds(shape, trees));
         for (int round = 0; round < 2; ++round) {
             const fs::path& destination = round == 0 ? trees.plainDestination : trees.twinDestination;
             for (int kind = 0; kind < 2; ++kind) {
@@ -274,6 +297,7 @@ int main(int argc, char** argv) {
                 shape.pictures, shape.folders, trees.twins.size());
     std::printf("time to list and stat the destination: %.3f s\n", stat);
     std::printf("time to read each duplicate and its twin once: %.3f s\n", reads);
+    std::printf("time to put each duplicate in the Trash: %.3f s\n", trash);
     const char* kinds[] = {"a (window)", "b (core)"};
     for (int kind = 0; kind < 2; ++kind) {
         const Measured* none = best[0][kind];
@@ -286,6 +310,10 @@ int main(int argc, char** argv) {
         std::printf("%s, a fifth duplicates: off %.3f s, on %.3f s (target at most %.3f s: %s)\n",
                     kinds[kind], fifth[0].seconds, fifth[1].seconds, limitFifth,
                     fifth[1].seconds <= limitFifth ? "met" : "missed");
+        // The same round against all it must pay: the listing and the Trash as well as the reads.
+        const double limitAll = fifth[0].seconds + reads + stat + trash;
+        std::printf("%s, a fifth duplicates, the listing and the Trash counted too: at most %.3f s: %s\n",
+                    kinds[kind], limitAll, fifth[1].seconds <= limitAll ? "met" : "missed");
     }
     std::printf("peak memory of the core run, no duplicates: off %.1f MB, on %.1f MB (%+.1f MB)\n",
                 best[0][1][0].megabytes, best[0][1][1].megabytes,
