@@ -187,10 +187,13 @@ Measured runVariant(const Shape& shape, const fs::path& source, const fs::path& 
 // asked once.
 double statSeconds(const fs::path& destination) {
     const auto start = Clock::now();
-    std::size_t count = 0;
-    (void)forEachFileSize(
+    std::vector<std::string> names;
+    (void)forEachFileName(
         destination, [](std::string_view) { return true; },
-        [&count](std::string_view, std::uint64_t) { ++count; });
+        [&names](std::string_view name) { names.emplace_back(name); });
+    (void)sizesIn(
+        destination, names.size(), 1, [&names](std::size_t i) { return names[i].c_str(); },
+        [](std::size_t, std::optional<std::uint64_t>) {});
     return secondsSince(start);
 }
 

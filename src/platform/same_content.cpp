@@ -219,27 +219,4 @@ Status sizesIn(const fs::path& folder, std::size_t count, unsigned threads,
     return {};
 }
 
-Status forEachFileSize(const fs::path& folder, const std::function<bool(std::string_view name)>& wanted,
-                       const std::function<void(std::string_view name, std::uint64_t size)>& take) {
-    const char* const listText = kListText;
-    DIR* dir = ::opendir(folder.c_str());
-    if (!dir)
-        return errorFromErrno(listText, folder, errno);
-    const int fd = ::dirfd(dir);
-    errno = 0;
-    while (const dirent* entry = ::readdir(dir)) {
-        const std::string_view name = entry->d_name;
-        const bool candidate =
-            name.front() != '.' && (entry->d_type == DT_REG || entry->d_type == DT_UNKNOWN);
-        struct stat info {};
-        if (candidate && wanted(name) && ::fstatat(fd, entry->d_name, &info, AT_SYMLINK_NOFOLLOW) == 0 &&
-            S_ISREG(info.st_mode))
-            take(name, static_cast<std::uint64_t>(info.st_size));
-        errno = 0;
-    }
-    const int error = errno;
-    ::closedir(dir);
-    return error == 0 ? Status() : errorFromErrno(listText, folder, error);
-}
-
 } // namespace corvalin

@@ -48,18 +48,9 @@ struct ContentComparison {
 };
 
 // Compares two files of `size` bytes, stopping at the first block that differs: each is read at
-// most once. Two names of one
-// file (a hard link) are equal without reading.
+// most once. Two names of one file (a hard link) are equal without reading.
 Result<ContentComparison> compareContents(const std::filesystem::path& first,
                                           const std::filesystem::path& second, std::uint64_t size);
-
-// Calls `take` with the name and size of every regular file directly in `folder` whose name
-// `wanted` accepts, reading the folder once and asking the size only of those names (hidden names
-// are never offered). Nothing is gathered in between, so that a folder of 200,000 files costs no
-// list of its names.
-Status forEachFileSize(const std::filesystem::path& folder,
-                       const std::function<bool(std::string_view name)>& wanted,
-                       const std::function<void(std::string_view name, std::uint64_t size)>& take);
 
 // Calls `take` with every name directly in `folder` that `wanted` accepts and that may be a regular
 // file (hidden names are never offered), without asking the kernel anything more about it.
