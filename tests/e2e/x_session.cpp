@@ -88,7 +88,7 @@ bool XSession::waitForWindowManager() const {
             const auto answer = run("xprop", {"-root", "_NET_SUPPORTING_WM_CHECK"});
             return answer && answer->contains("window id");
         },
-        20000);
+        60000); // a busy machine (an emulator beside the suite) may take this long
 }
 
 QProcessEnvironment XSession::environment() const {
