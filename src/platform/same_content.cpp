@@ -33,6 +33,14 @@ struct OpenFile {
     struct stat before {};
 };
 
+FileStamp stampOf(const struct stat& info) {
+    const auto nanoseconds = [](const timespec& time) {
+        return std::int64_t(time.tv_sec) * 1000000000 + time.tv_nsec;
+    };
+    return {std::uint64_t(info.st_dev), std::uint64_t(info.st_ino), std::int64_t(info.st_size),
+            nanoseconds(info.st_ctim), nanoseconds(info.st_mtim)};
+}
+
 bool sameState(const struct stat& a, const struct stat& b) {
     return a.st_size == b.st_size && a.st_mtim.tv_sec == b.st_mtim.tv_sec &&
            a.st_mtim.tv_nsec == b.st_mtim.tv_nsec && a.st_ctim.tv_sec == b.st_ctim.tv_sec &&
@@ -126,6 +134,13 @@ Result<std::uint64_t> wholeHashOf(const fs::path& file, std::uint64_t size) {
     return hashOf(file, size, size);
 }
 
+std::optional<FileStamp> currentStampOf(const fs::path& file) {
+    struct stat info {};
+    if (::lstat(file.c_str(), &info) != 0)
+        return std::nullopt;
+    return stampOf(info);
+}
+
 Result<ContentComparison> compareContents(const fs::path& first, const fs::path& second, std::uint64_t size) {
     Result<OpenFile> a = openExpecting(first, size);
     if (!a)
@@ -133,9 +148,10 @@ Result<ContentComparison> compareContents(const fs::path& first, const fs::path&
     Result<OpenFile> b = openExpecting(second, size);
     if (!b)
         return b.error();
-    if (a.value().before.st_dev == b.value().before.st_dev &&
-        a.value().before.st_ino == b.value().before.st_ino)
-        return ContentComparison{true, std::nullopt};
+    const FileStamp stampOne = stampOf(a.value().before);
+    const FileStamp stampTwo = stampOf(b.value().before);
+    if (stampOne.device == stampTwo.device && stampOne.inode == stampTwo.inode)
+        return ContentComparison{true, std::nullopt, stampOne, stampTwo};
     std::array<char, kChunk> one;
     std::array<char, kChunk> two;
     ContentHash hash; // of both, as long as they agree
@@ -152,7 +168,7 @@ Result<ContentComparison> compareContents(const fs::path& first, const fs::path&
         if (static_cast<std::size_t>(gotTwo) != piece)
             return errorFromErrno(kReadText, second, kChangedWhileRead);
         if (std::memcmp(one.data(), two.data(), piece) != 0)
-            return ContentComparison{};
+            return ContentComparison{false, std::nullopt, stampOne, stampTwo};
         hash.add(one.data(), piece);
         done += piece;
     }
@@ -160,7 +176,7 @@ Result<ContentComparison> compareContents(const fs::path& first, const fs::path&
         return same.error();
     if (Status same = unchanged(b.value(), second); !same)
         return same.error();
-    return ContentComparison{true, hash.value()};
+    return ContentComparison{true, hash.value(), stampOne, stampTwo};
 }
 
 namespace {

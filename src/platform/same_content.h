@@ -41,10 +41,26 @@ Result<std::uint64_t> headHashOf(const std::filesystem::path& file, std::uint64_
 // The hash of the whole of `file`, which must be `size` bytes long.
 Result<std::uint64_t> wholeHashOf(const std::filesystem::path& file, std::uint64_t size);
 
+// What a file was when it was read: a later write, or another file put in its place, changes it.
+struct FileStamp {
+    std::uint64_t device = 0;
+    std::uint64_t inode = 0;
+    std::int64_t size = 0;
+    std::int64_t changed = 0;  // status change, in nanoseconds
+    std::int64_t modified = 0; // content change, in nanoseconds
+    bool operator==(const FileStamp&) const = default;
+};
+
+// The stamp `file` has now (a symbolic link's own); nothing when it is gone or cannot be asked.
+std::optional<FileStamp> currentStampOf(const std::filesystem::path& file);
+
 struct ContentComparison {
     bool equal = false;
     // The whole hash of both, when they were read and found equal.
     std::optional<std::uint64_t> hash;
+    // Both files as they were while they were compared.
+    FileStamp first;
+    FileStamp second;
 };
 
 // Compares two files of `size` bytes, stopping at the first block that differs: each is read at
