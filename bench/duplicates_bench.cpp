@@ -144,9 +144,10 @@ struct Measured {
     double megabytes = 0;
 };
 
-// One variant in a child process on a fresh copy of the trees.
+// One variant in a child process on a fresh copy of the trees; a run that leaves the destination
+// holding other than `expected` files counts as failed.
 Measured runVariant(const Shape& shape, const fs::path& source, const fs::path& destination, char kind,
-                    bool skip) {
+                    bool skip, std::size_t expected) {
     const fs::path run = shape.work / "run";
     fs::remove_all(run);
     fs::create_directories(run / "prog");
@@ -177,6 +178,11 @@ Measured runVariant(const Shape& shape, const fs::path& source, const fs::path& 
     Measured measured;
     if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
         return measured;
+    const auto held = std::distance(fs::directory_iterator(run / "dst"), fs::directory_iterator());
+    if (std::size_t(held) != expected) {
+        std::fprintf(stderr, "the destination holds %zu files, not %zu\n", std::size_t(held), expected);
+        return measured;
+    }
     std::sscanf(out.c_str(), "%lf", &measured.seconds);
     if (const std::size_t line = out.find('\n'); line != std::string::npos)
         measured.megabytes = std::atof(out.c_str() + line + 1);
@@ -283,8 +289,9 @@ int main(int argc, char** argv) {
                 for (int skip = 0; skip < 2; ++skip) {
                     if (!shape.only.empty() && shape.only != variantName(kind, round, skip))
                         continue;
-                    const Measured m =
-                        runVariant(shape, trees.source, destination, kind == 0 ? 'a' : 'b', skip == 1);
+                    const std::size_t left = skip == 1 && round == 1 ? trees.twins.size() : 0;
+                    const Measured m = runVariant(shape, trees.source, destination, kind == 0 ? 'a' : 'b',
+                                                  skip == 1, std::size_t(shape.held + shape.pictures) - left);
                     if (!shape.only.empty())
                         std::printf("%s: %.3f s\n", shape.only.c_str(), m.seconds);
                     Measured& kept = best[round][kind][skip];

@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <cstring>
 #include <sys/stat.h>
-#include <system_error>
 #include <thread>
 
 namespace corvalin {
@@ -30,36 +29,44 @@ unsigned lookupThreads() {
 void DuplicateFinder::clear() {
     m_folder.reset();
     m_store = {};
-    m_prefetched = {}; // waits for a listing still being read
+    m_listingElsewhere = false;
     m_added.clear();
+    m_addedNames = {};
     m_addedBySize.clear();
     m_readElsewhere.clear();
     m_pendingBySource.clear();
     m_candidate = {};
 }
 
-void DuplicateFinder::prefetch(const fs::path& destination, const PictureTypes& types) {
-    if (m_folder && m_folder->native() == destination.native())
-        return;
-    try {
-        m_prefetched = std::async(std::launch::async,
-                                  [destination, types] { return readDestination(destination, types); });
-        m_prefetchFolder = destination;
-    } catch (const std::system_error&) {
-        // No thread to be had: useDestination() reads the folder itself.
-    }
-}
-
 Status DuplicateFinder::useDestination(const fs::path& destination, const PictureTypes& types) {
     if (m_folder && m_folder->native() == destination.native())
         return {};
-    const bool prefetched = m_prefetched.valid() && m_prefetchFolder.native() == destination.native();
-    Store store = prefetched ? m_prefetched.get() : readDestination(destination, types);
+    Store store = readDestination(destination, types);
     clear();
     if (!store.status)
         return store.status;
     m_store = std::move(store);
     m_folder = destination;
+    return {};
+}
+
+void DuplicateFinder::expectListing(const fs::path& destination) {
+    clear();
+    m_folder = destination;
+    m_listingElsewhere = true;
+}
+
+Status DuplicateFinder::adoptListing(DuplicateFinder&& other, const PictureTypes& types) {
+    if (!m_listingElsewhere)
+        return {};
+    m_listingElsewhere = false;
+    const bool read = other.m_folder && other.m_folder->native() == m_folder->native();
+    Store store = read ? std::move(other.m_store) : readDestination(*m_folder, types);
+    if (!store.status) {
+        m_folder.reset(); // read again by the next useDestination()
+        return store.status;
+    }
+    m_store = std::move(store);
     return {};
 }
 
@@ -71,19 +78,19 @@ DuplicateFinder::Store DuplicateFinder::readDestination(const fs::path& destinat
         destination, [&types](std::string_view name) { return name.size() <= 255 && isPicture(name, types); },
         [&store](std::string_view name) {
             Listed listed;
-            keepName(store, name, listed.known);
+            keepName(store.names, name, listed.known);
             store.listed.push_back(listed);
         });
     if (store.status) {
         store.status = sizesIn(
             destination, store.listed.size(), lookupThreads(),
-            [&store](std::size_t i) { return nameIn(store, store.listed[i]); },
+            [&store](std::size_t i) { return nameIn(store.names, store.listed[i].known); },
             [&store](std::size_t i, std::optional<std::uint64_t> size) {
                 store.listed[i].size = size.value_or(kGone);
             });
     }
     if (!store.status)
-        return Store{{}, {}, 0, store.status};
+        return Store{{}, {}, store.status};
     std::erase_if(store.listed, [](const Listed& listed) { return listed.size == kGone; });
     // In place: a stable sort would want a second copy of every entry.
     std::sort(store.listed.begin(), store.listed.end(),
@@ -91,26 +98,26 @@ DuplicateFinder::Store DuplicateFinder::readDestination(const fs::path& destinat
     return store;
 }
 
-void DuplicateFinder::keepName(Store& store, std::string_view name, Known& known) {
-    if (store.nameBlocks.empty() || store.nameBlockUsed + name.size() + 1 > kNameBlock) {
-        store.nameBlocks.push_back(std::make_unique<char[]>(kNameBlock));
-        store.nameBlockUsed = 0;
+void DuplicateFinder::keepName(Names& names, std::string_view name, Known& known) {
+    if (names.blocks.empty() || names.used + name.size() + 1 > kNameBlock) {
+        names.blocks.push_back(std::make_unique<char[]>(kNameBlock));
+        names.used = 0;
     }
-    char* at = store.nameBlocks.back().get() + store.nameBlockUsed;
+    char* at = names.blocks.back().get() + names.used;
     std::memcpy(at, name.data(), name.size());
     at[name.size()] = '\0';
-    known.nameAt =
-        static_cast<std::uint32_t>((store.nameBlocks.size() - 1) * kNameBlock + store.nameBlockUsed);
+    known.nameAt = static_cast<std::uint32_t>((names.blocks.size() - 1) * kNameBlock + names.used);
     known.nameLength = static_cast<std::uint8_t>(name.size());
-    store.nameBlockUsed += name.size() + 1;
+    names.used += name.size() + 1;
 }
 
-const char* DuplicateFinder::nameIn(const Store& store, const Listed& listed) {
-    return store.nameBlocks[listed.known.nameAt / kNameBlock].get() + listed.known.nameAt % kNameBlock;
+const char* DuplicateFinder::nameIn(const Names& names, const Known& known) {
+    return names.blocks[known.nameAt / kNameBlock].get() + known.nameAt % kNameBlock;
 }
 
-std::string_view DuplicateFinder::nameOf(const Listed& listed) const {
-    return {nameIn(m_store, listed), listed.known.nameLength};
+std::string_view DuplicateFinder::nameOf(Twin twin) const {
+    const Known& known = twin.added ? m_added[twin.index].known : m_store.listed[twin.index].known;
+    return {nameIn(twin.added ? m_addedNames : m_store.names, known), known.nameLength};
 }
 
 std::vector<DuplicateFinder::Twin> DuplicateFinder::sameSize(std::uint64_t size) const {
@@ -135,8 +142,7 @@ fs::path DuplicateFinder::readPathOf(Twin twin) const {
 }
 
 fs::path DuplicateFinder::pathOf(Twin twin) const {
-    const Listed& listed = twin.added ? m_added[twin.index] : m_store.listed[twin.index];
-    return joinPath(*m_folder, std::string(nameOf(listed)));
+    return joinPath(*m_folder, std::string(nameOf(twin)));
 }
 
 bool DuplicateFinder::pending(Twin twin) const {
@@ -175,6 +181,8 @@ bool DuplicateFinder::wholeOf(Twin twin) {
 
 bool DuplicateFinder::candidateHead() {
     Known& known = m_candidate.known;
+    if (known.hasHead)
+        return true;
     const Result<std::uint64_t> head = headHashOf(m_candidate.path, m_candidate.size);
     known.hasHead = head.ok();
     known.head = head.ok() ? head.value() : 0;
@@ -194,11 +202,23 @@ bool DuplicateFinder::candidateWhole() {
 }
 
 std::optional<DuplicateFinder::Twin> DuplicateFinder::twinOf(const fs::path& source) {
-    m_candidate = {source, 0, {}};
+    m_candidate = {source, false, 0, {}};
     struct stat info {};
     if (!m_folder || ::lstat(source.c_str(), &info) != 0 || !S_ISREG(info.st_mode))
         return std::nullopt;
+    m_candidate.present = true;
     m_candidate.size = static_cast<std::uint64_t>(info.st_size);
+    return twinOfCandidate();
+}
+
+std::optional<DuplicateFinder::Twin> DuplicateFinder::twinOf(const Candidate& candidate) {
+    if (!candidate.present)
+        return twinOf(candidate.path);
+    m_candidate = candidate;
+    return m_folder ? twinOfCandidate() : std::nullopt;
+}
+
+std::optional<DuplicateFinder::Twin> DuplicateFinder::twinOfCandidate() {
     std::vector<Twin> twins = sameSize(m_candidate.size);
     if (twins.empty() || !candidateHead())
         return std::nullopt;
@@ -238,6 +258,7 @@ DuplicateFinder::Comparison DuplicateFinder::compareWith(Twin twin) {
     }
     if (!compared.value().equal)
         return Comparison::Differ;
+    m_matchStamps = {compared.value().first, compared.value().second};
     if (const std::optional<std::uint64_t> hash = compared.value().hash) {
         for (Known* known : {&m_candidate.known, &knownOf(twin)}) {
             known->whole = *hash;
@@ -264,7 +285,7 @@ void DuplicateFinder::add(const fs::path& source, const fs::path& readable, cons
     // A copy waiting for its name has none yet (a length of 0).
     added.known.nameLength = 0;
     if (!pending)
-        keepName(m_store, shown.filename().native(), added.known);
+        keepName(m_addedNames, shown.filename().native(), added.known);
     const std::size_t index = m_added.size();
     m_addedBySize.emplace(added.size, index);
     if (pending)
@@ -278,7 +299,7 @@ void DuplicateFinder::named(const fs::path& source, const fs::path& final) {
     const auto it = m_pendingBySource.find(source.native());
     if (it == m_pendingBySource.end())
         return;
-    keepName(m_store, final.filename().native(), m_added[it->second].known);
+    keepName(m_addedNames, final.filename().native(), m_added[it->second].known);
     m_readElsewhere.erase(it->second);
     m_pendingBySource.erase(it);
 }

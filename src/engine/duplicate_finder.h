@@ -2,16 +2,17 @@
 
 #include "naming/picture_types.h"
 #include "platform/result.h"
+#include "platform/same_content.h"
 
 #include <cstdint>
 #include <deque>
 #include <filesystem>
-#include <future>
 #include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 namespace corvalin {
@@ -26,17 +27,43 @@ public:
     // The pictures (as `types` has them) directly in `destination`, by size: read when it is not
     // the folder read last (what the run put into another destination is forgotten with it).
     Status useDestination(const std::filesystem::path& destination, const PictureTypes& types);
-    // Starts reading `destination` on a thread of its own, so that its listing shares the machine
-    // with the run's survey; useDestination() for the same folder takes what it found.
-    void prefetch(const std::filesystem::path& destination, const PictureTypes& types);
+    // The destination's own pictures are read and compared by another finder (a lookahead): until
+    // adoptListing(), only what the run puts there is looked at.
+    void expectListing(const std::filesystem::path& destination);
+    // Takes the destination as `other` read it, or reads it now if `other` did not; what the run has
+    // put there so far stays known.
+    Status adoptListing(DuplicateFinder&& other, const PictureTypes& types);
 
     // A match found: which file, to be named by pathOf() and asked about by pending().
     struct Twin {
         bool added = false;
         std::size_t index = 0;
     };
+    // What is known of a file's content; a file that failed once is never read again. A listed
+    // file's name is placed in the room the flags leave, so that an entry takes 32 bytes.
+    struct Known {
+        std::uint64_t head = 0;
+        std::uint64_t whole = 0;
+        std::uint32_t nameAt = 0; // listed files only
+        std::uint8_t nameLength = 0;
+        bool hasHead = false;
+        bool hasWhole = false;
+        bool unreadable = false;
+    };
+    // What was learnt of the picture looked at last; another finder's may be handed on.
+    struct Candidate {
+        std::filesystem::path path;
+        bool present = false; // a regular file when it was asked
+        std::uint64_t size = 0;
+        Known known;
+    };
     // The picture with the bytes of `source`, or nothing.
     std::optional<Twin> twinOf(const std::filesystem::path& source);
+    // The same for a picture another finder has looked at, with what it learnt of it.
+    std::optional<Twin> twinOf(const Candidate& candidate);
+    const Candidate& candidate() const { return m_candidate; }
+    // The picture and its twin as they were when they were last found equal.
+    const std::pair<FileStamp, FileStamp>& matchStamps() const { return m_matchStamps; }
     // The twin's path in the destination.
     std::filesystem::path pathOf(Twin twin) const;
     // True while the twin is a copy still waiting for its name.
@@ -52,44 +79,30 @@ public:
     std::size_t listedCount() const { return m_store.listed.size(); }
 
 private:
-    // What is known of a file's content; a file that failed once is never read again. A listed
-    // file's name is placed in the room the flags leave, so that an entry takes 32 bytes.
-    struct Known {
-        std::uint64_t head = 0;
-        std::uint64_t whole = 0;
-        std::uint32_t nameAt = 0; // listed files only
-        std::uint8_t nameLength = 0;
-        bool hasHead = false;
-        bool hasWhole = false;
-        bool unreadable = false;
-    };
     // A picture in the destination as listed, for destinations of 200,000 and more.
     struct Listed {
         std::uint64_t size = 0;
         Known known;
     };
     static_assert(sizeof(Listed) == 32);
-    // The destination's pictures as read, sorted by size, and the names of all the finder knows,
-    // each followed by a NUL, in blocks of their own (a deque grows without a copy).
+    // Names, each followed by a NUL, in blocks of their own (a deque grows without a copy).
+    struct Names {
+        std::vector<std::unique_ptr<char[]>> blocks;
+        std::size_t used = 0;
+    };
+    // The destination's pictures as read, sorted by size, and their names.
     struct Store {
         std::deque<Listed> listed;
-        std::vector<std::unique_ptr<char[]>> nameBlocks;
-        std::size_t nameBlockUsed = 0;
+        Names names;
         Status status;
-    };
-
-    struct Candidate {
-        std::filesystem::path path;
-        std::uint64_t size = 0;
-        Known known;
     };
     enum class Comparison { Equal, Differ, CandidateFailed };
 
     void clear();
     static Store readDestination(const std::filesystem::path& destination, const PictureTypes& types);
-    static void keepName(Store& store, std::string_view name, Known& known);
-    static const char* nameIn(const Store& store, const Listed& listed);
-    std::string_view nameOf(const Listed& listed) const;
+    static void keepName(Names& names, std::string_view name, Known& known);
+    static const char* nameIn(const Names& names, const Known& known);
+    std::string_view nameOf(Twin twin) const;
     std::vector<Twin> sameSize(std::uint64_t size) const;
     std::filesystem::path readPathOf(Twin twin) const;
     Known& knownOf(Twin twin);
@@ -97,20 +110,23 @@ private:
     bool wholeOf(Twin twin);
     bool candidateHead();
     bool candidateWhole();
+    std::optional<Twin> twinOfCandidate();
     std::optional<Twin> confirmed(const std::vector<Twin>& twins);
     Comparison compareWith(Twin twin);
 
     std::optional<std::filesystem::path> m_folder;
     Store m_store;
-    std::filesystem::path m_prefetchFolder;
-    std::future<Store> m_prefetched;
-    // What the run put there, by its name there; those whose bytes are still read elsewhere (a
-    // plan's pictures, copies waiting for their names) have that path in m_readElsewhere.
+    bool m_listingElsewhere = false;
+    // What the run put there, by its name there (kept in m_addedNames); those whose bytes are still
+    // read elsewhere (a plan's pictures, copies waiting for their names) have that path in
+    // m_readElsewhere.
     std::vector<Listed> m_added;
+    Names m_addedNames;
     std::unordered_multimap<std::uint64_t, std::size_t> m_addedBySize;
     std::unordered_map<std::size_t, std::filesystem::path> m_readElsewhere;
     std::unordered_map<std::string, std::size_t> m_pendingBySource;
     Candidate m_candidate;
+    std::pair<FileStamp, FileStamp> m_matchStamps;
 };
 
 } // namespace corvalin

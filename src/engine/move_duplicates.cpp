@@ -1,5 +1,7 @@
 #include "engine/move_run.h"
 
+#include <system_error>
+
 namespace corvalin {
 
 namespace fs = std::filesystem;
@@ -16,20 +18,65 @@ void MoveRun::setSkipDuplicates(bool skip) {
 Result<bool> MoveRun::leaveOutDuplicate(const fs::path& source, const fs::path& destination) {
     if (!m_duplicates)
         return false;
+    std::optional<DuplicateLookahead::Verdict> verdict = lookedAhead(source, destination);
+    if (m_lookahead && !verdict) {
+        if (Status adopted = endLookahead(); !adopted)
+            return adopted.error();
+    }
     if (Status listed = m_duplicates->useDestination(destination, m_pictureTypes); !listed)
         return listed.error();
-    const std::optional<DuplicateFinder::Twin> twin = m_duplicates->twinOf(source);
-    if (!twin)
-        return false;
-    if (m_duplicates->pending(*twin)) {
-        if (Status committed = commitCopies({}); !committed)
-            return committed.error();
+    std::optional<fs::path> twinPath = verdict ? heldTwinOf(*verdict) : std::nullopt;
+    if (!twinPath) {
+        const std::optional<DuplicateFinder::Twin> twin =
+            verdict ? m_duplicates->twinOf(verdict->picture) : m_duplicates->twinOf(source);
+        if (!twin)
+            return false;
+        if (m_duplicates->pending(*twin)) {
+            if (Status committed = commitCopies({}); !committed)
+                return committed.error();
+        }
+        twinPath = m_duplicates->pathOf(*twin);
     }
-    const fs::path twinPath = m_duplicates->pathOf(*twin);
-    m_observer.duplicateFound(source, twinPath);
-    if (Status removed = m_layer->removeDuplicate(source, twinPath); !removed)
+    m_observer.duplicateFound(source, *twinPath);
+    if (Status removed = m_layer->removeDuplicate(source, *twinPath); !removed)
         return removed.error();
     return true;
+}
+
+// The destination's own pictures are compared on a thread of their own, beside the run.
+void MoveRun::startLookahead(const fs::path& destination) {
+    try {
+        m_lookahead = std::make_unique<DuplicateLookahead>(destination, m_pictureTypes);
+        m_duplicates->expectListing(destination);
+    } catch (const std::system_error&) {
+        // No thread to be had: the run compares every picture itself.
+    }
+}
+
+std::optional<DuplicateLookahead::Verdict> MoveRun::lookedAhead(const fs::path& source,
+                                                                const fs::path& destination) {
+    if (!m_lookahead || m_lookahead->destination().native() != destination.native())
+        return std::nullopt;
+    return m_lookahead->verdictFor(source, m_folderIndex);
+}
+
+// From here on the run compares its pictures itself, with the destination as the lookahead read it.
+Status MoveRun::endLookahead() {
+    DuplicateFinder listed = m_lookahead->finish();
+    m_lookahead.reset();
+    return m_duplicates->adoptListing(std::move(listed), m_pictureTypes);
+}
+
+// The held picture found equal ahead of the run, if neither file has changed since; a picture that
+// has is compared afresh with what the run put there only, and else moved as usual.
+std::optional<fs::path> MoveRun::heldTwinOf(DuplicateLookahead::Verdict& verdict) const {
+    if (!verdict.twin)
+        return std::nullopt;
+    if (currentStampOf(verdict.picture.path) == verdict.pictureStamp &&
+        currentStampOf(*verdict.twin) == verdict.twinStamp)
+        return verdict.twin;
+    verdict.picture = {verdict.picture.path, false, 0, {}};
+    return std::nullopt;
 }
 
 // What a later picture of the run is compared with: the moved picture where it now lies (a plan

@@ -129,7 +129,7 @@ MoveRunResult MoveRun::run(const fs::path& sourceParent, bool deleteFolders,
     if (Status usable = useDestination(m_observer.destination()); !usable)
         return finish(MoveOutcome::Failed, usable.error());
     if (m_duplicates) // read beside the survey
-        m_duplicates->prefetch(m_observer.destination(), m_pictureTypes);
+        startLookahead(m_observer.destination());
     if (Status surveyed = GetDir(sourceParent, folderList, m_observer); !surveyed)
         return finish(MoveOutcome::Failed, surveyed.error());
     if (m_observer.stopRequested())
@@ -139,8 +139,11 @@ MoveRunResult MoveRun::run(const fs::path& sourceParent, bool deleteFolders,
     if (m_stopped)
         return finish(MoveOutcome::Cancelled);
     m_remainingFiles = m_totalFiles;
+    if (m_lookahead)
+        m_lookahead->follow(folderList);
     const std::size_t count = folderList.size();
     for (std::size_t i = 0; i < count; ++i) {
+        m_folderIndex = i;
         m_observer.yield();
         // A cancel is taken here only, so a folder is never left half done by it: copies of the
         // folders before that still wait in a batch are named first.
@@ -406,6 +409,7 @@ MoveRunResult MoveRun::finish(MoveOutcome outcome, std::optional<Error> error) {
     // the user could act on.
     (void)m_layer->enterFolder(m_sourceParent);
     m_crossDeviceMoves.discard();
+    m_lookahead.reset();
     return {outcome,
             std::move(error),
             m_foldersWithFiles,

@@ -4,6 +4,7 @@
 #include "app/startup.h"
 #include "engine/cross_device_moves.h"
 #include "engine/duplicate_finder.h"
+#include "engine/duplicate_lookahead.h"
 #include "engine/file_layer.h"
 #include "engine/folder_survey.h"
 #include "history/run_journal.h"
@@ -13,6 +14,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <string>
 #include <unordered_set>
@@ -138,6 +140,11 @@ private:
                        const std::string& name);
     Result<bool> leaveOutDuplicate(const std::filesystem::path& source,
                                    const std::filesystem::path& destination);
+    void startLookahead(const std::filesystem::path& destination);
+    std::optional<DuplicateLookahead::Verdict> lookedAhead(const std::filesystem::path& source,
+                                                           const std::filesystem::path& destination);
+    Status endLookahead();
+    std::optional<std::filesystem::path> heldTwinOf(DuplicateLookahead::Verdict& verdict) const;
     void noteMoved(const std::filesystem::path& source, const std::filesystem::path& target, bool pending);
     Status commitCopies(Status status);
     Status commitCarriedCopies();
@@ -163,9 +170,11 @@ private:
     bool m_stopped = false;
     CrossDeviceMoves m_crossDeviceMoves{*this};
     std::optional<DuplicateFinder> m_duplicates; // when duplicates are left out
-    std::filesystem::path m_copyTarget;          // the final path of the copy being named
-    std::int32_t m_namingAttempts = 0;           // names found taken for the copy being named
-    std::filesystem::path m_nameShownFor;        // the picture whose new name the window shows
+    std::unique_ptr<DuplicateLookahead> m_lookahead;
+    std::size_t m_folderIndex = 0;        // of the folder being emptied, in the survey's list
+    std::filesystem::path m_copyTarget;   // the final path of the copy being named
+    std::int32_t m_namingAttempts = 0;    // names found taken for the copy being named
+    std::filesystem::path m_nameShownFor; // the picture whose new name the window shows
     std::string m_nameShown;
     std::vector<std::filesystem::path> m_downloadsLeft;
     std::vector<std::filesystem::path> m_foldersKeptForDownloads;

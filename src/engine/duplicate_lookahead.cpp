@@ -1,0 +1,135 @@
+#include "engine/duplicate_lookahead.h"
+
+#include "engine/download_markers.h"
+#include "platform/file_ops.h"
+#include "platform/paths.h"
+
+namespace corvalin {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Enough to keep the run's thread from waiting, little enough to hold in memory for any run.
+constexpr std::size_t kMostAhead = 4096;
+
+} // namespace
+
+DuplicateLookahead::DuplicateLookahead(fs::path destination, PictureTypes types)
+    : m_destination(std::move(destination)), m_types(std::move(types)), m_thread([this] { work(); }) {}
+
+DuplicateLookahead::~DuplicateLookahead() {
+    stop();
+}
+
+void DuplicateLookahead::stop() {
+    {
+        const std::lock_guard lock(m_mutex);
+        m_stopping = true;
+    }
+    m_changed.notify_all();
+    if (m_thread.joinable())
+        m_thread.join();
+}
+
+void DuplicateLookahead::follow(std::vector<fs::path> folders) {
+    {
+        const std::lock_guard lock(m_mutex);
+        m_folders = std::move(folders);
+    }
+    m_changed.notify_all();
+}
+
+std::optional<DuplicateLookahead::Verdict> DuplicateLookahead::verdictFor(const fs::path& source,
+                                                                          std::size_t folderIndex) {
+    std::unique_lock lock(m_mutex);
+    if (folderIndex > m_folderAsked) {
+        // Pictures the run no longer met (gone since the thread listed their folder).
+        std::erase_if(m_verdicts,
+                      [folderIndex](const auto& entry) { return entry.second.folder < folderIndex; });
+        m_folderAsked = folderIndex;
+    }
+    const auto found = [&] {
+        return m_verdicts.find(source.native());
+    };
+    const auto known = [&] {
+        return found() != m_verdicts.end() || m_foldersDone > folderIndex || m_ended;
+    };
+    if (!known()) {
+        m_runWaiting = true;
+        m_changed.notify_all();
+        m_changed.wait(lock, known);
+        m_runWaiting = false;
+    }
+    const auto it = found();
+    if (it == m_verdicts.end())
+        return std::nullopt;
+    Verdict verdict = std::move(it->second);
+    m_verdicts.erase(it);
+    lock.unlock();
+    m_changed.notify_all(); // room for the thread again
+    return verdict;
+}
+
+DuplicateFinder DuplicateLookahead::finish() {
+    stop();
+    return std::move(m_finder);
+}
+
+// Whatever the thread leaves undecided, by a failure or an exception, the run decides itself.
+void DuplicateLookahead::work() {
+    try {
+        if (m_finder.useDestination(m_destination, m_types)) {
+            std::unique_lock lock(m_mutex);
+            m_changed.wait(lock, [this] { return m_folders || m_stopping; });
+            lock.unlock();
+            // The folders are not changed once given.
+            for (std::size_t i = 0; !m_stopping && m_folders && i < m_folders->size(); ++i) {
+                if (!decideFolder(i))
+                    break;
+                const std::lock_guard done(m_mutex);
+                m_foldersDone = i + 1;
+                m_changed.notify_all();
+            }
+        }
+    } catch (...) {
+    }
+    const std::lock_guard lock(m_mutex);
+    m_ended = true;
+    m_changed.notify_all();
+}
+
+// The pictures of the folder as the run will meet them: downloads still arriving are left to it.
+bool DuplicateLookahead::decideFolder(std::size_t index) {
+    const fs::path& folder = (*m_folders)[index];
+    const auto names = listFiles(folder);
+    if (!names)
+        return true; // the run meets the failure itself
+    const auto arriving = arrivingDownloads(names.value());
+    for (const std::string& name : names.value()) {
+        if (arriving.contains(name) || !isPicture(name, m_types))
+            continue;
+        if (!waitForRoom())
+            return false;
+        Verdict verdict;
+        verdict.folder = index;
+        const fs::path source = joinPath(folder, name);
+        if (const std::optional<DuplicateFinder::Twin> twin = m_finder.twinOf(source)) {
+            verdict.twin = m_finder.pathOf(*twin);
+            std::tie(verdict.pictureStamp, verdict.twinStamp) = m_finder.matchStamps();
+        }
+        verdict.picture = m_finder.candidate();
+        const std::lock_guard lock(m_mutex);
+        m_verdicts.insert_or_assign(source.native(), std::move(verdict));
+        m_changed.notify_all();
+    }
+    return true;
+}
+
+bool DuplicateLookahead::waitForRoom() {
+    std::unique_lock lock(m_mutex);
+    m_changed.wait(lock, [this] { return m_verdicts.size() < kMostAhead || m_runWaiting || m_stopping; });
+    return !m_stopping;
+}
+
+} // namespace corvalin
