@@ -66,9 +66,11 @@ private slots:
     }
 
     void leftOut_data() {
-        QTest::addColumn<Names>("tree");     // below the source parent
-        QTest::addColumn<Names>("held");     // already in the destination
-        QTest::addColumn<QString>("vanish"); // a destination file removed as the run reaches it
+        QTest::addColumn<Names>("tree"); // below the source parent
+        QTest::addColumn<Names>("held"); // already in the destination
+        // A destination file removed as the run reaches the first picture, or "+" and a picture
+        // that is saved anew with other bytes as the run reaches it.
+        QTest::addColumn<QString>("change");
         QTest::addColumn<bool>("across");    // the destination on another file system
         QTest::addColumn<Names>("expected"); // the destination afterwards
         QTest::addColumn<Names>("twins");    // "duplicate > twin", as the journal names them
@@ -95,6 +97,11 @@ private slots:
         QTest::newRow("a twin that vanishes: moved as usual")
             << Names{"a/1.jpg=A"} << Names{"old.jpg=A"} << "old.jpg" << false << Names{"000010 1.jpg"}
             << Names{};
+        // Found equal ahead of the run, then changed: no longer the twin's bytes.
+        QTest::newRow("a picture changed as the run reaches it: moved as usual")
+            << Names{"a/1.jpg=A", "a/2.jpg=B", "b/3.jpg=C", "b/4.jpg=A"} << Names{"old.jpg=C", "keep.jpg=A"}
+            << "+b/3.jpg" << false << Names{"000010 2.jpg", "000011 3.jpg", "keep.jpg", "old.jpg"}
+            << Names{"a/1.jpg > keep.jpg", "b/4.jpg > keep.jpg"};
         QTest::newRow("small files, compared whole by the first block")
             << Names{"a/1.jpg~abc", "a/2.jpg~abd", "a/3.jpg"} << Names{"old.jpg~abc"} << "" << false
             << Names{"000010 2.jpg", "000011 3.jpg", "old.jpg"} << Names{"a/1.jpg > old.jpg"};
@@ -102,7 +109,7 @@ private slots:
     void leftOut() {
         QFETCH(Names, tree);
         QFETCH(Names, held);
-        QFETCH(QString, vanish);
+        QFETCH(QString, change);
         QFETCH(bool, across);
         std::unique_ptr<QTemporaryDir> other = across ? otherFileSystemDir() : nullptr;
         if (across && !other)
@@ -113,9 +120,15 @@ private slots:
         write(dest, held);
         ScriptedObserver observer;
         observer.dest = dest;
-        observer.onPreview = [&](const fs::path&) {
-            if (!vanish.isEmpty())
-                fs::remove(dest / vanish.toStdString());
+        observer.onPreview = [&](const fs::path& file) {
+            // Saved anew over the picture, its size kept and its last byte another.
+            if (change.startsWith('+') && file == src() / change.mid(1).toStdString()) {
+                const fs::path saved = file.parent_path() / "saved.tmp";
+                QVERIFY(writeContent(saved, std::string(6000, 'x') + "Z"));
+                fs::rename(saved, file);
+            } else if (!change.isEmpty() && !change.startsWith('+')) {
+                fs::remove(dest / change.toStdString());
+            }
         };
         Module1 vars;
         vars.SerialNo = 10;
@@ -160,10 +173,10 @@ private slots:
     }
 
     // Thousands of one size whose first blocks agree: each is read for its whole hash once, and
-    // only the true twins are compared.
+    // only the true twins are compared. More of them than the lookahead decides ahead of the run.
     void thousandsOfOneSize() {
         const fs::path dest = root() / "dst";
-        const int count = 1500;
+        const int count = 4500;
         const std::string head(5000, 'h');
         for (int i = 0; i < count; ++i) {
             const std::string tail = std::to_string(100000 + i);
@@ -182,6 +195,32 @@ private slots:
         QCOMPARE(observer.duplicates.front().second, dest / "d100042.bmp");
         QCOMPARE(vars.SerialNo, count);
         QCOMPARE(namesIn(dest).size(), std::size_t(2 * count));
+    }
+
+    // A destination chosen anew during the run: its own pictures count from then on, and what the
+    // first one held matches nothing.
+    void destinationChangedDuringTheRun() {
+        const fs::path first = root() / "first";
+        const fs::path second = root() / "second";
+        write(src(), {"a/1.jpg=A", "a/2.jpg=B", "b/3.jpg=A", "b/4.jpg=B"});
+        write(first, {"old.jpg=A"});
+        write(second, {"other.jpg=B"});
+        ScriptedObserver observer;
+        observer.dest = first;
+        observer.onPreview = [&](const fs::path& file) {
+            if (file.parent_path() == src() / "b")
+                observer.dest = second;
+        };
+        Module1 vars;
+        std::vector<fs::path> folderList;
+        MoveRun run(vars, files(), observer);
+        run.setSkipDuplicates(true);
+        QCOMPARE(run.run(src(), false, folderList).outcome, MoveOutcome::Completed);
+        QCOMPARE(namesIn(first), (Names{"000000 2.jpg", "old.jpg"}));
+        QCOMPARE(namesIn(second), (Names{"000001 3.jpg", "other.jpg"}));
+        const std::vector<std::pair<fs::path, fs::path>> expected{{src() / "a/1.jpg", first / "old.jpg"},
+                                                                  {src() / "b/4.jpg", second / "other.jpg"}};
+        QCOMPARE(observer.duplicates, expected);
     }
 
     // Off by default: the same tree keeps every picture.
