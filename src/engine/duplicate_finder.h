@@ -76,8 +76,6 @@ public:
              const std::filesystem::path& shown, bool pending);
     void named(const std::filesystem::path& source, const std::filesystem::path& final);
 
-    std::size_t listedCount() const { return m_store.listed.size(); }
-
 private:
     // A picture in the destination as listed, for destinations of 200,000 and more.
     struct Listed {
