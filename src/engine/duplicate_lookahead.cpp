@@ -12,6 +12,9 @@ namespace {
 
 // Enough to keep the run's thread from waiting, little enough to hold in memory for any run.
 constexpr std::size_t kMostAhead = 4096;
+// A run that caught up with the thread is woken for this many verdicts at once (or at the end of
+// the folder), not for each: one wake-up a picture would cost both threads more than the waiting.
+constexpr std::size_t kWakeBatch = 32;
 
 } // namespace
 
@@ -52,13 +55,14 @@ std::optional<DuplicateLookahead::Verdict> DuplicateLookahead::verdictFor(const 
     const auto found = [&] {
         return m_verdicts.find(source.native());
     };
-    const auto known = [&] {
-        return found() != m_verdicts.end() || m_foldersDone > folderIndex || m_ended;
-    };
-    if (!known()) {
+    if (found() == m_verdicts.end() && m_foldersDone <= folderIndex && !m_ended) {
         m_runWaiting = true;
-        m_changed.notify_all();
-        m_changed.wait(lock, known);
+        m_wakeAt = m_decided + kWakeBatch;
+        m_changed.notify_all(); // a thread waiting for room goes on
+        m_changed.wait(lock, [&] {
+            return m_foldersDone > folderIndex || m_ended ||
+                   (m_decided >= m_wakeAt && found() != m_verdicts.end());
+        });
         m_runWaiting = false;
     }
     const auto it = found();
@@ -121,7 +125,8 @@ bool DuplicateLookahead::decideFolder(std::size_t index) {
         verdict.picture = m_finder.candidate();
         const std::lock_guard lock(m_mutex);
         m_verdicts.insert_or_assign(source.native(), std::move(verdict));
-        m_changed.notify_all();
+        if (++m_decided >= m_wakeAt && m_runWaiting)
+            m_changed.notify_all();
     }
     return true;
 }

@@ -63,6 +63,8 @@ private:
     std::size_t m_foldersDone = 0;
     std::size_t m_folderAsked = 0; // verdicts on earlier folders are never asked for again
     bool m_runWaiting = false;     // then the thread goes on, however far ahead it is
+    std::size_t m_decided = 0;     // verdicts given so far
+    std::size_t m_wakeAt = 0;      // the count at which a waiting run is woken
     std::atomic<bool> m_stopping = false;
     bool m_ended = false;
     std::thread m_thread; // last: started once everything it uses is there
