@@ -208,6 +208,45 @@ private slots:
         QCOMPARE(namesIn(dest).size(), std::size_t(2 * count));
     }
 
+    // A cancel while the lookahead is thousands of pictures ahead, waiting for room: the run ends
+    // at the folder's end, the thread with it, and the folders after it keep every picture.
+    void cancelWhileDecidedAhead() {
+        const fs::path dest = root() / "dst";
+        const int folders = 40;
+        const int perFolder = 150;
+        for (int f = 0; f < folders; ++f) {
+            const std::string folder = "f" + std::to_string(100 + f);
+            write(dest, {"held " + folder + ".jpg=" + folder});
+            write(src(), {folder + "/0.jpg=" + folder});
+            for (int i = 1; i < perFolder; ++i)
+                write(src(), {folder + "/" + std::to_string(i) + ".jpg"});
+        }
+        ScriptedObserver observer;
+        observer.dest = dest;
+        observer.onPreview = [&](const fs::path&) {
+            // Time for the thread to get as far ahead as it may.
+            if (observer.previews.size() == 1)
+                QThread::msleep(500);
+            observer.cancel = !observer.foldersFinished.empty();
+        };
+        Module1 vars;
+        std::vector<fs::path> folderList;
+        MoveRun run(vars, files(), observer, Removal(true));
+        run.setSkipDuplicates(true);
+        QCOMPARE(run.run(src(), false, folderList).outcome, MoveOutcome::Cancelled);
+        const auto done = long(observer.foldersFinished.size());
+        QVERIFY(done >= 1 && done < folders);
+        QCOMPARE(long(observer.duplicates.size()), done);
+        QCOMPARE(long(vars.SerialNo), done * (perFolder - 1));
+        QCOMPARE(long(namesIn(dest).size()), folders + done * (perFolder - 1));
+        for (const fs::path& folder : observer.foldersFinished)
+            QVERIFY(fs::is_empty(folder));
+        long left = 0;
+        for (const auto& entry : fs::recursive_directory_iterator(src()))
+            left += entry.is_regular_file() ? 1 : 0;
+        QCOMPARE(left, (folders - done) * perFolder);
+    }
+
     // A destination chosen anew during the run: its own pictures count from then on, and what the
     // first one held matches nothing.
     void destinationChangedDuringTheRun() {
