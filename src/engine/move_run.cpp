@@ -5,7 +5,6 @@
 #include "platform/file_ops.h"
 #include "platform/folder_limits.h"
 #include "platform/paths.h"
-#include "platform/program_folder.h"
 
 #include <cerrno>
 #include <system_error>
@@ -17,9 +16,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-const char* const moveIntoText = "移動先フォルダへのファイルの移動";
 const char* const kMoveOutOfText = "移動元フォルダからのファイルの移動";
-const char* const kSourceCheck = "移動元親フォルダからの移動";
 
 // A failed move names the folder that refused it: the destination when the fault lies there (gone,
 // full, read-only, closed to this user), the picture's own folder when that may not be changed,
@@ -27,10 +24,10 @@ const char* const kSourceCheck = "移動元親フォルダからの移動";
 Error moveError(const Status& moved, const fs::path& destination) {
     const int code = moved.code();
     if (code == ENOSPC || code == EDQUOT || code == EFBIG || code == EROFS || !isFolder(destination))
-        return errorFromErrno(moveIntoText, destination, code);
+        return errorFromErrno(kMoveIntoText, destination, code);
     if (code == EACCES || code == EPERM) {
         if (const int refusal = folderWriteRefusal(destination))
-            return errorFromErrno(moveIntoText, destination, refusal);
+            return errorFromErrno(kMoveIntoText, destination, refusal);
         const fs::path folder = moved.error().path.parent_path();
         if (folderWriteRefusal(folder) != 0)
             return errorFromErrno(kMoveOutOfText, folder, code);
@@ -44,48 +41,6 @@ fs::path childFolderOf(const fs::path& sourceParent, const fs::path& file) {
 }
 
 } // namespace
-
-Status checkSource(const fs::path& sourceParent, const SettingsFiles& files) {
-    std::error_code error;
-    const fs::path source = fs::weakly_canonical(sourceParent, error);
-    if (error)
-        return errorFromErrno("移動元親フォルダの確認", sourceParent, error.value());
-    const auto holds = [&](const fs::path& inner) {
-        std::error_code ignored;
-        return !inner.empty() && isSameOrBelow(fs::weakly_canonical(inner, ignored), source);
-    };
-    if (source == "/" || holds(homeFolder()))
-        return Error{kSourceCheck, sourceParent, 0,
-                     "ルートフォルダやホームフォルダは移動元親フォルダにできません。"};
-    if (holds(files.programFolder) || holds(files.settingsFolder))
-        return Error{kSourceCheck, sourceParent, 0,
-                     "移動元親フォルダの中にこのプログラムとその設定ファイルがあります。"};
-    // Its journals would go as files that are not pictures, and with them the way back.
-    if (holds(files.history()))
-        return Error{kSourceCheck, sourceParent, 0,
-                     "移動元親フォルダの中に、元に戻すための履歴の記録があります。"};
-    return {};
-}
-
-Status checkDestination(const fs::path& sourceParent, const fs::path& destination) {
-    if (!isFolder(destination))
-        return errorFromErrno(moveIntoText, destination, ENOENT);
-    std::error_code sourceError;
-    std::error_code destinationError;
-    const fs::path source = fs::weakly_canonical(sourceParent, sourceError);
-    const fs::path target = fs::weakly_canonical(destination, destinationError);
-    if (sourceError)
-        return errorFromErrno("移動元親フォルダの確認", sourceParent, sourceError.value());
-    if (destinationError)
-        return errorFromErrno("移動先フォルダの確認", destination, destinationError.value());
-    if (isSameOrBelow(target, source))
-        return Error{moveIntoText, destination, 0,
-                     "移動先フォルダが移動元親フォルダと同じか、その中にあります。"};
-    // Refused here, the run stops before any file is touched instead of at its first picture.
-    if (const int refusal = folderWriteRefusal(destination))
-        return errorFromErrno(moveIntoText, destination, refusal);
-    return {};
-}
 
 MoveRun::MoveRun(Module1& vars, SettingsFiles files, MoveRunObserver& observer, Removal removal)
     : m_vars(vars), m_files(files), m_observer(observer), m_disk(std::move(files), std::move(removal)) {}
@@ -293,7 +248,7 @@ Status MoveRun::movePicture(const fs::path& folder, const fs::path& source, cons
         if (Status counted = m_layer->writeCounter(m_vars.SerialNo); !counted)
             return counted;
     }
-    return errorFromErrno(moveIntoText, destination, EEXIST);
+    return errorFromErrno(kMoveIntoText, destination, EEXIST);
 }
 
 // The copies waiting in the batch named and their sources removed; `status` is what stopped the
@@ -323,7 +278,7 @@ Result<fs::path> MoveRun::finalPathFor(const fs::path& source, bool taken) {
     const fs::path destination = m_crossDeviceMoves.destination();
     m_namingAttempts = taken ? m_namingAttempts + 1 : 0;
     if (m_namingAttempts > kHighestSerialNo)
-        return errorFromErrno(moveIntoText, destination, EEXIST);
+        return errorFromErrno(kMoveIntoText, destination, EEXIST);
     m_vars.SerialNo = wrapSerialNo(taken ? m_vars.SerialNo + 1 : m_vars.SerialNo);
     if (Status counted = m_layer->writeCounter(m_vars.SerialNo); !counted)
         return counted.error();

@@ -83,6 +83,9 @@ struct MoveRunResult {
     std::size_t longestName = 255; // the destination's limit, in bytes
 };
 
+// What a failure to move a picture into the destination was doing, as messages name it.
+extern const char* const kMoveIntoText;
+
 // Refuses a source parent folder whose emptying would destroy what the user never meant to give
 // up: the root folder, the home folder or a folder above it, and a folder holding this program, its
 // settings files or its run journals (they would be removed as files that are not pictures).

@@ -1,0 +1,62 @@
+#include "engine/move_run.h"
+
+#include "platform/file_ops.h"
+#include "platform/folder_limits.h"
+#include "platform/paths.h"
+#include "platform/program_folder.h"
+
+namespace corvalin {
+
+namespace fs = std::filesystem;
+
+const char* const kMoveIntoText = "移動先フォルダへのファイルの移動";
+
+namespace {
+
+const char* const kSourceCheck = "移動元親フォルダからの移動";
+
+} // namespace
+
+Status checkSource(const fs::path& sourceParent, const SettingsFiles& files) {
+    std::error_code error;
+    const fs::path source = fs::weakly_canonical(sourceParent, error);
+    if (error)
+        return errorFromErrno("移動元親フォルダの確認", sourceParent, error.value());
+    const auto holds = [&](const fs::path& inner) {
+        std::error_code ignored;
+        return !inner.empty() && isSameOrBelow(fs::weakly_canonical(inner, ignored), source);
+    };
+    if (source == "/" || holds(homeFolder()))
+        return Error{kSourceCheck, sourceParent, 0,
+                     "ルートフォルダやホームフォルダは移動元親フォルダにできません。"};
+    if (holds(files.programFolder) || holds(files.settingsFolder))
+        return Error{kSourceCheck, sourceParent, 0,
+                     "移動元親フォルダの中にこのプログラムとその設定ファイルがあります。"};
+    // Its journals would go as files that are not pictures, and with them the way back.
+    if (holds(files.history()))
+        return Error{kSourceCheck, sourceParent, 0,
+                     "移動元親フォルダの中に、元に戻すための履歴の記録があります。"};
+    return {};
+}
+
+Status checkDestination(const fs::path& sourceParent, const fs::path& destination) {
+    if (!isFolder(destination))
+        return errorFromErrno(kMoveIntoText, destination, ENOENT);
+    std::error_code sourceError;
+    std::error_code destinationError;
+    const fs::path source = fs::weakly_canonical(sourceParent, sourceError);
+    const fs::path target = fs::weakly_canonical(destination, destinationError);
+    if (sourceError)
+        return errorFromErrno("移動元親フォルダの確認", sourceParent, sourceError.value());
+    if (destinationError)
+        return errorFromErrno("移動先フォルダの確認", destination, destinationError.value());
+    if (isSameOrBelow(target, source))
+        return Error{kMoveIntoText, destination, 0,
+                     "移動先フォルダが移動元親フォルダと同じか、その中にあります。"};
+    // Refused here, the run stops before any file is touched instead of at its first picture.
+    if (const int refusal = folderWriteRefusal(destination))
+        return errorFromErrno(kMoveIntoText, destination, refusal);
+    return {};
+}
+
+} // namespace corvalin
