@@ -117,6 +117,68 @@ private slots:
         }
     }
 
+    // What decides that a picture may go as a duplicate: any byte that differs, wherever it lies
+    // against the reading's pieces, keeps the two apart; the hash of an equal pair is the one the
+    // whole file gets alone, and a failure names the file that failed.
+    void contentsAreComparedByteForByte_data() {
+        QTest::addColumn<int>("length");
+        QTest::addColumn<int>("changedAt");    // the second file's byte that differs, or -1
+        QTest::addColumn<int>("asked");        // the size the caller expects, or -1 for the length
+        QTest::addColumn<QString>("second");   // "copy", "link" or "missing"
+        QTest::addColumn<QString>("expected"); // "equal", "differ" or the failing file
+        QTest::newRow("one byte, equal") << 1 << -1 << -1 << "copy"
+                                         << "equal";
+        QTest::newRow("one piece exactly, equal") << 65536 << -1 << -1 << "copy"
+                                                  << "equal";
+        QTest::newRow("one piece and a byte, equal") << 65537 << -1 << -1 << "copy"
+                                                     << "equal";
+        QTest::newRow("the first byte differs") << 200000 << 0 << -1 << "copy"
+                                                << "differ";
+        QTest::newRow("the second piece's first byte differs") << 200000 << 65536 << -1 << "copy"
+                                                               << "differ";
+        QTest::newRow("only the last byte differs") << 200000 << 199999 << -1 << "copy"
+                                                    << "differ";
+        QTest::newRow("two names of one file") << 70000 << -1 << -1 << "link"
+                                               << "equal";
+        QTest::newRow("shorter than expected") << 70000 << -1 << 70001 << "copy"
+                                               << "first";
+        QTest::newRow("the twin gone") << 70000 << -1 << -1 << "missing"
+                                       << "second";
+    }
+    void contentsAreComparedByteForByte() {
+        QFETCH(int, length);
+        QFETCH(int, changedAt);
+        QFETCH(int, asked);
+        QFETCH(QString, second);
+        QTemporaryDir dir;
+        const fs::path one = fs::path(dir.path().toStdString()) / "one.jpg";
+        const fs::path two = fs::path(dir.path().toStdString()) / "two.jpg";
+        std::string bytes(std::size_t(length), '\0');
+        for (int i = 0; i < length; ++i)
+            bytes[std::size_t(i)] = char(i * 7 + i / 251);
+        writeBytes(one, bytes);
+        if (changedAt >= 0)
+            bytes[std::size_t(changedAt)] ^= 1;
+        if (second == "copy")
+            writeBytes(two, bytes);
+        else if (second == "link")
+            fs::create_hard_link(one, two);
+        const std::uint64_t size = std::uint64_t(asked < 0 ? length : asked);
+        const Result<ContentComparison> compared = compareContents(one, two, size);
+        QFETCH(QString, expected);
+        if (expected == "first" || expected == "second") {
+            QVERIFY(!compared.ok());
+            QCOMPARE(compared.error().path, expected == "first" ? one : two);
+            return;
+        }
+        QVERIFY(compared.ok());
+        QCOMPARE(compared.value().equal, expected == "equal");
+        QCOMPARE(compared.value().first, currentStampOf(one).value());
+        QCOMPARE(compared.value().second, currentStampOf(two).value());
+        if (compared.value().hash)
+            QCOMPARE(*compared.value().hash, wholeHashOf(two, size).value());
+    }
+
     void listingAMissingFolderNamesIt() {
         QTemporaryDir dir;
         const fs::path missing = fs::path(dir.path().toStdString()) / "gone";
