@@ -41,12 +41,6 @@ FileStamp stampOf(const struct stat& info) {
             nanoseconds(info.st_ctim), nanoseconds(info.st_mtim)};
 }
 
-bool sameState(const struct stat& a, const struct stat& b) {
-    return a.st_size == b.st_size && a.st_mtim.tv_sec == b.st_mtim.tv_sec &&
-           a.st_mtim.tv_nsec == b.st_mtim.tv_nsec && a.st_ctim.tv_sec == b.st_ctim.tv_sec &&
-           a.st_ctim.tv_nsec == b.st_ctim.tv_nsec && a.st_ino == b.st_ino;
-}
-
 Result<OpenFile> openExpecting(const fs::path& file, std::uint64_t size) {
     OpenFile open;
     open.fd = UniqueFd(::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NOCTTY | O_NONBLOCK));
@@ -65,7 +59,8 @@ Status unchanged(const OpenFile& open, const fs::path& file) {
     struct stat after {};
     if (::fstat(open.fd.get(), &after) != 0)
         return errorFromErrno(kReadText, file, errno);
-    return sameState(open.before, after) ? Status() : errorFromErrno(kReadText, file, kChangedWhileRead);
+    return stampOf(open.before) == stampOf(after) ? Status()
+                                                  : errorFromErrno(kReadText, file, kChangedWhileRead);
 }
 
 // Hashes up to `limit` bytes from the start; a file that ends early changed since it was opened.
