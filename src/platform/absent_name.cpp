@@ -11,6 +11,8 @@ bool lookupMeansAbsent(int error) {
     case EILSEQ:
     case ENAMETOOLONG:
     case EINVAL:
+    // An SFTP server's ENAMETOOLONG or EINVAL, as sshfs passes it on.
+    case EBADMSG:
         return true;
     default:
         return false;

@@ -8,7 +8,8 @@
 namespace corvalin {
 
 // True when the errno of a lookup (stat, open, unlink, rename of one name) means that no entry of
-// that name exists: ENOENT, ENOTDIR (a folder on the way is a file), EILSEQ, ENAMETOOLONG, EINVAL.
+// that name exists: ENOENT, ENOTDIR (a folder on the way is a file), EILSEQ, ENAMETOOLONG, EINVAL,
+// and EBADMSG, which sshfs gives for a name its server finds too long or invalid.
 // False for 0 and for every error that leaves it open (EIO, EACCES, ENOTCONN, ...).
 bool lookupMeansAbsent(int error);
 
