@@ -156,6 +156,27 @@ private slots:
         QTEST(lookupMeansAbsent(error), "absent");
     }
 
+    // Killed at any instant of its probes, a process leaves only what the next start removes.
+    void probeKilledAnywhereLeavesNothingAfterTheSweep() {
+        QTemporaryDir dir;
+        const fs::path folder = dir.path().toStdString();
+        for (int round = 0; round < 20; ++round) {
+            const pid_t child = ::fork();
+            if (child == 0) {
+                const UniqueFd fd = openFolder(folder);
+                for (;;)
+                    (void)probeNaming(fd.get(), folder);
+            }
+            ::usleep(static_cast<useconds_t>(200 + round * 150));
+            ::kill(child, SIGKILL);
+            ::waitpid(child, nullptr, 0);
+        }
+        const UniqueFd fd = openFolder(folder);
+        QVERIFY(!allNames(folder).empty()); // the kills did cut probes short
+        QVERIFY(removeLeftoverProbes(fd.get(), folder).ok());
+        QCOMPARE(allNames(folder), QByteArrayList());
+    }
+
     // What a killed probe left goes at the next start; a running one's probe and every other file
     // stay.
     void leftoverProbesOfDeadProcessesGo() {
