@@ -144,6 +144,18 @@ private slots:
         checkNamesHold(fd.get(), rules, longestNameIn(folder));
     }
 
+    // A stick mounted read-only takes nothing: the probe says so with the system's reason, so that
+    // the destination check refuses it before anything is touched.
+    void readOnlyDiskIsRefusedByTheProbe() {
+        CORVALIN_MOUNT_OR_SKIP(disk, DiskKind::Xfs);
+        const QString mountPoint = QString::fromStdString(disk->mountPoint().native());
+        QCOMPARE(runTool("mount", {"-o", "remount,ro", mountPoint}), QString());
+        const UniqueFd fd = openFolder(disk->mountPoint());
+        const Result<NamingProbe> probe = probeNaming(fd.get(), disk->mountPoint());
+        QCOMPARE(probe.code(), EROFS);
+        QCOMPARE(probe.error().path, disk->mountPoint());
+    }
+
 private:
     // What the probe says the disk allows, it does with files of ordinary names.
     void checkWaysHold(int folderFd, const NamingProbe& probe) {
@@ -175,7 +187,8 @@ private:
                 std::string listed;
                 for (const std::string& each : names)
                     listed += "[" + each + "]";
-                QVERIFY2(names == std::vector<std::string>{name}, (shown + " listed as " + listed.c_str()).constData());
+                QVERIFY2(names == std::vector<std::string>{name},
+                         (shown + " listed as " + listed.c_str()).constData());
                 QCOMPARE(::unlinkat(folderFd, name.c_str(), 0), 0);
                 continue;
             }
