@@ -6,17 +6,6 @@ using namespace corvalin;
 
 Q_DECLARE_METATYPE(DiskRefusal)
 
-namespace {
-
-std::string repeated(std::string_view piece, int times) {
-    std::string text;
-    for (int i = 0; i < times; ++i)
-        text += piece;
-    return text;
-}
-
-} // namespace
-
 class TestDiskNames : public QObject {
     Q_OBJECT
 
@@ -33,8 +22,10 @@ private slots:
             QTest::newRow(tag) << type << QByteArray::fromStdString(name) << size << longest << expected;
         };
         const std::string cp932 = "000001 \x83\x65\x83\x58\x83\x67.jpg";
-        const std::string hiragana100 = "000001 " + repeated("\xe3\x81\x82", 100) + ".jpg";  // 311 bytes
-        const std::string emoji124 = "000001 " + repeated("\xf0\x9f\x98\x80", 124) + ".jpg"; // 259 units
+        const std::string hiragana100 =
+            "000001 " + QByteArray("\xe3\x81\x82").repeated(100).toStdString() + ".jpg"; // 311 bytes
+        const std::string emoji124 =
+            "000001 " + QByteArray("\xf0\x9f\x98\x80").repeated(124).toStdString() + ".jpg"; // 259 units
         const std::uint64_t fourGiB = std::uint64_t(1) << 32;
         row("plain name on FAT", "vfat", "000001 cat.jpg", 100, 1530, DiskRefusal::None);
         row("question mark on exFAT", "exfat", "000001 q?.jpg", 100, 765, DiskRefusal::ForbiddenCharacter);
@@ -50,7 +41,7 @@ private slots:
         row("CP932 on ext4", "ext4", cp932, 100, 255, DiskRefusal::None);
         row("every character on sshfs", "fuse.sshfs", "000001 \"*:<>?|.jpg", 100, 255, DiskRefusal::None);
         // The kernel's FAT and exFAT say they take several bytes per character; UTF-16 sets the limit.
-        row("300 characters on FAT", "vfat", hiragana100 + repeated("a", 200), 100, 1530,
+        row("300 characters on FAT", "vfat", hiragana100 + std::string(200, 'a'), 100, 1530,
             DiskRefusal::NameTooLongUtf16);
         row("100 kana on FAT", "vfat", hiragana100, 100, 1530, DiskRefusal::None);
         row("emoji count twice", "exfat", emoji124, 100, 765, DiskRefusal::NameTooLongUtf16);

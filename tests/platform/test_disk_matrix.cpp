@@ -31,13 +31,6 @@ Q_DECLARE_METATYPE(corvalin::NamingWay)
 
 namespace {
 
-std::string repeated(std::string_view piece, int times) {
-    std::string text;
-    for (int i = 0; i < times; ++i)
-        text += piece;
-    return text;
-}
-
 // Names a picture may arrive with, each as its serial-numbered name.
 const std::vector<std::string>& trialNames() {
     static const std::vector<std::string> names = {
@@ -52,9 +45,10 @@ const std::vector<std::string>& trialNames() {
         "000009 tab\there.jpg",
         "000010 trail.",
         "000011 trail ",
-        "000012 " + repeated("\xe3\x81\x82", 84) + ".jpg", // 263 bytes, 95 UTF-16 units
-        "000013 " + repeated("a", 244) + ".jpg",           // 255 bytes
-        "000014 \xf0\x9f\x98\x80.jpg",                     // beyond the basic plane
+        "000012 " + QByteArray("\xe3\x81\x82").repeated(84).toStdString() +
+            ".jpg",                                 // 263 bytes, 95 UTF-16 units
+        "000013 " + std::string(244, 'a') + ".jpg", // 255 bytes
+        "000014 \xf0\x9f\x98\x80.jpg",              // beyond the basic plane
     };
     return names;
 }
