@@ -1,9 +1,11 @@
 #include "platform/disk_kind.h"
 
 #include <array>
+#include <climits>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
+#include <unistd.h>
 
 namespace corvalin {
 
@@ -79,6 +81,19 @@ DiskNameRules rulesForDisk(std::string_view type, const NamingProbe& probe) {
     rules.asciiNames = rules.asciiNames || probe.refusesNonAscii;
     rules.caseInsensitive = rules.caseInsensitive || probe.caseInsensitive;
     return rules;
+}
+
+Result<DiskProfile> profileDisk(int folderFd, const std::filesystem::path& shown) {
+    Result<NamingProbe> probe = probeNaming(folderFd, shown);
+    if (!probe)
+        return probe.error();
+    DiskProfile profile;
+    profile.probe = probe.value();
+    profile.rules = rulesForDisk(fileSystemTypeOf(folderFd), profile.probe);
+    const long longest = ::fpathconf(folderFd, _PC_NAME_MAX);
+    profile.longestName = longest > 0 ? static_cast<std::size_t>(longest) : NAME_MAX;
+    profile.copyWay = copyNamingWay(profile.probe);
+    return profile;
 }
 
 std::string fileSystemTypeIn(const std::vector<MountEntry>& entries, int mountId, dev_t device) {

@@ -3,7 +3,9 @@
 #include "platform/naming_probe.h"
 #include "platform/volumes.h"
 
+#include <cstddef>
 #include <cstdint>
+#include <filesystem>
 #include <string>
 #include <string_view>
 #include <sys/types.h>
@@ -36,6 +38,19 @@ DiskNameRules rulesForFileSystemType(std::string_view type);
 // The rules of a kind, with what the probe found on the disk itself added: a FUSE block device
 // ("fuseblk") may be exFAT or NTFS, a FUSE or network mount of any kind may refuse more.
 DiskNameRules rulesForDisk(std::string_view type, const NamingProbe& probe);
+
+// Everything a run, its plan and its copies need to know of a destination before anything is put
+// there.
+struct DiskProfile {
+    NamingProbe probe;
+    DiskNameRules rules;
+    std::size_t longestName = 255; // bytes, as the file system says
+    NamingWay copyWay = NamingWay::None;
+};
+
+// Probes the open folder `folderFd` (`shown` names it in an error) and reads its kind from the
+// mount table. Fails as probeNaming fails.
+Result<DiskProfile> profileDisk(int folderFd, const std::filesystem::path& shown);
 
 // The type of the file system holding the open folder `folderFd`, from the mount table: the entry
 // of its mount, else the last one of its device. Empty when neither is found.

@@ -5,7 +5,6 @@
 #include "engine/disk_names.h"
 #include "platform/absent_name.h"
 #include "platform/disk_kind.h"
-#include "platform/folder_limits.h"
 #include "platform/naming_probe.h"
 #include "platform/posix_io.h"
 
@@ -115,12 +114,11 @@ private slots:
         const fs::path folder = disk->mountPoint();
         const UniqueFd fd = openFolder(folder);
         QVERIFY(fd.valid());
-        const std::string type = fileSystemTypeOf(fd.get());
-        QTEST(QString::fromStdString(type), "type");
-
-        const Result<NamingProbe> found = probeNaming(fd.get(), folder);
-        QVERIFY2(found.ok(), found.ok() ? "" : found.error().reason().c_str());
-        const NamingProbe& probe = found.value();
+        const Result<DiskProfile> profile = profileDisk(fd.get(), folder);
+        QVERIFY2(profile.ok(), profile.ok() ? "" : profile.error().reason().c_str());
+        QTEST(QString::fromStdString(profile.value().rules.fileSystemType), "type");
+        QTEST(QString::fromStdString(profile.value().rules.kindName), "kindName");
+        const NamingProbe& probe = profile.value().probe;
         QCOMPARE(allNames(folder), QByteArrayList()); // the probe left nothing
         QVERIFY(probe.exclusiveCreate);
         QTEST(probe.hardLinks, "links");
@@ -130,12 +128,10 @@ private slots:
         QTEST(probe.refusesNonUtf8, "refusesNonUtf8");
         QTEST(probe.refusesNonAscii, "refusesNonAscii");
         QTEST(probe.refusesWindowsCharacters, "refusesWindows");
-        QTEST(copyNamingWay(probe), "way");
-        const DiskNameRules rules = rulesForDisk(type, probe);
-        QTEST(QString::fromStdString(rules.kindName), "kindName");
+        QTEST(profile.value().copyWay, "way");
 
         checkWaysHold(fd.get(), probe);
-        checkNamesHold(fd.get(), rules, longestNameIn(folder));
+        checkNamesHold(fd.get(), profile.value().rules, profile.value().longestName);
     }
 
     // A stick mounted read-only takes nothing: the probe says so with the system's reason, so that

@@ -91,49 +91,6 @@ private slots:
         QCOMPARE(allNames(folder), QByteArrayList());
     }
 
-    // A folder nothing can be created in is refused with the system's reason, naming the folder.
-    void probeOfAFolderThatTakesNothingFails() {
-        if (::geteuid() == 0)
-            QSKIP("root creates files in any folder of a writable disk");
-        QTemporaryDir dir;
-        const fs::path folder = dir.path().toStdString();
-        QCOMPARE(::chmod(folder.c_str(), 0555), 0);
-        const UniqueFd fd = openFolder(folder);
-        const Result<NamingProbe> probe = probeNaming(fd.get(), folder);
-        ::chmod(folder.c_str(), 0755);
-        QVERIFY(!probe.ok());
-        QCOMPARE(probe.code(), EACCES);
-        QCOMPARE(probe.error().path, folder);
-    }
-
-    // The way a copy takes follows what the disk allows, best first; links whose count does not
-    // show (sshfs) cannot tell a finished copy and are passed over.
-    void copyWayFollowsWhatTheDiskAllows_data() {
-        QTest::addColumn<bool>("links");
-        QTest::addColumn<bool>("shown");
-        QTest::addColumn<bool>("rename");
-        QTest::addColumn<bool>("exclusive");
-        QTest::addColumn<NamingWay>("expected");
-        QTest::newRow("ext4") << true << true << true << true << NamingWay::HardLink;
-        QTest::newRow("ntfs-3g") << true << true << false << true << NamingWay::HardLink;
-        QTest::newRow("sshfs") << true << false << false << true << NamingWay::ExclusiveCreate;
-        QTest::newRow("links hidden, rename") << true << false << true << true << NamingWay::RenameNoReplace;
-        QTest::newRow("exFAT") << false << false << false << true << NamingWay::ExclusiveCreate;
-        QTest::newRow("nothing safe") << false << false << false << false << NamingWay::None;
-    }
-    void copyWayFollowsWhatTheDiskAllows() {
-        QFETCH(bool, links);
-        QFETCH(bool, shown);
-        QFETCH(bool, rename);
-        QFETCH(bool, exclusive);
-        NamingProbe probe;
-        probe.hardLinks = links;
-        probe.linksShown = shown;
-        probe.renameNoReplace = rename;
-        probe.exclusiveCreate = exclusive;
-        QTEST(copyNamingWay(probe), "expected");
-    }
-
     // A lookup that finds no entry of that name, however the disk says it, is no failure; one that
     // cannot tell (no permission to search) is, and so is no error at all.
     void lookupErrorsThatMeanAbsent_data() {
