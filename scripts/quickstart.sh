@@ -17,6 +17,9 @@ if [ "$mode" = test ]; then
     packages+=(libglib2.0-bin gvfs gvfs-daemons dbus e2fsprogs)
     # The distribution's package checker and AppStream validator judge the built package.
     packages+=(lintian appstream)
+    # The disks of other kinds the tests make and mount: memory cards and Windows disks through
+    # FUSE, XFS and btrfs, and sshfs to an sshd of their own on the loopback.
+    packages+=(exfat-fuse exfatprogs fusefat dosfstools ntfs-3g btrfs-progs xfsprogs sshfs openssh-server)
     # The power-cut harness's virtual machine: the emulator, the initramfs's shell, the module tools.
     packages+=(qemu-system-x86 busybox-static kmod)
 fi

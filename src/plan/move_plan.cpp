@@ -5,6 +5,7 @@
 #include "engine/file_layer.h"
 #include "engine/files_left.h"
 #include "plan/plan_scan.h"
+#include "platform/absent_name.h"
 #include "platform/file_ops.h"
 #include "platform/folder_limits.h"
 #include "platform/name_text.h"
@@ -94,8 +95,15 @@ Status PlanRecorder::movePicture(std::int32_t serialNo, const fs::path& from, co
         return errorFromErrno(kMoveText, from, m_folderRefusal);
     if (to.filename().native().size() > NAME_MAX)
         return errorFromErrno(kMoveText, from, ENAMETOOLONG);
-    if (m_taken.contains(to.native()) || lookupEntry(to) != EntryKind::None) {
-        if (!m_taken.contains(to.native()))
+    // A disk answers a name it cannot hold with EILSEQ or EINVAL: free, as ENOENT is. Any other
+    // failure stops the run at the same picture.
+    const bool handedOut = m_taken.contains(to.native());
+    struct stat existing {};
+    const int lookup = handedOut || ::lstat(to.c_str(), &existing) == 0 ? 0 : errno;
+    if (lookup != 0 && !lookupMeansAbsent(lookup))
+        return errorFromErrno(kMoveText, from, lookup);
+    if (lookup == 0) {
+        if (!handedOut)
             m_plan.problems.push_back({ProblemKind::NameTaken, to.native(),
                                        "移動先にすでにある名前です。この画像は次の番号になります。"});
         return errorFromErrno(kMoveText, from, EEXIST);

@@ -138,11 +138,14 @@ int linkThenUnlink(const std::string& from, const std::string& to) {
     return 0;
 }
 
-// Straight from the kernel, from the folder's start: a stream of the C library would cost a
-// duplicate descriptor, a check of it and a rewind besides.
-int readFolderNames(int folderFd, std::vector<std::string>& names, std::vector<unsigned char>* types) {
-    if (::lseek(folderFd, 0, SEEK_SET) < 0)
+// Straight from the kernel, through an opening of its own: a folder read before and rewound lists
+// nothing on sshfs once an entry has changed, and a stream of the C library would cost a check and
+// a rewind besides.
+int readFolderNames(int heldFd, std::vector<std::string>& names, std::vector<unsigned char>* types) {
+    const UniqueFd folder(::openat(heldFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!folder.valid())
         return errno;
+    const int folderFd = folder.get();
     std::vector<char> buffer(32768);
     for (;;) {
         const ssize_t got = ::getdents64(folderFd, buffer.data(), buffer.size());

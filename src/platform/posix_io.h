@@ -50,7 +50,8 @@ int renameNoReplace(const std::string& from, const std::string& to);
 // The way for files where renameNoReplace is not served: link() never replaces. Returns 0 or errno.
 int linkThenUnlink(const std::string& from, const std::string& to);
 
-// The names in an open folder, without "." and "..", in the order the file system gives them,
+// The names in an open folder as it is now (read through a fresh opening of it, whatever was read
+// through `folderFd` before), without "." and "..", in the order the file system gives them,
 // and in `types` (when given) each one's DT_ type as the folder tells it (DT_UNKNOWN where it does
 // not). Returns 0 or errno.
 int readFolderNames(int folderFd, std::vector<std::string>& names,

@@ -4,9 +4,11 @@
 #include "platform/posix_io.h"
 
 #include <array>
+#include <cstdio>
 #include <fcntl.h>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <poll.h>
 #include <sstream>
 #include <sys/stat.h>
@@ -63,19 +65,27 @@ std::string unescapeOctal(const std::string& field) {
     return text;
 }
 
-// Mount point and type of one line, or false for a line that does not parse.
-bool parseLine(const std::string& line, std::string& mountPoint, std::string& type) {
+// One line of the table, or nothing for a line that does not parse.
+std::optional<MountEntry> parseLine(const std::string& line) {
     std::istringstream fields(line);
+    MountEntry entry;
+    std::string device;
     std::string field;
-    for (int index = 0; index < 5; ++index) {
+    if (!(fields >> entry.id >> field >> device))
+        return std::nullopt;
+    if (std::sscanf(device.c_str(), "%u:%u", &entry.major, &entry.minor) != 2)
+        return std::nullopt;
+    for (int index = 3; index < 5; ++index) {
         if (!(fields >> field))
-            return false;
+            return std::nullopt;
     }
-    mountPoint = unescapeOctal(field);
+    entry.mountPoint = unescapeOctal(field);
     // Optional fields follow the options, up to a lone "-"; the type comes next.
     while (fields >> field && field != "-") {
     }
-    return static_cast<bool>(fields >> type) && !mountPoint.empty() && mountPoint[0] == '/';
+    if (!(fields >> entry.fileSystemType) || entry.mountPoint.empty() || entry.mountPoint.native()[0] != '/')
+        return std::nullopt;
+    return entry;
 }
 
 } // namespace
@@ -84,17 +94,24 @@ namespace {
 
 // Calls `take(mountPoint, type)` for every line that parses, in the file's order.
 template <class Take> void forEachMount(const std::string& text, Take take) {
-    std::istringstream lines(text);
-    std::string line;
-    while (std::getline(lines, line)) {
-        std::string mountPoint;
-        std::string type;
-        if (parseLine(line, mountPoint, type))
-            take(withoutTrailingSlash(mountPoint), type);
-    }
+    for (const MountEntry& entry : parseMountEntries(text))
+        take(entry.mountPoint, entry.fileSystemType);
 }
 
 } // namespace
+
+std::vector<MountEntry> parseMountEntries(const std::string& text) {
+    std::vector<MountEntry> entries;
+    std::istringstream lines(text);
+    std::string line;
+    while (std::getline(lines, line)) {
+        if (std::optional<MountEntry> entry = parseLine(line)) {
+            entry->mountPoint = withoutTrailingSlash(entry->mountPoint);
+            entries.push_back(std::move(*entry));
+        }
+    }
+    return entries;
+}
 
 std::vector<Volume> parseMountInfo(const std::string& text) {
     // Later lines win: a file system mounted over another hides it at the same mount point.
@@ -120,12 +137,12 @@ std::vector<fs::path> parseMountPoints(const std::string& text) {
     return mountPoints;
 }
 
-namespace {
-
 bool readMountInfo(std::string& text) {
     UniqueFd fd(::open("/proc/self/mountinfo", O_RDONLY | O_CLOEXEC));
     return fd.valid() && readAll(fd.get(), text, 64 << 20) == 0;
 }
+
+namespace {
 
 // The mount table as last read, and what tells when it changed: the kernel marks an open mountinfo
 // file with POLLPRI at every mount and unmount in its namespace, and a process that enters another

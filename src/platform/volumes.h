@@ -12,6 +12,21 @@ struct Volume {
     std::string fileSystemType;
 };
 
+// One line of the mount table.
+struct MountEntry {
+    int id = 0; // as statx's STATX_MNT_ID gives it
+    unsigned major = 0;
+    unsigned minor = 0;
+    std::filesystem::path mountPoint;
+    std::string fileSystemType; // "ext4", "vfat", "fuseblk", "fuse.sshfs", ...
+};
+
+// Every line of a mountinfo file's text that parses, in its order.
+std::vector<MountEntry> parseMountEntries(const std::string& text);
+
+// Reads /proc/self/mountinfo whole. False when it cannot be read.
+bool readMountInfo(std::string& text);
+
 // Real file systems, by mount point, sorted by it; pseudo file systems (proc, sysfs, cgroup, ...)
 // and system tmpfs mounts are left out. "/" is always the first, with an empty type when no mount
 // entry names it (a chroot). Read from /proc/self/mountinfo.

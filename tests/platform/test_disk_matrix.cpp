@@ -1,0 +1,194 @@
+// The kinds of disk people keep pictures on, each mounted for real (tests/support/disk_mounts.h),
+// against what this program believes of them: the kind the mount table gives, what the probe
+// finds, and which names the name rule lets through. Every belief is checked against what the
+// disk then really does.
+#include "engine/disk_names.h"
+#include "platform/absent_name.h"
+#include "platform/disk_kind.h"
+#include "platform/naming_probe.h"
+#include "platform/posix_io.h"
+
+#include "disk_helpers.h"
+#include "disk_mounts.h"
+
+#include <QTest>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#ifndef RENAME_NOREPLACE
+#define RENAME_NOREPLACE (1 << 0)
+#endif
+
+using namespace corvalin;
+using namespace corvalin::test;
+namespace fs = std::filesystem;
+
+Q_DECLARE_METATYPE(corvalin::test::DiskKind)
+Q_DECLARE_METATYPE(corvalin::NamingWay)
+
+namespace {
+
+// Names a picture may arrive with, each as its serial-numbered name.
+const std::vector<std::string>& trialNames() {
+    static const std::vector<std::string> names = {
+        "000001 cat.jpg",
+        "000002 Sunset beach.JPG",
+        "000003 \xe5\x86\x99\xe7\x9c\x9f.jpg", // 写真, UTF-8
+        "000004 \x83\x65\x83\x58\x83\x67.jpg", // テスト, CP932
+        "000005 q?.jpg",
+        "000006 x:y.jpg",
+        "000007 a\"b<c>d|e*f.jpg",
+        "000008 back\\slash.jpg",
+        "000009 tab\there.jpg",
+        "000010 trail.",
+        "000011 trail ",
+        "000012 " + QByteArray("\xe3\x81\x82").repeated(84).toStdString() +
+            ".jpg",                                 // 263 bytes, 95 UTF-16 units
+        "000013 " + std::string(244, 'a') + ".jpg", // 255 bytes
+        "000014 \xf0\x9f\x98\x80.jpg",              // beyond the basic plane
+    };
+    return names;
+}
+
+UniqueFd openFolder(const fs::path& folder) {
+    return UniqueFd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+}
+
+// Creates `name` exclusively with a few bytes: 0 or errno.
+int createFile(int folderFd, const std::string& name) {
+    UniqueFd fd(::openat(folderFd, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644));
+    if (!fd.valid())
+        return errno;
+    return writeAll(fd.get(), "picture");
+}
+
+int lookupError(int folderFd, const std::string& name) {
+    struct stat st {};
+    return ::fstatat(folderFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 ? 0 : errno;
+}
+
+} // namespace
+
+class TestDiskMatrix : public QObject {
+    Q_OBJECT
+
+private slots:
+    void kindsAgainstTheDisk_data() {
+        QTest::addColumn<DiskKind>("kind");
+        QTest::addColumn<QString>("type");
+        QTest::addColumn<QString>("kindName");
+        // What the probe must find: links (and shown), rename without replacing, letter case
+        // folded, and which names the disk refuses to create.
+        QTest::addColumn<bool>("links");
+        QTest::addColumn<bool>("linksShown");
+        QTest::addColumn<bool>("rename");
+        QTest::addColumn<bool>("caseInsensitive");
+        QTest::addColumn<bool>("refusesNonUtf8");
+        QTest::addColumn<bool>("refusesNonAscii");
+        QTest::addColumn<bool>("refusesWindows");
+        QTest::addColumn<NamingWay>("way");
+        QTest::newRow("exfat-fuse") << DiskKind::ExFatFuse << "fuseblk"
+                                    << "exFAT" << false << false << false << true << true << false << true
+                                    << NamingWay::ExclusiveCreate;
+        QTest::newRow("fusefat") << DiskKind::FatFuse << "fuse.fusefat"
+                                 << "FAT" << false << false << false << true << true << true << true
+                                 << NamingWay::ExclusiveCreate;
+        QTest::newRow("ntfs-3g") << DiskKind::Ntfs3g << "fuseblk"
+                                 << "NTFS" << true << true << false << false << true << false << false
+                                 << NamingWay::HardLink;
+        QTest::newRow("sshfs") << DiskKind::Sshfs << "fuse.sshfs"
+                               << "fuse.sshfs" << true << false << false << false << false << false << false
+                               << NamingWay::ExclusiveCreate;
+        QTest::newRow("xfs") << DiskKind::Xfs << "xfs"
+                             << "xfs" << true << true << true << false << false << false << false
+                             << NamingWay::HardLink;
+        QTest::newRow("btrfs") << DiskKind::Btrfs << "btrfs"
+                               << "btrfs" << true << true << true << false << false << false << false
+                               << NamingWay::HardLink;
+    }
+    void kindsAgainstTheDisk() {
+        QFETCH(DiskKind, kind);
+        CORVALIN_MOUNT_OR_SKIP(disk, kind);
+        const fs::path folder = disk->mountPoint();
+        const UniqueFd fd = openFolder(folder);
+        QVERIFY(fd.valid());
+        const Result<DiskProfile> profile = profileDisk(fd.get(), folder);
+        QVERIFY2(profile.ok(), profile.ok() ? "" : profile.error().reason().c_str());
+        QTEST(QString::fromStdString(profile.value().rules.fileSystemType), "type");
+        QTEST(QString::fromStdString(profile.value().rules.kindName), "kindName");
+        const NamingProbe& probe = profile.value().probe;
+        QCOMPARE(allNames(folder), QByteArrayList()); // the probe left nothing
+        QVERIFY(probe.exclusiveCreate);
+        QTEST(probe.hardLinks, "links");
+        QTEST(probe.linksShown, "linksShown");
+        QTEST(probe.renameNoReplace, "rename");
+        QTEST(probe.caseInsensitive, "caseInsensitive");
+        QTEST(probe.refusesNonUtf8, "refusesNonUtf8");
+        QTEST(probe.refusesNonAscii, "refusesNonAscii");
+        QTEST(probe.refusesWindowsCharacters, "refusesWindows");
+        QTEST(profile.value().copyWay, "way");
+
+        checkWaysHold(fd.get(), probe);
+        checkNamesHold(fd.get(), profile.value().rules, profile.value().longestName);
+    }
+
+    // A stick mounted read-only takes nothing: the probe says so with the system's reason, so that
+    // the destination check refuses it before anything is touched.
+    void readOnlyDiskIsRefusedByTheProbe() {
+        CORVALIN_MOUNT_OR_SKIP(disk, DiskKind::Xfs);
+        const QString mountPoint = QString::fromStdString(disk->mountPoint().native());
+        QCOMPARE(runTool("mount", {"-o", "remount,ro", mountPoint}), QString());
+        const UniqueFd fd = openFolder(disk->mountPoint());
+        const Result<NamingProbe> probe = probeNaming(fd.get(), disk->mountPoint());
+        QCOMPARE(probe.code(), EROFS);
+        QCOMPARE(probe.error().path, disk->mountPoint());
+    }
+
+private:
+    // What the probe says the disk allows, it does with files of ordinary names.
+    void checkWaysHold(int folderFd, const NamingProbe& probe) {
+        QCOMPARE(createFile(folderFd, "a.jpg"), 0);
+        QCOMPARE(createFile(folderFd, "a.jpg"), EEXIST);
+        QCOMPARE(lookupError(folderFd, "A.JPG") == 0, probe.caseInsensitive);
+        QCOMPARE(::linkat(folderFd, "a.jpg", folderFd, "b.jpg", 0) == 0, probe.hardLinks);
+        ::unlinkat(folderFd, "b.jpg", 0);
+        QCOMPARE(createFile(folderFd, "c.jpg"), 0);
+        // Taken, the name is refused whichever way; free, only where the disk can refuse.
+        QCOMPARE(::syscall(SYS_renameat2, folderFd, "a.jpg", folderFd, "c.jpg", RENAME_NOREPLACE) == 0,
+                 false);
+        QCOMPARE(::syscall(SYS_renameat2, folderFd, "a.jpg", folderFd, "d.jpg", RENAME_NOREPLACE) == 0,
+                 probe.renameNoReplace);
+        for (const char* name : {"a.jpg", "c.jpg", "d.jpg"})
+            ::unlinkat(folderFd, name, 0);
+    }
+
+    // A name the rule lets through, the disk holds under those very bytes; a name the disk refuses,
+    // the rule refuses too, and a lookup of it means "not there".
+    void checkNamesHold(int folderFd, const DiskNameRules& rules, std::size_t longestName) {
+        for (const std::string& name : trialNames()) {
+            const DiskFit fit = diskFitOf(name, 7, rules, longestName);
+            const int created = createFile(folderFd, name);
+            const QByteArray shown = QByteArray::fromStdString(name).toPercentEncoding(" ");
+            if (created == 0) {
+                std::vector<std::string> names;
+                QCOMPARE(readFolderNames(folderFd, names), 0);
+                std::string listed;
+                for (const std::string& each : names)
+                    listed += "[" + each + "]";
+                QVERIFY2(names == std::vector<std::string>{name},
+                         (shown + " listed as " + listed.c_str()).constData());
+                QCOMPARE(::unlinkat(folderFd, name.c_str(), 0), 0);
+                continue;
+            }
+            QVERIFY2(fit.refusal != DiskRefusal::None,
+                     (shown + " refused: " + strerror(created)).constData());
+            const int lookup = lookupError(folderFd, name);
+            QVERIFY2(lookupMeansAbsent(lookup), (shown + " looked up: " + strerror(lookup)).constData());
+        }
+    }
+};
+
+QTEST_GUILESS_MAIN(TestDiskMatrix)
+#include "test_disk_matrix.moc"
