@@ -94,6 +94,8 @@ QTableView* frmPlan::addTable(const QString& caption, const char* name, PlanTabl
     table->setModel(model);
     table->setSelectionBehavior(QAbstractItemView::SelectRows);
     table->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    // Tab goes on to the buttons, as everywhere else; the arrows move from row to row.
+    table->setTabKeyNavigation(false);
     table->setWordWrap(false);
     // The name at the end of a long path is what tells rows apart.
     table->setTextElideMode(Qt::ElideMiddle);
