@@ -8,10 +8,12 @@ Reads one command a line on its standard input and answers each with one JSON li
   events    the notifications and alerts that appeared since the last call
   quit
 It listens for what a screen reader listens for, so that the program sends its events as it would
-to one. `--listen SECONDS` only listens for that long, reading the source of every event as a
-screen reader does, and prints how many events came (the benchmark's reader).
+to one. `--listen` only listens, reading the source of every event as a screen reader does: it
+prints "ready" once it listens and, when ended (SIGTERM), how many events came (the benchmark's
+reader).
 """
 import json
+import signal
 import sys
 
 import pyatspi
@@ -176,10 +178,11 @@ def on_command(stream, condition):
 
 def main():
     pyatspi.Registry.registerEventListener(on_event, *LISTENED)
-    if len(sys.argv) == 3 and sys.argv[1] == "--listen":
-        GLib.timeout_add(int(float(sys.argv[2]) * 1000), pyatspi.Registry.stop)
+    if sys.argv[1:] == ["--listen"]:
+        GLib.unix_signal_add(GLib.PRIORITY_DEFAULT, signal.SIGTERM, pyatspi.Registry.stop)
+        print("ready", flush=True)
         pyatspi.Registry.start()
-        print(count)
+        print(count, flush=True)
         return
     GLib.io_add_watch(sys.stdin, GLib.IO_IN | GLib.IO_HUP, on_command)
     # Ready once the bus is there and the listeners are registered.
