@@ -35,11 +35,11 @@ struct Options {
     int repeat = 1;
     bool keep = false;
     bool permanent = false;
-    bool cached = false;           // across file systems: leave the page cache alone
-    FlushModel model;              // every variant runs under it
-    std::string display;           // the X server's, for the real window; empty without one
+    bool cached = false;             // across file systems: leave the page cache alone
+    FlushModel model;                // every variant runs under it
+    std::string display;             // the X server's, for the real window; empty without one
     std::vector<std::string> reader; // the screen reader's environment; empty without one
-    std::vector<std::string> only; // the labels of the variants to run; empty: all
+    std::vector<std::string> only;   // the labels of the variants to run; empty: all
 };
 
 void usage() {
@@ -192,9 +192,9 @@ enum Variant {
     VariantCount
 };
 using Results = std::array<Measured, VariantCount>;
-const char* const kVariantNames[VariantCount] = {"window", "window-bare", "window-x", "window-x-reader",
-                                                 "window-inline", "core", "shell", "floor",
-                                                 "floor-removals", "undo", "journal"};
+const char* const kVariantNames[VariantCount] = {
+    "window", "window-bare",    "window-x", "window-x-reader", "window-inline", "core", "shell",
+    "floor",  "floor-removals", "undo",     "journal"};
 const char* const kVariantLabels[VariantCount] = {"a", "a0", "ax", "ar", "a'", "b", "c", "d", "e", "u", "j"};
 
 bool chosen(const Options& options, int variant) {
@@ -252,17 +252,13 @@ void printFlushBudget(const Measured& run, const Measured& bare, int delayMs) {
 }
 
 void printReport(const Options& options, const Results& results) {
-    const char* const lines[VariantCount] = {"(a) main window, offscreen, preview beside",
-                                             "(a0) the same, no journal, deleting for good",
-                                             "(ax) (a0) in a real X server (Xvfb, openbox)",
-                                             "(ar) (ax) with a screen reader attached",
-                                             "(a') main window, preview decoded in line",
-                                             "(b) core run, no window",
-                                             "(c) shell pipeline (find, mv -n, rm)",
-                                             "(d) floor: rename + counter rewrite",
-                                             "(e) (d), then the rest deleted for good",
-                                             "(u) undo of the run of (a)",
-                                             "(j) the journal alone, as (a) writes it"};
+    const char* const lines[VariantCount] = {
+        "(a) main window, offscreen, preview beside",   "(a0) the same, no journal, deleting for good",
+        "(ax) (a0) in a real X server (Xvfb, openbox)", "(ar) (ax) with a screen reader attached",
+        "(a') main window, preview decoded in line",    "(b) core run, no window",
+        "(c) shell pipeline (find, mv -n, rm)",         "(d) floor: rename + counter rewrite",
+        "(e) (d), then the rest deleted for good",      "(u) undo of the run of (a)",
+        "(j) the journal alone, as (a) writes it"};
     for (int v = 0; v < VariantCount; ++v) {
         if (chosen(options, v))
             printLine(lines[v], results[v], options.shape.pictures);
@@ -274,7 +270,8 @@ void printReport(const Options& options, const Results& results) {
                 ratioText(r[Window], r[FloorRemovals]).c_str(),
                 ratioText(r[WindowBare], r[FloorRemovals]).c_str(),
                 ratioText(r[WindowX], r[FloorRemovals]).c_str());
-    std::printf("  ar/ax = %s (target at most 1.05)\n", ratioText(r[WindowXReader], r[WindowX], "%.3f").c_str());
+    std::printf("  ar/ax = %s (target at most 1.05)\n",
+                ratioText(r[WindowXReader], r[WindowX], "%.3f").c_str());
     std::printf("  b/e = %s (target at most 1.15)   u/a = %s (target at most 1.00)\n",
                 ratioText(r[Core], r[FloorRemovals]).c_str(), ratioText(r[Undo], r[Window], "%.3f").c_str());
     std::printf("  a/a0 = %s   j/a0 = %s   a/d = %s   b/d = %s   a/c = %s   a'/a = %s\n",
@@ -324,8 +321,9 @@ int timeOnOneFileSystem(Options options) {
     else if (chosen(options, WindowX))
         std::printf("(ax) skipped: %s\n\n", noServer.c_str());
     std::string noReader = "no X server";
-    std::optional<ScreenReader> reader =
-        server && chosen(options, WindowXReader) ? ScreenReader::start(server->display(), noReader) : std::nullopt;
+    std::optional<ScreenReader> reader = server && chosen(options, WindowXReader)
+                                             ? ScreenReader::start(server->display(), noReader)
+                                             : std::nullopt;
     if (reader)
         options.reader = reader->environment();
     else if (chosen(options, WindowXReader))

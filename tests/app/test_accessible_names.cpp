@@ -45,7 +45,8 @@ private slots:
         QTest::addColumn<bool>("stripIntoSubfolder");
         QTest::addColumn<QString>("destinationPane");
         QTest::addColumn<QString>("fileCounter");
-        QTest::newRow("move") << false << "移動先フォルダ指定" << "移動中ファイル数 0/0";
+        QTest::newRow("move") << false << "移動先フォルダ指定"
+                              << "移動中ファイル数 0/0";
         QTest::newRow("strip into a subfolder") << true << "通し番号を切り取るフォルダを指定"
                                                 << "リネーム中ファイル数 0/0";
     }
@@ -99,7 +100,8 @@ private slots:
         QWidget window;
         announce(&window, QString());
         QVERIFY(!window.findChild<QWidget*>());
-        for (const QString& text : {QStringLiteral("完了: 画像 3 個を移動しました"), QStringLiteral("中断")}) {
+        for (const QString& text :
+             {QStringLiteral("完了: 画像 3 個を移動しました"), QStringLiteral("中断")}) {
             announce(&window, text);
             const QList<QWidget*> made = window.findChildren<QWidget*>();
             QCOMPARE(made.size(), 1);

@@ -12,12 +12,14 @@ namespace {
 
 constexpr int kAnswerTimeoutMs = 60000;
 
-const QStringList kBusLaunchers = {"/usr/libexec/at-spi-bus-launcher", "/usr/lib/at-spi2-core/at-spi-bus-launcher"};
+const QStringList kBusLaunchers = {"/usr/libexec/at-spi-bus-launcher",
+                                   "/usr/lib/at-spi2-core/at-spi-bus-launcher"};
 
 bool hasClientLibrary(const QString& interpreter) {
     QProcess probe;
     probe.start(interpreter, {"-c", "import pyatspi"});
-    return probe.waitForFinished(30000) && probe.exitStatus() == QProcess::NormalExit && probe.exitCode() == 0;
+    return probe.waitForFinished(30000) && probe.exitStatus() == QProcess::NormalExit &&
+           probe.exitCode() == 0;
 }
 
 } // namespace
@@ -39,7 +41,8 @@ QStringList ScreenReader::missingPieces() {
     QStringList missing;
     if (QStandardPaths::findExecutable("dbus-daemon").isEmpty())
         missing << "dbus-daemon (dbus)";
-    if (std::none_of(kBusLaunchers.begin(), kBusLaunchers.end(), [](const QString& path) { return QFile::exists(path); }))
+    if (std::none_of(kBusLaunchers.begin(), kBusLaunchers.end(),
+                     [](const QString& path) { return QFile::exists(path); }))
         missing << "at-spi-bus-launcher (at-spi2-core)";
     if (readerInterpreter().isEmpty())
         missing << "pyatspi (python3-pyatspi)";

@@ -20,10 +20,11 @@ namespace {
 
 // Roles a person acts on; each needs a name. Text counts only where it can be edited.
 const QStringList kInteractiveRoles = {
-    "push button", "toggle button", "check box",  "radio button", "combo box",  "list",
-    "list box",    "table",         "tree table", "tree",         "menu item",  "check menu item",
-    "page tab",    "link",          "spin button", "slider",      "text",       "entry"};
-const QStringList kItemRoles = {"list item", "table cell", "tree item", "table column header", "table row header"};
+    "push button", "toggle button", "check box",   "radio button", "combo box", "list",
+    "list box",    "table",         "tree table",  "tree",         "menu item", "check menu item",
+    "page tab",    "link",          "spin button", "slider",       "text",      "entry"};
+const QStringList kItemRoles = {"list item", "table cell", "tree item", "table column header",
+                                "table row header"};
 // Figures alone, as a count display shows them ("0/0", "12").
 const QRegularExpression kFiguresOnly(QStringLiteral("^[\\s\\d/.,:()%+-]+$"));
 
@@ -91,8 +92,8 @@ class TestE2eAccessibility : public QObject {
         fs::rename(root() / "photo3.jpg", source / kShiftJisFolder / "photo3.jpg");
         QVERIFY(writePicture(root() / "picture.jpg", 4));
         fs::rename(root() / "picture.jpg", source / kShiftJisPicture);
-        m_shownValues = {"source", "destination", "child-a", "prog", "maker", "photo1.jpg", "photo2.jpg",
-                         "photo3.jpg", "テスト", "画像.jpg"};
+        m_shownValues = {"source",     "destination", "child-a",    "prog",   "maker",
+                         "photo1.jpg", "photo2.jpg",  "photo3.jpg", "テスト", "画像.jpg"};
     }
 
     // Keys one at a time, as a person presses them: a menu maps late on a busy machine.
@@ -274,9 +275,11 @@ private slots:
         QTest::addColumn<QString>("table");
         QTest::addColumn<QString>("inRow");
         QTest::newRow("plan") << false << QStringList{"alt", "Down", "Down", "Return"} << "^移動の予定$"
-                              << "table \"移動する画像\"" << "photo";
+                              << "table \"移動する画像\""
+                              << "photo";
         QTest::newRow("history") << true << QStringList{"alt", "Down", "Down", "Down", "Return"} << "^履歴$"
-                                 << "tree \"履歴\"" << "移動";
+                                 << "tree \"履歴\""
+                                 << "移動";
     }
 
     void tablesReadRowByRow() {
@@ -288,7 +291,8 @@ private slots:
         startProgram(root() / "destination");
         if (runFirst) {
             press({"Tab", "Tab", "Tab", "Tab", "Tab", "Tab", "Return"});
-            QVERIFY(waitUntil([&] { return fs::exists(root() / "destination" / "000000 photo1.jpg"); }, kRunTimeoutMs));
+            QVERIFY(waitUntil([&] { return fs::exists(root() / "destination" / "000000 photo1.jpg"); },
+                              kRunTimeoutMs));
             QVERIFY(m_scenario->waitUntilIdle());
         }
         press(keys);
@@ -328,7 +332,8 @@ private slots:
             kRunTimeoutMs));
         const QJsonObject first = said.first().toObject();
         QCOMPARE(first["role"].toString(), QStringLiteral("notification"));
-        QVERIFY2(first["name"].toString().contains("画像 3 個を移動しました"), qPrintable(first["name"].toString()));
+        QVERIFY2(first["name"].toString().contains("画像 3 個を移動しました"),
+                 qPrintable(first["name"].toString()));
         QVERIFY(m_scenario->waitUntilIdle());
         (void)m_reader.events();
 

@@ -191,7 +191,8 @@ void setCaptionText(QLabel* caption, const QString& text) {
     if (!parent)
         return;
     for (QWidget* control : parent->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
-        if (control->property(kCaptionLabelProperty).value<QObject*>() == caption && !qobject_cast<QLabel*>(control))
+        if (control->property(kCaptionLabelProperty).value<QObject*>() == caption &&
+            !qobject_cast<QLabel*>(control))
             control->setAccessibleName(text);
     }
 }
