@@ -1,5 +1,7 @@
 #include "screen_reader.h"
 
+#include "xserver.h"
+
 #include <csignal>
 #include <cstdlib>
 #include <fcntl.h>
@@ -12,32 +14,6 @@ namespace corvalin::bench {
 namespace {
 
 constexpr int kStartTimeoutMs = 30000;
-
-// `output` gets the child's standard output; its errors go nowhere.
-pid_t launch(std::vector<const char*> args, const std::vector<std::string>& environment, int output) {
-    const pid_t pid = ::fork();
-    if (pid != 0)
-        return pid;
-    for (const std::string& variable : environment)
-        ::putenv(const_cast<char*>(variable.c_str()));
-    if (const int null = ::open("/dev/null", O_RDWR); null >= 0) {
-        ::dup2(null, 0);
-        ::dup2(output >= 0 ? output : null, 1);
-        ::dup2(null, 2);
-    }
-    for (int fd = 3; fd < 256; ++fd)
-        ::close(fd);
-    args.push_back(nullptr);
-    ::execvp(args[0], const_cast<char* const*>(args.data()));
-    ::_exit(127);
-}
-
-void end(pid_t pid) {
-    if (pid <= 0)
-        return;
-    ::kill(pid, SIGTERM);
-    ::waitpid(pid, nullptr, 0);
-}
 
 // One line from `fd`, waiting at most the start's time for each character.
 std::string readLine(int fd) {
@@ -67,7 +43,7 @@ std::optional<ScreenReader> ScreenReader::start(const std::string& display, std:
         why = "no pipe";
         return std::nullopt;
     }
-    reader.m_bus = launch({"dbus-daemon", "--session", "--nofork", "--print-address=1"}, {}, busPipe[1]);
+    reader.m_bus = launchQuietly({"dbus-daemon", "--session", "--nofork", "--print-address=1"}, {}, -1, busPipe[1]);
     ::close(busPipe[1]);
     reader.m_address = readLine(busPipe[0]);
     ::close(busPipe[0]);
@@ -79,7 +55,7 @@ std::optional<ScreenReader> ScreenReader::start(const std::string& display, std:
     }
     std::vector<std::string> environment = reader.environment();
     environment.push_back("DISPLAY=" + display);
-    reader.m_client = launch({interpreter(), CORVALIN_ATSPI_CLIENT, "--listen"}, environment, clientPipe[1]);
+    reader.m_client = launchQuietly({interpreter(), CORVALIN_ATSPI_CLIENT, "--listen"}, environment, -1, clientPipe[1]);
     ::close(clientPipe[1]);
     reader.m_clientOutput = clientPipe[0];
     if (readLine(reader.m_clientOutput) != "ready") {
@@ -99,7 +75,7 @@ ScreenReader::ScreenReader(ScreenReader&& other) noexcept
 
 ScreenReader::~ScreenReader() {
     (void)stop();
-    end(m_bus);
+    endLaunched(m_bus);
 }
 
 std::vector<std::string> ScreenReader::environment() const {
