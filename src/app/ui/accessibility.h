@@ -8,8 +8,8 @@ class QWidget;
 // What a screen reader says for the controls: the caption the person reads on the screen as the
 // name, the tool tip as the description. Qt reads some controls by their value alone (a drive
 // list's name is its drive, a display label's name its figures, a list has no name at all); these
-// helpers give every control a name without changing anything on the screen. Without a screen
-// reader they cost nothing but a property.
+// helpers give every control a name without changing anything on the screen or in what the
+// controls do.
 namespace corvalin {
 
 // `caption` stands beside `control` and names it: it becomes the caption's buddy, and the

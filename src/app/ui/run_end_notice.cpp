@@ -32,8 +32,10 @@ void RunEndNotice::runStarted() {
 void RunEndNotice::runEnded(const QString& title, const std::string& summary) {
     if (m_form.closeRequested())
         return;
-    // The progress labels changed silently during the run; their outcome is said once, here.
-    announce(&m_form, toDisplay(summary));
+    // The progress labels changed silently during the run; their outcome is said once, here, to a
+    // screen reader that listens.
+    if (QAccessible::isActive())
+        announce(&m_form, toDisplay(summary));
     if (wantsEndNotice(m_clock() - m_started, m_form.isActiveWindow(), m_form.extraOptions().notifyLongRuns))
         sendDesktopNotification(title, toDisplay(summary));
 }
