@@ -43,7 +43,8 @@ std::optional<ScreenReader> ScreenReader::start(const std::string& display, std:
         why = "no pipe";
         return std::nullopt;
     }
-    reader.m_bus = launchQuietly({"dbus-daemon", "--session", "--nofork", "--print-address=1"}, {}, -1, busPipe[1]);
+    reader.m_bus =
+        launchQuietly({"dbus-daemon", "--session", "--nofork", "--print-address=1"}, {}, -1, busPipe[1]);
     ::close(busPipe[1]);
     reader.m_address = readLine(busPipe[0]);
     ::close(busPipe[0]);
@@ -55,7 +56,8 @@ std::optional<ScreenReader> ScreenReader::start(const std::string& display, std:
     }
     std::vector<std::string> environment = reader.environment();
     environment.push_back("DISPLAY=" + display);
-    reader.m_client = launchQuietly({interpreter(), CORVALIN_ATSPI_CLIENT, "--listen"}, environment, -1, clientPipe[1]);
+    reader.m_client =
+        launchQuietly({interpreter(), CORVALIN_ATSPI_CLIENT, "--listen"}, environment, -1, clientPipe[1]);
     ::close(clientPipe[1]);
     reader.m_clientOutput = clientPipe[0];
     if (readLine(reader.m_clientOutput) != "ready") {

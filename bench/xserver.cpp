@@ -66,7 +66,8 @@ std::optional<XServer> XServer::start(std::string& why) {
     }
     const std::string fdText = std::to_string(pipeFds[1]);
     const pid_t server = launchQuietly(
-        {"Xvfb", "-displayfd", fdText.c_str(), "-screen", "0", "1280x1024x24", "-nolisten", "tcp"}, {}, pipeFds[1]);
+        {"Xvfb", "-displayfd", fdText.c_str(), "-screen", "0", "1280x1024x24", "-nolisten", "tcp"}, {},
+        pipeFds[1]);
     ::close(pipeFds[1]);
     const std::string display = server > 0 ? readDisplay(pipeFds[0]) : std::string();
     ::close(pipeFds[0]);
