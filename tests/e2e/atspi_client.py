@@ -1,7 +1,8 @@
 #!/usr/bin/python3
 """A screen reader's view of the program, through the desktop's accessibility bus.
 
-Reads one command a line on its standard input and answers each with one JSON line:
+Reads one command a line on its standard input, after a number that its answer repeats
+("7 walk" is answered by {"id": 7, "reply": ...}), and answers each with one JSON line:
   walk      the active window of the program: every accessible in it, depth first
   focus     the control that has the keyboard focus in the active window (null when none)
   row       the cells of the row that has the focus in that control, when it is a table
@@ -17,7 +18,7 @@ import signal
 import sys
 
 import pyatspi
-from gi.repository import GLib
+from gi.repository import Atspi, GLib
 
 APP_NAME = "Corvalin"
 # Lists of ten thousand files: the first rows say what the list holds.
@@ -59,22 +60,19 @@ def node(obj, depth):
     return entry
 
 
-def program():
+def active_window():
+    """The active window of a running program: one that was ended may still be listed a moment."""
     desktop = pyatspi.Registry.getDesktop(0)
     for app in desktop:
-        if app is not None and app.name == APP_NAME:
-            return app
-    return None
-
-
-def active_window():
-    app = program()
-    if app is None:
-        return None
-    app.clear_cache()
-    for window in app:
-        if window is not None and "active" in states_of(window):
-            return window
+        try:
+            if app is None or app.name != APP_NAME:
+                continue
+            app.clear_cache()
+            for window in app:
+                if window is not None and "active" in states_of(window):
+                    return window
+        except Exception:
+            continue
     return None
 
 
@@ -167,16 +165,19 @@ def on_command(stream, condition):
     if not line or line.strip() == "quit":
         pyatspi.Registry.stop()
         return False
+    number, _, command = line.strip().partition(" ")
     try:
-        reply = answer(line.strip())
+        reply = answer(command)
     except Exception as error:  # told to the test, which says what failed
         reply = {"error": str(error)}
-    sys.stdout.write(json.dumps(reply, ensure_ascii=False) + "\n")
+    sys.stdout.write(json.dumps({"id": int(number), "reply": reply}, ensure_ascii=False) + "\n")
     sys.stdout.flush()
     return True
 
 
 def main():
+    # A program that was ended does not keep every question waiting the bus's 25 seconds.
+    Atspi.set_timeout(5000, 15000)
     pyatspi.Registry.registerEventListener(on_event, *LISTENED)
     if sys.argv[1:] == ["--listen"]:
         GLib.unix_signal_add(GLib.PRIORITY_DEFAULT, signal.SIGTERM, pyatspi.Registry.stop)

@@ -89,15 +89,26 @@ void ScreenReader::stop() {
     }
 }
 
+// An answer that came after its question had given up belongs to no question asked now.
 QJsonValue ScreenReader::request(const QByteArray& command) {
     if (m_reader.state() != QProcess::Running)
         return {};
-    m_reader.write(command + "\n");
-    waitUntil([this] { return m_reader.canReadLine() || m_reader.state() == QProcess::NotRunning; },
-              kAnswerTimeoutMs);
-    const QByteArray line = m_reader.readLine();
-    const QJsonDocument answer = QJsonDocument::fromJson("[" + line + "]");
-    return answer.isArray() && !answer.array().isEmpty() ? answer.array().first() : QJsonValue();
+    const int id = ++m_lastId;
+    m_reader.write(QByteArray::number(id) + ' ' + command + '\n');
+    QJsonValue reply;
+    waitUntil(
+        [&] {
+            while (m_reader.canReadLine()) {
+                const QJsonObject answer = QJsonDocument::fromJson(m_reader.readLine()).object();
+                if (answer["id"].toInt() == id) {
+                    reply = answer["reply"];
+                    return true;
+                }
+            }
+            return m_reader.state() == QProcess::NotRunning;
+        },
+        kAnswerTimeoutMs);
+    return reply;
 }
 
 QJsonArray ScreenReader::walk() {

@@ -42,6 +42,7 @@ private:
 
     QProcess m_bus;
     QProcess m_reader;
+    int m_lastId = 0;
 };
 
 // Where the client library answers: Debian's own interpreter first, since another one first on
