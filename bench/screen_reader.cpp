@@ -15,17 +15,8 @@ namespace {
 
 constexpr int kStartTimeoutMs = 30000;
 
-// One line from `fd`, waiting at most the start's time for each character.
 std::string readLine(int fd) {
-    std::string line;
-    pollfd waiting{fd, POLLIN, 0};
-    while (::poll(&waiting, 1, kStartTimeoutMs) > 0) {
-        char c = 0;
-        if (::read(fd, &c, 1) != 1 || c == '\n')
-            break;
-        line += c;
-    }
-    return line;
+    return readLineFrom(fd, kStartTimeoutMs);
 }
 
 // Debian's own interpreter holds the client library; another one first on the PATH may not.

@@ -17,14 +17,7 @@ constexpr int kStartTimeoutMs = 10000;
 
 // Xvfb writes the display number it chose, then a newline, once it accepts clients.
 std::string readDisplay(int fd) {
-    std::string number;
-    pollfd waiting{fd, POLLIN, 0};
-    while (::poll(&waiting, 1, kStartTimeoutMs) > 0) {
-        char c = 0;
-        if (::read(fd, &c, 1) != 1 || c == '\n')
-            break;
-        number += c;
-    }
+    const std::string number = readLineFrom(fd, kStartTimeoutMs);
     return number.empty() ? std::string() : ":" + number;
 }
 
@@ -49,6 +42,18 @@ pid_t launchQuietly(std::vector<const char*> args, const std::vector<std::string
     args.push_back(nullptr);
     ::execvp(args[0], const_cast<char* const*>(args.data()));
     ::_exit(127);
+}
+
+std::string readLineFrom(int fd, int timeoutMs) {
+    std::string line;
+    pollfd waiting{fd, POLLIN, 0};
+    while (::poll(&waiting, 1, timeoutMs) > 0) {
+        char c = 0;
+        if (::read(fd, &c, 1) != 1 || c == '\n')
+            break;
+        line += c;
+    }
+    return line;
 }
 
 void endLaunched(pid_t pid) {

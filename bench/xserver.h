@@ -13,6 +13,8 @@ namespace corvalin::bench {
 // to `output` where given, and no descriptor of ours open but `keepOpen`.
 pid_t launchQuietly(std::vector<const char*> args, const std::vector<std::string>& environment,
                     int keepOpen = -1, int output = -1);
+// One line from `fd`, without its newline, waiting at most `timeoutMs` for each character.
+std::string readLineFrom(int fd, int timeoutMs);
 // Ends a helper so started and waits for it.
 void endLaunched(pid_t pid);
 
