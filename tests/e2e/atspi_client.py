@@ -162,10 +162,10 @@ def on_event(event):
 
 def on_command(stream, condition):
     line = stream.readline()
-    if not line or line.strip() == "quit":
+    number, _, command = line.strip().partition(" ")
+    if not line or command == "quit":
         pyatspi.Registry.stop()
         return False
-    number, _, command = line.strip().partition(" ")
     try:
         reply = answer(command)
     except Exception as error:  # told to the test, which says what failed
