@@ -315,7 +315,8 @@ void printSpread(const std::array<Rounds, VariantCount>& rounds, int repeat) {
 int timeOnOneFileSystem(Options options) {
     std::string noServer;
     // Started only for the variant that needs it.
-    std::optional<XServer> server = chosen(options, WindowX) ? XServer::start(noServer) : std::nullopt;
+    std::optional<XServer> server =
+        chosen(options, WindowX) || chosen(options, WindowXReader) ? XServer::start(noServer) : std::nullopt;
     if (server)
         options.display = server->display();
     else if (chosen(options, WindowX))
