@@ -5,6 +5,7 @@
 #include "picture_tree.h"
 #include "processes.h"
 #include "rounds.h"
+#include "screen_reader.h"
 #include "variants.h"
 #include "xserver.h"
 
@@ -34,16 +35,17 @@ struct Options {
     int repeat = 1;
     bool keep = false;
     bool permanent = false;
-    bool cached = false;           // across file systems: leave the page cache alone
-    FlushModel model;              // every variant runs under it
-    std::string display;           // the X server's, for the real window; empty without one
-    std::vector<std::string> only; // the labels of the variants to run; empty: all
+    bool cached = false;             // across file systems: leave the page cache alone
+    FlushModel model;                // every variant runs under it
+    std::string display;             // the X server's, for the real window; empty without one
+    std::vector<std::string> reader; // the screen reader's environment; empty without one
+    std::vector<std::string> only;   // the labels of the variants to run; empty: all
 };
 
 void usage() {
     std::puts("usage: corvalin_bench [--folders N] [--pictures N] [--others N] [--distinct N]\n"
               "                      [--megapixels X] [--repeat N] [--work DIR] [--keep] [--permanent]\n"
-              "                      [--only a,a0,ax,a',b,c,d,e,u,j] [--dest-dir DIR [--cached]]\n"
+              "                      [--only a,a0,ax,ar,a',b,c,d,e,u,j] [--dest-dir DIR [--cached]]\n"
               "                      [--flush-delay MS]\n"
               "Defaults: 500 folders, 10000 pictures, 500 other files, 200 distinct pictures of 2 MP,\n"
               "one round. With --repeat the variants take turns and each keeps its best round. The\n"
@@ -125,8 +127,10 @@ Measured runVariant(const Options& options, const std::string& variant) {
                          true, options.model);
     } else {
         std::vector<std::string> environment;
-        if (variant == "window-x")
+        if (variant == "window-x" || variant == "window-x-reader")
             environment = {"QT_QPA_PLATFORM=xcb", "DISPLAY=" + options.display};
+        if (variant == "window-x-reader")
+            environment.insert(environment.end(), options.reader.begin(), options.reader.end());
         measured =
             spawn({"/proc/self/exe", "--variant", variant, run.native(), options.permanent ? "1" : "0"},
                   environment, false, options.model);
@@ -151,8 +155,8 @@ Measured runVariant(const Options& options, const std::string& variant) {
 int runChildVariant(const std::string& variant, const fs::path& work, bool permanent) {
     if (variant == "window")
         return runWindowVariant(work, false, permanent);
-    if (variant == "window-bare" ||
-        variant == "window-x") // as before the way back: no journal, deleted for good
+    if (variant == "window-bare" || variant == "window-x" ||
+        variant == "window-x-reader") // as before the way back: no journal, deleted for good
         return runWindowVariant(work, false, true, false);
     if (variant == "undo")
         return runUndoVariant(work, permanent);
@@ -177,6 +181,7 @@ enum Variant {
     Window,
     WindowBare,
     WindowX,
+    WindowXReader,
     WindowInline,
     Core,
     Shell,
@@ -187,10 +192,10 @@ enum Variant {
     VariantCount
 };
 using Results = std::array<Measured, VariantCount>;
-const char* const kVariantNames[VariantCount] = {"window", "window-bare", "window-x", "window-inline",
-                                                 "core",   "shell",       "floor",    "floor-removals",
-                                                 "undo",   "journal"};
-const char* const kVariantLabels[VariantCount] = {"a", "a0", "ax", "a'", "b", "c", "d", "e", "u", "j"};
+const char* const kVariantNames[VariantCount] = {
+    "window", "window-bare",    "window-x", "window-x-reader", "window-inline", "core", "shell",
+    "floor",  "floor-removals", "undo",     "journal"};
+const char* const kVariantLabels[VariantCount] = {"a", "a0", "ax", "ar", "a'", "b", "c", "d", "e", "u", "j"};
 
 bool chosen(const Options& options, int variant) {
     return options.only.empty() ||
@@ -204,7 +209,8 @@ std::array<Rounds, VariantCount> measureAll(const Options& options) {
     std::array<Rounds, VariantCount> rounds;
     for (int round = 0; round < options.repeat; ++round) {
         for (int v = 0; v < VariantCount; ++v) {
-            if ((v == WindowX && options.display.empty()) || !chosen(options, v))
+            if ((v == WindowX && options.display.empty()) || (v == WindowXReader && options.reader.empty()) ||
+                !chosen(options, v))
                 continue;
             const Measured measured = runVariant(options, kVariantNames[v]);
             rounds[v].add(measured);
@@ -246,16 +252,13 @@ void printFlushBudget(const Measured& run, const Measured& bare, int delayMs) {
 }
 
 void printReport(const Options& options, const Results& results) {
-    const char* const lines[VariantCount] = {"(a) main window, offscreen, preview beside",
-                                             "(a0) the same, no journal, deleting for good",
-                                             "(ax) (a0) in a real X server (Xvfb, openbox)",
-                                             "(a') main window, preview decoded in line",
-                                             "(b) core run, no window",
-                                             "(c) shell pipeline (find, mv -n, rm)",
-                                             "(d) floor: rename + counter rewrite",
-                                             "(e) (d), then the rest deleted for good",
-                                             "(u) undo of the run of (a)",
-                                             "(j) the journal alone, as (a) writes it"};
+    const char* const lines[VariantCount] = {
+        "(a) main window, offscreen, preview beside",   "(a0) the same, no journal, deleting for good",
+        "(ax) (a0) in a real X server (Xvfb, openbox)", "(ar) (ax) with a screen reader attached",
+        "(a') main window, preview decoded in line",    "(b) core run, no window",
+        "(c) shell pipeline (find, mv -n, rm)",         "(d) floor: rename + counter rewrite",
+        "(e) (d), then the rest deleted for good",      "(u) undo of the run of (a)",
+        "(j) the journal alone, as (a) writes it"};
     for (int v = 0; v < VariantCount; ++v) {
         if (chosen(options, v))
             printLine(lines[v], results[v], options.shape.pictures);
@@ -267,6 +270,8 @@ void printReport(const Options& options, const Results& results) {
                 ratioText(r[Window], r[FloorRemovals]).c_str(),
                 ratioText(r[WindowBare], r[FloorRemovals]).c_str(),
                 ratioText(r[WindowX], r[FloorRemovals]).c_str());
+    std::printf("  ar/ax = %s (target at most 1.05)\n",
+                ratioText(r[WindowXReader], r[WindowX], "%.3f").c_str());
     std::printf("  b/e = %s (target at most 1.15)   u/a = %s (target at most 1.00)\n",
                 ratioText(r[Core], r[FloorRemovals]).c_str(), ratioText(r[Undo], r[Window], "%.3f").c_str());
     std::printf("  a/a0 = %s   j/a0 = %s   a/d = %s   b/d = %s   a/c = %s   a'/a = %s\n",
@@ -310,18 +315,30 @@ void printSpread(const std::array<Rounds, VariantCount>& rounds, int repeat) {
 int timeOnOneFileSystem(Options options) {
     std::string noServer;
     // Started only for the variant that needs it.
-    std::optional<XServer> server = chosen(options, WindowX) ? XServer::start(noServer) : std::nullopt;
+    std::optional<XServer> server =
+        chosen(options, WindowX) || chosen(options, WindowXReader) ? XServer::start(noServer) : std::nullopt;
     if (server)
         options.display = server->display();
     else if (chosen(options, WindowX))
         std::printf("(ax) skipped: %s\n\n", noServer.c_str());
+    std::string noReader = "no X server";
+    std::optional<ScreenReader> reader = server && chosen(options, WindowXReader)
+                                             ? ScreenReader::start(server->display(), noReader)
+                                             : std::nullopt;
+    if (reader)
+        options.reader = reader->environment();
+    else if (chosen(options, WindowXReader))
+        std::printf("(ar) skipped: %s\n\n", noReader.c_str());
     const auto rounds = measureAll(options);
+    if (reader)
+        std::printf("(ar) the screen reader heard %ld events\n\n", reader->stop());
     const Results results = bestOf(rounds);
     printReport(options, results);
     printSpread(rounds, options.repeat);
     bool allRan = true;
     for (int v = 0; v < VariantCount; ++v)
-        allRan = allRan && (!chosen(options, v) || results[v].seconds > 0 || (v == WindowX && !server));
+        allRan = allRan && (!chosen(options, v) || results[v].seconds > 0 || (v == WindowX && !server) ||
+                            (v == WindowXReader && !reader));
     return allRan ? 0 : 1;
 }
 

@@ -15,15 +15,24 @@ namespace {
 
 constexpr int kStartTimeoutMs = 10000;
 
-pid_t launch(std::vector<const char*> args, const std::string& display, int keepOpen) {
+// Xvfb writes the display number it chose, then a newline, once it accepts clients.
+std::string readDisplay(int fd) {
+    const std::string number = readLineFrom(fd, kStartTimeoutMs);
+    return number.empty() ? std::string() : ":" + number;
+}
+
+} // namespace
+
+pid_t launchQuietly(std::vector<const char*> args, const std::vector<std::string>& environment, int keepOpen,
+                    int output) {
     const pid_t pid = ::fork();
     if (pid != 0)
         return pid;
-    if (!display.empty())
-        ::setenv("DISPLAY", display.c_str(), 1);
-    // Neither the server nor the window manager has anything to say to the bench's output.
-    if (const int null = ::open("/dev/null", O_WRONLY); null >= 0) {
-        ::dup2(null, 1);
+    for (const std::string& variable : environment)
+        ::putenv(const_cast<char*>(variable.c_str()));
+    if (const int null = ::open("/dev/null", O_RDWR); null >= 0) {
+        ::dup2(null, 0);
+        ::dup2(output >= 0 ? output : null, 1);
         ::dup2(null, 2);
     }
     for (int fd = 3; fd < 256; ++fd) {
@@ -35,27 +44,24 @@ pid_t launch(std::vector<const char*> args, const std::string& display, int keep
     ::_exit(127);
 }
 
-void stop(pid_t pid) {
+std::string readLineFrom(int fd, int timeoutMs) {
+    std::string line;
+    pollfd waiting{fd, POLLIN, 0};
+    while (::poll(&waiting, 1, timeoutMs) > 0) {
+        char c = 0;
+        if (::read(fd, &c, 1) != 1 || c == '\n')
+            break;
+        line += c;
+    }
+    return line;
+}
+
+void endLaunched(pid_t pid) {
     if (pid <= 0)
         return;
     ::kill(pid, SIGTERM);
     ::waitpid(pid, nullptr, 0);
 }
-
-// Xvfb writes the display number it chose, then a newline, once it accepts clients.
-std::string readDisplay(int fd) {
-    std::string number;
-    pollfd waiting{fd, POLLIN, 0};
-    while (::poll(&waiting, 1, kStartTimeoutMs) > 0) {
-        char c = 0;
-        if (::read(fd, &c, 1) != 1 || c == '\n')
-            break;
-        number += c;
-    }
-    return number.empty() ? std::string() : ":" + number;
-}
-
-} // namespace
 
 std::optional<XServer> XServer::start(std::string& why) {
     int pipeFds[2];
@@ -64,19 +70,19 @@ std::optional<XServer> XServer::start(std::string& why) {
         return std::nullopt;
     }
     const std::string fdText = std::to_string(pipeFds[1]);
-    const pid_t server =
-        launch({"Xvfb", "-displayfd", fdText.c_str(), "-screen", "0", "1280x1024x24", "-nolisten", "tcp"}, {},
-               pipeFds[1]);
+    const pid_t server = launchQuietly(
+        {"Xvfb", "-displayfd", fdText.c_str(), "-screen", "0", "1280x1024x24", "-nolisten", "tcp"}, {},
+        pipeFds[1]);
     ::close(pipeFds[1]);
     const std::string display = server > 0 ? readDisplay(pipeFds[0]) : std::string();
     ::close(pipeFds[0]);
     if (display.empty()) {
-        stop(server);
+        endLaunched(server);
         why = "Xvfb is not installed or did not start";
         return std::nullopt;
     }
     XServer started(server, display);
-    started.m_windowManager = launch({"openbox"}, display, -1);
+    started.m_windowManager = launchQuietly({"openbox"}, {"DISPLAY=" + display});
     // A window manager that takes a moment to come up would see the window mapped without it.
     ::usleep(500 * 1000);
     int status = 0;
@@ -96,8 +102,8 @@ XServer::XServer(XServer&& other) noexcept
 }
 
 XServer::~XServer() {
-    stop(m_windowManager);
-    stop(m_server);
+    endLaunched(m_windowManager);
+    endLaunched(m_server);
 }
 
 } // namespace corvalin::bench

@@ -3,10 +3,20 @@
 #include <optional>
 #include <string>
 #include <sys/types.h>
+#include <vector>
 
 // A real X server for the window's run: Xvfb with a window manager, as a user's desktop has, so
 // that the run pays for drawing, which the offscreen platform skips.
 namespace corvalin::bench {
+
+// Starts a helper with `environment` added, all its output going nowhere but its standard output
+// to `output` where given, and no descriptor of ours open but `keepOpen`.
+pid_t launchQuietly(std::vector<const char*> args, const std::vector<std::string>& environment,
+                    int keepOpen = -1, int output = -1);
+// One line from `fd`, without its newline, waiting at most `timeoutMs` for each character.
+std::string readLineFrom(int fd, int timeoutMs);
+// Ends a helper so started and waits for it.
+void endLaunched(pid_t pid);
 
 class XServer {
 public:

@@ -15,6 +15,9 @@ if [ "$mode" = test ]; then
     # The desktop's own trash client, which reads back what the tests trashed (gvfs holds its
     # trash:// module); mkfs.ext4 makes the second file system some tests mount.
     packages+=(libglib2.0-bin gvfs gvfs-daemons dbus e2fsprogs)
+    # The desktop's accessibility bus and its client library: the windows walked as a screen
+    # reader walks them.
+    packages+=(at-spi2-core python3-pyatspi)
     # The distribution's package checker and AppStream validator judge the built package.
     packages+=(lintian appstream)
     # The disks of other kinds the tests make and mount: memory cards and Windows disks through

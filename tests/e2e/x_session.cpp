@@ -95,6 +95,7 @@ QProcessEnvironment XSession::environment() const {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert("DISPLAY", m_display);
     env.remove("WAYLAND_DISPLAY");
+    env.insert(m_extraEnvironment);
     return env;
 }
 

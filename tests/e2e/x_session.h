@@ -39,6 +39,8 @@ public:
 
     // The environment of a program shown on this server.
     QProcessEnvironment environment() const;
+    // A variable given to every program started on this server from now on (a session bus).
+    void setEnvironment(const QString& name, const QString& value) { m_extraEnvironment.insert(name, value); }
 
     // Key presses as xdotool names them ("Tab", "ctrl+a", "alt+F4"), one after another.
     bool key(const QStringList& keys) const;
@@ -72,6 +74,7 @@ private:
     QProcess m_server;
     QProcess m_windowManager;
     QString m_display;
+    QProcessEnvironment m_extraEnvironment;
 };
 
 } // namespace corvalin::e2e

@@ -217,14 +217,34 @@ private slots:
         }
     }
 
-    void linkClickOpensTheAddress() {
+    // A click opens the link; so does Return or Space once Tab has reached it after the two
+    // buttons, and while it has the focus it wears its hover look.
+    void linkOpensTheAddress_data() {
+        QTest::addColumn<int>("key"); // 0: a click
+        QTest::newRow("click") << 0;
+        QTest::newRow("Tab, Return") << int(Qt::Key_Return);
+        QTest::newRow("Tab, Space") << int(Qt::Key_Space);
+    }
+
+    void linkOpensTheAddress() {
+        QFETCH(int, key);
         UrlCatcher catcher;
         QDesktopServices::setUrlHandler("https", &catcher, "open");
         auto form = makeForm();
         QWidget* about = openAbout(*form);
-        QVERIFY(QTest::qWaitForWindowExposed(about));
+        QVERIFY(QTest::qWaitForWindowActive(about));
         auto* link = control<QLabel>(about, "Label1");
-        QTest::mouseClick(link, Qt::LeftButton, {}, QPoint(5, 5));
+        if (key == 0) {
+            QTest::mouseClick(link, Qt::LeftButton, {}, QPoint(5, 5));
+        } else {
+            QCOMPARE(QApplication::focusWidget(), control<QWidget>(about, "cmdOK"));
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            QCOMPARE(QApplication::focusWidget(), control<QWidget>(about, "cmdSysInfo"));
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            QCOMPARE(QApplication::focusWidget(), link);
+            QCOMPARE(textColour(link), QColor(128, 0, 128));
+            QTest::keyClick(link, Qt::Key(key));
+        }
         QDesktopServices::unsetUrlHandler("https");
         QCOMPARE(catcher.opened, QList<QUrl>{QUrl(link->text())});
     }

@@ -1,5 +1,6 @@
 // Lays the main window out for the chosen work mode. Both the options dialog and the end of a strip
 // run call it.
+#include "app/ui/accessibility.h"
 #include "app/ui/drive_list.h"
 #include "app/ui/file_list.h"
 #include "app/ui/folder_list.h"
@@ -30,7 +31,7 @@ void Form1::ApplyWorkMode() {
     for (QWidget* source : {static_cast<QWidget*>(ui.Label1), static_cast<QWidget*>(ui.Drive1),
                             static_cast<QWidget*>(ui.Dir1), static_cast<QWidget*>(ui.File1)})
         source->setEnabled(layout.sourcePaneEnabled);
-    ui.Label2->setText(toDisplay(layout.label2Caption));
+    setCaptionText(ui.Label2, toDisplay(layout.label2Caption));
     setBackground(ui.Label14, layout.indicatorRed ? kLightRed : kLightGreen);
     for (QWidget* moveOnly : {ui.Label5, ui.Label6, ui.Label8, ui.Label10})
         moveOnly->setEnabled(layout.sourcePaneEnabled);

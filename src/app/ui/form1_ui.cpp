@@ -1,5 +1,6 @@
 #include "app/ui/form1_ui.h"
 
+#include "app/ui/accessibility.h"
 #include "app/ui/drive_list.h"
 #include "app/ui/file_list.h"
 #include "app/ui/fitting_label.h"
@@ -68,6 +69,7 @@ void Form1Ui::setupUi(QMainWindow* form) {
     createButtons(client);
     createMenus(form);
     setTabOrder();
+    nameControls();
     form->resize(kClientWidth, kClientHeight + form->menuBar()->sizeHint().height());
 }
 
@@ -165,6 +167,23 @@ void Form1Ui::createMenus(QMainWindow* form) {
     mnuHelp = named(mnuVer1->addAction(QStringLiteral("使い方")), "mnuHelp");
     mnuLi2 = named(mnuVer1->addSeparator(), "mnuLi2");
     mnuVer2 = named(mnuVer1->addAction(QStringLiteral("バージョン情報")), "mnuVer2");
+}
+
+// For a screen reader: the pane headings name the folder lists and the headings above the displays
+// name them; controls without a caption on the screen are named by their tool tips.
+void Form1Ui::nameControls() {
+    tieCaption(Label1, Dir1);
+    tieCaption(Label2, Dir2);
+    tieCaption(Label2, File3); // in its place only in a strip layout, under that layout's heading
+    tieCaption(Label3, Label4);
+    tieCaption(Label5, Label6);
+    tieCaption(Label8, Label10);
+    tieCaption(Label9, Label11);
+    nameDisplay(Label15, QStringLiteral("ファイル数"));
+    for (QWidget* control : std::initializer_list<QWidget*>{Drive1, Drive2, File1, File2, Label14, Picture1})
+        nameControl(control, control->toolTip());
+    for (QMenu* menu : {mnuOpt0, mnuVer1})
+        nameControl(menu, menu->title());
 }
 
 void Form1Ui::setTabOrder() {

@@ -67,6 +67,7 @@ private:
     void createPreview(QWidget* client);
     void createMenus(QMainWindow* form);
     void setTabOrder();
+    void nameControls();
 };
 
 } // namespace corvalin

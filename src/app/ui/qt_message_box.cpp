@@ -1,5 +1,6 @@
 #include "app/ui/qt_message_box.h"
 
+#include "app/ui/accessibility.h"
 #include "app/ui/screen_room.h"
 #include "app/ui/ui_text.h"
 #include "app/ui/wrapping_text.h"
@@ -77,6 +78,7 @@ public:
         : QDialog(parent), m_answer(safeAnswer(buttons)) {
         setObjectName(QStringLiteral("msgBox"));
         setWindowTitle(QStringLiteral("Corvalin"));
+        markAlert(this, text);
         auto* grid = new QGridLayout(this);
         grid->setSizeConstraint(QLayout::SetFixedSize);
         if (icon != MessageIcon::None)

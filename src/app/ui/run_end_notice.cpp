@@ -1,9 +1,12 @@
 #include "app/ui/run_end_notice.h"
 
 #include "app/long_run.h"
+#include "app/ui/accessibility.h"
 #include "app/ui/desktop_notification.h"
 #include "app/ui/form1.h"
 #include "app/ui/ui_text.h"
+
+#include <QAccessible>
 
 namespace corvalin {
 
@@ -16,8 +19,9 @@ RunEndNotice::RunEndNotice(Form1& form) : QObject(&form), m_form(form) {
     setObjectName(QStringLiteral("runEndNotice"));
 }
 
+// A screen reader hears every run's end, so the run is counted for it too.
 bool RunEndNotice::wanted() const {
-    return m_form.extraOptions().notifyLongRuns;
+    return m_form.extraOptions().notifyLongRuns || QAccessible::isActive();
 }
 
 void RunEndNotice::runStarted() {
@@ -28,7 +32,11 @@ void RunEndNotice::runStarted() {
 void RunEndNotice::runEnded(const QString& title, const std::string& summary) {
     if (m_form.closeRequested())
         return;
-    if (wantsEndNotice(m_clock() - m_started, m_form.isActiveWindow(), wanted()))
+    // The progress labels changed silently during the run; their outcome is said once, here, to a
+    // screen reader that listens.
+    if (QAccessible::isActive())
+        announce(&m_form, toDisplay(summary));
+    if (wantsEndNotice(m_clock() - m_started, m_form.isActiveWindow(), m_form.extraOptions().notifyLongRuns))
         sendDesktopNotification(title, toDisplay(summary));
 }
 

@@ -2,6 +2,7 @@
 
 #include "app/error_text.h"
 #include "app/message_box.h"
+#include "app/ui/accessibility.h"
 #include "app/ui/elided_label.h"
 #include "app/ui/form1.h"
 #include "app/ui/screen_room.h"
@@ -110,6 +111,9 @@ void frmHistory::setupUi() {
     layout->addWidget(lblNote);
     layout->addWidget(prgUndo);
     layout->addLayout(buttons);
+    // Named for a screen reader after the window and the button whose progress it shows.
+    nameControl(lvwRuns, windowTitle());
+    nameControl(prgUndo, cmdUndo->text());
     setTabOrder(lvwRuns, cmdUndo);
     setTabOrder(cmdUndo, cmdClose);
     resize(960, 400);

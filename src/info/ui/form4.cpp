@@ -1,6 +1,7 @@
 #include "info/ui/form4.h"
 
 #include "app/error_text.h"
+#include "app/ui/accessibility.h"
 #include "app/ui/ui_text.h"
 #include "info/readme_text.h"
 #include "platform/utf8.h"
@@ -60,6 +61,7 @@ void Form4::setupUi() {
     Text1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     // Tab moves on to the button, as in any dialog, instead of typing a tab.
     Text1->setTabChangesFocus(true);
+    nameControl(Text1, windowTitle()); // no caption of its own: the window's
 
     Command1 = new QPushButton(QStringLiteral("プログラムへ戻る"), this);
     Command1->setObjectName(QStringLiteral("Command1"));

@@ -1,6 +1,7 @@
 #include "info/ui/frm_about.h"
 
 #include "app/message_box.h"
+#include "app/ui/accessibility.h"
 #include "app/ui/ui_text.h"
 #include "info/sysinfo.h"
 #include "info/version_text.h"
@@ -9,6 +10,7 @@
 #include <QDesktopServices>
 #include <QFile>
 #include <QFontMetrics>
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QProcess>
 #include <QUrl>
@@ -69,6 +71,7 @@ void frmAbout::createLabels() {
     picIcon = createLabel(this, "picIcon", QString(), QRect(16, 16, 36, 36));
     picIcon->setAlignment(Qt::AlignCenter);
     picIcon->setPixmap(QApplication::windowIcon().pixmap(32, 32));
+    nameControl(picIcon, kTitle);
 
     lblTitle = createLabel(this, "lblTitle", QStringLiteral("ｱﾌﾟﾘｹｰｼｮﾝ ﾀｲﾄﾙ"), QRect(70, 16, 259, 32));
     lblTitle->setFont(minchoFont(18, true));
@@ -98,6 +101,7 @@ void frmAbout::createLabels() {
     Label1->setCursor(Qt::PointingHandCursor);
     Label1->setMouseTracking(true);
     Label1->installEventFilter(this);
+    markLink(Label1);
 
     Line1 = new EtchedLine(this);
     Line1->setObjectName(QStringLiteral("Line1"));
@@ -125,6 +129,8 @@ void frmAbout::createButtons() {
     connect(cmdSysInfo, &QPushButton::clicked, this, &frmAbout::cmdSysInfo_Click);
 
     setTabOrder(cmdOK, cmdSysInfo);
+    // The link follows the two buttons, so that it opens without a mouse too.
+    setTabOrder(cmdSysInfo, Label1);
     cmdOK->setFocus();
 }
 
@@ -172,6 +178,8 @@ bool frmAbout::eventFilter(QObject* watched, QEvent* event) {
         showLinkLook(watched == Label1 ? kHoverColour : kLinkColour);
         return true; // handled here, not again by the window behind it
     }
+    if (watched == Label1 && linkKeyEvent(event))
+        return true;
     if (event->type() == QEvent::MouseButtonRelease && watched == Label1) {
         const auto* mouse = static_cast<QMouseEvent*>(event);
         if (mouse->button() == Qt::LeftButton && Label1->rect().contains(mouse->position().toPoint()))
@@ -179,6 +187,22 @@ bool frmAbout::eventFilter(QObject* watched, QEvent* event) {
         return true;
     }
     return QDialog::eventFilter(watched, event);
+}
+
+// The link reached with Tab wears its hover look while it has the focus, and opens with Return or
+// Space as with a click.
+bool frmAbout::linkKeyEvent(QEvent* event) {
+    if (event->type() == QEvent::FocusIn || event->type() == QEvent::FocusOut) {
+        showLinkLook(event->type() == QEvent::FocusIn ? kHoverColour : kLinkColour);
+        return false;
+    }
+    if (event->type() != QEvent::KeyPress)
+        return false;
+    const int key = static_cast<QKeyEvent*>(event)->key();
+    if (key != Qt::Key_Return && key != Qt::Key_Enter && key != Qt::Key_Space)
+        return false;
+    Label1_Click();
+    return true;
 }
 
 } // namespace corvalin

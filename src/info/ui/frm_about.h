@@ -49,6 +49,7 @@ private:
     void createLabels();
     void createButtons();
     void showLinkLook(const QColor& colour);
+    bool linkKeyEvent(QEvent* event);
 
     MessageBox& m_messages;
     std::unique_ptr<Registry> m_registry;

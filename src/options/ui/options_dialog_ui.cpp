@@ -1,5 +1,6 @@
 #include "options/ui/options_dialog_ui.h"
 
+#include "app/ui/accessibility.h"
 #include "app/ui/drive_list.h"
 #include "app/ui/file_list.h"
 #include "app/ui/folder_list.h"
@@ -68,6 +69,7 @@ void OptionsDialogUi::setupUi(QDialog* dialog) {
     createMakerGroup(dialog);
     createButtons(dialog);
     setTabOrder();
+    nameControls();
     for (QWidget* captioned : std::initializer_list<QWidget*>{Label1, Label2, Label3, Label4, Option1[0],
                                                               Option1[1], Check1, Check2, Check3, Check4})
         condenseToFit(captioned);
@@ -210,6 +212,17 @@ void OptionsDialogUi::createButtons(QDialog* dialog) {
     // No default button: Return in a box or a list must not apply everything and close the dialog.
     for (QPushButton* button : {cmdOK, cmdCancel, cmdApply})
         button->setAutoDefault(false);
+}
+
+// For a screen reader: the maker's headings name the controls below them; Text3 is named by the box
+// beside it, the maker's drive list by its tool tip and its file list by its frame.
+void OptionsDialogUi::nameControls() {
+    tieCaption(Label1, Dir1);
+    tieCaption(Label2, Text1);
+    tieCaption(Label3, Text2);
+    nameControl(Drive1, Drive1->toolTip());
+    nameControl(File1, Frame1->title());
+    nameControl(Text3, Check2->text());
 }
 
 void OptionsDialogUi::setTabOrder() {

@@ -70,6 +70,7 @@ private:
     void createPictureTypes(QWidget* page);
     void createButtons(QDialog* dialog);
     void setTabOrder();
+    void nameControls();
 };
 
 } // namespace corvalin

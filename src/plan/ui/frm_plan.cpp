@@ -1,5 +1,6 @@
 #include "plan/ui/frm_plan.h"
 
+#include "app/ui/accessibility.h"
 #include "app/ui/folder_list.h"
 #include "app/ui/form1.h"
 #include "app/ui/screen_room.h"
@@ -62,6 +63,7 @@ void frmPlan::setupUi() {
     auto* layout = new QVBoxLayout(this);
     // Wrapped anywhere: a long path in the summary must not widen the window past the screen.
     lblSummary = named(new WrappingText(this), "lblSummary");
+    nameControl(lblSummary, windowTitle());
     layout->addWidget(lblSummary);
     tabTables = named(new QTabWidget(this), "tabTables");
     layout->addWidget(tabTables, 1);
@@ -92,6 +94,8 @@ QTableView* frmPlan::addTable(const QString& caption, const char* name, PlanTabl
     table->setModel(model);
     table->setSelectionBehavior(QAbstractItemView::SelectRows);
     table->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    // Tab goes on to the buttons, as everywhere else; the arrows move from row to row.
+    table->setTabKeyNavigation(false);
     table->setWordWrap(false);
     // The name at the end of a long path is what tells rows apart.
     table->setTextElideMode(Qt::ElideMiddle);
@@ -102,6 +106,7 @@ QTableView* frmPlan::addTable(const QString& caption, const char* name, PlanTabl
     table->horizontalHeader()->resizeSection(0, firstColumnWidth);
     table->horizontalHeader()->setStretchLastSection(true);
     tabTables->addTab(table, caption);
+    nameControl(table, caption);
     return table;
 }
 
