@@ -106,10 +106,11 @@ int gather(Module1& vars, const SettingsFiles& files, const GatherRequest& reque
     const Status saved = writeShutdownFiles(vars, files);
     if (result.error)
         context.terminal.message(describeErrorLine(*result.error));
-    for (const Status* written : {&recorded, &saved}) {
-        if (!*written)
-            context.terminal.message(describeErrorLine(written->error()));
-    }
+    // A journal that could not be written stopped the run with that same failure: said once.
+    if (!recorded && recorded.error() != result.error)
+        context.terminal.message(describeErrorLine(recorded.error()));
+    if (!saved)
+        context.terminal.message(describeErrorLine(saved.error()));
     if (leftFiles(result))
         reportFilesLeft(result, context.terminal);
     context.terminal.result(

@@ -65,7 +65,7 @@ int stripFolder(const fs::path& folder, const std::vector<std::string>& names, c
                                                               : kOutcomeCompleted);
     if (outcome.error)
         context.terminal.message(describeErrorLine(*outcome.error));
-    if (!recorded)
+    if (!recorded && recorded.error() != outcome.error)
         context.terminal.message(describeErrorLine(recorded.error()));
     if (!outcome.left.empty())
         reportLeftFiles(outcome, context.terminal);

@@ -19,20 +19,30 @@ namespace {
 const char* const kMoveOutOfText = "移動元フォルダからのファイルの移動";
 
 // A failed move names the folder that refused it: the destination when the fault lies there (gone,
-// full, read-only, closed to this user), the picture's own folder when that may not be changed,
-// else the picture.
+// full, read-only, closed to this user), after the picture it could not take; the picture's own
+// folder when that may not be changed; else the picture. Only the move's own failures are retold:
+// one of the journal or the counter file says where the fault truly lies.
 Error moveError(const Status& moved, const fs::path& destination) {
+    const Error& failed = moved.error();
+    if (failed.operation != kMoveText)
+        return failed;
     const int code = moved.code();
+    const auto intoDestination = [&](int reason) {
+        Error error = errorFromErrno(kMoveIntoText, destination, reason);
+        if (failed.path != destination)
+            error.file = failed.path;
+        return error;
+    };
     if (code == ENOSPC || code == EDQUOT || code == EFBIG || code == EROFS || !isFolder(destination))
-        return errorFromErrno(kMoveIntoText, destination, code);
+        return intoDestination(code);
     if (code == EACCES || code == EPERM) {
         if (const int refusal = folderWriteRefusal(destination))
-            return errorFromErrno(kMoveIntoText, destination, refusal);
-        const fs::path folder = moved.error().path.parent_path();
+            return intoDestination(refusal);
+        const fs::path folder = failed.path.parent_path();
         if (folderWriteRefusal(folder) != 0)
             return errorFromErrno(kMoveOutOfText, folder, code);
     }
-    return moved.error();
+    return failed;
 }
 
 // The child folder of the source parent folder that holds `file`, at any depth.

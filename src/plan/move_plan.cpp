@@ -22,8 +22,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-const char* const kMoveText = "ファイルの移動";
-
 std::uint64_t sizeOf(const fs::path& file) {
     struct stat info {};
     return ::lstat(file.c_str(), &info) == 0 ? static_cast<std::uint64_t>(info.st_size) : 0;

@@ -72,6 +72,9 @@ Status setNormalAttributes(const std::filesystem::path& file);
 // write and its times.
 Status moveNoReplace(const std::filesystem::path& from, const std::filesystem::path& to);
 
+// What a failed move (moveNoReplace, a batch of copies) says it could not do.
+inline constexpr const char* kMoveText = "ファイルの移動";
+
 // Finishes or undoes a cross-file-system move that was interrupted (killed process, power loss)
 // in `folder`: afterwards every file exists exactly once and no temporary file is left. The
 // temporary files of another running instance of this program are left alone; call it before this

@@ -592,17 +592,27 @@ private slots:
     }
 
     // Read-only folders and full disks only show as an unprivileged user or in a private mount, so
-    // the run goes on in a child process.
+    // the run goes on in a child process. The message names the place at fault (the picture first
+    // when the destination refused it), never another one.
     void failuresInAChild_data() {
         QTest::addColumn<QString>("fault");
         QTest::addColumn<int>("code");
-        QTest::newRow("read-only folder") << "readOnlyFolder" << int(EACCES);
-        QTest::newRow("full destination") << "full" << int(ENOSPC);
-        QTest::newRow("file size limit across file systems") << "sizeLimit" << int(EFBIG);
+        QTest::addColumn<QString>("blamed"); // the error's folder or file, below the test's folder
+        QTest::addColumn<QString>("file");   // the picture the destination refused, if any
+        QTest::newRow("read-only folder") << "readOnlyFolder" << int(EACCES) << "src/b"
+                                          << "";
+        QTest::newRow("full destination") << "full" << int(ENOSPC) << "dst"
+                                          << "src/b/2.jpg";
+        QTest::newRow("file size limit across file systems") << "sizeLimit" << int(EFBIG) << "other"
+                                                             << "src/b/2.jpg";
+        QTest::newRow("full journal") << "fullJournal" << int(ENOSPC) << "history/"
+                                      << "";
     }
     void failuresInAChild() {
         QFETCH(QString, fault);
         QFETCH(int, code);
+        QFETCH(QString, blamed);
+        QFETCH(QString, file);
         auto other = otherFileSystemDir();
         if (fault == "sizeLimit" && !other)
             QSKIP("/dev/shm is not another file system here");
@@ -611,6 +621,10 @@ private slots:
         auto pictures = makeTree({"a/1.jpg", "b/2.jpg", "c/3.jpg"});
         pictures[1] = std::string(48 * 1024, 'b');
         writeContent(src() / "b" / "2.jpg", pictures[1]);
+        // Records of long names fill the journal's only block within the first folder.
+        for (int i = 0; fault == "fullJournal" && i < 20; ++i)
+            pictures.push_back(makeTree({"a/" + std::string(200, 'n') + std::to_string(i) + ".jpg"})[0]);
+        fs::create_directories(root() / "history");
         if (fault == "readOnlyFolder") {
             openToEveryone(root());
             ::chmod((src() / "b").c_str(), 0555);
@@ -618,16 +632,29 @@ private slots:
         std::vector<fs::path> roots{root()};
         if (fault == "sizeLimit")
             roots.push_back(m_observer.dest);
+        const fs::path blamedPath = blamed == "other" ? m_observer.dest : root() / blamed.toStdString();
         const int result = runInChild([&] {
             const bool ready = fault == "readOnlyFolder" ? dropPrivileges()
                                : fault == "full"         ? mountPrivateTmpfs(dst(), "40k")
+                               : fault == "fullJournal"  ? mountPrivateTmpfs(root() / "history", "4k")
                                                          : limitFileSize(4096);
             if (!ready)
                 return skipExit;
+            std::optional<RunJournal> journal;
+            if (fault == "fullJournal") {
+                journal.emplace(std::move(
+                    RunJournal::create(root() / "history", moveRunStart(0, src(), dst(), true, Removal()))
+                        .value()));
+                m_journal = &*journal;
+            }
             const MoveRunResult run = runMove(true);
             const bool stopped = run.outcome == MoveOutcome::Failed && run.error && run.error->code == code;
+            const bool named = stopped && run.error->path.native().starts_with(blamedPath.native()) &&
+                               run.error->file == (file.isEmpty() ? fs::path() : root() / file.toStdString());
+            if (!named && run.error)
+                std::fprintf(stderr, "%s\n", run.error->path.c_str());
             // Checked here: a private mount goes with the child.
-            return stopped && lostOrDoubled(pictures, roots).empty() ? 0 : 1;
+            return named && lostOrDoubled(pictures, roots).empty() ? 0 : 1;
         });
         ::chmod((src() / "b").c_str(), 0755);
         if (result == skipExit)

@@ -95,7 +95,7 @@ void MoveController::runMove() {
     tellEnd(result, removal);
     if (result.error)
         m_form.showError(*result.error);
-    finishRunJournal(m_form.messages(), journal, journalOutcome(result.outcome));
+    finishRunJournal(m_form.messages(), journal, journalOutcome(result.outcome), result.error);
     if (result.outcome == MoveOutcome::Completed)
         completedEnding(result.foldersWithFiles);
     else
