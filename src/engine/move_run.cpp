@@ -232,9 +232,8 @@ Status MoveRun::movePicture(const fs::path& folder, const fs::path& source, cons
         return {};
     }
     showNewName(source, firstName);
-    if (Status normal = m_layer->makeWritable(source); !normal)
-        return normal;
-    // A plan names its pictures one by one, which hands out the same numbers as the batches.
+    // A plan names its pictures one by one, which hands out the same numbers as the batches. The
+    // copy arrives writable by its owner; the picture itself keeps its mode until it goes.
     if (m_layer == &m_disk && m_crossDeviceMoves.crosses(folder, destination)) {
         if (Status added = m_crossDeviceMoves.add(source, destination); !added)
             return moveError(added, destination);
@@ -252,7 +251,8 @@ Status MoveRun::movePicture(const fs::path& folder, const fs::path& source, cons
                 return moveError(moved, destination);
             ++m_vars.SerialNo;
             noteMoved(source, target, false);
-            return {};
+            // Only once it has arrived: a picture that could not be moved keeps its mode.
+            return m_layer->makeWritable(target);
         }
         m_vars.SerialNo = wrapSerialNo(m_vars.SerialNo + 1);
         if (Status counted = m_layer->writeCounter(m_vars.SerialNo); !counted)

@@ -52,13 +52,7 @@ public:
         m_folderRefusal = folderWriteRefusal(folder);
         return {};
     }
-    Status makeWritable(const fs::path& file) override {
-        if (::access(file.c_str(), R_OK) != 0)
-            m_plan.problems.push_back(
-                {ProblemKind::NoReadPermission, file.native(),
-                 "読み取りの許可がありません。別のファイルシステムへは移動できません。"});
-        return {};
-    }
+    Status makeWritable(const fs::path&) override { return {}; }
     Status movePicture(std::int32_t serialNo, const fs::path& from, const fs::path& to) override;
     Status removeFile(const fs::path& file) override {
         const std::uint64_t bytes = sizeOf(file);
@@ -77,6 +71,7 @@ public:
 
 private:
     Status checkRoom(const fs::path& from, std::uint64_t bytes);
+    bool copied(const fs::path& from) const;
 
     MovePlan& m_plan;
     Removal m_removal;
@@ -90,6 +85,9 @@ private:
 Status PlanRecorder::movePicture(std::int32_t serialNo, const fs::path& from, const fs::path& to) {
     if (m_folderRefusal != 0)
         return errorFromErrno(kMoveText, from, m_folderRefusal);
+    // A copy reads the picture, a rename does not: the run stops at one it may not read.
+    if (copied(from) && ::access(from.c_str(), R_OK) != 0)
+        return errorFromErrno(kMoveText, from, errno);
     if (to.filename().native().size() > NAME_MAX)
         return errorFromErrno(kMoveText, from, ENAMETOOLONG);
     if (m_taken.contains(to.native()) || lookupEntry(to) != EntryKind::None) {
@@ -107,12 +105,16 @@ Status PlanRecorder::movePicture(std::int32_t serialNo, const fs::path& from, co
     return {};
 }
 
+// True when the picture reaches the destination as a copy: it lies on another file system.
+bool PlanRecorder::copied(const fs::path& from) const {
+    struct stat info {};
+    return m_destinationDevice && ::lstat(from.c_str(), &info) == 0 && info.st_dev != *m_destinationDevice;
+}
+
 // A rename within the file system takes no room; a copy to another one takes its bytes, rounded up
 // to whole blocks, and the copies of a run add up.
 Status PlanRecorder::checkRoom(const fs::path& from, std::uint64_t bytes) {
-    struct stat info {};
-    if (!m_room || !m_destinationDevice || ::lstat(from.c_str(), &info) != 0 ||
-        info.st_dev == *m_destinationDevice)
+    if (!m_room || !copied(from))
         return {};
     constexpr std::uint64_t kBlock = 4096;
     m_bytesToCopy += (bytes + kBlock - 1) / kBlock * kBlock;

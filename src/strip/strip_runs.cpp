@@ -38,9 +38,6 @@ FileResult stripOne(const fs::path& from, const fs::path& to, const std::string&
         return {LeftReason::NameTaken, std::nullopt};
     observer.newName(newName);
     observer.previewRequested(from);
-    // A read-only file moves like any other and arrives writable.
-    if (const Status normal = setNormalAttributes(from); !normal)
-        return failedOrGone(normal, from);
     if (journal) {
         if (const Status recorded = journal->recordRename(from, to); !recorded)
             return failedOrGone(recorded, from);
@@ -54,6 +51,10 @@ FileResult stripOne(const fs::path& from, const fs::path& to, const std::string&
             return {LeftReason::NameTaken, std::nullopt};
         return failedOrGone(moved, from);
     }
+    // A read-only file moves like any other and arrives writable; one left where it was keeps its
+    // mode.
+    if (const Status normal = setNormalAttributes(to); !normal)
+        return {std::nullopt, normal.error()};
     return {};
 }
 

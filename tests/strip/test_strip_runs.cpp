@@ -152,13 +152,23 @@ private slots:
         QCOMPARE(contentsOf(m_folder), after);
     }
 
+    void readOnlyFileIsStrippedAndEndsWritable_data() {
+        QTest::addColumn<QByteArray>("into"); // the subfolder, or empty for the folder itself
+        QTest::newRow("in the folder") << QByteArray();
+        QTest::newRow("into a subfolder") << QByteArray("cats(1)");
+    }
     void readOnlyFileIsStrippedAndEndsWritable() {
-        makeFolder({"f:000001 a.jpg"});
+        QFETCH(QByteArray, into);
+        makeFolder({"f:000001 a.jpg", "d:cats(1)"});
         QCOMPARE(::chmod((m_folder / "000001 a.jpg").c_str(), 0444), 0);
         RecordingObserver observer;
-        QCOMPARE(stripInFolder(m_folder, {"000001 a.jpg"}, observer).stripped, 1);
+        const fs::path target = m_folder / into.toStdString();
+        const StripOutcome outcome = into.isEmpty()
+                                         ? stripInFolder(m_folder, {"000001 a.jpg"}, observer)
+                                         : stripIntoSubfolder(m_folder, target, {"000001 a.jpg"}, observer);
+        QCOMPARE(outcome.stripped, 1);
         struct stat st {};
-        QCOMPARE(::stat((m_folder / "a.jpg").c_str(), &st), 0);
+        QCOMPARE(::stat((target / "a.jpg").c_str(), &st), 0);
         QCOMPARE(st.st_mode & 0777, mode_t(0644));
     }
 
@@ -170,8 +180,15 @@ private slots:
         QCOMPARE(outcome.error->code, ENOENT);
     }
 
-    // A failure stops the run at that file and names it; nothing is lost.
+    // A failure stops the run at that file and names it; nothing is lost, and the read-only file
+    // it could not move keeps its mode.
+    void failureStopsTheRun_data() {
+        QTest::addColumn<QByteArray>("into"); // the subfolder, or empty for the folder itself
+        QTest::newRow("in the folder") << QByteArray();
+        QTest::newRow("into a subfolder") << QByteArray("cats(1)");
+    }
     void failureStopsTheRun() {
+        QFETCH(QByteArray, into);
         if (::geteuid() == 0) {
             QCOMPARE(::chown(m_folder.parent_path().c_str(), 65534, 65534), 0);
             QCOMPARE(::chown(m_folder.c_str(), 65534, 65534), 0);
@@ -179,15 +196,24 @@ private slots:
         const int result = test::runInChild([&] {
             if (!test::dropPrivileges())
                 return test::skipExit;
-            const std::vector<std::string> listed = makeFolder({"f:000001 a.jpg", "f:000002 b.jpg"});
+            const std::vector<std::string> listed =
+                makeFolder({"f:000001 a.jpg", "f:000002 b.jpg", "d:cats(1)"});
+            ::chmod((m_folder / "000001 a.jpg").c_str(), 0444);
             ::chmod(m_folder.c_str(), 0555);
             RecordingObserver observer;
-            const StripOutcome outcome = stripInFolder(m_folder, listed, observer);
+            const StripOutcome outcome =
+                into.isEmpty()
+                    ? stripInFolder(m_folder, listed, observer)
+                    : stripIntoSubfolder(m_folder, m_folder / into.toStdString(), listed, observer);
             ::chmod(m_folder.c_str(), 0755);
-            const bool untouched = test::allNames(m_folder) == QByteArrayList{"000001 a.jpg", "000002 b.jpg"};
+            struct stat st {};
+            const bool keptMode =
+                ::stat((m_folder / "000001 a.jpg").c_str(), &st) == 0 && (st.st_mode & 0777) == 0444;
+            const bool untouched =
+                test::allNames(m_folder) == QByteArrayList{"000001 a.jpg", "000002 b.jpg", "cats(1)"};
             const bool named = outcome.error && outcome.error->code == EACCES &&
                                outcome.error->path == m_folder / "000001 a.jpg";
-            return untouched && named && observer.previews == 1 ? 0 : 1;
+            return untouched && keptMode && named && observer.previews == 1 ? 0 : 1;
         });
         if (result == test::skipExit)
             QSKIP("cannot drop privileges");
