@@ -57,7 +57,7 @@ struct GatherRequest {
 
 bool leftFiles(const MoveRunResult& result) {
     return !result.downloadsLeft.empty() || !result.foldersKeptForDownloads.empty() ||
-           !result.namesTooLong.empty();
+           !result.namesTooLong.empty() || !result.specialFiles.empty();
 }
 
 void reportEach(const char* heading, const std::vector<fs::path>& paths, Terminal& terminal) {
@@ -65,8 +65,8 @@ void reportEach(const char* heading, const std::vector<fs::path>& paths, Termina
         terminal.message(std::string(heading) + ": " + path.native());
 }
 
-// Downloads still arriving and names too long, every one by name, and what to do: what the
-// window's end message tells of them.
+// Downloads still arriving, names too long and special files named like pictures, every one by
+// name, and what to do: what the window's end message tells of them.
 void reportFilesLeft(const MoveRunResult& result, Terminal& terminal) {
     reportEach(kDownloadFileLeftText, result.downloadsLeft, terminal);
     reportEach(kDownloadFolderKeptText, result.foldersKeptForDownloads, terminal);
@@ -76,6 +76,7 @@ void reportFilesLeft(const MoveRunResult& result, Terminal& terminal) {
     reportEach(kLongNameFolderKeptText, result.foldersKeptForLongNames, terminal);
     if (!result.namesTooLong.empty())
         terminal.message(longNameReasonText(result.longestName));
+    reportEach(kSpecialFileLeftText, result.specialFiles, terminal);
 }
 
 // The run and what follows it, after the start-up. The one place where a command chooses how the

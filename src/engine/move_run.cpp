@@ -165,9 +165,14 @@ Status MoveRun::surveyDisplay(const std::vector<fs::path>& folderList) {
 
 // Every file the folder lists, in its order: pictures moved under a new name, the rest deleted.
 Status MoveRun::moveFolder(const fs::path& folder) {
-    auto names = listFiles(folder);
+    std::vector<std::string> special;
+    auto names = listFiles(folder, special);
     if (!names)
         return names.error();
+    for (const std::string& name : special) {
+        if (isPicture(name, m_pictureTypes))
+            m_specialFiles.push_back(joinPath(folder, name));
+    }
     if (Status entered = m_layer->enterFolder(folder); !entered)
         return entered;
     m_observer.folderStarted(folder);
@@ -382,7 +387,8 @@ MoveRunResult MoveRun::finish(MoveOutcome outcome, std::optional<Error> error) {
             m_foldersKeptForDownloads,
             m_namesTooLong,
             m_foldersKeptForLongNames,
-            m_longestName};
+            m_longestName,
+            m_specialFiles};
 }
 
 } // namespace corvalin

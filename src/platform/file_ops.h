@@ -33,6 +33,12 @@ std::filesystem::path nearestExistingFolder(const std::filesystem::path& folder,
 // sorted by their bytes. This is what every file list shows and what the runs handle.
 Result<std::vector<std::string>> listFiles(const std::filesystem::path& folder);
 
+// listFiles, and into `special` the names of the entries that are neither files, folders nor links
+// (FIFOs, sockets, devices), hidden ones left out, sorted the same way: no run moves one, but a name
+// may make one look like a picture.
+Result<std::vector<std::string>> listFiles(const std::filesystem::path& folder,
+                                           std::vector<std::string>& special);
+
 struct SubfolderFilter {
     bool includeHidden = false;
     // Leave out subfolders that are mount points: of another file system, or bind mounts.

@@ -148,16 +148,20 @@ private slots:
         const auto pictures = makeTree({"top.jpg", "top.txt", "B/b.jpg", "A/z.jpg", "A/a.bmp", "A/notes.txt",
                                         "A/A1/x.jpg", "A/.hidden.jpg", "C/.keep"});
         fs::create_directories(src() / "empty");
-        makeEntries(src() / "A", {"p:pipe", "l:link.jpg>z.jpg"});
+        makeEntries(src() / "A", {"p:pipe", "l:link.jpg>z.jpg", "p:fifo.jpg", "s:A1/socket.JPG"});
         ::chmod((src() / "A" / "z.jpg").c_str(), 0444);
         const MoveRunResult result = runMove();
         QCOMPARE(result.outcome, MoveOutcome::Completed);
         QCOMPARE(result.foldersWithFiles, 3);
+        // Special files named like pictures are named, never moved.
+        QCOMPARE(result.specialFiles,
+                 (std::vector<fs::path>{src() / "A/fifo.jpg", src() / "A/A1/socket.JPG"}));
         QCOMPARE(namesIn(dst()), (Names{"000000 a.bmp", "000001 z.jpg", "000002 b.jpg", "000003 x.jpg"}));
         QCOMPARE(contentOf(dst() / "000001 z.jpg"), pictureContent("A/z.jpg"));
         QVERIFY(fs::status(dst() / "000001 z.jpg").permissions() == fs::perms(0644));
         QCOMPARE(namesIn(src()), (Names{"A", "B", "C", "empty", "top.jpg", "top.txt"}));
-        QCOMPARE(namesIn(src() / "A"), (Names{".hidden.jpg", "A1", "link.jpg", "pipe"}));
+        QCOMPARE(namesIn(src() / "A"), (Names{".hidden.jpg", "A1", "fifo.jpg", "link.jpg", "pipe"}));
+        QCOMPARE(namesIn(src() / "A/A1"), Names{"socket.JPG"});
         QCOMPARE(namesIn(src() / "C"), Names{".keep"});
         QCOMPARE(m_observer.foldersStarted, (std::vector<fs::path>{src() / "A", src() / "B", src() / "C",
                                                                    src() / "empty", src() / "A/A1"}));
