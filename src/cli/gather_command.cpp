@@ -36,18 +36,6 @@ int startUp(Module1& vars, const SettingsFiles& files, Terminal& terminal, int& 
     return kExitFailed;
 }
 
-// How the run removes what it removes and what it takes for pictures, from Corvalin.conf as the
-// window reads it at its start-up: an unreadable file is said and leaves the defaults (the Trash,
-// JPEG and BMP only), as in the window.
-ExtraOptions optionsFromFile(const SettingsFiles& files, Terminal& terminal) {
-    const Result<ExtraOptions> options = loadExtraOptions(files.extraOptionsFile());
-    if (!options) {
-        terminal.message(describeErrorLine(options.error()));
-        return ExtraOptions{};
-    }
-    return options.value();
-}
-
 struct GatherRequest {
     fs::path source;
     fs::path destination;
@@ -82,8 +70,8 @@ void reportFilesLeft(const MoveRunResult& result, Terminal& terminal) {
 // The run and what follows it, after the start-up. The one place where a command chooses how the
 // move run is made; the window's choices (MoveController with Form1's options) and these must stay
 // alike.
-int gather(Module1& vars, const SettingsFiles& files, const GatherRequest& request, CommandContext& context) {
-    const ExtraOptions options = optionsFromFile(files, context.terminal);
+int gather(Module1& vars, const SettingsFiles& files, const GatherRequest& request,
+           const ExtraOptions& options, CommandContext& context) {
     const Removal removal(options.permanentDeletion);
     const bool skipDuplicates = request.skipDuplicates.value_or(options.skipDuplicates);
     std::optional<RunJournal> journal = openCommandJournal(
@@ -123,8 +111,7 @@ int gather(Module1& vars, const SettingsFiles& files, const GatherRequest& reque
 
 // The plan printed instead of the run; the start-up's RunFlag is written back as after a run.
 int planOnly(Module1& vars, const SettingsFiles& files, const GatherRequest& request,
-             CommandContext& context) {
-    const ExtraOptions options = optionsFromFile(files, context.terminal);
+             const ExtraOptions& options, CommandContext& context) {
     const PlanRequest plan{request.source,        request.destination,
                            request.deleteFolders, options.permanentDeletion,
                            options.pictureTypes,  request.skipDuplicates.value_or(options.skipDuplicates)};
@@ -171,6 +158,10 @@ int runGather(const QCommandLineParser& parser, CommandContext& context) {
     const auto lock = lockForCommand(files.settingsFolder, context.terminal, status);
     if (!lock)
         return status;
+    // How the run removes and what it takes for pictures, as the window's 「詳細」 tab chose them.
+    const std::optional<ExtraOptions> options = optionsForCommand(files, context.terminal);
+    if (!options)
+        return kExitFailed;
     Module1 vars;
     int uncleanEnd = kExitDone;
     status = startUp(vars, files, context.terminal, uncleanEnd);
@@ -182,8 +173,8 @@ int runGather(const QCommandLineParser& parser, CommandContext& context) {
     GatherRequest request{source, destination, parser.isSet(kDeleteFolders), std::nullopt};
     if (parser.isSet(kSkipDuplicates) || parser.isSet(kNoSkipDuplicates))
         request.skipDuplicates = parser.isSet(kSkipDuplicates);
-    status =
-        parser.isSet(kPlan) ? planOnly(vars, files, request, context) : gather(vars, files, request, context);
+    status = parser.isSet(kPlan) ? planOnly(vars, files, request, *options, context)
+                                 : gather(vars, files, request, *options, context);
     return statusAfterUncleanEnd(status, uncleanEnd);
 }
 

@@ -91,6 +91,9 @@ int runStrip(const QCommandLineParser& parser, CommandContext& context) {
     const auto lock = lockForCommand(files.settingsFolder, context.terminal, status);
     if (!lock)
         return status;
+    // A strip uses none of them, but the user's settings that cannot be read stop every run alike.
+    if (!optionsForCommand(files, context.terminal))
+        return kExitFailed;
     const int uncleanEnd = tellUncleanEnd(recoverAfterUncleanEnd(files), context.terminal);
     const fs::path folder = argumentPath(arguments.first());
     const auto names = listFiles(folder);

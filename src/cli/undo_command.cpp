@@ -107,6 +107,9 @@ int runUndo(const QCommandLineParser& parser, CommandContext& context) {
     const auto lock = lockForCommand(files.settingsFolder, context.terminal, status);
     if (!lock)
         return status;
+    // An undo uses none of them, but the user's settings that cannot be read stop every run alike.
+    if (!optionsForCommand(files, context.terminal))
+        return kExitFailed;
     const int uncleanEnd = tellUncleanEnd(recoverAfterUncleanEnd(files), context.terminal);
     return statusAfterUncleanEnd(undoChosenRun(arguments, files, context), uncleanEnd);
 }

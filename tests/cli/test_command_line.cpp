@@ -168,30 +168,63 @@ private slots:
                                                          (root() / "c/dst").native() + "\",\"\",0,0\r\n");
     }
 
-    // What is removed goes where Corvalin.conf says, as in the window; an options file that
-    // cannot be read is said, and the Trash keeps everything.
+    // What is removed goes where Corvalin.conf says, as in the window. An options file that is
+    // there and cannot be read stops every command that changes files before it touches anything
+    // (the defaults would trash what was to go for good, or remove pictures of a chosen type).
     void removalFollowsTheOptionsFile_data() {
         QTest::addColumn<QByteArray>("options");
+        QTest::addColumn<QString>("command");
+        QTest::addColumn<int>("status");
         QTest::addColumn<bool>("trashed");
-        QTest::addColumn<int>("errLines");
-        QTest::newRow("no options file") << QByteArray() << true << 0;
-        QTest::newRow("for good") << QByteArray("permanent_deletion=true\n") << false << 0;
-        QTest::newRow("options file is a folder") << QByteArray("<folder>") << true << 1;
+        QTest::newRow("no options file") << QByteArray() << "gather" << 0 << true;
+        QTest::newRow("for good") << QByteArray("permanent_deletion=true\n") << "gather" << 0 << false;
+        QTest::newRow("options file is a folder") << QByteArray("<folder>") << "gather" << 1 << false;
+        QTest::newRow("options file too large") << QByteArray("<large>") << "gather" << 1 << false;
+        QTest::newRow("options file a link to a device") << QByteArray("<zero>") << "gather" << 1 << false;
+        QTest::newRow("the plan of it") << QByteArray("<large>") << "plan" << 1 << false;
+        QTest::newRow("strip with it") << QByteArray("<large>") << "strip" << 1 << false;
+        QTest::newRow("undo with it") << QByteArray("<large>") << "undo" << 1 << true; // the gather before
     }
     void removalFollowsTheOptionsFile() {
         QFETCH(QByteArray, options);
+        QFETCH(QString, command);
+        QFETCH(int, status);
         QFETCH(bool, trashed);
         makeTree(root());
+        QVERIFY(writeContent(root() / "dst/000001 numbered.jpg", "strip me"));
+        if (command == "undo")
+            QCOMPARE(runProgram(prog(), {"gather", placed("{src}"), placed("{dst}")}).exitCode, 0);
+        const auto sourceBefore = treeOf(root() / "src");
+        const auto destinationBefore = treeOf(root() / "dst");
+        const fs::path file = prog() / "Corvalin.conf";
         if (options == "<folder>")
-            fs::create_directory(prog() / "Corvalin.conf");
+            fs::create_directory(file);
+        else if (options == "<large>")
+            QVERIFY(writeContent(file, std::string(10 << 20, '#')));
+        else if (options == "<zero>")
+            fs::create_symlink("/dev/zero", file);
         else if (!options.isEmpty())
-            QVERIFY(writeContent(prog() / "Corvalin.conf", options.toStdString()));
-        const ProgramRun run = runProgram(prog(), {"gather", placed("{src}"), placed("{dst}")});
-        fs::remove(prog() / "Corvalin.conf");
-        QCOMPARE(run.exitCode, 0);
-        QTEST(int(run.err.count('\n')), "errLines");
+            QVERIFY(writeContent(file, options.toStdString()));
+        const QStringList arguments =
+            command == "gather"  ? QStringList{"gather", placed("{src}"), placed("{dst}")}
+            : command == "plan"  ? QStringList{"gather", "--plan", placed("{src}"), placed("{dst}")}
+            : command == "strip" ? QStringList{"strip", placed("{dst}")}
+                                 : QStringList{"undo"};
+        const ProgramRun run = runProgram(prog(), arguments);
+        fs::remove_all(file);
+        QCOMPARE(run.exitCode, status);
         QCOMPARE(trashedItems(m_copy.home().trash()).count(root() / "src/a/notes.txt"), std::size_t(trashed));
-        QVERIFY(run.out.endsWith(trashed ? "をごみ箱に入れました。\n" : "を削除しました。\n"));
+        if (status == 0) {
+            QCOMPARE(run.err, QByteArray());
+            QVERIFY(run.out.endsWith(trashed ? "をごみ箱に入れました。\n" : "を削除しました。\n"));
+            return;
+        }
+        // One line names the file and the reason; nothing changed, not even the saved settings.
+        QCOMPARE(run.err.count('\n'), 1);
+        QVERIFY2(run.err.contains(file.c_str()) && run.err.contains("「詳細」タブ"), run.err.constData());
+        QVERIFY(treeOf(root() / "src") == sourceBefore);
+        QVERIFY(treeOf(root() / "dst") == destinationBefore);
+        QCOMPARE(fs::exists(prog() / "Corvalin.ini"), command == "undo");
     }
 
     // Pictures the destination holds already are left out as Corvalin.conf says, unless a flag

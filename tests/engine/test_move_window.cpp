@@ -395,13 +395,46 @@ private slots:
     }
 
     // With the option of the options file, what goes is gone for good, and no trash is needed.
-    void permanentDeletionFromTheOptionsFile() {
-        writeContent(prog() / "Corvalin.conf", "permanent_deletion=true\n");
+    // Corvalin.conf is read again as the run starts; one that cannot be read stops it before
+    // anything is touched (the defaults would trash what was to go for good, or remove pictures of
+    // a chosen type), said at start-up and again at the refusal.
+    void optionsFileAtTheRunsStart_data() {
+        QTest::addColumn<QString>("options"); // written before the window opens, or after ("later:")
+        QTest::addColumn<bool>("runs");
+        QTest::newRow("deletion for good") << "permanent_deletion=true\n" << true;
+        QTest::newRow("changed after the window opened") << "later:permanent_deletion=true\n" << true;
+        QTest::newRow("too large") << "large" << false;
+        QTest::newRow("a link to a device") << "/dev/zero" << false;
+    }
+    void optionsFileAtTheRunsStart() {
+        QFETCH(QString, options);
+        QFETCH(bool, runs);
+        const fs::path file = prog() / "Corvalin.conf";
+        const auto write = [&] {
+            if (options == "large")
+                writeContent(file, std::string(2 << 20, '#'));
+            else if (options.startsWith('/'))
+                fs::create_symlink(options.toStdString(), file);
+            else
+                writeContent(file, options.mid(options.startsWith("later:") ? 6 : 0).toStdString());
+        };
+        if (!options.startsWith("later:"))
+            write();
         openForm(dst(), true);
+        QCoreApplication::processEvents(); // what the start-up has to say
+        QCOMPARE(m_messages.shown.size(), std::size_t(runs ? 0 : 1));
+        if (options.startsWith("later:"))
+            write();
         runMove();
-        QCOMPARE(namesIn(src()), Names{"top.txt"});
-        QVERIFY(m_messages.shown.empty());
+        QCOMPARE(namesIn(src()), runs ? Names{"top.txt"} : (Names{"A", "B", "C", "top.txt"}));
+        QCOMPARE(namesIn(dst()).size(), std::size_t(runs ? 4 : 1));
         QVERIFY(!fs::exists(m_home->trash()));
+        QCOMPARE(m_messages.shown.size(), std::size_t(runs ? 0 : 2));
+        for (const ScriptedMessageBox::Shown& shown : m_messages.shown) {
+            QVERIFY2(shown.text.find(file.native()) != std::string::npos, shown.text.c_str());
+            QVERIFY2(shown.text.find("「詳細」タブ") != std::string::npos, shown.text.c_str());
+        }
+        QVERIFY(m_form->ui.Command1->isVisible() && !m_form->runInProgress());
     }
 
     // Closing stops the run after the file in hand; then the window closes and saves.

@@ -622,6 +622,27 @@ private slots:
         QVERIFY(dialog->ui.Text2->isEnabled());
     }
 
+    // Options that could not be read are taken again only from the 「詳細」 tab seen: OK on the first
+    // tab leaves the file as it is and the runs refused; once the tab was shown, OK writes it anew.
+    void unreadableOptionsChosenAgain() {
+        const fs::path file = root() / "Corvalin.conf";
+        test::writeBytes(file, std::string(2 << 20, '#'));
+        QVERIFY(!m_form->readExtraOptionsForRun());
+        QCOMPARE(m_messages.shown.size(), std::size_t(1));
+        open()->ui.cmdOK->click();
+        QVERIFY(m_form->extraOptionsUnreadable());
+        QCOMPARE(fs::file_size(file), std::uintmax_t(2 << 20));
+        QVERIFY(!m_form->readExtraOptionsForRun());
+        frmOptions* dialog = open();
+        dialog->ui.tbsOptions->setCurrentIndex(1);
+        dialog->ui.chkPermanentDelete->setChecked(true);
+        dialog->ui.cmdOK->click();
+        QVERIFY(!m_form->extraOptionsUnreadable());
+        QVERIFY(readWholeFile(file).value().starts_with("permanent_deletion=true\n"));
+        QVERIFY(m_form->readExtraOptionsForRun());
+        QCOMPARE(m_messages.shown.size(), std::size_t(2));
+    }
+
     // A shutdown while the deletion question waits destroys the dialog; the action ends without
     // touching it.
     void closedWhileAsking() {

@@ -50,7 +50,7 @@ MoveController::MoveController(Form1& form)
 }
 
 void MoveController::run() {
-    if (m_form.runInProgress())
+    if (m_form.runInProgress() || !m_form.readExtraOptionsForRun())
         return;
     // The plan makes its own survey; the run makes its own again, so it acts on the disk as it is then.
     if (m_form.extraOptions().planBeforeMove && !confirmMoveByPlan(m_form))
@@ -61,6 +61,11 @@ void MoveController::run() {
 void MoveController::runMove() {
     if (!m_form.beginRun())
         return;
+    // Read again here too: the plan's 「実行」 starts the run without run().
+    if (!m_form.readExtraOptionsForRun()) {
+        m_form.endRun();
+        return;
+    }
     RunEndNotice::of(m_form).runStarted();
     const fs::path source = m_form.ui.Dir1->path();
     const Removal removal = m_form.removal();
