@@ -2,6 +2,7 @@
 
 #include "platform/utf8.h"
 
+#include <cerrno>
 #include <cstdlib>
 #include <unistd.h>
 
@@ -68,7 +69,7 @@ void Terminal::progress(const std::string& text, bool now) {
     const std::string blank =
         m_dumb && line.size() < m_progressLength ? std::string(m_progressLength - line.size(), ' ') : "";
     std::fprintf(m_out, m_dumb ? "\r%s%s" : "\r\033[K%s%s", line.c_str(), blank.c_str());
-    std::fflush(m_out);
+    flushOut();
     m_progressShown = true;
     m_progressLength = line.size();
     m_lastDrawn = time;
@@ -81,14 +82,22 @@ void Terminal::clearProgress() {
         std::fprintf(m_out, "\r%s\r", std::string(m_progressLength, ' ').c_str());
     else
         std::fputs("\r\033[K", m_out);
-    std::fflush(m_out);
+    flushOut();
     m_progressShown = false;
+}
+
+void Terminal::flushOut() {
+    if (std::fflush(m_out) == 0 && !std::ferror(m_out))
+        return;
+    if (errno != EPIPE && m_outError == 0)
+        m_outError = errno != 0 ? errno : EIO;
+    std::clearerr(m_out);
 }
 
 void Terminal::result(const std::string& line) {
     clearProgress();
     std::fprintf(m_out, "%s\n", terminalSafe(line).c_str());
-    std::fflush(m_out);
+    flushOut();
 }
 
 void Terminal::message(const std::string& line) {
@@ -120,7 +129,7 @@ void Terminal::messageLines(const std::string& text) {
 
 void Terminal::help(const std::string& text) {
     std::fputs(text.c_str(), m_out);
-    std::fflush(m_out);
+    flushOut();
 }
 
 void Terminal::usage(const std::string& text) {

@@ -32,8 +32,13 @@ public:
     void help(const std::string& text);
     void usage(const std::string& text);
 
+    // Why standard output could not be written (a full disk, /dev/full), or 0. A reader that left
+    // early (`| head`) is no failure: the command's work is done all the same.
+    int outputError() const { return m_outError; }
+
 private:
     void clearProgress();
+    void flushOut();
 
     std::FILE* m_out;
     std::FILE* m_err;
@@ -41,6 +46,7 @@ private:
     bool m_progressShown = false;
     bool m_dumb = false;
     std::size_t m_progressLength = 0;
+    int m_outError = 0;
     std::chrono::steady_clock::time_point m_lastDrawn;
 };
 

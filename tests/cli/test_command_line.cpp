@@ -3,6 +3,7 @@
 // with the window's run over the same tree, a stop signal in the middle of a gather, and output to
 // a terminal and to a pipe that closes early.
 #include "app/ui/form1.h"
+#include "child_process.h"
 #include "cli_fixture.h"
 #include "engine/ui/move_controller.h"
 #include "naming/serial_name.h"
@@ -12,8 +13,11 @@
 #include <QtTest>
 
 #include <csignal>
+#include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
 #include <set>
+#include <sys/wait.h>
 
 using namespace corvalin;
 using namespace corvalin::test;
@@ -349,6 +353,57 @@ private slots:
                  shown.constData());
         QCOMPARE(shown.contains('\x1b'), erases);
         QVERIFY2(shown.contains("完了: 画像 5 個を移動しました"), shown.constData());
+    }
+
+    // `history` only reads: an installed program's first `history` makes no folder. Output that
+    // cannot be written (a full disk) is a failure, said on standard error.
+    void historyOnlyReadsAndTellsAFailedOutput() {
+        const fs::path installed = root() / "usr/bin";
+        QVERIFY(copyProgram(installed));
+        fs::create_directories(root() / "usr/share/corvalin");
+        const fs::path home = m_copy.home().folder();
+        QProcess history;
+        prepareProgram(history, installed, {"history"});
+        QProcessEnvironment env = history.processEnvironment();
+        env.insert("XDG_CONFIG_HOME", QString::fromStdString((home / ".config").native()));
+        env.insert("XDG_STATE_HOME", QString::fromStdString((home / ".local/state").native()));
+        history.setProcessEnvironment(env);
+        history.setStandardOutputFile(QStringLiteral("/dev/full"));
+        history.start();
+        const ProgramRun run = finishedRun(history, 60000);
+        QCOMPARE(run.exitCode, 1);
+        QVERIFY2(run.err.contains("標準出力への書き込みができませんでした: "), run.err.constData());
+        QVERIFY(!fs::exists(home / ".config/Corvalin"));
+        QVERIFY(!fs::exists(home / ".local/state/Corvalin"));
+    }
+
+    // A journal whose disk is full stops the gather with that reason, said once; the destination,
+    // which has room, is not blamed.
+    void fullJournalIsTheOneCauseSaid() {
+        // Records of long names fill the journal's only block within the folder.
+        for (int i = 0; i < 20; ++i) {
+            const std::string name = "src/a/" + std::string(200, 'n') + std::to_string(i) + ".jpg";
+            QVERIFY(writeContent(root() / name, pictureContent(name)));
+        }
+        fs::create_directories(root() / "dst");
+        fs::create_directories(prog() / "history");
+        const fs::path err = root() / "err.txt";
+        const std::string command = "cd '" + prog().native() + "' && LC_ALL=C.UTF-8 ./corvalin gather '" +
+                                    (root() / "src").native() + "' '" + (root() / "dst").native() +
+                                    "' >/dev/null 2>'" + err.native() + "'";
+        const int status = runInChild([&] {
+            if (!mountPrivateTmpfs(prog() / "history", "4k"))
+                return skipExit;
+            const int code = std::system(command.c_str());
+            return WIFEXITED(code) ? WEXITSTATUS(code) : 99;
+        });
+        if (status == skipExit)
+            QSKIP("cannot mount a small file system here");
+        QCOMPARE(status, 1);
+        const QString said = QString::fromStdString(contentOf(err));
+        QCOMPARE(said.count("履歴の記録ができませんでした: "), 1);
+        QVERIFY2(said.contains(QString::fromStdString(strerror(ENOSPC))), qPrintable(said));
+        QVERIFY2(!said.contains("移動先フォルダ"), qPrintable(said));
     }
 
     // A reader that leaves early (`| head`) costs the output, never the run or its counter.
