@@ -150,6 +150,9 @@ int runGather(const QCommandLineParser& parser, CommandContext& context) {
     const QStringList folders = parser.positionalArguments();
     if (folders.size() != 0 && folders.size() != 2)
         return commandUsageError(context.terminal, "gather", "give both SOURCE and DEST, or neither");
+    // Made absolute, an empty name would mean the working folder.
+    if (folders.contains(QString()))
+        return commandUsageError(context.terminal, "gather", "SOURCE and DEST must not be empty");
     if (parser.isSet(kSkipDuplicates) && parser.isSet(kNoSkipDuplicates))
         return commandUsageError(context.terminal, "gather",
                                  "give --skip-duplicates or --no-skip-duplicates, not both");

@@ -86,6 +86,9 @@ int runStrip(const QCommandLineParser& parser, CommandContext& context) {
     const QStringList arguments = parser.positionalArguments();
     if (arguments.size() != 1)
         return commandUsageError(context.terminal, "strip", "give one FOLDER");
+    // Made absolute, an empty name would mean the working folder.
+    if (arguments.first().isEmpty())
+        return commandUsageError(context.terminal, "strip", "FOLDER must not be empty");
     const SettingsFiles files = settingsFilesOfThisProgram();
     int status = kExitDone;
     const auto lock = lockForCommand(files.settingsFolder, context.terminal, status);

@@ -68,6 +68,9 @@ private slots:
         row("option of another command", {"strip", "--delete-folders", "{strip}"}, 2, "", "'delete-folders'");
         row("unknown command", {"frobnicate"}, 2, "", "'frobnicate' is no command");
         row("one folder of two", {"gather", "{src}"}, 2, "", "give both SOURCE and DEST");
+        // An empty name would be the working folder.
+        row("empty SOURCE", {"gather", "", "{dst}"}, 2, "", "SOURCE and DEST must not be empty");
+        row("empty FOLDER", {"strip", ""}, 2, "", "FOLDER must not be empty");
         row("strip without a folder", {"strip"}, 2, "", "give one FOLDER");
         row("same folder", {"gather", "{src}", "{src}/"}, 1, "中止", "移動元親フォルダと同じ");
         row("missing source", {"gather", "{missing}", "{dst}"}, 1, "中止", "{missing}: ");
