@@ -8,6 +8,7 @@
 #include "cli/gather_plan.h"
 #include "engine/download_markers.h"
 #include "engine/files_left.h"
+#include "platform/name_text.h"
 
 #include <QCommandLineParser>
 
@@ -50,7 +51,7 @@ bool leftFiles(const MoveRunResult& result) {
 
 void reportEach(const char* heading, const std::vector<fs::path>& paths, Terminal& terminal) {
     for (const fs::path& path : paths)
-        terminal.message(std::string(heading) + ": " + path.native());
+        terminal.message(std::string(heading) + ": " + legibleName(path.native()));
 }
 
 // Downloads still arriving, names too long and special files named like pictures, every one by

@@ -6,6 +6,7 @@
 #include "cli/command.h"
 #include "cli/run_pace.h"
 #include "platform/file_ops.h"
+#include "platform/name_text.h"
 #include "strip/strip_summary.h"
 
 #include <QCommandLineParser>
@@ -41,7 +42,7 @@ private:
 void reportLeftFiles(const StripOutcome& outcome, Terminal& terminal) {
     terminal.messageLines(leftFilesHeadline(outcome));
     for (const LeftFile& file : outcome.left)
-        terminal.message(std::string(leftReasonText(file.reason)) + ": " + file.name);
+        terminal.message(std::string(leftReasonText(file.reason)) + ": " + legibleName(file.name));
 }
 
 // A strip hands out no serial numbers, so its start holds none.

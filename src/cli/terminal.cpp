@@ -1,6 +1,6 @@
 #include "cli/terminal.h"
 
-#include "platform/utf8.h"
+#include "platform/name_text.h"
 
 #include <cerrno>
 #include <cstdlib>
@@ -12,40 +12,10 @@ namespace {
 
 constexpr auto kRedrawInterval = std::chrono::milliseconds(100);
 
-void appendEscaped(std::string& text, unsigned char byte) {
-    static const char* const digits = "0123456789abcdef";
-    text += "\\x";
-    text += digits[byte >> 4];
-    text += digits[byte & 0xf];
-}
-
-// C1 controls (U+0080 to U+009F) are two bytes in UTF-8: C2 80 to C2 9F.
-bool isC1Control(std::string_view text, std::size_t at) {
-    return static_cast<unsigned char>(text[at]) == 0xc2 && at + 1 < text.size() &&
-           static_cast<unsigned char>(text[at + 1]) <= 0x9f;
-}
-
 } // namespace
 
 std::string terminalSafe(std::string_view text) {
-    std::string safe;
-    safe.reserve(text.size());
-    for (std::size_t at = 0; at < text.size();) {
-        const auto byte = static_cast<unsigned char>(text[at]);
-        const std::size_t length = utf8SequenceLength(text, at);
-        if (length == 0 || byte < 0x20 || byte == 0x7f) {
-            appendEscaped(safe, byte);
-            ++at;
-        } else if (isC1Control(text, at)) {
-            appendEscaped(safe, byte);
-            appendEscaped(safe, static_cast<unsigned char>(text[at + 1]));
-            at += 2;
-        } else {
-            safe.append(text.substr(at, length));
-            at += length;
-        }
-    }
-    return safe;
+    return legibleText(text);
 }
 
 Terminal::Terminal(std::FILE* out, std::FILE* err, bool showProgress)

@@ -7,8 +7,9 @@
 
 namespace corvalin {
 
-// Text that is safe to print: control characters (which could move the cursor or retitle the
-// terminal) and bytes that are not UTF-8 become "\xNN"; everything else is kept.
+// Text that is safe to print, shown as the window and the plan show it: control characters (which
+// could move the cursor or retitle the terminal) become stand-ins such as "<LF>" and "<ESC>",
+// bytes that are not UTF-8 become U+FFFD; everything else is kept.
 std::string terminalSafe(std::string_view text);
 
 // Where a command writes: the result on standard output, messages on standard error, and while it

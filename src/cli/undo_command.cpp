@@ -6,6 +6,7 @@
 #include "cli/command.h"
 #include "cli/run_pace.h"
 #include "history/history_texts.h"
+#include "platform/name_text.h"
 
 #include <QCommandLineParser>
 
@@ -39,7 +40,7 @@ const RunSummary* chosenRun(const std::vector<RunSummary>& runs, const QStringLi
     if (arguments.isEmpty()) {
         if (!runs.empty())
             return &runs.front();
-        context.terminal.message("元に戻せる実行がありません: " + historyFolder.native());
+        context.terminal.message("元に戻せる実行がありません: " + legibleName(historyFolder.native()));
         status = kExitFailed;
         return nullptr;
     }
