@@ -264,6 +264,11 @@ MovePlan makeMovePlan(const Module1& vars, const SettingsFiles& files, const Pla
         findLeftOut(folderList, request.pictureTypes, plan.problems);
         describeHiddenPictures(plan);
     }
+    // The folder the run stops at is named once, as the reason it stops.
+    if (result.error)
+        std::erase_if(plan.problems, [&](const PlanProblem& problem) {
+            return problem.kind == ProblemKind::Unreadable && problem.path == result.error->path.native();
+        });
     return plan;
 }
 

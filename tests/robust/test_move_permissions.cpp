@@ -165,6 +165,13 @@ private slots:
             QCOMPARE(plan.error->path, result.error->path);
             QCOMPARE(plan.error->code, result.error->code);
         }
+        // The place the run stops at is one problem of the plan, not two.
+        if (plan.error)
+            QCOMPARE(std::count_if(plan.problems.begin(), plan.problems.end(),
+                                   [&](const PlanProblem& problem) {
+                                       return problem.path == plan.error->path.native();
+                                   }),
+                     std::ptrdiff_t(1));
         if (outcome == MoveOutcome::Failed) {
             QCOMPARE(result.error->path, place(failedAt));
             QCOMPARE(result.error->code, EACCES);
