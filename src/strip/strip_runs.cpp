@@ -1,6 +1,7 @@
 #include "strip/strip_runs.h"
 
 #include "history/run_journal.h"
+#include "naming/serial_name.h"
 #include "naming/strip_rule.h"
 #include "platform/file_ops.h"
 #include "platform/paths.h"
@@ -75,6 +76,9 @@ StripOutcome stripEntries(const fs::path& folder, const fs::path& target,
         const std::string& name = names[static_cast<std::size_t>(j)];
         const fs::path from = joinPath(folder, name);
         const std::optional<std::string> newName = strippedName(name);
+        // A prefix with nothing after it would leave no name at all.
+        if (!newName && serialPrefixEnd(name) == name.size())
+            outcome.left.push_back({name, LeftReason::NameEmpty});
         if (!newName || given.contains(from))
             continue;
         observer.yield();

@@ -89,6 +89,8 @@ private slots:
         row("strip a missing folder", {"strip", "{missing}"}, 1, "", "{missing}: ");
         row("strip leaves a taken name", {"strip", "{strip}"}, 4, "完了: 通し番号を切り取ったファイル 1 個\n",
             "切り取った後の名前がすでにあるため、そのまま残したファイル: 000001 a.jpg\n");
+        row("strip names a name that is only a prefix", {"strip", "{strip}"}, 4, "",
+            "切り取ると名前がなくなるため、そのまま残したファイル: 123456 \n");
         row("another Corvalin holds the settings folder", {"gather", "{src}", "{dst}"}, 3, "",
             "別の Corvalin", true);
         row("gather leaves a download", {"gather", "{dl}", "{dst}"}, 4,
@@ -112,7 +114,7 @@ private slots:
         QFETCH(int, status);
         makeTree(root());
         QVERIFY(writeContent(root() / "file", "a file"));
-        for (const char* file : {"000001 a.jpg", "a.jpg", "000002 b.jpg"})
+        for (const char* file : {"000001 a.jpg", "a.jpg", "000002 b.jpg", "123456 "})
             QVERIFY(writeContent(root() / "strip" / file, file));
         for (const char* file : {"x/photo.jpg.part", "x/photo.jpg", "x/done.jpg"})
             QVERIFY(writeContent(root() / "dl" / file, pictureContent(file)));

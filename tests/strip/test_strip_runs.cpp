@@ -43,6 +43,7 @@ QString leftOf(const StripOutcome& outcome) {
     for (const LeftFile& file : outcome.left) {
         const char* why = file.reason == LeftReason::NameTaken    ? "taken"
                           : file.reason == LeftReason::NameDotted ? "dotted"
+                          : file.reason == LeftReason::NameEmpty  ? "empty"
                                                                   : "gone";
         left << QString(why) + ":" + QString::fromStdString(file.name);
     }
@@ -111,6 +112,15 @@ private slots:
             << "";
         QTest::newRow("empty folder") << QByteArrayList{} << QByteArrayList{} << "0/0"
                                       << "";
+        QTest::newRow("a numbered file that is no picture")
+            << QByteArrayList{"f:000001 notes.txt"} << QByteArrayList{"notes.txt=000001 notes.txt"}
+            << "1/1 0/1"
+            << "";
+        // Nothing would be left of the name: named at the end, never silently skipped.
+        QTest::newRow("a name that is only a prefix")
+            << QByteArrayList{"f:123456 ", "f:000002 b.jpg"}
+            << QByteArrayList{"123456 ", "b.jpg=000002 b.jpg"} << "2/2 0/2"
+            << "empty:123456 ";
         QTest::newRow("one prefix per run") << QByteArrayList{"f:000001 000002 a.jpg"}
                                             << QByteArrayList{"000002 a.jpg=000001 000002 a.jpg"} << "1/1 0/1"
                                             << "";
