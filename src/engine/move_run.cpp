@@ -370,6 +370,8 @@ Status MoveRun::deleteChildFolders(const std::vector<fs::path>& folderList) {
             return removed.error();
         if (!removed.value())
             m_foldersKeptForDownloads.push_back(folder);
+        else
+            ++m_foldersRemoved;
     }
     return {};
 }
@@ -388,7 +390,8 @@ MoveRunResult MoveRun::finish(MoveOutcome outcome, std::optional<Error> error) {
             m_namesTooLong,
             m_foldersKeptForLongNames,
             m_longestName,
-            m_specialFiles};
+            m_specialFiles,
+            m_foldersRemoved};
 }
 
 } // namespace corvalin

@@ -83,6 +83,7 @@ struct MoveRunResult {
     std::size_t longestName = 255; // the destination's limit, in bytes
     // FIFOs, sockets and devices named like pictures in the folders emptied: never moved.
     std::vector<std::filesystem::path> specialFiles;
+    int foldersRemoved = 0; // child folders removed after the move
 };
 
 // What a failure to move a picture into the destination was doing, as messages name it.
@@ -188,6 +189,7 @@ private:
     std::unordered_set<std::string> m_foldersHoldingLongNames;
     std::vector<std::filesystem::path> m_foldersKeptForLongNames;
     std::vector<std::filesystem::path> m_specialFiles;
+    int m_foldersRemoved = 0;
 };
 
 } // namespace corvalin

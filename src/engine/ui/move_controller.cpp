@@ -127,8 +127,9 @@ void MoveController::tellEnd(const MoveRunResult& result, const Removal& removal
     if (!m_tallying)
         return;
     const RemovalChoices removed{m_form.vars().OptFlags[0].isOn(), removal.permanent()};
-    RunEndNotice::of(m_form).runEnded(moveEndTitle(),
-                                      gatherSummary(result.outcome, m_tally.finish(), removed));
+    GatherCounts counts = m_tally.finish();
+    counts.childFolders = result.foldersRemoved;
+    RunEndNotice::of(m_form).runEnded(moveEndTitle(), gatherSummary(result.outcome, counts, removed));
 }
 
 void MoveController::showRunLayout() {
