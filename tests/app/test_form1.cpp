@@ -7,6 +7,7 @@
 #include "app/ui/window_slot.h"
 #include "disk_helpers.h"
 #include "history/run_journal.h"
+#include "platform/paths.h"
 #include "scripted_message_box.h"
 #include "temp_tree.h"
 #include "widget_place.h"
@@ -204,6 +205,31 @@ private slots:
         QCOMPARE(form->ui.Label7->isVisible(), designedPreview);
         QCOMPARE(form->ui.Picture1->frameStyle() != QFrame::NoFrame, designedPreview);
         QVERIFY(!form->ui.Label12->isVisible());
+    }
+
+    // The chosen volume vanishes (unplugged) when the list is read again: the first volume is
+    // chosen, and its change takes the folder list off the vanished folder; choosing that volume
+    // again changes nothing more.
+    void vanishedVolume() {
+        const fs::path stick = root() / "stick";
+        fs::create_directories(stick / "photos");
+        writeFile(root() / "prog" / "Corvalin.ini", "\"" + (stick / "photos").native() + "\",\"" +
+                                                        (root() / "prog").native() + "\",\"\",0,0\r\n");
+        auto form = makeForm();
+        const fs::path home = volumeOf(root(), listVolumes());
+        form->ui.Drive1->setVolumes({{home, "ext4"}, {stick, "vfat"}});
+        QVERIFY(form->Form_Load());
+        QCOMPARE(form->ui.Drive1->drive(), stick);
+        fs::remove_all(stick);
+        QSignalSpy changed(form->ui.Drive1, &DriveList::driveChanged);
+        form->ui.Drive1->setVolumes({{home, "ext4"}});
+        QCOMPARE(changed.count(), 1);
+        QCOMPARE(form->ui.Drive1->drive(), home);
+        QVERIFY(isSameOrBelow(form->ui.Dir1->path(), home) && !isSameOrBelow(form->ui.Dir1->path(), stick));
+        QCOMPARE(form->ui.File1->path(), form->ui.Dir1->path());
+        QVERIFY(m_messages.shown.empty());
+        form->ui.Drive1->setCurrentIndex(0);
+        QCOMPARE(changed.count(), 1);
     }
 
     // Saved folders on other volumes than the working folder: each drive list shows the volume of
