@@ -290,11 +290,19 @@ private slots:
     }
 
     // The box shows the file in hand or, for one that is no picture, nothing: never a picture from
-    // before.
+    // before, clicked or shown by the run while the decoder rests.
+    void previewShowsNothingForAFileThatIsNoPicture_data() {
+        QTest::addColumn<bool>("afterRunPictures");
+        QTest::newRow("after a picture clicked") << false;
+        QTest::newRow("right after pictures of the run") << true;
+    }
     void previewShowsNothingForAFileThatIsNoPicture() {
+        QFETCH(bool, afterRunPictures);
         fs::remove_all(src() / "C");
-        fs::remove(src() / "A" / "a1.jpg");
-        fs::remove(src() / "A" / "a2.JPG");
+        if (!afterRunPictures) {
+            fs::remove(src() / "A" / "a1.jpg");
+            fs::remove(src() / "A" / "a2.JPG");
+        }
         writeContent(src() / "A" / "notes2.txt", "more notes");
         writePicture(dst() / "clicked.jpg", {64, 48}, "JPG");
         openForm(dst(), false);

@@ -279,10 +279,21 @@ void MoveController::previewRequested(const fs::path& file) {
         m_form.FitPreview();
         return;
     }
-    // A request the decoder would drop unread is not worth opening a file for.
-    if (!m_decoder->wantsRequest())
+    // A request the decoder would drop unread is not worth opening a file for; but a file that is
+    // no picture must not leave the picture before it in the box.
+    if (!m_decoder->wantsRequest()) {
+        if (!hasPictureReaderName(file))
+            clearPreview();
         return;
+    }
     m_decoder->request(openPicture(file), m_form.ui.Picture1->contentsRect().size(), m_generation);
+}
+
+// Pictures still being decoded are dropped when they arrive.
+void MoveController::clearPreview() {
+    ++m_generation;
+    m_decoder->dropPending();
+    m_form.ui.Image1->hide();
 }
 
 void MoveController::newNameChosen(const std::string& name) {

@@ -79,6 +79,7 @@ private:
     void cancelEnding(const std::filesystem::path& sourceParent);
     void tellEnd(const MoveRunResult& result, const Removal& removal);
     void showDecoded(const PreparedPreview& prepared, std::uint64_t generation);
+    void clearPreview();
 
     Form1& m_form;
     PreviewDecoder* m_decoder;
