@@ -269,6 +269,39 @@ private slots:
         QCOMPARE(namesIn(src()), Names{"top.txt"});
     }
 
+    // After a cancel or a failure the heading names the last folder the run entered, however few
+    // folders the display's pace showed (here none after the first paint).
+    void label10NamesTheLastFolderEntered_data() {
+        QTest::addColumn<QString>("event");
+        QTest::addColumn<QString>("label10");
+        QTest::newRow("cancel during the survey") << "cancelSurveying"
+                                                  << "C";
+        QTest::newRow("cancel in the first folder") << "cancelInA"
+                                                    << "A";
+        QTest::newRow("failure at the second folder") << "failAtB"
+                                                      << "A";
+    }
+    void label10NamesTheLastFolderEntered() {
+        QFETCH(QString, event);
+        openForm(dst(), false, true);
+        MoveController::of(*m_form).setDisplayInterval(3600 * 1000);
+        bool done = false;
+        m_duringRun = [&] {
+            const bool inA = m_form->PreviewPath.parent_path() == src() / "A";
+            if (done || (event == "cancelSurveying" ? !m_form->ui.Label13->isVisible() : !inA))
+                return;
+            done = true;
+            if (event == "failAtB")
+                fs::rename(src() / "B", root() / "B-gone");
+            else
+                m_form->ui.Command2->click();
+        };
+        runMove();
+        QVERIFY(done);
+        QTEST(m_form->ui.Label10->text(), "label10");
+        QCOMPARE(m_messages.shown.size(), std::size_t(event == "failAtB" ? 1 : 0));
+    }
+
     // A folder the survey cannot read stops the run with a message; the window is idle again, the
     // survey heading gone.
     void surveyFailureRestoresTheWindow() {

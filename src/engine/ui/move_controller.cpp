@@ -91,8 +91,8 @@ void MoveController::runMove() {
     moveRun.setPictureTypes(m_form.extraOptions().pictureTypes);
     moveRun.setSkipDuplicates(m_form.extraOptions().skipDuplicates);
     const MoveRunResult result = moveRun.run(source, m_form.vars().OptFlags[0].isOn(), m_form.FolderList);
-    // The last counts and name stay; the endings show the folders.
-    m_pendingFolder.reset();
+    // The last counts, name and folder entered stay; the endings show the folders.
+    showPendingHeading();
     showFileLabels();
     // A cancel clicked during the last files belongs to this run, which ends now; left waiting, it
     // would reach the idle window.
@@ -244,7 +244,7 @@ void MoveController::surveyCountsShown(int foldersWithFiles, int folderCount, lo
 }
 
 void MoveController::surveyFinished(const fs::path& sourceParent) {
-    m_pendingFolder.reset();
+    showPendingHeading();
     showFileLabels();
     showFolder(sourceParent);
     m_form.ui.Label13->hide();
@@ -331,6 +331,15 @@ void MoveController::showPendingDisplay() {
         m_form.ui.Label10->setText(displayName(ownName(folder)));
 }
 
+// The folder entered last is named even when the display's pace passed it by: a cancel or a
+// failure leaves it shown (a completed run names the source parent folder afterwards). Its list is
+// not read for it.
+void MoveController::showPendingHeading() {
+    if (m_pendingFolder && std::exchange(m_pendingHeading, false))
+        m_form.ui.Label10->setText(displayName(ownName(*m_pendingFolder)));
+    m_pendingFolder.reset();
+}
+
 // QLabel leaves a label whose text does not change as it is.
 void MoveController::showFileLabels() {
     if (!m_fileLabelsPending)
@@ -360,7 +369,7 @@ void MoveController::folderFinished(const fs::path& folder) {
 }
 
 void MoveController::returnedToSourceParent(const fs::path& sourceParent) {
-    m_pendingFolder.reset();
+    showPendingHeading();
     showFolder(sourceParent);
 }
 

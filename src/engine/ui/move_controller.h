@@ -74,6 +74,7 @@ private:
     void showFileLabels();
     void showWhenDue();
     void showPendingDisplay();
+    void showPendingHeading();
     void refreshDestinationFiles(bool force);
     void completedEnding(int foldersWithFiles);
     void cancelEnding(const std::filesystem::path& sourceParent);
