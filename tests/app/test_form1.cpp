@@ -371,6 +371,7 @@ private slots:
         form->BusyFlag = OptionValue::number(1);
         QVERIFY(form->ui.Dir2->setPath(root() / "dst"));
         QCOMPARE(form->ui.File2->path(), root() / "prog");
+        QCOMPARE(form->ui.File3->path(), root() / "prog");
         QCOMPARE(form->ui.Label15->text(), QString("1")); // the settings file itself
         QVERIFY(form->ui.Dir1->setPath(root() / "src"));
         QCOMPARE(form->ui.File1->path(), root() / "prog");

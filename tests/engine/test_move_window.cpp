@@ -30,6 +30,23 @@ struct Snapshot {
     bool label7 = false;
     bool command1 = false;
     bool command2 = false;
+    int buttonsShown = 0; // of Command1 to Command4
+};
+
+int buttonsShown(const Form1Ui& ui) {
+    int shown = 0;
+    for (QWidget* button : {ui.Command1, ui.Command2, ui.Command3, ui.Command4})
+        shown += button->isVisible() ? 1 : 0;
+    return shown;
+}
+
+// Counts the times a widget is shown.
+struct ShowCounter : QObject {
+    int shown = 0;
+    bool eventFilter(QObject*, QEvent* event) override {
+        shown += event->type() == QEvent::Show ? 1 : 0;
+        return false;
+    }
 };
 
 void writePicture(const fs::path& file, QSize size, const char* format) {
@@ -79,14 +96,18 @@ class TestMoveWindow : public QObject {
             const auto& ui = m_form->ui;
             m_snapshots.push_back({QString::fromStdString(ui.Dir1->path().filename().native()),
                                    ui.Label6->text(), ui.Label11->text(), ui.Label13->isVisible(),
-                                   ui.Label7->isVisible(), ui.Command1->isVisible(),
-                                   ui.Command2->isVisible()});
+                                   ui.Label7->isVisible(), ui.Command1->isVisible(), ui.Command2->isVisible(),
+                                   buttonsShown(ui)});
             if (m_duringRun)
                 m_duringRun();
         });
         watcher.start();
         QTest::mouseClick(m_form->ui.Command1, Qt::LeftButton);
         watcher.stop();
+        // At most one of the four buttons of the slot shows, during the run and after either ending.
+        for (const Snapshot& shot : m_snapshots)
+            QVERIFY(shot.buttonsShown <= 1);
+        QVERIFY(buttonsShown(m_form->ui) <= 1);
     }
     void makeTree() {
         writePicture(src() / "A" / "a1.jpg", {640, 480}, "JPG");
@@ -511,7 +532,12 @@ private slots:
             fs::create_directories(src() / ("empty" + std::to_string(n)));
         openForm(dst(), true);
         m_form->ui.Label11->setText("7/9");
+        // The survey heading shows even when there is nothing to survey, and goes again.
+        ShowCounter label13;
+        m_form->ui.Label13->installEventFilter(&label13);
         runMove();
+        QVERIFY(label13.shown > 0);
+        QVERIFY(!m_form->ui.Label13->isVisible());
         QCOMPARE(namesIn(src()), Names{"loose.jpg"});
         QCOMPARE(m_form->ui.Label6->text(), QString("0/0"));
         QTEST(m_form->ui.Label11->text(), "label11");

@@ -1,11 +1,13 @@
 // The options dialog with the main window: its designed layout, the load sequence, the apply
 // sequence of OK and Update, Cancel and Esc, the work modes it lays out, and the maker's wiring.
+#include "app/ui/drive_list.h"
 #include "app/ui/file_list.h"
 #include "app/ui/folder_list.h"
 #include "app/ui/form1.h"
 #include "options/ui/options_dialog.h"
 #include "options/ui/options_factory.h"
 #include "platform/file_ops.h"
+#include "platform/volumes.h"
 
 #include "disk_helpers.h"
 #include "own_trash.h"
@@ -17,8 +19,12 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <cstring>
+
 using namespace corvalin;
 namespace fs = std::filesystem;
+
+Q_DECLARE_METATYPE(corvalin::MessageAnswer)
 
 class TestOptionsWindow : public QObject {
     Q_OBJECT
@@ -641,6 +647,67 @@ private slots:
         QVERIFY(readWholeFile(file).value().starts_with("permanent_deletion=true\n"));
         QVERIFY(m_form->readExtraOptionsForRun());
         QCOMPARE(m_messages.shown.size(), std::size_t(2));
+    }
+
+    // The delete question answered No re-reads the lists and Cancel does not; either way nothing is
+    // deleted and the rest of the apply sequence (the serial number here) still runs.
+    void deleteAnsweredNoOrCancel_data() {
+        QTest::addColumn<MessageAnswer>("answer");
+        QTest::addColumn<int>("listedAfter"); // subfolders Dir1 shows
+        QTest::newRow("No") << MessageAnswer::No << 2;
+        QTest::newRow("Cancel") << MessageAnswer::Cancel << 1;
+    }
+    void deleteAnsweredNoOrCancel() {
+        QFETCH(MessageAnswer, answer);
+        frmOptions* dialog = open();
+        const fs::path dl = root() / "dl";
+        QVERIFY(dialog->ui.Dir1->setPath(dl));
+        dialog->ui.Option1[1]->click();
+        dialog->ui.Check2->setChecked(true);
+        dialog->ui.Text3->setText("77");
+        test::makeEntries(root(), {"d:dl/arrived"}); // shown only once the lists are read again
+        m_messages.answers = {answer};
+        dialog->ui.cmdApply->click();
+        QCOMPARE(m_messages.shown.size(), std::size_t(1));
+        QCOMPARE(m_messages.shown[0].buttons, MessageButtons::YesNoCancel);
+        QCOMPARE(lookupEntry(dl / "cats" / "a.jpg"), EntryKind::File);
+        QTEST(dialog->ui.Dir1->subfolderCount(), "listedAfter");
+        QCOMPARE(m_vars.SerialNo, 77);
+    }
+
+    // A volume of the maker's drive list that cannot be opened asks Retry/Cancel, as the main
+    // window's does: Retry once it is there moves the folder list onto it; Cancel puts the drive
+    // list back on the folder's volume.
+    void makerDriveNotReady_data() {
+        QTest::addColumn<bool>("retry");
+        QTest::newRow("retry after inserting") << true;
+        QTest::newRow("cancel") << false;
+    }
+    void makerDriveNotReady() {
+        QFETCH(bool, retry);
+        frmOptions* dialog = open();
+        const fs::path stick = root() / "stick";
+        fs::remove_all(stick);
+        const fs::path home = volumeOf(root(), listVolumes());
+        std::vector<Volume> volumes = {{"/", "ext4"}, {stick, "vfat"}};
+        if (home != "/")
+            volumes.push_back({home, "tmpfs"});
+        dialog->ui.Drive1->setVolumes(volumes);
+        dialog->ui.Drive1->setDrive(dialog->ui.Dir1->path());
+        const fs::path before = dialog->ui.Dir1->path();
+        m_messages.answers = {retry ? MessageAnswer::Retry : MessageAnswer::Cancel};
+        m_messages.onShow = [&](const ScriptedMessageBox::Shown&) {
+            if (retry)
+                fs::create_directories(stick);
+        };
+        dialog->ui.Drive1->setDrive(stick);
+        QCOMPARE(m_messages.shown.size(), std::size_t(1));
+        QCOMPARE(m_messages.shown[0].buttons, MessageButtons::RetryCancel);
+        QCOMPARE(m_messages.shown[0].icon, MessageIcon::Information);
+        QCOMPARE(m_messages.shown[0].text, stick.native() + "\n" + std::strerror(ENOENT));
+        QCOMPARE(dialog->ui.Dir1->path(), retry ? stick : before);
+        QCOMPARE(dialog->ui.Drive1->drive(), retry ? stick : home);
+        fs::remove_all(stick);
     }
 
     // A shutdown while the deletion question waits destroys the dialog; the action ends without

@@ -269,6 +269,24 @@ private slots:
         QCOMPARE(createStripSubfolder(longName).code(), ENAMETOOLONG);
     }
 
+    // A strip into a subfolder at a volume's root makes "root(1)" there. The root is faked by
+    // changing the root of a child process.
+    void subfolderAtAVolumeRoot() {
+        const int result = test::runInChild([&] {
+            if (!test::enterOwnUserNamespace() || ::chroot(m_folder.c_str()) != 0 || ::chdir("/") != 0)
+                return test::skipExit;
+            const Result<std::optional<fs::path>> made = createStripSubfolder("/");
+            return made && made.value() == fs::path("/root(1)") &&
+                           lookupEntry("/root(1)") == EntryKind::Folder
+                       ? 0
+                       : 1;
+        });
+        if (result == test::skipExit)
+            QSKIP("cannot change the root here");
+        QCOMPARE(result, 0);
+        QCOMPARE(lookupEntry(m_folder / "root(1)"), EntryKind::Folder);
+    }
+
     // Only the chosen files move; one whose name an earlier one took stays, one deleted meanwhile
     // is skipped, and the run goes on.
     void intoSubfolder() {
