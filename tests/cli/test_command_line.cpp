@@ -38,7 +38,7 @@ class TestCommandLine : public QObject {
     fs::path root() const { return m_copy.root(); }
 
     QString placed(QString argument) const {
-        for (const char* name : {"src", "dst", "file", "missing", "strip", "dl", "long"})
+        for (const char* name : {"src", "dst", "file", "missing", "strip", "dl", "long", "fifo"})
             argument.replace(QStringLiteral("{%1}").arg(name),
                              QString::fromStdString((root() / name).native()));
         return argument;
@@ -96,6 +96,11 @@ private slots:
         row("gather leaves a download", {"gather", "{dl}", "{dst}"}, 4,
             "完了: 画像 1 個を移動しました（000000〜000000）。ほかのファイル 0 個をごみ箱に入れました。\n",
             "ダウンロード中のため、移動も削除もせずに残したファイル: {dl}/x/photo.jpg.part\n");
+        row("gather names a FIFO named like a picture", {"gather", "{fifo}", "{dst}"}, 4,
+            "完了: 画像 1 個を移動しました（000000〜000000）。",
+            "画像の名前ですが、普通のファイルではない（名前付きパイプ、ソケット、デバイス）ため、移動しなかっ"
+            "たもの: "
+            "{fifo}/x/photo.jpg\n");
         row("gather leaves a name too long", {"gather", "{long}", "{dst}"}, 4,
             "完了: 画像 1 個を移動しました（000000〜000000）。",
             ("名前が長すぎるため、移動も削除もせずに残した画像: {long}/x/" + kLongName + "\n").c_str());
@@ -116,6 +121,8 @@ private slots:
         QVERIFY(writeContent(root() / "file", "a file"));
         for (const char* file : {"000001 a.jpg", "a.jpg", "000002 b.jpg", "123456 "})
             QVERIFY(writeContent(root() / "strip" / file, file));
+        QVERIFY(writeContent(root() / "fifo/x/done.jpg", pictureContent("done")));
+        QCOMPARE(::mkfifo((root() / "fifo/x/photo.jpg").c_str(), 0644), 0);
         for (const char* file : {"x/photo.jpg.part", "x/photo.jpg", "x/done.jpg"})
             QVERIFY(writeContent(root() / "dl" / file, pictureContent(file)));
         for (const std::string& file : {"x/" + kLongName, std::string("x/short.jpg")})
