@@ -10,6 +10,7 @@
 #include "platform/paths.h"
 #include "scripted_message_box.h"
 #include "temp_tree.h"
+#include "unready_volume.h"
 #include "widget_place.h"
 
 #include <QApplication>
@@ -406,25 +407,9 @@ private slots:
         auto form = makeForm();
         QVERIFY(form->Form_Load());
         const fs::path stick = root() / "stick";
-        // The temporary folder may lie on a volume of its own (a tmpfs), which the folder list
-        // remembers it on; the list offers that volume besides the root.
-        const fs::path home = volumeOf(root(), listVolumes());
-        std::vector<Volume> volumes = {{"/", "ext4"}, {stick, "vfat"}};
-        if (home != "/")
-            volumes.push_back({home, "tmpfs"});
-        form->ui.Drive1->setVolumes(volumes);
-        form->ui.Drive1->setDrive(form->ui.Dir1->path());
-        m_messages.answers = {retry ? MessageAnswer::Retry : MessageAnswer::Cancel};
-        m_messages.onShow = [&](const ScriptedMessageBox::Shown&) {
-            if (retry)
-                fs::create_directories(stick);
-        };
-        form->ui.Drive1->setDrive(stick);
-        QCOMPARE(m_messages.shown.size(), std::size_t(1));
-        QCOMPARE(m_messages.shown[0].buttons, MessageButtons::RetryCancel);
-        // The folder the volume would open, then the system's reason, and nothing else.
-        QCOMPARE(m_messages.shown[0].text, stick.native() + "\n" + std::strerror(ENOENT));
-        QCOMPARE(m_messages.shown[0].icon, MessageIcon::Information);
+        const fs::path home = test::chooseUnreadyVolume(form->ui.Drive1, form->ui.Dir1->path(), stick, root(),
+                                                        m_messages, retry);
+        test::checkUnreadyQuestion(m_messages, stick);
         QCOMPARE(form->ui.Dir1->path(), retry ? stick : root() / "prog");
         QCOMPARE(form->ui.Drive1->drive(), retry ? stick : home);
     }

@@ -1,25 +1,22 @@
 // The options dialog with the main window: its designed layout, the load sequence, the apply
 // sequence of OK and Update, Cancel and Esc, the work modes it lays out, and the maker's wiring.
-#include "app/ui/drive_list.h"
 #include "app/ui/file_list.h"
 #include "app/ui/folder_list.h"
 #include "app/ui/form1.h"
 #include "options/ui/options_dialog.h"
 #include "options/ui/options_factory.h"
 #include "platform/file_ops.h"
-#include "platform/volumes.h"
 
 #include "disk_helpers.h"
 #include "own_trash.h"
 #include "scripted_message_box.h"
+#include "unready_volume.h"
 #include "widget_place.h"
 
 #include <QApplication>
 #include <QTabBar>
 #include <QTemporaryDir>
 #include <QtTest>
-
-#include <cstring>
 
 using namespace corvalin;
 namespace fs = std::filesystem;
@@ -688,23 +685,10 @@ private slots:
         frmOptions* dialog = open();
         const fs::path stick = root() / "stick";
         fs::remove_all(stick);
-        const fs::path home = volumeOf(root(), listVolumes());
-        std::vector<Volume> volumes = {{"/", "ext4"}, {stick, "vfat"}};
-        if (home != "/")
-            volumes.push_back({home, "tmpfs"});
-        dialog->ui.Drive1->setVolumes(volumes);
-        dialog->ui.Drive1->setDrive(dialog->ui.Dir1->path());
         const fs::path before = dialog->ui.Dir1->path();
-        m_messages.answers = {retry ? MessageAnswer::Retry : MessageAnswer::Cancel};
-        m_messages.onShow = [&](const ScriptedMessageBox::Shown&) {
-            if (retry)
-                fs::create_directories(stick);
-        };
-        dialog->ui.Drive1->setDrive(stick);
-        QCOMPARE(m_messages.shown.size(), std::size_t(1));
-        QCOMPARE(m_messages.shown[0].buttons, MessageButtons::RetryCancel);
-        QCOMPARE(m_messages.shown[0].icon, MessageIcon::Information);
-        QCOMPARE(m_messages.shown[0].text, stick.native() + "\n" + std::strerror(ENOENT));
+        const fs::path home =
+            test::chooseUnreadyVolume(dialog->ui.Drive1, before, stick, root(), m_messages, retry);
+        test::checkUnreadyQuestion(m_messages, stick);
         QCOMPARE(dialog->ui.Dir1->path(), retry ? stick : before);
         QCOMPARE(dialog->ui.Drive1->drive(), retry ? stick : home);
         fs::remove_all(stick);
