@@ -8,7 +8,10 @@ namespace {
 
 std::string describe(const Error& error, const char* beforePath, const char* beforeReason,
                      const char* beforeAdvice) {
-    std::string text = error.operation + "ができませんでした" + beforePath + legibleName(error.path.native());
+    std::string text = error.operation + "ができませんでした" + beforePath;
+    if (!error.file.empty())
+        text += legibleName(error.file.native()) + " → ";
+    text += legibleName(error.path.native());
     const std::string why = error.reason();
     if (!why.empty())
         text += beforeReason + why;

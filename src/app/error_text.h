@@ -8,7 +8,8 @@
 namespace corvalin {
 
 // The words the user reads for a failed operation: what could not be done, to which file, and the
-// system's reason. UTF-8, the path shown as every list shows it (legibleName).
+// system's reason. UTF-8, the path shown as every list shows it (legibleName). A file refused by
+// its folder is named before the folder: "<file> → <folder>".
 std::string describeError(const Error& error);
 
 // A volume whose folder cannot be opened (a card taken out, a disk not ready): the folder, then the

@@ -140,8 +140,11 @@ Result<ExtraOptions> loadExtraOptions(const std::filesystem::path& file) {
     if (lookupEntry(file) == EntryKind::None)
         return ExtraOptions{};
     const Result<std::string> text = readWholeFile(file, 1 << 20);
-    if (!text)
-        return text.error();
+    if (!text) {
+        Error error = text.error();
+        error.advice = kExtraOptionsUnreadableText;
+        return error;
+    }
     return decodeExtraOptions(text.value());
 }
 

@@ -44,8 +44,15 @@ ExtraOptions decodeExtraOptions(std::string_view text);
 // differ from their defaults.
 std::string encodeExtraOptions(const ExtraOptions& options);
 
-// A missing file gives the defaults; temporary files of a killed rewrite are removed first.
+// A missing file gives the defaults; temporary files of a killed rewrite are removed first. A file
+// that is there and cannot be read (too large, a link to a device, no permission, a folder) is an
+// error whose advice says that no run changes files until the options are chosen again: the
+// defaults would remove pictures of a type the user chose, or trash what was to go for good.
 Result<ExtraOptions> loadExtraOptions(const std::filesystem::path& file);
+
+inline constexpr const char* kExtraOptionsUnreadableText =
+    "この設定ファイルが読めないうちは、ファイルを変更する実行はしません。「オプション」の「詳細」タブで"
+    "設定を確かめて OK を押すと、設定ファイルが書き直されます。";
 
 // Replaces the file at once, so that a crash leaves the old or the new options, never a mix.
 Status saveExtraOptions(const std::filesystem::path& file, const ExtraOptions& options);

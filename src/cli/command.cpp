@@ -70,6 +70,15 @@ std::optional<RunJournal> openCommandJournal(const fs::path& historyFolder, cons
     return std::move(created.value());
 }
 
+std::optional<ExtraOptions> optionsForCommand(const SettingsFiles& files, Terminal& terminal) {
+    Result<ExtraOptions> options = loadExtraOptions(files.extraOptionsFile());
+    if (!options) {
+        terminal.message(describeErrorLine(options.error()));
+        return std::nullopt;
+    }
+    return std::move(options.value());
+}
+
 int commandUsageError(Terminal& terminal, const char* command, const std::string& message) {
     terminal.usage("corvalin " + std::string(command) + ": " + message + "\nTry 'corvalin " + command +
                    " --help' for more information.\n");

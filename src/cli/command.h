@@ -1,5 +1,7 @@
 #pragma once
 
+#include "app/extra_options.h"
+#include "app/startup.h"
 #include "cli/stop_signals.h"
 #include "cli/terminal.h"
 #include "history/run_journal.h"
@@ -62,6 +64,10 @@ int statusAfterUncleanEnd(int status, int uncleanEndStatus);
 // be made; the message is written.
 std::optional<RunJournal> openCommandJournal(const std::filesystem::path& historyFolder,
                                              const RunStart& start, Terminal& terminal);
+
+// The options of Corvalin.conf for a command's run, read before it touches anything. Nothing when
+// the file is there and cannot be read; the message is written, and the command ends with status 1.
+std::optional<ExtraOptions> optionsForCommand(const SettingsFiles& files, Terminal& terminal);
 
 // A usage error of one command: the message, a pointer to its help, status 2.
 int commandUsageError(Terminal& terminal, const char* command, const std::string& message);

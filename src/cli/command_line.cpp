@@ -5,6 +5,8 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 
+#include <cstring>
+
 namespace corvalin {
 
 namespace {
@@ -78,6 +80,15 @@ std::string versionText() {
         .toStdString();
 }
 
+// A result that never reached standard output is a failure of the command, said on standard error.
+int checkedOutput(Terminal& terminal, int status) {
+    const int error = terminal.outputError();
+    if (error == 0)
+        return status;
+    terminal.message(std::string("標準出力への書き込みができませんでした: ") + std::strerror(error));
+    return status == kExitDone || status == kExitFilesLeft ? kExitFailed : status;
+}
+
 int usageError(Terminal& terminal, const std::string& message) {
     terminal.usage("corvalin: " + message + "\nTry 'corvalin --help' for more information.\n");
     return kExitWrongUsage;
@@ -121,11 +132,11 @@ int runCommandLine(int argc, char* argv[]) {
         return usageError(terminal, argumentText(parser.errorText()));
     if (parser.isSet(help)) {
         terminal.help(overviewHelp(parser));
-        return kExitDone;
+        return checkedOutput(terminal, kExitDone);
     }
     if (parser.isSet(version)) {
         terminal.help(versionText());
-        return kExitDone;
+        return checkedOutput(terminal, kExitDone);
     }
     const QStringList rest = parser.positionalArguments();
     if (rest.isEmpty())
@@ -138,7 +149,7 @@ int runCommandLine(int argc, char* argv[]) {
     const int status = runCommand(
         *command, QStringList{arguments.first() + QLatin1Char(' ') + rest.first()} + rest.mid(1), context);
     stop.endByStopSignal();
-    return status;
+    return checkedOutput(terminal, status);
 }
 
 } // namespace corvalin

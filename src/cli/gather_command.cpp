@@ -8,6 +8,7 @@
 #include "cli/gather_plan.h"
 #include "engine/download_markers.h"
 #include "engine/files_left.h"
+#include "platform/name_text.h"
 
 #include <QCommandLineParser>
 
@@ -36,18 +37,6 @@ int startUp(Module1& vars, const SettingsFiles& files, Terminal& terminal, int& 
     return kExitFailed;
 }
 
-// How the run removes what it removes and what it takes for pictures, from Corvalin.conf as the
-// window reads it at its start-up: an unreadable file is said and leaves the defaults (the Trash,
-// JPEG and BMP only), as in the window.
-ExtraOptions optionsFromFile(const SettingsFiles& files, Terminal& terminal) {
-    const Result<ExtraOptions> options = loadExtraOptions(files.extraOptionsFile());
-    if (!options) {
-        terminal.message(describeErrorLine(options.error()));
-        return ExtraOptions{};
-    }
-    return options.value();
-}
-
 struct GatherRequest {
     fs::path source;
     fs::path destination;
@@ -57,16 +46,16 @@ struct GatherRequest {
 
 bool leftFiles(const MoveRunResult& result) {
     return !result.downloadsLeft.empty() || !result.foldersKeptForDownloads.empty() ||
-           !result.namesTooLong.empty();
+           !result.namesTooLong.empty() || !result.specialFiles.empty();
 }
 
 void reportEach(const char* heading, const std::vector<fs::path>& paths, Terminal& terminal) {
     for (const fs::path& path : paths)
-        terminal.message(std::string(heading) + ": " + path.native());
+        terminal.message(std::string(heading) + ": " + legibleName(path.native()));
 }
 
-// Downloads still arriving and names too long, every one by name, and what to do: what the
-// window's end message tells of them.
+// Downloads still arriving, names too long and special files named like pictures, every one by
+// name, and what to do: what the window's end message tells of them.
 void reportFilesLeft(const MoveRunResult& result, Terminal& terminal) {
     reportEach(kDownloadFileLeftText, result.downloadsLeft, terminal);
     reportEach(kDownloadFolderKeptText, result.foldersKeptForDownloads, terminal);
@@ -76,13 +65,14 @@ void reportFilesLeft(const MoveRunResult& result, Terminal& terminal) {
     reportEach(kLongNameFolderKeptText, result.foldersKeptForLongNames, terminal);
     if (!result.namesTooLong.empty())
         terminal.message(longNameReasonText(result.longestName));
+    reportEach(kSpecialFileLeftText, result.specialFiles, terminal);
 }
 
 // The run and what follows it, after the start-up. The one place where a command chooses how the
 // move run is made; the window's choices (MoveController with Form1's options) and these must stay
 // alike.
-int gather(Module1& vars, const SettingsFiles& files, const GatherRequest& request, CommandContext& context) {
-    const ExtraOptions options = optionsFromFile(files, context.terminal);
+int gather(Module1& vars, const SettingsFiles& files, const GatherRequest& request,
+           const ExtraOptions& options, CommandContext& context) {
     const Removal removal(options.permanentDeletion);
     const bool skipDuplicates = request.skipDuplicates.value_or(options.skipDuplicates);
     std::optional<RunJournal> journal = openCommandJournal(
@@ -100,16 +90,18 @@ int gather(Module1& vars, const SettingsFiles& files, const GatherRequest& reque
     moveRun.setPictureTypes(options.pictureTypes);
     moveRun.setSkipDuplicates(skipDuplicates);
     const MoveRunResult result = moveRun.run(request.source, request.deleteFolders, folderList);
-    const GatherCounts& counts = observer.finish();
+    GatherCounts counts = observer.finish();
+    counts.childFolders = result.foldersRemoved;
     const Status recorded = journal->finish(journalOutcome(result.outcome));
     // RunFlag 0 and the counter, as the window's shutdown writes them, before anything is said.
     const Status saved = writeShutdownFiles(vars, files);
     if (result.error)
         context.terminal.message(describeErrorLine(*result.error));
-    for (const Status* written : {&recorded, &saved}) {
-        if (!*written)
-            context.terminal.message(describeErrorLine(written->error()));
-    }
+    // A journal that could not be written stopped the run with that same failure: said once.
+    if (!recorded && recorded.error() != result.error)
+        context.terminal.message(describeErrorLine(recorded.error()));
+    if (!saved)
+        context.terminal.message(describeErrorLine(saved.error()));
     if (leftFiles(result))
         reportFilesLeft(result, context.terminal);
     context.terminal.result(
@@ -121,8 +113,7 @@ int gather(Module1& vars, const SettingsFiles& files, const GatherRequest& reque
 
 // The plan printed instead of the run; the start-up's RunFlag is written back as after a run.
 int planOnly(Module1& vars, const SettingsFiles& files, const GatherRequest& request,
-             CommandContext& context) {
-    const ExtraOptions options = optionsFromFile(files, context.terminal);
+             const ExtraOptions& options, CommandContext& context) {
     const PlanRequest plan{request.source,        request.destination,
                            request.deleteFolders, options.permanentDeletion,
                            options.pictureTypes,  request.skipDuplicates.value_or(options.skipDuplicates)};
@@ -161,6 +152,9 @@ int runGather(const QCommandLineParser& parser, CommandContext& context) {
     const QStringList folders = parser.positionalArguments();
     if (folders.size() != 0 && folders.size() != 2)
         return commandUsageError(context.terminal, "gather", "give both SOURCE and DEST, or neither");
+    // Made absolute, an empty name would mean the working folder.
+    if (folders.contains(QString()))
+        return commandUsageError(context.terminal, "gather", "SOURCE and DEST must not be empty");
     if (parser.isSet(kSkipDuplicates) && parser.isSet(kNoSkipDuplicates))
         return commandUsageError(context.terminal, "gather",
                                  "give --skip-duplicates or --no-skip-duplicates, not both");
@@ -169,6 +163,10 @@ int runGather(const QCommandLineParser& parser, CommandContext& context) {
     const auto lock = lockForCommand(files.settingsFolder, context.terminal, status);
     if (!lock)
         return status;
+    // How the run removes and what it takes for pictures, as the window's 「詳細」 tab chose them.
+    const std::optional<ExtraOptions> options = optionsForCommand(files, context.terminal);
+    if (!options)
+        return kExitFailed;
     Module1 vars;
     int uncleanEnd = kExitDone;
     status = startUp(vars, files, context.terminal, uncleanEnd);
@@ -180,8 +178,8 @@ int runGather(const QCommandLineParser& parser, CommandContext& context) {
     GatherRequest request{source, destination, parser.isSet(kDeleteFolders), std::nullopt};
     if (parser.isSet(kSkipDuplicates) || parser.isSet(kNoSkipDuplicates))
         request.skipDuplicates = parser.isSet(kSkipDuplicates);
-    status =
-        parser.isSet(kPlan) ? planOnly(vars, files, request, context) : gather(vars, files, request, context);
+    status = parser.isSet(kPlan) ? planOnly(vars, files, request, *options, context)
+                                 : gather(vars, files, request, *options, context);
     return statusAfterUncleanEnd(status, uncleanEnd);
 }
 

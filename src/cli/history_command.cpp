@@ -4,6 +4,7 @@
 #include "app/program_files.h"
 #include "cli/command.h"
 #include "history/history_texts.h"
+#include "platform/name_text.h"
 
 #include <QCommandLineParser>
 
@@ -19,9 +20,9 @@ std::string historyLine(const RunSummary& run) {
     std::string line = run.id + kGap + dateTimeText(run.time) + kGap;
     if (run.state == RunState::Damaged)
         return line + stateText(run.state);
-    line += kindText(run.kind) + kGap + run.source.native();
+    line += kindText(run.kind) + kGap + legibleName(run.source.native());
     if (!run.destination.empty())
-        line += " → " + run.destination.native();
+        line += " → " + legibleName(run.destination.native());
     line += kGap + runCountsText(run);
     if (const std::string serials = serialRangeText(run); !serials.empty())
         line += kGap + serials;

@@ -6,6 +6,7 @@
 #include "cli/command.h"
 #include "cli/run_pace.h"
 #include "platform/file_ops.h"
+#include "platform/name_text.h"
 #include "strip/strip_summary.h"
 
 #include <QCommandLineParser>
@@ -41,7 +42,7 @@ private:
 void reportLeftFiles(const StripOutcome& outcome, Terminal& terminal) {
     terminal.messageLines(leftFilesHeadline(outcome));
     for (const LeftFile& file : outcome.left)
-        terminal.message(std::string(leftReasonText(file.reason)) + ": " + file.name);
+        terminal.message(std::string(leftReasonText(file.reason)) + ": " + legibleName(file.name));
 }
 
 // A strip hands out no serial numbers, so its start holds none.
@@ -65,7 +66,7 @@ int stripFolder(const fs::path& folder, const std::vector<std::string>& names, c
                                                               : kOutcomeCompleted);
     if (outcome.error)
         context.terminal.message(describeErrorLine(*outcome.error));
-    if (!recorded)
+    if (!recorded && recorded.error() != outcome.error)
         context.terminal.message(describeErrorLine(recorded.error()));
     if (!outcome.left.empty())
         reportLeftFiles(outcome, context.terminal);
@@ -86,11 +87,17 @@ int runStrip(const QCommandLineParser& parser, CommandContext& context) {
     const QStringList arguments = parser.positionalArguments();
     if (arguments.size() != 1)
         return commandUsageError(context.terminal, "strip", "give one FOLDER");
+    // Made absolute, an empty name would mean the working folder.
+    if (arguments.first().isEmpty())
+        return commandUsageError(context.terminal, "strip", "FOLDER must not be empty");
     const SettingsFiles files = settingsFilesOfThisProgram();
     int status = kExitDone;
     const auto lock = lockForCommand(files.settingsFolder, context.terminal, status);
     if (!lock)
         return status;
+    // A strip uses none of them, but the user's settings that cannot be read stop every run alike.
+    if (!optionsForCommand(files, context.terminal))
+        return kExitFailed;
     const int uncleanEnd = tellUncleanEnd(recoverAfterUncleanEnd(files), context.terminal);
     const fs::path folder = argumentPath(arguments.first());
     const auto names = listFiles(folder);

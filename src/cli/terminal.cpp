@@ -1,7 +1,8 @@
 #include "cli/terminal.h"
 
-#include "platform/utf8.h"
+#include "platform/name_text.h"
 
+#include <cerrno>
 #include <cstdlib>
 #include <unistd.h>
 
@@ -11,40 +12,10 @@ namespace {
 
 constexpr auto kRedrawInterval = std::chrono::milliseconds(100);
 
-void appendEscaped(std::string& text, unsigned char byte) {
-    static const char* const digits = "0123456789abcdef";
-    text += "\\x";
-    text += digits[byte >> 4];
-    text += digits[byte & 0xf];
-}
-
-// C1 controls (U+0080 to U+009F) are two bytes in UTF-8: C2 80 to C2 9F.
-bool isC1Control(std::string_view text, std::size_t at) {
-    return static_cast<unsigned char>(text[at]) == 0xc2 && at + 1 < text.size() &&
-           static_cast<unsigned char>(text[at + 1]) <= 0x9f;
-}
-
 } // namespace
 
 std::string terminalSafe(std::string_view text) {
-    std::string safe;
-    safe.reserve(text.size());
-    for (std::size_t at = 0; at < text.size();) {
-        const auto byte = static_cast<unsigned char>(text[at]);
-        const std::size_t length = utf8SequenceLength(text, at);
-        if (length == 0 || byte < 0x20 || byte == 0x7f) {
-            appendEscaped(safe, byte);
-            ++at;
-        } else if (isC1Control(text, at)) {
-            appendEscaped(safe, byte);
-            appendEscaped(safe, static_cast<unsigned char>(text[at + 1]));
-            at += 2;
-        } else {
-            safe.append(text.substr(at, length));
-            at += length;
-        }
-    }
-    return safe;
+    return legibleText(text);
 }
 
 Terminal::Terminal(std::FILE* out, std::FILE* err, bool showProgress)
@@ -68,7 +39,7 @@ void Terminal::progress(const std::string& text, bool now) {
     const std::string blank =
         m_dumb && line.size() < m_progressLength ? std::string(m_progressLength - line.size(), ' ') : "";
     std::fprintf(m_out, m_dumb ? "\r%s%s" : "\r\033[K%s%s", line.c_str(), blank.c_str());
-    std::fflush(m_out);
+    flushOut();
     m_progressShown = true;
     m_progressLength = line.size();
     m_lastDrawn = time;
@@ -81,14 +52,22 @@ void Terminal::clearProgress() {
         std::fprintf(m_out, "\r%s\r", std::string(m_progressLength, ' ').c_str());
     else
         std::fputs("\r\033[K", m_out);
-    std::fflush(m_out);
+    flushOut();
     m_progressShown = false;
+}
+
+void Terminal::flushOut() {
+    if (std::fflush(m_out) == 0 && !std::ferror(m_out))
+        return;
+    if (errno != EPIPE && m_outError == 0)
+        m_outError = errno != 0 ? errno : EIO;
+    std::clearerr(m_out);
 }
 
 void Terminal::result(const std::string& line) {
     clearProgress();
     std::fprintf(m_out, "%s\n", terminalSafe(line).c_str());
-    std::fflush(m_out);
+    flushOut();
 }
 
 void Terminal::message(const std::string& line) {
@@ -120,7 +99,7 @@ void Terminal::messageLines(const std::string& text) {
 
 void Terminal::help(const std::string& text) {
     std::fputs(text.c_str(), m_out);
-    std::fflush(m_out);
+    flushOut();
 }
 
 void Terminal::usage(const std::string& text) {

@@ -7,8 +7,9 @@
 
 namespace corvalin {
 
-// Text that is safe to print: control characters (which could move the cursor or retitle the
-// terminal) and bytes that are not UTF-8 become "\xNN"; everything else is kept.
+// Text that is safe to print, shown as the window and the plan show it: control characters (which
+// could move the cursor or retitle the terminal) become stand-ins such as "<LF>" and "<ESC>",
+// bytes that are not UTF-8 become U+FFFD; everything else is kept.
 std::string terminalSafe(std::string_view text);
 
 // Where a command writes: the result on standard output, messages on standard error, and while it
@@ -32,8 +33,13 @@ public:
     void help(const std::string& text);
     void usage(const std::string& text);
 
+    // Why standard output could not be written (a full disk, /dev/full), or 0. A reader that left
+    // early (`| head`) is no failure: the command's work is done all the same.
+    int outputError() const { return m_outError; }
+
 private:
     void clearProgress();
+    void flushOut();
 
     std::FILE* m_out;
     std::FILE* m_err;
@@ -41,6 +47,7 @@ private:
     bool m_progressShown = false;
     bool m_dumb = false;
     std::size_t m_progressLength = 0;
+    int m_outError = 0;
     std::chrono::steady_clock::time_point m_lastDrawn;
 };
 

@@ -6,6 +6,7 @@
 #include "cli/command.h"
 #include "cli/run_pace.h"
 #include "history/history_texts.h"
+#include "platform/name_text.h"
 
 #include <QCommandLineParser>
 
@@ -39,7 +40,7 @@ const RunSummary* chosenRun(const std::vector<RunSummary>& runs, const QStringLi
     if (arguments.isEmpty()) {
         if (!runs.empty())
             return &runs.front();
-        context.terminal.message("元に戻せる実行がありません: " + historyFolder.native());
+        context.terminal.message("元に戻せる実行がありません: " + legibleName(historyFolder.native()));
         status = kExitFailed;
         return nullptr;
     }
@@ -107,6 +108,9 @@ int runUndo(const QCommandLineParser& parser, CommandContext& context) {
     const auto lock = lockForCommand(files.settingsFolder, context.terminal, status);
     if (!lock)
         return status;
+    // An undo uses none of them, but the user's settings that cannot be read stop every run alike.
+    if (!optionsForCommand(files, context.terminal))
+        return kExitFailed;
     const int uncleanEnd = tellUncleanEnd(recoverAfterUncleanEnd(files), context.terminal);
     return statusAfterUncleanEnd(undoChosenRun(arguments, files, context), uncleanEnd);
 }

@@ -25,7 +25,7 @@ public:
     virtual Status writeCounter(std::int32_t serialNo) = 0;
     // The folder the run works in from now on.
     virtual Status enterFolder(const std::filesystem::path& folder) = 0;
-    // Gives the picture's owner write permission before its move.
+    // Gives a picture that arrived in the destination its owner's write permission.
     virtual Status makeWritable(const std::filesystem::path& file) = 0;
     // Moves a picture under its serial-numbered name without ever replacing: EEXIST when taken.
     virtual Status movePicture(std::int32_t serialNo, const std::filesystem::path& from,

@@ -31,6 +31,10 @@ std::string describeFilesLeft(const fs::path& sourceParent, const MoveRunResult&
                                                       result.foldersKeptForLongNames, result.longestName);
     if (!tooLong.empty())
         text += (text.empty() ? "" : "\n\n") + tooLong;
+    if (!result.specialFiles.empty())
+        text += std::string(text.empty() ? "" : "\n\n") + kSpecialFileLeftText + "：" +
+                std::to_string(result.specialFiles.size()) + "個" +
+                firstNamesBelow(sourceParent, result.specialFiles);
     return text;
 }
 

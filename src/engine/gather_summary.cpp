@@ -55,7 +55,7 @@ std::string gatherSummary(MoveOutcome outcome, const GatherCounts& counts, Remov
         text += "移動先と同じ内容の画像 " + std::to_string(counts.duplicates) + " 個、";
     text += "ほかのファイル " + std::to_string(counts.others) + " 個";
     if (removed.childFolders && outcome == MoveOutcome::Completed)
-        text += "と子フォルダ";
+        text += "と子フォルダ " + std::to_string(counts.childFolders) + " 個";
     return text + (removed.permanent ? "を削除しました。" : "をごみ箱に入れました。");
 }
 

@@ -16,6 +16,8 @@ struct GatherCounts {
     long pictures = 0;   // moved into the destination
     long others = 0;     // removed as files that are not pictures
     long duplicates = 0; // pictures removed because the destination held their bytes already
+    // Child folders removed after the move (MoveRunResult::foldersRemoved).
+    long childFolders = 0;
     std::optional<std::int32_t> firstNumber;
     std::optional<std::int32_t> lastNumber;
 };

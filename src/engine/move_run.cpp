@@ -19,20 +19,30 @@ namespace {
 const char* const kMoveOutOfText = "移動元フォルダからのファイルの移動";
 
 // A failed move names the folder that refused it: the destination when the fault lies there (gone,
-// full, read-only, closed to this user), the picture's own folder when that may not be changed,
-// else the picture.
+// full, read-only, closed to this user), after the picture it could not take; the picture's own
+// folder when that may not be changed; else the picture. Only the move's own failures are retold:
+// one of the journal or the counter file says where the fault truly lies.
 Error moveError(const Status& moved, const fs::path& destination) {
+    const Error& failed = moved.error();
+    if (failed.operation != kMoveText)
+        return failed;
     const int code = moved.code();
+    const auto intoDestination = [&](int reason) {
+        Error error = errorFromErrno(kMoveIntoText, destination, reason);
+        if (failed.path != destination)
+            error.file = failed.path;
+        return error;
+    };
     if (code == ENOSPC || code == EDQUOT || code == EFBIG || code == EROFS || !isFolder(destination))
-        return errorFromErrno(kMoveIntoText, destination, code);
+        return intoDestination(code);
     if (code == EACCES || code == EPERM) {
         if (const int refusal = folderWriteRefusal(destination))
-            return errorFromErrno(kMoveIntoText, destination, refusal);
-        const fs::path folder = moved.error().path.parent_path();
+            return intoDestination(refusal);
+        const fs::path folder = failed.path.parent_path();
         if (folderWriteRefusal(folder) != 0)
             return errorFromErrno(kMoveOutOfText, folder, code);
     }
-    return moved.error();
+    return failed;
 }
 
 // The child folder of the source parent folder that holds `file`, at any depth.
@@ -155,9 +165,14 @@ Status MoveRun::surveyDisplay(const std::vector<fs::path>& folderList) {
 
 // Every file the folder lists, in its order: pictures moved under a new name, the rest deleted.
 Status MoveRun::moveFolder(const fs::path& folder) {
-    auto names = listFiles(folder);
+    std::vector<std::string> special;
+    auto names = listFiles(folder, special);
     if (!names)
         return names.error();
+    for (const std::string& name : special) {
+        if (isPicture(name, m_pictureTypes))
+            m_specialFiles.push_back(joinPath(folder, name));
+    }
     if (Status entered = m_layer->enterFolder(folder); !entered)
         return entered;
     m_observer.folderStarted(folder);
@@ -222,9 +237,8 @@ Status MoveRun::movePicture(const fs::path& folder, const fs::path& source, cons
         return {};
     }
     showNewName(source, firstName);
-    if (Status normal = m_layer->makeWritable(source); !normal)
-        return normal;
-    // A plan names its pictures one by one, which hands out the same numbers as the batches.
+    // A plan names its pictures one by one, which hands out the same numbers as the batches. The
+    // copy arrives writable by its owner; the picture itself keeps its mode until it goes.
     if (m_layer == &m_disk && m_crossDeviceMoves.crosses(folder, destination)) {
         if (Status added = m_crossDeviceMoves.add(source, destination); !added)
             return moveError(added, destination);
@@ -242,7 +256,8 @@ Status MoveRun::movePicture(const fs::path& folder, const fs::path& source, cons
                 return moveError(moved, destination);
             ++m_vars.SerialNo;
             noteMoved(source, target, false);
-            return {};
+            // Only once it has arrived: a picture that could not be moved keeps its mode.
+            return m_layer->makeWritable(target);
         }
         m_vars.SerialNo = wrapSerialNo(m_vars.SerialNo + 1);
         if (Status counted = m_layer->writeCounter(m_vars.SerialNo); !counted)
@@ -355,6 +370,8 @@ Status MoveRun::deleteChildFolders(const std::vector<fs::path>& folderList) {
             return removed.error();
         if (!removed.value())
             m_foldersKeptForDownloads.push_back(folder);
+        else
+            ++m_foldersRemoved;
     }
     return {};
 }
@@ -372,7 +389,9 @@ MoveRunResult MoveRun::finish(MoveOutcome outcome, std::optional<Error> error) {
             m_foldersKeptForDownloads,
             m_namesTooLong,
             m_foldersKeptForLongNames,
-            m_longestName};
+            m_longestName,
+            m_specialFiles,
+            m_foldersRemoved};
 }
 
 } // namespace corvalin

@@ -81,6 +81,9 @@ struct MoveRunResult {
     std::vector<std::filesystem::path> namesTooLong;
     std::vector<std::filesystem::path> foldersKeptForLongNames;
     std::size_t longestName = 255; // the destination's limit, in bytes
+    // FIFOs, sockets and devices named like pictures in the folders emptied: never moved.
+    std::vector<std::filesystem::path> specialFiles;
+    int foldersRemoved = 0; // child folders removed after the move
 };
 
 // What a failure to move a picture into the destination was doing, as messages name it.
@@ -185,6 +188,8 @@ private:
     std::vector<std::filesystem::path> m_namesTooLong;
     std::unordered_set<std::string> m_foldersHoldingLongNames;
     std::vector<std::filesystem::path> m_foldersKeptForLongNames;
+    std::vector<std::filesystem::path> m_specialFiles;
+    int m_foldersRemoved = 0;
 };
 
 } // namespace corvalin

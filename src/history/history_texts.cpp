@@ -2,6 +2,7 @@
 
 #include "app/name_groups.h"
 #include "naming/serial_name.h"
+#include "platform/name_text.h"
 
 #include <ctime>
 
@@ -27,7 +28,8 @@ const char* undoLeftReasonText(UndoLeftReason reason) {
 }
 
 std::string leftItemText(const UndoLeftItem& item) {
-    return item.twin.empty() ? item.path.native() : item.path.native() + " → " + item.twin.native();
+    const std::string path = legibleName(item.path.native());
+    return item.twin.empty() ? path : path + " → " + legibleName(item.twin.native());
 }
 
 namespace {
@@ -99,8 +101,10 @@ std::string serialRangeText(const RunSummary& run) {
 }
 
 std::string runCountsText(const RunSummary& run) {
-    // The window's column headings; the pictures always, the rest where the run did any.
-    std::string text = "画像 " + std::to_string(run.picturesMoved + run.filesRenamed);
+    // The window's column headings; the pictures always (a strip's files, pictures or not), the rest
+    // where the run did any.
+    const bool strip = run.kind == RunKind::Strip || run.kind == RunKind::StripIntoSubfolder;
+    std::string text = (strip ? "ファイル " : "画像 ") + std::to_string(run.picturesMoved + run.filesRenamed);
     if (run.filesTrashed > 0 || run.filesDeleted > 0)
         text += "  ごみ箱へ " + std::to_string(run.filesTrashed);
     if (run.filesDeleted > 0)
@@ -114,7 +118,7 @@ std::string runCountsText(const RunSummary& run) {
 
 std::string undoQuestion(const RunSummary& run) {
     std::string text = dateTimeText(run.time) + "の「" + kindText(run.kind) + "」を元に戻しますか？\n" +
-                       run.source.native() +
+                       legibleName(run.source.native()) +
                        "\n\n同じ名前のものがある場所には戻さず、実行の後で変わった"
                        "ファイルにも触れません。";
     if (run.state == RunState::Undone)

@@ -16,10 +16,11 @@ bool openRunJournal(MessageBox& messages, const std::filesystem::path& historyFo
     return true;
 }
 
-void finishRunJournal(MessageBox& messages, std::optional<RunJournal>& journal, const char* outcome) {
+void finishRunJournal(MessageBox& messages, std::optional<RunJournal>& journal, const char* outcome,
+                      const std::optional<Error>& told) {
     if (!journal)
         return;
-    if (Status finished = journal->finish(outcome); !finished)
+    if (Status finished = journal->finish(outcome); !finished && finished.error() != told)
         messages.show(describeError(finished.error()), MessageButtons::Ok, MessageIcon::Warning);
     journal.reset();
 }

@@ -13,7 +13,9 @@ class MessageBox;
 bool openRunJournal(MessageBox& messages, const std::filesystem::path& historyFolder, const RunStart& start,
                     std::optional<RunJournal>& journal);
 
-// Records the run's outcome and closes the journal; a failure is told.
-void finishRunJournal(MessageBox& messages, std::optional<RunJournal>& journal, const char* outcome);
+// Records the run's outcome and closes the journal; a failure is told, unless it is `told`: the run
+// stopped on that same failure of its journal and said so already.
+void finishRunJournal(MessageBox& messages, std::optional<RunJournal>& journal, const char* outcome,
+                      const std::optional<Error>& told = std::nullopt);
 
 } // namespace corvalin

@@ -23,8 +23,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-const char* const kMoveText = "ファイルの移動";
-
 std::uint64_t sizeOf(const fs::path& file) {
     struct stat info {};
     return ::lstat(file.c_str(), &info) == 0 ? static_cast<std::uint64_t>(info.st_size) : 0;
@@ -55,13 +53,7 @@ public:
         m_folderRefusal = folderWriteRefusal(folder);
         return {};
     }
-    Status makeWritable(const fs::path& file) override {
-        if (::access(file.c_str(), R_OK) != 0)
-            m_plan.problems.push_back(
-                {ProblemKind::NoReadPermission, file.native(),
-                 "読み取りの許可がありません。別のファイルシステムへは移動できません。"});
-        return {};
-    }
+    Status makeWritable(const fs::path&) override { return {}; }
     Status movePicture(std::int32_t serialNo, const fs::path& from, const fs::path& to) override;
     Status removeFile(const fs::path& file) override {
         const std::uint64_t bytes = sizeOf(file);
@@ -80,6 +72,7 @@ public:
 
 private:
     Status checkRoom(const fs::path& from, std::uint64_t bytes);
+    bool copied(const fs::path& from) const;
 
     MovePlan& m_plan;
     Removal m_removal;
@@ -93,6 +86,9 @@ private:
 Status PlanRecorder::movePicture(std::int32_t serialNo, const fs::path& from, const fs::path& to) {
     if (m_folderRefusal != 0)
         return errorFromErrno(kMoveText, from, m_folderRefusal);
+    // A copy reads the picture, a rename does not: the run stops at one it may not read.
+    if (copied(from) && ::access(from.c_str(), R_OK) != 0)
+        return errorFromErrno(kMoveText, from, errno);
     if (to.filename().native().size() > NAME_MAX)
         return errorFromErrno(kMoveText, from, ENAMETOOLONG);
     // A disk answers a name it cannot hold with EILSEQ or EINVAL: free, as ENOENT is. Any other
@@ -117,12 +113,16 @@ Status PlanRecorder::movePicture(std::int32_t serialNo, const fs::path& from, co
     return {};
 }
 
+// True when the picture reaches the destination as a copy: it lies on another file system.
+bool PlanRecorder::copied(const fs::path& from) const {
+    struct stat info {};
+    return m_destinationDevice && ::lstat(from.c_str(), &info) == 0 && info.st_dev != *m_destinationDevice;
+}
+
 // A rename within the file system takes no room; a copy to another one takes its bytes, rounded up
 // to whole blocks, and the copies of a run add up.
 Status PlanRecorder::checkRoom(const fs::path& from, std::uint64_t bytes) {
-    struct stat info {};
-    if (!m_room || !m_destinationDevice || ::lstat(from.c_str(), &info) != 0 ||
-        info.st_dev == *m_destinationDevice)
+    if (!m_room || !copied(from))
         return {};
     constexpr std::uint64_t kBlock = 4096;
     m_bytesToCopy += (bytes + kBlock - 1) / kBlock * kBlock;
@@ -272,6 +272,11 @@ MovePlan makeMovePlan(const Module1& vars, const SettingsFiles& files, const Pla
         findLeftOut(folderList, request.pictureTypes, plan.problems);
         describeHiddenPictures(plan);
     }
+    // The folder the run stops at is named once, as the reason it stops.
+    if (result.error)
+        std::erase_if(plan.problems, [&](const PlanProblem& problem) {
+            return problem.kind == ProblemKind::Unreadable && problem.path == result.error->path.native();
+        });
     return plan;
 }
 

@@ -49,7 +49,6 @@ enum class ProblemKind : std::uint8_t {
     Unreadable,       // a folder that cannot be read
     NameTaken,        // a new name already taken in the destination: the picture takes a later number
     LeftOut,          // a link or another mounted file system, never entered
-    NoReadPermission, // a picture its owner may not read
     DownloadArriving, // a download still arriving, or a folder kept for one: left as it is
     NameTooLong,      // a picture whose new name the destination cannot hold, or a folder kept for
                       // one: left as it is

@@ -22,6 +22,10 @@ FolderHandle openFolder(const fs::path& folder) {
     return {::opendir(folder.c_str()), &::closedir};
 }
 
+bool isSpecial(unsigned char kind) {
+    return kind == DT_FIFO || kind == DT_SOCK || kind == DT_CHR || kind == DT_BLK;
+}
+
 bool isDots(const char* name) {
     return std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0;
 }
@@ -34,11 +38,7 @@ unsigned char kindOf(const fs::path& path, const dirent& entry, struct stat& inf
     if (::lstat(path.c_str(), &info) != 0)
         return DT_UNKNOWN;
     stated = true;
-    if (S_ISDIR(info.st_mode))
-        return DT_DIR;
-    if (S_ISLNK(info.st_mode))
-        return DT_LNK;
-    return S_ISREG(info.st_mode) ? DT_REG : DT_UNKNOWN;
+    return IFTODT(info.st_mode);
 }
 
 // Each entry of an open folder but "." and "..", with its kind; `info` holds its lstat when
@@ -118,6 +118,10 @@ void leftOutIn(const fs::path& folder, bool inSourceParent, const PictureTypes& 
         else if (entry.kind == DT_LNK)
             problems.push_back(
                 {ProblemKind::LeftOut, entry.path.native(), "リンクです。たどらず、移動もしません。"});
+        else if (isSpecial(entry.kind) && entry.name[0] != '.' && isPicture(entry.name, types))
+            problems.push_back({ProblemKind::LeftOut, entry.path.native(),
+                                "普通のファイルではありません（名前付きパイプ、ソケット、デバイス）。"
+                                "移動しません。"});
         else if (entry.kind == DT_DIR && entry.info.st_dev != own.st_dev)
             problems.push_back({ProblemKind::LeftOut, entry.path.native(),
                                 "別のファイルシステムがマウントされています。中には入りません。"});

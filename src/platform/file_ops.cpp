@@ -108,12 +108,22 @@ fs::path nearestExistingFolder(const fs::path& folder, const fs::path& top) {
 }
 
 Result<std::vector<std::string>> listFiles(const fs::path& folder) {
-    return collectEntries(folder, [](int dirFd, const dirent& entry) {
+    std::vector<std::string> special;
+    return listFiles(folder, special);
+}
+
+Result<std::vector<std::string>> listFiles(const fs::path& folder, std::vector<std::string>& special) {
+    special.clear();
+    auto files = collectEntries(folder, [&special](int dirFd, const dirent& entry) {
         if (isHidden(entry.d_name))
             return 0;
         const int type = entryType(dirFd, entry, nullptr);
+        if (type == S_IFIFO || type == S_IFSOCK || type == S_IFCHR || type == S_IFBLK)
+            special.emplace_back(entry.d_name);
         return type < 0 ? type : type == S_IFREG ? 1 : 0;
     });
+    std::sort(special.begin(), special.end());
+    return files;
 }
 
 namespace {

@@ -33,6 +33,12 @@ std::filesystem::path nearestExistingFolder(const std::filesystem::path& folder,
 // sorted by their bytes. This is what every file list shows and what the runs handle.
 Result<std::vector<std::string>> listFiles(const std::filesystem::path& folder);
 
+// listFiles, and into `special` the names of the entries that are neither files, folders nor links
+// (FIFOs, sockets, devices), hidden ones left out, sorted the same way: no run moves one, but a name
+// may make one look like a picture.
+Result<std::vector<std::string>> listFiles(const std::filesystem::path& folder,
+                                           std::vector<std::string>& special);
+
 struct SubfolderFilter {
     bool includeHidden = false;
     // Leave out subfolders that are mount points: of another file system, or bind mounts.
@@ -71,6 +77,9 @@ Status setNormalAttributes(const std::filesystem::path& file);
 // regular files move (anything else fails with EXDEV); the copy gets the source's mode plus owner
 // write and its times.
 Status moveNoReplace(const std::filesystem::path& from, const std::filesystem::path& to);
+
+// What a failed move (moveNoReplace, a batch of copies) says it could not do.
+inline constexpr const char* kMoveText = "ファイルの移動";
 
 // Finishes or undoes a cross-file-system move that was interrupted (killed process, power loss)
 // in `folder`: afterwards every file exists exactly once and no temporary file is left. The

@@ -1,5 +1,6 @@
 #include "platform/instance_lock.h"
 
+#include "platform/file_ops.h"
 #include "platform/paths.h"
 
 #include <cerrno>
@@ -14,6 +15,9 @@ namespace fs = std::filesystem;
 
 Result<std::optional<InstanceLock>> InstanceLock::tryAcquire(const fs::path& settingsFolder) {
     const fs::path file = lockFile(settingsFolder);
+    // The first run of an installed program makes its settings folder; opening the file says why
+    // when that fails.
+    (void)createFolderWithParents(settingsFolder, 0700);
     // Close-on-exec: a program started from the window must not keep the lock after it ends.
     const int fd = ::open(file.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (fd < 0)

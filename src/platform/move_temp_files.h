@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/file_ops.h"
+
 #include <string_view>
 
 // The hidden files of a move across file systems, shared by the batch that makes them and the
@@ -13,8 +15,5 @@ namespace corvalin {
 inline constexpr std::string_view kMoveTempPrefix = ".corvalin-";
 inline constexpr std::string_view kRecordSuffix = ".from";
 inline constexpr std::string_view kPartSuffix = ".part";
-
-// What a failed move says it could not do.
-inline constexpr const char* kMoveText = "ファイルの移動";
 
 } // namespace corvalin

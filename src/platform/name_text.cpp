@@ -181,6 +181,17 @@ bool endsWithCharactersNoCase(std::string_view name, std::string_view lowerEndin
     return startsCharacter(name, from);
 }
 
+std::string legibleText(std::string_view text) {
+    std::string shown;
+    shown.reserve(text.size());
+    for (std::size_t at = 0; at < text.size();) {
+        const std::size_t length = utf8SequenceLength(text, at);
+        appendShown(shown, length == 0 ? std::nullopt : std::optional(decodeUtf8(text.substr(at), length)));
+        at += length == 0 ? 1 : length;
+    }
+    return shown;
+}
+
 // Component by component: a path may join a UTF-8 folder and a Shift-JIS name, and "/" is never
 // part of a CP932 character.
 std::string legibleName(std::string_view nameOrPath) {

@@ -45,4 +45,8 @@ bool endsWithCharactersNoCase(std::string_view name, std::string_view lowerEndin
 // use it to reach the disk.
 std::string legibleName(std::string_view nameOrPath);
 
+// Text that is no name (a message, a line of a report) shown the same way: UTF-8 kept, a byte that
+// is not UTF-8 shown as U+FFFD, control characters as the stand-ins above.
+std::string legibleText(std::string_view text);
+
 } // namespace corvalin

@@ -1,9 +1,12 @@
 #include "platform/posix_io.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <dirent.h>
 #include <fcntl.h>
+#include <limits>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -84,40 +87,86 @@ int readAll(int fd, std::string& out, std::size_t limit) {
 
 namespace {
 
-// The portable way, for kernels or file system pairs that copy_file_range does not serve.
-int copyByReadWrite(int from, int to) {
-    static constexpr std::size_t chunk = 1 << 20;
-    std::string buffer(chunk, '\0');
-    for (;;) {
-        const ssize_t got = readFull(from, buffer.data(), chunk);
-        if (got <= 0)
-            return got < 0 ? errno : 0;
-        if (const int error = writeAll(to, std::string_view(buffer.data(), static_cast<std::size_t>(got))))
-            return error;
-    }
+bool kernelCopyUnsupported(int error) {
+    return error == EXDEV || error == EINVAL || error == ENOSYS || error == EOPNOTSUPP || error == EBADF;
 }
 
-} // namespace
+// The portable way, for kernels or file system pairs that copy_file_range does not serve.
+int copyByReadWrite(int from, int to, off_t at, off_t length) {
+    static constexpr std::size_t chunk = 1 << 20;
+    std::string buffer(chunk, '\0');
+    while (length > 0) {
+        const auto wanted = static_cast<std::size_t>(std::min<off_t>(length, off_t(chunk)));
+        const ssize_t got = ::pread(from, buffer.data(), wanted, at);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0)
+            return got < 0 ? errno : 0; // ended early: the caller's size check tells
+        for (ssize_t written = 0; written < got;) {
+            const ssize_t put =
+                ::pwrite(to, buffer.data() + written, std::size_t(got - written), at + written);
+            if (put < 0 && errno == EINTR)
+                continue;
+            if (put <= 0)
+                return put < 0 ? errno : EIO;
+            written += put;
+        }
+        at += got;
+        length -= got;
+    }
+    return 0;
+}
 
-int copyAll(int from, int to) {
-    bool copiedAny = false;
-    for (;;) {
-        const ssize_t copied = ::copy_file_range(from, nullptr, to, nullptr, 1 << 30, 0);
+// `length` bytes at `at` of `from` to the same place in `to`: in the kernel while it serves the
+// pair (`inKernel` is cleared once it does not), else by read and write.
+int copyRange(int from, int to, off_t at, off_t length, bool& inKernel) {
+    while (inKernel && length > 0) {
+        off_t in = at;
+        off_t out = at;
+        const auto wanted = static_cast<std::size_t>(std::min<off_t>(length, off_t(1) << 30));
+        const ssize_t copied = ::copy_file_range(from, &in, to, &out, wanted, 0);
         if (copied > 0) {
-            copiedAny = true;
+            at += copied;
+            length -= copied;
             continue;
         }
         if (copied == 0)
             return 0;
         if (errno == EINTR)
             continue;
-        const bool unsupported =
-            errno == EXDEV || errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP || errno == EBADF;
-        // Both offsets have moved by what was copied, so read/write carries on from there.
-        if (unsupported && !copiedAny)
-            return copyByReadWrite(from, to);
-        return errno;
+        if (!kernelCopyUnsupported(errno))
+            return errno;
+        inKernel = false;
     }
+    return copyByReadWrite(from, to, at, length);
+}
+
+} // namespace
+
+// Only the data is copied, hole by hole: a sparse file of gigabytes with kilobytes in it stays
+// that on the other disk (copy_file_range between file systems fills the holes with zeros).
+int copyAll(int from, int to) {
+    bool inKernel = true;
+    for (off_t at = 0;;) {
+        const off_t data = ::lseek(from, at, SEEK_DATA);
+        // A hole up to the end, or nothing more.
+        if (data < 0 && errno == ENXIO)
+            break;
+        // Holes not told here: the rest as data.
+        if (data < 0)
+            return copyRange(from, to, at, std::numeric_limits<off_t>::max(), inKernel);
+        const off_t hole = ::lseek(from, data, SEEK_HOLE);
+        if (hole < 0)
+            return errno;
+        if (const int error = copyRange(from, to, data, hole - data, inKernel))
+            return error;
+        at = hole;
+    }
+    // A hole at the end is a length without bytes.
+    struct stat st {};
+    if (::fstat(from, &st) != 0 || ::ftruncate(to, st.st_size) != 0)
+        return errno;
+    return 0;
 }
 
 int renameNoReplace(const std::string& from, const std::string& to) {

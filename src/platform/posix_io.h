@@ -40,7 +40,8 @@ ssize_t readFull(int fd, char* data, std::size_t size);
 // Reads until end of file, failing with EFBIG beyond `limit` bytes. Returns 0 or errno.
 int readAll(int fd, std::string& out, std::size_t limit);
 
-// Copies the rest of `from` into `to`, in the kernel where it can. Returns 0 or errno.
+// Copies all of `from` into the empty `to`, in the kernel where it can, keeping the holes of a
+// sparse file. Returns 0 or errno.
 int copyAll(int from, int to);
 
 // Renames without ever replacing what `to` names (EEXIST when taken). Fails with EINVAL or ENOSYS

@@ -53,10 +53,8 @@ fs::path settingsFolder(const fs::path& programFolder) {
     // portable copy keeps its settings beside itself.
     if (!isInstalled(programFolder) && ::access(programFolder.c_str(), W_OK) == 0)
         return programFolder;
-    const fs::path folder = joinPath(baseFolder("XDG_CONFIG_HOME", ".config"), "Corvalin");
-    // Writing a file there will report why, if this fails.
-    (void)createFolderWithParents(folder, 0700);
-    return folder;
+    // Made by whatever writes there first (the lock of a run): reading the history makes nothing.
+    return joinPath(baseFolder("XDG_CONFIG_HOME", ".config"), "Corvalin");
 }
 
 fs::path historyFolder(const fs::path& programFolder, const fs::path& settingsFolder) {

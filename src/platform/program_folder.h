@@ -16,7 +16,7 @@ bool isInstalled(const std::filesystem::path& programFolder);
 
 // Where the settings and counter files live: the program folder for a portable copy whose folder is
 // writable, else the per-user configuration folder ($XDG_CONFIG_HOME or ~/.config, then
-// "Corvalin"), created when missing.
+// "Corvalin"). Nothing is created here; the instance lock makes the folder when missing.
 std::filesystem::path settingsFolder(const std::filesystem::path& programFolder);
 
 // Where the run journals live: a "history" folder beside the settings files of a portable copy

@@ -18,6 +18,11 @@ struct Error {
     std::string detail;
     // What the user can do about it, when there is something to say; empty otherwise.
     std::string advice = {};
+    // The file the operation was for, when `path` names the folder that refused it (a picture and
+    // the full destination it could not be put into); empty otherwise.
+    std::filesystem::path file = {};
+
+    bool operator==(const Error&) const = default;
 
     // The system's description of `code` (localised by the C library), or `detail`.
     std::string reason() const;

@@ -1,6 +1,7 @@
 #include "strip/strip_runs.h"
 
 #include "history/run_journal.h"
+#include "naming/serial_name.h"
 #include "naming/strip_rule.h"
 #include "platform/file_ops.h"
 #include "platform/paths.h"
@@ -38,9 +39,6 @@ FileResult stripOne(const fs::path& from, const fs::path& to, const std::string&
         return {LeftReason::NameTaken, std::nullopt};
     observer.newName(newName);
     observer.previewRequested(from);
-    // A read-only file moves like any other and arrives writable.
-    if (const Status normal = setNormalAttributes(from); !normal)
-        return failedOrGone(normal, from);
     if (journal) {
         if (const Status recorded = journal->recordRename(from, to); !recorded)
             return failedOrGone(recorded, from);
@@ -54,6 +52,10 @@ FileResult stripOne(const fs::path& from, const fs::path& to, const std::string&
             return {LeftReason::NameTaken, std::nullopt};
         return failedOrGone(moved, from);
     }
+    // A read-only file moves like any other and arrives writable; one left where it was keeps its
+    // mode.
+    if (const Status normal = setNormalAttributes(to); !normal)
+        return {std::nullopt, normal.error()};
     return {};
 }
 
@@ -74,6 +76,9 @@ StripOutcome stripEntries(const fs::path& folder, const fs::path& target,
         const std::string& name = names[static_cast<std::size_t>(j)];
         const fs::path from = joinPath(folder, name);
         const std::optional<std::string> newName = strippedName(name);
+        // A prefix with nothing after it would leave no name at all.
+        if (!newName && serialPrefixEnd(name) == name.size())
+            outcome.left.push_back({name, LeftReason::NameEmpty});
         if (!newName || given.contains(from))
             continue;
         observer.yield();

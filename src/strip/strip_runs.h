@@ -33,6 +33,7 @@ public:
 enum class LeftReason {
     NameTaken,    // the stripped name exists already (or an earlier file of the run took it)
     NameDotted,   // the stripped name would begin with "." (a hidden file, or "." / "..")
+    NameEmpty,    // the name is a serial prefix and nothing else ("123456 ")
     NoLongerThere // the listed file was moved or deleted after the list was read
 };
 

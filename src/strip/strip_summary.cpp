@@ -28,6 +28,8 @@ const char* leftReasonText(LeftReason reason) {
         return "切り取った後の名前がすでにあるため、そのまま残したファイル";
     case LeftReason::NameDotted:
         return "切り取ると名前が「.」で始まる（隠しファイルになる）ため、そのまま残したファイル";
+    case LeftReason::NameEmpty:
+        return "切り取ると名前がなくなるため、そのまま残したファイル";
     case LeftReason::NoLongerThere:
         return "一覧を読んだ後に移動か削除されていて、見つからなかったファイル";
     }
@@ -43,7 +45,8 @@ std::string describeLeftFiles(const StripOutcome& outcome) {
     if (outcome.left.empty())
         return {};
     std::string text = leftFilesHeadline(outcome);
-    for (const LeftReason reason : {LeftReason::NameTaken, LeftReason::NameDotted, LeftReason::NoLongerThere})
+    for (const LeftReason reason :
+         {LeftReason::NameTaken, LeftReason::NameDotted, LeftReason::NameEmpty, LeftReason::NoLongerThere})
         text += describeNameGroup(leftReasonText(reason), namesLeftFor(outcome, reason));
     return text;
 }

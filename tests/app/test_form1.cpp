@@ -7,8 +7,10 @@
 #include "app/ui/window_slot.h"
 #include "disk_helpers.h"
 #include "history/run_journal.h"
+#include "platform/paths.h"
 #include "scripted_message_box.h"
 #include "temp_tree.h"
+#include "unready_volume.h"
 #include "widget_place.h"
 
 #include <QApplication>
@@ -206,6 +208,31 @@ private slots:
         QVERIFY(!form->ui.Label12->isVisible());
     }
 
+    // The chosen volume vanishes (unplugged) when the list is read again: the first volume is
+    // chosen, and its change takes the folder list off the vanished folder; choosing that volume
+    // again changes nothing more.
+    void vanishedVolume() {
+        const fs::path stick = root() / "stick";
+        fs::create_directories(stick / "photos");
+        writeFile(root() / "prog" / "Corvalin.ini", "\"" + (stick / "photos").native() + "\",\"" +
+                                                        (root() / "prog").native() + "\",\"\",0,0\r\n");
+        auto form = makeForm();
+        const fs::path home = volumeOf(root(), listVolumes());
+        form->ui.Drive1->setVolumes({{home, "ext4"}, {stick, "vfat"}});
+        QVERIFY(form->Form_Load());
+        QCOMPARE(form->ui.Drive1->drive(), stick);
+        fs::remove_all(stick);
+        QSignalSpy changed(form->ui.Drive1, &DriveList::driveChanged);
+        form->ui.Drive1->setVolumes({{home, "ext4"}});
+        QCOMPARE(changed.count(), 1);
+        QCOMPARE(form->ui.Drive1->drive(), home);
+        QVERIFY(isSameOrBelow(form->ui.Dir1->path(), home) && !isSameOrBelow(form->ui.Dir1->path(), stick));
+        QCOMPARE(form->ui.File1->path(), form->ui.Dir1->path());
+        QVERIFY(m_messages.shown.empty());
+        form->ui.Drive1->setCurrentIndex(0);
+        QCOMPARE(changed.count(), 1);
+    }
+
     // Saved folders on other volumes than the working folder: each drive list shows the volume of
     // its folder, and following it leaves the folder list where it is.
     void savedFoldersOnOtherVolumes() {
@@ -345,6 +372,7 @@ private slots:
         form->BusyFlag = OptionValue::number(1);
         QVERIFY(form->ui.Dir2->setPath(root() / "dst"));
         QCOMPARE(form->ui.File2->path(), root() / "prog");
+        QCOMPARE(form->ui.File3->path(), root() / "prog");
         QCOMPARE(form->ui.Label15->text(), QString("1")); // the settings file itself
         QVERIFY(form->ui.Dir1->setPath(root() / "src"));
         QCOMPARE(form->ui.File1->path(), root() / "prog");
@@ -379,25 +407,9 @@ private slots:
         auto form = makeForm();
         QVERIFY(form->Form_Load());
         const fs::path stick = root() / "stick";
-        // The temporary folder may lie on a volume of its own (a tmpfs), which the folder list
-        // remembers it on; the list offers that volume besides the root.
-        const fs::path home = volumeOf(root(), listVolumes());
-        std::vector<Volume> volumes = {{"/", "ext4"}, {stick, "vfat"}};
-        if (home != "/")
-            volumes.push_back({home, "tmpfs"});
-        form->ui.Drive1->setVolumes(volumes);
-        form->ui.Drive1->setDrive(form->ui.Dir1->path());
-        m_messages.answers = {retry ? MessageAnswer::Retry : MessageAnswer::Cancel};
-        m_messages.onShow = [&](const ScriptedMessageBox::Shown&) {
-            if (retry)
-                fs::create_directories(stick);
-        };
-        form->ui.Drive1->setDrive(stick);
-        QCOMPARE(m_messages.shown.size(), std::size_t(1));
-        QCOMPARE(m_messages.shown[0].buttons, MessageButtons::RetryCancel);
-        // The folder the volume would open, then the system's reason, and nothing else.
-        QCOMPARE(m_messages.shown[0].text, stick.native() + "\n" + std::strerror(ENOENT));
-        QCOMPARE(m_messages.shown[0].icon, MessageIcon::Information);
+        const fs::path home = test::chooseUnreadyVolume(form->ui.Drive1, form->ui.Dir1->path(), stick, root(),
+                                                        m_messages, retry);
+        test::checkUnreadyQuestion(m_messages, stick);
         QCOMPARE(form->ui.Dir1->path(), retry ? stick : root() / "prog");
         QCOMPARE(form->ui.Drive1->drive(), retry ? stick : home);
     }

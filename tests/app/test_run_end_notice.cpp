@@ -153,7 +153,7 @@ private slots:
         QTest::addColumn<QString>("told");    // the body, or nothing
         const QString moved =
             QStringLiteral("完了: 画像 2 個を移動しました（000000〜000001）。ほかのファイル 1 "
-                           "個と子フォルダをごみ箱に入れました。");
+                           "個と子フォルダ 2 個をごみ箱に入れました。");
         const QString stripped = QStringLiteral("完了: 通し番号を切り取ったファイル 2 個");
         QTest::newRow("move, 11 s, unseen") << "move" << 11 << false << true << "" << moved;
         QTest::newRow("move, 10 s") << "move" << 10 << false << true << ""

@@ -65,6 +65,14 @@ private slots:
         QTest::newRow("retry") << MessageButtons::RetryCancel << "再試行(&R)" << MessageAnswer::Retry;
         QTest::newRow("retry or cancel, Esc")
             << MessageButtons::RetryCancel << "Esc" << MessageAnswer::Cancel;
+        // The desktop's keys: a button's letter alone presses it; Return the focused button.
+        QTest::newRow("yes by Y") << MessageButtons::YesNo << "Y" << MessageAnswer::Yes;
+        QTest::newRow("no by n") << MessageButtons::YesNoCancel << "n" << MessageAnswer::No;
+        QTest::newRow("retry by R") << MessageButtons::RetryCancel << "R" << MessageAnswer::Retry;
+        QTest::newRow("a letter of no button does nothing")
+            << MessageButtons::YesNoCancel << "X" << MessageAnswer::Cancel;
+        QTest::newRow("Return on the focused button")
+            << MessageButtons::YesNoCancel << "Tab, Return" << MessageAnswer::No;
     }
     void messageBoxAnswers() {
         QFETCH(MessageButtons, buttons);
@@ -73,6 +81,20 @@ private slots:
             QCOMPARE(box->windowTitle(), QStringLiteral("Corvalin"));
             if (press == "Esc" || press == "Return") {
                 QTest::keyClick(box, press == "Esc" ? Qt::Key_Escape : Qt::Key_Return);
+                return;
+            }
+            // Keys go where the user's keys go: to the focused button, then up to the box.
+            const auto focused = [box] {
+                return box->focusWidget() ? box->focusWidget() : box;
+            };
+            if (press == "Tab, Return") {
+                QTest::keyClick(focused(), Qt::Key_Tab);
+                QTest::keyClick(focused(), Qt::Key_Return);
+                return;
+            }
+            if (press.size() == 1) {
+                QTest::keyClick(focused(), press[0].toLatin1());
+                QTest::qWait(300); // a letter's click shows itself before it counts
                 return;
             }
             for (QPushButton* button : box->findChildren<QPushButton*>()) {

@@ -34,9 +34,13 @@ class TestWorkMode : public QObject {
         auto enabled = [](QWidget* w) {
             return w->isEnabled() ? QString("e") : QString("g");
         };
+        QString greyed;
+        for (QWidget* control :
+             std::initializer_list<QWidget*>{form.ui.Label1, form.ui.Dir1, form.ui.File1, form.ui.Label5,
+                                             form.ui.Label6, form.ui.Label8, form.ui.Label10})
+            greyed += enabled(control);
         return flag(form.ui.Command1) + flag(form.ui.Command2) + flag(form.ui.Command3) +
-               flag(form.ui.Command4) + " " + enabled(form.ui.Dir1) + enabled(form.ui.Label6) + " " +
-               flag(form.ui.File2) + flag(form.ui.File3) + " " +
+               flag(form.ui.Command4) + " " + greyed + " " + flag(form.ui.File2) + flag(form.ui.File3) + " " +
                form.ui.Label14->palette().color(QPalette::Window).name();
     }
 
@@ -50,14 +54,17 @@ private slots:
         QTest::addColumn<QString>("label9");
         const QString move = "移動先フォルダ指定", strip = "通し番号を切り取るフォルダを指定";
         const QString moving = "移動中ファイル数", renaming = "リネーム中ファイル数";
-        // Command3/Command4 keep what they were (all shown beforehand here) in the strip layout.
-        QTest::newRow("move") << false << false << 0 << "1000 ee 10 #ff0000" << move << moving;
-        QTest::newRow("in folder") << true << false << 0 << "0011 gg 10 #00ff00" << strip << renaming;
-        QTest::newRow("into subfolder") << false << true << 1 << "0011 gg 01 #00ff00" << strip << renaming;
+        // Command3/Command4 keep what they were (all shown beforehand here) in the strip layout; the
+        // source pane and the move run's labels are greyed (Label1 Dir1 File1 Label5 Label6 Label8
+        // Label10).
+        QTest::newRow("move") << false << false << 0 << "1000 eeeeeee 10 #ff0000" << move << moving;
+        QTest::newRow("in folder") << true << false << 0 << "0011 ggggggg 10 #00ff00" << strip << renaming;
+        QTest::newRow("into subfolder")
+            << false << true << 1 << "0011 ggggggg 01 #00ff00" << strip << renaming;
         QTest::newRow("both ticked, stored 0")
-            << true << true << 0 << "0011 gg 10 #00ff00" << strip << renaming;
+            << true << true << 0 << "0011 ggggggg 10 #00ff00" << strip << renaming;
         QTest::newRow("both ticked, stored 1")
-            << true << true << 1 << "0011 gg 01 #00ff00" << strip << renaming;
+            << true << true << 1 << "0011 ggggggg 01 #00ff00" << strip << renaming;
     }
     void layouts() {
         QFETCH(bool, check3);

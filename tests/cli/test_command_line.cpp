@@ -3,6 +3,7 @@
 // with the window's run over the same tree, a stop signal in the middle of a gather, and output to
 // a terminal and to a pipe that closes early.
 #include "app/ui/form1.h"
+#include "child_process.h"
 #include "cli_fixture.h"
 #include "engine/ui/move_controller.h"
 #include "naming/serial_name.h"
@@ -12,8 +13,11 @@
 #include <QtTest>
 
 #include <csignal>
+#include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
 #include <set>
+#include <sys/wait.h>
 
 using namespace corvalin;
 using namespace corvalin::test;
@@ -34,7 +38,7 @@ class TestCommandLine : public QObject {
     fs::path root() const { return m_copy.root(); }
 
     QString placed(QString argument) const {
-        for (const char* name : {"src", "dst", "file", "missing", "strip", "dl", "long"})
+        for (const char* name : {"src", "dst", "file", "missing", "strip", "dl", "long", "fifo"})
             argument.replace(QStringLiteral("{%1}").arg(name),
                              QString::fromStdString((root() / name).native()));
         return argument;
@@ -64,6 +68,9 @@ private slots:
         row("option of another command", {"strip", "--delete-folders", "{strip}"}, 2, "", "'delete-folders'");
         row("unknown command", {"frobnicate"}, 2, "", "'frobnicate' is no command");
         row("one folder of two", {"gather", "{src}"}, 2, "", "give both SOURCE and DEST");
+        // An empty name would be the working folder.
+        row("empty SOURCE", {"gather", "", "{dst}"}, 2, "", "SOURCE and DEST must not be empty");
+        row("empty FOLDER", {"strip", ""}, 2, "", "FOLDER must not be empty");
         row("strip without a folder", {"strip"}, 2, "", "give one FOLDER");
         row("same folder", {"gather", "{src}", "{src}/"}, 1, "中止", "移動元親フォルダと同じ");
         row("missing source", {"gather", "{missing}", "{dst}"}, 1, "中止", "{missing}: ");
@@ -82,11 +89,18 @@ private slots:
         row("strip a missing folder", {"strip", "{missing}"}, 1, "", "{missing}: ");
         row("strip leaves a taken name", {"strip", "{strip}"}, 4, "完了: 通し番号を切り取ったファイル 1 個\n",
             "切り取った後の名前がすでにあるため、そのまま残したファイル: 000001 a.jpg\n");
+        row("strip names a name that is only a prefix", {"strip", "{strip}"}, 4, "",
+            "切り取ると名前がなくなるため、そのまま残したファイル: 123456 \n");
         row("another Corvalin holds the settings folder", {"gather", "{src}", "{dst}"}, 3, "",
             "別の Corvalin", true);
         row("gather leaves a download", {"gather", "{dl}", "{dst}"}, 4,
             "完了: 画像 1 個を移動しました（000000〜000000）。ほかのファイル 0 個をごみ箱に入れました。\n",
             "ダウンロード中のため、移動も削除もせずに残したファイル: {dl}/x/photo.jpg.part\n");
+        row("gather names a FIFO named like a picture", {"gather", "{fifo}", "{dst}"}, 4,
+            "完了: 画像 1 個を移動しました（000000〜000000）。",
+            "画像の名前ですが、普通のファイルではない（名前付きパイプ、ソケット、デバイス）ため、移動しなかっ"
+            "たもの: "
+            "{fifo}/x/photo.jpg\n");
         row("gather leaves a name too long", {"gather", "{long}", "{dst}"}, 4,
             "完了: 画像 1 個を移動しました（000000〜000000）。",
             ("名前が長すぎるため、移動も削除もせずに残した画像: {long}/x/" + kLongName + "\n").c_str());
@@ -105,8 +119,10 @@ private slots:
         QFETCH(int, status);
         makeTree(root());
         QVERIFY(writeContent(root() / "file", "a file"));
-        for (const char* file : {"000001 a.jpg", "a.jpg", "000002 b.jpg"})
+        for (const char* file : {"000001 a.jpg", "a.jpg", "000002 b.jpg", "123456 "})
             QVERIFY(writeContent(root() / "strip" / file, file));
+        QVERIFY(writeContent(root() / "fifo/x/done.jpg", pictureContent("done")));
+        QCOMPARE(::mkfifo((root() / "fifo/x/photo.jpg").c_str(), 0644), 0);
         for (const char* file : {"x/photo.jpg.part", "x/photo.jpg", "x/done.jpg"})
             QVERIFY(writeContent(root() / "dl" / file, pictureContent(file)));
         for (const std::string& file : {"x/" + kLongName, std::string("x/short.jpg")})
@@ -160,7 +176,7 @@ private slots:
         QCOMPARE(run.err, QByteArray());
         QCOMPARE(QString::fromUtf8(run.out),
                  QString("完了: 画像 5 個を移動しました（000042〜000047）。ほかのファイル 1 "
-                         "個と子フォルダをごみ箱に入れました。\n"));
+                         "個と子フォルダ 3 個をごみ箱に入れました。\n"));
         QVERIFY(treeOf(root() / "c") == treeOf(root() / "w"));
         QCOMPARE(contentOf(prog() / "Quillet.ini"), contentOf(windowProgram / "Quillet.ini"));
         QCOMPARE(contentOf(prog() / "Quillet.ini"), std::string("48\r\n"));
@@ -168,30 +184,63 @@ private slots:
                                                          (root() / "c/dst").native() + "\",\"\",0,0\r\n");
     }
 
-    // What is removed goes where Corvalin.conf says, as in the window; an options file that
-    // cannot be read is said, and the Trash keeps everything.
+    // What is removed goes where Corvalin.conf says, as in the window. An options file that is
+    // there and cannot be read stops every command that changes files before it touches anything
+    // (the defaults would trash what was to go for good, or remove pictures of a chosen type).
     void removalFollowsTheOptionsFile_data() {
         QTest::addColumn<QByteArray>("options");
+        QTest::addColumn<QString>("command");
+        QTest::addColumn<int>("status");
         QTest::addColumn<bool>("trashed");
-        QTest::addColumn<int>("errLines");
-        QTest::newRow("no options file") << QByteArray() << true << 0;
-        QTest::newRow("for good") << QByteArray("permanent_deletion=true\n") << false << 0;
-        QTest::newRow("options file is a folder") << QByteArray("<folder>") << true << 1;
+        QTest::newRow("no options file") << QByteArray() << "gather" << 0 << true;
+        QTest::newRow("for good") << QByteArray("permanent_deletion=true\n") << "gather" << 0 << false;
+        QTest::newRow("options file is a folder") << QByteArray("<folder>") << "gather" << 1 << false;
+        QTest::newRow("options file too large") << QByteArray("<large>") << "gather" << 1 << false;
+        QTest::newRow("options file a link to a device") << QByteArray("<zero>") << "gather" << 1 << false;
+        QTest::newRow("the plan of it") << QByteArray("<large>") << "plan" << 1 << false;
+        QTest::newRow("strip with it") << QByteArray("<large>") << "strip" << 1 << false;
+        QTest::newRow("undo with it") << QByteArray("<large>") << "undo" << 1 << true; // the gather before
     }
     void removalFollowsTheOptionsFile() {
         QFETCH(QByteArray, options);
+        QFETCH(QString, command);
+        QFETCH(int, status);
         QFETCH(bool, trashed);
         makeTree(root());
+        QVERIFY(writeContent(root() / "dst/000001 numbered.jpg", "strip me"));
+        if (command == "undo")
+            QCOMPARE(runProgram(prog(), {"gather", placed("{src}"), placed("{dst}")}).exitCode, 0);
+        const auto sourceBefore = treeOf(root() / "src");
+        const auto destinationBefore = treeOf(root() / "dst");
+        const fs::path file = prog() / "Corvalin.conf";
         if (options == "<folder>")
-            fs::create_directory(prog() / "Corvalin.conf");
+            fs::create_directory(file);
+        else if (options == "<large>")
+            QVERIFY(writeContent(file, std::string(10 << 20, '#')));
+        else if (options == "<zero>")
+            fs::create_symlink("/dev/zero", file);
         else if (!options.isEmpty())
-            QVERIFY(writeContent(prog() / "Corvalin.conf", options.toStdString()));
-        const ProgramRun run = runProgram(prog(), {"gather", placed("{src}"), placed("{dst}")});
-        fs::remove(prog() / "Corvalin.conf");
-        QCOMPARE(run.exitCode, 0);
-        QTEST(int(run.err.count('\n')), "errLines");
+            QVERIFY(writeContent(file, options.toStdString()));
+        const QStringList arguments =
+            command == "gather"  ? QStringList{"gather", placed("{src}"), placed("{dst}")}
+            : command == "plan"  ? QStringList{"gather", "--plan", placed("{src}"), placed("{dst}")}
+            : command == "strip" ? QStringList{"strip", placed("{dst}")}
+                                 : QStringList{"undo"};
+        const ProgramRun run = runProgram(prog(), arguments);
+        fs::remove_all(file);
+        QCOMPARE(run.exitCode, status);
         QCOMPARE(trashedItems(m_copy.home().trash()).count(root() / "src/a/notes.txt"), std::size_t(trashed));
-        QVERIFY(run.out.endsWith(trashed ? "をごみ箱に入れました。\n" : "を削除しました。\n"));
+        if (status == 0) {
+            QCOMPARE(run.err, QByteArray());
+            QVERIFY(run.out.endsWith(trashed ? "をごみ箱に入れました。\n" : "を削除しました。\n"));
+            return;
+        }
+        // One line names the file and the reason; nothing changed, not even the saved settings.
+        QCOMPARE(run.err.count('\n'), 1);
+        QVERIFY2(run.err.contains(file.c_str()) && run.err.contains("「詳細」タブ"), run.err.constData());
+        QVERIFY(treeOf(root() / "src") == sourceBefore);
+        QVERIFY(treeOf(root() / "dst") == destinationBefore);
+        QCOMPARE(fs::exists(prog() / "Corvalin.ini"), command == "undo");
     }
 
     // Pictures the destination holds already are left out as Corvalin.conf says, unless a flag
@@ -316,6 +365,57 @@ private slots:
                  shown.constData());
         QCOMPARE(shown.contains('\x1b'), erases);
         QVERIFY2(shown.contains("完了: 画像 5 個を移動しました"), shown.constData());
+    }
+
+    // `history` only reads: an installed program's first `history` makes no folder. Output that
+    // cannot be written (a full disk) is a failure, said on standard error.
+    void historyOnlyReadsAndTellsAFailedOutput() {
+        const fs::path installed = root() / "usr/bin";
+        QVERIFY(copyProgram(installed));
+        fs::create_directories(root() / "usr/share/corvalin");
+        const fs::path home = m_copy.home().folder();
+        QProcess history;
+        prepareProgram(history, installed, {"history"});
+        QProcessEnvironment env = history.processEnvironment();
+        env.insert("XDG_CONFIG_HOME", QString::fromStdString((home / ".config").native()));
+        env.insert("XDG_STATE_HOME", QString::fromStdString((home / ".local/state").native()));
+        history.setProcessEnvironment(env);
+        history.setStandardOutputFile(QStringLiteral("/dev/full"));
+        history.start();
+        const ProgramRun run = finishedRun(history, 60000);
+        QCOMPARE(run.exitCode, 1);
+        QVERIFY2(run.err.contains("標準出力への書き込みができませんでした: "), run.err.constData());
+        QVERIFY(!fs::exists(home / ".config/Corvalin"));
+        QVERIFY(!fs::exists(home / ".local/state/Corvalin"));
+    }
+
+    // A journal whose disk is full stops the gather with that reason, said once; the destination,
+    // which has room, is not blamed.
+    void fullJournalIsTheOneCauseSaid() {
+        // Records of long names fill the journal's only block within the folder.
+        for (int i = 0; i < 20; ++i) {
+            const std::string name = "src/a/" + std::string(200, 'n') + std::to_string(i) + ".jpg";
+            QVERIFY(writeContent(root() / name, pictureContent(name)));
+        }
+        fs::create_directories(root() / "dst");
+        fs::create_directories(prog() / "history");
+        const fs::path err = root() / "err.txt";
+        const std::string command = "cd '" + prog().native() + "' && LC_ALL=C.UTF-8 ./corvalin gather '" +
+                                    (root() / "src").native() + "' '" + (root() / "dst").native() +
+                                    "' >/dev/null 2>'" + err.native() + "'";
+        const int status = runInChild([&] {
+            if (!mountPrivateTmpfs(prog() / "history", "4k"))
+                return skipExit;
+            const int code = std::system(command.c_str());
+            return WIFEXITED(code) ? WEXITSTATUS(code) : 99;
+        });
+        if (status == skipExit)
+            QSKIP("cannot mount a small file system here");
+        QCOMPARE(status, 1);
+        const QString said = QString::fromStdString(contentOf(err));
+        QCOMPARE(said.count("履歴の記録ができませんでした: "), 1);
+        QVERIFY2(said.contains(QString::fromStdString(strerror(ENOSPC))), qPrintable(said));
+        QVERIFY2(!said.contains("移動先フォルダ"), qPrintable(said));
     }
 
     // A reader that leaves early (`| head`) costs the output, never the run or its counter.

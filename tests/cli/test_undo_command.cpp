@@ -100,23 +100,24 @@ private slots:
     }
 
     // A strip from the command line is journaled as the window's is: listed, counting only the
-    // names it changed, and undone name for name; a strip that changed nothing leaves no run.
+    // files it renamed (pictures or not), and undone name for name; a strip that changed nothing
+    // leaves no run. A line break in a name is shown as the window and the plan show it.
     void stripIsListedAndUndone() {
-        for (const char* file : {"000001 a.jpg", "000002 b.jpg", "a.jpg", "c.jpg"})
-            QVERIFY(writeContent(root() / "strip" / file, file));
-        const Tree before = treeOf(root() / "strip");
-        QCOMPARE(runProgram(prog(), {"strip", at("strip")}).exitCode, 4); // a.jpg is taken
+        for (const char* file : {"000001 a.jpg", "000002 b.txt", "a.jpg", "c.jpg"})
+            QVERIFY(writeContent(root() / "st\nrip" / file, file));
+        const Tree before = treeOf(root() / "st\nrip");
+        QCOMPARE(runProgram(prog(), {"strip", at("st\nrip")}).exitCode, 4); // a.jpg is taken
         const QStringList runs = history();
         QCOMPARE(runs.size(), 1);
-        QVERIFY2(runs[0].contains("  番号の削除  " + at("strip") + "  画像 1  ") &&
+        QVERIFY2(runs[0].contains("  番号の削除  " + at("st<LF>rip") + "  ファイル 1  ") &&
                      runs[0].endsWith("  完了"),
                  qPrintable(runs[0]));
-        QCOMPARE(runProgram(prog(), {"strip", at("strip")}).exitCode, 4);
+        QCOMPARE(runProgram(prog(), {"strip", at("st\nrip")}).exitCode, 4);
         QCOMPARE(history().size(), 1);
 
         const ProgramRun undo = runProgram(prog(), {"undo", idOf(runs[0])});
         QCOMPARE(undo.exitCode, 0);
-        QVERIFY(treeOf(root() / "strip") == before);
+        QVERIFY(treeOf(root() / "st\nrip") == before);
         QVERIFY(history().value(0).endsWith("  取り消し済み"));
     }
 

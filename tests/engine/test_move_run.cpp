@@ -148,16 +148,20 @@ private slots:
         const auto pictures = makeTree({"top.jpg", "top.txt", "B/b.jpg", "A/z.jpg", "A/a.bmp", "A/notes.txt",
                                         "A/A1/x.jpg", "A/.hidden.jpg", "C/.keep"});
         fs::create_directories(src() / "empty");
-        makeEntries(src() / "A", {"p:pipe", "l:link.jpg>z.jpg"});
+        makeEntries(src() / "A", {"p:pipe", "l:link.jpg>z.jpg", "p:fifo.jpg", "s:A1/socket.JPG"});
         ::chmod((src() / "A" / "z.jpg").c_str(), 0444);
         const MoveRunResult result = runMove();
         QCOMPARE(result.outcome, MoveOutcome::Completed);
         QCOMPARE(result.foldersWithFiles, 3);
+        // Special files named like pictures are named, never moved.
+        QCOMPARE(result.specialFiles,
+                 (std::vector<fs::path>{src() / "A/fifo.jpg", src() / "A/A1/socket.JPG"}));
         QCOMPARE(namesIn(dst()), (Names{"000000 a.bmp", "000001 z.jpg", "000002 b.jpg", "000003 x.jpg"}));
         QCOMPARE(contentOf(dst() / "000001 z.jpg"), pictureContent("A/z.jpg"));
         QVERIFY(fs::status(dst() / "000001 z.jpg").permissions() == fs::perms(0644));
         QCOMPARE(namesIn(src()), (Names{"A", "B", "C", "empty", "top.jpg", "top.txt"}));
-        QCOMPARE(namesIn(src() / "A"), (Names{".hidden.jpg", "A1", "link.jpg", "pipe"}));
+        QCOMPARE(namesIn(src() / "A"), (Names{".hidden.jpg", "A1", "fifo.jpg", "link.jpg", "pipe"}));
+        QCOMPARE(namesIn(src() / "A/A1"), Names{"socket.JPG"});
         QCOMPARE(namesIn(src() / "C"), Names{".keep"});
         QCOMPARE(m_observer.foldersStarted, (std::vector<fs::path>{src() / "A", src() / "B", src() / "C",
                                                                    src() / "empty", src() / "A/A1"}));
@@ -592,17 +596,27 @@ private slots:
     }
 
     // Read-only folders and full disks only show as an unprivileged user or in a private mount, so
-    // the run goes on in a child process.
+    // the run goes on in a child process. The message names the place at fault (the picture first
+    // when the destination refused it), never another one.
     void failuresInAChild_data() {
         QTest::addColumn<QString>("fault");
         QTest::addColumn<int>("code");
-        QTest::newRow("read-only folder") << "readOnlyFolder" << int(EACCES);
-        QTest::newRow("full destination") << "full" << int(ENOSPC);
-        QTest::newRow("file size limit across file systems") << "sizeLimit" << int(EFBIG);
+        QTest::addColumn<QString>("blamed"); // the error's folder or file, below the test's folder
+        QTest::addColumn<QString>("file");   // the picture the destination refused, if any
+        QTest::newRow("read-only folder") << "readOnlyFolder" << int(EACCES) << "src/b"
+                                          << "";
+        QTest::newRow("full destination") << "full" << int(ENOSPC) << "dst"
+                                          << "src/b/2.jpg";
+        QTest::newRow("file size limit across file systems") << "sizeLimit" << int(EFBIG) << "other"
+                                                             << "src/b/2.jpg";
+        QTest::newRow("full journal") << "fullJournal" << int(ENOSPC) << "history/"
+                                      << "";
     }
     void failuresInAChild() {
         QFETCH(QString, fault);
         QFETCH(int, code);
+        QFETCH(QString, blamed);
+        QFETCH(QString, file);
         auto other = otherFileSystemDir();
         if (fault == "sizeLimit" && !other)
             QSKIP("/dev/shm is not another file system here");
@@ -611,6 +625,10 @@ private slots:
         auto pictures = makeTree({"a/1.jpg", "b/2.jpg", "c/3.jpg"});
         pictures[1] = std::string(48 * 1024, 'b');
         writeContent(src() / "b" / "2.jpg", pictures[1]);
+        // Records of long names fill the journal's only block within the first folder.
+        for (int i = 0; fault == "fullJournal" && i < 20; ++i)
+            pictures.push_back(makeTree({"a/" + std::string(200, 'n') + std::to_string(i) + ".jpg"})[0]);
+        fs::create_directories(root() / "history");
         if (fault == "readOnlyFolder") {
             openToEveryone(root());
             ::chmod((src() / "b").c_str(), 0555);
@@ -618,16 +636,29 @@ private slots:
         std::vector<fs::path> roots{root()};
         if (fault == "sizeLimit")
             roots.push_back(m_observer.dest);
+        const fs::path blamedPath = blamed == "other" ? m_observer.dest : root() / blamed.toStdString();
         const int result = runInChild([&] {
             const bool ready = fault == "readOnlyFolder" ? dropPrivileges()
                                : fault == "full"         ? mountPrivateTmpfs(dst(), "40k")
+                               : fault == "fullJournal"  ? mountPrivateTmpfs(root() / "history", "4k")
                                                          : limitFileSize(4096);
             if (!ready)
                 return skipExit;
+            std::optional<RunJournal> journal;
+            if (fault == "fullJournal") {
+                journal.emplace(std::move(
+                    RunJournal::create(root() / "history", moveRunStart(0, src(), dst(), true, Removal()))
+                        .value()));
+                m_journal = &*journal;
+            }
             const MoveRunResult run = runMove(true);
             const bool stopped = run.outcome == MoveOutcome::Failed && run.error && run.error->code == code;
+            const bool named = stopped && run.error->path.native().starts_with(blamedPath.native()) &&
+                               run.error->file == (file.isEmpty() ? fs::path() : root() / file.toStdString());
+            if (!named && run.error)
+                std::fprintf(stderr, "%s\n", run.error->path.c_str());
             // Checked here: a private mount goes with the child.
-            return stopped && lostOrDoubled(pictures, roots).empty() ? 0 : 1;
+            return named && lostOrDoubled(pictures, roots).empty() ? 0 : 1;
         });
         ::chmod((src() / "b").c_str(), 0755);
         if (result == skipExit)

@@ -30,6 +30,23 @@ struct Snapshot {
     bool label7 = false;
     bool command1 = false;
     bool command2 = false;
+    int buttonsShown = 0; // of Command1 to Command4
+};
+
+int buttonsShown(const Form1Ui& ui) {
+    int shown = 0;
+    for (QWidget* button : {ui.Command1, ui.Command2, ui.Command3, ui.Command4})
+        shown += button->isVisible() ? 1 : 0;
+    return shown;
+}
+
+// Counts the times a widget is shown.
+struct ShowCounter : QObject {
+    int shown = 0;
+    bool eventFilter(QObject*, QEvent* event) override {
+        shown += event->type() == QEvent::Show ? 1 : 0;
+        return false;
+    }
 };
 
 void writePicture(const fs::path& file, QSize size, const char* format) {
@@ -79,14 +96,18 @@ class TestMoveWindow : public QObject {
             const auto& ui = m_form->ui;
             m_snapshots.push_back({QString::fromStdString(ui.Dir1->path().filename().native()),
                                    ui.Label6->text(), ui.Label11->text(), ui.Label13->isVisible(),
-                                   ui.Label7->isVisible(), ui.Command1->isVisible(),
-                                   ui.Command2->isVisible()});
+                                   ui.Label7->isVisible(), ui.Command1->isVisible(), ui.Command2->isVisible(),
+                                   buttonsShown(ui)});
             if (m_duringRun)
                 m_duringRun();
         });
         watcher.start();
         QTest::mouseClick(m_form->ui.Command1, Qt::LeftButton);
         watcher.stop();
+        // At most one of the four buttons of the slot shows, during the run and after either ending.
+        for (const Snapshot& shot : m_snapshots)
+            QVERIFY(shot.buttonsShown <= 1);
+        QVERIFY(buttonsShown(m_form->ui) <= 1);
     }
     void makeTree() {
         writePicture(src() / "A" / "a1.jpg", {640, 480}, "JPG");
@@ -269,6 +290,39 @@ private slots:
         QCOMPARE(namesIn(src()), Names{"top.txt"});
     }
 
+    // After a cancel or a failure the heading names the last folder the run entered, however few
+    // folders the display's pace showed (here none after the first paint).
+    void label10NamesTheLastFolderEntered_data() {
+        QTest::addColumn<QString>("event");
+        QTest::addColumn<QString>("label10");
+        QTest::newRow("cancel during the survey") << "cancelSurveying"
+                                                  << "C";
+        QTest::newRow("cancel in the first folder") << "cancelInA"
+                                                    << "A";
+        QTest::newRow("failure at the second folder") << "failAtB"
+                                                      << "A";
+    }
+    void label10NamesTheLastFolderEntered() {
+        QFETCH(QString, event);
+        openForm(dst(), false, true);
+        MoveController::of(*m_form).setDisplayInterval(3600 * 1000);
+        bool done = false;
+        m_duringRun = [&] {
+            const bool inA = m_form->PreviewPath.parent_path() == src() / "A";
+            if (done || (event == "cancelSurveying" ? !m_form->ui.Label13->isVisible() : !inA))
+                return;
+            done = true;
+            if (event == "failAtB")
+                fs::rename(src() / "B", root() / "B-gone");
+            else
+                m_form->ui.Command2->click();
+        };
+        runMove();
+        QVERIFY(done);
+        QTEST(m_form->ui.Label10->text(), "label10");
+        QCOMPARE(m_messages.shown.size(), std::size_t(event == "failAtB" ? 1 : 0));
+    }
+
     // A folder the survey cannot read stops the run with a message; the window is idle again, the
     // survey heading gone.
     void surveyFailureRestoresTheWindow() {
@@ -290,11 +344,19 @@ private slots:
     }
 
     // The box shows the file in hand or, for one that is no picture, nothing: never a picture from
-    // before.
+    // before, clicked or shown by the run while the decoder rests.
+    void previewShowsNothingForAFileThatIsNoPicture_data() {
+        QTest::addColumn<bool>("afterRunPictures");
+        QTest::newRow("after a picture clicked") << false;
+        QTest::newRow("right after pictures of the run") << true;
+    }
     void previewShowsNothingForAFileThatIsNoPicture() {
+        QFETCH(bool, afterRunPictures);
         fs::remove_all(src() / "C");
-        fs::remove(src() / "A" / "a1.jpg");
-        fs::remove(src() / "A" / "a2.JPG");
+        if (!afterRunPictures) {
+            fs::remove(src() / "A" / "a1.jpg");
+            fs::remove(src() / "A" / "a2.JPG");
+        }
         writeContent(src() / "A" / "notes2.txt", "more notes");
         writePicture(dst() / "clicked.jpg", {64, 48}, "JPG");
         openForm(dst(), false);
@@ -395,13 +457,46 @@ private slots:
     }
 
     // With the option of the options file, what goes is gone for good, and no trash is needed.
-    void permanentDeletionFromTheOptionsFile() {
-        writeContent(prog() / "Corvalin.conf", "permanent_deletion=true\n");
+    // Corvalin.conf is read again as the run starts; one that cannot be read stops it before
+    // anything is touched (the defaults would trash what was to go for good, or remove pictures of
+    // a chosen type), said at start-up and again at the refusal.
+    void optionsFileAtTheRunsStart_data() {
+        QTest::addColumn<QString>("options"); // written before the window opens, or after ("later:")
+        QTest::addColumn<bool>("runs");
+        QTest::newRow("deletion for good") << "permanent_deletion=true\n" << true;
+        QTest::newRow("changed after the window opened") << "later:permanent_deletion=true\n" << true;
+        QTest::newRow("too large") << "large" << false;
+        QTest::newRow("a link to a device") << "/dev/zero" << false;
+    }
+    void optionsFileAtTheRunsStart() {
+        QFETCH(QString, options);
+        QFETCH(bool, runs);
+        const fs::path file = prog() / "Corvalin.conf";
+        const auto write = [&] {
+            if (options == "large")
+                writeContent(file, std::string(2 << 20, '#'));
+            else if (options.startsWith('/'))
+                fs::create_symlink(options.toStdString(), file);
+            else
+                writeContent(file, options.mid(options.startsWith("later:") ? 6 : 0).toStdString());
+        };
+        if (!options.startsWith("later:"))
+            write();
         openForm(dst(), true);
+        QCoreApplication::processEvents(); // what the start-up has to say
+        QCOMPARE(m_messages.shown.size(), std::size_t(runs ? 0 : 1));
+        if (options.startsWith("later:"))
+            write();
         runMove();
-        QCOMPARE(namesIn(src()), Names{"top.txt"});
-        QVERIFY(m_messages.shown.empty());
+        QCOMPARE(namesIn(src()), runs ? Names{"top.txt"} : (Names{"A", "B", "C", "top.txt"}));
+        QCOMPARE(namesIn(dst()).size(), std::size_t(runs ? 4 : 1));
         QVERIFY(!fs::exists(m_home->trash()));
+        QCOMPARE(m_messages.shown.size(), std::size_t(runs ? 0 : 2));
+        for (const ScriptedMessageBox::Shown& shown : m_messages.shown) {
+            QVERIFY2(shown.text.find(file.native()) != std::string::npos, shown.text.c_str());
+            QVERIFY2(shown.text.find("「詳細」タブ") != std::string::npos, shown.text.c_str());
+        }
+        QVERIFY(m_form->ui.Command1->isVisible() && !m_form->runInProgress());
     }
 
     // Closing stops the run after the file in hand; then the window closes and saves.
@@ -437,7 +532,12 @@ private slots:
             fs::create_directories(src() / ("empty" + std::to_string(n)));
         openForm(dst(), true);
         m_form->ui.Label11->setText("7/9");
+        // The survey heading shows even when there is nothing to survey, and goes again.
+        ShowCounter label13;
+        m_form->ui.Label13->installEventFilter(&label13);
         runMove();
+        QVERIFY(label13.shown > 0);
+        QVERIFY(!m_form->ui.Label13->isVisible());
         QCOMPARE(namesIn(src()), Names{"loose.jpg"});
         QCOMPARE(m_form->ui.Label6->text(), QString("0/0"));
         QTEST(m_form->ui.Label11->text(), "label11");

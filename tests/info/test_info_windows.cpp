@@ -269,13 +269,17 @@ private slots:
     void systemInformationTool_data() {
         QTest::addColumn<bool>("installed");
         QTest::addColumn<bool>("readOnlyAccount");
-        QTest::newRow("tool on PATH") << true << false;
-        QTest::newRow("no tool") << false << false;
-        QTest::newRow("tool on PATH, key refused") << true << true;
+        QTest::addColumn<bool>("byKey"); // Alt+S, the letter of "ｼｽﾃﾑ情報(&S)..."
+        QTest::newRow("tool on PATH") << true << false << false;
+        QTest::newRow("tool on PATH, Alt+S") << true << false << true;
+        QTest::newRow("no tool") << false << false << false;
+        QTest::newRow("no tool, Alt+S") << false << false << true;
+        QTest::newRow("tool on PATH, key refused") << true << true << false;
     }
     void systemInformationTool() {
         QFETCH(bool, installed);
         QFETCH(bool, readOnlyAccount);
+        QFETCH(bool, byKey);
         const fs::path bin = root() / "bin";
         const fs::path started = root() / "started";
         fs::create_directories(bin);
@@ -295,7 +299,14 @@ private slots:
             });
         }
         QWidget* about = openAbout(*form);
-        control<QPushButton>(about, "cmdSysInfo")->click();
+        if (byKey) {
+            QVERIFY(QTest::qWaitForWindowActive(about));
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_S, Qt::AltModifier);
+            // A letter clicks the button a moment later, as a click that shows itself.
+            QTRY_VERIFY(fs::exists(started) || !m_messages.shown.empty());
+        } else {
+            control<QPushButton>(about, "cmdSysInfo")->click();
+        }
         qputenv("PATH", savedPath);
         if (installed && !readOnlyAccount) {
             QTRY_VERIFY(fs::exists(started));

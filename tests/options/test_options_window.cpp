@@ -10,6 +10,7 @@
 #include "disk_helpers.h"
 #include "own_trash.h"
 #include "scripted_message_box.h"
+#include "unready_volume.h"
 #include "widget_place.h"
 
 #include <QApplication>
@@ -19,6 +20,8 @@
 
 using namespace corvalin;
 namespace fs = std::filesystem;
+
+Q_DECLARE_METATYPE(corvalin::MessageAnswer)
 
 class TestOptionsWindow : public QObject {
     Q_OBJECT
@@ -620,6 +623,75 @@ private slots:
         QCOMPARE(m_messages.shown.back().text, std::string("フォルダが見つかりません。"));
         dialog->ui.Option1[0]->click();
         QVERIFY(dialog->ui.Text2->isEnabled());
+    }
+
+    // Options that could not be read are taken again only from the 「詳細」 tab seen: OK on the first
+    // tab leaves the file as it is and the runs refused; once the tab was shown, OK writes it anew.
+    void unreadableOptionsChosenAgain() {
+        const fs::path file = root() / "Corvalin.conf";
+        test::writeBytes(file, std::string(2 << 20, '#'));
+        QVERIFY(!m_form->readExtraOptionsForRun());
+        QCOMPARE(m_messages.shown.size(), std::size_t(1));
+        open()->ui.cmdOK->click();
+        QVERIFY(m_form->extraOptionsUnreadable());
+        QCOMPARE(fs::file_size(file), std::uintmax_t(2 << 20));
+        QVERIFY(!m_form->readExtraOptionsForRun());
+        frmOptions* dialog = open();
+        dialog->ui.tbsOptions->setCurrentIndex(1);
+        dialog->ui.chkPermanentDelete->setChecked(true);
+        dialog->ui.cmdOK->click();
+        QVERIFY(!m_form->extraOptionsUnreadable());
+        QVERIFY(readWholeFile(file).value().starts_with("permanent_deletion=true\n"));
+        QVERIFY(m_form->readExtraOptionsForRun());
+        QCOMPARE(m_messages.shown.size(), std::size_t(2));
+    }
+
+    // The delete question answered No re-reads the lists and Cancel does not; either way nothing is
+    // deleted and the rest of the apply sequence (the serial number here) still runs.
+    void deleteAnsweredNoOrCancel_data() {
+        QTest::addColumn<MessageAnswer>("answer");
+        QTest::addColumn<int>("listedAfter"); // subfolders Dir1 shows
+        QTest::newRow("No") << MessageAnswer::No << 2;
+        QTest::newRow("Cancel") << MessageAnswer::Cancel << 1;
+    }
+    void deleteAnsweredNoOrCancel() {
+        QFETCH(MessageAnswer, answer);
+        frmOptions* dialog = open();
+        const fs::path dl = root() / "dl";
+        QVERIFY(dialog->ui.Dir1->setPath(dl));
+        dialog->ui.Option1[1]->click();
+        dialog->ui.Check2->setChecked(true);
+        dialog->ui.Text3->setText("77");
+        test::makeEntries(root(), {"d:dl/arrived"}); // shown only once the lists are read again
+        m_messages.answers = {answer};
+        dialog->ui.cmdApply->click();
+        QCOMPARE(m_messages.shown.size(), std::size_t(1));
+        QCOMPARE(m_messages.shown[0].buttons, MessageButtons::YesNoCancel);
+        QCOMPARE(lookupEntry(dl / "cats" / "a.jpg"), EntryKind::File);
+        QTEST(dialog->ui.Dir1->subfolderCount(), "listedAfter");
+        QCOMPARE(m_vars.SerialNo, 77);
+    }
+
+    // A volume of the maker's drive list that cannot be opened asks Retry/Cancel, as the main
+    // window's does: Retry once it is there moves the folder list onto it; Cancel puts the drive
+    // list back on the folder's volume.
+    void makerDriveNotReady_data() {
+        QTest::addColumn<bool>("retry");
+        QTest::newRow("retry after inserting") << true;
+        QTest::newRow("cancel") << false;
+    }
+    void makerDriveNotReady() {
+        QFETCH(bool, retry);
+        frmOptions* dialog = open();
+        const fs::path stick = root() / "stick";
+        fs::remove_all(stick);
+        const fs::path before = dialog->ui.Dir1->path();
+        const fs::path home =
+            test::chooseUnreadyVolume(dialog->ui.Drive1, before, stick, root(), m_messages, retry);
+        test::checkUnreadyQuestion(m_messages, stick);
+        QCOMPARE(dialog->ui.Dir1->path(), retry ? stick : before);
+        QCOMPARE(dialog->ui.Drive1->drive(), retry ? stick : home);
+        fs::remove_all(stick);
     }
 
     // A shutdown while the deletion question waits destroys the dialog; the action ends without

@@ -1,6 +1,7 @@
 // The plan against the run: over generated trees, what the plan says happens to each file is what
 // the run then does to it, read back from the run's journal; and the plan itself changes nothing.
 #include "child_process.h"
+#include "disk_helpers.h"
 #include "history/journal_reader.h"
 #include "history/run_journal.h"
 #include "move_fixture.h"
@@ -14,6 +15,7 @@
 #include <map>
 #include <random>
 #include <set>
+#include <sys/sysmacros.h>
 
 using namespace corvalin;
 using namespace corvalin::test;
@@ -220,6 +222,10 @@ private slots:
         };
         row("a link left out", "link", MoveOutcome::Completed, ProblemKind::LeftOut, "src/a/to-b",
             "リンクです");
+        // Named like pictures, they are named as links are.
+        for (const char* special : {"fifo", "socket", "device"})
+            row(special, special, MoveOutcome::Completed, ProblemKind::LeftOut, "src/a/x.jpg",
+                "普通のファイルではありません");
         row("a name too long with the prefix", "long", MoveOutcome::Completed, ProblemKind::NameTooLong,
             "src/a/x", "（255 バイト）を超えます。名前を短くして");
         row("destination gone", "noDestination", MoveOutcome::Failed, ProblemKind::RunStops, "dst",
@@ -242,6 +248,10 @@ private slots:
         writeContent(src() / "a" / "cat.jpg", "cat");
         if (setUp == "link")
             fs::create_directory_symlink(src() / "b", src() / "a" / "to-b");
+        if (setUp == "fifo" || setUp == "socket")
+            makeEntries(src() / "a", {(setUp == "fifo" ? "p:" : "s:") + QByteArray("x.jpg")});
+        if (setUp == "device" && ::mknod((src() / "a/x.jpg").c_str(), S_IFCHR | 0644, ::makedev(1, 3)) != 0)
+            QSKIP("only root makes a device");
         if (setUp == "long")
             writeContent(src() / "a" / (std::string(250, 'x') + ".jpg"), "long");
         if (setUp == "noDestination")

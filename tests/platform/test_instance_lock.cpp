@@ -4,6 +4,7 @@
 
 #include "child_process.h"
 
+#include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -79,7 +80,8 @@ private slots:
     // No lock file can be made: the caller gets an error naming it, at once.
     void noLockFileIsAnError_data() {
         QTest::addColumn<QString>("place");
-        QTest::newRow("missing folder") << "missing";
+        // A missing folder is made (the first run of an installed program); one below a file cannot be.
+        QTest::newRow("folder that cannot be made") << "belowAFile";
         QTest::newRow("lock file is a link") << "link";
         QTest::newRow("read-only folder") << "read-only";
     }
@@ -87,7 +89,9 @@ private slots:
         QFETCH(QString, place);
         QTemporaryDir dir;
         const fs::path root = dir.path().toStdString();
-        const fs::path folder = root / "settings";
+        const fs::path folder = root / (place == "belowAFile" ? "file/settings" : "settings");
+        if (place == "belowAFile")
+            QVERIFY(QFile(QString::fromStdString((root / "file").native())).open(QIODevice::WriteOnly));
         if (place == "link") {
             fs::create_directory(folder);
             fs::create_symlink(root / "elsewhere", InstanceLock::lockFile(folder));

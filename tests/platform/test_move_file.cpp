@@ -8,6 +8,7 @@
 #include <QElapsedTimer>
 #include <QTemporaryDir>
 #include <QTest>
+#include <algorithm>
 #include <csignal>
 #include <fcntl.h>
 #include <optional>
@@ -95,22 +96,38 @@ private slots:
         QCOMPARE(moveLeftovers(dest), 0);
     }
 
-    void copyAcrossKeepsModeAndTime() {
+    // The copy keeps the mode (plus owner write), the time, the bytes and the holes of a sparse
+    // file: 32 MB holding two bytes take no 32 MB on the other disk.
+    void copyAcrossKeepsModeTimeAndHoles() {
         QTemporaryDir source;
         const auto target = otherFileSystemDir();
         if (!target)
             QSKIP("/dev/shm is not another file system here");
         const fs::path from = fs::path(source.path().toStdString()) / "a.jpg";
         const fs::path to = fs::path(target->path().toStdString()) / "a.jpg";
+        constexpr off_t kSize = off_t(32) << 20;
         writeBytes(from, "x");
+        const int fd = ::open(from.c_str(), O_WRONLY | O_CLOEXEC);
+        QCOMPARE(::pwrite(fd, "y", 1, kSize / 2), ssize_t(1));
+        QCOMPARE(::ftruncate(fd, kSize), 0); // a hole at the end too
+        ::close(fd);
+        struct stat st {};
+        if (::stat(from.c_str(), &st) != 0 || st.st_blocks * 512 >= kSize / 8)
+            QSKIP("the temporary folder's file system keeps no holes");
         const struct timespec times[2] = {{1000000000, 0}, {1234567890, 0}};
         ::utimensat(AT_FDCWD, from.c_str(), times, 0);
         ::chmod(from.c_str(), 0444);
         QVERIFY(moveNoReplace(from, to).ok());
-        struct stat st {};
         QCOMPARE(::stat(to.c_str(), &st), 0);
         QCOMPARE(st.st_mode & 0777, mode_t(0644));
         QCOMPARE(st.st_mtim.tv_sec, time_t(1234567890));
+        QCOMPARE(st.st_size, kSize);
+        QVERIFY2(st.st_blocks * 512 < kSize / 8, qPrintable(QString::number(st.st_blocks)));
+        const std::optional<std::string> bytes = bytesOf(to);
+        QVERIFY(bytes && bytes->size() == std::size_t(kSize));
+        QCOMPARE(std::count(bytes->begin(), bytes->end(), '\0'), std::ptrdiff_t(kSize - 2));
+        QCOMPARE((*bytes)[0], 'x');
+        QCOMPARE((*bytes)[kSize / 2], 'y');
     }
 
     // The states a cross-file-system move passes through, as a kill would leave them.

@@ -1,6 +1,7 @@
 #include "platform/program_folder.h"
 
 #include "platform/file_ops.h"
+#include "platform/instance_lock.h"
 
 #include "child_process.h"
 
@@ -67,8 +68,12 @@ private slots:
             else
                 ::setenv("XDG_CONFIG_HOME", xdg == "absolute" ? (root / "xdg").c_str() : "xdg", 1);
             const fs::path folder = settingsFolder(root / "program");
-            return folder == root / expected.toStdString() && lookupEntry(folder) == EntryKind::Folder ? 0
-                                                                                                       : 1;
+            // Asking makes nothing (`corvalin history` only reads); the lock of a run makes it.
+            const bool portable = folder == root / "program";
+            const bool untouched = lookupEntry(folder) == (portable ? EntryKind::Folder : EntryKind::None);
+            const auto lock = InstanceLock::tryAcquire(folder);
+            const bool made = lock && lock.value() && lookupEntry(folder) == EntryKind::Folder;
+            return folder == root / expected.toStdString() && untouched && made ? 0 : 1;
         });
         if (result == test::skipExit)
             QSKIP("cannot drop privileges");

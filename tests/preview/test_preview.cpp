@@ -42,16 +42,19 @@ class TestPreview : public QObject {
     fs::path root() const { return pathOf(m_dir); }
 
 private slots:
-    // The box's inner area is 87 x 63 once the click has given it its border.
+    // The box's inner area is 87 x 63 once the click has given it its border. The place is rounded
+    // as the size is: a half pixel goes right and down.
     void clickShowsTheFittedPicture_data() {
         QTest::addColumn<QSize>("picture");
         QTest::addColumn<QString>("format");
         QTest::addColumn<QRect>("placed");
         QTest::addColumn<bool>("stretch");
-        QTest::newRow("wide camera picture") << QSize(4000, 3000) << "JPG" << QRect(2, 1, 84, 63) << true;
+        QTest::newRow("wide camera picture") << QSize(4000, 3000) << "JPG" << QRect(3, 1, 84, 63) << true;
         QTest::newRow("tall picture") << QSize(300, 900) << "JPG" << QRect(34, 1, 21, 63) << true;
+        // 11.0018 wide at 37.999: in the middle, not a pixel to the left.
+        QTest::newRow("narrow picture") << QSize(95, 544) << "JPG" << QRect(39, 1, 11, 63) << true;
         QTest::newRow("small bitmap, natural size")
-            << QSize(40, 30) << "BMP" << QRect(24, 17, 40, 30) << false;
+            << QSize(40, 30) << "BMP" << QRect(25, 18, 40, 30) << false;
         QTest::newRow("text file") << QSize() << "" << QRect() << false;
     }
     void clickShowsTheFittedPicture() {

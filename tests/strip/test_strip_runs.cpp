@@ -43,6 +43,7 @@ QString leftOf(const StripOutcome& outcome) {
     for (const LeftFile& file : outcome.left) {
         const char* why = file.reason == LeftReason::NameTaken    ? "taken"
                           : file.reason == LeftReason::NameDotted ? "dotted"
+                          : file.reason == LeftReason::NameEmpty  ? "empty"
                                                                   : "gone";
         left << QString(why) + ":" + QString::fromStdString(file.name);
     }
@@ -111,6 +112,15 @@ private slots:
             << "";
         QTest::newRow("empty folder") << QByteArrayList{} << QByteArrayList{} << "0/0"
                                       << "";
+        QTest::newRow("a numbered file that is no picture")
+            << QByteArrayList{"f:000001 notes.txt"} << QByteArrayList{"notes.txt=000001 notes.txt"}
+            << "1/1 0/1"
+            << "";
+        // Nothing would be left of the name: named at the end, never silently skipped.
+        QTest::newRow("a name that is only a prefix")
+            << QByteArrayList{"f:123456 ", "f:000002 b.jpg"}
+            << QByteArrayList{"123456 ", "b.jpg=000002 b.jpg"} << "2/2 0/2"
+            << "empty:123456 ";
         QTest::newRow("one prefix per run") << QByteArrayList{"f:000001 000002 a.jpg"}
                                             << QByteArrayList{"000002 a.jpg=000001 000002 a.jpg"} << "1/1 0/1"
                                             << "";
@@ -152,13 +162,23 @@ private slots:
         QCOMPARE(contentsOf(m_folder), after);
     }
 
+    void readOnlyFileIsStrippedAndEndsWritable_data() {
+        QTest::addColumn<QByteArray>("into"); // the subfolder, or empty for the folder itself
+        QTest::newRow("in the folder") << QByteArray();
+        QTest::newRow("into a subfolder") << QByteArray("cats(1)");
+    }
     void readOnlyFileIsStrippedAndEndsWritable() {
-        makeFolder({"f:000001 a.jpg"});
+        QFETCH(QByteArray, into);
+        makeFolder({"f:000001 a.jpg", "d:cats(1)"});
         QCOMPARE(::chmod((m_folder / "000001 a.jpg").c_str(), 0444), 0);
         RecordingObserver observer;
-        QCOMPARE(stripInFolder(m_folder, {"000001 a.jpg"}, observer).stripped, 1);
+        const fs::path target = m_folder / into.toStdString();
+        const StripOutcome outcome = into.isEmpty()
+                                         ? stripInFolder(m_folder, {"000001 a.jpg"}, observer)
+                                         : stripIntoSubfolder(m_folder, target, {"000001 a.jpg"}, observer);
+        QCOMPARE(outcome.stripped, 1);
         struct stat st {};
-        QCOMPARE(::stat((m_folder / "a.jpg").c_str(), &st), 0);
+        QCOMPARE(::stat((target / "a.jpg").c_str(), &st), 0);
         QCOMPARE(st.st_mode & 0777, mode_t(0644));
     }
 
@@ -170,8 +190,15 @@ private slots:
         QCOMPARE(outcome.error->code, ENOENT);
     }
 
-    // A failure stops the run at that file and names it; nothing is lost.
+    // A failure stops the run at that file and names it; nothing is lost, and the read-only file
+    // it could not move keeps its mode.
+    void failureStopsTheRun_data() {
+        QTest::addColumn<QByteArray>("into"); // the subfolder, or empty for the folder itself
+        QTest::newRow("in the folder") << QByteArray();
+        QTest::newRow("into a subfolder") << QByteArray("cats(1)");
+    }
     void failureStopsTheRun() {
+        QFETCH(QByteArray, into);
         if (::geteuid() == 0) {
             QCOMPARE(::chown(m_folder.parent_path().c_str(), 65534, 65534), 0);
             QCOMPARE(::chown(m_folder.c_str(), 65534, 65534), 0);
@@ -179,15 +206,24 @@ private slots:
         const int result = test::runInChild([&] {
             if (!test::dropPrivileges())
                 return test::skipExit;
-            const std::vector<std::string> listed = makeFolder({"f:000001 a.jpg", "f:000002 b.jpg"});
+            const std::vector<std::string> listed =
+                makeFolder({"f:000001 a.jpg", "f:000002 b.jpg", "d:cats(1)"});
+            ::chmod((m_folder / "000001 a.jpg").c_str(), 0444);
             ::chmod(m_folder.c_str(), 0555);
             RecordingObserver observer;
-            const StripOutcome outcome = stripInFolder(m_folder, listed, observer);
+            const StripOutcome outcome =
+                into.isEmpty()
+                    ? stripInFolder(m_folder, listed, observer)
+                    : stripIntoSubfolder(m_folder, m_folder / into.toStdString(), listed, observer);
             ::chmod(m_folder.c_str(), 0755);
-            const bool untouched = test::allNames(m_folder) == QByteArrayList{"000001 a.jpg", "000002 b.jpg"};
+            struct stat st {};
+            const bool keptMode =
+                ::stat((m_folder / "000001 a.jpg").c_str(), &st) == 0 && (st.st_mode & 0777) == 0444;
+            const bool untouched =
+                test::allNames(m_folder) == QByteArrayList{"000001 a.jpg", "000002 b.jpg", "cats(1)"};
             const bool named = outcome.error && outcome.error->code == EACCES &&
                                outcome.error->path == m_folder / "000001 a.jpg";
-            return untouched && named && observer.previews == 1 ? 0 : 1;
+            return untouched && keptMode && named && observer.previews == 1 ? 0 : 1;
         });
         if (result == test::skipExit)
             QSKIP("cannot drop privileges");
@@ -231,6 +267,24 @@ private slots:
         const fs::path longName = m_folder / std::string(254, 'x');
         fs::create_directory(longName);
         QCOMPARE(createStripSubfolder(longName).code(), ENAMETOOLONG);
+    }
+
+    // A strip into a subfolder at a volume's root makes "root(1)" there. The root is faked by
+    // changing the root of a child process.
+    void subfolderAtAVolumeRoot() {
+        const int result = test::runInChild([&] {
+            if (!test::enterOwnUserNamespace() || ::chroot(m_folder.c_str()) != 0 || ::chdir("/") != 0)
+                return test::skipExit;
+            const Result<std::optional<fs::path>> made = createStripSubfolder("/");
+            return made && made.value() == fs::path("/root(1)") &&
+                           lookupEntry("/root(1)") == EntryKind::Folder
+                       ? 0
+                       : 1;
+        });
+        if (result == test::skipExit)
+            QSKIP("cannot change the root here");
+        QCOMPARE(result, 0);
+        QCOMPARE(lookupEntry(m_folder / "root(1)"), EntryKind::Folder);
     }
 
     // Only the chosen files move; one whose name an earlier one took stays, one deleted meanwhile

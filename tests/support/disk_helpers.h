@@ -9,7 +9,9 @@
 #include <linux/fs.h>
 #include <string>
 #include <sys/ioctl.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 // Building and reading small trees on disk, for tests. Works on raw bytes, so names that are not
@@ -23,8 +25,8 @@ inline void writeBytes(const std::filesystem::path& path, const std::string& byt
     ::close(fd);
 }
 
-// Makes the entries "f:name" (file), "d:name" (folder), "l:name>target" (symbolic link) and
-// "p:name" (FIFO) below `folder`; names may contain "/" for deeper entries.
+// Makes the entries "f:name" (file), "d:name" (folder), "l:name>target" (symbolic link), "p:name"
+// (FIFO) and "s:name" (socket) below `folder`; names may contain "/" for deeper entries.
 inline void makeEntries(const std::filesystem::path& folder, const QByteArrayList& entries) {
     for (const QByteArray& entry : entries) {
         const std::string nameAndTarget = entry.mid(2).toStdString();
@@ -42,6 +44,16 @@ inline void makeEntries(const std::filesystem::path& folder, const QByteArrayLis
         case 'p':
             QCOMPARE(::mkfifo(path.c_str(), 0644), 0);
             break;
+        case 's': {
+            sockaddr_un address{};
+            address.sun_family = AF_UNIX;
+            QVERIFY(path.native().size() < sizeof address.sun_path);
+            path.native().copy(address.sun_path, path.native().size());
+            const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+            QCOMPARE(::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+            ::close(fd); // the socket file stays
+            break;
+        }
         }
     }
 }

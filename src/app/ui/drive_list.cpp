@@ -34,13 +34,14 @@ void DriveList::showPopup() {
 
 void DriveList::setVolumes(std::vector<Volume> volumes) {
     m_loading = true;
+    const fs::path before = m_drive;
     const QIcon icon = style()->standardIcon(QStyle::SP_DriveHDIcon);
     m_volumes = std::move(volumes);
     if (m_volumes.empty())
         m_volumes.push_back(Volume{"/", {}});
     clear();
-    // Stay on the chosen volume; when it is gone (unplugged), fall back to the first without a
-    // change event, as the folder shown has not moved.
+    // Stay on the chosen volume; when it is gone (unplugged), the first is chosen, and its change
+    // event takes the folder list off the vanished folder.
     int chosen = 0;
     for (std::size_t i = 0; i < m_volumes.size(); ++i) {
         addItem(icon, displayName(m_volumes[i].mountPoint));
@@ -50,6 +51,8 @@ void DriveList::setVolumes(std::vector<Volume> volumes) {
     setCurrentIndex(chosen);
     m_drive = m_volumes[static_cast<std::size_t>(chosen)].mountPoint;
     m_loading = false;
+    if (!before.empty() && m_drive != before)
+        emit driveChanged();
 }
 
 void DriveList::onIndexChanged(int index) {

@@ -21,6 +21,7 @@ public:
     void setDrive(const std::filesystem::path& path);
     const std::vector<Volume>& volumes() const { return m_volumes; }
     // Replaces the volumes offered (read from the system on construction and on every opening).
+    // When the chosen volume is no longer among them, the first is chosen and driveChanged() comes.
     void setVolumes(std::vector<Volume> volumes);
 
 signals:

@@ -99,20 +99,41 @@ bool Form1::Form_Load() {
     return true;
 }
 
-// An options file that cannot be read leaves the defaults, which put what is removed in the Trash.
+// An options file that cannot be read is said once the window shows; the dialog shows the defaults,
+// and no run starts until they are confirmed there.
 void Form1::loadExtraOptions() {
     const Result<ExtraOptions> loaded = corvalin::loadExtraOptions(m_files.extraOptionsFile());
     if (loaded) {
         m_extraOptions = loaded.value();
         return;
     }
+    m_extraOptionsUnreadable = true;
     const Error error = loaded.error();
     QTimer::singleShot(0, this, [this, error] { showError(error); });
 }
 
+bool Form1::readExtraOptionsForRun() {
+    const Result<ExtraOptions> loaded = corvalin::loadExtraOptions(m_files.extraOptionsFile());
+    if (loaded) {
+        m_extraOptions = loaded.value();
+        m_extraOptionsUnreadable = false;
+        m_extraOptionsChosen = false;
+        return true;
+    }
+    // Chosen on the 「詳細」 tab, whose failed write was told then: those choices hold.
+    if (m_extraOptionsChosen)
+        return true;
+    m_extraOptionsUnreadable = true;
+    showError(loaded.error());
+    return false;
+}
+
 void Form1::applyExtraOptions(const ExtraOptions& options) {
-    const bool changed = !options.sameValues(m_extraOptions);
+    // A file that could not be read is written anew, so that the next read finds these choices.
+    const bool changed = !options.sameValues(m_extraOptions) || m_extraOptionsUnreadable;
     m_extraOptions = options;
+    m_extraOptionsUnreadable = false;
+    m_extraOptionsChosen = true;
     if (!changed)
         return;
     if (const Status written = saveExtraOptions(m_files.extraOptionsFile(), m_extraOptions); !written)

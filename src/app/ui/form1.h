@@ -44,10 +44,18 @@ public:
     MessageBox& messages() { return m_messages; }
     const SettingsFiles& files() const { return m_files; }
 
-    // The options of Corvalin.conf, read at start-up; the runs take them from here.
+    // The options of Corvalin.conf, read at start-up and again as each run starts; the runs take
+    // them from here.
     const ExtraOptions& extraOptions() const { return m_extraOptions; }
-    // Takes new options and, when they changed, writes them at once; a failed write is shown and the
-    // options still hold until the program ends.
+    // Reads Corvalin.conf again for a run about to start. False, after saying why, while the file
+    // cannot be read and the 「詳細」 tab has not been confirmed since: the run must not go by the
+    // defaults in place of the user's choices. A missing file means the defaults.
+    bool readExtraOptionsForRun();
+    // Corvalin.conf could not be read, and the 「詳細」 tab has not been confirmed since.
+    bool extraOptionsUnreadable() const { return m_extraOptionsUnreadable; }
+    // Takes the options the 「詳細」 tab shows and, when they changed or the file could not be read,
+    // writes them at once; a failed write is shown and the options still hold until the program
+    // ends.
     void applyExtraOptions(const ExtraOptions& options);
     // How the runs remove what they remove, as the options say.
     Removal removal() const;
@@ -139,6 +147,8 @@ private:
     SettingsFiles m_files;
     MessageBox& m_messages;
     ExtraOptions m_extraOptions;
+    bool m_extraOptionsUnreadable = false;
+    bool m_extraOptionsChosen = false; // on the 「詳細」 tab, since the file was last read
     bool m_runInProgress = false;
     bool m_stripRun = false;
     bool m_workModePending = false;

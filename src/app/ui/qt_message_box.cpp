@@ -113,10 +113,21 @@ protected:
         QAccessible::updateAccessibility(&alert);
     }
 
+    // The desktop's message-box keys: a button's letter alone presses it, Return the focused
+    // button (the default one when the text has the focus); Esc is the safe answer (reject).
     // Ctrl+C with nothing selected copies the whole message.
     void keyPressEvent(QKeyEvent* event) override {
         if (event->matches(QKeySequence::Copy) && !m_text->textCursor().hasSelection()) {
             QApplication::clipboard()->setText(m_text->text());
+            return;
+        }
+        if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+            auto* focused = qobject_cast<QPushButton*>(focusWidget());
+            (focused ? focused : m_default)->click();
+            return;
+        }
+        if (QPushButton* button = buttonOfLetter(*event)) {
+            button->animateClick();
             return;
         }
         QDialog::keyPressEvent(event);
@@ -136,6 +147,18 @@ private:
                             layout()->contentsMargins().bottom() - layout()->spacing() - 64;
         m_text->setMaximumLines(std::max(1, tallest / m_text->fontMetrics().lineSpacing()));
         m_text->setFixedSize(width, std::min(m_text->heightFor(width), std::max(tallest, 1)));
+    }
+
+    // The button whose letter (はい(&Y): Y) was pressed alone, if any.
+    QPushButton* buttonOfLetter(const QKeyEvent& event) const {
+        if (event.modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier))
+            return nullptr;
+        for (QPushButton* button : findChildren<QPushButton*>()) {
+            const QKeySequence letter = QKeySequence::mnemonic(button->text());
+            if (!letter.isEmpty() && letter[0].key() == event.key())
+                return button;
+        }
+        return nullptr;
     }
 
     QLabel* iconLabel(MessageIcon icon) {

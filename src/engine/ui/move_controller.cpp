@@ -50,7 +50,7 @@ MoveController::MoveController(Form1& form)
 }
 
 void MoveController::run() {
-    if (m_form.runInProgress())
+    if (m_form.runInProgress() || !m_form.readExtraOptionsForRun())
         return;
     // The plan makes its own survey; the run makes its own again, so it acts on the disk as it is then.
     if (m_form.extraOptions().planBeforeMove && !confirmMoveByPlan(m_form))
@@ -61,6 +61,11 @@ void MoveController::run() {
 void MoveController::runMove() {
     if (!m_form.beginRun())
         return;
+    // Read again here too: the plan's 「実行」 starts the run without run().
+    if (!m_form.readExtraOptionsForRun()) {
+        m_form.endRun();
+        return;
+    }
     RunEndNotice::of(m_form).runStarted();
     const fs::path source = m_form.ui.Dir1->path();
     const Removal removal = m_form.removal();
@@ -86,8 +91,8 @@ void MoveController::runMove() {
     moveRun.setPictureTypes(m_form.extraOptions().pictureTypes);
     moveRun.setSkipDuplicates(m_form.extraOptions().skipDuplicates);
     const MoveRunResult result = moveRun.run(source, m_form.vars().OptFlags[0].isOn(), m_form.FolderList);
-    // The last counts and name stay; the endings show the folders.
-    m_pendingFolder.reset();
+    // The last counts, name and folder entered stay; the endings show the folders.
+    showPendingHeading();
     showFileLabels();
     // A cancel clicked during the last files belongs to this run, which ends now; left waiting, it
     // would reach the idle window.
@@ -95,7 +100,7 @@ void MoveController::runMove() {
     tellEnd(result, removal);
     if (result.error)
         m_form.showError(*result.error);
-    finishRunJournal(m_form.messages(), journal, journalOutcome(result.outcome));
+    finishRunJournal(m_form.messages(), journal, journalOutcome(result.outcome), result.error);
     if (result.outcome == MoveOutcome::Completed)
         completedEnding(result.foldersWithFiles);
     else
@@ -122,8 +127,9 @@ void MoveController::tellEnd(const MoveRunResult& result, const Removal& removal
     if (!m_tallying)
         return;
     const RemovalChoices removed{m_form.vars().OptFlags[0].isOn(), removal.permanent()};
-    RunEndNotice::of(m_form).runEnded(moveEndTitle(),
-                                      gatherSummary(result.outcome, m_tally.finish(), removed));
+    GatherCounts counts = m_tally.finish();
+    counts.childFolders = result.foldersRemoved;
+    RunEndNotice::of(m_form).runEnded(moveEndTitle(), gatherSummary(result.outcome, counts, removed));
 }
 
 void MoveController::showRunLayout() {
@@ -238,7 +244,7 @@ void MoveController::surveyCountsShown(int foldersWithFiles, int folderCount, lo
 }
 
 void MoveController::surveyFinished(const fs::path& sourceParent) {
-    m_pendingFolder.reset();
+    showPendingHeading();
     showFileLabels();
     showFolder(sourceParent);
     m_form.ui.Label13->hide();
@@ -273,10 +279,21 @@ void MoveController::previewRequested(const fs::path& file) {
         m_form.FitPreview();
         return;
     }
-    // A request the decoder would drop unread is not worth opening a file for.
-    if (!m_decoder->wantsRequest())
+    // A request the decoder would drop unread is not worth opening a file for; but a file that is
+    // no picture must not leave the picture before it in the box.
+    if (!m_decoder->wantsRequest()) {
+        if (!hasPictureReaderName(file))
+            clearPreview();
         return;
+    }
     m_decoder->request(openPicture(file), m_form.ui.Picture1->contentsRect().size(), m_generation);
+}
+
+// Pictures still being decoded are dropped when they arrive.
+void MoveController::clearPreview() {
+    ++m_generation;
+    m_decoder->dropPending();
+    m_form.ui.Image1->hide();
 }
 
 void MoveController::newNameChosen(const std::string& name) {
@@ -314,6 +331,15 @@ void MoveController::showPendingDisplay() {
         m_form.ui.Label10->setText(displayName(ownName(folder)));
 }
 
+// The folder entered last is named even when the display's pace passed it by: a cancel or a
+// failure leaves it shown (a completed run names the source parent folder afterwards). Its list is
+// not read for it.
+void MoveController::showPendingHeading() {
+    if (m_pendingFolder && std::exchange(m_pendingHeading, false))
+        m_form.ui.Label10->setText(displayName(ownName(*m_pendingFolder)));
+    m_pendingFolder.reset();
+}
+
 // QLabel leaves a label whose text does not change as it is.
 void MoveController::showFileLabels() {
     if (!m_fileLabelsPending)
@@ -343,7 +369,7 @@ void MoveController::folderFinished(const fs::path& folder) {
 }
 
 void MoveController::returnedToSourceParent(const fs::path& sourceParent) {
-    m_pendingFolder.reset();
+    showPendingHeading();
     showFolder(sourceParent);
 }
 

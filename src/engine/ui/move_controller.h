@@ -74,11 +74,13 @@ private:
     void showFileLabels();
     void showWhenDue();
     void showPendingDisplay();
+    void showPendingHeading();
     void refreshDestinationFiles(bool force);
     void completedEnding(int foldersWithFiles);
     void cancelEnding(const std::filesystem::path& sourceParent);
     void tellEnd(const MoveRunResult& result, const Removal& removal);
     void showDecoded(const PreparedPreview& prepared, std::uint64_t generation);
+    void clearPreview();
 
     Form1& m_form;
     PreviewDecoder* m_decoder;

@@ -172,6 +172,8 @@ void frmHistory::cmdUndo_Click() {
         m_form.showError(*run.damage);
         return;
     }
+    if (!m_form.readExtraOptionsForRun())
+        return;
     if (!confirmUndo(run) || !m_form.beginRun())
         return;
     m_form.BusyFlag = OptionValue::number(1);

@@ -114,6 +114,7 @@ void frmOptions::Form_KeyDown() {
 // maker's frame lies on the window itself, so it goes and comes back with the first page.
 void frmOptions::tbsOptions_Click() {
     const int selected = ui.tbsOptions->currentIndex();
+    m_extraTabShown = m_extraTabShown || selected == 1;
     for (int i = 0; i < ui.tbsOptions->count() && i < static_cast<int>(ui.picOptions.size()); ++i) {
         QWidget* page = ui.picOptions[static_cast<std::size_t>(i)];
         page->move(i == selected ? OptionsDialogUi::kPageLeft : OptionsDialogUi::kHiddenPageLeft, page->y());
@@ -229,7 +230,10 @@ bool frmOptions::applyOptions() {
         if (const QCheckBox* box = ui.chkPictureType[static_cast<std::size_t>(type)])
             extra.pictureTypes.set(type, box->isChecked());
     }
-    m_form.applyExtraOptions(extra);
+    // Options that could not be read are taken only from a page the user has seen: the boxes
+    // show the defaults, not the user's choices.
+    if (m_extraTabShown || !m_form.extraOptionsUnreadable())
+        m_form.applyExtraOptions(extra);
     if (!self)
         return false;
     if (stripRunning)

@@ -68,6 +68,7 @@ private:
     std::filesystem::path m_shownMakerPath;
     QString m_shownMakerText;
     bool m_applying = false;
+    bool m_extraTabShown = false; // the 「詳細」 tab was chosen since the dialog opened
 };
 
 } // namespace corvalin

@@ -126,6 +126,12 @@ void frmPlan::makePlan() {
         lblSummary->setText(QStringLiteral("実行中の処理が終わるまで、予定は作れません。"));
         return;
     }
+    // The plan goes by the options the run would take.
+    if (!m_form.readExtraOptionsForRun()) {
+        m_form.endRun();
+        lblSummary->setText(QStringLiteral("設定ファイルが読めないため、予定は作れません。"));
+        return;
+    }
     m_planning = true;
     m_cancel = false;
     showPlanning(true);

@@ -26,8 +26,6 @@ QString problemKindText(ProblemKind kind) {
         return QStringLiteral("使用済みの名前");
     case ProblemKind::LeftOut:
         return QStringLiteral("対象外");
-    case ProblemKind::NoReadPermission:
-        return QStringLiteral("読み取り不可");
     case ProblemKind::DownloadArriving:
         return QStringLiteral("ダウンロード中");
     case ProblemKind::NameTooLong:

@@ -12,6 +12,14 @@ int openPicture(const std::filesystem::path& file) {
     return ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
 }
 
+bool hasPictureReaderName(const std::filesystem::path& file) {
+    static const QList<QByteArray> formats = QImageReader::supportedImageFormats();
+    const std::string extension = file.extension().native();
+    if (extension.size() < 2)
+        return false;
+    return formats.contains(QByteArray::fromStdString(extension.substr(1)).toLower());
+}
+
 // A reader over the descriptor from its start; the descriptor stays open for the caller.
 static bool openReader(int fd, QFile& device, QImageReader& reader) {
     if (fd < 0 || ::lseek(fd, 0, SEEK_SET) != 0 ||

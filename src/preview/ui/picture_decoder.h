@@ -11,6 +11,10 @@ namespace corvalin {
 // opened. The caller owns the descriptor.
 int openPicture(const std::filesystem::path& file);
 
+// True when the name ends as a format this machine's picture readers read ("cat.JPG", "a.webp"):
+// a file named otherwise is taken for no picture without being opened.
+bool hasPictureReaderName(const std::filesystem::path& file);
+
 // The natural size of the picture behind `fd`; invalid when it is not a picture Qt can read.
 QSize pictureSize(int fd);
 

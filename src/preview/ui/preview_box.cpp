@@ -26,8 +26,10 @@ PreparedPreview preparePreview(int fd, QSize box) {
 void showPreview(QLabel* image, QRect box, const PreparedPreview& prepared) {
     image->setScaledContents(prepared.placed.stretch);
     image->setPixmap(QPixmap::fromImage(prepared.image));
-    image->setGeometry(box.left() + int(prepared.placed.left), box.top() + int(prepared.placed.top),
-                       prepared.shown.width(), prepared.shown.height());
+    // Rounded as the size is, so that a picture sits in the middle to the pixel.
+    image->setGeometry(box.left() + int(std::lround(prepared.placed.left)),
+                       box.top() + int(std::lround(prepared.placed.top)), prepared.shown.width(),
+                       prepared.shown.height());
     image->show();
 }
 

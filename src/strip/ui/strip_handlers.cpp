@@ -5,14 +5,14 @@
 namespace corvalin {
 
 void Form1::Command3_Click() {
-    if (!beginStripRun())
+    if (runInProgress() || !readExtraOptionsForRun() || !beginStripRun())
         return;
     StripRunWindow(*this, StripRunWindow::Kind::InFolder).run();
     endRun();
 }
 
 void Form1::Command4_Click() {
-    if (!beginStripRun())
+    if (runInProgress() || !readExtraOptionsForRun() || !beginStripRun())
         return;
     StripRunWindow(*this, StripRunWindow::Kind::IntoSubfolder).run();
     endRun();

@@ -96,7 +96,8 @@ void StripRunWindow::finish(const StripOutcome& outcome) {
     finishRunJournal(m_form.messages(), m_journal,
                      outcome.error     ? kOutcomeFailed
                      : outcome.stopped ? kOutcomeCancelled
-                                       : kOutcomeCompleted);
+                                       : kOutcomeCompleted,
+                     outcome.error);
     restoreHeading();
     refreshLists();
     restoreIdleLayout();
