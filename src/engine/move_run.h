@@ -17,6 +17,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
@@ -117,7 +118,8 @@ public:
     MoveRun(Module1& vars, SettingsFiles files, MoveRunObserver& observer, Removal removal = Removal());
 
     // Every move and removal is recorded here before it takes effect, and the records are put on
-    // the disk at the end of each folder. Without a journal the run keeps no record (benchmarks).
+    // the disk about once a second as the run goes, what goes to the Trash waiting in its folder
+    // until then. Without a journal the run keeps no record (benchmarks).
     void setJournal(RunJournal* journal);
     // Every change goes through `layer` instead of the disk (a plan records them); it must outlive
     // the run.
@@ -153,6 +155,8 @@ private:
     Status commitCarriedCopies();
     Result<std::filesystem::path> finalPathFor(const std::filesystem::path& source, bool taken) override;
     void copyNamed(const std::filesystem::path& source) override;
+    void copyWithdrawn(const std::filesystem::path& source) override;
+    Status keepPace() override;
     std::int32_t numberInHand() const;
     void showNewName(const std::filesystem::path& source, std::string name);
     Status useDestination(const std::filesystem::path& destination);
@@ -177,6 +181,7 @@ private:
     std::size_t m_folderIndex = 0;        // of the folder being emptied, in the survey's list
     std::filesystem::path m_copyTarget;   // the final path of the copy being named
     std::int32_t m_namingAttempts = 0;    // names found taken for the copy being named
+    std::unordered_map<std::string, std::size_t> m_copyRecords; // the journal's line of each copy named
     std::filesystem::path m_nameShownFor; // the picture whose new name the window shows
     std::string m_nameShown;
     std::vector<std::filesystem::path> m_downloadsLeft;
