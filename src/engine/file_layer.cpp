@@ -91,7 +91,7 @@ Status DiskLayer::keepPace() {
 }
 
 Status DiskLayer::settle() {
-    return m_journal ? m_journal->flush() : Status();
+    return m_journal ? m_journal->settle() : Status();
 }
 
 } // namespace corvalin

@@ -41,8 +41,8 @@ public:
     // Asked between any two files and between a batch's steps: about once a second the journal goes
     // to the disk here, and the items waiting for the Trash go in right after.
     virtual Status keepPace() = 0;
-    // At the run's every ending: everything recorded on the disk and every item that waits for the
-    // Trash gone in (or recorded as not gone, the first such failure returned).
+    // At the run's every ending: every item that waits for the Trash gone in, after the flush that
+    // puts its info file on the disk (or recorded as not gone, the first such failure returned).
     virtual Status settle() = 0;
 };
 

@@ -262,8 +262,12 @@ Status RunJournal::flushIfDue() {
     return flush();
 }
 
+Status RunJournal::settle() {
+    return m_waiting && !m_waiting->empty() ? flush() : Status();
+}
+
 Status RunJournal::finish(const char* outcome) {
-    const Status settled = m_waiting && !m_waiting->empty() ? flush() : Status();
+    const Status settled = settle();
     if (!m_actions) {
         const fs::path path = m_file.path();
         (void)m_file.close();

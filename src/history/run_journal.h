@@ -78,6 +78,8 @@ public:
     // flush() when the last one is a second old or more: the pace a run flushes at as it goes.
     // Cheap enough to be asked between any two files.
     Status flushIfDue();
+    // flush() when items wait for the Trash, so that they go in now; nothing to do otherwise.
+    Status settle();
     // The run's outcome (kOutcomeCompleted, ...) recorded and on the disk, and the file closed,
     // after the items still waiting for the Trash have gone. The journal of a run that did nothing
     // to any file is removed instead.

@@ -107,7 +107,7 @@ void removeRecorded(const FolderActionRequest& request, MessageBox& messages, co
     Status removed = recorded.removeFolder(request.parent).status();
     // Into the Trash once its info file is on the disk with the journal.
     if (removed && journal)
-        removed = journal->flush();
+        removed = journal->settle();
     if (!removed)
         messages.show(describeError(removed.error()), MessageButtons::Ok, MessageIcon::Warning);
     finishRunJournal(messages, journal, removed ? kOutcomeCompleted : kOutcomeFailed);
