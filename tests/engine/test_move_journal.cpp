@@ -132,18 +132,23 @@ private slots:
             m_observer.cancel = m_observer.cancel || (ending == "cancel" && file.filename() == "2.jpg");
             m_observer.stop = m_observer.stop || (ending == "close" && file.filename() == "2.jpg");
         };
-        bool replaced = false;
+        bool tried = false, replaced = false;
         m_observer.onYield = [&] {
             if (ending == "vanish" && m_observer.surveyDone && fs::exists(src() / "c"))
                 fs::rename(src() / "c", root() / "c-gone");
-            // Once y.txt waits (its info file is written), another file takes its name.
-            if (ending == "replace" && !replaced && fs::exists(m_home->trash() / "info/y.txt.trashinfo")) {
+            // Once y.txt waits (its info file is written, it still stands in its folder), another
+            // file takes its name.
+            if (ending == "replace" && !tried && fs::exists(m_home->trash() / "info/y.txt.trashinfo")) {
+                tried = true;
+                replaced = fs::exists(src() / "b/y.txt");
                 writeContent(root() / "new.txt", "someone else's");
                 fs::rename(root() / "new.txt", src() / "b/y.txt");
-                replaced = true;
             }
         };
         const MoveRunResult result = runJournalled(true);
+        // y.txt was its folder's last file and a flush fell due at the folder's end: it went in.
+        if (ending == "replace" && !replaced)
+            QSKIP("the journal's flush came before the waiting file could be replaced");
         QTEST(int(result.outcome), "outcome");
         if (ending == "replace") {
             QCOMPARE(result.error->path, src() / "b/y.txt");
@@ -198,9 +203,12 @@ private slots:
                                            held.back()->code != EPERM))
                 QSKIP("cannot make a file undeletable in a writable folder here");
         }
+        // 1.jpg grows once its copy is made, before its batch is named.
+        bool copied = false;
         m_observer.onPreview = [&](const fs::path& file) {
-            if (fault == "grows" && file.filename() == "2.jpg")
+            if (fault == "grows" && copied)
                 writeContent(src() / "a/1.jpg", pictures[0] + " and more");
+            copied = file == src() / "a/1.jpg";
         };
         // Each count of inodes stops the run at another step of a batch.
         for (int inodes = fault == "inodes" ? 3 : 0; inodes <= (fault == "inodes" ? 9 : 0); ++inodes) {
