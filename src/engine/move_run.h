@@ -181,7 +181,6 @@ private:
     std::size_t m_folderIndex = 0;        // of the folder being emptied, in the survey's list
     std::filesystem::path m_copyTarget;   // the final path of the copy being named
     std::int32_t m_namingAttempts = 0;    // names found taken for the copy being named
-    std::unordered_map<std::string, std::size_t> m_copyRecords; // the journal's line of each copy named
     std::filesystem::path m_nameShownFor; // the picture whose new name the window shows
     std::string m_nameShown;
     std::vector<std::filesystem::path> m_downloadsLeft;
@@ -190,6 +189,8 @@ private:
     std::vector<std::filesystem::path> m_namesTooLong;
     std::unordered_set<std::string> m_foldersHoldingLongNames;
     std::vector<std::filesystem::path> m_foldersKeptForLongNames;
+    // The journal's line of each copy of the batch being named.
+    std::unordered_map<std::string, std::size_t> m_copyRecords;
 };
 
 } // namespace corvalin

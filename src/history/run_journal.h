@@ -4,8 +4,8 @@
 #include "history/journal_record.h"
 #include "platform/append_file.h"
 #include "platform/removal.h"
-#include "platform/trash_queue.h"
 #include "platform/result.h"
+#include "platform/trash_queue.h"
 
 #include <chrono>
 #include <cstdint>

@@ -57,7 +57,7 @@ BatchFlush flushFor(int folderFd, BatchFlush asked) {
     if (::fstatfs(folderFd, &info) != 0)
         return BatchFlush::EachFile;
     return syncfsReachesDisk(static_cast<unsigned long>(info.f_type)) ? BatchFlush::WholeFileSystem
-                                                                       : BatchFlush::EachFile;
+                                                                      : BatchFlush::EachFile;
 }
 
 } // namespace

@@ -20,7 +20,8 @@ namespace {
 
 const char* const kTrashText = "ごみ箱への移動";
 const char* const kInfoFlushText = "ごみ箱の情報ファイルの書き込み";
-const char* const kReplacedText = "ごみ箱に入れる前に変更されたか、別のものに置き換えられたため、そのまま残しました。";
+const char* const kReplacedText =
+    "ごみ箱に入れる前に変更されたか、別のものに置き換えられたため、そのまま残しました。";
 
 // What tells an item apart from one put in its place: its inode, and for a file its last change of
 // status too, since a file deleted and made again may get the freed inode back. A folder's changes
@@ -123,7 +124,8 @@ Status TrashQueue::makeDurable() {
     std::vector<dev_t> synced;
     for (std::size_t i = 0; i < m_infoFolders.size(); ++i) {
         const InfoFolder& folder = m_infoFolders[i];
-        if (!used[i] || (folder.whole && std::find(synced.begin(), synced.end(), folder.device) != synced.end()))
+        if (!used[i] ||
+            (folder.whole && std::find(synced.begin(), synced.end(), folder.device) != synced.end()))
             continue;
         if (folder.whole) {
             UniqueFd fd(::open(folder.path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));

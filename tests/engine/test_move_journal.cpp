@@ -67,8 +67,8 @@ class TestMoveJournal : public QObject {
 
     // The run with its journal, ended as the window ends it.
     MoveRunResult runJournalled(bool deleteFolders, BatchSettings batches = {}) {
-        auto journal = RunJournal::create(history(), moveRunStart(0, src(), m_observer.dest, deleteFolders,
-                                                                   Removal()));
+        auto journal =
+            RunJournal::create(history(), moveRunStart(0, src(), m_observer.dest, deleteFolders, Removal()));
         if (!journal)
             return failedWith(journal.error());
         MoveRun run(m_vars, files(), m_observer);
@@ -199,8 +199,8 @@ private slots:
         const auto pictures = makeTree({"a/1.jpg", "a/2.jpg", "a/3.jpg", "a/x.txt", "b/4.jpg"});
         std::vector<std::unique_ptr<UndeletableFile>> held;
         for (const char* name : {"a/1.jpg", "a/2.jpg", "a/3.jpg", "b/4.jpg"}) {
-            if (fault == "undeletable" && (held.push_back(std::make_unique<UndeletableFile>(src() / name)),
-                                           held.back()->code != EPERM))
+            if (fault == "undeletable" &&
+                (held.push_back(std::make_unique<UndeletableFile>(src() / name)), held.back()->code != EPERM))
                 QSKIP("cannot make a file undeletable in a writable folder here");
         }
         // 1.jpg grows once its copy is made, before its batch is named.

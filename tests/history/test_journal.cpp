@@ -267,11 +267,12 @@ private slots:
         const int damaged = int(RunState::Damaged);
         QTest::newRow("ended, acted") << QStringList{"move", "end"} << true << completed;
         QTest::newRow("ended, acted on nothing") << QStringList{"end"} << false << 0;
-        QTest::newRow("ended, its only action not done") << QStringList{"move", "not-done", "end"} << false << 0;
+        QTest::newRow("ended, its only action not done")
+            << QStringList{"move", "not-done", "end"} << false << 0;
         QTest::newRow("not ended, acted") << QStringList{"move"} << true << interrupted;
         QTest::newRow("not ended, no record after its start") << QStringList{} << true << interrupted;
-        QTest::newRow("not ended, its only action not done") << QStringList{"move", "not-done"} << true
-                                                              << interrupted;
+        QTest::newRow("not ended, its only action not done")
+            << QStringList{"move", "not-done"} << true << interrupted;
         QTest::newRow("not ended, a record cut short") << QStringList{"cut"} << true << interrupted;
         QTest::newRow("a damaged record") << QStringList{"damaged"} << true << damaged;
         QTest::newRow("a damaged record after its end") << QStringList{"end", "damaged"} << true << damaged;

@@ -404,8 +404,8 @@ private slots:
         Scene scene;
         scene.startSession("1", "3\r\n");
         const fs::path interrupted = scene.moveJournal(3, {});
-        Result<RunJournal> idle = RunJournal::create(scene.files.history(),
-                                                   {RunKind::Move, 0, 3, scene.source, scene.destination, ""});
+        Result<RunJournal> idle = RunJournal::create(
+            scene.files.history(), {RunKind::Move, 0, 3, scene.source, scene.destination, ""});
         QVERIFY(idle.ok());
         const fs::path ended = idle.value().file();
         JournalRecord end(RecordType::End);

@@ -47,8 +47,8 @@ private slots:
         QTest::newRow("its folder replaced, a file of the same name in it")
             << "swap folder" << QStringList{} << QStringList{"a.txt", "b.txt", "sub"} << 0;
         // A folder that was already trashed before the failure is not held back.
-        QTest::newRow("the folder replaced") << "replace sub" << QStringList{"a.txt", "b.txt"}
-                                             << QStringList{"sub"} << 0;
+        QTest::newRow("the folder replaced")
+            << "replace sub" << QStringList{"a.txt", "b.txt"} << QStringList{"sub"} << 0;
     }
     void waitingItemsAreFoundAgain() {
         QFETCH(QString, change);

@@ -210,7 +210,8 @@ Watch watchOf(const Layout& layout, const std::string& step) {
     const fs::path trash = layout.home() / ".local/share/Trash/files";
     if (layout.strips())
         return {layout.stripFolder(), true, undo ? 0 : layout.pictures, trash, {}};
-    return {layout.destination(), false, undo ? 0 : layout.pictures, trash, undo ? fs::path() : layout.source()};
+    return {layout.destination(), false, undo ? 0 : layout.pictures, trash,
+            undo ? fs::path() : layout.source()};
 }
 
 // A start after the cut that fails is a finding; the user would start again, and so does `again`,

@@ -177,8 +177,9 @@ std::string checkTrashGivenBack(const Layout& layout) {
         const auto info = readTrashInfo(trashOf(layout) / "info" / name);
         const fs::path root = layout.pictureRoot();
         if (info && info.value().place.original.native().starts_with(root.native() + "/"))
-            problems += "still in the Trash after every run was undone: " + info.value().place.original.native() +
-                        "\n";
+            problems +=
+                "still in the Trash after every run was undone: " + info.value().place.original.native() +
+                "\n";
     }
     return problems;
 }
@@ -223,9 +224,10 @@ std::string checkHistoryListsTheCutRuns(const Layout& layout, const std::vector<
         end = ids.value().find('\n', start);
         const std::string id = ids.value().substr(start, end - start);
         const std::size_t at = listed.find(id + "  ");
-        const auto journal = std::find_if(journals.begin(), journals.end(),
-                                          [&](const JournalFile& j) { return j.id == id; });
-        const bool ended = journal != journals.end() && summariseRun(journal->contents).state != RunState::Interrupted;
+        const auto journal =
+            std::find_if(journals.begin(), journals.end(), [&](const JournalFile& j) { return j.id == id; });
+        const bool ended =
+            journal != journals.end() && summariseRun(journal->contents).state != RunState::Interrupted;
         const std::string line = at == std::string::npos ? "" : listed.substr(at, listed.find('\n', at) - at);
         if (line.empty())
             problems += "the run " + id + " that the cut left is not in the history any more\n";

@@ -40,9 +40,9 @@ std::optional<LogLine> parse(const QString& text) {
 
 struct Journal {
     unsigned long device = 0;
-    bool acted = false; // a journal that records no action goes at its run's end
-    long long size = 0;                  // after its last record
-    std::optional<double> waitingSince;  // its oldest record no flush has begun for yet
+    bool acted = false;                    // a journal that records no action goes at its run's end
+    long long size = 0;                    // after its last record
+    std::optional<double> waitingSince;    // its oldest record no flush has begun for yet
     std::optional<long long> beingFlushed; // the bytes a flush now going on covers
 };
 
@@ -113,9 +113,10 @@ JournalFlushes readJournalFlushes(const BootLog& log, const std::string& step, d
     if (cutTime) {
         for (auto& [inode, journal] : journals)
             waited(journal, *cutTime);
-        found.where = QString("phases seen before it: %1; the last record (%2) %3 s before it")
-                          .arg(phases.isEmpty() ? "none" : phases.join(", "), lastTag.isEmpty() ? "none" : lastTag)
-                          .arg(*cutTime - lastRecord, 0, 'f', 2);
+        found.where =
+            QString("phases seen before it: %1; the last record (%2) %3 s before it")
+                .arg(phases.isEmpty() ? "none" : phases.join(", "), lastTag.isEmpty() ? "none" : lastTag)
+                .arg(*cutTime - lastRecord, 0, 'f', 2);
     }
     if (found.longestWait > allowedWait)
         found.problems << QString("a journal record waited %1 s for a flush in \"%2\" (at most %3 s allowed)")
@@ -135,7 +136,8 @@ QStringList checkCoveredRecords(const QStringList& lines, const std::map<unsigne
     for (const auto& [inode, bytes] : covered) {
         const auto after = whole.find(inode);
         if (after == whole.end())
-            problems << QString("the journal (inode %1) flushed with %2 bytes before the cut is gone after it")
+            problems << QString(
+                            "the journal (inode %1) flushed with %2 bytes before the cut is gone after it")
                             .arg(inode)
                             .arg(bytes);
         else if (after->second < bytes)

@@ -47,10 +47,10 @@ struct BootLog {
     QStringList lines;           // the guest's console
     std::vector<double> arrived; // when each line came, in seconds since the boot began
     bool cut = false;
-    double cutAt = 0;  // when the power was cut, as `arrived` counts
+    double cutAt = 0;    // when the power was cut, as `arrived` counts
     bool opened = false; // the window opened
-    double span = -1;  // the window's length in seconds, when it closed before the cut fell
-    QString failure;   // the guest did not come to its end
+    double span = -1;    // the window's length in seconds, when it closed before the cut fell
+    QString failure;     // the guest did not come to its end
 };
 
 BootLog bootMachine(const Machine& machine, const std::vector<std::filesystem::path>& images,

@@ -23,7 +23,7 @@ std::vector<Cut> runCuts(Scenario scenario, std::uint64_t rotation, bool mixed, 
     std::vector<Cut> cuts;
     for (const QString& phase : phases) {
         const std::uint64_t draw = mixed ? random() % 8 : 7;
-        cuts.push_back(draw < 2 ? Cut{CutKind::Uniform, {}}
+        cuts.push_back(draw < 2   ? Cut{CutKind::Uniform, {}}
                        : draw < 3 ? Cut{CutKind::FromStart, {}}
                                   : Cut{CutKind::Phase, phase});
     }
@@ -67,7 +67,8 @@ CutPlan planFor(const Cut& cut, const std::string& step, const std::map<QString,
         break;
     }
     const auto known = spans.find(windowKey(cut, step));
-    plan.delay = std::uniform_real_distribution<double>(0, known == spans.end() ? span : known->second)(random);
+    plan.delay =
+        std::uniform_real_distribution<double>(0, known == spans.end() ? span : known->second)(random);
     return plan;
 }
 

@@ -135,7 +135,8 @@ class ScenarioRounds {
 public:
     ScenarioRounds(const Machine& machine, const fs::path& work, Scenario scenario, std::uint64_t seed,
                    int cuts, std::map<QString, int>& phasesCut)
-        : m_machine(machine), m_work(work), m_seed(seed), m_random(seed), m_cuts(cuts), m_phasesCut(phasesCut) {
+        : m_machine(machine), m_work(work), m_seed(seed), m_random(seed), m_cuts(cuts),
+          m_phasesCut(phasesCut) {
         m_layout.scenario = scenario;
         m_layout.disk1 = work / "disk1";
         m_layout.disk2 = work / "disk2";
@@ -272,8 +273,8 @@ private:
     int m_cuts;
     std::map<QString, int>& m_phasesCut;
     Layout m_layout;
-    std::map<QString, double> m_spans;              // a window's length, once a cut missed it
-    std::map<unsigned long, long long> m_covered;   // what the last cut's flushes covered
+    std::map<QString, double> m_spans;            // a window's length, once a cut missed it
+    std::map<unsigned long, long long> m_covered; // what the last cut's flushes covered
 };
 
 } // namespace
