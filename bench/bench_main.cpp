@@ -237,15 +237,18 @@ std::string ratioText(const Measured& a, const Measured& b, const char* format =
 }
 
 // What the way back may cost in flushes: those of the run without it, plus the journal's start
-// record, its end and one a started second of the run; with a delay, the time those extra flushes
+// (the file and its folder), its end, and for each second begun one flush of each file system
+// holding a record or a trash info file written in that second: here the journal and the trash
+// share the work folder's, so one syncfs serves both. With a delay, the time those extra flushes
 // take, plus 5%.
 void printFlushBudget(const Measured& run, const Measured& bare, int delayMs) {
     if (run.seconds <= 0 || bare.seconds <= 0)
         return;
-    const long extra = 2 + long(std::ceil(run.seconds));
-    std::printf("  flushes of (a): %ld, allowed %ld: (a0)'s %ld + the start record + the end + %ld for "
-                "the seconds begun\n",
-                run.flushes, bare.flushes + extra, bare.flushes, extra - 2);
+    const long seconds = long(std::ceil(run.seconds));
+    const long extra = 2 + 1 + seconds;
+    std::printf("  flushes of (a): %ld, allowed %ld: (a0)'s %ld + the start record (file and folder) + the "
+                "end + %ld for the seconds begun\n",
+                run.flushes, bare.flushes + extra, bare.flushes, seconds);
     if (delayMs > 0)
         std::printf("  time of (a) at %d ms a flush: %.3f s, allowed %.3f s: (a0)'s + %ld flushes, + 5%%\n",
                     delayMs, run.seconds, (bare.seconds + double(extra * delayMs) / 1000) * 1.05, extra);

@@ -182,7 +182,7 @@ int runUndoVariant(const fs::path& work, bool permanent) {
 }
 
 // The journal as a run with the delete option writes it, without the run: its start, a record for
-// every file and child folder, the layer's folder end after each folder, and its end.
+// every file and child folder, the layer's pace kept after each folder, and its end.
 int runJournalVariant(const fs::path& work) {
     std::vector<std::pair<fs::path, std::vector<std::string>>> folders;
     for (const auto& entry : fs::recursive_directory_iterator(work / "src")) {
@@ -209,7 +209,7 @@ int runJournalVariant(const fs::path& work) {
             if (!recorded)
                 return 3;
         }
-        if (!layer.folderDone())
+        if (!layer.keepPace())
             return 3;
     }
     for (const auto& entry : fs::directory_iterator(work / "src")) {

@@ -187,8 +187,8 @@ StartupResult runStartup(Module1& vars, const SettingsFiles& files) {
     (void)removeLeftoverWrites(files.counterFile());
     std::optional<Error> why;
     const LoadResult settings = loadSettings(vars, files, why);
-    if (settings != LoadResult::Done)
-        (void)pruneHistory(files.history(), std::time(nullptr));
+    // No tidying of the history here: without the settings the start cannot tell whether a run
+    // was cut off, and the journal of one must wait for the start that takes it up.
     if (settings == LoadResult::CutShort)
         return endProgram(files, false);
     if (settings == LoadResult::Failed) {

@@ -55,12 +55,12 @@ struct StartupResult {
 };
 
 // Start-up steps 1 to 5: read both files (or take the defaults), the unclean-exit rule, RunFlag := 1
-// and the immediate rewrite of the settings file. Tidies first: temporary files a killed rewrite
-// left, and run journals past their keeping. After an unclean end, before the counter is judged,
-// the session's half-done moves across file systems and damaged trash info files are put in order;
-// then SerialNo goes above every number the session's journal and destination show (never below the
-// counter plus one), and is written to the disk; a counter file cut short is restored so when a
-// journal can tell, instead of ending the program.
+// and the immediate rewrite of the settings file. Tidies first the temporary files a killed rewrite
+// left. After an unclean end, before the counter is judged, the session's half-done moves across
+// file systems and its trash info files are put in order; then SerialNo goes above every number the
+// session's journal and destination show (never below the counter plus one), and is written to the
+// disk; a counter file cut short is restored so when a journal can tell, instead of ending the
+// program. Run journals past their keeping go only after that, and only once the settings read.
 StartupResult runStartup(Module1& vars, const SettingsFiles& files);
 
 // For a command that has no start-up of its own (strip, undo), under the instance lock: after an

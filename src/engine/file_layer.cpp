@@ -13,8 +13,7 @@ DiskLayer::DiskLayer(SettingsFiles files, Removal removal)
 void DiskLayer::setJournal(RunJournal* journal) {
     m_journal = journal;
     if (journal)
-        m_removal = m_removal.withHook(
-            [this, journal](const RemovalStep& step) { return journal->recordRemoval(step, m_twin); });
+        m_removal = journal->recordingRemoval(m_removal, &m_twin);
 }
 
 Status DiskLayer::checkRemovalUsable(const fs::path& source) {
@@ -87,8 +86,12 @@ void DiskLayer::takeBackRecord() {
     (void)m_journal->takeBackLast();
 }
 
-Status DiskLayer::folderDone() {
+Status DiskLayer::keepPace() {
     return m_journal ? m_journal->flushIfDue() : Status();
+}
+
+Status DiskLayer::settle() {
+    return m_journal ? m_journal->settle() : Status();
 }
 
 } // namespace corvalin

@@ -38,12 +38,17 @@ public:
     // it (download_markers.h): then nothing goes, and the answer is false. The folder is read for
     // it once, at its removal, so that what arrived during the run is seen.
     virtual Result<bool> removeFolder(const std::filesystem::path& folder) = 0;
-    // A folder's files are all handled (the journal goes to the disk here, about once a second).
-    virtual Status folderDone() = 0;
+    // Asked between any two files and between a batch's steps: about once a second the journal goes
+    // to the disk here, and the items waiting for the Trash go in right after.
+    virtual Status keepPace() = 0;
+    // At the run's every ending: every item that waits for the Trash gone in, after the flush that
+    // puts its info file on the disk (or recorded as not gone, the first such failure returned).
+    virtual Status settle() = 0;
 };
 
 // The layer that acts: the moves and removals themselves, each recorded in the journal first when
-// there is one, and the record taken back when the action failed and changed nothing.
+// there is one, and the record taken back when the action failed and changed nothing. With a
+// journal, what goes to the Trash waits in its folder for the journal's next flush.
 class DiskLayer : public FileLayer {
 public:
     DiskLayer(SettingsFiles files, Removal removal);
@@ -62,7 +67,8 @@ public:
     Status removeFile(const std::filesystem::path& file) override;
     Status removeDuplicate(const std::filesystem::path& file, const std::filesystem::path& twin) override;
     Result<bool> removeFolder(const std::filesystem::path& folder) override;
-    Status folderDone() override;
+    Status keepPace() override;
+    Status settle() override;
 
 private:
     Status afterRemoval(std::size_t line, Status removed, const std::filesystem::path& item, bool folder);

@@ -82,13 +82,25 @@ void GatherTally::settle() {
     m_inHand.reset();
 }
 
+// Pictures leave with their batches and removed files with the Trash's flushes, each in the order
+// they were handled: in each of the two, the first file still in its folder holds back the ones
+// after it, which are then not looked at (thousands may wait for the Trash at a folder's end).
 void GatherTally::folderFinished() {
-    std::erase_if(m_waiting, [this](const Handled& handled) { return countIfGone(handled); });
+    bool picturesWait = false;
+    bool removalsWait = false;
+    std::erase_if(m_waiting, [&](const Handled& handled) {
+        bool& streamWaits = handled.number ? picturesWait : removalsWait;
+        if (streamWaits)
+            return false;
+        const bool gone = countIfGone(handled);
+        streamWaits = !gone;
+        return gone;
+    });
 }
 
 const GatherCounts& GatherTally::finish() {
     settle();
-    folderFinished();
+    std::erase_if(m_waiting, [this](const Handled& handled) { return countIfGone(handled); });
     return m_counts;
 }
 

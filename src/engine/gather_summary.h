@@ -46,7 +46,7 @@ public:
     void duplicateFound();
     // Settles the file in hand (a run's progress shows counts up to the file before it).
     void settle();
-    // Looks again at the files still in their folders.
+    // Looks again at the files still in their folders, as far as they may have left by now.
     void folderFinished();
     // The run has ended.
     const GatherCounts& finish();

@@ -189,6 +189,9 @@ Status MoveRun::moveFolder(const fs::path& folder) {
             m_stopped = true;
             return {};
         }
+        // A folder of thousands, or of large copies, must not hold the journal back.
+        if (Status paced = m_layer->keepPace(); !paced)
+            return commitCopies(paced);
         if (Status handled = handleFile(folder, name, arriving.contains(name)); !handled)
             return commitCopies(handled);
     }
@@ -197,7 +200,7 @@ Status MoveRun::moveFolder(const fs::path& folder) {
         if (Status committed = commitCopies({}); !committed)
             return committed;
     }
-    if (Status flushed = m_layer->folderDone(); !flushed)
+    if (Status flushed = m_layer->keepPace(); !flushed)
         return flushed;
     m_observer.folderFinished(folder);
     return {};
@@ -271,6 +274,7 @@ Status MoveRun::movePicture(const fs::path& folder, const fs::path& source, cons
 Status MoveRun::commitCopies(Status status) {
     const fs::path destination = m_crossDeviceMoves.destination();
     Status committed = m_crossDeviceMoves.commit();
+    m_copyRecords.clear();
     if (!status)
         return status;
     return committed ? committed : Status(moveError(committed, destination));
@@ -283,7 +287,7 @@ Status MoveRun::commitCarriedCopies() {
         return {};
     if (Status committed = commitCopies({}); !committed)
         return committed;
-    return m_layer->folderDone();
+    return m_layer->keepPace();
 }
 
 // A copy takes its serial number when it is named, as a picture moved within its file system does
@@ -299,14 +303,31 @@ Result<fs::path> MoveRun::finalPathFor(const fs::path& source, bool taken) {
         return counted.error();
     const fs::path target = joinPath(destination, serialName(m_vars.SerialNo, source.filename().native()));
     if (RunJournal* journal = m_disk.journal()) {
+        if (taken) // the name found taken never held this picture
+            copyWithdrawn(source);
+        const std::size_t line = journal->nextLine();
         if (Status recorded = journal->recordMove(m_vars.SerialNo, source, target); !recorded)
             return recorded.error();
+        m_copyRecords[source.native()] = line;
     }
     // A name found taken in the batch moves the numbers of the copies after it.
     if (source == m_nameShownFor && target.filename().native() != m_nameShown)
         showNewName(source, target.filename().native());
     m_copyTarget = target;
     return target;
+}
+
+void MoveRun::copyWithdrawn(const fs::path& source) {
+    const auto record = m_copyRecords.find(source.native());
+    if (record == m_copyRecords.end())
+        return;
+    // A journal that cannot take this fails again at its next record, and the run stops there.
+    (void)m_disk.journal()->recordNotDone(record->second);
+    m_copyRecords.erase(record);
+}
+
+Status MoveRun::keepPace() {
+    return m_layer->keepPace();
 }
 
 void MoveRun::copyNamed(const fs::path& source) {
@@ -365,6 +386,8 @@ Status MoveRun::deleteChildFolders(const std::vector<fs::path>& folderList) {
             m_foldersKeptForLongNames.push_back(folder);
             continue;
         }
+        if (Status paced = m_layer->keepPace(); !paced)
+            return paced;
         const Result<bool> removed = m_layer->removeFolder(folder);
         if (!removed)
             return removed.error();
@@ -382,6 +405,11 @@ MoveRunResult MoveRun::finish(MoveOutcome outcome, std::optional<Error> error) {
     (void)m_layer->enterFolder(m_sourceParent);
     m_crossDeviceMoves.discard();
     m_lookahead.reset();
+    // However the run ends, what waits for the Trash goes in now; one that cannot is a failure.
+    if (Status settled = m_layer->settle(); !settled && outcome != MoveOutcome::Failed) {
+        outcome = MoveOutcome::Failed;
+        error = settled.error();
+    }
     return {outcome,
             std::move(error),
             m_foldersWithFiles,

@@ -17,6 +17,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
@@ -120,7 +121,8 @@ public:
     MoveRun(Module1& vars, SettingsFiles files, MoveRunObserver& observer, Removal removal = Removal());
 
     // Every move and removal is recorded here before it takes effect, and the records are put on
-    // the disk at the end of each folder. Without a journal the run keeps no record (benchmarks).
+    // the disk about once a second as the run goes, what goes to the Trash waiting in its folder
+    // until then. Without a journal the run keeps no record (benchmarks).
     void setJournal(RunJournal* journal);
     // Every change goes through `layer` instead of the disk (a plan records them); it must outlive
     // the run.
@@ -156,6 +158,8 @@ private:
     Status commitCarriedCopies();
     Result<std::filesystem::path> finalPathFor(const std::filesystem::path& source, bool taken) override;
     void copyNamed(const std::filesystem::path& source) override;
+    void copyWithdrawn(const std::filesystem::path& source) override;
+    Status keepPace() override;
     std::int32_t numberInHand() const;
     void showNewName(const std::filesystem::path& source, std::string name);
     Status useDestination(const std::filesystem::path& destination);
@@ -190,6 +194,8 @@ private:
     std::vector<std::filesystem::path> m_foldersKeptForLongNames;
     std::vector<std::filesystem::path> m_specialFiles;
     int m_foldersRemoved = 0;
+    // The journal's line of each copy of the batch being named.
+    std::unordered_map<std::string, std::size_t> m_copyRecords;
 };
 
 } // namespace corvalin

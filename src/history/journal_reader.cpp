@@ -18,8 +18,13 @@ constexpr std::size_t kLargestJournal = std::size_t(1) << 30;
 // Where in a journal a record may stand: the run's records, then its end, then undo passes.
 enum class Phase { Header, Start, Run, Ended, Undo };
 
-// True when `record` may follow `before`; advances the phase. An undo step names the line of an
-// action of the run.
+bool namesAction(const JournalRecord& record, const std::vector<JournalRecord>& before) {
+    return record.number > 0 && static_cast<std::size_t>(record.number) <= before.size() &&
+           isAction(before[static_cast<std::size_t>(record.number) - 1].type);
+}
+
+// True when `record` may follow `before`; advances the phase. An undo step and a withdrawal name
+// the line of an action of the run.
 bool fitsOrder(const JournalRecord& record, const std::vector<JournalRecord>& before, Phase& phase) {
     switch (record.type) {
     case RecordType::Header:
@@ -31,11 +36,12 @@ bool fitsOrder(const JournalRecord& record, const std::vector<JournalRecord>& be
     case RecordType::UndoStart:
         return phase >= Phase::Run && (phase = Phase::Undo, true);
     case RecordType::UndoStep:
-        return phase == Phase::Undo && record.number > 0 &&
-               static_cast<std::size_t>(record.number) <= before.size() &&
-               isAction(before[static_cast<std::size_t>(record.number) - 1].type);
+        return phase == Phase::Undo && namesAction(record, before);
     case RecordType::UndoEnd:
         return phase == Phase::Undo && (phase = Phase::Ended, true);
+    case RecordType::NotDone:
+        // Also after the end: the start after a cut may learn that a recorded action never landed.
+        return (phase == Phase::Run || phase == Phase::Ended) && namesAction(record, before);
     default:
         return phase == Phase::Run;
     }
@@ -75,6 +81,15 @@ JournalContents wholeRecords(std::string_view bytes, std::size_t& damagedLine) {
 bool isAction(RecordType type) {
     return type == RecordType::Move || type == RecordType::Rename || type == RecordType::Trash ||
            type == RecordType::Delete || type == RecordType::MakeFolder;
+}
+
+std::unordered_set<std::size_t> linesNotDone(const JournalContents& contents) {
+    std::unordered_set<std::size_t> lines;
+    for (const JournalRecord& record : contents.records) {
+        if (record.type == RecordType::NotDone)
+            lines.insert(static_cast<std::size_t>(record.number));
+    }
+    return lines;
 }
 
 Result<JournalContents> parseJournal(std::string_view bytes, const fs::path& file) {

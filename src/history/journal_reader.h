@@ -5,6 +5,7 @@
 
 #include <filesystem>
 #include <string_view>
+#include <unordered_set>
 #include <vector>
 
 namespace corvalin {
@@ -27,5 +28,9 @@ JournalContents parseJournalPrefix(std::string_view bytes);
 
 // True for the records of what a run did to the files.
 bool isAction(RecordType type);
+
+// The lines of actions that a later record says did not take place: a copy removed again, an item
+// that never reached the Trash. Counts, the history and undo pass over them.
+std::unordered_set<std::size_t> linesNotDone(const JournalContents& contents);
 
 } // namespace corvalin

@@ -18,7 +18,7 @@ struct TypeName {
     bool mayNameTwin = false; // one more field: the picture a removed duplicate equals
 };
 
-constexpr std::array<TypeName, 11> kTypes = {{
+constexpr std::array<TypeName, 12> kTypes = {{
     {RecordType::Header, kJournalFormat, 2},
     {RecordType::Start, "start", 7},
     {RecordType::Move, "move", 8},
@@ -26,6 +26,7 @@ constexpr std::array<TypeName, 11> kTypes = {{
     {RecordType::Trash, "trash", 9, true},
     {RecordType::Delete, "delete", 3, true},
     {RecordType::MakeFolder, "mkdir", 2},
+    {RecordType::NotDone, "not-done", 2},
     {RecordType::End, "end", 2},
     {RecordType::UndoStart, "undo-start", 2},
     {RecordType::UndoStep, "undo-step", 2},
@@ -143,7 +144,8 @@ bool readFields(const std::vector<std::string>& f, JournalRecord& r) {
         r.time = time.value_or(0);
         return time.has_value();
     }
-    case RecordType::UndoStep: {
+    case RecordType::UndoStep:
+    case RecordType::NotDone: {
         const auto line = readNumber<std::int64_t>(f[1]);
         r.number = line.value_or(0);
         return line && *line > 0;
@@ -194,6 +196,7 @@ std::vector<std::string> fieldsOf(const JournalRecord& r) {
         add({formatLocalTime(r.time)});
         break;
     case RecordType::UndoStep:
+    case RecordType::NotDone:
         add({std::to_string(r.number)});
         break;
     }

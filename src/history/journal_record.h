@@ -28,6 +28,7 @@ enum class RecordType {
     Trash,      // a file or folder about to go to the Trash
     Delete,     // a file or folder about to be deleted for good
     MakeFolder, // a folder about to be made
+    NotDone,    // the action recorded on an earlier line did not take place after all
     End,        // the run's outcome
     UndoStart,  // an undo of the run begins
     UndoStep,   // the action on a given line is about to be undone
@@ -42,7 +43,8 @@ struct JournalRecord {
     RecordType type = RecordType::Header;
     RunKind kind = RunKind::Move; // Start
     std::int64_t time = 0;        // Start, UndoStart: seconds since the epoch
-    std::int64_t number = 0;      // Start, Move: serial number; UndoStep: the line undone
+    std::int64_t number = 0;      // Start, Move: serial number; UndoStep: the line undone;
+                                  // NotDone: the line whose action did not take place
     std::filesystem::path from;   // Start: source; Move, Rename: old path; Trash, Delete,
                                   // MakeFolder: the item
     std::filesystem::path to;     // Start: destination; Move, Rename: new path; Trash: the

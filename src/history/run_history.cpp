@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <unordered_set>
 
 namespace corvalin {
 
@@ -62,6 +63,25 @@ RunSummary damagedRun(const JournalName& journal, const Error& error) {
     return summary;
 }
 
+// A journal that tells of no run: killed before its start was written, or a run that ended having
+// done nothing to any file. A run without its end may have acted with its records lost to a power
+// cut, and the start after it reads its journal: it stays, listed as interrupted.
+bool recordsNoRun(const JournalContents& contents, bool wholeFile) {
+    const auto& records = contents.records;
+    if (records.size() < 2)
+        return true;
+    const bool ended = std::any_of(records.begin(), records.end(),
+                                   [](const JournalRecord& r) { return r.type == RecordType::End; });
+    if (!ended || !wholeFile)
+        return false;
+    const std::unordered_set<std::size_t> notDone = linesNotDone(contents);
+    for (std::size_t line = 1; line <= records.size(); ++line) {
+        if (isAction(records[line - 1].type) && !notDone.contains(line))
+            return false;
+    }
+    return true;
+}
+
 bool newerFirst(const RunSummary& a, const RunSummary& b) {
     return a.time != b.time ? a.time > b.time : a.id > b.id;
 }
@@ -88,7 +108,11 @@ RunSummary summariseRun(const JournalContents& contents) {
     std::optional<std::string> undoEnd;
     bool undoStarted = false;
     const JournalRecord* previousMove = nullptr;
-    for (const JournalRecord& record : contents.records) {
+    const std::unordered_set<std::size_t> notDone = linesNotDone(contents);
+    for (std::size_t line = 1; line <= contents.records.size(); ++line) {
+        const JournalRecord& record = contents.records[line - 1];
+        if (notDone.contains(line))
+            continue; // recorded, then not done: nothing arrived
         countAction(record, previousMove, summary);
         if (record.type == RecordType::Move)
             previousMove = &record;
@@ -155,11 +179,8 @@ Status pruneHistory(const fs::path& historyFolder, std::int64_t now) {
             runs.push_back(damagedRun(journal, contents.error()));
             continue;
         }
-        const auto& records = contents.value().records;
         const bool wholeFile = head.value().size() < kJournalHead;
-        const bool acted = std::any_of(records.begin(), records.end(),
-                                       [](const JournalRecord& r) { return isAction(r.type); });
-        if (records.size() < 2 || (wholeFile && !acted)) {
+        if (recordsNoRun(contents.value(), wholeFile)) {
             if (Status removed = removeFile(journal.file); !removed)
                 return removed;
             continue;
@@ -167,7 +188,7 @@ Status pruneHistory(const fs::path& historyFolder, std::int64_t now) {
         RunSummary run;
         run.id = journal.id;
         run.file = journal.file;
-        run.time = records[1].time;
+        run.time = contents.value().records[1].time;
         runs.push_back(std::move(run));
     }
     std::sort(runs.begin(), runs.end(), newerFirst);

@@ -59,8 +59,10 @@ std::filesystem::path journalFileOf(const std::filesystem::path& historyFolder, 
 inline constexpr std::size_t kKeptRuns = 100;
 inline constexpr std::int64_t kKeptDays = 90;
 
-// Start-up tidying: removes the journals beyond the newest kKeptRuns runs or older than kKeptDays,
-// and those of runs killed before they did anything. Journals still being written stay.
+// Start-up tidying, after the start has taken up a run that did not end: removes the journals
+// beyond the newest kKeptRuns runs or older than kKeptDays, those without a run's start, and those
+// of runs that ended having done nothing. A run without its end stays whatever it holds: a power
+// cut may have taken the records of what it did. Journals still being written stay.
 Status pruneHistory(const std::filesystem::path& historyFolder, std::int64_t now);
 
 } // namespace corvalin

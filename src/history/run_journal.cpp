@@ -63,6 +63,12 @@ std::string describeNoJournal(const Error& error) {
     return describeError(error) + "\n\n" + kNoJournalText;
 }
 
+RunJournal::RunJournal(AppendFile file, std::size_t lines, std::size_t bytes)
+    : m_file(std::move(file)), m_lines(lines), m_bytes(bytes), m_lastFlush(std::chrono::steady_clock::now()) {
+    const Result<FileIdentity> identity = identityOf(m_file.path());
+    m_device = identity ? identity.value().device : 0;
+}
+
 Result<RunJournal> RunJournal::create(const fs::path& historyFolder, const RunStart& givenStart) {
     RunStart start = givenStart;
     if (start.time == 0)
@@ -171,11 +177,22 @@ Status RunJournal::append(const JournalRecord& record) {
     const std::string line = lineOf(record);
     if (Status written = m_file.append(line); !written)
         return journalError(written, m_file.path());
-    m_last = LastRecord{m_bytes, isAction(record.type)};
+    m_last = LastRecord{m_lines + 1, m_bytes, isAction(record.type)};
     m_bytes += line.size();
     ++m_lines;
     m_actions += m_last->action ? 1 : 0;
     m_unsynced = true;
+    return {};
+}
+
+Status RunJournal::recordNotDone(std::size_t line) {
+    if (m_last && m_last->line == line)
+        return takeBackLast();
+    JournalRecord record(RecordType::NotDone);
+    record.number = static_cast<std::int64_t>(line);
+    if (Status written = append(record); !written)
+        return written;
+    m_actions -= m_actions > 0 ? 1 : 0;
     return {};
 }
 
@@ -192,14 +209,51 @@ Status RunJournal::takeBackLast() {
     return {};
 }
 
+Removal RunJournal::recordingRemoval(const Removal& removal, const fs::path* twin) {
+    Removal recording = removal.waiting().withHook([this, twin](RemovalStep& step) {
+        step.record = nextLine();
+        return recordRemoval(step, twin ? *twin : fs::path());
+    });
+    m_waiting = recording.waitingItems();
+    return recording;
+}
+
+// The records first where the info files lie elsewhere, so that an info file on the disk always
+// has its record there too; one syncfs does both where they share a file system.
 Status RunJournal::flush() {
-    if (!m_unsynced)
+    const bool waiting = m_waiting && !m_waiting->empty();
+    if (!m_unsynced && !waiting)
         return {};
-    if (Status synced = m_file.sync(); !synced)
-        return journalError(synced, m_file.path());
+    Status synced;
+    if (m_unsynced && !(waiting && m_waiting->flushesWhole(m_device)))
+        synced = syncRecords();
+    if (synced && waiting)
+        synced = m_waiting->makeDurable();
+    if (!synced) {
+        // Not known to be on the disk: nothing goes to the Trash on the strength of it.
+        if (waiting)
+            m_waiting->releaseAll([this](const WaitingItem& item) { (void)recordNotDone(item.record); });
+        return synced;
+    }
     m_unsynced = false;
     m_lastFlush = std::chrono::steady_clock::now();
+    return waiting ? moveWaitingItems() : Status();
+}
+
+Status RunJournal::syncRecords() {
+    if (Status synced = m_file.sync(); !synced)
+        return journalError(synced, m_file.path());
     return {};
+}
+
+// A record saying so for each item that could not go; the run goes on to tell the failure.
+Status RunJournal::moveWaitingItems() {
+    Status recorded;
+    Status moved = m_waiting->moveAll([&](const WaitingItem& item) {
+        if (Status notDone = recordNotDone(item.record); !notDone && recorded)
+            recorded = notDone;
+    });
+    return moved ? recorded : moved;
 }
 
 Status RunJournal::flushIfDue() {
@@ -208,11 +262,17 @@ Status RunJournal::flushIfDue() {
     return flush();
 }
 
+Status RunJournal::settle() {
+    return m_waiting && !m_waiting->empty() ? flush() : Status();
+}
+
 Status RunJournal::finish(const char* outcome) {
+    const Status settled = settle();
     if (!m_actions) {
         const fs::path path = m_file.path();
         (void)m_file.close();
-        return removeFile(path);
+        const Status removed = removeFile(path);
+        return settled ? removed : settled;
     }
     JournalRecord end(RecordType::End);
     end.text = outcome;
@@ -220,7 +280,8 @@ Status RunJournal::finish(const char* outcome) {
         (void)m_file.close();
         return ended;
     }
-    return close();
+    const Status closed = close();
+    return settled ? closed : settled;
 }
 
 Status RunJournal::close() {

@@ -5,10 +5,12 @@
 #include "platform/append_file.h"
 #include "platform/removal.h"
 #include "platform/result.h"
+#include "platform/trash_queue.h"
 
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -55,17 +57,32 @@ public:
     Status recordRemoval(const RemovalStep& step, const std::filesystem::path& twin = {});
     Status recordFolderMade(const std::filesystem::path& folder);
     Status append(const JournalRecord& record);
-    // The record appended last, taken back out of the file: its action failed and changed nothing,
-    // so that the journal, the history and undo hold only what was done. Nothing to do when that
-    // record is taken back already.
+    // The action recorded on `line` did not take place (it failed and changed nothing, or what it
+    // did was undone at once), so that the journal, the history and undo hold only what was done:
+    // the record is cut off when it is the last one, else a record saying so follows.
+    Status recordNotDone(std::size_t line);
+    // recordNotDone for the record appended last; nothing to do when it was taken back already.
     Status takeBackLast();
 
-    // Everything appended so far on the disk; nothing to do when nothing was appended since.
+    // `removal` with each of its steps recorded here before it is taken (`twin`, when given, is
+    // read at each step: the picture a duplicate equals). What it puts in the Trash waits in its
+    // folder for this journal's next flush, which puts the item's info file on the disk with the
+    // records; the item moves right after.
+    Removal recordingRemoval(const Removal& removal, const std::filesystem::path* twin = nullptr);
+
+    // The group commit: everything appended so far on the disk, with the info files of the items
+    // waiting for the Trash, then those items moved in. An item that cannot go gets a record saying
+    // so and stays where it was; the first such failure is returned, after all were tried. Nothing
+    // to do when nothing was appended since.
     Status flush();
     // flush() when the last one is a second old or more: the pace a run flushes at as it goes.
+    // Cheap enough to be asked between any two files.
     Status flushIfDue();
-    // The run's outcome (kOutcomeCompleted, ...) recorded and on the disk, and the file closed. The
-    // journal of a run that did nothing to any file is removed instead.
+    // flush() when items wait for the Trash, so that they go in now; nothing to do otherwise.
+    Status settle();
+    // The run's outcome (kOutcomeCompleted, ...) recorded and on the disk, and the file closed,
+    // after the items still waiting for the Trash have gone. The journal of a run that did nothing
+    // to any file is removed instead.
     Status finish(const char* outcome);
     // Everything appended on the disk, and the file closed (after an undo pass).
     Status close();
@@ -76,24 +93,27 @@ public:
     bool hasActions() const { return m_actions > 0; }
 
 private:
-    RunJournal(AppendFile file, std::size_t lines, std::size_t bytes)
-        : m_file(std::move(file)), m_lines(lines), m_bytes(bytes),
-          m_lastFlush(std::chrono::steady_clock::now()) {}
+    RunJournal(AppendFile file, std::size_t lines, std::size_t bytes);
     Status recordChange(RecordType type, const std::filesystem::path& from, const std::filesystem::path& to,
                         std::int64_t number);
+    Status syncRecords();
+    Status moveWaitingItems();
 
     struct LastRecord {
+        std::size_t line = 0;
         std::size_t start = 0; // in bytes
         bool action = false;
     };
 
     AppendFile m_file;
+    std::uint64_t m_device = 0; // the journal's file system
     std::size_t m_lines = 0;
     std::size_t m_bytes = 0; // the file's length
     std::size_t m_actions = 0;
     std::optional<LastRecord> m_last;
     bool m_unsynced = false;
     std::chrono::steady_clock::time_point m_lastFlush;
+    std::shared_ptr<TrashQueue> m_waiting; // items for the Trash waiting for the next flush
 };
 
 // The journal's file name for a run started at `time` (local time, to the second); `attempt` > 1

@@ -1,12 +1,15 @@
 // Trash info files that a cut left empty or cut short, written again at the next start from what
 // the session's journals recorded: the item's original path, and the time it went in. The file
-// manager cannot show or put back an item without one.
+// manager cannot show or put back an item without one. Info files of items that never went in go.
+#include "history/run_journal.h"
 #include "history/unclean_end.h"
 #include "platform/file_ops.h"
 #include "platform/trash.h"
 #include "platform/trash_repair.h"
 
+#include <algorithm>
 #include <set>
+#include <unordered_set>
 
 namespace corvalin {
 
@@ -14,23 +17,53 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// An info file whose item is still in the trash is written again; one whose item never arrived
-// (the cut came before the rename) describes nothing and goes.
-void repairOne(const JournalRecord& record, std::int64_t runStart, UncleanEndReport& report) {
-    if (infoFileState(record.info) != InfoFileState::Damaged)
-        return;
+// An info file whose item is still in the trash is written again when damaged. One whose item
+// never went in (a kill or a cut while it waited in its folder, or before its move reached the disk)
+// describes nothing and goes; true then, so that the journal says the item was not trashed.
+bool repairOne(const JournalRecord& record, std::int64_t runStart, UncleanEndReport& report) {
+    const InfoFileState state = infoFileState(record.info);
+    if (state == InfoFileState::Missing)
+        return false;
     const TrashPlace place{record.from, record.to, record.info};
     if (lookupEntry(record.to) == EntryKind::None) {
-        if (Status released = releaseTrashPlace(place); !released)
+        if (Status released = releaseTrashPlace(place); !released) {
             report.failures.push_back(released.error());
-        return;
+            return false;
+        }
+        return true;
     }
+    if (state != InfoFileState::Damaged)
+        return false;
     const std::time_t when = timeTrashed(record.to).value_or(static_cast<std::time_t>(runStart));
     if (Status rewritten = rewriteTrashInfo(place, when); !rewritten) {
         report.failures.push_back(rewritten.error());
-        return;
+        return false;
     }
     ++report.infoFilesRewritten;
+    return false;
+}
+
+// True when the journal may still say of its actions that they did not take place: not undone.
+bool takesWithdrawals(const JournalContents& contents) {
+    return std::none_of(contents.records.begin(), contents.records.end(),
+                        [](const JournalRecord& r) { return r.type == RecordType::UndoStart; });
+}
+
+void recordNotTrashed(const SessionJournal& journal, const std::vector<std::size_t>& lines,
+                      UncleanEndReport& report) {
+    if (lines.empty() || !takesWithdrawals(journal.contents))
+        return;
+    JournalContents contents;
+    Result<RunJournal> reopened = RunJournal::reopen(journal.file, contents);
+    Status recorded = reopened.status();
+    for (std::size_t i = 0; recorded && i < lines.size(); ++i)
+        recorded = reopened.value().recordNotDone(lines[i]);
+    if (reopened) {
+        const Status closed = reopened.value().close();
+        recorded = recorded ? closed : recorded;
+    }
+    if (!recorded)
+        report.failures.push_back(recorded.error());
 }
 
 // The trashes the session's runs may have used: those its records name, the home trash, and the
@@ -59,12 +92,17 @@ void repairTrashAfterCut(const std::vector<SessionJournal>& session, std::int64_
         if (!journal.startedInSession)
             continue;
         const std::int64_t runStart = journal.contents.records[1].time;
-        for (const JournalRecord& record : journal.contents.records) {
+        const std::unordered_set<std::size_t> notDone = linesNotDone(journal.contents);
+        std::vector<std::size_t> notTrashed;
+        for (std::size_t line = 1; line <= journal.contents.records.size(); ++line) {
+            const JournalRecord& record = journal.contents.records[line - 1];
             if (record.type != RecordType::Trash)
                 continue;
             recorded.insert(record.info);
-            repairOne(record, runStart, report);
+            if (repairOne(record, runStart, report) && !notDone.contains(line))
+                notTrashed.push_back(line);
         }
+        recordNotTrashed(journal, notTrashed, report);
     }
     // The same two seconds of leeway as for the journals: file times may run a little behind.
     for (const fs::path& trash : trashesOf(session)) {

@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <ctime>
 #include <set>
+#include <unordered_set>
 
 namespace corvalin {
 
@@ -60,12 +61,13 @@ const fs::path& itemOf(const JournalRecord& record) {
     return record.to.empty() ? record.from : record.to;
 }
 
-// The actions of the run, newest first, each with its line.
+// The actions of the run that took place, newest first, each with its line.
 void undoActions(UndoSteps& steps, const JournalContents& contents, UndoObserver& observer,
                  UndoOutcome& outcome) {
+    const std::unordered_set<std::size_t> notDone = linesNotDone(contents);
     std::vector<std::size_t> lines;
     for (std::size_t i = 0; i < contents.records.size(); ++i) {
-        if (isAction(contents.records[i].type))
+        if (isAction(contents.records[i].type) && !notDone.contains(i + 1))
             lines.push_back(i + 1);
     }
     const int total = static_cast<int>(lines.size());

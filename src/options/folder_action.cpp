@@ -103,11 +103,11 @@ void removeRecorded(const FolderActionRequest& request, MessageBox& messages, co
     std::optional<RunJournal> journal;
     if (!openActionJournal(request, RunKind::RemoveFolder, messages, journal))
         return;
-    const Removal recorded =
-        journal ? Removal(removal.permanent(),
-                          [&journal](const RemovalStep& step) { return journal->recordRemoval(step); })
-                : removal;
-    const Status removed = recorded.removeFolder(request.parent).status();
+    const Removal recorded = journal ? journal->recordingRemoval(removal) : removal;
+    Status removed = recorded.removeFolder(request.parent).status();
+    // Into the Trash once its info file is on the disk with the journal.
+    if (removed && journal)
+        removed = journal->settle();
     if (!removed)
         messages.show(describeError(removed.error()), MessageButtons::Ok, MessageIcon::Warning);
     finishRunJournal(messages, journal, removed ? kOutcomeCompleted : kOutcomeFailed);

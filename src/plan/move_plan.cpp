@@ -68,7 +68,8 @@ public:
         return {};
     }
     Result<bool> removeFolder(const fs::path& folder) override;
-    Status folderDone() override { return {}; }
+    Status keepPace() override { return {}; }
+    Status settle() override { return {}; }
 
 private:
     Status checkRoom(const fs::path& from, std::uint64_t bytes);

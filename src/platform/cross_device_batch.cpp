@@ -19,13 +19,13 @@
 #include "platform/cross_device_batch.h"
 
 #include "platform/batch_copy.h"
+#include "platform/disk_sync.h"
 #include "platform/move_temp_files.h"
 
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <fcntl.h>
-#include <linux/magic.h>
 #include <set>
 #include <string>
 #include <sys/stat.h>
@@ -48,25 +48,16 @@ bool linkUnsupported(int error) {
     return error == EPERM || error == EOPNOTSUPP || error == ENOSYS;
 }
 
-// One syncfs where the file system's own sync commits its journal and flushes the device: it covers
-// every copy with one trip to the disk. Elsewhere (FAT, exFAT, network and FUSE file systems, whose
-// sync may stop short of the disk or do nothing) each file is flushed on its own.
+// One syncfs where it reaches the disk covers every copy with one trip to the disk; elsewhere each
+// file is flushed on its own.
 BatchFlush flushFor(int folderFd, BatchFlush asked) {
     struct statfs info {};
     if (asked != BatchFlush::Automatic)
         return asked;
     if (::fstatfs(folderFd, &info) != 0)
         return BatchFlush::EachFile;
-    switch (static_cast<unsigned long>(info.f_type)) {
-    case EXT4_SUPER_MAGIC: // ext2 and ext3 too
-    case XFS_SUPER_MAGIC:
-    case BTRFS_SUPER_MAGIC:
-    case F2FS_SUPER_MAGIC:
-    case TMPFS_MAGIC:
-        return BatchFlush::WholeFileSystem;
-    default:
-        return BatchFlush::EachFile;
-    }
+    return syncfsReachesDisk(static_cast<unsigned long>(info.f_type)) ? BatchFlush::WholeFileSystem
+                                                                      : BatchFlush::EachFile;
 }
 
 } // namespace
@@ -165,7 +156,11 @@ Status CrossDeviceBatch::commit(CopyNaming& naming) {
     Status status = flushCopies(0, m_state->copies.size(), true);
     if (status)
         status = nameCopies(naming);
-    const Status completed = completeNamed();
+    const Status completed = completeNamed(naming);
+    for (const BatchCopy& copy : m_state->copies) {
+        if (!copy.final.empty() && !copy.named)
+            naming.copyWithdrawn(copy.source);
+    }
     discard();
     return status ? completed : status;
 }
@@ -213,6 +208,8 @@ Status CrossDeviceBatch::nameCopies(CopyNaming& naming) {
             return renameCopiesFrom(i, naming, false);
         if (naming.namingStopped())
             return {};
+        if (Status paced = naming.keepPace(); !paced)
+            return paced;
         BatchCopy& copy = copies[i];
         for (bool taken = false;; taken = true) {
             auto final = naming.finalPathFor(copy.source, taken);
@@ -247,6 +244,8 @@ Status CrossDeviceBatch::renameCopiesFrom(std::size_t first, CopyNaming& naming,
         const bool decided = firstDecided && end == first;
         if (!decided && naming.namingStopped())
             break;
+        if (chosen = naming.keepPace(); !chosen)
+            break;
         if (chosen = chooseFreeName(copies[end], naming, decided); !chosen)
             break;
     }
@@ -263,7 +262,7 @@ Status CrossDeviceBatch::renameCopiesFrom(std::size_t first, CopyNaming& naming,
 
 // The names reach the disk first, then the sources go, then their removal reaches the disk before
 // the records that would let a recovery finish it are removed.
-Status CrossDeviceBatch::completeNamed() {
+Status CrossDeviceBatch::completeNamed(CopyNaming& naming) {
     std::vector<BatchCopy>& copies = m_state->copies;
     if (std::none_of(copies.begin(), copies.end(), [](const BatchCopy& copy) { return copy.named; }))
         return {};
@@ -291,6 +290,9 @@ Status CrossDeviceBatch::completeNamed() {
         sourceFolders.insert(folderOf(copy.source));
     }
     for (const std::string& folder : sourceFolders) {
+        // Each wait may be long on a slow disk: the caller's journal keeps its pace in between.
+        if (Status paced = naming.keepPace(); !paced && status)
+            status = paced;
         const int error = syncFolder(folder);
         if (error != 0 && status)
             status = errorFromErrno(kMoveText, folder, error);

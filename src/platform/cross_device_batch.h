@@ -41,6 +41,12 @@ public:
     virtual void copyNamed(const std::filesystem::path& source) = 0;
     // Asked before each copy is named; true leaves it and the rest unnamed, their sources in place.
     virtual bool namingStopped() { return false; }
+    // The path given last for `source` does not hold its copy after all (the copy was removed
+    // again, or never got there): nothing of it arrived.
+    virtual void copyWithdrawn(const std::filesystem::path& /*source*/) {}
+    // Called between the steps of a commit, so that the caller's own periodic work goes on during
+    // a long one; a failure stops the naming as a failed copy would.
+    virtual Status keepPace() { return {}; }
 };
 
 // The copies of files bound for one folder on another file system. Files are added one by one
@@ -86,7 +92,7 @@ private:
     Status flushCopies(std::size_t first, std::size_t end, bool parts);
     Status nameCopies(CopyNaming& naming);
     Status renameCopiesFrom(std::size_t first, CopyNaming& naming, bool firstDecided);
-    Status completeNamed();
+    Status completeNamed(CopyNaming& naming);
 
     std::filesystem::path m_destination;
     std::unique_ptr<State> m_state;

@@ -2,6 +2,7 @@
 
 #include "platform/file_ops.h"
 #include "platform/paths.h"
+#include "platform/trash_queue.h"
 #include "platform/volumes.h"
 
 #include <cerrno>
@@ -61,6 +62,12 @@ Removal Removal::withHook(Hook beforeRemove) const {
     return copy;
 }
 
+Removal Removal::waiting() const {
+    Removal copy = *this;
+    copy.m_waiting = std::make_shared<TrashQueue>(m_trashes);
+    return copy;
+}
+
 Status Removal::checkUsable(const fs::path& source) const {
     if (m_permanent)
         return {};
@@ -81,7 +88,8 @@ Result<std::optional<TrashPlace>> Removal::removeFile(const fs::path& file) cons
         return normal.error();
     if (!m_permanent)
         return toTrash(file, false);
-    if (Status allowed = announce({file, false}); !allowed)
+    RemovalStep step{file, false};
+    if (Status allowed = announce(step); !allowed)
         return allowed.error();
     if (Status removed = corvalin::removeFile(file); !removed)
         return removed.error();
@@ -109,7 +117,8 @@ Result<std::optional<TrashPlace>> Removal::removeWhole(const fs::path& folder,
         return whole.error();
     if (!m_permanent)
         return toTrash(folder, true);
-    if (Status allowed = announce({folder, true}); !allowed)
+    RemovalStep step{folder, true};
+    if (Status allowed = announce(step); !allowed)
         return allowed.error();
     if (Status removed = removeTree(folder, listed); !removed)
         return removed.error();
@@ -120,16 +129,24 @@ Result<std::optional<TrashPlace>> Removal::toTrash(const fs::path& item, bool fo
     Result<TrashPlace> place = m_trashes->reserve(item);
     if (!place)
         return place.error();
-    if (Status allowed = announce({item, folder, place.value()}); !allowed) {
+    RemovalStep step{item, folder, place.value()};
+    if (Status allowed = announce(step); !allowed) {
         (void)releaseTrashPlace(place.value());
         return allowed.error();
+    }
+    if (m_waiting) {
+        if (Status added = m_waiting->add({place.value(), folder, step.record}); !added) {
+            (void)releaseTrashPlace(place.value());
+            return added.error();
+        }
+        return std::optional<TrashPlace>(place.value());
     }
     if (Status moved = m_trashes->moveInto(place.value()); !moved)
         return moved.error();
     return std::optional<TrashPlace>(place.value());
 }
 
-Status Removal::announce(const RemovalStep& step) const {
+Status Removal::announce(RemovalStep& step) const {
     return m_beforeRemove ? m_beforeRemove(step) : Status();
 }
 

@@ -18,14 +18,19 @@ struct RemovalStep {
     std::filesystem::path item;
     bool folder = false;
     std::optional<TrashPlace> place = {};
+    std::size_t record = 0; // set by a hook that records the step: the journal's line for it
 };
+
+class TrashQueue;
 
 // How a run removes what it removes: to the trash by default, for good when the user chose
 // "ごみ箱を使わずに完全に削除する". A hook sees every item before it goes and may stop it. Copies
-// share the trashes they have prepared (OpenTrashes), so one run prepares each trash once.
+// share the trashes they have prepared (OpenTrashes), so one run prepares each trash once. A
+// waiting removal leaves what goes to the Trash in its folder, queued until its info file is on the
+// disk (trash_queue.h); whoever flushes then moves it.
 class Removal {
 public:
-    using Hook = std::function<Status(const RemovalStep&)>;
+    using Hook = std::function<Status(RemovalStep&)>;
     using NameTest = std::function<bool(std::string_view name)>;
 
     explicit Removal(bool permanent = false, Hook beforeRemove = {});
@@ -33,13 +38,16 @@ public:
     bool permanent() const { return m_permanent; }
     // The same removal, sharing its prepared trashes, with `beforeRemove` as its hook.
     Removal withHook(Hook beforeRemove) const;
+    // The same removal, its items for the Trash waiting in a queue of their own (waitingItems).
+    Removal waiting() const;
+    std::shared_ptr<TrashQueue> waitingItems() const { return m_waiting; }
 
     // Before a run touches anything: can what it removes below `source` go to the trash? Nothing to
     // check when deleting for good. The error also tells the user about the permanent option.
     Status checkUsable(const std::filesystem::path& source) const;
 
-    // A file, after giving its owner write permission. The place in the trash, or nothing when
-    // deleted for good.
+    // A file, after giving its owner write permission. The place in the trash (the item still
+    // waits for it when this removal waits), or nothing when deleted for good.
     Result<std::optional<TrashPlace>> removeFile(const std::filesystem::path& file) const;
 
     // A folder with everything in it: to the trash in one rename, or deleted tree and all. A
@@ -57,11 +65,12 @@ private:
     Result<std::optional<TrashPlace>> removeWhole(const std::filesystem::path& folder,
                                                   const FolderTree* listed) const;
     Result<std::optional<TrashPlace>> toTrash(const std::filesystem::path& item, bool folder) const;
-    Status announce(const RemovalStep& step) const;
+    Status announce(RemovalStep& step) const;
 
     bool m_permanent;
     Hook m_beforeRemove;
     std::shared_ptr<OpenTrashes> m_trashes;
+    std::shared_ptr<TrashQueue> m_waiting;
 };
 
 } // namespace corvalin

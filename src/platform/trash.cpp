@@ -172,6 +172,14 @@ Result<std::unique_ptr<KeptTrash>> openTrash(const std::string& canonicalFolder,
     return kept;
 }
 
+// 0 or errno.
+int syncInfoFile(const KeptTrash& kept, const std::string& infoName) {
+    UniqueFd fd(::openat(kept.info.get(), infoName.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+    if (!fd.valid() || ::fdatasync(fd.get()) != 0)
+        return errno;
+    return syncFolder(kept.trash.folder + "/info");
+}
+
 // The folder items were last taken from, with its links resolved; taken again when the path
 // names another folder.
 struct KnownFolder {
@@ -232,6 +240,9 @@ public:
         if (error == 0)
             error = writeInfoFile(kept.info.get(), infoName,
                                   trashInfoText(pathValue(kept.trash, place.original), std::time(nullptr)));
+        // On the disk before its item goes in, as every info file is.
+        if (error == 0)
+            error = syncInfoFile(kept, infoName);
         if (error == 0) {
             error =
                 renameWithoutReplacing(place.original.native(), kept.files.get(), name, place.trashedFile);

@@ -52,6 +52,10 @@ fs::path writeRun(const fs::path& history, const std::vector<std::string>& names
     return journal.value().finish(outcome) ? file : fs::path();
 }
 
+std::string lineOf(const JournalRecord& record) {
+    return encodeRecordLine(fieldsOf(record));
+}
+
 RunStart startAt(std::int64_t time) {
     RunStart start;
     start.time = time;
@@ -252,16 +256,68 @@ private slots:
         QVERIFY(runs.value()[3].damage);
     }
 
-    // At start-up: the newest 100 runs of the last 90 days stay; a run killed before it did
-    // anything and runs still going are no runs to count.
+    // What the start-up's tidying keeps, by what a journal holds: only a journal without a start,
+    // or a run that ended having done nothing, goes for that. A run without its end may have had
+    // its records taken by a power cut: it stays, and is listed as interrupted.
+    void pruneKeepsEveryRunThatMayHaveActed_data() {
+        QTest::addColumn<QStringList>("records"); // "move", "not-done", "end", "cut", "damaged"
+        QTest::addColumn<bool>("kept");
+        QTest::addColumn<int>("state"); // RunState as listed, when kept
+        const int interrupted = int(RunState::Interrupted), completed = int(RunState::Completed);
+        const int damaged = int(RunState::Damaged);
+        QTest::newRow("ended, acted") << QStringList{"move", "end"} << true << completed;
+        QTest::newRow("ended, acted on nothing") << QStringList{"end"} << false << 0;
+        QTest::newRow("ended, its only action not done")
+            << QStringList{"move", "not-done", "end"} << false << 0;
+        QTest::newRow("not ended, acted") << QStringList{"move"} << true << interrupted;
+        QTest::newRow("not ended, no record after its start") << QStringList{} << true << interrupted;
+        QTest::newRow("not ended, its only action not done")
+            << QStringList{"move", "not-done"} << true << interrupted;
+        QTest::newRow("not ended, a record cut short") << QStringList{"cut"} << true << interrupted;
+        QTest::newRow("a damaged record") << QStringList{"damaged"} << true << damaged;
+        QTest::newRow("a damaged record after its end") << QStringList{"end", "damaged"} << true << damaged;
+    }
+    void pruneKeepsEveryRunThatMayHaveActed() {
+        QFETCH(QStringList, records);
+        QFETCH(bool, kept);
+        std::string bytes = lineOf(JournalRecord(RecordType::Header));
+        JournalRecord start(RecordType::Start);
+        start.time = kNow - 60;
+        start.from = "/src";
+        bytes += lineOf(start);
+        for (const QString& record : records) {
+            JournalRecord notDone(RecordType::NotDone);
+            notDone.number = 3;
+            JournalRecord end(RecordType::End);
+            end.text = kOutcomeCompleted;
+            const std::string move = lineOf(moveRecord("/src/a/b.jpg", "/dst/000040 b.jpg", 40));
+            bytes += record == "move"       ? move
+                     : record == "not-done" ? lineOf(notDone)
+                     : record == "end"      ? lineOf(end)
+                     : record == "cut"      ? move.substr(0, move.size() / 2)
+                                            : std::string("garbage\n");
+        }
+        fs::create_directories(history());
+        const fs::path file = history() / "run.journal";
+        writeFile(file, bytes);
+        QVERIFY(pruneHistory(history(), kNow));
+        QCOMPARE(fs::exists(file), kept);
+        if (!kept)
+            return;
+        const auto runs = listRuns(history());
+        QCOMPARE(runs.value().size(), std::size_t(1));
+        QTEST(int(runs.value()[0].state), "state");
+    }
+
+    // At start-up: the newest 100 runs of the last 90 days stay; a journal killed before its start
+    // was written and runs still going are no runs to count.
     void startUpKeepsTheNewestRuns() {
         std::vector<fs::path> files;
         for (int i = 0; i < 103; ++i)
             files.push_back(writeRun(history(), {"a.jpg"}, kNow - i * 60));
         const fs::path old = writeRun(history(), {"a.jpg"}, kNow - 91 * kDay);
-        auto empty = RunJournal::create(history(), startAt(kNow - 5));
-        const fs::path killedEarly = empty.value().file();
-        (void)empty.value().close();
+        const fs::path killedEarly = history() / "killed.journal";
+        writeFile(killedEarly, lineOf(JournalRecord(RecordType::Header)));
         auto going = RunJournal::create(history(), startAt(kNow - 200 * kDay));
 
         QVERIFY(pruneHistory(history(), kNow));

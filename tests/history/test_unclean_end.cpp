@@ -246,6 +246,9 @@ private slots:
         QTest::newRow("whole, recorded") << whole << true << true << false << "unchanged" << false;
         QTest::newRow("empty, the item never arrived")
             << QByteArray() << false << true << false << "gone" << false;
+        // A kill or a cut while the item waited in its folder for its info file to reach the disk.
+        QTest::newRow("whole, recorded, the item never went in")
+            << whole << false << true << false << "gone" << false;
         QTest::newRow("empty, not recorded") << QByteArray() << true << false << false << "unchanged" << true;
         QTest::newRow("empty, not recorded, item not there")
             << QByteArray() << false << false << false << "unchanged" << false;
@@ -289,6 +292,8 @@ private slots:
         scene.start(result);
         QCOMPARE(result.outcome, StartupOutcome::Completed);
         QCOMPARE(result.uncleanEnd.failures.size(), std::size_t(0));
+        // An item that never went in is no longer counted as trashed, nor undone.
+        QCOMPARE(recordsOf(journal.value().file(), RecordType::NotDone), recorded && !itemInTrash ? 1 : 0);
         QCOMPARE(result.uncleanEnd.itemsWithoutInfo.size(), std::size_t(named ? 1 : 0));
         if (named)
             QCOMPARE(result.uncleanEnd.itemsWithoutInfo.front(), place.trashedFile);
@@ -391,6 +396,39 @@ private slots:
             QVERIFY(!undoRun(summary.file, observer).error);
         QCOMPARE(readFile(source), std::string("picture b"));
         QCOMPARE(readFile(scene.source / "child" / "a.jpg"), std::string("picture a"));
+    }
+
+    // The history is tidied only by a start that could read the settings, after it has taken up
+    // the run that did not end; that run's journal stays whatever it holds.
+    void historyWaitsForTheStartThatTakesUpTheRun() {
+        Scene scene;
+        scene.startSession("1", "3\r\n");
+        const fs::path interrupted = scene.moveJournal(3, {});
+        Result<RunJournal> idle = RunJournal::create(
+            scene.files.history(), {RunKind::Move, 0, 3, scene.source, scene.destination, ""});
+        QVERIFY(idle.ok());
+        const fs::path ended = idle.value().file();
+        JournalRecord end(RecordType::End);
+        end.text = kOutcomeCompleted;
+        QVERIFY(idle.value().append(end).ok());
+        QVERIFY(idle.value().close().ok());
+        const std::string settings = readFile(scene.files.settingsFile());
+        writeFile(scene.files.settingsFile(), "\"" + scene.source.native() + "\",\"\",\"\",no,1\r\n");
+
+        StartupResult result;
+        scene.start(result);
+        QCOMPARE(result.outcome, StartupOutcome::Stopped);
+        QVERIFY(fs::exists(interrupted));
+        QVERIFY(fs::exists(ended));
+
+        writeFile(scene.files.settingsFile(), settings);
+        scene.start(result);
+        QCOMPARE(result.outcome, StartupOutcome::Completed);
+        QVERIFY(fs::exists(interrupted));
+        QVERIFY(!fs::exists(ended));
+        const auto runs = listRuns(scene.files.history());
+        QCOMPARE(runs.value().size(), std::size_t(1));
+        QCOMPARE(runs.value()[0].state, RunState::Interrupted);
     }
 };
 

@@ -7,9 +7,11 @@
 #include "power_cut_layout.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <dirent.h>
 #include <poll.h>
+#include <set>
 #include <string_view>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -20,18 +22,34 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// How far a run has come, as the disk shows it: the names in the folder it fills or renames in.
+// How far a run has come, as the disk shows it: the names in the folder it fills or renames in,
+// the items in the Trash, the child folders left in the source.
 struct Watch {
     fs::path folder;
     bool strip = false; // count the names without a serial prefix, else every name not hidden
     int goal = 0;       // the count once the run's last file is done
+    fs::path trash;     // the home trash's "files"
+    fs::path source;    // a gather's source parent folder; empty otherwise
 };
 
 struct Counts {
     int entries = 0;
     int done = 0;
-    bool operator==(const Counts&) const = default;
+    int copies = 0; // hidden copies of a batch across file systems
+    bool operator==(const Counts& other) const { return entries == other.entries && done == other.done; }
 };
+
+int countEntries(const fs::path& folder, bool foldersOnly = false) {
+    int count = 0;
+    if (DIR* dir = ::opendir(folder.c_str())) {
+        while (const dirent* entry = ::readdir(dir)) {
+            const std::string_view name = entry->d_name;
+            count += name != "." && name != ".." && (!foldersOnly || entry->d_type == DT_DIR);
+        }
+        ::closedir(dir);
+    }
+    return count;
+}
 
 Counts countNames(const Watch& watch) {
     Counts counts;
@@ -41,6 +59,7 @@ Counts countNames(const Watch& watch) {
             if (name == "." || name == "..")
                 continue;
             ++counts.entries;
+            counts.copies += name.starts_with(".corvalin-");
             counts.done +=
                 name[0] != '.' && (!watch.strip || (!serialPrefixEnd(name) && name != "readme.txt"));
         }
@@ -49,17 +68,62 @@ Counts countNames(const Watch& watch) {
     return counts;
 }
 
-// Starts the command with its output on a pipe (so Corvalin writes no progress lines), and returns
-// the pipe's reading end.
-pid_t startProgram(const std::vector<std::string>& command, int& output) {
-    int fds[2];
-    if (::pipe(fds) != 0)
+// The phases of a run as the harness cuts in them (power_cut_agent.h), each said once a step.
+class PhaseWatch {
+public:
+    PhaseWatch(const Watch& watch, std::string step)
+        : m_watch(watch), m_step(std::move(step)), m_trashed(countEntries(watch.trash)),
+          m_folders(watch.source.empty() ? 0 : countEntries(watch.source, true)) {}
+
+    // A line of the flush log: a record of a move names pictures, the end record ends the run.
+    void recordWritten(std::string_view line) {
+        if (line.ends_with(" move"))
+            seen("named");
+        else if (line.ends_with(" end"))
+            seen("end");
+    }
+    // What the disks show now; a phase once seen is not looked for again.
+    void look(const Counts& now) {
+        if (now.copies > 0)
+            seen("copies");
+        if (!m_said.contains("trash") && countEntries(m_watch.trash) > m_trashed)
+            seen("trash");
+        if (!m_watch.source.empty() && !m_said.contains("folders") &&
+            countEntries(m_watch.source, true) < m_folders)
+            seen("folders");
+    }
+
+private:
+    void seen(const std::string& phase) {
+        if (m_said.insert(phase).second)
+            say("PHASE", phase + " " + m_step);
+    }
+
+    const Watch& m_watch;
+    std::string m_step;
+    int m_trashed;
+    int m_folders;
+    std::set<std::string> m_said;
+};
+
+// Starts the command with its output on a pipe (so Corvalin writes no progress lines) and its
+// flush log (the bench's flush model, preloaded) on another; returns the pipes' reading ends.
+pid_t startProgram(const std::vector<std::string>& command, int& output, int& flushLog) {
+    int fds[2], log[2];
+    if (::pipe(fds) != 0 || ::pipe(log) != 0)
         return -1;
     const pid_t pid = ::fork();
     if (pid == 0) {
+        ::close(fds[0]); // before descriptor 3 is given to the log
+        ::close(log[0]);
         ::dup2(fds[1], 1);
         ::dup2(fds[1], 2);
-        ::close(fds[0]);
+        ::dup2(log[1], 3);
+        const char* asan = std::getenv("ASAN_OPTIONS");
+        // The model comes before the sanitizer's runtime; that is harmless here.
+        ::setenv("ASAN_OPTIONS", (std::string(asan ? asan : "") + ":verify_asan_link_order=0").c_str(), 1);
+        ::setenv("LD_PRELOAD", CORVALIN_FLUSH_MODEL_LIBRARY, 1);
+        ::setenv("CORVALIN_FLUSH_LOG_FD", "3", 1);
         std::vector<char*> arguments;
         for (const std::string& argument : command)
             arguments.push_back(const_cast<char*>(argument.c_str()));
@@ -68,37 +132,57 @@ pid_t startProgram(const std::vector<std::string>& command, int& output) {
         ::_exit(127);
     }
     ::close(fds[1]);
+    ::close(log[1]);
     output = fds[0];
+    flushLog = log[0];
     return pid;
+}
+
+// Reads what is there; false at the end of the pipe.
+bool readSome(int fd, std::string& pending) {
+    char buffer[4096];
+    const ssize_t length = ::read(fd, buffer, sizeof buffer);
+    pending.append(buffer, std::size_t(std::max<ssize_t>(length, 0)));
+    return length > 0;
 }
 
 // Runs one command to its end while the watch goes on; returns its exit status.
 int runWatched(const std::vector<std::string>& command, const Watch& watch, const Counts& start,
                const std::string& step, bool& first, bool& last) {
-    int output = -1;
-    const pid_t pid = startProgram(command, output);
+    int output = -1, flushLog = -1;
+    const pid_t pid = startProgram(command, output, flushLog);
     if (pid < 0)
         return -1;
-    std::string pending;
-    for (bool open = true; open;) {
-        pollfd ready{output, POLLIN, 0};
-        if (::poll(&ready, 1, 5) > 0) {
-            char buffer[4096];
-            const ssize_t length = ::read(output, buffer, sizeof buffer);
-            open = length > 0;
-            pending.append(buffer, std::size_t(std::max<ssize_t>(length, 0)));
+    PhaseWatch phases(watch, step);
+    std::string pending, logged;
+    for (bool open = true, logOpen = true; open || logOpen;) {
+        pollfd ready[2] = {{open ? output : -1, POLLIN, 0}, {logOpen ? flushLog : -1, POLLIN, 0}};
+        if (::poll(ready, 2, 5) > 0) {
+            if (ready[0].revents)
+                open = readSome(output, pending);
+            if (ready[1].revents)
+                logOpen = readSome(flushLog, logged);
             for (std::size_t end; (end = pending.find('\n')) != std::string::npos; pending.erase(0, end + 1))
                 say("OUT", pending.substr(0, end));
+            for (std::size_t end; (end = logged.find('\n')) != std::string::npos; logged.erase(0, end + 1)) {
+                const std::string line = logged.substr(0, end);
+                std::printf("%s\n", line.c_str());
+                std::fflush(stdout);
+                if (line.starts_with("PC-RECORD "))
+                    phases.recordWritten(line);
+            }
         }
         const Counts now = countNames(watch);
         if (!first && !(now == start))
             say("FIRST", step), first = true;
         if (first && !last && now.done == watch.goal)
             say("LAST", step), last = true;
+        phases.look(now);
     }
     if (!pending.empty())
         say("OUT", pending);
     ::close(output);
+    ::close(flushLog);
     int status = 0;
     ::waitpid(pid, &status, 0);
     return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
@@ -123,9 +207,11 @@ std::vector<std::vector<std::string>> commandsOf(const Layout& layout, const std
 
 Watch watchOf(const Layout& layout, const std::string& step) {
     const bool undo = step == "undo";
+    const fs::path trash = layout.home() / ".local/share/Trash/files";
     if (layout.strips())
-        return {layout.stripFolder(), true, undo ? 0 : layout.pictures};
-    return {layout.destination(), false, undo ? 0 : layout.pictures};
+        return {layout.stripFolder(), true, undo ? 0 : layout.pictures, trash, {}};
+    return {layout.destination(), false, undo ? 0 : layout.pictures, trash,
+            undo ? fs::path() : layout.source()};
 }
 
 // A start after the cut that fails is a finding; the user would start again, and so does `again`,

@@ -1,16 +1,19 @@
 #include "power_cut_checks.h"
 
 #include "app/settings_codec.h"
+#include "history/history_texts.h"
 #include "history/run_history.h"
 #include "move_fixture.h"
 #include "naming/serial_name.h"
 #include "picture_census.h"
 #include "platform/file_ops.h"
 #include "platform/trash.h"
+#include "platform/trash_repair.h"
 #include "power_cut_layout.h"
 
 #include <algorithm>
 #include <cstdio>
+#include <sys/stat.h>
 
 namespace corvalin::test {
 
@@ -150,6 +153,90 @@ std::string checkSavedFolders(const Layout& layout) {
     return {};
 }
 
+fs::path trashOf(const Layout& layout) {
+    return layout.home() / ".local/share/Trash";
+}
+
+// Right after the cut, before any start repaired anything: every item in the Trash has a whole
+// info file, since the info file reaches the disk before its item goes in.
+std::string checkInfoBeforeItems(const Layout& layout) {
+    std::string problems;
+    for (const std::string& name : namesIn(trashOf(layout) / "files")) {
+        const fs::path info = trashOf(layout) / "info" / (name + ".trashinfo");
+        if (infoFileState(info) != InfoFileState::Whole)
+            problems += "in the Trash right after the cut without a whole info file: " + name + " (" +
+                        std::to_string(isThere(info) ? fs::file_size(info) : 0) + " bytes)\n";
+    }
+    return problems;
+}
+
+// After every run was undone, the Trash holds nothing that came from the tree the runs worked on.
+std::string checkTrashGivenBack(const Layout& layout) {
+    std::string problems;
+    for (const std::string& name : namesIn(trashOf(layout) / "info")) {
+        const auto info = readTrashInfo(trashOf(layout) / "info" / name);
+        const fs::path root = layout.pictureRoot();
+        if (info && info.value().place.original.native().starts_with(root.native() + "/"))
+            problems +=
+                "still in the Trash after every run was undone: " + info.value().place.original.native() +
+                "\n";
+    }
+    return problems;
+}
+
+// The runs whose journals the cut left, as the next starts must keep listing them.
+fs::path journalsAfterCutFile(const Layout& layout) {
+    return layout.disk1 / "journals-after-the-cut";
+}
+
+// Each journal's whole records, by inode, for the harness to compare with what its last flush
+// covered before the cut; and the runs there, to be found in the history after the next start.
+void noteJournals(const Layout& layout, const std::vector<JournalFile>& journals) {
+    std::string ids;
+    for (const JournalFile& journal : journals)
+        ids += journal.id + "\n";
+    (void)writeFileAtomically(journalsAfterCutFile(layout), ids);
+    std::error_code error;
+    for (const auto& entry : fs::directory_iterator(layout.files().history(), error)) {
+        struct stat st {};
+        const Result<std::string> bytes = readWholeFile(entry.path());
+        if (::stat(entry.path().c_str(), &st) == 0 && bytes)
+            say("WHOLE", std::to_string(st.st_ino) + " " +
+                             std::to_string(parseJournalPrefix(bytes.value()).wholeBytes));
+    }
+}
+
+// What `corvalin history` prints, as a user would read it after the next start: every run the cut
+// left is listed, one that did not end as interrupted.
+std::string checkHistoryListsTheCutRuns(const Layout& layout, const std::vector<JournalFile>& journals) {
+    const Result<std::string> ids = readWholeFile(journalsAfterCutFile(layout));
+    if (!ids)
+        return {};
+    std::string listed;
+    if (FILE* history = ::popen((std::string("'") + CORVALIN_BINARY + "' history 2>&1").c_str(), "r")) {
+        char buffer[4096];
+        for (std::size_t got; (got = std::fread(buffer, 1, sizeof buffer, history)) > 0;)
+            listed.append(buffer, got);
+        ::pclose(history);
+    }
+    std::string problems;
+    for (std::size_t start = 0, end = 0; start < ids.value().size(); start = end + 1) {
+        end = ids.value().find('\n', start);
+        const std::string id = ids.value().substr(start, end - start);
+        const std::size_t at = listed.find(id + "  ");
+        const auto journal =
+            std::find_if(journals.begin(), journals.end(), [&](const JournalFile& j) { return j.id == id; });
+        const bool ended =
+            journal != journals.end() && summariseRun(journal->contents).state != RunState::Interrupted;
+        const std::string line = at == std::string::npos ? "" : listed.substr(at, listed.find('\n', at) - at);
+        if (line.empty())
+            problems += "the run " + id + " that the cut left is not in the history any more\n";
+        else if (!ended && !line.ends_with(stateText(RunState::Interrupted)))
+            problems += "the run " + id + " that the cut left is not listed as interrupted: " + line + "\n";
+    }
+    return problems;
+}
+
 // An item the journals put in the Trash and still there can be put back by the file manager.
 std::string checkTrashInfo(const std::vector<JournalFile>& journals) {
     std::string problems;
@@ -244,14 +331,17 @@ int checkStep(const Layout& layout, const std::string& step) {
     const std::vector<JournalFile> journals = journalsOnDisk(layout, problems);
     if (step == "cut") {
         noteAfterCut(layout, pictures, journals);
-        problems += checkStartRecorded(layout, pictures, journals);
+        noteJournals(layout, journals);
+        problems += checkStartRecorded(layout, pictures, journals) + checkInfoBeforeItems(layout);
     } else {
         problems += layout.strips()
                         ? stripCensus(layout, pictures)
                         : takeCensus(pictures, layout.source(), layout.destination(), true).problems;
         problems += checkCounter(layout, journals) + checkSavedFolders(layout) + checkTrashInfo(journals);
+        if (step == "start")
+            problems += checkHistoryListsTheCutRuns(layout, journals);
         if (step == "undone")
-            problems += checkUndone(layout, pictures, journals);
+            problems += checkUndone(layout, pictures, journals) + checkTrashGivenBack(layout);
     }
     // The first few of a kind say enough; a lagging counter repeats every number after it.
     int lines = 0;

@@ -217,11 +217,6 @@ BootLog bootMachine(const Machine& machine, const std::vector<fs::path>& images,
     qemu.setProcessChannelMode(QProcess::MergedChannels);
     qemu.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); });
     qemu.start(machine.qemu, qemuArguments(machine, images, script));
-    const QString step = cut ? QString::fromStdString(cut->step) : QString();
-    const QStringList opening = {cut && cut->whole ? "PC-START " + step : "PC-FIRST " + step};
-    QStringList closing = {"PC-END " + step};
-    if (cut && !cut->whole)
-        closing << "PC-LAST " + step;
     QElapsedTimer clock;
     clock.start();
     qint64 opened = -1;
@@ -229,17 +224,20 @@ BootLog bootMachine(const Machine& machine, const std::vector<fs::path>& images,
         qemu.waitForReadyRead(2);
         while (qemu.canReadLine()) {
             log.lines << QString::fromUtf8(qemu.readLine()).trimmed();
-            if (opened < 0 && cut && opening.contains(log.lines.last()))
+            log.arrived.push_back(double(clock.elapsed()) / 1000);
+            if (opened < 0 && cut && log.lines.last() == cut->opening)
                 opened = clock.elapsed();
-            else if (opened >= 0 && log.span < 0 && closing.contains(log.lines.last()))
+            else if (opened >= 0 && log.span < 0 && cut->closing.contains(log.lines.last()))
                 log.span = double(clock.elapsed() - opened) / 1000;
         }
+        log.opened = opened >= 0;
         const bool cutNow =
             opened >= 0 && log.span < 0 && clock.elapsed() >= opened + qint64(cut->delay * 1000);
         if (cutNow || clock.elapsed() > timeoutSeconds * 1000LL) {
             qemu.kill(); // SIGKILL: the power cut
             qemu.waitForFinished();
             log.cut = cutNow;
+            log.cutAt = double(clock.elapsed()) / 1000;
             if (!cutNow)
                 log.failure = "the guest did not finish within " + QString::number(timeoutSeconds) + " s";
             return log;

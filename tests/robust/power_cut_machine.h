@@ -34,19 +34,23 @@ std::optional<std::string> makeImage(const std::filesystem::path& image, const s
 // A sparse copy, so that a cut that missed can be tried again on the same disks.
 std::optional<std::string> copyImage(const std::filesystem::path& from, const std::filesystem::path& to);
 
-// Where a cut falls: `delay` seconds after the guest printed the step's first file (or its start,
-// for `whole`), if that is before its last file (or its end).
+// Where a cut falls: `delay` seconds after the guest printed `opening`, if that is before any of
+// `closing` (the window then missed, and its length is known).
 struct CutPlan {
     std::string step;
-    bool whole = false;
+    QString opening;
+    QStringList closing;
     double delay = 0;
 };
 
 struct BootLog {
-    QStringList lines; // the guest's console
+    QStringList lines;           // the guest's console
+    std::vector<double> arrived; // when each line came, in seconds since the boot began
     bool cut = false;
-    double span = -1; // the window's length in seconds, when it closed before the cut fell
-    QString failure;  // the guest did not come to its end
+    double cutAt = 0;    // when the power was cut, as `arrived` counts
+    bool opened = false; // the window opened
+    double span = -1;    // the window's length in seconds, when it closed before the cut fell
+    QString failure;     // the guest did not come to its end
 };
 
 BootLog bootMachine(const Machine& machine, const std::vector<std::filesystem::path>& images,

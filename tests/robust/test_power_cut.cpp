@@ -4,13 +4,20 @@
 // the Trash are hit by the cut too. After each cut the machine boots again, the run is started
 // again as a user would, and the agent inside (power_cut_agent.h) checks the disks: every picture
 // exactly once with its bytes, no serial number twice, the counter ahead of every number given,
-// the saved folders kept, the Trash readable; then an undo of every run, itself cut once and
-// started again, must bring back every item the journals on the disk record. The checks read the
-// journals as the disk holds them, never what a run printed, so they hold for any flush policy.
+// the saved folders kept, the Trash readable (every item in it with a whole info file even right
+// after the cut), the interrupted run still listed in the history; then an undo of every run,
+// itself cut once and started again, must bring back every item the journals on the disk record
+// and everything the Trash holds from the tree. The checks read the journals as the disk holds
+// them, never what a run printed. From the flush model's log on the console the harness also checks
+// that no record waited much more than a second for its flush and that every record a flush
+// covered before the cut is still on the disk after it.
 //
-// One cut per scenario and step by default, between the first and the last file of the run;
-// CORVALIN_POWER_CUTS sets how many rounds each scenario makes (a quarter of the cuts then fall
-// anywhere from the program's start to its end), CORVALIN_POWER_CUT_SEED repeats a run. Where
+// A gather is cut three times a round: in its first run and in the two runs started again after a
+// cut, each time in a phase the guest said had begun (power_cut_plan.h); the phases rotate with the
+// seed so that the two gathers of a round together cut in every phase. The undo and the strip are
+// cut between their first and last file. CORVALIN_POWER_CUTS sets how many rounds each scenario
+// makes (some cuts then fall anywhere from the first file to the end record, or from the program's
+// start), CORVALIN_POWER_CUT_SEED repeats a run. Each cut is reported with where it fell. Where
 // QEMU, busybox-static, kmod, e2fsprogs or the unpacked kernel is missing the test skips, and
 // fails under CI (CORVALIN_CI set).
 #include "crash_harness.h"
@@ -18,7 +25,9 @@
 #include "picture_census.h"
 #include "power_cut_agent.h"
 #include "power_cut_layout.h"
+#include "power_cut_log.h"
 #include "power_cut_machine.h"
+#include "power_cut_plan.h"
 #include "robust_env.h"
 
 #include <QtTest>
@@ -35,18 +44,29 @@ namespace {
 
 constexpr int kBootTimeoutSeconds = 300;
 constexpr int kTriesPerCut = 5;
+// A record waits for its flush about a second, and a step of the run more in the emulator.
+constexpr double kAllowedWait = 2.0;
 
 struct Boot {
     QStringList steps;   // the agent's commands, in order
     std::string cutStep; // the step whose run the cut falls in; none when empty
+    Cut cut = {};
 };
 
-std::vector<Boot> bootsOf(Scenario scenario) {
+// A gather is cut in its first run and in each run started again after a cut, then in the undo.
+std::vector<Boot> bootsOf(Scenario scenario, const std::vector<Cut>& runs, const Cut& undo) {
     if (scenario == Scenario::Undo)
-        return {{{"run first", "run undo"}, "undo"}, {{"check cut", "run undo", "check undone"}, ""}};
-    return {{{"run first"}, "first"},
-            {{"check cut", "run again", "check start", "run undo"}, "undo"},
-            {{"run undo", "check undone"}, ""}};
+        return {{{"run first", "run undo"}, "undo", undo}, {{"check cut", "run undo", "check undone"}, ""}};
+    std::vector<Boot> boots{{{"run first"}, "first", runs.front()}};
+    for (std::size_t i = 1; i < runs.size(); ++i)
+        boots.push_back({{"check cut", "run again"}, "again", runs[i]});
+    boots.push_back({{"check cut", "run again", "check start", "run undo"}, "undo", undo});
+    boots.push_back({{"run undo", "check undone"}, ""});
+    return boots;
+}
+
+bool isGather(Scenario scenario) {
+    return scenario == Scenario::GatherOneDisk || scenario == Scenario::GatherTwoDisks;
 }
 
 QString scenarioName(Scenario scenario) {
@@ -114,8 +134,9 @@ std::string bootScript(const Layout& layout, const fs::path& layoutFile, const Q
 class ScenarioRounds {
 public:
     ScenarioRounds(const Machine& machine, const fs::path& work, Scenario scenario, std::uint64_t seed,
-                   int cuts)
-        : m_machine(machine), m_work(work), m_random(seed), m_cuts(cuts) {
+                   int cuts, std::map<QString, int>& phasesCut)
+        : m_machine(machine), m_work(work), m_seed(seed), m_random(seed), m_cuts(cuts),
+          m_phasesCut(phasesCut) {
         m_layout.scenario = scenario;
         m_layout.disk1 = work / "disk1";
         m_layout.disk2 = work / "disk2";
@@ -129,11 +150,13 @@ public:
             if (const auto error = stage(m_layout, m_random))
                 return {QString::fromStdString(*error)};
             QStringList found;
-            for (const Boot& boot : bootsOf(m_layout.scenario)) {
+            const bool mixed = m_cuts > 1;
+            const auto runs = runCuts(m_layout.scenario, m_seed + std::uint64_t(round), mixed, m_random);
+            for (const Boot& boot : bootsOf(m_layout.scenario, runs, undoCut(mixed, m_random))) {
                 const QString where =
                     QString("round %1, boot \"%2\": ").arg(round).arg(boot.steps.join(", "));
                 const BootLog log = bootOnce(boot);
-                found += findings(log, where);
+                found += findings(log, boot, where);
                 if (!log.failure.isEmpty())
                     break;
             }
@@ -150,40 +173,76 @@ private:
         return {m_layout.disk1.native() + ".img", m_layout.disk2.native() + ".img"};
     }
 
+    std::optional<QString> restoreImages(const char* from, const char* to) {
+        for (const fs::path& image : images())
+            if (auto error = copyImage(image.native() + from, image.native() + to))
+                return QString::fromStdString(*error);
+        return std::nullopt;
+    }
+
+    // The boot with its cut; a cut that missed its window is tried again on the same disks, and a
+    // phase that never came is cut anywhere in the run instead. A run with nothing left to do
+    // cannot be cut at all: its boot counts as one without a cut.
     BootLog bootOnce(const Boot& boot) {
         const fs::path layoutFile = m_work / "layout.txt", script = m_work / "boot.sh";
         if (!writeText(layoutFile, encodeLayout(m_layout)) ||
             !writeText(script, bootScript(m_layout, layoutFile, boot.steps)))
-            return {{}, false, -1, "cannot write the boot's files in the work folder"};
+            return {{}, {}, false, 0, false, -1, "cannot write the boot's files in the work folder"};
         if (boot.cutStep.empty())
             return bootMachine(m_machine, images(), script, std::nullopt, kBootTimeoutSeconds);
-        for (const fs::path& image : images())
-            if (auto error = copyImage(image, image.native() + ".before"))
-                return {{}, false, -1, QString::fromStdString(*error)};
+        if (const auto error = restoreImages("", ".before"))
+            return {{}, {}, false, 0, false, -1, *error};
+        Cut cut = boot.cut;
         BootLog log;
         for (int attempt = 0; attempt < kTriesPerCut; ++attempt) {
-            // One cut in four anywhere from the program's start to its end, once cuts are many.
-            const bool whole = m_cuts > 1 && m_random() % 4 == 0;
-            const std::string key = boot.cutStep + (whole ? " whole" : "");
-            const double span = m_spans.count(key) ? m_spans[key] : (whole ? 8.0 : 2.0);
-            const CutPlan plan{boot.cutStep, whole,
-                               std::uniform_real_distribution<double>(0, span)(m_random)};
+            const CutPlan plan = planFor(cut, boot.cutStep, m_spans, m_random);
             log = bootMachine(m_machine, images(), script, plan, kBootTimeoutSeconds);
             if (log.cut)
-                qInfo("%s: cut %.2f s after the %s of \"%s\"", qPrintable(scenarioName(m_layout.scenario)),
-                      plan.delay, whole ? "start" : "first file", boot.cutStep.c_str());
-            if (log.cut || !log.failure.isEmpty() || log.span < 0)
+                reportCut(log, cut, plan);
+            if (log.cut || !log.failure.isEmpty())
                 return log;
-            m_spans[key] = log.span; // the cut missed: now the window's length is known
-            for (const fs::path& image : images())
-                if (auto error = copyImage(image.native() + ".before", image))
-                    return {{}, false, -1, QString::fromStdString(*error)};
+            if (!log.opened && cut.kind != CutKind::Phase)
+                return log; // nothing happened to cut in
+            if (log.opened)
+                m_spans[windowKey(cut, boot.cutStep)] = log.span;
+            else
+                cut = {CutKind::Uniform, {}};
+            if (const auto error = restoreImages(".before", ""))
+                return {{}, {}, false, 0, false, -1, *error};
         }
         log.failure = "no cut fell within the run in " + QString::number(kTriesPerCut) + " tries";
         return log;
     }
 
-    QStringList findings(const BootLog& log, const QString& where) {
+    void reportCut(const BootLog& log, const Cut& cut, const CutPlan& plan) {
+        if (cut.kind == CutKind::Phase)
+            ++m_phasesCut[cut.phase];
+        const JournalFlushes flushes = readJournalFlushes(log, plan.step, kAllowedWait);
+        qInfo("%s: cut %s of \"%s\", %.2f s after \"%s\"; %s", qPrintable(scenarioName(m_layout.scenario)),
+              qPrintable(describeCut(cut)), plan.step.c_str(), plan.delay, qPrintable(plan.opening),
+              qPrintable(flushes.where));
+    }
+
+    // The journal's flushes of each gather the boot ran, and what the last cut's flushes covered
+    // against what the disk still holds.
+    QStringList journalFindings(const BootLog& log, const Boot& boot) {
+        QStringList problems = checkCoveredRecords(log.lines, m_covered);
+        m_covered.clear();
+        if (!isGather(m_layout.scenario))
+            return problems;
+        for (const char* step : {"first", "again"}) {
+            const JournalFlushes flushes = readJournalFlushes(log, step, kAllowedWait);
+            problems += flushes.problems;
+            if (flushes.longestWait > 0)
+                qInfo("%s: the longest wait of a record for its flush in \"%s\": %.2f s",
+                      qPrintable(scenarioName(m_layout.scenario)), step, flushes.longestWait);
+            if (log.cut && boot.cutStep == step)
+                m_covered = flushes.covered;
+        }
+        return problems;
+    }
+
+    QStringList findings(const BootLog& log, const Boot& boot, const QString& where) {
         if (qEnvironmentVariableIsSet("CORVALIN_POWER_CUT_CONSOLE"))
             qInfo("%sthe console:\n%s", qPrintable(where), qPrintable(log.lines.join('\n')));
         QStringList problems, said;
@@ -197,6 +256,8 @@ private:
             else if (line.startsWith("PC-PENDING "))
                 m_layout.pending.push_back(line.mid(11).toInt());
         }
+        for (const QString& problem : journalFindings(log, boot))
+            problems << where + problem;
         if (!log.failure.isEmpty())
             problems << where + log.failure + "; the console's last lines:\n    " +
                             log.lines.mid(log.lines.size() - 15).join("\n    ");
@@ -207,10 +268,13 @@ private:
 
     const Machine& m_machine;
     fs::path m_work;
+    std::uint64_t m_seed;
     std::mt19937_64 m_random;
     int m_cuts;
+    std::map<QString, int>& m_phasesCut;
     Layout m_layout;
-    std::map<std::string, double> m_spans; // the length of a cut's window, once a cut missed it
+    std::map<QString, double> m_spans;            // a window's length, once a cut missed it
+    std::map<unsigned long, long long> m_covered; // what the last cut's flushes covered
 };
 
 } // namespace
@@ -245,10 +309,24 @@ private slots:
     void cutRunsLoseNothing() {
         QFETCH(int, scenario);
         const fs::path work = workFolder() / std::to_string(scenario);
-        ScenarioRounds rounds(m_machine, work, Scenario(scenario), m_seed + std::uint64_t(scenario), m_cuts);
+        // One rotation for every scenario of a seed: the two gathers then cut in every phase.
+        ScenarioRounds rounds(m_machine, work, Scenario(scenario), m_seed, m_cuts, m_phasesCut);
         const QStringList problems = rounds.run();
+        ++m_scenariosRun;
         QVERIFY2(problems.isEmpty(),
                  qPrintable("seed " + QString::number(m_seed) + ":\n" + problems.join('\n')));
+    }
+
+    // Every phase of a gather had its cut, once every scenario ran.
+    void cleanupTestCase() {
+        if (m_scenariosRun < 4)
+            return;
+        QStringList counts;
+        for (const QString& phase : kPhases)
+            counts << phase + " " + QString::number(m_phasesCut[phase]);
+        qInfo("cuts by phase: %s", qPrintable(counts.join(", ")));
+        for (const QString& phase : kPhases)
+            QVERIFY2(m_phasesCut[phase] > 0, qPrintable("no cut fell in the phase \"" + phase + "\""));
     }
 
 private:
@@ -258,6 +336,8 @@ private:
     Machine m_machine;
     std::uint64_t m_seed = 0;
     int m_cuts = 1;
+    int m_scenariosRun = 0;
+    std::map<QString, int> m_phasesCut;
 };
 
 int main(int argc, char* argv[]) {
