@@ -24,10 +24,12 @@ namespace {
 const char* const kReadFolderText = "フォルダの読み取り";
 const char* const kLookText = "ファイルの確認";
 
-// The folder itself and the mount it was reached through, in one call.
-int idOf(int fd, FolderId& id) {
+// A folder's identity and the mount it was reached through, in one call: `name` in `at` without
+// following a link, or `at` itself for "". ENOTDIR for anything that is no folder.
+int idAt(int at, const char* name, FolderId& id) {
     struct statx info {};
-    if (::statx(fd, "", AT_EMPTY_PATH | AT_NO_AUTOMOUNT, STATX_BASIC_STATS | STATX_MNT_ID, &info) != 0)
+    const int flags = AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT | (name[0] ? 0 : AT_EMPTY_PATH);
+    if (::statx(at, name, flags, STATX_BASIC_STATS | STATX_MNT_ID, &info) != 0)
         return errno;
     if (!S_ISDIR(info.stx_mode))
         return ENOTDIR;
@@ -35,6 +37,10 @@ int idOf(int fd, FolderId& id) {
     id.inode = info.stx_ino;
     id.mount = (info.stx_mask & STATX_MNT_ID) ? info.stx_mnt_id : 0;
     return 0;
+}
+
+bool onSameMount(const FolderId& a, const FolderId& b) {
+    return a.device == b.device && (a.mount == 0 || b.mount == 0 || a.mount == b.mount);
 }
 
 // A folder that may not be listed can still be worked in by name (write and search rights only):
@@ -81,7 +87,7 @@ bool isPlainName(const std::string& name) {
 
 Result<HeldFolder> HeldFolder::adopt(UniqueFd fd, fs::path path) {
     FolderId id;
-    if (const int error = idOf(fd.get(), id))
+    if (const int error = idAt(fd.get(), "", id))
         return errorFromErrno(kReadFolderText, path, error);
     return HeldFolder(std::move(fd), std::move(path), id);
 }
@@ -105,8 +111,7 @@ Result<HeldFolder> HeldFolder::child(const std::string& name) const {
     if (!opened)
         return opened;
     // The top of another mount (a bind mount of this file system too) is not entered.
-    const FolderId& id = opened.value().id();
-    if (id.device != m_id.device || (id.mount != 0 && m_id.mount != 0 && id.mount != m_id.mount))
+    if (!onSameMount(opened.value().id(), m_id))
         return errorFromErrno(kReadFolderText, path, EXDEV);
     return opened;
 }
@@ -133,10 +138,10 @@ Result<HeldFolder> HeldFolder::below(const fs::path& path) const {
         if (!isPlainName(names.back()) || (slash + 1 == text.size()))
             return errorFromErrno(kReadFolderText, path, EINVAL);
     }
-    UniqueFd own(::fcntl(m_fd.get(), F_DUPFD_CLOEXEC, 0));
-    if (!own.valid())
-        return errorFromErrno(kReadFolderText, m_path, errno);
-    HeldFolder folder(std::move(own), m_path, m_id);
+    Result<HeldFolder> same = duplicate();
+    if (!same)
+        return same;
+    HeldFolder folder = std::move(same.value());
     for (const std::string& name : names) {
         Result<HeldFolder> next = folder.child(name);
         if (!next)
@@ -144,6 +149,13 @@ Result<HeldFolder> HeldFolder::below(const fs::path& path) const {
         folder = std::move(next.value());
     }
     return folder;
+}
+
+Result<HeldFolder> HeldFolder::duplicate() const {
+    UniqueFd own(::fcntl(m_fd.get(), F_DUPFD_CLOEXEC, 0));
+    if (!own.valid())
+        return errorFromErrno(kReadFolderText, m_path, errno);
+    return HeldFolder(std::move(own), m_path, m_id);
 }
 
 fs::path HeldFolder::pathOf(const std::string& name) const {
@@ -190,6 +202,27 @@ Result<std::vector<std::string>> HeldFolder::files() const {
     return names;
 }
 
+Result<std::vector<std::string>> HeldFolder::subfolders() const {
+    auto listed = list();
+    if (!listed)
+        return listed.error();
+    std::vector<std::string> names;
+    for (Listed& entry : listed.value()) {
+        if (entry.kind != HeldEntry::Kind::Folder)
+            continue;
+        // A mount point shows the folder mounted on it, with its own device or mount.
+        FolderId id;
+        const int error = idAt(m_fd.get(), entry.name.c_str(), id);
+        if (error == ENOENT || error == ENOTDIR || (error == 0 && !onSameMount(id, m_id)))
+            continue;
+        if (error != 0)
+            return errorFromErrno(kReadFolderText, pathOf(entry.name), error);
+        names.push_back(std::move(entry.name));
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
 Result<HeldEntry> HeldFolder::lookup(const std::string& name) const {
     if (!isPlainName(name))
         return errorFromErrno(kLookText, pathOf(name), EINVAL);
@@ -217,7 +250,8 @@ Status HeldFolder::makeWritable(const std::string& name) const {
     if (entry.value().kind == HeldEntry::Kind::Link || (entry.value().mode & S_IWUSR))
         return {};
     // Refused for a link that took the name since the lookup: it is left as it is.
-    if (::fchmodat(m_fd.get(), name.c_str(), (entry.value().mode & 07777) | S_IWUSR, AT_SYMLINK_NOFOLLOW) != 0 &&
+    if (::fchmodat(m_fd.get(), name.c_str(), (entry.value().mode & 07777) | S_IWUSR, AT_SYMLINK_NOFOLLOW) !=
+            0 &&
         errno != EOPNOTSUPP)
         return failure(operation, pathOf(name), errno);
     return {};

@@ -52,6 +52,9 @@ public:
     // does not lie below this folder's path, is refused (EINVAL).
     Result<HeldFolder> below(const std::filesystem::path& path) const;
 
+    // The same folder, held a second time.
+    Result<HeldFolder> duplicate() const;
+
     bool valid() const { return m_fd.valid(); }
     int fd() const { return m_fd.get(); }
     const std::filesystem::path& path() const { return m_path; }
@@ -68,6 +71,10 @@ public:
     Result<std::vector<Listed>> list() const;
     // The regular files that are not hidden, sorted by their bytes: what a file list shows.
     Result<std::vector<std::string>> files() const;
+
+    // The real subfolders, hidden ones too, that lie on this folder's own mount (no mount point,
+    // no bind mount), sorted by their bytes.
+    Result<std::vector<std::string>> subfolders() const;
 
     // What `name` is now; Kind::None when nothing has that name.
     Result<HeldEntry> lookup(const std::string& name) const;
