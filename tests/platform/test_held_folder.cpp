@@ -156,7 +156,8 @@ private slots:
         QFETCH(unsigned, after);
         QTemporaryDir dir;
         const fs::path root = dir.path().toStdString();
-        makeEntries(root, {"f:ro.jpg", "f:none.jpg", "p:fifo", "f:rw.jpg", "f:target.jpg", "l:link>target.jpg"});
+        makeEntries(root,
+                    {"f:ro.jpg", "f:none.jpg", "p:fifo", "f:rw.jpg", "f:target.jpg", "l:link>target.jpg"});
         const fs::path file = root / name.toStdString();
         QCOMPARE(::chmod(file.c_str(), before), 0);
         QCOMPARE(::chmod((root / "target.jpg").c_str(), 0444), 0);
