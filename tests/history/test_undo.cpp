@@ -309,8 +309,8 @@ private slots:
             QCOMPARE(stripInFolder(folder, listFiles(folder).value(), observer, &journal.value()).stripped,
                      1);
         } else if (kind == RunKind::StripIntoSubfolder) {
-            const auto subfolder = createStripSubfolder(folder, &journal.value()).value();
-            stripIntoSubfolder(folder, *subfolder, listFiles(folder).value(), observer, &journal.value());
+            const auto subfolder = createStripSubfolder(folder, &journal.value());
+            stripIntoSubfolder(*subfolder.value(), listFiles(folder).value(), observer, &journal.value());
         } else {
             (void)journal.value().finish(kOutcomeCompleted);
             runFolderAction({FolderChoice::Create, folder, "3", files().history()}, messages, {});
