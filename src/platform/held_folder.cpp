@@ -249,11 +249,15 @@ Status HeldFolder::makeWritable(const std::string& name) const {
         return failure(operation, pathOf(name), ENOENT);
     if (entry.value().kind == HeldEntry::Kind::Link || (entry.value().mode & S_IWUSR))
         return {};
-    // Refused for a link that took the name since the lookup: it is left as it is.
-    if (::fchmodat(m_fd.get(), name.c_str(), (entry.value().mode & 07777) | S_IWUSR, AT_SYMLINK_NOFOLLOW) !=
-            0 &&
-        errno != EOPNOTSUPP)
-        return failure(operation, pathOf(name), errno);
+    return setMode(name, (entry.value().mode & 07777) | S_IWUSR);
+}
+
+Status HeldFolder::setMode(const std::string& name, unsigned mode) const {
+    if (!isPlainName(name))
+        return failure("属性の変更", pathOf(name), EINVAL);
+    // Refused for a link that took the name meanwhile: it is left as it is.
+    if (::fchmodat(m_fd.get(), name.c_str(), mode, AT_SYMLINK_NOFOLLOW) != 0 && errno != EOPNOTSUPP)
+        return failure("属性の変更", pathOf(name), errno);
     return {};
 }
 

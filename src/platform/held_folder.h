@@ -83,6 +83,8 @@ public:
     // (a mode of 000 or a FIFO would stop that) and without following a link, which has no mode
     // of its own and is left as it is.
     Status makeWritable(const std::string& name) const;
+    // Sets an entry's permission bits, never following a link.
+    Status setMode(const std::string& name, unsigned mode) const;
     // Renames an entry into `to` (this folder or another on the same file system) without ever
     // replacing what has the new name there: EEXIST when it is taken.
     Status moveTo(const std::string& name, const HeldFolder& to, const std::string& newName) const;
