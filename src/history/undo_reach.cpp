@@ -56,13 +56,10 @@ bool UndoReach::inRun(const fs::path& path, bool rootItself) const {
     return liesBelow(path, m_root) && (rootItself || path != m_root);
 }
 
-// Straight into a destination: the recorded one, or another one a move takes (one that is not the
-// source parent folder nor lies below it), for the destination may change during a run.
+// Straight into the destination the run recorded.
 bool UndoReach::movedInto(const fs::path& path) const {
-    const fs::path folder = path.parent_path();
-    if (m_kind != RunKind::Move || !isPlainName(path.filename().native()) || !liesBelow(folder, "/"))
-        return false;
-    return folder == m_destination || !liesBelow(folder, m_root);
+    return m_kind == RunKind::Move && !m_destination.empty() && path.parent_path() == m_destination &&
+           isPlainName(path.filename().native());
 }
 
 bool UndoReach::inTrash(const JournalRecord& record) const {
