@@ -118,16 +118,23 @@ StripOutcome stripEntries(const HeldFolder& folder, const HeldFolder& target,
 
 StripOutcome stripInFolder(const fs::path& folder, const std::vector<std::string>& names,
                            StripObserver& observer, RunJournal* journal) {
-    const int total = static_cast<int>(names.size());
-    observer.progress(total, total);
     // A folder that vanished since it was listed is one failure, not one per file.
     const Result<HeldFolder> held = HeldFolder::open(folder);
     if (!held) {
+        const int total = static_cast<int>(names.size());
+        observer.progress(total, total);
         StripOutcome outcome;
         outcome.error = held.error();
         return outcome;
     }
-    return stripEntries(held.value(), held.value(), names, observer, journal);
+    return stripInFolder(held.value(), names, observer, journal);
+}
+
+StripOutcome stripInFolder(const HeldFolder& folder, const std::vector<std::string>& names,
+                           StripObserver& observer, RunJournal* journal) {
+    const int total = static_cast<int>(names.size());
+    observer.progress(total, total);
+    return stripEntries(folder, folder, names, observer, journal);
 }
 
 std::string subfolderStem(const fs::path& folder) {

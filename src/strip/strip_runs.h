@@ -55,6 +55,9 @@ struct StripOutcome {
 // folder swapped for a link meanwhile cannot turn the run elsewhere.
 StripOutcome stripInFolder(const std::filesystem::path& folder, const std::vector<std::string>& names,
                            StripObserver& observer, RunJournal* journal = nullptr);
+// The same in a folder held already (listed through it, say).
+StripOutcome stripInFolder(const HeldFolder& folder, const std::vector<std::string>& names,
+                           StripObserver& observer, RunJournal* journal = nullptr);
 
 // The name a folder gives its numbered subfolders: its own name, or "root" for "/".
 std::string subfolderStem(const std::filesystem::path& folder);
