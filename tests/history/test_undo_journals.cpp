@@ -9,6 +9,7 @@
 #include "move_fixture.h"
 #include "own_trash.h"
 #include "platform/file_identity.h"
+#include "quiet_observers.h"
 
 #include <QtTest>
 
@@ -29,13 +30,6 @@ enum class Forgery {
     SourceIsHome,       // ... the home folder
     CutInLastRecord,    // the journal ends within c's record
     DamagedInTheMiddle, // b's record has a byte changed
-};
-
-class QuietUndo : public UndoObserver {
-public:
-    void yield() override {}
-    bool cancelRequested() override { return false; }
-    bool stopRequested() override { return false; }
 };
 
 JournalRecord moveRecord(const fs::path& from, const fs::path& to) {

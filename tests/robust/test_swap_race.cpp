@@ -11,6 +11,7 @@
 #include "options/folder_action.h"
 #include "own_trash.h"
 #include "platform/file_ops.h"
+#include "quiet_observers.h"
 #include "robust_env.h"
 #include "scripted_message_box.h"
 #include "strip/strip_runs.h"
@@ -50,23 +51,6 @@ struct Scenario {
     // The swapped folder is the run's own, whose path the user gave: what it names when the run
     // opens it is the user's choice, so the racer starts at the run's first change inside it.
     bool ownFolder = true;
-};
-
-class QuietStrip : public StripObserver {
-public:
-    void yield() override {}
-    bool cancelRequested() override { return false; }
-    bool stopRequested() override { return false; }
-    void newName(const std::string&) override {}
-    void previewRequested(const fs::path&) override {}
-    void progress(int, int) override {}
-};
-
-class QuietUndo : public UndoObserver {
-public:
-    void yield() override {}
-    bool cancelRequested() override { return false; }
-    bool stopRequested() override { return false; }
 };
 
 Built numberedPictures(const Round& round) {
