@@ -66,7 +66,7 @@ bool UndoReach::inTrash(const JournalRecord& record) const {
     const fs::path trash = trashHolding(record.to, "files");
     const std::string infoName = record.info.filename().native();
     return !trash.empty() && liesBelow(trash, "/") && trashHolding(record.info, "info") == trash &&
-           infoName == record.to.filename().native() + std::string(kInfoSuffix) && isOwnTrashFolder(trash);
+           infoName == record.to.filename().native() + std::string(kInfoSuffix) && isOwnTrash(trash);
 }
 
 bool UndoReach::allows(const JournalRecord& record) const {
@@ -93,12 +93,20 @@ std::optional<fs::path> UndoReach::rootOf(const fs::path& path) const {
         return m_root;
     if (movedInto(path))
         return path.parent_path();
+    // The trash folder itself, so that its files and info folders are opened without following a link.
     for (const char* part : {"files", "info"}) {
         const fs::path trash = trashHolding(path, part);
-        if (!trash.empty() && isOwnTrashFolder(trash))
-            return trash / part;
+        if (!trash.empty() && isOwnTrash(trash))
+            return trash;
     }
     return std::nullopt;
+}
+
+bool UndoReach::isOwnTrash(const fs::path& trash) const {
+    auto known = m_trashes.find(trash);
+    if (known == m_trashes.end())
+        known = m_trashes.emplace(trash, isOwnTrashFolder(trash)).first;
+    return known->second;
 }
 
 } // namespace corvalin

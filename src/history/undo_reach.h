@@ -4,6 +4,7 @@
 #include "platform/result.h"
 
 #include <filesystem>
+#include <map>
 #include <optional>
 #include <vector>
 
@@ -33,11 +34,14 @@ private:
     bool inRun(const std::filesystem::path& path, bool rootItself) const;
     bool movedInto(const std::filesystem::path& path) const;
     bool inTrash(const JournalRecord& record) const;
+    // Asked once a trash folder: one undo's items share a few.
+    bool isOwnTrash(const std::filesystem::path& trash) const;
 
     RunKind m_kind = RunKind::Move;
     std::filesystem::path m_root;        // the source parent, the strip's or the maker's folder
     std::filesystem::path m_destination; // a move's destination
     std::optional<Error> m_refusal;
+    mutable std::map<std::filesystem::path, bool> m_trashes;
 };
 
 // True when `path` is `root` or lies below it by plain components only (no empty, "." or "..").

@@ -6,7 +6,7 @@
 #include <cerrno>
 #include <dirent.h>
 #include <fcntl.h>
-#include <stdio.h>
+#include <stdio.h> // renameat2
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
@@ -67,10 +67,6 @@ HeldEntry::Kind kindOfMode(unsigned mode) {
 
 HeldEntry::Kind kindOfType(unsigned char type) {
     return kindOfMode(DTTOIF(type));
-}
-
-Status failure(const char* operation, const fs::path& path, int code) {
-    return errorFromErrno(operation, path, code);
 }
 
 } // namespace
@@ -244,9 +240,9 @@ Status HeldFolder::makeWritable(const std::string& name) const {
     const char* const operation = "属性の変更";
     const Result<HeldEntry> entry = lookup(name);
     if (!entry)
-        return failure(operation, pathOf(name), entry.code());
+        return errorFromErrno(operation, pathOf(name), entry.code());
     if (entry.value().kind == HeldEntry::Kind::None)
-        return failure(operation, pathOf(name), ENOENT);
+        return errorFromErrno(operation, pathOf(name), ENOENT);
     if (entry.value().kind == HeldEntry::Kind::Link || (entry.value().mode & S_IWUSR))
         return {};
     return setMode(name, (entry.value().mode & 07777) | S_IWUSR);
@@ -254,59 +250,59 @@ Status HeldFolder::makeWritable(const std::string& name) const {
 
 Status HeldFolder::setMode(const std::string& name, unsigned mode) const {
     if (!isPlainName(name))
-        return failure("属性の変更", pathOf(name), EINVAL);
+        return errorFromErrno("属性の変更", pathOf(name), EINVAL);
     // Refused for a link that took the name meanwhile: it is left as it is.
     if (::fchmodat(m_fd.get(), name.c_str(), mode, AT_SYMLINK_NOFOLLOW) != 0 && errno != EOPNOTSUPP)
-        return failure("属性の変更", pathOf(name), errno);
+        return errorFromErrno("属性の変更", pathOf(name), errno);
     return {};
 }
 
 Status HeldFolder::moveTo(const std::string& name, const HeldFolder& to, const std::string& newName) const {
     const char* const operation = "ファイルの移動";
     if (!isPlainName(name) || !isPlainName(newName))
-        return failure(operation, pathOf(name), EINVAL);
+        return errorFromErrno(operation, pathOf(name), EINVAL);
     if (::renameat2(m_fd.get(), name.c_str(), to.fd(), newName.c_str(), RENAME_NOREPLACE) == 0)
         return {};
     if (errno != EINVAL && errno != ENOSYS)
-        return failure(operation, pathOf(name), errno);
+        return errorFromErrno(operation, pathOf(name), errno);
     // A file system that cannot refuse to replace in one call: a link never replaces.
     if (::linkat(m_fd.get(), name.c_str(), to.fd(), newName.c_str(), 0) != 0)
-        return failure(operation, pathOf(name), errno);
+        return errorFromErrno(operation, pathOf(name), errno);
     if (::unlinkat(m_fd.get(), name.c_str(), 0) != 0) {
         const int error = errno;
         ::unlinkat(to.fd(), newName.c_str(), 0);
-        return failure(operation, pathOf(name), error);
+        return errorFromErrno(operation, pathOf(name), error);
     }
     return {};
 }
 
 Status HeldFolder::removeFile(const std::string& name) const {
     if (!isPlainName(name))
-        return failure("ファイルの削除", pathOf(name), EINVAL);
+        return errorFromErrno("ファイルの削除", pathOf(name), EINVAL);
     if (::unlinkat(m_fd.get(), name.c_str(), 0) != 0)
-        return failure("ファイルの削除", pathOf(name), errno);
+        return errorFromErrno("ファイルの削除", pathOf(name), errno);
     return {};
 }
 
 Status HeldFolder::removeFolder(const std::string& name) const {
     if (!isPlainName(name))
-        return failure("フォルダの削除", pathOf(name), EINVAL);
+        return errorFromErrno("フォルダの削除", pathOf(name), EINVAL);
     if (::unlinkat(m_fd.get(), name.c_str(), AT_REMOVEDIR) != 0)
-        return failure("フォルダの削除", pathOf(name), errno);
+        return errorFromErrno("フォルダの削除", pathOf(name), errno);
     return {};
 }
 
 Status HeldFolder::makeFolder(const std::string& name, unsigned mode) const {
     if (!isPlainName(name))
-        return failure("フォルダの作成", pathOf(name), EINVAL);
+        return errorFromErrno("フォルダの作成", pathOf(name), EINVAL);
     if (::mkdirat(m_fd.get(), name.c_str(), mode) != 0)
-        return failure("フォルダの作成", pathOf(name), errno);
+        return errorFromErrno("フォルダの作成", pathOf(name), errno);
     return {};
 }
 
 Status HeldFolder::enter() const {
     if (::fchdir(m_fd.get()) != 0)
-        return failure("作業フォルダの変更", m_path, errno);
+        return errorFromErrno("作業フォルダの変更", m_path, errno);
     return {};
 }
 
