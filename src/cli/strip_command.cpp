@@ -7,6 +7,7 @@
 #include "cli/run_pace.h"
 #include "platform/file_ops.h"
 #include "platform/name_text.h"
+#include "platform/held_folder.h"
 #include "strip/strip_summary.h"
 
 #include <QCommandLineParser>
@@ -54,9 +55,10 @@ RunStart stripStart(const fs::path& folder) {
 }
 
 // Journaled as the window's strip is, so that `corvalin undo` takes it back.
-int stripFolder(const fs::path& folder, const std::vector<std::string>& names, const fs::path& history,
+int stripFolder(const HeldFolder& folder, const std::vector<std::string>& names, const fs::path& history,
                 CommandContext& context) {
-    std::optional<RunJournal> journal = openCommandJournal(history, stripStart(folder), context.terminal);
+    std::optional<RunJournal> journal =
+        openCommandJournal(history, stripStart(folder.path()), context.terminal);
     if (!journal)
         return kExitFailed;
     StripProgress progress(context);
@@ -99,13 +101,15 @@ int runStrip(const QCommandLineParser& parser, CommandContext& context) {
     if (!optionsForCommand(files, context.terminal))
         return kExitFailed;
     const int uncleanEnd = tellUncleanEnd(recoverAfterUncleanEnd(files), context.terminal);
-    const fs::path folder = argumentPath(arguments.first());
-    const auto names = listFiles(folder);
+    // Listed and stripped through the same hold of the folder: what is stripped is what was listed.
+    const Result<HeldFolder> folder = HeldFolder::open(argumentPath(arguments.first()));
+    const auto names = folder ? folder.value().files() : Result<std::vector<std::string>>(folder.error());
     if (!names) {
         context.terminal.message(describeErrorLine(names.error()));
         return kExitFailed;
     }
-    return statusAfterUncleanEnd(stripFolder(folder, names.value(), files.history(), context), uncleanEnd);
+    return statusAfterUncleanEnd(stripFolder(folder.value(), names.value(), files.history(), context),
+                                 uncleanEnd);
 }
 
 } // namespace corvalin

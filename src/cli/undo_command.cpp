@@ -66,7 +66,8 @@ int reportUndo(const RunSummary& run, const UndoOutcome& outcome, Terminal& term
         terminal.result(kSerialNumbersKeptText);
     if (outcome.error)
         return kExitFailed;
-    return outcome.left.empty() ? kExitDone : kExitFilesLeft;
+    // A journal that does not read to its end leaves undone what it recorded after that.
+    return outcome.left.empty() && !outcome.journalEndsAfterLine ? kExitDone : kExitFilesLeft;
 }
 
 // The run RUN names, or the newest, undone and told.

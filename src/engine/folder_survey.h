@@ -1,8 +1,12 @@
 #pragma once
 
+#include "platform/held_folder.h"
 #include "platform/result.h"
 
+#include <cstddef>
 #include <filesystem>
+#include <limits>
+#include <string>
 #include <vector>
 
 namespace corvalin {
@@ -27,5 +31,23 @@ public:
 // a stop request ends it early without one (the caller asks the observer).
 Status GetDir(const std::filesystem::path& root, std::vector<std::filesystem::path>& folderList,
               SurveyObserver& observer);
+
+// Where a surveyed folder lies and which folder it was, so that a run can open it again relative to
+// its parent, never by its path, and tell whether it is still that folder.
+struct SurveyedFolder {
+    std::size_t parent = 0; // its parent's entry in the folder list, or kSurveyRoot
+    std::string name;       // its name in that parent
+    // What it was when the survey entered it; unknown when it was no longer a folder below its
+    // parent by then (gone, a link, another mount), and then nothing below it was surveyed.
+    bool seen = false;
+    FolderId id;
+};
+
+inline constexpr std::size_t kSurveyRoot = std::numeric_limits<std::size_t>::max();
+
+// The same survey from a root held open, each folder reached by its name below its parent's
+// descriptor. `places` receives an entry for every entry of `folderList`, at the same position.
+Status GetDir(const HeldFolder& root, std::vector<std::filesystem::path>& folderList,
+              std::vector<SurveyedFolder>& places, SurveyObserver& observer);
 
 } // namespace corvalin

@@ -1,4 +1,5 @@
 #include "engine/move_run.h"
+#include "engine/source_refusal.h"
 
 #include "platform/file_ops.h"
 #include "platform/folder_limits.h"
@@ -17,18 +18,34 @@ const char* const kSourceCheck = "移動元親フォルダからの移動";
 
 } // namespace
 
+namespace {
+
+// True when `inner` lies in `source` (canonical), its links resolved.
+bool holds(const fs::path& source, const fs::path& inner) {
+    std::error_code ignored;
+    return !inner.empty() && isSameOrBelow(fs::weakly_canonical(inner, ignored), source);
+}
+
+} // namespace
+
+std::optional<std::string> sourceTooHigh(const fs::path& sourceParent) {
+    std::error_code ignored;
+    const fs::path source = fs::weakly_canonical(sourceParent, ignored);
+    if (source == "/" || holds(source, homeFolder()))
+        return "ルートフォルダやホームフォルダは移動元親フォルダにできません。";
+    return std::nullopt;
+}
+
 Status checkSource(const fs::path& sourceParent, const SettingsFiles& files) {
     std::error_code error;
     const fs::path source = fs::weakly_canonical(sourceParent, error);
     if (error)
         return errorFromErrno("移動元親フォルダの確認", sourceParent, error.value());
     const auto holds = [&](const fs::path& inner) {
-        std::error_code ignored;
-        return !inner.empty() && isSameOrBelow(fs::weakly_canonical(inner, ignored), source);
+        return corvalin::holds(source, inner);
     };
-    if (source == "/" || holds(homeFolder()))
-        return Error{kSourceCheck, sourceParent, 0,
-                     "ルートフォルダやホームフォルダは移動元親フォルダにできません。"};
+    if (const std::optional<std::string> tooHigh = sourceTooHigh(source))
+        return Error{kSourceCheck, sourceParent, 0, *tooHigh};
     if (holds(files.programFolder) || holds(files.settingsFolder))
         return Error{kSourceCheck, sourceParent, 0,
                      "移動元親フォルダの中にこのプログラムとその設定ファイルがあります。"};

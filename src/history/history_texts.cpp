@@ -23,6 +23,8 @@ const char* undoLeftReasonText(UndoLeftReason reason) {
     case UndoLeftReason::DuplicateGone:
         return "同じ内容の画像が移動先にあるため、ごみ箱を使わずに削除されていたもの（→ "
                "の先に同じ内容の画像があります）";
+    case UndoLeftReason::OutsideTheRun:
+        return "記録の場所がこの実行のフォルダやごみ箱の外を指しているため、戻さなかったもの";
     }
     return "";
 }
@@ -136,14 +138,31 @@ std::string undoSummary(const UndoOutcome& outcome, const std::string& howToGoOn
         text += countLine("前回までに戻っていたもの", outcome.alreadyBack);
     if (!outcome.left.empty())
         text += countLine("そのまま残したもの", static_cast<int>(outcome.left.size()));
+    if (outcome.journalEndsAfterLine)
+        text += "\n" + journalEndText(*outcome.journalEndsAfterLine) +
+                "それより後に記録されていたものは戻していません。";
     return text;
+}
+
+std::string journalEndText(std::size_t lastLine) {
+    return "この実行の記録は途中で切れているか壊れていて、" + std::to_string(lastLine) +
+           "行目までしか読めません。";
+}
+
+std::string journalEndTextOf(const RunSummary& run) {
+    if (run.damage)
+        return {};
+    const Result<JournalContents> contents = readJournal(run.file);
+    const std::optional<std::size_t> lastLine = contents ? lastLineRead(contents.value()) : std::nullopt;
+    return lastLine ? journalEndText(*lastLine) : std::string();
 }
 
 std::string describeUndo(const UndoOutcome& outcome) {
     std::string text = undoSummary(outcome, "もう一度「元に戻す」を選ぶと続きを戻します。");
     for (const UndoLeftReason reason :
          {UndoLeftReason::NameTaken, UndoLeftReason::Changed, UndoLeftReason::NotEmpty,
-          UndoLeftReason::FolderGone, UndoLeftReason::DeletedForGood, UndoLeftReason::DuplicateGone})
+          UndoLeftReason::FolderGone, UndoLeftReason::DeletedForGood, UndoLeftReason::DuplicateGone,
+          UndoLeftReason::OutsideTheRun})
         text += describeNameGroup(undoLeftReasonText(reason), namesLeftFor(outcome, reason));
     return text;
 }

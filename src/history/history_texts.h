@@ -24,6 +24,10 @@ std::string describeUndo(const UndoOutcome& outcome);
 // Its first part: whether the undo went through (when it stopped, `howToGoOn` says how to undo the
 // rest), and the counts, a line each.
 std::string undoSummary(const UndoOutcome& outcome, const std::string& howToGoOn);
+// That a run's journal does not read to its end: the line of the last record it could read.
+std::string journalEndText(std::size_t lastLine);
+// The same for the journal of a listed run; empty when it reads whole (or does not read at all).
+std::string journalEndTextOf(const RunSummary& run);
 // The heading of the things left for one reason.
 const char* undoLeftReasonText(UndoLeftReason reason);
 // The item's path, and for a duplicate deleted for good the picture with its bytes.

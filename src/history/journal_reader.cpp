@@ -51,29 +51,50 @@ Error damaged(const fs::path& file, std::size_t line) {
     return Error{"履歴の記録の読み取り", file, 0, std::to_string(line) + "行目が壊れています。"};
 }
 
+// Reads the whole lines from `at` on, line by line, while each reads and fits the order; `at` and
+// `line` end on the first line that does not (returned), or at the end of the whole lines (0).
+std::size_t readRecords(std::string_view bytes, std::size_t& at, std::size_t& line, Phase& phase,
+                        JournalContents& contents) {
+    for (;; ++line) {
+        const std::size_t end = bytes.find('\n', at);
+        if (end == std::string_view::npos)
+            return 0;
+        const auto fields = decodeRecordLine(bytes.substr(at, end - at));
+        const auto record = fields ? recordFromFields(*fields) : std::nullopt;
+        if (!record || !fitsOrder(*record, contents.records, phase))
+            return line;
+        contents.records.push_back(*record);
+        at = end + 1;
+    }
+}
+
 // The whole records from the start; `damagedLine` is the first whole line that does not read or
 // stands out of order (0 when none does).
 JournalContents wholeRecords(std::string_view bytes, std::size_t& damagedLine) {
     JournalContents contents;
     Phase phase = Phase::Header;
     std::size_t at = 0;
-    damagedLine = 0;
-    for (std::size_t line = 1;; ++line) {
-        const std::size_t end = bytes.find('\n', at);
-        if (end == std::string_view::npos)
-            break;
-        const auto fields = decodeRecordLine(bytes.substr(at, end - at));
-        const auto record = fields ? recordFromFields(*fields) : std::nullopt;
-        if (!record || !fitsOrder(*record, contents.records, phase)) {
-            damagedLine = line;
-            break;
-        }
-        contents.records.push_back(*record);
-        at = end + 1;
-    }
+    std::size_t line = 1;
+    damagedLine = readRecords(bytes, at, line, phase, contents);
     contents.wholeBytes = at;
     contents.cutShort = at < bytes.size();
     return contents;
+}
+
+// After a damaged line: an undo of the records before it appended its own behind the damage,
+// starting with an undo start; they are read from there on.
+void readUndoAfterDamage(std::string_view bytes, std::size_t at, std::size_t line,
+                         JournalContents& contents) {
+    Phase phase = Phase::Run;
+    for (std::size_t end; (end = bytes.find('\n', at)) != std::string_view::npos; at = end + 1, ++line) {
+        const auto fields = decodeRecordLine(bytes.substr(at, end - at));
+        const auto record = fields ? recordFromFields(*fields) : std::nullopt;
+        if (record && record->type == RecordType::UndoStart) {
+            readRecords(bytes, at, line, phase, contents);
+            contents.wholeBytes = at;
+            return;
+        }
+    }
 }
 
 } // namespace
@@ -100,6 +121,27 @@ Result<JournalContents> parseJournal(std::string_view bytes, const fs::path& fil
     return contents;
 }
 
+Result<JournalContents> parseReadableJournal(std::string_view bytes, const fs::path& file) {
+    std::size_t damagedLine = 0;
+    JournalContents contents = wholeRecords(bytes, damagedLine);
+    if (damagedLine == 0)
+        return contents;
+    if (contents.records.size() < 2)
+        return damaged(file, damagedLine);
+    contents.damagedLine = damagedLine;
+    readUndoAfterDamage(bytes, contents.wholeBytes, damagedLine, contents);
+    contents.cutShort = !bytes.empty() && bytes.back() != '\n';
+    return contents;
+}
+
+std::optional<std::size_t> lastLineRead(const JournalContents& contents) {
+    if (contents.damagedLine != 0)
+        return contents.damagedLine - 1;
+    if (contents.cutShort)
+        return contents.records.size();
+    return std::nullopt;
+}
+
 JournalContents parseJournalPrefix(std::string_view bytes) {
     std::size_t damagedLine = 0;
     return wholeRecords(bytes, damagedLine);
@@ -109,7 +151,7 @@ Result<JournalContents> readJournal(const fs::path& file) {
     const Result<std::string> bytes = readWholeFile(file, kLargestJournal);
     if (!bytes)
         return Error{"履歴の記録の読み取り", file, bytes.error().code, {}};
-    return parseJournal(bytes.value(), file);
+    return parseReadableJournal(bytes.value(), file);
 }
 
 } // namespace corvalin

@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <ctime>
+#include <memory>
 #include <set>
 #include <unordered_set>
 
@@ -15,11 +16,12 @@ namespace fs = std::filesystem;
 namespace {
 
 // A kill during a move across file systems leaves a picture under two names, or a part of a copy;
-// the folders the run moved between are put in order before anything is judged there.
-Status finishInterruptedMoves(const JournalContents& contents) {
+// the folders the run moved between are put in order before anything is judged there (only those
+// where the run acted).
+Status finishInterruptedMoves(const JournalContents& contents, const UndoReach& reach) {
     std::set<fs::path> folders;
     for (const JournalRecord& record : contents.records) {
-        if (record.type == RecordType::Move) {
+        if (record.type == RecordType::Move && reach.allows(record)) {
             folders.insert(record.to.parent_path());
             folders.insert(record.from.parent_path());
         }
@@ -61,12 +63,14 @@ const fs::path& itemOf(const JournalRecord& record) {
     return record.to.empty() ? record.from : record.to;
 }
 
-// The actions of the run that took place, newest first, each with its line.
+// The actions of the run that took place, newest first, each with its line; none after a damaged
+// line.
 void undoActions(UndoSteps& steps, const JournalContents& contents, UndoObserver& observer,
                  UndoOutcome& outcome) {
     const std::unordered_set<std::size_t> notDone = linesNotDone(contents);
     std::vector<std::size_t> lines;
-    for (std::size_t i = 0; i < contents.records.size(); ++i) {
+    const std::size_t runRecords = contents.damagedLine ? contents.damagedLine - 1 : contents.records.size();
+    for (std::size_t i = 0; i < runRecords; ++i) {
         if (isAction(contents.records[i].type) && !notDone.contains(i + 1))
             lines.push_back(i + 1);
     }
@@ -91,31 +95,33 @@ void undoActions(UndoSteps& steps, const JournalContents& contents, UndoObserver
 UndoOutcome undoRun(const fs::path& journalFile, UndoObserver& observer) {
     UndoOutcome outcome;
     JournalContents contents;
-    Result<RunJournal> journal = RunJournal::reopen(journalFile, contents);
-    if (!journal) {
-        outcome.error = journal.code() == EBUSY ? busyJournal(journalFile) : journal.error();
+    Result<std::unique_ptr<UndoLog>> log = openUndoLog(journalFile, contents);
+    if (!log) {
+        outcome.error = log.code() == EBUSY ? busyJournal(journalFile) : log.error();
         return outcome;
     }
-    if (Status recovered = finishInterruptedMoves(contents); !recovered) {
-        outcome.error = recovered.error();
-        return outcome;
-    }
+    outcome.journalEndsAfterLine = lastLineRead(contents);
+    const UndoReach reach(contents);
+    Status ready = reach.refusal() ? Status(*reach.refusal()) : finishInterruptedMoves(contents, reach);
     JournalRecord start(RecordType::UndoStart);
     start.time = std::time(nullptr);
-    if (Status begun = journal.value().append(start); !begun) {
-        outcome.error = begun.error();
+    if (ready)
+        ready = log.value()->append(start);
+    if (!ready) {
+        (void)log.value()->close();
+        outcome.error = ready.error();
         return outcome;
     }
-    UndoSteps steps(journal.value(), contents);
+    UndoSteps steps(*log.value(), contents, reach);
     undoActions(steps, contents, observer, outcome);
     const char* result = outcome.error     ? kOutcomeFailed
                          : outcome.stopped ? kOutcomeCancelled
                                            : kOutcomeCompleted;
     JournalRecord end(RecordType::UndoEnd);
     end.text = result;
-    Status ended = journal.value().append(end);
+    Status ended = log.value()->append(end);
     if (ended)
-        ended = journal.value().close();
+        ended = log.value()->close();
     if (!ended && !outcome.error)
         outcome.error = ended.error();
     return outcome;

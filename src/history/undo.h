@@ -31,7 +31,8 @@ enum class UndoLeftReason {
     NotEmpty,       // a folder the run made holds something now
     FolderGone,     // the folder it came from is gone and is not the run's to make again
     DeletedForGood, // removed without the Trash: nothing to bring back
-    DuplicateGone   // a picture deleted for good as a duplicate: its twin holds the same bytes
+    DuplicateGone,  // a picture deleted for good as a duplicate: its twin holds the same bytes
+    OutsideTheRun   // its record names a place where its run never acted: not carried out
 };
 
 struct UndoLeftItem {
@@ -46,11 +47,16 @@ struct UndoOutcome {
     std::vector<UndoLeftItem> left;
     bool stopped = false;       // cancelled, or the program is closing
     std::optional<Error> error; // the failure that stopped the undo
+    // The journal does not read to its end (its last record cut short, or one damaged): what it
+    // recorded after this line was not undone.
+    std::optional<std::size_t> journalEndsAfterLine;
 };
 
 // Undoes the run of `journalFile`, newest action first, and records the undo in the same journal.
 // Before anything goes back, moves across file systems that a kill interrupted are finished in
-// the folders the run moved between.
+// the folders the run moved between. Only what lies where the run acted is touched (undo_reach.h),
+// each folder on the way opened from its root without following a link; a journal that does not
+// read to its end is undone as far as it reads.
 UndoOutcome undoRun(const std::filesystem::path& journalFile, UndoObserver& observer);
 
 } // namespace corvalin

@@ -2,9 +2,9 @@
 
 #include "platform/file_ops.h"
 #include "platform/paths.h"
-#include "platform/trash.h"
 
 #include <cerrno>
+#include <sys/stat.h>
 
 namespace corvalin {
 
@@ -13,6 +13,9 @@ namespace fs = std::filesystem;
 namespace {
 
 using Outcome = UndoStep::Result;
+using Kind = HeldEntry::Kind;
+
+const char* const kRestoreText = "ごみ箱からの取り出し";
 
 UndoStep ended(Outcome result) {
     UndoStep step;
@@ -28,20 +31,19 @@ UndoStep failed(const Error& error) {
     return {Outcome::Failed, std::nullopt, error};
 }
 
-// The identity of what `path` names; nothing when nothing does. Any other failure to look (no
-// permission to the folder) is an error: the item cannot be judged.
-Result<std::optional<FileIdentity>> lookAt(const fs::path& path) {
-    Result<FileIdentity> identity = identityOf(path);
-    if (identity)
-        return std::optional<FileIdentity>(identity.value());
-    if (identity.code() == ENOENT || identity.code() == ENOTDIR)
-        return std::optional<FileIdentity>();
-    return identity.error();
+// A folder on the way that is gone, or is no folder any more: nothing of the run is there.
+bool nothingOnTheWay(int code) {
+    return code == ENOENT || code == ENOTDIR;
+}
+
+std::string nameOf(const fs::path& path) {
+    return path.filename().native();
 }
 
 } // namespace
 
-UndoSteps::UndoSteps(RunJournal& journal, const JournalContents& contents) : m_journal(journal) {
+UndoSteps::UndoSteps(UndoLog& log, const JournalContents& contents, const UndoReach& reach)
+    : m_log(log), m_reach(reach), m_folders(reach) {
     for (const JournalRecord& record : contents.records) {
         if (record.type == RecordType::Start) {
             m_kind = record.kind;
@@ -53,6 +55,9 @@ UndoSteps::UndoSteps(RunJournal& journal, const JournalContents& contents) : m_j
 }
 
 UndoStep UndoSteps::undo(const JournalRecord& record, std::size_t line) {
+    m_folders.tidy();
+    if (isAction(record.type) && !m_reach.allows(record))
+        return leave(record.to.empty() ? record.from : record.to, UndoLeftReason::OutsideTheRun);
     switch (record.type) {
     case RecordType::Move:
     case RecordType::Rename:
@@ -68,30 +73,48 @@ UndoStep UndoSteps::undo(const JournalRecord& record, std::size_t line) {
     }
 }
 
+UndoSteps::Found UndoSteps::look(const fs::path& path) {
+    const Result<const HeldFolder*> folder = m_folders.holding(path);
+    if (!folder && nothingOnTheWay(folder.code()))
+        return std::optional<HeldEntry>();
+    if (!folder)
+        return folder.error();
+    const Result<HeldEntry> entry = folder.value()->lookup(nameOf(path));
+    if (!entry)
+        return entry.error();
+    return entry.value().kind == Kind::None ? std::nullopt : std::optional<HeldEntry>(entry.value());
+}
+
 // A picture or a renamed file goes back when it is still, under its new name, the file the run
 // moved there.
 UndoStep UndoSteps::undoMove(const JournalRecord& record, std::size_t line) {
-    const auto atNew = lookAt(record.to);
+    const Found atNew = look(record.to);
     if (!atNew)
         return failed(atNew.error());
-    if (atNew.value() && isSameFile(record.identity, *atNew.value(), false))
+    if (atNew.value() && isSameFile(record.identity, atNew.value()->identity, false))
         return putBack(record, line);
-    const auto atOrigin = lookAt(record.from);
+    const Found atOrigin = look(record.from);
     if (!atOrigin)
         return failed(atOrigin.error());
     return notThere(record, line, atOrigin.value());
 }
 
 UndoStep UndoSteps::putBack(const JournalRecord& record, std::size_t line) {
-    if (lookupEntry(record.from) != EntryKind::None)
+    const Found atOrigin = look(record.from);
+    if (!atOrigin)
+        return failed(atOrigin.error());
+    if (atOrigin.value())
         return leave(record.to, UndoLeftReason::NameTaken);
-    if (auto stop = prepareFolder(record.from.parent_path(), record.to))
+    if (auto stop = prepareFolder(record.from, record.to))
         return *stop;
+    const Result<const HeldFolder*> origin = m_folders.holding(record.from);
+    if (!origin)
+        return nothingOnTheWay(origin.code()) ? leave(record.to, UndoLeftReason::FolderGone)
+                                              : failed(origin.error());
     if (Status begun = beginStep(line); !begun)
         return failed(begun.error());
-    const Status moved = record.type == RecordType::Trash
-                             ? restoreFromTrash({record.from, record.to, record.info}, record.from)
-                             : moveNoReplace(record.to, record.from);
+    const Status moved = record.type == RecordType::Trash ? restore(record, *origin.value())
+                                                          : moveBack(record, *origin.value());
     if (moved.code() == EEXIST)
         return leave(record.to, UndoLeftReason::NameTaken);
     if (!moved)
@@ -99,16 +122,52 @@ UndoStep UndoSteps::putBack(const JournalRecord& record, std::size_t line) {
     return ended(Outcome::CameBack);
 }
 
+Status UndoSteps::moveBack(const JournalRecord& record, const HeldFolder& origin) {
+    const Result<const HeldFolder*> from = m_folders.holding(record.to);
+    if (!from)
+        return from.status();
+    const Status moved = from.value()->moveTo(nameOf(record.to), origin, nameOf(record.from));
+    // Back to another file system the way is a copy; its paths passed the same checks.
+    if (moved.code() == EXDEV)
+        return moveNoReplace(record.to, record.from);
+    return moved;
+}
+
+// Renamed out of the trash's files folder, then its info file goes: what the file manager shows
+// of the trash stays true.
+Status UndoSteps::restore(const JournalRecord& record, const HeldFolder& origin) {
+    const Result<const HeldFolder*> files = m_folders.holding(record.to);
+    const Result<const HeldFolder*> info = files ? m_folders.holding(record.info) : files;
+    if (!info)
+        return errorFromErrno(kRestoreText, record.to, info.code());
+    const std::string name = nameOf(record.to);
+    const Result<HeldEntry> item = files.value()->lookup(name);
+    // A folder moved to another parent rewrites its ".." entry, which needs its owner's write permission.
+    const bool opened = item && item.value().kind == Kind::Folder && !(item.value().mode & S_IWUSR);
+    if (opened) {
+        if (Status writable = files.value()->makeWritable(name); !writable)
+            return writable;
+    }
+    if (Status moved = files.value()->moveTo(name, origin, nameOf(record.from)); !moved) {
+        if (opened)
+            (void)files.value()->setMode(name, item.value().mode & 07777);
+        return errorFromErrno(kRestoreText, moved.code() == EEXIST ? record.from : record.to, moved.code());
+    }
+    if (Status removed = info.value()->removeFile(nameOf(record.info)); !removed && removed.code() != ENOENT)
+        return removed;
+    return {};
+}
+
 // The item is not where the run put it. Still at its origin, it never moved (an attempt that found
 // its new name taken) or an earlier undo put it back; otherwise it changed since the run. A picture
 // that went to another file system and back is a copy with a new inode, so a file counts as back
 // by its size and time; nothing is moved on this judgement.
 UndoStep UndoSteps::notThere(const JournalRecord& record, std::size_t line,
-                             const std::optional<FileIdentity>& atOrigin) const {
+                             const std::optional<HeldEntry>& atOrigin) const {
     const auto isBack = [&](const FileIdentity& now) {
         return record.folder ? isSameFile(record.identity, now, true) : isCopyOf(record.identity, now);
     };
-    if (atOrigin && isBack(*atOrigin))
+    if (atOrigin && isBack(atOrigin->identity))
         return alreadyOrNothing(line);
     return leave(record.to, UndoLeftReason::Changed);
 }
@@ -116,35 +175,40 @@ UndoStep UndoSteps::notThere(const JournalRecord& record, std::size_t line,
 // A trashed item comes back while it is still in the Trash as it went in. A child folder of a move
 // run that is gone from the Trash is made again, for its pictures to go back into.
 UndoStep UndoSteps::undoTrash(const JournalRecord& record, std::size_t line) {
-    const auto inTrash = lookAt(record.to);
+    const Found inTrash = look(record.to);
     if (!inTrash)
         return failed(inTrash.error());
-    if (inTrash.value() && isSameFile(record.identity, *inTrash.value(), record.folder))
+    if (inTrash.value() && isSameFile(record.identity, inTrash.value()->identity, record.folder))
         return putBack(record, line);
-    const auto atOrigin = lookAt(record.from);
+    const Found atOrigin = look(record.from);
     if (!atOrigin)
         return failed(atOrigin.error());
     // An info file whose item never went in (a kill before the rename) or came back (a kill before
     // the info file went) is tidied, so the file manager shows nothing that is not there.
-    if (!inTrash.value() && lookupEntry(record.info) == EntryKind::File)
-        (void)releaseTrashPlace({record.from, record.to, record.info});
+    const Found info = inTrash.value() ? Found(std::nullopt) : look(record.info);
+    if (info && info.value() && info.value()->kind == Kind::File) {
+        if (const Result<const HeldFolder*> folder = m_folders.holding(record.info))
+            (void)folder.value()->removeFile(nameOf(record.info));
+    }
     if (!atOrigin.value() && record.folder && m_kind == RunKind::Move)
         return makeAgain(record.from, line);
     return notThere(record, line, atOrigin.value());
 }
 
 UndoStep UndoSteps::undoDelete(const JournalRecord& record, std::size_t line) {
-    const EntryKind now = lookupEntry(record.from);
-    if (!record.folder && now != EntryKind::None)
+    const Found now = look(record.from);
+    if (!now)
+        return failed(now.error());
+    if (!record.folder && now.value())
         return {};
     if (!record.twin.empty())
         return {Outcome::Left, UndoLeftItem{record.from, UndoLeftReason::DuplicateGone, record.twin},
                 std::nullopt};
     if (!record.folder)
         return leave(record.from, UndoLeftReason::DeletedForGood);
-    if (now == EntryKind::Folder)
+    if (now.value() && now.value()->kind == Kind::Folder)
         return alreadyOrNothing(line);
-    if (now != EntryKind::None)
+    if (now.value())
         return leave(record.from, UndoLeftReason::NameTaken);
     // A child folder of a move run held nothing of value any more: it is made again, empty, for
     // the pictures to go back into. What the remover deleted is gone.
@@ -154,13 +218,20 @@ UndoStep UndoSteps::undoDelete(const JournalRecord& record, std::size_t line) {
 }
 
 UndoStep UndoSteps::makeAgain(const fs::path& folder, std::size_t line) {
-    if (auto stop = prepareFolder(folder.parent_path(), folder))
+    if (auto stop = prepareFolder(folder, folder))
         return *stop;
+    const Result<const HeldFolder*> parent = m_folders.holding(folder);
+    if (!parent)
+        return nothingOnTheWay(parent.code()) ? leave(folder, UndoLeftReason::FolderGone)
+                                              : failed(parent.error());
     if (Status begun = beginStep(line); !begun)
         return failed(begun.error());
-    const Status made = createFolder(folder);
-    if (made.code() == EEXIST)
-        return isFolder(folder) ? UndoStep{} : leave(folder, UndoLeftReason::NameTaken);
+    const Status made = parent.value()->makeFolder(nameOf(folder));
+    if (made.code() == EEXIST) {
+        const Result<HeldEntry> there = parent.value()->lookup(nameOf(folder));
+        return there && there.value().kind == Kind::Folder ? UndoStep{}
+                                                           : leave(folder, UndoLeftReason::NameTaken);
+    }
     if (!made)
         return failed(made.error());
     return ended(Outcome::CameBack);
@@ -168,45 +239,48 @@ UndoStep UndoSteps::makeAgain(const fs::path& folder, std::size_t line) {
 
 // A folder the run made goes only while it is empty, so nothing put into it since is ever lost.
 UndoStep UndoSteps::undoFolderMade(const JournalRecord& record, std::size_t line) {
-    const EntryKind now = lookupEntry(record.from);
-    if (now == EntryKind::None)
+    const Found now = look(record.from);
+    if (!now)
+        return failed(now.error());
+    if (!now.value())
         return alreadyOrNothing(line);
-    if (now != EntryKind::Folder)
+    if (now.value()->kind != Kind::Folder)
         return leave(record.from, UndoLeftReason::Changed);
+    const Result<const HeldFolder*> parent = m_folders.holding(record.from);
+    if (!parent)
+        return failed(parent.error());
     if (Status begun = beginStep(line); !begun)
         return failed(begun.error());
-    const Status removed = removeEmptyFolder(record.from);
+    const Status removed = parent.value()->removeFolder(nameOf(record.from));
     if (removed.code() == ENOTEMPTY || removed.code() == EEXIST)
         return leave(record.from, UndoLeftReason::NotEmpty);
     if (!removed)
         return failed(removed.error());
+    m_folders.forget(record.from);
     return ended(Outcome::CameBack);
 }
 
 // Only a move run's own child folders are made again: the folders below its source parent folder
-// that it emptied or removed. Anywhere else a missing folder means the user moved things away.
-std::optional<UndoStep> UndoSteps::prepareFolder(const fs::path& folder, const fs::path& item) {
-    if (isFolder(folder))
+// that it emptied or removed. Anywhere else a missing folder means the user moved things away; a
+// link or a file in the way is never followed nor replaced.
+std::optional<UndoStep> UndoSteps::prepareFolder(const fs::path& origin, const fs::path& item) {
+    const fs::path folder = origin.parent_path();
+    const Result<const HeldFolder*> there = m_folders.holding(origin);
+    if (there)
         return std::nullopt;
-    if (m_kind != RunKind::Move || folder == m_source || !isSameOrBelow(folder, m_source))
+    if (!nothingOnTheWay(there.code()))
+        return failed(there.error());
+    if (m_kind != RunKind::Move || folder == m_source || !liesBelow(folder, m_source))
         return leave(item, UndoLeftReason::FolderGone);
-    std::vector<fs::path> missing;
-    fs::path level = folder;
-    for (; level != m_source && lookupEntry(level) == EntryKind::None; level = level.parent_path())
-        missing.push_back(level);
-    if (!isFolder(level))
-        return leave(item, UndoLeftReason::FolderGone);
-    for (auto it = missing.rbegin(); it != missing.rend(); ++it) {
-        if (Status made = createFolder(*it); !made && made.code() != EEXIST)
-            return failed(made.error());
-    }
+    if (Status made = m_folders.makeMissing(folder); !made)
+        return nothingOnTheWay(made.code()) ? leave(item, UndoLeftReason::FolderGone) : failed(made.error());
     return std::nullopt;
 }
 
 Status UndoSteps::beginStep(std::size_t line) {
     JournalRecord step(RecordType::UndoStep);
     step.number = static_cast<std::int64_t>(line);
-    return m_journal.append(step);
+    return m_log.append(step);
 }
 
 // An item back where it came from: an earlier undo pass began on it, or the run never moved it.

@@ -5,6 +5,7 @@
 #include "history/journal_messages.h"
 #include "options/leading_number.h"
 #include "platform/file_ops.h"
+#include "platform/held_folder.h"
 #include "platform/name_text.h"
 #include "platform/paths.h"
 
@@ -42,33 +43,51 @@ bool openActionJournal(const FolderActionRequest& request, RunKind kind, Message
 }
 
 // A folder that exists already is not the action's: it is neither recorded nor made.
-Status makeRecorded(const fs::path& folder, std::optional<RunJournal>& journal) {
-    if (lookupEntry(folder) != EntryKind::None)
-        return errorFromErrno("フォルダの作成", folder, EEXIST);
+Status makeRecorded(const HeldFolder& parent, const std::string& name, std::optional<RunJournal>& journal) {
+    const Result<HeldEntry> existing = parent.lookup(name);
+    if (!existing)
+        return existing.error();
+    if (existing.value().kind != HeldEntry::Kind::None)
+        return errorFromErrno("フォルダの作成", parent.pathOf(name), EEXIST);
     if (journal) {
-        if (Status recorded = journal->recordFolderMade(folder); !recorded)
+        if (Status recorded = journal->recordFolderMade(parent.pathOf(name)); !recorded)
             return recorded;
     }
-    return createFolder(folder);
+    return parent.makeFolder(name);
 }
 
-FolderActionResult makeChildFolders(const fs::path& parent, const std::string& countText, double count,
+// The missing parent folder made one level below its own parent and opened there, without
+// following a link that took its name meanwhile.
+Result<HeldFolder> makeParent(const fs::path& parent, std::optional<RunJournal>& journal) {
+    const Result<HeldFolder> above = HeldFolder::open(parent.parent_path());
+    if (!above)
+        return above.error();
+    const std::string name = ownName(parent);
+    if (const Status made = makeRecorded(above.value(), name, journal); !made && !isTaken(made))
+        return made.error();
+    return above.value().child(name);
+}
+
+FolderActionResult makeChildFolders(const fs::path& typed, const std::string& countText, double count,
                                     std::optional<RunJournal>& journal) {
     FolderActionResult result;
-    if (lookupEntry(parent) == EntryKind::None) {
-        const Status made = makeRecorded(parent, journal);
-        if (!made && !isTaken(made))
-            return result;
-        result.refreshLists = made.ok();
-    }
-    const std::string name = childBaseName(parent);
-    result.makerPath = parent;
+    // As the journal means it: a folder typed relative to the working folder is below that.
+    const fs::path parent =
+        withoutTrailingSlash(typed.is_absolute() ? typed : joinPath(workingFolder(), typed));
+    // An existing parent is the user's choice, the links on its path included.
+    const bool missing = lookupEntry(parent) == EntryKind::None;
+    const Result<HeldFolder> held = missing ? makeParent(parent, journal) : HeldFolder::open(parent);
+    if (missing && !held)
+        return result;
+    result.refreshLists = missing;
+    const std::string name = childBaseName(typed);
+    result.makerPath = typed;
     const std::size_t width = characterCount(countText);
     for (int k = 1; k <= count; ++k) {
         const std::optional<std::string> childName = numberedChildName(name, k, width);
-        if (!childName)
+        if (!childName || !held)
             return result;
-        const Status made = makeRecorded(joinPath(parent, *childName), journal);
+        const Status made = makeRecorded(held.value(), *childName, journal);
         if (made) {
             ++result.created;
             result.refreshLists = true;

@@ -188,7 +188,9 @@ Status setNormalAttributes(const fs::path& file) {
     // A symbolic link has no mode of its own; chmod would change its target.
     if (S_ISLNK(st.st_mode) || (st.st_mode & S_IWUSR))
         return {};
-    if (::chmod(file.c_str(), (st.st_mode & 07777) | S_IWUSR) != 0)
+    // Nor is one followed that took the file's name since the look-up (EOPNOTSUPP): it stays as it is.
+    if (::fchmodat(AT_FDCWD, file.c_str(), (st.st_mode & 07777) | S_IWUSR, AT_SYMLINK_NOFOLLOW) != 0 &&
+        errno != EOPNOTSUPP)
         return errorFromErrno(operation, file, errno);
     return {};
 }

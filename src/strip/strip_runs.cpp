@@ -3,7 +3,6 @@
 #include "history/run_journal.h"
 #include "naming/serial_name.h"
 #include "naming/strip_rule.h"
-#include "platform/file_ops.h"
 #include "platform/paths.h"
 
 #include <cerrno>
@@ -15,6 +14,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
+using Kind = HeldEntry::Kind;
+
 // What became of one file that carries a prefix.
 struct FileResult {
     std::optional<LeftReason> left;
@@ -23,50 +24,69 @@ struct FileResult {
 
 // A move that failed because the source went away is no failure of the run: there is nothing
 // left to lose.
-FileResult failedOrGone(const Status& failed, const fs::path& from) {
-    if (failed.code() == ENOENT && lookupEntry(from) == EntryKind::None)
+FileResult failedOrGone(const Status& failed, const HeldFolder& folder, const std::string& name) {
+    const Result<HeldEntry> now = folder.lookup(name);
+    if (failed.code() == ENOENT && now && now.value().kind == Kind::None)
         return {LeftReason::NoLongerThere, std::nullopt};
     return {std::nullopt, failed.error()};
 }
 
-FileResult stripOne(const fs::path& from, const fs::path& to, const std::string& newName,
-                    StripObserver& observer, RunJournal* journal) {
+// Recorded with what the file is in the held folder, never looked up again by its path.
+Status recordRename(RunJournal& journal, const HeldFolder& from, const std::string& name,
+                    const HeldFolder& to, const std::string& newName, const FileIdentity& identity) {
+    JournalRecord record(RecordType::Rename);
+    record.from = from.pathOf(name);
+    record.to = to.pathOf(newName);
+    record.identity = identity;
+    return journal.append(record);
+}
+
+FileResult stripOne(const HeldFolder& from, const std::string& name, const HeldFolder& to,
+                    const std::string& newName, StripObserver& observer, RunJournal* journal) {
     if (newName.front() == '.')
         return {LeftReason::NameDotted, std::nullopt};
-    if (lookupEntry(from) != EntryKind::File)
+    const Result<HeldEntry> source = from.lookup(name);
+    if (!source)
+        return {std::nullopt, source.error()};
+    if (source.value().kind != Kind::File)
         return {LeftReason::NoLongerThere, std::nullopt};
-    if (lookupEntry(to) != EntryKind::None)
+    const Result<HeldEntry> target = to.lookup(newName);
+    if (!target)
+        return {std::nullopt, target.error()};
+    if (target.value().kind != Kind::None)
         return {LeftReason::NameTaken, std::nullopt};
     observer.newName(newName);
-    observer.previewRequested(from);
+    observer.previewRequested(from.pathOf(name));
     if (journal) {
-        if (const Status recorded = journal->recordRename(from, to); !recorded)
-            return failedOrGone(recorded, from);
+        if (const Status recorded = recordRename(*journal, from, name, to, newName, source.value().identity);
+            !recorded)
+            return failedOrGone(recorded, from, name);
     }
-    if (const Status moved = moveNoReplace(from, to); !moved) {
+    if (const Status moved = from.moveTo(name, to, newName); !moved) {
         // The file is where it was: the journal keeps only what was done.
         if (journal)
             (void)journal->takeBackLast();
         // Taken since the look-up: still never replaced.
         if (moved.code() == EEXIST)
             return {LeftReason::NameTaken, std::nullopt};
-        return failedOrGone(moved, from);
+        return failedOrGone(moved, from, name);
     }
     // A read-only file moves like any other and arrives writable; one left where it was keeps its
     // mode.
-    if (const Status normal = setNormalAttributes(to); !normal)
+    if (const Status normal = to.makeWritable(newName); !normal)
         return {std::nullopt, normal.error()};
     return {};
 }
 
 // The loop both runs share: each entry with a prefix goes from `folder` to `target` under its
 // stripped name; the counter counts down over all entries.
-StripOutcome stripEntries(const fs::path& folder, const fs::path& target,
+StripOutcome stripEntries(const HeldFolder& folder, const HeldFolder& target,
                           const std::vector<std::string>& names, StripObserver& observer,
                           RunJournal* journal) {
     StripOutcome outcome;
     // A name this run has just given is not met again, even when a stale listing still shows it.
-    std::set<fs::path> given;
+    std::set<std::string> given;
+    const bool inPlace = &folder == &target;
     const int total = static_cast<int>(names.size());
     for (int j = 0; j < total; ++j) {
         if (observer.cancelRequested() || observer.stopRequested()) {
@@ -74,16 +94,14 @@ StripOutcome stripEntries(const fs::path& folder, const fs::path& target,
             break;
         }
         const std::string& name = names[static_cast<std::size_t>(j)];
-        const fs::path from = joinPath(folder, name);
         const std::optional<std::string> newName = strippedName(name);
         // A prefix with nothing after it would leave no name at all.
         if (!newName && serialPrefixEnd(name) == name.size())
             outcome.left.push_back({name, LeftReason::NameEmpty});
-        if (!newName || given.contains(from))
+        if (!newName || (inPlace && given.contains(name)) || !isPlainName(name))
             continue;
         observer.yield();
-        const fs::path to = joinPath(target, *newName);
-        const FileResult result = stripOne(from, to, *newName, observer, journal);
+        const FileResult result = stripOne(folder, name, target, *newName, observer, journal);
         if (result.error) {
             outcome.error = result.error;
             break;
@@ -92,7 +110,7 @@ StripOutcome stripEntries(const fs::path& folder, const fs::path& target,
             outcome.left.push_back({name, *result.left});
         } else {
             ++outcome.stripped;
-            given.insert(to);
+            given.insert(*newName);
         }
         observer.yield();
         observer.progress(total - 1 - j, total);
@@ -104,14 +122,22 @@ StripOutcome stripEntries(const fs::path& folder, const fs::path& target,
 
 StripOutcome stripInFolder(const fs::path& folder, const std::vector<std::string>& names,
                            StripObserver& observer, RunJournal* journal) {
-    const int total = static_cast<int>(names.size());
-    observer.progress(total, total);
     // A folder that vanished since it was listed is one failure, not one per file.
-    if (const Status readable = checkFolderReadable(folder); !readable) {
+    const Result<HeldFolder> held = HeldFolder::open(folder);
+    if (!held) {
+        const int total = static_cast<int>(names.size());
+        observer.progress(total, total);
         StripOutcome outcome;
-        outcome.error = readable.error();
+        outcome.error = held.error();
         return outcome;
     }
+    return stripInFolder(held.value(), names, observer, journal);
+}
+
+StripOutcome stripInFolder(const HeldFolder& folder, const std::vector<std::string>& names,
+                           StripObserver& observer, RunJournal* journal) {
+    const int total = static_cast<int>(names.size());
+    observer.progress(total, total);
     return stripEntries(folder, folder, names, observer, journal);
 }
 
@@ -121,30 +147,41 @@ std::string subfolderStem(const fs::path& folder) {
     return own == "/" ? std::string("root") : own;
 }
 
-Result<std::optional<fs::path>> createStripSubfolder(const fs::path& folder, RunJournal* journal) {
+Result<std::optional<StripFolders>> createStripSubfolder(const fs::path& folder, RunJournal* journal) {
+    Result<HeldFolder> held = HeldFolder::open(folder);
+    if (!held)
+        return held.error();
     const std::string stem = subfolderStem(folder);
     for (int n = 1; n <= kMaxStripSubfolders; ++n) {
-        const fs::path candidate = joinPath(folder, stem + "(" + std::to_string(n) + ")");
-        if (lookupEntry(candidate) != EntryKind::None)
+        const std::string candidate = stem + "(" + std::to_string(n) + ")";
+        const Result<HeldEntry> taken = held.value().lookup(candidate);
+        if (!taken)
+            return taken.error();
+        if (taken.value().kind != Kind::None)
             continue;
         if (journal) {
-            if (const Status recorded = journal->recordFolderMade(candidate); !recorded)
+            if (const Status recorded = journal->recordFolderMade(held.value().pathOf(candidate)); !recorded)
                 return recorded.error();
         }
-        const Status created = createFolder(candidate);
-        if (created)
-            return std::optional<fs::path>(candidate);
+        const Status created = held.value().makeFolder(candidate);
         // Someone else took the name since the look-up: try the next one.
-        if (created.code() != EEXIST)
+        if (created.code() == EEXIST)
+            continue;
+        if (!created)
             return created.error();
+        // Made just now: whatever took its name since is not followed.
+        Result<HeldFolder> subfolder = held.value().child(candidate);
+        if (!subfolder)
+            return subfolder.error();
+        return std::optional<StripFolders>(
+            StripFolders{std::move(held.value()), std::move(subfolder.value())});
     }
-    return std::optional<fs::path>();
+    return std::optional<StripFolders>();
 }
 
-StripOutcome stripIntoSubfolder(const fs::path& folder, const fs::path& subfolder,
-                                const std::vector<std::string>& selected, StripObserver& observer,
-                                RunJournal* journal) {
-    return stripEntries(folder, subfolder, selected, observer, journal);
+StripOutcome stripIntoSubfolder(const StripFolders& folders, const std::vector<std::string>& selected,
+                                StripObserver& observer, RunJournal* journal) {
+    return stripEntries(folders.folder, folders.subfolder, selected, observer, journal);
 }
 
 } // namespace corvalin

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/held_folder.h"
 #include "platform/result.h"
 
 #include <filesystem>
@@ -51,8 +52,12 @@ struct StripOutcome {
 
 // Strips every name of `names` (the folder's listing, read once) that carries a serial prefix.
 // Shows the counter as total/total first. Each rename is recorded in `journal` (when given) before
-// it takes effect.
+// it takes effect. The folder is opened once and every file reached by its name in it, so that a
+// folder swapped for a link meanwhile cannot turn the run elsewhere.
 StripOutcome stripInFolder(const std::filesystem::path& folder, const std::vector<std::string>& names,
+                           StripObserver& observer, RunJournal* journal = nullptr);
+// The same in a folder held already (listed through it, say).
+StripOutcome stripInFolder(const HeldFolder& folder, const std::vector<std::string>& names,
                            StripObserver& observer, RunJournal* journal = nullptr);
 
 // The name a folder gives its numbered subfolders: its own name, or "root" for "/".
@@ -60,15 +65,20 @@ std::string subfolderStem(const std::filesystem::path& folder);
 
 inline constexpr int kMaxStripSubfolders = 100;
 
+// The folder a strip into a subfolder works in and the subfolder it made there, both held open.
+struct StripFolders {
+    HeldFolder folder;
+    HeldFolder subfolder;
+};
+
 // Creates the first free one of stem(1) .. stem(100) in `folder`; a name is taken by anything at all
 // (file, folder, link). Nothing (and nothing created) when all 100 are taken.
-Result<std::optional<std::filesystem::path>> createStripSubfolder(const std::filesystem::path& folder,
-                                                                  RunJournal* journal = nullptr);
+Result<std::optional<StripFolders>> createStripSubfolder(const std::filesystem::path& folder,
+                                                         RunJournal* journal = nullptr);
 
-// Moves the chosen files of `folder` that carry a serial prefix into `subfolder` under their
+// Moves the chosen files of the folder that carry a serial prefix into the subfolder under their
 // stripped names; `selected` are the chosen names in list order.
-StripOutcome stripIntoSubfolder(const std::filesystem::path& folder, const std::filesystem::path& subfolder,
-                                const std::vector<std::string>& selected, StripObserver& observer,
-                                RunJournal* journal = nullptr);
+StripOutcome stripIntoSubfolder(const StripFolders& folders, const std::vector<std::string>& selected,
+                                StripObserver& observer, RunJournal* journal = nullptr);
 
 } // namespace corvalin

@@ -158,6 +158,21 @@ private slots:
         QCOMPARE(contentOf(journal), std::string("not a journal\n"));
     }
 
+    // A journal cut within its last record is undone as far as it reads; the command says where
+    // it ends and that the rest was not undone, with status 4.
+    void cutJournalIsUndoneAsFarAsItReads() {
+        makeTree(root());
+        const Tree source = treeOf(root() / "src");
+        QCOMPARE(runProgram(prog(), {"gather", at("src"), at("dst")}).exitCode, 0);
+        const fs::path journal = fs::directory_iterator(prog() / "history")->path();
+        const std::string bytes = contentOf(journal);
+        QVERIFY(writeContent(journal, bytes.substr(0, bytes.size() - 5)));
+        const ProgramRun undo = runProgram(prog(), {"undo"});
+        QCOMPARE(undo.exitCode, 4);
+        QVERIFY2(undo.out.contains("行目までしか読めません"), undo.out.constData());
+        QVERIFY(treeOf(root() / "src") == source);
+    }
+
     // Stopped after the item in hand, the undo says how to go on; undoing again brings back the
     // rest, and nothing is lost or doubled on the way.
     void undoStoppedBySignalGoesOn() {

@@ -2,9 +2,13 @@
 #include "child_process.h"
 #include "disk_helpers.h"
 #include "engine/folder_survey.h"
+#include "engine/surveyed_folders.h"
 
 #include <QtTest>
 
+#include <functional>
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -25,6 +29,59 @@ public:
 private:
     const std::vector<fs::path>& m_list;
 };
+
+// Changes the tree once, at the first yield after the list has grown to `atSize` entries: another
+// process at work while the survey runs.
+class ChangingObserver : public SurveyObserver {
+public:
+    ChangingObserver(const std::vector<fs::path>& list, std::size_t atSize, std::function<void()> change)
+        : m_list(list), m_atSize(atSize), m_change(std::move(change)) {}
+    void yield() override {
+        if (m_change && m_list.size() == m_atSize)
+            std::exchange(m_change, nullptr)();
+    }
+    void surveyStarted() override {}
+    bool stopRequested() override { return false; }
+
+private:
+    const std::vector<fs::path>& m_list;
+    std::size_t m_atSize;
+    std::function<void()> m_change;
+};
+
+std::uint64_t inodeOf(const fs::path& path) {
+    struct stat st {};
+    return ::lstat(path.c_str(), &st) == 0 ? st.st_ino : 0;
+}
+
+HeldFolder held(const fs::path& path) {
+    Result<HeldFolder> opened = HeldFolder::open(path);
+    if (!opened)
+        qFatal("cannot open %s", path.c_str());
+    return std::move(opened.value());
+}
+
+// A/A1 of `root` changed as another process would change it; the victim folder lies beside `root`.
+enum class Change { Removed, Link, Renamed, File, Mounted };
+
+bool applyChange(const fs::path& root, Change change) {
+    const fs::path a1 = root / "A/A1";
+    switch (change) {
+    case Change::Removed:
+        return fs::remove_all(a1) > 0;
+    case Change::Link:
+        return ::rename(a1.c_str(), (root / "aside").c_str()) == 0 &&
+               ::symlink("../../victim", a1.c_str()) == 0;
+    case Change::Renamed:
+        return ::rename(a1.c_str(), (root / "aside").c_str()) == 0 &&
+               ::rename((root.parent_path() / "victim").c_str(), a1.c_str()) == 0;
+    case Change::File:
+        return ::rename(a1.c_str(), (root / "aside").c_str()) == 0 && ::close(::creat(a1.c_str(), 0644)) == 0;
+    case Change::Mounted: // in a mount namespace entered before the survey
+        return ::mount("tmpfs", a1.c_str(), "tmpfs", 0, "size=1m") == 0;
+    }
+    return false;
+}
 
 QByteArrayList relativeTo(const fs::path& root, const std::vector<fs::path>& list) {
     QByteArrayList names;
@@ -73,9 +130,19 @@ private slots:
         const fs::path root = dir.path().toStdString();
         test::makeEntries(root, entries);
         std::vector<fs::path> list;
+        std::vector<SurveyedFolder> places;
         LoggingObserver observer(list);
-        QVERIFY(GetDir(root, list, observer).ok());
+        QVERIFY(GetDir(held(root), list, places, observer).ok());
         QTEST(relativeTo(root, list), "expected");
+        // Each folder can be found again below its parent, and was that very folder.
+        QCOMPARE(places.size(), list.size());
+        for (std::size_t i = 0; i < list.size(); ++i) {
+            const fs::path parent = places[i].parent == kSurveyRoot ? root : list[places[i].parent];
+            QVERIFY(places[i].parent == kSurveyRoot || places[i].parent < i);
+            QCOMPARE(parent / places[i].name, list[i]);
+            QVERIFY(places[i].seen);
+            QCOMPARE(places[i].id.inode, inodeOf(list[i]));
+        }
         fs::remove_all(root); // QTemporaryDir cannot remove names that are not UTF-8
     }
 
@@ -116,6 +183,88 @@ private slots:
             if (::chroot(volume.c_str()) != 0 || ::chdir("/") != 0)
                 return test::skipExit;
             return survey("/") == QByteArrayList{"/A", "/B", "/A/A1"} ? 0 : 2;
+        });
+        if (result == test::skipExit)
+            QSKIP("no private mounts here");
+        QCOMPARE(result, 0);
+    }
+
+    // Listed, then changed before the survey enters it: it stays in the list but is not entered,
+    // so nothing of what took its place is surveyed, and the survey goes on.
+    void aFolderChangedDuringTheSurveyIsNotEntered_data() {
+        QTest::addColumn<int>("change");
+        QTest::addColumn<QByteArrayList>("expected");
+        const QByteArrayList listed{"A", "B", "A/A1", "B/B1"};
+        QTest::newRow("removed") << int(Change::Removed) << listed;
+        QTest::newRow("swapped for a link") << int(Change::Link) << listed;
+        QTest::newRow("replaced by a file") << int(Change::File) << listed;
+        // A real folder below its parent when entered: that is the folder surveyed.
+        QTest::newRow("another folder renamed in")
+            << int(Change::Renamed) << QByteArrayList{"A", "B", "A/A1", "A/A1/inside", "B/B1"};
+    }
+    void aFolderChangedDuringTheSurveyIsNotEntered() {
+        QFETCH(int, change);
+        QTemporaryDir dir;
+        const fs::path root = dir.path().toStdString();
+        test::makeEntries(root, {"d:tree", "d:tree/A", "d:tree/B", "d:tree/A/A1", "d:tree/A/A1/deep",
+                                 "d:tree/B/B1", "d:victim", "d:victim/inside"});
+        std::vector<fs::path> list;
+        std::vector<SurveyedFolder> places;
+        // A1 is listed as the third entry; the change falls before A is left for B.
+        ChangingObserver observer(list, 3, [&] { QVERIFY(applyChange(root / "tree", Change(change))); });
+        QVERIFY(GetDir(held(root / "tree"), list, places, observer).ok());
+        QTEST(relativeTo(root / "tree", list), "expected");
+        QCOMPARE(places[2].seen, Change(change) == Change::Renamed);
+        QVERIFY(places.back().seen);
+    }
+
+    // Opened again for a run: a changed folder is left and named once, whatever lies below it is
+    // left unnamed, and every other folder is opened as the survey saw it.
+    void aChangedFolderIsLeftAndNamedOnce_data() {
+        QTest::addColumn<int>("change");
+        QTest::addColumn<int>("named");
+        QTest::newRow("removed") << int(Change::Removed) << int(FolderChange::Gone);
+        QTest::newRow("swapped for a link") << int(Change::Link) << int(FolderChange::NoFolder);
+        QTest::newRow("another folder renamed in")
+            << int(Change::Renamed) << int(FolderChange::AnotherFolder);
+        QTest::newRow("replaced by a file") << int(Change::File) << int(FolderChange::NoFolder);
+        QTest::newRow("mounted over") << int(Change::Mounted) << int(FolderChange::OtherMount);
+    }
+    void aChangedFolderIsLeftAndNamedOnce() {
+        QFETCH(int, change);
+        QFETCH(int, named);
+        QTemporaryDir dir;
+        const fs::path root = dir.path().toStdString();
+        const fs::path tree = root / "tree";
+        test::makeEntries(root, {"d:tree", "d:tree/A", "d:tree/B", "d:tree/A/A1", "d:tree/A/A1/deep",
+                                 "d:tree/A/A2", "d:tree/B/B1", "d:victim", "d:victim/inside"});
+        const int result = test::runInChild([&] {
+            if (Change(change) == Change::Mounted &&
+                !(test::enterOwnUserNamespace() && ::unshare(CLONE_NEWNS) == 0 &&
+                  ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0))
+                return test::skipExit;
+            const HeldFolder top = held(tree);
+            std::vector<fs::path> list;
+            std::vector<SurveyedFolder> places;
+            LoggingObserver observer(list);
+            if (!GetDir(top, list, places, observer).ok())
+                return 1;
+            if (!applyChange(tree, Change(change)))
+                return 1;
+            // A, B, A1, A2, B1, deep: only A1 and deep are left.
+            SurveyedFolders folders(top, list, places);
+            for (std::size_t i = 0; i < list.size(); ++i) {
+                const Result<const HeldFolder*> opened = folders.open(i);
+                const bool left = list[i] == tree / "A/A1" || list[i] == tree / "A/A1/deep";
+                if (!opened || (opened.value() == nullptr) != left)
+                    return 2;
+                if (opened.value() && opened.value()->id().inode != inodeOf(list[i]))
+                    return 3;
+            }
+            const auto& changed = folders.changed();
+            if (changed.size() != 1 || changed[0].path != tree / "A/A1" || int(changed[0].change) != named)
+                return 4;
+            return describeChangedFolders(tree, changed).find("\n  A/A1（") != std::string::npos ? 0 : 5;
         });
         if (result == test::skipExit)
             QSKIP("no private mounts here");

@@ -1,5 +1,6 @@
-// The journal reader over arbitrary bytes: it never crashes, what it reads it can write again, and
-// wherever the bytes are cut the whole records before the cut are read.
+// The journal reader over arbitrary bytes: it never crashes, what it reads it can write again,
+// wherever the bytes are cut the whole records before the cut are read, and reading as far as it
+// reads agrees with it.
 #include "fuzz_checks.h"
 
 #include "history/journal_codec.h"
@@ -51,10 +52,27 @@ void checkCuts(std::string_view input, const JournalContents& whole, std::string
 
 } // namespace
 
+// Read as far as it reads, a journal keeps the run's records in front, each on its own line, and
+// reads a whole journal exactly as the strict reader does.
+void checkReadableAsFarAsItReads(std::string_view input, const Result<JournalContents>& strict,
+                                 std::string& problems) {
+    const auto readable = parseReadableJournal(input, "/fuzz.journal");
+    if (strict && (!readable || readable.value().records != strict.value().records))
+        problems += "a journal that reads whole reads otherwise as far as it reads\n";
+    if (!readable)
+        return;
+    const std::size_t runRecords =
+        readable.value().damagedLine ? readable.value().damagedLine - 1 : readable.value().records.size();
+    if (runRecords > readable.value().records.size() || readable.value().wholeBytes > input.size() ||
+        lastLineRead(readable.value()).value_or(0) > runRecords)
+        problems += "a journal read as far as it reads is out of place\n";
+}
+
 std::string checkJournalReader(std::string_view input) {
     std::string problems;
     checkFieldCodec(input, problems);
     const auto contents = parseJournal(input, "/fuzz.journal");
+    checkReadableAsFarAsItReads(input, contents, problems);
     if (!contents) {
         if (contents.error().reason().empty())
             problems += "damage reported without its line\n";

@@ -155,6 +155,26 @@ private slots:
         QCOMPARE(history->lvwRuns->topLevelItem(0)->text(9), QString("完了"));
     }
 
+    // A journal cut short (here within its end record) is said for the chosen run, and undone as
+    // far as it reads; the undo says so too. Reopened for the undo, it is whole again.
+    void aJournalCutShortIsSaid() {
+        openForm();
+        m_form->Command1_Click();
+        const fs::path journal = fs::directory_iterator(root() / "prog" / "history")->path();
+        const std::string bytes = contentOf(journal);
+        QVERIFY(writeContent(journal, bytes.substr(0, bytes.size() - 5)));
+        const auto lines = std::count(bytes.begin(), bytes.end(), '\n') - 1;
+        frmHistory* history = openHistory();
+        QVERIFY(history->lblJournalEnd->isVisibleTo(history));
+        QVERIFY2(history->lblJournalEnd->text().contains(QString("%1行目まで").arg(lines)),
+                 qPrintable(history->lblJournalEnd->text()));
+        m_messages.answers = {MessageAnswer::Yes};
+        QTest::mouseClick(history->cmdUndo, Qt::LeftButton);
+        QVERIFY(allPicturesBack());
+        QVERIFY(m_messages.shown.back().text.find("行目までしか読めません") != std::string::npos);
+        QVERIFY(!history->lblJournalEnd->isVisibleTo(history));
+    }
+
     // Without a way back the run does not start; the message names the folder.
     void runRefusedWithoutJournal() {
         writeContent(root() / "file", "x");

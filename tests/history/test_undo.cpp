@@ -10,6 +10,7 @@
 #include "own_trash.h"
 #include "platform/file_ops.h"
 #include "platform/paths.h"
+#include "quiet_observers.h"
 #include "scripted_message_box.h"
 #include "strip/strip_runs.h"
 
@@ -297,20 +298,13 @@ private slots:
         start.source = folder;
         auto journal = RunJournal::create(files().history(), start);
         ScriptedMessageBox messages;
-        struct : StripObserver {
-            void yield() override {}
-            bool cancelRequested() override { return false; }
-            bool stopRequested() override { return false; }
-            void newName(const std::string&) override {}
-            void previewRequested(const fs::path&) override {}
-            void progress(int, int) override {}
-        } observer;
+        QuietStrip observer;
         if (kind == RunKind::Strip) {
             QCOMPARE(stripInFolder(folder, listFiles(folder).value(), observer, &journal.value()).stripped,
                      1);
         } else if (kind == RunKind::StripIntoSubfolder) {
-            const auto subfolder = createStripSubfolder(folder, &journal.value()).value();
-            stripIntoSubfolder(folder, *subfolder, listFiles(folder).value(), observer, &journal.value());
+            const auto subfolder = createStripSubfolder(folder, &journal.value());
+            stripIntoSubfolder(*subfolder.value(), listFiles(folder).value(), observer, &journal.value());
         } else {
             (void)journal.value().finish(kOutcomeCompleted);
             runFolderAction({FolderChoice::Create, folder, "3", files().history()}, messages, {});

@@ -3,6 +3,7 @@
 
 #include "child_process.h"
 #include "disk_helpers.h"
+#include "syscall_listener.h"
 
 #include <QTemporaryDir>
 #include <QTest>
@@ -248,6 +249,40 @@ private slots:
         QCOMPARE(::symlink(target.c_str(), (target.parent_path() / "link.jpg").c_str()), 0);
         QVERIFY(setNormalAttributes(target.parent_path() / "link.jpg").ok());
         QCOMPARE(modeOf(target), mode_t(0444));
+    }
+
+    // A link that takes the file's name between the look-up and the change of mode is not
+    // followed: its target keeps its mode. The swap lands as the change is about to be made.
+    void normalAttributesNeverFollowALinkSwappedIn() {
+        QTemporaryDir dir;
+        const fs::path root = dir.path().toStdString();
+        const fs::path file = root / "a.jpg";
+        writeBytes(file, "x");
+        writeBytes(root / "target.jpg", "y");
+        ::chmod(file.c_str(), 0444);
+        ::chmod((root / "target.jpg").c_str(), 0444);
+        QCOMPARE(::symlink("target.jpg", (root / "link").c_str()), 0);
+        test::SyscallListener listener({SYS_chmod, SYS_fchmodat, SYS_openat});
+        std::atomic<bool> swapped = false;
+        const pid_t child = ::fork();
+        if (child == 0)
+            ::_exit(listener.installHere() ? (setNormalAttributes(file).ok() ? 0 : 1) : test::skipExit);
+        const bool watched = listener.attach([&](const seccomp_notif& call) {
+            const auto* a = call.data.args;
+            const auto here = std::uint64_t(std::int64_t(AT_FDCWD));
+            const std::string named = call.data.nr == SYS_chmod ? test::namedPath(child, here, a[0])
+                                                                : test::namedPath(child, a[0], a[1]);
+            if (!swapped && named == file.native())
+                swapped = ::rename((root / "link").c_str(), file.c_str()) == 0;
+            return test::SyscallListener::Verdict::GoOn;
+        });
+        int status = 0;
+        QCOMPARE(::waitpid(child, &status, 0), child);
+        if (!watched)
+            QSKIP("this system cannot watch a process's calls");
+        QCOMPARE(WEXITSTATUS(status), 0);
+        QVERIFY(swapped);
+        QCOMPARE(modeOf(root / "target.jpg"), mode_t(0444));
     }
 
     void createFolderRefusesATakenName_data() {

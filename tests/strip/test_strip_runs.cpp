@@ -249,12 +249,12 @@ private slots:
         QFETCH(QByteArray, created);
         makeFolder(entries);
         QByteArrayList expected = test::allNames(m_folder);
-        const Result<std::optional<fs::path>> subfolder = createStripSubfolder(m_folder);
+        const Result<std::optional<StripFolders>> subfolder = createStripSubfolder(m_folder);
         QVERIFY(subfolder);
         QCOMPARE(subfolder.value().has_value(), !created.isEmpty());
         if (!created.isEmpty()) {
-            QCOMPARE(*subfolder.value(), m_folder / created.toStdString());
-            QCOMPARE(lookupEntry(*subfolder.value()), EntryKind::Folder);
+            QCOMPARE(subfolder.value()->subfolder.path(), m_folder / created.toStdString());
+            QCOMPARE(lookupEntry(subfolder.value()->subfolder.path()), EntryKind::Folder);
             expected << created;
             std::sort(expected.begin(), expected.end());
         }
@@ -290,16 +290,16 @@ private slots:
     // Only the chosen files move; one whose name an earlier one took stays, one deleted meanwhile
     // is skipped, and the run goes on.
     void intoSubfolder() {
-        const std::vector<std::string> listed =
-            makeFolder({"f:000001 cat.jpg", "f:000002 cat.jpg", "f:000003 dog.jpg", "f:000004 emu.jpg",
-                        "f:plain.jpg", "d:cats(1)"});
+        const std::vector<std::string> listed = makeFolder(
+            {"f:000001 cat.jpg", "f:000002 cat.jpg", "f:000003 dog.jpg", "f:000004 emu.jpg", "f:plain.jpg"});
         RecordingObserver observer;
         observer.onYield = [this](int yield) {
             if (yield == 1)
                 fs::remove(m_folder / "000003 dog.jpg");
         };
         const std::vector<std::string> selected{listed[0], listed[1], listed[2], listed[4]};
-        const StripOutcome outcome = stripIntoSubfolder(m_folder, m_folder / "cats(1)", selected, observer);
+        const auto folders = createStripSubfolder(m_folder);
+        const StripOutcome outcome = stripIntoSubfolder(*folders.value(), selected, observer);
         QVERIFY(!outcome.error);
         QCOMPARE(leftOf(outcome), QString("taken:000002 cat.jpg,gone:000003 dog.jpg"));
         QCOMPARE(observer.counters.join(" "), QString("3/4 2/4 1/4"));

@@ -74,8 +74,15 @@ frmHistory::frmHistory(Form1& form, QWidget* parent) : QDialog(parent), m_form(f
     connect(cmdUndo, &QPushButton::clicked, this, &frmHistory::cmdUndo_Click);
     connect(cmdCancel, &QPushButton::clicked, this, &frmHistory::cmdCancel_Click);
     connect(cmdClose, &QPushButton::clicked, this, &frmHistory::cmdClose_Click);
-    connect(lvwRuns, &QTreeWidget::currentItemChanged, this,
-            [this] { cmdUndo->setEnabled(chosenRun() != nullptr && !m_undoing); });
+    connect(lvwRuns, &QTreeWidget::currentItemChanged, this, &frmHistory::showChosenRun);
+}
+
+void frmHistory::showChosenRun() {
+    const RunSummary* run = chosenRun();
+    cmdUndo->setEnabled(run != nullptr && !m_undoing);
+    const std::string ending = run ? journalEndTextOf(*run) : std::string();
+    lblJournalEnd->setText(toDisplay(ending));
+    lblJournalEnd->setVisible(!ending.empty());
 }
 
 void frmHistory::setupUi() {
@@ -93,6 +100,10 @@ void frmHistory::setupUi() {
     }
     lvwRuns->setHeaderItem(header);
     lblNote = named(new QLabel(toDisplay(std::string(kSerialNumbersKeptText)), this), "lblNote");
+    lblJournalEnd = named(new QLabel(this), "lblJournalEnd");
+    lblJournalEnd->setTextFormat(Qt::PlainText);
+    lblJournalEnd->setWordWrap(true);
+    lblJournalEnd->hide();
     lblProgress = named(new ElidedLabel(this), "lblProgress");
     lblProgress->setTextFormat(Qt::PlainText);
     prgUndo = named(new QProgressBar(this), "prgUndo");
@@ -109,6 +120,7 @@ void frmHistory::setupUi() {
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(lvwRuns, 1);
     layout->addWidget(lblNote);
+    layout->addWidget(lblJournalEnd);
     layout->addWidget(prgUndo);
     layout->addLayout(buttons);
     // Named for a screen reader after the window and the button whose progress it shows.
@@ -144,7 +156,7 @@ void frmHistory::fillRuns(const std::vector<RunSummary>& runs) {
     }
     if (lvwRuns->topLevelItemCount() > 0)
         lvwRuns->setCurrentItem(lvwRuns->topLevelItem(0));
-    cmdUndo->setEnabled(chosenRun() != nullptr && !m_undoing);
+    showChosenRun();
 }
 
 // The list read again with the same run chosen, so that its new state shows where it was.

@@ -28,6 +28,7 @@ public:
 
     QTreeWidget* lvwRuns;
     QLabel* lblNote;
+    QLabel* lblJournalEnd; // shown when the chosen run's journal does not read to its end
     ElidedLabel* lblProgress;
     QProgressBar* prgUndo;
     QPushButton* cmdUndo;
@@ -52,6 +53,7 @@ private:
     void fillRuns(const std::vector<RunSummary>& runs);
     void reloadKeeping(const std::string& id);
     const RunSummary* chosenRun() const;
+    void showChosenRun();
     bool confirmUndo(const RunSummary& run);
     void showUndoing(bool undoing);
     void tellOutcome(const UndoOutcome& outcome);

@@ -67,7 +67,7 @@ StripOutcome StripRunWindow::runInFolder(const fs::path& folder) {
 }
 
 void StripRunWindow::runIntoSubfolder(const fs::path& folder) {
-    const Result<std::optional<fs::path>> subfolder = createStripSubfolder(folder, journal());
+    const Result<std::optional<StripFolders>> subfolder = createStripSubfolder(folder, journal());
     if (!subfolder || !subfolder.value()) {
         finishRunJournal(m_form.messages(), m_journal, subfolder ? kOutcomeCompleted : kOutcomeFailed);
         // Nothing was created and no file touched; the selection stays for the next try.
@@ -84,7 +84,7 @@ void StripRunWindow::runIntoSubfolder(const fs::path& folder) {
         if (m_form.ui.File3->isSelected(k))
             selected.push_back(m_form.ui.File3->entry(k));
     }
-    finish(stripIntoSubfolder(folder, *subfolder.value(), selected, *this, journal()));
+    finish(stripIntoSubfolder(*subfolder.value(), selected, *this, journal()));
 }
 
 // The end steps; a failure is told first, the files left as they were last, over the new lists.

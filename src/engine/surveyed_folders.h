@@ -1,0 +1,63 @@
+#pragma once
+
+#include "engine/folder_survey.h"
+#include "platform/held_folder.h"
+#include "platform/result.h"
+
+#include <cstddef>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+// A run opens the folders the survey saw again, each relative to its parent's descriptor, and
+// works only in the very folder the survey saw. One that is no longer that folder (gone, now a
+// link or a file, another folder under its name, another mount) is left as it is with everything
+// in it: it is never followed and never removed, the run goes on with the others, and its end
+// names it.
+namespace corvalin {
+
+enum class FolderChange {
+    Gone,          // nothing has its name any more
+    NoFolder,      // its name is a symbolic link or a file now
+    AnotherFolder, // another folder took its name
+    OtherMount     // another file system is mounted on it
+};
+
+struct ChangedFolder {
+    std::filesystem::path path;
+    FolderChange change;
+};
+
+class SurveyedFolders {
+public:
+    // `root` is the folder surveyed (held by the caller for as long as this object lives);
+    // `folderList` and `places` what GetDir gave.
+    SurveyedFolders(const HeldFolder& root, const std::vector<std::filesystem::path>& folderList,
+                    const std::vector<SurveyedFolder>& places);
+
+    // The surveyed folder at `index` of the list, held; valid until the next call. Nothing when it,
+    // or a folder above it, is no longer the one surveyed: only the topmost such folder is noted in
+    // changed(). Any other failure (no permission to enter it) is an error naming the folder.
+    Result<const HeldFolder*> open(std::size_t index);
+
+    // The folders left for having changed, in the order they were met.
+    const std::vector<ChangedFolder>& changed() const { return m_changed; }
+
+private:
+    Result<bool> descendTo(const std::vector<std::size_t>& way);
+
+    const HeldFolder& m_root;
+    const std::vector<std::filesystem::path>& m_folderList;
+    const std::vector<SurveyedFolder>& m_places;
+    // The folders from the root down to the one opened last, by their entries in the list.
+    std::vector<std::pair<std::size_t, HeldFolder>> m_chain;
+    std::vector<bool> m_left; // by entry: changed, or below a changed folder
+    std::vector<ChangedFolder> m_changed;
+};
+
+// What the end of a run says about the folders it left for having changed since the survey, the
+// paths below `sourceParent`; empty when there are none.
+std::string describeChangedFolders(const std::filesystem::path& sourceParent,
+                                   const std::vector<ChangedFolder>& folders);
+
+} // namespace corvalin

@@ -1,0 +1,286 @@
+// Runs raced by another program that swaps a folder of their tree for a symbolic link to a victim
+// folder outside it: at the run's first change inside that folder, and at random instants round
+// after round. Whatever the run does then, the victim stays byte for byte as it was and every
+// picture exists exactly once. CORVALIN_RACE_ROUNDS (per case) and CORVALIN_RACE_SEED make a longer
+// or a repeated run; the seed, the rounds and how many swaps fell inside a run are printed.
+#include "engine/move_run.h"
+#include "folder_swap.h"
+#include "history/run_journal.h"
+#include "history/undo.h"
+#include "move_fixture.h"
+#include "options/folder_action.h"
+#include "own_trash.h"
+#include "platform/file_ops.h"
+#include "quiet_observers.h"
+#include "robust_env.h"
+#include "scripted_message_box.h"
+#include "strip/strip_runs.h"
+
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <cstdio>
+#include <map>
+#include <memory>
+#include <optional>
+
+using namespace corvalin;
+using namespace corvalin::test;
+
+namespace {
+
+// A round's folders: the tree a run works in, the victim beside it, the journals.
+struct Round {
+    fs::path folder;
+    fs::path tree() const { return folder / "tree"; }
+    fs::path victim() const { return folder / "victim"; }
+    fs::path history() const { return folder / "history"; }
+};
+
+struct Built {
+    std::vector<std::string> pictures; // their contents, each one of a kind
+    fs::path journal = {};             // for an undo: the run's journal
+};
+
+// What a scenario does: builds its tree, names the folder the racer swaps (below the tree), and
+// runs. A run may fail at what the swap left; it must never harm the victim or lose a picture.
+struct Scenario {
+    std::function<Built(const Round&)> build;
+    std::string swapped;
+    std::function<void(const Round&, const Built&)> run;
+    // The swapped folder is the run's own, whose path the user gave: what it names when the run
+    // opens it is the user's choice, so the racer starts at the run's first change inside it.
+    bool ownFolder = true;
+};
+
+Built numberedPictures(const Round& round) {
+    Built built;
+    for (int k = 1; k <= 6; ++k) {
+        const std::string name = "00000" + std::to_string(k) + " p" + std::to_string(k) + ".jpg";
+        built.pictures.push_back(pictureContent(round.folder.native() + name));
+        writeContent(round.tree() / "cats" / name, built.pictures.back());
+    }
+    return built;
+}
+
+RunStart startOf(RunKind kind, const fs::path& folder) {
+    RunStart start;
+    start.kind = kind;
+    start.source = folder;
+    return start;
+}
+
+void stripInPlace(const Round& round, const Built&) {
+    auto journal = RunJournal::create(round.history(), startOf(RunKind::Strip, round.tree() / "cats"));
+    QuietStrip observer;
+    const auto names = listFiles(round.tree() / "cats");
+    const StripOutcome outcome =
+        stripInFolder(round.tree() / "cats", names ? names.value() : std::vector<std::string>{}, observer,
+                      &journal.value());
+    (void)journal.value().finish(outcome.error ? kOutcomeFailed : kOutcomeCompleted);
+}
+
+void stripIntoNewSubfolder(const Round& round, const Built&) {
+    const fs::path folder = round.tree() / "cats";
+    auto journal = RunJournal::create(round.history(), startOf(RunKind::StripIntoSubfolder, folder));
+    QuietStrip observer;
+    const auto names = listFiles(folder);
+    const auto made = createStripSubfolder(folder, &journal.value());
+    if (names && made && made.value())
+        (void)stripIntoSubfolder(*made.value(), names.value(), observer, &journal.value());
+    (void)journal.value().finish(kOutcomeCompleted);
+}
+
+void makeChildFolders(const Round& round, const Built&) {
+    ScriptedMessageBox messages;
+    FolderActionRequest request;
+    request.choice = FolderChoice::Create;
+    request.parent = round.tree() / "cats";
+    request.countText = "5";
+    request.historyFolder = round.history();
+    (void)runFolderAction(request, messages, ProtectedPlaces{});
+}
+
+// A move run of three child folders into the destination, as the window runs it: what its undo
+// puts back.
+Built movedPictures(const Round& round, bool deleteFolders) {
+    Built built;
+    for (int folder = 1; folder <= 3; ++folder) {
+        for (int k = 1; k <= 3; ++k) {
+            const std::string name = "dl" + std::to_string(folder) + "/q" + std::to_string(k) + ".jpg";
+            built.pictures.push_back(pictureContent(round.folder.native() + name));
+            writeContent(round.tree() / "src" / name, built.pictures.back());
+        }
+        writeContent(round.tree() / "src" / ("dl" + std::to_string(folder)) / "notes.txt", "notes");
+    }
+    fs::create_directories(round.tree() / "dst");
+    RunStart start;
+    start.source = round.tree() / "src";
+    start.destination = round.tree() / "dst";
+    auto journal = RunJournal::create(round.history(), start);
+    ScriptedObserver observer;
+    observer.dest = round.tree() / "dst";
+    Module1 vars;
+    std::vector<fs::path> folders;
+    MoveRun run(vars, {round.folder / "prog", round.folder / "prog"}, observer);
+    run.setJournal(&journal.value());
+    (void)run.run(round.tree() / "src", deleteFolders, folders);
+    built.journal = journal.value().file();
+    (void)journal.value().finish(kOutcomeCompleted);
+    return built;
+}
+
+void undoTheMove(const Round&, const Built& built) {
+    QuietUndo observer;
+    (void)undoRun(built.journal, observer);
+}
+
+// A run that reaches its files by whole paths, as runs did before they held their folders: the
+// harness must see the harm it does, or it proves nothing.
+void renameByPaths(const Round& round, const Built&) {
+    const fs::path folder = round.tree() / "cats";
+    for (int k = 1; k <= 6; ++k) {
+        const std::string name = "00000" + std::to_string(k) + " p" + std::to_string(k) + ".jpg";
+        (void)moveNoReplace(folder / name, folder / ("p" + std::to_string(k) + ".jpg"));
+    }
+}
+
+const std::map<QString, Scenario>& scenarios() {
+    static const std::map<QString, Scenario> all = {
+        {"strip in place", {numberedPictures, "cats", stripInPlace}},
+        {"strip into a subfolder", {numberedPictures, "cats", stripIntoNewSubfolder}},
+        {"child-folder maker", {numberedPictures, "cats", makeChildFolders}},
+        {"undo, child folders kept",
+         {[](const Round& r) { return movedPictures(r, false); }, "src/dl2", undoTheMove, false}},
+        {"undo, child folders from the Trash",
+         {[](const Round& r) { return movedPictures(r, true); }, "src/dl2", undoTheMove, false}},
+        {"renames by whole paths", {numberedPictures, "cats", renameByPaths}},
+    };
+    return all;
+}
+
+// Names the victim shares with the trees, so that a run turned its way would meet them.
+void makeVictim(const Round& round) {
+    for (const char* name : {"000001 p1.jpg", "000002 p2.jpg", "000003 p3.jpg", "inner/deep.jpg"})
+        writeContent(round.victim() / name, std::string("victim:") + name);
+    ::chmod((round.victim() / "inner").c_str(), 0500);
+}
+
+// The harm a round did: the victim changed, or a picture lost or doubled. Empty when none.
+std::string harmDone(const Round& round, const Built& built,
+                     const std::map<std::string, std::string>& victim) {
+    std::string harm = folderSnapshot(round.victim()) == victim ? "" : "the victim folder changed\n";
+    return harm + lostOrDoubled(built.pictures, {round.folder});
+}
+
+} // namespace
+
+class TestSwapRace : public QObject {
+    Q_OBJECT
+
+    // In memory where it can: the race is in the kernel's path walk, and the trees build faster.
+    QTemporaryDir m_dir{fs::is_directory("/dev/shm") ? "/dev/shm/corvalin-swap-XXXXXX" : QString()};
+    std::unique_ptr<OwnHome> m_home; // the Trash on the same file system as the trees
+    int m_rounds = 0;
+
+    Round nextRound() {
+        Round round{fs::path(m_dir.path().toStdString()) / ("round" + std::to_string(m_rounds++))};
+        fs::create_directories(round.tree());
+        fs::create_directories(round.folder / "prog");
+        makeVictim(round);
+        return round;
+    }
+
+private slots:
+    void initTestCase() {
+        QVERIFY(m_dir.isValid());
+        m_home = std::make_unique<OwnHome>(fs::path(m_dir.path().toStdString()) / "home");
+    }
+    void cleanupTestCase() {
+        m_home.reset();
+        std::error_code ignored;
+        for (const auto& entry : fs::recursive_directory_iterator(m_dir.path().toStdString(), ignored))
+            ::chmod(entry.path().c_str(), 0755);
+    }
+
+    // The swap falls at the first change the run makes inside the folder, before it is made.
+    void swappedAtTheFirstChange_data() {
+        QTest::addColumn<QString>("scenario");
+        QTest::addColumn<bool>("harmful"); // the harness's own check: a run by paths must be caught
+        for (const auto& [name, scenario] : scenarios())
+            QTest::newRow(qPrintable(name)) << name << (name == "renames by whole paths");
+    }
+    void swappedAtTheFirstChange() {
+        QFETCH(QString, scenario);
+        QFETCH(bool, harmful);
+        const Scenario& chosen = scenarios().at(scenario);
+        const Round round = nextRound();
+        const Built built = chosen.build(round);
+        const auto victim = folderSnapshot(round.victim());
+        const FolderSwap swap(round.tree() / chosen.swapped, round.victim(), round.folder / "link");
+        bool swapped = false;
+        WatchFirstChange watch(swap.chosen(), [&] { swapped = swap.exchange(); });
+        const int status = watch.run([&] {
+            chosen.run(round, built);
+            return 0;
+        });
+        if (status == 77)
+            QSKIP("this system cannot watch a process's calls");
+        QCOMPARE(status, 0);
+        QVERIFY2(swapped, "the run changed nothing inside the folder");
+        const std::string harm = harmDone(round, built, victim);
+        if (harmful)
+            QVERIFY2(!harm.empty(), "a run by paths did no harm: the swap missed");
+        else
+            QVERIFY2(harm.empty(), harm.c_str());
+    }
+
+    // Swapped back and forth at random instants, round after round.
+    void swappedAtRandomInstants_data() {
+        QTest::addColumn<QString>("scenario");
+        for (const auto& [name, scenario] : scenarios()) {
+            if (name != "renames by whole paths")
+                QTest::newRow(qPrintable(name)) << name;
+        }
+    }
+    void swappedAtRandomInstants() {
+        QFETCH(QString, scenario);
+        const Scenario& chosen = scenarios().at(scenario);
+        const long rounds = long(numberFromEnvironment("CORVALIN_RACE_ROUNDS", 40));
+        const std::uint64_t seed = seedFromEnvironment("CORVALIN_RACE_SEED");
+        long racedRounds = 0;
+        for (long i = 0; i < rounds; ++i) {
+            const Round round = nextRound();
+            const Built built = chosen.build(round);
+            const auto victim = folderSnapshot(round.victim());
+            const FolderSwap swap(round.tree() / chosen.swapped, round.victim(), round.folder / "link");
+            std::optional<RandomSwapper> swapper;
+            WatchFirstChange watch(swap.chosen(), [&] { swapper->setRacing(true); });
+            const int status = watch.run(
+                [&] {
+                    chosen.run(round, built);
+                    return 0;
+                },
+                [&] {
+                    swapper.emplace(swap, seed + std::uint64_t(i));
+                    swapper->setRacing(!chosen.ownFolder);
+                });
+            swapper->setRacing(false);
+            if (status == 77)
+                QSKIP("this system cannot watch a process's calls");
+            QCOMPARE(status, 0);
+            racedRounds += swapper->swaps() > 0;
+            const std::string harm = harmDone(round, built, victim);
+            QVERIFY2(harm.empty(),
+                     qPrintable(QString("round %1 (seed %2): %3").arg(i).arg(seed).arg(harm.c_str())));
+            ::chmod((round.victim() / "inner").c_str(), 0755);
+            fs::remove_all(round.folder);
+        }
+        std::printf("%s: %ld rounds, swaps during %ld of them (seed %llu)\n", qPrintable(scenario), rounds,
+                    racedRounds, static_cast<unsigned long long>(seed));
+        std::fflush(stdout);
+    }
+};
+
+QTEST_APPLESS_MAIN(TestSwapRace)
+#include "test_swap_race.moc"
