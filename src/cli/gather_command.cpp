@@ -100,7 +100,8 @@ int gather(Module1& vars, const SettingsFiles& files, const GatherRequest& reque
     moveRun.setPictureTypes(options.pictureTypes);
     moveRun.setSkipDuplicates(skipDuplicates);
     const MoveRunResult result = moveRun.run(request.source, request.deleteFolders, folderList);
-    const GatherCounts& counts = observer.finish();
+    GatherCounts counts = observer.finish();
+    counts.numbersSkipped = result.numbersSkipped;
     const Status recorded = journal->finish(journalOutcome(result.outcome));
     // RunFlag 0 and the counter, as the window's shutdown writes them, before anything is said.
     const Status saved = writeShutdownFiles(vars, files);

@@ -48,7 +48,11 @@ std::string gatherSummary(MoveOutcome outcome, const GatherCounts& counts, Remov
     std::string text =
         std::string(outcomeText(outcome)) + ": 画像 " + std::to_string(counts.pictures) + " 個を移動しました";
     if (counts.firstNumber && counts.lastNumber)
-        text += "（" + numberText(*counts.firstNumber) + "〜" + numberText(*counts.lastNumber) + "）";
+        text += "（" + numberText(*counts.firstNumber) + "〜" + numberText(*counts.lastNumber) +
+                (counts.numbersSkipped > 0 ? "、移動先にすでにあった番号 " +
+                                                 std::to_string(counts.numbersSkipped) + " 個は飛ばしました"
+                                           : "") +
+                "）";
     text += "。";
     // Said only when there are any, so that the line of a run without them stays as it was.
     if (counts.duplicates > 0)

@@ -18,6 +18,7 @@ struct GatherCounts {
     long duplicates = 0; // pictures removed because the destination held their bytes already
     std::optional<std::int32_t> firstNumber;
     std::optional<std::int32_t> lastNumber;
+    long numbersSkipped = 0; // the run's own count (MoveRunResult), not the tally's
 };
 
 // What the run was asked to remove, and how.

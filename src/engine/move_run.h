@@ -7,6 +7,7 @@
 #include "engine/duplicate_lookahead.h"
 #include "engine/file_layer.h"
 #include "engine/folder_survey.h"
+#include "engine/serial_numbering.h"
 #include "history/run_journal.h"
 #include "naming/picture_types.h"
 #include "platform/removal.h"
@@ -81,6 +82,9 @@ struct MoveRunResult {
     std::vector<std::filesystem::path> namesTooLong;
     std::vector<std::filesystem::path> foldersKeptForLongNames;
     std::size_t longestName = 255; // the destination's limit, in bytes
+    // Numbers passed over because the destination held them already, or a name with them was
+    // found taken.
+    long numbersSkipped = 0;
 };
 
 // What a failure to move a picture into the destination was doing, as messages name it.
@@ -112,6 +116,8 @@ const char* journalOutcome(MoveOutcome outcome);
 // left alone, and so are the child folders that hold them; so is a picture whose new name would be
 // too long for the destination, and its child folder. Pictures bound for another file system
 // are copied in batches of at most a folder, and each takes its number when its copy is named.
+// No picture takes a number its destination already holds (serial_numbering.h): a destination
+// without a free number for every picture is refused before anything is touched.
 class MoveRun : private CopyNaming {
 public:
     MoveRun(Module1& vars, SettingsFiles files, MoveRunObserver& observer, Removal removal = Removal());
@@ -154,6 +160,8 @@ private:
     Result<std::filesystem::path> finalPathFor(const std::filesystem::path& source, bool taken) override;
     void copyNamed(const std::filesystem::path& source) override;
     std::int32_t numberInHand() const;
+    Status skipHeldNumbers(const std::filesystem::path& destination);
+    void planBatchNumber(const std::filesystem::path& destination);
     void showNewName(const std::filesystem::path& source, std::string name);
     Status useDestination(const std::filesystem::path& destination);
     Status deleteChildFolders(const std::vector<std::filesystem::path>& folderList);
@@ -169,6 +177,10 @@ private:
     std::optional<std::filesystem::path> m_checkedDestination;
     int m_foldersWithFiles = 0;
     long m_totalFiles = 0;
+    long m_picturesFound = 0; // by the survey display
+    long m_picturesHandled = 0;
+    SerialNumbering m_numbering;
+    std::int32_t m_numberAfterBatch = 0; // what the next picture takes while copies wait in a batch
     long m_remainingFiles = 0;
     bool m_stopped = false;
     CrossDeviceMoves m_crossDeviceMoves{*this};

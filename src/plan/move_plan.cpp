@@ -251,6 +251,7 @@ MovePlan makeMovePlan(const Module1& vars, const SettingsFiles& files, const Pla
     }
     plan.outcome = result.outcome;
     plan.childFolders = folderList.size();
+    plan.numbersSkipped = result.numbersSkipped;
     plan.acrossFileSystems = acrossFileSystems(request.source, request.destination);
     addFilesLeft(plan, result);
     if (result.error) {

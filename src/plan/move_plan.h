@@ -84,6 +84,7 @@ struct MovePlan {
     std::vector<std::filesystem::path> namesTooLong;
     std::vector<PlanProblem> problems;
     std::uint64_t pictureBytes = 0;
+    long numbersSkipped = 0; // held by the destination already, so passed over
     std::uint64_t removalBytes = 0;
     std::uint64_t duplicateBytes = 0;
 };

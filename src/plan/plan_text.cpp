@@ -32,9 +32,12 @@ std::string extensionOf(std::string_view path) {
 std::string picturesLine(const MovePlan& plan) {
     if (plan.pictures.empty())
         return "移動する画像: ありません";
-    return "移動する画像: " + count(plan.pictures.size()) + "（番号 " +
-           serialPrefix(plan.pictures.front().serialNo) + "から " +
-           serialPrefix(plan.pictures.back().serialNo) + "まで）";
+    std::string line = "移動する画像: " + count(plan.pictures.size()) + "（番号 " +
+                       serialPrefix(plan.pictures.front().serialNo) + "から " +
+                       serialPrefix(plan.pictures.back().serialNo) + "まで";
+    if (plan.numbersSkipped > 0)
+        line += "。移動先にすでにある番号 " + std::to_string(plan.numbersSkipped) + " 個は飛ばします";
+    return line + "）";
 }
 
 std::string removalsLine(const MovePlan& plan) {

@@ -159,8 +159,8 @@ private slots:
         QCOMPARE(run.exitCode, 0);
         QCOMPARE(run.err, QByteArray());
         QCOMPARE(QString::fromUtf8(run.out),
-                 QString("完了: 画像 5 個を移動しました（000042〜000047）。ほかのファイル 1 "
-                         "個と子フォルダをごみ箱に入れました。\n"));
+                 QString("完了: 画像 5 個を移動しました（000042〜000047、移動先にすでにあった番号 1 "
+                         "個は飛ばしました）。ほかのファイル 1 個と子フォルダをごみ箱に入れました。\n"));
         QVERIFY(treeOf(root() / "c") == treeOf(root() / "w"));
         QCOMPARE(contentOf(prog() / "Quillet.ini"), contentOf(windowProgram / "Quillet.ini"));
         QCOMPARE(contentOf(prog() / "Quillet.ini"), std::string("48\r\n"));

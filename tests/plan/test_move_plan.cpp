@@ -82,10 +82,12 @@ class TestMovePlan : public QObject {
         writeContent(src() / "a" / "0first.jpg", pictureContent("a/0first.jpg"));
         for (int serial = 100; serial <= 160; ++serial)
             writeContent(dst() / (serialPrefix(serial) + "0first.jpg"), "taken");
-        for (int serial = 100; serial < 106; ++serial) {
-            if (pick(2) == 0)
-                writeContent(dst() / (serialPrefix(serial) + "f" + std::to_string(pick(20)) + ".jpg"),
-                             "taken");
+        for (int serial = 161; serial < 170; ++serial) {
+            const std::string name = serialPrefix(serial) + "f" + std::to_string(pick(20)) + ".jpg";
+            if (pick(3) == 0)
+                fs::create_directory(dst() / name);
+            else if (pick(2) == 0)
+                fs::create_symlink("nowhere", dst() / name);
         }
     }
 
@@ -165,9 +167,14 @@ private slots:
         QVERIFY(!fs::exists(files().counterFile()));
         QCOMPARE(vars.SerialNo, 100);
         QCOMPARE(plan.outcome, MoveOutcome::Completed);
-        QVERIFY(std::count_if(plan.problems.begin(), plan.problems.end(), [](const PlanProblem& problem) {
-                    return problem.kind == ProblemKind::NameTaken;
-                }) >= 2);
+        QVERIFY(plan.numbersSkipped >= 61);
+        std::set<std::int32_t> held;
+        for (const auto& [path, size] : destinationBefore) {
+            if (const auto number = serialNumberOf(fs::path(path).filename().native()))
+                held.insert(*number);
+        }
+        for (const PlanPicture& picture : plan.pictures)
+            QVERIFY2(!held.contains(picture.serialNo), picture.newName.c_str());
 
         const fs::path journalFile = runWithJournal(vars, request);
         const Result<JournalContents> contents = readJournal(journalFile);
