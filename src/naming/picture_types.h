@@ -9,11 +9,12 @@
 namespace corvalin {
 
 // The picture formats a user may add to JPEG and BMP, which are always pictures.
-enum class PictureType : std::uint8_t { Png, Gif, Webp, Tiff, Avif, Heif };
+// JFIF is JPEG under the names some browsers save it with.
+enum class PictureType : std::uint8_t { Png, Gif, Webp, Tiff, Avif, Heif, Jfif };
 
-constexpr std::array<PictureType, 6> kOptionalPictureTypes = {PictureType::Png,  PictureType::Gif,
-                                                              PictureType::Webp, PictureType::Tiff,
-                                                              PictureType::Avif, PictureType::Heif};
+constexpr std::array<PictureType, 7> kOptionalPictureTypes = {
+    PictureType::Png,  PictureType::Gif,  PictureType::Webp, PictureType::Tiff,
+    PictureType::Avif, PictureType::Heif, PictureType::Jfif};
 
 // Which optional formats count as pictures; none by default, as before they could be chosen.
 class PictureTypes {
@@ -37,7 +38,8 @@ std::optional<PictureType> typeOfKey(std::string_view key);
 std::string encodePictureTypes(const PictureTypes& types);
 PictureTypes decodePictureTypes(std::string_view text);
 
-// The format name an image reader knows the type by ("webp"), to tell whether it can be shown.
+// The format name an image reader knows the type by ("webp", "jpeg" for JFIF), to tell whether it
+// can be shown.
 std::string_view readerFormat(PictureType type);
 
 // The test of a name's ending that decides whether a file is moved and numbered or removed; its

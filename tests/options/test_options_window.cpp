@@ -269,6 +269,7 @@ private slots:
         dialog->ui.chkPermanentDelete->setChecked(true);
         dialog->findChild<QCheckBox*>("chkPictureType_png")->setChecked(true);
         dialog->findChild<QCheckBox*>("chkPictureType_tiff")->setChecked(true);
+        dialog->findChild<QCheckBox*>("chkPictureType_jfif")->setChecked(true);
         dialog->findChild<QCheckBox*>("chkPlanBeforeMove")->setChecked(true);
         QVERIFY(dialog->ui.chkNotifyLongRuns->isChecked());
         dialog->ui.chkNotifyLongRuns->setChecked(false);
@@ -290,12 +291,13 @@ private slots:
         QCOMPARE(lookupEntry(root() / "dl/cats/cats_1"), applied ? EntryKind::Folder : EntryKind::None);
         QCOMPARE(m_vars.MakerPath, applied ? root() / "dl/cats" : fs::path());
         QCOMPARE(m_form->extraOptions().permanentDeletion, applied);
-        QCOMPARE(
-            readWholeFile(root() / "Corvalin.conf").ok() ? readWholeFile(root() / "Corvalin.conf").value()
-                                                         : "",
-            std::string(applied ? "permanent_deletion=true\npicture_types=png,tiff\nplan_before_move=true\n"
-                                  "notify_long_runs=false\nskip_duplicates=true\n"
-                                : ""));
+        QCOMPARE(readWholeFile(root() / "Corvalin.conf").ok()
+                     ? readWholeFile(root() / "Corvalin.conf").value()
+                     : "",
+                 std::string(
+                     applied ? "permanent_deletion=true\npicture_types=png,tiff,jfif\nplan_before_move=true\n"
+                               "notify_long_runs=false\nskip_duplicates=true\n"
+                             : ""));
         QCOMPARE(dialog->isVisible(), !closed);
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         QCOMPARE(alive.isNull(), closed);

@@ -132,8 +132,9 @@ void OptionsDialogUi::createPictureTypes(QWidget* page) {
         new QLabel(QStringLiteral("JPEG (.jpg, .jpeg) と BMP はいつも画像です。"), fraPictureTypes);
     always->setObjectName(QStringLiteral("lblAlwaysPictures"));
     grid->addWidget(always, 0, 0, 1, 3);
-    const std::array<const char*, 6> captions = {"PNG (.png)",         "GIF (.gif)",   "WebP (.webp)",
-                                                 "TIFF (.tif, .tiff)", "AVIF (.avif)", "HEIF (.heif, .heic)"};
+    const std::array<const char*, kOptionalPictureTypes.size()> captions = {
+        "PNG (.png)",   "GIF (.gif)",          "WebP (.webp)",           "TIFF (.tif, .tiff)",
+        "AVIF (.avif)", "HEIF (.heif, .heic)", "JFIF (.jfif, .jpe, .jfi)"};
     const QList<QByteArray> readable = QImageReader::supportedImageFormats();
     int placed = 0;
     for (PictureType type : kOptionalPictureTypes) {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "naming/picture_types.h"
+
 #include <QCheckBox>
 #include <QGroupBox>
 #include <QLabel>
@@ -48,7 +50,7 @@ struct OptionsDialogUi {
     // "画像として扱う形式": one box per optional type, by PictureType; AVIF and HEIF have a box
     // only where an installed image plugin reads them, else null.
     QGroupBox* fraPictureTypes;
-    std::array<QCheckBox*, 6> chkPictureType;
+    std::array<QCheckBox*, kOptionalPictureTypes.size()> chkPictureType;
     QPushButton* cmdOK;
     QPushButton* cmdCancel;
     QPushButton* cmdApply;
