@@ -58,6 +58,9 @@ std::string gatherSummary(MoveOutcome outcome, const GatherCounts& counts, Remov
     if (counts.duplicates > 0)
         text += "移動先と同じ内容の画像 " + std::to_string(counts.duplicates) + " 個、";
     text += "ほかのファイル " + std::to_string(counts.others) + " 個";
+    if (counts.unchosenPictures > 0)
+        text += "（うち、「画像として扱う形式」に選んでいない画像 " +
+                std::to_string(counts.unchosenPictures) + " 個）";
     if (removed.childFolders && outcome == MoveOutcome::Completed)
         text += "と子フォルダ";
     return text + (removed.permanent ? "を削除しました。" : "をごみ箱に入れました。");
@@ -107,6 +110,8 @@ bool GatherTally::countIfGone(const Handled& handled) {
     }
     if (!handled.number) {
         ++m_counts.others;
+        if (unchosenPictureEnding(handled.file.filename().native(), m_types))
+            ++m_counts.unchosenPictures;
         return true;
     }
     ++m_counts.pictures;

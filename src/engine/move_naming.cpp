@@ -1,6 +1,7 @@
-// The move run's choice of numbers.
+// The move run's choice of numbers, and the files it counts as pictures of a type not chosen.
 #include "engine/move_run.h"
 
+#include "engine/download_markers.h"
 #include "naming/serial_name.h"
 
 namespace corvalin {
@@ -35,6 +36,20 @@ Status MoveRun::skipHeldNumbers(const fs::path& destination) {
     m_numbering.skipped(m_vars.SerialNo, free);
     m_vars.SerialNo = free;
     return m_layer->writeCounter(free);
+}
+
+// Counted only where the run deletes for good: those are asked about before the run touches them.
+void MoveRun::countUnchosenPictures(const std::vector<std::string>& names) {
+    std::optional<std::unordered_set<std::string>> arriving;
+    for (const std::string& name : names) {
+        const std::optional<std::string_view> ending = unchosenPictureEnding(name, m_pictureTypes);
+        if (!ending)
+            continue;
+        if (!arriving)
+            arriving = arrivingDownloads(names);
+        if (!arriving->contains(name))
+            ++m_unchosenPictures[std::string(*ending)];
+    }
 }
 
 } // namespace corvalin

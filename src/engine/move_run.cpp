@@ -96,6 +96,8 @@ MoveRunResult MoveRun::run(const fs::path& sourceParent, bool deleteFolders,
         return finish(MoveOutcome::Cancelled);
     if (Status room = m_numbering.checkRoom(*m_checkedDestination, m_picturesFound); !room)
         return finish(MoveOutcome::Failed, room.error());
+    if (!m_unchosenPictures.empty() && !m_observer.deleteUnchosenPictures(m_unchosenPictures))
+        return finish(MoveOutcome::Cancelled);
     m_remainingFiles = m_totalFiles;
     if (m_lookahead)
         m_lookahead->follow(folderList);
@@ -151,6 +153,8 @@ Status MoveRun::surveyDisplay(const std::vector<fs::path>& folderList) {
         m_picturesFound +=
             std::count_if(names.value().begin(), names.value().end(),
                           [this](const std::string& name) { return isPicture(name, m_pictureTypes); });
+        if (m_disk.removal().permanent())
+            countUnchosenPictures(names.value());
         m_observer.surveyCountsShown(m_foldersWithFiles, static_cast<int>(count), m_totalFiles);
     }
     if (Status back = m_layer->enterFolder(m_sourceParent); !back)

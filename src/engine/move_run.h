@@ -15,6 +15,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -55,6 +56,12 @@ public:
                                 const std::filesystem::path& /*twin*/) {}
     // Where the next picture goes; asked afresh for every picture.
     virtual std::filesystem::path destination() = 0;
+    // Files whose names read as pictures of a type not chosen (unchosenPictureEnding) are to be
+    // deleted for good: asked once, after the survey display and before anything is touched, with
+    // how many there are of each ending. False ends the run there, as a cancel does.
+    virtual bool deleteUnchosenPictures(const std::map<std::string, std::size_t>& /*byEnding*/) {
+        return true;
+    }
     // The folder's files are all handled.
     virtual void folderFinished(const std::filesystem::path& /*folder*/) {}
     // Every folder is emptied; the source pane goes back to the source parent folder, before the
@@ -162,6 +169,7 @@ private:
     std::int32_t numberInHand() const;
     Status skipHeldNumbers(const std::filesystem::path& destination);
     void planBatchNumber(const std::filesystem::path& destination);
+    void countUnchosenPictures(const std::vector<std::string>& names);
     void showNewName(const std::filesystem::path& source, std::string name);
     Status useDestination(const std::filesystem::path& destination);
     Status deleteChildFolders(const std::vector<std::filesystem::path>& folderList);
@@ -181,6 +189,7 @@ private:
     long m_picturesHandled = 0;
     SerialNumbering m_numbering;
     std::int32_t m_numberAfterBatch = 0; // what the next picture takes while copies wait in a batch
+    std::map<std::string, std::size_t> m_unchosenPictures; // by ending, when the run deletes for good
     long m_remainingFiles = 0;
     bool m_stopped = false;
     CrossDeviceMoves m_crossDeviceMoves{*this};

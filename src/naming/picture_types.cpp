@@ -26,6 +26,9 @@ constexpr std::array<TypeInfo, kOptionalPictureTypes.size()> kTypes = {{
     {PictureType::Jfif, "jfif", {".jfif", ".jpe", ".jfi"}, "jpeg"},
 }};
 
+// Pictures as some sites name them for their largest or original size.
+constexpr std::array<std::string_view, 3> kSitePictureEndings = {".jpg_large", ".jpg_orig", ".png_large"};
+
 const TypeInfo& infoOf(PictureType type) {
     return kTypes[static_cast<std::size_t>(type)];
 }
@@ -89,6 +92,22 @@ bool isPicture(std::string_view name, const PictureTypes& types) {
         return true;
     return std::any_of(kTypes.begin(), kTypes.end(),
                        [&](const TypeInfo& info) { return types.contains(info.type) && endsAs(name, info); });
+}
+
+std::optional<std::string_view> unchosenPictureEnding(std::string_view name, const PictureTypes& types) {
+    for (std::string_view ending : kSitePictureEndings) {
+        if (endsWithCharactersNoCase(name, ending))
+            return ending;
+    }
+    if (isPicture(name, types))
+        return std::nullopt;
+    for (const TypeInfo& info : kTypes) {
+        for (std::string_view ending : info.endings) {
+            if (endsWithEnding(name, ending))
+                return ending;
+        }
+    }
+    return std::nullopt;
 }
 
 } // namespace corvalin

@@ -47,4 +47,10 @@ std::string_view readerFormat(PictureType type);
 // a chosen optional type needs its dot, so that "motif" or "mygif" never pass for pictures.
 bool isPicture(std::string_view name, const PictureTypes& types);
 
+// The ending of a name that reads as a picture and is none by `types`, so that a run removes it
+// with the other files: an optional type not chosen (".png" while PNG is not), or an ending some
+// sites give their pictures (".jpg_large", ".jpg_orig", ".png_large"), which no choice makes a
+// picture. In lower case with its dot; nothing for a picture and for any other name.
+std::optional<std::string_view> unchosenPictureEnding(std::string_view name, const PictureTypes& types);
+
 } // namespace corvalin

@@ -19,6 +19,8 @@ using namespace corvalin;
 using namespace corvalin::test;
 namespace fs = std::filesystem;
 
+Q_DECLARE_METATYPE(MessageAnswer)
+
 namespace {
 
 // What the window showed at one pass of the event loop during a run.
@@ -171,6 +173,44 @@ private slots:
         // A late preview is thrown away: the box stays empty after the run.
         QTest::qWait(300);
         QVERIFY(ui.Image1->pixmap().isNull());
+    }
+
+    // Pictures of a type not chosen that the run would delete for good are asked about once,
+    // after the survey and before anything is touched: はい runs, いいえ leaves everything.
+    void unchosenPicturesDeletedForGoodAreAskedAbout_data() {
+        QTest::addColumn<MessageAnswer>("answer");
+        QTest::addColumn<bool>("permanent");
+        QTest::newRow("yes") << MessageAnswer::Yes << true;
+        QTest::newRow("no") << MessageAnswer::No << true;
+        QTest::newRow("to the Trash: nothing asked") << MessageAnswer::No << false;
+    }
+    void unchosenPicturesDeletedForGoodAreAskedAbout() {
+        QFETCH(MessageAnswer, answer);
+        QFETCH(bool, permanent);
+        writePicture(src() / "A" / "shot.png", {10, 10}, "PNG");
+        writeContent(src() / "C" / "x.jpg_large", "large");
+        if (permanent)
+            writeContent(prog() / "Corvalin.conf", "permanent_deletion=true\n");
+        openForm(dst(), false);
+        const auto before = census(src());
+        m_messages.answers = {answer};
+        runMove();
+        const bool ran = answer == MessageAnswer::Yes || !permanent;
+        QCOMPARE(m_messages.shown.size(), std::size_t(permanent ? 1 : 0));
+        if (permanent) {
+            QCOMPARE(m_messages.shown[0].buttons, MessageButtons::YesNo);
+            QVERIFY2(m_messages.shown[0].text.find(
+                         "「画像として扱う形式」に選んでいない画像 2 個（1 × .jpg_large, 1 × "
+                         ".png）を、ごみ箱に入れずに完全に削除します。") != std::string::npos,
+                     m_messages.shown[0].text.c_str());
+        }
+        QCOMPARE(fs::exists(src() / "A" / "shot.png"), !ran);
+        if (!ran) {
+            QCOMPARE(census(src()), before);
+            QCOMPARE(namesIn(dst()), Names{"old.jpg"});
+            QVERIFY(!fs::exists(prog() / "Quillet.ini"));
+        }
+        QVERIFY(m_form->ui.Command1->isVisible() && !m_form->isBusy());
     }
 
     // Survey display: every folder walked in the source pane with growing counts, then the move.

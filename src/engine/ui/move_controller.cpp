@@ -8,6 +8,7 @@
 #include "app/ui/ui_text.h"
 #include "engine/files_left.h"
 #include "history/journal_messages.h"
+#include "plan/plan_text.h"
 #include "plan/ui/frm_plan.h"
 #include "platform/paths.h"
 #include "preview/ui/picture_decoder.h"
@@ -126,6 +127,12 @@ void MoveController::tellEnd(const MoveRunResult& result, const Removal& removal
                                       gatherSummary(result.outcome, m_tally.finish(), removed));
 }
 
+// Pictures deleted for good without a word would be lost to a setting the user never looked at.
+bool MoveController::deleteUnchosenPictures(const std::map<std::string, std::size_t>& byEnding) {
+    return m_form.messages().show(unchosenPicturesQuestion(mostFirst(byEnding)), MessageButtons::YesNo,
+                                  MessageIcon::Warning) == MessageAnswer::Yes;
+}
+
 void MoveController::showRunLayout() {
     m_form.BusyFlag = OptionValue::number(1);
     m_form.ui.Command1->hide();
@@ -147,6 +154,7 @@ void MoveController::showRunLayout() {
     m_fileLabelsPending = false;
     m_tallying = RunEndNotice::of(m_form).wanted();
     m_tally = GatherTally{};
+    m_tally.setPictureTypes(m_form.extraOptions().pictureTypes);
 }
 
 // What both endings put back: buttons, preview box and headings. Late previews are dropped.

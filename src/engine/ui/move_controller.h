@@ -62,6 +62,7 @@ public:
     void newNameChosen(const std::string& name) override;
     void duplicateFound(const std::filesystem::path& file, const std::filesystem::path& twin) override;
     std::filesystem::path destination() override;
+    bool deleteUnchosenPictures(const std::map<std::string, std::size_t>& byEnding) override;
     void folderFinished(const std::filesystem::path& folder) override;
     void returnedToSourceParent(const std::filesystem::path& sourceParent) override;
 
