@@ -1,11 +1,31 @@
-// The serial-numbered name: which names carry a prefix, and which are pictures. The wrap is
-// tested with the run, where the counter file shows it.
+// The serial-numbered name: which names carry a prefix, which are pictures, and which numbers a
+// folder already holds. The wrap is tested with the run, where the counter file shows it.
+#include "naming/held_numbers.h"
 #include "naming/picture_types.h"
 #include "naming/serial_name.h"
 
 #include <QtTest>
 
+#include <filesystem>
+#include <fstream>
+
 using namespace corvalin;
+namespace fs = std::filesystem;
+
+namespace {
+
+// "5,8-10": numbers and inclusive ranges.
+HeldNumbers heldFrom(const QString& text) {
+    HeldNumbers held;
+    for (const QString& part : text.split(',', Qt::SkipEmptyParts)) {
+        const QStringList bounds = part.split('-');
+        for (int number = bounds.first().toInt(); number <= bounds.last().toInt(); ++number)
+            held.hold(number);
+    }
+    return held;
+}
+
+} // namespace
 
 class TestSerialName : public QObject {
     Q_OBJECT
@@ -148,6 +168,47 @@ private slots:
         const auto whenChosen =
             unchosenPictureEnding(name.toStdString(), decodePictureTypes(chosen.toStdString()));
         QCOMPARE(QByteArray(whenChosen.value_or("").data()), pictureWhenChosen ? QByteArray() : ending);
+    }
+
+    // The number a picture takes from the counter on: itself when free, else the next free one along
+    // the round. "held" lists numbers and ranges; -1 stands for none.
+    void nextFreeNumber_data() {
+        QTest::addColumn<QString>("held");
+        QTest::addColumn<int>("start");
+        QTest::addColumn<int>("expected");
+        QTest::newRow("free") << "41,43" << 42 << 42;
+        QTest::newRow("held at the counter and after") << "42-44,46" << 42 << 45;
+        QTest::newRow("held below only") << "0-41" << 42 << 42;
+        QTest::newRow("round past the highest") << "999998-999999,0-1" << 999998 << 2;
+        QTest::newRow("a word's last bit, then the next word") << "63-64" << 63 << 65;
+        QTest::newRow("one free below the counter") << "0-4,6-999999" << 10 << 5;
+        QTest::newRow("all held") << "0-999999" << 7 << -1;
+        QTest::newRow("a negative counter stays") << "0-10" << -3 << -3;
+        QTest::newRow("above the highest before its wrap") << "0-10" << 1000000 << 1000000;
+    }
+    void nextFreeNumber() {
+        QFETCH(QString, held);
+        QFETCH(int, start);
+        QTEST(heldFrom(held).nextFree(start).value_or(-1), "expected");
+    }
+
+    // Every entry named with six digits and a blank holds its number, whatever it is; other names
+    // hold none.
+    void numbersAFolderHolds() {
+        QTemporaryDir dir;
+        const fs::path folder = dir.path().toStdString();
+        std::ofstream(folder / "000001 a.jpg") << "a";
+        std::ofstream(folder / "999999 z.txt") << "z";
+        fs::create_directory(folder / "000002 folder");
+        fs::create_symlink("nowhere", folder / "000003 link");
+        for (const char* other : {"00004 five digits", ".000005 hidden", "000006x.jpg", "abcdef 7.jpg"})
+            std::ofstream(folder / other) << "o";
+        const Result<HeldNumbers> held = heldNumbersIn(folder);
+        QVERIFY(held.ok());
+        QCOMPARE(held.value().freeCount(), 1000000 - 4);
+        for (int number : {1, 2, 3, 999999})
+            QVERIFY(held.value().holds(number));
+        QCOMPARE(heldNumbersIn(folder / "missing").code(), ENOENT);
     }
 };
 
