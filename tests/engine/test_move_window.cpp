@@ -139,11 +139,14 @@ private slots:
         }
         openForm(destination, false, shippedYields);
         m_form->ui.Label4->setText("before");
+        m_form->showRunResult("the run before");
         m_vars.SerialNo = 41;
         // In the last folder, long enough for the list to be read again at its end, before the
         // batch carried over from the first folder is named.
         bool waited = !acrossFileSystems;
+        QStringList resultsDuring;
         m_duringRun = [&] {
+            resultsDuring << m_form->ui.lblRunResult->text();
             if (!waited && m_form->ui.Label10->text() == "C" && !m_form->PreviewPath.empty()) {
                 waited = true;
                 QThread::msleep(350);
@@ -158,6 +161,14 @@ private slots:
         QCOMPARE(ui.Label4->text(), QString("000043 c.bmp"));
         QCOMPARE(ui.Label15->text(), QString("4"));
         QCOMPARE(ui.File2->entryCount(), 4);
+        // The result line, the command line's own, stays below the controls until the next run.
+        QCOMPARE(resultsDuring.filter("the run before"), QStringList());
+        QCOMPARE(ui.lblRunResult->text(),
+                 QString("完了: 画像 3 個を移動しました（000041〜000043）。ほかのファイル 1 "
+                         "個をごみ箱に入れました。"));
+        QVERIFY(ui.lblRunResult->isVisible());
+        QVERIFY(ui.lblRunResult->mapTo(m_form.get(), QPoint()).y() >=
+                ui.Command1->mapTo(m_form.get(), QPoint(0, ui.Command1->height())).y());
         QCOMPARE(ui.Dir1->path(), src());
         QCOMPARE(ui.File1->path(), src());
         QVERIFY(ui.Command1->isVisible() && !ui.Command2->isVisible() && ui.Command2->isEnabled());
@@ -210,6 +221,9 @@ private slots:
             QCOMPARE(namesIn(dst()), Names{"old.jpg"});
             QVERIFY(!fs::exists(prog() / "Quillet.ini"));
         }
+        QVERIFY(m_form->ui.lblRunResult->text().contains(
+            ran ? "（うち、「画像として扱う形式」に選んでいない画像 2 個）"
+                : "中断: 画像 0 個を移動しました。"));
         QVERIFY(m_form->ui.Command1->isVisible() && !m_form->isBusy());
     }
 
@@ -252,6 +266,8 @@ private slots:
         QCOMPARE(m_form->ui.Label6->text(), QString("0/3"));
         QCOMPARE(m_form->ui.Label4->text(), QString("000002 b.jpg"));
         QCOMPARE(m_form->ui.Label15->text(), QString("1")); // not updated by a cancel
+        QVERIFY(
+            m_form->ui.lblRunResult->text().startsWith("中断: 画像 3 個を移動しました（000000〜000002）"));
         QCOMPARE(m_form->ui.File1->path(), src());
         QVERIFY(m_form->FolderList.empty());
         QCOMPARE(m_form->CancelFlag, std::int16_t(0));

@@ -6,6 +6,7 @@
 #include "app/ui/file_list.h"
 #include "app/ui/folder_list.h"
 #include "app/ui/follow_drive.h"
+#include "app/ui/screen_room.h"
 #include "app/ui/ui_text.h"
 #include "platform/file_ops.h"
 #include "platform/paths.h"
@@ -253,6 +254,12 @@ void Form1::refreshPanes() {
     for (auto* files : {ui.File1, ui.File2, ui.File3})
         (void)files->refresh();
     showFileCount();
+}
+
+void Form1::showRunResult(const std::string& line) {
+    const QString text = toDisplay(line);
+    ui.lblRunResult->setText(text);
+    ui.lblRunResult->setToolTip(text.isEmpty() ? QString() : wrappedToolTip(text));
 }
 
 // Closing is never refused; during a run it waits until the run has stopped after the file in

@@ -76,6 +76,8 @@ public:
 
     // Both panes read their folders again, after something besides the runs changed them (an undo).
     void refreshPanes();
+    // The result line of the last run on the status line (UTF-8; empty clears it).
+    void showRunResult(const std::string& line);
 
     // Shows PreviewPath in the preview box, fitted; leaves the box empty when it is no picture.
     void FitPreview();

@@ -9,6 +9,7 @@
 #include <QFontMetrics>
 #include <QMainWindow>
 #include <QMenuBar>
+#include <QStatusBar>
 
 namespace corvalin {
 
@@ -67,8 +68,10 @@ void Form1Ui::setupUi(QMainWindow* form) {
     createPreview(client);
     createButtons(client);
     createMenus(form);
+    createStatusLine(form);
     setTabOrder();
-    form->resize(kClientWidth, kClientHeight + form->menuBar()->sizeHint().height());
+    form->resize(kClientWidth, kClientHeight + form->menuBar()->sizeHint().height() +
+                                   form->statusBar()->sizeHint().height());
 }
 
 void Form1Ui::createLabels(QWidget* c) {
@@ -165,6 +168,22 @@ void Form1Ui::createMenus(QMainWindow* form) {
     mnuHelp = named(mnuVer1->addAction(QStringLiteral("使い方")), "mnuHelp");
     mnuLi2 = named(mnuVer1->addSeparator(), "mnuLi2");
     mnuVer2 = named(mnuVer1->addAction(QStringLiteral("バージョン情報")), "mnuVer2");
+}
+
+// Three lines of the window's width hold the longest result lines; a longer one is whole in the
+// tool tip. Its height never changes, so the window never jumps at the end of a run.
+void Form1Ui::createStatusLine(QMainWindow* form) {
+    QStatusBar* bar = form->statusBar();
+    bar->setObjectName(QStringLiteral("statusBar"));
+    bar->setSizeGripEnabled(false);
+    lblRunResult = named(new QLabel(bar), "lblRunResult");
+    lblRunResult->setFont(gothicFont(9));
+    lblRunResult->setTextFormat(Qt::PlainText);
+    lblRunResult->setWordWrap(true);
+    lblRunResult->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    lblRunResult->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    lblRunResult->setFixedHeight(3 * QFontMetrics(lblRunResult->font()).lineSpacing() + 2);
+    bar->addPermanentWidget(lblRunResult, 1);
 }
 
 void Form1Ui::setTabOrder() {

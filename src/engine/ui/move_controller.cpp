@@ -120,11 +120,10 @@ bool MoveController::startJournal(const fs::path& source, std::optional<RunJourn
 
 // Before any message: a user who looks elsewhere would not see one waiting over the window.
 void MoveController::tellEnd(const MoveRunResult& result, const Removal& removal) {
-    if (!m_tallying)
-        return;
     const RemovalChoices removed{m_form.vars().OptFlags[0].isOn(), removal.permanent()};
-    RunEndNotice::of(m_form).runEnded(moveEndTitle(),
-                                      gatherSummary(result.outcome, m_tally.finish(), removed));
+    GatherCounts counts = m_tally.finish();
+    counts.numbersSkipped = result.numbersSkipped;
+    RunEndNotice::of(m_form).runEnded(moveEndTitle(), gatherSummary(result.outcome, counts, removed));
 }
 
 // Pictures deleted for good without a word would be lost to a setting the user never looked at.
@@ -152,7 +151,6 @@ void MoveController::showRunLayout() {
     m_fileCounts.reset();
     m_newName.clear();
     m_fileLabelsPending = false;
-    m_tallying = RunEndNotice::of(m_form).wanted();
     m_tally = GatherTally{};
     m_tally.setPictureTypes(m_form.extraOptions().pictureTypes);
 }
@@ -274,8 +272,7 @@ void MoveController::fileProgress(long remaining, long total) {
 
 // Opened now, before the run moves it; decoded beside the run, which never waits for it.
 void MoveController::previewRequested(const fs::path& file) {
-    if (m_tallying)
-        m_tally.fileStarted(file);
+    m_tally.fileStarted(file);
     m_form.PreviewPath = file;
     if (m_inlinePreview) {
         m_form.FitPreview();
@@ -288,8 +285,7 @@ void MoveController::previewRequested(const fs::path& file) {
 }
 
 void MoveController::newNameChosen(const std::string& name) {
-    if (m_tallying)
-        m_tally.nameChosen(name);
+    m_tally.nameChosen(name);
     m_newName = name;
     m_fileLabelsPending = true;
     if (m_displayIntervalMs == 0)
@@ -298,8 +294,7 @@ void MoveController::newNameChosen(const std::string& name) {
 
 // Label4 keeps the last new name: a duplicate gets none.
 void MoveController::duplicateFound(const fs::path&, const fs::path&) {
-    if (m_tallying)
-        m_tally.duplicateFound();
+    m_tally.duplicateFound();
 }
 
 void MoveController::showWhenDue() {
@@ -342,8 +337,7 @@ fs::path MoveController::destination() {
 
 // The emptied folder is read afresh at the next showing, unless a later one is shown by then.
 void MoveController::folderFinished(const fs::path& folder) {
-    if (m_tallying)
-        m_tally.folderFinished();
+    m_tally.folderFinished();
     refreshDestinationFiles(false);
     m_pendingFolder = folder;
     if (m_displayIntervalMs == 0)

@@ -101,8 +101,7 @@ private:
     std::optional<std::pair<long, long>> m_fileCounts;
     std::string m_newName;
     bool m_fileLabelsPending = false;
-    // What the run did, for the notification at its end; counted only when one may be sent.
-    bool m_tallying = false;
+    // What the run did, for its result line.
     GatherTally m_tally;
 };
 
