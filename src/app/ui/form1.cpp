@@ -262,6 +262,16 @@ void Form1::showRunResult(const std::string& line) {
     ui.lblRunResult->setToolTip(text.isEmpty() ? QString() : wrappedToolTip(text));
 }
 
+void Form1::clearRunDisplay() {
+    ui.Label4->clear();
+    PreviewPath.clear();
+    ui.Image1->clear();
+    ui.Image1->hide();
+    ui.Picture1->setFrameStyle(QFrame::NoFrame);
+    ui.Label12->hide();
+    showRunResult({});
+}
+
 // Closing is never refused; during a run it waits until the run has stopped after the file in
 // hand, so no picture is left half moved.
 void Form1::closeEvent(QCloseEvent* event) {
