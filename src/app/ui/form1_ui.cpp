@@ -4,6 +4,7 @@
 #include "app/ui/file_list.h"
 #include "app/ui/fitting_label.h"
 #include "app/ui/folder_list.h"
+#include "app/ui/scrolling_client.h"
 #include "app/ui/ui_text.h"
 
 #include <QFontMetrics>
@@ -59,10 +60,11 @@ void Form1Ui::setupUi(QMainWindow* form) {
     form->setWindowTitle(QStringLiteral("Corvalin"));
     form->setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                          Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
-    auto* client = new QWidget(form);
+    auto* client = new QWidget;
     client->setObjectName(QStringLiteral("client"));
     client->setFixedSize(kClientWidth, kClientHeight);
-    form->setCentralWidget(client);
+    auto* scroller = new ScrollingClient(client, form);
+    form->setCentralWidget(scroller);
     createLabels(client);
     createLists(client);
     createPreview(client);
@@ -70,8 +72,7 @@ void Form1Ui::setupUi(QMainWindow* form) {
     createMenus(form);
     createStatusLine(form);
     setTabOrder();
-    form->resize(kClientWidth, kClientHeight + form->menuBar()->sizeHint().height() +
-                                   form->statusBar()->sizeHint().height());
+    scroller->fitScreen();
 }
 
 void Form1Ui::createLabels(QWidget* c) {

@@ -55,7 +55,7 @@ struct OptionsDialogUi {
     QPushButton* cmdCancel;
     QPushButton* cmdApply;
 
-    // 7965 x 6105 twips.
+    // 7965 x 6105 twips: the client area, which scrolls where the screen is smaller.
     static constexpr int kClientWidth = 531;
     static constexpr int kClientHeight = 407;
     // Where a page of the tab strip lies when shown, and where a hidden one is put out of sight.
@@ -65,12 +65,12 @@ struct OptionsDialogUi {
     void setupUi(QDialog* dialog);
 
 private:
-    void createTabStrip(QDialog* dialog);
-    void createMakerGroup(QDialog* dialog);
+    void createTabStrip(QWidget* client);
+    void createMakerGroup(QWidget* client);
     void createOptionGroup(QWidget* page);
     void createDetailPage(QWidget* page);
     void createPictureTypes(QWidget* page);
-    void createButtons(QDialog* dialog);
+    void createButtons(QWidget* client);
     void setTabOrder();
 };
 
