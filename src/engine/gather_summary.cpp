@@ -49,9 +49,9 @@ std::string gatherSummary(MoveOutcome outcome, const GatherCounts& counts, Remov
         std::string(outcomeText(outcome)) + ": 画像 " + std::to_string(counts.pictures) + " 個を移動しました";
     if (counts.firstNumber && counts.lastNumber)
         text += "（" + numberText(*counts.firstNumber) + "〜" + numberText(*counts.lastNumber) +
-                (counts.numbersSkipped > 0 ? "、移動先にすでにあった番号 " +
-                                                 std::to_string(counts.numbersSkipped) + " 個は飛ばしました"
-                                           : "") +
+                (counts.numbersSkipped > 0
+                     ? "、すでにあった番号 " + std::to_string(counts.numbersSkipped) + " 個は飛ばしました"
+                     : "") +
                 "）";
     text += "。";
     // Said only when there are any, so that the line of a run without them stays as it was.
@@ -59,8 +59,7 @@ std::string gatherSummary(MoveOutcome outcome, const GatherCounts& counts, Remov
         text += "移動先と同じ内容の画像 " + std::to_string(counts.duplicates) + " 個、";
     text += "ほかのファイル " + std::to_string(counts.others) + " 個";
     if (counts.unchosenPictures > 0)
-        text += "（うち、「画像として扱う形式」に選んでいない画像 " +
-                std::to_string(counts.unchosenPictures) + " 個）";
+        text += "（うち、選んでいない形式の画像 " + std::to_string(counts.unchosenPictures) + " 個）";
     if (removed.childFolders && outcome == MoveOutcome::Completed)
         text += "と子フォルダ";
     return text + (removed.permanent ? "を削除しました。" : "をごみ箱に入れました。");

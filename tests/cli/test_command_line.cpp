@@ -159,7 +159,7 @@ private slots:
         QCOMPARE(run.exitCode, 0);
         QCOMPARE(run.err, QByteArray());
         QCOMPARE(QString::fromUtf8(run.out),
-                 QString("完了: 画像 5 個を移動しました（000042〜000047、移動先にすでにあった番号 1 "
+                 QString("完了: 画像 5 個を移動しました（000042〜000047、すでにあった番号 1 "
                          "個は飛ばしました）。ほかのファイル 1 個と子フォルダをごみ箱に入れました。\n"));
         QVERIFY(treeOf(root() / "c") == treeOf(root() / "w"));
         QCOMPARE(contentOf(prog() / "Quillet.ini"), contentOf(windowProgram / "Quillet.ini"));
@@ -250,16 +250,15 @@ private slots:
             "「画像として扱う形式」に選んでいない画像 1 個（1 × .png）を完全に削除することになるため、";
         QTest::newRow("to the Trash, without a question")
             << QByteArray() << QStringList{} << 0
-            << "ほかのファイル 2 個（うち、「画像として扱う形式」に選んでいない画像 1 "
+            << "ほかのファイル 2 個（うち、選んでいない形式の画像 1 "
                "個）をごみ箱に入れました。\n"
             << "";
         QTest::newRow("for good: refused") << forGood << QStringList{} << 1 << "中断: 画像 0 個"
                                            << refused + "何もせずに終わりました。削除してよいときは "
                                                         "--delete-unchosen-pictures を付けて下さい。\n";
-        QTest::newRow("for good, as asked")
-            << forGood << QStringList{"--delete-unchosen-pictures"} << 0
-            << "（うち、「画像として扱う形式」に選んでいない画像 1 個）を削除しました。\n"
-            << "";
+        QTest::newRow("for good, as asked") << forGood << QStringList{"--delete-unchosen-pictures"} << 0
+                                            << "（うち、選んでいない形式の画像 1 個）を削除しました。\n"
+                                            << "";
         QTest::newRow("the plan says so")
             << forGood << QStringList{"--plan"} << 1 << "削除するファイルのうち画像: 1 個（1 × .png）"
             << refused + "--delete-unchosen-pictures を付けないと移動しません。\n";

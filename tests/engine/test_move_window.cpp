@@ -221,9 +221,8 @@ private slots:
             QCOMPARE(namesIn(dst()), Names{"old.jpg"});
             QVERIFY(!fs::exists(prog() / "Quillet.ini"));
         }
-        QVERIFY(m_form->ui.lblRunResult->text().contains(
-            ran ? "（うち、「画像として扱う形式」に選んでいない画像 2 個）"
-                : "中断: 画像 0 個を移動しました。"));
+        QVERIFY(m_form->ui.lblRunResult->text().contains(ran ? "（うち、選んでいない形式の画像 2 個）"
+                                                             : "中断: 画像 0 個を移動しました。"));
         QVERIFY(m_form->ui.Command1->isVisible() && !m_form->isBusy());
     }
 

@@ -171,20 +171,25 @@ void Form1Ui::createMenus(QMainWindow* form) {
     mnuVer2 = named(mnuVer1->addAction(QStringLiteral("バージョン情報")), "mnuVer2");
 }
 
-// Three lines of the window's width hold the longest result lines; a longer one is whole in the
-// tool tip. Its height never changes, so the window never jumps at the end of a run.
+// The result line under the client area, in the headings' font, with their margin. Its width is
+// the window's: a long line wraps instead of widening the window. Three lines hold the longest
+// result lines; one longer still is whole in the tool tip.
 void Form1Ui::createStatusLine(QMainWindow* form) {
     QStatusBar* bar = form->statusBar();
     bar->setObjectName(QStringLiteral("statusBar"));
     bar->setSizeGripEnabled(false);
+    bar->setStyleSheet(QStringLiteral("QStatusBar::item { border: none; }"));
     lblRunResult = named(new QLabel(bar), "lblRunResult");
-    lblRunResult->setFont(gothicFont(9));
+    lblRunResult->setFont(gothicFont(8.25));
     lblRunResult->setTextFormat(Qt::PlainText);
     lblRunResult->setWordWrap(true);
     lblRunResult->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     lblRunResult->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    lblRunResult->setFixedHeight(3 * QFontMetrics(lblRunResult->font()).lineSpacing() + 2);
+    lblRunResult->setContentsMargins(6, 2, 6, 2);
+    lblRunResult->setFixedHeight(3 * QFontMetrics(lblRunResult->font()).lineSpacing() + 4);
+    lblRunResult->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
     bar->addPermanentWidget(lblRunResult, 1);
+    bar->hide();
 }
 
 void Form1Ui::setTabOrder() {

@@ -4,10 +4,23 @@
 
 #include <QApplication>
 #include <QEvent>
+#include <QLayout>
 #include <QScrollBar>
 #include <QStyle>
 
 namespace corvalin {
+
+namespace {
+
+// The window's layout computed again now, so that its size limits follow a change made just before.
+void relayout(QWidget* window) {
+    if (QLayout* layout = window->layout()) {
+        layout->invalidate();
+        layout->activate();
+    }
+}
+
+} // namespace
 
 ScrollingClient::ScrollingClient(QWidget* client, QWidget* parent) : QScrollArea(parent) {
     setObjectName(QStringLiteral("clientScroller"));
@@ -32,6 +45,8 @@ void ScrollingClient::fitScreen() {
         top->installEventFilter(this);
         m_watched = top;
     }
+    // A part of the window just shown is taken in before the window is measured.
+    relayout(top);
     const QSize designed = widget()->size();
     // What the window's layout takes for this area now; left as it is, so that the scrolled part
     // stays in sight.
@@ -41,6 +56,7 @@ void ScrollingClient::fitScreen() {
     if (designed.width() <= room.width() && designed.height() <= room.height()) {
         setMinimumSize(designed);
         setMaximumSize(designed);
+        relayout(top);
         top->resize(designed + chrome);
         return;
     }
@@ -53,6 +69,7 @@ void ScrollingClient::fitScreen() {
     const QSize fitted = wanted.boundedTo(room);
     setMinimumSize(fitted);
     setMaximumSize(fitted);
+    relayout(top);
     top->resize(fitted + chrome);
 }
 
