@@ -5,7 +5,6 @@
 #include <QApplication>
 #include <QEvent>
 #include <QLayout>
-#include <QScrollBar>
 #include <QStyle>
 
 namespace corvalin {
