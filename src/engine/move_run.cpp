@@ -6,6 +6,7 @@
 #include "platform/folder_limits.h"
 #include "platform/paths.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <system_error>
 #include <unordered_set>
@@ -103,6 +104,10 @@ MoveRunResult MoveRun::run(const fs::path& sourceParent, bool deleteFolders,
         return finish(MoveOutcome::Failed, shown.error());
     if (m_stopped)
         return finish(MoveOutcome::Cancelled);
+    if (Status room = m_numbering.checkRoom(*m_checkedDestination, m_picturesFound); !room)
+        return finish(MoveOutcome::Failed, room.error());
+    if (!m_unchosenPictures.empty() && !m_observer.deleteUnchosenPictures(m_unchosenPictures))
+        return finish(MoveOutcome::Cancelled);
     m_remainingFiles = m_totalFiles;
     if (m_lookahead)
         m_lookahead->follow(folderList);
@@ -155,6 +160,11 @@ Status MoveRun::surveyDisplay(const std::vector<fs::path>& folderList) {
         if (!names.value().empty())
             ++m_foldersWithFiles;
         m_totalFiles += static_cast<long>(names.value().size());
+        m_picturesFound +=
+            std::count_if(names.value().begin(), names.value().end(),
+                          [this](const std::string& name) { return isPicture(name, m_pictureTypes); });
+        if (m_disk.removal().permanent())
+            countUnchosenPictures(names.value());
         m_observer.surveyCountsShown(m_foldersWithFiles, static_cast<int>(count), m_totalFiles);
     }
     if (Status back = m_layer->enterFolder(m_sourceParent); !back)
@@ -217,18 +227,21 @@ Status MoveRun::handleFile(const fs::path& folder, const std::string& name, bool
         m_downloadsLeft.push_back(file);
         return {};
     }
-    if (isPicture(name, m_pictureTypes))
-        return movePicture(folder, file, name);
+    if (isPicture(name, m_pictureTypes)) {
+        const Status moved = movePicture(folder, file, name);
+        ++m_picturesHandled;
+        return moved;
+    }
     return m_layer->removeFile(file);
 }
 
-// A name already taken in the destination takes the next numbers until one is free; nothing there
-// is ever replaced.
+// A number the destination holds is passed over, and a name taken meanwhile takes the next numbers
+// until one is free; nothing there is ever replaced.
 Status MoveRun::movePicture(const fs::path& folder, const fs::path& source, const std::string& name) {
     const fs::path destination = m_observer.destination();
-    const std::string firstName = serialName(numberInHand(), name);
     if (Status usable = useDestination(destination); !usable)
         return usable;
+    const std::string firstName = serialName(numberInHand(), name);
     // A duplicate takes no number, so its name's length does not matter.
     if (const Result<bool> left = leaveOutDuplicate(source, destination); !left || left.value())
         return left.status();
@@ -245,10 +258,13 @@ Status MoveRun::movePicture(const fs::path& folder, const fs::path& source, cons
     if (m_layer == &m_disk && m_crossDeviceMoves.crosses(folder, destination)) {
         if (Status added = m_crossDeviceMoves.add(source, destination); !added)
             return moveError(added, destination);
+        planBatchNumber(destination);
         noteMoved(source, {}, true);
         return {};
     }
     for (std::int32_t attempt = 0; attempt <= kHighestSerialNo; ++attempt) {
+        if (Status skipped = skipHeldNumbers(destination); !skipped)
+            return skipped;
         const std::string newName = serialName(m_vars.SerialNo, name);
         if (newName != m_nameShown)
             showNewName(source, newName);
@@ -257,11 +273,15 @@ Status MoveRun::movePicture(const fs::path& folder, const fs::path& source, cons
         if (moved.code() != EEXIST) {
             if (!moved)
                 return moveError(moved, destination);
+            m_numbering.hold(destination, m_vars.SerialNo);
             ++m_vars.SerialNo;
             noteMoved(source, target, false);
             // Only once it has arrived: a picture that could not be moved keeps its mode.
             return m_layer->makeWritable(target);
         }
+        // Taken since the destination was listed: held from now on.
+        m_numbering.hold(destination, m_vars.SerialNo);
+        m_numbering.skipped(m_vars.SerialNo, nextOnRound(m_vars.SerialNo));
         m_vars.SerialNo = wrapSerialNo(m_vars.SerialNo + 1);
         if (Status counted = m_layer->writeCounter(m_vars.SerialNo); !counted)
             return counted;
@@ -291,14 +311,18 @@ Status MoveRun::commitCarriedCopies() {
 }
 
 // A copy takes its serial number when it is named, as a picture moved within its file system does
-// when it is renamed: the counter file rewritten and the move recorded first. A taken name takes the
-// next number.
+// when it is renamed: the counter file rewritten and the move recorded first. A number the
+// destination holds is passed over, and a taken name takes the next number.
 Result<fs::path> MoveRun::finalPathFor(const fs::path& source, bool taken) {
     const fs::path destination = m_crossDeviceMoves.destination();
     m_namingAttempts = taken ? m_namingAttempts + 1 : 0;
     if (m_namingAttempts > kHighestSerialNo)
         return errorFromErrno(kMoveIntoText, destination, EEXIST);
-    m_vars.SerialNo = wrapSerialNo(taken ? m_vars.SerialNo + 1 : m_vars.SerialNo);
+    const std::int32_t tried = wrapSerialNo(m_vars.SerialNo);
+    if (taken)
+        m_numbering.hold(destination, tried);
+    m_vars.SerialNo = m_numbering.freeFrom(destination, taken ? wrapSerialNo(tried + 1) : tried);
+    m_numbering.skipped(tried, m_vars.SerialNo);
     if (Status counted = m_layer->writeCounter(m_vars.SerialNo); !counted)
         return counted.error();
     const fs::path target = joinPath(destination, serialName(m_vars.SerialNo, source.filename().native()));
@@ -331,19 +355,10 @@ Status MoveRun::keepPace() {
 }
 
 void MoveRun::copyNamed(const fs::path& source) {
+    m_numbering.hold(m_crossDeviceMoves.destination(), m_vars.SerialNo);
     ++m_vars.SerialNo;
     if (m_duplicates)
         m_duplicates->named(source, m_copyTarget);
-}
-
-// The number the file in hand takes if it is a picture: each copy still waiting in a batch takes
-// one first, rounding past the highest as the naming does.
-std::int32_t MoveRun::numberInHand() const {
-    const auto waiting = static_cast<std::int32_t>(m_crossDeviceMoves.pending());
-    if (waiting == 0)
-        return m_vars.SerialNo;
-    const std::int32_t next = wrapSerialNo(m_vars.SerialNo);
-    return next < 0 ? next + waiting : (next + waiting) % (kHighestSerialNo + 1);
 }
 
 void MoveRun::showNewName(const fs::path& source, std::string name) {
@@ -361,9 +376,12 @@ Status MoveRun::useDestination(const fs::path& destination) {
         return outside;
     if (Status recovered = m_layer->prepareDestination(destination); !recovered)
         return recovered;
+    if (Status listed = m_numbering.meet(destination); !listed)
+        return listed;
     m_checkedDestination = destination;
     m_longestName = longestNameIn(destination);
-    return {};
+    // One met during the run must have room for the pictures still to come.
+    return m_numbering.checkRoom(destination, m_picturesFound - m_picturesHandled);
 }
 
 // Every direct subfolder the survey saw, hidden ones too (the survey emptied them as well), with
@@ -419,7 +437,8 @@ MoveRunResult MoveRun::finish(MoveOutcome outcome, std::optional<Error> error) {
             m_foldersKeptForLongNames,
             m_longestName,
             m_specialFiles,
-            m_foldersRemoved};
+            m_foldersRemoved,
+            m_numbering.numbersSkipped()};
 }
 
 } // namespace corvalin

@@ -84,6 +84,11 @@ public:
 
     // Both panes read their folders again, after something besides the runs changed them (an undo).
     void refreshPanes();
+    // The result line of the last run on the status line (UTF-8; empty clears it).
+    void showRunResult(const std::string& line);
+    // What the window still shows of a run that an undo has taken back: the new name in Label4, the
+    // preview and the result line.
+    void clearRunDisplay();
 
     // Shows PreviewPath in the preview box, fitted; leaves the box empty when it is no picture.
     void FitPreview();

@@ -195,6 +195,7 @@ void frmHistory::cmdUndo_Click() {
     m_form.BusyFlag = OptionValue::number(0);
     showUndoing(false);
     m_form.refreshPanes();
+    m_form.clearRunDisplay();
     if (!m_form.closeRequested())
         tellOutcome(outcome);
     reloadKeeping(run.id);

@@ -84,13 +84,14 @@ void StripRunWindow::runIntoSubfolder(const fs::path& folder) {
         if (m_form.ui.File3->isSelected(k))
             selected.push_back(m_form.ui.File3->entry(k));
     }
+    m_subfolder = subfolder.value()->subfolder.path();
     finish(stripIntoSubfolder(*subfolder.value(), selected, *this, journal()));
 }
 
 // The end steps; a failure is told first, the files left as they were last, over the new lists.
 void StripRunWindow::finish(const StripOutcome& outcome) {
     // Before any message: a user who looks elsewhere would not see one waiting over the window.
-    RunEndNotice::of(m_form).runEnded(stripEndTitle(), stripSummary(outcome));
+    RunEndNotice::of(m_form).runEnded(stripEndTitle(), stripSummary(outcome, m_subfolder));
     if (outcome.error)
         reportFailure(*outcome.error);
     finishRunJournal(m_form.messages(), m_journal,
