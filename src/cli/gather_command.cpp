@@ -8,8 +8,8 @@
 #include "cli/gather_plan.h"
 #include "engine/download_markers.h"
 #include "engine/files_left.h"
-#include "platform/name_text.h"
 #include "plan/plan_text.h"
+#include "platform/name_text.h"
 
 #include <QCommandLineParser>
 

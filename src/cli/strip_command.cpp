@@ -6,8 +6,8 @@
 #include "cli/command.h"
 #include "cli/run_pace.h"
 #include "platform/file_ops.h"
-#include "platform/name_text.h"
 #include "platform/held_folder.h"
+#include "platform/name_text.h"
 #include "strip/strip_summary.h"
 
 #include <QCommandLineParser>

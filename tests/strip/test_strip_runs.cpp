@@ -58,7 +58,8 @@ StripOutcome stripInto(const fs::path& folder, const fs::path& into, const std::
     Result<HeldFolder> sub = HeldFolder::open(into);
     if (!held || !sub)
         return StripOutcome{0, {}, false, held ? sub.error() : held.error()};
-    return stripIntoSubfolder(StripFolders{std::move(held.value()), std::move(sub.value())}, selected, observer);
+    return stripIntoSubfolder(StripFolders{std::move(held.value()), std::move(sub.value())}, selected,
+                              observer);
 }
 
 QByteArrayList contentsOf(const fs::path& folder) {
@@ -183,9 +184,8 @@ private slots:
         QCOMPARE(::chmod((m_folder / "000001 a.jpg").c_str(), 0444), 0);
         RecordingObserver observer;
         const fs::path target = m_folder / into.toStdString();
-        const StripOutcome outcome = into.isEmpty()
-                                         ? stripInFolder(m_folder, {"000001 a.jpg"}, observer)
-                                         : stripInto(m_folder, target, {"000001 a.jpg"}, observer);
+        const StripOutcome outcome = into.isEmpty() ? stripInFolder(m_folder, {"000001 a.jpg"}, observer)
+                                                    : stripInto(m_folder, target, {"000001 a.jpg"}, observer);
         QCOMPARE(outcome.stripped, 1);
         struct stat st {};
         QCOMPARE(::stat((target / "a.jpg").c_str(), &st), 0);
@@ -222,9 +222,8 @@ private slots:
             ::chmod(m_folder.c_str(), 0555);
             RecordingObserver observer;
             const StripOutcome outcome =
-                into.isEmpty()
-                    ? stripInFolder(m_folder, listed, observer)
-                    : stripInto(m_folder, m_folder / into.toStdString(), listed, observer);
+                into.isEmpty() ? stripInFolder(m_folder, listed, observer)
+                               : stripInto(m_folder, m_folder / into.toStdString(), listed, observer);
             ::chmod(m_folder.c_str(), 0755);
             struct stat st {};
             const bool keptMode =
