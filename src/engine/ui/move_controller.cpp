@@ -12,6 +12,7 @@
 #include "platform/paths.h"
 #include "preview/ui/picture_decoder.h"
 #include "preview/ui/preview_decoder.h"
+#include "preview/ui/thumbnail_service.h"
 
 #include <QCoreApplication>
 
@@ -95,7 +96,9 @@ void MoveController::runMove() {
     tellEnd(result, removal);
     if (result.error)
         m_form.showError(*result.error);
+    const fs::path journalFile = journal ? journal->file() : fs::path();
     finishRunJournal(m_form.messages(), journal, journalOutcome(result.outcome));
+    ThumbnailService::of(m_form).follow(journalFile, JournalPass::Run);
     if (result.outcome == MoveOutcome::Completed)
         completedEnding(result.foldersWithFiles);
     else
