@@ -4,6 +4,7 @@
 #include "app/program_files.h"
 #include "app/startup.h"
 #include "cli/command.h"
+#include "cli/follow_thumbnails.h"
 #include "cli/run_pace.h"
 #include "platform/file_ops.h"
 #include "strip/strip_summary.h"
@@ -60,6 +61,7 @@ int stripFolder(const fs::path& folder, const std::vector<std::string>& names, c
         return kExitFailed;
     StripProgress progress(context);
     const StripOutcome outcome = stripInFolder(folder, names, progress, &*journal);
+    const fs::path journalFile = journal->file();
     const Status recorded = journal->finish(outcome.error     ? kOutcomeFailed
                                             : outcome.stopped ? kOutcomeCancelled
                                                               : kOutcomeCompleted);
@@ -70,6 +72,7 @@ int stripFolder(const fs::path& folder, const std::vector<std::string>& names, c
     if (!outcome.left.empty())
         reportLeftFiles(outcome, context.terminal);
     context.terminal.result(stripSummary(outcome));
+    followThumbnailsAfter(journalFile, JournalPass::Run, context);
     if (outcome.error || !recorded)
         return kExitFailed;
     return outcome.left.empty() ? kExitDone : kExitFilesLeft;
