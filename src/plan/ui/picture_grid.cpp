@@ -35,16 +35,17 @@ PictureGrid::PictureGrid(ThumbnailStore& store, QWidget* parent) : QListView(par
     connect(verticalScrollBar(), &QScrollBar::valueChanged, this, &PictureGrid::tellScreenMoved);
 }
 
-std::pair<int, int> PictureGrid::screenAndNext() const {
+PictureGrid::Screen PictureGrid::screen() const {
     const int count = model() ? model()->rowCount(rootIndex()) : 0;
     const QSize cell = gridSize();
     if (count == 0 || cell.isEmpty())
-        return {0, -1};
+        return {};
     const int columns = std::max(1, viewport()->width() / cell.width());
-    const int rowsOnScreen = viewport()->height() / cell.height() + 2;
-    const int first = verticalOffset() / cell.height() * columns;
-    const int ahead = first + 2 * rowsOnScreen * columns - 1;
-    return {std::min(first, count - 1), std::min(ahead, count - 1)};
+    const int top = verticalOffset();
+    const int first = top / cell.height() * columns;
+    const int last = ((top + viewport()->height() - 1) / cell.height() + 1) * columns - 1;
+    const int ahead = last + (last - first + 1);
+    return {std::min(first, count - 1), std::min(last, count - 1), std::min(ahead, count - 1)};
 }
 
 void PictureGrid::resizeEvent(QResizeEvent* event) {

@@ -15,8 +15,13 @@ class PictureGrid : public QListView {
 public:
     PictureGrid(ThumbnailStore& store, QWidget* parent = nullptr);
 
-    // The items on the screen and those of the next screen down: first and last of them all.
-    std::pair<int, int> screenAndNext() const;
+    // The first and last item on the screen, and the last of the next screen down.
+    struct Screen {
+        int first = 0;
+        int last = -1;
+        int ahead = -1;
+    };
+    Screen screen() const;
 
 signals:
     // The items on the screen may have changed (scrolled, resized, shown, new rows).

@@ -134,6 +134,15 @@ bool PlanThumbnails::isShown() const {
     return chkThumbnails->isChecked();
 }
 
+bool PlanThumbnails::screenComplete() const {
+    const PictureGrid::Screen screen = lstPictures->screen();
+    for (int item = screen.first; item <= screen.last; ++item) {
+        if (!m_pictureStore->isMade(item) && !m_pictureStore->isFailed(item))
+            return false;
+    }
+    return true;
+}
+
 void PlanThumbnails::show(bool shown) {
     stkPictures->setCurrentIndex(shown ? 1 : 0);
     const QSize box = m_duplicateStore->box();
@@ -167,9 +176,9 @@ void PlanThumbnails::showChosenPicture(int row) {
 // Only what is on the screen and the next screen is made; a view not shown wants nothing.
 void PlanThumbnails::wantWhatIsOnScreen() {
     const bool shown = isShown();
-    const auto [first, ahead] =
-        shown && lstPictures->isVisible() ? lstPictures->screenAndNext() : std::pair(0, -1);
-    m_pictureStore->want(first, ahead);
+    const PictureGrid::Screen screen =
+        shown && lstPictures->isVisible() ? lstPictures->screen() : PictureGrid::Screen();
+    m_pictureStore->want(screen.first, screen.ahead);
     const int rows = m_duplicatesModel->rowCount();
     if (!shown || !m_duplicates->isVisible() || rows == 0) {
         m_duplicateStore->want(0, -1);

@@ -35,6 +35,8 @@ public:
 
     void setPlan(std::shared_ptr<const MovePlan> plan);
     bool isShown() const;
+    // True once every thumbnail on the grid's screen is drawn (or known not to be a picture).
+    bool screenComplete() const;
 
     QCheckBox* chkThumbnails;
     QStackedWidget* stkPictures;

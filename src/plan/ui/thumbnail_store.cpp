@@ -21,15 +21,22 @@ std::size_t bytesOf(const QPixmap& pixmap) {
 } // namespace
 
 ThumbnailStore::ThumbnailStore(ThumbnailWorkers& workers, QObject* parent)
-    : QObject(parent), m_workers(workers), m_client(workers.newClient()) {
-    connect(&m_workers, &ThumbnailWorkers::made, this, &ThumbnailStore::made);
+    : QObject(parent), m_workers(&workers), m_client(workers.newClient()) {
+    connect(&workers, &ThumbnailWorkers::made, this, &ThumbnailStore::made);
     makePlaceholders();
 }
 
+ThumbnailStore::~ThumbnailStore() {
+    if (m_workers)
+        m_workers->submit(m_client, {});
+}
+
 void ThumbnailStore::reset(int count, FileOf fileOf) {
-    m_workers.submit(m_client, {});
+    if (m_workers)
+        m_workers->submit(m_client, {});
     // Whatever the workers still deliver for the former pictures is not taken for the new ones.
-    m_client = m_workers.newClient();
+    if (m_workers)
+        m_client = m_workers->newClient();
     m_fileOf = std::move(fileOf);
     m_states.assign(static_cast<std::size_t>(std::max(count, 0)), State::None);
     m_asked.clear();
@@ -80,7 +87,8 @@ void ThumbnailStore::want(int first, int ahead) {
     }
     // The screen's first picture first, then the rest of the screen, then the next screen.
     std::reverse(jobs.begin(), jobs.end());
-    m_workers.submit(m_client, std::move(jobs));
+    if (m_workers)
+        m_workers->submit(m_client, std::move(jobs));
 }
 
 QPixmap ThumbnailStore::pixmap(int item) const {

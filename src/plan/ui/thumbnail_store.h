@@ -2,6 +2,7 @@
 
 #include <QObject>
 #include <QPixmap>
+#include <QPointer>
 #include <QSize>
 
 #include <cstdint>
@@ -25,6 +26,8 @@ public:
     using FileOf = std::function<std::filesystem::path(int item)>;
 
     ThumbnailStore(ThumbnailWorkers& workers, QObject* parent = nullptr);
+    // What it asked for and is still waiting is dropped.
+    ~ThumbnailStore() override;
 
     // `count` pictures, item i being the file `fileOf(i)`; the thumbnails of the former ones go.
     void reset(int count, FileOf fileOf);
@@ -54,7 +57,8 @@ private:
     void touch(int item);
     void makePlaceholders();
 
-    ThumbnailWorkers& m_workers;
+    // The window's, which may go first when the whole program ends.
+    QPointer<ThumbnailWorkers> m_workers;
     std::uint64_t m_client = 0;
     FileOf m_fileOf;
     std::vector<State> m_states;
