@@ -3,6 +3,7 @@
 // duplicate stands beside its twin, and after the window's run the entries follow the pictures.
 #include "app/ui/form1.h"
 #include "engine/ui/move_controller.h"
+#include "history/journal_codec.h"
 #include "move_fixture.h"
 #include "own_trash.h"
 #include "plan/ui/frm_plan.h"
@@ -55,6 +56,15 @@ std::string solidPng(QColor colour, QSize size) {
     return bytes.data().toStdString();
 }
 
+// A PNG that says it is 20,000 pixels square: beyond what Qt may allocate for one picture.
+std::string hugePngHeader() {
+    std::string header("\x89PNG\r\n\x1a\n\0\0\0\x0dIHDR\0\0\x4e\x20\0\0\x4e\x20\x08\x02\0\0\0", 29);
+    const std::uint32_t crc = crc32(std::string_view(header).substr(12));
+    for (int shift = 24; shift >= 0; shift -= 8)
+        header += char((crc >> shift) & 0xFF);
+    return header + std::string("\0\0\0\0IEND\xae\x42\x60\x82", 12);
+}
+
 bool near(QColor shown, QColor expected) {
     return std::abs(shown.red() - expected.red()) < 40 && std::abs(shown.green() - expected.green()) < 40 &&
            std::abs(shown.blue() - expected.blue()) < 40;
@@ -79,6 +89,7 @@ class TestPlanThumbnails : public QObject {
     fs::path blue() const { return src() / "a/blue.jpg"; }
     fs::path sjis() const { return src() / "b/\x82\xa0.jpg"; }
     fs::path broken() const { return src() / "b/broken.jpg"; }
+    fs::path huge() const { return src() / "b/huge.png"; }
 
     void openForm(const std::string& options) {
         writeContent(root() / "prog" / "Corvalin.ini",
@@ -115,7 +126,9 @@ class TestPlanThumbnails : public QObject {
     // The colour in the middle of the thumbnail the grid shows for `file`.
     QColor gridColour(frmPlan& window, const fs::path& file) {
         PictureGrid* grid = window.thumbnails->lstPictures;
-        const QRect cell = grid->visualRect(grid->model()->index(rowOf(window, file), 1));
+        const QModelIndex index = grid->model()->index(rowOf(window, file), 1);
+        grid->scrollTo(index);
+        const QRect cell = grid->visualRect(index);
         return grid->viewport()->grab().toImage().pixelColor(cell.center().x(), cell.top() + 6 + 64);
     }
 
@@ -129,6 +142,7 @@ private slots:
         writePicture(blue(), Qt::blue, {300, 400});
         writePicture(sjis(), Qt::green);
         QVERIFY(writeContent(broken(), "not a picture"));
+        QVERIFY(writeContent(huge(), hugePngHeader()));
         writePicture(src() / "b/twin.png", Qt::yellow, {200, 200}, "PNG");
         fs::copy_file(src() / "b/twin.png", dst() / "twin there.png");
         m_messages = ScriptedMessageBox{};
@@ -140,7 +154,7 @@ private slots:
     }
 
     // Each picture is shown and its thumbnail stored where the desktop looks; the one that is no
-    // picture gets a placeholder and a failure entry, and is not decoded again.
+    // picture and the one too large to decode get a placeholder and a failure entry.
     void gridShowsEveryPicture() {
         openForm("");
         frmPlan* window = openPlan();
@@ -154,9 +168,30 @@ private slots:
         ThumbnailCache stored(cache());
         for (const auto& [file, colour] : shown)
             QTRY_VERIFY2(stored.find(ThumbnailFolder::Normal, stampNow(file)), file.c_str());
-        QTRY_VERIFY(stored.find(ThumbnailFolder::Failures, stampNow(broken())));
-        QVERIFY(!near(gridColour(*window, broken()), Qt::red));
-        QVERIFY(!fs::exists(cache() / "normal" / thumbnailFileName(fileUri(broken()))));
+        for (const fs::path& file : {broken(), huge()}) {
+            QTRY_VERIFY2(stored.find(ThumbnailFolder::Failures, stampNow(file)), file.c_str());
+            // The crossed placeholder: grey where its lines meet.
+            QTRY_VERIFY2(near(gridColour(*window, file), QColor(0x5d, 0x5d, 0x5d)),
+                         qPrintable(gridColour(*window, file).name()));
+            QVERIFY(!fs::exists(cache() / "normal" / thumbnailFileName(fileUri(file))));
+        }
+        QVERIFY(m_messages.shown.empty());
+    }
+
+    // A cache folder that is a link is neither read nor written, and nothing is said of it: the
+    // pictures are shown all the same.
+    void linkedCacheLeftAlone() {
+        const fs::path elsewhere = root() / "elsewhere";
+        fs::create_directories(elsewhere);
+        fs::create_directories(cache().parent_path());
+        fs::create_directory_symlink(elsewhere, cache());
+        openForm("");
+        frmPlan* window = openPlan();
+        QVERIFY(window);
+        QTRY_VERIFY(near(gridColour(*window, red()), Qt::red));
+        QTRY_VERIFY(near(gridColour(*window, blue()), Qt::blue));
+        QVERIFY(fs::is_empty(elsewhere));
+        QVERIFY(m_messages.shown.empty());
     }
 
     // The desktop's valid thumbnail is used as it is, not decoded again; one out of date or
@@ -244,10 +279,10 @@ private slots:
             QTRY_VERIFY(stored.find(ThumbnailFolder::Normal, stampNow(file)));
         const std::vector<PlanPicture> pictures = window->plan()->pictures;
         window->cmdRun->click();
-        QTRY_COMPARE(int(namesIn(dst()).size()), 5);
+        QTRY_COMPARE(int(namesIn(dst()).size()), 6);
         ThumbnailService::of(*m_form).waitForFollowing();
         for (const PlanPicture& picture : pictures) {
-            if (picture.from == broken().native())
+            if (picture.from == broken().native() || picture.from == huge().native())
                 continue;
             QVERIFY2(stored.find(ThumbnailFolder::Normal, stampNow(dst() / picture.newName)),
                      picture.newName.c_str());
