@@ -119,16 +119,24 @@ void ThumbnailStore::made(quint64 client, int item, const QImage& image) {
     emit changed(item);
 }
 
+// A picture asked for again while a worker had it in hand comes twice: the second replaces the first.
 void ThumbnailStore::keep(int item, QPixmap pixmap) {
     m_states[std::size_t(item)] = State::Made;
     m_keptBytes += bytesOf(pixmap);
-    m_recent.push_front(item);
-    m_kept[item] = Kept{std::move(pixmap), m_recent.begin()};
+    const auto [kept, added] = m_kept.try_emplace(item);
+    if (added) {
+        m_recent.push_front(item);
+        kept->second.place = m_recent.begin();
+    } else {
+        m_keptBytes -= bytesOf(kept->second.pixmap);
+        touch(item);
+    }
+    kept->second.pixmap = std::move(pixmap);
     while (m_keptBytes > kKeptBytes && m_recent.size() > 1) {
         const int oldest = m_recent.back();
-        const auto kept = m_kept.find(oldest);
-        m_keptBytes -= bytesOf(kept->second.pixmap);
-        m_kept.erase(kept);
+        const auto evicted = m_kept.find(oldest);
+        m_keptBytes -= bytesOf(evicted->second.pixmap);
+        m_kept.erase(evicted);
         m_recent.pop_back();
         m_states[std::size_t(oldest)] = State::None;
     }
