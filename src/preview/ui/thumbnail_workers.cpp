@@ -40,7 +40,7 @@ void ThumbnailWorkers::submit(std::uint64_t client, std::vector<Job> jobs) {
                          std::make_move_iterator(jobs.end()));
     }
     // Started on first use: a plan opened without pictures needs none.
-    if (m_threads.empty()) {
+    if (m_threads.empty() && !m_waiting.empty()) {
         for (unsigned i = 0; i < workerCount(); ++i)
             m_threads.emplace_back([this] { work(); });
     }
