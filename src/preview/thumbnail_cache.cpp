@@ -134,7 +134,15 @@ std::optional<std::string> ThumbnailCache::readEntry(int folder, const std::stri
     return png;
 }
 
-bool ThumbnailCache::writeEntry(int folder, const std::string& name, std::string_view png) {
+void ThumbnailCache::retireFolders() {
+    const std::lock_guard lock(m_mutex);
+    for (UniqueFd* held : {&m_root, &m_failParent})
+        m_retired.push_back(std::move(*held));
+    for (UniqueFd& held : m_folders)
+        m_retired.push_back(std::move(held));
+}
+
+int ThumbnailCache::writeEntry(int folder, const std::string& name, std::string_view png) {
     const std::string temporary =
         ".corvalin-" + std::to_string(::getpid()) + "-" + std::to_string(m_temporaries++) + ".png";
     UniqueFd file(
@@ -150,7 +158,7 @@ bool ThumbnailCache::writeEntry(int folder, const std::string& name, std::string
     }
     if (cacheUnwritable(error))
         m_readOnly = true;
-    return error == 0;
+    return error;
 }
 
 std::optional<std::string> ThumbnailCache::find(ThumbnailFolder folder, const PictureStamp& picture) {
@@ -178,12 +186,22 @@ bool ThumbnailCache::store(ThumbnailFolder folder, const PictureStamp& picture, 
     const std::optional<std::string> entry = withPngText(png, texts);
     if (!entry)
         return false;
-    const int fd = folderFd(folder, true);
-    if (fd < 0) {
-        m_readOnly = true; // no cache can be made here
-        return false;
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        const int fd = folderFd(folder, true);
+        if (fd < 0) {
+            m_readOnly = true; // no cache can be made here
+            return false;
+        }
+        const int error = writeEntry(fd, thumbnailFileName(picture.uri), *entry);
+        if (error == 0)
+            return true;
+        // The folder held was removed meanwhile (the cache emptied by hand or by a cleaner): it is
+        // opened, or made, afresh once.
+        if (error != ENOENT)
+            return false;
+        retireFolders();
     }
-    return writeEntry(fd, thumbnailFileName(picture.uri), *entry);
+    return false;
 }
 
 bool ThumbnailCache::storeFailure(const PictureStamp& picture) {
@@ -208,7 +226,7 @@ int ThumbnailCache::follow(const fs::path& from, const fs::path& to) {
         if (!texts || !isThumbnailOf(*texts, moved))
             continue;
         const std::optional<std::string> rewritten = withPngText(*png, {{"Thumb::URI", there.uri}});
-        if (rewritten && writeEntry(fd, newName, *rewritten) && ::unlinkat(fd, oldName.c_str(), 0) == 0)
+        if (rewritten && writeEntry(fd, newName, *rewritten) == 0 && ::unlinkat(fd, oldName.c_str(), 0) == 0)
             ++followed;
     }
     return followed;

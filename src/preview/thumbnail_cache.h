@@ -76,14 +76,19 @@ public:
 private:
     int folderFd(ThumbnailFolder folder, bool create);
     int rootFd(bool create);
+    void retireFolders();
     std::optional<std::string> readEntry(int folder, const std::string& name) const;
-    bool writeEntry(int folder, const std::string& name, std::string_view png);
+    // 0, or the errno that stopped it.
+    int writeEntry(int folder, const std::string& name, std::string_view png);
 
     std::filesystem::path m_folder;
     std::mutex m_mutex; // guards the opening of the folders below
     UniqueFd m_root;
     UniqueFd m_failParent;
     std::array<UniqueFd, kThumbnailFolderCount> m_folders;
+    // Folders removed while held (someone emptied the cache): kept open until the end, since
+    // another thread may be using one this moment.
+    std::vector<UniqueFd> m_retired;
     bool m_refused = false;
     std::atomic<bool> m_readOnly = false;
     std::atomic<unsigned> m_temporaries = 0;

@@ -244,6 +244,18 @@ private slots:
         QVERIFY(!cache.find(ThumbnailFolder::Large, stampNow(picture)));
     }
 
+    // Someone empties the cache while its folders are held: the next thumbnail makes them again.
+    void cacheEmptiedMeanwhile() {
+        const fs::path picture = root() / "pictures/cat.jpg";
+        writeFile(picture, "picture");
+        ThumbnailCache cache(cacheFolder());
+        QVERIFY(cache.store(ThumbnailFolder::Normal, stampNow(picture), blankPng()));
+        fs::remove_all(cacheFolder());
+        QVERIFY(cache.store(ThumbnailFolder::Normal, stampNow(picture), blankPng()));
+        QVERIFY(fs::exists(cacheFolder() / "normal" / thumbnailFileName(fileUri(picture))));
+        QVERIFY(cache.find(ThumbnailFolder::Normal, stampNow(picture)));
+    }
+
     void failureRecorded() {
         const fs::path picture = root() / "pictures/broken.jpg";
         writeFile(picture, "no picture");
