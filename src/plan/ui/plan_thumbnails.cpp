@@ -90,9 +90,11 @@ void PlanThumbnails::buildPicturesPage(QTabWidget* tabs) {
     auto* splitter = new QSplitter(Qt::Horizontal, stkPictures);
     lstPictures = new PictureGrid(*m_pictureStore, splitter);
     lstPictures->setObjectName(QStringLiteral("lstPictures"));
+    lstPictures->setAccessibleName(QStringLiteral("移動する画像（縮小画像）"));
     lstPictures->setModel(m_pictures->model());
     lstPictures->setModelColumn(1); // the new name under each picture
     picLarger = new LargePicture(splitter);
+    picLarger->setAccessibleName(QStringLiteral("選んだ画像"));
     splitter->addWidget(lstPictures);
     splitter->addWidget(picLarger);
     splitter->setStretchFactor(0, 3);
