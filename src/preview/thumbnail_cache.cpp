@@ -221,15 +221,37 @@ int ThumbnailCache::follow(const fs::path& from, const fs::path& to) {
     int followed = 0;
     for (std::size_t i = 0; i < kThumbnailFolderCount; ++i) {
         const int fd = folderFd(static_cast<ThumbnailFolder>(i), false);
-        const std::optional<std::string> png = fd >= 0 ? readEntry(fd, oldName) : std::nullopt;
-        const std::optional<std::vector<PngText>> texts = png ? readPngText(*png) : std::nullopt;
-        if (!texts || !isThumbnailOf(*texts, moved))
-            continue;
-        const std::optional<std::string> rewritten = withPngText(*png, {{"Thumb::URI", there.uri}});
-        if (rewritten && writeEntry(fd, newName, *rewritten) == 0 && ::unlinkat(fd, oldName.c_str(), 0) == 0)
+        if (fd >= 0 && moveEntry(fd, oldName, newName, moved, there.uri))
             ++followed;
     }
     return followed;
+}
+
+// Renamed, then its URI rewritten in place through the descriptor opened before: neither a new
+// file made nor the old one freed, which on a disk that trims what is freed costs milliseconds an
+// entry. A reader meanwhile finds an entry whose URI is not its picture's, and makes it again; one
+// that cannot be rewritten whole is removed, so no damaged entry stays.
+bool ThumbnailCache::moveEntry(int folder, const std::string& oldName, const std::string& newName,
+                               const PictureStamp& moved, const std::string& newUri) {
+    const UniqueFd entry(::openat(folder, oldName.c_str(), O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    struct stat info {};
+    std::string png;
+    if (!entry.valid() || ::fstat(entry.get(), &info) != 0 || !S_ISREG(info.st_mode) || info.st_nlink != 1 ||
+        static_cast<std::uint64_t>(info.st_size) > kLargestEntry ||
+        readAll(entry.get(), png, kLargestEntry) != 0)
+        return false;
+    const std::optional<std::vector<PngText>> texts = readPngText(png);
+    if (!texts || !isThumbnailOf(*texts, moved))
+        return false;
+    const std::optional<std::string> rewritten = withPngText(png, {{"Thumb::URI", newUri}});
+    if (!rewritten || ::renameat(folder, oldName.c_str(), folder, newName.c_str()) != 0)
+        return false;
+    const bool whole = ::pwrite(entry.get(), rewritten->data(), rewritten->size(), 0) ==
+                           static_cast<ssize_t>(rewritten->size()) &&
+                       ::ftruncate(entry.get(), static_cast<off_t>(rewritten->size())) == 0;
+    if (!whole)
+        (void)::unlinkat(folder, newName.c_str(), 0);
+    return whole;
 }
 
 } // namespace corvalin

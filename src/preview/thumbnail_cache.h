@@ -64,10 +64,9 @@ public:
     bool storeFailure(const PictureStamp& picture);
 
     // After the picture at `from` was moved or renamed to `to`: each of its entries that is valid
-    // for the picture as it is now is written under `to`'s name with its URI changed (the image
-    // data copied as it is) and the old one removed; out-of-date entries stay. Nothing is done when
-    // `to` is no regular file or something lies at `from` again (the move did not take place).
-    // The number of entries moved.
+    // for the picture as it is now is renamed to `to`'s name and its URI rewritten (the image data
+    // kept as it is); out-of-date entries stay. Nothing is done when `to` is no regular file or
+    // something lies at `from` again (the move did not take place). The number of entries moved.
     int follow(const std::filesystem::path& from, const std::filesystem::path& to);
 
     // False once a write has failed.
@@ -80,6 +79,8 @@ private:
     std::optional<std::string> readEntry(int folder, const std::string& name) const;
     // 0, or the errno that stopped it.
     int writeEntry(int folder, const std::string& name, std::string_view png);
+    bool moveEntry(int folder, const std::string& oldName, const std::string& newName,
+                   const PictureStamp& moved, const std::string& newUri);
 
     std::filesystem::path m_folder;
     std::mutex m_mutex; // guards the opening of the folders below
