@@ -10,6 +10,7 @@
 #include "plan/ui/large_picture.h"
 #include "plan/ui/picture_grid.h"
 #include "plan/ui/plan_thumbnails.h"
+#include "preview/png_text.h"
 #include "preview/thumbnail_cache.h"
 #include "preview/thumbnail_names.h"
 #include "preview/ui/thumbnail_service.h"
@@ -54,6 +55,15 @@ std::string solidPng(QColor colour, QSize size) {
     bytes.open(QIODevice::WriteOnly);
     image.save(&bytes, "PNG");
     return bytes.data().toStdString();
+}
+
+// The JPEG with an Exif block saying its camera was turned a quarter to the right (orientation 6).
+std::string turnedJpeg(const std::string& jpeg) {
+    const std::string tiff("MM\0\x2a\0\0\0\x08\0\x01\x01\x12\0\x03\0\0\0\x01\0\x06\0\0\0\0\0\0", 26);
+    const std::string exif = std::string("Exif\0\0", 6) + tiff;
+    const std::string segment =
+        std::string("\xff\xe1", 2) + char((exif.size() + 2) >> 8) + char((exif.size() + 2) & 0xFF) + exif;
+    return jpeg.substr(0, 2) + segment + jpeg.substr(2);
 }
 
 // A PNG that says it is 20,000 pixels square: beyond what Qt may allocate for one picture.
@@ -176,6 +186,21 @@ private slots:
             QVERIFY(!fs::exists(cache() / "normal" / thumbnailFileName(fileUri(file))));
         }
         QVERIFY(m_messages.shown.empty());
+    }
+
+    // A picture its camera marks as turned is shown, and stored, upright.
+    void turnedPictureUpright() {
+        QVERIFY(writeContent(red(), turnedJpeg(contentOf(red()))));
+        openForm("");
+        frmPlan* window = openPlan();
+        QVERIFY(window);
+        ThumbnailCache stored(cache());
+        QTRY_VERIFY(stored.find(ThumbnailFolder::Normal, stampNow(red())));
+        const std::string png = *stored.find(ThumbnailFolder::Normal, stampNow(red()));
+        const QImage thumbnail =
+            QImage::fromData(reinterpret_cast<const uchar*>(png.data()), int(png.size()));
+        QCOMPARE(thumbnail.size(), QSize(96, 128));
+        QCOMPARE(*textValue(*readPngText(png), "Thumb::Image::Width"), std::string("300"));
     }
 
     // A cache folder that is a link is neither read nor written, and nothing is said of it: the
