@@ -47,6 +47,9 @@ PlanThumbnails::PlanThumbnails(QTabWidget* tabs, QTableView* pictures, QTableVie
       m_duplicatesModel(qobject_cast<PlanTableModel*>(duplicates->model())),
       m_pictureStore(new ThumbnailStore(workers, this)), m_duplicateStore(new ThumbnailStore(workers, this)) {
     m_plainRowHeight = duplicates->verticalHeader()->defaultSectionSize();
+    // Made at the screen's own pixels: 256 of them for 128 points on a screen of two a point.
+    for (ThumbnailStore* store : {m_pictureStore, m_duplicateStore})
+        store->setBox(store->box(), tabs->devicePixelRatioF());
     buildPicturesPage(tabs);
     chkThumbnails = new QCheckBox(QStringLiteral("画像で表示"), tabs);
     chkThumbnails->setObjectName(QStringLiteral("chkThumbnails"));
