@@ -4,6 +4,7 @@
 #include "app/extra_options.h"
 #include "app/program_files.h"
 #include "cli/command.h"
+#include "cli/follow_thumbnails.h"
 #include "cli/gather_observer.h"
 #include "cli/gather_plan.h"
 #include "engine/download_markers.h"
@@ -98,6 +99,7 @@ int gather(Module1& vars, const SettingsFiles& files, const GatherRequest& reque
     GatherCounts counts = observer.finish();
     counts.childFolders = result.foldersRemoved;
     counts.numbersSkipped = result.numbersSkipped;
+    const fs::path journalFile = journal->file();
     const Status recorded = journal->finish(journalOutcome(result.outcome));
     // RunFlag 0 and the counter, as the window's shutdown writes them, before anything is said.
     const Status saved = writeShutdownFiles(vars, files);
@@ -115,6 +117,7 @@ int gather(Module1& vars, const SettingsFiles& files, const GatherRequest& reque
         context.terminal.message(unchosenPicturesRefusal(mostFirst(observer.refusedUnchosen()), false));
     context.terminal.result(
         gatherSummary(result.outcome, counts, {request.deleteFolders, removal.permanent()}));
+    followThumbnailsAfter(journalFile, JournalPass::Run, context);
     if (result.outcome == MoveOutcome::Failed || refused || !recorded || !saved)
         return kExitFailed;
     return leftFiles(result) ? kExitFilesLeft : kExitDone;

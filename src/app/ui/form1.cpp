@@ -246,6 +246,7 @@ bool Form1::beginRun() {
     if (m_runInProgress)
         return false;
     m_runInProgress = true;
+    emit runStateChanged(true);
     return true;
 }
 
@@ -259,6 +260,7 @@ bool Form1::beginStripRun() {
 void Form1::endRun() {
     m_runInProgress = false;
     m_stripRun = false;
+    emit runStateChanged(false);
     if (std::exchange(m_workModePending, false)) {
         showChosenWorkMode();
         setBackground(ui.Label14, m_vars.OptFlags[0].isOn() ? kLightRed : kLightGreen);

@@ -110,6 +110,11 @@ public:
     // ends.
     void deferWorkMode() { m_workModePending = true; }
 
+signals:
+    // A run (or a plan, which is made as a run is) began or ended: helpers beside the window wait
+    // meanwhile.
+    void runStateChanged(bool running);
+
 public slots:
     void Drive1_Change();
     void Drive2_Change();

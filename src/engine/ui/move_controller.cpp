@@ -13,6 +13,7 @@
 #include "platform/paths.h"
 #include "preview/ui/picture_decoder.h"
 #include "preview/ui/preview_decoder.h"
+#include "preview/ui/thumbnail_service.h"
 
 #include <QCoreApplication>
 
@@ -101,7 +102,9 @@ void MoveController::runMove() {
     tellEnd(result, removal);
     if (result.error)
         m_form.showError(*result.error);
+    const fs::path journalFile = journal ? journal->file() : fs::path();
     finishRunJournal(m_form.messages(), journal, journalOutcome(result.outcome), result.error);
+    ThumbnailService::of(m_form).follow(journalFile, JournalPass::Run);
     if (result.outcome == MoveOutcome::Completed)
         completedEnding(result.foldersWithFiles);
     else

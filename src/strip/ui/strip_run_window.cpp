@@ -8,6 +8,7 @@
 #include "app/ui/run_end_notice.h"
 #include "app/ui/ui_text.h"
 #include "history/journal_messages.h"
+#include "preview/ui/thumbnail_service.h"
 #include "strip/strip_summary.h"
 
 #include <QCoreApplication>
@@ -94,11 +95,13 @@ void StripRunWindow::finish(const StripOutcome& outcome) {
     RunEndNotice::of(m_form).runEnded(stripEndTitle(), stripSummary(outcome, m_subfolder));
     if (outcome.error)
         reportFailure(*outcome.error);
+    const fs::path journalFile = m_journal ? m_journal->file() : fs::path();
     finishRunJournal(m_form.messages(), m_journal,
                      outcome.error     ? kOutcomeFailed
                      : outcome.stopped ? kOutcomeCancelled
                                        : kOutcomeCompleted,
                      outcome.error);
+    ThumbnailService::of(m_form).follow(journalFile, JournalPass::Run);
     restoreHeading();
     refreshLists();
     restoreIdleLayout();
