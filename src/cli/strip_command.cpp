@@ -111,8 +111,9 @@ int runStrip(const QCommandLineParser& parser, CommandContext& context) {
         context.terminal.message(describeErrorLine(names.error()));
         return kExitFailed;
     }
-    return statusAfterUncleanEnd(stripFolder(folder.value(), names.value(), files.history(), context),
-                                 uncleanEnd);
+    CommandSession session(files, context.terminal);
+    return statusAfterUncleanEnd(
+        session.status(stripFolder(folder.value(), names.value(), files.history(), context)), uncleanEnd);
 }
 
 } // namespace corvalin

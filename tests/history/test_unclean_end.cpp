@@ -434,11 +434,14 @@ private slots:
     // as whole; a record damaged in the middle is no cut and stays for undo to name.
     void cutTailTrimmedAtTheStart_data() {
         QTest::addColumn<QByteArray>("runFlag");
-        QTest::addColumn<QString>("damage"); // "cut" (last record half written) or "middle"
+        // "cut" (last record half written), "middle", or "command cut" (cut while a strip or an undo
+        // command had marked its session)
+        QTest::addColumn<QString>("damage");
         QTest::addColumn<bool>("trimmed");
         QTest::newRow("cut after an unclean end") << QByteArray("1") << "cut" << true;
         QTest::newRow("damaged in the middle") << QByteArray("1") << "middle" << false;
         QTest::newRow("cut, but the session ended cleanly") << QByteArray("0") << "cut" << false;
+        QTest::newRow("cut during a command after a clean end") << QByteArray("0") << "command cut" << true;
     }
     void cutTailTrimmedAtTheStart() {
         QFETCH(QByteArray, runFlag);
@@ -448,7 +451,9 @@ private slots:
         scene.startSession(runFlag.constData(), "3\r\n");
         const fs::path journal = scene.moveJournal(0, numbersFrom(0, 3));
         QVERIFY(!journal.empty());
-        if (damage == "cut") {
+        if (damage == "command cut")
+            QVERIFY(markCommandSession(scene.files, true).ok());
+        if (damage != "middle") {
             cutLastRecord(journal);
         } else {
             std::string bytes = readFile(journal);
