@@ -240,15 +240,6 @@ UncleanEndReport recoverAfterUncleanEnd(const SettingsFiles& files) {
     return report;
 }
 
-Status markCommandSession(const SettingsFiles& files, bool running) {
-    Module1 vars;
-    std::optional<Error> ignored;
-    if (!isPresent(files.settingsFile()) || loadSettings(vars, files, ignored) != LoadResult::Done)
-        return {};
-    vars.RunFlag = running ? 1 : 0;
-    return writeFileAtomically(files.settingsFile(), encodeSettings(vars), Durability::PowerLoss);
-}
-
 Status writeShutdownFiles(Module1& vars, const SettingsFiles& files) {
     vars.RunFlag = 0;
     // The machine may be switching off right after the window closes: both go to the disk. The

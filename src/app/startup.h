@@ -69,12 +69,6 @@ StartupResult runStartup(Module1& vars, const SettingsFiles& files);
 // cleanly, or when either file cannot be read or restored: the next start's rules then apply.
 UncleanEndReport recoverAfterUncleanEnd(const SettingsFiles& files);
 
-// For the same commands, around the files they change: RunFlag 1 written before, 0 after, as the
-// window's session has it, so that a cut meanwhile is taken up by the next start (the journal's
-// half-written last record trimmed, its moves across disks settled). Nothing when there is no
-// settings file or it cannot be read: there is then no session to mark.
-Status markCommandSession(const SettingsFiles& files, bool running);
-
 // Shutdown steps 2 to 4, after the caller has taken SourcePath and DestPath from its folder lists:
 // RunFlag := 0, then both files written, the counter first: a power cut between the two then leaves
 // the running flag set, so the next start still counts on past the numbers given. Both writes are

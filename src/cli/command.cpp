@@ -60,22 +60,6 @@ int statusAfterUncleanEnd(int status, int uncleanEndStatus) {
     return uncleanEndStatus == kExitDone ? status : kExitFailed;
 }
 
-CommandSession::CommandSession(const SettingsFiles& files, Terminal& terminal)
-    : m_files(files), m_terminal(terminal) {
-    if (Status marked = markCommandSession(m_files, true); !marked) {
-        m_terminal.message(describeErrorLine(marked.error()));
-        m_failed = true;
-    }
-}
-
-int CommandSession::status(int commandStatus) {
-    if (Status ended = markCommandSession(m_files, false); !ended) {
-        m_terminal.message(describeErrorLine(ended.error()));
-        m_failed = true;
-    }
-    return m_failed ? kExitFailed : commandStatus;
-}
-
 std::optional<RunJournal> openCommandJournal(const fs::path& historyFolder, const RunStart& start,
                                              Terminal& terminal) {
     Result<RunJournal> created = RunJournal::create(historyFolder, start);

@@ -59,21 +59,6 @@ std::optional<InstanceLock> lockForCommand(const std::filesystem::path& settings
 // run, and the command's own work does not depend on it.
 int tellUncleanEnd(const UncleanEndReport& report, Terminal& terminal);
 int statusAfterUncleanEnd(int status, int uncleanEndStatus);
-
-// A strip's or an undo's session, marked as the window's is while the command changes files
-// (markCommandSession). A mark that cannot be written is said and ends the command with status 1,
-// after its own work: the work does not depend on it, only the next start's putting in order does.
-class CommandSession {
-public:
-    CommandSession(const SettingsFiles& files, Terminal& terminal);
-    // Ends the session; the command's own status, unless a mark failed.
-    int status(int commandStatus);
-
-private:
-    const SettingsFiles& m_files;
-    Terminal& m_terminal;
-    bool m_failed = false;
-};
 // The journal of a command's run in `historyFolder`, opened before the run touches anything. No
 // run starts without one, as in the window: nothing it did could be undone. Nothing when it cannot
 // be made; the message is written.

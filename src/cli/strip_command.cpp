@@ -111,9 +111,8 @@ int runStrip(const QCommandLineParser& parser, CommandContext& context) {
         context.terminal.message(describeErrorLine(names.error()));
         return kExitFailed;
     }
-    CommandSession session(files, context.terminal);
-    return statusAfterUncleanEnd(
-        session.status(stripFolder(folder.value(), names.value(), files.history(), context)), uncleanEnd);
+    return statusAfterUncleanEnd(stripFolder(folder.value(), names.value(), files.history(), context),
+                                 uncleanEnd);
 }
 
 } // namespace corvalin

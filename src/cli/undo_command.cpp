@@ -116,8 +116,7 @@ int runUndo(const QCommandLineParser& parser, CommandContext& context) {
     if (!optionsForCommand(files, context.terminal))
         return kExitFailed;
     const int uncleanEnd = tellUncleanEnd(recoverAfterUncleanEnd(files), context.terminal);
-    CommandSession session(files, context.terminal);
-    return statusAfterUncleanEnd(session.status(undoChosenRun(arguments, files, context)), uncleanEnd);
+    return statusAfterUncleanEnd(undoChosenRun(arguments, files, context), uncleanEnd);
 }
 
 } // namespace corvalin

@@ -434,14 +434,11 @@ private slots:
     // as whole; a record damaged in the middle is no cut and stays for undo to name.
     void cutTailTrimmedAtTheStart_data() {
         QTest::addColumn<QByteArray>("runFlag");
-        // "cut" (last record half written), "middle", or "command cut" (cut while a strip or an undo
-        // command had marked its session)
-        QTest::addColumn<QString>("damage");
+        QTest::addColumn<QString>("damage"); // "cut" (last record half written) or "middle"
         QTest::addColumn<bool>("trimmed");
         QTest::newRow("cut after an unclean end") << QByteArray("1") << "cut" << true;
         QTest::newRow("damaged in the middle") << QByteArray("1") << "middle" << false;
         QTest::newRow("cut, but the session ended cleanly") << QByteArray("0") << "cut" << false;
-        QTest::newRow("cut during a command after a clean end") << QByteArray("0") << "command cut" << true;
     }
     void cutTailTrimmedAtTheStart() {
         QFETCH(QByteArray, runFlag);
@@ -451,9 +448,7 @@ private slots:
         scene.startSession(runFlag.constData(), "3\r\n");
         const fs::path journal = scene.moveJournal(0, numbersFrom(0, 3));
         QVERIFY(!journal.empty());
-        if (damage == "command cut")
-            QVERIFY(markCommandSession(scene.files, true).ok());
-        if (damage != "middle") {
+        if (damage == "cut") {
             cutLastRecord(journal);
         } else {
             std::string bytes = readFile(journal);
