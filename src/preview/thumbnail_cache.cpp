@@ -106,11 +106,13 @@ int ThumbnailCache::rootFd(bool create) {
     return m_root.get();
 }
 
-int ThumbnailCache::folderFd(ThumbnailFolder folder, bool create) {
+int ThumbnailCache::folderFd(ThumbnailFolder folder, Reach reach) {
     const std::lock_guard lock(m_mutex);
-    UniqueFd& held = m_folders[static_cast<std::size_t>(folder)];
-    if (held.valid() || m_refused)
+    const std::size_t index = static_cast<std::size_t>(folder);
+    UniqueFd& held = m_folders[index];
+    if (held.valid() || m_refused || (reach == Reach::LookOnce && m_missing[index]))
         return held.get();
+    const bool create = reach == Reach::Create;
     int parent = rootFd(create);
     if (parent >= 0 && folder == ThumbnailFolder::Failures) {
         if (!m_failParent.valid())
@@ -118,8 +120,14 @@ int ThumbnailCache::folderFd(ThumbnailFolder folder, bool create) {
         parent = m_failParent.get();
     }
     if (parent >= 0 && !m_refused)
-        held = openOwnFolder(parent, kFolderNames[static_cast<std::size_t>(folder)], create, m_refused);
+        held = openOwnFolder(parent, kFolderNames[index], create, m_refused);
+    m_missing[index] = !held.valid();
     return m_refused ? -1 : held.get();
+}
+
+void ThumbnailCache::forgetMissingFolders() {
+    const std::lock_guard lock(m_mutex);
+    m_missing.fill(false);
 }
 
 std::optional<std::string> ThumbnailCache::readEntry(int folder, const std::string& name) const {
@@ -162,7 +170,7 @@ int ThumbnailCache::writeEntry(int folder, const std::string& name, std::string_
 }
 
 std::optional<std::string> ThumbnailCache::find(ThumbnailFolder folder, const PictureStamp& picture) {
-    const int fd = folderFd(folder, false);
+    const int fd = folderFd(folder, Reach::Look);
     if (fd < 0)
         return std::nullopt;
     std::optional<std::string> png = readEntry(fd, thumbnailFileName(picture.uri));
@@ -187,7 +195,7 @@ bool ThumbnailCache::store(ThumbnailFolder folder, const PictureStamp& picture, 
     if (!entry)
         return false;
     for (int attempt = 0; attempt < 2; ++attempt) {
-        const int fd = folderFd(folder, true);
+        const int fd = folderFd(folder, Reach::Create);
         if (fd < 0) {
             m_readOnly = true; // no cache can be made here
             return false;
@@ -220,7 +228,7 @@ int ThumbnailCache::follow(const fs::path& from, const fs::path& to) {
     const std::string newName = thumbnailFileName(there.uri);
     int followed = 0;
     for (std::size_t i = 0; i < kThumbnailFolderCount; ++i) {
-        const int fd = folderFd(static_cast<ThumbnailFolder>(i), false);
+        const int fd = folderFd(static_cast<ThumbnailFolder>(i), Reach::LookOnce);
         if (fd >= 0 && moveEntry(fd, oldName, newName, moved, there.uri))
             ++followed;
     }

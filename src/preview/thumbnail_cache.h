@@ -68,12 +68,17 @@ public:
     // kept as it is); out-of-date entries stay. Nothing is done when `to` is no regular file or
     // something lies at `from` again (the move did not take place). The number of entries moved.
     int follow(const std::filesystem::path& from, const std::filesystem::path& to);
+    // Folders found missing while following are not looked for again (a run of 10,000 pictures
+    // would otherwise ask for each missing size 10,000 times) until this is called.
+    void forgetMissingFolders();
 
     // False once a write has failed.
     bool writable() const { return !m_readOnly; }
 
 private:
-    int folderFd(ThumbnailFolder folder, bool create);
+    // Whether a missing folder is made, looked for again, or taken as missing when it was before.
+    enum class Reach { Create, Look, LookOnce };
+    int folderFd(ThumbnailFolder folder, Reach reach);
     int rootFd(bool create);
     void retireFolders();
     std::optional<std::string> readEntry(int folder, const std::string& name) const;
@@ -87,6 +92,7 @@ private:
     UniqueFd m_root;
     UniqueFd m_failParent;
     std::array<UniqueFd, kThumbnailFolderCount> m_folders;
+    std::array<bool, kThumbnailFolderCount> m_missing{};
     // Folders removed while held (someone emptied the cache): kept open until the end, since
     // another thread may be using one this moment.
     std::vector<UniqueFd> m_retired;

@@ -35,6 +35,7 @@ int followThumbnails(ThumbnailCache& cache, const fs::path& journal, JournalPass
     const Result<JournalContents> contents = readJournal(journal);
     if (!contents)
         return 0;
+    cache.forgetMissingFolders();
     int followed = 0;
     for (const MovedFile& file : filesMoved(contents.value(), pass)) {
         if (stop() || !cache.writable())
