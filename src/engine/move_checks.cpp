@@ -15,6 +15,7 @@ const char* const kMoveIntoText = "移動先フォルダへのファイルの移
 namespace {
 
 const char* const kSourceCheck = "移動元親フォルダからの移動";
+const char* const kDestinationInsideText = "移動先フォルダが移動元親フォルダと同じか、その中にあります。";
 
 } // namespace
 
@@ -68,11 +69,23 @@ Status checkDestination(const fs::path& sourceParent, const fs::path& destinatio
     if (destinationError)
         return errorFromErrno("移動先フォルダの確認", destination, destinationError.value());
     if (isSameOrBelow(target, source))
-        return Error{kMoveIntoText, destination, 0,
-                     "移動先フォルダが移動元親フォルダと同じか、その中にあります。"};
+        return Error{kMoveIntoText, destination, 0, kDestinationInsideText};
     // Refused here, the run stops before any file is touched instead of at its first picture.
     if (const int refusal = folderWriteRefusal(destination))
         return errorFromErrno(kMoveIntoText, destination, refusal);
+    return {};
+}
+
+Status checkHeldDestination(const fs::path& sourceParent, const HeldFolder& destination) {
+    const Result<fs::path> target = destination.resolvedPath();
+    if (!target)
+        return errorFromErrno("移動先フォルダの確認", destination.path(), target.code());
+    std::error_code error;
+    const fs::path source = fs::weakly_canonical(sourceParent, error);
+    if (error)
+        return errorFromErrno("移動元親フォルダの確認", sourceParent, error.value());
+    if (isSameOrBelow(target.value(), source))
+        return Error{kMoveIntoText, destination.path(), 0, kDestinationInsideText};
     return {};
 }
 

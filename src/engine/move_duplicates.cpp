@@ -15,9 +15,11 @@ void MoveRun::setSkipDuplicates(bool skip) {
 
 // True when the picture was a duplicate and is removed. A twin still waiting in a batch for its
 // name is named first, so that the record of the duplicate names it where it stands.
-Result<bool> MoveRun::leaveOutDuplicate(const fs::path& source, const fs::path& destination) {
+Result<bool> MoveRun::leaveOutDuplicate(const HeldFolder& folder, const std::string& name,
+                                        const fs::path& destination) {
     if (!m_duplicates)
         return false;
+    const fs::path source = folder.pathOf(name);
     std::optional<DuplicateLookahead::Verdict> verdict = lookedAhead(source, destination);
     if (m_lookahead && !verdict) {
         if (Status adopted = endLookahead(); !adopted)
@@ -38,7 +40,7 @@ Result<bool> MoveRun::leaveOutDuplicate(const fs::path& source, const fs::path& 
         twinPath = m_duplicates->pathOf(*twin);
     }
     m_observer.duplicateFound(source, *twinPath);
-    if (Status removed = m_layer->removeDuplicate(source, *twinPath); !removed)
+    if (Status removed = m_layer->removeDuplicate(folder, name, *twinPath); !removed)
         return removed.error();
     return true;
 }

@@ -95,7 +95,7 @@ MoveRunResult MoveRun::run(const fs::path& sourceParent, bool deleteFolders,
         return finish(MoveOutcome::Failed, usable.error());
     if (m_duplicates) // read beside the survey
         startLookahead(m_observer.destination());
-    if (Status surveyed = GetDir(sourceParent, folderList, m_observer); !surveyed)
+    if (Status surveyed = survey(sourceParent, folderList); !surveyed)
         return finish(MoveOutcome::Failed, surveyed.error());
     if (m_observer.stopRequested())
         return finish(MoveOutcome::Cancelled);
@@ -118,14 +118,14 @@ MoveRunResult MoveRun::run(const fs::path& sourceParent, bool deleteFolders,
             return finish(MoveOutcome::Cancelled);
         }
         // Copies of earlier folders still waiting in a batch arrive before the failure is told.
-        if (Status moved = moveFolder(folderList[i]); !moved)
+        if (Status moved = moveFolder(i, folderList[i]); !moved)
             return finish(MoveOutcome::Failed, commitCopies(moved).error());
         if (m_stopped)
             return finish(MoveOutcome::Cancelled);
     }
     if (Status committed = commitCarriedCopies(); !committed)
         return finish(MoveOutcome::Failed, committed.error());
-    if (Status back = m_layer->enterFolder(sourceParent); !back)
+    if (Status back = m_layer->enterFolder(*m_source); !back)
         return finish(MoveOutcome::Failed, back.error());
     m_observer.returnedToSourceParent(sourceParent);
     if (deleteFolders) {
@@ -135,7 +135,22 @@ MoveRunResult MoveRun::run(const fs::path& sourceParent, bool deleteFolders,
     return finish(MoveOutcome::Completed);
 }
 
-// Walks the surveyed folders once to count them and their files.
+// The source parent folder held once, by the path the user gave; every folder below it found from
+// there and opened again later the same way (SurveyedFolders).
+Status MoveRun::survey(const fs::path& sourceParent, std::vector<fs::path>& folderList) {
+    Result<HeldFolder> source = HeldFolder::open(sourceParent);
+    if (!source)
+        return source.error();
+    m_source = std::move(source.value());
+    m_places.clear();
+    if (Status surveyed = GetDir(*m_source, folderList, m_places, m_observer); !surveyed)
+        return surveyed;
+    m_folders.emplace(*m_source, folderList, m_places);
+    return {};
+}
+
+// Walks the surveyed folders once to count them and their files. A folder that is no longer the
+// one surveyed is neither entered nor counted.
 Status MoveRun::surveyDisplay(const std::vector<fs::path>& folderList) {
     const std::size_t count = folderList.size();
     for (std::size_t i = 0; i < count; ++i) {
@@ -145,11 +160,16 @@ Status MoveRun::surveyDisplay(const std::vector<fs::path>& folderList) {
             return {};
         }
         const fs::path& folder = folderList[i];
-        auto names = listFiles(folder);
+        const Result<const HeldFolder*> held = m_folders->open(i);
+        if (!held)
+            return held.error();
+        const auto names = held.value() ? held.value()->files() : std::vector<std::string>();
         if (!names)
             return names.error();
-        if (Status entered = m_layer->enterFolder(folder); !entered)
-            return entered;
+        if (held.value()) {
+            if (Status entered = m_layer->enterFolder(*held.value()); !entered)
+                return entered;
+        }
         m_observer.surveyFolderShown(folder);
         m_observer.yieldForDisplay();
         if (!names.value().empty())
@@ -157,23 +177,30 @@ Status MoveRun::surveyDisplay(const std::vector<fs::path>& folderList) {
         m_totalFiles += static_cast<long>(names.value().size());
         m_observer.surveyCountsShown(m_foldersWithFiles, static_cast<int>(count), m_totalFiles);
     }
-    if (Status back = m_layer->enterFolder(m_sourceParent); !back)
+    if (Status back = m_layer->enterFolder(*m_source); !back)
         return back;
     m_observer.surveyFinished(m_sourceParent);
     return {};
 }
 
-// Every file the folder lists, in its order: pictures moved under a new name, the rest deleted.
-Status MoveRun::moveFolder(const fs::path& folder) {
+// Every file the folder lists, in its order: pictures moved under a new name, the rest deleted. A
+// folder that is no longer the one surveyed is left as it is (its end names it).
+Status MoveRun::moveFolder(std::size_t index, const fs::path& folder) {
+    const Result<const HeldFolder*> opened = m_folders->open(index);
+    if (!opened)
+        return opened.error();
+    if (!opened.value())
+        return {};
+    const HeldFolder& held = *opened.value();
     std::vector<std::string> special;
-    auto names = listFiles(folder, special);
+    auto names = held.files(special);
     if (!names)
         return names.error();
     for (const std::string& name : special) {
         if (isPicture(name, m_pictureTypes))
             m_specialFiles.push_back(joinPath(folder, name));
     }
-    if (Status entered = m_layer->enterFolder(folder); !entered)
+    if (Status entered = m_layer->enterFolder(held); !entered)
         return entered;
     m_observer.folderStarted(folder);
     const auto arriving = arrivingDownloads(names.value());
@@ -192,7 +219,7 @@ Status MoveRun::moveFolder(const fs::path& folder) {
         // A folder of thousands, or of large copies, must not hold the journal back.
         if (Status paced = m_layer->keepPace(); !paced)
             return commitCopies(paced);
-        if (Status handled = handleFile(folder, name, arriving.contains(name)); !handled)
+        if (Status handled = handleFile(held, name, arriving.contains(name)); !handled)
             return commitCopies(handled);
     }
     // Small folders share a batch, so that the disk is waited for once for several of them.
@@ -206,10 +233,13 @@ Status MoveRun::moveFolder(const fs::path& folder) {
     return {};
 }
 
-Status MoveRun::handleFile(const fs::path& folder, const std::string& name, bool arriving) {
+// What the file is now is looked up once, by its name in its folder: its identity for the journal,
+// its mode for the move, and whether it is still a file at all (a link, a FIFO or a folder that
+// took its name since the listing is never moved nor removed).
+Status MoveRun::handleFile(const HeldFolder& folder, const std::string& name, bool arriving) {
     --m_remainingFiles;
     m_observer.fileProgress(m_remainingFiles, m_totalFiles);
-    const fs::path file = joinPath(folder, name);
+    const fs::path file = folder.pathOf(name);
     m_observer.previewRequested(file);
     m_vars.SerialNo = wrapSerialNo(m_vars.SerialNo);
     // Moved, it would arrive cut off under a final name; removed, the download would break.
@@ -217,20 +247,32 @@ Status MoveRun::handleFile(const fs::path& folder, const std::string& name, bool
         m_downloadsLeft.push_back(file);
         return {};
     }
-    if (isPicture(name, m_pictureTypes))
-        return movePicture(folder, file, name);
-    return m_layer->removeFile(file);
+    const bool picture = isPicture(name, m_pictureTypes);
+    const Result<HeldEntry> entry = folder.lookup(name);
+    if (!entry)
+        return entry.error();
+    if (entry.value().kind == HeldEntry::Kind::None)
+        return errorFromErrno(picture ? kMoveText : "ファイルの削除", file, ENOENT);
+    if (entry.value().kind != HeldEntry::Kind::File) {
+        if (picture)
+            m_specialFiles.push_back(file);
+        return {};
+    }
+    if (picture)
+        return movePicture(folder, name, entry.value());
+    return m_layer->removeFile(folder, name);
 }
 
 // A name already taken in the destination takes the next numbers until one is free; nothing there
 // is ever replaced.
-Status MoveRun::movePicture(const fs::path& folder, const fs::path& source, const std::string& name) {
+Status MoveRun::movePicture(const HeldFolder& folder, const std::string& name, const HeldEntry& picture) {
     const fs::path destination = m_observer.destination();
+    const fs::path source = folder.pathOf(name);
     const std::string firstName = serialName(numberInHand(), name);
     if (Status usable = useDestination(destination); !usable)
         return usable;
     // A duplicate takes no number, so its name's length does not matter.
-    if (const Result<bool> left = leaveOutDuplicate(source, destination); !left || left.value())
+    if (const Result<bool> left = leaveOutDuplicate(folder, name, destination); !left || left.value())
         return left.status();
     // Every number gives a name of the same length: a name too long is known before anything is
     // done, and the picture stays with its folder while the others move.
@@ -242,8 +284,8 @@ Status MoveRun::movePicture(const fs::path& folder, const fs::path& source, cons
     showNewName(source, firstName);
     // A plan names its pictures one by one, which hands out the same numbers as the batches. The
     // copy arrives writable by its owner; the picture itself keeps its mode until it goes.
-    if (m_layer == &m_disk && m_crossDeviceMoves.crosses(folder, destination)) {
-        if (Status added = m_crossDeviceMoves.add(source, destination); !added)
+    if (m_layer == &m_disk && CrossDeviceMoves::crosses(folder, *m_destination)) {
+        if (Status added = m_crossDeviceMoves.add(folder, name, *m_destination); !added)
             return moveError(added, destination);
         noteMoved(source, {}, true);
         return {};
@@ -252,15 +294,13 @@ Status MoveRun::movePicture(const fs::path& folder, const fs::path& source, cons
         const std::string newName = serialName(m_vars.SerialNo, name);
         if (newName != m_nameShown)
             showNewName(source, newName);
-        const fs::path target = joinPath(destination, newName);
-        const Status moved = m_layer->movePicture(m_vars.SerialNo, source, target);
+        const Status moved = m_layer->movePicture(m_vars.SerialNo, folder, name, picture, *m_destination, newName);
         if (moved.code() != EEXIST) {
             if (!moved)
                 return moveError(moved, destination);
             ++m_vars.SerialNo;
-            noteMoved(source, target, false);
-            // Only once it has arrived: a picture that could not be moved keeps its mode.
-            return m_layer->makeWritable(target);
+            noteMoved(source, joinPath(destination, newName), false);
+            return {};
         }
         m_vars.SerialNo = wrapSerialNo(m_vars.SerialNo + 1);
         if (Status counted = m_layer->writeCounter(m_vars.SerialNo); !counted)
@@ -293,7 +333,7 @@ Status MoveRun::commitCarriedCopies() {
 // A copy takes its serial number when it is named, as a picture moved within its file system does
 // when it is renamed: the counter file rewritten and the move recorded first. A taken name takes the
 // next number.
-Result<fs::path> MoveRun::finalPathFor(const fs::path& source, bool taken) {
+Result<fs::path> MoveRun::finalPathFor(const fs::path& source, const FileIdentity& copied, bool taken) {
     const fs::path destination = m_crossDeviceMoves.destination();
     m_namingAttempts = taken ? m_namingAttempts + 1 : 0;
     if (m_namingAttempts > kHighestSerialNo)
@@ -306,7 +346,7 @@ Result<fs::path> MoveRun::finalPathFor(const fs::path& source, bool taken) {
         if (taken) // the name found taken never held this picture
             copyWithdrawn(source);
         const std::size_t line = journal->nextLine();
-        if (Status recorded = journal->recordMove(m_vars.SerialNo, source, target); !recorded)
+        if (Status recorded = journal->recordMove(m_vars.SerialNo, source, target, copied); !recorded)
             return recorded.error();
         m_copyRecords[source.native()] = line;
     }
@@ -353,42 +393,46 @@ void MoveRun::showNewName(const fs::path& source, std::string name) {
 }
 
 // Checked once for every destination the run meets: never inside the source tree, and free of the
-// leftovers of a move that a crash cut off.
+// leftovers of a move that a crash cut off. Held from then on, so that every picture goes into the
+// very folder that was checked, whatever takes its path meanwhile.
 Status MoveRun::useDestination(const fs::path& destination) {
     if (m_checkedDestination == destination)
         return {};
+    Result<HeldFolder> held = HeldFolder::open(destination);
+    if (!held)
+        return errorFromErrno(kMoveIntoText, destination, held.code());
     if (Status outside = checkDestination(m_sourceParent, destination); !outside)
         return outside;
-    if (Status recovered = m_layer->prepareDestination(destination); !recovered)
+    if (Status outside = checkHeldDestination(m_sourceParent, held.value()); !outside)
+        return outside;
+    if (Status recovered = m_layer->prepareDestination(held.value()); !recovered)
         return recovered;
+    m_destination = std::move(held.value());
     m_checkedDestination = destination;
     m_longestName = longestNameIn(destination);
     return {};
 }
 
 // Every direct subfolder the survey saw, hidden ones too (the survey emptied them as well), with
-// everything in them. One that appeared during the run was never emptied, one that still holds a
-// download marker would lose the download, and one holding a picture whose name is too long would
-// lose the picture: all stay.
+// everything in them, each only while it is still the folder the survey saw. One that appeared
+// during the run was never emptied, one that still holds a download marker would lose the
+// download, and one holding a picture whose name is too long would lose the picture: all stay.
 Status MoveRun::deleteChildFolders(const std::vector<fs::path>& folderList) {
-    auto names = listSubfolders(m_sourceParent, {.includeHidden = true, .sameFileSystemOnly = true});
-    if (!names)
-        return names.error();
-    std::unordered_set<std::string> surveyed;
-    for (const fs::path& folder : folderList)
-        surveyed.insert(folder.native());
-    for (const std::string& name : names.value()) {
-        const fs::path folder = joinPath(m_sourceParent, name);
-        if (!surveyed.contains(folder.native()))
-            continue;
+    for (std::size_t i = 0; i < m_places.size() && m_places[i].parent == kSurveyRoot; ++i) {
+        const fs::path& folder = folderList[i];
         m_observer.yield();
         if (m_foldersHoldingLongNames.contains(folder.native())) {
             m_foldersKeptForLongNames.push_back(folder);
             continue;
         }
+        // One changed since the survey is left as it is, and named once.
+        if (m_folders->isLeft(i))
+            continue;
         if (Status paced = m_layer->keepPace(); !paced)
             return paced;
-        const Result<bool> removed = m_layer->removeFolder(folder);
+        const Result<bool> removed = m_layer->removeFolder(*m_source, m_places[i].name, m_places[i].id);
+        if (!removed && m_folders->noteChanged(i, removed.error()))
+            continue;
         if (!removed)
             return removed.error();
         if (!removed.value())
@@ -402,7 +446,8 @@ Status MoveRun::deleteChildFolders(const std::vector<fs::path>& folderList) {
 MoveRunResult MoveRun::finish(MoveOutcome outcome, std::optional<Error> error) {
     // Back in the source parent folder, as after a completed run; a failure here adds nothing
     // the user could act on.
-    (void)m_layer->enterFolder(m_sourceParent);
+    if (m_source)
+        (void)m_layer->enterFolder(*m_source);
     m_crossDeviceMoves.discard();
     m_lookahead.reset();
     // However the run ends, what waits for the Trash goes in now; one that cannot is a failure.
@@ -419,7 +464,8 @@ MoveRunResult MoveRun::finish(MoveOutcome outcome, std::optional<Error> error) {
             m_foldersKeptForLongNames,
             m_longestName,
             m_specialFiles,
-            m_foldersRemoved};
+            m_foldersRemoved,
+            m_folders ? m_folders->changed() : std::vector<ChangedFolder>{}};
 }
 
 } // namespace corvalin

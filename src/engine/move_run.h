@@ -7,6 +7,7 @@
 #include "engine/duplicate_lookahead.h"
 #include "engine/file_layer.h"
 #include "engine/folder_survey.h"
+#include "engine/surveyed_folders.h"
 #include "history/run_journal.h"
 #include "naming/picture_types.h"
 #include "platform/removal.h"
@@ -82,9 +83,13 @@ struct MoveRunResult {
     std::vector<std::filesystem::path> namesTooLong;
     std::vector<std::filesystem::path> foldersKeptForLongNames;
     std::size_t longestName = 255; // the destination's limit, in bytes
-    // FIFOs, sockets and devices named like pictures in the folders emptied: never moved.
+    // FIFOs, sockets and devices named like pictures in the folders emptied, and pictures that
+    // were no regular file any more when their turn came: never moved.
     std::vector<std::filesystem::path> specialFiles;
     int foldersRemoved = 0; // child folders removed after the move
+    // Folders that were no longer the ones surveyed when the run came to them, left as they were
+    // with everything in them (describeChangedFolders words them).
+    std::vector<ChangedFolder> changedFolders;
 };
 
 // What a failure to move a picture into the destination was doing, as messages name it.
@@ -99,6 +104,9 @@ Status checkSource(const std::filesystem::path& sourceParent, const SettingsFile
 // (symbolic links resolved): its pictures would be numbered again and, with the delete option,
 // deleted. Refuses one this user may not write into (read-only, no permission) too.
 Status checkDestination(const std::filesystem::path& sourceParent, const std::filesystem::path& destination);
+// The same for the destination as it is held, whatever its path names by now: the folder the run
+// will put its pictures in is never the source parent folder nor below it.
+Status checkHeldDestination(const std::filesystem::path& sourceParent, const HeldFolder& destination);
 
 // The start record of a move run's journal, the same for the window and the command line.
 RunStart moveRunStart(std::int32_t serialNo, const std::filesystem::path& sourceParent,
@@ -141,12 +149,12 @@ public:
                       std::vector<std::filesystem::path>& folderList);
 
 private:
+    Status survey(const std::filesystem::path& sourceParent, std::vector<std::filesystem::path>& folderList);
     Status surveyDisplay(const std::vector<std::filesystem::path>& folderList);
-    Status moveFolder(const std::filesystem::path& folder);
-    Status handleFile(const std::filesystem::path& folder, const std::string& name, bool arriving);
-    Status movePicture(const std::filesystem::path& folder, const std::filesystem::path& source,
-                       const std::string& name);
-    Result<bool> leaveOutDuplicate(const std::filesystem::path& source,
+    Status moveFolder(std::size_t index, const std::filesystem::path& folder);
+    Status handleFile(const HeldFolder& folder, const std::string& name, bool arriving);
+    Status movePicture(const HeldFolder& folder, const std::string& name, const HeldEntry& picture);
+    Result<bool> leaveOutDuplicate(const HeldFolder& folder, const std::string& name,
                                    const std::filesystem::path& destination);
     void startLookahead(const std::filesystem::path& destination);
     std::optional<DuplicateLookahead::Verdict> lookedAhead(const std::filesystem::path& source,
@@ -156,7 +164,8 @@ private:
     void noteMoved(const std::filesystem::path& source, const std::filesystem::path& target, bool pending);
     Status commitCopies(Status status);
     Status commitCarriedCopies();
-    Result<std::filesystem::path> finalPathFor(const std::filesystem::path& source, bool taken) override;
+    Result<std::filesystem::path> finalPathFor(const std::filesystem::path& source, const FileIdentity& copied,
+                                               bool taken) override;
     void copyNamed(const std::filesystem::path& source) override;
     void copyWithdrawn(const std::filesystem::path& source) override;
     Status keepPace() override;
@@ -173,7 +182,13 @@ private:
     FileLayer* m_layer = &m_disk;
     PictureTypes m_pictureTypes;
     std::filesystem::path m_sourceParent;
+    // The source parent folder, every folder the survey saw below it, and the destination the run
+    // met last, held: the run reaches each file by its name in one of them, never by a path.
+    std::optional<HeldFolder> m_source;
+    std::vector<SurveyedFolder> m_places;
+    std::optional<SurveyedFolders> m_folders;
     std::optional<std::filesystem::path> m_checkedDestination;
+    std::optional<HeldFolder> m_destination;
     int m_foldersWithFiles = 0;
     long m_totalFiles = 0;
     long m_remainingFiles = 0;

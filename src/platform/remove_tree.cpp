@@ -4,6 +4,7 @@
 // never what it points to.
 #include "platform/file_ops.h"
 
+#include "platform/held_folder.h"
 #include "platform/paths.h"
 #include "platform/posix_io.h"
 
@@ -247,6 +248,44 @@ Status removeTree(const fs::path& folder, const FolderTree* listed) {
     fd.close();
     if (::unlinkat(parentFd.get(), ownName(path).c_str(), AT_REMOVEDIR) != 0)
         return errorFromErrno(operation, folder, errno);
+    return {};
+}
+
+Result<FolderTree> readFolderTree(const HeldFolder& folder) {
+    TreeWalk walk;
+    walk.device = static_cast<dev_t>(folder.id().device);
+    walk.mountId = mountIdOf(folder.fd());
+    FolderTree tree;
+    if (const int error = readTree(folder.fd(), folder.path().native(), walk, 0, tree))
+        return errorFromErrno("フォルダの読み取り", walk.failedPath, error);
+    return tree;
+}
+
+Status removeTree(const HeldFolder& parent, const std::string& name, const FolderId& expected,
+                  const FolderTree* listed) {
+    const char* const operation = "フォルダの削除";
+    const fs::path path = parent.pathOf(name);
+    if (!isPlainName(name))
+        return errorFromErrno(operation, path, EINVAL);
+    // Another folder that took its name since it was seen is not ours to delete: told apart before
+    // any right is given.
+    const UniqueFd top(::openat(parent.fd(), name.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    struct stat st {};
+    if (!top.valid() || ::fstat(top.get(), &st) != 0)
+        return errorFromErrno(operation, path, errno == ELOOP ? ENOTDIR : errno);
+    if (st.st_dev != expected.device || st.st_ino != expected.inode)
+        return errorFromErrno(operation, path, ESTALE);
+    TreeWalk walk;
+    walk.device = st.st_dev;
+    UniqueFd fd;
+    if (const int error = openFolder(top.get(), ".", walk, fd))
+        return errorFromErrno(operation, path, error);
+    walk.mountId = mountIdOf(fd.get());
+    if (const int error = clearFolder(fd.get(), path.native(), walk, 0, listed))
+        return errorFromErrno(operation, walk.failedPath, error);
+    fd.close();
+    if (::unlinkat(parent.fd(), name.c_str(), AT_REMOVEDIR) != 0)
+        return errorFromErrno(operation, path, errno);
     return {};
 }
 

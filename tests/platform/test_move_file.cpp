@@ -40,7 +40,7 @@ std::string pictureBytes(int index, std::size_t size = 200 * 1024) {
 class SameName : public CopyNaming {
 public:
     explicit SameName(fs::path folder) : m_folder(std::move(folder)) {}
-    Result<fs::path> finalPathFor(const fs::path& source, bool) override {
+    Result<fs::path> finalPathFor(const fs::path& source, const FileIdentity&, bool) override {
         return m_folder / source.filename();
     }
     void copyNamed(const fs::path&) override {}
@@ -51,9 +51,10 @@ private:
 
 void moveInBatches(const fs::path& from, const fs::path& to, int files, int perBatch) {
     SameName naming(to);
-    CrossDeviceBatch batch(to, {.count = std::size_t(perBatch)});
+    CrossDeviceBatch batch(HeldFolder::open(to).value(), {.count = std::size_t(perBatch)});
+    const Result<HeldFolder> source = HeldFolder::open(from);
     for (int i = 0; i < files; ++i) {
-        if (!batch.add(from / std::to_string(i)) || (batch.full() && !batch.commit(naming)))
+        if (!batch.add(source.value(), std::to_string(i)) || (batch.full() && !batch.commit(naming)))
             return;
     }
     batch.commit(naming);
