@@ -46,6 +46,12 @@ void GatherObserver::folderFinished(const fs::path&) {
     m_tally.folderFinished();
 }
 
+bool GatherObserver::deleteUnchosenPictures(const std::map<std::string, std::size_t>& byEnding) {
+    if (!m_unchosenAllowed)
+        m_refusedUnchosen = byEnding;
+    return m_unchosenAllowed;
+}
+
 const GatherCounts& GatherObserver::finish() {
     return m_tally.finish();
 }

@@ -48,12 +48,18 @@ std::string gatherSummary(MoveOutcome outcome, const GatherCounts& counts, Remov
     std::string text =
         std::string(outcomeText(outcome)) + ": 画像 " + std::to_string(counts.pictures) + " 個を移動しました";
     if (counts.firstNumber && counts.lastNumber)
-        text += "（" + numberText(*counts.firstNumber) + "〜" + numberText(*counts.lastNumber) + "）";
+        text += "（" + numberText(*counts.firstNumber) + "〜" + numberText(*counts.lastNumber) +
+                (counts.numbersSkipped > 0
+                     ? "、すでにあった番号 " + std::to_string(counts.numbersSkipped) + " 個は飛ばしました"
+                     : "") +
+                "）";
     text += "。";
     // Said only when there are any, so that the line of a run without them stays as it was.
     if (counts.duplicates > 0)
         text += "移動先と同じ内容の画像 " + std::to_string(counts.duplicates) + " 個、";
     text += "ほかのファイル " + std::to_string(counts.others) + " 個";
+    if (counts.unchosenPictures > 0)
+        text += "（うち、選んでいない形式の画像 " + std::to_string(counts.unchosenPictures) + " 個）";
     if (removed.childFolders && outcome == MoveOutcome::Completed)
         text += "と子フォルダ " + std::to_string(counts.childFolders) + " 個";
     return text + (removed.permanent ? "を削除しました。" : "をごみ箱に入れました。");
@@ -115,6 +121,8 @@ bool GatherTally::countIfGone(const Handled& handled) {
     }
     if (!handled.number) {
         ++m_counts.others;
+        if (unchosenPictureEnding(handled.file.filename().native(), m_types))
+            ++m_counts.unchosenPictures;
         return true;
     }
     ++m_counts.pictures;

@@ -13,13 +13,15 @@ namespace corvalin {
 
 // What a move run did, file by file.
 struct GatherCounts {
-    long pictures = 0;   // moved into the destination
-    long others = 0;     // removed as files that are not pictures
-    long duplicates = 0; // pictures removed because the destination held their bytes already
+    long pictures = 0;         // moved into the destination
+    long others = 0;           // removed as files that are not pictures
+    long duplicates = 0;       // pictures removed because the destination held their bytes already
+    long unchosenPictures = 0; // of `others`: names that read as pictures of a type not chosen
     // Child folders removed after the move (MoveRunResult::foldersRemoved).
     long childFolders = 0;
     std::optional<std::int32_t> firstNumber;
     std::optional<std::int32_t> lastNumber;
+    long numbersSkipped = 0; // the run's own count (MoveRunResult), not the tally's
 };
 
 // What the run was asked to remove, and how.
@@ -38,6 +40,9 @@ std::string gatherSummary(MoveOutcome outcome, const GatherCounts& counts, Remov
 // files wait and are looked at again at each folder's end and at the run's end.
 class GatherTally {
 public:
+    // The types the run takes for pictures, so that the pictures among the files removed are told.
+    void setPictureTypes(const PictureTypes& types) { m_types = types; }
+
     // The run took up `file`: the one before it is settled.
     void fileStarted(const std::filesystem::path& file);
     // The picture in hand is to get `newName`; called again while a name is taken, the last counts.
@@ -63,6 +68,7 @@ private:
     bool countIfGone(const Handled& handled);
 
     GatherCounts m_counts;
+    PictureTypes m_types;
     long m_handled = 0;
     long m_firstOrder = 0; // of the pictures counted so far, the first and the last handled
     long m_lastOrder = 0;

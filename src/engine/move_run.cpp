@@ -6,6 +6,7 @@
 #include "platform/folder_limits.h"
 #include "platform/paths.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <system_error>
 #include <unordered_set>
@@ -103,6 +104,10 @@ MoveRunResult MoveRun::run(const fs::path& sourceParent, bool deleteFolders,
         return finish(MoveOutcome::Failed, shown.error());
     if (m_stopped)
         return finish(MoveOutcome::Cancelled);
+    if (Status room = m_numbering.checkRoom(*m_checkedDestination, m_picturesFound); !room)
+        return finish(MoveOutcome::Failed, room.error());
+    if (!m_unchosenPictures.empty() && !m_observer.deleteUnchosenPictures(m_unchosenPictures))
+        return finish(MoveOutcome::Cancelled);
     m_remainingFiles = m_totalFiles;
     if (m_lookahead)
         m_lookahead->follow(folderList);
@@ -175,6 +180,11 @@ Status MoveRun::surveyDisplay(const std::vector<fs::path>& folderList) {
         if (!names.value().empty())
             ++m_foldersWithFiles;
         m_totalFiles += static_cast<long>(names.value().size());
+        m_picturesFound +=
+            std::count_if(names.value().begin(), names.value().end(),
+                          [this](const std::string& name) { return isPicture(name, m_pictureTypes); });
+        if (m_disk.removal().permanent())
+            countUnchosenPictures(names.value());
         m_observer.surveyCountsShown(m_foldersWithFiles, static_cast<int>(count), m_totalFiles);
     }
     if (Status back = m_layer->enterFolder(*m_source); !back)
@@ -258,19 +268,22 @@ Status MoveRun::handleFile(const HeldFolder& folder, const std::string& name, bo
             m_specialFiles.push_back(file);
         return {};
     }
-    if (picture)
-        return movePicture(folder, name, entry.value());
+    if (picture) {
+        const Status moved = movePicture(folder, name, entry.value());
+        ++m_picturesHandled;
+        return moved;
+    }
     return m_layer->removeFile(folder, name);
 }
 
-// A name already taken in the destination takes the next numbers until one is free; nothing there
-// is ever replaced.
+// A number the destination holds is passed over, and a name taken meanwhile takes the next numbers
+// until one is free; nothing there is ever replaced.
 Status MoveRun::movePicture(const HeldFolder& folder, const std::string& name, const HeldEntry& picture) {
     const fs::path destination = m_observer.destination();
     const fs::path source = folder.pathOf(name);
-    const std::string firstName = serialName(numberInHand(), name);
     if (Status usable = useDestination(destination); !usable)
         return usable;
+    const std::string firstName = serialName(numberInHand(), name);
     // A duplicate takes no number, so its name's length does not matter.
     if (const Result<bool> left = leaveOutDuplicate(folder, name, destination); !left || left.value())
         return left.status();
@@ -287,10 +300,13 @@ Status MoveRun::movePicture(const HeldFolder& folder, const std::string& name, c
     if (m_layer == &m_disk && CrossDeviceMoves::crosses(folder, *m_destination)) {
         if (Status added = m_crossDeviceMoves.add(folder, name, *m_destination); !added)
             return moveError(added, destination);
+        planBatchNumber(destination);
         noteMoved(source, {}, true);
         return {};
     }
     for (std::int32_t attempt = 0; attempt <= kHighestSerialNo; ++attempt) {
+        if (Status skipped = skipHeldNumbers(destination); !skipped)
+            return skipped;
         const std::string newName = serialName(m_vars.SerialNo, name);
         if (newName != m_nameShown)
             showNewName(source, newName);
@@ -298,10 +314,14 @@ Status MoveRun::movePicture(const HeldFolder& folder, const std::string& name, c
         if (moved.code() != EEXIST) {
             if (!moved)
                 return moveError(moved, destination);
+            m_numbering.hold(destination, m_vars.SerialNo);
             ++m_vars.SerialNo;
             noteMoved(source, joinPath(destination, newName), false);
             return {};
         }
+        // Taken since the destination was listed: held from now on.
+        m_numbering.hold(destination, m_vars.SerialNo);
+        m_numbering.skipped(m_vars.SerialNo, nextOnRound(m_vars.SerialNo));
         m_vars.SerialNo = wrapSerialNo(m_vars.SerialNo + 1);
         if (Status counted = m_layer->writeCounter(m_vars.SerialNo); !counted)
             return counted;
@@ -330,68 +350,6 @@ Status MoveRun::commitCarriedCopies() {
     return m_layer->keepPace();
 }
 
-// A copy takes its serial number when it is named, as a picture moved within its file system does
-// when it is renamed: the counter file rewritten and the move recorded first. A taken name takes the
-// next number.
-Result<fs::path> MoveRun::finalPathFor(const fs::path& source, const FileIdentity& copied, bool taken) {
-    const fs::path destination = m_crossDeviceMoves.destination();
-    m_namingAttempts = taken ? m_namingAttempts + 1 : 0;
-    if (m_namingAttempts > kHighestSerialNo)
-        return errorFromErrno(kMoveIntoText, destination, EEXIST);
-    m_vars.SerialNo = wrapSerialNo(taken ? m_vars.SerialNo + 1 : m_vars.SerialNo);
-    if (Status counted = m_layer->writeCounter(m_vars.SerialNo); !counted)
-        return counted.error();
-    const fs::path target = joinPath(destination, serialName(m_vars.SerialNo, source.filename().native()));
-    if (RunJournal* journal = m_disk.journal()) {
-        if (taken) // the name found taken never held this picture
-            copyWithdrawn(source);
-        const std::size_t line = journal->nextLine();
-        if (Status recorded = journal->recordMove(m_vars.SerialNo, source, target, copied); !recorded)
-            return recorded.error();
-        m_copyRecords[source.native()] = line;
-    }
-    // A name found taken in the batch moves the numbers of the copies after it.
-    if (source == m_nameShownFor && target.filename().native() != m_nameShown)
-        showNewName(source, target.filename().native());
-    m_copyTarget = target;
-    return target;
-}
-
-void MoveRun::copyWithdrawn(const fs::path& source) {
-    const auto record = m_copyRecords.find(source.native());
-    if (record == m_copyRecords.end())
-        return;
-    // A journal that cannot take this fails again at its next record, and the run stops there.
-    (void)m_disk.journal()->recordNotDone(record->second);
-    m_copyRecords.erase(record);
-}
-
-Status MoveRun::keepPace() {
-    return m_layer->keepPace();
-}
-
-void MoveRun::copyNamed(const fs::path& source) {
-    ++m_vars.SerialNo;
-    if (m_duplicates)
-        m_duplicates->named(source, m_copyTarget);
-}
-
-// The number the file in hand takes if it is a picture: each copy still waiting in a batch takes
-// one first, rounding past the highest as the naming does.
-std::int32_t MoveRun::numberInHand() const {
-    const auto waiting = static_cast<std::int32_t>(m_crossDeviceMoves.pending());
-    if (waiting == 0)
-        return m_vars.SerialNo;
-    const std::int32_t next = wrapSerialNo(m_vars.SerialNo);
-    return next < 0 ? next + waiting : (next + waiting) % (kHighestSerialNo + 1);
-}
-
-void MoveRun::showNewName(const fs::path& source, std::string name) {
-    m_nameShownFor = source;
-    m_nameShown = std::move(name);
-    m_observer.newNameChosen(m_nameShown);
-}
-
 // Checked once for every destination the run meets: never inside the source tree, and free of the
 // leftovers of a move that a crash cut off. Held from then on, so that every picture goes into the
 // very folder that was checked, whatever takes its path meanwhile.
@@ -407,10 +365,13 @@ Status MoveRun::useDestination(const fs::path& destination) {
         return outside;
     if (Status recovered = m_layer->prepareDestination(held.value()); !recovered)
         return recovered;
+    if (Status listed = m_numbering.meet(destination); !listed)
+        return listed;
     m_destination = std::move(held.value());
     m_checkedDestination = destination;
     m_longestName = longestNameIn(destination);
-    return {};
+    // One met during the run must have room for the pictures still to come.
+    return m_numbering.checkRoom(destination, m_picturesFound - m_picturesHandled);
 }
 
 // Every direct subfolder the survey saw, hidden ones too (the survey emptied them as well), with
@@ -465,6 +426,7 @@ MoveRunResult MoveRun::finish(MoveOutcome outcome, std::optional<Error> error) {
             m_longestName,
             m_specialFiles,
             m_foldersRemoved,
+            m_numbering.numbersSkipped(),
             m_folders ? m_folders->changed() : std::vector<ChangedFolder>{}};
 }
 

@@ -7,6 +7,7 @@
 #include "engine/duplicate_lookahead.h"
 #include "engine/file_layer.h"
 #include "engine/folder_survey.h"
+#include "engine/serial_numbering.h"
 #include "engine/surveyed_folders.h"
 #include "history/run_journal.h"
 #include "naming/picture_types.h"
@@ -15,6 +16,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -56,6 +58,12 @@ public:
                                 const std::filesystem::path& /*twin*/) {}
     // Where the next picture goes; asked afresh for every picture.
     virtual std::filesystem::path destination() = 0;
+    // Files whose names read as pictures of a type not chosen (unchosenPictureEnding) are to be
+    // deleted for good: asked once, after the survey display and before anything is touched, with
+    // how many there are of each ending. False ends the run there, as a cancel does.
+    virtual bool deleteUnchosenPictures(const std::map<std::string, std::size_t>& /*byEnding*/) {
+        return true;
+    }
     // The folder's files are all handled.
     virtual void folderFinished(const std::filesystem::path& /*folder*/) {}
     // Every folder is emptied; the source pane goes back to the source parent folder, before the
@@ -87,6 +95,9 @@ struct MoveRunResult {
     // were no regular file any more when their turn came: never moved.
     std::vector<std::filesystem::path> specialFiles;
     int foldersRemoved = 0; // child folders removed after the move
+    // Numbers passed over because the destination held them already, or a name with them was
+    // found taken.
+    long numbersSkipped = 0;
     // Folders that were no longer the ones surveyed when the run came to them, left as they were
     // with everything in them (describeChangedFolders words them).
     std::vector<ChangedFolder> changedFolders;
@@ -124,6 +135,8 @@ const char* journalOutcome(MoveOutcome outcome);
 // left alone, and so are the child folders that hold them; so is a picture whose new name would be
 // too long for the destination, and its child folder. Pictures bound for another file system
 // are copied in batches of at most a folder, and each takes its number when its copy is named.
+// No picture takes a number its destination already holds (serial_numbering.h): a destination
+// without a free number for every picture is refused before anything is touched.
 class MoveRun : private CopyNaming {
 public:
     MoveRun(Module1& vars, SettingsFiles files, MoveRunObserver& observer, Removal removal = Removal());
@@ -170,6 +183,9 @@ private:
     void copyWithdrawn(const std::filesystem::path& source) override;
     Status keepPace() override;
     std::int32_t numberInHand() const;
+    Status skipHeldNumbers(const std::filesystem::path& destination);
+    void planBatchNumber(const std::filesystem::path& destination);
+    void countUnchosenPictures(const std::vector<std::string>& names);
     void showNewName(const std::filesystem::path& source, std::string name);
     Status useDestination(const std::filesystem::path& destination);
     Status deleteChildFolders(const std::vector<std::filesystem::path>& folderList);
@@ -191,6 +207,11 @@ private:
     std::optional<HeldFolder> m_destination;
     int m_foldersWithFiles = 0;
     long m_totalFiles = 0;
+    long m_picturesFound = 0; // by the survey display
+    long m_picturesHandled = 0;
+    SerialNumbering m_numbering;
+    std::int32_t m_numberAfterBatch = 0; // what the next picture takes while copies wait in a batch
+    std::map<std::string, std::size_t> m_unchosenPictures; // by ending, when the run deletes for good
     long m_remainingFiles = 0;
     bool m_stopped = false;
     CrossDeviceMoves m_crossDeviceMoves{*this};

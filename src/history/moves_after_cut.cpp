@@ -5,6 +5,7 @@
 #include "history/run_journal.h"
 #include "history/serial_after_cut.h"
 #include "history/unclean_end.h"
+#include "naming/serial_name.h"
 #include "platform/file_ops.h"
 #include "platform/interrupted_moves.h"
 #include "platform/posix_io.h"

@@ -108,11 +108,10 @@ std::optional<std::int32_t> serialNoAfterUncleanEnd(const SessionJournal* lastMo
     if (!given)
         return counterPlusOne;
     // The destination's names are the last word: a cut may have lost the journal's last records.
-    const Result<std::vector<std::string>> names = listFiles(given->lastFolder);
-    if (!names)
-        report.failures.push_back(names.error());
-    return serialNoAfterCut(counterPlusOne, *given,
-                            names ? serialNumbersIn(names.value()) : std::unordered_set<std::int32_t>{});
+    const Result<HeldNumbers> held = heldNumbersIn(given->lastFolder);
+    if (!held)
+        report.failures.push_back(held.error());
+    return serialNoAfterCut(counterPlusOne, *given, held ? held.value() : HeldNumbers());
 }
 
 std::string describeUncleanEnd(const UncleanEndReport& report) {

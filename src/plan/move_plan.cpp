@@ -246,6 +246,7 @@ MovePlan makeMovePlan(const Module1& vars, const SettingsFiles& files, const Pla
     plan.deleteFolders = request.deleteFolders;
     plan.permanent = request.permanent;
     plan.skipDuplicates = request.skipDuplicates;
+    plan.pictureTypes = request.pictureTypes;
     Module1 planVars = vars; // the counter moves in the copy only
     const Removal removal(request.permanent);
     PlanRecorder recorder(plan, removal);
@@ -264,6 +265,7 @@ MovePlan makeMovePlan(const Module1& vars, const SettingsFiles& files, const Pla
         return cancelled;
     }
     plan.outcome = result.outcome;
+    plan.numbersSkipped = result.numbersSkipped;
     plan.childFolders = folderList.size();
     plan.acrossFileSystems = acrossFileSystems(request.source, request.destination);
     addFilesLeft(plan, result);

@@ -72,6 +72,7 @@ struct MovePlan {
     bool deleteFolders = false;
     bool permanent = false;
     bool skipDuplicates = false;
+    PictureTypes pictureTypes;             // what the run took for pictures
     std::optional<bool> acrossFileSystems; // nothing when a folder cannot be looked at
     std::size_t childFolders = 0;
     std::vector<PlanPicture> pictures;
@@ -82,6 +83,7 @@ struct MovePlan {
     std::vector<std::filesystem::path> foldersKeptForDownloads;
     std::vector<std::filesystem::path> namesTooLong;
     std::vector<PlanProblem> problems;
+    long numbersSkipped = 0; // held by the destination already, so passed over
     std::uint64_t pictureBytes = 0;
     std::uint64_t removalBytes = 0;
     std::uint64_t duplicateBytes = 0;

@@ -42,6 +42,11 @@ Result<std::vector<std::string>> listFiles(const std::filesystem::path& folder);
 Result<std::vector<std::string>> listFiles(const std::filesystem::path& folder,
                                            std::vector<std::string>& special);
 
+// Calls `named` with every name directly in `folder`, whatever its entry is (hidden ones, links,
+// folders included), in the order the file system gives them; nothing beyond the folder is read.
+Status forEachName(const std::filesystem::path& folder,
+                   const std::function<void(std::string_view name)>& named);
+
 struct SubfolderFilter {
     bool includeHidden = false;
     // Leave out subfolders that are mount points: of another file system, or bind mounts.

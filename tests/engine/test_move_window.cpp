@@ -19,6 +19,8 @@ using namespace corvalin;
 using namespace corvalin::test;
 namespace fs = std::filesystem;
 
+Q_DECLARE_METATYPE(MessageAnswer)
+
 namespace {
 
 // What the window showed at one pass of the event loop during a run.
@@ -158,11 +160,14 @@ private slots:
         }
         openForm(destination, false, shippedYields);
         m_form->ui.Label4->setText("before");
+        m_form->showRunResult("the run before");
         m_vars.SerialNo = 41;
         // In the last folder, long enough for the list to be read again at its end, before the
         // batch carried over from the first folder is named.
         bool waited = !acrossFileSystems;
+        QStringList resultsDuring;
         m_duringRun = [&] {
+            resultsDuring << m_form->ui.lblRunResult->text();
             if (!waited && m_form->ui.Label10->text() == "C" && !m_form->PreviewPath.empty()) {
                 waited = true;
                 QThread::msleep(350);
@@ -177,6 +182,14 @@ private slots:
         QCOMPARE(ui.Label4->text(), QString("000043 c.bmp"));
         QCOMPARE(ui.Label15->text(), QString("4"));
         QCOMPARE(ui.File2->entryCount(), 4);
+        // The result line, the command line's own, stays below the controls until the next run.
+        QCOMPARE(resultsDuring.filter("the run before"), QStringList());
+        QCOMPARE(ui.lblRunResult->text(),
+                 QString("完了: 画像 3 個を移動しました（000041〜000043）。ほかのファイル 1 "
+                         "個をごみ箱に入れました。"));
+        QVERIFY(ui.lblRunResult->isVisible());
+        QVERIFY(ui.lblRunResult->mapTo(m_form.get(), QPoint()).y() >=
+                ui.Command1->mapTo(m_form.get(), QPoint(0, ui.Command1->height())).y());
         QCOMPARE(ui.Dir1->path(), src());
         QCOMPARE(ui.File1->path(), src());
         QVERIFY(ui.Command1->isVisible() && !ui.Command2->isVisible() && ui.Command2->isEnabled());
@@ -192,6 +205,46 @@ private slots:
         // A late preview is thrown away: the box stays empty after the run.
         QTest::qWait(300);
         QVERIFY(ui.Image1->pixmap().isNull());
+    }
+
+    // Pictures of a type not chosen that the run would delete for good are asked about once,
+    // after the survey and before anything is touched: はい runs, いいえ leaves everything.
+    void unchosenPicturesDeletedForGoodAreAskedAbout_data() {
+        QTest::addColumn<MessageAnswer>("answer");
+        QTest::addColumn<bool>("permanent");
+        QTest::newRow("yes") << MessageAnswer::Yes << true;
+        QTest::newRow("no") << MessageAnswer::No << true;
+        QTest::newRow("to the Trash: nothing asked") << MessageAnswer::No << false;
+    }
+    void unchosenPicturesDeletedForGoodAreAskedAbout() {
+        QFETCH(MessageAnswer, answer);
+        QFETCH(bool, permanent);
+        writePicture(src() / "A" / "shot.png", {10, 10}, "PNG");
+        writeContent(src() / "C" / "x.jpg_large", "large");
+        if (permanent)
+            writeContent(prog() / "Corvalin.conf", "permanent_deletion=true\n");
+        openForm(dst(), false);
+        const auto before = census(src());
+        m_messages.answers = {answer};
+        runMove();
+        const bool ran = answer == MessageAnswer::Yes || !permanent;
+        QCOMPARE(m_messages.shown.size(), std::size_t(permanent ? 1 : 0));
+        if (permanent) {
+            QCOMPARE(m_messages.shown[0].buttons, MessageButtons::YesNo);
+            QVERIFY2(m_messages.shown[0].text.find(
+                         "「画像として扱う形式」に選んでいない画像 2 個（1 × .jpg_large, 1 × "
+                         ".png）を、ごみ箱に入れずに完全に削除します。") != std::string::npos,
+                     m_messages.shown[0].text.c_str());
+        }
+        QCOMPARE(fs::exists(src() / "A" / "shot.png"), !ran);
+        if (!ran) {
+            QCOMPARE(census(src()), before);
+            QCOMPARE(namesIn(dst()), Names{"old.jpg"});
+            QVERIFY(!fs::exists(prog() / "Quillet.ini"));
+        }
+        QVERIFY(m_form->ui.lblRunResult->text().contains(ran ? "（うち、選んでいない形式の画像 2 個）"
+                                                             : "中断: 画像 0 個を移動しました。"));
+        QVERIFY(m_form->ui.Command1->isVisible() && !m_form->isBusy());
     }
 
     // Survey display: every folder walked in the source pane with growing counts, then the move.
@@ -233,6 +286,8 @@ private slots:
         QCOMPARE(m_form->ui.Label6->text(), QString("0/3"));
         QCOMPARE(m_form->ui.Label4->text(), QString("000002 b.jpg"));
         QCOMPARE(m_form->ui.Label15->text(), QString("1")); // not updated by a cancel
+        QVERIFY(
+            m_form->ui.lblRunResult->text().startsWith("中断: 画像 3 個を移動しました（000000〜000002）"));
         QCOMPARE(m_form->ui.File1->path(), src());
         QVERIFY(m_form->FolderList.empty());
         QCOMPARE(m_form->CancelFlag, std::int16_t(0));

@@ -59,6 +59,8 @@ int PlanTableModel::columnCount(const QModelIndex& parent) const {
 }
 
 QVariant PlanTableModel::data(const QModelIndex& index, int role) const {
+    if (m_plan && index.isValid() && role == Qt::DecorationRole && m_decoration)
+        return m_decoration(index.row(), index.column());
     if (!m_plan || !index.isValid() || (role != Qt::DisplayRole && role != Qt::ToolTipRole))
         return {};
     // The view elides a long path in the middle; its tool tip holds the whole of it.
