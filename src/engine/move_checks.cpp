@@ -5,6 +5,11 @@
 #include "platform/folder_limits.h"
 #include "platform/paths.h"
 #include "platform/program_folder.h"
+#include "platform/posix_io.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
 
 namespace corvalin {
 
@@ -76,17 +81,29 @@ Status checkDestination(const fs::path& sourceParent, const fs::path& destinatio
     return {};
 }
 
-Status checkHeldDestination(const fs::path& sourceParent, const HeldFolder& destination) {
-    const Result<fs::path> target = destination.resolvedPath();
-    if (!target)
-        return errorFromErrno("移動先フォルダの確認", destination.path(), target.code());
-    std::error_code error;
-    const fs::path source = fs::weakly_canonical(sourceParent, error);
-    if (error)
-        return errorFromErrno("移動元親フォルダの確認", sourceParent, error.value());
-    if (isSameOrBelow(target.value(), source))
-        return Error{kMoveIntoText, destination.path(), 0, kDestinationInsideText};
-    return {};
+// Walked up by "..", as the kernel links the folders, so that neither a path taken meanwhile nor a
+// missing /proc can mislead it.
+Status checkHeldDestination(const HeldFolder& source, const HeldFolder& destination) {
+    struct stat sourceInfo {};
+    if (::fstat(source.fd(), &sourceInfo) != 0)
+        return errorFromErrno("移動元親フォルダの確認", source.path(), errno);
+    UniqueFd current(::fcntl(destination.fd(), F_DUPFD_CLOEXEC, 0));
+    if (!current.valid())
+        return errorFromErrno("移動先フォルダの確認", destination.path(), errno);
+    for (;;) {
+        struct stat here {};
+        if (::fstat(current.get(), &here) != 0)
+            return errorFromErrno("移動先フォルダの確認", destination.path(), errno);
+        if (here.st_dev == sourceInfo.st_dev && here.st_ino == sourceInfo.st_ino)
+            return Error{kMoveIntoText, destination.path(), 0, kDestinationInsideText};
+        UniqueFd parent(::openat(current.get(), "..", O_PATH | O_DIRECTORY | O_CLOEXEC));
+        struct stat above {};
+        if (!parent.valid() || ::fstat(parent.get(), &above) != 0)
+            return errorFromErrno("移動先フォルダの確認", destination.path(), errno);
+        if (above.st_dev == here.st_dev && above.st_ino == here.st_ino)
+            return {}; // the root
+        current = std::move(parent);
+    }
 }
 
 } // namespace corvalin

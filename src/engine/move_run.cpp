@@ -91,12 +91,17 @@ MoveRunResult MoveRun::run(const fs::path& sourceParent, bool deleteFolders,
         return finish(MoveOutcome::Failed, allowed.error());
     if (Status usable = m_layer->checkRemovalUsable(sourceParent); !usable)
         return finish(MoveOutcome::Failed, usable.error());
+    // Held once, by the path the user gave; every folder below it is found from there.
+    Result<HeldFolder> source = HeldFolder::open(sourceParent);
+    if (!source)
+        return finish(MoveOutcome::Failed, source.error());
+    m_source = std::move(source.value());
     // Nothing is touched before the first destination is known to be usable.
     if (Status usable = useDestination(m_observer.destination()); !usable)
         return finish(MoveOutcome::Failed, usable.error());
     if (m_duplicates) // read beside the survey
         startLookahead(m_observer.destination());
-    if (Status surveyed = survey(sourceParent, folderList); !surveyed)
+    if (Status surveyed = survey(folderList); !surveyed)
         return finish(MoveOutcome::Failed, surveyed.error());
     if (m_observer.stopRequested())
         return finish(MoveOutcome::Cancelled);
@@ -140,13 +145,9 @@ MoveRunResult MoveRun::run(const fs::path& sourceParent, bool deleteFolders,
     return finish(MoveOutcome::Completed);
 }
 
-// The source parent folder held once, by the path the user gave; every folder below it found from
-// there and opened again later the same way (SurveyedFolders).
-Status MoveRun::survey(const fs::path& sourceParent, std::vector<fs::path>& folderList) {
-    Result<HeldFolder> source = HeldFolder::open(sourceParent);
-    if (!source)
-        return source.error();
-    m_source = std::move(source.value());
+// Every folder below the source parent found from its held descriptor, and opened again later the
+// same way (SurveyedFolders).
+Status MoveRun::survey(std::vector<fs::path>& folderList) {
     m_places.clear();
     if (Status surveyed = GetDir(*m_source, folderList, m_places, m_observer); !surveyed)
         return surveyed;
@@ -361,7 +362,7 @@ Status MoveRun::useDestination(const fs::path& destination) {
         return errorFromErrno(kMoveIntoText, destination, held.code());
     if (Status outside = checkDestination(m_sourceParent, destination); !outside)
         return outside;
-    if (Status outside = checkHeldDestination(m_sourceParent, held.value()); !outside)
+    if (Status outside = checkHeldDestination(*m_source, held.value()); !outside)
         return outside;
     if (Status recovered = m_layer->prepareDestination(held.value()); !recovered)
         return recovered;

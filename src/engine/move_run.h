@@ -116,8 +116,8 @@ Status checkSource(const std::filesystem::path& sourceParent, const SettingsFile
 // deleted. Refuses one this user may not write into (read-only, no permission) too.
 Status checkDestination(const std::filesystem::path& sourceParent, const std::filesystem::path& destination);
 // The same for the destination as it is held, whatever its path names by now: the folder the run
-// will put its pictures in is never the source parent folder nor below it.
-Status checkHeldDestination(const std::filesystem::path& sourceParent, const HeldFolder& destination);
+// will put its pictures in is never the source parent folder, held, nor below it.
+Status checkHeldDestination(const HeldFolder& source, const HeldFolder& destination);
 
 // The start record of a move run's journal, the same for the window and the command line.
 RunStart moveRunStart(std::int32_t serialNo, const std::filesystem::path& sourceParent,
@@ -162,7 +162,7 @@ public:
                       std::vector<std::filesystem::path>& folderList);
 
 private:
-    Status survey(const std::filesystem::path& sourceParent, std::vector<std::filesystem::path>& folderList);
+    Status survey(std::vector<std::filesystem::path>& folderList);
     Status surveyDisplay(const std::vector<std::filesystem::path>& folderList);
     Status moveFolder(std::size_t index, const std::filesystem::path& folder);
     Status handleFile(const HeldFolder& folder, const std::string& name, bool arriving);

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <dirent.h>
 #include <fcntl.h>
 #include <stdio.h> // renameat2
@@ -346,6 +347,26 @@ Status HeldFolder::flush() const {
     return {};
 }
 
+namespace {
+
+// Without /proc (a changed root, a sandbox): the path given, resolved, and taken only while it still
+// names this very folder.
+Result<fs::path> resolvedByPath(const fs::path& given, const struct stat& held) {
+    char* resolved = ::realpath(given.c_str(), nullptr);
+    if (!resolved)
+        return errorFromErrno(kReadFolderText, given, errno);
+    const fs::path path(resolved);
+    std::free(resolved);
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0)
+        return errorFromErrno(kReadFolderText, given, errno);
+    if (st.st_dev != held.st_dev || st.st_ino != held.st_ino)
+        return errorFromErrno(kReadFolderText, given, ESTALE);
+    return path;
+}
+
+} // namespace
+
 Result<fs::path> HeldFolder::resolvedPath() const {
     // A folder removed meanwhile has no place to name any more.
     struct stat st {};
@@ -356,10 +377,13 @@ Result<fs::path> HeldFolder::resolvedPath() const {
     const std::string link = "/proc/self/fd/" + std::to_string(m_fd.get());
     std::string buffer(4096, '\0');
     const ssize_t length = ::readlink(link.c_str(), buffer.data(), buffer.size());
+    if (length < 0 && errno == ENOENT)
+        return resolvedByPath(m_path, st);
     if (length < 0 || std::size_t(length) == buffer.size() || buffer.front() != '/')
         return errorFromErrno(kReadFolderText, m_path, length < 0 ? errno : ENAMETOOLONG);
     buffer.resize(std::size_t(length));
     return fs::path(buffer);
 }
+
 
 } // namespace corvalin
