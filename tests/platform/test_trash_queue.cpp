@@ -44,8 +44,10 @@ private slots:
             << "make a.txt again" << QStringList{"b.txt"} << QStringList{"a.txt", "sub"} << 0;
         QTest::newRow("a.txt gone") << "remove a.txt" << QStringList{"b.txt"} << QStringList{"a.txt", "sub"}
                                     << int(ENOENT);
+        // The items are reached in the folder held for them, wherever it went: what took its
+        // name is never touched.
         QTest::newRow("its folder replaced, a file of the same name in it")
-            << "swap folder" << QStringList{} << QStringList{"a.txt", "b.txt", "sub"} << 0;
+            << "swap folder" << QStringList{"a.txt", "b.txt", "sub"} << QStringList{} << -1;
         // A folder that was already trashed before the failure is not held back.
         QTest::newRow("the folder replaced")
             << "replace sub" << QStringList{"a.txt", "b.txt"} << QStringList{"sub"} << 0;
@@ -101,6 +103,10 @@ private slots:
         QCOMPARE(test::allNames(m_home->trash() / "info").size(), trashed.size());
         if (change.endsWith("a.txt again") || change == "replace a.txt")
             QCOMPARE(test::allNames(root() / "dl"), (QByteArrayList{"a.txt", "sub"}));
+        if (change == "swap folder") {
+            QCOMPARE(test::allNames(root() / "dl-old"), QByteArrayList{});
+            QCOMPARE(test::allNames(root() / "dl"), (QByteArrayList{"a.txt", "b.txt", "sub"}));
+        }
     }
 
     // A flush that failed: nothing goes in, every info file goes again.
