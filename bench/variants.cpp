@@ -206,10 +206,11 @@ int runJournalVariant(const fs::path& work) {
             if (!identity)
                 return 3;
             const Status recorded =
-                isPicture(name) ? journal.value().recordMove(serialNo, file,
-                                                             joinPath(work / "dst", serialName(serialNo, name)),
-                                                             identity.value())
-                                : journal.value().recordDelete(file, false);
+                isPicture(name)
+                    ? journal.value().recordMove(serialNo, file,
+                                                 joinPath(work / "dst", serialName(serialNo, name)),
+                                                 identity.value())
+                    : journal.value().recordDelete(file, false);
             serialNo += isPicture(name) ? 1 : 0;
             if (!recorded)
                 return 3;

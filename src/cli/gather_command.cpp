@@ -71,8 +71,8 @@ void reportFilesLeft(const MoveRunResult& result, Terminal& terminal) {
         terminal.message(longNameReasonText(result.longestName));
     reportEach(kSpecialFileLeftText, result.specialFiles, terminal);
     for (const ChangedFolder& folder : result.changedFolders)
-        terminal.message(std::string(kChangedFolderLeftText) + ": " + legibleName(folder.path.native()) + "（" +
-                         changedFolderText(folder.change) + "）");
+        terminal.message(std::string(kChangedFolderLeftText) + ": " + legibleName(folder.path.native()) +
+                         "（" + changedFolderText(folder.change) + "）");
 }
 
 // The run and what follows it, after the start-up. The one place where a command chooses how the

@@ -23,7 +23,8 @@ fs::path CrossDeviceMoves::destination() const {
     return m_batch ? m_batch->destination() : fs::path();
 }
 
-Status CrossDeviceMoves::add(const HeldFolder& folder, const std::string& name, const HeldFolder& destination) {
+Status CrossDeviceMoves::add(const HeldFolder& folder, const std::string& name,
+                             const HeldFolder& destination) {
     if (m_batch && !m_batch->destinationId().sameAs(destination.id())) {
         if (Status committed = commit(); !committed)
             return committed;

@@ -37,7 +37,8 @@ Status DiskLayer::enterFolder(const HeldFolder& folder) {
 Status DiskLayer::movePicture(std::int32_t serialNo, const HeldFolder& from, const std::string& name,
                               const HeldEntry& picture, const HeldFolder& to, const std::string& newName) {
     if (m_journal) {
-        if (Status recorded = m_journal->recordMove(serialNo, from.pathOf(name), to.pathOf(newName), picture.identity);
+        if (Status recorded =
+                m_journal->recordMove(serialNo, from.pathOf(name), to.pathOf(newName), picture.identity);
             !recorded)
             return recorded;
     }
@@ -64,7 +65,8 @@ Status DiskLayer::removeDuplicate(const HeldFolder& folder, const std::string& n
 }
 
 // A folder kept for a download is not recorded; one that could not go may still be.
-Result<bool> DiskLayer::removeFolder(const HeldFolder& parent, const std::string& name, const FolderId& expected) {
+Result<bool> DiskLayer::removeFolder(const HeldFolder& parent, const std::string& name,
+                                     const FolderId& expected) {
     const std::size_t line = m_journal ? m_journal->nextLine() : 0;
     const Result<bool> removed = m_removal.removeFolderUnless(parent, name, isDownloadMarker, &expected);
     if (!removed)
@@ -75,8 +77,8 @@ Result<bool> DiskLayer::removeFolder(const HeldFolder& parent, const std::string
 // A removal that failed with its item still in place changed nothing: into the Trash it is one
 // rename, for good a file is one unlink. A folder deleted for good may have lost part of what it
 // held, so its record stays for undo to judge.
-Status DiskLayer::afterRemoval(std::size_t line, Status removed, const HeldFolder& folder, const std::string& name,
-                               bool isFolder) {
+Status DiskLayer::afterRemoval(std::size_t line, Status removed, const HeldFolder& folder,
+                               const std::string& name, bool isFolder) {
     const bool recorded = m_journal && m_journal->nextLine() > line;
     if (removed || !recorded || (isFolder && m_removal.permanent()))
         return removed;

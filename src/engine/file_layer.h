@@ -31,7 +31,8 @@ public:
     // Moves the picture `name` of `from`, which the run found to be `picture`, to `newName` in `to`
     // without ever replacing (EEXIST when taken); once it has arrived, its owner may write it.
     virtual Status movePicture(std::int32_t serialNo, const HeldFolder& from, const std::string& name,
-                               const HeldEntry& picture, const HeldFolder& to, const std::string& newName) = 0;
+                               const HeldEntry& picture, const HeldFolder& to,
+                               const std::string& newName) = 0;
     virtual Status removeFile(const HeldFolder& folder, const std::string& name) = 0;
     // A picture left out because `twin`, in the destination, holds the same bytes: removed as
     // other files are, its record naming the twin.
@@ -71,7 +72,8 @@ public:
     Status removeFile(const HeldFolder& folder, const std::string& name) override;
     Status removeDuplicate(const HeldFolder& folder, const std::string& name,
                            const std::filesystem::path& twin) override;
-    Result<bool> removeFolder(const HeldFolder& parent, const std::string& name, const FolderId& expected) override;
+    Result<bool> removeFolder(const HeldFolder& parent, const std::string& name,
+                              const FolderId& expected) override;
     Status keepPace() override;
     Status settle() override;
 

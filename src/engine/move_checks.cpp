@@ -4,8 +4,8 @@
 #include "platform/file_ops.h"
 #include "platform/folder_limits.h"
 #include "platform/paths.h"
-#include "platform/program_folder.h"
 #include "platform/posix_io.h"
+#include "platform/program_folder.h"
 
 #include <cerrno>
 #include <fcntl.h>

@@ -311,7 +311,8 @@ Status MoveRun::movePicture(const HeldFolder& folder, const std::string& name, c
         const std::string newName = serialName(m_vars.SerialNo, name);
         if (newName != m_nameShown)
             showNewName(source, newName);
-        const Status moved = m_layer->movePicture(m_vars.SerialNo, folder, name, picture, *m_destination, newName);
+        const Status moved =
+            m_layer->movePicture(m_vars.SerialNo, folder, name, picture, *m_destination, newName);
         if (moved.code() != EEXIST) {
             if (!moved)
                 return moveError(moved, destination);

@@ -177,8 +177,8 @@ private:
     void noteMoved(const std::filesystem::path& source, const std::filesystem::path& target, bool pending);
     Status commitCopies(Status status);
     Status commitCarriedCopies();
-    Result<std::filesystem::path> finalPathFor(const std::filesystem::path& source, const FileIdentity& copied,
-                                               bool taken) override;
+    Result<std::filesystem::path> finalPathFor(const std::filesystem::path& source,
+                                               const FileIdentity& copied, bool taken) override;
     void copyNamed(const std::filesystem::path& source) override;
     void copyWithdrawn(const std::filesystem::path& source) override;
     Status keepPace() override;

@@ -66,7 +66,8 @@ private:
 const char* changedFolderText(FolderChange change);
 
 // A folder left so, as a list of left files heads it.
-inline constexpr const char* kChangedFolderLeftText = "フォルダ構成を調べた後で変わったため、手を付けなかったフォルダ";
+inline constexpr const char* kChangedFolderLeftText =
+    "フォルダ構成を調べた後で変わったため、手を付けなかったフォルダ";
 
 // What the end of a run says about the folders it left for having changed since the survey, the
 // paths below `sourceParent`; empty when there are none.

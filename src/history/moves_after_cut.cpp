@@ -123,7 +123,8 @@ Status recordFinished(const fs::path& historyFolder, const SessionJournal* run, 
 }
 
 // Settles every interrupted move of the folder, then waits once for the folders it changed.
-void settleAll(const HeldFolder& folder, const std::vector<InterruptedMove>& moves, UncleanEndReport& report) {
+void settleAll(const HeldFolder& folder, const std::vector<InterruptedMove>& moves,
+               UncleanEndReport& report) {
     std::set<std::string> changed{folder.path().native()};
     for (const InterruptedMove& move : moves) {
         if (Status settled = settleInterruptedMove(folder, move); !settled) {

@@ -66,7 +66,8 @@ public:
         m_plan.duplicateBytes += bytes;
         return {};
     }
-    Result<bool> removeFolder(const HeldFolder& parent, const std::string& name, const FolderId& expected) override;
+    Result<bool> removeFolder(const HeldFolder& parent, const std::string& name,
+                              const FolderId& expected) override;
     Status keepPace() override { return {}; }
     Status settle() override { return {}; }
 
@@ -133,7 +134,8 @@ Status PlanRecorder::checkRoom(const fs::path& from, std::uint64_t bytes) {
 
 // Kept for a download as the removal keeps it, refused as it refuses it: a link, another folder
 // that took its name since the survey, or a folder with another file system inside.
-Result<bool> PlanRecorder::removeFolder(const HeldFolder& parent, const std::string& name, const FolderId& expected) {
+Result<bool> PlanRecorder::removeFolder(const HeldFolder& parent, const std::string& name,
+                                        const FolderId& expected) {
     const fs::path path = parent.pathOf(name);
     const Result<HeldFolder> folder = parent.child(name, expected);
     if (!folder)

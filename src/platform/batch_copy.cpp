@@ -151,8 +151,9 @@ Status renameIntoPlace(BatchCopy& copy, const HeldFolder& destination, CopyNamin
     const int folder = destination.fd();
     for (int attempt = 0; attempt < kRenameAttempts; ++attempt) {
         const int error =
-            ::renameat2(folder, copy.part.c_str(), folder, finalName(copy).c_str(), RENAME_NOREPLACE) == 0 ? 0
-                                                                                                        : errno;
+            ::renameat2(folder, copy.part.c_str(), folder, finalName(copy).c_str(), RENAME_NOREPLACE) == 0
+                ? 0
+                : errno;
         if (error == 0) {
             copy.named = true;
             return {};

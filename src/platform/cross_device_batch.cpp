@@ -64,7 +64,7 @@ BatchFlush flushFor(int folderFd, BatchFlush asked) {
 
 struct CrossDeviceBatch::State {
     BatchSettings settings;
-    UniqueFd folder; // the destination, opened before the first copy: a syncfs reports what failed since
+    UniqueFd folder;   // the destination, opened before the first copy: a syncfs reports what failed since
     int holdError = 0; // why the destination could not be held a second time
     BatchFlush flush = BatchFlush::EachFile;
     std::vector<BatchCopy> copies;
@@ -292,7 +292,8 @@ Status CrossDeviceBatch::completeNamed(CopyNaming& naming) {
         if (!copy.named)
             continue;
         if (const int error = removeSource(copy)) {
-            unlinkUnlessGone(m_destination.fd(), ownName(copy.final)); // the source stays: the file must not exist twice
+            unlinkUnlessGone(m_destination.fd(),
+                             ownName(copy.final)); // the source stays: the file must not exist twice
             copy.named = false;
             if (status)
                 status = sourceError(copy, error);

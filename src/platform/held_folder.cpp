@@ -330,7 +330,8 @@ Result<UniqueFd> HeldFolder::openForReading(const std::string& name) const {
 Result<UniqueFd> HeldFolder::createFile(const std::string& name, unsigned mode) const {
     if (!isPlainName(name))
         return errorFromErrno("ファイルの作成", pathOf(name), EINVAL);
-    UniqueFd fd(::openat(m_fd.get(), name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode));
+    UniqueFd fd(
+        ::openat(m_fd.get(), name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode));
     if (!fd.valid())
         return errorFromErrno("ファイルの作成", pathOf(name), errno);
     return fd;
@@ -384,6 +385,5 @@ Result<fs::path> HeldFolder::resolvedPath() const {
     buffer.resize(std::size_t(length));
     return fs::path(buffer);
 }
-
 
 } // namespace corvalin

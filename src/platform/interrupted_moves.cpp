@@ -123,9 +123,12 @@ int judgeOne(const HeldFolder& folder, const std::string& stem, InterruptedMove&
     if (source.empty() || !source.starts_with('/'))
         return 0;
     struct stat st {};
-    const bool partExists = ::fstatat(folder.fd(), part.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode);
+    const bool partExists =
+        ::fstatat(folder.fd(), part.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode);
     // The copy is in this folder whatever path its record gives for it.
-    const std::string finalName = partExists ? linked.nameOf(st) : final.empty() ? std::string() : ownName(final);
+    const std::string finalName = partExists      ? linked.nameOf(st)
+                                  : final.empty() ? std::string()
+                                                  : ownName(final);
     if (partExists && st.st_nlink < 2)
         return 0;
     if (!partExists && finalName.empty())
@@ -138,7 +141,8 @@ int judgeOne(const HeldFolder& folder, const std::string& stem, InterruptedMove&
     move.finishes = true;
     move.final = finalName.empty() ? fs::path() : folder.pathOf(finalName);
     move.sourceIdentity = identityFrom(sourceInfo);
-    if (const Result<HeldEntry> named = folder.lookup(finalName); named && named.value().kind == HeldEntry::Kind::File)
+    if (const Result<HeldEntry> named = folder.lookup(finalName);
+        named && named.value().kind == HeldEntry::Kind::File)
         move.copyIdentity = named.value().identity;
     return 0;
 }

@@ -44,7 +44,8 @@ Status checkWholeFolder(const HeldFolder& folder) {
 }
 
 // The subfolder, opened below its parent without following a link: a link is no folder to remove.
-Result<HeldFolder> folderToRemove(const HeldFolder& parent, const std::string& name, const FolderId* expected) {
+Result<HeldFolder> folderToRemove(const HeldFolder& parent, const std::string& name,
+                                  const FolderId* expected) {
     Result<HeldFolder> folder = expected ? parent.child(name, *expected) : parent.child(name);
     if (!folder && folder.code() == ELOOP)
         return errorFromErrno(kFolderRemoveText, parent.pathOf(name), ENOTDIR);
@@ -95,7 +96,8 @@ Status Removal::checkUsable(const fs::path& source) const {
     return error;
 }
 
-Result<std::optional<TrashPlace>> Removal::removeFile(const HeldFolder& folder, const std::string& name) const {
+Result<std::optional<TrashPlace>> Removal::removeFile(const HeldFolder& folder,
+                                                      const std::string& name) const {
     const Result<HeldEntry> entry = folder.lookup(name);
     if (!entry)
         return entry.error();
@@ -140,8 +142,8 @@ Result<std::optional<TrashPlace>> Removal::removeFolder(const fs::path& folder) 
     return removeFolder(parent.value(), name);
 }
 
-Result<bool> Removal::removeFolderUnless(const HeldFolder& parent, const std::string& name, const NameTest& keep,
-                                         const FolderId* expected) const {
+Result<bool> Removal::removeFolderUnless(const HeldFolder& parent, const std::string& name,
+                                         const NameTest& keep, const FolderId* expected) const {
     const Result<HeldFolder> folder = folderToRemove(parent, name, expected);
     if (!folder)
         return folder.error();
@@ -156,7 +158,8 @@ Result<bool> Removal::removeFolderUnless(const HeldFolder& parent, const std::st
 }
 
 Result<std::optional<TrashPlace>> Removal::removeWhole(const HeldFolder& parent, const std::string& name,
-                                                       const HeldFolder& folder, const FolderTree* listed) const {
+                                                       const HeldFolder& folder,
+                                                       const FolderTree* listed) const {
     if (Status whole = checkWholeFolder(folder); !whole)
         return whole.error();
     const Result<HeldEntry> entry = parent.lookup(name);

@@ -73,12 +73,14 @@ int renameWithoutReplacing(int fromFolder, const std::string& from, int toFolder
         return errno;
     const bool folder = S_ISDIR(st.st_mode);
     const bool opened = folder && !(st.st_mode & S_IWUSR);
-    if (opened && ::fchmodat(fromFolder, from.c_str(), (st.st_mode & 07777) | S_IWUSR, AT_SYMLINK_NOFOLLOW) != 0)
+    if (opened &&
+        ::fchmodat(fromFolder, from.c_str(), (st.st_mode & 07777) | S_IWUSR, AT_SYMLINK_NOFOLLOW) != 0)
         return errno;
     // Through syscall() so that it builds against a C library that lacks the wrapper.
     int error =
-        ::syscall(SYS_renameat2, fromFolder, from.c_str(), toFolder, to.c_str(), RENAME_NOREPLACE) == 0 ? 0
-                                                                                                       : errno;
+        ::syscall(SYS_renameat2, fromFolder, from.c_str(), toFolder, to.c_str(), RENAME_NOREPLACE) == 0
+            ? 0
+            : errno;
     // File systems that cannot refuse to replace in one call: a link never replaces; a folder
     // goes only where nothing has its name.
     if ((error == EINVAL || error == ENOSYS) && !folder) {
@@ -89,7 +91,7 @@ int renameWithoutReplacing(int fromFolder, const std::string& from, int toFolder
         }
     } else if (error == EINVAL || error == ENOSYS) {
         struct stat taken {};
-        error = ::fstatat(toFolder, to.c_str(), &taken, AT_SYMLINK_NOFOLLOW) == 0                  ? EEXIST
+        error = ::fstatat(toFolder, to.c_str(), &taken, AT_SYMLINK_NOFOLLOW) == 0 ? EEXIST
                 : ::renameat(fromFolder, from.c_str(), toFolder, to.c_str()) == 0 ? 0
                                                                                   : errno;
     }
@@ -402,8 +404,9 @@ Result<TrashPlace> reserveTrashPlace(const fs::path& item) {
 
 Status moveIntoTrash(const HeldFolder& folder, const std::string& name, const TrashPlace& place) {
     const Result<HeldFolder> files = HeldFolder::open(folderOf(place.trashedFile.native()));
-    const int error = files ? renameWithoutReplacing(folder.fd(), name, files.value().fd(), ownName(place.trashedFile))
-                            : files.code();
+    const int error =
+        files ? renameWithoutReplacing(folder.fd(), name, files.value().fd(), ownName(place.trashedFile))
+              : files.code();
     if (error != 0) {
         (void)releaseTrashPlace(place);
         return errorFromErrno(kTrashText, place.original, error);

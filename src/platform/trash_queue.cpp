@@ -171,7 +171,8 @@ Status TrashQueue::moveAll(const NotMoved& notMoved) {
         }
         Status moved = reach(entry);
         if (moved)
-            moved = m_trashes->moveInto(*entry.holder, entry.name, entry.item.place); // the info file goes on failure
+            moved = m_trashes->moveInto(*entry.holder, entry.name,
+                                        entry.item.place); // the info file goes on failure
         else
             (void)releaseTrashPlace(entry.item.place);
         if (!moved) {

@@ -560,8 +560,8 @@ private slots:
                               .count = std::size_t(count),
                               .folderCarry = std::chrono::milliseconds(carryMs)});
         const MoveRunResult result = run.run(src(), true, m_folderList);
-        const MoveOutcome outcome = closeAt.isEmpty() || how == "vanish" ? MoveOutcome::Completed
-                                                                         : MoveOutcome::Cancelled;
+        const MoveOutcome outcome =
+            closeAt.isEmpty() || how == "vanish" ? MoveOutcome::Completed : MoveOutcome::Cancelled;
         QCOMPARE(result.outcome, outcome);
         QCOMPARE(result.changedFolders.size(), std::size_t(how == "vanish" ? 1 : 0));
         QTEST(namesIn(m_observer.dest), "expected");
