@@ -153,6 +153,8 @@ private slots:
         row("renamed into place", "both", "final-only", "present", false, true);
         row("renamed, source changed meanwhile", "both", "final-only", "changed", true, true);
         row("source changed meanwhile", "both", "linked", "changed", true, true);
+        // Only the source itself may go: never a file a link in its place leads to.
+        row("source now a link to the same bytes", "both", "linked", "link", false, true);
         row("part without record", "none", "short", "present", true, false);
         row("linked part without record", "none", "linked", "gone", false, true);
         // A batch names the final file in its record only where it renames the part into place.
@@ -180,8 +182,12 @@ private slots:
             QCOMPARE(::link((stem.native() + ".part").c_str(), final.c_str()), 0);
         if (part == "final-only")
             writeBytes(final, picture);
-        if (source != "gone")
+        if (source == "link") {
+            writeBytes(root / "elsewhere.jpg", picture);
+            QCOMPARE(::symlink((root / "elsewhere.jpg").c_str(), from.c_str()), 0);
+        } else if (source != "gone") {
             writeBytes(from, source == "changed" ? std::string("edited") : picture);
+        }
 
         QVERIFY(recoverInterruptedMoves(dest).ok());
         QCOMPARE(moveLeftovers(dest), 0);
@@ -191,6 +197,8 @@ private slots:
             QCOMPARE(bytesOf(final), std::optional(picture));
         if (lookupEntry(from) == EntryKind::File)
             QCOMPARE(bytesOf(from)->size(), source == "changed" ? 6u : picture.size());
+        if (source == "link")
+            QCOMPARE(bytesOf(root / "elsewhere.jpg"), std::optional(picture));
     }
 
     void recoveryLeavesALiveMoverAlone() {
