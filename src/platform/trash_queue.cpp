@@ -22,6 +22,8 @@ const char* const kTrashText = "ごみ箱への移動";
 const char* const kInfoFlushText = "ごみ箱の情報ファイルの書き込み";
 const char* const kReplacedText =
     "ごみ箱に入れる前に変更されたか、別のものに置き換えられたため、そのまま残しました。";
+const char* const kFolderMovedText =
+    "ごみ箱に入れる前にフォルダが移動または削除されたため、中のものはそのまま残しました。";
 
 // What tells an item apart from one put in its place: its inode, and for a file its last change of
 // status too, since a file deleted and made again may get the freed inode back. A folder's changes
@@ -53,9 +55,20 @@ int flushFile(const std::string& file) {
 
 } // namespace
 
+// A folder held for its waiting items, and where it lay when they were added: one moved elsewhere
+// meanwhile (perhaps out of the folders the run was given) is no longer the one its items were
+// taken from, and is left with everything in it.
+struct TrashQueue::Holder {
+    HeldFolder folder;
+    fs::path place;
+    // Looked at once per moveAll, not once per item.
+    bool checked = false;
+    Status stillThere;
+};
+
 struct TrashQueue::Entry {
     WaitingItem item;
-    std::shared_ptr<const HeldFolder> holder;
+    std::shared_ptr<Holder> holder;
     std::string name;  // in the holder
     ItemIdentity self; // the item, when it was added
     std::size_t infoFolder = 0;
@@ -100,11 +113,15 @@ Status TrashQueue::add(const WaitingItem& item, const HeldFolder& folder, const 
     Entry entry;
     entry.item = item;
     entry.name = name;
-    if (!m_lastHolder || !m_lastHolder->id().sameAs(folder.id())) {
+    if (!m_lastHolder || !m_lastHolder->folder.id().sameAs(folder.id())) {
         Result<HeldFolder> held = folder.duplicate();
         if (!held)
             return errorFromErrno(kTrashText, item.place.original, held.code());
-        m_lastHolder = std::make_shared<const HeldFolder>(std::move(held.value()));
+        Result<fs::path> place = folder.resolvedPath();
+        if (!place)
+            return errorFromErrno(kTrashText, folder.path(), place.code());
+        m_lastHolder =
+            std::make_shared<Holder>(Holder{std::move(held.value()), std::move(place.value()), false, {}});
     }
     entry.holder = m_lastHolder;
     if (const int error = identityAt(folder, name, entry.self, item.folder))
@@ -151,10 +168,24 @@ Status TrashQueue::makeDurable() {
     return {};
 }
 
-// Still the item that was added, found by its name in the folder held for it.
-Status TrashQueue::reach(const Entry& entry) const {
+// The folder held for items still lies where it lay when they were added.
+Status TrashQueue::checkPlace(Holder& holder) {
+    if (holder.checked)
+        return holder.stillThere;
+    holder.checked = true;
+    const Result<fs::path> place = holder.folder.resolvedPath();
+    if (!place || place.value() != holder.place)
+        holder.stillThere = Error{kTrashText, holder.folder.path(), 0, kFolderMovedText};
+    return holder.stillThere;
+}
+
+// Still the item that was added, found by its name in the folder held for it, which is still
+// where it was.
+Status TrashQueue::reach(const Entry& entry) {
+    if (Status placed = checkPlace(*entry.holder); !placed)
+        return placed;
     ItemIdentity self;
-    if (const int error = identityAt(*entry.holder, entry.name, self, entry.item.folder))
+    if (const int error = identityAt(entry.holder->folder, entry.name, self, entry.item.folder))
         return errorFromErrno(kTrashText, entry.item.place.original, error);
     if (!(self == entry.self))
         return Error{kTrashText, entry.item.place.original, 0, kReplacedText};
@@ -171,7 +202,7 @@ Status TrashQueue::moveAll(const NotMoved& notMoved) {
         }
         Status moved = reach(entry);
         if (moved)
-            moved = m_trashes->moveInto(*entry.holder, entry.name,
+            moved = m_trashes->moveInto(entry.holder->folder, entry.name,
                                         entry.item.place); // the info file goes on failure
         else
             (void)releaseTrashPlace(entry.item.place);
