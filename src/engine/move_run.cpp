@@ -286,7 +286,8 @@ Status MoveRun::movePicture(const HeldFolder& folder, const std::string& name, c
         return usable;
     const std::string firstName = serialName(numberInHand(), name);
     // A duplicate takes no number, so its name's length does not matter.
-    if (const Result<bool> left = leaveOutDuplicate(folder, name, destination); !left || left.value())
+    if (const Result<bool> left = leaveOutDuplicate(folder, name, picture, destination);
+        !left || left.value())
         return left.status();
     // Every number gives a name of the same length: a name too long is known before anything is
     // done, and the picture stays with its folder while the others move.

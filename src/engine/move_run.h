@@ -168,7 +168,9 @@ private:
     Status handleFile(const HeldFolder& folder, const std::string& name, bool arriving);
     Status movePicture(const HeldFolder& folder, const std::string& name, const HeldEntry& picture);
     Result<bool> leaveOutDuplicate(const HeldFolder& folder, const std::string& name,
-                                   const std::filesystem::path& destination);
+                                   const HeldEntry& picture, const std::filesystem::path& destination);
+    bool comparedHeldFiles(const HeldEntry& picture, const std::pair<FileStamp, FileStamp>& compared,
+                           const std::filesystem::path& twin, bool twinToo) const;
     void startLookahead(const std::filesystem::path& destination);
     std::optional<DuplicateLookahead::Verdict> lookedAhead(const std::filesystem::path& source,
                                                            const std::filesystem::path& destination);
