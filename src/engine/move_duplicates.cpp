@@ -53,8 +53,8 @@ Result<bool> MoveRun::leaveOutDuplicate(const HeldFolder& folder, const std::str
     if (!comparedHeldFiles(picture, compared, *twinPath, twinToo))
         return false;
     m_observer.duplicateFound(source, *twinPath);
-    if (Status removed = m_layer->removeDuplicate(folder, name, *twinPath); !removed)
-        return removed.error();
+    if (Status gone = removed(m_layer->removeDuplicate(folder, name, *twinPath)); !gone)
+        return gone.error();
     return true;
 }
 

@@ -274,7 +274,14 @@ Status MoveRun::handleFile(const HeldFolder& folder, const std::string& name, bo
         ++m_picturesHandled;
         return moved;
     }
-    return m_layer->removeFile(folder, name);
+    return removed(m_layer->removeFile(folder, name));
+}
+
+// A removal for good is done when it returns; one into the Trash may wait for the journal's flush.
+Status MoveRun::removed(Status status) {
+    if (status && m_layer == &m_disk && m_disk.removal().permanent())
+        m_observer.fileLeft();
+    return status;
 }
 
 // A number the destination holds is passed over, and a name taken meanwhile takes the next numbers
@@ -320,6 +327,8 @@ Status MoveRun::movePicture(const HeldFolder& folder, const std::string& name, c
             m_numbering.hold(destination, m_vars.SerialNo);
             ++m_vars.SerialNo;
             noteMoved(source, joinPath(destination, newName), false);
+            if (m_layer == &m_disk)
+                m_observer.fileLeft();
             return {};
         }
         // Taken since the destination was listed: held from now on.

@@ -50,6 +50,9 @@ public:
     virtual void fileProgress(long /*remaining*/, long /*total*/) {}
     // The file in hand, before anything is done to it.
     virtual void previewRequested(const std::filesystem::path& /*file*/) {}
+    // The file in hand has left its folder: moved on its file system, or deleted for good. One bound
+    // for the Trash or for another file system leaves later, and is not told here.
+    virtual void fileLeft() {}
     // The name the picture in hand receives, before it is moved.
     virtual void newNameChosen(const std::string& /*name*/) {}
     // The picture in hand holds the bytes of `twin` in the destination: it is removed, not moved,
@@ -177,6 +180,7 @@ private:
     Status endLookahead();
     std::optional<std::filesystem::path> heldTwinOf(DuplicateLookahead::Verdict& verdict) const;
     void noteMoved(const std::filesystem::path& source, const std::filesystem::path& target, bool pending);
+    Status removed(Status status);
     Status commitCopies(Status status);
     Status commitCarriedCopies();
     Result<std::filesystem::path> finalPathFor(const std::filesystem::path& source,

@@ -174,8 +174,6 @@ private slots:
         if (change.startsWith('>')) {
             QCOMPARE(namesIn(victim), Names{"2.jpg"});
             QCOMPARE(contentOf(victim / "2.jpg"), specOf("2.jpg=V").content);
-            fs::remove(src() / change.mid(1).toStdString());
-            fs::rename(away, src() / change.mid(1).toStdString());
         }
         QFETCH(Names, twins);
         // The counter moves for the pictures moved only.
@@ -204,6 +202,11 @@ private slots:
         QCOMPARE(counts.duplicates, long(twins.size()));
         // Label4 keeps the last new name: a duplicate shows none.
         QCOMPARE(long(observer.newNames.size()), moved);
+        // The counts come from what the run did, not from what the paths show now.
+        if (change.startsWith('>')) {
+            fs::remove(src() / change.mid(1).toStdString());
+            fs::rename(away, src() / change.mid(1).toStdString());
+        }
         fs::remove_all(dest);
     }
 
