@@ -377,7 +377,7 @@ Status MoveRun::useDestination(const fs::path& destination) {
         return outside;
     if (Status recovered = m_layer->prepareDestination(held.value()); !recovered)
         return recovered;
-    if (Status listed = m_numbering.meet(destination); !listed)
+    if (Status listed = m_numbering.meet(destination, held.value()); !listed)
         return listed;
     m_destination = std::move(held.value());
     m_checkedDestination = destination;

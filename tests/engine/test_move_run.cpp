@@ -377,7 +377,9 @@ private slots:
     void tooFewFreeNumbersIsRefused() {
         writeContent(dst() / "000005 x.jpg", "x");
         SerialNumbering numbering;
-        QVERIFY(numbering.meet(dst()).ok());
+        const Result<HeldFolder> held = HeldFolder::open(dst());
+        QVERIFY(held.ok());
+        QVERIFY(numbering.meet(dst(), held.value()).ok());
         QVERIFY(numbering.checkRoom(dst(), 999999).ok());
         const Status refused = numbering.checkRoom(dst(), 1000000);
         QVERIFY(!refused.ok());
