@@ -104,17 +104,16 @@ Status recoverInterruptedMoves(const HeldFolder& folder);
 
 Status removeFile(const std::filesystem::path& file);
 
-// Deletes a folder with everything in it, read-only entries included. Never follows a symbolic
-// link (a link is removed, not its target) and never enters another mounted file system (fails
-// with EXDEV naming the mount point). Stops at the first failure; what is gone stays gone.
-// `folder` itself being a symbolic link fails with ENOTDIR; "/", "." and ".." with EINVAL.
-// With `listed` (read by readFolderTree), only what the listing holds is deleted: an entry that
-// arrived since stays, and so does every folder holding one (ENOTEMPTY, naming the folder).
-Status removeTree(const std::filesystem::path& folder, const FolderTree* listed = nullptr);
-
-// The same two for a folder held: the tree below `folder`; the subfolder `name` of `parent`, which
-// must still be the folder `expected` (ESTALE otherwise), opened without following a link.
+// The same for a folder held.
 Result<FolderTree> readFolderTree(const HeldFolder& folder);
+
+// Deletes the subfolder `name` of `parent` with everything in it, read-only entries included. It
+// must still be the folder `expected` (ESTALE otherwise), and is opened without following a link
+// (a link fails with ENOTDIR; "." and ".." with EINVAL). Never follows a symbolic link below it (a
+// link is removed, not its target) and never enters another mounted file system (fails with EXDEV
+// naming the mount point). Stops at the first failure; what is gone stays gone. With `listed`
+// (read by readFolderTree), only what the listing holds is deleted: an entry that arrived since
+// stays, and so does every folder holding one (ENOTEMPTY, naming the folder).
 Status removeTree(const HeldFolder& parent, const std::string& name, const FolderId& expected,
                   const FolderTree* listed = nullptr);
 

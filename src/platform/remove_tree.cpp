@@ -144,15 +144,15 @@ int clearFolder(int folderFd, const std::string& path, TreeWalk& walk, int depth
     return 0;
 }
 
-// Opens the top folder itself, refusing a symbolic link, and notes its file system.
-int openTop(int parentFd, const std::string& name, UniqueFd& fd, TreeWalk& walk, bool giveRights) {
+// Opens the top folder itself for reading, refusing a symbolic link, and notes its file system.
+int openTop(int parentFd, const std::string& name, UniqueFd& fd, TreeWalk& walk) {
     struct stat st {};
     if (::fstatat(parentFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
         return errno;
     if (!S_ISDIR(st.st_mode))
         return ENOTDIR; // a link to a folder included: its target is not ours to delete
     walk.device = st.st_dev;
-    if (const int error = openFolder(parentFd, name, walk, fd, giveRights))
+    if (const int error = openFolder(parentFd, name, walk, fd, false))
         return error == ELOOP ? ENOTDIR : error;
     walk.mountId = mountIdOf(fd.get());
     return 0;
@@ -196,14 +196,14 @@ int readTree(int folderFd, const std::string& path, TreeWalk& walk, int depth, F
 }
 
 // The parent folder of `folder` opened, and the folder itself as the walk's top.
-int openTopOf(const std::string& path, UniqueFd& parentFd, UniqueFd& fd, TreeWalk& walk, bool giveRights) {
+int openTopOf(const std::string& path, UniqueFd& parentFd, UniqueFd& fd, TreeWalk& walk) {
     const std::string name = ownName(path);
     if (path.empty() || name == "/" || name == "." || name == "..")
         return EINVAL;
     parentFd = UniqueFd(::open(folderOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (!parentFd.valid())
         return errno;
-    return openTop(parentFd.get(), name, fd, walk, giveRights);
+    return openTop(parentFd.get(), name, fd, walk);
 }
 
 } // namespace
@@ -214,7 +214,7 @@ Result<FolderTree> readFolderTree(const fs::path& folder) {
     UniqueFd parentFd;
     UniqueFd fd;
     TreeWalk walk;
-    if (const int error = openTopOf(path, parentFd, fd, walk, false))
+    if (const int error = openTopOf(path, parentFd, fd, walk))
         return errorFromErrno(operation, folder, error);
     FolderTree tree;
     if (const int error = readTree(fd.get(), path, walk, 0, tree))
@@ -232,23 +232,6 @@ bool anyName(const FolderTree& tree, const std::function<bool(std::string_view n
             return true;
     }
     return false;
-}
-
-Status removeTree(const fs::path& folder, const FolderTree* listed) {
-    const char* const operation = "フォルダの削除";
-    // Without the trailing "/", which would make the kernel follow a link at the end.
-    const std::string path = withoutTrailingSlash(folder).native();
-    UniqueFd parentFd;
-    UniqueFd fd;
-    TreeWalk walk;
-    if (const int error = openTopOf(path, parentFd, fd, walk, true))
-        return errorFromErrno(operation, folder, error);
-    if (const int error = clearFolder(fd.get(), path, walk, 0, listed))
-        return errorFromErrno(operation, walk.failedPath, error);
-    fd.close();
-    if (::unlinkat(parentFd.get(), ownName(path).c_str(), AT_REMOVEDIR) != 0)
-        return errorFromErrno(operation, folder, errno);
-    return {};
 }
 
 Result<FolderTree> readFolderTree(const HeldFolder& folder) {
