@@ -2,6 +2,7 @@
 
 #include "app/error_text.h"
 #include "history/run_history.h"
+#include "history/run_journal.h"
 #include "history/serial_after_cut.h"
 #include "platform/append_file.h"
 #include "platform/file_ops.h"
@@ -90,6 +91,22 @@ std::optional<SessionJournal> newestMoveJournal(const fs::path& historyFolder) {
         return std::nullopt;
     std::optional<Error> ignored;
     return readSessionJournal(newest->file, kLargestJournal, ignored);
+}
+
+void trimCutTails(const std::vector<SessionJournal>& session, UncleanEndReport& report) {
+    for (const SessionJournal& journal : session) {
+        if (!journal.contents.cutShort)
+            continue;
+        JournalContents contents;
+        Result<RunJournal> reopened = RunJournal::reopen(journal.file, contents);
+        if (!reopened) {
+            if (reopened.error().code != 0) // a damaged record is not a failure of the start
+                report.failures.push_back(reopened.error());
+            continue;
+        }
+        if (Status closed = reopened.value().close(); !closed)
+            report.failures.push_back(closed.error());
+    }
 }
 
 const SessionJournal* lastMoveRunOf(const std::vector<SessionJournal>& session) {

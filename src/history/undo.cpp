@@ -116,6 +116,10 @@ UndoOutcome undoRun(const fs::path& journalFile, UndoObserver& observer) {
     start.time = std::time(nullptr);
     if (ready)
         ready = log.value()->append(start);
+    // On the disk before the first step: a cut from here on falls within this undo's pass, which
+    // the next undo reads as whole (see lastLineRead).
+    if (ready)
+        ready = log.value()->flush();
     if (!ready) {
         (void)log.value()->close();
         outcome.error = ready.error();

@@ -443,6 +443,44 @@ private slots:
         QCOMPARE(runs.value().size(), std::size_t(1));
         QCOMPARE(runs.value()[0].state, RunState::Interrupted);
     }
+    // The start after a cut trims the half-written record a cut left, so that undo reads the run
+    // as whole; a record damaged in the middle is no cut and stays for undo to name.
+    void cutTailTrimmedAtTheStart_data() {
+        QTest::addColumn<QByteArray>("runFlag");
+        QTest::addColumn<QString>("damage"); // "cut" (last record half written) or "middle"
+        QTest::addColumn<bool>("trimmed");
+        QTest::newRow("cut after an unclean end") << QByteArray("1") << "cut" << true;
+        QTest::newRow("damaged in the middle") << QByteArray("1") << "middle" << false;
+        QTest::newRow("cut, but the session ended cleanly") << QByteArray("0") << "cut" << false;
+    }
+    void cutTailTrimmedAtTheStart() {
+        QFETCH(QByteArray, runFlag);
+        QFETCH(QString, damage);
+        QFETCH(bool, trimmed);
+        Scene scene;
+        scene.startSession(runFlag.constData(), "3\r\n");
+        const fs::path journal = scene.moveJournal(0, numbersFrom(0, 3));
+        QVERIFY(!journal.empty());
+        if (damage == "cut") {
+            cutLastRecord(journal);
+        } else {
+            std::string bytes = readFile(journal);
+            bytes.insert(bytes.find('\n', bytes.find('\n') + 1) + 1, "garbage\n");
+            writeFile(journal, bytes);
+        }
+        const std::string before = readFile(journal);
+        StartupResult result;
+        scene.start(result);
+        QCOMPARE(result.outcome, StartupOutcome::Completed);
+        QCOMPARE(result.uncleanEnd.failures.size(), std::size_t(0));
+        QCOMPARE(readFile(journal) != before, trimmed);
+        const Result<JournalContents> contents = readJournal(journal);
+        QVERIFY(contents.ok());
+        if (trimmed) {
+            QVERIFY(!lastLineRead(contents.value()).has_value());
+            QCOMPARE(recordsOf(journal, RecordType::Move), 2);
+        }
+    }
 };
 
 QTEST_APPLESS_MAIN(TestUncleanEnd)
