@@ -168,7 +168,10 @@ double followEntries(const std::vector<fs::path>& pictures, const Options& optio
         return -1;
     for (const fs::path& picture : pictures) {
         const fs::path renamed = picture.parent_path() / ("moved " + picture.filename().native());
-        (void)journal.value().recordRename(picture, renamed);
+        JournalRecord record(RecordType::Rename);
+        record.from = picture;
+        record.to = renamed;
+        (void)journal.value().append(record);
         fs::rename(picture, renamed);
     }
     const fs::path file = journal.value().file();

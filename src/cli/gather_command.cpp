@@ -50,7 +50,7 @@ struct GatherRequest {
 
 bool leftFiles(const MoveRunResult& result) {
     return !result.downloadsLeft.empty() || !result.foldersKeptForDownloads.empty() ||
-           !result.namesTooLong.empty() || !result.specialFiles.empty();
+           !result.namesTooLong.empty() || !result.specialFiles.empty() || !result.changedFolders.empty();
 }
 
 void reportEach(const char* heading, const std::vector<fs::path>& paths, Terminal& terminal) {
@@ -58,8 +58,8 @@ void reportEach(const char* heading, const std::vector<fs::path>& paths, Termina
         terminal.message(std::string(heading) + ": " + legibleName(path.native()));
 }
 
-// Downloads still arriving, names too long and special files named like pictures, every one by
-// name, and what to do: what the window's end message tells of them.
+// Downloads still arriving, names too long, special files named like pictures and folders no longer
+// the ones surveyed, every one by name, and what to do: what the window's end message tells of them.
 void reportFilesLeft(const MoveRunResult& result, Terminal& terminal) {
     reportEach(kDownloadFileLeftText, result.downloadsLeft, terminal);
     reportEach(kDownloadFolderKeptText, result.foldersKeptForDownloads, terminal);
@@ -70,6 +70,9 @@ void reportFilesLeft(const MoveRunResult& result, Terminal& terminal) {
     if (!result.namesTooLong.empty())
         terminal.message(longNameReasonText(result.longestName));
     reportEach(kSpecialFileLeftText, result.specialFiles, terminal);
+    for (const ChangedFolder& folder : result.changedFolders)
+        terminal.message(std::string(kChangedFolderLeftText) + ": " + legibleName(folder.path.native()) +
+                         "（" + changedFolderText(folder.change) + "）");
 }
 
 // The run and what follows it, after the start-up. The one place where a command chooses how the

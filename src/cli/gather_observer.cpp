@@ -42,6 +42,10 @@ void GatherObserver::duplicateFound(const fs::path&, const fs::path&) {
     m_tally.duplicateFound();
 }
 
+void GatherObserver::fileLeft() {
+    m_tally.fileLeft();
+}
+
 void GatherObserver::folderFinished(const fs::path&) {
     m_tally.folderFinished();
 }

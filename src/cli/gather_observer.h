@@ -26,6 +26,7 @@ public:
     void previewRequested(const std::filesystem::path& file) override;
     void newNameChosen(const std::string& name) override;
     void duplicateFound(const std::filesystem::path& file, const std::filesystem::path& twin) override;
+    void fileLeft() override;
     void folderFinished(const std::filesystem::path& folder) override;
     std::filesystem::path destination() override { return m_destination; }
     bool deleteUnchosenPictures(const std::map<std::string, std::size_t>& byEnding) override;

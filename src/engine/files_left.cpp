@@ -35,6 +35,9 @@ std::string describeFilesLeft(const fs::path& sourceParent, const MoveRunResult&
         text += std::string(text.empty() ? "" : "\n\n") + kSpecialFileLeftText + "：" +
                 std::to_string(result.specialFiles.size()) + "個" +
                 firstNamesBelow(sourceParent, result.specialFiles);
+    const std::string changed = describeChangedFolders(sourceParent, result.changedFolders);
+    if (!changed.empty())
+        text += (text.empty() ? "" : "\n\n") + changed;
     return text;
 }
 

@@ -12,8 +12,9 @@
 // its child folder, where they are.
 namespace corvalin {
 
-// Everything the run left, downloads still arriving, names too long and special files named like
-// pictures, in one text for the end of the run; empty when it left nothing.
+// Everything the run left, downloads still arriving, names too long, special files named like
+// pictures and folders no longer the ones surveyed, in one text for the end of the run; empty when
+// it left nothing.
 std::string describeFilesLeft(const std::filesystem::path& sourceParent, const MoveRunResult& result);
 
 // What the user reads after a run that left such pictures (files below `sourceParent`) and kept

@@ -67,7 +67,7 @@ std::string gatherSummary(MoveOutcome outcome, const GatherCounts& counts, Remov
 
 void GatherTally::fileStarted(const fs::path& file) {
     settle();
-    m_inHand = Handled{file, ++m_handled, std::nullopt, false};
+    m_inHand = Handled{file, ++m_handled, std::nullopt, false, false};
 }
 
 void GatherTally::nameChosen(std::string_view newName) {
@@ -80,6 +80,11 @@ void GatherTally::duplicateFound() {
         m_inHand->duplicate = true;
         m_inHand->number.reset();
     }
+}
+
+void GatherTally::fileLeft() {
+    if (m_inHand)
+        m_inHand->left = true;
 }
 
 void GatherTally::settle() {
@@ -113,7 +118,7 @@ const GatherCounts& GatherTally::finish() {
 // The numbers shown are those of the first and the last picture handled that left, whichever
 // order their batches put them in place.
 bool GatherTally::countIfGone(const Handled& handled) {
-    if (lookupEntry(handled.file) != EntryKind::None)
+    if (!handled.left && lookupEntry(handled.file) != EntryKind::None)
         return false;
     if (handled.duplicate) {
         ++m_counts.duplicates;

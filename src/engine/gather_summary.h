@@ -37,7 +37,8 @@ std::string gatherSummary(MoveOutcome outcome, const GatherCounts& counts, Remov
 // Counts what a move run did from what it reports to its observer. A file counts once it is gone
 // from its folder: a failure may have struck it, a download still arriving stays, and a picture
 // bound for another file system leaves only when its batch is named, a folder or more later. Such
-// files wait and are looked at again at each folder's end and at the run's end.
+// files wait and are looked at again at each folder's end and at the run's end; one the run says
+// has left is not looked for.
 class GatherTally {
 public:
     // The types the run takes for pictures, so that the pictures among the files removed are told.
@@ -49,6 +50,8 @@ public:
     void nameChosen(std::string_view newName);
     // The picture in hand is a duplicate, removed instead of moved.
     void duplicateFound();
+    // The file in hand is known to be gone: it is counted without being looked for.
+    void fileLeft();
     // Settles the file in hand (a run's progress shows counts up to the file before it).
     void settle();
     // Looks again at the files still in their folders, as far as they may have left by now.
@@ -64,6 +67,7 @@ private:
         long order = 0;                     // in the run's order of handling
         std::optional<std::int32_t> number; // set for a picture
         bool duplicate = false;
+        bool left = false;
     };
     bool countIfGone(const Handled& handled);
 

@@ -1,5 +1,7 @@
 #include "engine/move_run.h"
 
+#include "platform/paths.h"
+
 #include <system_error>
 
 namespace corvalin {
@@ -15,9 +17,11 @@ void MoveRun::setSkipDuplicates(bool skip) {
 
 // True when the picture was a duplicate and is removed. A twin still waiting in a batch for its
 // name is named first, so that the record of the duplicate names it where it stands.
-Result<bool> MoveRun::leaveOutDuplicate(const fs::path& source, const fs::path& destination) {
+Result<bool> MoveRun::leaveOutDuplicate(const HeldFolder& folder, const std::string& name,
+                                        const HeldEntry& picture, const fs::path& destination) {
     if (!m_duplicates)
         return false;
+    const fs::path source = folder.pathOf(name);
     std::optional<DuplicateLookahead::Verdict> verdict = lookedAhead(source, destination);
     if (m_lookahead && !verdict) {
         if (Status adopted = endLookahead(); !adopted)
@@ -26,21 +30,57 @@ Result<bool> MoveRun::leaveOutDuplicate(const fs::path& source, const fs::path& 
     if (Status listed = m_duplicates->useDestination(destination, m_pictureTypes); !listed)
         return listed.error();
     std::optional<fs::path> twinPath = verdict ? heldTwinOf(*verdict) : std::nullopt;
-    if (!twinPath) {
+    std::pair<FileStamp, FileStamp> compared;
+    // A copy just named has another inode than the bytes compared, and a plan's own pictures are
+    // read where they still lie: such a twin is the run's own doing, and only the picture is checked.
+    bool twinToo = true;
+    if (twinPath) {
+        compared = {verdict->pictureStamp, verdict->twinStamp};
+    } else {
         const std::optional<DuplicateFinder::Twin> twin =
             verdict ? m_duplicates->twinOf(verdict->picture) : m_duplicates->twinOf(source);
         if (!twin)
             return false;
+        compared = m_duplicates->matchStamps();
+        twinToo = !(twin->added && m_layer != &m_disk);
         if (m_duplicates->pending(*twin)) {
+            twinToo = false;
             if (Status committed = commitCopies({}); !committed)
                 return committed.error();
         }
         twinPath = m_duplicates->pathOf(*twin);
     }
+    if (!comparedHeldFiles(picture, compared, *twinPath, twinToo))
+        return false;
     m_observer.duplicateFound(source, *twinPath);
-    if (Status removed = m_layer->removeDuplicate(source, *twinPath); !removed)
-        return removed.error();
+    if (Status gone = removed(m_layer->removeDuplicate(folder, name, *twinPath)); !gone)
+        return gone.error();
     return true;
+}
+
+namespace {
+
+bool sameFile(const FileStamp& stamp, const FileIdentity& identity) {
+    return stamp.device == identity.device && stamp.inode == identity.inode &&
+           stamp.size == static_cast<std::int64_t>(identity.size) &&
+           stamp.modified == identity.mtimeSeconds * 1'000'000'000 + identity.mtimeNanoseconds;
+}
+
+} // namespace
+
+// The bytes are compared by their paths; they count only when they were the very files the run
+// holds, the picture in its folder and the twin in the destination. A folder swapped for a link
+// meanwhile shows another folder's files under the same paths, and the picture would be removed
+// for bytes that are not its own. Anything else is moved as usual.
+bool MoveRun::comparedHeldFiles(const HeldEntry& picture, const std::pair<FileStamp, FileStamp>& compared,
+                                const fs::path& twin, bool twinToo) const {
+    if (!sameFile(compared.first, picture.identity))
+        return false;
+    if (!twinToo)
+        return true;
+    const Result<HeldEntry> held = m_destination->lookup(ownName(twin));
+    return held && held.value().kind == HeldEntry::Kind::File &&
+           sameFile(compared.second, held.value().identity);
 }
 
 // The destination's own pictures are compared on a thread of their own, beside the run.

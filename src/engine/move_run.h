@@ -8,6 +8,7 @@
 #include "engine/file_layer.h"
 #include "engine/folder_survey.h"
 #include "engine/serial_numbering.h"
+#include "engine/surveyed_folders.h"
 #include "history/run_journal.h"
 #include "naming/picture_types.h"
 #include "platform/removal.h"
@@ -49,6 +50,9 @@ public:
     virtual void fileProgress(long /*remaining*/, long /*total*/) {}
     // The file in hand, before anything is done to it.
     virtual void previewRequested(const std::filesystem::path& /*file*/) {}
+    // The file in hand has left its folder: moved on its file system, or deleted for good. One bound
+    // for the Trash or for another file system leaves later, and is not told here.
+    virtual void fileLeft() {}
     // The name the picture in hand receives, before it is moved.
     virtual void newNameChosen(const std::string& /*name*/) {}
     // The picture in hand holds the bytes of `twin` in the destination: it is removed, not moved,
@@ -90,12 +94,16 @@ struct MoveRunResult {
     std::vector<std::filesystem::path> namesTooLong;
     std::vector<std::filesystem::path> foldersKeptForLongNames;
     std::size_t longestName = 255; // the destination's limit, in bytes
-    // FIFOs, sockets and devices named like pictures in the folders emptied: never moved.
+    // FIFOs, sockets and devices named like pictures in the folders emptied, and pictures that
+    // were no regular file any more when their turn came: never moved.
     std::vector<std::filesystem::path> specialFiles;
     int foldersRemoved = 0; // child folders removed after the move
     // Numbers passed over because the destination held them already, or a name with them was
     // found taken.
     long numbersSkipped = 0;
+    // Folders that were no longer the ones surveyed when the run came to them, left as they were
+    // with everything in them (describeChangedFolders words them).
+    std::vector<ChangedFolder> changedFolders;
 };
 
 // What a failure to move a picture into the destination was doing, as messages name it.
@@ -110,6 +118,9 @@ Status checkSource(const std::filesystem::path& sourceParent, const SettingsFile
 // (symbolic links resolved): its pictures would be numbered again and, with the delete option,
 // deleted. Refuses one this user may not write into (read-only, no permission) too.
 Status checkDestination(const std::filesystem::path& sourceParent, const std::filesystem::path& destination);
+// The same for the destination as it is held, whatever its path names by now: the folder the run
+// will put its pictures in is never the source parent folder, held, nor below it.
+Status checkHeldDestination(const HeldFolder& source, const HeldFolder& destination);
 
 // The start record of a move run's journal, the same for the window and the command line.
 RunStart moveRunStart(std::int32_t serialNo, const std::filesystem::path& sourceParent,
@@ -154,22 +165,26 @@ public:
                       std::vector<std::filesystem::path>& folderList);
 
 private:
+    Status survey(std::vector<std::filesystem::path>& folderList);
     Status surveyDisplay(const std::vector<std::filesystem::path>& folderList);
-    Status moveFolder(const std::filesystem::path& folder);
-    Status handleFile(const std::filesystem::path& folder, const std::string& name, bool arriving);
-    Status movePicture(const std::filesystem::path& folder, const std::filesystem::path& source,
-                       const std::string& name);
-    Result<bool> leaveOutDuplicate(const std::filesystem::path& source,
-                                   const std::filesystem::path& destination);
+    Status moveFolder(std::size_t index, const std::filesystem::path& folder);
+    Status handleFile(const HeldFolder& folder, const std::string& name, bool arriving);
+    Status movePicture(const HeldFolder& folder, const std::string& name, const HeldEntry& picture);
+    Result<bool> leaveOutDuplicate(const HeldFolder& folder, const std::string& name,
+                                   const HeldEntry& picture, const std::filesystem::path& destination);
+    bool comparedHeldFiles(const HeldEntry& picture, const std::pair<FileStamp, FileStamp>& compared,
+                           const std::filesystem::path& twin, bool twinToo) const;
     void startLookahead(const std::filesystem::path& destination);
     std::optional<DuplicateLookahead::Verdict> lookedAhead(const std::filesystem::path& source,
                                                            const std::filesystem::path& destination);
     Status endLookahead();
     std::optional<std::filesystem::path> heldTwinOf(DuplicateLookahead::Verdict& verdict) const;
     void noteMoved(const std::filesystem::path& source, const std::filesystem::path& target, bool pending);
+    Status removed(Status status);
     Status commitCopies(Status status);
     Status commitCarriedCopies();
-    Result<std::filesystem::path> finalPathFor(const std::filesystem::path& source, bool taken) override;
+    Result<std::filesystem::path> finalPathFor(const std::filesystem::path& source,
+                                               const FileIdentity& copied, bool taken) override;
     void copyNamed(const std::filesystem::path& source) override;
     void copyWithdrawn(const std::filesystem::path& source) override;
     Status keepPace() override;
@@ -189,7 +204,13 @@ private:
     FileLayer* m_layer = &m_disk;
     PictureTypes m_pictureTypes;
     std::filesystem::path m_sourceParent;
+    // The source parent folder, every folder the survey saw below it, and the destination the run
+    // met last, held: the run reaches each file by its name in one of them, never by a path.
+    std::optional<HeldFolder> m_source;
+    std::vector<SurveyedFolder> m_places;
+    std::optional<SurveyedFolders> m_folders;
     std::optional<std::filesystem::path> m_checkedDestination;
+    std::optional<HeldFolder> m_destination;
     int m_foldersWithFiles = 0;
     long m_totalFiles = 0;
     long m_picturesFound = 0; // by the survey display

@@ -13,7 +13,7 @@ namespace fs = std::filesystem;
 // A copy takes its serial number when it is named, as a picture moved within its file system does
 // when it is renamed: the counter file rewritten and the move recorded first. A number the
 // destination holds is passed over, and a taken name takes the next number.
-Result<fs::path> MoveRun::finalPathFor(const fs::path& source, bool taken) {
+Result<fs::path> MoveRun::finalPathFor(const fs::path& source, const FileIdentity& copied, bool taken) {
     const fs::path destination = m_crossDeviceMoves.destination();
     m_namingAttempts = taken ? m_namingAttempts + 1 : 0;
     if (m_namingAttempts > kHighestSerialNo)
@@ -30,7 +30,7 @@ Result<fs::path> MoveRun::finalPathFor(const fs::path& source, bool taken) {
         if (taken) // the name found taken never held this picture
             copyWithdrawn(source);
         const std::size_t line = journal->nextLine();
-        if (Status recorded = journal->recordMove(m_vars.SerialNo, source, target); !recorded)
+        if (Status recorded = journal->recordMove(m_vars.SerialNo, source, target, copied); !recorded)
             return recorded.error();
         m_copyRecords[source.native()] = line;
     }

@@ -7,10 +7,10 @@ namespace corvalin {
 
 namespace fs = std::filesystem;
 
-Status SerialNumbering::meet(const fs::path& destination) {
+Status SerialNumbering::meet(const fs::path& destination, const HeldFolder& held) {
     if (m_held.contains(destination.native()))
         return {};
-    Result<HeldNumbers> listed = heldNumbersIn(destination);
+    Result<HeldNumbers> listed = heldNumbersIn(held);
     if (!listed)
         return listed.error();
     m_held.emplace(destination.native(), std::move(listed.value()));

@@ -17,8 +17,8 @@ namespace corvalin {
 // run gives there, and the names it finds taken there, join its set.
 class SerialNumbering {
 public:
-    // Lists `destination` when it is met for the first time.
-    Status meet(const std::filesystem::path& destination);
+    // Lists `destination`, held as `held`, when it is met for the first time.
+    Status meet(const std::filesystem::path& destination, const HeldFolder& held);
 
     // The number a picture bound for `destination` takes from `number` on: `number` itself or the
     // first free one after it (a number outside 0 to 999999 stays as it is).

@@ -40,6 +40,13 @@ public:
     // changed(). Any other failure (no permission to enter it) is an error naming the folder.
     Result<const HeldFolder*> open(std::size_t index);
 
+    // True when the folder at `index`, or a folder above it, was found changed and is left.
+    bool isLeft(std::size_t index) const;
+    // An action on the folder at `index` failed with `error`: when the error names that folder and
+    // shows it changed (gone, a link, another folder, another mount), the folder is left and noted,
+    // and the answer is true. Any other failure is the run's to report.
+    bool noteChanged(std::size_t index, const Error& error);
+
     // The folders left for having changed, in the order they were met.
     const std::vector<ChangedFolder>& changed() const { return m_changed; }
 
@@ -54,6 +61,13 @@ private:
     std::vector<bool> m_left; // by entry: changed, or below a changed folder
     std::vector<ChangedFolder> m_changed;
 };
+
+// How a folder had changed, as the end of a run and a plan word it ("...ていました").
+const char* changedFolderText(FolderChange change);
+
+// A folder left so, as a list of left files heads it.
+inline constexpr const char* kChangedFolderLeftText =
+    "フォルダ構成を調べた後で変わったため、手を付けなかったフォルダ";
 
 // What the end of a run says about the folders it left for having changed since the survey, the
 // paths below `sourceParent`; empty when there are none.

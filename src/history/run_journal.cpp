@@ -122,25 +122,14 @@ Result<RunJournal> RunJournal::reopen(const fs::path& file, JournalContents& con
     return RunJournal(std::move(opened.value()), contents.records.size(), contents.wholeBytes);
 }
 
-Status RunJournal::recordChange(RecordType type, const fs::path& from, const fs::path& to,
-                                std::int64_t number) {
-    const Result<FileIdentity> identity = identityOf(from);
-    if (!identity)
-        return identity.error();
-    JournalRecord record(type);
-    record.number = number;
+Status RunJournal::recordMove(std::int32_t serialNo, const fs::path& from, const fs::path& to,
+                              const FileIdentity& identity) {
+    JournalRecord record(RecordType::Move);
+    record.number = serialNo;
     record.from = from;
     record.to = to;
-    record.identity = identity.value();
+    record.identity = identity;
     return append(record);
-}
-
-Status RunJournal::recordMove(std::int32_t serialNo, const fs::path& from, const fs::path& to) {
-    return recordChange(RecordType::Move, from, to, serialNo);
-}
-
-Status RunJournal::recordRename(const fs::path& from, const fs::path& to) {
-    return recordChange(RecordType::Rename, from, to, 0);
 }
 
 Status RunJournal::recordDelete(const fs::path& item, bool folder, const fs::path& twin) {
@@ -154,15 +143,12 @@ Status RunJournal::recordDelete(const fs::path& item, bool folder, const fs::pat
 Status RunJournal::recordRemoval(const RemovalStep& step, const fs::path& twin) {
     if (!step.place)
         return recordDelete(step.item, step.folder, twin);
-    const Result<FileIdentity> identity = identityOf(step.item);
-    if (!identity)
-        return identity.error();
     JournalRecord record(RecordType::Trash);
     record.from = step.item;
     record.to = step.place->trashedFile;
     record.info = step.place->infoFile;
     record.folder = step.folder;
-    record.identity = identity.value();
+    record.identity = step.identity;
     record.twin = twin;
     return append(record);
 }

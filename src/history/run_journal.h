@@ -45,11 +45,10 @@ public:
     // kill is cut off, so the next record starts on a line of its own.
     static Result<RunJournal> reopen(const std::filesystem::path& file, JournalContents& contents);
 
-    // A picture about to be moved from `from` to `to` under `serialNo`.
+    // A picture about to be moved from `from` to `to` under `serialNo`; `identity` is what its
+    // folder showed of it (never looked up again by its path).
     Status recordMove(std::int32_t serialNo, const std::filesystem::path& from,
-                      const std::filesystem::path& to);
-    // A file about to be renamed (moved within its file system) from `from` to `to`.
-    Status recordRename(const std::filesystem::path& from, const std::filesystem::path& to);
+                      const std::filesystem::path& to, const FileIdentity& identity);
     Status recordDelete(const std::filesystem::path& item, bool folder,
                         const std::filesystem::path& twin = {});
     // An item about to go to the Trash (at its reserved place) or to be deleted for good; `twin`
@@ -94,8 +93,6 @@ public:
 
 private:
     RunJournal(AppendFile file, std::size_t lines, std::size_t bytes);
-    Status recordChange(RecordType type, const std::filesystem::path& from, const std::filesystem::path& to,
-                        std::int64_t number);
     Status syncRecords();
     Status moveWaitingItems();
 

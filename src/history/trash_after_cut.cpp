@@ -3,7 +3,9 @@
 // manager cannot show or put back an item without one. Info files of items that never went in go.
 #include "history/run_journal.h"
 #include "history/unclean_end.h"
+#include "history/undo_reach.h"
 #include "platform/file_ops.h"
+#include "platform/own_trash.h"
 #include "platform/trash.h"
 #include "platform/trash_repair.h"
 
@@ -43,6 +45,15 @@ bool repairOne(const JournalRecord& record, std::int64_t runStart, UncleanEndRep
     return false;
 }
 
+// A record naming an info file or an item outside this user's trashes, or an item from outside its
+// run, is none a run of ours wrote (a journal written by hand, or damaged): the files it names are
+// left as they are, whatever they hold.
+Error refusedRecord(const fs::path& journal, const JournalRecord& record) {
+    return Error{"ごみ箱の情報ファイルの修復", record.info, 0,
+                 "履歴の記録 " + journal.native() +
+                     " に書かれた場所が、この実行の使ったごみ箱の中ではないため、手を付けませんでした。"};
+}
+
 // True when the journal may still say of its actions that they did not take place: not undone.
 bool takesWithdrawals(const JournalContents& contents) {
     return std::none_of(contents.records.begin(), contents.records.end(),
@@ -72,7 +83,7 @@ std::set<fs::path> trashesOf(const std::vector<SessionJournal>& session) {
     std::set<fs::path> trashes{homeTrashFolder()};
     for (const SessionJournal& journal : session) {
         for (const JournalRecord& record : journal.contents.records) {
-            if (record.type == RecordType::Trash)
+            if (record.type == RecordType::Trash && isOwnTrashFolder(record.info.parent_path().parent_path()))
                 trashes.insert(record.info.parent_path().parent_path());
             if (record.type == RecordType::Start && !record.from.empty()) {
                 if (Result<fs::path> trash = trashFolderServing(record.from))
@@ -93,11 +104,16 @@ void repairTrashAfterCut(const std::vector<SessionJournal>& session, std::int64_
             continue;
         const std::int64_t runStart = journal.contents.records[1].time;
         const std::unordered_set<std::size_t> notDone = linesNotDone(journal.contents);
+        const UndoReach reach(journal.contents);
         std::vector<std::size_t> notTrashed;
         for (std::size_t line = 1; line <= journal.contents.records.size(); ++line) {
             const JournalRecord& record = journal.contents.records[line - 1];
             if (record.type != RecordType::Trash)
                 continue;
+            if (!reach.allows(record)) {
+                report.failures.push_back(refusedRecord(journal.file, record));
+                continue;
+            }
             recorded.insert(record.info);
             if (repairOne(record, runStart, report) && !notDone.contains(line))
                 notTrashed.push_back(line);

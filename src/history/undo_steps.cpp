@@ -127,9 +127,9 @@ Status UndoSteps::moveBack(const JournalRecord& record, const HeldFolder& origin
     if (!from)
         return from.status();
     const Status moved = from.value()->moveTo(nameOf(record.to), origin, nameOf(record.from));
-    // Back to another file system the way is a copy; its paths passed the same checks.
+    // Back to another file system the way is a copy, between the same two held folders.
     if (moved.code() == EXDEV)
-        return moveNoReplace(record.to, record.from);
+        return moveAcross(*from.value(), nameOf(record.to), origin, nameOf(record.from));
     return moved;
 }
 

@@ -2,6 +2,7 @@
 
 #include "naming/serial_name.h"
 #include "platform/file_ops.h"
+#include "platform/posix_io.h"
 
 #include <bit>
 
@@ -64,6 +65,18 @@ Result<HeldNumbers> heldNumbersIn(const std::filesystem::path& folder) {
     });
     if (!listed)
         return listed.error();
+    return held;
+}
+
+Result<HeldNumbers> heldNumbersIn(const HeldFolder& folder) {
+    std::vector<std::string> names;
+    if (const int error = readFolderNames(folder.fd(), names))
+        return errorFromErrno("フォルダの読み取り", folder.path(), error);
+    HeldNumbers held;
+    for (const std::string& name : names) {
+        if (const std::optional<std::int32_t> number = serialNumberOf(name))
+            held.hold(*number);
+    }
     return held;
 }
 

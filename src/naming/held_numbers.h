@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/held_folder.h"
 #include "platform/result.h"
 
 #include <cstdint>
@@ -41,7 +42,8 @@ private:
 
 // The numbers of the names directly in `folder`, whatever each entry is (file, link, folder):
 // every name of six digits and a blank holds its number there. The one place a destination is
-// read for them.
+// read for them; a run reads the destination it holds.
 Result<HeldNumbers> heldNumbersIn(const std::filesystem::path& folder);
+Result<HeldNumbers> heldNumbersIn(const HeldFolder& folder);
 
 } // namespace corvalin

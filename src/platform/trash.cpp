@@ -64,35 +64,51 @@ std::string trashNameFor(const std::string& name, int attempt) {
     return fittedName(name, suffix);
 }
 
-// A rename into `toFolder` (a descriptor, or AT_FDCWD with a whole path) that never replaces. A
-// folder moved to another parent rewrites its own ".." entry, so its owner needs write permission
-// on it; that is given first and taken back if the move fails. `toPath` names the same target
-// for the file systems that cannot refuse to replace in one call.
-int renameWithoutReplacing(const std::string& from, int toFolder, const std::string& toName,
-                           const std::string& toPath) {
+// A rename of the entry `from` of one open folder to `to` in another that never replaces. A folder
+// moved to another parent rewrites its own ".." entry, so its owner needs write permission on it;
+// that is given first, never through a link, and taken back if the move fails.
+int renameWithoutReplacing(int fromFolder, const std::string& from, int toFolder, const std::string& to) {
     struct stat st {};
-    if (::lstat(from.c_str(), &st) != 0)
+    if (::fstatat(fromFolder, from.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
         return errno;
     const bool folder = S_ISDIR(st.st_mode);
     const bool opened = folder && !(st.st_mode & S_IWUSR);
-    if (opened && ::chmod(from.c_str(), (st.st_mode & 07777) | S_IWUSR) != 0)
+    if (opened &&
+        ::fchmodat(fromFolder, from.c_str(), (st.st_mode & 07777) | S_IWUSR, AT_SYMLINK_NOFOLLOW) != 0)
         return errno;
     // Through syscall() so that it builds against a C library that lacks the wrapper.
     int error =
-        ::syscall(SYS_renameat2, AT_FDCWD, from.c_str(), toFolder, toName.c_str(), RENAME_NOREPLACE) == 0
+        ::syscall(SYS_renameat2, fromFolder, from.c_str(), toFolder, to.c_str(), RENAME_NOREPLACE) == 0
             ? 0
             : errno;
+    // File systems that cannot refuse to replace in one call: a link never replaces; a folder
+    // goes only where nothing has its name.
     if ((error == EINVAL || error == ENOSYS) && !folder) {
-        error = linkThenUnlink(from, toPath);
+        error = ::linkat(fromFolder, from.c_str(), toFolder, to.c_str(), 0) == 0 ? 0 : errno;
+        if (error == 0 && ::unlinkat(fromFolder, from.c_str(), 0) != 0) {
+            error = errno;
+            ::unlinkat(toFolder, to.c_str(), 0);
+        }
     } else if (error == EINVAL || error == ENOSYS) {
         struct stat taken {};
-        error = ::lstat(toPath.c_str(), &taken) == 0          ? EEXIST
-                : ::rename(from.c_str(), toPath.c_str()) == 0 ? 0
-                                                              : errno;
+        error = ::fstatat(toFolder, to.c_str(), &taken, AT_SYMLINK_NOFOLLOW) == 0 ? EEXIST
+                : ::renameat(fromFolder, from.c_str(), toFolder, to.c_str()) == 0 ? 0
+                                                                                  : errno;
     }
     if (error != 0 && opened)
-        ::chmod(from.c_str(), st.st_mode & 07777);
+        ::fchmodat(fromFolder, from.c_str(), st.st_mode & 07777, AT_SYMLINK_NOFOLLOW);
     return error;
+}
+
+// The same between two paths, each folder opened once by its path (the trash's own items, a
+// one-off move).
+int renameWithoutReplacing(const fs::path& from, const fs::path& to) {
+    const Result<HeldFolder> fromFolder = HeldFolder::open(folderOf(from.native()));
+    const Result<HeldFolder> toFolder =
+        fromFolder ? HeldFolder::open(folderOf(to.native())) : Result<HeldFolder>(fromFolder.error());
+    if (!toFolder)
+        return toFolder.code();
+    return renameWithoutReplacing(fromFolder.value().fd(), ownName(from), toFolder.value().fd(), ownName(to));
 }
 
 // A relative Path= counts from the trash's top folder: the folder holding "Trash" or
@@ -177,15 +193,16 @@ int syncInfoFile(const KeptTrash& kept, const std::string& infoName) {
     UniqueFd fd(::openat(kept.info.get(), infoName.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
     if (!fd.valid() || ::fdatasync(fd.get()) != 0)
         return errno;
-    return syncFolder(kept.trash.folder + "/info");
+    UniqueFd info(::openat(kept.info.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!info.valid())
+        return errno;
+    return ::fsync(info.get()) == 0 || errno == EINVAL || errno == EROFS ? 0 : errno;
 }
 
-// The folder items were last taken from, with its links resolved; taken again when the path
-// names another folder.
+// The folder items were last taken from, with its links resolved; found again for another folder.
 struct KnownFolder {
-    std::string path;
+    FolderId id;
     std::string canonical;
-    FolderIdentity identity;
     Place place;
 };
 
@@ -211,17 +228,15 @@ public:
     }
 
     // 0 or errno.
-    int know(const std::string& folder) {
-        Place place;
-        FolderIdentity identity;
-        if (const int error = placeOf(folder, true, place, &identity))
-            return error;
-        if (m_folder && m_folder->path == folder && m_folder->identity == identity)
+    int know(const HeldFolder& folder) {
+        if (m_folder && m_folder->id.sameAs(folder.id()))
             return 0;
-        std::string canonical;
-        if (const int error = canonicalPath(folder, canonical))
-            return error;
-        m_folder = KnownFolder{folder, canonical, identity, place};
+        const Result<fs::path> canonical = folder.resolvedPath();
+        if (!canonical)
+            return canonical.code();
+        const FolderId& id = folder.id();
+        const Place place{static_cast<dev_t>(id.device), id.mount ? std::optional(id.mount) : std::nullopt};
+        m_folder = KnownFolder{id, canonical.value().native(), place};
         return 0;
     }
     const KnownFolder& folder() const { return *m_folder; }
@@ -229,7 +244,8 @@ public:
     // The trash was found changed or gone at the rename: found and checked again where it was,
     // the item's info file made there again under the same name (which the journal may already
     // hold), and the rename tried once more.
-    Status remakeAndMove(const TrashPlace& place, const Place& where) {
+    Status remakeAndMove(const HeldFolder& folder, const std::string& item, const TrashPlace& place,
+                         const Place& where) {
         const std::string name = ownName(place.trashedFile);
         const std::string infoName = ownName(place.infoFile);
         Result<KeptTrash*> again = trashFor(folderOf(place.original.native()), where, true);
@@ -244,8 +260,7 @@ public:
         if (error == 0)
             error = syncInfoFile(kept, infoName);
         if (error == 0) {
-            error =
-                renameWithoutReplacing(place.original.native(), kept.files.get(), name, place.trashedFile);
+            error = renameWithoutReplacing(folder.fd(), item, kept.files.get(), name);
             if (error != 0)
                 ::unlinkat(kept.info.get(), infoName.c_str(), 0);
         }
@@ -292,52 +307,70 @@ OpenTrashes::OpenTrashes() : m_kept(std::make_unique<Kept>()) {}
 OpenTrashes::~OpenTrashes() = default;
 
 Status OpenTrashes::checkUsable(const fs::path& onFileSystem) {
-    if (const int error = m_kept->know(onFileSystem.native()))
+    const Result<HeldFolder> folder = HeldFolder::open(onFileSystem);
+    if (const int error = folder ? m_kept->know(folder.value()) : folder.code())
         return errorFromErrno(kPrepareText, onFileSystem, error);
     return m_kept->trashFor(m_kept->folder().canonical, m_kept->folder().place, false).status();
 }
 
-// The item's absolute path (symbolic links of its folder resolved; a link itself is what moves)
-// and its info file in the trash that serves it. A trash gone since its check is made again.
-Result<TrashPlace> OpenTrashes::reserve(const fs::path& item) {
-    const std::string path = withoutTrailingSlash(item).native();
-    const std::string name = ownName(path);
-    if (path.empty() || name == "/" || name == "." || name == "..")
-        return errorFromErrno(kTrashText, item, EINVAL);
-    struct stat st {};
-    if (::lstat(path.c_str(), &st) != 0)
-        return errorFromErrno(kTrashText, item, errno);
-    if (const int error = m_kept->know(folderOf(path)))
-        return errorFromErrno(kTrashText, item, error);
-    const KnownFolder& folder = m_kept->folder();
+// The item's absolute path (the symbolic links of its folder resolved, as the kernel names the
+// held folder) and its info file in the trash that serves it. A trash gone since its check is made
+// again.
+Result<TrashPlace> OpenTrashes::reserve(const HeldFolder& folder, const std::string& name) {
+    if (!isPlainName(name))
+        return errorFromErrno(kTrashText, folder.pathOf(name), EINVAL);
+    if (const int error = m_kept->know(folder))
+        return errorFromErrno(kTrashText, folder.pathOf(name), error);
+    const KnownFolder& known = m_kept->folder();
     for (int attempt = 0;; ++attempt) {
-        Result<KeptTrash*> kept = m_kept->trashFor(folder.canonical, folder.place, attempt > 0);
+        Result<KeptTrash*> kept = m_kept->trashFor(known.canonical, known.place, attempt > 0);
         if (!kept)
             return kept.error();
-        Result<TrashPlace> place = createInfoFile(*kept.value(), joinPath(folder.canonical, name).native());
+        Result<TrashPlace> place = createInfoFile(*kept.value(), joinPath(known.canonical, name).native());
         if (place || place.code() != ENOENT || attempt > 0)
             return place;
     }
 }
 
+Result<TrashPlace> OpenTrashes::reserve(const fs::path& item) {
+    const std::string path = withoutTrailingSlash(item).native();
+    const Result<HeldFolder> folder = HeldFolder::open(folderOf(path));
+    if (!folder)
+        return errorFromErrno(kTrashText, item, folder.code());
+    const Result<HeldEntry> entry = folder.value().lookup(ownName(path));
+    if (!entry || entry.value().kind == HeldEntry::Kind::None)
+        return errorFromErrno(kTrashText, item, entry ? ENOENT : entry.code());
+    return reserve(folder.value(), ownName(path));
+}
+
 // Into the trash as it was checked, or as it is found again when it changed since the check or
 // the rename finds it gone.
-Status OpenTrashes::moveInto(const TrashPlace& place) {
+Status OpenTrashes::moveInto(const HeldFolder& folder, const std::string& name, const TrashPlace& place) {
     KeptTrash* kept = m_kept->keptFor(place);
     if (!kept)
-        return moveIntoTrash(place);
+        return moveIntoTrash(folder, name, place);
     int error = ENOENT;
     if (kept->stillInPlace()) {
-        error = renameWithoutReplacing(place.original.native(), kept->files.get(), ownName(place.trashedFile),
-                                       place.trashedFile);
+        error = renameWithoutReplacing(folder.fd(), name, kept->files.get(), ownName(place.trashedFile));
         if (error == 0)
             return {};
     }
     ::unlinkat(kept->info.get(), ownName(place.infoFile).c_str(), 0); // the reservation, wherever it went
-    struct stat st {};
-    if (error == ENOENT && ::lstat(place.original.c_str(), &st) == 0)
-        return m_kept->remakeAndMove(place, Place(kept->place));
+    if (error == ENOENT) {
+        const Result<HeldEntry> item = folder.lookup(name);
+        if (item && item.value().kind != HeldEntry::Kind::None)
+            return m_kept->remakeAndMove(folder, name, place, Place(kept->place));
+    }
     return errorFromErrno(kTrashText, place.original, error);
+}
+
+Status OpenTrashes::moveInto(const TrashPlace& place) {
+    const Result<HeldFolder> folder = HeldFolder::open(folderOf(place.original.native()));
+    if (!folder) {
+        (void)releaseTrashPlace(place);
+        return errorFromErrno(kTrashText, place.original, folder.code());
+    }
+    return moveInto(folder.value(), ownName(place.original), place);
 }
 
 fs::path homeTrashFolder() {
@@ -369,13 +402,20 @@ Result<TrashPlace> reserveTrashPlace(const fs::path& item) {
     return OpenTrashes().reserve(item);
 }
 
-Status moveIntoTrash(const TrashPlace& place) {
-    const std::string to = place.trashedFile.native();
-    if (const int error = renameWithoutReplacing(place.original.native(), AT_FDCWD, to, to)) {
-        ::unlink(place.infoFile.c_str());
+Status moveIntoTrash(const HeldFolder& folder, const std::string& name, const TrashPlace& place) {
+    const Result<HeldFolder> files = HeldFolder::open(folderOf(place.trashedFile.native()));
+    const int error =
+        files ? renameWithoutReplacing(folder.fd(), name, files.value().fd(), ownName(place.trashedFile))
+              : files.code();
+    if (error != 0) {
+        (void)releaseTrashPlace(place);
         return errorFromErrno(kTrashText, place.original, error);
     }
     return {};
+}
+
+Status moveIntoTrash(const TrashPlace& place) {
+    return OpenTrashes().moveInto(place);
 }
 
 Status releaseTrashPlace(const TrashPlace& place) {
@@ -385,8 +425,7 @@ Status releaseTrashPlace(const TrashPlace& place) {
 }
 
 Status restoreFromTrash(const TrashPlace& place, const fs::path& to) {
-    if (const int error =
-            renameWithoutReplacing(place.trashedFile.native(), AT_FDCWD, to.native(), to.native()))
+    if (const int error = renameWithoutReplacing(place.trashedFile, to))
         return errorFromErrno(kRestoreText, error == EEXIST ? to : place.trashedFile, error);
     return releaseTrashPlace(place);
 }

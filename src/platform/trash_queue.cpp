@@ -22,6 +22,8 @@ const char* const kTrashText = "ごみ箱への移動";
 const char* const kInfoFlushText = "ごみ箱の情報ファイルの書き込み";
 const char* const kReplacedText =
     "ごみ箱に入れる前に変更されたか、別のものに置き換えられたため、そのまま残しました。";
+const char* const kFolderMovedText =
+    "ごみ箱に入れる前にフォルダが移動または削除されたため、中のものはそのまま残しました。";
 
 // What tells an item apart from one put in its place: its inode, and for a file its last change of
 // status too, since a file deleted and made again may get the freed inode back. A folder's changes
@@ -35,11 +37,11 @@ struct ItemIdentity {
     }
 };
 
-int identityAt(const std::string& path, ItemIdentity& identity, bool folder) {
+int identityAt(const HeldFolder& folder, const std::string& name, ItemIdentity& identity, bool isFolder) {
     struct stat st {};
-    if (::lstat(path.c_str(), &st) != 0)
+    if (::fstatat(folder.fd(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
         return errno;
-    identity = {{st.st_dev, st.st_ino}, folder ? timespec{} : st.st_ctim};
+    identity = {{st.st_dev, st.st_ino}, isFolder ? timespec{} : st.st_ctim};
     return 0;
 }
 
@@ -53,10 +55,22 @@ int flushFile(const std::string& file) {
 
 } // namespace
 
+// A folder held for its waiting items, and where it lay when they were added: one moved elsewhere
+// meanwhile (perhaps out of the folders the run was given) is no longer the one its items were
+// taken from, and is left with everything in it.
+struct TrashQueue::Holder {
+    HeldFolder folder;
+    fs::path place;
+    // Looked at once per moveAll, not once per item.
+    bool checked = false;
+    Status stillThere;
+};
+
 struct TrashQueue::Entry {
     WaitingItem item;
-    ItemIdentity self;   // the item, when it was added
-    ItemIdentity holder; // the folder holding it, then
+    std::shared_ptr<Holder> holder;
+    std::string name;  // in the holder
+    ItemIdentity self; // the item, when it was added
     std::size_t infoFolder = 0;
 };
 
@@ -95,17 +109,25 @@ const TrashQueue::InfoFolder& TrashQueue::infoFolderOf(const TrashPlace& place) 
     return m_infoFolders.back();
 }
 
-Status TrashQueue::add(const WaitingItem& item) {
+Status TrashQueue::add(const WaitingItem& item, const HeldFolder& folder, const std::string& name) {
     Entry entry;
     entry.item = item;
-    const std::string path = item.place.original.native();
-    int error = identityAt(path, entry.self, item.folder);
-    if (error == 0)
-        error = identityAt(folderOf(path), entry.holder, true);
-    if (error != 0)
+    entry.name = name;
+    if (!m_lastHolder || !m_lastHolder->folder.id().sameAs(folder.id())) {
+        Result<HeldFolder> held = folder.duplicate();
+        if (!held)
+            return errorFromErrno(kTrashText, item.place.original, held.code());
+        Result<fs::path> place = folder.resolvedPath();
+        if (!place)
+            return errorFromErrno(kTrashText, folder.path(), place.code());
+        m_lastHolder =
+            std::make_shared<Holder>(Holder{std::move(held.value()), std::move(place.value()), false, {}});
+    }
+    entry.holder = m_lastHolder;
+    if (const int error = identityAt(folder, name, entry.self, item.folder))
         return errorFromErrno(kTrashText, item.place.original, error);
-    const InfoFolder& folder = infoFolderOf(item.place);
-    entry.infoFolder = static_cast<std::size_t>(&folder - m_infoFolders.data());
+    const InfoFolder& info = infoFolderOf(item.place);
+    entry.infoFolder = static_cast<std::size_t>(&info - m_infoFolders.data());
     m_items.push_back(std::move(entry));
     return {};
 }
@@ -146,19 +168,27 @@ Status TrashQueue::makeDurable() {
     return {};
 }
 
-// Still the item that was added, in the folder it was added in. Until the run holds its folders
-// open, both are found again by their paths and compared by identity.
-Status TrashQueue::reach(const Entry& entry) const {
-    const fs::path& item = entry.item.place.original;
-    ItemIdentity holder;
+// The folder held for items still lies where it lay when they were added.
+Status TrashQueue::checkPlace(Holder& holder) {
+    if (holder.checked)
+        return holder.stillThere;
+    holder.checked = true;
+    const Result<fs::path> place = holder.folder.resolvedPath();
+    if (!place || place.value() != holder.place)
+        holder.stillThere = Error{kTrashText, holder.folder.path(), 0, kFolderMovedText};
+    return holder.stillThere;
+}
+
+// Still the item that was added, found by its name in the folder held for it, which is still
+// where it was.
+Status TrashQueue::reach(const Entry& entry) {
+    if (Status placed = checkPlace(*entry.holder); !placed)
+        return placed;
     ItemIdentity self;
-    int error = identityAt(folderOf(item.native()), holder, true);
-    if (error == 0)
-        error = identityAt(item.native(), self, entry.item.folder);
-    if (error != 0)
-        return errorFromErrno(kTrashText, item, error);
-    if (!(holder == entry.holder) || !(self == entry.self))
-        return Error{kTrashText, item, 0, kReplacedText};
+    if (const int error = identityAt(entry.holder->folder, entry.name, self, entry.item.folder))
+        return errorFromErrno(kTrashText, entry.item.place.original, error);
+    if (!(self == entry.self))
+        return Error{kTrashText, entry.item.place.original, 0, kReplacedText};
     return {};
 }
 
@@ -172,7 +202,8 @@ Status TrashQueue::moveAll(const NotMoved& notMoved) {
         }
         Status moved = reach(entry);
         if (moved)
-            moved = m_trashes->moveInto(entry.item.place); // removes the info file when it fails
+            moved = m_trashes->moveInto(entry.holder->folder, entry.name,
+                                        entry.item.place); // the info file goes on failure
         else
             (void)releaseTrashPlace(entry.item.place);
         if (!moved) {
@@ -182,6 +213,7 @@ Status TrashQueue::moveAll(const NotMoved& notMoved) {
         }
     }
     m_items.clear();
+    m_lastHolder.reset();
     return first;
 }
 
@@ -191,6 +223,7 @@ void TrashQueue::releaseAll(const NotMoved& notMoved) {
         notMoved(entry.item);
     }
     m_items.clear();
+    m_lastHolder.reset();
 }
 
 } // namespace corvalin

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <functional>
 #include <memory>
+#include <string>
 #include <sys/types.h>
 #include <vector>
 
@@ -32,9 +33,10 @@ public:
     TrashQueue(const TrashQueue&) = delete;
     TrashQueue& operator=(const TrashQueue&) = delete;
 
-    // Takes up an item whose info file is written. What it is now and the folder holding it are
-    // noted, to be found again before it moves. Nothing moves.
-    Status add(const WaitingItem& item);
+    // Takes up the item `name` of `folder`, whose info file is written. The folder is held (one
+    // hold shared by the items of one folder) and what the item is now noted, so that it is found
+    // again by its name there, never by a path. Nothing moves.
+    Status add(const WaitingItem& item, const HeldFolder& folder, const std::string& name);
     bool empty() const;
     std::size_t size() const;
 
@@ -47,10 +49,11 @@ public:
     Status makeDurable();
 
     // Every waiting item into its trash, in the order added, while it is still the item that was
-    // noted in the folder that was noted. One that cannot go stays where it is, loses its info file
-    // and is told to `notMoved`; after such a failure no folder goes any more (a folder is never
-    // removed after a failure: it might hold what could not go) and each is told as well. Returns
-    // the first failure; the queue is empty afterwards.
+    // noted in the folder held for it and that folder still lies where it lay then (the items of
+    // a folder moved or removed meanwhile all stay, and the failure names the folder). One that cannot go
+    // stays where it is, loses its info file and is told to `notMoved`; after such a failure no folder goes
+    // any more (a folder is never removed after a failure: it might hold what could not go) and each is told
+    // as well. Returns the first failure; the queue is empty afterwards.
     using NotMoved = std::function<void(const WaitingItem&)>;
     Status moveAll(const NotMoved& notMoved);
 
@@ -59,14 +62,17 @@ public:
     void releaseAll(const NotMoved& notMoved);
 
 private:
+    struct Holder;
     struct Entry;
     struct InfoFolder;
     const InfoFolder& infoFolderOf(const TrashPlace& place);
-    Status reach(const Entry& entry) const;
+    static Status checkPlace(Holder& holder);
+    Status reach(const Entry& entry);
 
     std::shared_ptr<OpenTrashes> m_trashes;
     std::vector<Entry> m_items;
     std::vector<InfoFolder> m_infoFolders; // every info folder met, with its file system
+    std::shared_ptr<Holder> m_lastHolder;
 };
 
 } // namespace corvalin

@@ -70,7 +70,8 @@ private slots:
         QTest::addColumn<Names>("held"); // already in the destination
         // A destination file removed as the run reaches the first picture, or "+" and a picture
         // that is saved anew with other bytes as the run reaches it, or "*" and a picture that
-        // arrives as the run reaches its first one.
+        // arrives as the run reaches its first one, or ">" and a folder swapped for a link to a
+        // folder outside holding its names with other bytes as the run reaches it (put back after).
         QTest::addColumn<QString>("change");
         QTest::addColumn<bool>("across");    // the destination on another file system
         QTest::addColumn<Names>("expected"); // the destination afterwards
@@ -109,6 +110,11 @@ private slots:
             << Names{"a/1.jpg=B", "b/2.jpg=C", "b/4.jpg=B"} << Names{"keep.jpg=A"} << "*b/3.jpg=A" << false
             << Names{"000010 1.jpg", "000011 2.jpg", "keep.jpg"}
             << Names{"b/3.jpg > keep.jpg", "b/4.jpg > 000010 1.jpg"};
+        // Its path now shows the other folder's bytes, equal to the destination's: the picture
+        // held is not the one compared.
+        QTest::newRow("a folder swapped for a link to a folder of twins: moved as usual")
+            << Names{"a/1.jpg=V", "b/2.jpg=A"} << Names{} << ">b" << false
+            << Names{"000010 1.jpg", "000011 2.jpg"} << Names{};
         QTest::newRow("small files, compared whole by the first block")
             << Names{"a/1.jpg~abc", "a/2.jpg~abd", "a/3.jpg"} << Names{"old.jpg~abc"} << "" << false
             << Names{"000010 2.jpg", "000011 3.jpg", "old.jpg"} << Names{"a/1.jpg > old.jpg"};
@@ -128,7 +134,19 @@ private slots:
         write(dest, held);
         ScriptedObserver observer;
         observer.dest = dest;
+        const fs::path victim = root() / "victim";
+        const fs::path away = root() / "away";
+        if (change.startsWith('>'))
+            write(victim, {"2.jpg=V"});
         observer.onPreview = [&](const fs::path& file) {
+            if (change.startsWith('>')) {
+                const fs::path swapped = src() / change.mid(1).toStdString();
+                if (file.parent_path() == swapped && !fs::exists(away)) {
+                    fs::rename(swapped, away);
+                    fs::create_directory_symlink(victim, swapped);
+                }
+                return;
+            }
             // Saved anew over the picture, its size kept and its last byte another.
             if (change.startsWith('+') && file == src() / change.mid(1).toStdString()) {
                 const fs::path saved = file.parent_path() / "saved.tmp";
@@ -153,6 +171,10 @@ private slots:
         QCOMPARE(run.run(src(), false, folderList).outcome, MoveOutcome::Completed);
         QVERIFY(journal.value().finish(kOutcomeCompleted).ok());
         QTEST(namesIn(dest), "expected");
+        if (change.startsWith('>')) {
+            QCOMPARE(namesIn(victim), Names{"2.jpg"});
+            QCOMPARE(contentOf(victim / "2.jpg"), specOf("2.jpg=V").content);
+        }
         QFETCH(Names, twins);
         // The counter moves for the pictures moved only.
         const long moved = long(tree.size()) + arriving - long(twins.size());
@@ -180,6 +202,11 @@ private slots:
         QCOMPARE(counts.duplicates, long(twins.size()));
         // Label4 keeps the last new name: a duplicate shows none.
         QCOMPARE(long(observer.newNames.size()), moved);
+        // The counts come from what the run did, not from what the paths show now.
+        if (change.startsWith('>')) {
+            fs::remove(src() / change.mid(1).toStdString());
+            fs::rename(away, src() / change.mid(1).toStdString());
+        }
         fs::remove_all(dest);
     }
 

@@ -75,6 +75,10 @@ class TestMoveWindow : public QObject {
     fs::path src() const { return root() / "src"; }
     fs::path dst() const { return root() / "dst"; }
     fs::path prog() const { return root() / "prog"; }
+    void swapCounterFileForAFolder() const {
+        fs::remove(prog() / "Quillet.ini");
+        fs::create_directory(prog() / "Quillet.ini");
+    }
 
     // `shippedYields`: the run lets events through between files as the program does, not at
     // every file.
@@ -354,8 +358,9 @@ private slots:
                                                   << "C";
         QTest::newRow("cancel in the first folder") << "cancelInA"
                                                     << "A";
-        QTest::newRow("failure at the second folder") << "failAtB"
-                                                      << "A";
+        // The counter file is found a folder at its next write, in the last folder.
+        QTest::newRow("failure after the first folder") << "failInA"
+                                                        << "C";
     }
     void label10NamesTheLastFolderEntered() {
         QFETCH(QString, event);
@@ -367,20 +372,20 @@ private slots:
             if (done || (event == "cancelSurveying" ? !m_form->ui.Label13->isVisible() : !inA))
                 return;
             done = true;
-            if (event == "failAtB")
-                fs::rename(src() / "B", root() / "B-gone");
+            if (event == "failInA") // the counter file can no longer be written
+                swapCounterFileForAFolder();
             else
                 m_form->ui.Command2->click();
         };
         runMove();
         QVERIFY(done);
         QTEST(m_form->ui.Label10->text(), "label10");
-        QCOMPARE(m_messages.shown.size(), std::size_t(event == "failAtB" ? 1 : 0));
+        QCOMPARE(m_messages.shown.size(), std::size_t(event == "failInA" ? 1 : 0));
     }
 
-    // A folder the survey cannot read stops the run with a message; the window is idle again, the
-    // survey heading gone.
-    void surveyFailureRestoresTheWindow() {
+    // A folder that changes during the survey is left with everything in it and named at the end;
+    // the others are gathered and the window is idle again, the survey heading gone.
+    void aFolderChangedDuringTheSurveyIsNamedAtTheEnd() {
         openForm(dst(), true, true);
         m_duringRun = [this] {
             if (m_form->ui.Label13->isVisible() && fs::exists(src() / "C"))
@@ -389,13 +394,13 @@ private slots:
         runMove();
         QCOMPARE(m_messages.shown.size(), std::size_t(1));
         const std::string& text = m_messages.shown[0].text;
-        QVERIFY2(text.find((src() / "C").native()) != std::string::npos, text.c_str());
-        QVERIFY2(text.find(std::strerror(ENOENT)) != std::string::npos, text.c_str());
+        QVERIFY2(text.find("変わったフォルダが1個") != std::string::npos, text.c_str());
+        QVERIFY2(text.find("\n  C（") != std::string::npos, text.c_str());
         QVERIFY(!m_form->ui.Label13->isVisible());
         QVERIFY(m_form->ui.Command1->isVisible() && !m_form->ui.Command2->isVisible());
         QCOMPARE(m_form->BusyFlag, OptionValue::number(0));
-        QCOMPARE(namesIn(dst()), Names{"old.jpg"});
-        QCOMPARE(namesIn(src() / "A"), (Names{"a1.jpg", "a2.JPG", "notes.txt"}));
+        QCOMPARE(namesIn(dst()), (Names{"000000 a1.jpg", "000001 a2.JPG", "old.jpg"}));
+        QCOMPARE(namesIn(root() / "C-elsewhere"), Names{"c.bmp"});
     }
 
     // The box shows the file in hand or, for one that is no picture, nothing: never a picture from
@@ -457,16 +462,16 @@ private slots:
     // A failure tells the user which folder and why, then ends as a cancel: no folder is deleted.
     void failureShowsAMessageAndDeletesNoFolder() {
         openForm(dst(), true);
-        // The destination goes once the first folder has arrived there.
+        // The counter file can no longer be written once the first folder has arrived.
         m_duringRun = [this] {
-            if (fs::exists(dst()) && namesIn(dst()).size() == 3)
-                fs::rename(dst(), root() / "gone");
+            if (namesIn(dst()).size() == 3 && !fs::is_directory(prog() / "Quillet.ini"))
+                swapCounterFileForAFolder();
         };
         runMove();
         QCOMPARE(m_messages.shown.size(), std::size_t(1));
         const std::string& text = m_messages.shown[0].text;
-        QVERIFY2(text.find(dst().native()) != std::string::npos, text.c_str());
-        QVERIFY2(text.find(std::strerror(ENOENT)) != std::string::npos, text.c_str());
+        QVERIFY2(text.find((prog() / "Quillet.ini").native()) != std::string::npos, text.c_str());
+        QVERIFY2(text.find(std::strerror(EISDIR)) != std::string::npos, text.c_str());
         QCOMPARE(namesIn(src()), (Names{"A", "B", "C", "top.txt"}));
         QCOMPARE(namesIn(src() / "C"), Names{"c.bmp"});
         QCOMPARE(m_form->BusyFlag, OptionValue::number(0));

@@ -234,26 +234,35 @@ private slots:
         QTest::addColumn<bool>("older");    // written before the session began
         QTest::addColumn<QString>("after"); // "rewritten", "unchanged", "gone"
         QTest::addColumn<bool>("named");
+        QTest::addColumn<bool>("forged"); // the record names a trash that is not this user's
 
         const QByteArray whole = "[Trash Info]\nPath=/elsewhere/x.txt\nDeletionDate=2024-05-01T10:00:00\n";
-        QTest::newRow("empty, recorded") << QByteArray() << true << true << false << "rewritten" << false;
-        QTest::newRow("cut within the path, recorded") << QByteArray("[Trash Info]\nPath=/elsewhere/x.t")
-                                                       << true << true << false << "rewritten" << false;
+        QTest::newRow("empty, recorded")
+            << QByteArray() << true << true << false << "rewritten" << false << false;
+        QTest::newRow("cut within the path, recorded")
+            << QByteArray("[Trash Info]\nPath=/elsewhere/x.t") << true << true << false << "rewritten"
+            << false << false;
         QTest::newRow("cut within the date, recorded")
-            << whole.left(whole.size() - 6) << true << true << false << "rewritten" << false;
+            << whole.left(whole.size() - 6) << true << true << false << "rewritten" << false << false;
         QTest::newRow("NUL bytes, recorded")
-            << QByteArray(60, '\0') << true << true << false << "rewritten" << false;
-        QTest::newRow("whole, recorded") << whole << true << true << false << "unchanged" << false;
+            << QByteArray(60, '\0') << true << true << false << "rewritten" << false << false;
+        QTest::newRow("whole, recorded") << whole << true << true << false << "unchanged" << false << false;
         QTest::newRow("empty, the item never arrived")
-            << QByteArray() << false << true << false << "gone" << false;
+            << QByteArray() << false << true << false << "gone" << false << false;
         // A kill or a cut while the item waited in its folder for its info file to reach the disk.
         QTest::newRow("whole, recorded, the item never went in")
-            << whole << false << true << false << "gone" << false;
-        QTest::newRow("empty, not recorded") << QByteArray() << true << false << false << "unchanged" << true;
+            << whole << false << true << false << "gone" << false << false;
+        QTest::newRow("empty, not recorded")
+            << QByteArray() << true << false << false << "unchanged" << true << false;
         QTest::newRow("empty, not recorded, item not there")
-            << QByteArray() << false << false << false << "unchanged" << false;
+            << QByteArray() << false << false << false << "unchanged" << false << false;
         QTest::newRow("empty, not recorded, from before the session")
-            << QByteArray() << true << false << true << "unchanged" << false;
+            << QByteArray() << true << false << true << "unchanged" << false << false;
+        // A file outside any trash of this user's, named as an info file: never deleted nor written.
+        QTest::newRow("forged, a file outside the trashes, no item")
+            << QByteArray("precious") << false << true << false << "unchanged" << false << true;
+        QTest::newRow("forged, a file outside the trashes, an item beside it")
+            << QByteArray("precious") << true << true << false << "unchanged" << false << true;
     }
 
     void trashInfoAfterUncleanEnd() {
@@ -263,14 +272,17 @@ private slots:
         QFETCH(bool, older);
         QFETCH(QString, after);
         QFETCH(bool, named);
+        QFETCH(bool, forged);
 
         Scene scene;
         scene.startSession("1", "3\r\n");
-        const fs::path trash = scene.home.trash();
+        const fs::path trash = forged ? scene.root / "elsewhere" : scene.home.trash();
         const fs::path original = scene.source / "a" / "notes.txt";
         fs::create_directories(original.parent_path());
         const TrashPlace place{original, trash / "files" / "notes.txt",
                                trash / "info" / "notes.txt.trashinfo"};
+        fs::create_directories(place.infoFile.parent_path());
+        fs::create_directories(place.trashedFile.parent_path());
         writeFile(place.infoFile, info.toStdString());
         if (itemInTrash)
             writeFile(place.trashedFile, "not a picture");
@@ -291,9 +303,10 @@ private slots:
         StartupResult result;
         scene.start(result);
         QCOMPARE(result.outcome, StartupOutcome::Completed);
-        QCOMPARE(result.uncleanEnd.failures.size(), std::size_t(0));
+        QCOMPARE(result.uncleanEnd.failures.size(), std::size_t(forged ? 1 : 0));
         // An item that never went in is no longer counted as trashed, nor undone.
-        QCOMPARE(recordsOf(journal.value().file(), RecordType::NotDone), recorded && !itemInTrash ? 1 : 0);
+        QCOMPARE(recordsOf(journal.value().file(), RecordType::NotDone),
+                 recorded && !itemInTrash && !forged ? 1 : 0);
         QCOMPARE(result.uncleanEnd.itemsWithoutInfo.size(), std::size_t(named ? 1 : 0));
         if (named)
             QCOMPARE(result.uncleanEnd.itemsWithoutInfo.front(), place.trashedFile);

@@ -30,7 +30,7 @@ public:
     explicit NumberedNames(fs::path folder) : m_folder(std::move(folder)) {}
     int stopAfter = -1; // copies named before the naming stops
 
-    Result<fs::path> finalPathFor(const fs::path& source, bool taken) override {
+    Result<fs::path> finalPathFor(const fs::path& source, const FileIdentity&, bool taken) override {
         m_next += taken ? 1 : 0;
         return m_folder / (std::to_string(m_next) + " " + source.filename().native());
     }
@@ -52,6 +52,10 @@ Names namesIn(const fs::path& folder) {
         names.push_back(entry.path().filename().native());
     std::sort(names.begin(), names.end());
     return names;
+}
+
+HeldFolder held(const fs::path& folder) {
+    return std::move(HeldFolder::open(folder).value());
 }
 
 std::string contentOf(const std::string& name) {
@@ -80,10 +84,11 @@ class TestCrossDeviceBatch : public QObject {
         return runInChild([&] {
             if (!setUp())
                 return skipExit;
-            CrossDeviceBatch batch(dst(), settings);
+            CrossDeviceBatch batch(held(dst()), settings);
+            const HeldFolder source = held(src());
             Status status;
             for (const std::string& name : names) {
-                if (status = batch.add(src() / name); !status)
+                if (status = batch.add(source, name); !status)
                     break; // what was whole is still committed
             }
             NumberedNames naming(dst());
@@ -158,9 +163,10 @@ private slots:
     void sourceChangedOrGoneAfterItsCopy() {
         QFETCH(bool, changed);
         makeSources({"a.jpg", "b.jpg", "c.jpg"});
-        CrossDeviceBatch batch(dst());
+        CrossDeviceBatch batch(held(dst()));
+        const HeldFolder source = held(src());
         for (const char* name : {"a.jpg", "b.jpg", "c.jpg"})
-            QVERIFY(batch.add(src() / name).ok());
+            QVERIFY(batch.add(source, name).ok());
         if (changed)
             writeBytes(src() / "b.jpg", "edited");
         else
@@ -201,22 +207,23 @@ private slots:
     // The limits close a batch; a file larger than the byte limit makes one of its own.
     void limits() {
         makeSources({"a.jpg", "b.jpg"});
-        CrossDeviceBatch byCount(dst(), {.count = 2});
-        QVERIFY(byCount.add(src() / "a.jpg").ok());
+        const HeldFolder source = held(src());
+        CrossDeviceBatch byCount(held(dst()), {.count = 2});
+        QVERIFY(byCount.add(source, "a.jpg").ok());
         QVERIFY(!byCount.full());
-        QVERIFY(byCount.add(src() / "b.jpg").ok());
+        QVERIFY(byCount.add(source, "b.jpg").ok());
         QVERIFY(byCount.full());
         byCount.discard();
         QVERIFY(byCount.empty());
         QCOMPARE(namesIn(dst()), Names{});
-        CrossDeviceBatch byBytes(dst(), {.bytes = 1000});
-        QVERIFY(byBytes.add(src() / "a.jpg").ok());
+        CrossDeviceBatch byBytes(held(dst()), {.bytes = 1000});
+        QVERIFY(byBytes.add(source, "a.jpg").ok());
         QVERIFY(byBytes.full());
     }
 
     void crossesFileSystemsOnly() {
-        QVERIFY(CrossDeviceBatch::crosses(src(), dst()));
-        QVERIFY(!CrossDeviceBatch::crosses(src(), src()));
+        QVERIFY(CrossDeviceBatch::crosses(held(src()), held(dst())));
+        QVERIFY(!CrossDeviceBatch::crosses(held(src()), held(src())));
     }
 };
 

@@ -44,8 +44,12 @@ private slots:
             << "make a.txt again" << QStringList{"b.txt"} << QStringList{"a.txt", "sub"} << 0;
         QTest::newRow("a.txt gone") << "remove a.txt" << QStringList{"b.txt"} << QStringList{"a.txt", "sub"}
                                     << int(ENOENT);
+        // A folder moved away is no longer the one the items were taken from (it may lie outside
+        // the folders the run was given now): all stay in it, and what took its name is untouched.
         QTest::newRow("its folder replaced, a file of the same name in it")
             << "swap folder" << QStringList{} << QStringList{"a.txt", "b.txt", "sub"} << 0;
+        QTest::newRow("its folder moved out")
+            << "move folder out" << QStringList{} << QStringList{"a.txt", "b.txt", "sub"} << 0;
         // A folder that was already trashed before the failure is not held back.
         QTest::newRow("the folder replaced")
             << "replace sub" << QStringList{"a.txt", "b.txt"} << QStringList{"sub"} << 0;
@@ -78,6 +82,8 @@ private slots:
             fs::rename(root() / "dl", root() / "dl-old");
             makeEntries(root(), {"d:dl", "f:dl/a.txt", "f:dl/b.txt", "d:dl/sub"});
         }
+        if (change == "move folder out")
+            fs::rename(root() / "dl", root() / "home/dl");
         if (change == "replace sub") {
             fs::rename(root() / "dl/sub", root() / "sub-old");
             makeEntries(root(), {"d:dl/sub"});
@@ -101,6 +107,12 @@ private slots:
         QCOMPARE(test::allNames(m_home->trash() / "info").size(), trashed.size());
         if (change.endsWith("a.txt again") || change == "replace a.txt")
             QCOMPARE(test::allNames(root() / "dl"), (QByteArrayList{"a.txt", "sub"}));
+        if (change == "move folder out")
+            QCOMPARE(test::allNames(root() / "home/dl"), (QByteArrayList{"a.txt", "b.txt", "sub"}));
+        if (change == "swap folder") {
+            QCOMPARE(test::allNames(root() / "dl-old"), (QByteArrayList{"a.txt", "b.txt", "sub"}));
+            QCOMPARE(test::allNames(root() / "dl"), (QByteArrayList{"a.txt", "b.txt", "sub"}));
+        }
     }
 
     // A flush that failed: nothing goes in, every info file goes again.

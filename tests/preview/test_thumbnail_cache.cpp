@@ -318,7 +318,9 @@ private slots:
         for (const auto& [from, to] :
              {std::pair{"a b.jpg", "000001 a b.jpg"}, std::pair{"stale.jpg", "000002 stale.jpg"},
               std::pair{"stays.jpg", "000003 stays.jpg"}}) {
-            QVERIFY(journal.value().recordMove(1, source / from, destination / to));
+            const Result<FileIdentity> identity = identityOf(source / from);
+            QVERIFY(identity);
+            QVERIFY(journal.value().recordMove(1, source / from, destination / to, identity.value()));
             if (std::string(from) != "stays.jpg")
                 fs::rename(source / from, destination / to);
         }

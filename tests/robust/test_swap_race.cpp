@@ -32,6 +32,7 @@ namespace {
 // A round's folders: the tree a run works in, the victim beside it, the journals.
 struct Round {
     fs::path folder;
+    fs::path elsewhere; // on another file system (not /dev/shm), for destinations reached by copies
     fs::path tree() const { return folder / "tree"; }
     fs::path victim() const { return folder / "victim"; }
     fs::path history() const { return folder / "history"; }
@@ -130,6 +131,58 @@ Built movedPictures(const Round& round, bool deleteFolders) {
     return built;
 }
 
+// Three child folders of pictures and other files, gathered with the folders removed: the racer
+// swaps one of them, which the run reaches only below the source parent it was given.
+Built gatherTree(const Round& round) {
+    Built built;
+    for (int folder = 1; folder <= 3; ++folder) {
+        const fs::path child = round.tree() / "src" / ("dl" + std::to_string(folder));
+        for (int k = 1; k <= 3; ++k) {
+            built.pictures.push_back(pictureContent(child.native() + std::to_string(k)));
+            writeContent(child / ("q" + std::to_string(k) + ".jpg"), built.pictures.back());
+        }
+        writeContent(child / "notes.txt", "notes");
+        writeContent(child / "inner" / "deep.txt", "deep");
+    }
+    fs::create_directories(round.tree() / "dst");
+    return built;
+}
+
+void gather(const Round& round, bool permanent, bool across = false) {
+    const Removal removal(permanent);
+    const fs::path destination = across ? round.elsewhere / "dst" : round.tree() / "dst";
+    fs::create_directories(destination);
+    auto journal = RunJournal::create(round.history(),
+                                      moveRunStart(0, round.tree() / "src", destination, true, removal));
+    ScriptedObserver observer;
+    observer.dest = destination;
+    Module1 vars;
+    std::vector<fs::path> folders;
+    MoveRun run(vars, {round.folder / "prog", round.folder / "prog"}, observer, removal);
+    run.setJournal(&journal.value());
+    const MoveRunResult result = run.run(round.tree() / "src", true, folders);
+    (void)journal.value().finish(journalOutcome(result.outcome));
+}
+
+// The options dialog's remover, deleting for good, asked about the tree's folder and answered yes;
+// the racer swaps a folder inside it. What it deletes is its own to take: only the victim counts.
+Built removerTree(const Round& round) {
+    numberedPictures(round);
+    writeContent(round.tree() / "cats" / "sub" / "000001 p1.jpg", "sub's");
+    writeContent(round.tree() / "cats" / "sub" / "inner" / "deep.jpg", "sub's deep");
+    return {};
+}
+
+void removeTheFolder(const Round& round, const Built&) {
+    ScriptedMessageBox messages;
+    messages.answers = {MessageAnswer::Yes};
+    FolderActionRequest request;
+    request.choice = FolderChoice::Delete;
+    request.parent = round.tree() / "cats";
+    request.historyFolder = round.history();
+    (void)runFolderAction(request, messages, ProtectedPlaces{}, Removal(true));
+}
+
 void undoTheMove(const Round&, const Built& built) {
     QuietUndo observer;
     (void)undoRun(built.journal, observer);
@@ -154,6 +207,13 @@ const std::map<QString, Scenario>& scenarios() {
          {[](const Round& r) { return movedPictures(r, false); }, "src/dl2", undoTheMove, false}},
         {"undo, child folders from the Trash",
          {[](const Round& r) { return movedPictures(r, true); }, "src/dl2", undoTheMove, false}},
+        {"gather into the Trash",
+         {gatherTree, "src/dl2", [](const Round& r, const Built&) { gather(r, false); }, false}},
+        {"gather across file systems",
+         {gatherTree, "src/dl2", [](const Round& r, const Built&) { gather(r, false, true); }, false}},
+        {"gather, deleting for good",
+         {gatherTree, "src/dl2", [](const Round& r, const Built&) { gather(r, true); }, false}},
+        {"remover, deleting for good", {removerTree, "cats/sub", removeTheFolder, false}},
         {"renames by whole paths", {numberedPictures, "cats", renameByPaths}},
     };
     return all;
@@ -170,7 +230,7 @@ void makeVictim(const Round& round) {
 std::string harmDone(const Round& round, const Built& built,
                      const std::map<std::string, std::string>& victim) {
     std::string harm = folderSnapshot(round.victim()) == victim ? "" : "the victim folder changed\n";
-    return harm + lostOrDoubled(built.pictures, {round.folder});
+    return harm + lostOrDoubled(built.pictures, {round.folder, round.elsewhere});
 }
 
 } // namespace
@@ -180,11 +240,15 @@ class TestSwapRace : public QObject {
 
     // In memory where it can: the race is in the kernel's path walk, and the trees build faster.
     QTemporaryDir m_dir{fs::is_directory("/dev/shm") ? "/dev/shm/corvalin-swap-XXXXXX" : QString()};
+    QTemporaryDir m_elsewhere;
     std::unique_ptr<OwnHome> m_home; // the Trash on the same file system as the trees
     int m_rounds = 0;
 
     Round nextRound() {
-        Round round{fs::path(m_dir.path().toStdString()) / ("round" + std::to_string(m_rounds++))};
+        const std::string name = "round" + std::to_string(m_rounds++);
+        Round round{fs::path(m_dir.path().toStdString()) / name,
+                    fs::path(m_elsewhere.path().toStdString()) / name};
+        fs::create_directories(round.elsewhere);
         fs::create_directories(round.tree());
         fs::create_directories(round.folder / "prog");
         makeVictim(round);
@@ -275,6 +339,7 @@ private slots:
                      qPrintable(QString("round %1 (seed %2): %3").arg(i).arg(seed).arg(harm.c_str())));
             ::chmod((round.victim() / "inner").c_str(), 0755);
             fs::remove_all(round.folder);
+            fs::remove_all(round.elsewhere);
         }
         std::printf("%s: %ld rounds, swaps during %ld of them (seed %llu)\n", qPrintable(scenario), rounds,
                     racedRounds, static_cast<unsigned long long>(seed));

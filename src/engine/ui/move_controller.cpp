@@ -317,6 +317,10 @@ void MoveController::duplicateFound(const fs::path&, const fs::path&) {
     m_tally.duplicateFound();
 }
 
+void MoveController::fileLeft() {
+    m_tally.fileLeft();
+}
+
 void MoveController::showWhenDue() {
     if (m_sinceDisplay.isValid() && m_sinceDisplay.elapsed() < m_displayIntervalMs)
         return;

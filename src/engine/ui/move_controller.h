@@ -61,6 +61,7 @@ public:
     void previewRequested(const std::filesystem::path& file) override;
     void newNameChosen(const std::string& name) override;
     void duplicateFound(const std::filesystem::path& file, const std::filesystem::path& twin) override;
+    void fileLeft() override;
     std::filesystem::path destination() override;
     bool deleteUnchosenPictures(const std::map<std::string, std::size_t>& byEnding) override;
     void folderFinished(const std::filesystem::path& folder) override;
