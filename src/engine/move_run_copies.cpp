@@ -54,6 +54,12 @@ Status MoveRun::keepPace() {
     return m_layer->keepPace();
 }
 
+// One flush a batch: its copies' moves are then on the disk before their sources' last trace goes.
+Status MoveRun::recordsOnDisk() {
+    RunJournal* journal = m_disk.journal();
+    return journal ? journal->flush() : Status();
+}
+
 void MoveRun::copyNamed(const fs::path& source) {
     m_numbering.hold(m_crossDeviceMoves.destination(), m_vars.SerialNo);
     ++m_vars.SerialNo;

@@ -11,7 +11,8 @@
 //      as the part then leaves, each record first receives its final name, made durable with one
 //      more wait, so that a recovery still knows where the whole copy went.
 //   4. One wait on the destination folder makes the names durable; the sources are removed;
-//   5. one wait on their folders makes the removals durable; then the parts and records go.
+//   5. one wait on their folders makes the removals durable; the caller puts its own records of
+//      the moves on the disk; then the parts and records go.
 //
 // A kill or a power loss at any instant leaves what recoverInterruptedMoves (move_file.cpp) finishes
 // or undoes: a part with a single name is an unfinished copy and goes, its source stays; a linked
@@ -171,8 +172,24 @@ Status CrossDeviceBatch::commit(CopyNaming& naming) {
         if (!copy.final.empty() && !copy.named)
             naming.copyWithdrawn(copy.source);
     }
+    const bool anyNamed =
+        std::any_of(m_state->copies.begin(), m_state->copies.end(), [](const BatchCopy& c) { return c.named; });
+    if (Status recorded = anyNamed ? naming.recordsOnDisk() : Status(); !recorded) {
+        keepRecordsOfNamed();
+        return status && completed ? recorded : (status ? completed : status);
+    }
     discard();
     return status ? completed : status;
+}
+
+// The hidden files of each named copy stay for the next start, which finds its move whole and
+// records it; the rest goes as usual.
+void CrossDeviceBatch::keepRecordsOfNamed() {
+    State& state = *m_state;
+    state.copies.erase(std::remove_if(state.copies.begin(), state.copies.end(),
+                                      [](const BatchCopy& copy) { return copy.named; }),
+                       state.copies.end());
+    discard();
 }
 
 void CrossDeviceBatch::discard() {

@@ -52,6 +52,10 @@ public:
     // Called between the steps of a commit, so that the caller's own periodic work goes on during
     // a long one; a failure stops the naming as a failed copy would.
     virtual Status keepPace() { return {}; }
+    // The copies named so far are on the disk in the caller's own records. Asked before the batch's
+    // hidden records go, since after that a power cut would leave no trace of a move whose source
+    // is gone; a failure keeps those records for the next start's recovery.
+    virtual Status recordsOnDisk() { return {}; }
 };
 
 // The copies of files bound for one folder on another file system. Files are added one by one
@@ -101,6 +105,7 @@ private:
     Status nameCopies(CopyNaming& naming);
     Status renameCopiesFrom(std::size_t first, CopyNaming& naming, bool firstDecided);
     Status completeNamed(CopyNaming& naming);
+    void keepRecordsOfNamed();
 
     HeldFolder m_destination;
     std::unique_ptr<State> m_state;

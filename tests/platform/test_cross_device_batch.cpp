@@ -24,6 +24,8 @@ Q_DECLARE_METATYPE(BatchFlush)
 
 namespace {
 
+std::vector<std::string> namesIn(const fs::path& folder);
+
 // Names the copies as the move run does: "<n> <name>", the next number when a name is taken.
 class NumberedNames : public CopyNaming {
 public:
@@ -39,6 +41,13 @@ public:
         ++m_named;
     }
     bool namingStopped() override { return m_named == stopAfter; }
+    // What the destination held when the caller was asked to put its records on the disk.
+    Status recordsOnDisk() override {
+        seenAtRecords.push_back(namesIn(m_folder));
+        return recordsFail ? errorFromErrno("journal", m_folder, EIO) : Status();
+    }
+    std::vector<std::vector<std::string>> seenAtRecords;
+    bool recordsFail = false;
 
 private:
     fs::path m_folder;
@@ -46,7 +55,7 @@ private:
     int m_named = 0;
 };
 
-Names namesIn(const fs::path& folder) {
+std::vector<std::string> namesIn(const fs::path& folder) {
     Names names;
     for (const auto& entry : fs::directory_iterator(folder))
         names.push_back(entry.path().filename().native());
@@ -150,6 +159,31 @@ private slots:
             const bool old = std::find(taken.begin(), taken.end(), name) != taken.end();
             QCOMPARE(readWholeFile(dst() / name).value(), old ? "old" : contentOf(name.substr(2)));
         }
+    }
+
+    // A named copy's hidden files are the only trace of its move besides the caller's records, so
+    // they go only once those records are on the disk; when they cannot be, they stay for the next
+    // start's recovery.
+    void hiddenFilesOutliveTheRecords_data() {
+        QTest::addColumn<bool>("recordsFail");
+        QTest::newRow("records on the disk") << false;
+        QTest::newRow("records not on the disk") << true;
+    }
+    void hiddenFilesOutliveTheRecords() {
+        QFETCH(bool, recordsFail);
+        makeSources({"a.jpg", "b.jpg"});
+        CrossDeviceBatch batch(held(dst()), {});
+        const HeldFolder source = held(src());
+        QVERIFY(batch.add(source, "a.jpg").ok());
+        QVERIFY(batch.add(source, "b.jpg").ok());
+        NumberedNames naming(dst());
+        naming.recordsFail = recordsFail;
+        QCOMPARE(batch.commit(naming).ok(), !recordsFail);
+        QCOMPARE(naming.seenAtRecords.size(), std::size_t(1));
+        const Names seen = naming.seenAtRecords.front();
+        QCOMPARE(std::count_if(seen.begin(), seen.end(), [](const std::string& n) { return n[0] == '.'; }), 4);
+        QCOMPARE(namesIn(src()), Names{}); // the sources went before
+        QCOMPARE(namesIn(dst()) == seen, recordsFail);
     }
 
     // A source written to after its copy was made keeps its new bytes and its place; one that
