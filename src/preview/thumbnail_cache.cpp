@@ -217,21 +217,28 @@ bool ThumbnailCache::storeFailure(const PictureStamp& picture) {
 }
 
 int ThumbnailCache::follow(const fs::path& from, const fs::path& to) {
+    if (m_readOnly || from == to)
+        return 0;
+    const std::string oldName = thumbnailFileName(fileUri(from));
+    // Most pictures have no entry: that is found without looking at the pictures themselves.
+    std::vector<int> holding;
+    for (std::size_t i = 0; i < kThumbnailFolderCount; ++i) {
+        struct stat entry {};
+        const int fd = folderFd(static_cast<ThumbnailFolder>(i), Reach::LookOnce);
+        if (fd >= 0 && ::fstatat(fd, oldName.c_str(), &entry, AT_SYMLINK_NOFOLLOW) == 0)
+            holding.push_back(fd);
+    }
     struct stat now {};
     struct stat before {};
-    if (m_readOnly || from == to || ::lstat(to.c_str(), &now) != 0 || !S_ISREG(now.st_mode) ||
+    if (holding.empty() || ::lstat(to.c_str(), &now) != 0 || !S_ISREG(now.st_mode) ||
         ::lstat(from.c_str(), &before) == 0 || errno != ENOENT)
         return 0;
     const PictureStamp moved = stampOf(from, now);
     const PictureStamp there = stampOf(to, now);
-    const std::string oldName = thumbnailFileName(moved.uri);
     const std::string newName = thumbnailFileName(there.uri);
     int followed = 0;
-    for (std::size_t i = 0; i < kThumbnailFolderCount; ++i) {
-        const int fd = folderFd(static_cast<ThumbnailFolder>(i), Reach::LookOnce);
-        if (fd >= 0 && moveEntry(fd, oldName, newName, moved, there.uri))
-            ++followed;
-    }
+    for (const int fd : holding)
+        followed += moveEntry(fd, oldName, newName, moved, there.uri) ? 1 : 0;
     return followed;
 }
 
