@@ -57,7 +57,7 @@ Status MoveRun::keepPace() {
 // One flush a batch: its copies' moves are then on the disk before their sources' last trace goes.
 Status MoveRun::recordsOnDisk() {
     RunJournal* journal = m_disk.journal();
-    return journal ? journal->flush() : Status();
+    return journal ? journal->flushRecords() : Status();
 }
 
 void MoveRun::copyNamed(const fs::path& source) {

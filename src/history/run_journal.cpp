@@ -232,6 +232,15 @@ Status RunJournal::syncRecords() {
     return {};
 }
 
+Status RunJournal::flushRecords() {
+    if (!m_unsynced)
+        return {};
+    if (Status synced = syncRecords(); !synced)
+        return synced;
+    m_unsynced = false;
+    return {};
+}
+
 // A record saying so for each item that could not go; the run goes on to tell the failure.
 Status RunJournal::moveWaitingItems() {
     Status recorded;

@@ -74,6 +74,9 @@ public:
     // so and stays where it was; the first such failure is returned, after all were tried. Nothing
     // to do when nothing was appended since.
     Status flush();
+    // The records appended so far on the disk, and nothing else: the items waiting for the Trash
+    // go at the next flush, as ever.
+    Status flushRecords();
     // flush() when the last one is a second old or more: the pace a run flushes at as it goes.
     // Cheap enough to be asked between any two files.
     Status flushIfDue();

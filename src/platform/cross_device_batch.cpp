@@ -172,8 +172,8 @@ Status CrossDeviceBatch::commit(CopyNaming& naming) {
         if (!copy.final.empty() && !copy.named)
             naming.copyWithdrawn(copy.source);
     }
-    const bool anyNamed =
-        std::any_of(m_state->copies.begin(), m_state->copies.end(), [](const BatchCopy& c) { return c.named; });
+    const bool anyNamed = std::any_of(m_state->copies.begin(), m_state->copies.end(),
+                                      [](const BatchCopy& c) { return c.named; });
     if (Status recorded = anyNamed ? naming.recordsOnDisk() : Status(); !recorded) {
         keepRecordsOfNamed();
         return status && completed ? recorded : (status ? completed : status);

@@ -181,7 +181,8 @@ private slots:
         QCOMPARE(batch.commit(naming).ok(), !recordsFail);
         QCOMPARE(naming.seenAtRecords.size(), std::size_t(1));
         const Names seen = naming.seenAtRecords.front();
-        QCOMPARE(std::count_if(seen.begin(), seen.end(), [](const std::string& n) { return n[0] == '.'; }), 4);
+        QCOMPARE(std::count_if(seen.begin(), seen.end(), [](const std::string& n) { return n[0] == '.'; }),
+                 4);
         QCOMPARE(namesIn(src()), Names{}); // the sources went before
         QCOMPARE(namesIn(dst()) == seen, recordsFail);
     }
