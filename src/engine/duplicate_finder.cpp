@@ -39,7 +39,8 @@ void DuplicateFinder::clear() {
 }
 
 Status DuplicateFinder::useDestination(const HeldFolder& destination, const PictureTypes& types) {
-    if (m_folder && m_folder->native() == destination.path().native() && m_held->id().sameAs(destination.id()))
+    if (m_folder && m_folder->native() == destination.path().native() &&
+        m_held->id().sameAs(destination.id()))
         return {};
     Result<HeldFolder> held = destination.duplicate();
     if (!held)
@@ -242,7 +243,8 @@ bool DuplicateFinder::candidateWhole() {
 
 // A picture that cannot be looked up (gone, or a name its disk cannot hold) has no twin: the run
 // meets it as it is.
-std::optional<DuplicateFinder::Twin> DuplicateFinder::twinOf(const HeldFolder& folder, const std::string& name) {
+std::optional<DuplicateFinder::Twin> DuplicateFinder::twinOf(const HeldFolder& folder,
+                                                             const std::string& name) {
     m_candidate = {folder.pathOf(name), false, 0, {}};
     const Result<HeldEntry> entry = folder.lookup(name);
     if (!m_folder || !entry || entry.value().kind != HeldEntry::Kind::File)
@@ -252,7 +254,8 @@ std::optional<DuplicateFinder::Twin> DuplicateFinder::twinOf(const HeldFolder& f
     return twinOfCandidateIn(folder);
 }
 
-std::optional<DuplicateFinder::Twin> DuplicateFinder::twinOf(const Candidate& candidate, const HeldFolder& folder) {
+std::optional<DuplicateFinder::Twin> DuplicateFinder::twinOf(const Candidate& candidate,
+                                                             const HeldFolder& folder) {
     if (!candidate.present)
         return twinOf(folder, candidate.path.filename().native());
     m_candidate = candidate;

@@ -184,8 +184,8 @@ private:
     std::optional<DuplicateLookahead::Verdict> lookedAhead(const std::filesystem::path& source,
                                                            const std::filesystem::path& destination);
     Status endLookahead();
-    std::optional<std::filesystem::path> heldTwinOf(DuplicateLookahead::Verdict& verdict, const HeldFolder& folder,
-                                                    const std::string& name) const;
+    std::optional<std::filesystem::path> heldTwinOf(DuplicateLookahead::Verdict& verdict,
+                                                    const HeldFolder& folder, const std::string& name) const;
     void noteMoved(const std::filesystem::path& source, const FileIdentity& picture,
                    const std::filesystem::path& target, bool pending);
     Status removed(Status status);

@@ -190,7 +190,6 @@ private:
     std::chrono::steady_clock::time_point m_lastYield = std::chrono::steady_clock::now();
 };
 
-
 // What the run leaves where it is, as problems: downloads still arriving and names too long, and
 // the folders kept for them.
 void addFilesLeft(MovePlan& plan, MoveRunResult& result) {

@@ -78,7 +78,8 @@ void leftOutIn(const HeldFolder& folder, bool inSourceParent, const PictureTypes
         if (entry.kind == Kind::File)
             notMoved(path, entry.name, inSourceParent, types, problems);
         else if (entry.kind == Kind::Link)
-            problems.push_back({ProblemKind::LeftOut, path.native(), "リンクです。たどらず、移動もしません。"});
+            problems.push_back(
+                {ProblemKind::LeftOut, path.native(), "リンクです。たどらず、移動もしません。"});
         else if (entry.kind == Kind::Other && !isHidden(entry.name) && isPicture(entry.name, types))
             problems.push_back({ProblemKind::LeftOut, path.native(),
                                 "普通のファイルではありません（名前付きパイプ、ソケット、デバイス）。"

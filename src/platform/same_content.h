@@ -81,8 +81,7 @@ Result<ContentComparison> compareContents(FileIn first, FileIn second, std::uint
 
 // Calls `take` with every name directly in `folder` that `wanted` accepts and that may be a regular
 // file (hidden names are never offered), without asking the kernel anything more about it.
-Status forEachFileName(const HeldFolder& folder,
-                       const std::function<bool(std::string_view name)>& wanted,
+Status forEachFileName(const HeldFolder& folder, const std::function<bool(std::string_view name)>& wanted,
                        const std::function<void(std::string_view name)>& take);
 
 // Asks the sizes of `count` files directly in `folder`, named (NUL-terminated) by `nameAt`, on up

@@ -9,8 +9,8 @@
 #include "history/undo.h"
 #include "move_fixture.h"
 #include "options/folder_action.h"
-#include "plan/move_plan.h"
 #include "own_trash.h"
+#include "plan/move_plan.h"
 #include "platform/file_ops.h"
 #include "quiet_observers.h"
 #include "robust_env.h"
@@ -342,7 +342,8 @@ private slots:
         const auto victim = folderSnapshot(round.victim());
         const FolderSwap swap(round.tree() / chosen.swapped, round.victim(), round.folder / "link");
         bool swapped = false;
-        WatchFirstChange watch(swap.chosen(), [&] { swapped = swap.exchange(); }, chosen.atFirstRead);
+        WatchFirstChange watch(
+            swap.chosen(), [&] { swapped = swap.exchange(); }, chosen.atFirstRead);
         const int status = watch.run([&] {
             chosen.run(round, built);
             return 0;
@@ -378,7 +379,8 @@ private slots:
             const auto victim = folderSnapshot(round.victim());
             const FolderSwap swap(round.tree() / chosen.swapped, round.victim(), round.folder / "link");
             std::optional<RandomSwapper> swapper;
-            WatchFirstChange watch(swap.chosen(), [&] { swapper->setRacing(true); }, chosen.atFirstRead);
+            WatchFirstChange watch(
+                swap.chosen(), [&] { swapper->setRacing(true); }, chosen.atFirstRead);
             const int status = watch.run(
                 [&] {
                     chosen.run(round, built);

@@ -104,8 +104,9 @@ inline std::vector<std::string> entriesReadBy(const seccomp_notif& call) {
     }
 }
 
-inline const std::vector<int> kReadingCalls = {SYS_openat, SYS_newfstatat, SYS_statx, SYS_faccessat,
-                                               SYS_faccessat2, SYS_open, SYS_stat, SYS_lstat, SYS_access};
+inline const std::vector<int> kReadingCalls = {SYS_openat,    SYS_newfstatat, SYS_statx,
+                                               SYS_faccessat, SYS_faccessat2, SYS_open,
+                                               SYS_stat,      SYS_lstat,      SYS_access};
 
 // Runs a piece of work in a child process of its own, watched: before its first change to an entry
 // inside the chosen folder (at any depth) is made, or with `reads` before its first look at one,
@@ -113,8 +114,8 @@ inline const std::vector<int> kReadingCalls = {SYS_openat, SYS_newfstatat, SYS_s
 class WatchFirstChange {
 public:
     WatchFirstChange(std::filesystem::path folder, std::function<void()> atFirstChange, bool reads = false)
-        : m_inside(folder.native() + "/"), m_atFirstChange(std::move(atFirstChange)), m_reads(reads),
-          m_listener{reads ? kReadingCalls : kChangingCalls} {}
+        : m_inside(folder.native() + "/"), m_atFirstChange(std::move(atFirstChange)),
+          m_reads(reads), m_listener{reads ? kReadingCalls : kChangingCalls} {}
 
     // The work's exit code, 128 + the signal that ended it, or skipExit (77) where this system
     // cannot watch a process so. `forked` runs in this process once the child is on its way: a
