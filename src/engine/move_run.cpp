@@ -99,8 +99,11 @@ MoveRunResult MoveRun::run(const fs::path& sourceParent, bool deleteFolders,
     // Nothing is touched before the first destination is known to be usable.
     if (Status usable = useDestination(m_observer.destination()); !usable)
         return finish(MoveOutcome::Failed, usable.error());
-    if (m_duplicates) // read beside the survey
-        startLookahead(m_observer.destination());
+    if (m_duplicates) { // read beside the survey
+        if (Status below = m_duplicates->readSourcesBelow(*m_source); !below)
+            return finish(MoveOutcome::Failed, below.error());
+        startLookahead();
+    }
     if (Status surveyed = survey(folderList); !surveyed)
         return finish(MoveOutcome::Failed, surveyed.error());
     if (m_observer.stopRequested())
@@ -115,7 +118,7 @@ MoveRunResult MoveRun::run(const fs::path& sourceParent, bool deleteFolders,
         return finish(MoveOutcome::Cancelled);
     m_remainingFiles = m_totalFiles;
     if (m_lookahead)
-        m_lookahead->follow(folderList);
+        m_lookahead->follow(*m_source, folderList, m_places);
     const std::size_t count = folderList.size();
     for (std::size_t i = 0; i < count; ++i) {
         m_folderIndex = i;
@@ -149,10 +152,10 @@ MoveRunResult MoveRun::run(const fs::path& sourceParent, bool deleteFolders,
 // same way (SurveyedFolders).
 Status MoveRun::survey(std::vector<fs::path>& folderList) {
     m_places.clear();
-    if (Status surveyed = GetDir(*m_source, folderList, m_places, m_observer); !surveyed)
-        return surveyed;
+    const Status surveyed = GetDir(*m_source, folderList, m_places, m_observer);
+    // Also what a failed survey found, for a plan to read.
     m_folders.emplace(*m_source, folderList, m_places);
-    return {};
+    return surveyed;
 }
 
 // Walks the surveyed folders once to count them and their files. A folder that is no longer the
@@ -310,7 +313,7 @@ Status MoveRun::movePicture(const HeldFolder& folder, const std::string& name, c
         if (Status added = m_crossDeviceMoves.add(folder, name, *m_destination); !added)
             return moveError(added, destination);
         planBatchNumber(destination);
-        noteMoved(source, {}, true);
+        noteMoved(source, picture.identity, {}, true);
         return {};
     }
     for (std::int32_t attempt = 0; attempt <= kHighestSerialNo; ++attempt) {
@@ -326,7 +329,7 @@ Status MoveRun::movePicture(const HeldFolder& folder, const std::string& name, c
                 return moveError(moved, destination);
             m_numbering.hold(destination, m_vars.SerialNo);
             ++m_vars.SerialNo;
-            noteMoved(source, joinPath(destination, newName), false);
+            noteMoved(source, picture.identity, joinPath(destination, newName), false);
             if (m_layer == &m_disk)
                 m_observer.fileLeft();
             return {};

@@ -164,6 +164,12 @@ public:
     MoveRunResult run(const std::filesystem::path& sourceParent, bool deleteFolders,
                       std::vector<std::filesystem::path>& folderList);
 
+    // After run(), while `folderList` lives: the source parent folder as the run held it, and the
+    // folders it surveyed below it, opened again as the run opens them (a plan reads them so).
+    // Nothing when the run never held its source, or never began its survey.
+    const HeldFolder* heldSource() const { return m_source ? &*m_source : nullptr; }
+    SurveyedFolders* surveyedFolders() { return m_folders ? &*m_folders : nullptr; }
+
 private:
     Status survey(std::vector<std::filesystem::path>& folderList);
     Status surveyDisplay(const std::vector<std::filesystem::path>& folderList);
@@ -174,12 +180,14 @@ private:
                                    const HeldEntry& picture, const std::filesystem::path& destination);
     bool comparedHeldFiles(const HeldEntry& picture, const std::pair<FileStamp, FileStamp>& compared,
                            const std::filesystem::path& twin, bool twinToo) const;
-    void startLookahead(const std::filesystem::path& destination);
+    void startLookahead();
     std::optional<DuplicateLookahead::Verdict> lookedAhead(const std::filesystem::path& source,
                                                            const std::filesystem::path& destination);
     Status endLookahead();
-    std::optional<std::filesystem::path> heldTwinOf(DuplicateLookahead::Verdict& verdict) const;
-    void noteMoved(const std::filesystem::path& source, const std::filesystem::path& target, bool pending);
+    std::optional<std::filesystem::path> heldTwinOf(DuplicateLookahead::Verdict& verdict,
+                                                    const HeldFolder& folder, const std::string& name) const;
+    void noteMoved(const std::filesystem::path& source, const FileIdentity& picture,
+                   const std::filesystem::path& target, bool pending);
     Status removed(Status status);
     Status commitCopies(Status status);
     Status commitCarriedCopies();

@@ -71,6 +71,9 @@ public:
     Status keepPace() override { return {}; }
     Status settle() override { return {}; }
 
+    // The device of the destination the run met, as it held it.
+    std::optional<std::uint64_t> destinationDevice() const { return m_destinationDevice; }
+
 private:
     Status checkRoom(const fs::path& from, std::uint64_t bytes);
 
@@ -145,7 +148,7 @@ Result<bool> PlanRecorder::removeFolder(const HeldFolder& parent, const std::str
         return tree.error();
     if (anyName(tree.value(), isDownloadMarker))
         return false;
-    const FolderRemainder remainder = scanRemainder(path);
+    const FolderRemainder remainder = scanRemainder(folder.value());
     if (!remainder.mountBelow.empty())
         return errorFromErrno("フォルダの削除", remainder.mountBelow, EXDEV);
     m_plan.folders.push_back({path.native(), remainder.items, remainder.bytes});
@@ -187,15 +190,6 @@ private:
     std::chrono::steady_clock::time_point m_lastYield = std::chrono::steady_clock::now();
 };
 
-// Nothing when either folder cannot be looked at (a source that does not exist is no other disk).
-std::optional<bool> acrossFileSystems(const fs::path& first, const fs::path& second) {
-    struct stat one {};
-    struct stat other {};
-    if (::stat(first.c_str(), &one) != 0 || ::stat(second.c_str(), &other) != 0)
-        return std::nullopt;
-    return one.st_dev != other.st_dev;
-}
-
 // What the run leaves where it is, as problems: downloads still arriving and names too long, and
 // the folders kept for them.
 void addFilesLeft(MovePlan& plan, MoveRunResult& result) {
@@ -216,6 +210,20 @@ void addFilesLeft(MovePlan& plan, MoveRunResult& result) {
         plan.problems.push_back({ProblemKind::LeftOut, folder.path.native(),
                                  std::string("フォルダ構成を調べた後で") + changedFolderText(folder.change) +
                                      "。中のものには手を付けません。"});
+}
+
+// What the run leaves out, read through the folders it held. Refused sources are never read
+// further (the home folder, the root folder), nor one whose survey never began. A folder found
+// changed only now is named as one the run met changed.
+std::vector<PlanProblem> leftOut(const MovePlan& plan, MoveRun& run, const std::vector<fs::path>& folderList,
+                                 MoveRunResult& result) {
+    std::vector<PlanProblem> problems;
+    SurveyedFolders* folders = run.surveyedFolders();
+    if (!run.heldSource() || !folders || (folderList.empty() && result.error))
+        return problems;
+    findLeftOut(*run.heldSource(), *folders, folderList.size(), plan.pictureTypes, problems);
+    result.changedFolders = folders->changed();
+    return problems;
 }
 
 // A hidden picture is never moved: it goes with its child folder when the delete option removes
@@ -269,19 +277,18 @@ MovePlan makeMovePlan(const Module1& vars, const SettingsFiles& files, const Pla
     plan.outcome = result.outcome;
     plan.numbersSkipped = result.numbersSkipped;
     plan.childFolders = folderList.size();
-    plan.acrossFileSystems = acrossFileSystems(request.source, request.destination);
+    // As the run held them; nothing when it never held both.
+    if (run.heldSource() && recorder.destinationDevice())
+        plan.acrossFileSystems = run.heldSource()->id().device != *recorder.destinationDevice();
+    const std::vector<PlanProblem> notEntered = leftOut(plan, run, folderList, result);
     addFilesLeft(plan, result);
+    plan.problems.insert(plan.problems.end(), notEntered.begin(), notEntered.end());
     if (result.error) {
         plan.error = result.error;
         plan.problems.insert(plan.problems.begin(), {ProblemKind::RunStops, result.error->path.native(),
                                                      describeErrorLine(*result.error)});
     }
-    // Refused sources are never read further (the home folder, the root folder).
-    if (!folderList.empty() || !result.error) {
-        folderList.insert(folderList.begin(), request.source);
-        findLeftOut(folderList, request.pictureTypes, plan.problems);
-        describeHiddenPictures(plan);
-    }
+    describeHiddenPictures(plan);
     // The folder the run stops at is named once, as the reason it stops.
     if (result.error)
         std::erase_if(plan.problems, [&](const PlanProblem& problem) {

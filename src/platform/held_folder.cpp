@@ -321,7 +321,8 @@ Status HeldFolder::enter() const {
 Result<UniqueFd> HeldFolder::openForReading(const std::string& name) const {
     if (!isPlainName(name))
         return errorFromErrno("ファイルの読み取り", pathOf(name), EINVAL);
-    UniqueFd fd(::openat(m_fd.get(), name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    UniqueFd fd(
+        ::openat(m_fd.get(), name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
     if (!fd.valid())
         return errorFromErrno("ファイルの読み取り", pathOf(name), errno);
     return fd;

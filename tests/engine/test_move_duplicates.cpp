@@ -210,6 +210,55 @@ private slots:
         fs::remove_all(dest);
     }
 
+    // A picture the run has not moved yet (a plan's) is read where it lies, and counts as a twin
+    // only while it is the very file added: not through a link that took its folder's name, not
+    // another file that took its name. A name no disk holds is no twin, and no failure.
+    void twinsNotMovedYetAreTheFilesAdded_data() {
+        QTest::addColumn<QString>("change"); // to the folder of the picture added, before the lookup
+        QTest::addColumn<bool>("found");
+        QTest::newRow("where it lies") << "" << true;
+        QTest::newRow("its folder swapped for a link to equal bytes") << "link" << false;
+        QTest::newRow("its folder renamed away, equal bytes in its place") << "folder" << false;
+        QTest::newRow("a name longer than any disk holds") << "long" << false;
+    }
+    void twinsNotMovedYetAreTheFilesAdded() {
+        QFETCH(QString, change);
+        const std::string bytes = specOf("x.jpg=A").content;
+        QVERIFY(writeContent(src() / "a" / "1.jpg", bytes));
+        QVERIFY(writeContent(src() / "b" / "2.jpg", bytes));
+        QVERIFY(writeContent(root() / "victim" / "1.jpg", bytes));
+        fs::create_directories(root() / "dst");
+        const Result<HeldFolder> source = HeldFolder::open(src());
+        const Result<HeldFolder> destination = HeldFolder::open(root() / "dst");
+        QVERIFY(source.ok() && destination.ok());
+        DuplicateFinder finder;
+        QVERIFY(finder.useDestination(destination.value(), PictureTypes{}).ok());
+        QVERIFY(finder.readSourcesBelow(source.value()).ok());
+        {
+            const Result<HeldFolder> folder = source.value().child("a");
+            QVERIFY(folder.ok());
+            const Result<HeldEntry> picture = folder.value().lookup("1.jpg");
+            QVERIFY(picture.ok());
+            finder.add(src() / "a/1.jpg", picture.value().identity, src() / "a/1.jpg",
+                       root() / "dst/000010 1.jpg", false);
+        }
+        if (change == "link" || change == "folder") {
+            fs::rename(src() / "a", root() / "away");
+            if (change == "link")
+                fs::create_directory_symlink(root() / "victim", src() / "a");
+            else
+                QVERIFY(writeContent(src() / "a" / "1.jpg", bytes));
+        }
+        const Result<HeldFolder> folder = source.value().child("b");
+        QVERIFY(folder.ok());
+        const std::string name = change == "long" ? std::string(300, 'n') + ".jpg" : "2.jpg";
+        const std::optional<DuplicateFinder::Twin> twin = finder.twinOf(folder.value(), name);
+        QTEST(twin.has_value(), "found");
+        if (twin)
+            QCOMPARE(finder.pathOf(*twin), root() / "dst/000010 1.jpg");
+        QCOMPARE(contentOf(root() / "victim" / "1.jpg"), bytes);
+    }
+
     // Thousands of one size whose first blocks agree: each is read for its whole hash once, and
     // only the true twins are compared. More of them than the lookahead decides ahead of the run.
     void thousandsOfOneSize() {

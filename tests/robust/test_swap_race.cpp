@@ -10,6 +10,7 @@
 #include "move_fixture.h"
 #include "options/folder_action.h"
 #include "own_trash.h"
+#include "plan/move_plan.h"
 #include "platform/file_ops.h"
 #include "quiet_observers.h"
 #include "robust_env.h"
@@ -52,6 +53,9 @@ struct Scenario {
     // The swapped folder is the run's own, whose path the user gave: what it names when the run
     // opens it is the user's choice, so the racer starts at the run's first change inside it.
     bool ownFolder = true;
+    // The swap falls at the run's first look inside the folder instead: for a run that changes
+    // nothing there (a plan).
+    bool atFirstRead = false;
 };
 
 Built numberedPictures(const Round& round) {
@@ -164,6 +168,59 @@ void gather(const Round& round, bool permanent, bool across = false) {
     (void)journal.value().finish(journalOutcome(result.outcome));
 }
 
+// With duplicates left out: a picture of dl1 is held by the destination already, and the victim
+// holds a name of dl2 with the bytes of another destination picture. A verdict read through the
+// swapped folder would remove dl2's own picture for bytes that are not its own.
+Built duplicatesTree(const Round& round) {
+    Built built = gatherTree(round);
+    writeContent(round.tree() / "dst" / "000100 twin.jpg", built.pictures.front());
+    writeContent(round.victim() / "q2.jpg", "victim's twin");
+    writeContent(round.tree() / "dst" / "000101 victim's twin.jpg", "victim's twin");
+    return built;
+}
+
+void gatherLeavingOutDuplicates(const Round& round, const Built&) {
+    ScriptedObserver observer;
+    observer.dest = round.tree() / "dst";
+    Module1 vars;
+    std::vector<fs::path> folders;
+    MoveRun run(vars, {round.folder / "prog", round.folder / "prog"}, observer);
+    run.setSkipDuplicates(true);
+    (void)run.run(round.tree() / "src", true, folders);
+}
+
+// The plan of a gather, duplicates left out: it changes nothing, and none of its verdicts may name
+// a file of the victim (its hidden picture would be named as one left in a child folder). A plan
+// that does ends the watched process with status 3.
+Built planTree(const Round& round) {
+    writeContent(round.victim() / ".h.jpg", "victim's hidden");
+    Built built = duplicatesTree(round);
+    built.pictures.erase(built.pictures.begin()); // in the destination too, and a plan moves nothing
+    return built;
+}
+
+void planTheGather(const Round& round, const Built&) {
+    const MovePlan plan = makeMovePlan(Module1{}, {round.folder / "prog", round.folder / "prog"},
+                                       {round.tree() / "src", round.tree() / "dst", true, false, {}, true});
+    std::vector<std::string> named;
+    for (const PlanPicture& picture : plan.pictures)
+        named.push_back(picture.from);
+    for (const PlanRemoval& removal : plan.removals)
+        named.push_back(removal.path);
+    for (const PlanDuplicate& duplicate : plan.duplicates)
+        named.insert(named.end(), {duplicate.path, duplicate.twin});
+    for (const PlanProblem& problem : plan.problems)
+        named.push_back(problem.path);
+    for (const std::string& path : named) {
+        for (const char* victims : {"/000001 p1.jpg", "/000002 p2.jpg", "/deep.jpg", "/.h.jpg"}) {
+            if (path.ends_with(victims)) {
+                std::fprintf(stderr, "the plan names a file of the victim: %s\n", path.c_str());
+                ::_exit(3);
+            }
+        }
+    }
+}
+
 // The options dialog's remover, deleting for good, asked about the tree's folder and answered yes;
 // the racer swaps a folder inside it. What it deletes is its own to take: only the victim counts.
 Built removerTree(const Round& round) {
@@ -213,6 +270,8 @@ const std::map<QString, Scenario>& scenarios() {
          {gatherTree, "src/dl2", [](const Round& r, const Built&) { gather(r, false, true); }, false}},
         {"gather, deleting for good",
          {gatherTree, "src/dl2", [](const Round& r, const Built&) { gather(r, true); }, false}},
+        {"gather, duplicates left out", {duplicatesTree, "src/dl2", gatherLeavingOutDuplicates, false}},
+        {"plan of a gather, duplicates left out", {planTree, "src/dl2", planTheGather, false, true}},
         {"remover, deleting for good", {removerTree, "cats/sub", removeTheFolder, false}},
         {"renames by whole paths", {numberedPictures, "cats", renameByPaths}},
     };
@@ -283,7 +342,8 @@ private slots:
         const auto victim = folderSnapshot(round.victim());
         const FolderSwap swap(round.tree() / chosen.swapped, round.victim(), round.folder / "link");
         bool swapped = false;
-        WatchFirstChange watch(swap.chosen(), [&] { swapped = swap.exchange(); });
+        WatchFirstChange watch(
+            swap.chosen(), [&] { swapped = swap.exchange(); }, chosen.atFirstRead);
         const int status = watch.run([&] {
             chosen.run(round, built);
             return 0;
@@ -319,7 +379,8 @@ private slots:
             const auto victim = folderSnapshot(round.victim());
             const FolderSwap swap(round.tree() / chosen.swapped, round.victim(), round.folder / "link");
             std::optional<RandomSwapper> swapper;
-            WatchFirstChange watch(swap.chosen(), [&] { swapper->setRacing(true); });
+            WatchFirstChange watch(
+                swap.chosen(), [&] { swapper->setRacing(true); }, chosen.atFirstRead);
             const int status = watch.run(
                 [&] {
                     chosen.run(round, built);
