@@ -33,7 +33,6 @@ namespace {
 
 const char* const kTrashText = "ごみ箱への移動";
 const char* const kRestoreText = "ごみ箱からの取り出し";
-const char* const kInfoReadText = "ごみ箱の情報ファイルの読み取り";
 const char* const kInfoRemoveText = "ごみ箱の情報ファイルの削除";
 const char* const kInfoSuffix = ".trashinfo";
 // A name in "info" must still fit NAME_MAX with the suffix.
@@ -109,15 +108,6 @@ int renameWithoutReplacing(const fs::path& from, const fs::path& to) {
     if (!toFolder)
         return toFolder.code();
     return renameWithoutReplacing(fromFolder.value().fd(), ownName(from), toFolder.value().fd(), ownName(to));
-}
-
-// A relative Path= counts from the trash's top folder: the folder holding "Trash" or
-// ".Trash-$uid", or the one holding ".Trash" for "$topdir/.Trash/$uid".
-fs::path topFolderOfTrash(const fs::path& trash) {
-    const std::string name = ownName(trash);
-    const fs::path parent = withoutTrailingSlash(trash).parent_path();
-    const bool userFolder = !name.empty() && name.find_first_not_of("0123456789") == std::string::npos;
-    return userFolder && ownName(parent) == ".Trash" ? parent.parent_path() : parent;
 }
 
 // What Path= says for an item: its absolute path at home, else its path below the top folder.
@@ -450,55 +440,6 @@ Status restoreFromTrash(const TrashPlace& place, const fs::path& to) {
     if (const int error = renameWithoutReplacing(place.trashedFile, to))
         return errorFromErrno(kRestoreText, error == EEXIST ? to : place.trashedFile, error);
     return releaseTrashPlace(place);
-}
-
-Result<TrashInfo> readTrashInfo(const fs::path& infoFile) {
-    const std::string fileName = infoFile.filename().native();
-    if (!fileName.ends_with(kInfoSuffix) || fileName.size() == std::string_view(kInfoSuffix).size())
-        return errorFromErrno(kInfoReadText, infoFile, EINVAL);
-    const Result<std::string> text = readWholeFile(infoFile, 1 << 16);
-    if (!text)
-        return errorFromErrno(kInfoReadText, infoFile, text.code());
-    const std::optional<TrashInfoFields> fields = parseTrashInfo(text.value());
-    if (!fields)
-        return Error{kInfoReadText, infoFile, 0, "ごみ箱の情報ファイルの形式が正しくありません。"};
-    const fs::path trash = withoutTrailingSlash(infoFile).parent_path().parent_path();
-    const fs::path original = fields->path.starts_with('/') ? fs::path(fields->path)
-                                                            : joinPath(topFolderOfTrash(trash), fields->path);
-    const std::string name = fileName.substr(0, fileName.size() - std::string_view(kInfoSuffix).size());
-    return TrashInfo{{original, joinPath(joinPath(trash, "files"), name), infoFile}, fields->deletionDate};
-}
-
-} // namespace corvalin
-
-namespace corvalin {
-
-Result<fs::path> trashFolderServing(const fs::path& folder) {
-    std::string resolved;
-    Place place;
-    int error = canonicalPath(folder.native(), resolved);
-    if (error == 0)
-        error = placeOf(resolved, true, place);
-    if (error != 0)
-        return errorFromErrno(kPrepareText, folder, error);
-    Result<TrashFolder> trash = trashServing(resolved, place);
-    if (!trash)
-        return trash.error();
-    return fs::path(trash.value().folder);
-}
-
-std::string trashInfoPathValue(const fs::path& trash, const std::string& original) {
-    std::string home;
-    std::string resolved;
-    if (canonicalPath(homeTrashFolder().native(), home) == 0 &&
-        canonicalPath(trash.native(), resolved) == 0 && home == resolved)
-        return original;
-    const std::string top = topFolderOfTrash(trash).native();
-    if (top == "/")
-        return original.substr(1);
-    if (original.size() > top.size() + 1 && original.starts_with(top) && original[top.size()] == '/')
-        return original.substr(top.size() + 1);
-    return original;
 }
 
 } // namespace corvalin
