@@ -103,4 +103,9 @@ Status DiskLayer::settle() {
     return m_journal ? m_journal->settle() : Status();
 }
 
+std::vector<FolderLeft> DiskLayer::takeFoldersLeft() {
+    const std::shared_ptr<TrashQueue> waiting = m_removal.waitingItems();
+    return waiting ? waiting->takeFoldersLeft() : std::vector<FolderLeft>{};
+}
+
 } // namespace corvalin

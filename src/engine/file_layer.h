@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 namespace corvalin {
 
@@ -50,6 +51,9 @@ public:
     // At the run's every ending: every item that waits for the Trash gone in, after the flush that
     // puts its info file on the disk (or recorded as not gone, the first such failure returned).
     virtual Status settle() = 0;
+    // The folders whose items for the Trash all stayed, since they were no longer the folders the
+    // items were taken from, noted since the last call.
+    virtual std::vector<FolderLeft> takeFoldersLeft() { return {}; }
 };
 
 // The layer that acts: the moves and removals themselves, each recorded in the journal first when
@@ -76,6 +80,7 @@ public:
                               const FolderId& expected) override;
     Status keepPace() override;
     Status settle() override;
+    std::vector<FolderLeft> takeFoldersLeft() override;
 
 private:
     Status afterRemoval(std::size_t line, Status removed, const HeldFolder& folder, const std::string& name,

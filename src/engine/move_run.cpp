@@ -401,11 +401,12 @@ Status MoveRun::deleteChildFolders(const std::vector<fs::path>& folderList) {
             m_foldersKeptForLongNames.push_back(folder);
             continue;
         }
-        // One changed since the survey is left as it is, and named once.
-        if (m_folders->isLeft(i))
-            continue;
         if (Status paced = m_layer->keepPace(); !paced)
             return paced;
+        // One changed since the survey, or holding one, is left as it is, and named once.
+        m_folders->noteLeft(m_layer->takeFoldersLeft());
+        if (m_folders->isLeft(i) || m_folders->holdsLeft(i))
+            continue;
         const Result<bool> removed = m_layer->removeFolder(*m_source, m_places[i].name, m_places[i].id);
         if (!removed && m_folders->noteChanged(i, removed.error()))
             continue;
@@ -431,6 +432,8 @@ MoveRunResult MoveRun::finish(MoveOutcome outcome, std::optional<Error> error) {
         outcome = MoveOutcome::Failed;
         error = settled.error();
     }
+    if (m_folders)
+        m_folders->noteLeft(m_layer->takeFoldersLeft());
     return {outcome,
             std::move(error),
             m_foldersWithFiles,

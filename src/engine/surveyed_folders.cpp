@@ -2,6 +2,7 @@
 
 #include "platform/name_text.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <optional>
 
@@ -106,6 +107,35 @@ bool SurveyedFolders::noteChanged(std::size_t index, const Error& error) {
     m_changed.push_back({m_folderList[index], *change});
     m_chain.clear(); // what was held below it may be another folder's now
     return true;
+}
+
+void SurveyedFolders::noteLeft(const std::vector<FolderLeft>& folders) {
+    for (const FolderLeft& left : folders) {
+        const auto listed = std::find(m_folderList.begin(), m_folderList.end(), left.folder);
+        if (listed != m_folderList.end()) {
+            (void)noteChanged(std::size_t(listed - m_folderList.begin()),
+                              errorFromErrno({}, left.folder, left.reason));
+            continue;
+        }
+        const std::optional<FolderChange> change = changeShownBy(left.reason);
+        const bool named = std::any_of(m_changed.begin(), m_changed.end(), [&](const ChangedFolder& folder) {
+            return folder.path == left.folder;
+        });
+        if (change && !named)
+            m_changed.push_back({left.folder, *change});
+    }
+}
+
+bool SurveyedFolders::holdsLeft(std::size_t index) const {
+    for (std::size_t below = 0; below < m_places.size(); ++below) {
+        if (!m_left[below])
+            continue;
+        for (std::size_t at = m_places[below].parent; at != kSurveyRoot; at = m_places[at].parent) {
+            if (at == index)
+                return true;
+        }
+    }
+    return false;
 }
 
 std::string describeChangedFolders(const fs::path& sourceParent, const std::vector<ChangedFolder>& folders) {

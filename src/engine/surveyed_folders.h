@@ -3,6 +3,7 @@
 #include "engine/folder_survey.h"
 #include "platform/held_folder.h"
 #include "platform/result.h"
+#include "platform/trash_queue.h"
 
 #include <cstddef>
 #include <filesystem>
@@ -46,6 +47,12 @@ public:
     // shows it changed (gone, a link, another folder, another mount), the folder is left and noted,
     // and the answer is true. Any other failure is the run's to report.
     bool noteChanged(std::size_t index, const Error& error);
+
+    // Folders the Trash's queue found changed while their items waited: each left as if the run had
+    // found it so, or named as it is when it is none of the surveyed folders (the source parent).
+    void noteLeft(const std::vector<FolderLeft>& folders);
+    // True when a folder below the one at `index` was found changed and is left: it stays with it.
+    bool holdsLeft(std::size_t index) const;
 
     // The folders left for having changed, in the order they were met.
     const std::vector<ChangedFolder>& changed() const { return m_changed; }

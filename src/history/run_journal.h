@@ -106,6 +106,7 @@ private:
     };
 
     AppendFile m_file;
+    HeldFolder m_folder;        // the history folder it was made in; not held for an undo pass
     std::uint64_t m_device = 0; // the journal's file system
     std::size_t m_lines = 0;
     std::size_t m_bytes = 0; // the file's length

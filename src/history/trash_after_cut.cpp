@@ -10,6 +10,8 @@
 #include "platform/trash_repair.h"
 
 #include <algorithm>
+#include <map>
+#include <optional>
 #include <set>
 #include <unordered_set>
 
@@ -19,16 +21,37 @@ namespace fs = std::filesystem;
 
 namespace {
 
+// The trashes the repair works in, each held once; one that cannot be held is named once.
+class HeldTrashes {
+public:
+    const HeldTrash* find(const fs::path& trash, UncleanEndReport& report) {
+        auto known = m_trashes.find(trash);
+        if (known == m_trashes.end()) {
+            Result<HeldTrash> held = holdTrash(trash);
+            if (!held && held.code() != ENOENT)
+                report.failures.push_back(held.error());
+            known =
+                m_trashes.emplace(trash, held ? std::optional(std::move(held.value())) : std::nullopt).first;
+        }
+        return known->second ? &*known->second : nullptr;
+    }
+
+private:
+    std::map<fs::path, std::optional<HeldTrash>> m_trashes;
+};
+
 // An info file whose item is still in the trash is written again when damaged. One whose item
 // never went in (a kill or a cut while it waited in its folder, or before its move reached the disk)
 // describes nothing and goes; true then, so that the journal says the item was not trashed.
-bool repairOne(const JournalRecord& record, std::int64_t runStart, UncleanEndReport& report) {
-    const InfoFileState state = infoFileState(record.info);
+bool repairOne(const JournalRecord& record, const HeldTrash& trash, std::int64_t runStart,
+               UncleanEndReport& report) {
+    const std::string infoName = record.info.filename().native();
+    const InfoFileState state = infoFileState(trash, infoName);
     if (state == InfoFileState::Missing)
         return false;
-    const TrashPlace place{record.from, record.to, record.info};
-    if (lookupEntry(record.to) == EntryKind::None) {
-        if (Status released = releaseTrashPlace(place); !released) {
+    const Result<HeldEntry> item = trash.files.lookup(record.to.filename().native());
+    if (item && item.value().kind == HeldEntry::Kind::None) {
+        if (Status released = trash.info.removeFile(infoName); !released && released.code() != ENOENT) {
             report.failures.push_back(released.error());
             return false;
         }
@@ -36,8 +59,9 @@ bool repairOne(const JournalRecord& record, std::int64_t runStart, UncleanEndRep
     }
     if (state != InfoFileState::Damaged)
         return false;
-    const std::time_t when = timeTrashed(record.to).value_or(static_cast<std::time_t>(runStart));
-    if (Status rewritten = rewriteTrashInfo(place, when); !rewritten) {
+    const std::time_t when =
+        timeTrashed(trash, record.to.filename().native()).value_or(static_cast<std::time_t>(runStart));
+    if (Status rewritten = rewriteTrashInfo(trash, {record.from, record.to, record.info}, when); !rewritten) {
         report.failures.push_back(rewritten.error());
         return false;
     }
@@ -98,6 +122,7 @@ std::set<fs::path> trashesOf(const std::vector<SessionJournal>& session) {
 
 void repairTrashAfterCut(const std::vector<SessionJournal>& session, std::int64_t sessionStart,
                          UncleanEndReport& report) {
+    HeldTrashes held;
     std::set<fs::path> recorded;
     for (const SessionJournal& journal : session) {
         if (!journal.startedInSession)
@@ -115,14 +140,18 @@ void repairTrashAfterCut(const std::vector<SessionJournal>& session, std::int64_
                 continue;
             }
             recorded.insert(record.info);
-            if (repairOne(record, runStart, report) && !notDone.contains(line))
+            const HeldTrash* trash = held.find(record.info.parent_path().parent_path(), report);
+            if (trash && repairOne(record, *trash, runStart, report) && !notDone.contains(line))
                 notTrashed.push_back(line);
         }
         recordNotTrashed(journal, notTrashed, report);
     }
     // The same two seconds of leeway as for the journals: file times may run a little behind.
-    for (const fs::path& trash : trashesOf(session)) {
-        const auto damaged = damagedPlacesSince(trash, static_cast<std::time_t>(sessionStart - 2), recorded);
+    for (const fs::path& folder : trashesOf(session)) {
+        const HeldTrash* trash = held.find(folder, report);
+        if (!trash)
+            continue;
+        const auto damaged = damagedPlacesSince(*trash, static_cast<std::time_t>(sessionStart - 2), recorded);
         if (!damaged) {
             report.failures.push_back(damaged.error());
             continue;

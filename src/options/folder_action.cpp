@@ -151,6 +151,9 @@ void removeRecorded(const FolderActionRequest& request, MessageBox& messages, co
     // Into the Trash once its info file is on the disk with the journal.
     if (removed && journal)
         removed = journal->settle();
+    // Changed while it waited for the Trash: it stays, as one changed during the question does.
+    if (removed && journal && !recorded.waitingItems()->takeFoldersLeft().empty())
+        removed = errorFromErrno("フォルダの削除", request.parent, ESTALE);
     if (removed.code() == ESTALE)
         messages.show(legibleName(request.parent.native()) + kReplacedWhileAsked, MessageButtons::Ok,
                       MessageIcon::Warning);

@@ -97,19 +97,21 @@ Result<HeldFolder> HeldFolder::open(const fs::path& path) {
     return adopt(std::move(fd), shown);
 }
 
-Result<HeldFolder> HeldFolder::child(const std::string& name) const {
+Result<HeldFolder> HeldFolder::childOnAnyMount(const std::string& name) const {
     const fs::path path = pathOf(name);
     if (!isPlainName(name))
         return errorFromErrno(kReadFolderText, path, EINVAL);
     UniqueFd fd = openFolderAt(m_fd.get(), name.c_str(), O_NOFOLLOW);
     if (!fd.valid())
         return errorFromErrno(kReadFolderText, path, errno);
-    Result<HeldFolder> opened = adopt(std::move(fd), path);
-    if (!opened)
-        return opened;
+    return adopt(std::move(fd), path);
+}
+
+Result<HeldFolder> HeldFolder::child(const std::string& name) const {
+    Result<HeldFolder> opened = childOnAnyMount(name);
     // The top of another mount (a bind mount of this file system too) is not entered.
-    if (!onSameMount(opened.value().id(), m_id))
-        return errorFromErrno(kReadFolderText, path, EXDEV);
+    if (opened && !onSameMount(opened.value().id(), m_id))
+        return errorFromErrno(kReadFolderText, opened.value().path(), EXDEV);
     return opened;
 }
 

@@ -46,6 +46,9 @@ public:
     // it was seen before (ESTALE when another folder took its name).
     Result<HeldFolder> child(const std::string& name) const;
     Result<HeldFolder> child(const std::string& name, const FolderId& expected) const;
+    // The same, also where another file system is mounted on it: a folder of the program's own
+    // (the history folder), which may lie on a disk of its own.
+    Result<HeldFolder> childOnAnyMount(const std::string& name) const;
 
     // The folder `path` names at or below this one, opened one component at a time with child():
     // no link is followed on the way, and a path with an empty, "." or ".." component, or one that

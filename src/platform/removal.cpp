@@ -184,12 +184,12 @@ Result<std::optional<TrashPlace>> Removal::toTrash(const HeldFolder& folder, con
         return place.error();
     step.place = place.value();
     if (Status allowed = announce(step); !allowed) {
-        (void)releaseTrashPlace(place.value());
+        (void)m_trashes->release(place.value());
         return allowed.error();
     }
     if (m_waiting) {
         if (Status added = m_waiting->add({place.value(), step.folder, step.record}, folder, name); !added) {
-            (void)releaseTrashPlace(place.value());
+            (void)m_trashes->release(place.value());
             return added.error();
         }
         return std::optional<TrashPlace>(place.value());

@@ -33,7 +33,6 @@ namespace {
 
 const char* const kTrashText = "ごみ箱への移動";
 const char* const kRestoreText = "ごみ箱からの取り出し";
-const char* const kInfoReadText = "ごみ箱の情報ファイルの読み取り";
 const char* const kInfoRemoveText = "ごみ箱の情報ファイルの削除";
 const char* const kInfoSuffix = ".trashinfo";
 // A name in "info" must still fit NAME_MAX with the suffix.
@@ -111,15 +110,6 @@ int renameWithoutReplacing(const fs::path& from, const fs::path& to) {
     return renameWithoutReplacing(fromFolder.value().fd(), ownName(from), toFolder.value().fd(), ownName(to));
 }
 
-// A relative Path= counts from the trash's top folder: the folder holding "Trash" or
-// ".Trash-$uid", or the one holding ".Trash" for "$topdir/.Trash/$uid".
-fs::path topFolderOfTrash(const fs::path& trash) {
-    const std::string name = ownName(trash);
-    const fs::path parent = withoutTrailingSlash(trash).parent_path();
-    const bool userFolder = !name.empty() && name.find_first_not_of("0123456789") == std::string::npos;
-    return userFolder && ownName(parent) == ".Trash" ? parent.parent_path() : parent;
-}
-
 // What Path= says for an item: its absolute path at home, else its path below the top folder.
 std::string pathValue(const TrashFolder& trash, const std::string& original) {
     return trash.topdir.empty()  ? original
@@ -147,20 +137,25 @@ bool sameFolder(int folder, const std::string& name, const FolderIdentity& expec
            FolderIdentity{st.st_dev, st.st_ino} == expected;
 }
 
-// A trash as it was prepared for one place, kept open: items go in through its descriptors, so
-// that a link swapped in for one of its folders is never followed.
+bool isFolderFound(const HeldFolder& folder, const FolderIdentity& found) {
+    return folder.id().device == found.device && folder.id().inode == found.inode;
+}
+
+// A trash as it was prepared for one place, kept open: items go in and their info files are
+// written and flushed through its descriptors, so that a link swapped in for one of its folders is
+// never followed.
 struct KeptTrash {
     Place place;
     TrashFolder trash;
     PreparedFolders found;
-    UniqueFd folder;
-    UniqueFd files;
-    UniqueFd info;
+    HeldFolder folder;
+    HeldFolder files;
+    HeldFolder info;
 
     // Still the folders that were checked, under the names they were checked as.
     bool stillInPlace() const {
         return sameFolder(AT_FDCWD, trash.folder, found.trash) &&
-               sameFolder(folder.get(), "files", found.files) && sameFolder(folder.get(), "info", found.info);
+               sameFolder(folder.fd(), "files", found.files) && sameFolder(folder.fd(), "info", found.info);
     }
 };
 
@@ -173,30 +168,31 @@ Result<std::unique_ptr<KeptTrash>> openTrash(const std::string& canonicalFolder,
     kept->trash = trash.value();
     if (Status ready = prepareTrash(kept->trash, place, kept->found); !ready)
         return ready.error();
-    const int flags = O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
-    kept->folder = UniqueFd(::open(kept->trash.folder.c_str(), flags));
-    int error = kept->folder.valid() ? 0 : errno;
-    for (auto [fd, name] : {std::pair{&kept->files, "files"}, std::pair{&kept->info, "info"}}) {
-        *fd = UniqueFd(error ? -1 : ::openat(kept->folder.get(), name, flags));
-        error = error ? error : fd->valid() ? 0 : errno;
-    }
-    // Swapped between the check and the opening: refused now, checked afresh at the next item.
-    if (error == 0 && !kept->stillInPlace())
+    // Each the very folder that was checked: one swapped meanwhile is refused now and checked
+    // afresh at the next item.
+    Result<HeldFolder> folder = HeldFolder::open(kept->trash.folder);
+    int error = !folder ? folder.code() : isFolderFound(folder.value(), kept->found.trash) ? 0 : ESTALE;
+    Result<HeldFolder> files = error ? Result<HeldFolder>(Error{}) : folder.value().childOnAnyMount("files");
+    Result<HeldFolder> info = error ? Result<HeldFolder>(Error{}) : folder.value().childOnAnyMount("info");
+    if (error == 0)
+        error = !files ? files.code() : !info ? info.code() : 0;
+    if (error == 0 &&
+        !(isFolderFound(files.value(), kept->found.files) && isFolderFound(info.value(), kept->found.info)))
         error = ESTALE;
     if (error != 0)
         return errorFromErrno(kPrepareText, kept->trash.folder, error);
+    kept->folder = std::move(folder.value());
+    kept->files = std::move(files.value());
+    kept->info = std::move(info.value());
     return kept;
 }
 
 // 0 or errno.
 int syncInfoFile(const KeptTrash& kept, const std::string& infoName) {
-    UniqueFd fd(::openat(kept.info.get(), infoName.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+    UniqueFd fd(::openat(kept.info.fd(), infoName.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
     if (!fd.valid() || ::fdatasync(fd.get()) != 0)
         return errno;
-    UniqueFd info(::openat(kept.info.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (!info.valid())
-        return errno;
-    return ::fsync(info.get()) == 0 || errno == EINVAL || errno == EROFS ? 0 : errno;
+    return kept.info.flush().code();
 }
 
 // The folder items were last taken from, with its links resolved; found again for another folder.
@@ -254,15 +250,15 @@ public:
         const KeptTrash& kept = *again.value();
         int error = kept.trash.folder + "/files/" + name == place.trashedFile.native() ? 0 : ENOENT;
         if (error == 0)
-            error = writeInfoFile(kept.info.get(), infoName,
+            error = writeInfoFile(kept.info.fd(), infoName,
                                   trashInfoText(pathValue(kept.trash, place.original), std::time(nullptr)));
         // On the disk before its item goes in, as every info file is.
         if (error == 0)
             error = syncInfoFile(kept, infoName);
         if (error == 0) {
-            error = renameWithoutReplacing(folder.fd(), item, kept.files.get(), name);
+            error = renameWithoutReplacing(folder.fd(), item, kept.files.fd(), name);
             if (error != 0)
-                ::unlinkat(kept.info.get(), infoName.c_str(), 0);
+                ::unlinkat(kept.info.fd(), infoName.c_str(), 0);
         }
         return error ? Status(errorFromErrno(kTrashText, place.original, error)) : Status();
     }
@@ -288,9 +284,9 @@ Result<TrashPlace> createInfoFile(const KeptTrash& kept, const std::string& orig
     for (int attempt = 0; attempt < 100; ++attempt) {
         const std::string name = trashNameFor(ownName(original), attempt);
         struct stat st {};
-        if (::fstatat(kept.files.get(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0)
+        if (::fstatat(kept.files.fd(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0)
             continue; // an item whose info file was lost keeps its name
-        const int error = writeInfoFile(kept.info.get(), name + kInfoSuffix, text);
+        const int error = writeInfoFile(kept.info.fd(), name + kInfoSuffix, text);
         if (error == EEXIST)
             continue;
         if (error != 0)
@@ -351,11 +347,11 @@ Status OpenTrashes::moveInto(const HeldFolder& folder, const std::string& name, 
         return moveIntoTrash(folder, name, place);
     int error = ENOENT;
     if (kept->stillInPlace()) {
-        error = renameWithoutReplacing(folder.fd(), name, kept->files.get(), ownName(place.trashedFile));
+        error = renameWithoutReplacing(folder.fd(), name, kept->files.fd(), ownName(place.trashedFile));
         if (error == 0)
             return {};
     }
-    ::unlinkat(kept->info.get(), ownName(place.infoFile).c_str(), 0); // the reservation, wherever it went
+    ::unlinkat(kept->info.fd(), ownName(place.infoFile).c_str(), 0); // the reservation, wherever it went
     if (error == ENOENT) {
         const Result<HeldEntry> item = folder.lookup(name);
         if (item && item.value().kind != HeldEntry::Kind::None)
@@ -371,6 +367,22 @@ Status OpenTrashes::moveInto(const TrashPlace& place) {
         return errorFromErrno(kTrashText, place.original, folder.code());
     }
     return moveInto(folder.value(), ownName(place.original), place);
+}
+
+Result<HeldFolder> OpenTrashes::infoFolder(const TrashPlace& place) const {
+    const KeptTrash* kept = m_kept->keptFor(place);
+    if (!kept)
+        return errorFromErrno(kTrashText, place.infoFile, ENOENT);
+    return kept->info.duplicate();
+}
+
+Status OpenTrashes::release(const TrashPlace& place) {
+    const KeptTrash* kept = m_kept->keptFor(place);
+    if (!kept)
+        return releaseTrashPlace(place);
+    if (::unlinkat(kept->info.fd(), ownName(place.infoFile).c_str(), 0) != 0 && errno != ENOENT)
+        return errorFromErrno(kInfoRemoveText, place.infoFile, errno);
+    return {};
 }
 
 fs::path homeTrashFolder() {
@@ -428,55 +440,6 @@ Status restoreFromTrash(const TrashPlace& place, const fs::path& to) {
     if (const int error = renameWithoutReplacing(place.trashedFile, to))
         return errorFromErrno(kRestoreText, error == EEXIST ? to : place.trashedFile, error);
     return releaseTrashPlace(place);
-}
-
-Result<TrashInfo> readTrashInfo(const fs::path& infoFile) {
-    const std::string fileName = infoFile.filename().native();
-    if (!fileName.ends_with(kInfoSuffix) || fileName.size() == std::string_view(kInfoSuffix).size())
-        return errorFromErrno(kInfoReadText, infoFile, EINVAL);
-    const Result<std::string> text = readWholeFile(infoFile, 1 << 16);
-    if (!text)
-        return errorFromErrno(kInfoReadText, infoFile, text.code());
-    const std::optional<TrashInfoFields> fields = parseTrashInfo(text.value());
-    if (!fields)
-        return Error{kInfoReadText, infoFile, 0, "ごみ箱の情報ファイルの形式が正しくありません。"};
-    const fs::path trash = withoutTrailingSlash(infoFile).parent_path().parent_path();
-    const fs::path original = fields->path.starts_with('/') ? fs::path(fields->path)
-                                                            : joinPath(topFolderOfTrash(trash), fields->path);
-    const std::string name = fileName.substr(0, fileName.size() - std::string_view(kInfoSuffix).size());
-    return TrashInfo{{original, joinPath(joinPath(trash, "files"), name), infoFile}, fields->deletionDate};
-}
-
-} // namespace corvalin
-
-namespace corvalin {
-
-Result<fs::path> trashFolderServing(const fs::path& folder) {
-    std::string resolved;
-    Place place;
-    int error = canonicalPath(folder.native(), resolved);
-    if (error == 0)
-        error = placeOf(resolved, true, place);
-    if (error != 0)
-        return errorFromErrno(kPrepareText, folder, error);
-    Result<TrashFolder> trash = trashServing(resolved, place);
-    if (!trash)
-        return trash.error();
-    return fs::path(trash.value().folder);
-}
-
-std::string trashInfoPathValue(const fs::path& trash, const std::string& original) {
-    std::string home;
-    std::string resolved;
-    if (canonicalPath(homeTrashFolder().native(), home) == 0 &&
-        canonicalPath(trash.native(), resolved) == 0 && home == resolved)
-        return original;
-    const std::string top = topFolderOfTrash(trash).native();
-    if (top == "/")
-        return original.substr(1);
-    if (original.size() > top.size() + 1 && original.starts_with(top) && original[top.size()] == '/')
-        return original.substr(top.size() + 1);
-    return original;
 }
 
 } // namespace corvalin

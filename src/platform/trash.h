@@ -59,6 +59,12 @@ public:
     // The same for the item where its place says it was, its folder opened by that path.
     Status moveInto(const TrashPlace& place);
 
+    // The info folder that `place`'s info file was made in, held a second time: where the info
+    // files of items waiting for the trash are flushed. ENOENT when no kept trash holds it.
+    Result<HeldFolder> infoFolder(const TrashPlace& place) const;
+    // Removes the info file of a place whose item never moved, through the kept info folder.
+    Status release(const TrashPlace& place);
+
 private:
     class Kept;
     std::unique_ptr<Kept> m_kept;

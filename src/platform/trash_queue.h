@@ -4,6 +4,7 @@
 #include "platform/trash.h"
 
 #include <cstddef>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <string>
@@ -23,6 +24,14 @@ struct WaitingItem {
     TrashPlace place;
     bool folder = false;
     std::size_t record = 0; // the journal's line for its move; 0 without a journal
+};
+
+// A folder whose waiting items all stayed, since it is no longer the folder they were taken from.
+struct FolderLeft {
+    std::filesystem::path folder; // as the run names it
+    // ENOENT: no longer where it lay (moved or removed); ENOTDIR: its name is a link or a file now;
+    // ESTALE: another folder took its name.
+    int reason = 0;
 };
 
 class TrashQueue {
@@ -49,13 +58,18 @@ public:
     Status makeDurable();
 
     // Every waiting item into its trash, in the order added, while it is still the item that was
-    // noted in the folder held for it and that folder still lies where it lay then (the items of
-    // a folder moved or removed meanwhile all stay, and the failure names the folder). One that cannot go
-    // stays where it is, loses its info file and is told to `notMoved`; after such a failure no folder goes
-    // any more (a folder is never removed after a failure: it might hold what could not go) and each is told
-    // as well. Returns the first failure; the queue is empty afterwards.
+    // noted in the folder held for it and that folder still lies where it lay then. A folder that
+    // is no longer so (the folder of items, or a folder waiting itself) is left as it is with
+    // everything in it: it is no failure, its items are told to `notMoved`, and it is noted for
+    // foldersLeft(); no folder holding it goes either. Any other item that cannot go stays where it
+    // is, loses its info file and is told to `notMoved`; after such a failure no folder goes any more
+    // (it might hold what could not go), and each is told as well. Returns the first failure; the
+    // queue is empty afterwards.
     using NotMoved = std::function<void(const WaitingItem&)>;
     Status moveAll(const NotMoved& notMoved);
+
+    // The folders left so since the last call, in the order met.
+    std::vector<FolderLeft> takeFoldersLeft();
 
     // Nothing moves: every info file goes again and every item is told to `notMoved` (after a flush
     // that failed, when the info files are not known to be on the disk).
@@ -65,14 +79,18 @@ private:
     struct Holder;
     struct Entry;
     struct InfoFolder;
-    const InfoFolder& infoFolderOf(const TrashPlace& place);
-    static Status checkPlace(Holder& holder);
-    Status reach(const Entry& entry);
+    Result<std::size_t> infoFolderOf(const TrashPlace& place);
+    bool stillThere(Holder& holder);
+    bool moveOne(const Entry& entry, Status& failure);
+    bool holdsFolderLeft(const Entry& entry) const;
+    void leave(const std::filesystem::path& folder, int reason);
+    Status flushEach(const InfoFolder& folder) const;
 
     std::shared_ptr<OpenTrashes> m_trashes;
     std::vector<Entry> m_items;
     std::vector<InfoFolder> m_infoFolders; // every info folder met, with its file system
     std::shared_ptr<Holder> m_lastHolder;
+    std::vector<FolderLeft> m_foldersLeft;
 };
 
 } // namespace corvalin

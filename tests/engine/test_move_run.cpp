@@ -694,6 +694,43 @@ private slots:
         QCOMPARE(lost(pictures), std::string());
     }
 
+    // The same for a folder changed while its other files wait for the Trash (the journal's next
+    // flush): they stay in it, the journal says they did not go, and the run ends as above.
+    void aFolderChangedWhileItsFilesWaitIsLeft_data() {
+        QTest::addColumn<bool>("deleteFolders");
+        QTest::addColumn<QString>("change");
+        QTest::newRow("moved out") << false << "moved";
+        QTest::newRow("moved out, child folders deleted") << true << "moved";
+        QTest::newRow("swapped for a link, child folders deleted") << true << "link";
+    }
+    void aFolderChangedWhileItsFilesWaitIsLeft() {
+        QFETCH(bool, deleteFolders);
+        QFETCH(QString, change);
+        const auto pictures = makeTree({"a/1.jpg", "b/2.jpg", "b/x.txt", "c/3.jpg"});
+        writeContent(root() / "victim/v.txt", "victim's text");
+        auto journal = RunJournal::create(root() / "history", moveRunStart(0, src(), dst(), true, Removal()));
+        m_journal = &journal.value();
+        m_observer.onYield = [&] {
+            if (m_observer.foldersFinished.size() != 2 || fs::exists(root() / "b-elsewhere"))
+                return;
+            fs::rename(src() / "b", root() / "b-elsewhere");
+            if (change == "link")
+                fs::create_directory_symlink(root() / "victim", src() / "b");
+        };
+        const MoveRunResult result = runMove(deleteFolders);
+        QVERIFY(journal.value().finish(kOutcomeCompleted));
+        QCOMPARE(result.outcome, MoveOutcome::Completed);
+        QCOMPARE(result.changedFolders.size(), std::size_t(1));
+        QCOMPARE(result.changedFolders[0].path, src() / "b");
+        QCOMPARE(namesIn(root() / "b-elsewhere"), Names{"x.txt"});
+        QCOMPARE(namesIn(root() / "victim"), Names{"v.txt"});
+        QCOMPARE(trashed(m_home->trash()), deleteFolders ? (Names{"a", "c"}) : Names{});
+        // Only what went is in the history: the text file that stayed is not counted as trashed.
+        const auto runs = listRuns(root() / "history");
+        QCOMPARE(runs.value().at(0).filesTrashed, 0);
+        QCOMPARE(lost(pictures), std::string());
+    }
+
     void namesTooLongStayWithTheirFolder_data() {
         QTest::addColumn<QByteArray>("name"); // in src/b/deep
         QTest::addColumn<bool>("moves");

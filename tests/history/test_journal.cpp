@@ -196,6 +196,18 @@ private slots:
         QCOMPARE(inFile.code(), ENOTDIR);
         QVERIFY(inFile.error().path.native().starts_with((pathOf(m_dir) / "file").native()));
 
+        // A history folder that is a link (swapped in by another process) is never followed: the
+        // journal would land wherever it leads.
+        const fs::path elsewhere = pathOf(m_dir) / "elsewhere";
+        fs::create_directories(elsewhere);
+        fs::create_directory_symlink(elsewhere, history());
+        const auto throughLink = RunJournal::create(history(), startAt(0));
+        QVERIFY(!throughLink);
+        QCOMPARE(throughLink.code(), ENOTDIR);
+        QCOMPARE(throughLink.error().path, history());
+        QVERIFY(fs::is_empty(elsewhere));
+        fs::remove(history());
+
         const fs::path readOnly = pathOf(m_dir) / "readonly";
         fs::create_directories(readOnly);
         const int result = runInChild([&] {
