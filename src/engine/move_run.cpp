@@ -375,13 +375,17 @@ Status MoveRun::useDestination(const fs::path& destination) {
         return outside;
     if (Status outside = checkHeldDestination(*m_source, held.value()); !outside)
         return outside;
+    Result<DiskProfile> disk = checkDestinationDisk(held.value());
+    if (!disk)
+        return disk.status();
     if (Status recovered = m_layer->prepareDestination(held.value()); !recovered)
         return recovered;
     if (Status listed = m_numbering.meet(destination, held.value()); !listed)
         return listed;
     m_destination = std::move(held.value());
     m_checkedDestination = destination;
-    m_longestName = longestNameIn(destination);
+    m_destinationDisk = std::move(disk.value());
+    m_longestName = m_destinationDisk->longestName;
     // One met during the run must have room for the pictures still to come.
     return m_numbering.checkRoom(destination, m_picturesFound - m_picturesHandled);
 }
@@ -439,7 +443,8 @@ MoveRunResult MoveRun::finish(MoveOutcome outcome, std::optional<Error> error) {
             m_specialFiles,
             m_foldersRemoved,
             m_numbering.numbersSkipped(),
-            m_folders ? m_folders->changed() : std::vector<ChangedFolder>{}};
+            m_folders ? m_folders->changed() : std::vector<ChangedFolder>{},
+            m_destinationDisk};
 }
 
 } // namespace corvalin

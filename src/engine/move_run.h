@@ -3,6 +3,7 @@
 #include "app/module1.h"
 #include "app/startup.h"
 #include "engine/cross_device_moves.h"
+#include "engine/destination_disk.h"
 #include "engine/duplicate_finder.h"
 #include "engine/duplicate_lookahead.h"
 #include "engine/file_layer.h"
@@ -104,6 +105,9 @@ struct MoveRunResult {
     // Folders that were no longer the ones surveyed when the run came to them, left as they were
     // with everything in them (describeChangedFolders words them).
     std::vector<ChangedFolder> changedFolders;
+    // What the destination's disk allows, as the run's start found it; nothing when the run
+    // stopped before.
+    std::optional<DiskProfile> destinationDisk;
 };
 
 // What a failure to move a picture into the destination was doing, as messages name it.
@@ -230,7 +234,8 @@ private:
     std::string m_nameShown;
     std::vector<std::filesystem::path> m_downloadsLeft;
     std::vector<std::filesystem::path> m_foldersKeptForDownloads;
-    std::size_t m_longestName = 255; // of the checked destination's file system
+    std::optional<DiskProfile> m_destinationDisk; // of the checked destination
+    std::size_t m_longestName = 255;               // of the checked destination's file system
     std::vector<std::filesystem::path> m_namesTooLong;
     std::unordered_set<std::string> m_foldersHoldingLongNames;
     std::vector<std::filesystem::path> m_foldersKeptForLongNames;

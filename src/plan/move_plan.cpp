@@ -270,6 +270,7 @@ MovePlan makeMovePlan(const Module1& vars, const SettingsFiles& files, const Pla
     plan.numbersSkipped = result.numbersSkipped;
     plan.childFolders = folderList.size();
     plan.acrossFileSystems = acrossFileSystems(request.source, request.destination);
+    plan.destinationDisk = result.destinationDisk;
     addFilesLeft(plan, result);
     if (result.error) {
         plan.error = result.error;

@@ -74,6 +74,8 @@ struct MovePlan {
     bool skipDuplicates = false;
     PictureTypes pictureTypes;             // what the run took for pictures
     std::optional<bool> acrossFileSystems; // nothing when a folder cannot be looked at
+    // What the destination's disk allows, found by the run's probe; nothing when it stopped before.
+    std::optional<DiskProfile> destinationDisk;
     std::size_t childFolders = 0;
     std::vector<PlanPicture> pictures;
     std::vector<PlanRemoval> removals;

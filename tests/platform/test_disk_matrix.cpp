@@ -3,8 +3,10 @@
 // finds, and which names the name rule lets through. Every belief is checked against what the
 // disk then really does.
 #include "engine/disk_names.h"
+#include "engine/move_run.h"
 #include "platform/absent_name.h"
 #include "platform/disk_kind.h"
+#include "platform/held_folder.h"
 #include "platform/naming_probe.h"
 #include "platform/posix_io.h"
 
@@ -63,6 +65,20 @@ int createFile(int folderFd, const std::string& name) {
         return errno;
     return writeAll(fd.get(), "picture");
 }
+
+// A run's observer that only names the destination.
+class DestinationOnly : public MoveRunObserver {
+public:
+    explicit DestinationOnly(fs::path destination) : m_destination(std::move(destination)) {}
+    void yield() override {}
+    void surveyStarted() override {}
+    bool stopRequested() override { return false; }
+    bool cancelRequested() override { return false; }
+    fs::path destination() override { return m_destination; }
+
+private:
+    fs::path m_destination;
+};
 
 int lookupError(int folderFd, const std::string& name) {
     struct stat st {};
@@ -131,7 +147,34 @@ private slots:
         QTEST(profile.value().copyWay, "way");
 
         checkWaysHold(fd.get(), probe);
-        checkNamesHold(fd.get(), profile.value().rules, profile.value().longestName);
+        const Result<HeldFolder> held = HeldFolder::open(folder);
+        QVERIFY(held.ok());
+        checkNamesHold(held.value(), profile.value().rules, profile.value().longestName);
+    }
+
+    // A gather onto a disk with no way to name a picture without replacing stops before its first
+    // file: the other files it would have deleted first are all still there.
+    void runOntoADiskWithoutANamingWayTouchesNothing_data() {
+        QTest::addColumn<DiskKind>("kind");
+        QTest::newRow("exfat-fuse") << DiskKind::ExFatFuse;
+        QTest::newRow("fusefat") << DiskKind::FatFuse;
+    }
+    void runOntoADiskWithoutANamingWayTouchesNothing() {
+        QFETCH(DiskKind, kind);
+        CORVALIN_MOUNT_OR_SKIP(disk, kind);
+        QTemporaryDir dir;
+        const fs::path source = fs::path(dir.path().toStdString()) / "src";
+        makeEntries(dir.path().toStdString(), {"d:src", "d:src/a", "f:src/a/notes.txt", "f:src/a/cat.jpg", "d:prog"});
+        Module1 vars;
+        DestinationOnly observer(disk->mountPoint());
+        const SettingsFiles files{source.parent_path() / "prog", source.parent_path() / "prog"};
+        MoveRun run(vars, files, observer, Removal(true));
+        std::vector<fs::path> folderList;
+        const MoveRunResult result = run.run(source, true, folderList);
+        QCOMPARE(result.outcome, MoveOutcome::Failed);
+        QVERIFY2(result.error->reason().find("置き換えずに") != std::string::npos, result.error->reason().c_str());
+        QCOMPARE(allNames(source / "a"), (QByteArrayList{"cat.jpg", "notes.txt"}));
+        QCOMPARE(allNames(disk->mountPoint()), QByteArrayList());
     }
 
     // A stick mounted read-only takes nothing: the probe says so with the system's reason, so that
@@ -166,7 +209,8 @@ private:
 
     // A name the rule lets through, the disk holds under those very bytes; a name the disk refuses,
     // the rule refuses too, and a lookup of it means "not there".
-    void checkNamesHold(int folderFd, const DiskNameRules& rules, std::size_t longestName) {
+    void checkNamesHold(const HeldFolder& folder, const DiskNameRules& rules, std::size_t longestName) {
+        const int folderFd = folder.fd();
         for (const std::string& name : trialNames()) {
             const DiskFit fit = diskFitOf(name, 7, rules, longestName);
             const int created = createFile(folderFd, name);
@@ -186,6 +230,8 @@ private:
                      (shown + " refused: " + strerror(created)).constData());
             const int lookup = lookupError(folderFd, name);
             QVERIFY2(lookupMeansAbsent(lookup), (shown + " looked up: " + strerror(lookup)).constData());
+            const Result<HeldEntry> held = folder.lookup(name);
+            QVERIFY2(held.ok() && held.value().kind == HeldEntry::Kind::None, shown.constData());
         }
     }
 };
