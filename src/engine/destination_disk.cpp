@@ -1,5 +1,6 @@
 #include "engine/destination_disk.h"
 
+#include "engine/disk_names.h"
 #include "engine/move_run.h"
 
 namespace corvalin {
@@ -32,6 +33,24 @@ std::string noNamingWayText(const DiskNameRules& rules) {
     return "移動先のディスク" + (kind.empty() ? std::string() : "（" + kind + "）") +
            "では、ほかのファイルを置き換えずに画像の名前を付けられません（ハードリンクも、"
            "置き換えない名前の変更も使えません）。移動先に別のディスクのフォルダを選んで下さい。";
+}
+
+} // namespace corvalin
+
+namespace corvalin {
+
+// Whether the destination's disk cannot hold the picture's new name (or its size): it is noted
+// with why; a name too long keeps its own list, whose reason is one for all.
+bool MoveRun::leftForTheDisk(const std::filesystem::path& source, const std::string& newName,
+                             const HeldEntry& picture) {
+    const DiskFit fit = diskFitOf(newName, picture.identity.size, m_destinationDisk->rules, m_longestName);
+    if (fit.refusal == DiskRefusal::None)
+        return false;
+    if (fit.refusal == DiskRefusal::NameTooLong)
+        m_namesTooLong.push_back(source);
+    else
+        m_namesRefusedByDisk.push_back({source, diskRefusalText(fit, m_destinationDisk->rules, m_longestName)});
+    return true;
 }
 
 } // namespace corvalin

@@ -296,10 +296,9 @@ Status MoveRun::movePicture(const HeldFolder& folder, const std::string& name, c
     if (const Result<bool> left = leaveOutDuplicate(folder, name, picture, destination);
         !left || left.value())
         return left.status();
-    // Every number gives a name of the same length: a name too long is known before anything is
-    // done, and the picture stays with its folder while the others move.
-    if (firstName.size() > m_longestName) {
-        m_namesTooLong.push_back(source);
+    // Every number gives a name of the same length and the same characters: a name the disk
+    // cannot hold is known before anything is done, and the picture stays with its folder.
+    if (leftForTheDisk(source, firstName, picture)) {
         m_foldersHoldingLongNames.insert(childFolderOf(m_sourceParent, source).native());
         return {};
     }
@@ -440,6 +439,7 @@ MoveRunResult MoveRun::finish(MoveOutcome outcome, std::optional<Error> error) {
             m_namesTooLong,
             m_foldersKeptForLongNames,
             m_longestName,
+            m_namesRefusedByDisk,
             m_specialFiles,
             m_foldersRemoved,
             m_numbering.numbersSkipped(),

@@ -210,6 +210,10 @@ void addFilesLeft(MovePlan& plan, MoveRunResult& result) {
         std::string(kLongNameFileLeftText) + "。" + longNameReasonText(result.longestName);
     for (const fs::path& file : plan.namesTooLong)
         plan.problems.push_back({ProblemKind::NameTooLong, file.native(), tooLong});
+    plan.namesRefusedByDisk = std::move(result.namesRefusedByDisk);
+    for (const NameLeft& left : plan.namesRefusedByDisk)
+        plan.problems.push_back({ProblemKind::NameTooLong, left.file.native(),
+                                 std::string(kDiskRefusedFileLeftText) + "。" + left.reason});
     for (const fs::path& folder : result.foldersKeptForLongNames)
         plan.problems.push_back({ProblemKind::NameTooLong, folder.native(), kLongNameFolderKeptText});
     for (const ChangedFolder& folder : result.changedFolders)

@@ -84,6 +84,7 @@ struct MovePlan {
     std::vector<std::filesystem::path> downloadsLeft;
     std::vector<std::filesystem::path> foldersKeptForDownloads;
     std::vector<std::filesystem::path> namesTooLong;
+    std::vector<NameLeft> namesRefusedByDisk; // names or sizes the destination's disk cannot hold
     std::vector<PlanProblem> problems;
     long numbersSkipped = 0; // held by the destination already, so passed over
     std::uint64_t pictureBytes = 0;

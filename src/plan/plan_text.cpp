@@ -96,6 +96,8 @@ void picturesLeftLines(const MovePlan& plan, std::vector<std::string>& lines) {
     if (!plan.namesTooLong.empty())
         lines.push_back("名前が長すぎるため残す画像: " + count(plan.namesTooLong.size()) +
                         "（名前を短くして下さい）");
+    if (!plan.namesRefusedByDisk.empty())
+        lines.push_back("移動先のディスクに置けないため残す画像: " + count(plan.namesRefusedByDisk.size()));
     if (const std::size_t hidden = problemsOf(plan, ProblemKind::HiddenPicture))
         lines.push_back("隠しファイルのため移動しない画像: " + count(hidden));
     if (const std::size_t loose = problemsOf(plan, ProblemKind::InSourceParent))
