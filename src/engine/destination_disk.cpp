@@ -35,10 +35,6 @@ std::string noNamingWayText(const DiskNameRules& rules) {
            "置き換えない名前の変更も使えません）。移動先に別のディスクのフォルダを選んで下さい。";
 }
 
-} // namespace corvalin
-
-namespace corvalin {
-
 // Whether the destination's disk cannot hold the picture's new name (or its size): it is noted
 // with why; a name too long keeps its own list, whose reason is one for all.
 bool MoveRun::leftForTheDisk(const std::filesystem::path& source, const std::string& newName,
@@ -49,7 +45,8 @@ bool MoveRun::leftForTheDisk(const std::filesystem::path& source, const std::str
     if (fit.refusal == DiskRefusal::NameTooLong)
         m_namesTooLong.push_back(source);
     else
-        m_namesRefusedByDisk.push_back({source, diskRefusalText(fit, m_destinationDisk->rules, m_longestName)});
+        m_namesRefusedByDisk.push_back(
+            {source, diskRefusalText(fit, m_destinationDisk->rules, m_longestName)});
     return true;
 }
 

@@ -208,7 +208,8 @@ private:
     void countUnchosenPictures(const std::vector<std::string>& names);
     void showNewName(const std::filesystem::path& source, std::string name);
     Status useDestination(const std::filesystem::path& destination);
-    bool leftForTheDisk(const std::filesystem::path& source, const std::string& newName, const HeldEntry& picture);
+    bool leftForTheDisk(const std::filesystem::path& source, const std::string& newName,
+                        const HeldEntry& picture);
     Status deleteChildFolders(const std::vector<std::filesystem::path>& folderList);
     MoveRunResult finish(MoveOutcome outcome, std::optional<Error> error = {});
 
@@ -246,7 +247,7 @@ private:
     std::vector<std::filesystem::path> m_downloadsLeft;
     std::vector<std::filesystem::path> m_foldersKeptForDownloads;
     std::optional<DiskProfile> m_destinationDisk; // of the checked destination
-    std::size_t m_longestName = 255;               // of the checked destination's file system
+    std::size_t m_longestName = 255;              // of the checked destination's file system
     std::vector<std::filesystem::path> m_namesTooLong;
     std::vector<NameLeft> m_namesRefusedByDisk;
     std::unordered_set<std::string> m_foldersHoldingLongNames;

@@ -212,7 +212,7 @@ void addFilesLeft(MovePlan& plan, MoveRunResult& result) {
         plan.problems.push_back({ProblemKind::NameTooLong, file.native(), tooLong});
     plan.namesRefusedByDisk = std::move(result.namesRefusedByDisk);
     for (const NameLeft& left : plan.namesRefusedByDisk)
-        plan.problems.push_back({ProblemKind::NameTooLong, left.file.native(),
+        plan.problems.push_back({ProblemKind::NotHeldByDisk, left.file.native(),
                                  std::string(kDiskRefusedFileLeftText) + "。" + left.reason});
     for (const fs::path& folder : result.foldersKeptForLongNames)
         plan.problems.push_back({ProblemKind::NameTooLong, folder.native(), kLongNameFolderKeptText});

@@ -54,7 +54,9 @@ enum class ProblemKind : std::uint8_t {
                       // one: left as it is
     HiddenPicture,    // a hidden picture in a child folder: never moved; it goes with its folder or
                       // stays there
-    InSourceParent    // a picture lying directly in the source parent folder: never moved
+    InSourceParent,   // a picture lying directly in the source parent folder: never moved
+    NotHeldByDisk     // a picture the destination's disk cannot hold (a character, the name's
+                      // encoding, its size): left as it is
 };
 
 struct PlanProblem {

@@ -107,8 +107,8 @@ void picturesLeftLines(const MovePlan& plan, std::vector<std::string>& lines) {
 // With the way the run will name its pictures, as the probe of the destination found it.
 std::string fileSystemLine(const MovePlan& plan) {
     const bool across = *plan.acrossFileSystems;
-    const NamingWay way = plan.destinationDisk ? runNamingWay(plan.destinationDisk->probe, across)
-                                               : NamingWay::RenameNoReplace;
+    const NamingWay way =
+        plan.destinationDisk ? runNamingWay(plan.destinationDisk->probe, across) : NamingWay::RenameNoReplace;
     if (way == NamingWay::HardLink)
         return across ? "移動先は別のファイルシステムです（コピーして、ハードリンクで名前を付けます）。"
                       : "移動先は同じファイルシステムです（ハードリンクで名前を付けて移動します）。";

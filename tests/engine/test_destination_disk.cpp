@@ -93,7 +93,8 @@ private slots:
             << false << true << false << "（ハードリンクで名前を付けて移動します）" << false;
         QTest::newRow("no rename without replacing, other disk")
             << false << true << true << "（コピーして、ハードリンクで名前を付けます）" << false;
-        QTest::newRow("no hard links, other disk") << true << false << true << "（コピーして移動します）" << false;
+        QTest::newRow("no hard links, other disk")
+            << true << false << true << "（コピーして移動します）" << false;
         QTest::newRow("neither, as exFAT") << true << true << false << refusal << true;
         QTest::newRow("neither, as exFAT, other disk") << true << true << true << refusal << true;
     }

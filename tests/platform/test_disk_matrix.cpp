@@ -14,6 +14,7 @@
 
 #include "disk_helpers.h"
 #include "disk_mounts.h"
+#include "quiet_observers.h"
 
 #include <QTest>
 #include <fcntl.h>
@@ -67,20 +68,6 @@ int createFile(int folderFd, const std::string& name) {
         return errno;
     return writeAll(fd.get(), "picture");
 }
-
-// A run's observer that only names the destination.
-class DestinationOnly : public MoveRunObserver {
-public:
-    explicit DestinationOnly(fs::path destination) : m_destination(std::move(destination)) {}
-    void yield() override {}
-    void surveyStarted() override {}
-    bool stopRequested() override { return false; }
-    bool cancelRequested() override { return false; }
-    fs::path destination() override { return m_destination; }
-
-private:
-    fs::path m_destination;
-};
 
 int lookupError(int folderFd, const std::string& name) {
     struct stat st {};
@@ -166,15 +153,17 @@ private slots:
         CORVALIN_MOUNT_OR_SKIP(disk, kind);
         QTemporaryDir dir;
         const fs::path source = fs::path(dir.path().toStdString()) / "src";
-        makeEntries(dir.path().toStdString(), {"d:src", "d:src/a", "f:src/a/notes.txt", "f:src/a/cat.jpg", "d:prog"});
+        makeEntries(dir.path().toStdString(),
+                    {"d:src", "d:src/a", "f:src/a/notes.txt", "f:src/a/cat.jpg", "d:prog"});
         Module1 vars;
-        DestinationOnly observer(disk->mountPoint());
+        QuietMove observer(disk->mountPoint());
         const SettingsFiles files{source.parent_path() / "prog", source.parent_path() / "prog"};
         MoveRun run(vars, files, observer, Removal(true));
         std::vector<fs::path> folderList;
         const MoveRunResult result = run.run(source, true, folderList);
         QCOMPARE(result.outcome, MoveOutcome::Failed);
-        QVERIFY2(result.error->reason().find("置き換えずに") != std::string::npos, result.error->reason().c_str());
+        QVERIFY2(result.error->reason().find("置き換えずに") != std::string::npos,
+                 result.error->reason().c_str());
         QCOMPARE(allNames(source / "a"), (QByteArrayList{"cat.jpg", "notes.txt"}));
         QCOMPARE(allNames(disk->mountPoint()), QByteArrayList());
     }
@@ -185,13 +174,14 @@ private slots:
         CORVALIN_MOUNT_OR_SKIP(disk, DiskKind::Ntfs3g);
         QTemporaryDir dir;
         const fs::path source = fs::path(dir.path().toStdString()) / "src";
-        makeEntries(dir.path().toStdString(), {"d:src", "d:src/a", "d:src/b", "f:src/a/q?.jpg", "f:src/a/x:y.jpg",
-                                               "f:src/a/cat.jpg", "f:src/b/dog.jpg", "d:prog"});
+        makeEntries(dir.path().toStdString(),
+                    {"d:src", "d:src/a", "d:src/b", "f:src/a/q?.jpg", "f:src/a/x:y.jpg", "f:src/a/cat.jpg",
+                     "f:src/b/dog.jpg", "d:prog"});
         const SettingsFiles files{source.parent_path() / "prog", source.parent_path() / "prog"};
         const PlanRequest request{source, disk->mountPoint(), true, true, {}, false};
         const MovePlan plan = makeMovePlan(Module1{}, files, request);
         Module1 vars;
-        DestinationOnly observer(disk->mountPoint());
+        QuietMove observer(disk->mountPoint());
         MoveRun run(vars, files, observer, Removal(true));
         std::vector<fs::path> folderList;
         const MoveRunResult result = run.run(source, true, folderList);
