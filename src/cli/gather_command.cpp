@@ -50,7 +50,8 @@ struct GatherRequest {
 
 bool leftFiles(const MoveRunResult& result) {
     return !result.downloadsLeft.empty() || !result.foldersKeptForDownloads.empty() ||
-           !result.namesTooLong.empty() || !result.specialFiles.empty() || !result.changedFolders.empty();
+           !result.namesTooLong.empty() || !result.namesRefusedByDisk.empty() ||
+           !result.specialFiles.empty() || !result.changedFolders.empty();
 }
 
 void reportEach(const char* heading, const std::vector<fs::path>& paths, Terminal& terminal) {
@@ -69,6 +70,9 @@ void reportFilesLeft(const MoveRunResult& result, Terminal& terminal) {
     reportEach(kLongNameFolderKeptText, result.foldersKeptForLongNames, terminal);
     if (!result.namesTooLong.empty())
         terminal.message(longNameReasonText(result.longestName));
+    for (const NameLeft& left : result.namesRefusedByDisk)
+        terminal.message(std::string(kDiskRefusedFileLeftText) + ": " + legibleName(left.file.native()) +
+                         "（" + left.reason + "）");
     reportEach(kSpecialFileLeftText, result.specialFiles, terminal);
     for (const ChangedFolder& folder : result.changedFolders)
         terminal.message(std::string(kChangedFolderLeftText) + ": " + legibleName(folder.path.native()) +

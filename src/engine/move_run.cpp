@@ -299,10 +299,9 @@ Status MoveRun::movePicture(const HeldFolder& folder, const std::string& name, c
     if (const Result<bool> left = leaveOutDuplicate(folder, name, picture, destination);
         !left || left.value())
         return left.status();
-    // Every number gives a name of the same length: a name too long is known before anything is
-    // done, and the picture stays with its folder while the others move.
-    if (firstName.size() > m_longestName) {
-        m_namesTooLong.push_back(source);
+    // Every number gives a name of the same length and the same characters: a name the disk
+    // cannot hold is known before anything is done, and the picture stays with its folder.
+    if (leftForTheDisk(source, firstName, picture)) {
         m_foldersHoldingLongNames.insert(childFolderOf(m_sourceParent, source).native());
         return {};
     }
@@ -378,13 +377,17 @@ Status MoveRun::useDestination(const fs::path& destination) {
         return outside;
     if (Status outside = checkHeldDestination(*m_source, held.value()); !outside)
         return outside;
+    Result<DiskProfile> disk = checkDestinationDisk(held.value());
+    if (!disk)
+        return disk.status();
     if (Status recovered = m_layer->prepareDestination(held.value()); !recovered)
         return recovered;
     if (Status listed = m_numbering.meet(destination, held.value()); !listed)
         return listed;
     m_destination = std::move(held.value());
     m_checkedDestination = destination;
-    m_longestName = longestNameIn(destination);
+    m_destinationDisk = std::move(disk.value());
+    m_longestName = m_destinationDisk->longestName;
     // One met during the run must have room for the pictures still to come.
     return m_numbering.checkRoom(destination, m_picturesFound - m_picturesHandled);
 }
@@ -442,10 +445,12 @@ MoveRunResult MoveRun::finish(MoveOutcome outcome, std::optional<Error> error) {
             m_namesTooLong,
             m_foldersKeptForLongNames,
             m_longestName,
+            m_namesRefusedByDisk,
             m_specialFiles,
             m_foldersRemoved,
             m_numbering.numbersSkipped(),
-            m_folders ? m_folders->changed() : std::vector<ChangedFolder>{}};
+            m_folders ? m_folders->changed() : std::vector<ChangedFolder>{},
+            m_destinationDisk};
 }
 
 } // namespace corvalin

@@ -3,6 +3,7 @@
 #include "app/module1.h"
 #include "app/startup.h"
 #include "engine/cross_device_moves.h"
+#include "engine/destination_disk.h"
 #include "engine/duplicate_finder.h"
 #include "engine/duplicate_lookahead.h"
 #include "engine/file_layer.h"
@@ -80,6 +81,12 @@ enum class MoveOutcome {
     Failed     // an operation failed: the run stopped there and ended as a cancel does
 };
 
+// A picture left in its folder, with why, for the user.
+struct NameLeft {
+    std::filesystem::path file;
+    std::string reason;
+};
+
 struct MoveRunResult {
     MoveOutcome outcome = MoveOutcome::Completed;
     std::optional<Error> error; // set when Failed
@@ -94,6 +101,10 @@ struct MoveRunResult {
     std::vector<std::filesystem::path> namesTooLong;
     std::vector<std::filesystem::path> foldersKeptForLongNames;
     std::size_t longestName = 255; // the destination's limit, in bytes
+    // Pictures left the same way because the destination's disk cannot hold their name or size
+    // (characters FAT or NTFS refuse, a name that is not UTF-8 where names are UTF-16, 4 GB on FAT),
+    // each with the reason; their child folders are kept with those for long names.
+    std::vector<NameLeft> namesRefusedByDisk;
     // FIFOs, sockets and devices named like pictures in the folders emptied, and pictures that
     // were no regular file any more when their turn came: never moved.
     std::vector<std::filesystem::path> specialFiles;
@@ -104,6 +115,9 @@ struct MoveRunResult {
     // Folders that were no longer the ones surveyed when the run came to them, left as they were
     // with everything in them (describeChangedFolders words them).
     std::vector<ChangedFolder> changedFolders;
+    // What the destination's disk allows, as the run's start found it; nothing when the run
+    // stopped before.
+    std::optional<DiskProfile> destinationDisk;
 };
 
 // What a failure to move a picture into the destination was doing, as messages name it.
@@ -203,6 +217,8 @@ private:
     void countUnchosenPictures(const std::vector<std::string>& names);
     void showNewName(const std::filesystem::path& source, std::string name);
     Status useDestination(const std::filesystem::path& destination);
+    bool leftForTheDisk(const std::filesystem::path& source, const std::string& newName,
+                        const HeldEntry& picture);
     Status deleteChildFolders(const std::vector<std::filesystem::path>& folderList);
     MoveRunResult finish(MoveOutcome outcome, std::optional<Error> error = {});
 
@@ -239,8 +255,10 @@ private:
     std::string m_nameShown;
     std::vector<std::filesystem::path> m_downloadsLeft;
     std::vector<std::filesystem::path> m_foldersKeptForDownloads;
-    std::size_t m_longestName = 255; // of the checked destination's file system
+    std::optional<DiskProfile> m_destinationDisk; // of the checked destination
+    std::size_t m_longestName = 255;              // of the checked destination's file system
     std::vector<std::filesystem::path> m_namesTooLong;
+    std::vector<NameLeft> m_namesRefusedByDisk;
     std::unordered_set<std::string> m_foldersHoldingLongNames;
     std::vector<std::filesystem::path> m_foldersKeptForLongNames;
     std::vector<std::filesystem::path> m_specialFiles;

@@ -6,6 +6,7 @@
 #include "history/serial_after_cut.h"
 #include "history/unclean_end.h"
 #include "naming/serial_name.h"
+#include "platform/absent_name.h"
 #include "platform/file_ops.h"
 #include "platform/interrupted_moves.h"
 #include "platform/posix_io.h"
@@ -149,7 +150,7 @@ void finishMovesAfterCut(const fs::path& historyFolder, const std::vector<Sessio
     for (const fs::path& folder : foldersOf(session)) {
         // Opened once by the path its journal gives; its hidden files are reached by name there.
         const Result<HeldFolder> held = HeldFolder::open(folder);
-        if (!held && (held.code() == ENOENT || held.code() == ENOTDIR))
+        if (!held && lookupMeansAbsent(held.code()))
             continue; // a card taken out: the run that next moves there finishes them
         if (!held) {
             report.failures.push_back(held.error());

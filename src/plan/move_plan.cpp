@@ -204,6 +204,10 @@ void addFilesLeft(MovePlan& plan, MoveRunResult& result) {
         std::string(kLongNameFileLeftText) + "。" + longNameReasonText(result.longestName);
     for (const fs::path& file : plan.namesTooLong)
         plan.problems.push_back({ProblemKind::NameTooLong, file.native(), tooLong});
+    plan.namesRefusedByDisk = std::move(result.namesRefusedByDisk);
+    for (const NameLeft& left : plan.namesRefusedByDisk)
+        plan.problems.push_back({ProblemKind::NotHeldByDisk, left.file.native(),
+                                 std::string(kDiskRefusedFileLeftText) + "。" + left.reason});
     for (const fs::path& folder : result.foldersKeptForLongNames)
         plan.problems.push_back({ProblemKind::NameTooLong, folder.native(), kLongNameFolderKeptText});
     for (const ChangedFolder& folder : result.changedFolders)
@@ -280,6 +284,7 @@ MovePlan makeMovePlan(const Module1& vars, const SettingsFiles& files, const Pla
     // As the run held them; nothing when it never held both.
     if (run.heldSource() && recorder.destinationDevice())
         plan.acrossFileSystems = run.heldSource()->id().device != *recorder.destinationDevice();
+    plan.destinationDisk = result.destinationDisk;
     const std::vector<PlanProblem> notEntered = leftOut(plan, run, folderList, result);
     addFilesLeft(plan, result);
     plan.problems.insert(plan.problems.end(), notEntered.begin(), notEntered.end());

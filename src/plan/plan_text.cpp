@@ -1,6 +1,7 @@
 #include "plan/plan_text.h"
 
 #include "app/error_text.h"
+#include "engine/destination_disk.h"
 #include "naming/serial_name.h"
 #include "platform/name_text.h"
 #include "platform/utf8.h"
@@ -95,15 +96,24 @@ void picturesLeftLines(const MovePlan& plan, std::vector<std::string>& lines) {
     if (!plan.namesTooLong.empty())
         lines.push_back("名前が長すぎるため残す画像: " + count(plan.namesTooLong.size()) +
                         "（名前を短くして下さい）");
+    if (!plan.namesRefusedByDisk.empty())
+        lines.push_back("移動先のディスクに置けないため残す画像: " + count(plan.namesRefusedByDisk.size()));
     if (const std::size_t hidden = problemsOf(plan, ProblemKind::HiddenPicture))
         lines.push_back("隠しファイルのため移動しない画像: " + count(hidden));
     if (const std::size_t loose = problemsOf(plan, ProblemKind::InSourceParent))
         lines.push_back("移動元親フォルダに直接あるため移動しない画像: " + count(loose));
 }
 
+// With the way the run will name its pictures, as the probe of the destination found it.
 std::string fileSystemLine(const MovePlan& plan) {
-    return *plan.acrossFileSystems ? "移動先は別のファイルシステムです（コピーして移動します）。"
-                                   : "移動先は同じファイルシステムです（名前の変更で移動します）。";
+    const bool across = *plan.acrossFileSystems;
+    const NamingWay way =
+        plan.destinationDisk ? runNamingWay(plan.destinationDisk->probe, across) : NamingWay::RenameNoReplace;
+    if (way == NamingWay::HardLink)
+        return across ? "移動先は別のファイルシステムです（コピーして、ハードリンクで名前を付けます）。"
+                      : "移動先は同じファイルシステムです（ハードリンクで名前を付けて移動します）。";
+    return across ? "移動先は別のファイルシステムです（コピーして移動します）。"
+                  : "移動先は同じファイルシステムです（名前の変更で移動します）。";
 }
 
 // A run refused at its start does nothing at all; one that fails later has done what comes before.
@@ -221,7 +231,8 @@ std::vector<std::string> planSummary(const MovePlan& plan) {
     picturesLeftLines(plan, lines);
     lines.push_back("容量: 移動する画像 " + byteText(plan.pictureBytes) + "、削除するもの " +
                     byteText(plan.removalBytes + plan.duplicateBytes));
-    if (plan.acrossFileSystems)
+    // A destination refused before its probe names no way: the line of its stop says why.
+    if (plan.acrossFileSystems && (plan.destinationDisk || !plan.error))
         lines.push_back(fileSystemLine(plan));
     if (plan.error)
         lines.push_back(stopLine(plan));

@@ -1,5 +1,6 @@
 #include "platform/batch_copy.h"
 
+#include "platform/absent_name.h"
 #include "platform/file_ops.h"
 #include "platform/move_temp_files.h"
 #include "platform/paths.h"
@@ -136,7 +137,7 @@ Status chooseFreeName(BatchCopy& copy, const HeldFolder& destination, CopyNaming
         decided = false;
         struct stat existing {};
         if (::fstatat(destination.fd(), finalName(copy).c_str(), &existing, AT_SYMLINK_NOFOLLOW) != 0) {
-            if (errno != ENOENT)
+            if (!lookupMeansAbsent(errno))
                 return errorFromErrno(kMoveText, copy.source, errno);
             break;
         }

@@ -29,11 +29,6 @@ int folderWriteRefusal(int folderFd) {
     return 0;
 }
 
-std::size_t longestNameIn(const fs::path& folder) {
-    const long longest = ::pathconf(folder.c_str(), _PC_NAME_MAX);
-    return longest > 0 ? static_cast<std::size_t>(longest) : NAME_MAX;
-}
-
 std::optional<std::uint64_t> roomIn(const fs::path& folder) {
     struct statvfs info {};
     if (::statvfs(folder.c_str(), &info) != 0)

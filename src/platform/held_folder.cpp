@@ -1,5 +1,7 @@
 #include "platform/held_folder.h"
 
+#include "platform/absent_name.h"
+
 #include "platform/paths.h"
 
 #include <algorithm>
@@ -238,7 +240,8 @@ Result<HeldEntry> HeldFolder::lookup(const std::string& name) const {
         return errorFromErrno(kLookText, pathOf(name), EINVAL);
     struct stat st {};
     if (::fstatat(m_fd.get(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT) != 0) {
-        if (errno == ENOENT)
+        // A name the disk cannot hold (EILSEQ on exFAT, ENAMETOOLONG) is a name nothing has.
+        if (lookupMeansAbsent(errno))
             return HeldEntry{};
         return errorFromErrno(kLookText, pathOf(name), errno);
     }

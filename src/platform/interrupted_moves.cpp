@@ -5,6 +5,7 @@
 // held; each source by its name in its own folder.
 #include "platform/interrupted_moves.h"
 
+#include "platform/absent_name.h"
 #include "platform/file_ops.h"
 #include "platform/move_temp_files.h"
 #include "platform/paths.h"
@@ -151,7 +152,7 @@ int judgeOne(const HeldFolder& folder, const std::string& stem, InterruptedMove&
 int removeSource(const InterruptedMove& move) {
     const Result<HeldFolder> folder = HeldFolder::open(folderOf(move.source.native()));
     if (!folder)
-        return folder.code() == ENOENT ? 0 : folder.code();
+        return lookupMeansAbsent(folder.code()) ? 0 : folder.code();
     const std::string name = ownName(move.source);
     const Result<HeldEntry> now = folder.value().lookup(name);
     if (!now)

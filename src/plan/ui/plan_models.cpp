@@ -34,6 +34,8 @@ QString problemKindText(ProblemKind kind) {
         return QStringLiteral("隠しファイル");
     case ProblemKind::InSourceParent:
         return QStringLiteral("親フォルダの画像");
+    case ProblemKind::NotHeldByDisk:
+        return QStringLiteral("移動先に置けない");
     }
     return {};
 }
