@@ -61,10 +61,21 @@ std::string checksumText(std::string_view bytes) {
 
 } // namespace
 
-std::string encodeField(std::string_view bytes) {
-    std::string out;
-    out.reserve(bytes.size());
+namespace {
+
+// Plain ASCII, the bulk of every path, stands as it is.
+bool isPlainAscii(char c) {
+    return c >= 0x20 && c < 0x7F && c != '%';
+}
+
+void appendEncodedField(std::string& out, std::string_view bytes) {
     for (std::size_t at = 0; at < bytes.size();) {
+        std::size_t plain = at;
+        while (plain < bytes.size() && isPlainAscii(bytes[plain]))
+            ++plain;
+        out.append(bytes.substr(at, plain - at));
+        if ((at = plain) == bytes.size())
+            break;
         const std::size_t length = utf8SequenceLength(bytes, at);
         if (length == 0 || bytes[at] == '%' || isControl(bytes, at, length)) {
             // One byte at a time: a byte that is no UTF-8 stands alone.
@@ -77,6 +88,14 @@ std::string encodeField(std::string_view bytes) {
         out.append(bytes.substr(at, length));
         at += length;
     }
+}
+
+} // namespace
+
+std::string encodeField(std::string_view bytes) {
+    std::string out;
+    out.reserve(bytes.size());
+    appendEncodedField(out, bytes);
     return out;
 }
 
@@ -101,9 +120,13 @@ std::optional<std::string> decodeField(std::string_view text) {
 }
 
 std::string encodeRecordLine(const std::vector<std::string>& fields) {
+    std::size_t size = 10;
+    for (const std::string& field : fields)
+        size += field.size() + 1;
     std::string line;
+    line.reserve(size + size / 8);
     for (const std::string& field : fields) {
-        line += encodeField(field);
+        appendEncodedField(line, field);
         line += '\t';
     }
     line += checksumText(line);
