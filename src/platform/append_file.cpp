@@ -2,8 +2,8 @@
 
 #include "platform/posix_io.h"
 
-#include <cerrno>
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <fcntl.h>
 #include <linux/magic.h>
