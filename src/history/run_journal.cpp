@@ -140,12 +140,12 @@ Result<RunJournal> RunJournal::reopen(const fs::path& file, JournalContents& con
     return RunJournal(std::move(opened.value()), contents.records.size(), contents.wholeBytes);
 }
 
-Status RunJournal::recordMove(std::int32_t serialNo, const fs::path& from, const fs::path& to,
+Status RunJournal::recordMove(std::int32_t serialNo, fs::path from, fs::path to,
                               const FileIdentity& identity) {
     JournalRecord record(RecordType::Move);
     record.number = serialNo;
-    record.from = from;
-    record.to = to;
+    record.from = std::move(from);
+    record.to = std::move(to);
     record.identity = identity;
     return append(record);
 }
