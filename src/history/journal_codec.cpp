@@ -32,15 +32,23 @@ int hexValue(char c) {
     return -1;
 }
 
-std::array<std::uint32_t, 256> makeCrcTable() {
-    std::array<std::uint32_t, 256> table{};
+// Eight tables, so that the checksum takes eight bytes a step (a record of every picture is
+// checked as it is written and again whenever the history is read).
+using CrcTables = std::array<std::array<std::uint32_t, 256>, 8>;
+
+CrcTables makeCrcTables() {
+    CrcTables tables{};
     for (std::uint32_t n = 0; n < 256; ++n) {
         std::uint32_t c = n;
         for (int k = 0; k < 8; ++k)
             c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
-        table[n] = c;
+        tables[0][n] = c;
     }
-    return table;
+    for (std::size_t t = 1; t < tables.size(); ++t) {
+        for (std::size_t n = 0; n < 256; ++n)
+            tables[t][n] = (tables[t - 1][n] >> 8) ^ tables[0][tables[t - 1][n] & 0xFF];
+    }
+    return tables;
 }
 
 std::string checksumText(std::string_view bytes) {
@@ -53,10 +61,21 @@ std::string checksumText(std::string_view bytes) {
 
 } // namespace
 
-std::string encodeField(std::string_view bytes) {
-    std::string out;
-    out.reserve(bytes.size());
+namespace {
+
+// Plain ASCII, the bulk of every path, stands as it is.
+bool isPlainAscii(char c) {
+    return c >= 0x20 && c < 0x7F && c != '%';
+}
+
+void appendEncodedField(std::string& out, std::string_view bytes) {
     for (std::size_t at = 0; at < bytes.size();) {
+        std::size_t plain = at;
+        while (plain < bytes.size() && isPlainAscii(bytes[plain]))
+            ++plain;
+        out.append(bytes.substr(at, plain - at));
+        if ((at = plain) == bytes.size())
+            break;
         const std::size_t length = utf8SequenceLength(bytes, at);
         if (length == 0 || bytes[at] == '%' || isControl(bytes, at, length)) {
             // One byte at a time: a byte that is no UTF-8 stands alone.
@@ -69,6 +88,14 @@ std::string encodeField(std::string_view bytes) {
         out.append(bytes.substr(at, length));
         at += length;
     }
+}
+
+} // namespace
+
+std::string encodeField(std::string_view bytes) {
+    std::string out;
+    out.reserve(bytes.size());
+    appendEncodedField(out, bytes);
     return out;
 }
 
@@ -93,9 +120,13 @@ std::optional<std::string> decodeField(std::string_view text) {
 }
 
 std::string encodeRecordLine(const std::vector<std::string>& fields) {
+    std::size_t size = 10;
+    for (const std::string& field : fields)
+        size += field.size() + 1;
     std::string line;
+    line.reserve(size + size / 8);
     for (const std::string& field : fields) {
-        line += encodeField(field);
+        appendEncodedField(line, field);
         line += '\t';
     }
     line += checksumText(line);
@@ -122,10 +153,19 @@ std::optional<std::vector<std::string>> decodeRecordLine(std::string_view line) 
 }
 
 std::uint32_t crc32(std::string_view bytes) {
-    static const std::array<std::uint32_t, 256> table = makeCrcTable();
+    static const CrcTables tables = makeCrcTables();
+    const auto* at = reinterpret_cast<const unsigned char*>(bytes.data());
+    std::size_t left = bytes.size();
     std::uint32_t crc = 0xFFFFFFFFu;
-    for (const char c : bytes)
-        crc = table[(crc ^ static_cast<unsigned char>(c)) & 0xFF] ^ (crc >> 8);
+    for (; left >= 8; left -= 8, at += 8) {
+        const std::uint32_t low = crc ^ (std::uint32_t(at[0]) | std::uint32_t(at[1]) << 8 |
+                                         std::uint32_t(at[2]) << 16 | std::uint32_t(at[3]) << 24);
+        crc = tables[7][low & 0xFF] ^ tables[6][(low >> 8) & 0xFF] ^ tables[5][(low >> 16) & 0xFF] ^
+              tables[4][low >> 24] ^ tables[3][at[4]] ^ tables[2][at[5]] ^ tables[1][at[6]] ^
+              tables[0][at[7]];
+    }
+    for (; left > 0; --left, ++at)
+        crc = tables[0][(crc ^ *at) & 0xFF] ^ (crc >> 8);
     return crc ^ 0xFFFFFFFFu;
 }
 

@@ -47,8 +47,8 @@ public:
 
     // A picture about to be moved from `from` to `to` under `serialNo`; `identity` is what its
     // folder showed of it (never looked up again by its path).
-    Status recordMove(std::int32_t serialNo, const std::filesystem::path& from,
-                      const std::filesystem::path& to, const FileIdentity& identity);
+    Status recordMove(std::int32_t serialNo, std::filesystem::path from, std::filesystem::path to,
+                      const FileIdentity& identity);
     Status recordDelete(const std::filesystem::path& item, bool folder,
                         const std::filesystem::path& twin = {});
     // An item about to go to the Trash (at its reserved place) or to be deleted for good; `twin`

@@ -4,12 +4,26 @@ namespace corvalin {
 
 namespace fs = std::filesystem;
 
-fs::path joinPath(const fs::path& folder, const fs::path& name) {
-    std::string joined = folder.native();
+fs::path joinPath(const fs::path& folder, std::string_view name) {
+    std::string joined;
+    joined.reserve(folder.native().size() + 1 + name.size());
+    joined = folder.native();
     if (joined.empty() || joined.back() != '/')
         joined += '/';
-    joined += name.native();
-    return fs::path(joined);
+    joined += name;
+    return fs::path(std::move(joined));
+}
+
+fs::path joinPath(const fs::path& folder, const fs::path& name) {
+    return joinPath(folder, std::string_view(name.native()));
+}
+
+fs::path joinPath(const fs::path& folder, const std::string& name) {
+    return joinPath(folder, std::string_view(name));
+}
+
+fs::path joinPath(const fs::path& folder, const char* name) {
+    return joinPath(folder, std::string_view(name));
 }
 
 fs::path withoutTrailingSlash(const fs::path& path) {
