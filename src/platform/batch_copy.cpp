@@ -22,17 +22,19 @@ namespace {
 // A name chosen for a rename can be taken by another program in the instant before the rename.
 constexpr int kRenameAttempts = 100;
 
-std::string tempStem() {
-    static std::atomic<unsigned> counter{0};
-    return std::string(kMoveTempPrefix) + std::to_string(::getpid()) + "-" + std::to_string(counter++);
-}
-
 // Absolute, so that a recovery started from another working folder finds the same file.
 std::string absolutePath(const std::string& path) {
     return path.starts_with('/') ? path : joinPath(workingFolder(), path).native();
 }
 
-int writeRecord(BatchCopy& copy, const HeldFolder& destination) {
+} // namespace
+
+std::string freshTempStem() {
+    static std::atomic<unsigned> counter{0};
+    return std::string(kMoveTempPrefix) + std::to_string(::getpid()) + "-" + std::to_string(counter++);
+}
+
+int writeSourceRecord(BatchCopy& copy, const HeldFolder& destination) {
     Result<UniqueFd> fd = destination.createFile(copy.record);
     if (!fd)
         return fd.code();
@@ -43,6 +45,8 @@ int writeRecord(BatchCopy& copy, const HeldFolder& destination) {
     ::sync_file_range(copy.recordFd.get(), 0, 0, SYNC_FILE_RANGE_WRITE);
     return error;
 }
+
+namespace {
 
 // The record's second field: where the copy is renamed to.
 int writeRecordFinal(BatchCopy& copy) {
@@ -92,10 +96,10 @@ int makeCopy(BatchCopy& copy, const HeldFolder& destination) {
     if (!S_ISREG(copy.before.st_mode))
         return EXDEV; // only files are copied across
     ::posix_fadvise(source.value().get(), 0, 0, POSIX_FADV_SEQUENTIAL);
-    const std::string stem = tempStem();
+    const std::string stem = freshTempStem();
     copy.record = stem + std::string(kRecordSuffix);
     copy.part = stem + std::string(kPartSuffix);
-    if (const int error = writeRecord(copy, destination))
+    if (const int error = writeSourceRecord(copy, destination))
         return error;
     return fillPart(source.value().get(), copy, destination);
 }
@@ -122,6 +126,8 @@ Error sourceError(const BatchCopy& copy, int error) {
 
 FileIdentity identityCopied(const BatchCopy& copy) {
     const struct stat& st = copy.before;
+    if (copy.underFinalName)
+        return {static_cast<std::uint64_t>(st.st_size), st.st_mtim.tv_sec, st.st_mtim.tv_nsec, 0, 0};
     return {static_cast<std::uint64_t>(st.st_size), st.st_mtim.tv_sec, st.st_mtim.tv_nsec,
             static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
 }

@@ -26,10 +26,22 @@ struct BatchCopy {
     std::size_t sourceLength = 0; // of the record's first field
     std::string final;            // the path of its final name
     bool named = false;           // the final name holds the copy
+    // Written under its final name (exclusive_copy.h): the source, held open from the start, and
+    // whether that name was created by this batch (a copy cut short there must go again).
+    UniqueFd sourceFd;
+    bool created = false;
+    bool underFinalName = false;
 };
 
 // What removeSource returns for a source that no longer holds what was copied.
 inline constexpr int kChangedSinceCopied = -1;
+
+// A fresh stem for a copy's hidden files: ".corvalin-<pid>-<n>".
+std::string freshTempStem();
+
+// Creates the record `copy.record` in `destination` holding the source's absolute path, its first
+// field, with its writeback started. 0 or errno.
+int writeSourceRecord(BatchCopy& copy, const HeldFolder& destination);
 
 // Copies the source to fresh temporary names in `destination`: the record, then the part with the
 // source's bytes, mode plus owner write and times, its writeback started. Returns 0 or errno; the
@@ -52,7 +64,8 @@ int removeSource(const BatchCopy& copy);
 // The failure of `copy`'s source, `error` as removeSource returns it.
 Error sourceError(const BatchCopy& copy, int error);
 
-// What was copied, as a journal records it.
+// What was copied, as a journal records it. A copy written under its final name may stay on the
+// source's disk, so that only its size and time say it is the picture, never its inode.
 FileIdentity identityCopied(const BatchCopy& copy);
 
 // Removes the entry `name` of the open folder `folder`, which may be gone already: 0 or errno.

@@ -1,0 +1,182 @@
+// The batch's side of copies written under their final names; exclusive_copy.h gives the steps and
+// what a cut between any two of them leaves.
+#include "platform/exclusive_copy.h"
+
+#include "platform/move_temp_files.h"
+#include "platform/paths.h"
+#include "platform/posix_io.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace corvalin {
+
+namespace {
+
+// A name chosen for a copy can be taken by another program in the instant before its create.
+constexpr int kCreateAttempts = 100;
+
+// The record's third field: what the source was, so that the next start knows a source changed
+// since from a copy cut short.
+std::string sourceStampField(const BatchCopy& copy) {
+    const struct stat& st = copy.before;
+    return std::string(1, '\0') + std::to_string(st.st_size) + " " + std::to_string(st.st_mtim.tv_sec) + " " +
+           std::to_string(st.st_mtim.tv_nsec);
+}
+
+// A free final name in the record (source, final, stamp), and told to `naming`.
+Status recordFreeName(BatchCopy& copy, const HeldFolder& destination, CopyNaming& naming) {
+    if (Status chosen = chooseFreeName(copy, destination, naming, false); !chosen)
+        return chosen;
+    if (const int error = writeAll(copy.recordFd.get(), sourceStampField(copy)))
+        return errorFromErrno(kMoveText, copy.source, error);
+    return {};
+}
+
+// Step 2 for as many copies as `naming` lets go: `end` receives how many have their record.
+Status recordNames(std::vector<BatchCopy>& copies, const HeldFolder& destination, CopyNaming& naming,
+                   std::size_t& end) {
+    for (end = 0; end < copies.size(); ++end) {
+        if (naming.namingStopped())
+            return {};
+        if (Status paced = naming.keepPace(); !paced)
+            return paced;
+        BatchCopy& copy = copies[end];
+        if (const int error = writeSourceRecord(copy, destination))
+            return errorFromErrno(kMoveText, copy.source, error);
+        if (Status recorded = recordFreeName(copy, destination, naming); !recorded)
+            return recorded;
+    }
+    return {};
+}
+
+// Step 3: the records and their names on the disk before any final name is created.
+Status flushRecords(const std::vector<BatchCopy>& copies, std::size_t end, const HeldFolder& destination,
+                    bool flushEach) {
+    if (!flushEach && ::syncfs(destination.fd()) == 0)
+        return {};
+    for (std::size_t i = 0; i < end; ++i) {
+        if (::fdatasync(copies[i].recordFd.get()) != 0)
+            return errorFromErrno(kMoveText, copies[i].source, errno);
+    }
+    if (Status flushed = destination.flush(); !flushed)
+        return errorFromErrno(kMoveText, destination.path(), flushed.code());
+    return {};
+}
+
+// Step 4's create: the final name made exclusively, a taken one replaced by a fresh one that is on
+// the disk in the record before it is tried; then the record's durable mark that this program made
+// it.
+Status createFinalName(BatchCopy& copy, const HeldFolder& destination, CopyNaming& naming) {
+    for (int attempt = 0; attempt < kCreateAttempts && !copy.created; ++attempt) {
+        Result<UniqueFd> made = destination.createFile(ownName(copy.final));
+        if (made) {
+            copy.partFd = std::move(made.value());
+            copy.created = true;
+            break;
+        }
+        if (made.code() != EEXIST)
+            return errorFromErrno(kMoveText, copy.source, made.code());
+        if (Status chosen = recordFreeName(copy, destination, naming); !chosen)
+            return chosen;
+        if (::fdatasync(copy.recordFd.get()) != 0)
+            return errorFromErrno(kMoveText, copy.source, errno);
+    }
+    if (!copy.created)
+        return errorFromErrno(kMoveText, copy.source, EEXIST);
+    const std::string mark = '\0' + std::string(kMadeMark);
+    if (const int error = writeAll(copy.recordFd.get(), mark))
+        return errorFromErrno(kMoveText, copy.source, error);
+    if (::fdatasync(copy.recordFd.get()) != 0)
+        return errorFromErrno(kMoveText, copy.source, errno);
+    return {};
+}
+
+// Step 4's bytes: the source's content, its mode plus owner write and its times.
+int fillFinalName(BatchCopy& copy) {
+    const int fd = copy.partFd.get();
+    if (const int error = copyAll(copy.sourceFd.get(), fd))
+        return error;
+    struct stat copied {};
+    if (::fstat(fd, &copied) != 0)
+        return errno;
+    if (copied.st_size != copy.before.st_size)
+        return EIO; // the source changed while it was copied, or the copy came up short
+    if (::fchmod(fd, (copy.before.st_mode & 0777) | S_IWUSR) != 0)
+        return errno;
+    const struct timespec times[2] = {copy.before.st_atim, copy.before.st_mtim};
+    if (::futimens(fd, times) != 0)
+        return errno;
+    ::sync_file_range(fd, 0, 0, SYNC_FILE_RANGE_WRITE);
+    return 0;
+}
+
+// Step 4 for one copy.
+Status writeCopy(BatchCopy& copy, const HeldFolder& destination, CopyNaming& naming) {
+    if (Status paced = naming.keepPace(); !paced)
+        return paced;
+    if (Status created = createFinalName(copy, destination, naming); !created)
+        return created;
+    if (const int error = fillFinalName(copy))
+        return errorFromErrno(kMoveText, copy.source, error);
+    return {};
+}
+
+// Step 5 for copies [0, end).
+Status flushFinalNames(std::vector<BatchCopy>& copies, std::size_t end, const HeldFolder& destination,
+                       bool flushEach) {
+    if (!flushEach && end > 0 && ::syncfs(destination.fd()) == 0)
+        return {};
+    for (std::size_t i = 0; i < end; ++i) {
+        if (::fdatasync(copies[i].partFd.get()) != 0)
+            return errorFromErrno(kMoveText, copies[i].source, errno);
+    }
+    return {};
+}
+
+} // namespace
+
+int openExclusiveSource(BatchCopy& copy) {
+    Result<UniqueFd> source = copy.sourceFolder->openForReading(copy.sourceName);
+    if (!source)
+        return source.code() == ELOOP ? EXDEV : source.code(); // a link is no file to copy
+    if (::fstat(source.value().get(), &copy.before) != 0)
+        return errno;
+    if (!S_ISREG(copy.before.st_mode))
+        return EXDEV; // only files are copied across
+    ::posix_fadvise(source.value().get(), 0, 0, POSIX_FADV_SEQUENTIAL);
+    copy.sourceFd = std::move(source.value());
+    copy.underFinalName = true;
+    copy.record = freshTempStem() + std::string(kIntoSuffix);
+    return 0;
+}
+
+Status writeUnderFinalNames(std::vector<BatchCopy>& copies, const HeldFolder& destination,
+                            CopyNaming& naming, bool flushEach) {
+    std::size_t end = 0;
+    Status status = recordNames(copies, destination, naming, end);
+    if (end == 0)
+        return status;
+    if (Status durable = flushRecords(copies, end, destination, flushEach); !durable)
+        return durable;
+    // A stop while the names were chosen still lets the copies recorded by then arrive.
+    std::size_t written = 0;
+    for (; written < end; ++written) {
+        if (Status step = writeCopy(copies[written], destination, naming); !step) {
+            status = status ? step : status;
+            break;
+        }
+    }
+    if (Status flushed = flushFinalNames(copies, written, destination, flushEach); !flushed)
+        return flushed;
+    for (std::size_t i = 0; i < written; ++i) {
+        copies[i].named = true;
+        copies[i].sourceFd.close();
+    }
+    return status;
+}
+
+} // namespace corvalin
