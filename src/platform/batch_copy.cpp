@@ -132,21 +132,25 @@ FileIdentity identityCopied(const BatchCopy& copy) {
             static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
 }
 
-Status chooseFreeName(BatchCopy& copy, const HeldFolder& destination, CopyNaming& naming, bool decided) {
+Status pickFreeName(BatchCopy& copy, const HeldFolder& destination, CopyNaming& naming) {
     for (bool taken = false;; taken = true) {
-        if (!decided) {
-            auto final = naming.finalPathFor(copy.source, identityCopied(copy), taken);
-            if (!final)
-                return final.error();
-            copy.final = final.value().native();
-        }
-        decided = false;
+        auto final = naming.finalPathFor(copy.source, identityCopied(copy), taken);
+        if (!final)
+            return final.error();
+        copy.final = final.value().native();
         struct stat existing {};
         if (::fstatat(destination.fd(), finalName(copy).c_str(), &existing, AT_SYMLINK_NOFOLLOW) != 0) {
             if (!lookupMeansAbsent(errno))
                 return errorFromErrno(kMoveText, copy.source, errno);
-            break;
+            return {};
         }
+    }
+}
+
+Status chooseFreeName(BatchCopy& copy, const HeldFolder& destination, CopyNaming& naming, bool decided) {
+    if (!decided) {
+        if (Status picked = pickFreeName(copy, destination, naming); !picked)
+            return picked;
     }
     if (const int error = writeRecordFinal(copy))
         return errorFromErrno(kMoveText, copy.source, error);

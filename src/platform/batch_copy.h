@@ -31,6 +31,7 @@ struct BatchCopy {
     UniqueFd sourceFd;
     bool created = false;
     bool underFinalName = false;
+    std::size_t recordLength = 0; // what its record holds so far
 };
 
 // What removeSource returns for a source that no longer holds what was copied.
@@ -47,6 +48,9 @@ int writeSourceRecord(BatchCopy& copy, const HeldFolder& destination);
 // source's bytes, mode plus owner write and times, its writeback started. Returns 0 or errno; the
 // caller removes what a failure left.
 int makeCopy(BatchCopy& copy, const HeldFolder& destination);
+
+// A final name for a copy, asked of `naming` until one is free now, in `copy.final`.
+Status pickFreeName(BatchCopy& copy, const HeldFolder& destination, CopyNaming& naming);
 
 // A final name for a copy that is to be renamed into place: one that is free now, asked of `naming`
 // unless `decided`, and written to the record.

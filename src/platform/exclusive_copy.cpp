@@ -6,6 +6,7 @@
 #include "platform/paths.h"
 #include "platform/posix_io.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
 #include <string>
@@ -19,6 +20,12 @@ namespace {
 // A name chosen for a copy can be taken by another program in the instant before its create.
 constexpr int kCreateAttempts = 100;
 
+int writeAt(int fd, std::size_t offset, const std::string& bytes) {
+    if (::lseek(fd, static_cast<off_t>(offset), SEEK_SET) < 0)
+        return errno;
+    return writeAll(fd, bytes);
+}
+
 // The record's third field: what the source was, so that the next start knows a source changed
 // since from a copy cut short.
 std::string sourceStampField(const BatchCopy& copy) {
@@ -27,12 +34,19 @@ std::string sourceStampField(const BatchCopy& copy) {
            std::to_string(st.st_mtim.tv_nsec);
 }
 
-// A free final name in the record (source, final, stamp), and told to `naming`.
+// A free final name in the record after the source: its final path and what the source was. A
+// shorter record than before is padded with NULs, never cut: some FUSE disks refuse a truncation.
 Status recordFreeName(BatchCopy& copy, const HeldFolder& destination, CopyNaming& naming) {
-    if (Status chosen = chooseFreeName(copy, destination, naming, false); !chosen)
-        return chosen;
-    if (const int error = writeAll(copy.recordFd.get(), sourceStampField(copy)))
+    if (Status picked = pickFreeName(copy, destination, naming); !picked)
+        return picked;
+    std::string fields = '\0' + copy.final + sourceStampField(copy);
+    const std::size_t length = copy.sourceLength + fields.size();
+    if (length < copy.recordLength)
+        fields.resize(copy.recordLength - copy.sourceLength, '\0');
+    if (const int error = writeAt(copy.recordFd.get(), copy.sourceLength, fields))
         return errorFromErrno(kMoveText, copy.source, error);
+    copy.recordLength = std::max(length, copy.recordLength);
+    naming.copyNamed(copy.source);
     return {};
 }
 
@@ -88,11 +102,17 @@ Status createFinalName(BatchCopy& copy, const HeldFolder& destination, CopyNamin
     if (!copy.created)
         return errorFromErrno(kMoveText, copy.source, EEXIST);
     const std::string mark = '\0' + std::string(kMadeMark);
-    if (const int error = writeAll(copy.recordFd.get(), mark))
+    if (const int error = writeAt(copy.recordFd.get(), copy.recordLength, mark))
         return errorFromErrno(kMoveText, copy.source, error);
     if (::fdatasync(copy.recordFd.get()) != 0)
         return errorFromErrno(kMoveText, copy.source, errno);
     return {};
+}
+
+// A disk that keeps no modes (FAT through FUSE) refuses to set one: the copy keeps what the disk
+// gives every file.
+bool noSuchAttribute(int error) {
+    return error == ENOSYS || error == EOPNOTSUPP || error == EPERM;
 }
 
 // Step 4's bytes: the source's content, its mode plus owner write and its times.
@@ -105,10 +125,10 @@ int fillFinalName(BatchCopy& copy) {
         return errno;
     if (copied.st_size != copy.before.st_size)
         return EIO; // the source changed while it was copied, or the copy came up short
-    if (::fchmod(fd, (copy.before.st_mode & 0777) | S_IWUSR) != 0)
+    if (::fchmod(fd, (copy.before.st_mode & 0777) | S_IWUSR) != 0 && !noSuchAttribute(errno))
         return errno;
     const struct timespec times[2] = {copy.before.st_atim, copy.before.st_mtim};
-    if (::futimens(fd, times) != 0)
+    if (::futimens(fd, times) != 0 && !noSuchAttribute(errno))
         return errno;
     ::sync_file_range(fd, 0, 0, SYNC_FILE_RANGE_WRITE);
     return 0;

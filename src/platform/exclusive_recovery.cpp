@@ -38,8 +38,10 @@ int readExclusiveRecord(const HeldFolder& folder, const std::string& name, Exclu
         fields.push_back(text.substr(at, end - at));
         at = end + 1;
     }
-    fields.resize(4);
-    record = {fields[0], fields[1], fields[2], fields[3] == kMadeMark};
+    // A record rewritten shorter is padded with NULs before the mark.
+    const bool made = fields.size() > 3 && fields.back() == kMadeMark;
+    fields.resize(3);
+    record = {fields[0], fields[1], fields[2], made};
     return 0;
 }
 
