@@ -33,7 +33,8 @@ std::string noNamingWayText(const DiskNameRules& rules) {
     const std::string& kind = rules.kindName.empty() ? rules.fileSystemType : rules.kindName;
     return "移動先のディスク" + (kind.empty() ? std::string() : "（" + kind + "）") +
            "では、ほかのファイルを置き換えずに画像の名前を付けられません（ハードリンクも、"
-           "置き換えない名前の変更も、既にある名前を拒む作成も使えません）。移動先に別のディスクのフォルダを選んで下さい。";
+           "置き換えない名前の変更も、既にある名前を拒む作成も使えません）。移動先に別のディスクのフォルダを"
+           "選んで下さい。";
 }
 
 // A disk with neither links nor a rename that refuses to replace: a picture moved within it is

@@ -242,7 +242,8 @@ Status CrossDeviceBatch::flushCopies(std::size_t first, std::size_t end, bool pa
 Status CrossDeviceBatch::nameCopies(CopyNaming& naming) {
     std::vector<BatchCopy>& copies = m_state->copies;
     if (m_state->settings.exclusiveCreate)
-        return writeUnderFinalNames(copies, m_destination, naming, m_state->flush != BatchFlush::WholeFileSystem);
+        return writeUnderFinalNames(copies, m_destination, naming,
+                                    m_state->flush != BatchFlush::WholeFileSystem);
     for (std::size_t i = 0; i < copies.size(); ++i) {
         if (m_state->noHardLinks)
             return renameCopiesFrom(i, naming, false);

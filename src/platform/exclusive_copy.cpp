@@ -174,8 +174,8 @@ int openExclusiveSource(BatchCopy& copy) {
     return 0;
 }
 
-Status writeUnderFinalNames(std::vector<BatchCopy>& copies, const HeldFolder& destination,
-                            CopyNaming& naming, bool flushEach) {
+Status writeUnderFinalNames(std::vector<BatchCopy>& copies, const HeldFolder& destination, CopyNaming& naming,
+                            bool flushEach) {
     std::size_t end = 0;
     Status status = recordNames(copies, destination, naming, end);
     if (end == 0)

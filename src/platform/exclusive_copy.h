@@ -49,8 +49,8 @@ int openExclusiveSource(BatchCopy& copy);
 // each copy whole and durable under its name as `named`. `flushEach` is true where every file must
 // be flushed on its own, else one syncfs on `destination` serves. On failure the copies marked so
 // far are complete; the caller removes what the others left (created names, records).
-Status writeUnderFinalNames(std::vector<BatchCopy>& copies, const HeldFolder& destination,
-                            CopyNaming& naming, bool flushEach);
+Status writeUnderFinalNames(std::vector<BatchCopy>& copies, const HeldFolder& destination, CopyNaming& naming,
+                            bool flushEach);
 
 // What the next start makes of the record `record` (".into") in `folder`: a copy to finish, a cut
 // copy to remove, or, with `kept` set, a copy and a source to keep and name. 0 or errno.

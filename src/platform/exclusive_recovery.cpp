@@ -78,7 +78,8 @@ int judgeAgainstSource(const HeldFolder& folder, const std::string& copyName, co
             move.kept = "移動元が見つからないため、コピーをそのまま残しました。";
         return 0;
     }
-    if (source.value().kind != HeldEntry::Kind::File || !sourceUnchanged(record.stamp, source.value().identity)) {
+    if (source.value().kind != HeldEntry::Kind::File ||
+        !sourceUnchanged(record.stamp, source.value().identity)) {
         move.kept = "コピーの後に移動元が変わったため、移動元とコピーの両方を残しました。";
         return 0;
     }

@@ -186,7 +186,8 @@ Result<std::vector<InterruptedMove>> findInterruptedMoves(const HeldFolder& fold
     std::vector<std::string> stems;
     std::vector<std::string> exclusiveRecords;
     for (const std::string& name : names) {
-        if (!name.starts_with(kMoveTempPrefix) || ownerStillRunning(pidInTempName(name, kMoveTempPrefix.size())))
+        if (!name.starts_with(kMoveTempPrefix) ||
+            ownerStillRunning(pidInTempName(name, kMoveTempPrefix.size())))
             continue;
         if (name.ends_with(kRecordSuffix) || name.ends_with(kPartSuffix))
             stems.push_back(name.substr(0, name.size() - kRecordSuffix.size()));

@@ -11,8 +11,8 @@
 #include <cerrno>
 #include <map>
 #include <mutex>
-#include <tuple>
 #include <string>
+#include <tuple>
 #include <utility>
 
 namespace corvalin {
@@ -62,8 +62,8 @@ Status moveAcross(const HeldFolder& from, const std::string& name, const HeldFol
     if (!taken || taken.value().kind != HeldEntry::Kind::None)
         return errorFromErrno(kMoveText, from.pathOf(name), taken ? EEXIST : taken.code());
     // For one file its own flushes wait for less than a whole file system's.
-    CrossDeviceBatch batch(to, {.count = 1, .flush = BatchFlush::EachFile,
-                                .exclusiveCreate = writesUnderFinalName(to)});
+    CrossDeviceBatch batch(
+        to, {.count = 1, .flush = BatchFlush::EachFile, .exclusiveCreate = writesUnderFinalName(to)});
     if (Status added = batch.add(from, name); !added)
         return added;
     FixedName naming(from.pathOf(name), to.pathOf(newName));

@@ -94,7 +94,8 @@ private slots:
             << false << true << true << "（コピーして、ハードリンクで名前を付けます）" << false;
         QTest::newRow("no hard links, other disk")
             << true << false << true << "（コピーして移動します）" << false;
-        const QString copied = "（ハードリンクも置き換えない名前の変更も使えないため、新しい名前のファイルにコピーして";
+        const QString copied =
+            "（ハードリンクも置き換えない名前の変更も使えないため、新しい名前のファイルにコピーして";
         QTest::newRow("neither, as exFAT") << true << true << false << copied << false;
         QTest::newRow("neither, as exFAT, other disk") << true << true << true << copied << false;
     }

@@ -129,7 +129,9 @@ private slots:
         for (const int way : {0, 1, 2}) {
             const bool links = way == 0;
             const bool exclusive = way == 2;
-            const char* const kind = links ? "" : exclusive ? ", neither links nor safe renames" : ", no hard links";
+            const char* const kind = links       ? ""
+                                     : exclusive ? ", neither links nor safe renames"
+                                                 : ", no hard links";
             QTest::addRow("one syncfs%s", kind)
                 << BatchFlush::WholeFileSystem << links << exclusive << Names{} << -1 << all << Names{};
             QTest::addRow("each file flushed%s", kind)

@@ -94,7 +94,8 @@ fs::path gatherWithJournal(const fs::path& source, const fs::path& destination, 
     const MoveRunResult result = run.run(source, true, folderList);
     if (result.error)
         qWarning("%s", result.error->reason().c_str());
-    (void)journal.value().finish(result.outcome == MoveOutcome::Completed ? kOutcomeCompleted : kOutcomeFailed);
+    (void)journal.value().finish(result.outcome == MoveOutcome::Completed ? kOutcomeCompleted
+                                                                          : kOutcomeFailed);
     return journal.value().file();
 }
 

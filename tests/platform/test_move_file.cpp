@@ -10,9 +10,9 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <algorithm>
-#include <map>
 #include <csignal>
 #include <fcntl.h>
+#include <map>
 #include <optional>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -213,9 +213,10 @@ private slots:
         QTest::addColumn<bool>("sourceStays");
         QTest::addColumn<bool>("finalStays");
         QTest::addColumn<bool>("kept"); // both kept and named
-        const auto row = [](const char* name, bool made, const char* copy, const char* source, bool sourceStays,
-                            bool finalStays, bool kept) {
-            QTest::newRow(name) << made << QString(copy) << QString(source) << sourceStays << finalStays << kept;
+        const auto row = [](const char* name, bool made, const char* copy, const char* source,
+                            bool sourceStays, bool finalStays, bool kept) {
+            QTest::newRow(name) << made << QString(copy) << QString(source) << sourceStays << finalStays
+                                << kept;
         };
         row("record only: a name planned", false, "none", "present", true, false, false);
         row("created, mark not yet durable", false, "empty", "present", true, true, true);
@@ -243,19 +244,21 @@ private slots:
             writeBytes(from, picture);
         struct stat st {};
         QCOMPARE(::stat(from.c_str(), &st) == 0, source != "gone");
-        const std::string stamp = source == "gone" ? std::to_string(picture.size()) + " 2 3"
-                                                   : std::to_string(st.st_size) + " " +
-                                                                   std::to_string(st.st_mtim.tv_sec) + " " +
-                                                                   std::to_string(st.st_mtim.tv_nsec);
+        const std::string stamp = source == "gone"
+                                      ? std::to_string(picture.size()) + " 2 3"
+                                      : std::to_string(st.st_size) + " " + std::to_string(st.st_mtim.tv_sec) +
+                                            " " + std::to_string(st.st_mtim.tv_nsec);
         writeBytes(dest / (".corvalin-" + std::to_string(::getpid()) + "-9.into"),
-                   from.native() + '\0' + final.native() + '\0' + stamp + (made ? std::string("\0made", 5) : ""));
+                   from.native() + '\0' + final.native() + '\0' + stamp +
+                       (made ? std::string("\0made", 5) : ""));
         std::string zeroTail = picture;
         std::fill(zeroTail.begin() + 4096, zeroTail.end(), '\0');
         std::string other = picture;
         other[other.size() / 2] ^= 1;
-        const std::map<QString, std::string> copies = {{"empty", ""},          {"short", picture.substr(0, 5000)},
-                                                       {"zero tail", zeroTail}, {"other bytes", other},
-                                                       {"whole", picture},      {"foreign", "someone else's"}};
+        const std::map<QString, std::string> copies = {
+            {"empty", ""},           {"short", picture.substr(0, 5000)},
+            {"zero tail", zeroTail}, {"other bytes", other},
+            {"whole", picture},      {"foreign", "someone else's"}};
         if (copy != "none")
             writeBytes(final, copies.at(copy));
         const std::optional<std::string> copyBefore = bytesOf(final);
