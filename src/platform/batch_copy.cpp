@@ -87,7 +87,7 @@ std::string finalName(const BatchCopy& copy) {
 
 } // namespace
 
-int makeCopy(BatchCopy& copy, const HeldFolder& destination) {
+int openSource(BatchCopy& copy) {
     Result<UniqueFd> source = copy.sourceFolder->openForReading(copy.sourceName);
     if (!source)
         return source.code() == ELOOP ? EXDEV : source.code(); // a link is no file to copy
@@ -96,12 +96,21 @@ int makeCopy(BatchCopy& copy, const HeldFolder& destination) {
     if (!S_ISREG(copy.before.st_mode))
         return EXDEV; // only files are copied across
     ::posix_fadvise(source.value().get(), 0, 0, POSIX_FADV_SEQUENTIAL);
+    copy.sourceFd = std::move(source.value());
+    return 0;
+}
+
+int makeCopy(BatchCopy& copy, const HeldFolder& destination) {
+    if (const int error = openSource(copy))
+        return error;
     const std::string stem = freshTempStem();
     copy.record = stem + std::string(kRecordSuffix);
     copy.part = stem + std::string(kPartSuffix);
     if (const int error = writeSourceRecord(copy, destination))
         return error;
-    return fillPart(source.value().get(), copy, destination);
+    const int error = fillPart(copy.sourceFd.get(), copy, destination);
+    copy.sourceFd.close(); // read whole: a batch need not hold a hundred sources open
+    return error;
 }
 
 int removeSource(const BatchCopy& copy) {

@@ -26,11 +26,11 @@ struct BatchCopy {
     std::size_t sourceLength = 0; // of the record's first field
     std::string final;            // the path of its final name
     bool named = false;           // the final name holds the copy
-    // Written under its final name (exclusive_copy.h): the source, held open from the start, and
-    // whether that name was created by this batch (a copy cut short there must go again).
-    UniqueFd sourceFd;
-    bool created = false;
+    UniqueFd sourceFd; // the source, open until it has been read
+    // Written under its final name (exclusive_copy.h), and whether that name was created by this
+    // batch (a copy cut short there must go again).
     bool underFinalName = false;
+    bool created = false;
     std::size_t recordLength = 0; // what its record holds so far
 };
 
@@ -43,6 +43,10 @@ std::string freshTempStem();
 // Creates the record `copy.record` in `destination` holding the source's absolute path, its first
 // field, with its writeback started. 0 or errno.
 int writeSourceRecord(BatchCopy& copy, const HeldFolder& destination);
+
+// Opens the source of `copy` in its folder into `copy.sourceFd` and notes in `copy.before` what it
+// is. 0 or errno (EXDEV for anything but a regular file).
+int openSource(BatchCopy& copy);
 
 // Copies the source to fresh temporary names in `destination`: the record, then the part with the
 // source's bytes, mode plus owner write and times, its writeback started. Returns 0 or errno; the

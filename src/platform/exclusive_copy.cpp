@@ -160,15 +160,8 @@ Status flushFinalNames(std::vector<BatchCopy>& copies, std::size_t end, const He
 } // namespace
 
 int openExclusiveSource(BatchCopy& copy) {
-    Result<UniqueFd> source = copy.sourceFolder->openForReading(copy.sourceName);
-    if (!source)
-        return source.code() == ELOOP ? EXDEV : source.code(); // a link is no file to copy
-    if (::fstat(source.value().get(), &copy.before) != 0)
-        return errno;
-    if (!S_ISREG(copy.before.st_mode))
-        return EXDEV; // only files are copied across
-    ::posix_fadvise(source.value().get(), 0, 0, POSIX_FADV_SEQUENTIAL);
-    copy.sourceFd = std::move(source.value());
+    if (const int error = openSource(copy))
+        return error;
     copy.underFinalName = true;
     copy.record = freshTempStem() + std::string(kIntoSuffix);
     return 0;

@@ -30,7 +30,7 @@
 //      Cut after the mark: a copy, whole or cut (shorter, a tail of zeros, other bytes), under a
 //      name the record proves this program made. The next start compares it with the source,
 //      which is still there: whole, the move is finished (the source goes); cut, the copy goes.
-//      A source changed or gone since: both are kept and named.
+//      A source changed since, or gone while its copy is cut short: both are kept and named.
 //   5. Each copy is flushed on its own (these disks flush file by file in any case).
 //   6. The batch goes on as every batch does (cross_device_batch.cpp, steps 4 and 5): the
 //      destination folder flushed, the sources removed, their folders flushed, the records gone.

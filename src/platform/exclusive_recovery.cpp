@@ -4,11 +4,13 @@
 #include "platform/exclusive_copy.h"
 
 #include "platform/absent_name.h"
+#include "platform/file_identity.h"
 #include "platform/move_temp_files.h"
 #include "platform/paths.h"
 #include "platform/posix_io.h"
 #include "platform/same_content.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <sstream>
 #include <string>
@@ -45,14 +47,14 @@ int readExclusiveRecord(const HeldFolder& folder, const std::string& name, Exclu
     return 0;
 }
 
-// The source is still what was copied: the same size and modification time.
+// The source is still what was copied: the same size and modification time, the time within what
+// a FAT disk stores (a time read back after a cut may be coarser than the one the batch saw). A
+// source edited within that margin fails the comparison of bytes instead, and stays.
 bool sourceUnchanged(const std::string& stamp, const FileIdentity& now) {
     std::istringstream in(stamp);
-    std::uint64_t size = 0;
-    std::int64_t seconds = 0;
-    std::int64_t nanoseconds = 0;
-    return static_cast<bool>(in >> size >> seconds >> nanoseconds) && size == now.size &&
-           seconds == now.mtimeSeconds && nanoseconds == now.mtimeNanoseconds;
+    FileIdentity then;
+    return static_cast<bool>(in >> then.size >> then.mtimeSeconds >> then.mtimeNanoseconds) &&
+           isCopyOf(then, now);
 }
 
 bool sizeRecorded(const std::string& stamp, std::uint64_t size) {
