@@ -26,7 +26,7 @@ struct BatchCopy {
     std::size_t sourceLength = 0; // of the record's first field
     std::string final;            // the path of its final name
     bool named = false;           // the final name holds the copy
-    UniqueFd sourceFd; // the source, open until it has been read
+    UniqueFd sourceFd;            // the source, open until it has been read
     // Written under its final name (exclusive_copy.h), and whether that name was created by this
     // batch (a copy cut short there must go again).
     bool underFinalName = false;
