@@ -62,6 +62,22 @@ int fillPart(int sourceFd, BatchCopy& copy, const HeldFolder& destination) {
     if (!part)
         return part.code();
     copy.partFd = std::move(part.value());
+    return fillCopy(sourceFd, copy);
+}
+
+// A disk that keeps no modes (FAT through FUSE) refuses to set one: the copy keeps what the disk
+// gives every file.
+bool noSuchAttribute(int error) {
+    return error == ENOSYS || error == EOPNOTSUPP || error == EPERM;
+}
+
+std::string finalName(const BatchCopy& copy) {
+    return ownName(copy.final);
+}
+
+} // namespace
+
+int fillCopy(int sourceFd, BatchCopy& copy) {
     const int fd = copy.partFd.get();
     if (const int error = copyAll(sourceFd, fd))
         return error;
@@ -70,22 +86,16 @@ int fillPart(int sourceFd, BatchCopy& copy, const HeldFolder& destination) {
         return errno;
     if (copied.st_size != copy.before.st_size)
         return EIO; // the source changed while it was copied, or the copy came up short
-    if (::fchmod(fd, (copy.before.st_mode & 0777) | S_IWUSR) != 0)
+    if (::fchmod(fd, (copy.before.st_mode & 0777) | S_IWUSR) != 0 && !noSuchAttribute(errno))
         return errno;
     const struct timespec times[2] = {copy.before.st_atim, copy.before.st_mtim};
-    if (::futimens(fd, times) != 0)
+    if (::futimens(fd, times) != 0 && !noSuchAttribute(errno))
         return errno;
     // Only a hint: writeback starts while the next file is read, so the wait at the end finds
     // little left to write.
     ::sync_file_range(fd, 0, 0, SYNC_FILE_RANGE_WRITE);
     return 0;
 }
-
-std::string finalName(const BatchCopy& copy) {
-    return ownName(copy.final);
-}
-
-} // namespace
 
 int openSource(BatchCopy& copy) {
     Result<UniqueFd> source = copy.sourceFolder->openForReading(copy.sourceName);

@@ -48,6 +48,10 @@ int writeSourceRecord(BatchCopy& copy, const HeldFolder& destination);
 // is. 0 or errno (EXDEV for anything but a regular file).
 int openSource(BatchCopy& copy);
 
+// Fills `copy.partFd` with the source's bytes from `sourceFd`, its mode plus owner write (where the
+// disk keeps modes) and its times, and starts its writeback. 0 or errno.
+int fillCopy(int sourceFd, BatchCopy& copy);
+
 // Copies the source to fresh temporary names in `destination`: the record, then the part with the
 // source's bytes, mode plus owner write and times, its writeback started. Returns 0 or errno; the
 // caller removes what a failure left.

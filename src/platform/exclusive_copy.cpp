@@ -109,38 +109,13 @@ Status createFinalName(BatchCopy& copy, const HeldFolder& destination, CopyNamin
     return {};
 }
 
-// A disk that keeps no modes (FAT through FUSE) refuses to set one: the copy keeps what the disk
-// gives every file.
-bool noSuchAttribute(int error) {
-    return error == ENOSYS || error == EOPNOTSUPP || error == EPERM;
-}
-
-// Step 4's bytes: the source's content, its mode plus owner write and its times.
-int fillFinalName(BatchCopy& copy) {
-    const int fd = copy.partFd.get();
-    if (const int error = copyAll(copy.sourceFd.get(), fd))
-        return error;
-    struct stat copied {};
-    if (::fstat(fd, &copied) != 0)
-        return errno;
-    if (copied.st_size != copy.before.st_size)
-        return EIO; // the source changed while it was copied, or the copy came up short
-    if (::fchmod(fd, (copy.before.st_mode & 0777) | S_IWUSR) != 0 && !noSuchAttribute(errno))
-        return errno;
-    const struct timespec times[2] = {copy.before.st_atim, copy.before.st_mtim};
-    if (::futimens(fd, times) != 0 && !noSuchAttribute(errno))
-        return errno;
-    ::sync_file_range(fd, 0, 0, SYNC_FILE_RANGE_WRITE);
-    return 0;
-}
-
 // Step 4 for one copy.
 Status writeCopy(BatchCopy& copy, const HeldFolder& destination, CopyNaming& naming) {
     if (Status paced = naming.keepPace(); !paced)
         return paced;
     if (Status created = createFinalName(copy, destination, naming); !created)
         return created;
-    if (const int error = fillFinalName(copy))
+    if (const int error = fillCopy(copy.sourceFd.get(), copy))
         return errorFromErrno(kMoveText, copy.source, error);
     return {};
 }

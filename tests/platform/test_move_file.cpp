@@ -414,9 +414,16 @@ private slots:
             QCOMPARE(moveLeftovers(dest), 0);
             for (int i = 0; i < files; ++i) {
                 const auto inSource = bytesOf(from / std::to_string(i));
-                const auto inDest = bytesOf(dest / std::to_string(i));
+                auto inDest = bytesOf(dest / std::to_string(i));
+                // A kill between a create and its mark leaves an empty file no record proves ours:
+                // kept beside the untouched source, never removed.
+                if (!safeRenames && inSource && inDest && inDest->empty())
+                    inDest.reset();
                 QVERIFY2(inSource.has_value() != inDest.has_value(),
-                         qPrintable(QString("round %1").arg(round)));
+                         qPrintable(QString("round %1: %2 %3")
+                                        .arg(round)
+                                        .arg(inSource ? int(inSource->size()) : -1)
+                                        .arg(inDest ? int(inDest->size()) : -1)));
                 QCOMPARE(inSource.has_value() ? *inSource : *inDest, pictureBytes(i));
                 fs::remove(from / std::to_string(i));
                 fs::remove(dest / std::to_string(i));
