@@ -28,6 +28,8 @@ public:
 
     // Applies from the next batch on.
     void setSettings(BatchSettings settings) { m_settings = settings; }
+    // Whether the next batches write each copy under its final name (BatchSettings).
+    void setExclusiveCreate(bool on) { m_settings.exclusiveCreate = on; }
 
     // Pictures added and not yet committed.
     std::size_t pending() const;

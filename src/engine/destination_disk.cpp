@@ -6,12 +6,15 @@
 namespace corvalin {
 
 NamingWay runNamingWay(const NamingProbe& probe, bool acrossFileSystems) {
-    // The order HeldFolder::moveTo and the batch's naming try them in.
-    if (acrossFileSystems && probe.hardLinks)
-        return NamingWay::HardLink;
+    // Across, the batch's ways; within, the order HeldFolder::moveTo tries them in.
+    if (acrossFileSystems)
+        return copyNamingWay(probe);
     if (probe.renameNoReplace)
         return NamingWay::RenameNoReplace;
-    return probe.hardLinks ? NamingWay::HardLink : NamingWay::None;
+    if (probe.hardLinks)
+        return NamingWay::HardLink;
+    // Within one such disk too a picture is copied to its new name and its old one removed.
+    return probe.exclusiveCreate ? NamingWay::ExclusiveCreate : NamingWay::None;
 }
 
 Result<DiskProfile> checkDestinationDisk(const HeldFolder& destination) {
@@ -21,8 +24,6 @@ Result<DiskProfile> checkDestinationDisk(const HeldFolder& destination) {
     Result<DiskProfile> profile = profileDisk(destination.fd(), destination.path());
     if (!profile)
         return profile;
-    // An exclusive create alone is no way yet: a copy written under its final name could be cut
-    // off there by a kill, and nothing would tell it from a whole one.
     if (runNamingWay(profile.value().probe, false) == NamingWay::None)
         return Error{kMoveIntoText, destination.path(), 0, noNamingWayText(profile.value().rules)};
     return profile;
@@ -32,7 +33,14 @@ std::string noNamingWayText(const DiskNameRules& rules) {
     const std::string& kind = rules.kindName.empty() ? rules.fileSystemType : rules.kindName;
     return "移動先のディスク" + (kind.empty() ? std::string() : "（" + kind + "）") +
            "では、ほかのファイルを置き換えずに画像の名前を付けられません（ハードリンクも、"
-           "置き換えない名前の変更も使えません）。移動先に別のディスクのフォルダを選んで下さい。";
+           "置き換えない名前の変更も、既にある名前を拒む作成も使えません）。移動先に別のディスクのフォルダを"
+           "選んで下さい。";
+}
+
+// A disk with neither links nor a rename that refuses to replace: a picture moved within it is
+// copied to its new name as one from another disk is, never renamed where it could replace.
+bool MoveRun::copiesWithinDisk() const {
+    return m_destinationDisk && runNamingWay(m_destinationDisk->probe, false) == NamingWay::ExclusiveCreate;
 }
 
 // Whether the destination's disk cannot hold the picture's new name (or its size): it is noted

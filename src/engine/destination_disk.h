@@ -14,7 +14,8 @@ namespace corvalin {
 
 // The way the run puts a picture under its new name there: within one file system a rename that
 // refuses to replace (a link where there is none), across file systems a copy linked to its name
-// (renamed where there are no links). None where the disk has neither.
+// (renamed where there are no links). Where the disk has neither, a copy written under its new name
+// created exclusively, both within the disk and across; None where not even that works.
 NamingWay runNamingWay(const NamingProbe& probe, bool acrossFileSystems);
 
 // Probes the held destination (a hidden file created and removed at once) and refuses it, before

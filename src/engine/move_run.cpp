@@ -308,7 +308,7 @@ Status MoveRun::movePicture(const HeldFolder& folder, const std::string& name, c
     showNewName(source, firstName);
     // A plan names its pictures one by one, which hands out the same numbers as the batches. The
     // copy arrives writable by its owner; the picture itself keeps its mode until it goes.
-    if (m_layer == &m_disk && CrossDeviceMoves::crosses(folder, *m_destination)) {
+    if (m_layer == &m_disk && (CrossDeviceMoves::crosses(folder, *m_destination) || copiesWithinDisk())) {
         if (Status added = m_crossDeviceMoves.add(folder, name, *m_destination); !added)
             return moveError(added, destination);
         planBatchNumber(destination);
@@ -388,6 +388,8 @@ Status MoveRun::useDestination(const fs::path& destination) {
     m_checkedDestination = destination;
     m_destinationDisk = std::move(disk.value());
     m_longestName = m_destinationDisk->longestName;
+    m_crossDeviceMoves.setExclusiveCreate(runNamingWay(m_destinationDisk->probe, true) ==
+                                          NamingWay::ExclusiveCreate);
     // One met during the run must have room for the pictures still to come.
     return m_numbering.checkRoom(destination, m_picturesFound - m_picturesHandled);
 }

@@ -217,6 +217,7 @@ private:
     void countUnchosenPictures(const std::vector<std::string>& names);
     void showNewName(const std::filesystem::path& source, std::string name);
     Status useDestination(const std::filesystem::path& destination);
+    bool copiesWithinDisk() const;
     bool leftForTheDisk(const std::filesystem::path& source, const std::string& newName,
                         const HeldEntry& picture);
     Status deleteChildFolders(const std::vector<std::filesystem::path>& folderList);

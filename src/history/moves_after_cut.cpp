@@ -132,6 +132,9 @@ void settleAll(const HeldFolder& folder, const std::vector<InterruptedMove>& mov
             report.failures.push_back(settled.error());
             continue;
         }
+        // Both files stay; the user hears of the copy, whose source is named beside it.
+        if (!move.kept.empty())
+            report.failures.push_back(Error{"中断された移動の後始末", move.final, 0, move.kept});
         if (move.finishes) {
             ++report.movesFinished;
             changed.insert(folderOf(move.source.native()));

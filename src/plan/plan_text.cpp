@@ -112,6 +112,10 @@ std::string fileSystemLine(const MovePlan& plan) {
     if (way == NamingWay::HardLink)
         return across ? "移動先は別のファイルシステムです（コピーして、ハードリンクで名前を付けます）。"
                       : "移動先は同じファイルシステムです（ハードリンクで名前を付けて移動します）。";
+    if (way == NamingWay::ExclusiveCreate)
+        return std::string(across ? "移動先は別のファイルシステムです" : "移動先は同じファイルシステムです") +
+               "（ハードリンクも置き換えない名前の変更も使えないため、新しい名前のファイルにコピーして"
+               "から元のファイルを削除します）。";
     return across ? "移動先は別のファイルシステムです（コピーして移動します）。"
                   : "移動先は同じファイルシステムです（名前の変更で移動します）。";
 }

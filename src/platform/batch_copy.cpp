@@ -22,17 +22,19 @@ namespace {
 // A name chosen for a rename can be taken by another program in the instant before the rename.
 constexpr int kRenameAttempts = 100;
 
-std::string tempStem() {
-    static std::atomic<unsigned> counter{0};
-    return std::string(kMoveTempPrefix) + std::to_string(::getpid()) + "-" + std::to_string(counter++);
-}
-
 // Absolute, so that a recovery started from another working folder finds the same file.
 std::string absolutePath(const std::string& path) {
     return path.starts_with('/') ? path : joinPath(workingFolder(), path).native();
 }
 
-int writeRecord(BatchCopy& copy, const HeldFolder& destination) {
+} // namespace
+
+std::string freshTempStem() {
+    static std::atomic<unsigned> counter{0};
+    return std::string(kMoveTempPrefix) + std::to_string(::getpid()) + "-" + std::to_string(counter++);
+}
+
+int writeSourceRecord(BatchCopy& copy, const HeldFolder& destination) {
     Result<UniqueFd> fd = destination.createFile(copy.record);
     if (!fd)
         return fd.code();
@@ -43,6 +45,8 @@ int writeRecord(BatchCopy& copy, const HeldFolder& destination) {
     ::sync_file_range(copy.recordFd.get(), 0, 0, SYNC_FILE_RANGE_WRITE);
     return error;
 }
+
+namespace {
 
 // The record's second field: where the copy is renamed to.
 int writeRecordFinal(BatchCopy& copy) {
@@ -58,23 +62,13 @@ int fillPart(int sourceFd, BatchCopy& copy, const HeldFolder& destination) {
     if (!part)
         return part.code();
     copy.partFd = std::move(part.value());
-    const int fd = copy.partFd.get();
-    if (const int error = copyAll(sourceFd, fd))
-        return error;
-    struct stat copied {};
-    if (::fstat(fd, &copied) != 0)
-        return errno;
-    if (copied.st_size != copy.before.st_size)
-        return EIO; // the source changed while it was copied, or the copy came up short
-    if (::fchmod(fd, (copy.before.st_mode & 0777) | S_IWUSR) != 0)
-        return errno;
-    const struct timespec times[2] = {copy.before.st_atim, copy.before.st_mtim};
-    if (::futimens(fd, times) != 0)
-        return errno;
-    // Only a hint: writeback starts while the next file is read, so the wait at the end finds
-    // little left to write.
-    ::sync_file_range(fd, 0, 0, SYNC_FILE_RANGE_WRITE);
-    return 0;
+    return fillCopy(sourceFd, copy);
+}
+
+// A disk that keeps no modes (FAT through FUSE) refuses to set one: the copy keeps what the disk
+// gives every file.
+bool noSuchAttribute(int error) {
+    return error == ENOSYS || error == EOPNOTSUPP || error == EPERM;
 }
 
 std::string finalName(const BatchCopy& copy) {
@@ -83,7 +77,27 @@ std::string finalName(const BatchCopy& copy) {
 
 } // namespace
 
-int makeCopy(BatchCopy& copy, const HeldFolder& destination) {
+int fillCopy(int sourceFd, BatchCopy& copy) {
+    const int fd = copy.partFd.get();
+    if (const int error = copyAll(sourceFd, fd))
+        return error;
+    struct stat copied {};
+    if (::fstat(fd, &copied) != 0)
+        return errno;
+    if (copied.st_size != copy.before.st_size)
+        return EIO; // the source changed while it was copied, or the copy came up short
+    if (::fchmod(fd, (copy.before.st_mode & 0777) | S_IWUSR) != 0 && !noSuchAttribute(errno))
+        return errno;
+    const struct timespec times[2] = {copy.before.st_atim, copy.before.st_mtim};
+    if (::futimens(fd, times) != 0 && !noSuchAttribute(errno))
+        return errno;
+    // Only a hint: writeback starts while the next file is read, so the wait at the end finds
+    // little left to write.
+    ::sync_file_range(fd, 0, 0, SYNC_FILE_RANGE_WRITE);
+    return 0;
+}
+
+int openSource(BatchCopy& copy) {
     Result<UniqueFd> source = copy.sourceFolder->openForReading(copy.sourceName);
     if (!source)
         return source.code() == ELOOP ? EXDEV : source.code(); // a link is no file to copy
@@ -92,12 +106,21 @@ int makeCopy(BatchCopy& copy, const HeldFolder& destination) {
     if (!S_ISREG(copy.before.st_mode))
         return EXDEV; // only files are copied across
     ::posix_fadvise(source.value().get(), 0, 0, POSIX_FADV_SEQUENTIAL);
-    const std::string stem = tempStem();
+    copy.sourceFd = std::move(source.value());
+    return 0;
+}
+
+int makeCopy(BatchCopy& copy, const HeldFolder& destination) {
+    if (const int error = openSource(copy))
+        return error;
+    const std::string stem = freshTempStem();
     copy.record = stem + std::string(kRecordSuffix);
     copy.part = stem + std::string(kPartSuffix);
-    if (const int error = writeRecord(copy, destination))
+    if (const int error = writeSourceRecord(copy, destination))
         return error;
-    return fillPart(source.value().get(), copy, destination);
+    const int error = fillPart(copy.sourceFd.get(), copy, destination);
+    copy.sourceFd.close(); // read whole: a batch need not hold a hundred sources open
+    return error;
 }
 
 int removeSource(const BatchCopy& copy) {
@@ -122,25 +145,31 @@ Error sourceError(const BatchCopy& copy, int error) {
 
 FileIdentity identityCopied(const BatchCopy& copy) {
     const struct stat& st = copy.before;
+    if (copy.underFinalName)
+        return {static_cast<std::uint64_t>(st.st_size), st.st_mtim.tv_sec, st.st_mtim.tv_nsec, 0, 0};
     return {static_cast<std::uint64_t>(st.st_size), st.st_mtim.tv_sec, st.st_mtim.tv_nsec,
             static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
 }
 
-Status chooseFreeName(BatchCopy& copy, const HeldFolder& destination, CopyNaming& naming, bool decided) {
+Status pickFreeName(BatchCopy& copy, const HeldFolder& destination, CopyNaming& naming) {
     for (bool taken = false;; taken = true) {
-        if (!decided) {
-            auto final = naming.finalPathFor(copy.source, identityCopied(copy), taken);
-            if (!final)
-                return final.error();
-            copy.final = final.value().native();
-        }
-        decided = false;
+        auto final = naming.finalPathFor(copy.source, identityCopied(copy), taken);
+        if (!final)
+            return final.error();
+        copy.final = final.value().native();
         struct stat existing {};
         if (::fstatat(destination.fd(), finalName(copy).c_str(), &existing, AT_SYMLINK_NOFOLLOW) != 0) {
             if (!lookupMeansAbsent(errno))
                 return errorFromErrno(kMoveText, copy.source, errno);
-            break;
+            return {};
         }
+    }
+}
+
+Status chooseFreeName(BatchCopy& copy, const HeldFolder& destination, CopyNaming& naming, bool decided) {
+    if (!decided) {
+        if (Status picked = pickFreeName(copy, destination, naming); !picked)
+            return picked;
     }
     if (const int error = writeRecordFinal(copy))
         return errorFromErrno(kMoveText, copy.source, error);

@@ -26,15 +26,39 @@ struct BatchCopy {
     std::size_t sourceLength = 0; // of the record's first field
     std::string final;            // the path of its final name
     bool named = false;           // the final name holds the copy
+    UniqueFd sourceFd;            // the source, open until it has been read
+    // Written under its final name (exclusive_copy.h), and whether that name was created by this
+    // batch (a copy cut short there must go again).
+    bool underFinalName = false;
+    bool created = false;
+    std::size_t recordLength = 0; // what its record holds so far
 };
 
 // What removeSource returns for a source that no longer holds what was copied.
 inline constexpr int kChangedSinceCopied = -1;
 
+// A fresh stem for a copy's hidden files: ".corvalin-<pid>-<n>".
+std::string freshTempStem();
+
+// Creates the record `copy.record` in `destination` holding the source's absolute path, its first
+// field, with its writeback started. 0 or errno.
+int writeSourceRecord(BatchCopy& copy, const HeldFolder& destination);
+
+// Opens the source of `copy` in its folder into `copy.sourceFd` and notes in `copy.before` what it
+// is. 0 or errno (EXDEV for anything but a regular file).
+int openSource(BatchCopy& copy);
+
+// Fills `copy.partFd` with the source's bytes from `sourceFd`, its mode plus owner write (where the
+// disk keeps modes) and its times, and starts its writeback. 0 or errno.
+int fillCopy(int sourceFd, BatchCopy& copy);
+
 // Copies the source to fresh temporary names in `destination`: the record, then the part with the
 // source's bytes, mode plus owner write and times, its writeback started. Returns 0 or errno; the
 // caller removes what a failure left.
 int makeCopy(BatchCopy& copy, const HeldFolder& destination);
+
+// A final name for a copy, asked of `naming` until one is free now, in `copy.final`.
+Status pickFreeName(BatchCopy& copy, const HeldFolder& destination, CopyNaming& naming);
 
 // A final name for a copy that is to be renamed into place: one that is free now, asked of `naming`
 // unless `decided`, and written to the record.
@@ -52,7 +76,8 @@ int removeSource(const BatchCopy& copy);
 // The failure of `copy`'s source, `error` as removeSource returns it.
 Error sourceError(const BatchCopy& copy, int error);
 
-// What was copied, as a journal records it.
+// What was copied, as a journal records it. A copy written under its final name may stay on the
+// source's disk, so that only its size and time say it is the picture, never its inode.
 FileIdentity identityCopied(const BatchCopy& copy);
 
 // Removes the entry `name` of the open folder `folder`, which may be gone already: 0 or errno.

@@ -17,10 +17,15 @@
 // A kill or a power loss at any instant leaves what recoverInterruptedMoves (move_file.cpp) finishes
 // or undoes: a part with a single name is an unfinished copy and goes, its source stays; a linked
 // or renamed one is whole, and its source goes if it still holds exactly those bytes.
+//
+// A disk with neither hard links nor a rename that refuses to replace takes steps 1 to 3 another
+// way, described in exclusive_copy.h: each copy is written under its final name, created
+// exclusively, after its record is on the disk.
 #include "platform/cross_device_batch.h"
 
 #include "platform/batch_copy.h"
 #include "platform/disk_sync.h"
+#include "platform/exclusive_copy.h"
 #include "platform/move_temp_files.h"
 #include "platform/paths.h"
 
@@ -137,7 +142,8 @@ Status CrossDeviceBatch::add(const HeldFolder& folder, const std::string& name) 
     copy.sourceFolder = state.sourceFolder;
     copy.sourceName = name;
     copy.source = source.native();
-    if (const int error = makeCopy(copy, m_destination)) {
+    const bool exclusive = state.settings.exclusiveCreate;
+    if (const int error = exclusive ? openExclusiveSource(copy) : makeCopy(copy, m_destination)) {
         unlinkUnlessGone(m_destination.fd(), copy.part);
         unlinkUnlessGone(m_destination.fd(), copy.record);
         return errorFromErrno(kMoveText, source, error);
@@ -146,7 +152,8 @@ Status CrossDeviceBatch::add(const HeldFolder& folder, const std::string& name) 
     state.bytes += size;
     state.unsettledBytes += size;
     state.copies.push_back(std::move(copy));
-    settleWriteback();
+    if (!exclusive)
+        settleWriteback();
     return {};
 }
 
@@ -164,7 +171,9 @@ void CrossDeviceBatch::settleWriteback() {
 Status CrossDeviceBatch::commit(CopyNaming& naming) {
     if (empty())
         return {};
-    Status status = flushCopies(0, m_state->copies.size(), true);
+    // Copies written under their final names have nothing on the disk yet.
+    Status status =
+        m_state->settings.exclusiveCreate ? Status() : flushCopies(0, m_state->copies.size(), true);
     if (status)
         status = nameCopies(naming);
     const Status completed = completeNamed(naming);
@@ -199,6 +208,8 @@ void CrossDeviceBatch::discard() {
     for (BatchCopy& copy : state.copies) {
         copy.partFd.close();
         copy.recordFd.close();
+        if (copy.created && !copy.named) // a copy under its final name that did not complete
+            unlinkUnlessGone(m_destination.fd(), ownName(copy.final));
         unlinkUnlessGone(m_destination.fd(), copy.part);
         unlinkUnlessGone(m_destination.fd(), copy.record);
     }
@@ -230,6 +241,9 @@ Status CrossDeviceBatch::flushCopies(std::size_t first, std::size_t end, bool pa
 
 Status CrossDeviceBatch::nameCopies(CopyNaming& naming) {
     std::vector<BatchCopy>& copies = m_state->copies;
+    if (m_state->settings.exclusiveCreate)
+        return writeUnderFinalNames(copies, m_destination, naming,
+                                    m_state->flush != BatchFlush::WholeFileSystem);
     for (std::size_t i = 0; i < copies.size(); ++i) {
         if (m_state->noHardLinks)
             return renameCopiesFrom(i, naming, false);

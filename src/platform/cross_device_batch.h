@@ -29,6 +29,10 @@ struct BatchSettings {
     // A batch younger than this at the end of a folder waits for the next folder's pictures, so
     // that small folders share one wait for the disk; an older one is committed there.
     std::chrono::milliseconds folderCarry{1000};
+    // For a disk with neither hard links nor a rename that refuses to replace: each copy is
+    // written under its final name, created exclusively (exclusive_copy.h), instead of a hidden
+    // name that is linked or renamed into place.
+    bool exclusiveCreate = false;
 };
 
 // Chooses the final names of a batch's copies, one copy after the other in the order they were

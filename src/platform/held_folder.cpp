@@ -282,9 +282,13 @@ Status HeldFolder::moveTo(const std::string& name, const HeldFolder& to, const s
         return {};
     if (errno != EINVAL && errno != ENOSYS)
         return errorFromErrno(operation, pathOf(name), errno);
-    // A file system that cannot refuse to replace in one call: a link never replaces.
-    if (::linkat(m_fd.get(), name.c_str(), to.fd(), newName.c_str(), 0) != 0)
-        return errorFromErrno(operation, pathOf(name), errno);
+    // A file system that cannot refuse to replace in one call: a link never replaces. Without
+    // links either, the file can only be copied to its new name: the caller's way across disks.
+    if (::linkat(m_fd.get(), name.c_str(), to.fd(), newName.c_str(), 0) != 0) {
+        const int error = errno;
+        const bool noLinks = error == EPERM || error == EOPNOTSUPP || error == ENOSYS;
+        return errorFromErrno(operation, pathOf(name), noLinks ? EXDEV : error);
+    }
     if (::unlinkat(m_fd.get(), name.c_str(), 0) != 0) {
         const int error = errno;
         ::unlinkat(to.fd(), newName.c_str(), 0);

@@ -92,7 +92,8 @@ public:
     // Sets an entry's permission bits, never following a link.
     Status setMode(const std::string& name, unsigned mode) const;
     // Renames an entry into `to` (this folder or another on the same file system) without ever
-    // replacing what has the new name there: EEXIST when it is taken.
+    // replacing what has the new name there: EEXIST when it is taken; EXDEV, as between two file
+    // systems, where the file system has neither such a rename nor hard links.
     Status moveTo(const std::string& name, const HeldFolder& to, const std::string& newName) const;
     Status removeFile(const std::string& name) const;
     // Only an empty folder (ENOTEMPTY otherwise).

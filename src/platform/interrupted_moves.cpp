@@ -6,8 +6,10 @@
 #include "platform/interrupted_moves.h"
 
 #include "platform/absent_name.h"
+#include "platform/exclusive_copy.h"
 #include "platform/file_ops.h"
 #include "platform/move_temp_files.h"
+#include "platform/naming_probe.h"
 #include "platform/paths.h"
 #include "platform/posix_io.h"
 
@@ -163,6 +165,18 @@ int removeSource(const InterruptedMove& move) {
     return removed || removed.code() == ENOENT ? 0 : removed.code();
 }
 
+// A cut copy under its final name, while it is still the file that was judged. 0 or errno.
+int removeCutCopy(const HeldFolder& folder, const InterruptedMove& move) {
+    const std::string name = ownName(move.final);
+    const Result<HeldEntry> now = folder.lookup(name);
+    if (!now)
+        return lookupMeansAbsent(now.code()) ? 0 : now.code();
+    if (now.value().kind != HeldEntry::Kind::File || !(now.value().identity == move.copyIdentity))
+        return 0; // another file took its place since: not ours to remove
+    const Status removed = folder.removeFile(name);
+    return removed || removed.code() == ENOENT ? 0 : removed.code();
+}
+
 } // namespace
 
 Result<std::vector<InterruptedMove>> findInterruptedMoves(const HeldFolder& folder) {
@@ -170,11 +184,15 @@ Result<std::vector<InterruptedMove>> findInterruptedMoves(const HeldFolder& fold
     if (const int error = readFolderNames(folder.fd(), names))
         return errorFromErrno(recoverText, folder.path(), error);
     std::vector<std::string> stems;
+    std::vector<std::string> exclusiveRecords;
     for (const std::string& name : names) {
-        if (name.starts_with(kMoveTempPrefix) &&
-            (name.ends_with(kRecordSuffix) || name.ends_with(kPartSuffix)) &&
-            !ownerStillRunning(pidInTempName(name, kMoveTempPrefix.size())))
+        if (!name.starts_with(kMoveTempPrefix) ||
+            ownerStillRunning(pidInTempName(name, kMoveTempPrefix.size())))
+            continue;
+        if (name.ends_with(kRecordSuffix) || name.ends_with(kPartSuffix))
             stems.push_back(name.substr(0, name.size() - kRecordSuffix.size()));
+        else if (name.ends_with(kIntoSuffix))
+            exclusiveRecords.push_back(name);
     }
     std::sort(stems.begin(), stems.end());
     stems.erase(std::unique(stems.begin(), stems.end()), stems.end());
@@ -188,6 +206,12 @@ Result<std::vector<InterruptedMove>> findInterruptedMoves(const HeldFolder& fold
             return errorFromErrno(recoverText, folder.pathOf(stem + std::string(kRecordSuffix)), error);
         moves.push_back(std::move(move));
     }
+    for (const std::string& record : exclusiveRecords) {
+        InterruptedMove move;
+        if (const int error = judgeExclusiveCopy(folder, record, move))
+            return errorFromErrno(recoverText, folder.pathOf(record), error);
+        moves.push_back(std::move(move));
+    }
     return moves;
 }
 
@@ -196,7 +220,9 @@ Status settleInterruptedMove(const HeldFolder& folder, const InterruptedMove& mo
         return ::unlinkat(folder.fd(), ownName(path).c_str(), 0) == 0 || errno == ENOENT ? 0 : errno;
     };
     int error = move.finishes ? removeSource(move) : 0;
-    if (error == 0)
+    if (error == 0 && move.removesCopy)
+        error = removeCutCopy(folder, move);
+    if (error == 0 && !move.part.empty())
         error = unlinkHere(move.part);
     if (error == 0)
         error = unlinkHere(move.record);
@@ -204,6 +230,9 @@ Status settleInterruptedMove(const HeldFolder& folder, const InterruptedMove& mo
 }
 
 Status recoverInterruptedMoves(const HeldFolder& folder) {
+    // A move to a disk not met before probes it first: a kill there leaves a probe file.
+    if (Status tidied = removeLeftoverProbes(folder.fd(), folder.path()); !tidied)
+        return tidied;
     const Result<std::vector<InterruptedMove>> moves = findInterruptedMoves(folder);
     if (!moves)
         return moves.error();

@@ -5,6 +5,7 @@
 #include "platform/result.h"
 
 #include <filesystem>
+#include <string>
 #include <vector>
 
 // The moves across file systems that a kill or a power cut interrupted, as the hidden files in
@@ -22,7 +23,14 @@ struct InterruptedMove {
     FileIdentity copyIdentity;    // the copy under its own name, when it finishes
     FileIdentity sourceIdentity;  // the source found holding the copy's bytes, when it finishes
     std::filesystem::path record; // the hidden files
-    std::filesystem::path part;
+    std::filesystem::path part;   // empty for a copy written under its final name
+    // A copy this program wrote under its final name and a cut left short: settling removes it
+    // (while it is still the file found) and leaves the source.
+    bool removesCopy = false;
+    // Why a copy under its final name and its source are both kept as they are (the source changed
+    // or went since, or the record does not prove the copy is this program's); settling only
+    // removes the record, and the caller names the copy with this reason. Empty otherwise.
+    std::string kept;
 };
 
 // The interrupted moves into `folder`, by the names of their hidden files; those of another

@@ -4,11 +4,15 @@
 #include "platform/file_ops.h"
 
 #include "platform/cross_device_batch.h"
+#include "platform/naming_probe.h"
 #include "platform/paths.h"
 #include "platform/posix_io.h"
 
 #include <cerrno>
+#include <map>
+#include <mutex>
 #include <string>
+#include <tuple>
 #include <utility>
 
 namespace corvalin {
@@ -33,6 +37,22 @@ private:
     fs::path m_to;
 };
 
+// Whether copies into `to` must be written under their final names (no links, no rename that
+// refuses to replace). The disk is probed once per folder and process: an undo moves its pictures
+// back one by one. A probe that fails leaves the usual way, which then says what failed.
+bool writesUnderFinalName(const HeldFolder& to) {
+    static std::mutex mutex;
+    static std::map<std::tuple<std::uint64_t, std::uint64_t, std::uint64_t>, bool> known;
+    const auto key = std::make_tuple(to.id().device, to.id().inode, to.id().mount);
+    const std::lock_guard<std::mutex> lock(mutex);
+    if (const auto found = known.find(key); found != known.end())
+        return found->second;
+    const Result<NamingProbe> probe = probeNaming(to.fd(), to.path());
+    const bool exclusive = probe && copyNamingWay(probe.value()) == NamingWay::ExclusiveCreate;
+    known.emplace(key, exclusive);
+    return exclusive;
+}
+
 } // namespace
 
 Status moveAcross(const HeldFolder& from, const std::string& name, const HeldFolder& to,
@@ -42,7 +62,8 @@ Status moveAcross(const HeldFolder& from, const std::string& name, const HeldFol
     if (!taken || taken.value().kind != HeldEntry::Kind::None)
         return errorFromErrno(kMoveText, from.pathOf(name), taken ? EEXIST : taken.code());
     // For one file its own flushes wait for less than a whole file system's.
-    CrossDeviceBatch batch(to, {.count = 1, .flush = BatchFlush::EachFile});
+    CrossDeviceBatch batch(
+        to, {.count = 1, .flush = BatchFlush::EachFile, .exclusiveCreate = writesUnderFinalName(to)});
     if (Status added = batch.add(from, name); !added)
         return added;
     FixedName naming(from.pathOf(name), to.pathOf(newName));
@@ -53,6 +74,9 @@ Status moveNoReplace(const fs::path& from, const fs::path& to) {
     int error = renameNoReplace(from.native(), to.native());
     if (error == EINVAL || error == ENOSYS)
         error = linkThenUnlink(from.native(), to.native());
+    // Neither way on this disk: the file is copied to its new name, as to another disk.
+    if (error == EPERM || error == EOPNOTSUPP || error == ENOSYS)
+        error = EXDEV;
     if (error == EXDEV) {
         const Result<HeldFolder> fromFolder = HeldFolder::open(folderOf(from.native()));
         const Result<HeldFolder> toFolder =

@@ -162,9 +162,13 @@ int copyAll(int from, int to) {
             return error;
         at = hole;
     }
-    // A hole at the end is a length without bytes.
+    // A hole at the end is a length without bytes. Only then is the length set: some FUSE disks
+    // (FAT through FUSE) refuse every truncation.
     struct stat st {};
-    if (::fstat(from, &st) != 0 || ::ftruncate(to, st.st_size) != 0)
+    struct stat copied {};
+    if (::fstat(from, &st) != 0 || ::fstat(to, &copied) != 0)
+        return errno;
+    if (copied.st_size != st.st_size && ::ftruncate(to, st.st_size) != 0)
         return errno;
     return 0;
 }

@@ -120,27 +120,34 @@ private slots:
     void copiesAreNamedInOrder_data() {
         QTest::addColumn<BatchFlush>("flush");
         QTest::addColumn<bool>("hardLinks");
+        QTest::addColumn<bool>("exclusive"); // nor a rename that refuses to replace: written in place
         QTest::addColumn<Names>("taken");
         QTest::addColumn<int>("stopAfter");
         QTest::addColumn<Names>("named");
         QTest::addColumn<Names>("left"); // sources still there
         const Names all{"1 a.jpg", "2 b.jpg", "3 c.jpg"};
-        for (const bool links : {true, false}) {
-            const char* const kind = links ? "" : ", no hard links";
+        for (const int way : {0, 1, 2}) {
+            const bool links = way == 0;
+            const bool exclusive = way == 2;
+            const char* const kind = links       ? ""
+                                     : exclusive ? ", neither links nor safe renames"
+                                                 : ", no hard links";
             QTest::addRow("one syncfs%s", kind)
-                << BatchFlush::WholeFileSystem << links << Names{} << -1 << all << Names{};
+                << BatchFlush::WholeFileSystem << links << exclusive << Names{} << -1 << all << Names{};
             QTest::addRow("each file flushed%s", kind)
-                << BatchFlush::EachFile << links << Names{} << -1 << all << Names{};
+                << BatchFlush::EachFile << links << exclusive << Names{} << -1 << all << Names{};
             QTest::addRow("a taken name takes the next number%s", kind)
-                << BatchFlush::Automatic << links << Names{"2 b.jpg"} << -1
+                << BatchFlush::Automatic << links << exclusive << Names{"2 b.jpg"} << -1
                 << Names{"1 a.jpg", "2 b.jpg", "3 b.jpg", "4 c.jpg"} << Names{};
-            QTest::addRow("stopped after the first%s", kind) << BatchFlush::Automatic << links << Names{} << 1
-                                                             << Names{"1 a.jpg"} << Names{"b.jpg", "c.jpg"};
+            QTest::addRow("stopped after the first%s", kind)
+                << BatchFlush::Automatic << links << exclusive << Names{} << 1 << Names{"1 a.jpg"}
+                << Names{"b.jpg", "c.jpg"};
         }
     }
     void copiesAreNamedInOrder() {
         QFETCH(BatchFlush, flush);
         QFETCH(bool, hardLinks);
+        QFETCH(bool, exclusive);
         QFETCH(Names, taken);
         QFETCH(int, stopAfter);
         QFETCH(Names, named);
@@ -148,8 +155,8 @@ private slots:
         for (const std::string& name : taken)
             writeBytes(dst() / name, "old");
         const int result = moveInChild(
-            {"a.jpg", "b.jpg", "c.jpg"}, [&] { return hardLinks || refuseHardLinks(); }, 0, {.flush = flush},
-            stopAfter);
+            {"a.jpg", "b.jpg", "c.jpg"}, [&] { return hardLinks || refuseHardLinks(exclusive); }, 0,
+            {.flush = flush, .exclusiveCreate = exclusive}, stopAfter);
         if (result == skipExit)
             QSKIP("no seccomp filter here");
         QCOMPARE(result, 0);
@@ -217,11 +224,20 @@ private slots:
         QCOMPARE(namesIn(src()), changed ? Names{"b.jpg"} : Names{});
     }
 
-    // The copy cut short by the full disk goes; the whole ones before it are named.
+    // The copy cut short by the full disk goes, under its final name too; the whole ones before it
+    // are named.
+    void fullDiskKeepsTheWholeCopies_data() {
+        QTest::addColumn<bool>("exclusive");
+        QTest::newRow("hidden copies") << false;
+        QTest::newRow("copies written under their final names") << true;
+    }
     void fullDiskKeepsTheWholeCopies() {
+        QFETCH(bool, exclusive);
         makeSources({"a.jpg", "b.jpg", "c.jpg"});
         const int result = moveInChild(
-            {"a.jpg", "b.jpg", "c.jpg"}, [&] { return mountPrivateTmpfs(dst(), "256k"); }, ENOSPC);
+            {"a.jpg", "b.jpg", "c.jpg"},
+            [&] { return mountPrivateTmpfs(dst(), "256k") && (!exclusive || refuseHardLinks(true)); }, ENOSPC,
+            {.exclusiveCreate = exclusive});
         if (result == skipExit)
             QSKIP("cannot mount a private tmpfs here");
         QCOMPARE(result, 0);

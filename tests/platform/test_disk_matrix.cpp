@@ -5,6 +5,8 @@
 #include "engine/disk_names.h"
 #include "engine/files_left.h"
 #include "engine/move_run.h"
+#include "history/run_journal.h"
+#include "history/undo.h"
 #include "plan/move_plan.h"
 #include "platform/absent_name.h"
 #include "platform/disk_kind.h"
@@ -74,6 +76,29 @@ int lookupError(int folderFd, const std::string& name) {
     return ::fstatat(folderFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 ? 0 : errno;
 }
 
+// Gathers `source` into `destination` with a journal, deleting what is not a picture for good (the
+// Trash on such disks is another matter); returns the journal.
+fs::path gatherWithJournal(const fs::path& source, const fs::path& destination, const fs::path& prog) {
+    RunStart start;
+    start.source = source;
+    start.destination = destination;
+    Result<RunJournal> journal = RunJournal::create(prog / "history", start);
+    if (!journal)
+        return {};
+    Module1 vars;
+    vars.SerialNo = 1;
+    QuietMove observer(destination);
+    MoveRun run(vars, SettingsFiles{prog, prog}, observer, Removal(true));
+    run.setJournal(&journal.value());
+    std::vector<fs::path> folderList;
+    const MoveRunResult result = run.run(source, true, folderList);
+    if (result.error)
+        qWarning("%s", result.error->reason().c_str());
+    (void)journal.value().finish(result.outcome == MoveOutcome::Completed ? kOutcomeCompleted
+                                                                          : kOutcomeFailed);
+    return journal.value().file();
+}
+
 } // namespace
 
 class TestDiskMatrix : public QObject {
@@ -141,31 +166,51 @@ private slots:
         checkNamesHold(held.value(), profile.value().rules, profile.value().longestName);
     }
 
-    // A gather onto a disk with no way to name a picture without replacing stops before its first
-    // file: the other files it would have deleted first are all still there.
-    void runOntoADiskWithoutANamingWayTouchesNothing_data() {
+    // A disk with neither hard links nor a rename that refuses to replace still takes a gather, from
+    // another disk and within itself: every picture arrives whole under its number, nothing hidden
+    // is left, and undo brings every picture back byte for byte.
+    void gatherOntoADiskWithoutLinksOrSafeRenames_data() {
         QTest::addColumn<DiskKind>("kind");
-        QTest::newRow("exfat-fuse") << DiskKind::ExFatFuse;
-        QTest::newRow("fusefat") << DiskKind::FatFuse;
+        QTest::addColumn<bool>("sourceOnTheDisk");
+        for (const bool within : {false, true}) {
+            const char* const where = within ? ", within the disk" : ", from another disk";
+            QTest::addRow("exfat-fuse%s", where) << DiskKind::ExFatFuse << within;
+            QTest::addRow("fusefat%s", where) << DiskKind::FatFuse << within;
+        }
     }
-    void runOntoADiskWithoutANamingWayTouchesNothing() {
+    void gatherOntoADiskWithoutLinksOrSafeRenames() {
         QFETCH(DiskKind, kind);
+        QFETCH(bool, sourceOnTheDisk);
         CORVALIN_MOUNT_OR_SKIP(disk, kind);
         QTemporaryDir dir;
-        const fs::path source = fs::path(dir.path().toStdString()) / "src";
-        makeEntries(dir.path().toStdString(),
-                    {"d:src", "d:src/a", "f:src/a/notes.txt", "f:src/a/cat.jpg", "d:prog"});
-        Module1 vars;
-        QuietMove observer(disk->mountPoint());
-        const SettingsFiles files{source.parent_path() / "prog", source.parent_path() / "prog"};
-        MoveRun run(vars, files, observer, Removal(true));
-        std::vector<fs::path> folderList;
-        const MoveRunResult result = run.run(source, true, folderList);
-        QCOMPARE(result.outcome, MoveOutcome::Failed);
-        QVERIFY2(result.error->reason().find("置き換えずに") != std::string::npos,
-                 result.error->reason().c_str());
-        QCOMPARE(allNames(source / "a"), (QByteArrayList{"cat.jpg", "notes.txt"}));
-        QCOMPARE(allNames(disk->mountPoint()), QByteArrayList());
+        const fs::path home = dir.path().toStdString();
+        const fs::path top = sourceOnTheDisk ? disk->mountPoint() : home;
+        const fs::path source = top / "src";
+        const fs::path destination = disk->mountPoint() / "dest";
+        QCOMPARE(::mkdir(destination.c_str(), 0755), 0);
+        makeEntries(top, {"d:src", "d:src/a", "d:src/b", "f:src/a/notes.txt"});
+        fs::create_directories(home / "prog");
+        const std::vector<std::pair<fs::path, std::string>> pictures = {
+            {source / "a" / "cat.jpg", std::string(70000, 'c') + "cat"},
+            {source / "a" / "dog.jpg", std::string(3, 'd')},
+            {source / "b" / "owl.jpg", std::string(200000, 'o') + "owl"}};
+        for (const auto& [path, bytes] : pictures)
+            writeBytes(path, bytes);
+        writeBytes(destination / "000002 dog.jpg", "taken"); // the next number is taken instead
+
+        const fs::path journal = gatherWithJournal(source, destination, home / "prog");
+        QCOMPARE(allNames(destination),
+                 (QByteArrayList{"000001 cat.jpg", "000002 dog.jpg", "000003 dog.jpg", "000004 owl.jpg"}));
+        QCOMPARE(readWholeFile(destination / "000002 dog.jpg").value(), std::string("taken"));
+        QCOMPARE(readWholeFile(destination / "000003 dog.jpg").value(), pictures[1].second);
+        QCOMPARE(readWholeFile(destination / "000004 owl.jpg").value(), pictures[2].second);
+
+        QuietUndo undoObserver;
+        const UndoOutcome undone = undoRun(journal, undoObserver);
+        QVERIFY2(!undone.error, undone.error ? undone.error->reason().c_str() : "");
+        for (const auto& [path, bytes] : pictures)
+            QCOMPARE(readWholeFile(path).value(), bytes);
+        QCOMPARE(allNames(destination), QByteArrayList{"000002 dog.jpg"});
     }
 
     // On a Windows disk a picture whose name has a character Windows refuses stays in its folder
