@@ -3,6 +3,7 @@
 #include "platform/file_ops.h"
 #include "platform/paths.h"
 #include "platform/posix_io.h"
+#include "platform/program_folder.h"
 #include "platform/trash.h"
 
 #include <cerrno>
@@ -139,6 +140,27 @@ Status prepareTrash(const TrashFolder& trash, const Place& place, PreparedFolder
     if (!(trashPlace == place))
         return Error{kPrepareText, trash.folder, 0, "ごみ箱が別のファイルシステムにあります。"};
     return {};
+}
+
+fs::path homeTrashFolder() {
+    const char* dataHome = std::getenv("XDG_DATA_HOME");
+    if (dataHome && dataHome[0] == '/')
+        return joinPath(withoutTrailingSlash(dataHome), "Trash");
+    return joinPath(homeFolder(), ".local/share/Trash");
+}
+
+bool isTrashFolder(const fs::path& folder) {
+    const std::string name = ownName(folder);
+    const std::string_view volumePrefix = ".Trash-";
+    if (name == ".Trash" || (name.starts_with(volumePrefix) && name.size() > volumePrefix.size() &&
+                             name.find_first_not_of("0123456789", volumePrefix.size()) == std::string::npos))
+        return true;
+    if (name != "Trash")
+        return false;
+    std::string resolved;
+    std::string home;
+    return canonicalPath(folder.native(), resolved) == 0 &&
+           canonicalPath(homeTrashFolder().native(), home) == 0 && resolved == home;
 }
 
 } // namespace corvalin
