@@ -50,6 +50,33 @@ std::string trashNameFor(const std::string& name, int attempt) {
     return fittedName(name, suffix);
 }
 
+namespace {
+
+// A file's new name as a link, which never replaces, then its old one gone. 0 or errno; ENOTSUP
+// where the disk has no links (FAT, exFAT, many FUSE mounts).
+int renameByLink(int fromFolder, const std::string& from, int toFolder, const std::string& to) {
+    if (::linkat(fromFolder, from.c_str(), toFolder, to.c_str(), 0) != 0)
+        return errno == EPERM || errno == ENOSYS || errno == EOPNOTSUPP ? ENOTSUP : errno;
+    if (::unlinkat(fromFolder, from.c_str(), 0) != 0) {
+        const int error = errno;
+        ::unlinkat(toFolder, to.c_str(), 0);
+        return error;
+    }
+    return 0;
+}
+
+// The name taken only where nothing has it yet: the one way left where the disk can neither
+// refuse to replace nor link. Within a trash's own folders an info file made exclusively has
+// already reserved the name.
+int renameWhereFree(int fromFolder, const std::string& from, int toFolder, const std::string& to) {
+    struct stat taken {};
+    if (::fstatat(toFolder, to.c_str(), &taken, AT_SYMLINK_NOFOLLOW) == 0)
+        return EEXIST;
+    return ::renameat(fromFolder, from.c_str(), toFolder, to.c_str()) == 0 ? 0 : errno;
+}
+
+} // namespace
+
 int renameWithoutReplacing(int fromFolder, const std::string& from, int toFolder, const std::string& to) {
     struct stat st {};
     if (::fstatat(fromFolder, from.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
@@ -64,20 +91,11 @@ int renameWithoutReplacing(int fromFolder, const std::string& from, int toFolder
         ::syscall(SYS_renameat2, fromFolder, from.c_str(), toFolder, to.c_str(), RENAME_NOREPLACE) == 0
             ? 0
             : errno;
-    // File systems that cannot refuse to replace in one call: a link never replaces; a folder
-    // goes only where nothing has its name.
-    if ((error == EINVAL || error == ENOSYS) && !folder) {
-        error = ::linkat(fromFolder, from.c_str(), toFolder, to.c_str(), 0) == 0 ? 0 : errno;
-        if (error == 0 && ::unlinkat(fromFolder, from.c_str(), 0) != 0) {
-            error = errno;
-            ::unlinkat(toFolder, to.c_str(), 0);
-        }
-    } else if (error == EINVAL || error == ENOSYS) {
-        struct stat taken {};
-        error = ::fstatat(toFolder, to.c_str(), &taken, AT_SYMLINK_NOFOLLOW) == 0 ? EEXIST
-                : ::renameat(fromFolder, from.c_str(), toFolder, to.c_str()) == 0 ? 0
-                                                                                  : errno;
-    }
+    // File systems that cannot refuse to replace in one call.
+    if ((error == EINVAL || error == ENOSYS) && !folder)
+        error = renameByLink(fromFolder, from, toFolder, to);
+    if (error == ENOTSUP || ((error == EINVAL || error == ENOSYS) && folder))
+        error = renameWhereFree(fromFolder, from, toFolder, to);
     if (error != 0 && opened)
         ::fchmodat(fromFolder, from.c_str(), st.st_mode & 07777, AT_SYMLINK_NOFOLLOW);
     return error;
@@ -133,6 +151,13 @@ Status restoreFromTrash(const TrashPlace& place, const fs::path& to) {
     if (const int error = renamePathWithoutReplacing(place.trashedFile, to))
         return errorFromErrno(kRestoreText, error == EEXIST ? to : place.trashedFile, error);
     return releaseTrashPlace(place);
+}
+
+int moveOutOfTrash(const HeldFolder& files, const std::string& name, const HeldFolder& to,
+                   const std::string& newName) {
+    if (!isPlainName(name) || !isPlainName(newName))
+        return EINVAL;
+    return renameWithoutReplacing(files.fd(), name, to.fd(), newName);
 }
 
 } // namespace corvalin

@@ -11,8 +11,10 @@
 #include "platform/held_folder.h"
 #include "platform/naming_probe.h"
 #include "platform/posix_io.h"
+#include "platform/trash.h"
 
 #include "disk_helpers.h"
+#include "desktop_trash.h"
 #include "disk_mounts.h"
 #include "quiet_observers.h"
 
@@ -215,7 +217,78 @@ private slots:
         QCOMPARE(probe.error().path, disk->mountPoint());
     }
 
+    // A run's trashed items go where the desktop's trash client puts its own on that disk, with
+    // info files it reads back (the path below the disk's top, percent-encoded), and come back out
+    // on every disk, never over a name that is taken.
+    void runTrashesWhereTheDesktopDoes_data() {
+        QTest::addColumn<DiskKind>("kind");
+        QTest::addColumn<QByteArray>("name");
+        QTest::addColumn<QByteArray>("pathValue");
+        QTest::newRow("exfat-fuse") << DiskKind::ExFatFuse << QByteArray("メモ 1.txt")
+                                    << QByteArray("src/a/%E3%83%A1%E3%83%A2%201.txt");
+        QTest::newRow("fusefat") << DiskKind::FatFuse << QByteArray("notes 1.txt")
+                                 << QByteArray("src/a/notes%201.txt");
+        QTest::newRow("ntfs-3g") << DiskKind::Ntfs3g << QByteArray("メモ 1.txt")
+                                 << QByteArray("src/a/%E3%83%A1%E3%83%A2%201.txt");
+        QTest::newRow("sshfs, CP932") << DiskKind::Sshfs << QByteArray("\x83\x81\x83\x82.txt")
+                                      << QByteArray("src/a/%83%81%83%82.txt");
+    }
+    void runTrashesWhereTheDesktopDoes() {
+        QFETCH(DiskKind, kind);
+        QFETCH(QByteArray, name);
+        QFETCH(QByteArray, pathValue);
+        CORVALIN_MOUNT_OR_SKIP(disk, kind);
+        const fs::path top = disk->mountPoint();
+        makeEntries(top, {"d:src", "d:src/a", "f:src/a/cat.jpg", "f:src/a/" + name});
+        QTemporaryDir dir;
+        const MoveRunResult result = gatherIntoTrash(top / "src", fs::path(dir.path().toStdString()));
+        QCOMPARE(result.outcome, MoveOutcome::Completed);
+        const fs::path trash = top / (".Trash-" + std::to_string(::getuid()));
+        QCOMPARE(allNames(trash / "files"), (QByteArrayList{"a", name}));
+        const std::string infoText = readWholeFile(trash / "info" / (name.toStdString() + ".trashinfo")).value();
+        QVERIFY2(QByteArray::fromStdString(infoText).contains("\nPath=" + pathValue + "\nDeletionDate=20"),
+                 infoText.c_str());
+
+        checkTheClientAgrees(top, trash, top / "src/a" / name.toStdString());
+        const Result<HeldFolder> files = HeldFolder::open(trash / "files");
+        const Result<HeldFolder> source = HeldFolder::open(top / "src");
+        QVERIFY(files.ok() && source.ok());
+        QCOMPARE(moveOutOfTrash(files.value(), "a", source.value(), "a"), 0); // a folder
+        const Result<HeldFolder> folder = HeldFolder::open(top / "src/a");
+        QVERIFY(folder.ok());
+        QCOMPARE(createFile(folder.value().fd(), name.toStdString()), 0);
+        QCOMPARE(moveOutOfTrash(files.value(), name.toStdString(), folder.value(), name.toStdString()), EEXIST);
+        QCOMPARE(readWholeFile(top / "src/a" / name.toStdString()).value(), "picture");
+        QCOMPARE(::unlinkat(folder.value().fd(), name.constData(), 0), 0);
+        QCOMPARE(moveOutOfTrash(files.value(), name.toStdString(), folder.value(), name.toStdString()), 0);
+        QCOMPARE(allNames(trash / "files"), QByteArrayList{"other.txt"});
+    }
+
 private:
+    // A gather of `source` into `work`/dest with what it removes going to the trash.
+    MoveRunResult gatherIntoTrash(const fs::path& source, const fs::path& work) {
+        fs::create_directories(work / "dest");
+        fs::create_directories(work / "prog");
+        Module1 vars;
+        QuietMove observer(work / "dest");
+        MoveRun run(vars, {work / "prog", work / "prog"}, observer, Removal(false));
+        std::vector<fs::path> folderList;
+        return run.run(source, true, folderList);
+    }
+
+    // The desktop's client trashes a file of the same disk into the same trash and lists what the
+    // run trashed under its original path.
+    void checkTheClientAgrees(const fs::path& top, const fs::path& trash, const fs::path& trashed) {
+        QCOMPARE(createFile(openFolder(top).get(), "other.txt"), 0);
+        if (gioTrash((top / "other.txt").native()) < 0)
+            QSKIP("gio is missing (package libglib2.0-bin)");
+        QVERIFY(fs::exists(trash / "files/other.txt"));
+        const QByteArray listed = gioListing();
+        if (listed.isEmpty())
+            QSKIP("the desktop's trash backend is missing (packages gvfs, dbus)");
+        QVERIFY2(listed.contains("trash::orig-path=" + asGioPrints(trashed.native())), listed.constData());
+    }
+
     // What the probe says the disk allows, it does with files of ordinary names.
     void checkWaysHold(int folderFd, const NamingProbe& probe) {
         QCOMPARE(createFile(folderFd, "a.jpg"), 0);

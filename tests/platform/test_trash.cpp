@@ -7,6 +7,7 @@
 #include "platform/trash_info.h"
 
 #include "child_process.h"
+#include "desktop_trash.h"
 #include "disk_helpers.h"
 #include "own_trash.h"
 
@@ -57,28 +58,6 @@ bool mountOwnVolume(const QString& kind, const fs::path& top, const fs::path& im
                          ::mount(nullptr, top.c_str(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr) == 0);
 }
 
-// gio escapes every byte outside printable ASCII as \xNN.
-QByteArray asGioPrints(const std::string& bytes) {
-    QByteArray text;
-    for (const char byte : bytes) {
-        const auto c = static_cast<unsigned char>(byte);
-        text += c >= 0x20 && c < 0x7f ? QByteArray(1, byte)
-                                      : QByteArray::number(c, 16).rightJustified(2, '0').prepend("\\x");
-    }
-    return text;
-}
-
-// What the desktop's trash client lists, with original paths; empty where it is not installed.
-QByteArray gioListing() {
-    const QString gio = QStandardPaths::findExecutable("gio");
-    const QString session = QStandardPaths::findExecutable("dbus-run-session");
-    if (gio.isEmpty() || session.isEmpty())
-        return {};
-    QProcess process;
-    process.start(session, {"--", gio, "list", "-a", "trash::orig-path", "trash://"});
-    process.waitForFinished(60000);
-    return process.readAllStandardOutput();
-}
 
 bool makeExt4Image(const fs::path& image) {
     const QString mkfs = QStandardPaths::findExecutable("mkfs.ext4", {"/usr/sbin", "/sbin"});
@@ -379,8 +358,8 @@ private slots:
             text += lookupEntry(top / "dl/notes.txt") == EntryKind::File ? "kept" : "gone";
             test::writeBytes(report, text);
             // The desktop's trash client, in this child's mounts, for the volume it can see.
-            if (kind == "ext4" && !gioListing().isEmpty())
-                test::writeBytes(root() / "listed", gioListing().toStdString());
+            if (kind == "ext4" && !test::gioListing().isEmpty())
+                test::writeBytes(root() / "listed", test::gioListing().toStdString());
             return 0;
         });
         if (result == test::skipExit)
@@ -410,11 +389,11 @@ private slots:
             const Result<TrashPlace> place = reserveTrashPlace(root() / name);
             QVERIFY(place.ok() && moveIntoTrash(place.value()).ok());
         }
-        const QByteArray listed = gioListing();
+        const QByteArray listed = test::gioListing();
         if (listed.isEmpty())
             QSKIP("gio or dbus-run-session is missing (packages libglib2.0-bin, gvfs, dbus)");
         for (const char* name : {"dl/\x93\xfa.txt", "dl/日本.txt", "dl/sub"}) {
-            const QByteArray shown = "trash::orig-path=" + asGioPrints((root() / name).native());
+            const QByteArray shown = "trash::orig-path=" + test::asGioPrints((root() / name).native());
             QVERIFY2(listed.contains(shown), listed.constData());
         }
         QProcess::execute(

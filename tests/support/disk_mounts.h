@@ -235,6 +235,9 @@ private:
             m_sshd.kill();
             m_sshd.waitForFinished();
         }
+        // Qt's removal cannot name what is not UTF-8; the served folder may hold such names.
+        std::error_code ignored;
+        std::filesystem::remove_all(work("served"), ignored);
     }
 
     DiskKind m_kind;
