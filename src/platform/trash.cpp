@@ -81,8 +81,11 @@ Result<std::unique_ptr<KeptTrash>> openTrash(const std::string& canonicalFolder,
     if (error == 0 &&
         !(isFolderFound(files.value(), kept->found.files) && isFolderFound(info.value(), kept->found.info)))
         error = ESTALE;
+    // Known before the first item: a disk whose renames the trash cannot use.
+    if (error == 0)
+        error = probeTrashRename(info.value().fd(), files.value().fd());
     if (error != 0)
-        return errorFromErrno(kPrepareText, kept->trash.folder, error);
+        return refusedOnVolume(errorFromErrno(kPrepareText, kept->trash.folder, error), kept->trash);
     kept->folder = std::move(folder.value());
     kept->files = std::move(files.value());
     kept->info = std::move(info.value());

@@ -129,6 +129,19 @@ int writeInfoFile(int info, const std::string& name, const std::string& text) {
     return error;
 }
 
+int probeTrashRename(int info, int files) {
+    const std::string name = trashNameFor(".corvalin-trash-probe", 10);
+    UniqueFd fd(::openat(info, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+    if (!fd.valid())
+        return errno;
+    int error = fd.close();
+    if (error == 0)
+        error = renameWithoutReplacing(info, name, files, name);
+    if (::unlinkat(error == 0 ? files : info, name.c_str(), 0) != 0 && error == 0)
+        error = errno;
+    return error;
+}
+
 Status moveIntoTrash(const HeldFolder& folder, const std::string& name, const TrashPlace& place) {
     const Result<HeldFolder> files = HeldFolder::open(folderOf(place.trashedFile.native()));
     const int error =

@@ -27,4 +27,8 @@ int renameWithoutReplacing(int fromFolder, const std::string& from, int toFolder
 // when the name is taken.
 int writeInfoFile(int info, const std::string& name, const std::string& text);
 
+// Tries, with a hidden file made in the open folder `info` and renamed into `files`, that the disk
+// lets an item into the trash by the rename a run will use; nothing stays. 0 or errno.
+int probeTrashRename(int info, int files);
+
 } // namespace corvalin

@@ -264,6 +264,39 @@ private slots:
         QCOMPARE(allNames(trash / "files"), QByteArrayList{"other.txt"});
     }
 
+    // A disk without owners mounted for another user shows every new folder as theirs: the
+    // desktop's client refuses a trash there, and so does a run, before anything is touched, with
+    // the disk named and the way out; the plan says the same, and nothing is left on the disk.
+    void trashTheDesktopRefusesIsRefusedBeforeTheRun_data() {
+        QTest::addColumn<DiskKind>("kind");
+        QTest::newRow("exfat-fuse") << DiskKind::ExFatFuse;
+        QTest::newRow("fusefat") << DiskKind::FatFuse;
+    }
+    void trashTheDesktopRefusesIsRefusedBeforeTheRun() {
+        QFETCH(DiskKind, kind);
+        CORVALIN_MOUNT_OR_SKIP(disk, kind, "uid=65534,gid=65534");
+        const fs::path top = disk->mountPoint();
+        makeEntries(top, {"d:src", "d:src/a", "f:src/a/cat.jpg", "f:src/a/notes.txt"});
+        QTemporaryDir dir;
+        const fs::path work(dir.path().toStdString());
+        const PlanRequest request{top / "src", work / "dest", true, false, {}, false};
+        const MovePlan plan = makeMovePlan(Module1{}, {work / "prog", work / "prog"}, request);
+        const MoveRunResult result = gatherIntoTrash(top / "src", work);
+        QCOMPARE(result.outcome, MoveOutcome::Failed);
+        QCOMPARE(plan.outcome, MoveOutcome::Failed);
+        QCOMPARE(plan.error, result.error);
+        const std::string told = result.error->reason() + " " + result.error->advice;
+        for (const std::string& part : {std::string("所有者が別のユーザー"), "このディスク（" + top.native(),
+                                        std::string("「ごみ箱を使わずに完全に削除する」")})
+            QVERIFY2(told.find(part) != std::string::npos, told.c_str());
+        QCOMPARE(allNames(top / "src/a"), (QByteArrayList{"cat.jpg", "notes.txt"}));
+        QCOMPARE(allNames(work / "dest"), QByteArrayList());
+        if (gioTrash((top / "src/a/notes.txt").native()) < 0)
+            QSKIP("gio is missing (package libglib2.0-bin)");
+        QCOMPARE(allNames(top), QByteArrayList{"src"}); // no trash folder made by either
+        QCOMPARE(allNames(top / "src/a"), (QByteArrayList{"cat.jpg", "notes.txt"}));
+    }
+
 private:
     // A gather of `source` into `work`/dest with what it removes going to the trash.
     MoveRunResult gatherIntoTrash(const fs::path& source, const fs::path& work) {

@@ -298,6 +298,9 @@ private slots:
                                                   << "plain" << withUid(".Trash-{uid}") << QByteArray();
         QTest::newRow("shared .Trash a link") << "tmpfs"
                                               << "sharedLink" << withUid(".Trash-{uid}") << QByteArray();
+        QTest::newRow("shared trash, own folder someone else's")
+            << "tmpfs"
+            << "sharedForeign" << withUid(".Trash-{uid}") << QByteArray();
         QTest::newRow("own trash a link") << "tmpfs"
                                           << "ownLink" << QByteArray() << withUid(".Trash-{uid}");
         QTest::newRow("its files folder a link")
@@ -327,6 +330,10 @@ private slots:
             const fs::path trashPath = top / own;
             if (setup == "sticky" || setup == "plain")
                 return ::mkdir((top / ".Trash").c_str(), setup == "sticky" ? 01777 : 0777) == 0;
+            if (setup == "sharedForeign") // as the desktop's client does, the volume's own trash instead
+                return ::mkdir((top / ".Trash").c_str(), 01777) == 0 &&
+                       ::mkdir((top / ".Trash" / uidText()).c_str(), 0700) == 0 &&
+                       ::chown((top / ".Trash" / uidText()).c_str(), ::getuid() + 1, ::getgid()) == 0;
             if (setup == "sharedLink")
                 return ::symlink("shared", (top / ".Trash").c_str()) == 0;
             if (setup == "ownLink")
