@@ -2,6 +2,7 @@
 // against what this program believes of them: the kind the mount table gives, what the probe
 // finds, and which names the name rule lets through. Every belief is checked against what the
 // disk then really does.
+#include "app/startup.h"
 #include "engine/disk_names.h"
 #include "engine/files_left.h"
 #include "engine/move_run.h"
@@ -18,6 +19,7 @@
 #include "disk_mounts.h"
 #include "quiet_observers.h"
 
+#include <QDateTime>
 #include <QTest>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -297,16 +299,57 @@ private slots:
         QCOMPARE(allNames(top / "src/a"), (QByteArrayList{"cat.jpg", "notes.txt"}));
     }
 
+    // A cut left an info file empty on a disk without change times (its files show their own
+    // dates): the next start writes it again dated no earlier than its run, as the client reads it.
+    void startAfterACutRepairsTheInfoFile() {
+        CORVALIN_MOUNT_OR_SKIP(disk, DiskKind::ExFatFuse);
+        const fs::path top = disk->mountPoint();
+        makeEntries(top, {"d:src", "d:src/a", "f:src/a/cat.jpg", "f:src/a/old.txt"});
+        const struct timespec longAgo[2] = {{1577836800, 0}, {1577836800, 0}}; // 2020-01-01
+        QCOMPARE(::utimensat(AT_FDCWD, (top / "src/a/old.txt").c_str(), longAgo, 0), 0);
+        QTemporaryDir dir;
+        const fs::path work(dir.path().toStdString());
+        const std::string notBefore =
+            QDateTime::currentDateTime().addSecs(-2).toString("yyyy-MM-ddThh:mm:ss").toStdString();
+        QCOMPARE(gatherIntoTrash(top / "src", work).outcome, MoveOutcome::Completed);
+        const fs::path info = top / (".Trash-" + std::to_string(::getuid())) / "info/old.txt.trashinfo";
+        QVERIFY(::truncate(info.c_str(), 0) == 0);
+        // The session began before the run, and never ended.
+        const SettingsFiles files{work / "prog", work / "prog"};
+        writeBytes(files.settingsFile(), "\"" + (top / "src").native() + "\",\"" + (work / "dest").native() +
+                                             "\",\"\",1,0\r\n");
+        const struct timespec before[2] = {{std::time(nullptr) - 60, 0}, {std::time(nullptr) - 60, 0}};
+        QCOMPARE(::utimensat(AT_FDCWD, files.settingsFile().c_str(), before, 0), 0);
+        Module1 vars;
+        QCOMPARE(runStartup(vars, files).uncleanEnd.infoFilesRewritten, 1);
+        const Result<TrashInfo> read = readTrashInfo(info);
+        QVERIFY(read.ok());
+        QCOMPARE(read.value().place.original, top / "src/a/old.txt");
+        QVERIFY2(read.value().deletionDate >= notBefore, read.value().deletionDate.c_str());
+    }
+
 private:
-    // A gather of `source` into `work`/dest with what it removes going to the trash.
+    // A gather of `source` into `work`/dest with what it removes going to the trash, journaled.
     MoveRunResult gatherIntoTrash(const fs::path& source, const fs::path& work) {
         fs::create_directories(work / "dest");
         fs::create_directories(work / "prog");
         Module1 vars;
         QuietMove observer(work / "dest");
-        MoveRun run(vars, {work / "prog", work / "prog"}, observer, Removal(false));
+        const SettingsFiles files{work / "prog", work / "prog"};
+        const Removal removal(false);
+        Result<RunJournal> journal =
+            RunJournal::create(files.history(), moveRunStart(0, source, work / "dest", true, removal));
+        if (!journal) {
+            MoveRunResult failed;
+            failed.outcome = MoveOutcome::Failed;
+            return failed;
+        }
+        MoveRun run(vars, files, observer, removal);
+        run.setJournal(&journal.value());
         std::vector<fs::path> folderList;
-        return run.run(source, true, folderList);
+        const MoveRunResult result = run.run(source, true, folderList);
+        (void)journal.value().finish(journalOutcome(result.outcome));
+        return result;
     }
 
     // The desktop's client trashes a file of the same disk into the same trash and lists what the
