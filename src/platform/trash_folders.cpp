@@ -167,7 +167,8 @@ Status prepareTrash(const TrashFolder& trash, const Place& place, PreparedFolder
             return made;
     } else if (isDesktopInternalMount(volumeTypeAt(trash.topdir))) {
         return refusedOnVolume(
-            Error{kPrepareText, trash.topdir, 0, "デスクトップが自分で使うマウントで、ごみ箱がありません。"}, trash);
+            Error{kPrepareText, trash.topdir, 0, "デスクトップが自分で使うマウントで、ごみ箱がありません。"},
+            trash);
     }
     const std::pair<std::string, FolderIdentity*> folders[] = {{trash.folder, &found.trash},
                                                                {trash.folder + "/files", &found.files},
@@ -180,8 +181,8 @@ Status prepareTrash(const TrashFolder& trash, const Place& place, PreparedFolder
     if (const int error = placeOf(trash.folder + "/files", false, trashPlace))
         return refusedOnVolume(errorFromErrno(kPrepareText, trash.folder, error), trash);
     if (!(trashPlace == place))
-        return refusedOnVolume(Error{kPrepareText, trash.folder, 0, "ごみ箱が別のファイルシステムにあります。"},
-                               trash);
+        return refusedOnVolume(
+            Error{kPrepareText, trash.folder, 0, "ごみ箱が別のファイルシステムにあります。"}, trash);
     return {};
 }
 

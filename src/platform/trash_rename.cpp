@@ -116,7 +116,6 @@ int renamePathWithoutReplacing(const fs::path& from, const fs::path& to) {
 
 } // namespace
 
-
 int writeInfoFile(int info, const std::string& name, const std::string& text) {
     UniqueFd fd(::openat(info, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
     if (!fd.valid())

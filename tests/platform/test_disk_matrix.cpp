@@ -14,8 +14,8 @@
 #include "platform/posix_io.h"
 #include "platform/trash.h"
 
-#include "disk_helpers.h"
 #include "desktop_trash.h"
+#include "disk_helpers.h"
 #include "disk_mounts.h"
 #include "quiet_observers.h"
 
@@ -232,8 +232,8 @@ private slots:
                                  << QByteArray("src/a/notes%201.txt");
         QTest::newRow("ntfs-3g") << DiskKind::Ntfs3g << QByteArray("メモ 1.txt")
                                  << QByteArray("src/a/%E3%83%A1%E3%83%A2%201.txt");
-        QTest::newRow("sshfs, CP932") << DiskKind::Sshfs << QByteArray("\x83\x81\x83\x82.txt")
-                                      << QByteArray("src/a/%83%81%83%82.txt");
+        QTest::newRow("sshfs, CP932")
+            << DiskKind::Sshfs << QByteArray("\x83\x81\x83\x82.txt") << QByteArray("src/a/%83%81%83%82.txt");
     }
     void runTrashesWhereTheDesktopDoes() {
         QFETCH(DiskKind, kind);
@@ -247,7 +247,8 @@ private slots:
         QCOMPARE(result.outcome, MoveOutcome::Completed);
         const fs::path trash = top / (".Trash-" + std::to_string(::getuid()));
         QCOMPARE(allNames(trash / "files"), (QByteArrayList{"a", name}));
-        const std::string infoText = readWholeFile(trash / "info" / (name.toStdString() + ".trashinfo")).value();
+        const std::string infoText =
+            readWholeFile(trash / "info" / (name.toStdString() + ".trashinfo")).value();
         QVERIFY2(QByteArray::fromStdString(infoText).contains("\nPath=" + pathValue + "\nDeletionDate=20"),
                  infoText.c_str());
 
@@ -259,7 +260,8 @@ private slots:
         const Result<HeldFolder> folder = HeldFolder::open(top / "src/a");
         QVERIFY(folder.ok());
         QCOMPARE(createFile(folder.value().fd(), name.toStdString()), 0);
-        QCOMPARE(moveOutOfTrash(files.value(), name.toStdString(), folder.value(), name.toStdString()), EEXIST);
+        QCOMPARE(moveOutOfTrash(files.value(), name.toStdString(), folder.value(), name.toStdString()),
+                 EEXIST);
         QCOMPARE(readWholeFile(top / "src/a" / name.toStdString()).value(), "picture");
         QCOMPARE(::unlinkat(folder.value().fd(), name.constData(), 0), 0);
         QCOMPARE(moveOutOfTrash(files.value(), name.toStdString(), folder.value(), name.toStdString()), 0);
@@ -316,8 +318,8 @@ private slots:
         QVERIFY(::truncate(info.c_str(), 0) == 0);
         // The session began before the run, and never ended.
         const SettingsFiles files{work / "prog", work / "prog"};
-        writeBytes(files.settingsFile(), "\"" + (top / "src").native() + "\",\"" + (work / "dest").native() +
-                                             "\",\"\",1,0\r\n");
+        writeBytes(files.settingsFile(),
+                   "\"" + (top / "src").native() + "\",\"" + (work / "dest").native() + "\",\"\",1,0\r\n");
         const struct timespec before[2] = {{std::time(nullptr) - 60, 0}, {std::time(nullptr) - 60, 0}};
         QCOMPARE(::utimensat(AT_FDCWD, files.settingsFile().c_str(), before, 0), 0);
         Module1 vars;

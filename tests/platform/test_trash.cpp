@@ -58,7 +58,6 @@ bool mountOwnVolume(const QString& kind, const fs::path& top, const fs::path& im
                          ::mount(nullptr, top.c_str(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr) == 0);
 }
 
-
 bool makeExt4Image(const fs::path& image) {
     const QString mkfs = QStandardPaths::findExecutable("mkfs.ext4", {"/usr/sbin", "/sbin"});
     if (mkfs.isEmpty() || !fs::exists("/dev/loop-control"))

@@ -153,8 +153,8 @@ private:
             why = runTool("mount.exfat-fuse", options + QStringList{m_loopDevice, mountPoint});
             break;
         case DiskKind::FatFuse:
-            why = runTool("fusefat", {"-o", m_options.isEmpty() ? "rw+" : "rw+," + m_options, m_loopDevice,
-                                      mountPoint});
+            why = runTool("fusefat",
+                          {"-o", m_options.isEmpty() ? "rw+" : "rw+," + m_options, m_loopDevice, mountPoint});
             break;
         case DiskKind::Ntfs3g:
             why = runTool("ntfs-3g", options + QStringList{m_loopDevice, mountPoint});
