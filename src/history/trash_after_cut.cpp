@@ -59,8 +59,10 @@ bool repairOne(const JournalRecord& record, const HeldTrash& trash, std::int64_t
     }
     if (state != InfoFileState::Damaged)
         return false;
+    // Never before its run: a disk without change times (FAT, exFAT) shows the item's own date.
+    const auto started = static_cast<std::time_t>(runStart);
     const std::time_t when =
-        timeTrashed(trash, record.to.filename().native()).value_or(static_cast<std::time_t>(runStart));
+        std::max(timeTrashed(trash, record.to.filename().native()).value_or(started), started);
     if (Status rewritten = rewriteTrashInfo(trash, {record.from, record.to, record.info}, when); !rewritten) {
         report.failures.push_back(rewritten.error());
         return false;

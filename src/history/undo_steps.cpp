@@ -3,6 +3,7 @@
 #include "platform/absent_name.h"
 #include "platform/file_ops.h"
 #include "platform/paths.h"
+#include "platform/trash.h"
 
 #include <cerrno>
 #include <sys/stat.h>
@@ -142,19 +143,9 @@ Status UndoSteps::restore(const JournalRecord& record, const HeldFolder& origin)
     const Result<const HeldFolder*> info = files ? m_folders.holding(record.info) : files;
     if (!info)
         return errorFromErrno(kRestoreText, record.to, info.code());
-    const std::string name = nameOf(record.to);
-    const Result<HeldEntry> item = files.value()->lookup(name);
-    // A folder moved to another parent rewrites its ".." entry, which needs its owner's write permission.
-    const bool opened = item && item.value().kind == Kind::Folder && !(item.value().mode & S_IWUSR);
-    if (opened) {
-        if (Status writable = files.value()->makeWritable(name); !writable)
-            return writable;
-    }
-    if (Status moved = files.value()->moveTo(name, origin, nameOf(record.from)); !moved) {
-        if (opened)
-            (void)files.value()->setMode(name, item.value().mode & 07777);
-        return errorFromErrno(kRestoreText, moved.code() == EEXIST ? record.from : record.to, moved.code());
-    }
+    // Never replacing, on every disk; a folder gets the write permission its move needs.
+    if (const int error = moveOutOfTrash(*files.value(), nameOf(record.to), origin, nameOf(record.from)))
+        return errorFromErrno(kRestoreText, error == EEXIST ? record.from : record.to, error);
     if (Status removed = info.value()->removeFile(nameOf(record.info)); !removed && removed.code() != ENOENT)
         return removed;
     return {};

@@ -92,7 +92,7 @@ Status Removal::checkUsable(const fs::path& source) const {
     if (usable)
         return {};
     Error error = usable.error();
-    error.advice = kNoTrashAdvice;
+    error.advice += kNoTrashAdvice; // after the disk that has no trash, where one is named
     return error;
 }
 

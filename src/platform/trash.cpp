@@ -1,4 +1,4 @@
-// Where the trash of a file system is, and how items go in and come back out.
+// The trashes a run keeps open, and how its items go in.
 //
 // A trash is a folder holding "files" (the items under their trash names) and "info" (one
 // "<name>.trashinfo" per item). The info file is created first, exclusively, so that two programs
@@ -8,20 +8,15 @@
 #include "platform/file_ops.h"
 #include "platform/paths.h"
 #include "platform/posix_io.h"
-#include "platform/program_folder.h"
 #include "platform/trash_folders.h"
 #include "platform/trash_info.h"
-#include "platform/utf8.h"
+#include "platform/trash_rename.h"
 
 #include <cerrno>
-#include <cstdint>
-#include <cstdlib>
 #include <ctime>
 #include <fcntl.h>
 #include <optional>
-#include <random>
 #include <sys/stat.h>
-#include <sys/syscall.h>
 #include <unistd.h>
 #include <vector>
 
@@ -31,104 +26,11 @@ namespace fs = std::filesystem;
 
 namespace {
 
-const char* const kTrashText = "ごみ箱への移動";
-const char* const kRestoreText = "ごみ箱からの取り出し";
-const char* const kInfoRemoveText = "ごみ箱の情報ファイルの削除";
-const char* const kInfoSuffix = ".trashinfo";
-// A name in "info" must still fit NAME_MAX with the suffix.
-constexpr std::size_t kMaxTrashName = 255 - 10;
-
-// Cut to fit "info" with its suffix; a UTF-8 name is cut between characters.
-std::string fittedName(const std::string& name, const std::string& suffix) {
-    if (name.size() + suffix.size() <= kMaxTrashName)
-        return name + suffix;
-    std::string cut = name.substr(0, kMaxTrashName - suffix.size());
-    if (isValidUtf8(name)) {
-        while (!cut.empty() && !isValidUtf8(cut))
-            cut.pop_back();
-    }
-    return cut + suffix;
-}
-
-// The name itself first, then a few numbered ones, then random ones, so that a trash holding
-// many items of one name costs no long search.
-std::string trashNameFor(const std::string& name, int attempt) {
-    if (attempt == 0)
-        return fittedName(name, {});
-    if (attempt < 10)
-        return fittedName(name, "." + std::to_string(attempt + 1));
-    static std::mt19937_64 random(std::random_device{}() ^ static_cast<std::uint64_t>(::getpid()));
-    char suffix[24];
-    std::snprintf(suffix, sizeof suffix, ".%016llx", static_cast<unsigned long long>(random()));
-    return fittedName(name, suffix);
-}
-
-// A rename of the entry `from` of one open folder to `to` in another that never replaces. A folder
-// moved to another parent rewrites its own ".." entry, so its owner needs write permission on it;
-// that is given first, never through a link, and taken back if the move fails.
-int renameWithoutReplacing(int fromFolder, const std::string& from, int toFolder, const std::string& to) {
-    struct stat st {};
-    if (::fstatat(fromFolder, from.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
-        return errno;
-    const bool folder = S_ISDIR(st.st_mode);
-    const bool opened = folder && !(st.st_mode & S_IWUSR);
-    if (opened &&
-        ::fchmodat(fromFolder, from.c_str(), (st.st_mode & 07777) | S_IWUSR, AT_SYMLINK_NOFOLLOW) != 0)
-        return errno;
-    // Through syscall() so that it builds against a C library that lacks the wrapper.
-    int error =
-        ::syscall(SYS_renameat2, fromFolder, from.c_str(), toFolder, to.c_str(), RENAME_NOREPLACE) == 0
-            ? 0
-            : errno;
-    // File systems that cannot refuse to replace in one call: a link never replaces; a folder
-    // goes only where nothing has its name.
-    if ((error == EINVAL || error == ENOSYS) && !folder) {
-        error = ::linkat(fromFolder, from.c_str(), toFolder, to.c_str(), 0) == 0 ? 0 : errno;
-        if (error == 0 && ::unlinkat(fromFolder, from.c_str(), 0) != 0) {
-            error = errno;
-            ::unlinkat(toFolder, to.c_str(), 0);
-        }
-    } else if (error == EINVAL || error == ENOSYS) {
-        struct stat taken {};
-        error = ::fstatat(toFolder, to.c_str(), &taken, AT_SYMLINK_NOFOLLOW) == 0 ? EEXIST
-                : ::renameat(fromFolder, from.c_str(), toFolder, to.c_str()) == 0 ? 0
-                                                                                  : errno;
-    }
-    if (error != 0 && opened)
-        ::fchmodat(fromFolder, from.c_str(), st.st_mode & 07777, AT_SYMLINK_NOFOLLOW);
-    return error;
-}
-
-// The same between two paths, each folder opened once by its path (the trash's own items, a
-// one-off move).
-int renameWithoutReplacing(const fs::path& from, const fs::path& to) {
-    const Result<HeldFolder> fromFolder = HeldFolder::open(folderOf(from.native()));
-    const Result<HeldFolder> toFolder =
-        fromFolder ? HeldFolder::open(folderOf(to.native())) : Result<HeldFolder>(fromFolder.error());
-    if (!toFolder)
-        return toFolder.code();
-    return renameWithoutReplacing(fromFolder.value().fd(), ownName(from), toFolder.value().fd(), ownName(to));
-}
-
 // What Path= says for an item: its absolute path at home, else its path below the top folder.
 std::string pathValue(const TrashFolder& trash, const std::string& original) {
     return trash.topdir.empty()  ? original
            : trash.topdir == "/" ? original.substr(1)
                                  : original.substr(trash.topdir.size() + 1);
-}
-
-// Writes an info file `name` in the open folder `info`, created exclusively. 0 or errno; EEXIST
-// when the name is taken.
-int writeInfoFile(int info, const std::string& name, const std::string& text) {
-    UniqueFd fd(::openat(info, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
-    if (!fd.valid())
-        return errno;
-    int error = writeAll(fd.get(), text);
-    if (error == 0)
-        error = fd.close();
-    if (error != 0)
-        ::unlinkat(info, name.c_str(), 0);
-    return error;
 }
 
 bool sameFolder(int folder, const std::string& name, const FolderIdentity& expected) {
@@ -179,8 +81,11 @@ Result<std::unique_ptr<KeptTrash>> openTrash(const std::string& canonicalFolder,
     if (error == 0 &&
         !(isFolderFound(files.value(), kept->found.files) && isFolderFound(info.value(), kept->found.info)))
         error = ESTALE;
+    // Known before the first item: a disk whose renames the trash cannot use.
+    if (error == 0)
+        error = probeTrashRename(info.value().fd(), files.value().fd());
     if (error != 0)
-        return errorFromErrno(kPrepareText, kept->trash.folder, error);
+        return refusedOnVolume(errorFromErrno(kPrepareText, kept->trash.folder, error), kept->trash);
     kept->folder = std::move(folder.value());
     kept->files = std::move(files.value());
     kept->info = std::move(info.value());
@@ -385,27 +290,6 @@ Status OpenTrashes::release(const TrashPlace& place) {
     return {};
 }
 
-fs::path homeTrashFolder() {
-    const char* dataHome = std::getenv("XDG_DATA_HOME");
-    if (dataHome && dataHome[0] == '/')
-        return joinPath(withoutTrailingSlash(dataHome), "Trash");
-    return joinPath(homeFolder(), ".local/share/Trash");
-}
-
-bool isTrashFolder(const fs::path& folder) {
-    const std::string name = ownName(folder);
-    const std::string_view volumePrefix = ".Trash-";
-    if (name == ".Trash" || (name.starts_with(volumePrefix) && name.size() > volumePrefix.size() &&
-                             name.find_first_not_of("0123456789", volumePrefix.size()) == std::string::npos))
-        return true;
-    if (name != "Trash")
-        return false;
-    std::string resolved;
-    std::string home;
-    return canonicalPath(folder.native(), resolved) == 0 &&
-           canonicalPath(homeTrashFolder().native(), home) == 0 && resolved == home;
-}
-
 Status checkTrashUsable(const fs::path& onFileSystem) {
     return OpenTrashes().checkUsable(onFileSystem);
 }
@@ -414,32 +298,8 @@ Result<TrashPlace> reserveTrashPlace(const fs::path& item) {
     return OpenTrashes().reserve(item);
 }
 
-Status moveIntoTrash(const HeldFolder& folder, const std::string& name, const TrashPlace& place) {
-    const Result<HeldFolder> files = HeldFolder::open(folderOf(place.trashedFile.native()));
-    const int error =
-        files ? renameWithoutReplacing(folder.fd(), name, files.value().fd(), ownName(place.trashedFile))
-              : files.code();
-    if (error != 0) {
-        (void)releaseTrashPlace(place);
-        return errorFromErrno(kTrashText, place.original, error);
-    }
-    return {};
-}
-
 Status moveIntoTrash(const TrashPlace& place) {
     return OpenTrashes().moveInto(place);
-}
-
-Status releaseTrashPlace(const TrashPlace& place) {
-    if (::unlink(place.infoFile.c_str()) != 0 && errno != ENOENT)
-        return errorFromErrno(kInfoRemoveText, place.infoFile, errno);
-    return {};
-}
-
-Status restoreFromTrash(const TrashPlace& place, const fs::path& to) {
-    if (const int error = renameWithoutReplacing(place.trashedFile, to))
-        return errorFromErrno(kRestoreText, error == EEXIST ? to : place.trashedFile, error);
-    return releaseTrashPlace(place);
 }
 
 } // namespace corvalin

@@ -82,6 +82,11 @@ Status releaseTrashPlace(const TrashPlace& place);
 // Renames the trashed item back to `to` without replacing anything (EEXIST when the name is
 // taken), then removes its info file.
 Status restoreFromTrash(const TrashPlace& place, const std::filesystem::path& to);
+// The same for the item `name` of a trash's held "files" folder, back to `newName` in `to`: on
+// every disk, including those without links or a rename that refuses to replace. The info file
+// stays. 0 or errno.
+int moveOutOfTrash(const HeldFolder& files, const std::string& name, const HeldFolder& to,
+                   const std::string& newName);
 
 struct TrashInfo {
     TrashPlace place;

@@ -51,6 +51,10 @@ struct PreparedFolders {
 // receives what each folder was when checked.
 Status prepareTrash(const TrashFolder& trash, const Place& place, PreparedFolders& found);
 
+// `error` with the volume named for the user when the trash is a volume's: its top folder and its
+// kind, and that no trash can be used there.
+Error refusedOnVolume(Error error, const TrashFolder& trash);
+
 inline constexpr const char* kPrepareText = "ごみ箱の準備";
 
 } // namespace corvalin

@@ -7,6 +7,7 @@
 #include "platform/trash_info.h"
 
 #include "child_process.h"
+#include "desktop_trash.h"
 #include "disk_helpers.h"
 #include "own_trash.h"
 
@@ -55,29 +56,6 @@ bool mountOwnVolume(const QString& kind, const fs::path& top, const fs::path& im
     }
     return prepare() && (kind != "tmpfs-ro" ||
                          ::mount(nullptr, top.c_str(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr) == 0);
-}
-
-// gio escapes every byte outside printable ASCII as \xNN.
-QByteArray asGioPrints(const std::string& bytes) {
-    QByteArray text;
-    for (const char byte : bytes) {
-        const auto c = static_cast<unsigned char>(byte);
-        text += c >= 0x20 && c < 0x7f ? QByteArray(1, byte)
-                                      : QByteArray::number(c, 16).rightJustified(2, '0').prepend("\\x");
-    }
-    return text;
-}
-
-// What the desktop's trash client lists, with original paths; empty where it is not installed.
-QByteArray gioListing() {
-    const QString gio = QStandardPaths::findExecutable("gio");
-    const QString session = QStandardPaths::findExecutable("dbus-run-session");
-    if (gio.isEmpty() || session.isEmpty())
-        return {};
-    QProcess process;
-    process.start(session, {"--", gio, "list", "-a", "trash::orig-path", "trash://"});
-    process.waitForFinished(60000);
-    return process.readAllStandardOutput();
 }
 
 bool makeExt4Image(const fs::path& image) {
@@ -319,6 +297,9 @@ private slots:
                                                   << "plain" << withUid(".Trash-{uid}") << QByteArray();
         QTest::newRow("shared .Trash a link") << "tmpfs"
                                               << "sharedLink" << withUid(".Trash-{uid}") << QByteArray();
+        QTest::newRow("shared trash, own folder someone else's")
+            << "tmpfs"
+            << "sharedForeign" << withUid(".Trash-{uid}") << QByteArray();
         QTest::newRow("own trash a link") << "tmpfs"
                                           << "ownLink" << QByteArray() << withUid(".Trash-{uid}");
         QTest::newRow("its files folder a link")
@@ -348,6 +329,10 @@ private slots:
             const fs::path trashPath = top / own;
             if (setup == "sticky" || setup == "plain")
                 return ::mkdir((top / ".Trash").c_str(), setup == "sticky" ? 01777 : 0777) == 0;
+            if (setup == "sharedForeign") // as the desktop's client does, the volume's own trash instead
+                return ::mkdir((top / ".Trash").c_str(), 01777) == 0 &&
+                       ::mkdir((top / ".Trash" / uidText()).c_str(), 0700) == 0 &&
+                       ::chown((top / ".Trash" / uidText()).c_str(), ::getuid() + 1, ::getgid()) == 0;
             if (setup == "sharedLink")
                 return ::symlink("shared", (top / ".Trash").c_str()) == 0;
             if (setup == "ownLink")
@@ -379,8 +364,8 @@ private slots:
             text += lookupEntry(top / "dl/notes.txt") == EntryKind::File ? "kept" : "gone";
             test::writeBytes(report, text);
             // The desktop's trash client, in this child's mounts, for the volume it can see.
-            if (kind == "ext4" && !gioListing().isEmpty())
-                test::writeBytes(root() / "listed", gioListing().toStdString());
+            if (kind == "ext4" && !test::gioListing().isEmpty())
+                test::writeBytes(root() / "listed", test::gioListing().toStdString());
             return 0;
         });
         if (result == test::skipExit)
@@ -410,11 +395,11 @@ private slots:
             const Result<TrashPlace> place = reserveTrashPlace(root() / name);
             QVERIFY(place.ok() && moveIntoTrash(place.value()).ok());
         }
-        const QByteArray listed = gioListing();
+        const QByteArray listed = test::gioListing();
         if (listed.isEmpty())
             QSKIP("gio or dbus-run-session is missing (packages libglib2.0-bin, gvfs, dbus)");
         for (const char* name : {"dl/\x93\xfa.txt", "dl/日本.txt", "dl/sub"}) {
-            const QByteArray shown = "trash::orig-path=" + asGioPrints((root() / name).native());
+            const QByteArray shown = "trash::orig-path=" + test::asGioPrints((root() / name).native());
             QVERIFY2(listed.contains(shown), listed.constData());
         }
         QProcess::execute(

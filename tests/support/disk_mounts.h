@@ -75,9 +75,11 @@ inline int freeLoopbackPort() {
 
 class MountedDisk {
 public:
-    // Makes and mounts a disk of `kind`; on failure `whyNot` says what is missing or failed.
-    static std::unique_ptr<MountedDisk> make(DiskKind kind, QString& whyNot) {
+    // Makes and mounts a disk of `kind`, its FUSE driver given `options` ("uid=1000"); on failure
+    // `whyNot` says what is missing or failed.
+    static std::unique_ptr<MountedDisk> make(DiskKind kind, QString& whyNot, const QString& options = {}) {
         auto disk = std::unique_ptr<MountedDisk>(new MountedDisk(kind));
+        disk->m_options = options;
         whyNot = disk->setUp();
         if (!whyNot.isEmpty())
             return nullptr;
@@ -144,16 +146,18 @@ private:
             return why;
         m_loopDevice = QString::fromLocal8Bit(device).trimmed();
         const QString mountPoint = QString::fromStdString(m_mountPoint.native());
+        const QStringList options = m_options.isEmpty() ? QStringList() : QStringList{"-o", m_options};
         QString why;
         switch (m_kind) {
         case DiskKind::ExFatFuse:
-            why = runTool("mount.exfat-fuse", {m_loopDevice, mountPoint});
+            why = runTool("mount.exfat-fuse", options + QStringList{m_loopDevice, mountPoint});
             break;
         case DiskKind::FatFuse:
-            why = runTool("fusefat", {"-o", "rw+", m_loopDevice, mountPoint});
+            why = runTool("fusefat",
+                          {"-o", m_options.isEmpty() ? "rw+" : "rw+," + m_options, m_loopDevice, mountPoint});
             break;
         case DiskKind::Ntfs3g:
-            why = runTool("ntfs-3g", {m_loopDevice, mountPoint});
+            why = runTool("ntfs-3g", options + QStringList{m_loopDevice, mountPoint});
             break;
         default:
             why = runTool("mount", {m_loopDevice, mountPoint});
@@ -235,9 +239,13 @@ private:
             m_sshd.kill();
             m_sshd.waitForFinished();
         }
+        // Qt's removal cannot name what is not UTF-8; the served folder may hold such names.
+        std::error_code ignored;
+        std::filesystem::remove_all(work("served"), ignored);
     }
 
     DiskKind m_kind;
+    QString m_options;
     QTemporaryDir m_work{QDir::tempPath() + "/corvalin-disk-XXXXXX"};
     std::filesystem::path m_mountPoint;
     QString m_loopDevice;
@@ -247,10 +255,10 @@ private:
 
 // Makes a disk of `kind` or ends the test: a skip with the reason, or under CI (which installs
 // every tool and runs as root) a failure.
-#define CORVALIN_MOUNT_OR_SKIP(disk, kind)                                                                   \
+#define CORVALIN_MOUNT_OR_SKIP(disk, kind, ...)                                                              \
     QString whyNot_##disk;                                                                                   \
     const std::unique_ptr<corvalin::test::MountedDisk> disk =                                                \
-        corvalin::test::MountedDisk::make(kind, whyNot_##disk);                                              \
+        corvalin::test::MountedDisk::make(kind, whyNot_##disk __VA_OPT__(, ) __VA_ARGS__);                   \
     if (!disk) {                                                                                             \
         const QByteArray reason =                                                                            \
             (QString(corvalin::test::diskKindName(kind)) + ": " + whyNot_##disk).toLocal8Bit();              \

@@ -1,0 +1,175 @@
+// Trash names, info files and the rename that puts an item into a trash or takes it back out.
+#include "platform/trash_rename.h"
+
+#include "platform/file_ops.h"
+#include "platform/paths.h"
+#include "platform/posix_io.h"
+#include "platform/utf8.h"
+
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <fcntl.h>
+#include <random>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+namespace corvalin {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const char* const kRestoreText = "ごみ箱からの取り出し";
+// A name in "info" must still fit NAME_MAX with the suffix.
+constexpr std::size_t kMaxTrashName = 255 - 10;
+
+// Cut to fit "info" with its suffix; a UTF-8 name is cut between characters.
+std::string fittedName(const std::string& name, const std::string& suffix) {
+    if (name.size() + suffix.size() <= kMaxTrashName)
+        return name + suffix;
+    std::string cut = name.substr(0, kMaxTrashName - suffix.size());
+    if (isValidUtf8(name)) {
+        while (!cut.empty() && !isValidUtf8(cut))
+            cut.pop_back();
+    }
+    return cut + suffix;
+}
+
+} // namespace
+
+std::string trashNameFor(const std::string& name, int attempt) {
+    if (attempt == 0)
+        return fittedName(name, {});
+    if (attempt < 10)
+        return fittedName(name, "." + std::to_string(attempt + 1));
+    static std::mt19937_64 random(std::random_device{}() ^ static_cast<std::uint64_t>(::getpid()));
+    char suffix[24];
+    std::snprintf(suffix, sizeof suffix, ".%016llx", static_cast<unsigned long long>(random()));
+    return fittedName(name, suffix);
+}
+
+namespace {
+
+// A file's new name as a link, which never replaces, then its old one gone. 0 or errno; ENOTSUP
+// where the disk has no links (FAT, exFAT, many FUSE mounts).
+int renameByLink(int fromFolder, const std::string& from, int toFolder, const std::string& to) {
+    if (::linkat(fromFolder, from.c_str(), toFolder, to.c_str(), 0) != 0)
+        return errno == EPERM || errno == ENOSYS || errno == EOPNOTSUPP ? ENOTSUP : errno;
+    if (::unlinkat(fromFolder, from.c_str(), 0) != 0) {
+        const int error = errno;
+        ::unlinkat(toFolder, to.c_str(), 0);
+        return error;
+    }
+    return 0;
+}
+
+// The name taken only where nothing has it yet: the one way left where the disk can neither
+// refuse to replace nor link. Within a trash's own folders an info file made exclusively has
+// already reserved the name.
+int renameWhereFree(int fromFolder, const std::string& from, int toFolder, const std::string& to) {
+    struct stat taken {};
+    if (::fstatat(toFolder, to.c_str(), &taken, AT_SYMLINK_NOFOLLOW) == 0)
+        return EEXIST;
+    return ::renameat(fromFolder, from.c_str(), toFolder, to.c_str()) == 0 ? 0 : errno;
+}
+
+} // namespace
+
+int renameWithoutReplacing(int fromFolder, const std::string& from, int toFolder, const std::string& to) {
+    struct stat st {};
+    if (::fstatat(fromFolder, from.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
+        return errno;
+    const bool folder = S_ISDIR(st.st_mode);
+    const bool opened = folder && !(st.st_mode & S_IWUSR);
+    if (opened &&
+        ::fchmodat(fromFolder, from.c_str(), (st.st_mode & 07777) | S_IWUSR, AT_SYMLINK_NOFOLLOW) != 0)
+        return errno;
+    // Through syscall() so that it builds against a C library that lacks the wrapper.
+    int error =
+        ::syscall(SYS_renameat2, fromFolder, from.c_str(), toFolder, to.c_str(), RENAME_NOREPLACE) == 0
+            ? 0
+            : errno;
+    // File systems that cannot refuse to replace in one call.
+    if ((error == EINVAL || error == ENOSYS) && !folder)
+        error = renameByLink(fromFolder, from, toFolder, to);
+    if (error == ENOTSUP || ((error == EINVAL || error == ENOSYS) && folder))
+        error = renameWhereFree(fromFolder, from, toFolder, to);
+    if (error != 0 && opened)
+        ::fchmodat(fromFolder, from.c_str(), st.st_mode & 07777, AT_SYMLINK_NOFOLLOW);
+    return error;
+}
+
+namespace {
+
+// The same between two paths, each folder opened once by its path (the trash's own items, a
+// one-off move).
+int renamePathWithoutReplacing(const fs::path& from, const fs::path& to) {
+    const Result<HeldFolder> fromFolder = HeldFolder::open(folderOf(from.native()));
+    const Result<HeldFolder> toFolder =
+        fromFolder ? HeldFolder::open(folderOf(to.native())) : Result<HeldFolder>(fromFolder.error());
+    if (!toFolder)
+        return toFolder.code();
+    return renameWithoutReplacing(fromFolder.value().fd(), ownName(from), toFolder.value().fd(), ownName(to));
+}
+
+} // namespace
+
+int writeInfoFile(int info, const std::string& name, const std::string& text) {
+    UniqueFd fd(::openat(info, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+    if (!fd.valid())
+        return errno;
+    int error = writeAll(fd.get(), text);
+    if (error == 0)
+        error = fd.close();
+    if (error != 0)
+        ::unlinkat(info, name.c_str(), 0);
+    return error;
+}
+
+int probeTrashRename(int info, int files) {
+    const std::string name = trashNameFor(".corvalin-trash-probe", 10);
+    UniqueFd fd(::openat(info, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+    if (!fd.valid())
+        return errno;
+    int error = fd.close();
+    if (error == 0)
+        error = renameWithoutReplacing(info, name, files, name);
+    if (::unlinkat(error == 0 ? files : info, name.c_str(), 0) != 0 && error == 0)
+        error = errno;
+    return error;
+}
+
+Status moveIntoTrash(const HeldFolder& folder, const std::string& name, const TrashPlace& place) {
+    const Result<HeldFolder> files = HeldFolder::open(folderOf(place.trashedFile.native()));
+    const int error =
+        files ? renameWithoutReplacing(folder.fd(), name, files.value().fd(), ownName(place.trashedFile))
+              : files.code();
+    if (error != 0) {
+        (void)releaseTrashPlace(place);
+        return errorFromErrno(kTrashText, place.original, error);
+    }
+    return {};
+}
+
+Status releaseTrashPlace(const TrashPlace& place) {
+    if (::unlink(place.infoFile.c_str()) != 0 && errno != ENOENT)
+        return errorFromErrno(kInfoRemoveText, place.infoFile, errno);
+    return {};
+}
+
+Status restoreFromTrash(const TrashPlace& place, const fs::path& to) {
+    if (const int error = renamePathWithoutReplacing(place.trashedFile, to))
+        return errorFromErrno(kRestoreText, error == EEXIST ? to : place.trashedFile, error);
+    return releaseTrashPlace(place);
+}
+
+int moveOutOfTrash(const HeldFolder& files, const std::string& name, const HeldFolder& to,
+                   const std::string& newName) {
+    if (!isPlainName(name) || !isPlainName(newName))
+        return EINVAL;
+    return renameWithoutReplacing(files.fd(), name, to.fd(), newName);
+}
+
+} // namespace corvalin
