@@ -12,12 +12,14 @@
 #include "platform/trash_info.h"
 #include "platform/trash_rename.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <ctime>
 #include <fcntl.h>
 #include <optional>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <unordered_map>
 #include <vector>
 
 namespace corvalin {
@@ -53,6 +55,9 @@ struct KeptTrash {
     HeldFolder folder;
     HeldFolder files;
     HeldFolder info;
+    // For each name trashed here by this process, the attempt (see trashNameFor) to try first: a
+    // hundred "readme.txt" of a run would otherwise each try every name the ones before took.
+    std::unordered_map<std::string, int> firstAttempt;
 
     // Still the folders that were checked, under the names they were checked as.
     bool stillInPlace() const {
@@ -111,12 +116,15 @@ struct KnownFolder {
 
 class OpenTrashes::Kept {
 public:
-    // The trash serving `folder`'s place, checked or prepared; `again` prepares it afresh.
-    Result<KeptTrash*> trashFor(const std::string& canonical, const Place& place, bool again) {
+    // The trash serving `folder`'s place, checked or prepared; `again` prepares it afresh. Without
+    // `check` one kept already is taken as it is: an info file made in it while it was moved away
+    // is found at the rename, which checks and makes it again where the trash is then.
+    Result<KeptTrash*> trashFor(const std::string& canonical, const Place& place, bool again,
+                                bool check = true) {
         for (auto it = m_trashes.begin(); it != m_trashes.end(); ++it) {
             if (!((*it)->place == place))
                 continue;
-            if (!again && (*it)->stillInPlace())
+            if (!again && (!check || (*it)->stillInPlace()))
                 return it->get();
             m_trashes.erase(it);
             break;
@@ -184,9 +192,10 @@ private:
 
 namespace {
 
-Result<TrashPlace> createInfoFile(const KeptTrash& kept, const std::string& original) {
+Result<TrashPlace> createInfoFile(KeptTrash& kept, const std::string& original) {
     const std::string text = trashInfoText(pathValue(kept.trash, original), std::time(nullptr));
-    for (int attempt = 0; attempt < 100; ++attempt) {
+    int& first = kept.firstAttempt[ownName(original)];
+    for (int attempt = first; attempt < first + 100; ++attempt) {
         const std::string name = trashNameFor(ownName(original), attempt);
         struct stat st {};
         if (::fstatat(kept.files.fd(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0)
@@ -196,6 +205,8 @@ Result<TrashPlace> createInfoFile(const KeptTrash& kept, const std::string& orig
             continue;
         if (error != 0)
             return errorFromErrno(kTrashText, original, error);
+        // Past the numbered names every attempt draws a new random one.
+        first = std::min(attempt + 1, kNumberedTrashNames);
         return TrashPlace{original, kept.trash.folder + "/files/" + name,
                           kept.trash.folder + "/info/" + name + kInfoSuffix};
     }
@@ -224,7 +235,7 @@ Result<TrashPlace> OpenTrashes::reserve(const HeldFolder& folder, const std::str
         return errorFromErrno(kTrashText, folder.pathOf(name), error);
     const KnownFolder& known = m_kept->folder();
     for (int attempt = 0;; ++attempt) {
-        Result<KeptTrash*> kept = m_kept->trashFor(known.canonical, known.place, attempt > 0);
+        Result<KeptTrash*> kept = m_kept->trashFor(known.canonical, known.place, attempt > 0, false);
         if (!kept)
             return kept.error();
         Result<TrashPlace> place = createInfoFile(*kept.value(), joinPath(known.canonical, name).native());

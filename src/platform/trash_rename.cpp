@@ -42,7 +42,7 @@ std::string fittedName(const std::string& name, const std::string& suffix) {
 std::string trashNameFor(const std::string& name, int attempt) {
     if (attempt == 0)
         return fittedName(name, {});
-    if (attempt < 10)
+    if (attempt < kNumberedTrashNames)
         return fittedName(name, "." + std::to_string(attempt + 1));
     static std::mt19937_64 random(std::random_device{}() ^ static_cast<std::uint64_t>(::getpid()));
     char suffix[24];

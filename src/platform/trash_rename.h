@@ -17,6 +17,8 @@ inline constexpr const char* kInfoRemoveText = "ごみ箱の情報ファイル�
 // The name itself first, then a few numbered ones, then random ones, so that a trash holding
 // many items of one name costs no long search.
 std::string trashNameFor(const std::string& name, int attempt);
+// The attempts that give numbered names ("name", "name.2", ... "name.10"); later ones are random.
+inline constexpr int kNumberedTrashNames = 10;
 
 // A rename of the entry `from` of one open folder to `to` in another that never replaces. A folder
 // moved to another parent rewrites its own ".." entry, so its owner needs write permission on it;
