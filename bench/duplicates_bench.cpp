@@ -194,19 +194,27 @@ Measured runVariant(const Shape& shape, const fs::path& source, const fs::path& 
 double statSeconds(const fs::path& destination) {
     const auto start = Clock::now();
     std::vector<std::string> names;
+    const Result<HeldFolder> held = HeldFolder::open(destination);
+    if (!held)
+        return secondsSince(start);
     (void)forEachFileName(
-        destination, [](std::string_view) { return true; },
+        held.value(), [](std::string_view) { return true; },
         [&names](std::string_view name) { names.emplace_back(name); });
     (void)sizesIn(
-        destination, names.size(), 1, [&names](std::size_t i) { return names[i].c_str(); },
+        held.value(), names.size(), 1, [&names](std::size_t i) { return names[i].c_str(); },
         [](std::size_t, std::optional<std::uint64_t>) {});
     return secondsSince(start);
 }
 
 double readTwinsSeconds(const Trees& trees) {
     const auto start = Clock::now();
-    for (const auto& [picture, twin] : trees.twins)
-        (void)compareContents(picture, twin, fs::file_size(picture));
+    for (const auto& [picture, twin] : trees.twins) {
+        const Result<HeldFolder> one = HeldFolder::open(picture.parent_path());
+        const Result<HeldFolder> two = HeldFolder::open(twin.parent_path());
+        if (one && two)
+            (void)compareContents({one.value(), picture.filename().native()},
+                                  {two.value(), twin.filename().native()}, fs::file_size(picture));
+    }
     return secondsSince(start);
 }
 

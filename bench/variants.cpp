@@ -201,10 +201,16 @@ int runJournalVariant(const fs::path& work) {
     for (const auto& [folder, names] : folders) {
         for (const std::string& name : names) {
             const fs::path file = joinPath(folder, name);
+            // The run looks each picture up once, and records what it found.
+            const Result<FileIdentity> identity = isPicture(name) ? identityOf(file) : FileIdentity{};
+            if (!identity)
+                return 3;
             const Status recorded =
-                isPicture(name) ? journal.value().recordMove(
-                                      serialNo, file, joinPath(work / "dst", serialName(serialNo, name)))
-                                : journal.value().recordDelete(file, false);
+                isPicture(name)
+                    ? journal.value().recordMove(serialNo, file,
+                                                 joinPath(work / "dst", serialName(serialNo, name)),
+                                                 identity.value())
+                    : journal.value().recordDelete(file, false);
             serialNo += isPicture(name) ? 1 : 0;
             if (!recorded)
                 return 3;

@@ -17,8 +17,10 @@ const char* const kPictureTypesKey = "picture_types";
 const char* const kPlanBeforeMoveKey = "plan_before_move";
 const char* const kNotifyLongRunsKey = "notify_long_runs";
 const char* const kSkipDuplicatesKey = "skip_duplicates";
-const std::array<std::string_view, 5> kKnownKeys = {
-    kPermanentDeletionKey, kPictureTypesKey, kPlanBeforeMoveKey, kNotifyLongRunsKey, kSkipDuplicatesKey};
+const char* const kPlanThumbnailsKey = "plan_thumbnails";
+const std::array<std::string_view, 6> kKnownKeys = {kPermanentDeletionKey, kPictureTypesKey,
+                                                    kPlanBeforeMoveKey,    kNotifyLongRunsKey,
+                                                    kSkipDuplicatesKey,    kPlanThumbnailsKey};
 
 std::string_view trimmed(std::string_view text) {
     while (!text.empty() && std::isspace(static_cast<unsigned char>(text.front())))
@@ -58,6 +60,8 @@ bool ExtraOptions::*switchOf(std::string_view key) {
         return &ExtraOptions::permanentDeletion;
     if (key == kSkipDuplicatesKey)
         return &ExtraOptions::skipDuplicates;
+    if (key == kPlanThumbnailsKey)
+        return &ExtraOptions::planThumbnails;
     return key == kPlanBeforeMoveKey ? &ExtraOptions::planBeforeMove : &ExtraOptions::notifyLongRuns;
 }
 
@@ -124,10 +128,12 @@ std::string encodeExtraOptions(const ExtraOptions& options) {
     }
     // The newer keys join the file only once they differ from their defaults.
     const ExtraOptions defaults;
-    const std::array<bool, kKnownKeys.size()> wanted = {true, options.pictureTypes != defaults.pictureTypes,
+    const std::array<bool, kKnownKeys.size()> wanted = {true,
+                                                        options.pictureTypes != defaults.pictureTypes,
                                                         options.planBeforeMove != defaults.planBeforeMove,
                                                         options.notifyLongRuns != defaults.notifyLongRuns,
-                                                        options.skipDuplicates != defaults.skipDuplicates};
+                                                        options.skipDuplicates != defaults.skipDuplicates,
+                                                        options.planThumbnails != defaults.planThumbnails};
     for (std::size_t i = 0; i < kKnownKeys.size(); ++i) {
         if (!written[i] && wanted[i])
             text += lineOf(kKnownKeys[i], options) + "\n";

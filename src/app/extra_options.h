@@ -26,13 +26,15 @@ struct ExtraOptions {
     // "移動先に同じ内容の画像があれば、移動せずに取り除く": a picture whose bytes the destination
     // already holds is removed instead of moved.
     bool skipDuplicates = false;
+    // The plan window's "画像で表示": its pictures shown as thumbnails rather than as a table.
+    bool planThumbnails = true;
     // Every line as read, the known keys included; a rewrite puts the current values in place.
     std::vector<std::string> lines = {};
 
     bool sameValues(const ExtraOptions& other) const {
         return permanentDeletion == other.permanentDeletion && pictureTypes == other.pictureTypes &&
                planBeforeMove == other.planBeforeMove && notifyLongRuns == other.notifyLongRuns &&
-               skipDuplicates == other.skipDuplicates;
+               skipDuplicates == other.skipDuplicates && planThumbnails == other.planThumbnails;
     }
 };
 

@@ -142,16 +142,17 @@ std::int64_t sessionStartOf(const SettingsFiles& files) {
 }
 
 // After an unclean end, before anything else: the session's half-done moves and damaged trash info
-// files put in order, then the number to go on with, above every number the session's journal and
-// destination show, and on the disk before the running flag is written again when it differs from
-// the counter plus one, so that a second cut still finds it. A cut-short counter file is restored when a
-// journal can tell, and read as it reads otherwise. Returns how the counter now stands.
+// files put in order and its journals' cut tails trimmed, then the number to go on with, above every number
+// the session's journal and destination show, and on the disk before the running flag is written again when
+// it differs from the counter plus one, so that a second cut still finds it. A cut-short counter file is
+// restored when a journal can tell, and read as it reads otherwise. Returns how the counter now stands.
 LoadResult recoverUncleanEnd(Module1& vars, const SettingsFiles& files, LoadResult counter,
                              UncleanEndReport& report) {
     const std::int64_t sessionStart = sessionStartOf(files);
     const std::vector<SessionJournal> session = journalsOfSession(files.history(), sessionStart, report);
     finishMovesAfterCut(files.history(), session, report);
     repairTrashAfterCut(session, sessionStart, report);
+    trimCutTails(session, report);
     if (counter == LoadResult::Failed)
         return counter;
     std::optional<std::int32_t> counterPlusOne;

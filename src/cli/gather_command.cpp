@@ -4,10 +4,12 @@
 #include "app/extra_options.h"
 #include "app/program_files.h"
 #include "cli/command.h"
+#include "cli/follow_thumbnails.h"
 #include "cli/gather_observer.h"
 #include "cli/gather_plan.h"
 #include "engine/download_markers.h"
 #include "engine/files_left.h"
+#include "plan/plan_text.h"
 #include "platform/name_text.h"
 
 #include <QCommandLineParser>
@@ -22,6 +24,7 @@ const QString kDeleteFolders = QStringLiteral("delete-folders");
 const QString kPlan = QStringLiteral("plan");
 const QString kSkipDuplicates = QStringLiteral("skip-duplicates");
 const QString kNoSkipDuplicates = QStringLiteral("no-skip-duplicates");
+const QString kDeleteUnchosen = QStringLiteral("delete-unchosen-pictures");
 
 // Start-up as the window has it: the unclean-exit rule, RunFlag 1 written for the run. A command
 // has no designed window state to fall back on, so any stop ends it.
@@ -41,12 +44,14 @@ struct GatherRequest {
     fs::path source;
     fs::path destination;
     bool deleteFolders = false;
-    std::optional<bool> skipDuplicates; // for this command only; else as Corvalin.conf says
+    std::optional<bool> skipDuplicates;  // for this command only; else as Corvalin.conf says
+    bool deleteUnchosenPictures = false; // for good, when the run deletes for good
 };
 
 bool leftFiles(const MoveRunResult& result) {
     return !result.downloadsLeft.empty() || !result.foldersKeptForDownloads.empty() ||
-           !result.namesTooLong.empty() || !result.specialFiles.empty();
+           !result.namesTooLong.empty() || !result.namesRefusedByDisk.empty() ||
+           !result.specialFiles.empty() || !result.changedFolders.empty();
 }
 
 void reportEach(const char* heading, const std::vector<fs::path>& paths, Terminal& terminal) {
@@ -54,8 +59,8 @@ void reportEach(const char* heading, const std::vector<fs::path>& paths, Termina
         terminal.message(std::string(heading) + ": " + legibleName(path.native()));
 }
 
-// Downloads still arriving, names too long and special files named like pictures, every one by
-// name, and what to do: what the window's end message tells of them.
+// Downloads still arriving, names too long, special files named like pictures and folders no longer
+// the ones surveyed, every one by name, and what to do: what the window's end message tells of them.
 void reportFilesLeft(const MoveRunResult& result, Terminal& terminal) {
     reportEach(kDownloadFileLeftText, result.downloadsLeft, terminal);
     reportEach(kDownloadFolderKeptText, result.foldersKeptForDownloads, terminal);
@@ -65,7 +70,13 @@ void reportFilesLeft(const MoveRunResult& result, Terminal& terminal) {
     reportEach(kLongNameFolderKeptText, result.foldersKeptForLongNames, terminal);
     if (!result.namesTooLong.empty())
         terminal.message(longNameReasonText(result.longestName));
+    for (const NameLeft& left : result.namesRefusedByDisk)
+        terminal.message(std::string(kDiskRefusedFileLeftText) + ": " + legibleName(left.file.native()) +
+                         "（" + left.reason + "）");
     reportEach(kSpecialFileLeftText, result.specialFiles, terminal);
+    for (const ChangedFolder& folder : result.changedFolders)
+        terminal.message(std::string(kChangedFolderLeftText) + ": " + legibleName(folder.path.native()) +
+                         "（" + changedFolderText(folder.change) + "）");
 }
 
 // The run and what follows it, after the start-up. The one place where a command chooses how the
@@ -84,6 +95,8 @@ int gather(Module1& vars, const SettingsFiles& files, const GatherRequest& reque
         return kExitFailed;
     }
     GatherObserver observer(request.destination, context);
+    observer.setPictureTypes(options.pictureTypes);
+    observer.allowDeletingUnchosen(request.deleteUnchosenPictures);
     std::vector<fs::path> folderList;
     MoveRun moveRun(vars, files, observer, removal);
     moveRun.setJournal(&*journal);
@@ -92,6 +105,8 @@ int gather(Module1& vars, const SettingsFiles& files, const GatherRequest& reque
     const MoveRunResult result = moveRun.run(request.source, request.deleteFolders, folderList);
     GatherCounts counts = observer.finish();
     counts.childFolders = result.foldersRemoved;
+    counts.numbersSkipped = result.numbersSkipped;
+    const fs::path journalFile = journal->file();
     const Status recorded = journal->finish(journalOutcome(result.outcome));
     // RunFlag 0 and the counter, as the window's shutdown writes them, before anything is said.
     const Status saved = writeShutdownFiles(vars, files);
@@ -104,9 +119,13 @@ int gather(Module1& vars, const SettingsFiles& files, const GatherRequest& reque
         context.terminal.message(describeErrorLine(saved.error()));
     if (leftFiles(result))
         reportFilesLeft(result, context.terminal);
+    const bool refused = !observer.refusedUnchosen().empty();
+    if (refused)
+        context.terminal.message(unchosenPicturesRefusal(mostFirst(observer.refusedUnchosen()), false));
     context.terminal.result(
         gatherSummary(result.outcome, counts, {request.deleteFolders, removal.permanent()}));
-    if (result.outcome == MoveOutcome::Failed || !recorded || !saved)
+    followThumbnailsAfter(journalFile, JournalPass::Run, context);
+    if (result.outcome == MoveOutcome::Failed || refused || !recorded || !saved)
         return kExitFailed;
     return leftFiles(result) ? kExitFilesLeft : kExitDone;
 }
@@ -117,7 +136,7 @@ int planOnly(Module1& vars, const SettingsFiles& files, const GatherRequest& req
     const PlanRequest plan{request.source,        request.destination,
                            request.deleteFolders, options.permanentDeletion,
                            options.pictureTypes,  request.skipDuplicates.value_or(options.skipDuplicates)};
-    const int status = printGatherPlan(vars, files, plan, context.terminal);
+    const int status = printGatherPlan(vars, files, plan, request.deleteUnchosenPictures, context.terminal);
     if (const Status saved = writeShutdownFiles(vars, files); !saved) {
         context.terminal.message(describeErrorLine(saved.error()));
         return kExitFailed;
@@ -139,6 +158,11 @@ void declareGather(QCommandLineParser& parser) {
                        "the same bytes (as the saved option does when it is on).")));
     parser.addOption(QCommandLineOption(
         kNoSkipDuplicates, QStringLiteral("Move every picture, whatever the saved option says.")));
+    parser.addOption(QCommandLineOption(
+        kDeleteUnchosen,
+        QStringLiteral("Where the saved options delete for good, also delete files named as pictures of "
+                       "a type not chosen (.png while PNG is not chosen, .jpg_large, ...); without it "
+                       "such a run does nothing and ends with status 1.")));
     parser.addPositionalArgument(
         QStringLiteral("SOURCE"),
         QStringLiteral("The parent folder of the download folders (default: the saved "
@@ -175,7 +199,8 @@ int runGather(const QCommandLineParser& parser, CommandContext& context) {
     // The saved folders are read, never replaced: the shutdown writes back what the start-up read.
     const fs::path source = folders.empty() ? vars.SourcePath : argumentPath(folders[0]);
     const fs::path destination = folders.empty() ? vars.DestPath : argumentPath(folders[1]);
-    GatherRequest request{source, destination, parser.isSet(kDeleteFolders), std::nullopt};
+    GatherRequest request{source, destination, parser.isSet(kDeleteFolders), std::nullopt,
+                          parser.isSet(kDeleteUnchosen)};
     if (parser.isSet(kSkipDuplicates) || parser.isSet(kNoSkipDuplicates))
         request.skipDuplicates = parser.isSet(kSkipDuplicates);
     status = parser.isSet(kPlan) ? planOnly(vars, files, request, *options, context)

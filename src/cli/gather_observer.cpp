@@ -42,8 +42,18 @@ void GatherObserver::duplicateFound(const fs::path&, const fs::path&) {
     m_tally.duplicateFound();
 }
 
+void GatherObserver::fileLeft() {
+    m_tally.fileLeft();
+}
+
 void GatherObserver::folderFinished(const fs::path&) {
     m_tally.folderFinished();
+}
+
+bool GatherObserver::deleteUnchosenPictures(const std::map<std::string, std::size_t>& byEnding) {
+    if (!m_unchosenAllowed)
+        m_refusedUnchosen = byEnding;
+    return m_unchosenAllowed;
 }
 
 const GatherCounts& GatherObserver::finish() {

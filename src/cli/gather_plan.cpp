@@ -30,14 +30,18 @@ void printRows(const MovePlan& plan, Terminal& terminal) {
 } // namespace
 
 int printGatherPlan(const Module1& vars, const SettingsFiles& files, const PlanRequest& request,
-                    Terminal& terminal) {
+                    bool deleteUnchosenPictures, Terminal& terminal) {
     const MovePlan plan = makeMovePlan(vars, files, request);
     for (const std::string& line : planSummary(plan))
         terminal.result(line);
     printRows(plan, terminal);
     if (plan.error)
         terminal.message(describeErrorLine(*plan.error));
-    return plan.outcome == MoveOutcome::Failed ? kExitFailed : kExitDone;
+    const EndingCounts unchosen = plan.permanent ? unchosenPicturesOf(plan) : EndingCounts{};
+    const bool refused = !unchosen.empty() && !deleteUnchosenPictures;
+    if (refused)
+        terminal.message(unchosenPicturesRefusal(unchosen, true));
+    return plan.outcome == MoveOutcome::Failed || refused ? kExitFailed : kExitDone;
 }
 
 } // namespace corvalin

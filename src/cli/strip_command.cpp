@@ -4,10 +4,11 @@
 #include "app/program_files.h"
 #include "app/startup.h"
 #include "cli/command.h"
+#include "cli/follow_thumbnails.h"
 #include "cli/run_pace.h"
 #include "platform/file_ops.h"
-#include "platform/name_text.h"
 #include "platform/held_folder.h"
+#include "platform/name_text.h"
 #include "strip/strip_summary.h"
 
 #include <QCommandLineParser>
@@ -63,6 +64,7 @@ int stripFolder(const HeldFolder& folder, const std::vector<std::string>& names,
         return kExitFailed;
     StripProgress progress(context);
     const StripOutcome outcome = stripInFolder(folder, names, progress, &*journal);
+    const fs::path journalFile = journal->file();
     const Status recorded = journal->finish(outcome.error     ? kOutcomeFailed
                                             : outcome.stopped ? kOutcomeCancelled
                                                               : kOutcomeCompleted);
@@ -73,6 +75,7 @@ int stripFolder(const HeldFolder& folder, const std::vector<std::string>& names,
     if (!outcome.left.empty())
         reportLeftFiles(outcome, context.terminal);
     context.terminal.result(stripSummary(outcome));
+    followThumbnailsAfter(journalFile, JournalPass::Run, context);
     if (outcome.error || !recorded)
         return kExitFailed;
     return outcome.left.empty() ? kExitDone : kExitFilesLeft;

@@ -4,6 +4,7 @@
 #include "app/program_files.h"
 #include "app/startup.h"
 #include "cli/command.h"
+#include "cli/follow_thumbnails.h"
 #include "cli/run_pace.h"
 #include "history/history_texts.h"
 #include "platform/name_text.h"
@@ -88,7 +89,9 @@ int undoChosenRun(const QStringList& arguments, const SettingsFiles& files, Comm
     if (run->state == RunState::Undone)
         context.terminal.result(kAlreadyUndoneText);
     UndoProgress progress(context);
-    return reportUndo(*run, undoRun(run->file, progress), context.terminal);
+    const int undone = reportUndo(*run, undoRun(run->file, progress), context.terminal);
+    followThumbnailsAfter(run->file, JournalPass::Undo, context);
+    return undone;
 }
 
 } // namespace

@@ -11,15 +11,8 @@ CrossDeviceMoves::~CrossDeviceMoves() {
     discard();
 }
 
-bool CrossDeviceMoves::crosses(const fs::path& folder, const fs::path& destination) {
-    // Compared as strings: it is asked for every picture, also within one file system.
-    if (!m_checkedFolder || m_checkedFolder->native() != folder.native() ||
-        m_checkedDestination.native() != destination.native()) {
-        m_crosses = CrossDeviceBatch::crosses(folder, destination);
-        m_checkedFolder = folder;
-        m_checkedDestination = destination;
-    }
-    return m_crosses;
+bool CrossDeviceMoves::crosses(const HeldFolder& folder, const HeldFolder& destination) {
+    return CrossDeviceBatch::crosses(folder, destination);
 }
 
 std::size_t CrossDeviceMoves::pending() const {
@@ -30,8 +23,9 @@ fs::path CrossDeviceMoves::destination() const {
     return m_batch ? m_batch->destination() : fs::path();
 }
 
-Status CrossDeviceMoves::add(const fs::path& source, const fs::path& destination) {
-    if (m_batch && m_batch->destination() != destination) {
+Status CrossDeviceMoves::add(const HeldFolder& folder, const std::string& name,
+                             const HeldFolder& destination) {
+    if (m_batch && !m_batch->destinationId().sameAs(destination.id())) {
         if (Status committed = commit(); !committed)
             return committed;
     }
@@ -39,7 +33,7 @@ Status CrossDeviceMoves::add(const fs::path& source, const fs::path& destination
         m_batch = std::make_unique<CrossDeviceBatch>(destination, m_settings);
         m_batchStarted = std::chrono::steady_clock::now();
     }
-    if (Status added = m_batch->add(source); !added) {
+    if (Status added = m_batch->add(folder, name); !added) {
         // The run stops on this failure; what was copied whole before it still arrives.
         (void)commit();
         return added;

@@ -7,7 +7,7 @@
 #include <cstddef>
 #include <filesystem>
 #include <memory>
-#include <optional>
+#include <string>
 
 // The pictures of a move run that leave their file system, gathered into batches so that the run
 // waits for the disk once per batch instead of once per picture.
@@ -22,9 +22,9 @@ public:
     explicit CrossDeviceMoves(CopyNaming& naming, BatchSettings settings = {});
     ~CrossDeviceMoves(); // discards what was not committed
 
-    // True when files of `folder` reach `destination` only as copies. Asked per picture; looked up
-    // once per pair.
-    bool crosses(const std::filesystem::path& folder, const std::filesystem::path& destination);
+    // True when files of `folder` reach `destination` only as copies. Asked per picture: told by
+    // what the two held folders are, without asking the disk.
+    static bool crosses(const HeldFolder& folder, const HeldFolder& destination);
 
     // Applies from the next batch on.
     void setSettings(BatchSettings settings) { m_settings = settings; }
@@ -34,10 +34,11 @@ public:
     // Where the pending pictures go; during a commit, where the copies being named go.
     std::filesystem::path destination() const;
 
-    // Copies `source` into the batch bound for `destination`. When the copy fails (a full disk, a
-    // vanished or unreadable source), the copies already whole are committed and the copy's failure
-    // is returned: the pictures before it are moved, it and its source stay as they were.
-    Status add(const std::filesystem::path& source, const std::filesystem::path& destination);
+    // Copies the file `name` of `folder` into the batch bound for `destination`. When the copy fails
+    // (a full disk, a vanished or unreadable source), the copies already whole are committed and the
+    // copy's failure is returned: the pictures before it are moved, it and its source stay as they
+    // were.
+    Status add(const HeldFolder& folder, const std::string& name, const HeldFolder& destination);
 
     // True at the end of a folder when the pending batch has waited long enough
     // (BatchSettings::folderCarry) to be committed there.
@@ -54,9 +55,6 @@ private:
     BatchSettings m_settings;
     std::unique_ptr<CrossDeviceBatch> m_batch;
     std::chrono::steady_clock::time_point m_batchStarted;
-    std::optional<std::filesystem::path> m_checkedFolder;
-    std::filesystem::path m_checkedDestination;
-    bool m_crosses = false;
 };
 
 } // namespace corvalin

@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <sys/stat.h>
 #include <thread>
 
 namespace corvalin {
@@ -28,6 +27,7 @@ unsigned lookupThreads() {
 
 void DuplicateFinder::clear() {
     m_folder.reset();
+    m_held.reset();
     m_store = {};
     m_listingElsewhere = false;
     m_added.clear();
@@ -38,32 +38,52 @@ void DuplicateFinder::clear() {
     m_candidate = {};
 }
 
-Status DuplicateFinder::useDestination(const fs::path& destination, const PictureTypes& types) {
-    if (m_folder && m_folder->native() == destination.native())
+Status DuplicateFinder::useDestination(const HeldFolder& destination, const PictureTypes& types) {
+    if (m_folder && m_folder->native() == destination.path().native() &&
+        m_held->id().sameAs(destination.id()))
         return {};
-    Store store = readDestination(destination, types);
+    Result<HeldFolder> held = destination.duplicate();
+    if (!held)
+        return held.error();
+    Store store = readDestination(held.value(), types);
     clear();
     if (!store.status)
         return store.status;
     m_store = std::move(store);
-    m_folder = destination;
+    m_folder = destination.path();
+    m_held = std::move(held.value());
     return {};
 }
 
-void DuplicateFinder::expectListing(const fs::path& destination) {
+Status DuplicateFinder::expectListing(const HeldFolder& destination) {
     clear();
-    m_folder = destination;
+    Result<HeldFolder> held = destination.duplicate();
+    if (!held)
+        return held.error();
+    m_folder = destination.path();
+    m_held = std::move(held.value());
     m_listingElsewhere = true;
+    return {};
+}
+
+Status DuplicateFinder::readSourcesBelow(const HeldFolder& sourceParent) {
+    Result<HeldFolder> held = sourceParent.duplicate();
+    if (!held)
+        return held.error();
+    m_sourceRoot = std::move(held.value());
+    return {};
 }
 
 Status DuplicateFinder::adoptListing(DuplicateFinder&& other, const PictureTypes& types) {
     if (!m_listingElsewhere)
         return {};
     m_listingElsewhere = false;
-    const bool read = other.m_folder && other.m_folder->native() == m_folder->native();
-    Store store = read ? std::move(other.m_store) : readDestination(*m_folder, types);
+    const bool read = other.m_folder && other.m_folder->native() == m_folder->native() &&
+                      other.m_held->id().sameAs(m_held->id());
+    Store store = read ? std::move(other.m_store) : readDestination(*m_held, types);
     if (!store.status) {
         m_folder.reset(); // read again by the next useDestination()
+        m_held.reset();
         return store.status;
     }
     m_store = std::move(store);
@@ -71,7 +91,7 @@ Status DuplicateFinder::adoptListing(DuplicateFinder&& other, const PictureTypes
 }
 
 // The names first, then their sizes asked side by side; what is gone meanwhile is left out.
-DuplicateFinder::Store DuplicateFinder::readDestination(const fs::path& destination,
+DuplicateFinder::Store DuplicateFinder::readDestination(const HeldFolder& destination,
                                                         const PictureTypes& types) {
     Store store;
     store.status = forEachFileName(
@@ -133,12 +153,28 @@ std::vector<DuplicateFinder::Twin> DuplicateFinder::sameSize(std::uint64_t size)
     return twins;
 }
 
-fs::path DuplicateFinder::readPathOf(Twin twin) const {
-    if (twin.added) {
-        if (const auto elsewhere = m_readElsewhere.find(twin.index); elsewhere != m_readElsewhere.end())
-            return elsewhere->second;
+// A picture not moved yet is read in its folder, opened again from the source parent folder one
+// name at a time; nothing to read from when that fails or no source parent folder is held.
+DuplicateFinder::ReadAt DuplicateFinder::readAtOf(Twin twin) const {
+    ReadAt at;
+    const auto elsewhere = twin.added ? m_readElsewhere.find(twin.index) : m_readElsewhere.end();
+    if (elsewhere == m_readElsewhere.end()) {
+        at.held = &*m_held;
+        at.name = std::string(nameOf(twin));
+        return at;
     }
-    return pathOf(twin);
+    at.elsewhere = &elsewhere->second;
+    at.name = elsewhere->second.path.filename().native();
+    if (m_sourceRoot) {
+        Result<HeldFolder> folder = m_sourceRoot->below(elsewhere->second.path.parent_path());
+        if (folder)
+            at.opened = std::move(folder.value());
+    }
+    return at;
+}
+
+std::string DuplicateFinder::candidateName() const {
+    return m_candidate.path.filename().native();
 }
 
 fs::path DuplicateFinder::pathOf(Twin twin) const {
@@ -159,7 +195,9 @@ bool DuplicateFinder::headOf(Twin twin) {
     if (known.hasHead || known.unreadable)
         return known.hasHead;
     const std::uint64_t size = m_candidate.size;
-    const Result<std::uint64_t> head = headHashOf(readPathOf(twin), size);
+    const ReadAt at = readAtOf(twin);
+    const Result<std::uint64_t> head =
+        at.folder() ? headHashOf(*at.folder(), at.name, size) : Result<std::uint64_t>(Error{});
     known.unreadable = !head;
     known.hasHead = head.ok();
     known.head = head.ok() ? head.value() : 0;
@@ -172,7 +210,9 @@ bool DuplicateFinder::wholeOf(Twin twin) {
     Known& known = knownOf(twin);
     if (known.hasWhole || known.unreadable)
         return known.hasWhole;
-    const Result<std::uint64_t> whole = wholeHashOf(readPathOf(twin), m_candidate.size);
+    const ReadAt at = readAtOf(twin);
+    const Result<std::uint64_t> whole =
+        at.folder() ? wholeHashOf(*at.folder(), at.name, m_candidate.size) : Result<std::uint64_t>(Error{});
     known.unreadable = !whole;
     known.hasWhole = whole.ok();
     known.whole = whole.ok() ? whole.value() : 0;
@@ -183,7 +223,7 @@ bool DuplicateFinder::candidateHead() {
     Known& known = m_candidate.known;
     if (known.hasHead)
         return true;
-    const Result<std::uint64_t> head = headHashOf(m_candidate.path, m_candidate.size);
+    const Result<std::uint64_t> head = headHashOf(*m_candidateFolder, candidateName(), m_candidate.size);
     known.hasHead = head.ok();
     known.head = head.ok() ? head.value() : 0;
     known.hasWhole = head.ok() && m_candidate.size <= kHeadBytes;
@@ -195,27 +235,38 @@ bool DuplicateFinder::candidateWhole() {
     Known& known = m_candidate.known;
     if (known.hasWhole)
         return true;
-    const Result<std::uint64_t> whole = wholeHashOf(m_candidate.path, m_candidate.size);
+    const Result<std::uint64_t> whole = wholeHashOf(*m_candidateFolder, candidateName(), m_candidate.size);
     known.hasWhole = whole.ok();
     known.whole = whole.ok() ? whole.value() : 0;
     return known.hasWhole;
 }
 
-std::optional<DuplicateFinder::Twin> DuplicateFinder::twinOf(const fs::path& source) {
-    m_candidate = {source, false, 0, {}};
-    struct stat info {};
-    if (!m_folder || ::lstat(source.c_str(), &info) != 0 || !S_ISREG(info.st_mode))
+// A picture that cannot be looked up (gone, or a name its disk cannot hold) has no twin: the run
+// meets it as it is.
+std::optional<DuplicateFinder::Twin> DuplicateFinder::twinOf(const HeldFolder& folder,
+                                                             const std::string& name) {
+    m_candidate = {folder.pathOf(name), false, 0, {}};
+    const Result<HeldEntry> entry = folder.lookup(name);
+    if (!m_folder || !entry || entry.value().kind != HeldEntry::Kind::File)
         return std::nullopt;
     m_candidate.present = true;
-    m_candidate.size = static_cast<std::uint64_t>(info.st_size);
-    return twinOfCandidate();
+    m_candidate.size = entry.value().identity.size;
+    return twinOfCandidateIn(folder);
 }
 
-std::optional<DuplicateFinder::Twin> DuplicateFinder::twinOf(const Candidate& candidate) {
+std::optional<DuplicateFinder::Twin> DuplicateFinder::twinOf(const Candidate& candidate,
+                                                             const HeldFolder& folder) {
     if (!candidate.present)
-        return twinOf(candidate.path);
+        return twinOf(folder, candidate.path.filename().native());
     m_candidate = candidate;
-    return m_folder ? twinOfCandidate() : std::nullopt;
+    return m_folder ? twinOfCandidateIn(folder) : std::nullopt;
+}
+
+std::optional<DuplicateFinder::Twin> DuplicateFinder::twinOfCandidateIn(const HeldFolder& folder) {
+    m_candidateFolder = &folder;
+    const std::optional<Twin> twin = twinOfCandidate();
+    m_candidateFolder = nullptr;
+    return twin;
 }
 
 std::optional<DuplicateFinder::Twin> DuplicateFinder::twinOfCandidate() {
@@ -247,16 +298,26 @@ std::optional<DuplicateFinder::Twin> DuplicateFinder::confirmed(const std::vecto
     return std::nullopt;
 }
 
+// A picture not moved yet counts only while it is the very file that was added.
 DuplicateFinder::Comparison DuplicateFinder::compareWith(Twin twin) {
-    const fs::path other = readPathOf(twin);
-    const Result<ContentComparison> compared = compareContents(m_candidate.path, other, m_candidate.size);
+    const ReadAt at = readAtOf(twin);
+    if (!at.folder()) {
+        knownOf(twin).unreadable = true;
+        return Comparison::Differ;
+    }
+    const fs::path other = at.folder()->pathOf(at.name);
+    const std::string name = candidateName();
+    const Result<ContentComparison> compared =
+        compareContents({*m_candidateFolder, name}, {*at.folder(), at.name}, m_candidate.size);
     if (!compared) {
         if (compared.error().path != other)
             return Comparison::CandidateFailed;
         knownOf(twin).unreadable = true;
         return Comparison::Differ;
     }
-    if (!compared.value().equal)
+    const FileStamp& read = compared.value().second;
+    if (!compared.value().equal ||
+        (at.elsewhere && (read.device != at.elsewhere->device || read.inode != at.elsewhere->inode)))
         return Comparison::Differ;
     m_matchStamps = {compared.value().first, compared.value().second};
     if (const std::optional<std::uint64_t> hash = compared.value().hash) {
@@ -268,20 +329,14 @@ DuplicateFinder::Comparison DuplicateFinder::compareWith(Twin twin) {
     return Comparison::Equal;
 }
 
-void DuplicateFinder::add(const fs::path& source, const fs::path& readable, const fs::path& shown,
-                          bool pending) {
+void DuplicateFinder::add(const fs::path& source, const FileIdentity& picture, const fs::path& readable,
+                          const fs::path& shown, bool pending) {
     if (!m_folder)
         return;
     Listed added;
-    if (m_candidate.path == source) {
-        added.size = m_candidate.size;
+    added.size = picture.size;
+    if (m_candidate.path == source && m_candidate.size == picture.size)
         added.known = m_candidate.known;
-    } else {
-        struct stat info {};
-        if (::lstat(readable.c_str(), &info) != 0)
-            return;
-        added.size = static_cast<std::uint64_t>(info.st_size);
-    }
     // A copy waiting for its name has none yet (a length of 0).
     added.known.nameLength = 0;
     if (!pending)
@@ -291,7 +346,7 @@ void DuplicateFinder::add(const fs::path& source, const fs::path& readable, cons
     if (pending)
         m_pendingBySource[source.native()] = index;
     if (pending || readable.native() != shown.native())
-        m_readElsewhere.emplace(index, readable);
+        m_readElsewhere.emplace(index, Elsewhere{readable, picture.device, picture.inode});
     m_added.push_back(added);
 }
 

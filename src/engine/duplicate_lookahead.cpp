@@ -1,8 +1,8 @@
 #include "engine/duplicate_lookahead.h"
 
 #include "engine/download_markers.h"
-#include "platform/file_ops.h"
-#include "platform/paths.h"
+
+#include <system_error>
 
 namespace corvalin {
 
@@ -18,8 +18,16 @@ constexpr std::size_t kWakeBatch = 32;
 
 } // namespace
 
-DuplicateLookahead::DuplicateLookahead(fs::path destination, PictureTypes types)
-    : m_destination(std::move(destination)), m_types(std::move(types)), m_thread([this] { work(); }) {}
+HeldFolder DuplicateLookahead::held(const HeldFolder& folder) {
+    Result<HeldFolder> own = folder.duplicate();
+    if (!own)
+        throw std::system_error(own.code(), std::generic_category());
+    return std::move(own.value());
+}
+
+DuplicateLookahead::DuplicateLookahead(const HeldFolder& destination, PictureTypes types)
+    : m_heldDestination(held(destination)), m_destination(destination.path()), m_types(std::move(types)),
+      m_thread([this] { work(); }) {}
 
 DuplicateLookahead::~DuplicateLookahead() {
     stop();
@@ -35,10 +43,16 @@ void DuplicateLookahead::stop() {
         m_thread.join();
 }
 
-void DuplicateLookahead::follow(std::vector<fs::path> folders) {
+void DuplicateLookahead::follow(const HeldFolder& sourceParent, std::vector<fs::path> folders,
+                                std::vector<SurveyedFolder> places) {
+    Result<HeldFolder> own = sourceParent.duplicate();
     {
         const std::lock_guard lock(m_mutex);
-        m_folders = std::move(folders);
+        // Without a descriptor of its own the thread decides nothing: the run compares itself.
+        if (own)
+            m_sourceParent = std::move(own.value());
+        m_places = std::move(places);
+        m_folders = own ? std::move(folders) : std::vector<fs::path>{};
     }
     m_changed.notify_all();
 }
@@ -83,13 +97,16 @@ DuplicateFinder DuplicateLookahead::finish() {
 // Whatever the thread leaves undecided, by a failure or an exception, the run decides itself.
 void DuplicateLookahead::work() {
     try {
-        if (m_finder.useDestination(m_destination, m_types)) {
+        if (m_finder.useDestination(m_heldDestination, m_types)) {
             std::unique_lock lock(m_mutex);
             m_changed.wait(lock, [this] { return m_folders || m_stopping; });
             lock.unlock();
-            // The folders are not changed once given.
-            for (std::size_t i = 0; !m_stopping && m_folders && i < m_folders->size(); ++i) {
-                if (!decideFolder(i))
+            // The folders are not changed once given; the thread opens them with its own descriptors.
+            std::optional<SurveyedFolders> folders;
+            if (m_folders && m_sourceParent)
+                folders.emplace(*m_sourceParent, *m_folders, m_places);
+            for (std::size_t i = 0; !m_stopping && folders && i < m_folders->size(); ++i) {
+                if (!decideFolder(i, *folders))
                     break;
                 const std::lock_guard done(m_mutex);
                 m_foldersDone = i + 1;
@@ -104,11 +121,14 @@ void DuplicateLookahead::work() {
 }
 
 // The pictures of the folder as the run will meet them: downloads still arriving are left to it.
-bool DuplicateLookahead::decideFolder(std::size_t index) {
-    const fs::path& folder = (*m_folders)[index];
-    const auto names = listFiles(folder);
+bool DuplicateLookahead::decideFolder(std::size_t index, SurveyedFolders& folders) {
+    const Result<const HeldFolder*> opened = folders.open(index);
+    if (!opened || !opened.value())
+        return true; // the run meets the failure, or the changed folder, itself
+    const HeldFolder& folder = *opened.value();
+    const auto names = folder.files();
     if (!names)
-        return true; // the run meets the failure itself
+        return true;
     const auto arriving = arrivingDownloads(names.value());
     for (const std::string& name : names.value()) {
         if (arriving.contains(name) || !isPicture(name, m_types))
@@ -117,8 +137,8 @@ bool DuplicateLookahead::decideFolder(std::size_t index) {
             return false;
         Verdict verdict;
         verdict.folder = index;
-        const fs::path source = joinPath(folder, name);
-        if (const std::optional<DuplicateFinder::Twin> twin = m_finder.twinOf(source)) {
+        const fs::path source = folder.pathOf(name);
+        if (const std::optional<DuplicateFinder::Twin> twin = m_finder.twinOf(folder, name)) {
             verdict.twin = m_finder.pathOf(*twin);
             std::tie(verdict.pictureStamp, verdict.twinStamp) = m_finder.matchStamps();
         }

@@ -3,6 +3,8 @@
 #include "engine/download_markers.h"
 #include "platform/file_ops.h"
 
+#include <sys/stat.h>
+
 namespace corvalin {
 
 namespace fs = std::filesystem;
@@ -20,7 +22,7 @@ Status DiskLayer::checkRemovalUsable(const fs::path& source) {
     return m_removal.checkUsable(source);
 }
 
-Status DiskLayer::prepareDestination(const fs::path& destination) {
+Status DiskLayer::prepareDestination(const HeldFolder& destination) {
     return recoverInterruptedMoves(destination);
 }
 
@@ -28,53 +30,60 @@ Status DiskLayer::writeCounter(std::int32_t serialNo) {
     return m_counter.write(serialNo);
 }
 
-Status DiskLayer::enterFolder(const fs::path& folder) {
-    return setWorkingFolder(folder);
+Status DiskLayer::enterFolder(const HeldFolder& folder) {
+    return folder.enter();
 }
 
-Status DiskLayer::makeWritable(const fs::path& file) {
-    return setNormalAttributes(file);
-}
-
-Status DiskLayer::movePicture(std::int32_t serialNo, const fs::path& from, const fs::path& to) {
+Status DiskLayer::movePicture(std::int32_t serialNo, const HeldFolder& from, const std::string& name,
+                              const HeldEntry& picture, const HeldFolder& to, const std::string& newName) {
     if (m_journal) {
-        if (Status recorded = m_journal->recordMove(serialNo, from, to); !recorded)
+        if (Status recorded =
+                m_journal->recordMove(serialNo, from.pathOf(name), to.pathOf(newName), picture.identity);
+            !recorded)
             return recorded;
     }
     // A move that fails leaves the picture where it was and nothing under its new name.
-    const Status moved = moveNoReplace(from, to);
+    const Status moved = from.moveTo(name, to, newName);
     if (!moved && m_journal)
         takeBackRecord();
-    return moved;
+    if (!moved || (picture.mode & S_IWUSR))
+        return moved;
+    // Only once it has arrived: a picture that could not be moved keeps its mode.
+    return to.setMode(newName, (picture.mode & 07777) | S_IWUSR);
 }
 
-Status DiskLayer::removeFile(const fs::path& file) {
+Status DiskLayer::removeFile(const HeldFolder& folder, const std::string& name) {
     const std::size_t line = m_journal ? m_journal->nextLine() : 0;
-    return afterRemoval(line, m_removal.removeFile(file).status(), file, false);
+    return afterRemoval(line, m_removal.removeFile(folder, name).status(), folder, name, false);
 }
 
-Status DiskLayer::removeDuplicate(const fs::path& file, const fs::path& twin) {
+Status DiskLayer::removeDuplicate(const HeldFolder& folder, const std::string& name, const fs::path& twin) {
     m_twin = twin;
-    const Status removed = removeFile(file);
+    const Status removed = removeFile(folder, name);
     m_twin.clear();
     return removed;
 }
 
 // A folder kept for a download is not recorded; one that could not go may still be.
-Result<bool> DiskLayer::removeFolder(const fs::path& folder) {
+Result<bool> DiskLayer::removeFolder(const HeldFolder& parent, const std::string& name,
+                                     const FolderId& expected) {
     const std::size_t line = m_journal ? m_journal->nextLine() : 0;
-    const Result<bool> removed = m_removal.removeFolderUnless(folder, isDownloadMarker);
+    const Result<bool> removed = m_removal.removeFolderUnless(parent, name, isDownloadMarker, &expected);
     if (!removed)
-        return afterRemoval(line, removed.error(), folder, true).error();
+        return afterRemoval(line, removed.error(), parent, name, true).error();
     return removed;
 }
 
 // A removal that failed with its item still in place changed nothing: into the Trash it is one
 // rename, for good a file is one unlink. A folder deleted for good may have lost part of what it
 // held, so its record stays for undo to judge.
-Status DiskLayer::afterRemoval(std::size_t line, Status removed, const fs::path& item, bool folder) {
+Status DiskLayer::afterRemoval(std::size_t line, Status removed, const HeldFolder& folder,
+                               const std::string& name, bool isFolder) {
     const bool recorded = m_journal && m_journal->nextLine() > line;
-    if (!removed && recorded && lookupEntry(item) != EntryKind::None && !(folder && m_removal.permanent()))
+    if (removed || !recorded || (isFolder && m_removal.permanent()))
+        return removed;
+    const Result<HeldEntry> still = folder.lookup(name);
+    if (still && still.value().kind != HeldEntry::Kind::None)
         takeBackRecord();
     return removed;
 }
@@ -92,6 +101,11 @@ Status DiskLayer::keepPace() {
 
 Status DiskLayer::settle() {
     return m_journal ? m_journal->settle() : Status();
+}
+
+std::vector<FolderLeft> DiskLayer::takeFoldersLeft() {
+    const std::shared_ptr<TrashQueue> waiting = m_removal.waitingItems();
+    return waiting ? waiting->takeFoldersLeft() : std::vector<FolderLeft>{};
 }
 
 } // namespace corvalin

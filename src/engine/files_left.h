@@ -12,8 +12,9 @@
 // its child folder, where they are.
 namespace corvalin {
 
-// Everything the run left, downloads still arriving, names too long and special files named like
-// pictures, in one text for the end of the run; empty when it left nothing.
+// Everything the run left, downloads still arriving, names too long, special files named like
+// pictures and folders no longer the ones surveyed, in one text for the end of the run; empty when
+// it left nothing.
 std::string describeFilesLeft(const std::filesystem::path& sourceParent, const MoveRunResult& result);
 
 // What the user reads after a run that left such pictures (files below `sourceParent`) and kept
@@ -30,6 +31,9 @@ inline constexpr const char* kLongNameFileLeftText = "名前が長すぎるた�
 // FIFOs, sockets and devices are never moved, whatever their names say.
 inline constexpr const char* kSpecialFileLeftText =
     "画像の名前ですが、普通のファイルではない（名前付きパイプ、ソケット、デバイス）ため、移動しなかったもの";
-inline constexpr const char* kLongNameFolderKeptText = "名前が長すぎる画像があるため、削除しなかったフォルダ";
+inline constexpr const char* kLongNameFolderKeptText =
+    "移動先に置けない画像があるため、削除しなかったフォルダ";
+inline constexpr const char* kDiskRefusedFileLeftText =
+    "移動先のディスクに置けないため、移動も削除もせずに残した画像";
 
 } // namespace corvalin

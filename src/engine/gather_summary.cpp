@@ -48,12 +48,18 @@ std::string gatherSummary(MoveOutcome outcome, const GatherCounts& counts, Remov
     std::string text =
         std::string(outcomeText(outcome)) + ": 画像 " + std::to_string(counts.pictures) + " 個を移動しました";
     if (counts.firstNumber && counts.lastNumber)
-        text += "（" + numberText(*counts.firstNumber) + "〜" + numberText(*counts.lastNumber) + "）";
+        text += "（" + numberText(*counts.firstNumber) + "〜" + numberText(*counts.lastNumber) +
+                (counts.numbersSkipped > 0
+                     ? "、すでにあった番号 " + std::to_string(counts.numbersSkipped) + " 個は飛ばしました"
+                     : "") +
+                "）";
     text += "。";
     // Said only when there are any, so that the line of a run without them stays as it was.
     if (counts.duplicates > 0)
         text += "移動先と同じ内容の画像 " + std::to_string(counts.duplicates) + " 個、";
     text += "ほかのファイル " + std::to_string(counts.others) + " 個";
+    if (counts.unchosenPictures > 0)
+        text += "（うち、選んでいない形式の画像 " + std::to_string(counts.unchosenPictures) + " 個）";
     if (removed.childFolders && outcome == MoveOutcome::Completed)
         text += "と子フォルダ " + std::to_string(counts.childFolders) + " 個";
     return text + (removed.permanent ? "を削除しました。" : "をごみ箱に入れました。");
@@ -61,7 +67,7 @@ std::string gatherSummary(MoveOutcome outcome, const GatherCounts& counts, Remov
 
 void GatherTally::fileStarted(const fs::path& file) {
     settle();
-    m_inHand = Handled{file, ++m_handled, std::nullopt, false};
+    m_inHand = Handled{file, ++m_handled, std::nullopt, false, false};
 }
 
 void GatherTally::nameChosen(std::string_view newName) {
@@ -74,6 +80,11 @@ void GatherTally::duplicateFound() {
         m_inHand->duplicate = true;
         m_inHand->number.reset();
     }
+}
+
+void GatherTally::fileLeft() {
+    if (m_inHand)
+        m_inHand->left = true;
 }
 
 void GatherTally::settle() {
@@ -107,7 +118,7 @@ const GatherCounts& GatherTally::finish() {
 // The numbers shown are those of the first and the last picture handled that left, whichever
 // order their batches put them in place.
 bool GatherTally::countIfGone(const Handled& handled) {
-    if (lookupEntry(handled.file) != EntryKind::None)
+    if (!handled.left && lookupEntry(handled.file) != EntryKind::None)
         return false;
     if (handled.duplicate) {
         ++m_counts.duplicates;
@@ -115,6 +126,8 @@ bool GatherTally::countIfGone(const Handled& handled) {
     }
     if (!handled.number) {
         ++m_counts.others;
+        if (unchosenPictureEnding(handled.file.filename().native(), m_types))
+            ++m_counts.unchosenPictures;
         return true;
     }
     ++m_counts.pictures;

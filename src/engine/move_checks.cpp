@@ -4,7 +4,12 @@
 #include "platform/file_ops.h"
 #include "platform/folder_limits.h"
 #include "platform/paths.h"
+#include "platform/posix_io.h"
 #include "platform/program_folder.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
 
 namespace corvalin {
 
@@ -15,6 +20,7 @@ const char* const kMoveIntoText = "移動先フォルダへのファイルの移
 namespace {
 
 const char* const kSourceCheck = "移動元親フォルダからの移動";
+const char* const kDestinationInsideText = "移動先フォルダが移動元親フォルダと同じか、その中にあります。";
 
 } // namespace
 
@@ -68,12 +74,36 @@ Status checkDestination(const fs::path& sourceParent, const fs::path& destinatio
     if (destinationError)
         return errorFromErrno("移動先フォルダの確認", destination, destinationError.value());
     if (isSameOrBelow(target, source))
-        return Error{kMoveIntoText, destination, 0,
-                     "移動先フォルダが移動元親フォルダと同じか、その中にあります。"};
+        return Error{kMoveIntoText, destination, 0, kDestinationInsideText};
     // Refused here, the run stops before any file is touched instead of at its first picture.
     if (const int refusal = folderWriteRefusal(destination))
         return errorFromErrno(kMoveIntoText, destination, refusal);
     return {};
+}
+
+// Walked up by "..", as the kernel links the folders, so that neither a path taken meanwhile nor a
+// missing /proc can mislead it.
+Status checkHeldDestination(const HeldFolder& source, const HeldFolder& destination) {
+    struct stat sourceInfo {};
+    if (::fstat(source.fd(), &sourceInfo) != 0)
+        return errorFromErrno("移動元親フォルダの確認", source.path(), errno);
+    UniqueFd current(::fcntl(destination.fd(), F_DUPFD_CLOEXEC, 0));
+    if (!current.valid())
+        return errorFromErrno("移動先フォルダの確認", destination.path(), errno);
+    for (;;) {
+        struct stat here {};
+        if (::fstat(current.get(), &here) != 0)
+            return errorFromErrno("移動先フォルダの確認", destination.path(), errno);
+        if (here.st_dev == sourceInfo.st_dev && here.st_ino == sourceInfo.st_ino)
+            return Error{kMoveIntoText, destination.path(), 0, kDestinationInsideText};
+        UniqueFd parent(::openat(current.get(), "..", O_PATH | O_DIRECTORY | O_CLOEXEC));
+        struct stat above {};
+        if (!parent.valid() || ::fstat(parent.get(), &above) != 0)
+            return errorFromErrno("移動先フォルダの確認", destination.path(), errno);
+        if (above.st_dev == here.st_dev && above.st_ino == here.st_ino)
+            return {}; // the root
+        current = std::move(parent);
+    }
 }
 
 } // namespace corvalin

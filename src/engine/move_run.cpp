@@ -6,6 +6,7 @@
 #include "platform/folder_limits.h"
 #include "platform/paths.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <system_error>
 #include <unordered_set>
@@ -90,12 +91,20 @@ MoveRunResult MoveRun::run(const fs::path& sourceParent, bool deleteFolders,
         return finish(MoveOutcome::Failed, allowed.error());
     if (Status usable = m_layer->checkRemovalUsable(sourceParent); !usable)
         return finish(MoveOutcome::Failed, usable.error());
+    // Held once, by the path the user gave; every folder below it is found from there.
+    Result<HeldFolder> source = HeldFolder::open(sourceParent);
+    if (!source)
+        return finish(MoveOutcome::Failed, source.error());
+    m_source = std::move(source.value());
     // Nothing is touched before the first destination is known to be usable.
     if (Status usable = useDestination(m_observer.destination()); !usable)
         return finish(MoveOutcome::Failed, usable.error());
-    if (m_duplicates) // read beside the survey
-        startLookahead(m_observer.destination());
-    if (Status surveyed = GetDir(sourceParent, folderList, m_observer); !surveyed)
+    if (m_duplicates) { // read beside the survey
+        if (Status below = m_duplicates->readSourcesBelow(*m_source); !below)
+            return finish(MoveOutcome::Failed, below.error());
+        startLookahead();
+    }
+    if (Status surveyed = survey(folderList); !surveyed)
         return finish(MoveOutcome::Failed, surveyed.error());
     if (m_observer.stopRequested())
         return finish(MoveOutcome::Cancelled);
@@ -103,9 +112,13 @@ MoveRunResult MoveRun::run(const fs::path& sourceParent, bool deleteFolders,
         return finish(MoveOutcome::Failed, shown.error());
     if (m_stopped)
         return finish(MoveOutcome::Cancelled);
+    if (Status room = m_numbering.checkRoom(*m_checkedDestination, m_picturesFound); !room)
+        return finish(MoveOutcome::Failed, room.error());
+    if (!m_unchosenPictures.empty() && !m_observer.deleteUnchosenPictures(m_unchosenPictures))
+        return finish(MoveOutcome::Cancelled);
     m_remainingFiles = m_totalFiles;
     if (m_lookahead)
-        m_lookahead->follow(folderList);
+        m_lookahead->follow(*m_source, folderList, m_places);
     const std::size_t count = folderList.size();
     for (std::size_t i = 0; i < count; ++i) {
         m_folderIndex = i;
@@ -118,14 +131,14 @@ MoveRunResult MoveRun::run(const fs::path& sourceParent, bool deleteFolders,
             return finish(MoveOutcome::Cancelled);
         }
         // Copies of earlier folders still waiting in a batch arrive before the failure is told.
-        if (Status moved = moveFolder(folderList[i]); !moved)
+        if (Status moved = moveFolder(i, folderList[i]); !moved)
             return finish(MoveOutcome::Failed, commitCopies(moved).error());
         if (m_stopped)
             return finish(MoveOutcome::Cancelled);
     }
     if (Status committed = commitCarriedCopies(); !committed)
         return finish(MoveOutcome::Failed, committed.error());
-    if (Status back = m_layer->enterFolder(sourceParent); !back)
+    if (Status back = m_layer->enterFolder(*m_source); !back)
         return finish(MoveOutcome::Failed, back.error());
     m_observer.returnedToSourceParent(sourceParent);
     if (deleteFolders) {
@@ -135,7 +148,18 @@ MoveRunResult MoveRun::run(const fs::path& sourceParent, bool deleteFolders,
     return finish(MoveOutcome::Completed);
 }
 
-// Walks the surveyed folders once to count them and their files.
+// Every folder below the source parent found from its held descriptor, and opened again later the
+// same way (SurveyedFolders).
+Status MoveRun::survey(std::vector<fs::path>& folderList) {
+    m_places.clear();
+    const Status surveyed = GetDir(*m_source, folderList, m_places, m_observer);
+    // Also what a failed survey found, for a plan to read.
+    m_folders.emplace(*m_source, folderList, m_places);
+    return surveyed;
+}
+
+// Walks the surveyed folders once to count them and their files. A folder that is no longer the
+// one surveyed is neither entered nor counted.
 Status MoveRun::surveyDisplay(const std::vector<fs::path>& folderList) {
     const std::size_t count = folderList.size();
     for (std::size_t i = 0; i < count; ++i) {
@@ -145,35 +169,52 @@ Status MoveRun::surveyDisplay(const std::vector<fs::path>& folderList) {
             return {};
         }
         const fs::path& folder = folderList[i];
-        auto names = listFiles(folder);
+        const Result<const HeldFolder*> held = m_folders->open(i);
+        if (!held)
+            return held.error();
+        const auto names = held.value() ? held.value()->files() : std::vector<std::string>();
         if (!names)
             return names.error();
-        if (Status entered = m_layer->enterFolder(folder); !entered)
-            return entered;
+        if (held.value()) {
+            if (Status entered = m_layer->enterFolder(*held.value()); !entered)
+                return entered;
+        }
         m_observer.surveyFolderShown(folder);
         m_observer.yieldForDisplay();
         if (!names.value().empty())
             ++m_foldersWithFiles;
         m_totalFiles += static_cast<long>(names.value().size());
+        m_picturesFound +=
+            std::count_if(names.value().begin(), names.value().end(),
+                          [this](const std::string& name) { return isPicture(name, m_pictureTypes); });
+        if (m_disk.removal().permanent())
+            countUnchosenPictures(names.value());
         m_observer.surveyCountsShown(m_foldersWithFiles, static_cast<int>(count), m_totalFiles);
     }
-    if (Status back = m_layer->enterFolder(m_sourceParent); !back)
+    if (Status back = m_layer->enterFolder(*m_source); !back)
         return back;
     m_observer.surveyFinished(m_sourceParent);
     return {};
 }
 
-// Every file the folder lists, in its order: pictures moved under a new name, the rest deleted.
-Status MoveRun::moveFolder(const fs::path& folder) {
+// Every file the folder lists, in its order: pictures moved under a new name, the rest deleted. A
+// folder that is no longer the one surveyed is left as it is (its end names it).
+Status MoveRun::moveFolder(std::size_t index, const fs::path& folder) {
+    const Result<const HeldFolder*> opened = m_folders->open(index);
+    if (!opened)
+        return opened.error();
+    if (!opened.value())
+        return {};
+    const HeldFolder& held = *opened.value();
     std::vector<std::string> special;
-    auto names = listFiles(folder, special);
+    auto names = held.files(special);
     if (!names)
         return names.error();
     for (const std::string& name : special) {
         if (isPicture(name, m_pictureTypes))
             m_specialFiles.push_back(joinPath(folder, name));
     }
-    if (Status entered = m_layer->enterFolder(folder); !entered)
+    if (Status entered = m_layer->enterFolder(held); !entered)
         return entered;
     m_observer.folderStarted(folder);
     const auto arriving = arrivingDownloads(names.value());
@@ -192,7 +233,7 @@ Status MoveRun::moveFolder(const fs::path& folder) {
         // A folder of thousands, or of large copies, must not hold the journal back.
         if (Status paced = m_layer->keepPace(); !paced)
             return commitCopies(paced);
-        if (Status handled = handleFile(folder, name, arriving.contains(name)); !handled)
+        if (Status handled = handleFile(held, name, arriving.contains(name)); !handled)
             return commitCopies(handled);
     }
     // Small folders share a batch, so that the disk is waited for once for several of them.
@@ -206,10 +247,13 @@ Status MoveRun::moveFolder(const fs::path& folder) {
     return {};
 }
 
-Status MoveRun::handleFile(const fs::path& folder, const std::string& name, bool arriving) {
+// What the file is now is looked up once, by its name in its folder: its identity for the journal,
+// its mode for the move, and whether it is still a file at all (a link, a FIFO or a folder that
+// took its name since the listing is never moved nor removed).
+Status MoveRun::handleFile(const HeldFolder& folder, const std::string& name, bool arriving) {
     --m_remainingFiles;
     m_observer.fileProgress(m_remainingFiles, m_totalFiles);
-    const fs::path file = joinPath(folder, name);
+    const fs::path file = folder.pathOf(name);
     m_observer.previewRequested(file);
     m_vars.SerialNo = wrapSerialNo(m_vars.SerialNo);
     // Moved, it would arrive cut off under a final name; removed, the download would break.
@@ -217,51 +261,81 @@ Status MoveRun::handleFile(const fs::path& folder, const std::string& name, bool
         m_downloadsLeft.push_back(file);
         return {};
     }
-    if (isPicture(name, m_pictureTypes))
-        return movePicture(folder, file, name);
-    return m_layer->removeFile(file);
+    const bool picture = isPicture(name, m_pictureTypes);
+    const Result<HeldEntry> entry = folder.lookup(name);
+    if (!entry)
+        return entry.error();
+    if (entry.value().kind == HeldEntry::Kind::None)
+        return errorFromErrno(picture ? kMoveText : "ファイルの削除", file, ENOENT);
+    if (entry.value().kind != HeldEntry::Kind::File) {
+        if (picture)
+            m_specialFiles.push_back(file);
+        return {};
+    }
+    if (picture) {
+        const Status moved = movePicture(folder, name, entry.value());
+        ++m_picturesHandled;
+        return moved;
+    }
+    return removed(m_layer->removeFile(folder, name));
 }
 
-// A name already taken in the destination takes the next numbers until one is free; nothing there
-// is ever replaced.
-Status MoveRun::movePicture(const fs::path& folder, const fs::path& source, const std::string& name) {
+// A removal for good is done when it returns; one into the Trash may wait for the journal's flush.
+Status MoveRun::removed(Status status) {
+    if (status && m_layer == &m_disk && m_disk.removal().permanent())
+        m_observer.fileLeft();
+    return status;
+}
+
+// A number the destination holds is passed over, and a name taken meanwhile takes the next numbers
+// until one is free; nothing there is ever replaced.
+Status MoveRun::movePicture(const HeldFolder& folder, const std::string& name, const HeldEntry& picture) {
     const fs::path destination = m_observer.destination();
-    const std::string firstName = serialName(numberInHand(), name);
+    const fs::path source = folder.pathOf(name);
     if (Status usable = useDestination(destination); !usable)
         return usable;
+    const std::string firstName = serialName(numberInHand(), name);
     // A duplicate takes no number, so its name's length does not matter.
-    if (const Result<bool> left = leaveOutDuplicate(source, destination); !left || left.value())
+    if (const Result<bool> left = leaveOutDuplicate(folder, name, picture, destination);
+        !left || left.value())
         return left.status();
-    // Every number gives a name of the same length: a name too long is known before anything is
-    // done, and the picture stays with its folder while the others move.
-    if (firstName.size() > m_longestName) {
-        m_namesTooLong.push_back(source);
+    // Every number gives a name of the same length and the same characters: a name the disk
+    // cannot hold is known before anything is done, and the picture stays with its folder.
+    if (leftForTheDisk(source, firstName, picture)) {
         m_foldersHoldingLongNames.insert(childFolderOf(m_sourceParent, source).native());
         return {};
     }
     showNewName(source, firstName);
     // A plan names its pictures one by one, which hands out the same numbers as the batches. The
     // copy arrives writable by its owner; the picture itself keeps its mode until it goes.
-    if (m_layer == &m_disk && m_crossDeviceMoves.crosses(folder, destination)) {
-        if (Status added = m_crossDeviceMoves.add(source, destination); !added)
+    if (m_layer == &m_disk && CrossDeviceMoves::crosses(folder, *m_destination)) {
+        if (Status added = m_crossDeviceMoves.add(folder, name, *m_destination); !added)
             return moveError(added, destination);
-        noteMoved(source, {}, true);
+        planBatchNumber(destination);
+        noteMoved(source, picture.identity, {}, true);
         return {};
     }
     for (std::int32_t attempt = 0; attempt <= kHighestSerialNo; ++attempt) {
+        if (Status skipped = skipHeldNumbers(destination); !skipped)
+            return skipped;
         const std::string newName = serialName(m_vars.SerialNo, name);
         if (newName != m_nameShown)
             showNewName(source, newName);
-        const fs::path target = joinPath(destination, newName);
-        const Status moved = m_layer->movePicture(m_vars.SerialNo, source, target);
+        const Status moved =
+            m_layer->movePicture(m_vars.SerialNo, folder, name, picture, *m_destination, newName);
         if (moved.code() != EEXIST) {
             if (!moved)
                 return moveError(moved, destination);
+            m_numbering.hold(destination, m_vars.SerialNo);
             ++m_vars.SerialNo;
-            noteMoved(source, target, false);
-            // Only once it has arrived: a picture that could not be moved keeps its mode.
-            return m_layer->makeWritable(target);
+            noteMoved(source, picture.identity, joinPath(destination, newName), false);
+            if (m_layer == &m_disk)
+                m_observer.fileLeft();
+            return {};
         }
+        // Taken since the destination was listed: held from now on.
+        m_numbering.hold(destination, m_vars.SerialNo);
+        m_numbering.skipped(m_vars.SerialNo, nextOnRound(m_vars.SerialNo));
         m_vars.SerialNo = wrapSerialNo(m_vars.SerialNo + 1);
         if (Status counted = m_layer->writeCounter(m_vars.SerialNo); !counted)
             return counted;
@@ -290,97 +364,41 @@ Status MoveRun::commitCarriedCopies() {
     return m_layer->keepPace();
 }
 
-// A copy takes its serial number when it is named, as a picture moved within its file system does
-// when it is renamed: the counter file rewritten and the move recorded first. A taken name takes the
-// next number.
-Result<fs::path> MoveRun::finalPathFor(const fs::path& source, bool taken) {
-    const fs::path destination = m_crossDeviceMoves.destination();
-    m_namingAttempts = taken ? m_namingAttempts + 1 : 0;
-    if (m_namingAttempts > kHighestSerialNo)
-        return errorFromErrno(kMoveIntoText, destination, EEXIST);
-    m_vars.SerialNo = wrapSerialNo(taken ? m_vars.SerialNo + 1 : m_vars.SerialNo);
-    if (Status counted = m_layer->writeCounter(m_vars.SerialNo); !counted)
-        return counted.error();
-    const fs::path target = joinPath(destination, serialName(m_vars.SerialNo, source.filename().native()));
-    if (RunJournal* journal = m_disk.journal()) {
-        if (taken) // the name found taken never held this picture
-            copyWithdrawn(source);
-        const std::size_t line = journal->nextLine();
-        if (Status recorded = journal->recordMove(m_vars.SerialNo, source, target); !recorded)
-            return recorded.error();
-        m_copyRecords[source.native()] = line;
-    }
-    // A name found taken in the batch moves the numbers of the copies after it.
-    if (source == m_nameShownFor && target.filename().native() != m_nameShown)
-        showNewName(source, target.filename().native());
-    m_copyTarget = target;
-    return target;
-}
-
-void MoveRun::copyWithdrawn(const fs::path& source) {
-    const auto record = m_copyRecords.find(source.native());
-    if (record == m_copyRecords.end())
-        return;
-    // A journal that cannot take this fails again at its next record, and the run stops there.
-    (void)m_disk.journal()->recordNotDone(record->second);
-    m_copyRecords.erase(record);
-}
-
-Status MoveRun::keepPace() {
-    return m_layer->keepPace();
-}
-
-void MoveRun::copyNamed(const fs::path& source) {
-    ++m_vars.SerialNo;
-    if (m_duplicates)
-        m_duplicates->named(source, m_copyTarget);
-}
-
-// The number the file in hand takes if it is a picture: each copy still waiting in a batch takes
-// one first, rounding past the highest as the naming does.
-std::int32_t MoveRun::numberInHand() const {
-    const auto waiting = static_cast<std::int32_t>(m_crossDeviceMoves.pending());
-    if (waiting == 0)
-        return m_vars.SerialNo;
-    const std::int32_t next = wrapSerialNo(m_vars.SerialNo);
-    return next < 0 ? next + waiting : (next + waiting) % (kHighestSerialNo + 1);
-}
-
-void MoveRun::showNewName(const fs::path& source, std::string name) {
-    m_nameShownFor = source;
-    m_nameShown = std::move(name);
-    m_observer.newNameChosen(m_nameShown);
-}
-
 // Checked once for every destination the run meets: never inside the source tree, and free of the
-// leftovers of a move that a crash cut off.
+// leftovers of a move that a crash cut off. Held from then on, so that every picture goes into the
+// very folder that was checked, whatever takes its path meanwhile.
 Status MoveRun::useDestination(const fs::path& destination) {
     if (m_checkedDestination == destination)
         return {};
+    Result<HeldFolder> held = HeldFolder::open(destination);
+    if (!held)
+        return errorFromErrno(kMoveIntoText, destination, held.code());
     if (Status outside = checkDestination(m_sourceParent, destination); !outside)
         return outside;
-    if (Status recovered = m_layer->prepareDestination(destination); !recovered)
+    if (Status outside = checkHeldDestination(*m_source, held.value()); !outside)
+        return outside;
+    Result<DiskProfile> disk = checkDestinationDisk(held.value());
+    if (!disk)
+        return disk.status();
+    if (Status recovered = m_layer->prepareDestination(held.value()); !recovered)
         return recovered;
+    if (Status listed = m_numbering.meet(destination, held.value()); !listed)
+        return listed;
+    m_destination = std::move(held.value());
     m_checkedDestination = destination;
-    m_longestName = longestNameIn(destination);
-    return {};
+    m_destinationDisk = std::move(disk.value());
+    m_longestName = m_destinationDisk->longestName;
+    // One met during the run must have room for the pictures still to come.
+    return m_numbering.checkRoom(destination, m_picturesFound - m_picturesHandled);
 }
 
 // Every direct subfolder the survey saw, hidden ones too (the survey emptied them as well), with
-// everything in them. One that appeared during the run was never emptied, one that still holds a
-// download marker would lose the download, and one holding a picture whose name is too long would
-// lose the picture: all stay.
+// everything in them, each only while it is still the folder the survey saw. One that appeared
+// during the run was never emptied, one that still holds a download marker would lose the
+// download, and one holding a picture whose name is too long would lose the picture: all stay.
 Status MoveRun::deleteChildFolders(const std::vector<fs::path>& folderList) {
-    auto names = listSubfolders(m_sourceParent, {.includeHidden = true, .sameFileSystemOnly = true});
-    if (!names)
-        return names.error();
-    std::unordered_set<std::string> surveyed;
-    for (const fs::path& folder : folderList)
-        surveyed.insert(folder.native());
-    for (const std::string& name : names.value()) {
-        const fs::path folder = joinPath(m_sourceParent, name);
-        if (!surveyed.contains(folder.native()))
-            continue;
+    for (std::size_t i = 0; i < m_places.size() && m_places[i].parent == kSurveyRoot; ++i) {
+        const fs::path& folder = folderList[i];
         m_observer.yield();
         if (m_foldersHoldingLongNames.contains(folder.native())) {
             m_foldersKeptForLongNames.push_back(folder);
@@ -388,7 +406,13 @@ Status MoveRun::deleteChildFolders(const std::vector<fs::path>& folderList) {
         }
         if (Status paced = m_layer->keepPace(); !paced)
             return paced;
-        const Result<bool> removed = m_layer->removeFolder(folder);
+        // One changed since the survey, or holding one, is left as it is, and named once.
+        m_folders->noteLeft(m_layer->takeFoldersLeft());
+        if (m_folders->isLeft(i) || m_folders->holdsLeft(i))
+            continue;
+        const Result<bool> removed = m_layer->removeFolder(*m_source, m_places[i].name, m_places[i].id);
+        if (!removed && m_folders->noteChanged(i, removed.error()))
+            continue;
         if (!removed)
             return removed.error();
         if (!removed.value())
@@ -402,7 +426,8 @@ Status MoveRun::deleteChildFolders(const std::vector<fs::path>& folderList) {
 MoveRunResult MoveRun::finish(MoveOutcome outcome, std::optional<Error> error) {
     // Back in the source parent folder, as after a completed run; a failure here adds nothing
     // the user could act on.
-    (void)m_layer->enterFolder(m_sourceParent);
+    if (m_source)
+        (void)m_layer->enterFolder(*m_source);
     m_crossDeviceMoves.discard();
     m_lookahead.reset();
     // However the run ends, what waits for the Trash goes in now; one that cannot is a failure.
@@ -410,6 +435,8 @@ MoveRunResult MoveRun::finish(MoveOutcome outcome, std::optional<Error> error) {
         outcome = MoveOutcome::Failed;
         error = settled.error();
     }
+    if (m_folders)
+        m_folders->noteLeft(m_layer->takeFoldersLeft());
     return {outcome,
             std::move(error),
             m_foldersWithFiles,
@@ -418,8 +445,12 @@ MoveRunResult MoveRun::finish(MoveOutcome outcome, std::optional<Error> error) {
             m_namesTooLong,
             m_foldersKeptForLongNames,
             m_longestName,
+            m_namesRefusedByDisk,
             m_specialFiles,
-            m_foldersRemoved};
+            m_foldersRemoved,
+            m_numbering.numbersSkipped(),
+            m_folders ? m_folders->changed() : std::vector<ChangedFolder>{},
+            m_destinationDisk};
 }
 
 } // namespace corvalin

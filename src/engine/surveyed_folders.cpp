@@ -2,6 +2,7 @@
 
 #include "platform/name_text.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <optional>
 
@@ -29,7 +30,9 @@ std::optional<FolderChange> changeShownBy(int code) {
     }
 }
 
-const char* changeText(FolderChange change) {
+} // namespace
+
+const char* changedFolderText(FolderChange change) {
     switch (change) {
     case FolderChange::Gone:
         return "見つからなくなっていました";
@@ -42,8 +45,6 @@ const char* changeText(FolderChange change) {
     }
     return "";
 }
-
-} // namespace
 
 SurveyedFolders::SurveyedFolders(const HeldFolder& root, const std::vector<fs::path>& folderList,
                                  const std::vector<SurveyedFolder>& places)
@@ -90,6 +91,53 @@ Result<bool> SurveyedFolders::descendTo(const std::vector<std::size_t>& way) {
     return true;
 }
 
+bool SurveyedFolders::isLeft(std::size_t index) const {
+    for (std::size_t at = index; at != kSurveyRoot; at = m_places[at].parent) {
+        if (m_left[at])
+            return true;
+    }
+    return false;
+}
+
+bool SurveyedFolders::noteChanged(std::size_t index, const Error& error) {
+    const std::optional<FolderChange> change = changeShownBy(error.code);
+    if (!change || error.path != m_folderList[index] || isLeft(index))
+        return false;
+    m_left[index] = true;
+    m_changed.push_back({m_folderList[index], *change});
+    m_chain.clear(); // what was held below it may be another folder's now
+    return true;
+}
+
+void SurveyedFolders::noteLeft(const std::vector<FolderLeft>& folders) {
+    for (const FolderLeft& left : folders) {
+        const auto listed = std::find(m_folderList.begin(), m_folderList.end(), left.folder);
+        if (listed != m_folderList.end()) {
+            (void)noteChanged(std::size_t(listed - m_folderList.begin()),
+                              errorFromErrno({}, left.folder, left.reason));
+            continue;
+        }
+        const std::optional<FolderChange> change = changeShownBy(left.reason);
+        const bool named = std::any_of(m_changed.begin(), m_changed.end(), [&](const ChangedFolder& folder) {
+            return folder.path == left.folder;
+        });
+        if (change && !named)
+            m_changed.push_back({left.folder, *change});
+    }
+}
+
+bool SurveyedFolders::holdsLeft(std::size_t index) const {
+    for (std::size_t below = 0; below < m_places.size(); ++below) {
+        if (!m_left[below])
+            continue;
+        for (std::size_t at = m_places[below].parent; at != kSurveyRoot; at = m_places[at].parent) {
+            if (at == index)
+                return true;
+        }
+    }
+    return false;
+}
+
 std::string describeChangedFolders(const fs::path& sourceParent, const std::vector<ChangedFolder>& folders) {
     constexpr std::size_t kNamesShown = 5;
     if (folders.empty())
@@ -100,7 +148,7 @@ std::string describeChangedFolders(const fs::path& sourceParent, const std::vect
         const fs::path relative = folders[i].path.lexically_relative(sourceParent);
         const bool below = !relative.empty() && *relative.begin() != "..";
         text += "\n  " + legibleName((below ? relative : folders[i].path).native()) + "（" +
-                changeText(folders[i].change) + "）";
+                changedFolderText(folders[i].change) + "）";
     }
     if (folders.size() > kNamesShown)
         text += "\n  ほか" + std::to_string(folders.size() - kNamesShown) + "個";

@@ -3,6 +3,7 @@
 #include "engine/folder_survey.h"
 #include "platform/held_folder.h"
 #include "platform/result.h"
+#include "platform/trash_queue.h"
 
 #include <cstddef>
 #include <filesystem>
@@ -40,6 +41,19 @@ public:
     // changed(). Any other failure (no permission to enter it) is an error naming the folder.
     Result<const HeldFolder*> open(std::size_t index);
 
+    // True when the folder at `index`, or a folder above it, was found changed and is left.
+    bool isLeft(std::size_t index) const;
+    // An action on the folder at `index` failed with `error`: when the error names that folder and
+    // shows it changed (gone, a link, another folder, another mount), the folder is left and noted,
+    // and the answer is true. Any other failure is the run's to report.
+    bool noteChanged(std::size_t index, const Error& error);
+
+    // Folders the Trash's queue found changed while their items waited: each left as if the run had
+    // found it so, or named as it is when it is none of the surveyed folders (the source parent).
+    void noteLeft(const std::vector<FolderLeft>& folders);
+    // True when a folder below the one at `index` was found changed and is left: it stays with it.
+    bool holdsLeft(std::size_t index) const;
+
     // The folders left for having changed, in the order they were met.
     const std::vector<ChangedFolder>& changed() const { return m_changed; }
 
@@ -54,6 +68,13 @@ private:
     std::vector<bool> m_left; // by entry: changed, or below a changed folder
     std::vector<ChangedFolder> m_changed;
 };
+
+// How a folder had changed, as the end of a run and a plan word it ("...ていました").
+const char* changedFolderText(FolderChange change);
+
+// A folder left so, as a list of left files heads it.
+inline constexpr const char* kChangedFolderLeftText =
+    "フォルダ構成を調べた後で変わったため、手を付けなかったフォルダ";
 
 // What the end of a run says about the folders it left for having changed since the survey, the
 // paths below `sourceParent`; empty when there are none.

@@ -43,6 +43,6 @@ inline constexpr const char* kAlreadyUndoneText =
 inline constexpr const char* kNoRunsYetText = "まだ実行の記録はありません。";
 
 inline constexpr const char* kSerialNumbersKeptText =
-    "通し番号は元に戻りません（同じ番号が二度使われることはありません）。";
+    "通し番号は元に戻りません（一つのフォルダで同じ番号が二度使われることはありません）。";
 
 } // namespace corvalin

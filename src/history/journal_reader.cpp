@@ -134,10 +134,27 @@ Result<JournalContents> parseReadableJournal(std::string_view bytes, const fs::p
     return contents;
 }
 
+namespace {
+
+// Whether the last whole record lies in an undo pass that has not ended.
+bool withinUndoPass(const JournalContents& contents) {
+    for (auto record = contents.records.rbegin(); record != contents.records.rend(); ++record) {
+        if (record->type == RecordType::UndoEnd)
+            return false;
+        if (record->type == RecordType::UndoStart)
+            return true;
+    }
+    return false;
+}
+
+} // namespace
+
 std::optional<std::size_t> lastLineRead(const JournalContents& contents) {
     if (contents.damagedLine != 0)
         return contents.damagedLine - 1;
-    if (contents.cutShort)
+    // A record cut within an undo pass is what a kill or a power cut of that undo leaves: only its
+    // own step went unrecorded, and the next undo checks every record again.
+    if (contents.cutShort && !withinUndoPass(contents))
         return contents.records.size();
     return std::nullopt;
 }

@@ -5,11 +5,14 @@
 #include "history/run_journal.h"
 #include "history/serial_after_cut.h"
 #include "history/unclean_end.h"
+#include "naming/serial_name.h"
+#include "platform/absent_name.h"
 #include "platform/file_ops.h"
 #include "platform/interrupted_moves.h"
 #include "platform/posix_io.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <set>
 
 namespace corvalin {
@@ -121,10 +124,11 @@ Status recordFinished(const fs::path& historyFolder, const SessionJournal* run, 
 }
 
 // Settles every interrupted move of the folder, then waits once for the folders it changed.
-void settleAll(const fs::path& folder, const std::vector<InterruptedMove>& moves, UncleanEndReport& report) {
-    std::set<std::string> changed{folder.native()};
+void settleAll(const HeldFolder& folder, const std::vector<InterruptedMove>& moves,
+               UncleanEndReport& report) {
+    std::set<std::string> changed{folder.path().native()};
     for (const InterruptedMove& move : moves) {
-        if (Status settled = settleInterruptedMove(move); !settled) {
+        if (Status settled = settleInterruptedMove(folder, move); !settled) {
             report.failures.push_back(settled.error());
             continue;
         }
@@ -144,9 +148,15 @@ void settleAll(const fs::path& folder, const std::vector<InterruptedMove>& moves
 void finishMovesAfterCut(const fs::path& historyFolder, const std::vector<SessionJournal>& session,
                          UncleanEndReport& report) {
     for (const fs::path& folder : foldersOf(session)) {
-        if (!isFolder(folder))
+        // Opened once by the path its journal gives; its hidden files are reached by name there.
+        const Result<HeldFolder> held = HeldFolder::open(folder);
+        if (!held && lookupMeansAbsent(held.code()))
             continue; // a card taken out: the run that next moves there finishes them
-        const Result<std::vector<InterruptedMove>> moves = findInterruptedMoves(folder);
+        if (!held) {
+            report.failures.push_back(held.error());
+            continue;
+        }
+        const Result<std::vector<InterruptedMove>> moves = findInterruptedMoves(held.value());
         if (!moves) {
             report.failures.push_back(moves.error());
             continue;
@@ -166,7 +176,7 @@ void finishMovesAfterCut(const fs::path& historyFolder, const std::vector<Sessio
                 !recorded)
                 report.failures.push_back(recorded.error());
         }
-        settleAll(folder, moves.value(), report);
+        settleAll(held.value(), moves.value(), report);
     }
 }
 

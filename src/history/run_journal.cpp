@@ -37,9 +37,22 @@ Error journalError(const Status& failed, const fs::path& where) {
     return errorFromErrno(kJournalText, where, failed.code());
 }
 
-Result<AppendFile> createUniqueFile(const fs::path& folder, std::int64_t time) {
+// The history folder, made when missing, then held: the journal is made in that very folder and
+// flushed through it, never through a link swapped in for it meanwhile.
+Result<HeldFolder> holdHistoryFolder(const fs::path& historyFolder) {
+    if (Status made = createFolderWithParents(historyFolder, 0700); !made)
+        return journalError(made, made.error().path);
+    const fs::path folder = withoutTrailingSlash(historyFolder);
+    const Result<HeldFolder> parent = HeldFolder::open(folder.has_parent_path() ? folder.parent_path() : ".");
+    Result<HeldFolder> held = parent ? parent.value().childOnAnyMount(ownName(folder)) : parent.error();
+    if (!held)
+        return journalError(held.status(), folder);
+    return held;
+}
+
+Result<AppendFile> createUniqueFile(const HeldFolder& folder, std::int64_t time) {
     for (int attempt = 1;; ++attempt) {
-        Result<AppendFile> file = AppendFile::createNew(joinPath(folder, journalFileName(time, attempt)));
+        Result<AppendFile> file = AppendFile::createNew(folder, journalFileName(time, attempt));
         if (file.code() != EEXIST || attempt == 100)
             return file;
     }
@@ -65,17 +78,17 @@ std::string describeNoJournal(const Error& error) {
 
 RunJournal::RunJournal(AppendFile file, std::size_t lines, std::size_t bytes)
     : m_file(std::move(file)), m_lines(lines), m_bytes(bytes), m_lastFlush(std::chrono::steady_clock::now()) {
-    const Result<FileIdentity> identity = identityOf(m_file.path());
-    m_device = identity ? identity.value().device : 0;
+    m_device = m_file.device();
 }
 
 Result<RunJournal> RunJournal::create(const fs::path& historyFolder, const RunStart& givenStart) {
     RunStart start = givenStart;
     if (start.time == 0)
         start.time = std::time(nullptr);
-    if (Status made = createFolderWithParents(historyFolder, 0700); !made)
-        return journalError(made, made.error().path);
-    Result<AppendFile> file = createUniqueFile(historyFolder, start.time);
+    Result<HeldFolder> folder = holdHistoryFolder(historyFolder);
+    if (!folder)
+        return folder.error();
+    Result<AppendFile> file = createUniqueFile(folder.value(), start.time);
     if (!file)
         return journalError(file.status(), historyFolder);
     JournalRecord header;
@@ -93,15 +106,17 @@ Result<RunJournal> RunJournal::create(const fs::path& historyFolder, const RunSt
     Status written = file.value().append(firstLines);
     if (written)
         written = file.value().sync();
-    if (const int error = written ? syncFolder(historyFolder.native()) : 0)
-        written = errorFromErrno(kJournalText, historyFolder, error);
+    if (written)
+        written = folder.value().flush();
     if (!written) {
-        const fs::path path = file.value().path();
+        const std::string name = ownName(file.value().path());
         (void)file.value().close();
-        (void)removeFile(path);
+        (void)folder.value().removeFile(name);
         return journalError(written, historyFolder);
     }
-    return RunJournal(std::move(file.value()), 2, firstLines.size());
+    RunJournal journal(std::move(file.value()), 2, firstLines.size());
+    journal.m_folder = std::move(folder.value());
+    return journal;
 }
 
 Result<RunJournal> RunJournal::reopen(const fs::path& file, JournalContents& contents) {
@@ -122,25 +137,14 @@ Result<RunJournal> RunJournal::reopen(const fs::path& file, JournalContents& con
     return RunJournal(std::move(opened.value()), contents.records.size(), contents.wholeBytes);
 }
 
-Status RunJournal::recordChange(RecordType type, const fs::path& from, const fs::path& to,
-                                std::int64_t number) {
-    const Result<FileIdentity> identity = identityOf(from);
-    if (!identity)
-        return identity.error();
-    JournalRecord record(type);
-    record.number = number;
+Status RunJournal::recordMove(std::int32_t serialNo, const fs::path& from, const fs::path& to,
+                              const FileIdentity& identity) {
+    JournalRecord record(RecordType::Move);
+    record.number = serialNo;
     record.from = from;
     record.to = to;
-    record.identity = identity.value();
+    record.identity = identity;
     return append(record);
-}
-
-Status RunJournal::recordMove(std::int32_t serialNo, const fs::path& from, const fs::path& to) {
-    return recordChange(RecordType::Move, from, to, serialNo);
-}
-
-Status RunJournal::recordRename(const fs::path& from, const fs::path& to) {
-    return recordChange(RecordType::Rename, from, to, 0);
 }
 
 Status RunJournal::recordDelete(const fs::path& item, bool folder, const fs::path& twin) {
@@ -154,15 +158,12 @@ Status RunJournal::recordDelete(const fs::path& item, bool folder, const fs::pat
 Status RunJournal::recordRemoval(const RemovalStep& step, const fs::path& twin) {
     if (!step.place)
         return recordDelete(step.item, step.folder, twin);
-    const Result<FileIdentity> identity = identityOf(step.item);
-    if (!identity)
-        return identity.error();
     JournalRecord record(RecordType::Trash);
     record.from = step.item;
     record.to = step.place->trashedFile;
     record.info = step.place->infoFile;
     record.folder = step.folder;
-    record.identity = identity.value();
+    record.identity = step.identity;
     record.twin = twin;
     return append(record);
 }
@@ -246,6 +247,15 @@ Status RunJournal::syncRecords() {
     return {};
 }
 
+Status RunJournal::flushRecords() {
+    if (!m_unsynced)
+        return {};
+    if (Status synced = syncRecords(); !synced)
+        return synced;
+    m_unsynced = false;
+    return {};
+}
+
 // A record saying so for each item that could not go; the run goes on to tell the failure.
 Status RunJournal::moveWaitingItems() {
     Status recorded;
@@ -271,7 +281,7 @@ Status RunJournal::finish(const char* outcome) {
     if (!m_actions) {
         const fs::path path = m_file.path();
         (void)m_file.close();
-        const Status removed = removeFile(path);
+        const Status removed = m_folder.valid() ? m_folder.removeFile(ownName(path)) : removeFile(path);
         return settled ? removed : settled;
     }
     JournalRecord end(RecordType::End);

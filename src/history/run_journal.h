@@ -45,11 +45,10 @@ public:
     // kill is cut off, so the next record starts on a line of its own.
     static Result<RunJournal> reopen(const std::filesystem::path& file, JournalContents& contents);
 
-    // A picture about to be moved from `from` to `to` under `serialNo`.
+    // A picture about to be moved from `from` to `to` under `serialNo`; `identity` is what its
+    // folder showed of it (never looked up again by its path).
     Status recordMove(std::int32_t serialNo, const std::filesystem::path& from,
-                      const std::filesystem::path& to);
-    // A file about to be renamed (moved within its file system) from `from` to `to`.
-    Status recordRename(const std::filesystem::path& from, const std::filesystem::path& to);
+                      const std::filesystem::path& to, const FileIdentity& identity);
     Status recordDelete(const std::filesystem::path& item, bool folder,
                         const std::filesystem::path& twin = {});
     // An item about to go to the Trash (at its reserved place) or to be deleted for good; `twin`
@@ -75,6 +74,9 @@ public:
     // so and stays where it was; the first such failure is returned, after all were tried. Nothing
     // to do when nothing was appended since.
     Status flush();
+    // The records appended so far on the disk, and nothing else: the items waiting for the Trash
+    // go at the next flush, as ever.
+    Status flushRecords();
     // flush() when the last one is a second old or more: the pace a run flushes at as it goes.
     // Cheap enough to be asked between any two files.
     Status flushIfDue();
@@ -94,8 +96,6 @@ public:
 
 private:
     RunJournal(AppendFile file, std::size_t lines, std::size_t bytes);
-    Status recordChange(RecordType type, const std::filesystem::path& from, const std::filesystem::path& to,
-                        std::int64_t number);
     Status syncRecords();
     Status moveWaitingItems();
 
@@ -106,6 +106,7 @@ private:
     };
 
     AppendFile m_file;
+    HeldFolder m_folder;        // the history folder it was made in; not held for an undo pass
     std::uint64_t m_device = 0; // the journal's file system
     std::size_t m_lines = 0;
     std::size_t m_bytes = 0; // the file's length

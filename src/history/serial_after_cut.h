@@ -1,14 +1,11 @@
 #pragma once
 
 #include "history/journal_reader.h"
+#include "naming/held_numbers.h"
 
 #include <cstdint>
 #include <filesystem>
 #include <optional>
-#include <string>
-#include <string_view>
-#include <unordered_set>
-#include <vector>
 
 // The serial number after an unclean end. A power cut can lose the counter's last rewrites and the
 // journal's last records alike, so the number is set above both and above the names the run's
@@ -26,14 +23,11 @@ struct NumbersGiven {
 // Nothing for a journal that is no move run's or holds no start.
 std::optional<NumbersGiven> numbersGivenBy(const JournalContents& contents);
 
-// The number a name carries in front: six ASCII digits and a blank.
-std::optional<std::int32_t> serialNumberOf(std::string_view name);
-std::unordered_set<std::int32_t> serialNumbersIn(const std::vector<std::string>& names);
-
 // The next number to give: the further along the round (from the run's first number) of the
-// counter plus one and the number after the journal's last, then on past every number `taken`
-// holds. Without a counter (a counter file cut short) the journal alone decides.
+// counter plus one and the number after the journal's last, then on past every number `held` holds,
+// as a run moves on past them. Without a counter (a counter file cut short) the journal alone
+// decides.
 std::int32_t serialNoAfterCut(std::optional<std::int32_t> counterPlusOne, const NumbersGiven& given,
-                              const std::unordered_set<std::int32_t>& taken);
+                              const HeldNumbers& held);
 
 } // namespace corvalin

@@ -2,6 +2,7 @@
 
 #include "app/error_text.h"
 #include "history/run_history.h"
+#include "history/run_journal.h"
 #include "history/serial_after_cut.h"
 #include "platform/append_file.h"
 #include "platform/file_ops.h"
@@ -92,6 +93,22 @@ std::optional<SessionJournal> newestMoveJournal(const fs::path& historyFolder) {
     return readSessionJournal(newest->file, kLargestJournal, ignored);
 }
 
+void trimCutTails(const std::vector<SessionJournal>& session, UncleanEndReport& report) {
+    for (const SessionJournal& journal : session) {
+        if (!journal.contents.cutShort)
+            continue;
+        JournalContents contents;
+        Result<RunJournal> reopened = RunJournal::reopen(journal.file, contents);
+        if (!reopened) {
+            if (reopened.error().code != 0) // a damaged record is not a failure of the start
+                report.failures.push_back(reopened.error());
+            continue;
+        }
+        if (Status closed = reopened.value().close(); !closed)
+            report.failures.push_back(closed.error());
+    }
+}
+
 const SessionJournal* lastMoveRunOf(const std::vector<SessionJournal>& session) {
     for (auto it = session.rbegin(); it != session.rend(); ++it) {
         if (it->startedInSession && isMoveRun(*it))
@@ -108,11 +125,10 @@ std::optional<std::int32_t> serialNoAfterUncleanEnd(const SessionJournal* lastMo
     if (!given)
         return counterPlusOne;
     // The destination's names are the last word: a cut may have lost the journal's last records.
-    const Result<std::vector<std::string>> names = listFiles(given->lastFolder);
-    if (!names)
-        report.failures.push_back(names.error());
-    return serialNoAfterCut(counterPlusOne, *given,
-                            names ? serialNumbersIn(names.value()) : std::unordered_set<std::int32_t>{});
+    const Result<HeldNumbers> held = heldNumbersIn(given->lastFolder);
+    if (!held)
+        report.failures.push_back(held.error());
+    return serialNoAfterCut(counterPlusOne, *given, held ? held.value() : HeldNumbers());
 }
 
 std::string describeUncleanEnd(const UncleanEndReport& report) {

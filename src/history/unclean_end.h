@@ -55,6 +55,11 @@ void finishMovesAfterCut(const std::filesystem::path& historyFolder,
 void repairTrashAfterCut(const std::vector<SessionJournal>& session, std::int64_t sessionStart,
                          UncleanEndReport& report);
 
+// Cuts off the partial last record a cut left in each of the session's journals, so that the run
+// reads as whole again: what it lost was never on the disk. A journal damaged elsewhere is left as
+// it is, for undo to name.
+void trimCutTails(const std::vector<SessionJournal>& session, UncleanEndReport& report);
+
 // The serial number to go on with: see serial_after_cut.h. `counterPlusOne` is the start-up rule's
 // number, nothing when the counter file was cut short. Nothing when no journal tells of numbers
 // given and there is no counter either.

@@ -1,5 +1,6 @@
 #include "history/undo.h"
 
+#include "history/undo_folders.h"
 #include "history/undo_steps.h"
 #include "platform/file_ops.h"
 
@@ -17,20 +18,28 @@ namespace {
 
 // A kill during a move across file systems leaves a picture under two names, or a part of a copy;
 // the folders the run moved between are put in order before anything is judged there (only those
-// where the run acted).
+// where the run acted, each reached from its root without following a link).
 Status finishInterruptedMoves(const JournalContents& contents, const UndoReach& reach) {
-    std::set<fs::path> folders;
+    std::set<fs::path> items;
     for (const JournalRecord& record : contents.records) {
         if (record.type == RecordType::Move && reach.allows(record)) {
-            folders.insert(record.to.parent_path());
-            folders.insert(record.from.parent_path());
+            items.insert(record.to);
+            items.insert(record.from);
         }
     }
-    for (const fs::path& folder : folders) {
-        if (!isFolder(folder))
+    UndoFolders folders(reach);
+    std::set<fs::path> done;
+    for (const fs::path& item : items) {
+        if (!done.insert(item.parent_path()).second)
             continue;
-        if (Status recovered = recoverInterruptedMoves(folder); !recovered)
+        const Result<const HeldFolder*> folder = folders.holding(item);
+        if (!folder && (folder.code() == ENOENT || folder.code() == ENOTDIR))
+            continue;
+        if (!folder)
+            return folder.error();
+        if (Status recovered = recoverInterruptedMoves(*folder.value()); !recovered)
             return recovered;
+        folders.tidy();
     }
     return {};
 }
@@ -107,6 +116,10 @@ UndoOutcome undoRun(const fs::path& journalFile, UndoObserver& observer) {
     start.time = std::time(nullptr);
     if (ready)
         ready = log.value()->append(start);
+    // On the disk before the first step: a cut from here on falls within this undo's pass, which
+    // the next undo reads as whole (see lastLineRead).
+    if (ready)
+        ready = log.value()->flush();
     if (!ready) {
         (void)log.value()->close();
         outcome.error = ready.error();

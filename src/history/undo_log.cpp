@@ -19,6 +19,7 @@ class WholeJournalLog : public UndoLog {
 public:
     explicit WholeJournalLog(RunJournal journal) : m_journal(std::move(journal)) {}
     Status append(const JournalRecord& record) override { return m_journal.append(record); }
+    Status flush() override { return m_journal.flush(); }
     Status close() override { return m_journal.close(); }
 
 private:
@@ -34,6 +35,10 @@ public:
         if (Status written = m_file.append(encodeRecordLine(fieldsOf(record))); !written)
             return errorFromErrno(kJournalText, m_file.path(), written.code());
         return {};
+    }
+    Status flush() override {
+        Status done = m_file.sync();
+        return done ? done : errorFromErrno(kJournalText, m_file.path(), done.code());
     }
     Status close() override {
         Status done = m_file.sync();

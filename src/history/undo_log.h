@@ -14,6 +14,8 @@ class UndoLog {
 public:
     virtual ~UndoLog() = default;
     virtual Status append(const JournalRecord& record) = 0;
+    // Everything appended on the disk.
+    virtual Status flush() = 0;
     // Everything appended on the disk, and the journal closed.
     virtual Status close() = 0;
 };

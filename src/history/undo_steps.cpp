@@ -1,5 +1,6 @@
 #include "history/undo_steps.h"
 
+#include "platform/absent_name.h"
 #include "platform/file_ops.h"
 #include "platform/paths.h"
 
@@ -31,9 +32,10 @@ UndoStep failed(const Error& error) {
     return {Outcome::Failed, std::nullopt, error};
 }
 
-// A folder on the way that is gone, or is no folder any more: nothing of the run is there.
+// A folder on the way that is gone, is no folder any more or has a name its disk cannot hold:
+// nothing of the run is there.
 bool nothingOnTheWay(int code) {
-    return code == ENOENT || code == ENOTDIR;
+    return lookupMeansAbsent(code);
 }
 
 std::string nameOf(const fs::path& path) {
@@ -127,9 +129,9 @@ Status UndoSteps::moveBack(const JournalRecord& record, const HeldFolder& origin
     if (!from)
         return from.status();
     const Status moved = from.value()->moveTo(nameOf(record.to), origin, nameOf(record.from));
-    // Back to another file system the way is a copy; its paths passed the same checks.
+    // Back to another file system the way is a copy, between the same two held folders.
     if (moved.code() == EXDEV)
-        return moveNoReplace(record.to, record.from);
+        return moveAcross(*from.value(), nameOf(record.to), origin, nameOf(record.from));
     return moved;
 }
 

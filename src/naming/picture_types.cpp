@@ -12,17 +12,22 @@ namespace {
 struct TypeInfo {
     PictureType type;
     std::string_view key;
-    std::array<std::string_view, 2> endings; // with the dot, in lower case; an empty one is unused
+    std::array<std::string_view, 3> endings; // with the dot, in lower case; an empty one is unused
+    std::string_view readerFormat;
 };
 
-constexpr std::array<TypeInfo, 6> kTypes = {{
-    {PictureType::Png, "png", {".png", ""}},
-    {PictureType::Gif, "gif", {".gif", ""}},
-    {PictureType::Webp, "webp", {".webp", ""}},
-    {PictureType::Tiff, "tiff", {".tif", ".tiff"}},
-    {PictureType::Avif, "avif", {".avif", ""}},
-    {PictureType::Heif, "heif", {".heif", ".heic"}},
+constexpr std::array<TypeInfo, kOptionalPictureTypes.size()> kTypes = {{
+    {PictureType::Png, "png", {".png", "", ""}, "png"},
+    {PictureType::Gif, "gif", {".gif", "", ""}, "gif"},
+    {PictureType::Webp, "webp", {".webp", "", ""}, "webp"},
+    {PictureType::Tiff, "tiff", {".tif", ".tiff", ""}, "tiff"},
+    {PictureType::Avif, "avif", {".avif", "", ""}, "avif"},
+    {PictureType::Heif, "heif", {".heif", ".heic", ""}, "heif"},
+    {PictureType::Jfif, "jfif", {".jfif", ".jpe", ".jfi"}, "jpeg"},
 }};
+
+// Pictures as some sites name them for their largest or original size.
+constexpr std::array<std::string_view, 3> kSitePictureEndings = {".jpg_large", ".jpg_orig", ".png_large"};
 
 const TypeInfo& infoOf(PictureType type) {
     return kTypes[static_cast<std::size_t>(type)];
@@ -30,6 +35,11 @@ const TypeInfo& infoOf(PictureType type) {
 
 bool endsWithEnding(std::string_view name, std::string_view lowerEnding) {
     return !lowerEnding.empty() && endsWithCharactersNoCase(name, lowerEnding);
+}
+
+bool endsAs(std::string_view name, const TypeInfo& info) {
+    return std::any_of(info.endings.begin(), info.endings.end(),
+                       [name](std::string_view ending) { return endsWithEnding(name, ending); });
 }
 
 } // namespace
@@ -74,16 +84,30 @@ PictureTypes decodePictureTypes(std::string_view text) {
 }
 
 std::string_view readerFormat(PictureType type) {
-    return type == PictureType::Tiff ? "tiff" : infoOf(type).key;
+    return infoOf(type).readerFormat;
 }
 
 bool isPicture(std::string_view name, const PictureTypes& types) {
     if (isPicture(name))
         return true;
-    return std::any_of(kTypes.begin(), kTypes.end(), [&](const TypeInfo& info) {
-        return types.contains(info.type) &&
-               (endsWithEnding(name, info.endings[0]) || endsWithEnding(name, info.endings[1]));
-    });
+    return std::any_of(kTypes.begin(), kTypes.end(),
+                       [&](const TypeInfo& info) { return types.contains(info.type) && endsAs(name, info); });
+}
+
+std::optional<std::string_view> unchosenPictureEnding(std::string_view name, const PictureTypes& types) {
+    for (std::string_view ending : kSitePictureEndings) {
+        if (endsWithCharactersNoCase(name, ending))
+            return ending;
+    }
+    if (isPicture(name, types))
+        return std::nullopt;
+    for (const TypeInfo& info : kTypes) {
+        for (std::string_view ending : info.endings) {
+            if (endsWithEnding(name, ending))
+                return ending;
+        }
+    }
+    return std::nullopt;
 }
 
 } // namespace corvalin

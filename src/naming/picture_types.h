@@ -9,11 +9,12 @@
 namespace corvalin {
 
 // The picture formats a user may add to JPEG and BMP, which are always pictures.
-enum class PictureType : std::uint8_t { Png, Gif, Webp, Tiff, Avif, Heif };
+// JFIF is JPEG under the names some browsers save it with.
+enum class PictureType : std::uint8_t { Png, Gif, Webp, Tiff, Avif, Heif, Jfif };
 
-constexpr std::array<PictureType, 6> kOptionalPictureTypes = {PictureType::Png,  PictureType::Gif,
-                                                              PictureType::Webp, PictureType::Tiff,
-                                                              PictureType::Avif, PictureType::Heif};
+constexpr std::array<PictureType, 7> kOptionalPictureTypes = {
+    PictureType::Png,  PictureType::Gif,  PictureType::Webp, PictureType::Tiff,
+    PictureType::Avif, PictureType::Heif, PictureType::Jfif};
 
 // Which optional formats count as pictures; none by default, as before they could be chosen.
 class PictureTypes {
@@ -37,12 +38,19 @@ std::optional<PictureType> typeOfKey(std::string_view key);
 std::string encodePictureTypes(const PictureTypes& types);
 PictureTypes decodePictureTypes(std::string_view text);
 
-// The format name an image reader knows the type by ("webp"), to tell whether it can be shown.
+// The format name an image reader knows the type by ("webp", "jpeg" for JFIF), to tell whether it
+// can be shown.
 std::string_view readerFormat(PictureType type);
 
 // The test of a name's ending that decides whether a file is moved and numbered or removed; its
 // content is never read for it. JPEG and BMP keep their test without a dot ("photojpg" counts);
 // a chosen optional type needs its dot, so that "motif" or "mygif" never pass for pictures.
 bool isPicture(std::string_view name, const PictureTypes& types);
+
+// The ending of a name that reads as a picture and is none by `types`, so that a run removes it
+// with the other files: an optional type not chosen (".png" while PNG is not), or an ending some
+// sites give their pictures (".jpg_large", ".jpg_orig", ".png_large"), which no choice makes a
+// picture. In lower case with its dot; nothing for a picture and for any other name.
+std::optional<std::string_view> unchosenPictureEnding(std::string_view name, const PictureTypes& types);
 
 } // namespace corvalin

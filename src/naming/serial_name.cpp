@@ -26,6 +26,15 @@ std::optional<std::size_t> serialPrefixEnd(std::string_view name) {
     return kPrefixCharacters;
 }
 
+std::optional<std::int32_t> serialNumberOf(std::string_view name) {
+    if (!serialPrefixEnd(name))
+        return std::nullopt;
+    std::int32_t number = 0;
+    for (std::size_t i = 0; i + 1 < kPrefixCharacters; ++i)
+        number = number * 10 + (name[i] - '0');
+    return number;
+}
+
 std::string baseName(std::string_view listedName) {
     const std::optional<std::size_t> end = serialPrefixEnd(listedName);
     return std::string(end ? listedName.substr(*end) : listedName);

@@ -18,6 +18,9 @@ constexpr std::int32_t kHighestSerialNo = 999999;
 // "Sunset beach.jpg" keeps its first word.
 std::optional<std::size_t> serialPrefixEnd(std::string_view name);
 
+// The number a name carries in its prefix, when it has one.
+std::optional<std::int32_t> serialNumberOf(std::string_view name);
+
 // The name without its serial prefix.
 std::string baseName(std::string_view listedName);
 

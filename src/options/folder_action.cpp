@@ -21,6 +21,8 @@ const char* const kTooManyChildFolders =
     "一度に作れる子フォルダは10000個までです。\n作る数を減らしてください。";
 const char* const kFolderNotFound = "フォルダが見つかりません。";
 const char* const kDeleteQuestion = "とその下位フォルダを削除します。";
+const char* const kReplacedWhileAsked =
+    "は、削除の確認の間に別のフォルダに置き換わっていたため、何も削除しませんでした。";
 
 // Only a name that is taken lets the action go on; any other failure ends it.
 bool isTaken(const Status& status) {
@@ -117,17 +119,45 @@ FolderActionResult createChildFolders(const FolderActionRequest& request, Messag
     return result;
 }
 
+// The folder to delete, held before the question: what goes is the very folder the user was asked
+// about, reached by its name in its parent without following a link.
+struct HeldForRemoval {
+    HeldFolder parent;
+    std::string name;
+    FolderId id;
+};
+
+Result<HeldForRemoval> holdForRemoval(const fs::path& folder) {
+    const fs::path path = withoutTrailingSlash(folder);
+    const fs::path above = path.has_parent_path() ? path.parent_path() : fs::path(".");
+    Result<HeldFolder> parent = HeldFolder::open(above);
+    if (!parent)
+        return parent.error();
+    const std::string name = ownName(path);
+    const Result<HeldFolder> held = parent.value().child(name);
+    if (!held)
+        return errorFromErrno("フォルダの削除", path, held.code() == ELOOP ? ENOTDIR : held.code());
+    return HeldForRemoval{std::move(parent.value()), name, held.value().id()};
+}
+
 // After a confirmed deletion the user must learn that it stopped halfway.
-void removeRecorded(const FolderActionRequest& request, MessageBox& messages, const Removal& removal) {
+void removeRecorded(const FolderActionRequest& request, MessageBox& messages, const Removal& removal,
+                    const HeldForRemoval& folder) {
     std::optional<RunJournal> journal;
     if (!openActionJournal(request, RunKind::RemoveFolder, messages, journal))
         return;
     const Removal recorded = journal ? journal->recordingRemoval(removal) : removal;
-    Status removed = recorded.removeFolder(request.parent).status();
+    Status removed = recorded.removeFolder(folder.parent, folder.name, &folder.id).status();
     // Into the Trash once its info file is on the disk with the journal.
     if (removed && journal)
         removed = journal->settle();
-    if (!removed)
+    // Changed while it waited for the Trash: it stays, as one changed during the question does.
+    if (removed && journal && !recorded.waitingItems()->takeFoldersLeft().empty())
+        removed = errorFromErrno("フォルダの削除", request.parent, ESTALE);
+    if (removed.code() == ESTALE)
+        messages.show(legibleName(request.parent.native()) + kReplacedWhileAsked, MessageButtons::Ok,
+                      MessageIcon::Warning);
+    else if (!removed)
         messages.show(describeError(removed.error()), MessageButtons::Ok, MessageIcon::Warning);
     finishRunJournal(messages, journal, removed ? kOutcomeCompleted : kOutcomeFailed);
 }
@@ -147,12 +177,17 @@ FolderActionResult deleteParentFolder(const FolderActionRequest& request, Messag
         messages.show(describeError(usable.error()), MessageButtons::Ok, MessageIcon::Warning);
         return {};
     }
+    const Result<HeldForRemoval> held = holdForRemoval(parent);
+    if (!held) {
+        messages.show(describeError(held.error()), MessageButtons::Ok, MessageIcon::Warning);
+        return {};
+    }
     const MessageAnswer answer = messages.show(legibleName(parent.native()) + kDeleteQuestion,
                                                MessageButtons::YesNoCancel, MessageIcon::Warning);
     if (answer == MessageAnswer::Cancel)
         return {};
     if (answer == MessageAnswer::Yes)
-        removeRecorded(request, messages, removal);
+        removeRecorded(request, messages, removal, held.value());
     FolderActionResult result;
     result.refreshLists = true;
     return result;

@@ -13,6 +13,7 @@
 #include <cerrno>
 #include <chrono>
 #include <climits>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <unordered_set>
@@ -23,9 +24,9 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::uint64_t sizeOf(const fs::path& file) {
-    struct stat info {};
-    return ::lstat(file.c_str(), &info) == 0 ? static_cast<std::uint64_t>(info.st_size) : 0;
+std::uint64_t sizeOf(const HeldFolder& folder, const std::string& name) {
+    const Result<HeldEntry> entry = folder.lookup(name);
+    return entry ? entry.value().identity.size : 0;
 }
 
 // The layer that changes nothing: it answers as the disk would (a name taken, a name too long, a
@@ -37,93 +38,95 @@ public:
 
     Status checkRemovalUsable(const fs::path& source) override { return m_removal.checkUsable(source); }
     // Finished for real, as a run's start does, so that the plan counts what the disk holds.
-    Status prepareDestination(const fs::path& destination) override {
-        struct stat info {};
-        m_destinationDevice =
-            ::stat(destination.c_str(), &info) == 0 ? std::optional(info.st_dev) : std::nullopt;
-        m_room = roomIn(destination);
+    Status prepareDestination(const HeldFolder& destination) override {
+        m_destinationDevice = destination.id().device;
+        m_room = roomIn(destination.path());
         m_bytesToCopy = 0;
         return recoverInterruptedMoves(destination);
     }
     Status writeCounter(std::int32_t) override { return {}; }
-    Status enterFolder(const fs::path& folder) override {
-        if (::access(folder.c_str(), X_OK) != 0)
-            return errorFromErrno("作業フォルダの変更", folder, errno);
+    Status enterFolder(const HeldFolder& folder) override {
+        if (::faccessat(folder.fd(), ".", X_OK, 0) != 0)
+            return errorFromErrno("作業フォルダの変更", folder.path(), errno);
         // A picture leaves its folder only where the folder may be changed.
-        m_folderRefusal = folderWriteRefusal(folder);
+        m_folderRefusal = folderWriteRefusal(folder.fd());
         return {};
     }
-    Status makeWritable(const fs::path&) override { return {}; }
-    Status movePicture(std::int32_t serialNo, const fs::path& from, const fs::path& to) override;
-    Status removeFile(const fs::path& file) override {
-        const std::uint64_t bytes = sizeOf(file);
-        m_plan.removals.push_back({file.native(), bytes});
+    Status movePicture(std::int32_t serialNo, const HeldFolder& from, const std::string& name,
+                       const HeldEntry& picture, const HeldFolder& to, const std::string& newName) override;
+    Status removeFile(const HeldFolder& folder, const std::string& name) override {
+        const std::uint64_t bytes = sizeOf(folder, name);
+        m_plan.removals.push_back({folder.pathOf(name).native(), bytes});
         m_plan.removalBytes += bytes;
         return {};
     }
-    Status removeDuplicate(const fs::path& file, const fs::path& twin) override {
-        const std::uint64_t bytes = sizeOf(file);
-        m_plan.duplicates.push_back({file.native(), twin.native(), bytes});
+    Status removeDuplicate(const HeldFolder& folder, const std::string& name, const fs::path& twin) override {
+        const std::uint64_t bytes = sizeOf(folder, name);
+        m_plan.duplicates.push_back({folder.pathOf(name).native(), twin.native(), bytes});
         m_plan.duplicateBytes += bytes;
         return {};
     }
-    Result<bool> removeFolder(const fs::path& folder) override;
+    Result<bool> removeFolder(const HeldFolder& parent, const std::string& name,
+                              const FolderId& expected) override;
     Status keepPace() override { return {}; }
     Status settle() override { return {}; }
 
+    // The device of the destination the run met, as it held it.
+    std::optional<std::uint64_t> destinationDevice() const { return m_destinationDevice; }
+
 private:
     Status checkRoom(const fs::path& from, std::uint64_t bytes);
-    bool copied(const fs::path& from) const;
 
     MovePlan& m_plan;
     Removal m_removal;
     std::unordered_set<std::string> m_taken; // new paths the plan has handed out
     int m_folderRefusal = 0;                 // of the folder the run is in
-    std::optional<dev_t> m_destinationDevice;
+    std::optional<std::uint64_t> m_destinationDevice;
     std::optional<std::uint64_t> m_room;
     std::uint64_t m_bytesToCopy = 0; // by the copies to another file system so far
 };
 
-Status PlanRecorder::movePicture(std::int32_t serialNo, const fs::path& from, const fs::path& to) {
+Status PlanRecorder::movePicture(std::int32_t serialNo, const HeldFolder& from, const std::string& name,
+                                 const HeldEntry& picture, const HeldFolder& to, const std::string& newName) {
+    const fs::path source = from.pathOf(name);
     if (m_folderRefusal != 0)
-        return errorFromErrno(kMoveText, from, m_folderRefusal);
+        return errorFromErrno(kMoveText, source, m_folderRefusal);
     // A copy reads the picture, a rename does not: the run stops at one it may not read.
-    if (copied(from) && ::access(from.c_str(), R_OK) != 0)
-        return errorFromErrno(kMoveText, from, errno);
-    if (to.filename().native().size() > NAME_MAX)
-        return errorFromErrno(kMoveText, from, ENAMETOOLONG);
+    const bool copied = m_destinationDevice && picture.identity.device != *m_destinationDevice;
+    if (copied && ::faccessat(from.fd(), name.c_str(), R_OK, 0) != 0)
+        return errorFromErrno(kMoveText, source, errno);
+    const fs::path target = to.pathOf(newName);
+    if (newName.size() > NAME_MAX)
+        return errorFromErrno(kMoveText, source, ENAMETOOLONG);
     // A disk answers a name it cannot hold with EILSEQ or EINVAL: free, as ENOENT is. Any other
     // failure stops the run at the same picture.
-    const bool handedOut = m_taken.contains(to.native());
+    const bool handedOut = m_taken.contains(target.native());
     struct stat existing {};
-    const int lookup = handedOut || ::lstat(to.c_str(), &existing) == 0 ? 0 : errno;
+    const int lookup =
+        handedOut || ::fstatat(to.fd(), newName.c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0 ? 0 : errno;
     if (lookup != 0 && !lookupMeansAbsent(lookup))
-        return errorFromErrno(kMoveText, from, lookup);
+        return errorFromErrno(kMoveText, source, lookup);
     if (lookup == 0) {
         if (!handedOut)
-            m_plan.problems.push_back({ProblemKind::NameTaken, to.native(),
+            m_plan.problems.push_back({ProblemKind::NameTaken, target.native(),
                                        "移動先にすでにある名前です。この画像は次の番号になります。"});
-        return errorFromErrno(kMoveText, from, EEXIST);
+        return errorFromErrno(kMoveText, source, EEXIST);
     }
-    const std::uint64_t bytes = sizeOf(from);
-    if (Status room = checkRoom(from, bytes); !room)
-        return room;
-    m_taken.insert(to.native());
-    m_plan.pictures.push_back({from.native(), to.filename().native(), serialNo, bytes});
+    const std::uint64_t bytes = picture.identity.size;
+    if (copied) {
+        if (Status room = checkRoom(source, bytes); !room)
+            return room;
+    }
+    m_taken.insert(target.native());
+    m_plan.pictures.push_back({source.native(), newName, serialNo, bytes});
     m_plan.pictureBytes += bytes;
     return {};
-}
-
-// True when the picture reaches the destination as a copy: it lies on another file system.
-bool PlanRecorder::copied(const fs::path& from) const {
-    struct stat info {};
-    return m_destinationDevice && ::lstat(from.c_str(), &info) == 0 && info.st_dev != *m_destinationDevice;
 }
 
 // A rename within the file system takes no room; a copy to another one takes its bytes, rounded up
 // to whole blocks, and the copies of a run add up.
 Status PlanRecorder::checkRoom(const fs::path& from, std::uint64_t bytes) {
-    if (!m_room || !copied(from))
+    if (!m_room)
         return {};
     constexpr std::uint64_t kBlock = 4096;
     m_bytesToCopy += (bytes + kBlock - 1) / kBlock * kBlock;
@@ -132,20 +135,23 @@ Status PlanRecorder::checkRoom(const fs::path& from, std::uint64_t bytes) {
     return {};
 }
 
-// Kept for a download as the removal keeps it, refused as it refuses it: a link, or a folder with
-// another file system inside.
-Result<bool> PlanRecorder::removeFolder(const fs::path& folder) {
-    const Result<bool> holdsDownload = holdsDownloadMarker(folder);
-    if (!holdsDownload)
-        return holdsDownload.error();
-    if (holdsDownload.value())
+// Kept for a download as the removal keeps it, refused as it refuses it: a link, another folder
+// that took its name since the survey, or a folder with another file system inside.
+Result<bool> PlanRecorder::removeFolder(const HeldFolder& parent, const std::string& name,
+                                        const FolderId& expected) {
+    const fs::path path = parent.pathOf(name);
+    const Result<HeldFolder> folder = parent.child(name, expected);
+    if (!folder)
+        return errorFromErrno("フォルダの削除", path, folder.code() == ELOOP ? ENOTDIR : folder.code());
+    const Result<FolderTree> tree = readFolderTree(folder.value());
+    if (!tree)
+        return tree.error();
+    if (anyName(tree.value(), isDownloadMarker))
         return false;
-    if (lookupEntry(folder) != EntryKind::Folder)
-        return errorFromErrno("フォルダの削除", folder, ENOTDIR);
-    const FolderRemainder remainder = scanRemainder(folder);
+    const FolderRemainder remainder = scanRemainder(folder.value());
     if (!remainder.mountBelow.empty())
         return errorFromErrno("フォルダの削除", remainder.mountBelow, EXDEV);
-    m_plan.folders.push_back({folder.native(), remainder.items, remainder.bytes});
+    m_plan.folders.push_back({path.native(), remainder.items, remainder.bytes});
     m_plan.removalBytes += remainder.bytes;
     return true;
 }
@@ -184,15 +190,6 @@ private:
     std::chrono::steady_clock::time_point m_lastYield = std::chrono::steady_clock::now();
 };
 
-// Nothing when either folder cannot be looked at (a source that does not exist is no other disk).
-std::optional<bool> acrossFileSystems(const fs::path& first, const fs::path& second) {
-    struct stat one {};
-    struct stat other {};
-    if (::stat(first.c_str(), &one) != 0 || ::stat(second.c_str(), &other) != 0)
-        return std::nullopt;
-    return one.st_dev != other.st_dev;
-}
-
 // What the run leaves where it is, as problems: downloads still arriving and names too long, and
 // the folders kept for them.
 void addFilesLeft(MovePlan& plan, MoveRunResult& result) {
@@ -207,8 +204,30 @@ void addFilesLeft(MovePlan& plan, MoveRunResult& result) {
         std::string(kLongNameFileLeftText) + "。" + longNameReasonText(result.longestName);
     for (const fs::path& file : plan.namesTooLong)
         plan.problems.push_back({ProblemKind::NameTooLong, file.native(), tooLong});
+    plan.namesRefusedByDisk = std::move(result.namesRefusedByDisk);
+    for (const NameLeft& left : plan.namesRefusedByDisk)
+        plan.problems.push_back({ProblemKind::NotHeldByDisk, left.file.native(),
+                                 std::string(kDiskRefusedFileLeftText) + "。" + left.reason});
     for (const fs::path& folder : result.foldersKeptForLongNames)
         plan.problems.push_back({ProblemKind::NameTooLong, folder.native(), kLongNameFolderKeptText});
+    for (const ChangedFolder& folder : result.changedFolders)
+        plan.problems.push_back({ProblemKind::LeftOut, folder.path.native(),
+                                 std::string("フォルダ構成を調べた後で") + changedFolderText(folder.change) +
+                                     "。中のものには手を付けません。"});
+}
+
+// What the run leaves out, read through the folders it held. Refused sources are never read
+// further (the home folder, the root folder), nor one whose survey never began. A folder found
+// changed only now is named as one the run met changed.
+std::vector<PlanProblem> leftOut(const MovePlan& plan, MoveRun& run, const std::vector<fs::path>& folderList,
+                                 MoveRunResult& result) {
+    std::vector<PlanProblem> problems;
+    SurveyedFolders* folders = run.surveyedFolders();
+    if (!run.heldSource() || !folders || (folderList.empty() && result.error))
+        return problems;
+    findLeftOut(*run.heldSource(), *folders, folderList.size(), plan.pictureTypes, problems);
+    result.changedFolders = folders->changed();
+    return problems;
 }
 
 // A hidden picture is never moved: it goes with its child folder when the delete option removes
@@ -241,6 +260,7 @@ MovePlan makeMovePlan(const Module1& vars, const SettingsFiles& files, const Pla
     plan.deleteFolders = request.deleteFolders;
     plan.permanent = request.permanent;
     plan.skipDuplicates = request.skipDuplicates;
+    plan.pictureTypes = request.pictureTypes;
     Module1 planVars = vars; // the counter moves in the copy only
     const Removal removal(request.permanent);
     PlanRecorder recorder(plan, removal);
@@ -259,20 +279,21 @@ MovePlan makeMovePlan(const Module1& vars, const SettingsFiles& files, const Pla
         return cancelled;
     }
     plan.outcome = result.outcome;
+    plan.numbersSkipped = result.numbersSkipped;
     plan.childFolders = folderList.size();
-    plan.acrossFileSystems = acrossFileSystems(request.source, request.destination);
+    // As the run held them; nothing when it never held both.
+    if (run.heldSource() && recorder.destinationDevice())
+        plan.acrossFileSystems = run.heldSource()->id().device != *recorder.destinationDevice();
+    plan.destinationDisk = result.destinationDisk;
+    const std::vector<PlanProblem> notEntered = leftOut(plan, run, folderList, result);
     addFilesLeft(plan, result);
+    plan.problems.insert(plan.problems.end(), notEntered.begin(), notEntered.end());
     if (result.error) {
         plan.error = result.error;
         plan.problems.insert(plan.problems.begin(), {ProblemKind::RunStops, result.error->path.native(),
                                                      describeErrorLine(*result.error)});
     }
-    // Refused sources are never read further (the home folder, the root folder).
-    if (!folderList.empty() || !result.error) {
-        folderList.insert(folderList.begin(), request.source);
-        findLeftOut(folderList, request.pictureTypes, plan.problems);
-        describeHiddenPictures(plan);
-    }
+    describeHiddenPictures(plan);
     // The folder the run stops at is named once, as the reason it stops.
     if (result.error)
         std::erase_if(plan.problems, [&](const PlanProblem& problem) {

@@ -54,7 +54,9 @@ enum class ProblemKind : std::uint8_t {
                       // one: left as it is
     HiddenPicture,    // a hidden picture in a child folder: never moved; it goes with its folder or
                       // stays there
-    InSourceParent    // a picture lying directly in the source parent folder: never moved
+    InSourceParent,   // a picture lying directly in the source parent folder: never moved
+    NotHeldByDisk     // a picture the destination's disk cannot hold (a character, the name's
+                      // encoding, its size): left as it is
 };
 
 struct PlanProblem {
@@ -72,7 +74,10 @@ struct MovePlan {
     bool deleteFolders = false;
     bool permanent = false;
     bool skipDuplicates = false;
+    PictureTypes pictureTypes;             // what the run took for pictures
     std::optional<bool> acrossFileSystems; // nothing when a folder cannot be looked at
+    // What the destination's disk allows, found by the run's probe; nothing when it stopped before.
+    std::optional<DiskProfile> destinationDisk;
     std::size_t childFolders = 0;
     std::vector<PlanPicture> pictures;
     std::vector<PlanRemoval> removals;
@@ -81,7 +86,9 @@ struct MovePlan {
     std::vector<std::filesystem::path> downloadsLeft;
     std::vector<std::filesystem::path> foldersKeptForDownloads;
     std::vector<std::filesystem::path> namesTooLong;
+    std::vector<NameLeft> namesRefusedByDisk; // names or sizes the destination's disk cannot hold
     std::vector<PlanProblem> problems;
+    long numbersSkipped = 0; // held by the destination already, so passed over
     std::uint64_t pictureBytes = 0;
     std::uint64_t removalBytes = 0;
     std::uint64_t duplicateBytes = 0;

@@ -2,13 +2,8 @@
 
 #include "app/error_text.h"
 #include "naming/picture_types.h"
-#include "platform/paths.h"
 
 #include <cerrno>
-#include <cstring>
-#include <dirent.h>
-#include <memory>
-#include <sys/stat.h>
 
 namespace corvalin {
 
@@ -16,133 +11,103 @@ namespace fs = std::filesystem;
 
 namespace {
 
-using FolderHandle = std::unique_ptr<DIR, int (*)(DIR*)>;
+using Kind = HeldEntry::Kind;
 
-FolderHandle openFolder(const fs::path& folder) {
-    return {::opendir(folder.c_str()), &::closedir};
+bool isHidden(const std::string& name) {
+    return name.front() == '.';
 }
 
-bool isSpecial(unsigned char kind) {
-    return kind == DT_FIFO || kind == DT_SOCK || kind == DT_CHR || kind == DT_BLK;
+// Every entry of a held folder with its kind; nothing when it cannot be listed.
+std::vector<HeldFolder::Listed> entriesOf(const HeldFolder& folder) {
+    auto listed = folder.list();
+    return listed ? std::move(listed.value()) : std::vector<HeldFolder::Listed>{};
 }
 
-bool isDots(const char* name) {
-    return std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0;
-}
-
-// The kind of an entry without following a link; DT_UNKNOWN file systems need the lstat.
-unsigned char kindOf(const fs::path& path, const dirent& entry, struct stat& info, bool& stated) {
-    stated = false;
-    if (entry.d_type != DT_UNKNOWN && entry.d_type != DT_DIR)
-        return entry.d_type;
-    if (::lstat(path.c_str(), &info) != 0)
-        return DT_UNKNOWN;
-    stated = true;
-    return IFTODT(info.st_mode);
-}
-
-// Each entry of an open folder but "." and "..", with its kind; `info` holds its lstat when
-// `stated`, and always for a folder.
-struct Entry {
-    fs::path path;
-    const char* name;
-    unsigned char kind;
-    struct stat info;
-    bool stated;
-};
-
-template <class Visit> void forEachEntry(DIR* handle, const fs::path& folder, Visit visit) {
-    while (const dirent* entry = ::readdir(handle)) {
-        if (isDots(entry->d_name))
-            continue;
-        Entry found{joinPath(folder, entry->d_name), entry->d_name, DT_UNKNOWN, {}, false};
-        found.kind = kindOf(found.path, *entry, found.info, found.stated);
-        if (!visit(found))
-            return;
-    }
-}
-
-void scanInto(const fs::path& folder, dev_t device, FolderRemainder& remainder) {
-    const FolderHandle handle = openFolder(folder);
-    if (!handle)
-        return;
-    forEachEntry(handle.get(), folder, [&](Entry& entry) {
-        if (entry.kind == DT_DIR) {
-            if (entry.info.st_dev != device) {
-                remainder.mountBelow = entry.path;
+// False once a folder of another file system is found: the removal stops there.
+bool scanInto(const HeldFolder& folder, FolderRemainder& remainder) {
+    for (const HeldFolder::Listed& entry : entriesOf(folder)) {
+        if (entry.kind == Kind::Folder) {
+            const Result<HeldFolder> inner = folder.child(entry.name);
+            if (!inner && inner.code() == EXDEV) {
+                remainder.mountBelow = folder.pathOf(entry.name);
                 return false;
             }
-            scanInto(entry.path, device, remainder);
-            return remainder.mountBelow.empty();
+            if (inner && !scanInto(inner.value(), remainder))
+                return false;
+            continue;
         }
-        if (entry.kind == DT_REG && entry.name[0] != '.')
-            return true;
+        if (entry.kind == Kind::File && !isHidden(entry.name))
+            continue;
         ++remainder.items;
-        if (entry.kind == DT_REG && (entry.stated || ::lstat(entry.path.c_str(), &entry.info) == 0))
-            remainder.bytes += static_cast<std::uint64_t>(entry.info.st_size);
-        return true;
-    });
+        if (entry.kind != Kind::File)
+            continue;
+        if (const Result<HeldEntry> file = folder.lookup(entry.name); file && file.value().kind == Kind::File)
+            remainder.bytes += file.value().identity.size;
+    }
+    return true;
 }
 
-PlanProblem unreadable(const fs::path& folder, int code) {
-    return {ProblemKind::Unreadable, folder.native(),
-            describeErrorLine(errorFromErrno("フォルダの読み取り", folder, code))};
+PlanProblem unreadable(const Error& error) {
+    return {ProblemKind::Unreadable, error.path.native(), describeErrorLine(error)};
 }
 
 // A picture the run never moves: every one in the source parent folder, and a hidden one (which the
 // file lists do not show) in a child folder; its text for a hidden one is written later, when it is
 // known whether its folder goes.
-void notMoved(const Entry& entry, bool inSourceParent, const PictureTypes& types,
+void notMoved(const fs::path& path, const std::string& name, bool inSourceParent, const PictureTypes& types,
               std::vector<PlanProblem>& problems) {
-    if (!isPicture(entry.name, types))
+    if (!isPicture(name, types))
         return;
     if (inSourceParent)
-        problems.push_back({ProblemKind::InSourceParent, entry.path.native(),
+        problems.push_back({ProblemKind::InSourceParent, path.native(),
                             "移動元親フォルダに直接ある画像です。子フォルダの中の画像だけを移動するため、"
                             "そのまま残ります。"});
-    else if (entry.name[0] == '.')
-        problems.push_back({ProblemKind::HiddenPicture, entry.path.native(), {}});
+    else if (isHidden(name))
+        problems.push_back({ProblemKind::HiddenPicture, path.native(), {}});
 }
 
-void leftOutIn(const fs::path& folder, bool inSourceParent, const PictureTypes& types,
+void leftOutIn(const HeldFolder& folder, bool inSourceParent, const PictureTypes& types,
                std::vector<PlanProblem>& problems) {
-    struct stat own {};
-    const FolderHandle handle = openFolder(folder);
-    if (!handle || ::fstat(::dirfd(handle.get()), &own) != 0) {
-        problems.push_back(unreadable(folder, errno));
+    auto listed = folder.list();
+    if (!listed) {
+        problems.push_back(unreadable(listed.error()));
         return;
     }
-    forEachEntry(handle.get(), folder, [&](const Entry& entry) {
-        if (entry.kind == DT_REG)
-            notMoved(entry, inSourceParent, types, problems);
-        else if (entry.kind == DT_LNK)
+    for (const HeldFolder::Listed& entry : listed.value()) {
+        const fs::path path = folder.pathOf(entry.name);
+        if (entry.kind == Kind::File)
+            notMoved(path, entry.name, inSourceParent, types, problems);
+        else if (entry.kind == Kind::Link)
             problems.push_back(
-                {ProblemKind::LeftOut, entry.path.native(), "リンクです。たどらず、移動もしません。"});
-        else if (isSpecial(entry.kind) && entry.name[0] != '.' && isPicture(entry.name, types))
-            problems.push_back({ProblemKind::LeftOut, entry.path.native(),
+                {ProblemKind::LeftOut, path.native(), "リンクです。たどらず、移動もしません。"});
+        else if (entry.kind == Kind::Other && !isHidden(entry.name) && isPicture(entry.name, types))
+            problems.push_back({ProblemKind::LeftOut, path.native(),
                                 "普通のファイルではありません（名前付きパイプ、ソケット、デバイス）。"
                                 "移動しません。"});
-        else if (entry.kind == DT_DIR && entry.info.st_dev != own.st_dev)
-            problems.push_back({ProblemKind::LeftOut, entry.path.native(),
+        else if (entry.kind == Kind::Folder && folder.child(entry.name).code() == EXDEV)
+            problems.push_back({ProblemKind::LeftOut, path.native(),
                                 "別のファイルシステムがマウントされています。中には入りません。"});
-        return true;
-    });
+    }
 }
 
 } // namespace
 
-FolderRemainder scanRemainder(const fs::path& folder) {
+FolderRemainder scanRemainder(const HeldFolder& folder) {
     FolderRemainder remainder;
-    struct stat own {};
-    if (::lstat(folder.c_str(), &own) == 0)
-        scanInto(folder, own.st_dev, remainder);
+    scanInto(folder, remainder);
     return remainder;
 }
 
-void findLeftOut(const std::vector<fs::path>& folders, const PictureTypes& types,
-                 std::vector<PlanProblem>& problems) {
-    for (std::size_t i = 0; i < folders.size(); ++i)
-        leftOutIn(folders[i], i == 0, types, problems);
+void findLeftOut(const HeldFolder& source, SurveyedFolders& folders, std::size_t count,
+                 const PictureTypes& types, std::vector<PlanProblem>& problems) {
+    leftOutIn(source, true, types, problems);
+    for (std::size_t i = 0; i < count; ++i) {
+        const Result<const HeldFolder*> held = folders.open(i);
+        if (!held)
+            problems.push_back(unreadable(held.error()));
+        else if (held.value())
+            leftOutIn(*held.value(), false, types, problems);
+    }
 }
 
 } // namespace corvalin

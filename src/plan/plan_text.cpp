@@ -1,6 +1,7 @@
 #include "plan/plan_text.h"
 
 #include "app/error_text.h"
+#include "engine/destination_disk.h"
 #include "naming/serial_name.h"
 #include "platform/name_text.h"
 #include "platform/utf8.h"
@@ -32,9 +33,42 @@ std::string extensionOf(std::string_view path) {
 std::string picturesLine(const MovePlan& plan) {
     if (plan.pictures.empty())
         return "移動する画像: ありません";
-    return "移動する画像: " + count(plan.pictures.size()) + "（番号 " +
-           serialPrefix(plan.pictures.front().serialNo) + "から " +
-           serialPrefix(plan.pictures.back().serialNo) + "まで）";
+    std::string line = "移動する画像: " + count(plan.pictures.size()) + "（番号 " +
+                       serialPrefix(plan.pictures.front().serialNo) + "から " +
+                       serialPrefix(plan.pictures.back().serialNo) + "まで";
+    if (plan.numbersSkipped > 0)
+        line += "。移動先にすでにある番号 " + std::to_string(plan.numbersSkipped) + " 個は飛ばします";
+    return line + "）";
+}
+
+// "63 個（26 × .png, 13 × .jfif）"
+std::string unchosenCountText(const EndingCounts& byEnding) {
+    std::size_t total = 0;
+    for (const auto& [ending, number] : byEnding)
+        total += number;
+    return count(total) + "（" + extensionCountsText(byEnding) + "）";
+}
+
+// An ending that stays no picture whatever is chosen (".jpg_large").
+bool anySiteEnding(const EndingCounts& byEnding) {
+    PictureTypes every;
+    for (PictureType type : kOptionalPictureTypes)
+        every.set(type, true);
+    return std::any_of(byEnding.begin(), byEnding.end(), [&every](const auto& counted) {
+        return unchosenPictureEnding(counted.first, every).has_value();
+    });
+}
+
+const char* const kWhereTypesAreChosen = "「オプション」の「詳細」タブの「画像として扱う形式」";
+
+// The removals that are pictures by their names, on a line of their own with where their types
+// are chosen: a new user does not look for them among the other files.
+std::string unchosenPicturesLine(const EndingCounts& byEnding) {
+    std::string line = "削除するファイルのうち画像: " + unchosenCountText(byEnding) + "。" +
+                       kWhereTypesAreChosen + "で選ぶと、番号を付けて移動します";
+    if (anySiteEnding(byEnding))
+        line += "（.jpg_large などは選べないため、名前の終わりを .jpg などに直して下さい）";
+    return line;
 }
 
 std::string removalsLine(const MovePlan& plan) {
@@ -62,15 +96,24 @@ void picturesLeftLines(const MovePlan& plan, std::vector<std::string>& lines) {
     if (!plan.namesTooLong.empty())
         lines.push_back("名前が長すぎるため残す画像: " + count(plan.namesTooLong.size()) +
                         "（名前を短くして下さい）");
+    if (!plan.namesRefusedByDisk.empty())
+        lines.push_back("移動先のディスクに置けないため残す画像: " + count(plan.namesRefusedByDisk.size()));
     if (const std::size_t hidden = problemsOf(plan, ProblemKind::HiddenPicture))
         lines.push_back("隠しファイルのため移動しない画像: " + count(hidden));
     if (const std::size_t loose = problemsOf(plan, ProblemKind::InSourceParent))
         lines.push_back("移動元親フォルダに直接あるため移動しない画像: " + count(loose));
 }
 
+// With the way the run will name its pictures, as the probe of the destination found it.
 std::string fileSystemLine(const MovePlan& plan) {
-    return *plan.acrossFileSystems ? "移動先は別のファイルシステムです（コピーして移動します）。"
-                                   : "移動先は同じファイルシステムです（名前の変更で移動します）。";
+    const bool across = *plan.acrossFileSystems;
+    const NamingWay way =
+        plan.destinationDisk ? runNamingWay(plan.destinationDisk->probe, across) : NamingWay::RenameNoReplace;
+    if (way == NamingWay::HardLink)
+        return across ? "移動先は別のファイルシステムです（コピーして、ハードリンクで名前を付けます）。"
+                      : "移動先は同じファイルシステムです（ハードリンクで名前を付けて移動します）。";
+    return across ? "移動先は別のファイルシステムです（コピーして移動します）。"
+                  : "移動先は同じファイルシステムです（名前の変更で移動します）。";
 }
 
 // A run refused at its start does nothing at all; one that fails later has done what comes before.
@@ -120,10 +163,7 @@ std::vector<std::pair<std::string, std::size_t>> removalsByExtension(const MoveP
     std::map<std::string, std::size_t> counts;
     for (const PlanRemoval& removal : plan.removals)
         ++counts[extensionOf(removal.path)];
-    std::vector<std::pair<std::string, std::size_t>> sorted(counts.begin(), counts.end());
-    std::stable_sort(sorted.begin(), sorted.end(),
-                     [](const auto& a, const auto& b) { return a.second > b.second; });
-    return sorted;
+    return mostFirst(counts);
 }
 
 std::string extensionCountsText(const std::vector<std::pair<std::string, std::size_t>>& counts) {
@@ -137,6 +177,38 @@ std::string extensionCountsText(const std::vector<std::pair<std::string, std::si
     return text;
 }
 
+EndingCounts mostFirst(const std::map<std::string, std::size_t>& counts) {
+    EndingCounts sorted(counts.begin(), counts.end());
+    std::stable_sort(sorted.begin(), sorted.end(),
+                     [](const auto& a, const auto& b) { return a.second > b.second; });
+    return sorted;
+}
+
+EndingCounts unchosenPicturesOf(const MovePlan& plan) {
+    std::map<std::string, std::size_t> counts;
+    for (const PlanRemoval& removal : plan.removals) {
+        const std::string_view path = removal.path;
+        if (const auto ending = unchosenPictureEnding(path.substr(path.rfind('/') + 1), plan.pictureTypes))
+            ++counts[std::string(*ending)];
+    }
+    return mostFirst(counts);
+}
+
+std::string unchosenPicturesQuestion(const EndingCounts& byEnding) {
+    return "移動すると、「画像として扱う形式」に選んでいない画像 " + unchosenCountText(byEnding) +
+           "を、ごみ箱に入れずに完全に削除します。元に戻せません。\n\nこれらを移動するには、「いいえ」を押し"
+           "て" +
+           kWhereTypesAreChosen + "で選んで下さい。\n\nこのまま移動して、これらの画像を削除しますか？";
+}
+
+std::string unchosenPicturesRefusal(const EndingCounts& byEnding, bool planned) {
+    return "「画像として扱う形式」に選んでいない画像 " + unchosenCountText(byEnding) +
+           "を完全に削除することになるため、" +
+           (planned ? std::string(kDeleteUnchosenPicturesOption) + " を付けないと移動しません。"
+                    : "何もせずに終わりました。削除してよいときは " +
+                          std::string(kDeleteUnchosenPicturesOption) + " を付けて下さい。");
+}
+
 std::vector<std::string> planSummary(const MovePlan& plan) {
     std::vector<std::string> lines;
     if (plan.outcome == MoveOutcome::Cancelled)
@@ -146,6 +218,8 @@ std::vector<std::string> planSummary(const MovePlan& plan) {
     lines.push_back("子フォルダ: " + count(plan.childFolders));
     lines.push_back(picturesLine(plan));
     lines.push_back(removalsLine(plan));
+    if (const EndingCounts unchosen = unchosenPicturesOf(plan); !unchosen.empty())
+        lines.push_back(unchosenPicturesLine(unchosen));
     if (plan.skipDuplicates)
         lines.push_back("移動先と同じ内容のため取り除く画像: " + count(plan.duplicates.size()) +
                         (plan.duplicates.empty() ? ""
@@ -157,7 +231,8 @@ std::vector<std::string> planSummary(const MovePlan& plan) {
     picturesLeftLines(plan, lines);
     lines.push_back("容量: 移動する画像 " + byteText(plan.pictureBytes) + "、削除するもの " +
                     byteText(plan.removalBytes + plan.duplicateBytes));
-    if (plan.acrossFileSystems)
+    // A destination refused before its probe names no way: the line of its stop says why.
+    if (plan.acrossFileSystems && (plan.destinationDisk || !plan.error))
         lines.push_back(fileSystemLine(plan));
     if (plan.error)
         lines.push_back(stopLine(plan));

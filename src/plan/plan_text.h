@@ -2,6 +2,7 @@
 
 #include "plan/move_plan.h"
 
+#include <map>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -17,6 +18,18 @@ std::vector<std::string> planSummary(const MovePlan& plan);
 // "37 × .png, 5 × .mp4" stands out.
 std::vector<std::pair<std::string, std::size_t>> removalsByExtension(const MovePlan& plan);
 std::string extensionCountsText(const std::vector<std::pair<std::string, std::size_t>>& counts);
+
+// Counts by name ending, most first.
+using EndingCounts = std::vector<std::pair<std::string, std::size_t>>;
+EndingCounts mostFirst(const std::map<std::string, std::size_t>& counts);
+
+// The files a plan removes whose names read as pictures of a type not chosen, by that ending.
+EndingCounts unchosenPicturesOf(const MovePlan& plan);
+// Before a run deletes such pictures for good: the window's question, and the command line's
+// refusal without --delete-unchosen-pictures (`planned`: said of a plan rather than a run).
+std::string unchosenPicturesQuestion(const EndingCounts& byEnding);
+std::string unchosenPicturesRefusal(const EndingCounts& byEnding, bool planned);
+inline constexpr const char* kDeleteUnchosenPicturesOption = "--delete-unchosen-pictures";
 
 // "1.5 MB": bytes for people.
 std::string byteText(std::uint64_t bytes);

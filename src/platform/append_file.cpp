@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <utility>
 
@@ -16,9 +17,10 @@ namespace {
 
 const char* const kWriteText = "記録の書き込み";
 
-// Opens and locks; the lock fails at once (EBUSY) when someone else holds it.
-int openLocked(const fs::path& file, int flags, mode_t mode) {
-    const int fd = ::open(file.c_str(), flags | O_CLOEXEC | O_NOFOLLOW, mode);
+// Opens (relative to `folder`, or the working folder) and locks; the lock fails at once (EBUSY)
+// when someone else holds it.
+int openLocked(const fs::path& file, int flags, mode_t mode, int folder = AT_FDCWD) {
+    const int fd = ::openat(folder, file.c_str(), flags | O_CLOEXEC | O_NOFOLLOW, mode);
     if (fd < 0)
         return -errno;
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
@@ -33,6 +35,16 @@ int openLocked(const fs::path& file, int flags, mode_t mode) {
 
 Result<AppendFile> AppendFile::createNew(const fs::path& file) {
     const int fd = openLocked(file, O_RDWR | O_APPEND | O_CREAT | O_EXCL, 0600);
+    if (fd < 0)
+        return errorFromErrno("記録ファイルの作成", file, -fd);
+    return AppendFile(fd, file);
+}
+
+Result<AppendFile> AppendFile::createNew(const HeldFolder& folder, const std::string& name) {
+    const fs::path file = folder.pathOf(name);
+    if (!isPlainName(name))
+        return errorFromErrno("記録ファイルの作成", file, EINVAL);
+    const int fd = openLocked(name, O_RDWR | O_APPEND | O_CREAT | O_EXCL, 0600, folder.fd());
     if (fd < 0)
         return errorFromErrno("記録ファイルの作成", file, -fd);
     return AppendFile(fd, file);
@@ -71,6 +83,11 @@ Status AppendFile::sync() {
     if (m_fd < 0 || ::fdatasync(m_fd) != 0)
         return errorFromErrno(kWriteText, m_path, m_fd < 0 ? EBADF : errno);
     return {};
+}
+
+std::uint64_t AppendFile::device() const {
+    struct stat st {};
+    return m_fd >= 0 && ::fstat(m_fd, &st) == 0 ? st.st_dev : 0;
 }
 
 Result<std::string> AppendFile::readAll(std::size_t limit) {

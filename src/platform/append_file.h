@@ -1,7 +1,9 @@
 #pragma once
 
+#include "platform/held_folder.h"
 #include "platform/result.h"
 
+#include <cstdint>
 #include <filesystem>
 #include <string>
 #include <string_view>
@@ -16,6 +18,8 @@ class AppendFile {
 public:
     // A new file (never an existing one: EEXIST), readable by its owner only.
     static Result<AppendFile> createNew(const std::filesystem::path& file);
+    // The same for the entry `name` of a held folder, never through a link.
+    static Result<AppendFile> createNew(const HeldFolder& folder, const std::string& name);
     // An existing file to append to; EBUSY while another open file holds its lock.
     static Result<AppendFile> openExisting(const std::filesystem::path& file);
 
@@ -29,6 +33,8 @@ public:
     Status append(std::string_view bytes);
     // The data on the disk (fdatasync).
     Status sync();
+    // The file system that holds the file; 0 when it cannot be told.
+    std::uint64_t device() const;
     // The whole content, read through this open file.
     Result<std::string> readAll(std::size_t limit);
     // Cuts the file to `size` bytes (a record cut short by a kill, before appending after it).

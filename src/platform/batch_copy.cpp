@@ -1,5 +1,6 @@
 #include "platform/batch_copy.h"
 
+#include "platform/absent_name.h"
 #include "platform/file_ops.h"
 #include "platform/move_temp_files.h"
 #include "platform/paths.h"
@@ -7,7 +8,12 @@
 #include <atomic>
 #include <cerrno>
 #include <fcntl.h>
+#include <stdio.h> // renameat2
 #include <unistd.h>
+
+#ifndef RENAME_NOREPLACE
+#define RENAME_NOREPLACE (1 << 0)
+#endif
 
 namespace corvalin {
 
@@ -16,10 +22,9 @@ namespace {
 // A name chosen for a rename can be taken by another program in the instant before the rename.
 constexpr int kRenameAttempts = 100;
 
-std::string tempStem(const std::string& folder) {
+std::string tempStem() {
     static std::atomic<unsigned> counter{0};
-    return (folder == "/" ? "" : folder) + "/" + std::string(kMoveTempPrefix) + std::to_string(::getpid()) +
-           "-" + std::to_string(counter++);
+    return std::string(kMoveTempPrefix) + std::to_string(::getpid()) + "-" + std::to_string(counter++);
 }
 
 // Absolute, so that a recovery started from another working folder finds the same file.
@@ -27,10 +32,11 @@ std::string absolutePath(const std::string& path) {
     return path.starts_with('/') ? path : joinPath(workingFolder(), path).native();
 }
 
-int writeRecord(BatchCopy& copy) {
-    copy.recordFd = UniqueFd(::open(copy.record.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
-    if (!copy.recordFd.valid())
-        return errno;
+int writeRecord(BatchCopy& copy, const HeldFolder& destination) {
+    Result<UniqueFd> fd = destination.createFile(copy.record);
+    if (!fd)
+        return fd.code();
+    copy.recordFd = std::move(fd.value());
     const std::string source = absolutePath(copy.source);
     copy.sourceLength = source.size();
     const int error = writeAll(copy.recordFd.get(), source);
@@ -47,10 +53,11 @@ int writeRecordFinal(BatchCopy& copy) {
 }
 
 // Fills the part with the source's bytes, its mode plus owner write, and its times.
-int fillPart(int sourceFd, BatchCopy& copy) {
-    copy.partFd = UniqueFd(::open(copy.part.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
-    if (!copy.partFd.valid())
-        return errno;
+int fillPart(int sourceFd, BatchCopy& copy, const HeldFolder& destination) {
+    Result<UniqueFd> part = destination.createFile(copy.part);
+    if (!part)
+        return part.code();
+    copy.partFd = std::move(part.value());
     const int fd = copy.partFd.get();
     if (const int error = copyAll(sourceFd, fd))
         return error;
@@ -70,28 +77,33 @@ int fillPart(int sourceFd, BatchCopy& copy) {
     return 0;
 }
 
+std::string finalName(const BatchCopy& copy) {
+    return ownName(copy.final);
+}
+
 } // namespace
 
-int makeCopy(BatchCopy& copy, const std::string& folder) {
-    UniqueFd source(::open(copy.source.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
-    if (!source.valid())
-        return errno;
-    if (::fstat(source.get(), &copy.before) != 0)
+int makeCopy(BatchCopy& copy, const HeldFolder& destination) {
+    Result<UniqueFd> source = copy.sourceFolder->openForReading(copy.sourceName);
+    if (!source)
+        return source.code() == ELOOP ? EXDEV : source.code(); // a link is no file to copy
+    if (::fstat(source.value().get(), &copy.before) != 0)
         return errno;
     if (!S_ISREG(copy.before.st_mode))
         return EXDEV; // only files are copied across
-    ::posix_fadvise(source.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
-    const std::string stem = tempStem(folder);
+    ::posix_fadvise(source.value().get(), 0, 0, POSIX_FADV_SEQUENTIAL);
+    const std::string stem = tempStem();
     copy.record = stem + std::string(kRecordSuffix);
     copy.part = stem + std::string(kPartSuffix);
-    if (const int error = writeRecord(copy))
+    if (const int error = writeRecord(copy, destination))
         return error;
-    return fillPart(source.get(), copy);
+    return fillPart(source.value().get(), copy, destination);
 }
 
 int removeSource(const BatchCopy& copy) {
     struct stat now {};
-    if (::lstat(copy.source.c_str(), &now) != 0)
+    const int folder = copy.sourceFolder->fd();
+    if (::fstatat(folder, copy.sourceName.c_str(), &now, AT_SYMLINK_NOFOLLOW) != 0)
         return errno == ENOENT ? 0 : errno; // gone meanwhile: the copy is the file now
     const bool same = now.st_dev == copy.before.st_dev && now.st_ino == copy.before.st_ino &&
                       now.st_size == copy.before.st_size &&
@@ -99,7 +111,7 @@ int removeSource(const BatchCopy& copy) {
                       now.st_mtim.tv_nsec == copy.before.st_mtim.tv_nsec;
     if (!same)
         return kChangedSinceCopied;
-    return unlinkUnlessGone(copy.source);
+    return unlinkUnlessGone(folder, copy.sourceName);
 }
 
 Error sourceError(const BatchCopy& copy, int error) {
@@ -108,18 +120,24 @@ Error sourceError(const BatchCopy& copy, int error) {
     return errorFromErrno(kMoveText, copy.source, error);
 }
 
-Status chooseFreeName(BatchCopy& copy, CopyNaming& naming, bool decided) {
+FileIdentity identityCopied(const BatchCopy& copy) {
+    const struct stat& st = copy.before;
+    return {static_cast<std::uint64_t>(st.st_size), st.st_mtim.tv_sec, st.st_mtim.tv_nsec,
+            static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
+}
+
+Status chooseFreeName(BatchCopy& copy, const HeldFolder& destination, CopyNaming& naming, bool decided) {
     for (bool taken = false;; taken = true) {
         if (!decided) {
-            auto final = naming.finalPathFor(copy.source, taken);
+            auto final = naming.finalPathFor(copy.source, identityCopied(copy), taken);
             if (!final)
                 return final.error();
             copy.final = final.value().native();
         }
         decided = false;
         struct stat existing {};
-        if (::lstat(copy.final.c_str(), &existing) != 0) {
-            if (errno != ENOENT)
+        if (::fstatat(destination.fd(), finalName(copy).c_str(), &existing, AT_SYMLINK_NOFOLLOW) != 0) {
+            if (!lookupMeansAbsent(errno))
                 return errorFromErrno(kMoveText, copy.source, errno);
             break;
         }
@@ -130,9 +148,13 @@ Status chooseFreeName(BatchCopy& copy, CopyNaming& naming, bool decided) {
     return {};
 }
 
-Status renameIntoPlace(BatchCopy& copy, CopyNaming& naming, int linkError) {
+Status renameIntoPlace(BatchCopy& copy, const HeldFolder& destination, CopyNaming& naming, int linkError) {
+    const int folder = destination.fd();
     for (int attempt = 0; attempt < kRenameAttempts; ++attempt) {
-        const int error = renameNoReplace(copy.part, copy.final);
+        const int error =
+            ::renameat2(folder, copy.part.c_str(), folder, finalName(copy).c_str(), RENAME_NOREPLACE) == 0
+                ? 0
+                : errno;
         if (error == 0) {
             copy.named = true;
             return {};
@@ -143,7 +165,7 @@ Status renameIntoPlace(BatchCopy& copy, CopyNaming& naming, int linkError) {
         if (error != EEXIST)
             return errorFromErrno(kMoveText, copy.source, error);
         // Taken since it was chosen: a fresh name, on the disk in the record before the rename.
-        if (Status chosen = chooseFreeName(copy, naming, false); !chosen)
+        if (Status chosen = chooseFreeName(copy, destination, naming, false); !chosen)
             return chosen;
         if (::fdatasync(copy.recordFd.get()) != 0)
             return errorFromErrno(kMoveText, copy.source, errno);
@@ -151,8 +173,8 @@ Status renameIntoPlace(BatchCopy& copy, CopyNaming& naming, int linkError) {
     return errorFromErrno(kMoveText, copy.source, EEXIST);
 }
 
-int unlinkUnlessGone(const std::string& path) {
-    return ::unlink(path.c_str()) == 0 || errno == ENOENT ? 0 : errno;
+int unlinkUnlessGone(int folder, const std::string& name) {
+    return name.empty() || ::unlinkat(folder, name.c_str(), 0) == 0 || errno == ENOENT ? 0 : errno;
 }
 
 } // namespace corvalin

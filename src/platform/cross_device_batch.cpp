@@ -11,7 +11,8 @@
 //      as the part then leaves, each record first receives its final name, made durable with one
 //      more wait, so that a recovery still knows where the whole copy went.
 //   4. One wait on the destination folder makes the names durable; the sources are removed;
-//   5. one wait on their folders makes the removals durable; then the parts and records go.
+//   5. one wait on their folders makes the removals durable; the caller puts its own records of
+//      the moves on the disk; then the parts and records go.
 //
 // A kill or a power loss at any instant leaves what recoverInterruptedMoves (move_file.cpp) finishes
 // or undoes: a part with a single name is an unfinished copy and goes, its source stays; a linked
@@ -21,12 +22,12 @@
 #include "platform/batch_copy.h"
 #include "platform/disk_sync.h"
 #include "platform/move_temp_files.h"
+#include "platform/paths.h"
 
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <fcntl.h>
-#include <set>
 #include <string>
 #include <sys/stat.h>
 #include <sys/statfs.h>
@@ -64,37 +65,39 @@ BatchFlush flushFor(int folderFd, BatchFlush asked) {
 
 struct CrossDeviceBatch::State {
     BatchSettings settings;
-    UniqueFd folder; // the destination, opened before the first copy: a syncfs reports what failed since
+    UniqueFd folder;   // the destination, opened before the first copy: a syncfs reports what failed since
+    int holdError = 0; // why the destination could not be held a second time
     BatchFlush flush = BatchFlush::EachFile;
     std::vector<BatchCopy> copies;
     std::uint64_t bytes = 0;
-    std::size_t settled = 0;     // copies whose writeback was waited for
-    std::string removableFolder; // the sources' folder last found to allow their removal
+    std::size_t settled = 0; // copies whose writeback was waited for
+    // The sources' folder last met, held for the copies made from it, once found to allow their
+    // removal.
+    std::shared_ptr<const HeldFolder> sourceFolder;
     std::uint64_t unsettledBytes = 0;
     bool noHardLinks = false;
     int linkError = 0; // why the first hard link failed, when it did
 };
 
-CrossDeviceBatch::CrossDeviceBatch(fs::path destination, BatchSettings settings)
-    : m_destination(std::move(destination)), m_state(std::make_unique<State>()) {
+CrossDeviceBatch::CrossDeviceBatch(const HeldFolder& destination, BatchSettings settings)
+    : m_state(std::make_unique<State>()) {
     m_state->settings = settings;
+    Result<HeldFolder> held = destination.duplicate();
+    if (held)
+        m_destination = std::move(held.value());
+    else
+        m_state->holdError = held.code();
 }
 
 CrossDeviceBatch::~CrossDeviceBatch() {
     discard();
 }
 
-bool CrossDeviceBatch::crosses(const fs::path& folder, const fs::path& destination) {
-    struct statx a {};
-    struct statx b {};
-    // Where either cannot be looked at, the move itself finds out and says why.
-    if (::statx(AT_FDCWD, folder.c_str(), 0, STATX_MNT_ID, &a) != 0 ||
-        ::statx(AT_FDCWD, destination.c_str(), 0, STATX_MNT_ID, &b) != 0)
-        return false;
-    if (a.stx_dev_major != b.stx_dev_major || a.stx_dev_minor != b.stx_dev_minor)
-        return true;
+bool CrossDeviceBatch::crosses(const HeldFolder& folder, const HeldFolder& destination) {
+    const FolderId& a = folder.id();
+    const FolderId& b = destination.id();
     // A rename between two mounts of one file system fails as between two file systems.
-    return (a.stx_mask & b.stx_mask & STATX_MNT_ID) != 0 && a.stx_mnt_id != b.stx_mnt_id;
+    return a.device != b.device || (a.mount != 0 && b.mount != 0 && a.mount != b.mount);
 }
 
 bool CrossDeviceBatch::empty() const {
@@ -109,26 +112,34 @@ bool CrossDeviceBatch::full() const {
     return m_state->copies.size() >= m_state->settings.count || m_state->bytes >= m_state->settings.bytes;
 }
 
-Status CrossDeviceBatch::add(const fs::path& source) {
+Status CrossDeviceBatch::add(const HeldFolder& folder, const std::string& name) {
     State& state = *m_state;
+    const fs::path source = folder.pathOf(name);
     if (!state.folder.valid()) {
-        state.folder = UniqueFd(::open(m_destination.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        state.folder = UniqueFd(m_destination.valid()
+                                    ? ::openat(m_destination.fd(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC)
+                                    : -1);
         if (!state.folder.valid())
-            return errorFromErrno(kMoveText, source, errno);
+            return errorFromErrno(kMoveText, source, m_destination.valid() ? errno : state.holdError);
         state.flush = flushFor(state.folder.get(), state.settings.flush);
     }
     // A source that can never leave its folder is not copied: the run stops at it, before the copies
     // of later folders it would otherwise make while its batch waits.
-    if (std::string folder = folderOf(source.native()); folder != state.removableFolder) {
-        if (::faccessat(AT_FDCWD, folder.c_str(), W_OK | X_OK, AT_EACCESS) != 0)
+    if (!state.sourceFolder || !state.sourceFolder->id().sameAs(folder.id())) {
+        if (::faccessat(folder.fd(), ".", W_OK | X_OK, AT_EACCESS) != 0)
             return errorFromErrno(kMoveText, source, errno);
-        state.removableFolder = std::move(folder);
+        Result<HeldFolder> held = folder.duplicate();
+        if (!held)
+            return errorFromErrno(kMoveText, source, held.code());
+        state.sourceFolder = std::make_shared<const HeldFolder>(std::move(held.value()));
     }
     BatchCopy copy;
+    copy.sourceFolder = state.sourceFolder;
+    copy.sourceName = name;
     copy.source = source.native();
-    if (const int error = makeCopy(copy, m_destination.native())) {
-        unlinkUnlessGone(copy.part);
-        unlinkUnlessGone(copy.record);
+    if (const int error = makeCopy(copy, m_destination)) {
+        unlinkUnlessGone(m_destination.fd(), copy.part);
+        unlinkUnlessGone(m_destination.fd(), copy.record);
         return errorFromErrno(kMoveText, source, error);
     }
     const auto size = static_cast<std::uint64_t>(copy.before.st_size);
@@ -161,8 +172,24 @@ Status CrossDeviceBatch::commit(CopyNaming& naming) {
         if (!copy.final.empty() && !copy.named)
             naming.copyWithdrawn(copy.source);
     }
+    const bool anyNamed = std::any_of(m_state->copies.begin(), m_state->copies.end(),
+                                      [](const BatchCopy& c) { return c.named; });
+    if (Status recorded = anyNamed ? naming.recordsOnDisk() : Status(); !recorded) {
+        keepRecordsOfNamed();
+        return status && completed ? recorded : (status ? completed : status);
+    }
     discard();
     return status ? completed : status;
+}
+
+// The hidden files of each named copy stay for the next start, which finds its move whole and
+// records it; the rest goes as usual.
+void CrossDeviceBatch::keepRecordsOfNamed() {
+    State& state = *m_state;
+    state.copies.erase(std::remove_if(state.copies.begin(), state.copies.end(),
+                                      [](const BatchCopy& copy) { return copy.named; }),
+                       state.copies.end());
+    discard();
 }
 
 void CrossDeviceBatch::discard() {
@@ -172,8 +199,8 @@ void CrossDeviceBatch::discard() {
     for (BatchCopy& copy : state.copies) {
         copy.partFd.close();
         copy.recordFd.close();
-        unlinkUnlessGone(copy.part);
-        unlinkUnlessGone(copy.record);
+        unlinkUnlessGone(m_destination.fd(), copy.part);
+        unlinkUnlessGone(m_destination.fd(), copy.record);
     }
     state.copies.clear();
     state.bytes = 0;
@@ -197,7 +224,7 @@ Status CrossDeviceBatch::flushCopies(std::size_t first, std::size_t end, bool pa
             return errorFromErrno(kMoveText, copy.source, errno);
     }
     if (wholeError != 0)
-        return errorFromErrno(kMoveText, m_destination, wholeError);
+        return errorFromErrno(kMoveText, m_destination.path(), wholeError);
     return {};
 }
 
@@ -212,11 +239,12 @@ Status CrossDeviceBatch::nameCopies(CopyNaming& naming) {
             return paced;
         BatchCopy& copy = copies[i];
         for (bool taken = false;; taken = true) {
-            auto final = naming.finalPathFor(copy.source, taken);
+            auto final = naming.finalPathFor(copy.source, identityCopied(copy), taken);
             if (!final)
                 return final.error();
             copy.final = final.value().native();
-            if (::link(copy.part.c_str(), copy.final.c_str()) == 0)
+            const int folder = m_destination.fd();
+            if (::linkat(folder, copy.part.c_str(), folder, ownName(copy.final).c_str(), 0) == 0)
                 break;
             const int error = errno;
             if (error == EEXIST)
@@ -246,7 +274,7 @@ Status CrossDeviceBatch::renameCopiesFrom(std::size_t first, CopyNaming& naming,
             break;
         if (chosen = naming.keepPace(); !chosen)
             break;
-        if (chosen = chooseFreeName(copies[end], naming, decided); !chosen)
+        if (chosen = chooseFreeName(copies[end], m_destination, naming, decided); !chosen)
             break;
     }
     if (end == first)
@@ -254,7 +282,7 @@ Status CrossDeviceBatch::renameCopiesFrom(std::size_t first, CopyNaming& naming,
     if (Status flushed = flushCopies(first, end, false); !flushed)
         return flushed;
     for (std::size_t i = first; i < end; ++i) {
-        if (Status renamed = renameIntoPlace(copies[i], naming, m_state->linkError); !renamed)
+        if (Status renamed = renameIntoPlace(copies[i], m_destination, naming, m_state->linkError); !renamed)
             return renamed;
     }
     return chosen;
@@ -266,36 +294,37 @@ Status CrossDeviceBatch::completeNamed(CopyNaming& naming) {
     std::vector<BatchCopy>& copies = m_state->copies;
     if (std::none_of(copies.begin(), copies.end(), [](const BatchCopy& copy) { return copy.named; }))
         return {};
-    if (const int error = syncFolder(m_destination.native())) {
+    if (Status synced = m_destination.flush(); !synced) {
         // Not known to be on the disk: the copies go and their sources stay.
         for (BatchCopy& copy : copies) {
             if (copy.named)
-                unlinkUnlessGone(copy.final);
+                unlinkUnlessGone(m_destination.fd(), ownName(copy.final));
             copy.named = false;
         }
-        return errorFromErrno(kMoveText, m_destination, error);
+        return errorFromErrno(kMoveText, m_destination.path(), synced.code());
     }
     Status status;
-    std::set<std::string> sourceFolders;
+    std::vector<const HeldFolder*> sourceFolders;
     for (BatchCopy& copy : copies) {
         if (!copy.named)
             continue;
         if (const int error = removeSource(copy)) {
-            unlinkUnlessGone(copy.final); // the source stays: the file must not exist twice
+            unlinkUnlessGone(m_destination.fd(),
+                             ownName(copy.final)); // the source stays: the file must not exist twice
             copy.named = false;
             if (status)
                 status = sourceError(copy, error);
             continue;
         }
-        sourceFolders.insert(folderOf(copy.source));
+        if (sourceFolders.empty() || sourceFolders.back() != copy.sourceFolder.get())
+            sourceFolders.push_back(copy.sourceFolder.get());
     }
-    for (const std::string& folder : sourceFolders) {
+    for (const HeldFolder* folder : sourceFolders) {
         // Each wait may be long on a slow disk: the caller's journal keeps its pace in between.
         if (Status paced = naming.keepPace(); !paced && status)
             status = paced;
-        const int error = syncFolder(folder);
-        if (error != 0 && status)
-            status = errorFromErrno(kMoveText, folder, error);
+        if (Status synced = folder->flush(); !synced && status)
+            status = errorFromErrno(kMoveText, folder->path(), synced.code());
     }
     return status;
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/file_identity.h"
+#include "platform/held_folder.h"
 #include "platform/result.h"
 
 #include <chrono>
@@ -7,6 +9,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <memory>
+#include <string>
 
 // Moving files to another file system at the disk's pace: a batch of copies waits for the disk once,
 // not once per file, and never removes a source before its copy is on the disk under its final name.
@@ -33,9 +36,11 @@ struct BatchSettings {
 class CopyNaming {
 public:
     virtual ~CopyNaming() = default;
-    // Where the copy of `source` goes. `taken` is true when the path given last for it is taken
+    // Where the copy of `source` (a name in the destination folder) goes; `copied` is what the
+    // source was when it was copied. `taken` is true when the path given last for it is taken
     // (nothing is ever replaced), false when a fresh path is asked for.
-    virtual Result<std::filesystem::path> finalPathFor(const std::filesystem::path& source, bool taken) = 0;
+    virtual Result<std::filesystem::path> finalPathFor(const std::filesystem::path& source,
+                                                       const FileIdentity& copied, bool taken) = 0;
     // The path given last is now the copy's: its name is used, even should the copy be removed again
     // after a later failure.
     virtual void copyNamed(const std::filesystem::path& source) = 0;
@@ -47,34 +52,41 @@ public:
     // Called between the steps of a commit, so that the caller's own periodic work goes on during
     // a long one; a failure stops the naming as a failed copy would.
     virtual Status keepPace() { return {}; }
+    // The copies named so far are on the disk in the caller's own records. Asked before the batch's
+    // hidden records go, since after that a power cut would leave no trace of a move whose source
+    // is gone; a failure keeps those records for the next start's recovery.
+    virtual Status recordsOnDisk() { return {}; }
 };
 
 // The copies of files bound for one folder on another file system. Files are added one by one
 // (copied to hidden temporary names there, the sources untouched), then committed together: made
 // durable with one wait, named in order without replacing anything, the names made durable, and
-// only then the sources removed. A kill or power loss at any instant leaves what
+// only then the sources removed. The destination and the sources' folders are held: every file is
+// reached by its name in its folder, never by a path. A kill or power loss at any instant leaves what
 // recoverInterruptedMoves finishes or undoes: every file exactly once, nothing cut short under a
 // final name. Only regular files are copied; each copy gets its source's mode plus owner write and
 // its times.
 class CrossDeviceBatch {
 public:
-    explicit CrossDeviceBatch(std::filesystem::path destination, BatchSettings settings = {});
+    // The destination is held for as long as the batch lives (a second hold of it).
+    explicit CrossDeviceBatch(const HeldFolder& destination, BatchSettings settings = {});
     ~CrossDeviceBatch(); // discards what was not committed
     CrossDeviceBatch(const CrossDeviceBatch&) = delete;
     CrossDeviceBatch& operator=(const CrossDeviceBatch&) = delete;
 
     // True when files of `folder` reach `destination` only as copies: another file system, or
     // another mount of the same one.
-    static bool crosses(const std::filesystem::path& folder, const std::filesystem::path& destination);
+    static bool crosses(const HeldFolder& folder, const HeldFolder& destination);
 
-    const std::filesystem::path& destination() const { return m_destination; }
+    const std::filesystem::path& destination() const { return m_destination.path(); }
+    const FolderId& destinationId() const { return m_destination.id(); }
     bool empty() const;
     std::size_t size() const; // copies added and not yet committed
     bool full() const;
 
-    // Copies `source` into the batch. On failure nothing of this copy is left (a copy cut short
-    // by a full disk goes) and the copies added before are kept.
-    Status add(const std::filesystem::path& source);
+    // Copies the file `name` of `folder` into the batch. On failure nothing of this copy is left (a
+    // copy cut short by a full disk goes) and the copies added before are kept.
+    Status add(const HeldFolder& folder, const std::string& name);
 
     // Puts every copy in place as described above and empties the batch. Stops at the first
     // failure, or when `naming` asks: the copies named by then are completed (their sources
@@ -93,8 +105,9 @@ private:
     Status nameCopies(CopyNaming& naming);
     Status renameCopiesFrom(std::size_t first, CopyNaming& naming, bool firstDecided);
     Status completeNamed(CopyNaming& naming);
+    void keepRecordsOfNamed();
 
-    std::filesystem::path m_destination;
+    HeldFolder m_destination;
     std::unique_ptr<State> m_state;
 };
 

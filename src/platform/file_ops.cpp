@@ -126,6 +126,15 @@ Result<std::vector<std::string>> listFiles(const fs::path& folder, std::vector<s
     return files;
 }
 
+Status forEachName(const fs::path& folder, const std::function<void(std::string_view name)>& named) {
+    return collectEntries(folder,
+                          [&named](int, const dirent& entry) {
+                              named(entry.d_name);
+                              return 0;
+                          })
+        .status();
+}
+
 namespace {
 
 // The mount an entry belongs to, which tells a bind mount of the same file system apart; nothing

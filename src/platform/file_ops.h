@@ -12,6 +12,9 @@
 // valid UTF-8 work unchanged. Every operation reports failure with the path and errno.
 namespace corvalin {
 
+class HeldFolder;
+struct FolderId;
+
 enum class EntryKind { None, File, Folder, Other };
 
 // What a name is, without following a symbolic link (a link is Other).
@@ -38,6 +41,11 @@ Result<std::vector<std::string>> listFiles(const std::filesystem::path& folder);
 // may make one look like a picture.
 Result<std::vector<std::string>> listFiles(const std::filesystem::path& folder,
                                            std::vector<std::string>& special);
+
+// Calls `named` with every name directly in `folder`, whatever its entry is (hidden ones, links,
+// folders included), in the order the file system gives them; nothing beyond the folder is read.
+Status forEachName(const std::filesystem::path& folder,
+                   const std::function<void(std::string_view name)>& named);
 
 struct SubfolderFilter {
     bool includeHidden = false;
@@ -78,6 +86,12 @@ Status setNormalAttributes(const std::filesystem::path& file);
 // write and its times.
 Status moveNoReplace(const std::filesystem::path& from, const std::filesystem::path& to);
 
+// The file `name` of `from` moved to `newName` in `to` on another file system: a batch of one copy
+// (cross_device_batch.h), every file reached by its name in its folder. EEXIST when the new name is
+// taken; on any failure the source is still there and nothing is left under the new name.
+Status moveAcross(const HeldFolder& from, const std::string& name, const HeldFolder& to,
+                  const std::string& newName);
+
 // What a failed move (moveNoReplace, a batch of copies) says it could not do.
 inline constexpr const char* kMoveText = "ファイルの移動";
 
@@ -86,16 +100,22 @@ inline constexpr const char* kMoveText = "ファイルの移動";
 // temporary files of another running instance of this program are left alone; call it before this
 // process moves anything into `folder`, not while it does.
 Status recoverInterruptedMoves(const std::filesystem::path& folder);
+Status recoverInterruptedMoves(const HeldFolder& folder);
 
 Status removeFile(const std::filesystem::path& file);
 
-// Deletes a folder with everything in it, read-only entries included. Never follows a symbolic
-// link (a link is removed, not its target) and never enters another mounted file system (fails
-// with EXDEV naming the mount point). Stops at the first failure; what is gone stays gone.
-// `folder` itself being a symbolic link fails with ENOTDIR; "/", "." and ".." with EINVAL.
-// With `listed` (read by readFolderTree), only what the listing holds is deleted: an entry that
-// arrived since stays, and so does every folder holding one (ENOTEMPTY, naming the folder).
-Status removeTree(const std::filesystem::path& folder, const FolderTree* listed = nullptr);
+// The same for a folder held.
+Result<FolderTree> readFolderTree(const HeldFolder& folder);
+
+// Deletes the subfolder `name` of `parent` with everything in it, read-only entries included. It
+// must still be the folder `expected` (ESTALE otherwise), and is opened without following a link
+// (a link fails with ENOTDIR; "." and ".." with EINVAL). Never follows a symbolic link below it (a
+// link is removed, not its target) and never enters another mounted file system (fails with EXDEV
+// naming the mount point). Stops at the first failure; what is gone stays gone. With `listed`
+// (read by readFolderTree), only what the listing holds is deleted: an entry that arrived since
+// stays, and so does every folder holding one (ENOTEMPTY, naming the folder).
+Status removeTree(const HeldFolder& parent, const std::string& name, const FolderId& expected,
+                  const FolderTree* listed = nullptr);
 
 // Creates one folder; its parent must exist. Fails with EEXIST when the name is taken.
 Status createFolder(const std::filesystem::path& folder);

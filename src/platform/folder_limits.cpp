@@ -20,9 +20,13 @@ int folderWriteRefusal(const fs::path& folder) {
     return 0;
 }
 
-std::size_t longestNameIn(const fs::path& folder) {
-    const long longest = ::pathconf(folder.c_str(), _PC_NAME_MAX);
-    return longest > 0 ? static_cast<std::size_t>(longest) : NAME_MAX;
+int folderWriteRefusal(int folderFd) {
+    struct statvfs info {};
+    if (::fstatvfs(folderFd, &info) == 0 && (info.f_flag & ST_RDONLY))
+        return EROFS;
+    if (::faccessat(folderFd, ".", W_OK | X_OK, AT_EACCESS) != 0)
+        return errno;
+    return 0;
 }
 
 std::optional<std::uint64_t> roomIn(const fs::path& folder) {

@@ -13,9 +13,8 @@ namespace corvalin {
 // system, EACCES (or what the system says) without write and search permission, 0 when it may.
 // Root passes every permission test, as the disk lets it.
 int folderWriteRefusal(const std::filesystem::path& folder);
-
-// The longest name, in bytes, the file system of `folder` takes (255 where it does not say).
-std::size_t longestNameIn(const std::filesystem::path& folder);
+// The same for a folder open as `folderFd`.
+int folderWriteRefusal(int folderFd);
 
 // The bytes this user may still write on the file system of `folder`; nothing when unknown.
 std::optional<std::uint64_t> roomIn(const std::filesystem::path& folder);

@@ -1,9 +1,12 @@
 #include "platform/held_folder.h"
 
+#include "platform/absent_name.h"
+
 #include "platform/paths.h"
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <dirent.h>
 #include <fcntl.h>
 #include <stdio.h> // renameat2
@@ -96,19 +99,21 @@ Result<HeldFolder> HeldFolder::open(const fs::path& path) {
     return adopt(std::move(fd), shown);
 }
 
-Result<HeldFolder> HeldFolder::child(const std::string& name) const {
+Result<HeldFolder> HeldFolder::childOnAnyMount(const std::string& name) const {
     const fs::path path = pathOf(name);
     if (!isPlainName(name))
         return errorFromErrno(kReadFolderText, path, EINVAL);
     UniqueFd fd = openFolderAt(m_fd.get(), name.c_str(), O_NOFOLLOW);
     if (!fd.valid())
         return errorFromErrno(kReadFolderText, path, errno);
-    Result<HeldFolder> opened = adopt(std::move(fd), path);
-    if (!opened)
-        return opened;
+    return adopt(std::move(fd), path);
+}
+
+Result<HeldFolder> HeldFolder::child(const std::string& name) const {
+    Result<HeldFolder> opened = childOnAnyMount(name);
     // The top of another mount (a bind mount of this file system too) is not entered.
-    if (!onSameMount(opened.value().id(), m_id))
-        return errorFromErrno(kReadFolderText, path, EXDEV);
+    if (opened && !onSameMount(opened.value().id(), m_id))
+        return errorFromErrno(kReadFolderText, opened.value().path(), EXDEV);
     return opened;
 }
 
@@ -185,16 +190,27 @@ Result<std::vector<HeldFolder::Listed>> HeldFolder::list() const {
 }
 
 Result<std::vector<std::string>> HeldFolder::files() const {
+    std::vector<std::string> special;
+    return files(special);
+}
+
+Result<std::vector<std::string>> HeldFolder::files(std::vector<std::string>& special) const {
+    special.clear();
     auto listed = list();
     if (!listed)
         return listed.error();
     std::vector<std::string> names;
     for (Listed& entry : listed.value()) {
-        if (entry.kind == HeldEntry::Kind::File && entry.name.front() != '.')
+        if (entry.name.front() == '.')
+            continue;
+        if (entry.kind == HeldEntry::Kind::File)
             names.push_back(std::move(entry.name));
+        else if (entry.kind == HeldEntry::Kind::Other)
+            special.push_back(std::move(entry.name));
     }
     // std::string compares as unsigned bytes, so this is the plain byte order.
     std::sort(names.begin(), names.end());
+    std::sort(special.begin(), special.end());
     return names;
 }
 
@@ -224,7 +240,8 @@ Result<HeldEntry> HeldFolder::lookup(const std::string& name) const {
         return errorFromErrno(kLookText, pathOf(name), EINVAL);
     struct stat st {};
     if (::fstatat(m_fd.get(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT) != 0) {
-        if (errno == ENOENT)
+        // A name the disk cannot hold (EILSEQ on exFAT, ENAMETOOLONG) is a name nothing has.
+        if (lookupMeansAbsent(errno))
             return HeldEntry{};
         return errorFromErrno(kLookText, pathOf(name), errno);
     }
@@ -304,6 +321,75 @@ Status HeldFolder::enter() const {
     if (::fchdir(m_fd.get()) != 0)
         return errorFromErrno("作業フォルダの変更", m_path, errno);
     return {};
+}
+
+Result<UniqueFd> HeldFolder::openForReading(const std::string& name) const {
+    if (!isPlainName(name))
+        return errorFromErrno("ファイルの読み取り", pathOf(name), EINVAL);
+    UniqueFd fd(
+        ::openat(m_fd.get(), name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    if (!fd.valid())
+        return errorFromErrno("ファイルの読み取り", pathOf(name), errno);
+    return fd;
+}
+
+Result<UniqueFd> HeldFolder::createFile(const std::string& name, unsigned mode) const {
+    if (!isPlainName(name))
+        return errorFromErrno("ファイルの作成", pathOf(name), EINVAL);
+    UniqueFd fd(
+        ::openat(m_fd.get(), name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode));
+    if (!fd.valid())
+        return errorFromErrno("ファイルの作成", pathOf(name), errno);
+    return fd;
+}
+
+Status HeldFolder::flush() const {
+    int error = ::fsync(m_fd.get()) == 0 ? 0 : errno;
+    if (error == EBADF) { // a path descriptor: flushed through an opening for reading
+        UniqueFd readable(::openat(m_fd.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        error = !readable.valid() ? errno : ::fsync(readable.get()) == 0 ? 0 : errno;
+    }
+    if (error != 0 && error != EINVAL && error != EROFS)
+        return errorFromErrno("フォルダの書き込み", m_path, error);
+    return {};
+}
+
+namespace {
+
+// Without /proc (a changed root, a sandbox): the path given, resolved, and taken only while it still
+// names this very folder.
+Result<fs::path> resolvedByPath(const fs::path& given, const struct stat& held) {
+    char* resolved = ::realpath(given.c_str(), nullptr);
+    if (!resolved)
+        return errorFromErrno(kReadFolderText, given, errno);
+    const fs::path path(resolved);
+    std::free(resolved);
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0)
+        return errorFromErrno(kReadFolderText, given, errno);
+    if (st.st_dev != held.st_dev || st.st_ino != held.st_ino)
+        return errorFromErrno(kReadFolderText, given, ESTALE);
+    return path;
+}
+
+} // namespace
+
+Result<fs::path> HeldFolder::resolvedPath() const {
+    // A folder removed meanwhile has no place to name any more.
+    struct stat st {};
+    if (::fstat(m_fd.get(), &st) != 0)
+        return errorFromErrno(kReadFolderText, m_path, errno);
+    if (st.st_nlink == 0)
+        return errorFromErrno(kReadFolderText, m_path, ENOENT);
+    const std::string link = "/proc/self/fd/" + std::to_string(m_fd.get());
+    std::string buffer(4096, '\0');
+    const ssize_t length = ::readlink(link.c_str(), buffer.data(), buffer.size());
+    if (length < 0 && errno == ENOENT)
+        return resolvedByPath(m_path, st);
+    if (length < 0 || std::size_t(length) == buffer.size() || buffer.front() != '/')
+        return errorFromErrno(kReadFolderText, m_path, length < 0 ? errno : ENAMETOOLONG);
+    buffer.resize(std::size_t(length));
+    return fs::path(buffer);
 }
 
 } // namespace corvalin

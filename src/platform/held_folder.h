@@ -46,6 +46,9 @@ public:
     // it was seen before (ESTALE when another folder took its name).
     Result<HeldFolder> child(const std::string& name) const;
     Result<HeldFolder> child(const std::string& name, const FolderId& expected) const;
+    // The same, also where another file system is mounted on it: a folder of the program's own
+    // (the history folder), which may lie on a disk of its own.
+    Result<HeldFolder> childOnAnyMount(const std::string& name) const;
 
     // The folder `path` names at or below this one, opened one component at a time with child():
     // no link is followed on the way, and a path with an empty, "." or ".." component, or one that
@@ -71,6 +74,9 @@ public:
     Result<std::vector<Listed>> list() const;
     // The regular files that are not hidden, sorted by their bytes: what a file list shows.
     Result<std::vector<std::string>> files() const;
+    // The same, and into `special` the entries that are neither files, folders nor links (FIFOs,
+    // sockets, devices), hidden ones left out, sorted the same way.
+    Result<std::vector<std::string>> files(std::vector<std::string>& special) const;
 
     // The real subfolders, hidden ones too, that lie on this folder's own mount (no mount point,
     // no bind mount), sorted by their bytes.
@@ -95,6 +101,17 @@ public:
     Status makeFolder(const std::string& name, unsigned mode = 0777) const;
     // Makes this folder the process's working folder.
     Status enter() const;
+
+    // A file of this folder opened for reading, never through a link (ELOOP) and never waiting on a
+    // FIFO that took its name; the caller checks what it opened.
+    Result<UniqueFd> openForReading(const std::string& name) const;
+    // A new file created for writing, never replacing anything nor following a link: EEXIST when
+    // the name is taken.
+    Result<UniqueFd> createFile(const std::string& name, unsigned mode = 0600) const;
+    // The folder's entries on the disk (a file system that cannot flush a folder counts as done).
+    Status flush() const;
+    // Where the folder lies now, every link resolved, as the kernel names the held descriptor.
+    Result<std::filesystem::path> resolvedPath() const;
 
 private:
     HeldFolder(UniqueFd fd, std::filesystem::path path, FolderId id)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/file_identity.h"
+#include "platform/held_folder.h"
 #include "platform/result.h"
 
 #include <filesystem>
@@ -19,16 +20,19 @@ struct InterruptedMove {
     bool finishes = false;
     std::filesystem::path final;  // the copy's own name, when it finishes (empty if not found)
     FileIdentity copyIdentity;    // the copy under its own name, when it finishes
+    FileIdentity sourceIdentity;  // the source found holding the copy's bytes, when it finishes
     std::filesystem::path record; // the hidden files
     std::filesystem::path part;
 };
 
 // The interrupted moves into `folder`, by the names of their hidden files; those of another
-// running instance of this program are left out.
-Result<std::vector<InterruptedMove>> findInterruptedMoves(const std::filesystem::path& folder);
+// running instance of this program are left out. Each source is reached by its name in its folder,
+// that folder opened by the path its record gives.
+Result<std::vector<InterruptedMove>> findInterruptedMoves(const HeldFolder& folder);
 
-// Finishes or undoes one of them, as `finishes()` says, and removes its hidden files. Nothing is
+// Finishes or undoes one of them, as `finishes()` says, and removes its hidden files from `folder`.
+// A source goes only while it is still the file that was found holding the copy's bytes. Nothing is
 // flushed: the caller waits for the folders once for all of them.
-Status settleInterruptedMove(const InterruptedMove& move);
+Status settleInterruptedMove(const HeldFolder& folder, const InterruptedMove& move);
 
 } // namespace corvalin

@@ -63,6 +63,10 @@ fs::path historyFolder(const fs::path& programFolder, const fs::path& settingsFo
     return joinPath(baseFolder("XDG_STATE_HOME", ".local/state"), "Corvalin/history");
 }
 
+fs::path thumbnailCacheFolder() {
+    return joinPath(baseFolder("XDG_CACHE_HOME", ".cache"), "thumbnails");
+}
+
 fs::path homeFolder() {
     if (const char* home = std::getenv("HOME"); home && home[0] != '\0')
         return home;

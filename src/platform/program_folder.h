@@ -25,6 +25,10 @@ std::filesystem::path settingsFolder(const std::filesystem::path& programFolder)
 std::filesystem::path historyFolder(const std::filesystem::path& programFolder,
                                     const std::filesystem::path& settingsFolder);
 
+// The desktop's shared thumbnail cache: $XDG_CACHE_HOME/thumbnails, or ~/.cache/thumbnails. Not
+// created here.
+std::filesystem::path thumbnailCacheFolder();
+
 // The user's home folder ($HOME, else the password database).
 std::filesystem::path homeFolder();
 

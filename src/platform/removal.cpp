@@ -32,22 +32,35 @@ bool liesInOrBelow(const std::string& path, const std::string& folder) {
 // A folder goes as a whole only when it is a real folder with nothing else mounted inside it: a
 // mount point moved along would be emptied with the trash one day, and a deletion would stop at it
 // halfway through.
-Status checkWholeFolder(const fs::path& folder) {
-    struct stat st {};
-    if (::lstat(withoutTrailingSlash(folder).c_str(), &st) != 0)
-        return errorFromErrno(kFolderRemoveText, folder, errno);
-    if (!S_ISDIR(st.st_mode))
-        return errorFromErrno(kFolderRemoveText, folder, ENOTDIR);
-    char* resolved = ::realpath(folder.c_str(), nullptr);
+Status checkWholeFolder(const HeldFolder& folder) {
+    const Result<fs::path> resolved = folder.resolvedPath();
     if (!resolved)
-        return errorFromErrno(kFolderRemoveText, folder, errno);
-    const std::string canonical = resolved;
-    std::free(resolved);
+        return errorFromErrno(kFolderRemoveText, folder.path(), resolved.code());
     for (const fs::path& mountPoint : listMountPoints()) {
-        if (liesInOrBelow(mountPoint.native(), canonical))
+        if (liesInOrBelow(mountPoint.native(), resolved.value().native()))
             return errorFromErrno(kFolderRemoveText, mountPoint, EXDEV);
     }
     return {};
+}
+
+// The subfolder, opened below its parent without following a link: a link is no folder to remove.
+Result<HeldFolder> folderToRemove(const HeldFolder& parent, const std::string& name,
+                                  const FolderId* expected) {
+    Result<HeldFolder> folder = expected ? parent.child(name, *expected) : parent.child(name);
+    if (!folder && folder.code() == ELOOP)
+        return errorFromErrno(kFolderRemoveText, parent.pathOf(name), ENOTDIR);
+    if (!folder)
+        return errorFromErrno(kFolderRemoveText, parent.pathOf(name), folder.code());
+    return folder;
+}
+
+// The parent of an item named by its path, opened by that path, and the item's own name.
+Result<HeldFolder> parentOf(const fs::path& item, std::string& name) {
+    const fs::path path = withoutTrailingSlash(item);
+    name = ownName(path);
+    if (!isPlainName(name))
+        return errorFromErrno(kFolderRemoveText, item, EINVAL);
+    return HeldFolder::open(folderOf(path.native()));
 }
 
 } // namespace
@@ -83,65 +96,105 @@ Status Removal::checkUsable(const fs::path& source) const {
     return error;
 }
 
-Result<std::optional<TrashPlace>> Removal::removeFile(const fs::path& file) const {
-    if (Status normal = setNormalAttributes(file); !normal)
-        return normal.error();
+Result<std::optional<TrashPlace>> Removal::removeFile(const HeldFolder& folder,
+                                                      const std::string& name) const {
+    const Result<HeldEntry> entry = folder.lookup(name);
+    if (!entry)
+        return entry.error();
+    if (entry.value().kind == HeldEntry::Kind::None)
+        return errorFromErrno("ファイルの削除", folder.pathOf(name), ENOENT);
+    RemovalStep step{folder.pathOf(name), false, std::nullopt, 0, entry.value().identity};
+    // A link has no mode of its own; a file without the owner's write permission gets it.
+    if (entry.value().kind != HeldEntry::Kind::Link && !(entry.value().mode & S_IWUSR)) {
+        if (Status normal = folder.setMode(name, (entry.value().mode & 07777) | S_IWUSR); !normal)
+            return normal.error();
+    }
     if (!m_permanent)
-        return toTrash(file, false);
-    RemovalStep step{file, false};
+        return toTrash(folder, name, std::move(step));
     if (Status allowed = announce(step); !allowed)
         return allowed.error();
-    if (Status removed = corvalin::removeFile(file); !removed)
+    if (Status removed = folder.removeFile(name); !removed)
         return removed.error();
     return std::optional<TrashPlace>();
 }
 
-Result<std::optional<TrashPlace>> Removal::removeFolder(const fs::path& folder) const {
-    return removeWhole(folder, nullptr);
+Result<std::optional<TrashPlace>> Removal::removeFile(const fs::path& file) const {
+    std::string name;
+    const Result<HeldFolder> folder = parentOf(file, name);
+    if (!folder)
+        return folder.error();
+    return removeFile(folder.value(), name);
 }
 
-Result<bool> Removal::removeFolderUnless(const fs::path& folder, const NameTest& keep) const {
-    Result<FolderTree> tree = readFolderTree(folder);
+Result<std::optional<TrashPlace>> Removal::removeFolder(const HeldFolder& parent, const std::string& name,
+                                                        const FolderId* expected) const {
+    const Result<HeldFolder> folder = folderToRemove(parent, name, expected);
+    if (!folder)
+        return folder.error();
+    return removeWhole(parent, name, folder.value(), nullptr);
+}
+
+Result<std::optional<TrashPlace>> Removal::removeFolder(const fs::path& folder) const {
+    std::string name;
+    const Result<HeldFolder> parent = parentOf(folder, name);
+    if (!parent)
+        return errorFromErrno(kFolderRemoveText, folder, parent.code());
+    return removeFolder(parent.value(), name);
+}
+
+Result<bool> Removal::removeFolderUnless(const HeldFolder& parent, const std::string& name,
+                                         const NameTest& keep, const FolderId* expected) const {
+    const Result<HeldFolder> folder = folderToRemove(parent, name, expected);
+    if (!folder)
+        return folder.error();
+    Result<FolderTree> tree = readFolderTree(folder.value());
     if (!tree)
         return tree.error();
     if (anyName(tree.value(), keep))
         return false;
-    if (auto removed = removeWhole(folder, &tree.value()); !removed)
+    if (auto removed = removeWhole(parent, name, folder.value(), &tree.value()); !removed)
         return removed.error();
     return true;
 }
 
-Result<std::optional<TrashPlace>> Removal::removeWhole(const fs::path& folder,
+Result<std::optional<TrashPlace>> Removal::removeWhole(const HeldFolder& parent, const std::string& name,
+                                                       const HeldFolder& folder,
                                                        const FolderTree* listed) const {
     if (Status whole = checkWholeFolder(folder); !whole)
         return whole.error();
+    const Result<HeldEntry> entry = parent.lookup(name);
+    if (!entry)
+        return entry.error();
+    RemovalStep step{folder.path(), true, std::nullopt, 0, entry.value().identity};
     if (!m_permanent)
-        return toTrash(folder, true);
-    RemovalStep step{folder, true};
+        return toTrash(parent, name, std::move(step));
     if (Status allowed = announce(step); !allowed)
         return allowed.error();
-    if (Status removed = removeTree(folder, listed); !removed)
+    if (Status removed = removeTree(parent, name, folder.id(), listed); !removed)
         return removed.error();
     return std::optional<TrashPlace>();
 }
 
-Result<std::optional<TrashPlace>> Removal::toTrash(const fs::path& item, bool folder) const {
-    Result<TrashPlace> place = m_trashes->reserve(item);
+// A place reserved in the trash, the step announced (recorded), then the item either waits for the
+// next flush or goes in now.
+Result<std::optional<TrashPlace>> Removal::toTrash(const HeldFolder& folder, const std::string& name,
+                                                   RemovalStep step) const {
+    Result<TrashPlace> place = m_trashes->reserve(folder, name);
     if (!place)
         return place.error();
-    RemovalStep step{item, folder, place.value()};
+    step.place = place.value();
     if (Status allowed = announce(step); !allowed) {
-        (void)releaseTrashPlace(place.value());
+        (void)m_trashes->release(place.value());
         return allowed.error();
     }
     if (m_waiting) {
-        if (Status added = m_waiting->add({place.value(), folder, step.record}); !added) {
-            (void)releaseTrashPlace(place.value());
+        if (Status added = m_waiting->add({place.value(), step.folder, step.record}, folder, name); !added) {
+            (void)m_trashes->release(place.value());
             return added.error();
         }
         return std::optional<TrashPlace>(place.value());
     }
-    if (Status moved = m_trashes->moveInto(place.value()); !moved)
+    if (Status moved = m_trashes->moveInto(folder, name, place.value()); !moved)
         return moved.error();
     return std::optional<TrashPlace>(place.value());
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/file_ops.h"
+#include "platform/held_folder.h"
 #include "platform/result.h"
 #include "platform/trash.h"
 
@@ -18,7 +19,8 @@ struct RemovalStep {
     std::filesystem::path item;
     bool folder = false;
     std::optional<TrashPlace> place = {};
-    std::size_t record = 0; // set by a hook that records the step: the journal's line for it
+    std::size_t record = 0;     // set by a hook that records the step: the journal's line for it
+    FileIdentity identity = {}; // the item as its folder showed it, for the record
 };
 
 class TrashQueue;
@@ -46,25 +48,34 @@ public:
     // check when deleting for good. The error also tells the user about the permanent option.
     Status checkUsable(const std::filesystem::path& source) const;
 
-    // A file, after giving its owner write permission. The place in the trash (the item still
-    // waits for it when this removal waits), or nothing when deleted for good.
+    // The entry `name` of `folder` (never a link followed), a file after giving its owner write
+    // permission. The place in the trash (the item still waits for it when this removal waits), or
+    // nothing when deleted for good. ENOENT when nothing has the name any more.
+    Result<std::optional<TrashPlace>> removeFile(const HeldFolder& folder, const std::string& name) const;
+    // The same for a file named by its path, its folder opened by that path.
     Result<std::optional<TrashPlace>> removeFile(const std::filesystem::path& file) const;
 
-    // A folder with everything in it: to the trash in one rename, or deleted tree and all. A
-    // symbolic link is refused (ENOTDIR), and so is a folder with another file system mounted below
-    // it (EXDEV naming the mount point), before anything goes: neither would go in one piece.
+    // The subfolder `name` of `parent` with everything in it: to the trash in one rename, or deleted
+    // tree and all. A symbolic link is refused (ENOTDIR), and so is a folder with another file system
+    // mounted below it (EXDEV naming the mount point), before anything goes: neither would go in
+    // one piece. With `expected`, only that very folder goes (ESTALE when another took its name).
+    Result<std::optional<TrashPlace>> removeFolder(const HeldFolder& parent, const std::string& name,
+                                                   const FolderId* expected = nullptr) const;
+    // The same for a folder named by its path, its parent opened by that path.
     Result<std::optional<TrashPlace>> removeFolder(const std::filesystem::path& folder) const;
 
-    // The same, unless an entry below the folder that is no folder has a name `keep` accepts: then
-    // nothing goes, and the answer is false. The folder is read once, before anything goes, and a
-    // deletion for good removes only what that reading saw: an entry that arrived since stays, and
-    // with it the folder holding it (ENOTEMPTY).
-    Result<bool> removeFolderUnless(const std::filesystem::path& folder, const NameTest& keep) const;
+    // removeFolder, unless an entry below the folder that is no folder has a name `keep` accepts:
+    // then nothing goes, and the answer is false. The folder is read once, before anything goes,
+    // and a deletion for good removes only what that reading saw: an entry that arrived since
+    // stays, and with it the folder holding it (ENOTEMPTY).
+    Result<bool> removeFolderUnless(const HeldFolder& parent, const std::string& name, const NameTest& keep,
+                                    const FolderId* expected = nullptr) const;
 
 private:
-    Result<std::optional<TrashPlace>> removeWhole(const std::filesystem::path& folder,
-                                                  const FolderTree* listed) const;
-    Result<std::optional<TrashPlace>> toTrash(const std::filesystem::path& item, bool folder) const;
+    Result<std::optional<TrashPlace>> removeWhole(const HeldFolder& parent, const std::string& name,
+                                                  const HeldFolder& folder, const FolderTree* listed) const;
+    Result<std::optional<TrashPlace>> toTrash(const HeldFolder& folder, const std::string& name,
+                                              RemovalStep step) const;
     Status announce(RemovalStep& step) const;
 
     bool m_permanent;

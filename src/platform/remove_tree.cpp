@@ -4,6 +4,7 @@
 // never what it points to.
 #include "platform/file_ops.h"
 
+#include "platform/held_folder.h"
 #include "platform/paths.h"
 #include "platform/posix_io.h"
 
@@ -143,15 +144,15 @@ int clearFolder(int folderFd, const std::string& path, TreeWalk& walk, int depth
     return 0;
 }
 
-// Opens the top folder itself, refusing a symbolic link, and notes its file system.
-int openTop(int parentFd, const std::string& name, UniqueFd& fd, TreeWalk& walk, bool giveRights) {
+// Opens the top folder itself for reading, refusing a symbolic link, and notes its file system.
+int openTop(int parentFd, const std::string& name, UniqueFd& fd, TreeWalk& walk) {
     struct stat st {};
     if (::fstatat(parentFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
         return errno;
     if (!S_ISDIR(st.st_mode))
         return ENOTDIR; // a link to a folder included: its target is not ours to delete
     walk.device = st.st_dev;
-    if (const int error = openFolder(parentFd, name, walk, fd, giveRights))
+    if (const int error = openFolder(parentFd, name, walk, fd, false))
         return error == ELOOP ? ENOTDIR : error;
     walk.mountId = mountIdOf(fd.get());
     return 0;
@@ -195,14 +196,14 @@ int readTree(int folderFd, const std::string& path, TreeWalk& walk, int depth, F
 }
 
 // The parent folder of `folder` opened, and the folder itself as the walk's top.
-int openTopOf(const std::string& path, UniqueFd& parentFd, UniqueFd& fd, TreeWalk& walk, bool giveRights) {
+int openTopOf(const std::string& path, UniqueFd& parentFd, UniqueFd& fd, TreeWalk& walk) {
     const std::string name = ownName(path);
     if (path.empty() || name == "/" || name == "." || name == "..")
         return EINVAL;
     parentFd = UniqueFd(::open(folderOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (!parentFd.valid())
         return errno;
-    return openTop(parentFd.get(), name, fd, walk, giveRights);
+    return openTop(parentFd.get(), name, fd, walk);
 }
 
 } // namespace
@@ -213,7 +214,7 @@ Result<FolderTree> readFolderTree(const fs::path& folder) {
     UniqueFd parentFd;
     UniqueFd fd;
     TreeWalk walk;
-    if (const int error = openTopOf(path, parentFd, fd, walk, false))
+    if (const int error = openTopOf(path, parentFd, fd, walk))
         return errorFromErrno(operation, folder, error);
     FolderTree tree;
     if (const int error = readTree(fd.get(), path, walk, 0, tree))
@@ -233,20 +234,41 @@ bool anyName(const FolderTree& tree, const std::function<bool(std::string_view n
     return false;
 }
 
-Status removeTree(const fs::path& folder, const FolderTree* listed) {
-    const char* const operation = "フォルダの削除";
-    // Without the trailing "/", which would make the kernel follow a link at the end.
-    const std::string path = withoutTrailingSlash(folder).native();
-    UniqueFd parentFd;
-    UniqueFd fd;
+Result<FolderTree> readFolderTree(const HeldFolder& folder) {
     TreeWalk walk;
-    if (const int error = openTopOf(path, parentFd, fd, walk, true))
-        return errorFromErrno(operation, folder, error);
-    if (const int error = clearFolder(fd.get(), path, walk, 0, listed))
+    walk.device = static_cast<dev_t>(folder.id().device);
+    walk.mountId = mountIdOf(folder.fd());
+    FolderTree tree;
+    if (const int error = readTree(folder.fd(), folder.path().native(), walk, 0, tree))
+        return errorFromErrno("フォルダの読み取り", walk.failedPath, error);
+    return tree;
+}
+
+Status removeTree(const HeldFolder& parent, const std::string& name, const FolderId& expected,
+                  const FolderTree* listed) {
+    const char* const operation = "フォルダの削除";
+    const fs::path path = parent.pathOf(name);
+    if (!isPlainName(name))
+        return errorFromErrno(operation, path, EINVAL);
+    // Another folder that took its name since it was seen is not ours to delete: told apart before
+    // any right is given.
+    const UniqueFd top(::openat(parent.fd(), name.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    struct stat st {};
+    if (!top.valid() || ::fstat(top.get(), &st) != 0)
+        return errorFromErrno(operation, path, errno == ELOOP ? ENOTDIR : errno);
+    if (st.st_dev != expected.device || st.st_ino != expected.inode)
+        return errorFromErrno(operation, path, ESTALE);
+    TreeWalk walk;
+    walk.device = st.st_dev;
+    UniqueFd fd;
+    if (const int error = openFolder(top.get(), ".", walk, fd))
+        return errorFromErrno(operation, path, error);
+    walk.mountId = mountIdOf(fd.get());
+    if (const int error = clearFolder(fd.get(), path.native(), walk, 0, listed))
         return errorFromErrno(operation, walk.failedPath, error);
     fd.close();
-    if (::unlinkat(parentFd.get(), ownName(path).c_str(), AT_REMOVEDIR) != 0)
-        return errorFromErrno(operation, folder, errno);
+    if (::unlinkat(parent.fd(), name.c_str(), AT_REMOVEDIR) != 0)
+        return errorFromErrno(operation, path, errno);
     return {};
 }
 

@@ -11,6 +11,7 @@
 #include <sys/stat.h>
 #include <system_error>
 #include <thread>
+#include <unistd.h>
 #include <vector>
 
 namespace corvalin {
@@ -41,15 +42,18 @@ FileStamp stampOf(const struct stat& info) {
             nanoseconds(info.st_ctim), nanoseconds(info.st_mtim)};
 }
 
-Result<OpenFile> openExpecting(const fs::path& file, std::uint64_t size) {
+// Relative to the held folder, never through a link, never waiting on a FIFO, a regular file only.
+Result<OpenFile> openExpecting(FileIn file, std::uint64_t size) {
+    const fs::path shown = file.folder.pathOf(file.name);
     OpenFile open;
-    open.fd = UniqueFd(::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NOCTTY | O_NONBLOCK));
-    if (!open.fd.valid())
-        return errorFromErrno(kReadText, file, errno);
+    Result<UniqueFd> opened = file.folder.openForReading(file.name);
+    if (!opened)
+        return errorFromErrno(kReadText, shown, opened.code());
+    open.fd = std::move(opened.value());
     if (::fstat(open.fd.get(), &open.before) != 0)
-        return errorFromErrno(kReadText, file, errno);
+        return errorFromErrno(kReadText, shown, errno);
     if (!S_ISREG(open.before.st_mode) || static_cast<std::uint64_t>(open.before.st_size) != size)
-        return errorFromErrno(kReadText, file, kChangedWhileRead);
+        return errorFromErrno(kReadText, shown, kChangedWhileRead);
     ::posix_fadvise(open.fd.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
     return open;
 }
@@ -64,10 +68,14 @@ Status unchanged(const OpenFile& open, const fs::path& file) {
 }
 
 // Hashes up to `limit` bytes from the start; a file that ends early changed since it was opened.
-Result<std::uint64_t> hashOf(const fs::path& file, std::uint64_t size, std::uint64_t limit) {
+// Only the whole hash checks the file once more at its end: a head that changed meanwhile only
+// makes a file match nothing, or be compared and found different, since every match is confirmed
+// by compareContents.
+Result<std::uint64_t> hashOf(FileIn file, std::uint64_t size, std::uint64_t limit) {
     Result<OpenFile> open = openExpecting(file, size);
     if (!open)
         return open.error();
+    const fs::path shown = file.folder.pathOf(file.name);
     std::array<char, kChunk> buffer;
     ContentHash hash;
     const std::uint64_t wanted = std::min(size, limit);
@@ -75,14 +83,16 @@ Result<std::uint64_t> hashOf(const fs::path& file, std::uint64_t size, std::uint
         const std::size_t piece = static_cast<std::size_t>(std::min<std::uint64_t>(kChunk, wanted - done));
         const ssize_t got = readFull(open.value().fd.get(), buffer.data(), piece);
         if (got < 0)
-            return errorFromErrno(kReadText, file, errno);
+            return errorFromErrno(kReadText, shown, errno);
         if (static_cast<std::size_t>(got) != piece)
-            return errorFromErrno(kReadText, file, kChangedWhileRead);
+            return errorFromErrno(kReadText, shown, kChangedWhileRead);
         hash.add(buffer.data(), piece);
         done += piece;
     }
-    if (Status same = unchanged(open.value(), file); !same)
-        return same.error();
+    if (wanted == size) {
+        if (Status same = unchanged(open.value(), shown); !same)
+            return same.error();
+    }
     return hash.value();
 }
 
@@ -107,40 +117,28 @@ std::uint64_t ContentHash::value() const {
     return mix(m_state, m_length);
 }
 
-// One open and one read: a head that changed meanwhile only makes a file match nothing, or be
-// compared and found different, since every match is confirmed by compareContents.
-Result<std::uint64_t> headHashOf(const fs::path& file, std::uint64_t size) {
-    UniqueFd fd(::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NOCTTY | O_NONBLOCK));
-    if (!fd.valid())
-        return errorFromErrno(kReadText, file, errno);
-    std::array<char, kHeadBytes> buffer;
-    const std::size_t wanted = static_cast<std::size_t>(std::min<std::uint64_t>(size, kHeadBytes));
-    const ssize_t got = readFull(fd.get(), buffer.data(), wanted);
-    if (got < 0)
-        return errorFromErrno(kReadText, file, errno);
-    if (static_cast<std::size_t>(got) != wanted)
-        return errorFromErrno(kReadText, file, kChangedWhileRead);
-    ContentHash hash;
-    hash.add(buffer.data(), wanted);
-    return hash.value();
+Result<std::uint64_t> headHashOf(const HeldFolder& folder, const std::string& name, std::uint64_t size) {
+    return hashOf({folder, name}, size, kHeadBytes);
 }
 
-Result<std::uint64_t> wholeHashOf(const fs::path& file, std::uint64_t size) {
-    return hashOf(file, size, size);
+Result<std::uint64_t> wholeHashOf(const HeldFolder& folder, const std::string& name, std::uint64_t size) {
+    return hashOf({folder, name}, size, size);
 }
 
-std::optional<FileStamp> currentStampOf(const fs::path& file) {
+std::optional<FileStamp> currentStampOf(const HeldFolder& folder, const std::string& name) {
     struct stat info {};
-    if (::lstat(file.c_str(), &info) != 0)
+    if (!isPlainName(name) || ::fstatat(folder.fd(), name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0)
         return std::nullopt;
     return stampOf(info);
 }
 
-Result<ContentComparison> compareContents(const fs::path& first, const fs::path& second, std::uint64_t size) {
-    Result<OpenFile> a = openExpecting(first, size);
+Result<ContentComparison> compareContents(FileIn firstFile, FileIn secondFile, std::uint64_t size) {
+    const fs::path first = firstFile.folder.pathOf(firstFile.name);
+    const fs::path second = secondFile.folder.pathOf(secondFile.name);
+    Result<OpenFile> a = openExpecting(firstFile, size);
     if (!a)
         return a.error();
-    Result<OpenFile> b = openExpecting(second, size);
+    Result<OpenFile> b = openExpecting(secondFile, size);
     if (!b)
         return b.error();
     const FileStamp stampOne = stampOf(a.value().before);
@@ -180,11 +178,18 @@ const char* const kListText = "移動先フォルダの読み取り";
 
 } // namespace
 
-Status forEachFileName(const fs::path& folder, const std::function<bool(std::string_view name)>& wanted,
+// Listed through a descriptor of its own, so that the held one's reading position is never shared
+// with another thread.
+Status forEachFileName(const HeldFolder& folder, const std::function<bool(std::string_view name)>& wanted,
                        const std::function<void(std::string_view name)>& take) {
-    DIR* dir = ::opendir(folder.c_str());
-    if (!dir)
-        return errorFromErrno(kListText, folder, errno);
+    const int fd = ::openat(folder.fd(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    DIR* dir = fd < 0 ? nullptr : ::fdopendir(fd);
+    if (!dir) {
+        const int error = errno;
+        if (fd >= 0)
+            ::close(fd);
+        return errorFromErrno(kListText, folder.path(), error);
+    }
     errno = 0;
     while (const dirent* entry = ::readdir(dir)) {
         const std::string_view name = entry->d_name;
@@ -194,20 +199,18 @@ Status forEachFileName(const fs::path& folder, const std::function<bool(std::str
     }
     const int error = errno;
     ::closedir(dir);
-    return error == 0 ? Status() : errorFromErrno(kListText, folder, error);
+    return error == 0 ? Status() : errorFromErrno(kListText, folder.path(), error);
 }
 
-Status sizesIn(const fs::path& folder, std::size_t count, unsigned threads,
+Status sizesIn(const HeldFolder& folder, std::size_t count, unsigned threads,
                const std::function<const char*(std::size_t index)>& nameAt,
                const std::function<void(std::size_t index, std::optional<std::uint64_t> size)>& sizeAt) {
-    const UniqueFd fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (!fd.valid())
-        return errorFromErrno(kListText, folder, errno);
+    // Any failure of a lookup leaves the name out, as one gone since the listing.
     const auto statRange = [&](std::size_t from, std::size_t to) {
         for (std::size_t i = from; i < to; ++i) {
             struct stat info {};
             const bool regular =
-                ::fstatat(fd.get(), nameAt(i), &info, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(info.st_mode);
+                ::fstatat(folder.fd(), nameAt(i), &info, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(info.st_mode);
             sizeAt(i, regular ? std::optional(static_cast<std::uint64_t>(info.st_size)) : std::nullopt);
         }
     };

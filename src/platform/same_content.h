@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/held_folder.h"
 #include "platform/result.h"
 
 #include <cerrno>
@@ -8,12 +9,15 @@
 #include <filesystem>
 #include <functional>
 #include <optional>
+#include <string>
 #include <string_view>
 
 // Reading files to learn whether two hold the same bytes: a short hash of the first block, a hash
 // of the whole content, and a byte-for-byte comparison that hashes both files as it reads them, so
 // that no file is read twice for one decision. The hashes only sort files apart; equal bytes are
-// always confirmed by reading both.
+// always confirmed by reading both. Every file is named by its held folder and its name there,
+// opened without following a link and never waiting on a FIFO, and read only when it is a
+// regular file: a folder swapped meanwhile cannot make a decision rest on another folder's file.
 namespace corvalin {
 
 // The bytes the first-block hash covers; a file no longer than this is covered whole by it.
@@ -35,11 +39,11 @@ private:
 // with ESTALE: what was read is no picture's content.
 inline constexpr int kChangedWhileRead = ESTALE;
 
-// The hash of the first kHeadBytes of `file`, which must be `size` bytes long.
-Result<std::uint64_t> headHashOf(const std::filesystem::path& file, std::uint64_t size);
+// The hash of the first kHeadBytes of the file `name` of `folder`, which must be `size` bytes long.
+Result<std::uint64_t> headHashOf(const HeldFolder& folder, const std::string& name, std::uint64_t size);
 
-// The hash of the whole of `file`, which must be `size` bytes long.
-Result<std::uint64_t> wholeHashOf(const std::filesystem::path& file, std::uint64_t size);
+// The hash of the whole of that file, which must be `size` bytes long.
+Result<std::uint64_t> wholeHashOf(const HeldFolder& folder, const std::string& name, std::uint64_t size);
 
 // What a file was when it was read: a later write, or another file put in its place, changes it.
 struct FileStamp {
@@ -51,8 +55,9 @@ struct FileStamp {
     bool operator==(const FileStamp&) const = default;
 };
 
-// The stamp `file` has now (a symbolic link's own); nothing when it is gone or cannot be asked.
-std::optional<FileStamp> currentStampOf(const std::filesystem::path& file);
+// The stamp the entry `name` of `folder` has now (a symbolic link's own); nothing when it is gone
+// or cannot be asked.
+std::optional<FileStamp> currentStampOf(const HeldFolder& folder, const std::string& name);
 
 struct ContentComparison {
     bool equal = false;
@@ -63,22 +68,27 @@ struct ContentComparison {
     FileStamp second;
 };
 
+// One file to compare: its folder, held, and its name there.
+struct FileIn {
+    const HeldFolder& folder;
+    const std::string& name;
+};
+
 // Compares two files of `size` bytes, stopping at the first block that differs: each is read at
-// most once. Two names of one file (a hard link) are equal without reading.
-Result<ContentComparison> compareContents(const std::filesystem::path& first,
-                                          const std::filesystem::path& second, std::uint64_t size);
+// most once. Two names of one file (a hard link) are equal without reading. A failure names the
+// file that failed by its path.
+Result<ContentComparison> compareContents(FileIn first, FileIn second, std::uint64_t size);
 
 // Calls `take` with every name directly in `folder` that `wanted` accepts and that may be a regular
 // file (hidden names are never offered), without asking the kernel anything more about it.
-Status forEachFileName(const std::filesystem::path& folder,
-                       const std::function<bool(std::string_view name)>& wanted,
+Status forEachFileName(const HeldFolder& folder, const std::function<bool(std::string_view name)>& wanted,
                        const std::function<void(std::string_view name)>& take);
 
 // Asks the sizes of `count` files directly in `folder`, named (NUL-terminated) by `nameAt`, on up
 // to `threads` threads at once: in a folder of 100,000 pictures the kernel's lookups are the whole
 // cost, and they run side by side. `sizeAt` is called once for every index, from any of the
 // threads, with the size of a regular file, or nothing for a name that is gone or no regular file.
-Status sizesIn(const std::filesystem::path& folder, std::size_t count, unsigned threads,
+Status sizesIn(const HeldFolder& folder, std::size_t count, unsigned threads,
                const std::function<const char*(std::size_t index)>& nameAt,
                const std::function<void(std::size_t index, std::optional<std::uint64_t> size)>& sizeAt);
 

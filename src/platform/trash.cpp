@@ -33,7 +33,6 @@ namespace {
 
 const char* const kTrashText = "ごみ箱への移動";
 const char* const kRestoreText = "ごみ箱からの取り出し";
-const char* const kInfoReadText = "ごみ箱の情報ファイルの読み取り";
 const char* const kInfoRemoveText = "ごみ箱の情報ファイルの削除";
 const char* const kInfoSuffix = ".trashinfo";
 // A name in "info" must still fit NAME_MAX with the suffix.
@@ -64,44 +63,51 @@ std::string trashNameFor(const std::string& name, int attempt) {
     return fittedName(name, suffix);
 }
 
-// A rename into `toFolder` (a descriptor, or AT_FDCWD with a whole path) that never replaces. A
-// folder moved to another parent rewrites its own ".." entry, so its owner needs write permission
-// on it; that is given first and taken back if the move fails. `toPath` names the same target
-// for the file systems that cannot refuse to replace in one call.
-int renameWithoutReplacing(const std::string& from, int toFolder, const std::string& toName,
-                           const std::string& toPath) {
+// A rename of the entry `from` of one open folder to `to` in another that never replaces. A folder
+// moved to another parent rewrites its own ".." entry, so its owner needs write permission on it;
+// that is given first, never through a link, and taken back if the move fails.
+int renameWithoutReplacing(int fromFolder, const std::string& from, int toFolder, const std::string& to) {
     struct stat st {};
-    if (::lstat(from.c_str(), &st) != 0)
+    if (::fstatat(fromFolder, from.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
         return errno;
     const bool folder = S_ISDIR(st.st_mode);
     const bool opened = folder && !(st.st_mode & S_IWUSR);
-    if (opened && ::chmod(from.c_str(), (st.st_mode & 07777) | S_IWUSR) != 0)
+    if (opened &&
+        ::fchmodat(fromFolder, from.c_str(), (st.st_mode & 07777) | S_IWUSR, AT_SYMLINK_NOFOLLOW) != 0)
         return errno;
     // Through syscall() so that it builds against a C library that lacks the wrapper.
     int error =
-        ::syscall(SYS_renameat2, AT_FDCWD, from.c_str(), toFolder, toName.c_str(), RENAME_NOREPLACE) == 0
+        ::syscall(SYS_renameat2, fromFolder, from.c_str(), toFolder, to.c_str(), RENAME_NOREPLACE) == 0
             ? 0
             : errno;
+    // File systems that cannot refuse to replace in one call: a link never replaces; a folder
+    // goes only where nothing has its name.
     if ((error == EINVAL || error == ENOSYS) && !folder) {
-        error = linkThenUnlink(from, toPath);
+        error = ::linkat(fromFolder, from.c_str(), toFolder, to.c_str(), 0) == 0 ? 0 : errno;
+        if (error == 0 && ::unlinkat(fromFolder, from.c_str(), 0) != 0) {
+            error = errno;
+            ::unlinkat(toFolder, to.c_str(), 0);
+        }
     } else if (error == EINVAL || error == ENOSYS) {
         struct stat taken {};
-        error = ::lstat(toPath.c_str(), &taken) == 0          ? EEXIST
-                : ::rename(from.c_str(), toPath.c_str()) == 0 ? 0
-                                                              : errno;
+        error = ::fstatat(toFolder, to.c_str(), &taken, AT_SYMLINK_NOFOLLOW) == 0 ? EEXIST
+                : ::renameat(fromFolder, from.c_str(), toFolder, to.c_str()) == 0 ? 0
+                                                                                  : errno;
     }
     if (error != 0 && opened)
-        ::chmod(from.c_str(), st.st_mode & 07777);
+        ::fchmodat(fromFolder, from.c_str(), st.st_mode & 07777, AT_SYMLINK_NOFOLLOW);
     return error;
 }
 
-// A relative Path= counts from the trash's top folder: the folder holding "Trash" or
-// ".Trash-$uid", or the one holding ".Trash" for "$topdir/.Trash/$uid".
-fs::path topFolderOfTrash(const fs::path& trash) {
-    const std::string name = ownName(trash);
-    const fs::path parent = withoutTrailingSlash(trash).parent_path();
-    const bool userFolder = !name.empty() && name.find_first_not_of("0123456789") == std::string::npos;
-    return userFolder && ownName(parent) == ".Trash" ? parent.parent_path() : parent;
+// The same between two paths, each folder opened once by its path (the trash's own items, a
+// one-off move).
+int renameWithoutReplacing(const fs::path& from, const fs::path& to) {
+    const Result<HeldFolder> fromFolder = HeldFolder::open(folderOf(from.native()));
+    const Result<HeldFolder> toFolder =
+        fromFolder ? HeldFolder::open(folderOf(to.native())) : Result<HeldFolder>(fromFolder.error());
+    if (!toFolder)
+        return toFolder.code();
+    return renameWithoutReplacing(fromFolder.value().fd(), ownName(from), toFolder.value().fd(), ownName(to));
 }
 
 // What Path= says for an item: its absolute path at home, else its path below the top folder.
@@ -131,20 +137,25 @@ bool sameFolder(int folder, const std::string& name, const FolderIdentity& expec
            FolderIdentity{st.st_dev, st.st_ino} == expected;
 }
 
-// A trash as it was prepared for one place, kept open: items go in through its descriptors, so
-// that a link swapped in for one of its folders is never followed.
+bool isFolderFound(const HeldFolder& folder, const FolderIdentity& found) {
+    return folder.id().device == found.device && folder.id().inode == found.inode;
+}
+
+// A trash as it was prepared for one place, kept open: items go in and their info files are
+// written and flushed through its descriptors, so that a link swapped in for one of its folders is
+// never followed.
 struct KeptTrash {
     Place place;
     TrashFolder trash;
     PreparedFolders found;
-    UniqueFd folder;
-    UniqueFd files;
-    UniqueFd info;
+    HeldFolder folder;
+    HeldFolder files;
+    HeldFolder info;
 
     // Still the folders that were checked, under the names they were checked as.
     bool stillInPlace() const {
         return sameFolder(AT_FDCWD, trash.folder, found.trash) &&
-               sameFolder(folder.get(), "files", found.files) && sameFolder(folder.get(), "info", found.info);
+               sameFolder(folder.fd(), "files", found.files) && sameFolder(folder.fd(), "info", found.info);
     }
 };
 
@@ -157,35 +168,37 @@ Result<std::unique_ptr<KeptTrash>> openTrash(const std::string& canonicalFolder,
     kept->trash = trash.value();
     if (Status ready = prepareTrash(kept->trash, place, kept->found); !ready)
         return ready.error();
-    const int flags = O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
-    kept->folder = UniqueFd(::open(kept->trash.folder.c_str(), flags));
-    int error = kept->folder.valid() ? 0 : errno;
-    for (auto [fd, name] : {std::pair{&kept->files, "files"}, std::pair{&kept->info, "info"}}) {
-        *fd = UniqueFd(error ? -1 : ::openat(kept->folder.get(), name, flags));
-        error = error ? error : fd->valid() ? 0 : errno;
-    }
-    // Swapped between the check and the opening: refused now, checked afresh at the next item.
-    if (error == 0 && !kept->stillInPlace())
+    // Each the very folder that was checked: one swapped meanwhile is refused now and checked
+    // afresh at the next item.
+    Result<HeldFolder> folder = HeldFolder::open(kept->trash.folder);
+    int error = !folder ? folder.code() : isFolderFound(folder.value(), kept->found.trash) ? 0 : ESTALE;
+    Result<HeldFolder> files = error ? Result<HeldFolder>(Error{}) : folder.value().childOnAnyMount("files");
+    Result<HeldFolder> info = error ? Result<HeldFolder>(Error{}) : folder.value().childOnAnyMount("info");
+    if (error == 0)
+        error = !files ? files.code() : !info ? info.code() : 0;
+    if (error == 0 &&
+        !(isFolderFound(files.value(), kept->found.files) && isFolderFound(info.value(), kept->found.info)))
         error = ESTALE;
     if (error != 0)
         return errorFromErrno(kPrepareText, kept->trash.folder, error);
+    kept->folder = std::move(folder.value());
+    kept->files = std::move(files.value());
+    kept->info = std::move(info.value());
     return kept;
 }
 
 // 0 or errno.
 int syncInfoFile(const KeptTrash& kept, const std::string& infoName) {
-    UniqueFd fd(::openat(kept.info.get(), infoName.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+    UniqueFd fd(::openat(kept.info.fd(), infoName.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
     if (!fd.valid() || ::fdatasync(fd.get()) != 0)
         return errno;
-    return syncFolder(kept.trash.folder + "/info");
+    return kept.info.flush().code();
 }
 
-// The folder items were last taken from, with its links resolved; taken again when the path
-// names another folder.
+// The folder items were last taken from, with its links resolved; found again for another folder.
 struct KnownFolder {
-    std::string path;
+    FolderId id;
     std::string canonical;
-    FolderIdentity identity;
     Place place;
 };
 
@@ -211,17 +224,15 @@ public:
     }
 
     // 0 or errno.
-    int know(const std::string& folder) {
-        Place place;
-        FolderIdentity identity;
-        if (const int error = placeOf(folder, true, place, &identity))
-            return error;
-        if (m_folder && m_folder->path == folder && m_folder->identity == identity)
+    int know(const HeldFolder& folder) {
+        if (m_folder && m_folder->id.sameAs(folder.id()))
             return 0;
-        std::string canonical;
-        if (const int error = canonicalPath(folder, canonical))
-            return error;
-        m_folder = KnownFolder{folder, canonical, identity, place};
+        const Result<fs::path> canonical = folder.resolvedPath();
+        if (!canonical)
+            return canonical.code();
+        const FolderId& id = folder.id();
+        const Place place{static_cast<dev_t>(id.device), id.mount ? std::optional(id.mount) : std::nullopt};
+        m_folder = KnownFolder{id, canonical.value().native(), place};
         return 0;
     }
     const KnownFolder& folder() const { return *m_folder; }
@@ -229,7 +240,8 @@ public:
     // The trash was found changed or gone at the rename: found and checked again where it was,
     // the item's info file made there again under the same name (which the journal may already
     // hold), and the rename tried once more.
-    Status remakeAndMove(const TrashPlace& place, const Place& where) {
+    Status remakeAndMove(const HeldFolder& folder, const std::string& item, const TrashPlace& place,
+                         const Place& where) {
         const std::string name = ownName(place.trashedFile);
         const std::string infoName = ownName(place.infoFile);
         Result<KeptTrash*> again = trashFor(folderOf(place.original.native()), where, true);
@@ -238,16 +250,15 @@ public:
         const KeptTrash& kept = *again.value();
         int error = kept.trash.folder + "/files/" + name == place.trashedFile.native() ? 0 : ENOENT;
         if (error == 0)
-            error = writeInfoFile(kept.info.get(), infoName,
+            error = writeInfoFile(kept.info.fd(), infoName,
                                   trashInfoText(pathValue(kept.trash, place.original), std::time(nullptr)));
         // On the disk before its item goes in, as every info file is.
         if (error == 0)
             error = syncInfoFile(kept, infoName);
         if (error == 0) {
-            error =
-                renameWithoutReplacing(place.original.native(), kept.files.get(), name, place.trashedFile);
+            error = renameWithoutReplacing(folder.fd(), item, kept.files.fd(), name);
             if (error != 0)
-                ::unlinkat(kept.info.get(), infoName.c_str(), 0);
+                ::unlinkat(kept.info.fd(), infoName.c_str(), 0);
         }
         return error ? Status(errorFromErrno(kTrashText, place.original, error)) : Status();
     }
@@ -273,9 +284,9 @@ Result<TrashPlace> createInfoFile(const KeptTrash& kept, const std::string& orig
     for (int attempt = 0; attempt < 100; ++attempt) {
         const std::string name = trashNameFor(ownName(original), attempt);
         struct stat st {};
-        if (::fstatat(kept.files.get(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0)
+        if (::fstatat(kept.files.fd(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0)
             continue; // an item whose info file was lost keeps its name
-        const int error = writeInfoFile(kept.info.get(), name + kInfoSuffix, text);
+        const int error = writeInfoFile(kept.info.fd(), name + kInfoSuffix, text);
         if (error == EEXIST)
             continue;
         if (error != 0)
@@ -292,52 +303,86 @@ OpenTrashes::OpenTrashes() : m_kept(std::make_unique<Kept>()) {}
 OpenTrashes::~OpenTrashes() = default;
 
 Status OpenTrashes::checkUsable(const fs::path& onFileSystem) {
-    if (const int error = m_kept->know(onFileSystem.native()))
+    const Result<HeldFolder> folder = HeldFolder::open(onFileSystem);
+    if (const int error = folder ? m_kept->know(folder.value()) : folder.code())
         return errorFromErrno(kPrepareText, onFileSystem, error);
     return m_kept->trashFor(m_kept->folder().canonical, m_kept->folder().place, false).status();
 }
 
-// The item's absolute path (symbolic links of its folder resolved; a link itself is what moves)
-// and its info file in the trash that serves it. A trash gone since its check is made again.
-Result<TrashPlace> OpenTrashes::reserve(const fs::path& item) {
-    const std::string path = withoutTrailingSlash(item).native();
-    const std::string name = ownName(path);
-    if (path.empty() || name == "/" || name == "." || name == "..")
-        return errorFromErrno(kTrashText, item, EINVAL);
-    struct stat st {};
-    if (::lstat(path.c_str(), &st) != 0)
-        return errorFromErrno(kTrashText, item, errno);
-    if (const int error = m_kept->know(folderOf(path)))
-        return errorFromErrno(kTrashText, item, error);
-    const KnownFolder& folder = m_kept->folder();
+// The item's absolute path (the symbolic links of its folder resolved, as the kernel names the
+// held folder) and its info file in the trash that serves it. A trash gone since its check is made
+// again.
+Result<TrashPlace> OpenTrashes::reserve(const HeldFolder& folder, const std::string& name) {
+    if (!isPlainName(name))
+        return errorFromErrno(kTrashText, folder.pathOf(name), EINVAL);
+    if (const int error = m_kept->know(folder))
+        return errorFromErrno(kTrashText, folder.pathOf(name), error);
+    const KnownFolder& known = m_kept->folder();
     for (int attempt = 0;; ++attempt) {
-        Result<KeptTrash*> kept = m_kept->trashFor(folder.canonical, folder.place, attempt > 0);
+        Result<KeptTrash*> kept = m_kept->trashFor(known.canonical, known.place, attempt > 0);
         if (!kept)
             return kept.error();
-        Result<TrashPlace> place = createInfoFile(*kept.value(), joinPath(folder.canonical, name).native());
+        Result<TrashPlace> place = createInfoFile(*kept.value(), joinPath(known.canonical, name).native());
         if (place || place.code() != ENOENT || attempt > 0)
             return place;
     }
 }
 
+Result<TrashPlace> OpenTrashes::reserve(const fs::path& item) {
+    const std::string path = withoutTrailingSlash(item).native();
+    const Result<HeldFolder> folder = HeldFolder::open(folderOf(path));
+    if (!folder)
+        return errorFromErrno(kTrashText, item, folder.code());
+    const Result<HeldEntry> entry = folder.value().lookup(ownName(path));
+    if (!entry || entry.value().kind == HeldEntry::Kind::None)
+        return errorFromErrno(kTrashText, item, entry ? ENOENT : entry.code());
+    return reserve(folder.value(), ownName(path));
+}
+
 // Into the trash as it was checked, or as it is found again when it changed since the check or
 // the rename finds it gone.
-Status OpenTrashes::moveInto(const TrashPlace& place) {
+Status OpenTrashes::moveInto(const HeldFolder& folder, const std::string& name, const TrashPlace& place) {
     KeptTrash* kept = m_kept->keptFor(place);
     if (!kept)
-        return moveIntoTrash(place);
+        return moveIntoTrash(folder, name, place);
     int error = ENOENT;
     if (kept->stillInPlace()) {
-        error = renameWithoutReplacing(place.original.native(), kept->files.get(), ownName(place.trashedFile),
-                                       place.trashedFile);
+        error = renameWithoutReplacing(folder.fd(), name, kept->files.fd(), ownName(place.trashedFile));
         if (error == 0)
             return {};
     }
-    ::unlinkat(kept->info.get(), ownName(place.infoFile).c_str(), 0); // the reservation, wherever it went
-    struct stat st {};
-    if (error == ENOENT && ::lstat(place.original.c_str(), &st) == 0)
-        return m_kept->remakeAndMove(place, Place(kept->place));
+    ::unlinkat(kept->info.fd(), ownName(place.infoFile).c_str(), 0); // the reservation, wherever it went
+    if (error == ENOENT) {
+        const Result<HeldEntry> item = folder.lookup(name);
+        if (item && item.value().kind != HeldEntry::Kind::None)
+            return m_kept->remakeAndMove(folder, name, place, Place(kept->place));
+    }
     return errorFromErrno(kTrashText, place.original, error);
+}
+
+Status OpenTrashes::moveInto(const TrashPlace& place) {
+    const Result<HeldFolder> folder = HeldFolder::open(folderOf(place.original.native()));
+    if (!folder) {
+        (void)releaseTrashPlace(place);
+        return errorFromErrno(kTrashText, place.original, folder.code());
+    }
+    return moveInto(folder.value(), ownName(place.original), place);
+}
+
+Result<HeldFolder> OpenTrashes::infoFolder(const TrashPlace& place) const {
+    const KeptTrash* kept = m_kept->keptFor(place);
+    if (!kept)
+        return errorFromErrno(kTrashText, place.infoFile, ENOENT);
+    return kept->info.duplicate();
+}
+
+Status OpenTrashes::release(const TrashPlace& place) {
+    const KeptTrash* kept = m_kept->keptFor(place);
+    if (!kept)
+        return releaseTrashPlace(place);
+    if (::unlinkat(kept->info.fd(), ownName(place.infoFile).c_str(), 0) != 0 && errno != ENOENT)
+        return errorFromErrno(kInfoRemoveText, place.infoFile, errno);
+    return {};
 }
 
 fs::path homeTrashFolder() {
@@ -369,13 +414,20 @@ Result<TrashPlace> reserveTrashPlace(const fs::path& item) {
     return OpenTrashes().reserve(item);
 }
 
-Status moveIntoTrash(const TrashPlace& place) {
-    const std::string to = place.trashedFile.native();
-    if (const int error = renameWithoutReplacing(place.original.native(), AT_FDCWD, to, to)) {
-        ::unlink(place.infoFile.c_str());
+Status moveIntoTrash(const HeldFolder& folder, const std::string& name, const TrashPlace& place) {
+    const Result<HeldFolder> files = HeldFolder::open(folderOf(place.trashedFile.native()));
+    const int error =
+        files ? renameWithoutReplacing(folder.fd(), name, files.value().fd(), ownName(place.trashedFile))
+              : files.code();
+    if (error != 0) {
+        (void)releaseTrashPlace(place);
         return errorFromErrno(kTrashText, place.original, error);
     }
     return {};
+}
+
+Status moveIntoTrash(const TrashPlace& place) {
+    return OpenTrashes().moveInto(place);
 }
 
 Status releaseTrashPlace(const TrashPlace& place) {
@@ -385,59 +437,9 @@ Status releaseTrashPlace(const TrashPlace& place) {
 }
 
 Status restoreFromTrash(const TrashPlace& place, const fs::path& to) {
-    if (const int error =
-            renameWithoutReplacing(place.trashedFile.native(), AT_FDCWD, to.native(), to.native()))
+    if (const int error = renameWithoutReplacing(place.trashedFile, to))
         return errorFromErrno(kRestoreText, error == EEXIST ? to : place.trashedFile, error);
     return releaseTrashPlace(place);
-}
-
-Result<TrashInfo> readTrashInfo(const fs::path& infoFile) {
-    const std::string fileName = infoFile.filename().native();
-    if (!fileName.ends_with(kInfoSuffix) || fileName.size() == std::string_view(kInfoSuffix).size())
-        return errorFromErrno(kInfoReadText, infoFile, EINVAL);
-    const Result<std::string> text = readWholeFile(infoFile, 1 << 16);
-    if (!text)
-        return errorFromErrno(kInfoReadText, infoFile, text.code());
-    const std::optional<TrashInfoFields> fields = parseTrashInfo(text.value());
-    if (!fields)
-        return Error{kInfoReadText, infoFile, 0, "ごみ箱の情報ファイルの形式が正しくありません。"};
-    const fs::path trash = withoutTrailingSlash(infoFile).parent_path().parent_path();
-    const fs::path original = fields->path.starts_with('/') ? fs::path(fields->path)
-                                                            : joinPath(topFolderOfTrash(trash), fields->path);
-    const std::string name = fileName.substr(0, fileName.size() - std::string_view(kInfoSuffix).size());
-    return TrashInfo{{original, joinPath(joinPath(trash, "files"), name), infoFile}, fields->deletionDate};
-}
-
-} // namespace corvalin
-
-namespace corvalin {
-
-Result<fs::path> trashFolderServing(const fs::path& folder) {
-    std::string resolved;
-    Place place;
-    int error = canonicalPath(folder.native(), resolved);
-    if (error == 0)
-        error = placeOf(resolved, true, place);
-    if (error != 0)
-        return errorFromErrno(kPrepareText, folder, error);
-    Result<TrashFolder> trash = trashServing(resolved, place);
-    if (!trash)
-        return trash.error();
-    return fs::path(trash.value().folder);
-}
-
-std::string trashInfoPathValue(const fs::path& trash, const std::string& original) {
-    std::string home;
-    std::string resolved;
-    if (canonicalPath(homeTrashFolder().native(), home) == 0 &&
-        canonicalPath(trash.native(), resolved) == 0 && home == resolved)
-        return original;
-    const std::string top = topFolderOfTrash(trash).native();
-    if (top == "/")
-        return original.substr(1);
-    if (original.size() > top.size() + 1 && original.starts_with(top) && original[top.size()] == '/')
-        return original.substr(top.size() + 1);
-    return original;
 }
 
 } // namespace corvalin

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/held_folder.h"
 #include "platform/result.h"
 
 #include <filesystem>
@@ -44,14 +45,25 @@ public:
     // folder that cannot be written, a trash folder that is a symbolic link or someone else's.
     Status checkUsable(const std::filesystem::path& onFileSystem);
 
-    // Creates the item's info file in the trash of its file system, under a name that nothing in
-    // the trash uses yet. Nothing has moved.
+    // Creates the info file of the item `name` of `folder` in the trash of its file system, under a
+    // name that nothing in the trash uses yet. Nothing has moved.
+    Result<TrashPlace> reserve(const HeldFolder& folder, const std::string& name);
+    // The same for an item named by its path, its folder opened by that path.
     Result<TrashPlace> reserve(const std::filesystem::path& item);
 
-    // Renames the item into its reserved place; a folder the owner may not write first gets that
-    // permission, which moving it to another parent needs. Never copies and never replaces. On
-    // failure the info file goes again and the item stays where it was.
+    // Renames the item `name` of `folder` into its reserved place; a folder the owner may not write
+    // first gets that permission, which moving it to another parent needs. Never copies, never
+    // replaces and never follows a link. On failure the info file goes again and the item stays
+    // where it was.
+    Status moveInto(const HeldFolder& folder, const std::string& name, const TrashPlace& place);
+    // The same for the item where its place says it was, its folder opened by that path.
     Status moveInto(const TrashPlace& place);
+
+    // The info folder that `place`'s info file was made in, held a second time: where the info
+    // files of items waiting for the trash are flushed. ENOENT when no kept trash holds it.
+    Result<HeldFolder> infoFolder(const TrashPlace& place) const;
+    // Removes the info file of a place whose item never moved, through the kept info folder.
+    Status release(const TrashPlace& place);
 
 private:
     class Kept;
@@ -62,6 +74,7 @@ private:
 Status checkTrashUsable(const std::filesystem::path& onFileSystem);
 Result<TrashPlace> reserveTrashPlace(const std::filesystem::path& item);
 Status moveIntoTrash(const TrashPlace& place);
+Status moveIntoTrash(const HeldFolder& folder, const std::string& name, const TrashPlace& place);
 
 // Removes the info file of a place whose item never moved.
 Status releaseTrashPlace(const TrashPlace& place);

@@ -1,6 +1,7 @@
 #include "platform/trash_queue.h"
 
 #include "platform/disk_sync.h"
+#include "platform/paths.h"
 #include "platform/posix_io.h"
 #include "platform/trash_folders.h"
 
@@ -11,6 +12,7 @@
 #include <sys/stat.h>
 #include <sys/statfs.h>
 #include <unistd.h>
+#include <utility>
 
 namespace corvalin {
 
@@ -29,41 +31,55 @@ const char* const kReplacedText =
 struct ItemIdentity {
     FolderIdentity inode;
     struct timespec changed {};
+    bool isFolder = false;
     bool operator==(const ItemIdentity& other) const {
         return inode == other.inode && changed.tv_sec == other.changed.tv_sec &&
-               changed.tv_nsec == other.changed.tv_nsec;
+               changed.tv_nsec == other.changed.tv_nsec && isFolder == other.isFolder;
     }
 };
 
-int identityAt(const std::string& path, ItemIdentity& identity, bool folder) {
+int identityAt(const HeldFolder& folder, const std::string& name, ItemIdentity& identity, bool isFolder) {
     struct stat st {};
-    if (::lstat(path.c_str(), &st) != 0)
+    if (::fstatat(folder.fd(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
         return errno;
-    identity = {{st.st_dev, st.st_ino}, folder ? timespec{} : st.st_ctim};
+    identity = {{st.st_dev, st.st_ino}, isFolder ? timespec{} : st.st_ctim, S_ISDIR(st.st_mode)};
     return 0;
 }
 
-// 0 or errno.
-int flushFile(const std::string& file) {
-    UniqueFd fd(::open(file.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
-    if (!fd.valid() || ::fdatasync(fd.get()) != 0)
-        return errno;
-    return 0;
+bool isBelow(const fs::path& path, const fs::path& folder) {
+    const std::string& text = path.native();
+    const std::string top = folder.native() + "/";
+    return text.size() > top.size() && text.compare(0, top.size(), top) == 0;
 }
 
 } // namespace
 
+// A folder held for its waiting items, and where it lay when they were added: one moved elsewhere
+// meanwhile (perhaps out of the folders the run was given) is no longer the one its items were
+// taken from, and is left with everything in it.
+struct TrashQueue::Holder {
+    HeldFolder folder;
+    fs::path place;
+    // Looked at once per moveAll, not once per item.
+    bool checked = false;
+    bool there = false;
+};
+
 struct TrashQueue::Entry {
     WaitingItem item;
-    ItemIdentity self;   // the item, when it was added
-    ItemIdentity holder; // the folder holding it, then
+    std::shared_ptr<Holder> holder;
+    std::string name;  // in the holder
+    ItemIdentity self; // the item, when it was added
     std::size_t infoFolder = 0;
 };
 
+// An info folder as the trash that holds it keeps it, and its file system.
 struct TrashQueue::InfoFolder {
-    std::string path;
+    fs::path path;
+    HeldFolder folder;
     dev_t device = 0;
-    bool whole = false; // one syncfs puts it on the disk
+    bool whole = false;             // one syncfs puts it on the disk
+    std::vector<std::string> names; // of the waiting items' info files, for a flush of each
 };
 
 TrashQueue::TrashQueue(std::shared_ptr<OpenTrashes> trashes) : m_trashes(std::move(trashes)) {}
@@ -78,34 +94,48 @@ std::size_t TrashQueue::size() const {
 }
 
 // Looked at once per folder: a run's items share one or two trashes.
-const TrashQueue::InfoFolder& TrashQueue::infoFolderOf(const TrashPlace& place) {
-    const std::string path = folderOf(place.infoFile.native());
-    const auto known = std::find_if(m_infoFolders.begin(), m_infoFolders.end(),
-                                    [&](const InfoFolder& folder) { return folder.path == path; });
-    if (known != m_infoFolders.end())
-        return *known;
-    InfoFolder folder{path};
+Result<std::size_t> TrashQueue::infoFolderOf(const TrashPlace& place) {
+    const fs::path path = withoutTrailingSlash(place.infoFile).parent_path();
+    for (std::size_t i = 0; i < m_infoFolders.size(); ++i) {
+        if (m_infoFolders[i].path == path)
+            return i;
+    }
+    Result<HeldFolder> held = m_trashes->infoFolder(place);
+    if (!held)
+        return held.error();
     struct stat st {};
     struct statfs info {};
-    if (::stat(path.c_str(), &st) == 0 && ::statfs(path.c_str(), &info) == 0) {
-        folder.device = st.st_dev;
-        folder.whole = syncfsReachesDisk(static_cast<unsigned long>(info.f_type));
-    }
-    m_infoFolders.push_back(std::move(folder));
-    return m_infoFolders.back();
+    if (::fstat(held.value().fd(), &st) != 0 || ::fstatfs(held.value().fd(), &info) != 0)
+        return errorFromErrno(kInfoFlushText, path, errno);
+    m_infoFolders.push_back({path,
+                             std::move(held.value()),
+                             st.st_dev,
+                             syncfsReachesDisk(static_cast<unsigned long>(info.f_type)),
+                             {}});
+    return m_infoFolders.size() - 1;
 }
 
-Status TrashQueue::add(const WaitingItem& item) {
+Status TrashQueue::add(const WaitingItem& item, const HeldFolder& folder, const std::string& name) {
     Entry entry;
     entry.item = item;
-    const std::string path = item.place.original.native();
-    int error = identityAt(path, entry.self, item.folder);
-    if (error == 0)
-        error = identityAt(folderOf(path), entry.holder, true);
-    if (error != 0)
+    entry.name = name;
+    if (!m_lastHolder || !m_lastHolder->folder.id().sameAs(folder.id())) {
+        Result<HeldFolder> held = folder.duplicate();
+        if (!held)
+            return errorFromErrno(kTrashText, item.place.original, held.code());
+        Result<fs::path> place = folder.resolvedPath();
+        if (!place)
+            return errorFromErrno(kTrashText, folder.path(), place.code());
+        m_lastHolder = std::make_shared<Holder>(Holder{std::move(held.value()), std::move(place.value())});
+    }
+    entry.holder = m_lastHolder;
+    if (const int error = identityAt(folder, name, entry.self, item.folder))
         return errorFromErrno(kTrashText, item.place.original, error);
-    const InfoFolder& folder = infoFolderOf(item.place);
-    entry.infoFolder = static_cast<std::size_t>(&folder - m_infoFolders.data());
+    const Result<std::size_t> info = infoFolderOf(item.place);
+    if (!info)
+        return info.error();
+    entry.infoFolder = info.value();
+    m_infoFolders[entry.infoFolder].names.push_back(ownName(item.place.infoFile));
     m_items.push_back(std::move(entry));
     return {};
 }
@@ -117,80 +147,119 @@ bool TrashQueue::flushesWhole(dev_t device) const {
     });
 }
 
+// Each info file, then the folder that names them.
+Status TrashQueue::flushEach(const InfoFolder& folder) const {
+    for (const std::string& name : folder.names) {
+        UniqueFd fd(::openat(folder.folder.fd(), name.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+        if (!fd.valid() || ::fdatasync(fd.get()) != 0)
+            return errorFromErrno(kInfoFlushText, folder.path / name, errno);
+    }
+    if (Status flushed = folder.folder.flush(); !flushed)
+        return errorFromErrno(kInfoFlushText, folder.path, flushed.code());
+    return {};
+}
+
 Status TrashQueue::makeDurable() {
-    std::vector<bool> used(m_infoFolders.size(), false);
-    for (const Entry& entry : m_items)
-        used[entry.infoFolder] = true;
     std::vector<dev_t> synced;
-    for (std::size_t i = 0; i < m_infoFolders.size(); ++i) {
-        const InfoFolder& folder = m_infoFolders[i];
-        if (!used[i] ||
+    for (const InfoFolder& folder : m_infoFolders) {
+        if (folder.names.empty() ||
             (folder.whole && std::find(synced.begin(), synced.end(), folder.device) != synced.end()))
             continue;
-        if (folder.whole) {
-            UniqueFd fd(::open(folder.path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-            if (!fd.valid() || ::syncfs(fd.get()) != 0)
-                return errorFromErrno(kInfoFlushText, folder.path, errno);
-            synced.push_back(folder.device);
+        if (!folder.whole) {
+            if (Status flushed = flushEach(folder); !flushed)
+                return flushed;
             continue;
         }
-        for (const Entry& entry : m_items) {
-            if (entry.infoFolder != i)
-                continue;
-            if (const int error = flushFile(entry.item.place.infoFile.native()))
-                return errorFromErrno(kInfoFlushText, entry.item.place.infoFile, error);
-        }
-        if (const int error = syncFolder(folder.path))
-            return errorFromErrno(kInfoFlushText, folder.path, error);
+        if (::syncfs(folder.folder.fd()) != 0)
+            return errorFromErrno(kInfoFlushText, folder.path, errno);
+        synced.push_back(folder.device);
     }
     return {};
 }
 
-// Still the item that was added, in the folder it was added in. Until the run holds its folders
-// open, both are found again by their paths and compared by identity.
-Status TrashQueue::reach(const Entry& entry) const {
-    const fs::path& item = entry.item.place.original;
-    ItemIdentity holder;
+std::vector<FolderLeft> TrashQueue::takeFoldersLeft() {
+    return std::exchange(m_foldersLeft, {});
+}
+
+// Once: a folder whose items stayed may be waiting itself.
+void TrashQueue::leave(const fs::path& folder, int reason) {
+    if (std::none_of(m_foldersLeft.begin(), m_foldersLeft.end(),
+                     [&](const FolderLeft& left) { return left.folder == folder; }))
+        m_foldersLeft.push_back({folder, reason});
+}
+
+// The folder held for items still lies where it lay when they were added; noted once when not.
+bool TrashQueue::stillThere(Holder& holder) {
+    if (!holder.checked) {
+        holder.checked = true;
+        const Result<fs::path> place = holder.folder.resolvedPath();
+        holder.there = place && place.value() == holder.place;
+        if (!holder.there)
+            leave(holder.folder.path(), ENOENT);
+    }
+    return holder.there;
+}
+
+// A waiting folder that holds a folder left as it is stays with it.
+bool TrashQueue::holdsFolderLeft(const Entry& entry) const {
+    const fs::path self = entry.holder->folder.pathOf(entry.name);
+    return std::any_of(m_foldersLeft.begin(), m_foldersLeft.end(),
+                       [&](const FolderLeft& left) { return isBelow(left.folder, self); });
+}
+
+// Into the trash while it is still the item that was added, found by its name in the folder held
+// for it, which is still where it was. False when it stays: a failure is told in `failure`, a
+// folder that changed is noted instead.
+bool TrashQueue::moveOne(const Entry& entry, Status& failure) {
     ItemIdentity self;
-    int error = identityAt(folderOf(item.native()), holder, true);
-    if (error == 0)
-        error = identityAt(item.native(), self, entry.item.folder);
-    if (error != 0)
-        return errorFromErrno(kTrashText, item, error);
-    if (!(holder == entry.holder) || !(self == entry.self))
-        return Error{kTrashText, item, 0, kReplacedText};
-    return {};
+    const Holder& holder = *entry.holder;
+    const int error =
+        stillThere(*entry.holder) ? identityAt(holder.folder, entry.name, self, entry.item.folder) : -1;
+    if (error == 0 && self == entry.self) {
+        failure = m_trashes->moveInto(entry.holder->folder, entry.name,
+                                      entry.item.place); // the info file goes on failure
+        return failure.ok();
+    }
+    (void)m_trashes->release(entry.item.place);
+    if (error == -1)
+        return false;
+    if (entry.item.folder && (error == 0 || error == ENOENT)) {
+        leave(entry.holder->folder.pathOf(entry.name), error ? ENOENT : self.isFolder ? ESTALE : ENOTDIR);
+        return false;
+    }
+    failure = error ? errorFromErrno(kTrashText, entry.item.place.original, error)
+                    : Status(Error{kTrashText, entry.item.place.original, 0, kReplacedText});
+    return false;
 }
 
 Status TrashQueue::moveAll(const NotMoved& notMoved) {
     Status first;
     for (const Entry& entry : m_items) {
-        if (!first && entry.item.folder) {
-            (void)releaseTrashPlace(entry.item.place);
+        Status failure;
+        const bool held = entry.item.folder && (!first || holdsFolderLeft(entry));
+        if (held)
+            (void)m_trashes->release(entry.item.place);
+        if (held || !moveOne(entry, failure))
             notMoved(entry.item);
-            continue;
-        }
-        Status moved = reach(entry);
-        if (moved)
-            moved = m_trashes->moveInto(entry.item.place); // removes the info file when it fails
-        else
-            (void)releaseTrashPlace(entry.item.place);
-        if (!moved) {
-            notMoved(entry.item);
-            if (first)
-                first = moved;
-        }
+        if (first && !failure)
+            first = failure;
     }
     m_items.clear();
+    m_lastHolder.reset();
+    for (InfoFolder& folder : m_infoFolders)
+        folder.names.clear();
     return first;
 }
 
 void TrashQueue::releaseAll(const NotMoved& notMoved) {
     for (const Entry& entry : m_items) {
-        (void)releaseTrashPlace(entry.item.place);
+        (void)m_trashes->release(entry.item.place);
         notMoved(entry.item);
     }
     m_items.clear();
+    m_lastHolder.reset();
+    for (InfoFolder& folder : m_infoFolders)
+        folder.names.clear();
 }
 
 } // namespace corvalin

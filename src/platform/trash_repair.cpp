@@ -45,10 +45,10 @@ std::string resolvedAsFarAsItExists(const fs::path& item) {
     return joinPath(resolved, rest).native();
 }
 
-} // namespace
+const char* const kRepairText = "ごみ箱の情報ファイルの修復";
+constexpr std::size_t kLargestInfo = 1 << 16;
 
-InfoFileState infoFileState(const fs::path& infoFile) {
-    const Result<std::string> text = readWholeFile(infoFile, 1 << 16);
+InfoFileState stateOf(const Result<std::string>& text) {
     if (!text)
         return text.code() == ENOENT ? InfoFileState::Missing : InfoFileState::Damaged;
     const auto fields = parseTrashInfo(text.value());
@@ -56,18 +56,63 @@ InfoFileState infoFileState(const fs::path& infoFile) {
                                                                 : InfoFileState::Damaged;
 }
 
-std::optional<std::time_t> timeTrashed(const fs::path& trashedItem) {
+// An info file of the held info folder, read only when it is a regular file (never a FIFO put in
+// its place, which would hold the start up).
+Result<std::string> readInfoFile(const HeldFolder& info, const std::string& name) {
+    Result<UniqueFd> fd = info.openForReading(name);
+    if (!fd)
+        return fd.error();
     struct stat st {};
-    if (::lstat(trashedItem.c_str(), &st) != 0)
+    if (::fstat(fd.value().get(), &st) != 0)
+        return errorFromErrno(kRepairText, info.pathOf(name), errno);
+    if (!S_ISREG(st.st_mode))
+        return errorFromErrno(kRepairText, info.pathOf(name), EINVAL);
+    std::string text;
+    if (const int error = readAll(fd.value().get(), text, kLargestInfo))
+        return errorFromErrno(kRepairText, info.pathOf(name), error);
+    return text;
+}
+
+} // namespace
+
+Result<HeldTrash> holdTrash(const fs::path& trashFolder) {
+    const fs::path folder = withoutTrailingSlash(trashFolder);
+    const Result<HeldFolder> above = HeldFolder::open(folder.parent_path());
+    Result<HeldFolder> trash = above ? above.value().childOnAnyMount(ownName(folder)) : above.error();
+    Result<HeldFolder> files = trash ? trash.value().childOnAnyMount("files") : trash.error();
+    Result<HeldFolder> info = files ? trash.value().childOnAnyMount("info") : files.error();
+    if (!info)
+        return errorFromErrno(kRepairText, info.error().path, info.code());
+    for (const HeldFolder* held : {&trash.value(), &files.value(), &info.value()}) {
+        struct stat st {};
+        if (::fstat(held->fd(), &st) != 0)
+            return errorFromErrno(kRepairText, held->path(), errno);
+        if (st.st_uid != ::getuid())
+            return Error{kRepairText, held->path(), 0, "ごみ箱のフォルダの所有者が別のユーザーです。"};
+    }
+    return HeldTrash{folder, std::move(files.value()), std::move(info.value())};
+}
+
+InfoFileState infoFileState(const fs::path& infoFile) {
+    return stateOf(readWholeFile(infoFile, kLargestInfo));
+}
+
+InfoFileState infoFileState(const HeldTrash& trash, const std::string& infoName) {
+    return stateOf(readInfoFile(trash.info, infoName));
+}
+
+std::optional<std::time_t> timeTrashed(const HeldTrash& trash, const std::string& itemName) {
+    struct stat st {};
+    if (::fstatat(trash.files.fd(), itemName.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
         return std::nullopt;
     return st.st_ctim.tv_sec;
 }
 
-Status rewriteTrashInfo(const TrashPlace& place, std::time_t deletedAt) {
-    const fs::path trash = withoutTrailingSlash(place.infoFile).parent_path().parent_path();
+Status rewriteTrashInfo(const HeldTrash& trash, const TrashPlace& place, std::time_t deletedAt) {
     const std::string text =
-        trashInfoText(trashInfoPathValue(trash, resolvedAsFarAsItExists(place.original)), deletedAt);
-    UniqueFd fd(::open(place.infoFile.c_str(), O_WRONLY | O_TRUNC | O_NOFOLLOW | O_CLOEXEC));
+        trashInfoText(trashInfoPathValue(trash.folder, resolvedAsFarAsItExists(place.original)), deletedAt);
+    const std::string name = ownName(place.infoFile);
+    UniqueFd fd(::openat(trash.info.fd(), name.c_str(), O_WRONLY | O_TRUNC | O_NOFOLLOW | O_CLOEXEC));
     int error = fd.valid() ? writeAll(fd.get(), text) : errno;
     if (error == 0 && ::fdatasync(fd.get()) != 0)
         error = errno;
@@ -76,29 +121,25 @@ Status rewriteTrashInfo(const TrashPlace& place, std::time_t deletedAt) {
     return error == 0 ? Status() : errorFromErrno("ごみ箱の情報ファイルの書き直し", place.infoFile, error);
 }
 
-Result<std::vector<TrashPlace>> damagedPlacesSince(const fs::path& trashFolder, std::time_t since,
+Result<std::vector<TrashPlace>> damagedPlacesSince(const HeldTrash& trash, std::time_t since,
                                                    const std::set<fs::path>& known) {
-    const fs::path infoFolder = joinPath(trashFolder, "info");
-    std::vector<std::string> names;
-    UniqueFd fd(::open(infoFolder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (const int error = fd.valid() ? readFolderNames(fd.get(), names) : errno)
-        return error == ENOENT ? Result<std::vector<TrashPlace>>(std::vector<TrashPlace>{})
-                               : errorFromErrno("ごみ箱の情報ファイルの確認", infoFolder, error);
+    const Result<std::vector<HeldFolder::Listed>> listed = trash.info.list();
+    if (!listed)
+        return errorFromErrno("ごみ箱の情報ファイルの確認", trash.info.path(), listed.code());
     const std::string_view suffix = ".trashinfo";
     std::vector<TrashPlace> places;
-    for (const std::string& name : names) {
+    for (const HeldFolder::Listed& entry : listed.value()) {
+        const std::string& name = entry.name;
         struct stat st {};
         if (!name.ends_with(suffix) || name.size() == suffix.size() ||
-            ::fstatat(fd.get(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode) ||
-            st.st_mtim.tv_sec < since)
+            ::fstatat(trash.info.fd(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode) ||
+            st.st_mtim.tv_sec < since || known.contains(trash.info.pathOf(name)))
             continue;
-        const fs::path info = joinPath(infoFolder, name);
-        if (known.contains(info))
-            continue;
-        const fs::path item =
-            joinPath(joinPath(trashFolder, "files"), name.substr(0, name.size() - suffix.size()));
-        if (lookupEntry(item) != EntryKind::None && infoFileState(info) == InfoFileState::Damaged)
-            places.push_back({{}, item, info});
+        const std::string item = name.substr(0, name.size() - suffix.size());
+        const Result<HeldEntry> inTrash = trash.files.lookup(item);
+        if (inTrash && inTrash.value().kind != HeldEntry::Kind::None &&
+            infoFileState(trash, name) == InfoFileState::Damaged)
+            places.push_back({{}, trash.files.pathOf(item), trash.info.pathOf(name)});
     }
     std::sort(places.begin(), places.end(),
               [](const TrashPlace& a, const TrashPlace& b) { return a.infoFile < b.infoFile; });

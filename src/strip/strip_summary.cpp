@@ -1,6 +1,7 @@
 #include "strip/strip_summary.h"
 
 #include "app/name_groups.h"
+#include "platform/name_text.h"
 
 namespace corvalin {
 
@@ -17,9 +18,13 @@ std::vector<std::string> namesLeftFor(const StripOutcome& outcome, LeftReason re
 
 } // namespace
 
-std::string stripSummary(const StripOutcome& outcome) {
+std::string stripSummary(const StripOutcome& outcome, const std::filesystem::path& subfolder) {
     const char* state = outcome.error ? "中止" : outcome.stopped ? "中断" : "完了";
-    return std::string(state) + ": 通し番号を切り取ったファイル " + std::to_string(outcome.stripped) + " 個";
+    std::string line =
+        std::string(state) + ": 通し番号を切り取ったファイル " + std::to_string(outcome.stripped) + " 個";
+    if (!subfolder.empty())
+        line += "（サブフォルダ「" + legibleName(subfolder.filename().native()) + "」へ移動）";
+    return line;
 }
 
 const char* leftReasonText(LeftReason reason) {

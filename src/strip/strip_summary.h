@@ -2,13 +2,14 @@
 
 #include "strip/strip_runs.h"
 
+#include <filesystem>
 #include <string>
 
 namespace corvalin {
 
-// The result line that both the command line and the window's notification give: how the run
-// ended and how many names lost their serial number.
-std::string stripSummary(const StripOutcome& outcome);
+// The result line that both the command line and the window give: how the run ended and how many
+// names lost their serial number; for a strip into a new subfolder, which one it made.
+std::string stripSummary(const StripOutcome& outcome, const std::filesystem::path& subfolder = {});
 
 // What the user reads at the end of a strip run that left files as they were: how many, why, and
 // the first few names for each reason. Empty when no file was left. UTF-8, names as the lists show them.

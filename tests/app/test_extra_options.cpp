@@ -40,7 +40,7 @@ private slots:
         QTEST(QByteArray::fromStdString(encodeExtraOptions(options)), "rewritten");
     }
 
-    // The picture types, the plan and the notification options: how they read, and how a rewrite
+    // The picture types, the plan's options and the notification options: how they read, and how a rewrite
     // writes them.
     void newerKeys_data() {
         QTest::addColumn<QByteArray>("text");
@@ -49,29 +49,34 @@ private slots:
         QTest::addColumn<bool>("notify");
         QTest::addColumn<QByteArray>("rewritten");
         QTest::addColumn<bool>("skipDuplicates");
+        QTest::addColumn<bool>("thumbnails");
         QTest::newRow("absent: defaults, not written")
             << QByteArray("permanent_deletion=false\n") << QByteArray() << false << true
-            << QByteArray("permanent_deletion=false\n") << false;
+            << QByteArray("permanent_deletion=false\n") << false << true;
         QTest::newRow("duplicates left out: written, as it differs from the default")
             << QByteArray("skip_duplicates=ON\n") << QByteArray() << false << true
-            << QByteArray("skip_duplicates=true\npermanent_deletion=false\n") << true;
+            << QByteArray("skip_duplicates=true\npermanent_deletion=false\n") << true << true;
         QTest::newRow("duplicates moved again: the line stays, false")
             << QByteArray("skip_duplicates=no\n") << QByteArray() << false << true
-            << QByteArray("skip_duplicates=false\npermanent_deletion=false\n") << false;
+            << QByteArray("skip_duplicates=false\npermanent_deletion=false\n") << false << true;
         QTest::newRow("listed in any case and order, unknown words dropped")
             << QByteArray("picture_types = TIFF, png ,jxl\nplan_before_move=yes\n") << QByteArray("png,tiff")
             << true << true
             << QByteArray("picture_types=png,tiff\nplan_before_move=true\npermanent_deletion=false\n")
-            << false;
+            << false << true;
         QTest::newRow("emptied list kept as a line")
             << QByteArray("picture_types=\nplan_before_move=maybe\n") << QByteArray() << false << true
-            << QByteArray("picture_types=\nplan_before_move=false\npermanent_deletion=false\n") << false;
+            << QByteArray("picture_types=\nplan_before_move=false\npermanent_deletion=false\n") << false
+            << true;
         QTest::newRow("notifications off: written, as they differ from the default")
             << QByteArray("notify_long_runs = Off\n") << QByteArray() << false << false
-            << QByteArray("notify_long_runs=false\npermanent_deletion=false\n") << false;
+            << QByteArray("notify_long_runs=false\npermanent_deletion=false\n") << false << true;
         QTest::newRow("a notification value that is no yes or no keeps them on")
             << QByteArray("notify_long_runs=later\n") << QByteArray() << false << true
-            << QByteArray("notify_long_runs=true\npermanent_deletion=false\n") << false;
+            << QByteArray("notify_long_runs=true\npermanent_deletion=false\n") << false << true;
+        QTest::newRow("the plan's pictures as a table: written, as it differs from the default")
+            << QByteArray("plan_thumbnails=no\n") << QByteArray() << false << true
+            << QByteArray("plan_thumbnails=false\npermanent_deletion=false\n") << false << false;
     }
     void newerKeys() {
         QFETCH(QByteArray, text);
@@ -80,6 +85,7 @@ private slots:
         QTEST(options.planBeforeMove, "planFirst");
         QTEST(options.notifyLongRuns, "notify");
         QTEST(options.skipDuplicates, "skipDuplicates");
+        QTEST(options.planThumbnails, "thumbnails");
         QTEST(QByteArray::fromStdString(encodeExtraOptions(options)), "rewritten");
     }
 

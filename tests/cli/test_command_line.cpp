@@ -175,8 +175,8 @@ private slots:
         QCOMPARE(run.exitCode, 0);
         QCOMPARE(run.err, QByteArray());
         QCOMPARE(QString::fromUtf8(run.out),
-                 QString("完了: 画像 5 個を移動しました（000042〜000047）。ほかのファイル 1 "
-                         "個と子フォルダ 3 個をごみ箱に入れました。\n"));
+                 QString("完了: 画像 5 個を移動しました（000042〜000047、すでにあった番号 1 "
+                         "個は飛ばしました）。ほかのファイル 1 個と子フォルダ 3 個をごみ箱に入れました。\n"));
         QVERIFY(treeOf(root() / "c") == treeOf(root() / "w"));
         QCOMPARE(contentOf(prog() / "Quillet.ini"), contentOf(windowProgram / "Quillet.ini"));
         QCOMPARE(contentOf(prog() / "Quillet.ini"), std::string("48\r\n"));
@@ -283,6 +283,60 @@ private slots:
         QFETCH(QString, out);
         QVERIFY2(QString::fromUtf8(run.out).contains(placed(out)), run.out.constData());
         QCOMPARE(fs::exists(root() / "src/b/x.bmp"), status == 2 || flags.contains("--plan"));
+    }
+
+    // Files named as pictures of a type not chosen are named in the result line; deleted for good,
+    // only when the command says so: without it the run touches nothing and fails, and a plan says
+    // it would.
+    void unchosenPicturesDeletedForGoodOnlyWhenAsked_data() {
+        QTest::addColumn<QByteArray>("options");
+        QTest::addColumn<QStringList>("flags");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("out");
+        QTest::addColumn<QString>("err");
+        const QByteArray forGood = "permanent_deletion=true\n";
+        const QString refused =
+            "「画像として扱う形式」に選んでいない画像 1 個（1 × .png）を完全に削除することになるため、";
+        QTest::newRow("to the Trash, without a question")
+            << QByteArray() << QStringList{} << 0
+            << "ほかのファイル 2 個（うち、選んでいない形式の画像 1 "
+               "個）をごみ箱に入れました。\n"
+            << "";
+        QTest::newRow("for good: refused") << forGood << QStringList{} << 1 << "中断: 画像 0 個"
+                                           << refused + "何もせずに終わりました。削除してよいときは "
+                                                        "--delete-unchosen-pictures を付けて下さい。\n";
+        QTest::newRow("for good, as asked") << forGood << QStringList{"--delete-unchosen-pictures"} << 0
+                                            << "（うち、選んでいない形式の画像 1 個）を削除しました。\n"
+                                            << "";
+        QTest::newRow("the plan says so")
+            << forGood << QStringList{"--plan"} << 1 << "削除するファイルのうち画像: 1 個（1 × .png）"
+            << refused + "--delete-unchosen-pictures を付けないと移動しません。\n";
+        QTest::newRow("the plan, as asked")
+            << forGood << QStringList{"--plan", "--delete-unchosen-pictures"} << 0 << "（完全に削除）"
+            << "";
+        QTest::newRow("a chosen type is no question") << forGood + "picture_types=png\n"
+                                                      << QStringList{} << 0 << "画像 6 個を移動しました"
+                                                      << "";
+    }
+    void unchosenPicturesDeletedForGoodOnlyWhenAsked() {
+        QFETCH(QByteArray, options);
+        QFETCH(QStringList, flags);
+        makeTree(root());
+        QVERIFY(writeContent(root() / "src/b/shot.png", pictureContent("b/shot.png")));
+        if (!options.isEmpty())
+            QVERIFY(writeContent(prog() / "Corvalin.conf", options.toStdString()));
+        const auto before = treeOf(root());
+        const ProgramRun run =
+            runProgram(prog(), QStringList{"gather"} + flags + QStringList{placed("{src}"), placed("{dst}")});
+        fs::remove(prog() / "Corvalin.conf");
+        QFETCH(int, status);
+        QCOMPARE(run.exitCode, status);
+        QFETCH(QString, out);
+        QFETCH(QString, err);
+        QVERIFY2(QString::fromUtf8(run.out).contains(out), run.out.constData());
+        QVERIFY2(QString::fromUtf8(run.err).contains(err), run.err.constData());
+        if (status == 1)
+            QVERIFY(treeOf(root()) == before);
     }
 
     // Stopped after the file in hand: every picture exactly once, RunFlag 0, and the counter holds

@@ -148,6 +148,7 @@ public:
         duplicates.emplace_back(file, twin);
         tally.duplicateFound();
     }
+    void fileLeft() override { tally.fileLeft(); }
 };
 
 } // namespace corvalin::test

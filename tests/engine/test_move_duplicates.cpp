@@ -70,7 +70,8 @@ private slots:
         QTest::addColumn<Names>("held"); // already in the destination
         // A destination file removed as the run reaches the first picture, or "+" and a picture
         // that is saved anew with other bytes as the run reaches it, or "*" and a picture that
-        // arrives as the run reaches its first one.
+        // arrives as the run reaches its first one, or ">" and a folder swapped for a link to a
+        // folder outside holding its names with other bytes as the run reaches it (put back after).
         QTest::addColumn<QString>("change");
         QTest::addColumn<bool>("across");    // the destination on another file system
         QTest::addColumn<Names>("expected"); // the destination afterwards
@@ -109,6 +110,11 @@ private slots:
             << Names{"a/1.jpg=B", "b/2.jpg=C", "b/4.jpg=B"} << Names{"keep.jpg=A"} << "*b/3.jpg=A" << false
             << Names{"000010 1.jpg", "000011 2.jpg", "keep.jpg"}
             << Names{"b/3.jpg > keep.jpg", "b/4.jpg > 000010 1.jpg"};
+        // Its path now shows the other folder's bytes, equal to the destination's: the picture
+        // held is not the one compared.
+        QTest::newRow("a folder swapped for a link to a folder of twins: moved as usual")
+            << Names{"a/1.jpg=V", "b/2.jpg=A"} << Names{} << ">b" << false
+            << Names{"000010 1.jpg", "000011 2.jpg"} << Names{};
         QTest::newRow("small files, compared whole by the first block")
             << Names{"a/1.jpg~abc", "a/2.jpg~abd", "a/3.jpg"} << Names{"old.jpg~abc"} << "" << false
             << Names{"000010 2.jpg", "000011 3.jpg", "old.jpg"} << Names{"a/1.jpg > old.jpg"};
@@ -128,7 +134,19 @@ private slots:
         write(dest, held);
         ScriptedObserver observer;
         observer.dest = dest;
+        const fs::path victim = root() / "victim";
+        const fs::path away = root() / "away";
+        if (change.startsWith('>'))
+            write(victim, {"2.jpg=V"});
         observer.onPreview = [&](const fs::path& file) {
+            if (change.startsWith('>')) {
+                const fs::path swapped = src() / change.mid(1).toStdString();
+                if (file.parent_path() == swapped && !fs::exists(away)) {
+                    fs::rename(swapped, away);
+                    fs::create_directory_symlink(victim, swapped);
+                }
+                return;
+            }
             // Saved anew over the picture, its size kept and its last byte another.
             if (change.startsWith('+') && file == src() / change.mid(1).toStdString()) {
                 const fs::path saved = file.parent_path() / "saved.tmp";
@@ -153,6 +171,10 @@ private slots:
         QCOMPARE(run.run(src(), false, folderList).outcome, MoveOutcome::Completed);
         QVERIFY(journal.value().finish(kOutcomeCompleted).ok());
         QTEST(namesIn(dest), "expected");
+        if (change.startsWith('>')) {
+            QCOMPARE(namesIn(victim), Names{"2.jpg"});
+            QCOMPARE(contentOf(victim / "2.jpg"), specOf("2.jpg=V").content);
+        }
         QFETCH(Names, twins);
         // The counter moves for the pictures moved only.
         const long moved = long(tree.size()) + arriving - long(twins.size());
@@ -180,7 +202,61 @@ private slots:
         QCOMPARE(counts.duplicates, long(twins.size()));
         // Label4 keeps the last new name: a duplicate shows none.
         QCOMPARE(long(observer.newNames.size()), moved);
+        // The counts come from what the run did, not from what the paths show now.
+        if (change.startsWith('>')) {
+            fs::remove(src() / change.mid(1).toStdString());
+            fs::rename(away, src() / change.mid(1).toStdString());
+        }
         fs::remove_all(dest);
+    }
+
+    // A picture the run has not moved yet (a plan's) is read where it lies, and counts as a twin
+    // only while it is the very file added: not through a link that took its folder's name, not
+    // another file that took its name. A name no disk holds is no twin, and no failure.
+    void twinsNotMovedYetAreTheFilesAdded_data() {
+        QTest::addColumn<QString>("change"); // to the folder of the picture added, before the lookup
+        QTest::addColumn<bool>("found");
+        QTest::newRow("where it lies") << "" << true;
+        QTest::newRow("its folder swapped for a link to equal bytes") << "link" << false;
+        QTest::newRow("its folder renamed away, equal bytes in its place") << "folder" << false;
+        QTest::newRow("a name longer than any disk holds") << "long" << false;
+    }
+    void twinsNotMovedYetAreTheFilesAdded() {
+        QFETCH(QString, change);
+        const std::string bytes = specOf("x.jpg=A").content;
+        QVERIFY(writeContent(src() / "a" / "1.jpg", bytes));
+        QVERIFY(writeContent(src() / "b" / "2.jpg", bytes));
+        QVERIFY(writeContent(root() / "victim" / "1.jpg", bytes));
+        fs::create_directories(root() / "dst");
+        const Result<HeldFolder> source = HeldFolder::open(src());
+        const Result<HeldFolder> destination = HeldFolder::open(root() / "dst");
+        QVERIFY(source.ok() && destination.ok());
+        DuplicateFinder finder;
+        QVERIFY(finder.useDestination(destination.value(), PictureTypes{}).ok());
+        QVERIFY(finder.readSourcesBelow(source.value()).ok());
+        {
+            const Result<HeldFolder> folder = source.value().child("a");
+            QVERIFY(folder.ok());
+            const Result<HeldEntry> picture = folder.value().lookup("1.jpg");
+            QVERIFY(picture.ok());
+            finder.add(src() / "a/1.jpg", picture.value().identity, src() / "a/1.jpg",
+                       root() / "dst/000010 1.jpg", false);
+        }
+        if (change == "link" || change == "folder") {
+            fs::rename(src() / "a", root() / "away");
+            if (change == "link")
+                fs::create_directory_symlink(root() / "victim", src() / "a");
+            else
+                QVERIFY(writeContent(src() / "a" / "1.jpg", bytes));
+        }
+        const Result<HeldFolder> folder = source.value().child("b");
+        QVERIFY(folder.ok());
+        const std::string name = change == "long" ? std::string(300, 'n') + ".jpg" : "2.jpg";
+        const std::optional<DuplicateFinder::Twin> twin = finder.twinOf(folder.value(), name);
+        QTEST(twin.has_value(), "found");
+        if (twin)
+            QCOMPARE(finder.pathOf(*twin), root() / "dst/000010 1.jpg");
+        QCOMPARE(contentOf(root() / "victim" / "1.jpg"), bytes);
     }
 
     // Thousands of one size whose first blocks agree: each is read for its whole hash once, and

@@ -19,6 +19,8 @@ using namespace corvalin;
 using namespace corvalin::test;
 namespace fs = std::filesystem;
 
+Q_DECLARE_METATYPE(MessageAnswer)
+
 namespace {
 
 // What the window showed at one pass of the event loop during a run.
@@ -73,6 +75,10 @@ class TestMoveWindow : public QObject {
     fs::path src() const { return root() / "src"; }
     fs::path dst() const { return root() / "dst"; }
     fs::path prog() const { return root() / "prog"; }
+    void swapCounterFileForAFolder() const {
+        fs::remove(prog() / "Quillet.ini");
+        fs::create_directory(prog() / "Quillet.ini");
+    }
 
     // `shippedYields`: the run lets events through between files as the program does, not at
     // every file.
@@ -158,11 +164,14 @@ private slots:
         }
         openForm(destination, false, shippedYields);
         m_form->ui.Label4->setText("before");
+        m_form->showRunResult("the run before");
         m_vars.SerialNo = 41;
         // In the last folder, long enough for the list to be read again at its end, before the
         // batch carried over from the first folder is named.
         bool waited = !acrossFileSystems;
+        QStringList resultsDuring;
         m_duringRun = [&] {
+            resultsDuring << m_form->ui.lblRunResult->text();
             if (!waited && m_form->ui.Label10->text() == "C" && !m_form->PreviewPath.empty()) {
                 waited = true;
                 QThread::msleep(350);
@@ -177,6 +186,14 @@ private slots:
         QCOMPARE(ui.Label4->text(), QString("000043 c.bmp"));
         QCOMPARE(ui.Label15->text(), QString("4"));
         QCOMPARE(ui.File2->entryCount(), 4);
+        // The result line, the command line's own, stays below the controls until the next run.
+        QCOMPARE(resultsDuring.filter("the run before"), QStringList());
+        QCOMPARE(ui.lblRunResult->text(),
+                 QString("完了: 画像 3 個を移動しました（000041〜000043）。ほかのファイル 1 "
+                         "個をごみ箱に入れました。"));
+        QVERIFY(ui.lblRunResult->isVisible());
+        QVERIFY(ui.lblRunResult->mapTo(m_form.get(), QPoint()).y() >=
+                ui.Command1->mapTo(m_form.get(), QPoint(0, ui.Command1->height())).y());
         QCOMPARE(ui.Dir1->path(), src());
         QCOMPARE(ui.File1->path(), src());
         QVERIFY(ui.Command1->isVisible() && !ui.Command2->isVisible() && ui.Command2->isEnabled());
@@ -192,6 +209,46 @@ private slots:
         // A late preview is thrown away: the box stays empty after the run.
         QTest::qWait(300);
         QVERIFY(ui.Image1->pixmap().isNull());
+    }
+
+    // Pictures of a type not chosen that the run would delete for good are asked about once,
+    // after the survey and before anything is touched: はい runs, いいえ leaves everything.
+    void unchosenPicturesDeletedForGoodAreAskedAbout_data() {
+        QTest::addColumn<MessageAnswer>("answer");
+        QTest::addColumn<bool>("permanent");
+        QTest::newRow("yes") << MessageAnswer::Yes << true;
+        QTest::newRow("no") << MessageAnswer::No << true;
+        QTest::newRow("to the Trash: nothing asked") << MessageAnswer::No << false;
+    }
+    void unchosenPicturesDeletedForGoodAreAskedAbout() {
+        QFETCH(MessageAnswer, answer);
+        QFETCH(bool, permanent);
+        writePicture(src() / "A" / "shot.png", {10, 10}, "PNG");
+        writeContent(src() / "C" / "x.jpg_large", "large");
+        if (permanent)
+            writeContent(prog() / "Corvalin.conf", "permanent_deletion=true\n");
+        openForm(dst(), false);
+        const auto before = census(src());
+        m_messages.answers = {answer};
+        runMove();
+        const bool ran = answer == MessageAnswer::Yes || !permanent;
+        QCOMPARE(m_messages.shown.size(), std::size_t(permanent ? 1 : 0));
+        if (permanent) {
+            QCOMPARE(m_messages.shown[0].buttons, MessageButtons::YesNo);
+            QVERIFY2(m_messages.shown[0].text.find(
+                         "「画像として扱う形式」に選んでいない画像 2 個（1 × .jpg_large, 1 × "
+                         ".png）を、ごみ箱に入れずに完全に削除します。") != std::string::npos,
+                     m_messages.shown[0].text.c_str());
+        }
+        QCOMPARE(fs::exists(src() / "A" / "shot.png"), !ran);
+        if (!ran) {
+            QCOMPARE(census(src()), before);
+            QCOMPARE(namesIn(dst()), Names{"old.jpg"});
+            QVERIFY(!fs::exists(prog() / "Quillet.ini"));
+        }
+        QVERIFY(m_form->ui.lblRunResult->text().contains(ran ? "（うち、選んでいない形式の画像 2 個）"
+                                                             : "中断: 画像 0 個を移動しました。"));
+        QVERIFY(m_form->ui.Command1->isVisible() && !m_form->isBusy());
     }
 
     // Survey display: every folder walked in the source pane with growing counts, then the move.
@@ -233,6 +290,8 @@ private slots:
         QCOMPARE(m_form->ui.Label6->text(), QString("0/3"));
         QCOMPARE(m_form->ui.Label4->text(), QString("000002 b.jpg"));
         QCOMPARE(m_form->ui.Label15->text(), QString("1")); // not updated by a cancel
+        QVERIFY(
+            m_form->ui.lblRunResult->text().startsWith("中断: 画像 3 個を移動しました（000000〜000002）"));
         QCOMPARE(m_form->ui.File1->path(), src());
         QVERIFY(m_form->FolderList.empty());
         QCOMPARE(m_form->CancelFlag, std::int16_t(0));
@@ -299,8 +358,9 @@ private slots:
                                                   << "C";
         QTest::newRow("cancel in the first folder") << "cancelInA"
                                                     << "A";
-        QTest::newRow("failure at the second folder") << "failAtB"
-                                                      << "A";
+        // The counter file is found a folder at its next write, in the last folder.
+        QTest::newRow("failure after the first folder") << "failInA"
+                                                        << "C";
     }
     void label10NamesTheLastFolderEntered() {
         QFETCH(QString, event);
@@ -312,20 +372,20 @@ private slots:
             if (done || (event == "cancelSurveying" ? !m_form->ui.Label13->isVisible() : !inA))
                 return;
             done = true;
-            if (event == "failAtB")
-                fs::rename(src() / "B", root() / "B-gone");
+            if (event == "failInA") // the counter file can no longer be written
+                swapCounterFileForAFolder();
             else
                 m_form->ui.Command2->click();
         };
         runMove();
         QVERIFY(done);
         QTEST(m_form->ui.Label10->text(), "label10");
-        QCOMPARE(m_messages.shown.size(), std::size_t(event == "failAtB" ? 1 : 0));
+        QCOMPARE(m_messages.shown.size(), std::size_t(event == "failInA" ? 1 : 0));
     }
 
-    // A folder the survey cannot read stops the run with a message; the window is idle again, the
-    // survey heading gone.
-    void surveyFailureRestoresTheWindow() {
+    // A folder that changes during the survey is left with everything in it and named at the end;
+    // the others are gathered and the window is idle again, the survey heading gone.
+    void aFolderChangedDuringTheSurveyIsNamedAtTheEnd() {
         openForm(dst(), true, true);
         m_duringRun = [this] {
             if (m_form->ui.Label13->isVisible() && fs::exists(src() / "C"))
@@ -334,13 +394,13 @@ private slots:
         runMove();
         QCOMPARE(m_messages.shown.size(), std::size_t(1));
         const std::string& text = m_messages.shown[0].text;
-        QVERIFY2(text.find((src() / "C").native()) != std::string::npos, text.c_str());
-        QVERIFY2(text.find(std::strerror(ENOENT)) != std::string::npos, text.c_str());
+        QVERIFY2(text.find("変わったフォルダが1個") != std::string::npos, text.c_str());
+        QVERIFY2(text.find("\n  C（") != std::string::npos, text.c_str());
         QVERIFY(!m_form->ui.Label13->isVisible());
         QVERIFY(m_form->ui.Command1->isVisible() && !m_form->ui.Command2->isVisible());
         QCOMPARE(m_form->BusyFlag, OptionValue::number(0));
-        QCOMPARE(namesIn(dst()), Names{"old.jpg"});
-        QCOMPARE(namesIn(src() / "A"), (Names{"a1.jpg", "a2.JPG", "notes.txt"}));
+        QCOMPARE(namesIn(dst()), (Names{"000000 a1.jpg", "000001 a2.JPG", "old.jpg"}));
+        QCOMPARE(namesIn(root() / "C-elsewhere"), Names{"c.bmp"});
     }
 
     // The box shows the file in hand or, for one that is no picture, nothing: never a picture from
@@ -402,16 +462,16 @@ private slots:
     // A failure tells the user which folder and why, then ends as a cancel: no folder is deleted.
     void failureShowsAMessageAndDeletesNoFolder() {
         openForm(dst(), true);
-        // The destination goes once the first folder has arrived there.
+        // The counter file can no longer be written once the first folder has arrived.
         m_duringRun = [this] {
-            if (fs::exists(dst()) && namesIn(dst()).size() == 3)
-                fs::rename(dst(), root() / "gone");
+            if (namesIn(dst()).size() == 3 && !fs::is_directory(prog() / "Quillet.ini"))
+                swapCounterFileForAFolder();
         };
         runMove();
         QCOMPARE(m_messages.shown.size(), std::size_t(1));
         const std::string& text = m_messages.shown[0].text;
-        QVERIFY2(text.find(dst().native()) != std::string::npos, text.c_str());
-        QVERIFY2(text.find(std::strerror(ENOENT)) != std::string::npos, text.c_str());
+        QVERIFY2(text.find((prog() / "Quillet.ini").native()) != std::string::npos, text.c_str());
+        QVERIFY2(text.find(std::strerror(EISDIR)) != std::string::npos, text.c_str());
         QCOMPARE(namesIn(src()), (Names{"A", "B", "C", "top.txt"}));
         QCOMPARE(namesIn(src() / "C"), Names{"c.bmp"});
         QCOMPARE(m_form->BusyFlag, OptionValue::number(0));

@@ -1,6 +1,7 @@
 // The history window over real runs of the main window: the runs it lists, an undo through its
 // button with the main window busy meanwhile, an undo cancelled or cut off by closing the main
 // window, a "no" to its question, and a run refused where its journal cannot be written.
+#include "app/ui/file_list.h"
 #include "app/ui/form1.h"
 #include "engine/ui/move_controller.h"
 #include "history/ui/frm_history.h"
@@ -89,6 +90,10 @@ private slots:
         openForm();
         m_form->Command1_Click();
         QCOMPARE(int(namesIn(dst()).size()), int(kPictures.size()));
+        QVERIFY(!m_form->ui.Label4->text().isEmpty() && !m_form->ui.lblRunResult->text().isEmpty());
+        m_form->ui.File2->setCurrentIndex(m_form->ui.File2->model()->index(0, 0));
+        m_form->File2_Click(); // the preview shows a picture the undo takes away
+        QVERIFY(m_form->ui.Label12->isVisible());
         frmHistory* history = openHistory();
         QVERIFY(history);
         QCOMPARE(history->lvwRuns->topLevelItemCount(), 1);
@@ -116,6 +121,11 @@ private slots:
         QVERIFY(m_messages.shown.front().text.find("通し番号は元に戻りません") != std::string::npos);
         QCOMPARE(allPicturesBack(), allBack);
         QCOMPARE(m_vars.SerialNo, 4); // never handed back
+        // Nothing of the undone run is shown any more, however the undo ended.
+        QCOMPARE(m_form->ui.Label4->text(), QString());
+        QCOMPARE(m_form->ui.lblRunResult->text(), QString());
+        QVERIFY(m_form->PreviewPath.empty() && m_form->ui.Image1->pixmap().isNull());
+        QVERIFY(m_form->ui.Image1->isHidden() && !m_form->ui.Label12->isVisible());
         if (during == "close") {
             QVERIFY(!m_form->isVisible());
             return;

@@ -234,26 +234,43 @@ private slots:
         QTest::addColumn<bool>("older");    // written before the session began
         QTest::addColumn<QString>("after"); // "rewritten", "unchanged", "gone"
         QTest::addColumn<bool>("named");
+        QTest::addColumn<bool>("forged");   // the record names a trash that is not this user's
+        QTest::addColumn<bool>("infoLink"); // the trash's info folder is a link to a folder elsewhere
 
         const QByteArray whole = "[Trash Info]\nPath=/elsewhere/x.txt\nDeletionDate=2024-05-01T10:00:00\n";
-        QTest::newRow("empty, recorded") << QByteArray() << true << true << false << "rewritten" << false;
-        QTest::newRow("cut within the path, recorded") << QByteArray("[Trash Info]\nPath=/elsewhere/x.t")
-                                                       << true << true << false << "rewritten" << false;
-        QTest::newRow("cut within the date, recorded")
-            << whole.left(whole.size() - 6) << true << true << false << "rewritten" << false;
+        QTest::newRow("empty, recorded")
+            << QByteArray() << true << true << false << "rewritten" << false << false << false;
+        QTest::newRow("cut within the path, recorded")
+            << QByteArray("[Trash Info]\nPath=/elsewhere/x.t") << true << true << false << "rewritten"
+            << false << false << false;
+        QTest::newRow("cut within the date, recorded") << whole.left(whole.size() - 6) << true << true
+                                                       << false << "rewritten" << false << false << false;
         QTest::newRow("NUL bytes, recorded")
-            << QByteArray(60, '\0') << true << true << false << "rewritten" << false;
-        QTest::newRow("whole, recorded") << whole << true << true << false << "unchanged" << false;
+            << QByteArray(60, '\0') << true << true << false << "rewritten" << false << false << false;
+        QTest::newRow("whole, recorded")
+            << whole << true << true << false << "unchanged" << false << false << false;
         QTest::newRow("empty, the item never arrived")
-            << QByteArray() << false << true << false << "gone" << false;
+            << QByteArray() << false << true << false << "gone" << false << false << false;
         // A kill or a cut while the item waited in its folder for its info file to reach the disk.
         QTest::newRow("whole, recorded, the item never went in")
-            << whole << false << true << false << "gone" << false;
-        QTest::newRow("empty, not recorded") << QByteArray() << true << false << false << "unchanged" << true;
+            << whole << false << true << false << "gone" << false << false << false;
+        QTest::newRow("empty, not recorded")
+            << QByteArray() << true << false << false << "unchanged" << true << false << false;
         QTest::newRow("empty, not recorded, item not there")
-            << QByteArray() << false << false << false << "unchanged" << false;
+            << QByteArray() << false << false << false << "unchanged" << false << false << false;
         QTest::newRow("empty, not recorded, from before the session")
-            << QByteArray() << true << false << true << "unchanged" << false;
+            << QByteArray() << true << false << true << "unchanged" << false << false << false;
+        // A file outside any trash of this user's, named as an info file: never deleted nor written.
+        QTest::newRow("forged, a file outside the trashes, no item")
+            << QByteArray("precious") << false << true << false << "unchanged" << false << true << false;
+        QTest::newRow("forged, a file outside the trashes, an item beside it")
+            << QByteArray("precious") << true << true << false << "unchanged" << false << true << false;
+        // Never followed: the file it leads to is neither written nor removed, and the start says
+        // that the trash could not be repaired.
+        QTest::newRow("empty, recorded, the info folder a link elsewhere")
+            << QByteArray() << true << true << false << "unchanged" << false << false << true;
+        QTest::newRow("whole, recorded, the item never went in, the info folder a link elsewhere")
+            << whole << false << true << false << "unchanged" << false << false << true;
     }
 
     void trashInfoAfterUncleanEnd() {
@@ -263,14 +280,23 @@ private slots:
         QFETCH(bool, older);
         QFETCH(QString, after);
         QFETCH(bool, named);
+        QFETCH(bool, forged);
+        QFETCH(bool, infoLink);
 
         Scene scene;
         scene.startSession("1", "3\r\n");
-        const fs::path trash = scene.home.trash();
+        const fs::path trash = forged ? scene.root / "elsewhere" : scene.home.trash();
         const fs::path original = scene.source / "a" / "notes.txt";
         fs::create_directories(original.parent_path());
         const TrashPlace place{original, trash / "files" / "notes.txt",
                                trash / "info" / "notes.txt.trashinfo"};
+        if (infoLink) {
+            fs::create_directories(scene.root / "victim");
+            fs::create_directories(trash);
+            fs::create_directory_symlink(scene.root / "victim", trash / "info");
+        }
+        fs::create_directories(place.infoFile.parent_path());
+        fs::create_directories(place.trashedFile.parent_path());
         writeFile(place.infoFile, info.toStdString());
         if (itemInTrash)
             writeFile(place.trashedFile, "not a picture");
@@ -291,9 +317,10 @@ private slots:
         StartupResult result;
         scene.start(result);
         QCOMPARE(result.outcome, StartupOutcome::Completed);
-        QCOMPARE(result.uncleanEnd.failures.size(), std::size_t(0));
+        QCOMPARE(result.uncleanEnd.failures.size(), std::size_t(forged || infoLink ? 1 : 0));
         // An item that never went in is no longer counted as trashed, nor undone.
-        QCOMPARE(recordsOf(journal.value().file(), RecordType::NotDone), recorded && !itemInTrash ? 1 : 0);
+        QCOMPARE(recordsOf(journal.value().file(), RecordType::NotDone),
+                 recorded && !itemInTrash && !forged && !infoLink ? 1 : 0);
         QCOMPARE(result.uncleanEnd.itemsWithoutInfo.size(), std::size_t(named ? 1 : 0));
         if (named)
             QCOMPARE(result.uncleanEnd.itemsWithoutInfo.front(), place.trashedFile);
@@ -429,6 +456,44 @@ private slots:
         const auto runs = listRuns(scene.files.history());
         QCOMPARE(runs.value().size(), std::size_t(1));
         QCOMPARE(runs.value()[0].state, RunState::Interrupted);
+    }
+    // The start after a cut trims the half-written record a cut left, so that undo reads the run
+    // as whole; a record damaged in the middle is no cut and stays for undo to name.
+    void cutTailTrimmedAtTheStart_data() {
+        QTest::addColumn<QByteArray>("runFlag");
+        QTest::addColumn<QString>("damage"); // "cut" (last record half written) or "middle"
+        QTest::addColumn<bool>("trimmed");
+        QTest::newRow("cut after an unclean end") << QByteArray("1") << "cut" << true;
+        QTest::newRow("damaged in the middle") << QByteArray("1") << "middle" << false;
+        QTest::newRow("cut, but the session ended cleanly") << QByteArray("0") << "cut" << false;
+    }
+    void cutTailTrimmedAtTheStart() {
+        QFETCH(QByteArray, runFlag);
+        QFETCH(QString, damage);
+        QFETCH(bool, trimmed);
+        Scene scene;
+        scene.startSession(runFlag.constData(), "3\r\n");
+        const fs::path journal = scene.moveJournal(0, numbersFrom(0, 3));
+        QVERIFY(!journal.empty());
+        if (damage == "cut") {
+            cutLastRecord(journal);
+        } else {
+            std::string bytes = readFile(journal);
+            bytes.insert(bytes.find('\n', bytes.find('\n') + 1) + 1, "garbage\n");
+            writeFile(journal, bytes);
+        }
+        const std::string before = readFile(journal);
+        StartupResult result;
+        scene.start(result);
+        QCOMPARE(result.outcome, StartupOutcome::Completed);
+        QCOMPARE(result.uncleanEnd.failures.size(), std::size_t(0));
+        QCOMPARE(readFile(journal) != before, trimmed);
+        const Result<JournalContents> contents = readJournal(journal);
+        QVERIFY(contents.ok());
+        if (trimmed) {
+            QVERIFY(!lastLineRead(contents.value()).has_value());
+            QCOMPARE(recordsOf(journal, RecordType::Move), 2);
+        }
     }
 };
 

@@ -264,6 +264,28 @@ private slots:
             QCOMPARE(contentOf(original), std::string("a new download"));
     }
 
+    // A run that failed at a picture recorded a name it had only planned. A name the destination
+    // cannot hold is looked up with an error other than ENOENT (EILSEQ on exFAT; ENAMETOOLONG here,
+    // on any disk): nothing has that name, so the picture counts as never moved, and undo finishes.
+    void plannedNameTheDiskCannotHold() {
+        const std::string planned = "000040 " + std::string(300, 'x') + ".jpg";
+        const fs::path picture = source() / "a/cat.jpg";
+        RunStart start;
+        start.source = source();
+        start.destination = m_destination;
+        auto journal = RunJournal::create(files().history(), start);
+        QVERIFY(journal);
+        const FileIdentity identity = identityOf(picture).value();
+        QVERIFY(journal.value().recordMove(40, picture, m_destination / planned, identity));
+        QVERIFY(journal.value().finish(kOutcomeFailed));
+
+        const UndoOutcome outcome = undo(journal.value().file());
+        QVERIFY2(!outcome.error, outcome.error ? outcome.error->reason().c_str() : "");
+        QVERIFY2(outcome.left.empty(), outcome.left.empty() ? "" : outcome.left.front().path.c_str());
+        QCOMPARE(outcome.cameBack + outcome.alreadyBack, 0);
+        QCOMPARE(contentOf(picture), pictureContent("a/cat.jpg"));
+    }
+
     // An undo cut off goes on where it stopped; one more finds everything back and moves nothing.
     void undoneAgainMovesNothingTwice() {
         const fs::path journal = runMove(false);

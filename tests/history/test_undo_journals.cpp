@@ -30,6 +30,7 @@ enum class Forgery {
     SourceIsHome,       // ... the home folder
     CutInLastRecord,    // the journal ends within c's record
     DamagedInTheMiddle, // b's record has a byte changed
+    CutInAnUndo,        // an undo began after the end, and a kill cut its next record
 };
 
 JournalRecord moveRecord(const fs::path& from, const fs::path& to) {
@@ -111,6 +112,15 @@ class TestUndoJournals : public QObject {
             lines[3][lines[3].size() - 12] = lines[3][lines[3].size() - 12] == '1' ? '2' : '1';
         if (forgery == Forgery::CutInLastRecord)
             lines = lines.mid(0, 4) << lines[4].left(lines[4].size() / 2);
+        if (forgery == Forgery::CutInAnUndo) {
+            JournalContents contents;
+            Result<RunJournal> reopened = RunJournal::reopen(file, contents);
+            if (!reopened || !reopened.value().append(JournalRecord(RecordType::UndoStart)) ||
+                !reopened.value().close())
+                qFatal("cannot reopen %s", file.c_str());
+            lines = QByteArray::fromStdString(contentOf(file)).split('\n');
+            lines.back() = "1\tundo-st";
+        }
         if (!writeContent(file, lines.join('\n').toStdString()))
             qFatal("cannot write %s", file.c_str());
         return file;
@@ -151,6 +161,10 @@ private slots:
             << int(Forgery::CutInLastRecord) << QByteArray("ab") << 0 << false << 4;
         QTest::newRow("a damaged record in the middle")
             << int(Forgery::DamagedInTheMiddle) << QByteArray("a") << 0 << false << 3;
+        // What a kill of an undo leaves: only that undo's own step went unrecorded, and this undo
+        // checks every record again, so the journal is whole for it.
+        QTest::newRow("cut within an undo's record")
+            << int(Forgery::CutInAnUndo) << QByteArray("abc") << 0 << false << 0;
     }
     void undoActsOnlyWhereItsRunActed() {
         QFETCH(int, forgery);

@@ -71,13 +71,13 @@ private slots:
         QTest::addColumn<QString>("text");
         QTest::addColumn<QString>("toolTip");
         QTest::newRow("tbsOptions") << "tbsOptions"
-                                    << "frmOptions" << QRect(8, 0, 513, 371) << ""
+                                    << "client" << QRect(8, 0, 513, 371) << ""
                                     << "";
         QTest::newRow("picOptions_0") << "picOptions_0"
-                                      << "frmOptions" << QRect(14, 32, 499, 335) << ""
+                                      << "client" << QRect(14, 32, 499, 335) << ""
                                       << "";
         QTest::newRow("Frame1") << "Frame1"
-                                << "frmOptions" << QRect(24, 32, 481, 217)
+                                << "client" << QRect(24, 32, 481, 217)
                                 << "ダウンロード先のフォルダを指定します。"
                                 << "";
         QTest::newRow("Frame2") << "Frame2"
@@ -138,13 +138,13 @@ private slots:
             << "頭の通し番号を切り取る。（ファイルを選択してサブフォルダを作成してそこへ移動する。）"
             << "";
         QTest::newRow("cmdOK") << "cmdOK"
-                               << "frmOptions" << QRect(288, 376, 73, 25) << "OK"
+                               << "client" << QRect(288, 376, 73, 25) << "OK"
                                << "オプションを有効にしてこのフォームを閉じます。";
         QTest::newRow("cmdCancel") << "cmdCancel"
-                                   << "frmOptions" << QRect(368, 376, 73, 25) << "ｷｬﾝｾﾙ"
+                                   << "client" << QRect(368, 376, 73, 25) << "ｷｬﾝｾﾙ"
                                    << "オプション設定を有効にせずフォームを閉じます。";
         QTest::newRow("cmdApply") << "cmdApply"
-                                  << "frmOptions" << QRect(448, 376, 73, 25) << "更新"
+                                  << "client" << QRect(448, 376, 73, 25) << "更新"
                                   << "フォームを閉じずにオプションを有効にします。";
     }
     void designedLayout() {
@@ -272,6 +272,7 @@ private slots:
         dialog->ui.chkPermanentDelete->setChecked(true);
         dialog->findChild<QCheckBox*>("chkPictureType_png")->setChecked(true);
         dialog->findChild<QCheckBox*>("chkPictureType_tiff")->setChecked(true);
+        dialog->findChild<QCheckBox*>("chkPictureType_jfif")->setChecked(true);
         dialog->findChild<QCheckBox*>("chkPlanBeforeMove")->setChecked(true);
         QVERIFY(dialog->ui.chkNotifyLongRuns->isChecked());
         dialog->ui.chkNotifyLongRuns->setChecked(false);
@@ -293,12 +294,13 @@ private slots:
         QCOMPARE(lookupEntry(root() / "dl/cats/cats_1"), applied ? EntryKind::Folder : EntryKind::None);
         QCOMPARE(m_vars.MakerPath, applied ? root() / "dl/cats" : fs::path());
         QCOMPARE(m_form->extraOptions().permanentDeletion, applied);
-        QCOMPARE(
-            readWholeFile(root() / "Corvalin.conf").ok() ? readWholeFile(root() / "Corvalin.conf").value()
-                                                         : "",
-            std::string(applied ? "permanent_deletion=true\npicture_types=png,tiff\nplan_before_move=true\n"
-                                  "notify_long_runs=false\nskip_duplicates=true\n"
-                                : ""));
+        QCOMPARE(readWholeFile(root() / "Corvalin.conf").ok()
+                     ? readWholeFile(root() / "Corvalin.conf").value()
+                     : "",
+                 std::string(
+                     applied ? "permanent_deletion=true\npicture_types=png,tiff,jfif\nplan_before_move=true\n"
+                               "notify_long_runs=false\nskip_duplicates=true\n"
+                             : ""));
         QCOMPARE(dialog->isVisible(), !closed);
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         QCOMPARE(alive.isNull(), closed);

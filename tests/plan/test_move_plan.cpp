@@ -20,6 +20,8 @@
 using namespace corvalin;
 using namespace corvalin::test;
 
+Q_DECLARE_METATYPE(Names)
+
 namespace {
 
 // The run's questions answered as a user who chose one destination and never cancels.
@@ -80,14 +82,17 @@ class TestMovePlan : public QObject {
         // A download still arriving deep in a child folder keeps that folder in some trees.
         if (seed % 3 == 0)
             writeContent(src() / "b/b1/x.jpg.part", "");
-        // Whatever number this picture comes to, its name is taken for several more.
+        // The destination holds the numbers from the counter on, under names of every kind: the
+        // pictures take the free numbers after them.
         writeContent(src() / "a" / "0first.jpg", pictureContent("a/0first.jpg"));
         for (int serial = 100; serial <= 160; ++serial)
             writeContent(dst() / (serialPrefix(serial) + "0first.jpg"), "taken");
-        for (int serial = 100; serial < 106; ++serial) {
-            if (pick(2) == 0)
-                writeContent(dst() / (serialPrefix(serial) + "f" + std::to_string(pick(20)) + ".jpg"),
-                             "taken");
+        for (int serial = 161; serial < 170; ++serial) {
+            const std::string name = serialPrefix(serial) + "f" + std::to_string(pick(20)) + ".jpg";
+            if (pick(3) == 0)
+                fs::create_directory(dst() / name);
+            else if (pick(2) == 0)
+                fs::create_symlink("nowhere", dst() / name);
         }
     }
 
@@ -167,9 +172,14 @@ private slots:
         QVERIFY(!fs::exists(files().counterFile()));
         QCOMPARE(vars.SerialNo, 100);
         QCOMPARE(plan.outcome, MoveOutcome::Completed);
-        QVERIFY(std::count_if(plan.problems.begin(), plan.problems.end(), [](const PlanProblem& problem) {
-                    return problem.kind == ProblemKind::NameTaken;
-                }) >= 2);
+        QVERIFY(plan.numbersSkipped >= 61);
+        std::set<std::int32_t> held;
+        for (const auto& [path, size] : destinationBefore) {
+            if (const auto number = serialNumberOf(fs::path(path).filename().native()))
+                held.insert(*number);
+        }
+        for (const PlanPicture& picture : plan.pictures)
+            QVERIFY2(!held.contains(picture.serialNo), picture.newName.c_str());
 
         const fs::path journalFile = runWithJournal(vars, request);
         const Result<JournalContents> contents = readJournal(journalFile);
@@ -366,6 +376,59 @@ private slots:
         QFETCH(QByteArray, written);
         const std::string row = "\"問題\",\"/d/x\"," + written.toStdString() + ",\"\",\"\"\r\n";
         QVERIFY2(planCsv(plan).ends_with(row), planCsv(plan).c_str());
+    }
+
+    // The summary names the numbers the destination makes the pictures skip, and the files it
+    // removes that are pictures of a type not chosen, on a line of their own that says where to
+    // choose them.
+    void summaryNamesSkipsAndUnchosenPictures_data() {
+        QTest::addColumn<QByteArray>("types");
+        QTest::addColumn<Names>("tree");
+        QTest::addColumn<Names>("held"); // names in the destination
+        QTest::addColumn<QStringList>("lines");
+        const Names tree{"a/p.jpg", "a/x.png", "a/y.jfif", "a/z.jpg_large", "a/n.txt"};
+        const QString where =
+            "。「オプション」の「詳細」タブの「画像として扱う形式」で選ぶと、番号を付けて移動します";
+        const QString rename = "（.jpg_large などは選べないため、名前の終わりを .jpg などに直して下さい）";
+        QTest::newRow("none chosen")
+            << QByteArray() << tree << Names{}
+            << QStringList{"移動する画像: 1 個（番号 000100 から 000100 まで）",
+                           "削除するファイルのうち画像: 3 個（1 × .jfif, 1 × .jpg_large, 1 × .png）" + where +
+                               rename};
+        QTest::newRow("JFIF and PNG chosen, numbers held")
+            << QByteArray("png,jfif") << tree << Names{"000100 old.jpg", "000102 kept"}
+            << QStringList{"移動する画像: 3 個（番号 000101 から 000104 まで。移動先にすでにある番号 2 "
+                           "個は飛ばします）",
+                           "削除するファイルのうち画像: 1 個（1 × .jpg_large）" + where + rename};
+        QTest::newRow("a type not chosen, no site's ending")
+            << QByteArray() << Names{"a/p.jpg", "a/x.webp", "a/w.WEBP"} << Names{}
+            << QStringList{"削除するファイルのうち画像: 2 個（2 × .webp）" + where};
+        QTest::newRow("a download still arriving is no removal")
+            << QByteArray() << Names{"a/p.jpg", "a/x.png", "a/x.png.part"} << Names{}
+            << QStringList{"削除するファイル: 0 個"};
+    }
+    void summaryNamesSkipsAndUnchosenPictures() {
+        QFETCH(QByteArray, types);
+        QFETCH(Names, tree);
+        QFETCH(Names, held);
+        QFETCH(QStringList, lines);
+        for (const std::string& name : tree)
+            writeContent(src() / name, pictureContent(name));
+        for (const std::string& name : held)
+            writeContent(dst() / name, "held");
+        Module1 vars;
+        vars.SerialNo = 100;
+        const MovePlan plan = makeMovePlan(
+            vars, files(), {src(), dst(), false, false, decodePictureTypes(types.toStdString())});
+        QStringList summary;
+        for (const std::string& line : planSummary(plan))
+            summary << QString::fromStdString(line);
+        for (const QString& line : lines)
+            QVERIFY2(summary.contains(line), qPrintable(summary.join('\n')));
+        const bool unchosen = std::any_of(lines.begin(), lines.end(), [](const QString& line) {
+            return line.startsWith("削除するファイルのうち画像");
+        });
+        QCOMPARE(summary.filter("削除するファイルのうち画像").size(), unchosen ? 1 : 0);
     }
 
     void removalsGroupedByExtension() {

@@ -3,13 +3,18 @@
 // finds, and which names the name rule lets through. Every belief is checked against what the
 // disk then really does.
 #include "engine/disk_names.h"
+#include "engine/files_left.h"
+#include "engine/move_run.h"
+#include "plan/move_plan.h"
 #include "platform/absent_name.h"
 #include "platform/disk_kind.h"
+#include "platform/held_folder.h"
 #include "platform/naming_probe.h"
 #include "platform/posix_io.h"
 
 #include "disk_helpers.h"
 #include "disk_mounts.h"
+#include "quiet_observers.h"
 
 #include <QTest>
 #include <fcntl.h>
@@ -131,7 +136,71 @@ private slots:
         QTEST(profile.value().copyWay, "way");
 
         checkWaysHold(fd.get(), probe);
-        checkNamesHold(fd.get(), profile.value().rules, profile.value().longestName);
+        const Result<HeldFolder> held = HeldFolder::open(folder);
+        QVERIFY(held.ok());
+        checkNamesHold(held.value(), profile.value().rules, profile.value().longestName);
+    }
+
+    // A gather onto a disk with no way to name a picture without replacing stops before its first
+    // file: the other files it would have deleted first are all still there.
+    void runOntoADiskWithoutANamingWayTouchesNothing_data() {
+        QTest::addColumn<DiskKind>("kind");
+        QTest::newRow("exfat-fuse") << DiskKind::ExFatFuse;
+        QTest::newRow("fusefat") << DiskKind::FatFuse;
+    }
+    void runOntoADiskWithoutANamingWayTouchesNothing() {
+        QFETCH(DiskKind, kind);
+        CORVALIN_MOUNT_OR_SKIP(disk, kind);
+        QTemporaryDir dir;
+        const fs::path source = fs::path(dir.path().toStdString()) / "src";
+        makeEntries(dir.path().toStdString(),
+                    {"d:src", "d:src/a", "f:src/a/notes.txt", "f:src/a/cat.jpg", "d:prog"});
+        Module1 vars;
+        QuietMove observer(disk->mountPoint());
+        const SettingsFiles files{source.parent_path() / "prog", source.parent_path() / "prog"};
+        MoveRun run(vars, files, observer, Removal(true));
+        std::vector<fs::path> folderList;
+        const MoveRunResult result = run.run(source, true, folderList);
+        QCOMPARE(result.outcome, MoveOutcome::Failed);
+        QVERIFY2(result.error->reason().find("置き換えずに") != std::string::npos,
+                 result.error->reason().c_str());
+        QCOMPARE(allNames(source / "a"), (QByteArrayList{"cat.jpg", "notes.txt"}));
+        QCOMPARE(allNames(disk->mountPoint()), QByteArrayList());
+    }
+
+    // On a Windows disk a picture whose name has a character Windows refuses stays in its folder
+    // under its own name, the folder with it, and the others move; the plan foresees exactly that.
+    void namesTheDiskCannotHoldAreLeftAndNamed() {
+        CORVALIN_MOUNT_OR_SKIP(disk, DiskKind::Ntfs3g);
+        QTemporaryDir dir;
+        const fs::path source = fs::path(dir.path().toStdString()) / "src";
+        makeEntries(dir.path().toStdString(),
+                    {"d:src", "d:src/a", "d:src/b", "f:src/a/q?.jpg", "f:src/a/x:y.jpg", "f:src/a/cat.jpg",
+                     "f:src/b/dog.jpg", "d:prog"});
+        const SettingsFiles files{source.parent_path() / "prog", source.parent_path() / "prog"};
+        const PlanRequest request{source, disk->mountPoint(), true, true, {}, false};
+        const MovePlan plan = makeMovePlan(Module1{}, files, request);
+        Module1 vars;
+        QuietMove observer(disk->mountPoint());
+        MoveRun run(vars, files, observer, Removal(true));
+        std::vector<fs::path> folderList;
+        const MoveRunResult result = run.run(source, true, folderList);
+        QCOMPARE(result.outcome, MoveOutcome::Completed);
+        QCOMPARE(allNames(disk->mountPoint()).size(), 2);
+        QCOMPARE(allNames(source), QByteArrayList{"a"});
+        QCOMPARE(allNames(source / "a"), (QByteArrayList{"q?.jpg", "x:y.jpg"}));
+        QCOMPARE(result.foldersKeptForLongNames, std::vector<fs::path>{source / "a"});
+        QCOMPARE(result.namesRefusedByDisk.size(), std::size_t(2));
+        QCOMPARE(plan.namesRefusedByDisk.size(), std::size_t(2));
+        for (std::size_t i = 0; i < 2; ++i) {
+            const std::string& reason = result.namesRefusedByDisk[i].reason;
+            QCOMPARE(plan.namesRefusedByDisk[i].file, result.namesRefusedByDisk[i].file);
+            QVERIFY2(reason.find(i == 0 ? "「?」" : "「:」") != std::string::npos, reason.c_str());
+        }
+        // The end of the run names both, each with its reason, and the folder kept for them.
+        const std::string told = describeFilesLeft(source, result);
+        for (const char* part : {"q?.jpg", "x:y.jpg", "「?」", "「:」", kLongNameFolderKeptText})
+            QVERIFY2(told.find(part) != std::string::npos, told.c_str());
     }
 
     // A stick mounted read-only takes nothing: the probe says so with the system's reason, so that
@@ -166,7 +235,8 @@ private:
 
     // A name the rule lets through, the disk holds under those very bytes; a name the disk refuses,
     // the rule refuses too, and a lookup of it means "not there".
-    void checkNamesHold(int folderFd, const DiskNameRules& rules, std::size_t longestName) {
+    void checkNamesHold(const HeldFolder& folder, const DiskNameRules& rules, std::size_t longestName) {
+        const int folderFd = folder.fd();
         for (const std::string& name : trialNames()) {
             const DiskFit fit = diskFitOf(name, 7, rules, longestName);
             const int created = createFile(folderFd, name);
@@ -186,6 +256,8 @@ private:
                      (shown + " refused: " + strerror(created)).constData());
             const int lookup = lookupError(folderFd, name);
             QVERIFY2(lookupMeansAbsent(lookup), (shown + " looked up: " + strerror(lookup)).constData());
+            const Result<HeldEntry> held = folder.lookup(name);
+            QVERIFY2(held.ok() && held.value().kind == HeldEntry::Kind::None, shown.constData());
         }
     }
 };

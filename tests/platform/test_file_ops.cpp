@@ -105,8 +105,10 @@ private slots:
         }
         std::vector<std::atomic<int>> answers(static_cast<std::size_t>(count));
         std::vector<std::int64_t> sizes(std::size_t(count), -2);
+        const Result<HeldFolder> held = HeldFolder::open(folder);
+        QVERIFY(held.ok());
         const Status asked = sizesIn(
-            folder, names.size(), threads, [&](std::size_t i) { return names[i].c_str(); },
+            held.value(), names.size(), threads, [&](std::size_t i) { return names[i].c_str(); },
             [&](std::size_t i, std::optional<std::uint64_t> size) {
                 ++answers[i];
                 sizes[i] = size ? std::int64_t(*size) : -1;
@@ -165,7 +167,12 @@ private slots:
         else if (second == "link")
             fs::create_hard_link(one, two);
         const std::uint64_t size = std::uint64_t(asked < 0 ? length : asked);
-        const Result<ContentComparison> compared = compareContents(one, two, size);
+        const Result<HeldFolder> folder = HeldFolder::open(dir.path().toStdString());
+        QVERIFY(folder.ok());
+        const HeldFolder& held = folder.value();
+        const std::string first = "one.jpg";
+        const std::string other = "two.jpg";
+        const Result<ContentComparison> compared = compareContents({held, first}, {held, other}, size);
         QFETCH(QString, expected);
         if (expected == "first" || expected == "second") {
             QVERIFY(!compared.ok());
@@ -174,10 +181,10 @@ private slots:
         }
         QVERIFY(compared.ok());
         QCOMPARE(compared.value().equal, expected == "equal");
-        QCOMPARE(compared.value().first, currentStampOf(one).value());
-        QCOMPARE(compared.value().second, currentStampOf(two).value());
+        QCOMPARE(compared.value().first, currentStampOf(held, first).value());
+        QCOMPARE(compared.value().second, currentStampOf(held, other).value());
         if (compared.value().hash)
-            QCOMPARE(*compared.value().hash, wholeHashOf(two, size).value());
+            QCOMPARE(*compared.value().hash, wholeHashOf(held, other, size).value());
     }
 
     void listingAMissingFolderNamesIt() {

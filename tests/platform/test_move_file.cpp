@@ -40,7 +40,7 @@ std::string pictureBytes(int index, std::size_t size = 200 * 1024) {
 class SameName : public CopyNaming {
 public:
     explicit SameName(fs::path folder) : m_folder(std::move(folder)) {}
-    Result<fs::path> finalPathFor(const fs::path& source, bool) override {
+    Result<fs::path> finalPathFor(const fs::path& source, const FileIdentity&, bool) override {
         return m_folder / source.filename();
     }
     void copyNamed(const fs::path&) override {}
@@ -51,9 +51,10 @@ private:
 
 void moveInBatches(const fs::path& from, const fs::path& to, int files, int perBatch) {
     SameName naming(to);
-    CrossDeviceBatch batch(to, {.count = std::size_t(perBatch)});
+    CrossDeviceBatch batch(HeldFolder::open(to).value(), {.count = std::size_t(perBatch)});
+    const Result<HeldFolder> source = HeldFolder::open(from);
     for (int i = 0; i < files; ++i) {
-        if (!batch.add(from / std::to_string(i)) || (batch.full() && !batch.commit(naming)))
+        if (!batch.add(source.value(), std::to_string(i)) || (batch.full() && !batch.commit(naming)))
             return;
     }
     batch.commit(naming);
@@ -152,6 +153,8 @@ private slots:
         row("renamed into place", "both", "final-only", "present", false, true);
         row("renamed, source changed meanwhile", "both", "final-only", "changed", true, true);
         row("source changed meanwhile", "both", "linked", "changed", true, true);
+        // Only the source itself may go: never a file a link in its place leads to.
+        row("source now a link to the same bytes", "both", "linked", "link", false, true);
         row("part without record", "none", "short", "present", true, false);
         row("linked part without record", "none", "linked", "gone", false, true);
         // A batch names the final file in its record only where it renames the part into place.
@@ -179,8 +182,12 @@ private slots:
             QCOMPARE(::link((stem.native() + ".part").c_str(), final.c_str()), 0);
         if (part == "final-only")
             writeBytes(final, picture);
-        if (source != "gone")
+        if (source == "link") {
+            writeBytes(root / "elsewhere.jpg", picture);
+            QCOMPARE(::symlink((root / "elsewhere.jpg").c_str(), from.c_str()), 0);
+        } else if (source != "gone") {
             writeBytes(from, source == "changed" ? std::string("edited") : picture);
+        }
 
         QVERIFY(recoverInterruptedMoves(dest).ok());
         QCOMPARE(moveLeftovers(dest), 0);
@@ -190,6 +197,8 @@ private slots:
             QCOMPARE(bytesOf(final), std::optional(picture));
         if (lookupEntry(from) == EntryKind::File)
             QCOMPARE(bytesOf(from)->size(), source == "changed" ? 6u : picture.size());
+        if (source == "link")
+            QCOMPARE(bytesOf(root / "elsewhere.jpg"), std::optional(picture));
     }
 
     void recoveryLeavesALiveMoverAlone() {

@@ -40,7 +40,7 @@ private slots:
         makeEntries(root / "top", tree);
         ::chmod((root / "top/ro").c_str(), 0555);
         ::chmod((root / "top/2.jpg").c_str(), 0444);
-        QVERIFY(removeTree(root / "top").ok());
+        QVERIFY(test::removeTreeAt(root / "top").ok());
         QCOMPARE(lookupEntry(root / "top"), EntryKind::None);
         QCOMPARE(test::allNames(root / "canary"), QByteArrayList{"keep.jpg"});
     }
@@ -60,7 +60,7 @@ private slots:
             ::chmod((top / "locked").c_str(), 0);
             ::chmod((top / "ro").c_str(), 0555);
             ::chmod(top.c_str(), 0555);
-            return removeTree(top).ok() && lookupEntry(top) == EntryKind::None ? 0 : 1;
+            return test::removeTreeAt(top).ok() && lookupEntry(top) == EntryKind::None ? 0 : 1;
         });
         if (result == test::skipExit)
             QSKIP("cannot drop privileges");
@@ -81,7 +81,7 @@ private slots:
         QTemporaryDir dir;
         const fs::path root = dir.path().toStdString();
         makeEntries(root, {"d:canary", "f:canary/keep.jpg", "l:link>canary"});
-        const Status status = removeTree(root / name.toStdString());
+        const Status status = test::removeTreeAt(root / name.toStdString());
         QTEST(status.code(), "code");
         QCOMPARE(status.error().operation, std::string("フォルダの削除"));
         QCOMPARE(test::allNames(root / "canary"), QByteArrayList{"keep.jpg"});
@@ -106,7 +106,7 @@ private slots:
                 return test::skipExit;
             if (!bind)
                 makeEntries(root / "top/mnt", {"f:keep.jpg"});
-            const Status status = removeTree(root / "top");
+            const Status status = test::removeTreeAt(root / "top");
             const bool named = status.code() == EXDEV && status.error().path == root / "top/mnt";
             return named && test::allNames(root / "top/mnt") == QByteArrayList{"keep.jpg"} ? 0 : 1;
         });
@@ -145,7 +145,7 @@ private slots:
             else
                 makeEntries(top, {arrival});
         }
-        const Status removed = removeTree(top, &listed.value());
+        const Status removed = test::removeTreeAt(top, &listed.value());
         if (named.isEmpty()) {
             QVERIFY(removed.ok());
             QCOMPARE(lookupEntry(top), EntryKind::None);

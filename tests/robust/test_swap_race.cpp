@@ -10,6 +10,7 @@
 #include "move_fixture.h"
 #include "options/folder_action.h"
 #include "own_trash.h"
+#include "plan/move_plan.h"
 #include "platform/file_ops.h"
 #include "quiet_observers.h"
 #include "robust_env.h"
@@ -32,6 +33,7 @@ namespace {
 // A round's folders: the tree a run works in, the victim beside it, the journals.
 struct Round {
     fs::path folder;
+    fs::path elsewhere; // on another file system (not /dev/shm), for destinations reached by copies
     fs::path tree() const { return folder / "tree"; }
     fs::path victim() const { return folder / "victim"; }
     fs::path history() const { return folder / "history"; }
@@ -51,6 +53,9 @@ struct Scenario {
     // The swapped folder is the run's own, whose path the user gave: what it names when the run
     // opens it is the user's choice, so the racer starts at the run's first change inside it.
     bool ownFolder = true;
+    // The swap falls at the run's first look inside the folder instead: for a run that changes
+    // nothing there (a plan).
+    bool atFirstRead = false;
 };
 
 Built numberedPictures(const Round& round) {
@@ -130,6 +135,111 @@ Built movedPictures(const Round& round, bool deleteFolders) {
     return built;
 }
 
+// Three child folders of pictures and other files, gathered with the folders removed: the racer
+// swaps one of them, which the run reaches only below the source parent it was given.
+Built gatherTree(const Round& round) {
+    Built built;
+    for (int folder = 1; folder <= 3; ++folder) {
+        const fs::path child = round.tree() / "src" / ("dl" + std::to_string(folder));
+        for (int k = 1; k <= 3; ++k) {
+            built.pictures.push_back(pictureContent(child.native() + std::to_string(k)));
+            writeContent(child / ("q" + std::to_string(k) + ".jpg"), built.pictures.back());
+        }
+        writeContent(child / "notes.txt", "notes");
+        writeContent(child / "inner" / "deep.txt", "deep");
+    }
+    fs::create_directories(round.tree() / "dst");
+    return built;
+}
+
+void gather(const Round& round, bool permanent, bool across = false) {
+    const Removal removal(permanent);
+    const fs::path destination = across ? round.elsewhere / "dst" : round.tree() / "dst";
+    fs::create_directories(destination);
+    auto journal = RunJournal::create(round.history(),
+                                      moveRunStart(0, round.tree() / "src", destination, true, removal));
+    ScriptedObserver observer;
+    observer.dest = destination;
+    Module1 vars;
+    std::vector<fs::path> folders;
+    MoveRun run(vars, {round.folder / "prog", round.folder / "prog"}, observer, removal);
+    run.setJournal(&journal.value());
+    const MoveRunResult result = run.run(round.tree() / "src", true, folders);
+    (void)journal.value().finish(journalOutcome(result.outcome));
+}
+
+// With duplicates left out: a picture of dl1 is held by the destination already, and the victim
+// holds a name of dl2 with the bytes of another destination picture. A verdict read through the
+// swapped folder would remove dl2's own picture for bytes that are not its own.
+Built duplicatesTree(const Round& round) {
+    Built built = gatherTree(round);
+    writeContent(round.tree() / "dst" / "000100 twin.jpg", built.pictures.front());
+    writeContent(round.victim() / "q2.jpg", "victim's twin");
+    writeContent(round.tree() / "dst" / "000101 victim's twin.jpg", "victim's twin");
+    return built;
+}
+
+void gatherLeavingOutDuplicates(const Round& round, const Built&) {
+    ScriptedObserver observer;
+    observer.dest = round.tree() / "dst";
+    Module1 vars;
+    std::vector<fs::path> folders;
+    MoveRun run(vars, {round.folder / "prog", round.folder / "prog"}, observer);
+    run.setSkipDuplicates(true);
+    (void)run.run(round.tree() / "src", true, folders);
+}
+
+// The plan of a gather, duplicates left out: it changes nothing, and none of its verdicts may name
+// a file of the victim (its hidden picture would be named as one left in a child folder). A plan
+// that does ends the watched process with status 3.
+Built planTree(const Round& round) {
+    writeContent(round.victim() / ".h.jpg", "victim's hidden");
+    Built built = duplicatesTree(round);
+    built.pictures.erase(built.pictures.begin()); // in the destination too, and a plan moves nothing
+    return built;
+}
+
+void planTheGather(const Round& round, const Built&) {
+    const MovePlan plan = makeMovePlan(Module1{}, {round.folder / "prog", round.folder / "prog"},
+                                       {round.tree() / "src", round.tree() / "dst", true, false, {}, true});
+    std::vector<std::string> named;
+    for (const PlanPicture& picture : plan.pictures)
+        named.push_back(picture.from);
+    for (const PlanRemoval& removal : plan.removals)
+        named.push_back(removal.path);
+    for (const PlanDuplicate& duplicate : plan.duplicates)
+        named.insert(named.end(), {duplicate.path, duplicate.twin});
+    for (const PlanProblem& problem : plan.problems)
+        named.push_back(problem.path);
+    for (const std::string& path : named) {
+        for (const char* victims : {"/000001 p1.jpg", "/000002 p2.jpg", "/deep.jpg", "/.h.jpg"}) {
+            if (path.ends_with(victims)) {
+                std::fprintf(stderr, "the plan names a file of the victim: %s\n", path.c_str());
+                ::_exit(3);
+            }
+        }
+    }
+}
+
+// The options dialog's remover, deleting for good, asked about the tree's folder and answered yes;
+// the racer swaps a folder inside it. What it deletes is its own to take: only the victim counts.
+Built removerTree(const Round& round) {
+    numberedPictures(round);
+    writeContent(round.tree() / "cats" / "sub" / "000001 p1.jpg", "sub's");
+    writeContent(round.tree() / "cats" / "sub" / "inner" / "deep.jpg", "sub's deep");
+    return {};
+}
+
+void removeTheFolder(const Round& round, const Built&) {
+    ScriptedMessageBox messages;
+    messages.answers = {MessageAnswer::Yes};
+    FolderActionRequest request;
+    request.choice = FolderChoice::Delete;
+    request.parent = round.tree() / "cats";
+    request.historyFolder = round.history();
+    (void)runFolderAction(request, messages, ProtectedPlaces{}, Removal(true));
+}
+
 void undoTheMove(const Round&, const Built& built) {
     QuietUndo observer;
     (void)undoRun(built.journal, observer);
@@ -154,6 +264,15 @@ const std::map<QString, Scenario>& scenarios() {
          {[](const Round& r) { return movedPictures(r, false); }, "src/dl2", undoTheMove, false}},
         {"undo, child folders from the Trash",
          {[](const Round& r) { return movedPictures(r, true); }, "src/dl2", undoTheMove, false}},
+        {"gather into the Trash",
+         {gatherTree, "src/dl2", [](const Round& r, const Built&) { gather(r, false); }, false}},
+        {"gather across file systems",
+         {gatherTree, "src/dl2", [](const Round& r, const Built&) { gather(r, false, true); }, false}},
+        {"gather, deleting for good",
+         {gatherTree, "src/dl2", [](const Round& r, const Built&) { gather(r, true); }, false}},
+        {"gather, duplicates left out", {duplicatesTree, "src/dl2", gatherLeavingOutDuplicates, false}},
+        {"plan of a gather, duplicates left out", {planTree, "src/dl2", planTheGather, false, true}},
+        {"remover, deleting for good", {removerTree, "cats/sub", removeTheFolder, false}},
         {"renames by whole paths", {numberedPictures, "cats", renameByPaths}},
     };
     return all;
@@ -170,7 +289,7 @@ void makeVictim(const Round& round) {
 std::string harmDone(const Round& round, const Built& built,
                      const std::map<std::string, std::string>& victim) {
     std::string harm = folderSnapshot(round.victim()) == victim ? "" : "the victim folder changed\n";
-    return harm + lostOrDoubled(built.pictures, {round.folder});
+    return harm + lostOrDoubled(built.pictures, {round.folder, round.elsewhere});
 }
 
 } // namespace
@@ -180,11 +299,15 @@ class TestSwapRace : public QObject {
 
     // In memory where it can: the race is in the kernel's path walk, and the trees build faster.
     QTemporaryDir m_dir{fs::is_directory("/dev/shm") ? "/dev/shm/corvalin-swap-XXXXXX" : QString()};
+    QTemporaryDir m_elsewhere;
     std::unique_ptr<OwnHome> m_home; // the Trash on the same file system as the trees
     int m_rounds = 0;
 
     Round nextRound() {
-        Round round{fs::path(m_dir.path().toStdString()) / ("round" + std::to_string(m_rounds++))};
+        const std::string name = "round" + std::to_string(m_rounds++);
+        Round round{fs::path(m_dir.path().toStdString()) / name,
+                    fs::path(m_elsewhere.path().toStdString()) / name};
+        fs::create_directories(round.elsewhere);
         fs::create_directories(round.tree());
         fs::create_directories(round.folder / "prog");
         makeVictim(round);
@@ -219,7 +342,8 @@ private slots:
         const auto victim = folderSnapshot(round.victim());
         const FolderSwap swap(round.tree() / chosen.swapped, round.victim(), round.folder / "link");
         bool swapped = false;
-        WatchFirstChange watch(swap.chosen(), [&] { swapped = swap.exchange(); });
+        WatchFirstChange watch(
+            swap.chosen(), [&] { swapped = swap.exchange(); }, chosen.atFirstRead);
         const int status = watch.run([&] {
             chosen.run(round, built);
             return 0;
@@ -255,7 +379,8 @@ private slots:
             const auto victim = folderSnapshot(round.victim());
             const FolderSwap swap(round.tree() / chosen.swapped, round.victim(), round.folder / "link");
             std::optional<RandomSwapper> swapper;
-            WatchFirstChange watch(swap.chosen(), [&] { swapper->setRacing(true); });
+            WatchFirstChange watch(
+                swap.chosen(), [&] { swapper->setRacing(true); }, chosen.atFirstRead);
             const int status = watch.run(
                 [&] {
                     chosen.run(round, built);
@@ -275,6 +400,7 @@ private slots:
                      qPrintable(QString("round %1 (seed %2): %3").arg(i).arg(seed).arg(harm.c_str())));
             ::chmod((round.victim() / "inner").c_str(), 0755);
             fs::remove_all(round.folder);
+            fs::remove_all(round.elsewhere);
         }
         std::printf("%s: %ld rounds, swaps during %ld of them (seed %llu)\n", qPrintable(scenario), rounds,
                     racedRounds, static_cast<unsigned long long>(seed));

@@ -51,6 +51,17 @@ QString leftOf(const StripOutcome& outcome) {
 }
 
 // Every file was made holding its own name, so a file replaced or lost shows here.
+// A strip into the subfolder `into` of `folder`, both held as a run holds them.
+StripOutcome stripInto(const fs::path& folder, const fs::path& into, const std::vector<std::string>& selected,
+                       StripObserver& observer) {
+    Result<HeldFolder> held = HeldFolder::open(folder);
+    Result<HeldFolder> sub = HeldFolder::open(into);
+    if (!held || !sub)
+        return StripOutcome{0, {}, false, held ? sub.error() : held.error()};
+    return stripIntoSubfolder(StripFolders{std::move(held.value()), std::move(sub.value())}, selected,
+                              observer);
+}
+
 QByteArrayList contentsOf(const fs::path& folder) {
     QByteArrayList contents;
     for (const auto& entry : fs::recursive_directory_iterator(folder)) {
@@ -173,9 +184,8 @@ private slots:
         QCOMPARE(::chmod((m_folder / "000001 a.jpg").c_str(), 0444), 0);
         RecordingObserver observer;
         const fs::path target = m_folder / into.toStdString();
-        const StripOutcome outcome = into.isEmpty()
-                                         ? stripInFolder(m_folder, {"000001 a.jpg"}, observer)
-                                         : stripIntoSubfolder(m_folder, target, {"000001 a.jpg"}, observer);
+        const StripOutcome outcome = into.isEmpty() ? stripInFolder(m_folder, {"000001 a.jpg"}, observer)
+                                                    : stripInto(m_folder, target, {"000001 a.jpg"}, observer);
         QCOMPARE(outcome.stripped, 1);
         struct stat st {};
         QCOMPARE(::stat((target / "a.jpg").c_str(), &st), 0);
@@ -212,9 +222,8 @@ private slots:
             ::chmod(m_folder.c_str(), 0555);
             RecordingObserver observer;
             const StripOutcome outcome =
-                into.isEmpty()
-                    ? stripInFolder(m_folder, listed, observer)
-                    : stripIntoSubfolder(m_folder, m_folder / into.toStdString(), listed, observer);
+                into.isEmpty() ? stripInFolder(m_folder, listed, observer)
+                               : stripInto(m_folder, m_folder / into.toStdString(), listed, observer);
             ::chmod(m_folder.c_str(), 0755);
             struct stat st {};
             const bool keptMode =
@@ -275,8 +284,8 @@ private slots:
         const int result = test::runInChild([&] {
             if (!test::enterOwnUserNamespace() || ::chroot(m_folder.c_str()) != 0 || ::chdir("/") != 0)
                 return test::skipExit;
-            const Result<std::optional<fs::path>> made = createStripSubfolder("/");
-            return made && made.value() == fs::path("/root(1)") &&
+            const Result<std::optional<StripFolders>> made = createStripSubfolder("/");
+            return made && made.value() && made.value()->subfolder.path() == fs::path("/root(1)") &&
                            lookupEntry("/root(1)") == EntryKind::Folder
                        ? 0
                        : 1;

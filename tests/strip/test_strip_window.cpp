@@ -104,6 +104,7 @@ private slots:
             QString("buttons 0010e heading 0 選択されたイメージ counter 1/3 new b.jpg preview 000002 b.jpg"));
         QCOMPARE(entriesOf(m_form->ui.File2), QByteArrayList({"a.jpg", "b.jpg", "c.jpg"}));
         QCOMPARE(m_form->ui.Label15->text(), QString("3"));
+        QCOMPARE(m_form->ui.lblRunResult->text(), QString("完了: 通し番号を切り取ったファイル 2 個"));
         QCOMPARE(m_form->ui.Label2->text(), QString("通し番号を切り取るフォルダを指定"));
         QVERIFY(m_messages.shown.empty());
         QVERIFY(!m_form->runInProgress());
@@ -221,6 +222,8 @@ private slots:
         QCOMPARE(entriesOf(m_form->ui.File3), QByteArrayList({"000002 b.jpg", "000004 d.jpg", "e.jpg"}));
         QCOMPARE(m_form->ui.Dir2->subfolderCount(), 1);
         QCOMPARE(m_form->ui.Label15->text(), QString("3"));
+        QCOMPARE(m_form->ui.lblRunResult->text(),
+                 QString("完了: 通し番号を切り取ったファイル 2 個（サブフォルダ「cats(1)」へ移動）"));
     }
 
     // Nothing selected: the empty numbered subfolder is made all the same, the counter keeps what

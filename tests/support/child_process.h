@@ -67,16 +67,16 @@ inline bool mountPrivateTmpfs(const std::string& folder, const char* size = "1m"
            ::mount("tmpfs", folder.c_str(), "tmpfs", 0, options.c_str()) == 0;
 }
 
-// In a child: every hard link fails with EPERM from now on, as on FAT and exFAT, which have none.
-// With `renamesReplace` a rename that refuses to replace fails with EINVAL too, as where the file
-// system cannot refuse. Returns false where a seccomp filter cannot be set.
-inline bool refuseHardLinks(bool renamesReplace = false) {
+// In a child: the calls that name a file without replacing another fail from now on as on exFAT
+// and FAT through FUSE: with `links`, every hard link with EPERM; with `renames`, every renameat2
+// (a rename that refuses to replace) with EINVAL. False where a seccomp filter cannot be set.
+inline bool refuseNamingCalls(bool links, bool renames) {
     const unsigned noSuchCall = ~0u;
     sock_filter filter[] = {
         BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
-        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, SYS_link, 3, 0),
-        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, SYS_linkat, 2, 0),
-        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, renamesReplace ? unsigned(SYS_renameat2) : noSuchCall, 2, 0),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, links ? unsigned(SYS_link) : noSuchCall, 3, 0),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, links ? unsigned(SYS_linkat) : noSuchCall, 2, 0),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, renames ? unsigned(SYS_renameat2) : noSuchCall, 2, 0),
         BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
         BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | EPERM),
         BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | EINVAL),
@@ -84,6 +84,13 @@ inline bool refuseHardLinks(bool renamesReplace = false) {
     const sock_fprog program{sizeof filter / sizeof filter[0], filter};
     return ::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) == 0 &&
            ::prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) == 0;
+}
+
+// In a child: every hard link fails with EPERM from now on, as on FAT and exFAT, which have none.
+// With `renamesReplace` a rename that refuses to replace fails with EINVAL too, as where the file
+// system cannot refuse.
+inline bool refuseHardLinks(bool renamesReplace = false) {
+    return refuseNamingCalls(true, renamesReplace);
 }
 
 } // namespace corvalin::test

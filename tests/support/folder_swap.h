@@ -82,13 +82,40 @@ inline const std::vector<int> kChangingCalls = {
     SYS_renameat2, SYS_renameat, SYS_rename, SYS_linkat,   SYS_link,  SYS_unlinkat, SYS_unlink,
     SYS_rmdir,     SYS_mkdirat,  SYS_mkdir,  SYS_fchmodat, SYS_chmod, SYS_fchmod,   SYS_symlinkat};
 
+// The paths of the entries a call opens or looks up, as the calling process names them now; empty
+// for any other call. What a plan, which changes nothing, does first inside a folder.
+inline std::vector<std::string> entriesReadBy(const seccomp_notif& call) {
+    const pid_t pid = static_cast<pid_t>(call.pid);
+    const auto* a = call.data.args;
+    switch (call.data.nr) {
+    case SYS_openat:
+    case SYS_newfstatat:
+    case SYS_statx:
+    case SYS_faccessat:
+    case SYS_faccessat2:
+        return {namedPath(pid, a[0], a[1])};
+    case SYS_open:
+    case SYS_stat:
+    case SYS_lstat:
+    case SYS_access:
+        return {namedPath(pid, std::uint64_t(std::int64_t(AT_FDCWD)), a[0])};
+    default:
+        return {};
+    }
+}
+
+inline const std::vector<int> kReadingCalls = {SYS_openat,    SYS_newfstatat, SYS_statx,
+                                               SYS_faccessat, SYS_faccessat2, SYS_open,
+                                               SYS_stat,      SYS_lstat,      SYS_access};
+
 // Runs a piece of work in a child process of its own, watched: before its first change to an entry
-// inside the chosen folder (at any depth) is made, `atFirstChange` runs (it swaps the folder, or
-// lets a racer loose).
+// inside the chosen folder (at any depth) is made, or with `reads` before its first look at one,
+// `atFirstChange` runs (it swaps the folder, or lets a racer loose).
 class WatchFirstChange {
 public:
-    WatchFirstChange(std::filesystem::path folder, std::function<void()> atFirstChange)
-        : m_inside(folder.native() + "/"), m_atFirstChange(std::move(atFirstChange)) {}
+    WatchFirstChange(std::filesystem::path folder, std::function<void()> atFirstChange, bool reads = false)
+        : m_inside(folder.native() + "/"), m_atFirstChange(std::move(atFirstChange)),
+          m_reads(reads), m_listener{reads ? kReadingCalls : kChangingCalls} {}
 
     // The work's exit code, 128 + the signal that ended it, or skipExit (77) where this system
     // cannot watch a process so. `forked` runs in this process once the child is on its way: a
@@ -119,7 +146,7 @@ public:
 
 private:
     bool changesInside(const seccomp_notif& call) const {
-        for (const std::string& entry : entriesChangedBy(call)) {
+        for (const std::string& entry : m_reads ? entriesReadBy(call) : entriesChangedBy(call)) {
             if (entry.starts_with(m_inside))
                 return true;
         }
@@ -129,8 +156,9 @@ private:
     std::string m_inside;
     std::function<void()> m_atFirstChange;
     std::atomic<bool> m_changed{false};
+    bool m_reads = false;
     // Last, so that its thread has ended before what its handler uses goes.
-    SyscallListener m_listener{kChangingCalls};
+    SyscallListener m_listener;
 };
 
 // Swaps the folder and the link back and forth at random instants while racing.

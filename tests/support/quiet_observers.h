@@ -1,5 +1,6 @@
 #pragma once
 
+#include "engine/move_run.h"
 #include "history/undo.h"
 #include "strip/strip_runs.h"
 
@@ -14,6 +15,20 @@ public:
     void newName(const std::string&) override {}
     void previewRequested(const std::filesystem::path&) override {}
     void progress(int, int) override {}
+};
+
+// A move run into `destination`.
+class QuietMove : public MoveRunObserver {
+public:
+    explicit QuietMove(std::filesystem::path destination) : m_destination(std::move(destination)) {}
+    void yield() override {}
+    void surveyStarted() override {}
+    bool stopRequested() override { return false; }
+    bool cancelRequested() override { return false; }
+    std::filesystem::path destination() override { return m_destination; }
+
+private:
+    std::filesystem::path m_destination;
 };
 
 class QuietUndo : public UndoObserver {

@@ -6,12 +6,15 @@
 #include "app/ui/file_list.h"
 #include "app/ui/folder_list.h"
 #include "app/ui/follow_drive.h"
+#include "app/ui/screen_room.h"
+#include "app/ui/scrolling_client.h"
 #include "app/ui/ui_text.h"
 #include "platform/file_ops.h"
 #include "platform/paths.h"
 
 #include <QCloseEvent>
 #include <QKeyEvent>
+#include <QStatusBar>
 #include <QTimer>
 
 #include <utility>
@@ -243,6 +246,7 @@ bool Form1::beginRun() {
     if (m_runInProgress)
         return false;
     m_runInProgress = true;
+    emit runStateChanged(true);
     return true;
 }
 
@@ -256,6 +260,7 @@ bool Form1::beginStripRun() {
 void Form1::endRun() {
     m_runInProgress = false;
     m_stripRun = false;
+    emit runStateChanged(false);
     if (std::exchange(m_workModePending, false)) {
         showChosenWorkMode();
         setBackground(ui.Label14, m_vars.OptFlags[0].isOn() ? kLightRed : kLightGreen);
@@ -274,6 +279,30 @@ void Form1::refreshPanes() {
     for (auto* files : {ui.File1, ui.File2, ui.File3})
         (void)files->refresh();
     showFileCount();
+}
+
+// The status line appears with the first result and stays from then on, so that a window that has
+// shown no result yet has no empty band, and one that has keeps its size from run to run.
+void Form1::showRunResult(const std::string& line) {
+    const QString text = toDisplay(line);
+    ui.lblRunResult->setText(text);
+    ui.lblRunResult->setToolTip(text.isEmpty() ? QString() : wrappedToolTip(text));
+    if (text.isEmpty() || !statusBar()->isHidden())
+        return;
+    statusBar()->show();
+    // The window grows for it, or on a small screen its client area gives the room.
+    if (auto* scroller = qobject_cast<ScrollingClient*>(centralWidget()))
+        scroller->fitScreen();
+}
+
+void Form1::clearRunDisplay() {
+    ui.Label4->clear();
+    PreviewPath.clear();
+    ui.Image1->clear();
+    ui.Image1->hide();
+    ui.Picture1->setFrameStyle(QFrame::NoFrame);
+    ui.Label12->hide();
+    showRunResult({});
 }
 
 // Closing is never refused; during a run it waits until the run has stopped after the file in

@@ -84,6 +84,11 @@ public:
 
     // Both panes read their folders again, after something besides the runs changed them (an undo).
     void refreshPanes();
+    // The result line of the last run on the status line (UTF-8; empty clears it).
+    void showRunResult(const std::string& line);
+    // What the window still shows of a run that an undo has taken back: the new name in Label4, the
+    // preview and the result line.
+    void clearRunDisplay();
 
     // Shows PreviewPath in the preview box, fitted; leaves the box empty when it is no picture.
     void FitPreview();
@@ -104,6 +109,11 @@ public:
     // Asks for showChosenWorkMode (and the indicator from the stored option) when the run in hand
     // ends.
     void deferWorkMode() { m_workModePending = true; }
+
+signals:
+    // A run (or a plan, which is made as a run is) began or ended: helpers beside the window wait
+    // meanwhile.
+    void runStateChanged(bool running);
 
 public slots:
     void Drive1_Change();

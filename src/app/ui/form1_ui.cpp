@@ -5,11 +5,13 @@
 #include "app/ui/file_list.h"
 #include "app/ui/fitting_label.h"
 #include "app/ui/folder_list.h"
+#include "app/ui/scrolling_client.h"
 #include "app/ui/ui_text.h"
 
 #include <QFontMetrics>
 #include <QMainWindow>
 #include <QMenuBar>
+#include <QStatusBar>
 
 namespace corvalin {
 
@@ -59,18 +61,20 @@ void Form1Ui::setupUi(QMainWindow* form) {
     form->setWindowTitle(QStringLiteral("Corvalin"));
     form->setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                          Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
-    auto* client = new QWidget(form);
+    auto* client = new QWidget;
     client->setObjectName(QStringLiteral("client"));
     client->setFixedSize(kClientWidth, kClientHeight);
-    form->setCentralWidget(client);
+    auto* scroller = new ScrollingClient(client, form);
+    form->setCentralWidget(scroller);
     createLabels(client);
     createLists(client);
     createPreview(client);
     createButtons(client);
     createMenus(form);
+    createStatusLine(form);
     setTabOrder();
     nameControls();
-    form->resize(kClientWidth, kClientHeight + form->menuBar()->sizeHint().height());
+    scroller->fitScreen();
 }
 
 void Form1Ui::createLabels(QWidget* c) {
@@ -184,6 +188,27 @@ void Form1Ui::nameControls() {
         nameControl(control, control->toolTip());
     for (QMenu* menu : {mnuOpt0, mnuVer1})
         nameControl(menu, menu->title());
+}
+
+// The result line under the client area, in the headings' font, with their margin. Its width is
+// the window's: a long line wraps instead of widening the window. Three lines hold the longest
+// result lines; one longer still is whole in the tool tip.
+void Form1Ui::createStatusLine(QMainWindow* form) {
+    QStatusBar* bar = form->statusBar();
+    bar->setObjectName(QStringLiteral("statusBar"));
+    bar->setSizeGripEnabled(false);
+    bar->setStyleSheet(QStringLiteral("QStatusBar::item { border: none; }"));
+    lblRunResult = named(new QLabel(bar), "lblRunResult");
+    lblRunResult->setFont(gothicFont(8.25));
+    lblRunResult->setTextFormat(Qt::PlainText);
+    lblRunResult->setWordWrap(true);
+    lblRunResult->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    lblRunResult->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    lblRunResult->setContentsMargins(6, 2, 6, 2);
+    lblRunResult->setFixedHeight(3 * QFontMetrics(lblRunResult->font()).lineSpacing() + 4);
+    lblRunResult->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
+    bar->addPermanentWidget(lblRunResult, 1);
+    bar->hide();
 }
 
 void Form1Ui::setTabOrder() {

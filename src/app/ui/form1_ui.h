@@ -54,6 +54,8 @@ struct Form1Ui {
     QAction* mnuHelp;
     QAction* mnuLi2;
     QAction* mnuVer2;
+    // Below the client area: the result line of the last move or strip run, until the next starts.
+    QLabel* lblRunResult;
 
     static constexpr int kClientWidth = 364;
     static constexpr int kClientHeight = 415;
@@ -66,6 +68,7 @@ private:
     void createButtons(QWidget* client);
     void createPreview(QWidget* client);
     void createMenus(QMainWindow* form);
+    void createStatusLine(QMainWindow* form);
     void setTabOrder();
     void nameControls();
 };

@@ -26,10 +26,12 @@ bool RunEndNotice::wanted() const {
 
 void RunEndNotice::runStarted() {
     m_started = m_clock();
+    m_form.showRunResult({});
 }
 
 // A window that is closing was looked at a moment ago; its user knows the run has ended.
 void RunEndNotice::runEnded(const QString& title, const std::string& summary) {
+    m_form.showRunResult(summary);
     if (m_form.closeRequested())
         return;
     // The progress labels changed silently during the run; their outcome is said once, here, to a

@@ -10,8 +10,9 @@ namespace corvalin {
 
 class Form1;
 
-// The end of a long move or strip run, told by a desktop notification when the user looks
-// elsewhere and the option asks for it (long_run.h). The window itself shows nothing more.
+// The end of a move or strip run: its result line stays on the main window's status line until the
+// next run starts, and a long run is told by a desktop notification too when the user looks
+// elsewhere and the option asks for it (long_run.h). No message box: the window is not in the way.
 class RunEndNotice : public QObject {
     Q_OBJECT
 public:
@@ -22,10 +23,10 @@ public:
 
     // Where the time of a run is read (tests give a run its length).
     void setClock(Clock clock) { m_clock = std::move(clock); }
-    // Whether the run now starting is to be counted for its summary at all.
+    // Whether the option asks for notifications.
     bool wanted() const;
 
-    // The click that starts a run.
+    // The click that starts a run: the last run's result line goes.
     void runStarted();
     // Its end, before anything is shown over the window: `summary` is the run's result line.
     void runEnded(const QString& title, const std::string& summary);

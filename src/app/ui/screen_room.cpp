@@ -37,10 +37,12 @@ QRect availableArea(const QWidget* window) {
     return screen ? screen->availableGeometry() : QRect(0, 0, 1024, 768);
 }
 
+QSize roomOnScreen(const QWidget* window) {
+    return availableArea(window).size().shrunkBy(frameOf(window));
+}
+
 void keepWithinScreen(QWidget* window) {
-    const QRect area = availableArea(window);
-    const QSize room = area.size().shrunkBy(frameOf(window));
-    const QSize size = window->size().boundedTo(room);
+    const QSize size = window->size().boundedTo(roomOnScreen(window));
     if (size != window->size())
         window->resize(size);
 }

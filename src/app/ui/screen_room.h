@@ -11,6 +11,9 @@ namespace corvalin {
 // the desktop's panels.
 QRect availableArea(const QWidget* window);
 
+// The size a window may take within that area, its frame left out.
+QSize roomOnScreen(const QWidget* window);
+
 // A window's size made to fit that area, frame included, at any length of the names it shows.
 void keepWithinScreen(QWidget* window);
 

@@ -8,10 +8,12 @@
 #include "app/ui/ui_text.h"
 #include "engine/files_left.h"
 #include "history/journal_messages.h"
+#include "plan/plan_text.h"
 #include "plan/ui/frm_plan.h"
 #include "platform/paths.h"
 #include "preview/ui/picture_decoder.h"
 #include "preview/ui/preview_decoder.h"
+#include "preview/ui/thumbnail_service.h"
 
 #include <QCoreApplication>
 
@@ -100,7 +102,9 @@ void MoveController::runMove() {
     tellEnd(result, removal);
     if (result.error)
         m_form.showError(*result.error);
+    const fs::path journalFile = journal ? journal->file() : fs::path();
     finishRunJournal(m_form.messages(), journal, journalOutcome(result.outcome), result.error);
+    ThumbnailService::of(m_form).follow(journalFile, JournalPass::Run);
     if (result.outcome == MoveOutcome::Completed)
         completedEnding(result.foldersWithFiles);
     else
@@ -124,12 +128,17 @@ bool MoveController::startJournal(const fs::path& source, std::optional<RunJourn
 
 // Before any message: a user who looks elsewhere would not see one waiting over the window.
 void MoveController::tellEnd(const MoveRunResult& result, const Removal& removal) {
-    if (!m_tallying)
-        return;
     const RemovalChoices removed{m_form.vars().OptFlags[0].isOn(), removal.permanent()};
     GatherCounts counts = m_tally.finish();
     counts.childFolders = result.foldersRemoved;
+    counts.numbersSkipped = result.numbersSkipped;
     RunEndNotice::of(m_form).runEnded(moveEndTitle(), gatherSummary(result.outcome, counts, removed));
+}
+
+// Pictures deleted for good without a word would be lost to a setting the user never looked at.
+bool MoveController::deleteUnchosenPictures(const std::map<std::string, std::size_t>& byEnding) {
+    return m_form.messages().show(unchosenPicturesQuestion(mostFirst(byEnding)), MessageButtons::YesNo,
+                                  MessageIcon::Warning) == MessageAnswer::Yes;
 }
 
 void MoveController::showRunLayout() {
@@ -151,8 +160,8 @@ void MoveController::showRunLayout() {
     m_fileCounts.reset();
     m_newName.clear();
     m_fileLabelsPending = false;
-    m_tallying = RunEndNotice::of(m_form).wanted();
     m_tally = GatherTally{};
+    m_tally.setPictureTypes(m_form.extraOptions().pictureTypes);
 }
 
 // What both endings put back: buttons, preview box and headings. Late previews are dropped.
@@ -272,8 +281,7 @@ void MoveController::fileProgress(long remaining, long total) {
 
 // Opened now, before the run moves it; decoded beside the run, which never waits for it.
 void MoveController::previewRequested(const fs::path& file) {
-    if (m_tallying)
-        m_tally.fileStarted(file);
+    m_tally.fileStarted(file);
     m_form.PreviewPath = file;
     if (m_inlinePreview) {
         m_form.FitPreview();
@@ -297,8 +305,7 @@ void MoveController::clearPreview() {
 }
 
 void MoveController::newNameChosen(const std::string& name) {
-    if (m_tallying)
-        m_tally.nameChosen(name);
+    m_tally.nameChosen(name);
     m_newName = name;
     m_fileLabelsPending = true;
     if (m_displayIntervalMs == 0)
@@ -307,8 +314,11 @@ void MoveController::newNameChosen(const std::string& name) {
 
 // Label4 keeps the last new name: a duplicate gets none.
 void MoveController::duplicateFound(const fs::path&, const fs::path&) {
-    if (m_tallying)
-        m_tally.duplicateFound();
+    m_tally.duplicateFound();
+}
+
+void MoveController::fileLeft() {
+    m_tally.fileLeft();
 }
 
 void MoveController::showWhenDue() {
@@ -360,8 +370,7 @@ fs::path MoveController::destination() {
 
 // The emptied folder is read afresh at the next showing, unless a later one is shown by then.
 void MoveController::folderFinished(const fs::path& folder) {
-    if (m_tallying)
-        m_tally.folderFinished();
+    m_tally.folderFinished();
     refreshDestinationFiles(false);
     m_pendingFolder = folder;
     if (m_displayIntervalMs == 0)

@@ -61,7 +61,9 @@ public:
     void previewRequested(const std::filesystem::path& file) override;
     void newNameChosen(const std::string& name) override;
     void duplicateFound(const std::filesystem::path& file, const std::filesystem::path& twin) override;
+    void fileLeft() override;
     std::filesystem::path destination() override;
+    bool deleteUnchosenPictures(const std::map<std::string, std::size_t>& byEnding) override;
     void folderFinished(const std::filesystem::path& folder) override;
     void returnedToSourceParent(const std::filesystem::path& sourceParent) override;
 
@@ -102,8 +104,7 @@ private:
     std::optional<std::pair<long, long>> m_fileCounts;
     std::string m_newName;
     bool m_fileLabelsPending = false;
-    // What the run did, for the notification at its end; counted only when one may be sent.
-    bool m_tallying = false;
+    // What the run did, for its result line.
     GatherTally m_tally;
 };
 

@@ -8,6 +8,7 @@
 #include "app/ui/screen_room.h"
 #include "app/ui/ui_text.h"
 #include "history/history_texts.h"
+#include "preview/ui/thumbnail_service.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>
@@ -192,9 +193,11 @@ void frmHistory::cmdUndo_Click() {
     m_form.frmOptions.close(); // its folder action is a run of its own
     showUndoing(true);
     const UndoOutcome outcome = undoRun(run.file, *this);
+    ThumbnailService::of(m_form).follow(run.file, JournalPass::Undo);
     m_form.BusyFlag = OptionValue::number(0);
     showUndoing(false);
     m_form.refreshPanes();
+    m_form.clearRunDisplay();
     if (!m_form.closeRequested())
         tellOutcome(outcome);
     reloadKeeping(run.id);

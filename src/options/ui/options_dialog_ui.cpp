@@ -4,6 +4,7 @@
 #include "app/ui/drive_list.h"
 #include "app/ui/file_list.h"
 #include "app/ui/folder_list.h"
+#include "app/ui/scrolling_client.h"
 #include "app/ui/ui_text.h"
 #include "naming/picture_types.h"
 
@@ -60,16 +61,25 @@ void OptionsDialogUi::setupUi(QDialog* dialog) {
     dialog->setWindowTitle(QStringLiteral("ｵﾌﾟｼｮﾝ"));
     dialog->setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::CustomizeWindowHint |
                            Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
-    dialog->setFixedSize(kClientWidth, kClientHeight);
     dialog->setFont(gothicFont(9));
     dialog->setStyleSheet(QLatin1String(kFrameStyle));
-    createTabStrip(dialog);
+    auto* client = new QWidget;
+    client->setObjectName(QStringLiteral("client"));
+    client->setFixedSize(kClientWidth, kClientHeight);
+    createTabStrip(client);
     createOptionGroup(picOptions[0]);
     createDetailPage(picOptions[1]);
-    createMakerGroup(dialog);
-    createButtons(dialog);
+    createMakerGroup(client);
+    createButtons(client);
     setTabOrder();
     nameControls();
+    // Fixed at the designed size, or at what the screen leaves when that is too large.
+    auto* layout = new QVBoxLayout(dialog);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSizeConstraint(QLayout::SetMinAndMaxSize);
+    auto* scroller = new ScrollingClient(client, dialog);
+    layout->addWidget(scroller);
+    scroller->fitScreen();
     for (QWidget* captioned : std::initializer_list<QWidget*>{Label1, Label2, Label3, Label4, Option1[0],
                                                               Option1[1], Check1, Check2, Check3, Check4})
         condenseToFit(captioned);
@@ -77,16 +87,16 @@ void OptionsDialogUi::setupUi(QDialog* dialog) {
 
 // The strip draws the tab and the frame of its page; the page's controls lie on picOptions above
 // it, and the maker's frame on the window itself, above both.
-void OptionsDialogUi::createTabStrip(QDialog* dialog) {
-    tbsOptions = named(new QTabWidget(dialog), "tbsOptions", {8, 0, 513, 371});
+void OptionsDialogUi::createTabStrip(QWidget* client) {
+    tbsOptions = named(new QTabWidget(client), "tbsOptions", {8, 0, 513, 371});
     tbsOptions->addTab(new QWidget, QStringLiteral("オプション"));
     tbsOptions->setTabToolTip(0, QStringLiteral("ｸﾞﾙｰﾌﾟ 1 のｵﾌﾟｼｮﾝの設定"));
     tbsOptions->tabBar()->setTabData(0, QStringLiteral("Group1"));
-    picOptions[0] = named(new QWidget(dialog), "picOptions_0", {kPageLeft, 32, 499, 335});
+    picOptions[0] = named(new QWidget(client), "picOptions_0", {kPageLeft, 32, 499, 335});
     tbsOptions->addTab(new QWidget, QStringLiteral("詳細"));
     tbsOptions->setTabToolTip(1, QStringLiteral("ｸﾞﾙｰﾌﾟ 2 のｵﾌﾟｼｮﾝの設定"));
     tbsOptions->tabBar()->setTabData(1, QStringLiteral("Group2"));
-    picOptions[1] = named(new QWidget(dialog), "picOptions_1", {kHiddenPageLeft, 32, 499, 335});
+    picOptions[1] = named(new QWidget(client), "picOptions_1", {kHiddenPageLeft, 32, 499, 335});
     picOptions[1]->setEnabled(false);
 }
 
@@ -134,8 +144,13 @@ void OptionsDialogUi::createPictureTypes(QWidget* page) {
         new QLabel(QStringLiteral("JPEG (.jpg, .jpeg) と BMP はいつも画像です。"), fraPictureTypes);
     always->setObjectName(QStringLiteral("lblAlwaysPictures"));
     grid->addWidget(always, 0, 0, 1, 3);
-    const std::array<const char*, 6> captions = {"PNG (.png)",         "GIF (.gif)",   "WebP (.webp)",
-                                                 "TIFF (.tif, .tiff)", "AVIF (.avif)", "HEIF (.heif, .heic)"};
+    const std::array<const char*, kOptionalPictureTypes.size()> captions = {"PNG (.png)",
+                                                                            "GIF (.gif)",
+                                                                            "WebP (.webp)",
+                                                                            "TIFF (.tif, .tiff)",
+                                                                            "AVIF (.avif)",
+                                                                            "HEIF (.heif, .heic)",
+                                                                            "JFIF (.jfif, .jpe, .jfi)"};
     const QList<QByteArray> readable = QImageReader::supportedImageFormats();
     int placed = 0;
     for (PictureType type : kOptionalPictureTypes) {
@@ -154,8 +169,8 @@ void OptionsDialogUi::createPictureTypes(QWidget* page) {
     }
 }
 
-void OptionsDialogUi::createMakerGroup(QDialog* dialog) {
-    Frame1 = named(new QGroupBox(QStringLiteral("ダウンロード先のフォルダを指定します。"), dialog), "Frame1",
+void OptionsDialogUi::createMakerGroup(QWidget* client) {
+    Frame1 = named(new QGroupBox(QStringLiteral("ダウンロード先のフォルダを指定します。"), client), "Frame1",
                    {24, 32, 481, 217});
     QWidget* f = Frame1;
     Label1 = heading(f, "Label1", QStringLiteral("親フォルダを選択してください。"), {8, 16, 169, 9});
@@ -202,12 +217,12 @@ void OptionsDialogUi::createOptionGroup(QWidget* page) {
         "Check4", {8, 64, 465, 17});
 }
 
-void OptionsDialogUi::createButtons(QDialog* dialog) {
-    cmdOK = named(new QPushButton(QStringLiteral("OK"), dialog), "cmdOK", {288, 376, 73, 25},
+void OptionsDialogUi::createButtons(QWidget* client) {
+    cmdOK = named(new QPushButton(QStringLiteral("OK"), client), "cmdOK", {288, 376, 73, 25},
                   QStringLiteral("オプションを有効にしてこのフォームを閉じます。"));
-    cmdCancel = named(new QPushButton(QStringLiteral("ｷｬﾝｾﾙ"), dialog), "cmdCancel", {368, 376, 73, 25},
+    cmdCancel = named(new QPushButton(QStringLiteral("ｷｬﾝｾﾙ"), client), "cmdCancel", {368, 376, 73, 25},
                       QStringLiteral("オプション設定を有効にせずフォームを閉じます。"));
-    cmdApply = named(new QPushButton(QStringLiteral("更新"), dialog), "cmdApply", {448, 376, 73, 25},
+    cmdApply = named(new QPushButton(QStringLiteral("更新"), client), "cmdApply", {448, 376, 73, 25},
                      QStringLiteral("フォームを閉じずにオプションを有効にします。"));
     // No default button: Return in a box or a list must not apply everything and close the dialog.
     for (QPushButton* button : {cmdOK, cmdCancel, cmdApply})

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "naming/picture_types.h"
+
 #include <QCheckBox>
 #include <QGroupBox>
 #include <QLabel>
@@ -48,12 +50,12 @@ struct OptionsDialogUi {
     // "画像として扱う形式": one box per optional type, by PictureType; AVIF and HEIF have a box
     // only where an installed image plugin reads them, else null.
     QGroupBox* fraPictureTypes;
-    std::array<QCheckBox*, 6> chkPictureType;
+    std::array<QCheckBox*, kOptionalPictureTypes.size()> chkPictureType;
     QPushButton* cmdOK;
     QPushButton* cmdCancel;
     QPushButton* cmdApply;
 
-    // 7965 x 6105 twips.
+    // 7965 x 6105 twips: the client area, which scrolls where the screen is smaller.
     static constexpr int kClientWidth = 531;
     static constexpr int kClientHeight = 407;
     // Where a page of the tab strip lies when shown, and where a hidden one is put out of sight.
@@ -63,12 +65,12 @@ struct OptionsDialogUi {
     void setupUi(QDialog* dialog);
 
 private:
-    void createTabStrip(QDialog* dialog);
-    void createMakerGroup(QDialog* dialog);
+    void createTabStrip(QWidget* client);
+    void createMakerGroup(QWidget* client);
     void createOptionGroup(QWidget* page);
     void createDetailPage(QWidget* page);
     void createPictureTypes(QWidget* page);
-    void createButtons(QDialog* dialog);
+    void createButtons(QWidget* client);
     void setTabOrder();
     void nameControls();
 };

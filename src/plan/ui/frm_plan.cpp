@@ -9,8 +9,10 @@
 #include "engine/ui/move_controller.h"
 #include "plan/plan_text.h"
 #include "plan/ui/plan_models.h"
+#include "plan/ui/plan_thumbnails.h"
 #include "platform/file_ops.h"
 #include "platform/program_folder.h"
+#include "preview/ui/thumbnail_service.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>
@@ -46,6 +48,13 @@ frmPlan::frmPlan(Form1& form, Use use, QWidget* parent)
       m_removals(makeRemovalsModel(this)), m_duplicates(makeDuplicatesModel(this)),
       m_folders(makeFoldersModel(this)), m_problems(makeProblemsModel(this)) {
     setupUi();
+    thumbnails = new PlanThumbnails(tabTables, tblPictures, tblDuplicates,
+                                    ThumbnailService::of(form).workers(), form.extraOptions().planThumbnails);
+    connect(thumbnails, &PlanThumbnails::shownChanged, this, [this](bool shown) {
+        ExtraOptions options = m_form.extraOptions();
+        options.planThumbnails = shown;
+        m_form.applyExtraOptions(options);
+    });
     connect(cmdRun, &QPushButton::clicked, this, &frmPlan::cmdRun_Click);
     connect(cmdSave, &QPushButton::clicked, this, &frmPlan::cmdSave_Click);
     connect(cmdCancel, &QPushButton::clicked, this, &frmPlan::cmdCancel_Click);
@@ -165,6 +174,7 @@ void frmPlan::makePlan() {
 void frmPlan::showPlan() {
     for (PlanTableModel* model : {m_pictures, m_removals, m_duplicates, m_folders, m_problems})
         model->setPlan(m_plan);
+    thumbnails->setPlan(m_plan);
     lblSummary->setText(joinedLines(planSummary(*m_plan)));
     const std::size_t counts[] = {m_plan->pictures.size(), m_plan->removals.size(), m_plan->duplicates.size(),
                                   m_plan->folders.size(), m_plan->problems.size()};

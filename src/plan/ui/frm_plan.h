@@ -15,6 +15,7 @@ namespace corvalin {
 
 class Form1;
 class PlanTableModel;
+class PlanThumbnails;
 class WrappingText;
 
 // "移動の予定": what a click on "ファイル移動" would do now, for the folders in the two panes and
@@ -42,6 +43,8 @@ public:
     QPushButton* cmdSave;
     QPushButton* cmdCancel;
     QPushButton* cmdClose;
+    // The pictures as thumbnails beside the tables, and the switch between them.
+    PlanThumbnails* thumbnails;
 
     // Makes the plan, letting events through; returns when it is made or cancelled.
     void makePlan();

@@ -34,6 +34,8 @@ QString problemKindText(ProblemKind kind) {
         return QStringLiteral("隠しファイル");
     case ProblemKind::InSourceParent:
         return QStringLiteral("親フォルダの画像");
+    case ProblemKind::NotHeldByDisk:
+        return QStringLiteral("移動先に置けない");
     }
     return {};
 }
@@ -59,6 +61,8 @@ int PlanTableModel::columnCount(const QModelIndex& parent) const {
 }
 
 QVariant PlanTableModel::data(const QModelIndex& index, int role) const {
+    if (m_plan && index.isValid() && role == Qt::DecorationRole && m_decoration)
+        return m_decoration(index.row(), index.column());
     if (!m_plan || !index.isValid() || (role != Qt::DisplayRole && role != Qt::ToolTipRole))
         return {};
     // The view elides a long path in the middle; its tool tip holds the whole of it.

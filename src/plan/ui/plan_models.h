@@ -18,11 +18,15 @@ class PlanTableModel : public QAbstractTableModel {
 public:
     using CellText = std::function<QString(const MovePlan& plan, int row, int column)>;
     using RowCount = std::function<int(const MovePlan& plan)>;
+    // A cell's picture (Qt::DecorationRole), or nothing.
+    using Decoration = std::function<QVariant(int row, int column)>;
 
     PlanTableModel(QStringList headers, RowCount rows, CellText text, QObject* parent = nullptr);
 
     // Shows `plan`; an empty pointer shows nothing.
     void setPlan(std::shared_ptr<const MovePlan> plan);
+    // The pictures shown in the cells; none when empty. The views are to repaint.
+    void setDecoration(Decoration decoration) { m_decoration = std::move(decoration); }
 
     int rowCount(const QModelIndex& parent = {}) const override;
     int columnCount(const QModelIndex& parent = {}) const override;
@@ -33,6 +37,7 @@ private:
     QStringList m_headers;
     RowCount m_rows;
     CellText m_text;
+    Decoration m_decoration;
     std::shared_ptr<const MovePlan> m_plan;
 };
 

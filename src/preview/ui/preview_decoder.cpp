@@ -1,8 +1,7 @@
 #include "preview/ui/preview_decoder.h"
 
-#include <pthread.h>
-#include <sys/resource.h>
-#include <sys/syscall.h>
+#include "platform/background_thread.h"
+
 #include <unistd.h>
 
 namespace corvalin {
@@ -82,10 +81,8 @@ bool PreviewDecoder::takeRequest(Request& request, std::chrono::steady_clock::ti
 }
 
 void PreviewDecoder::work() {
-    ::pthread_setname_np(::pthread_self(), "PreviewDecoder");
-    // Below the run on a busy machine: a preview may lag, the run should not. (On Linux a thread
-    // has a nice value of its own.)
-    ::setpriority(PRIO_PROCESS, static_cast<id_t>(::syscall(SYS_gettid)), 10);
+    // Below the run on a busy machine: a preview may lag, the run should not.
+    becomeBackgroundThread("PreviewDecoder");
     Request request;
     auto notBefore = std::chrono::steady_clock::now();
     while (takeRequest(request, notBefore)) {

@@ -8,6 +8,7 @@
 #include "app/ui/run_end_notice.h"
 #include "app/ui/ui_text.h"
 #include "history/journal_messages.h"
+#include "preview/ui/thumbnail_service.h"
 #include "strip/strip_summary.h"
 
 #include <QCoreApplication>
@@ -84,20 +85,23 @@ void StripRunWindow::runIntoSubfolder(const fs::path& folder) {
         if (m_form.ui.File3->isSelected(k))
             selected.push_back(m_form.ui.File3->entry(k));
     }
+    m_subfolder = subfolder.value()->subfolder.path();
     finish(stripIntoSubfolder(*subfolder.value(), selected, *this, journal()));
 }
 
 // The end steps; a failure is told first, the files left as they were last, over the new lists.
 void StripRunWindow::finish(const StripOutcome& outcome) {
     // Before any message: a user who looks elsewhere would not see one waiting over the window.
-    RunEndNotice::of(m_form).runEnded(stripEndTitle(), stripSummary(outcome));
+    RunEndNotice::of(m_form).runEnded(stripEndTitle(), stripSummary(outcome, m_subfolder));
     if (outcome.error)
         reportFailure(*outcome.error);
+    const fs::path journalFile = m_journal ? m_journal->file() : fs::path();
     finishRunJournal(m_form.messages(), m_journal,
                      outcome.error     ? kOutcomeFailed
                      : outcome.stopped ? kOutcomeCancelled
                                        : kOutcomeCompleted,
                      outcome.error);
+    ThumbnailService::of(m_form).follow(journalFile, JournalPass::Run);
     restoreHeading();
     refreshLists();
     restoreIdleLayout();

@@ -49,6 +49,7 @@ private:
     QPushButton* m_ownButton;
     FileList* m_ownList;
     bool m_failureShown = false;
+    std::filesystem::path m_subfolder; // made by a strip into a new subfolder
 };
 
 } // namespace corvalin
