@@ -10,6 +10,8 @@
 
 #include <cstdio>
 #include <cstring>
+#include <fcntl.h>
+#include <stdio.h> // renameat2
 #include <set>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -78,6 +80,18 @@ Ran runCorvalin(const std::vector<std::string>& arguments, const std::string& la
     return ran;
 }
 
+// Whether the disk of `folder` renames a folder without replacing in one call, or the system's reason.
+std::string noReplaceRename(const fs::path& folder) {
+    const fs::path from = folder / "rename-probe", to = folder / "rename-probe-renamed";
+    if (::mkdir(from.c_str(), 0755) != 0)
+        return std::strerror(errno);
+    const bool renamed = ::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0;
+    const std::string result = renamed ? "yes" : std::strerror(errno);
+    ::rmdir(from.c_str());
+    ::rmdir(to.c_str());
+    return result;
+}
+
 bool isMountPoint(const fs::path& folder) {
     struct stat own {}, parent {};
     return ::stat(folder.c_str(), &own) == 0 && ::stat(folder.parent_path().c_str(), &parent) == 0 &&
@@ -135,7 +149,8 @@ private:
         row("gather within", checkGather({source, destination, trash.empty() ? trash : trash / "files", placed, fits,
                                           gather.status, gather.output}));
         row("trash on it", checkTrashOnDisk(m_disk.mountPoint, source, placed, homeTrash()));
-        row("undo within", undo(gatherRun) + compareTrees(before, imageOf({source, destination})));
+        const std::string undone = undo(gatherRun); // before the tree is read again
+        row("undo within", undone + compareTrees(before, imageOf({source, destination})));
     }
 
     // Which trial files this disk holds under a serial number, tried in `folder`; said once.
@@ -148,6 +163,7 @@ private:
         }
         if (!m_said) {
             say("NOTE", m_disk.kind + ": folds letter case: " + (m_foldsCase ? "yes" : "no") +
+                            "; renames without replacing: " + noReplaceRename(folder) +
                             "; refuses the names" + (refused.empty() ? " none" : refused));
             m_said = true;
         }
