@@ -11,6 +11,7 @@
 #include "power_cut_agent.h"
 #include "power_cut_machine.h"
 #include "robust_env.h"
+#include "stick_cuts.h"
 
 #include "platform/file_ops.h"
 
@@ -18,6 +19,7 @@
 
 #include <cstring>
 #include <map>
+#include <random>
 
 using namespace corvalin;
 using namespace corvalin::test;
@@ -28,7 +30,15 @@ namespace {
 constexpr int kMatrixTimeoutSeconds = 1200;
 
 // Rows that fail on today's program, each with what it lacks. When that lands, its rows go.
-const std::map<QString, const char*> kFailingToday = {};
+const std::map<QString, const char*> kFailingToday = {
+    // The kernel's ntfs3 refuses a rename that does not replace (EINVAL) and no folder can be
+    // linked (EPERM): the undo has no way yet to move a folder back out of that disk's trash.
+    {"ntfs: undo within", "a folder cannot yet be moved without replacing on a disk with neither a "
+                          "no-replace rename nor links to folders"},
+};
+
+// The sticks a power cut is tried on.
+const QStringList kStickKinds = {"vfat", "exfat"};
 
 bool underCi() {
     return qEnvironmentVariableIsSet("CORVALIN_CI");
@@ -117,7 +127,54 @@ private slots:
                             (said == findings.said.end() ? QString("nothing") : said->second.join('\n'))));
     }
 
+    // A power cut inside a gather onto each kind of memory stick, the next start with and without
+    // the stick's own check first (stick_cuts.h).
+    void cutGatherOntoStick_data() {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QString>("start");
+        for (const QString& kind : kStickKinds)
+            for (const QString& start : kStickStarts)
+                QTest::newRow(qPrintable(stickRowKey(kind, start))) << kind << start;
+    }
+
+    void cutGatherOntoStick() {
+        QFETCH(QString, kind);
+        QFETCH(QString, start);
+        if (m_missing.contains(kind)) {
+            if (underCi())
+                QFAIL(qPrintable(m_missing[kind]));
+            QSKIP(qPrintable(m_missing[kind]));
+        }
+        const StickCutFindings& findings = stickFindings();
+        const QString row = stickRowKey(kind, start);
+        QVERIFY2(findings.problems.contains(row), "the harness tried no cut onto this stick");
+        const QStringList& problems = findings.problems.at(row);
+        if (const auto failing = kFailingToday.find(row); failing != kFailingToday.end())
+            QEXPECT_FAIL("", failing->second, Continue);
+        const auto said = findings.said.find(row);
+        QVERIFY2(problems.isEmpty(),
+                 qPrintable(problems.join('\n') + "\nwhat Corvalin said:\n" +
+                            (said == findings.said.end() ? QString("nothing") : said->second.join('\n'))));
+    }
+
 private:
+    const StickCutFindings& stickFindings() {
+        if (m_stickFindings)
+            return *m_stickFindings;
+        const std::uint64_t seed = seedFromEnvironment("CORVALIN_POWER_CUT_SEED");
+        qInfo("the cuts onto sticks: seed %llu", static_cast<unsigned long long>(seed));
+        std::mt19937_64 random(seed);
+        std::vector<GuestDiskKind> sticks;
+        for (const GuestDiskKind& kind : m_kinds)
+            if (kStickKinds.contains(kind.name))
+                sticks.push_back(kind);
+        QElapsedTimer clock;
+        clock.start();
+        m_stickFindings = cutGathersOntoSticks(m_machine, sticks, workFolder() / "sticks", random);
+        qInfo("the cuts onto sticks and the starts after them: %.0f s", double(clock.elapsed()) / 1000);
+        return *m_stickFindings;
+    }
+
     fs::path workFolder() const { return m_work.path().toStdString(); }
 
     // The one boot of the whole table, at its first row.
@@ -173,6 +230,7 @@ private:
     std::vector<GuestDiskKind> m_kinds;
     std::map<QString, QString> m_missing; // why a kind cannot be tried
     std::optional<MatrixFindings> m_findings;
+    std::optional<StickCutFindings> m_stickFindings;
 };
 
 int main(int argc, char* argv[]) {
