@@ -82,7 +82,8 @@ std::optional<std::string> checkImage(const fs::path& image, const GuestDiskKind
         return std::nullopt;
     QProcess check;
     check.setProcessChannelMode(QProcess::MergedChannels);
-    check.start(findTool(kind.checker.front()), kind.checker.mid(1) << QString::fromStdString(image.native()));
+    check.start(findTool(kind.checker.front()), kind.checker.mid(1)
+                                                    << QString::fromStdString(image.native()));
     // 1: errors were found and repaired.
     if (!check.waitForFinished(120000) || check.exitStatus() != QProcess::NormalExit || check.exitCode() > 1)
         return (kind.checker.join(' ') + " failed: " + QString::fromLocal8Bit(check.readAll()).trimmed())

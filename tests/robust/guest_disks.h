@@ -45,6 +45,7 @@ std::optional<std::string> makeBlankImage(const std::filesystem::path& image, co
 std::optional<std::string> checkImage(const std::filesystem::path& image, const GuestDiskKind& kind);
 
 // The guest's shell line that mounts `device` over `folder`.
-std::string mountLine(const GuestDiskKind& kind, const std::string& device, const std::filesystem::path& folder);
+std::string mountLine(const GuestDiskKind& kind, const std::string& device,
+                      const std::filesystem::path& folder);
 
 } // namespace corvalin::test

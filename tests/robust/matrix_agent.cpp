@@ -11,8 +11,8 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
-#include <stdio.h> // renameat2
 #include <set>
+#include <stdio.h> // renameat2
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -93,7 +93,8 @@ std::string noReplaceRename(const fs::path& folder) {
 }
 
 bool isMountPoint(const fs::path& folder) {
-    struct stat own {}, parent {};
+    struct stat own {
+    }, parent{};
     return ::stat(folder.c_str(), &own) == 0 && ::stat(folder.parent_path().c_str(), &parent) == 0 &&
            own.st_dev != parent.st_dev;
 }
@@ -117,15 +118,17 @@ public:
 private:
     // A gather from the ext4 disk onto this one, a strip of its destination, both undone.
     void across() {
-        const fs::path source = m_layout.home / ("across-" + m_disk.kind), destination = m_disk.mountPoint / "across";
+        const fs::path source = m_layout.home / ("across-" + m_disk.kind),
+                       destination = m_disk.mountPoint / "across";
         const std::vector<bool> placed = stageTrialFiles(source);
         ::mkdir(destination.c_str(), 0755);
         const std::vector<bool> fits = numberedNamesHeld(destination);
         const TreeImage before = imageOf({source, destination});
-        const Ran gather = corvalin({"gather", "--delete-folders", source.native(), destination.native()}, "gather across");
+        const Ran gather =
+            corvalin({"gather", "--delete-folders", source.native(), destination.native()}, "gather across");
         const std::string gatherRun = newRun();
-        row("gather across", checkGather({source, destination, homeTrash() / "files", placed, fits, gather.status,
-                                          gather.output}));
+        row("gather across", checkGather({source, destination, homeTrash() / "files", placed, fits,
+                                          gather.status, gather.output}));
         const std::vector<int> pictures = picturesIn(destination);
         const Ran strip = corvalin({"strip", destination.native()}, "strip");
         const std::string stripRun = newRun();
@@ -143,11 +146,12 @@ private:
         ::mkdir(destination.c_str(), 0755);
         const std::vector<bool> fits = numberedNamesHeld(destination);
         const TreeImage before = imageOf({source, destination});
-        const Ran gather = corvalin({"gather", "--delete-folders", source.native(), destination.native()}, "gather within");
+        const Ran gather =
+            corvalin({"gather", "--delete-folders", source.native(), destination.native()}, "gather within");
         const std::string gatherRun = newRun();
         const fs::path trash = diskTrash(m_disk.mountPoint);
-        row("gather within", checkGather({source, destination, trash.empty() ? trash : trash / "files", placed, fits,
-                                          gather.status, gather.output}));
+        row("gather within", checkGather({source, destination, trash.empty() ? trash : trash / "files",
+                                          placed, fits, gather.status, gather.output}));
         row("trash on it", checkTrashOnDisk(m_disk.mountPoint, source, placed, homeTrash()));
         const std::string undone = undo(gatherRun); // before the tree is read again
         row("undo within", undone + compareTrees(before, imageOf({source, destination})));
@@ -188,7 +192,9 @@ private:
         if (run.empty())
             return "no run in the history to undo\n";
         const Ran undone = corvalin({"undo", run}, "undo " + run);
-        return undone.status == 0 ? "" : "the undo of " + run + " ended with status " + std::to_string(undone.status) + "\n";
+        return undone.status == 0
+                   ? ""
+                   : "the undo of " + run + " ended with status " + std::to_string(undone.status) + "\n";
     }
 
     fs::path homeTrash() const { return m_layout.homeFolder() / ".local/share/Trash"; }

@@ -84,7 +84,8 @@ bool isThere(const fs::path& path) {
 // Printable UTF-8 without control characters: as the program names it on its output.
 bool shownAsIs(const std::string& name) {
     return QString::fromUtf8(name).toUtf8() == QByteArray::fromStdString(name) &&
-           std::none_of(name.begin(), name.end(), [](char c) { return static_cast<unsigned char>(c) < 0x20; });
+           std::none_of(name.begin(), name.end(),
+                        [](char c) { return static_cast<unsigned char>(c) < 0x20; });
 }
 
 std::string statusProblem(const char* run, int status, int expected) {
@@ -200,7 +201,8 @@ std::string checkGather(const GatherCheck& check) {
             anyLeft = true;
             keptFolders.insert(file.folder);
             if (counts[i] != 0 || !atOrigin)
-                problems += "a name the destination cannot hold, not left in its place: " + origin.native() + "\n";
+                problems +=
+                    "a name the destination cannot hold, not left in its place: " + origin.native() + "\n";
             else if (shownAsIs(file.name) && check.output.find(file.name) == std::string::npos)
                 problems += "left in its place without a word: " + origin.native() + "\n";
         }
@@ -228,7 +230,8 @@ std::string checkStrip(const fs::path& folder, const std::vector<int>& pictures,
     for (const std::string& name : namesIn(folder)) {
         const auto index = trialOf(folder / name);
         const auto end = serialPrefixEnd(name);
-        if (!index || (name != trialFiles()[*index].name && (!end || name.substr(*end) != trialFiles()[*index].name)))
+        if (!index ||
+            (name != trialFiles()[*index].name && (!end || name.substr(*end) != trialFiles()[*index].name)))
             problems += "strange, hidden or misnamed after the strip: " + name + "\n";
         else
             ++counts[*index], numbered += name != trialFiles()[*index].name;
@@ -246,7 +249,8 @@ std::string checkStrip(const fs::path& folder, const std::vector<int>& pictures,
     for (const auto& [name, count] : folded)
         mustKeep += count - 1;
     if (numbered != mustKeep)
-        problems += std::to_string(numbered) + " names kept their numbers, not " + std::to_string(mustKeep) + "\n";
+        problems +=
+            std::to_string(numbered) + " names kept their numbers, not " + std::to_string(mustKeep) + "\n";
     return problems + statusProblem("the strip", status, mustKeep > 0 ? 4 : 0);
 }
 
@@ -269,14 +273,16 @@ std::string checkTrashOnDisk(const fs::path& diskTop, const fs::path& source, co
     for (const std::string& name : namesIn(trash / "files")) {
         const auto info = readTrashInfo(trash / "info" / (name + ".trashinfo"));
         if (!info)
-            problems += "in the disk's trash without a readable info file: " + name + ": " + info.error().reason() + "\n";
+            problems += "in the disk's trash without a readable info file: " + name + ": " +
+                        info.error().reason() + "\n";
         else if (!info.value().place.original.native().starts_with(source.native() + "/"))
             problems += "the info file of " + name + " names " + info.value().place.original.native() + "\n";
     }
     const std::multimap<std::string, fs::path> trashed = census(trash / "files");
     for (std::size_t i = 0; i < trialFiles().size(); ++i)
         if (placed[i] && !trialFiles()[i].picture && !trashed.contains(trialFiles()[i].bytes))
-            problems += "not in the disk's trash: " + (source / trialFiles()[i].folder / trialFiles()[i].name).native() + "\n";
+            problems += "not in the disk's trash: " +
+                        (source / trialFiles()[i].folder / trialFiles()[i].name).native() + "\n";
     for (const std::string& name : namesIn(homeTrash / "info")) {
         const auto info = readTrashInfo(homeTrash / "info" / name);
         if (info && info.value().place.original.native().starts_with(diskTop.native() + "/"))

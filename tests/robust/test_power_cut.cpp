@@ -115,9 +115,9 @@ std::optional<std::string> stage(Layout& layout, std::mt19937_64& random) {
 
 std::string bootScript(const Layout& layout, const fs::path& layoutFile, const QStringList& steps) {
     const std::string disk1 = layout.disk1.native(), disk2 = layout.disk2.native();
-    std::string script =
-        guestEnvironment(layout.home()) + "mount -t ext4 /dev/vda '" + disk1 + "' && mount -t ext4 /dev/vdb '" + disk2 +
-        "' || { echo 'PC-PROBLEM the disks do not mount'; exit 1; }\n";
+    std::string script = guestEnvironment(layout.home()) + "mount -t ext4 /dev/vda '" + disk1 +
+                         "' && mount -t ext4 /dev/vdb '" + disk2 +
+                         "' || { echo 'PC-PROBLEM the disks do not mount'; exit 1; }\n";
     const std::string agent = fs::read_symlink("/proc/self/exe").native();
     for (const QString& step : steps)
         script += "'" + agent + "' " + kGuestFlag + " '" + layoutFile.native() + "' " + step.toStdString() +
