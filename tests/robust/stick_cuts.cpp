@@ -68,17 +68,21 @@ std::string quoted(const fs::path& path) {
 // unmounts them; a disk that does not mount ends only this subshell.
 std::string mountedSteps(const StickRun& run, char first, const std::string& steps) {
     const Layout& layout = run.layout;
-    return "(\n" + guestEnvironment(layout.home()) + "mount -t ext4 /dev/vd" + std::string(1, first) + " " + quoted(layout.disk1) + " && " +
+    return "(\n" + guestEnvironment(layout.home()) + "mount -t ext4 /dev/vd" + std::string(1, first) + " " +
+           quoted(layout.disk1) + " && " +
            mountLine(run.kind, "/dev/vd" + std::string(1, char(first + 1)), layout.disk2) +
-           " || { echo 'PC-PROBLEM the disks do not mount'; exit 1; }\nmkdir -p " + quoted(layout.destination()) +
-           "\n" + steps + "umount " + quoted(layout.disk2) + " " + quoted(layout.disk1) + "\n)\n";
+           " || { echo 'PC-PROBLEM the disks do not mount'; exit 1; }\nmkdir -p " +
+           quoted(layout.destination()) + "\n" + steps + "umount " + quoted(layout.disk2) + " " +
+           quoted(layout.disk1) + "\n)\n";
 }
 
 // The agent's step, its output to the console or to `output`.
-std::string agentStep(const std::string& layoutFile, const std::string& step, const std::string& output = {}) {
+std::string agentStep(const std::string& layoutFile, const std::string& step,
+                      const std::string& output = {}) {
     const std::string agent = fs::read_symlink("/proc/self/exe").native();
-    return "'" + agent + "' " + kGuestFlag + " " + layoutFile + " " + step + (output.empty() ? "" : " > " + output) +
-           " || echo \"PC-PROBLEM the agent's " + step + " ended with status $?\"\n";
+    return "'" + agent + "' " + kGuestFlag + " " + layoutFile + " " + step +
+           (output.empty() ? "" : " > " + output) + " || echo \"PC-PROBLEM the agent's " + step +
+           " ended with status $?\"\n";
 }
 
 // The start after the cut: the disks checked as the cut left them (the pictures no run had
@@ -86,8 +90,8 @@ std::string agentStep(const std::string& layoutFile, const std::string& step, co
 std::string startSteps(const StickRun& run) {
     const std::string layout = quoted(run.layoutFile), after = "/run/layout-after-cut.txt";
     return agentStep(layout, "check cut", "/run/cut.out") + "cat /run/cut.out\n" +
-           "sed \"s/^pending=.*/pending=$(sed -n 's/^PC-PENDING //p' /run/cut.out | paste -sd, -)/\" " + layout +
-           " > " + after + "\n" + agentStep(after, "run again") + agentStep(after, "check start") +
+           "sed \"s/^pending=.*/pending=$(sed -n 's/^PC-PENDING //p' /run/cut.out | paste -sd, -)/\" " +
+           layout + " > " + after + "\n" + agentStep(after, "run again") + agentStep(after, "check start") +
            agentStep(after, "run undo") + agentStep(after, "check undone");
 }
 
@@ -111,8 +115,8 @@ QStringList cutGather(const Machine& machine, StickRun& run, const fs::path& wor
     std::map<QString, double> spans;
     for (int attempt = 0; attempt < kTriesPerCut; ++attempt) {
         const CutPlan plan = planFor(cut, "first", spans, random);
-        const BootLog log = bootMachine(machine, {imageOf(run.layout.disk1), imageOf(run.layout.disk2)}, script,
-                                        plan, kBootTimeoutSeconds);
+        const BootLog log = bootMachine(machine, {imageOf(run.layout.disk1), imageOf(run.layout.disk2)},
+                                        script, plan, kBootTimeoutSeconds);
         if (!log.failure.isEmpty())
             return {"the cut boot: " + log.failure + "; the console's last lines:\n    " +
                     log.lines.mid(log.lines.size() - 15).join("\n    ")};
@@ -120,8 +124,9 @@ QStringList cutGather(const Machine& machine, StickRun& run, const fs::path& wor
             const JournalFlushes flushes = readJournalFlushes(log, "first", kAllowedWait);
             run.covered = flushes.covered;
             run.cut = true;
-            qInfo("%s: cut %s, %.2f s after \"%s\"; %s", qPrintable(run.kind.name), qPrintable(describeCut(cut)),
-                  plan.delay, qPrintable(plan.opening), qPrintable(flushes.where));
+            qInfo("%s: cut %s, %.2f s after \"%s\"; %s", qPrintable(run.kind.name),
+                  qPrintable(describeCut(cut)), plan.delay, qPrintable(plan.opening),
+                  qPrintable(flushes.where));
             return flushes.problems;
         }
         if (log.opened)
@@ -154,10 +159,39 @@ void readStarts(const BootLog& log, const std::vector<StickRun>& runs, StickCutF
                 else if (line.startsWith("PC-OUT "))
                     findings.said[row] << line.mid(7);
             }
+            if (!run.cut)
+                continue;
             problems += checkCoveredRecords(lines[row], run.covered);
-            if (!log.failure.isEmpty() && !lines.contains(row))
-                problems << "the start's boot: " + log.failure;
+            if (!lines[row].contains("PC-END undo"))
+                problems << "the start did not come to the end of its undo" +
+                                (log.failure.isEmpty() ? QString() : ": " + log.failure);
         }
+    }
+}
+
+// The starts after every cut, one boot for all: each on its own copy of the disks the cut left.
+struct StartsBoot {
+    std::vector<fs::path> images;
+    std::string script;
+};
+
+void addStarts(const StickRun& run, StickCutFindings& findings, StartsBoot& boot) {
+    for (const QString& start : kStickStarts) {
+        const bool checked = start == kStickStarts.front();
+        const std::string copy = checked ? ".checked" : ".unchecked";
+        const QString row = stickRowKey(run.kind.name, start);
+        findings.problems[row] = run.cutProblems;
+        if (!run.cut)
+            continue;
+        if (const auto error = copyImages(run, "", copy))
+            findings.problems[row] << QString::fromStdString(*error);
+        else if (const auto error =
+                     checked ? checkImage(imageOf(run.layout.disk2, copy), run.kind) : std::nullopt)
+            findings.problems[row] << QString::fromStdString(*error);
+        boot.images.push_back(imageOf(run.layout.disk1, copy));
+        boot.images.push_back(imageOf(run.layout.disk2, copy));
+        boot.script += "echo 'PC-STICK " + row.toStdString() + "'\n" +
+                       mountedSteps(run, char('a' + boot.images.size() - 2), startSteps(run));
     }
 }
 
@@ -171,40 +205,25 @@ StickCutFindings cutGathersOntoSticks(const Machine& machine, const std::vector<
                                       const fs::path& work, std::mt19937_64& random) {
     StickCutFindings findings;
     std::vector<StickRun> runs;
-    std::vector<fs::path> images;
-    std::string script;
+    StartsBoot boot;
     for (const GuestDiskKind& kind : kinds) {
         StickRun run{kind, {}, {}, {}, false, {}};
         const fs::path folder = work / kind.name.toStdString();
-        if (const auto error = stageStick(run, folder)) {
+        if (const auto error = stageStick(run, folder))
             run.cutProblems << QString::fromStdString(*error);
-        } else {
+        else
             run.cutProblems = cutGather(machine, run, folder, random);
-        }
-        for (const QString& start : kStickStarts) {
-            const std::string copy = start == kStickStarts.front() ? ".checked" : ".unchecked";
-            const QString row = stickRowKey(kind.name, start);
-            findings.problems[row] = run.cutProblems;
-            if (!run.cut)
-                continue;
-            if (const auto error = copyImages(run, "", copy))
-                findings.problems[row] << QString::fromStdString(*error);
-            else if (const auto error = copy == ".checked" ? checkImage(imageOf(run.layout.disk2, copy), kind)
-                                                           : std::nullopt)
-                findings.problems[row] << QString::fromStdString(*error);
-            images.push_back(imageOf(run.layout.disk1, copy));
-            images.push_back(imageOf(run.layout.disk2, copy));
-            script += "echo 'PC-STICK " + row.toStdString() + "'\n" +
-                      mountedSteps(run, char('a' + images.size() - 2), startSteps(run));
-        }
+        addStarts(run, findings, boot);
         runs.push_back(run);
     }
-    if (images.empty())
+    if (boot.images.empty())
         return findings;
     const fs::path scriptFile = work / "starts.sh";
-    if (!writeFileAtomically(scriptFile, script).ok())
-        return findings;
-    const BootLog log = bootMachine(machine, images, scriptFile, std::nullopt, kBootTimeoutSeconds);
+    BootLog log;
+    if (writeFileAtomically(scriptFile, boot.script).ok())
+        log = bootMachine(machine, boot.images, scriptFile, std::nullopt, kBootTimeoutSeconds);
+    else
+        log.failure = "cannot write " + QString::fromStdString(scriptFile.native());
     if (qEnvironmentVariableIsSet("CORVALIN_POWER_CUT_CONSOLE"))
         qInfo("the starts' console:\n%s", qPrintable(log.lines.join('\n')));
     readStarts(log, runs, findings);
