@@ -52,7 +52,9 @@ DiskFit windowsFit(std::string_view name) {
 
 DiskFit diskFitOf(std::string_view name, std::uint64_t size, const DiskNameRules& rules,
                   std::size_t longestName) {
-    if (name.size() > longestName)
+    // Where names are stored in UTF-16 the driver's limit counts UTF-16 units, not bytes (ntfs3
+    // says 255): the UTF-16 check below is the one that holds there.
+    if (!rules.utf16Names && name.size() > longestName)
         return {DiskRefusal::NameTooLong, {}};
     if (rules.utf16Names && !isValidUtf8(name))
         return {DiskRefusal::NotUtf8, {}};

@@ -12,7 +12,6 @@
 
 #include <cerrno>
 #include <chrono>
-#include <climits>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -96,8 +95,6 @@ Status PlanRecorder::movePicture(std::int32_t serialNo, const HeldFolder& from, 
     if (copied && ::faccessat(from.fd(), name.c_str(), R_OK, 0) != 0)
         return errorFromErrno(kMoveText, source, errno);
     const fs::path target = to.pathOf(newName);
-    if (newName.size() > NAME_MAX)
-        return errorFromErrno(kMoveText, source, ENAMETOOLONG);
     // A disk answers a name it cannot hold with EILSEQ or EINVAL: free, as ENOENT is. Any other
     // failure stops the run at the same picture.
     const bool handedOut = m_taken.contains(target.native());

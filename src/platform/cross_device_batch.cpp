@@ -66,6 +66,17 @@ BatchFlush flushFor(int folderFd, BatchFlush asked) {
                                                                       : BatchFlush::EachFile;
 }
 
+// A rename on FAT writes the new entry without the file's first cluster and size; they reach the
+// disk with the file itself, which a flush of the folder does not write. Each renamed copy is
+// flushed once more, or a cut after its source went leaves an empty file in its place.
+int flushRenamedCopies(const std::vector<BatchCopy>& copies) {
+    for (const BatchCopy& copy : copies) {
+        if (copy.named && ::fsync(copy.partFd.get()) != 0)
+            return errno;
+    }
+    return 0;
+}
+
 } // namespace
 
 struct CrossDeviceBatch::State {
@@ -308,7 +319,12 @@ Status CrossDeviceBatch::completeNamed(CopyNaming& naming) {
     std::vector<BatchCopy>& copies = m_state->copies;
     if (std::none_of(copies.begin(), copies.end(), [](const BatchCopy& copy) { return copy.named; }))
         return {};
-    if (Status synced = m_destination.flush(); !synced) {
+    Status synced;
+    if (const int error = m_state->noHardLinks ? flushRenamedCopies(copies) : 0)
+        synced = errorFromErrno(kMoveText, m_destination.path(), error);
+    else
+        synced = m_destination.flush();
+    if (!synced) {
         // Not known to be on the disk: the copies go and their sources stay.
         for (BatchCopy& copy : copies) {
             if (copy.named)

@@ -46,6 +46,8 @@ private slots:
         row("100 kana on FAT", "vfat", hiragana100, 100, 1530, DiskRefusal::None);
         row("emoji count twice", "exfat", emoji124, 100, 765, DiskRefusal::NameTooLongUtf16);
         row("bytes beyond the limit", "ext4", hiragana100, 100, 255, DiskRefusal::NameTooLong);
+        row("bytes beyond the limit, not UTF-16 units, on NTFS", "ntfs3", hiragana100, 100, 255,
+            DiskRefusal::None);
         row("4 GiB less a byte on FAT", "vfat", "000001 big.bmp", fourGiB - 1, 1530, DiskRefusal::None);
         row("4 GiB on FAT", "fuse.fusefat", "000001 big.bmp", fourGiB, 255, DiskRefusal::FileTooLarge);
         row("4 GiB on exFAT", "exfat", "000001 big.bmp", fourGiB, 765, DiskRefusal::None);

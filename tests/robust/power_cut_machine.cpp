@@ -13,14 +13,19 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// The drivers of the virtual disks and of the shared root, and the file system of the images.
-const QStringList kModules = {"virtio_pci", "virtio_blk", "9pnet_virtio", "9p", "ext4"};
 const QStringList kSystemFolders = {"/usr/sbin", "/sbin", "/usr/bin", "/bin"};
+
+} // namespace
 
 QString findTool(const QString& name) {
     const QString found = QStandardPaths::findExecutable(name);
     return found.isEmpty() ? QStandardPaths::findExecutable(name, kSystemFolders) : found;
 }
+
+namespace {
+
+// The drivers of the virtual disks and of the shared root, and the file system of the images.
+const QStringList kModules = {"virtio_pci", "virtio_blk", "9pnet_virtio", "9p", "ext4"};
 
 // Runs a tool to its end; its output, or nothing with `error` set to what went wrong.
 std::optional<QByteArray> runTool(const QString& program, const QStringList& arguments, std::string& error,
@@ -46,9 +51,12 @@ std::optional<fs::path> kernelImage(const fs::path& kernelFolder) {
     return std::nullopt;
 }
 
-// The modules in the order they load, dependencies first, as kmod lists them.
+// The modules in the order they load, dependencies first, as kmod lists them. Each of `optional`
+// that the kernel lacks is left out and named in `missing`.
 std::variant<std::vector<fs::path>, std::string> modulesInOrder(const fs::path& kernelFolder,
-                                                                const std::string& version) {
+                                                                const std::string& version,
+                                                                const QStringList& optional,
+                                                                QStringList& missing) {
     std::string error;
     const QString base = QString::fromStdString(kernelFolder.native());
     const QString release = QString::fromStdString(version);
@@ -56,9 +64,13 @@ std::variant<std::vector<fs::path>, std::string> modulesInOrder(const fs::path& 
         !runTool(findTool("depmod"), {"-b", base, release}, error))
         return error;
     std::vector<fs::path> modules;
-    for (const QString& module : kModules) {
+    for (const QString& module : kModules + optional) {
         const auto listed =
             runTool(findTool("modprobe"), {"-d", base, "-S", release, "--show-depends", module}, error);
+        if (!listed && optional.contains(module)) {
+            missing << module;
+            continue;
+        }
         if (!listed)
             return error;
         for (const QByteArray& line : listed->split('\n')) {
@@ -106,7 +118,7 @@ std::optional<std::string> makeInitramfs(const fs::path& out, const std::vector<
 } // namespace
 
 std::variant<Machine, std::string> prepareMachine(const fs::path& kernelFolder, const fs::path& initScript,
-                                                  const fs::path& work) {
+                                                  const fs::path& work, const QStringList& optionalModules) {
 #if !defined(__x86_64__)
     return std::string("the guest runs this machine's x86-64 programs: an x86-64 machine is needed");
 #endif
@@ -132,7 +144,7 @@ std::variant<Machine, std::string> prepareMachine(const fs::path& kernelFolder, 
         return "missing: " + missing + " (scripts/quickstart.sh test sets them up)";
     machine.kernel = *kernel;
     const std::string version = kernel->filename().native().substr(std::string("vmlinuz-").size());
-    const auto modules = modulesInOrder(kernelFolder, version);
+    const auto modules = modulesInOrder(kernelFolder, version, optionalModules, machine.missingModules);
     if (const auto* error = std::get_if<std::string>(&modules))
         return *error;
     machine.initramfs = work / "initramfs.cpio";
@@ -209,6 +221,14 @@ QStringList qemuArguments(const Machine& machine, const std::vector<fs::path>& i
 }
 
 } // namespace
+
+std::string guestEnvironment(const fs::path& home) {
+    const std::string folder = home.native();
+    return "export HOME='" + folder + "' XDG_CONFIG_HOME='" + folder + "/.config' XDG_STATE_HOME='" + folder +
+           "/.local/state' XDG_DATA_HOME='" + folder + "/.local/share'\n" +
+           "export TMPDIR=/run XDG_RUNTIME_DIR=/run LANG=C.UTF-8 ASAN_OPTIONS=detect_leaks=0:color=never "
+           "UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1\n";
+}
 
 BootLog bootMachine(const Machine& machine, const std::vector<fs::path>& images, const fs::path& script,
                     const std::optional<CutPlan>& cut, int timeoutSeconds) {

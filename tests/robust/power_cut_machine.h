@@ -15,18 +15,26 @@
 // what the guest had sent to its disks and loses what its kernel still held, as a power cut does.
 namespace corvalin::test {
 
+// A program on PATH or in the system's sbin and bin folders (root's PATH may lack them); empty
+// when there is none.
+QString findTool(const QString& name);
+
 struct Machine {
     QString qemu;
     std::filesystem::path kernel;
     std::filesystem::path initramfs;
+    QStringList missingModules; // of the optional ones asked for, those the kernel does not have
 };
 
 // QEMU, a static busybox, kmod's modprobe and depmod, and the kernel package unpacked in
 // `kernelFolder` (boot/vmlinuz-*, lib/modules/*); builds the initramfs in `work` around
-// `initScript`. What is missing, in words, when something is.
+// `initScript`, with the drivers of the virtual disks and the shared root, ext4, and those of
+// `optionalModules` that the kernel has (each with what it depends on; the init loads them all).
+// What is missing, in words, when something is.
 std::variant<Machine, std::string> prepareMachine(const std::filesystem::path& kernelFolder,
                                                   const std::filesystem::path& initScript,
-                                                  const std::filesystem::path& work);
+                                                  const std::filesystem::path& work,
+                                                  const QStringList& optionalModules = {});
 
 // An ext4 image of `folder`'s tree; the error in words.
 std::optional<std::string> makeImage(const std::filesystem::path& image, const std::filesystem::path& folder);
@@ -52,6 +60,11 @@ struct BootLog {
     double span = -1;    // the window's length in seconds, when it closed before the cut fell
     QString failure;     // the guest did not come to its end
 };
+
+// The shell lines of a boot's script that give the guest's programs `home` as HOME, with the
+// settings, state and data folders below it, a temporary folder on the guest's own tmpfs, UTF-8,
+// and the sanitizers' options.
+std::string guestEnvironment(const std::filesystem::path& home);
 
 BootLog bootMachine(const Machine& machine, const std::vector<std::filesystem::path>& images,
                     const std::filesystem::path& script, const std::optional<CutPlan>& cut,

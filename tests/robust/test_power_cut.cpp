@@ -114,15 +114,10 @@ std::optional<std::string> stage(Layout& layout, std::mt19937_64& random) {
 }
 
 std::string bootScript(const Layout& layout, const fs::path& layoutFile, const QStringList& steps) {
-    const std::string home = layout.home().native(), disk1 = layout.disk1.native(),
-                      disk2 = layout.disk2.native();
-    std::string script =
-        "export HOME='" + home + "' XDG_CONFIG_HOME='" + home + "/.config' XDG_STATE_HOME='" + home +
-        "/.local/state' XDG_DATA_HOME='" + home + "/.local/share'\n" +
-        "export TMPDIR=/run XDG_RUNTIME_DIR=/run LANG=C.UTF-8 ASAN_OPTIONS=detect_leaks=0:color=never "
-        "UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1\n" +
-        "mount -t ext4 /dev/vda '" + disk1 + "' && mount -t ext4 /dev/vdb '" + disk2 +
-        "' || { echo 'PC-PROBLEM the disks do not mount'; exit 1; }\n";
+    const std::string disk1 = layout.disk1.native(), disk2 = layout.disk2.native();
+    std::string script = guestEnvironment(layout.home()) + "mount -t ext4 /dev/vda '" + disk1 +
+                         "' && mount -t ext4 /dev/vdb '" + disk2 +
+                         "' || { echo 'PC-PROBLEM the disks do not mount'; exit 1; }\n";
     const std::string agent = fs::read_symlink("/proc/self/exe").native();
     for (const QString& step : steps)
         script += "'" + agent + "' " + kGuestFlag + " '" + layoutFile.native() + "' " + step.toStdString() +
