@@ -42,6 +42,9 @@ struct Round {
 struct Built {
     std::vector<std::string> pictures; // their contents, each one of a kind
     fs::path journal = {};             // for an undo: the run's journal
+    // A picture whose bytes the destination holds already: removed as a duplicate, or still in its
+    // folder when the run stopped before it (a swap at the survey may stop it), so once or twice.
+    std::string plantedTwin = {};
 };
 
 // What a scenario does: builds its tree, names the folder the racer swaps (below the tree), and
@@ -174,6 +177,8 @@ void gather(const Round& round, bool permanent, bool across = false) {
 Built duplicatesTree(const Round& round) {
     Built built = gatherTree(round);
     writeContent(round.tree() / "dst" / "000100 twin.jpg", built.pictures.front());
+    built.plantedTwin = built.pictures.front();
+    built.pictures.erase(built.pictures.begin());
     writeContent(round.victim() / "q2.jpg", "victim's twin");
     writeContent(round.tree() / "dst" / "000101 victim's twin.jpg", "victim's twin");
     return built;
@@ -194,9 +199,7 @@ void gatherLeavingOutDuplicates(const Round& round, const Built&) {
 // that does ends the watched process with status 3.
 Built planTree(const Round& round) {
     writeContent(round.victim() / ".h.jpg", "victim's hidden");
-    Built built = duplicatesTree(round);
-    built.pictures.erase(built.pictures.begin()); // in the destination too, and a plan moves nothing
-    return built;
+    return duplicatesTree(round);
 }
 
 void planTheGather(const Round& round, const Built&) {
@@ -289,6 +292,12 @@ void makeVictim(const Round& round) {
 std::string harmDone(const Round& round, const Built& built,
                      const std::map<std::string, std::string>& victim) {
     std::string harm = folderSnapshot(round.victim()) == victim ? "" : "the victim folder changed\n";
+    if (!built.plantedTwin.empty()) {
+        const std::size_t twins =
+            census(round.folder).count(built.plantedTwin) + census(round.elsewhere).count(built.plantedTwin);
+        if (twins != 1 && twins != 2)
+            harm += "the picture with a twin found " + std::to_string(twins) + " times\n";
+    }
     return harm + lostOrDoubled(built.pictures, {round.folder, round.elsewhere});
 }
 
