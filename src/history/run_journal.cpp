@@ -116,9 +116,6 @@ Result<RunJournal> RunJournal::create(const fs::path& historyFolder, const RunSt
     }
     RunJournal journal(std::move(file.value()), 2, firstLines.size());
     journal.m_folder = std::move(folder.value());
-    // A record before every action is thousands of writes a run; copied into a mapping they cost
-    // none, and reach the disk with the same flushes.
-    journal.m_file.mapAppends();
     return journal;
 }
 
@@ -298,15 +295,7 @@ Status RunJournal::finish(const char* outcome) {
 }
 
 Status RunJournal::close() {
-    // Cut to its records before the last flush, so that the length on the disk is theirs.
-    Status done;
-    if (m_file.mapped()) {
-        if (Status cut = m_file.endMapping(); !cut)
-            done = journalError(cut, m_file.path());
-        m_unsynced = true;
-    }
-    if (Status flushed = flush(); done)
-        done = flushed;
+    Status done = flush();
     if (Status closed = m_file.close(); done && !closed)
         done = journalError(closed, m_file.path());
     return done;

@@ -31,16 +31,6 @@ public:
 
     const std::filesystem::path& path() const { return m_path; }
     Status append(std::string_view bytes);
-    // From now on appends are copied into a shared mapping of space set aside ahead, not written
-    // one system call each: the pages are the kernel's, so a kill still loses nothing, and sync()
-    // puts them on the disk as before. Until endMapping the file ends in that space's zeros, which
-    // a reader takes for a cut tail. Only on local disks that can set the space aside (a full disk
-    // then fails the growth with ENOSPC instead of killing the process); elsewhere, and when
-    // anything fails, appends stay writes. Returns whether the mapping is in use.
-    bool mapAppends();
-    bool mapped() const { return m_map != nullptr; }
-    // The mapping given up and the file cut to what was appended; appends are writes again.
-    Status endMapping();
     // The data on the disk (fdatasync).
     Status sync();
     // The file system that holds the file; 0 when it cannot be told.
@@ -53,14 +43,8 @@ public:
 
 private:
     AppendFile(int fd, std::filesystem::path path) : m_fd(fd), m_path(std::move(path)) {}
-    int growMapping(std::size_t needed);
-    void releaseMapping();
-
     int m_fd = -1;
     std::filesystem::path m_path;
-    char* m_map = nullptr;      // the shared mapping while appends go there
-    std::size_t m_capacity = 0; // bytes mapped (and set aside in the file)
-    std::size_t m_length = 0;   // bytes appended, while mapped
 };
 
 // True while an open AppendFile, in this process or another, holds the file's lock.

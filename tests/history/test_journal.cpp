@@ -256,36 +256,6 @@ private slots:
         QVERIFY(readJournal(file));
     }
 
-    // A run's records go into space set aside ahead; what a kill leaves (the file as the kernel
-    // holds it, that space's zeros after the last record) reads as a cut tail, the records all
-    // there, a record taken back gone; the next start's reopening cuts the zeros, and a run that
-    // ends leaves no zeros at all.
-    void killedRunLeavesItsRecordsBeforeTheZeros() {
-        auto journal = RunJournal::create(history(), startAt(kNow));
-        QVERIFY(journal);
-        for (int serial = 1; serial <= 40; ++serial)
-            QVERIFY(journal.value().append(moveRecord("/src/a/p.jpg", "/dst/p.jpg", serial)));
-        const std::size_t takenBack = journal.value().nextLine() - 1;
-        QVERIFY(journal.value().recordNotDone(takenBack));
-        const fs::path file = journal.value().file();
-        const std::string asKilled = journalBytes(file);
-        if (asKilled.find('\0') == std::string::npos)
-            QSKIP("this file system takes the records as writes");
-        const fs::path copy = history() / "killed.journal";
-        writeFile(copy, asKilled);
-        JournalContents contents;
-        auto reopened = RunJournal::reopen(copy, contents);
-        QVERIFY(reopened);
-        QVERIFY(contents.cutShort);
-        QCOMPARE(contents.records.size(), takenBack - 1);
-        QVERIFY(reopened.value().close());
-        QCOMPARE(journalBytes(copy).find('\0'), std::string::npos);
-        QVERIFY(journal.value().finish(kOutcomeCompleted));
-        const std::string finished = journalBytes(file);
-        QCOMPARE(finished.find('\0'), std::string::npos);
-        QCOMPARE(readJournal(file).value().records.size(), takenBack);
-    }
-
     // The list tells each run's counts and state; a name found taken is one picture, not two.
     void runsAreListedNewestFirst() {
         writeRun(history(), {"a.jpg", "b.jpg"}, kNow - 100);
