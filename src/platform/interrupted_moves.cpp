@@ -35,26 +35,40 @@ FileIdentity identityFrom(const struct stat& st) {
             static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
 }
 
-// True when `b` is another file holding the same bytes as `a`; `bInfo` receives what `b` is.
-bool sameContent(int a, int b, struct stat& bInfo) {
+// What a copy `b` is of its source `a`, read from the start of each.
+enum class CopyVerdict {
+    Whole, // another file holding the same bytes
+    Cut,   // no longer than the source, and every byte the source's or a zero: what a cut leaves
+    Other,
+};
+
+// `bInfo` receives what `b` is.
+CopyVerdict judgeCopy(int a, int b, struct stat& bInfo) {
     struct stat sa {};
     if (::fstat(a, &sa) != 0 || ::fstat(b, &bInfo) != 0)
-        return false;
-    if (!S_ISREG(sa.st_mode) || !S_ISREG(bInfo.st_mode) || sa.st_size != bInfo.st_size)
-        return false;
+        return CopyVerdict::Other;
+    if (!S_ISREG(sa.st_mode) || !S_ISREG(bInfo.st_mode) || bInfo.st_size > sa.st_size)
+        return CopyVerdict::Other;
     if (sa.st_dev == bInfo.st_dev && sa.st_ino == bInfo.st_ino)
-        return false; // a second name of the same file is no copy of it
+        return CopyVerdict::Other; // a second name of the same file is no copy of it
     static constexpr std::size_t chunk = 1 << 16;
     std::string bufferA(chunk, '\0');
     std::string bufferB(chunk, '\0');
+    bool equal = sa.st_size == bInfo.st_size;
     for (;;) {
         const ssize_t gotA = readFull(a, bufferA.data(), chunk);
-        if (gotA < 0 || readFull(b, bufferB.data(), chunk) != gotA)
-            return false;
-        if (gotA == 0)
-            return true;
-        if (bufferA.compare(0, gotA, bufferB, 0, gotA) != 0)
-            return false;
+        const ssize_t gotB = readFull(b, bufferB.data(), chunk);
+        if (gotA < 0 || gotB < 0 || gotB > gotA)
+            return CopyVerdict::Other;
+        if (gotB == 0)
+            return equal ? CopyVerdict::Whole : CopyVerdict::Cut;
+        for (ssize_t i = 0; i < gotB; ++i) {
+            if (bufferB[i] != bufferA[i]) {
+                if (bufferB[i] != '\0')
+                    return CopyVerdict::Other;
+                equal = false;
+            }
+        }
     }
 }
 
@@ -138,15 +152,27 @@ int judgeOne(const HeldFolder& folder, const std::string& stem, InterruptedMove&
         return 0;
     Result<UniqueFd> copy = folder.openForReading(partExists ? part : finalName);
     const UniqueFd original = copy ? openSource(source) : UniqueFd();
-    struct stat sourceInfo {};
-    if (!original.valid() || !sameContent(copy.value().get(), original.get(), sourceInfo))
+    struct stat copyInfo {};
+    const CopyVerdict verdict =
+        original.valid() ? judgeCopy(original.get(), copy.value().get(), copyInfo) : CopyVerdict::Other;
+    if (verdict == CopyVerdict::Other || (finalName.empty() && verdict == CopyVerdict::Cut))
         return 0;
-    move.finishes = true;
+    // On FAT a rename can reach the disk before the copy's size and clusters do: a cut then leaves
+    // the final name holding nothing, or zeros, where the source still holds the picture.
+    move.finishes = verdict == CopyVerdict::Whole;
+    move.removesCopy = verdict == CopyVerdict::Cut;
     move.final = finalName.empty() ? fs::path() : folder.pathOf(finalName);
-    move.sourceIdentity = identityFrom(sourceInfo);
+    if (move.finishes) {
+        struct stat sourceInfo {};
+        if (::fstat(original.get(), &sourceInfo) != 0)
+            return errno;
+        move.sourceIdentity = identityFrom(sourceInfo);
+    }
     if (const Result<HeldEntry> named = folder.lookup(finalName);
         named && named.value().kind == HeldEntry::Kind::File)
         move.copyIdentity = named.value().identity;
+    else if (move.removesCopy)
+        move.removesCopy = false; // gone or replaced since: nothing of ours to remove
     return 0;
 }
 

@@ -137,7 +137,7 @@ private slots:
     // The states a cross-file-system move passes through, as a kill would leave them.
     void recoveryFinishesOrUndoesEachStep_data() {
         QTest::addColumn<QString>("record"); // none, source (as a batch first writes it), both
-        QTest::addColumn<QString>("part");   // none, short, full, linked, final-only
+        QTest::addColumn<QString>("part");   // none, short, full, linked, final-only, final-empty, final-zeros
         QTest::addColumn<QString>("source"); // present, gone, changed
         QTest::addColumn<bool>("sourceStays");
         QTest::addColumn<bool>("finalStays");
@@ -155,6 +155,10 @@ private slots:
         // Without hard links the part is renamed into place: only the record tells the copy is whole.
         row("renamed into place", "both", "final-only", "present", false, true);
         row("renamed, source changed meanwhile", "both", "final-only", "changed", true, true);
+        // On FAT the renamed entry can reach the disk before the copy's size or its bytes do.
+        row("renamed, cut before its size", "both", "final-empty", "present", true, false);
+        row("renamed, cut before its bytes", "both", "final-zeros", "present", true, false);
+        row("renamed, cut, source gone", "both", "final-zeros", "gone", false, true);
         row("source changed meanwhile", "both", "linked", "changed", true, true);
         // Only the source itself may go: never a file a link in its place leads to.
         row("source now a link to the same bytes", "both", "linked", "link", false, true);
@@ -179,12 +183,18 @@ private slots:
         if (record != "none")
             writeBytes(stem.native() + ".from",
                        from.native() + (record == "both" ? '\0' + final.native() : ""));
-        if (part != "none" && part != "final-only")
+        const bool finalOnly = part.startsWith("final-");
+        if (part != "none" && !finalOnly)
             writeBytes(stem.native() + ".part", part == "short" ? picture.substr(0, 1000) : picture);
         if (part == "linked")
             QCOMPARE(::link((stem.native() + ".part").c_str(), final.c_str()), 0);
-        if (part == "final-only")
-            writeBytes(final, picture);
+        if (finalOnly) {
+            const std::map<QString, std::string> copies = {{"final-only", picture},
+                                                           {"final-empty", ""},
+                                                           {"final-zeros", std::string(picture.size(), '\0')}};
+            writeBytes(final, copies.at(part));
+        }
+        const std::optional<std::string> finalBefore = bytesOf(final);
         if (source == "link") {
             writeBytes(root / "elsewhere.jpg", picture);
             QCOMPARE(::symlink((root / "elsewhere.jpg").c_str(), from.c_str()), 0);
@@ -197,7 +207,7 @@ private slots:
         QTEST(lookupEntry(from) == EntryKind::File, "sourceStays");
         QTEST(lookupEntry(final) == EntryKind::File, "finalStays");
         if (lookupEntry(final) == EntryKind::File)
-            QCOMPARE(bytesOf(final), std::optional(picture));
+            QCOMPARE(bytesOf(final), finalOnly ? finalBefore : std::optional(picture));
         if (lookupEntry(from) == EntryKind::File)
             QCOMPARE(bytesOf(from)->size(), source == "changed" ? 6u : picture.size());
         if (source == "link")
