@@ -51,6 +51,17 @@ private:
     fs::path m_folder;
 };
 
+// A picture "a.jpg" beside a destination folder, as a move across file systems meets them.
+struct InterruptedLayout {
+    QTemporaryDir dir;
+    fs::path root = dir.path().toStdString();
+    fs::path from = root / "a.jpg";
+    fs::path dest = root / "dest";
+    fs::path final = dest / "000001 a.jpg";
+    std::string picture;
+    explicit InterruptedLayout(int index) : picture(pictureBytes(index)) { fs::create_directory(dest); }
+};
+
 void moveInBatches(const fs::path& from, const fs::path& to, int files, int perBatch, bool exclusive) {
     SameName naming(to);
     CrossDeviceBatch batch(HeldFolder::open(to).value(),
@@ -172,14 +183,9 @@ private slots:
         QFETCH(QString, record);
         QFETCH(QString, part);
         QFETCH(QString, source);
-        QTemporaryDir dir;
-        const fs::path root = dir.path().toStdString();
-        const fs::path from = root / "a.jpg";
-        const fs::path dest = root / "dest";
-        const fs::path final = dest / "000001 a.jpg";
+        const InterruptedLayout layout(2);
+        const auto& [dir, root, from, dest, final, picture] = layout;
         const fs::path stem = dest / (".corvalin-" + std::to_string(::getpid()) + "-7");
-        const std::string picture = pictureBytes(2);
-        QCOMPARE(::mkdir(dest.c_str(), 0755), 0);
         if (record != "none")
             writeBytes(stem.native() + ".from",
                        from.native() + (record == "both" ? '\0' + final.native() : ""));
@@ -243,13 +249,8 @@ private slots:
         QFETCH(bool, made);
         QFETCH(QString, copy);
         QFETCH(QString, source);
-        QTemporaryDir dir;
-        const fs::path root = dir.path().toStdString();
-        const fs::path from = root / "a.jpg";
-        const fs::path dest = root / "dest";
-        const fs::path final = dest / "000001 a.jpg";
-        const std::string picture = pictureBytes(4);
-        QCOMPARE(::mkdir(dest.c_str(), 0755), 0);
+        const InterruptedLayout layout(4);
+        const auto& [dir, root, from, dest, final, picture] = layout;
         if (source != "gone")
             writeBytes(from, picture);
         struct stat st {};
