@@ -7,6 +7,7 @@
 #include "rounds.h"
 #include "screen_reader.h"
 #include "variants.h"
+#include "work_disk.h"
 #include "xserver.h"
 
 #include <algorithm>
@@ -16,12 +17,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
-#include <linux/magic.h>
 #include <optional>
 #include <string>
 #include <sys/stat.h>
-#include <sys/statfs.h>
-#include <sys/sysmacros.h>
 #include <tuple>
 #include <unistd.h>
 #include <vector>
@@ -350,26 +348,6 @@ int timeOnOneFileSystem(Options options) {
 }
 
 } // namespace
-
-// ext4 without its journal skips every inode freed in the last minute when it makes a new one, and
-// the bench frees 20,000-file trees between its rounds: the variants that make files (the Trash's)
-// then wander by a factor of two. Users' disks have the journal.
-static void warnOfExt4WithoutJournal(const fs::path& work) {
-    struct statfs disk {};
-    struct stat folder {};
-    if (::statfs(work.c_str(), &disk) != 0 || disk.f_type != EXT4_SUPER_MAGIC ||
-        ::stat(work.c_str(), &folder) != 0)
-        return;
-    std::error_code error;
-    const fs::path device = fs::read_symlink("/sys/dev/block/" + std::to_string(major(folder.st_dev)) + ":" +
-                                                 std::to_string(minor(folder.st_dev)),
-                                             error);
-    if (error || fs::exists("/proc/fs/jbd2/" + device.filename().native() + "-8"))
-        return;
-    std::printf("Warning: %s lies on ext4 without a journal; figures of the variants that make files "
-                "wander there. Measure on a disk with one (a loop mount of a fresh mkfs.ext4 will do).\n",
-                work.c_str());
-}
 
 int main(int argc, char** argv) {
     if (argc == 5 && std::strcmp(argv[1], "--variant") == 0)
