@@ -36,11 +36,6 @@ const std::map<QString, const char*> kFailingToday = {
     // linked (EPERM): the undo has no way yet to move a folder back out of that disk's trash.
     {"ntfs: undo within", "a folder cannot yet be moved without replacing on a disk with neither a "
                           "no-replace rename nor links to folders"},
-    // A rename on FAT reaches the disk before the file's size and first cluster: a cut in between
-    // leaves an empty file under the final name, and the next start finishes that move by removing
-    // the source. Only a cut in that window fails.
-    {"vfat: checked first", "the next start does not yet compare a renamed copy with its source"},
-    {"vfat: unchecked", "the next start does not yet compare a renamed copy with its source"},
 };
 
 // The sticks a power cut is tried on.
