@@ -148,7 +148,7 @@ private slots:
     // The states a cross-file-system move passes through, as a kill would leave them.
     void recoveryFinishesOrUndoesEachStep_data() {
         QTest::addColumn<QString>("record"); // none, source (as a batch first writes it), both
-        QTest::addColumn<QString>("part");   // none, short, full, linked, final-only, final-empty, final-zeros
+        QTest::addColumn<QString>("part"); // none, short, full, linked, final-only, final-empty, final-zeros
         QTest::addColumn<QString>("source"); // present, gone, changed
         QTest::addColumn<bool>("sourceStays");
         QTest::addColumn<bool>("finalStays");
@@ -195,9 +195,10 @@ private slots:
         if (part == "linked")
             QCOMPARE(::link((stem.native() + ".part").c_str(), final.c_str()), 0);
         if (finalOnly) {
-            const std::map<QString, std::string> copies = {{"final-only", picture},
-                                                           {"final-empty", ""},
-                                                           {"final-zeros", std::string(picture.size(), '\0')}};
+            const std::map<QString, std::string> copies = {
+                {"final-only", picture},
+                {"final-empty", ""},
+                {"final-zeros", std::string(picture.size(), '\0')}};
             writeBytes(final, copies.at(part));
         }
         const std::optional<std::string> finalBefore = bytesOf(final);
