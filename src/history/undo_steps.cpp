@@ -144,8 +144,8 @@ Status UndoSteps::restore(const JournalRecord& record, const HeldFolder& origin)
     if (!info)
         return errorFromErrno(kRestoreText, record.to, info.code());
     // Never replacing, on every disk; a folder gets the write permission its move needs.
-    if (const int error = moveOutOfTrash(*files.value(), nameOf(record.to), origin, nameOf(record.from)))
-        return errorFromErrno(kRestoreText, error == EEXIST ? record.from : record.to, error);
+    if (Status moved = moveOutOfTrash(*files.value(), nameOf(record.to), origin, nameOf(record.from)); !moved)
+        return moved;
     if (Status removed = info.value()->removeFile(nameOf(record.info)); !removed && removed.code() != ENOENT)
         return removed;
     return {};

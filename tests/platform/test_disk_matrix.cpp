@@ -301,15 +301,16 @@ private slots:
         const Result<HeldFolder> files = HeldFolder::open(trash / "files");
         const Result<HeldFolder> source = HeldFolder::open(top / "src");
         QVERIFY(files.ok() && source.ok());
-        QCOMPARE(moveOutOfTrash(files.value(), "a", source.value(), "a"), 0); // a folder
+        QCOMPARE(moveOutOfTrash(files.value(), "a", source.value(), "a").code(), 0); // a folder
         const Result<HeldFolder> folder = HeldFolder::open(top / "src/a");
         QVERIFY(folder.ok());
         QCOMPARE(createFile(folder.value().fd(), name.toStdString()), 0);
-        QCOMPARE(moveOutOfTrash(files.value(), name.toStdString(), folder.value(), name.toStdString()),
+        QCOMPARE(moveOutOfTrash(files.value(), name.toStdString(), folder.value(), name.toStdString()).code(),
                  EEXIST);
         QCOMPARE(readWholeFile(top / "src/a" / name.toStdString()).value(), "picture");
         QCOMPARE(::unlinkat(folder.value().fd(), name.constData(), 0), 0);
-        QCOMPARE(moveOutOfTrash(files.value(), name.toStdString(), folder.value(), name.toStdString()), 0);
+        QCOMPARE(moveOutOfTrash(files.value(), name.toStdString(), folder.value(), name.toStdString()).code(),
+                 0);
         QCOMPARE(allNames(trash / "files"), QByteArrayList{"other.txt"});
     }
 
