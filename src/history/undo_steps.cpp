@@ -43,6 +43,16 @@ std::string nameOf(const fs::path& path) {
     return path.filename().native();
 }
 
+// Whether the folder `name` holds anything: FAT through FUSE refuses to remove a folder that does
+// with EPERM, not ENOTEMPTY.
+bool holdsEntries(const HeldFolder& parent, const std::string& name) {
+    const Result<HeldFolder> folder = parent.child(name);
+    if (!folder)
+        return false;
+    const auto listed = folder.value().list();
+    return listed && !listed.value().empty();
+}
+
 } // namespace
 
 UndoSteps::UndoSteps(UndoLog& log, const JournalContents& contents, const UndoReach& reach)
@@ -245,7 +255,8 @@ UndoStep UndoSteps::undoFolderMade(const JournalRecord& record, std::size_t line
     if (Status begun = beginStep(line); !begun)
         return failed(begun.error());
     const Status removed = parent.value()->removeFolder(nameOf(record.from));
-    if (removed.code() == ENOTEMPTY || removed.code() == EEXIST)
+    if (removed.code() == ENOTEMPTY || removed.code() == EEXIST ||
+        (!removed && holdsEntries(*parent.value(), nameOf(record.from))))
         return leave(record.from, UndoLeftReason::NotEmpty);
     if (!removed)
         return failed(removed.error());

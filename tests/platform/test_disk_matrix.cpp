@@ -6,6 +6,7 @@
 #include "engine/disk_names.h"
 #include "engine/files_left.h"
 #include "engine/move_run.h"
+#include "history/run_history.h"
 #include "history/run_journal.h"
 #include "history/undo.h"
 #include "plan/move_plan.h"
@@ -15,6 +16,7 @@
 #include "platform/naming_probe.h"
 #include "platform/posix_io.h"
 #include "platform/trash.h"
+#include "strip/strip_runs.h"
 
 #include "desktop_trash.h"
 #include "disk_helpers.h"
@@ -24,6 +26,7 @@
 #include <QDateTime>
 #include <QTest>
 #include <fcntl.h>
+#include <map>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -102,6 +105,22 @@ fs::path gatherWithJournal(const fs::path& source, const fs::path& destination, 
                                                                           : kOutcomeFailed);
     return journal.value().file();
 }
+
+// A strip whose stripped names other programs take: "owl.jpg" while the first file is in hand,
+// before the owl is looked at, and "emu.jpg" just after the emu's look-up found it free.
+class TakingStrip : public QuietStrip {
+public:
+    explicit TakingStrip(fs::path target) : m_target(std::move(target)) {}
+    void newName(const std::string& name) override {
+        if (name == "cat.jpg")
+            writeBytes(m_target / "owl.jpg", "taken before");
+        else if (name == "emu.jpg")
+            writeBytes(m_target / "emu.jpg", "taken meanwhile");
+    }
+
+private:
+    fs::path m_target;
+};
 
 } // namespace
 
@@ -217,6 +236,73 @@ private slots:
         QCOMPARE(allNames(destination), QByteArrayList{"000002 dog.jpg"});
     }
 
+    // On such a disk both strips copy each file to its stripped name, created exclusively: every
+    // file arrives byte for byte, a name taken before or while the file is in hand is never
+    // replaced, nothing hidden is left, and undo brings back the tree byte for byte.
+    void stripOnADiskWithoutLinksOrSafeRenames_data() {
+        QTest::addColumn<DiskKind>("kind");
+        QTest::addColumn<bool>("intoSubfolder");
+        for (const bool into : {false, true}) {
+            const char* const how = into ? ", into a subfolder" : ", in place";
+            QTest::addRow("exfat-fuse%s", how) << DiskKind::ExFatFuse << into;
+            QTest::addRow("fusefat%s", how) << DiskKind::FatFuse << into;
+        }
+    }
+    void stripOnADiskWithoutLinksOrSafeRenames() {
+        QFETCH(DiskKind, kind);
+        QFETCH(bool, intoSubfolder);
+        CORVALIN_MOUNT_OR_SKIP(disk, kind);
+        const fs::path folder = disk->mountPoint() / "pics";
+        QCOMPARE(::mkdir(folder.c_str(), 0755), 0);
+        const std::map<std::string, std::string> before = {{"000001 cat.jpg", std::string(70000, 'c') + "cat"},
+                                                           {"000002 dog.jpg", "dog"},
+                                                           {"000003 owl.jpg", "owl"},
+                                                           {"000004 emu.jpg", "emu"}};
+        for (const auto& [name, bytes] : before)
+            writeBytes(folder / name, bytes);
+        QTemporaryDir dir;
+        RunStart start;
+        start.kind = intoSubfolder ? RunKind::StripIntoSubfolder : RunKind::Strip;
+        start.source = folder;
+        Result<RunJournal> journal = RunJournal::create(fs::path(dir.path().toStdString()) / "history", start);
+        QVERIFY(journal.ok());
+        const std::vector<std::string> names = HeldFolder::open(folder).value().files().value();
+        StripOutcome outcome;
+        fs::path target = folder;
+        if (intoSubfolder) {
+            const auto made = createStripSubfolder(folder, &journal.value());
+            QVERIFY(made.ok() && made.value());
+            target = folder / "pics(1)";
+            TakingStrip observer(target);
+            outcome = stripIntoSubfolder(*made.value(), names, observer, &journal.value());
+        } else {
+            TakingStrip observer(target);
+            outcome = stripInFolder(folder, names, observer, &journal.value());
+        }
+        (void)journal.value().finish(kOutcomeCompleted);
+        QVERIFY2(!outcome.error, outcome.error ? outcome.error->reason().c_str() : "");
+        QCOMPARE(outcome.stripped, 2);
+        QCOMPARE(outcome.left.size(), std::size_t(2));
+        QCOMPARE(readWholeFile(target / "cat.jpg").value(), before.at("000001 cat.jpg"));
+        QCOMPARE(readWholeFile(target / "dog.jpg").value(), before.at("000002 dog.jpg"));
+        QCOMPARE(readWholeFile(target / "owl.jpg").value(), std::string("taken before"));
+        QCOMPARE(readWholeFile(target / "emu.jpg").value(), std::string("taken meanwhile"));
+        const QByteArrayList stripped{"cat.jpg", "dog.jpg", "emu.jpg", "owl.jpg"};
+        QCOMPARE(allNames(target),
+                 intoSubfolder ? stripped : (QByteArrayList{"000003 owl.jpg", "000004 emu.jpg"} + stripped));
+
+        QuietUndo undoObserver;
+        const UndoOutcome undone = undoRun(journal.value().file(), undoObserver);
+        QVERIFY2(!undone.error, undone.error ? undone.error->reason().c_str() : "");
+        for (const auto& [name, bytes] : before)
+            QCOMPARE(readWholeFile(folder / name).value(), bytes);
+        // The names others took stay theirs; the subfolder holding them stays too.
+        const QByteArrayList originals{"000001 cat.jpg", "000002 dog.jpg", "000003 owl.jpg", "000004 emu.jpg"};
+        const QByteArrayList theirs{"emu.jpg", "owl.jpg"};
+        QCOMPARE(allNames(folder), originals + (intoSubfolder ? QByteArrayList{"pics(1)"} : theirs));
+        QCOMPARE(allNames(target), intoSubfolder ? theirs : originals + theirs);
+    }
+
     // On a Windows disk a picture whose name has a character Windows refuses stays in its folder
     // under its own name, the folder with it, and the others move; the plan foresees exactly that.
     void namesTheDiskCannotHoldAreLeftAndNamed() {
@@ -312,6 +398,40 @@ private slots:
         QCOMPARE(moveOutOfTrash(files.value(), name.toStdString(), folder.value(), name.toStdString()).code(),
                  0);
         QCOMPARE(allNames(trash / "files"), QByteArrayList{"other.txt"});
+    }
+
+    // Undo of a run that trashed a child folder and a file on such a disk: the folder comes out of
+    // the disk's trash under its name, the file back into it, byte for byte, and the trash shows
+    // nothing of the run any more.
+    void undoTakesTrashedItemsOutOnADiskWithoutSafeRenames_data() {
+        QTest::addColumn<DiskKind>("kind");
+        QTest::newRow("exfat-fuse") << DiskKind::ExFatFuse;
+        QTest::newRow("fusefat") << DiskKind::FatFuse;
+    }
+    void undoTakesTrashedItemsOutOnADiskWithoutSafeRenames() {
+        QFETCH(DiskKind, kind);
+        CORVALIN_MOUNT_OR_SKIP(disk, kind);
+        const fs::path top = disk->mountPoint();
+        makeEntries(top, {"d:src", "d:src/a", "d:src/b"});
+        writeBytes(top / "src/a/cat.jpg", std::string(70000, 'c'));
+        writeBytes(top / "src/a/notes.txt", "notes");
+        QTemporaryDir dir;
+        const fs::path work(dir.path().toStdString());
+        QCOMPARE(gatherIntoTrash(top / "src", work).outcome, MoveOutcome::Completed);
+        const fs::path trash = top / (".Trash-" + std::to_string(::getuid()));
+        QCOMPARE(allNames(trash / "files"), (QByteArrayList{"a", "b", "notes.txt"}));
+
+        const Result<std::vector<RunSummary>> runs = listRuns(work / "prog/history");
+        QVERIFY(runs.ok() && runs.value().size() == 1);
+        QuietUndo observer;
+        const UndoOutcome undone = undoRun(runs.value().front().file, observer);
+        QVERIFY2(!undone.error, undone.error ? undone.error->reason().c_str() : "");
+        QCOMPARE(allNames(top / "src"), (QByteArrayList{"a", "b"}));
+        QCOMPARE(allNames(top / "src/a"), (QByteArrayList{"cat.jpg", "notes.txt"}));
+        QCOMPARE(readWholeFile(top / "src/a/cat.jpg").value(), std::string(70000, 'c'));
+        QCOMPARE(readWholeFile(top / "src/a/notes.txt").value(), std::string("notes"));
+        QCOMPARE(allNames(trash / "files"), QByteArrayList());
+        QCOMPARE(allNames(trash / "info"), QByteArrayList());
     }
 
     // A disk without owners mounted for another user shows every new folder as theirs: the
