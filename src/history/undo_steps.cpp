@@ -116,7 +116,7 @@ UndoStep UndoSteps::putBack(const JournalRecord& record, std::size_t line) {
     const Found atOrigin = look(record.from);
     if (!atOrigin)
         return failed(atOrigin.error());
-    if (atOrigin.value())
+    if (atOrigin.value() && !emptiedByAnEarlierPass(record, line, *atOrigin.value()))
         return leave(record.to, UndoLeftReason::NameTaken);
     if (auto stop = prepareFolder(record.from, record.to))
         return *stop;
@@ -133,6 +133,17 @@ UndoStep UndoSteps::putBack(const JournalRecord& record, std::size_t line) {
     if (!moved)
         return failed(moved.error());
     return ended(Outcome::CameBack);
+}
+
+// A folder comes out of the trash on some disks by a rename onto an empty folder made for it first
+// (moveOutOfTrash): an earlier pass that began on this record and was killed in between left that
+// empty folder at the origin. It goes, only while empty, and the folder takes its place.
+bool UndoSteps::emptiedByAnEarlierPass(const JournalRecord& record, std::size_t line, const HeldEntry& atOrigin) {
+    if (record.type != RecordType::Trash || !record.folder || atOrigin.kind != Kind::Folder ||
+        !m_undoneBefore.contains(static_cast<std::int64_t>(line)))
+        return false;
+    const Result<const HeldFolder*> origin = m_folders.holding(record.from);
+    return origin && origin.value()->removeFolder(nameOf(record.from));
 }
 
 Status UndoSteps::moveBack(const JournalRecord& record, const HeldFolder& origin) {

@@ -9,6 +9,7 @@
 #include "history/run_history.h"
 #include "history/run_journal.h"
 #include "history/undo.h"
+#include "history/undo_log.h"
 #include "plan/move_plan.h"
 #include "platform/absent_name.h"
 #include "platform/disk_kind.h"
@@ -402,14 +403,20 @@ private slots:
 
     // Undo of a run that trashed a child folder and a file on such a disk: the folder comes out of
     // the disk's trash under its name, the file back into it, byte for byte, and the trash shows
-    // nothing of the run any more.
+    // nothing of the run any more; also after an earlier undo was killed between the empty folder
+    // it made for the folder and the folder's rename onto it.
     void undoTakesTrashedItemsOutOnADiskWithoutSafeRenames_data() {
         QTest::addColumn<DiskKind>("kind");
-        QTest::newRow("exfat-fuse") << DiskKind::ExFatFuse;
-        QTest::newRow("fusefat") << DiskKind::FatFuse;
+        QTest::addColumn<bool>("killedBefore");
+        for (const bool killed : {false, true}) {
+            const char* const when = killed ? ", after a killed undo" : "";
+            QTest::addRow("exfat-fuse%s", when) << DiskKind::ExFatFuse << killed;
+            QTest::addRow("fusefat%s", when) << DiskKind::FatFuse << killed;
+        }
     }
     void undoTakesTrashedItemsOutOnADiskWithoutSafeRenames() {
         QFETCH(DiskKind, kind);
+        QFETCH(bool, killedBefore);
         CORVALIN_MOUNT_OR_SKIP(disk, kind);
         const fs::path top = disk->mountPoint();
         makeEntries(top, {"d:src", "d:src/a", "d:src/b"});
@@ -423,6 +430,8 @@ private slots:
 
         const Result<std::vector<RunSummary>> runs = listRuns(work / "prog/history");
         QVERIFY(runs.ok() && runs.value().size() == 1);
+        if (killedBefore)
+            killUndoWithFolderMade(runs.value().front().file, top / "src/a");
         QuietUndo observer;
         const UndoOutcome undone = undoRun(runs.value().front().file, observer);
         QVERIFY2(!undone.error, undone.error ? undone.error->reason().c_str() : "");
@@ -497,6 +506,23 @@ private slots:
     }
 
 private:
+    // What a kill leaves of an undo pass that began on the trashed folder `folder` and made the
+    // empty folder it was to be renamed onto.
+    void killUndoWithFolderMade(const fs::path& journal, const fs::path& folder) {
+        JournalContents contents;
+        Result<std::unique_ptr<UndoLog>> log = openUndoLog(journal, contents);
+        QVERIFY(log.ok());
+        const auto trashed = std::find_if(contents.records.begin(), contents.records.end(),
+                                          [&](const JournalRecord& r) { return r.from == folder; });
+        QVERIFY(trashed != contents.records.end() && trashed->type == RecordType::Trash);
+        JournalRecord step(RecordType::UndoStep);
+        step.number = trashed - contents.records.begin() + 1;
+        QVERIFY(log.value()->append(JournalRecord(RecordType::UndoStart)).ok());
+        QVERIFY(log.value()->append(step).ok());
+        QVERIFY(log.value()->close().ok());
+        QCOMPARE(::mkdir(folder.c_str(), 0700), 0);
+    }
+
     // A gather of `source` into `work`/dest with what it removes going to the trash, journaled.
     MoveRunResult gatherIntoTrash(const fs::path& source, const fs::path& work) {
         fs::create_directories(work / "dest");
