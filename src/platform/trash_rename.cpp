@@ -84,12 +84,16 @@ int renameOntoMadeFolder(int fromFolder, const std::string& from, int toFolder, 
     if (::mkdirat(toFolder, to.c_str(), 0700) != 0)
         return errno;
     struct stat made {};
-    const bool known = ::fstatat(toFolder, to.c_str(), &made, AT_SYMLINK_NOFOLLOW) == 0;
-    if (known && ::renameat(fromFolder, from.c_str(), toFolder, to.c_str()) == 0)
+    if (::fstatat(toFolder, to.c_str(), &made, AT_SYMLINK_NOFOLLOW) != 0) {
+        const int error = errno;
+        ::unlinkat(toFolder, to.c_str(), AT_REMOVEDIR); // only while empty
+        return error;
+    }
+    if (::renameat(fromFolder, from.c_str(), toFolder, to.c_str()) == 0)
         return 0;
     const int error = errno;
     struct stat now {};
-    const bool removed = known && ::fstatat(toFolder, to.c_str(), &now, AT_SYMLINK_NOFOLLOW) == 0 &&
+    const bool removed = ::fstatat(toFolder, to.c_str(), &now, AT_SYMLINK_NOFOLLOW) == 0 &&
                          now.st_dev == made.st_dev && now.st_ino == made.st_ino &&
                          ::unlinkat(toFolder, to.c_str(), AT_REMOVEDIR) == 0;
     if (error == EPERM && removed)
