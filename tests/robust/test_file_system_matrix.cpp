@@ -32,10 +32,6 @@ constexpr int kMatrixTimeoutSeconds = 1200;
 // Rows that fail on today's program, each with what it lacks; such a row that passes (a cut that
 // missed the window) passes. When that lands, its rows go.
 const std::map<QString, const char*> kFailingToday = {
-    // The kernel's ntfs3 refuses a rename that does not replace (EINVAL) and no folder can be
-    // linked (EPERM): the undo has no way yet to move a folder back out of that disk's trash.
-    {"ntfs: undo within", "a folder cannot yet be moved without replacing on a disk with neither a "
-                          "no-replace rename nor links to folders"},
     // A rename on FAT reaches the disk before the file's size and first cluster: a cut in between
     // leaves an empty file under the final name, and the next start finishes that move by removing
     // the source. Only a cut in that window fails.
