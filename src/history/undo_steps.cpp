@@ -138,7 +138,8 @@ UndoStep UndoSteps::putBack(const JournalRecord& record, std::size_t line) {
 // A folder comes out of the trash on some disks by a rename onto an empty folder made for it first
 // (moveOutOfTrash): an earlier pass that began on this record and was killed in between left that
 // empty folder at the origin. It goes, only while empty, and the folder takes its place.
-bool UndoSteps::emptiedByAnEarlierPass(const JournalRecord& record, std::size_t line, const HeldEntry& atOrigin) {
+bool UndoSteps::emptiedByAnEarlierPass(const JournalRecord& record, std::size_t line,
+                                       const HeldEntry& atOrigin) {
     if (record.type != RecordType::Trash || !record.folder || atOrigin.kind != Kind::Folder ||
         !m_undoneBefore.contains(static_cast<std::int64_t>(line)))
         return false;

@@ -198,7 +198,8 @@ Status restoreFromTrash(const TrashPlace& place, const fs::path& to) {
         files ? HeldFolder::open(folderOf(to.native())) : Result<HeldFolder>(files.error());
     if (!toFolder)
         return errorFromErrno(kRestoreText, place.trashedFile, toFolder.code());
-    if (Status moved = moveOutOfTrash(files.value(), ownName(place.trashedFile), toFolder.value(), ownName(to));
+    if (Status moved =
+            moveOutOfTrash(files.value(), ownName(place.trashedFile), toFolder.value(), ownName(to));
         !moved)
         return moved;
     return releaseTrashPlace(place);

@@ -255,17 +255,19 @@ private slots:
         CORVALIN_MOUNT_OR_SKIP(disk, kind);
         const fs::path folder = disk->mountPoint() / "pics";
         QCOMPARE(::mkdir(folder.c_str(), 0755), 0);
-        const std::map<std::string, std::string> before = {{"000001 cat.jpg", std::string(70000, 'c') + "cat"},
-                                                           {"000002 dog.jpg", "dog"},
-                                                           {"000003 owl.jpg", "owl"},
-                                                           {"000004 emu.jpg", "emu"}};
+        const std::map<std::string, std::string> before = {
+            {"000001 cat.jpg", std::string(70000, 'c') + "cat"},
+            {"000002 dog.jpg", "dog"},
+            {"000003 owl.jpg", "owl"},
+            {"000004 emu.jpg", "emu"}};
         for (const auto& [name, bytes] : before)
             writeBytes(folder / name, bytes);
         QTemporaryDir dir;
         RunStart start;
         start.kind = intoSubfolder ? RunKind::StripIntoSubfolder : RunKind::Strip;
         start.source = folder;
-        Result<RunJournal> journal = RunJournal::create(fs::path(dir.path().toStdString()) / "history", start);
+        Result<RunJournal> journal =
+            RunJournal::create(fs::path(dir.path().toStdString()) / "history", start);
         QVERIFY(journal.ok());
         const std::vector<std::string> names = HeldFolder::open(folder).value().files().value();
         StripOutcome outcome;
@@ -298,7 +300,8 @@ private slots:
         for (const auto& [name, bytes] : before)
             QCOMPARE(readWholeFile(folder / name).value(), bytes);
         // The names others took stay theirs; the subfolder holding them stays too.
-        const QByteArrayList originals{"000001 cat.jpg", "000002 dog.jpg", "000003 owl.jpg", "000004 emu.jpg"};
+        const QByteArrayList originals{"000001 cat.jpg", "000002 dog.jpg", "000003 owl.jpg",
+                                       "000004 emu.jpg"};
         const QByteArrayList theirs{"emu.jpg", "owl.jpg"};
         QCOMPARE(allNames(folder), originals + (intoSubfolder ? QByteArrayList{"pics(1)"} : theirs));
         QCOMPARE(allNames(target), intoSubfolder ? theirs : originals + theirs);
