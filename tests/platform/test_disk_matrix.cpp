@@ -194,13 +194,7 @@ private slots:
     // another disk and within itself: every picture arrives whole under its number, nothing hidden
     // is left, and undo brings every picture back byte for byte.
     void gatherOntoADiskWithoutLinksOrSafeRenames_data() {
-        QTest::addColumn<DiskKind>("kind");
-        QTest::addColumn<bool>("sourceOnTheDisk");
-        for (const bool within : {false, true}) {
-            const char* const where = within ? ", within the disk" : ", from another disk";
-            QTest::addRow("exfat-fuse%s", where) << DiskKind::ExFatFuse << within;
-            QTest::addRow("fusefat%s", where) << DiskKind::FatFuse << within;
-        }
+        addStickRows("sourceOnTheDisk", ", from another disk", ", within the disk");
     }
     void gatherOntoADiskWithoutLinksOrSafeRenames() {
         QFETCH(DiskKind, kind);
@@ -241,13 +235,7 @@ private slots:
     // file arrives byte for byte, a name taken before or while the file is in hand is never
     // replaced, nothing hidden is left, and undo brings back the tree byte for byte.
     void stripOnADiskWithoutLinksOrSafeRenames_data() {
-        QTest::addColumn<DiskKind>("kind");
-        QTest::addColumn<bool>("intoSubfolder");
-        for (const bool into : {false, true}) {
-            const char* const how = into ? ", into a subfolder" : ", in place";
-            QTest::addRow("exfat-fuse%s", how) << DiskKind::ExFatFuse << into;
-            QTest::addRow("fusefat%s", how) << DiskKind::FatFuse << into;
-        }
+        addStickRows("intoSubfolder", ", in place", ", into a subfolder");
     }
     void stripOnADiskWithoutLinksOrSafeRenames() {
         QFETCH(DiskKind, kind);
@@ -409,13 +397,7 @@ private slots:
     // nothing of the run any more; also after an earlier undo was killed between the empty folder
     // it made for the folder and the folder's rename onto it.
     void undoTakesTrashedItemsOutOnADiskWithoutSafeRenames_data() {
-        QTest::addColumn<DiskKind>("kind");
-        QTest::addColumn<bool>("killedBefore");
-        for (const bool killed : {false, true}) {
-            const char* const when = killed ? ", after a killed undo" : "";
-            QTest::addRow("exfat-fuse%s", when) << DiskKind::ExFatFuse << killed;
-            QTest::addRow("fusefat%s", when) << DiskKind::FatFuse << killed;
-        }
+        addStickRows("killedBefore", "", ", after a killed undo");
     }
     void undoTakesTrashedItemsOutOnADiskWithoutSafeRenames() {
         QFETCH(DiskKind, kind);
@@ -509,6 +491,17 @@ private slots:
     }
 
 private:
+    // The disks with neither links nor a rename that refuses to replace, each with `column` off and
+    // on, the row named by the disk and the suffix for each.
+    static void addStickRows(const char* column, const char* off, const char* on) {
+        QTest::addColumn<DiskKind>("kind");
+        QTest::addColumn<bool>(column);
+        for (const bool value : {false, true}) {
+            QTest::addRow("exfat-fuse%s", value ? on : off) << DiskKind::ExFatFuse << value;
+            QTest::addRow("fusefat%s", value ? on : off) << DiskKind::FatFuse << value;
+        }
+    }
+
     // What a kill leaves of an undo pass that began on the trashed folder `folder` and made the
     // empty folder it was to be renamed onto.
     void killUndoWithFolderMade(const fs::path& journal, const fs::path& folder) {
