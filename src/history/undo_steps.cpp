@@ -43,6 +43,16 @@ std::string nameOf(const fs::path& path) {
     return path.filename().native();
 }
 
+// Whether the folder `name` holds anything: FAT through FUSE refuses to remove a folder that does
+// with EPERM, not ENOTEMPTY.
+bool holdsEntries(const HeldFolder& parent, const std::string& name) {
+    const Result<HeldFolder> folder = parent.child(name);
+    if (!folder)
+        return false;
+    const auto listed = folder.value().list();
+    return listed && !listed.value().empty();
+}
+
 } // namespace
 
 UndoSteps::UndoSteps(UndoLog& log, const JournalContents& contents, const UndoReach& reach)
@@ -106,7 +116,7 @@ UndoStep UndoSteps::putBack(const JournalRecord& record, std::size_t line) {
     const Found atOrigin = look(record.from);
     if (!atOrigin)
         return failed(atOrigin.error());
-    if (atOrigin.value())
+    if (atOrigin.value() && !emptiedByAnEarlierPass(record, line, *atOrigin.value()))
         return leave(record.to, UndoLeftReason::NameTaken);
     if (auto stop = prepareFolder(record.from, record.to))
         return *stop;
@@ -123,6 +133,18 @@ UndoStep UndoSteps::putBack(const JournalRecord& record, std::size_t line) {
     if (!moved)
         return failed(moved.error());
     return ended(Outcome::CameBack);
+}
+
+// A folder comes out of the trash on some disks by a rename onto an empty folder made for it first
+// (moveOutOfTrash): an earlier pass that began on this record and was killed in between left that
+// empty folder at the origin. It goes, only while empty, and the folder takes its place.
+bool UndoSteps::emptiedByAnEarlierPass(const JournalRecord& record, std::size_t line,
+                                       const HeldEntry& atOrigin) {
+    if (record.type != RecordType::Trash || !record.folder || atOrigin.kind != Kind::Folder ||
+        !m_undoneBefore.contains(static_cast<std::int64_t>(line)))
+        return false;
+    const Result<const HeldFolder*> origin = m_folders.holding(record.from);
+    return origin && origin.value()->removeFolder(nameOf(record.from));
 }
 
 Status UndoSteps::moveBack(const JournalRecord& record, const HeldFolder& origin) {
@@ -144,8 +166,8 @@ Status UndoSteps::restore(const JournalRecord& record, const HeldFolder& origin)
     if (!info)
         return errorFromErrno(kRestoreText, record.to, info.code());
     // Never replacing, on every disk; a folder gets the write permission its move needs.
-    if (const int error = moveOutOfTrash(*files.value(), nameOf(record.to), origin, nameOf(record.from)))
-        return errorFromErrno(kRestoreText, error == EEXIST ? record.from : record.to, error);
+    if (Status moved = moveOutOfTrash(*files.value(), nameOf(record.to), origin, nameOf(record.from)); !moved)
+        return moved;
     if (Status removed = info.value()->removeFile(nameOf(record.info)); !removed && removed.code() != ENOENT)
         return removed;
     return {};
@@ -245,7 +267,8 @@ UndoStep UndoSteps::undoFolderMade(const JournalRecord& record, std::size_t line
     if (Status begun = beginStep(line); !begun)
         return failed(begun.error());
     const Status removed = parent.value()->removeFolder(nameOf(record.from));
-    if (removed.code() == ENOTEMPTY || removed.code() == EEXIST)
+    if (removed.code() == ENOTEMPTY || removed.code() == EEXIST ||
+        (!removed && holdsEntries(*parent.value(), nameOf(record.from))))
         return leave(record.from, UndoLeftReason::NotEmpty);
     if (!removed)
         return failed(removed.error());

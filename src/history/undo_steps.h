@@ -42,6 +42,7 @@ private:
     UndoStep undoDelete(const JournalRecord& record, std::size_t line);
     UndoStep undoFolderMade(const JournalRecord& record, std::size_t line);
     UndoStep putBack(const JournalRecord& record, std::size_t line);
+    bool emptiedByAnEarlierPass(const JournalRecord& record, std::size_t line, const HeldEntry& atOrigin);
     Status moveBack(const JournalRecord& record, const HeldFolder& origin);
     Status restore(const JournalRecord& record, const HeldFolder& origin);
     UndoStep makeAgain(const std::filesystem::path& folder, std::size_t line);

@@ -83,10 +83,10 @@ Status releaseTrashPlace(const TrashPlace& place);
 // taken), then removes its info file.
 Status restoreFromTrash(const TrashPlace& place, const std::filesystem::path& to);
 // The same for the item `name` of a trash's held "files" folder, back to `newName` in `to`: on
-// every disk, including those without links or a rename that refuses to replace. The info file
-// stays. 0 or errno.
-int moveOutOfTrash(const HeldFolder& files, const std::string& name, const HeldFolder& to,
-                   const std::string& newName);
+// every disk, including those without links or a rename that refuses to replace (a file is then
+// copied to its name, a folder renamed onto an empty one made for it). The info file stays.
+Status moveOutOfTrash(const HeldFolder& files, const std::string& name, const HeldFolder& to,
+                      const std::string& newName);
 
 struct TrashInfo {
     TrashPlace place;

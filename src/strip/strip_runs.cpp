@@ -3,6 +3,7 @@
 #include "history/run_journal.h"
 #include "naming/serial_name.h"
 #include "naming/strip_rule.h"
+#include "platform/file_ops.h"
 #include "platform/paths.h"
 
 #include <cerrno>
@@ -41,6 +42,22 @@ Status recordRename(RunJournal& journal, const HeldFolder& from, const std::stri
     return journal.append(record);
 }
 
+// Where the disk has neither a rename that refuses to replace nor links (FAT and exFAT through
+// FUSE), the file is copied to its new name created exclusively and the old name removed, as a
+// gather within such a disk does; its record then holds what a copy keeps: its size and time.
+Status copyToNewName(const HeldFolder& from, const std::string& name, const HeldFolder& to,
+                     const std::string& newName, FileIdentity identity, RunJournal* journal) {
+    if (journal) {
+        if (Status back = journal->takeBackLast(); !back)
+            return back;
+        identity.device = 0;
+        identity.inode = 0;
+        if (Status recorded = recordRename(*journal, from, name, to, newName, identity); !recorded)
+            return recorded;
+    }
+    return moveAcross(from, name, to, newName);
+}
+
 FileResult stripOne(const HeldFolder& from, const std::string& name, const HeldFolder& to,
                     const std::string& newName, StripObserver& observer, RunJournal* journal) {
     if (newName.front() == '.')
@@ -62,7 +79,10 @@ FileResult stripOne(const HeldFolder& from, const std::string& name, const HeldF
             !recorded)
             return failedOrGone(recorded, from, name);
     }
-    if (const Status moved = from.moveTo(name, to, newName); !moved) {
+    Status moved = from.moveTo(name, to, newName);
+    if (moved.code() == EXDEV)
+        moved = copyToNewName(from, name, to, newName, source.value().identity, journal);
+    if (!moved) {
         // The file is where it was: the journal keeps only what was done.
         if (journal)
             (void)journal->takeBackLast();

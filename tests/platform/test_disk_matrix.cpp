@@ -6,8 +6,10 @@
 #include "engine/disk_names.h"
 #include "engine/files_left.h"
 #include "engine/move_run.h"
+#include "history/run_history.h"
 #include "history/run_journal.h"
 #include "history/undo.h"
+#include "history/undo_log.h"
 #include "plan/move_plan.h"
 #include "platform/absent_name.h"
 #include "platform/disk_kind.h"
@@ -15,6 +17,7 @@
 #include "platform/naming_probe.h"
 #include "platform/posix_io.h"
 #include "platform/trash.h"
+#include "strip/strip_runs.h"
 
 #include "desktop_trash.h"
 #include "disk_helpers.h"
@@ -24,6 +27,7 @@
 #include <QDateTime>
 #include <QTest>
 #include <fcntl.h>
+#include <map>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -103,6 +107,22 @@ fs::path gatherWithJournal(const fs::path& source, const fs::path& destination, 
     return journal.value().file();
 }
 
+// A strip whose stripped names other programs take: "owl.jpg" while the first file is in hand,
+// before the owl is looked at, and "emu.jpg" just after the emu's look-up found it free.
+class TakingStrip : public QuietStrip {
+public:
+    explicit TakingStrip(fs::path target) : m_target(std::move(target)) {}
+    void newName(const std::string& name) override {
+        if (name == "cat.jpg")
+            writeBytes(m_target / "owl.jpg", "taken before");
+        else if (name == "emu.jpg")
+            writeBytes(m_target / "emu.jpg", "taken meanwhile");
+    }
+
+private:
+    fs::path m_target;
+};
+
 } // namespace
 
 class TestDiskMatrix : public QObject {
@@ -174,13 +194,7 @@ private slots:
     // another disk and within itself: every picture arrives whole under its number, nothing hidden
     // is left, and undo brings every picture back byte for byte.
     void gatherOntoADiskWithoutLinksOrSafeRenames_data() {
-        QTest::addColumn<DiskKind>("kind");
-        QTest::addColumn<bool>("sourceOnTheDisk");
-        for (const bool within : {false, true}) {
-            const char* const where = within ? ", within the disk" : ", from another disk";
-            QTest::addRow("exfat-fuse%s", where) << DiskKind::ExFatFuse << within;
-            QTest::addRow("fusefat%s", where) << DiskKind::FatFuse << within;
-        }
+        addStickRows("sourceOnTheDisk", ", from another disk", ", within the disk");
     }
     void gatherOntoADiskWithoutLinksOrSafeRenames() {
         QFETCH(DiskKind, kind);
@@ -215,6 +229,70 @@ private slots:
         for (const auto& [path, bytes] : pictures)
             QCOMPARE(readWholeFile(path).value(), bytes);
         QCOMPARE(allNames(destination), QByteArrayList{"000002 dog.jpg"});
+    }
+
+    // On such a disk both strips copy each file to its stripped name, created exclusively: every
+    // file arrives byte for byte, a name taken before or while the file is in hand is never
+    // replaced, nothing hidden is left, and undo brings back the tree byte for byte.
+    void stripOnADiskWithoutLinksOrSafeRenames_data() {
+        addStickRows("intoSubfolder", ", in place", ", into a subfolder");
+    }
+    void stripOnADiskWithoutLinksOrSafeRenames() {
+        QFETCH(DiskKind, kind);
+        QFETCH(bool, intoSubfolder);
+        CORVALIN_MOUNT_OR_SKIP(disk, kind);
+        const fs::path folder = disk->mountPoint() / "pics";
+        QCOMPARE(::mkdir(folder.c_str(), 0755), 0);
+        const std::map<std::string, std::string> before = {
+            {"000001 cat.jpg", std::string(70000, 'c') + "cat"},
+            {"000002 dog.jpg", "dog"},
+            {"000003 owl.jpg", "owl"},
+            {"000004 emu.jpg", "emu"}};
+        for (const auto& [name, bytes] : before)
+            writeBytes(folder / name, bytes);
+        QTemporaryDir dir;
+        RunStart start;
+        start.kind = intoSubfolder ? RunKind::StripIntoSubfolder : RunKind::Strip;
+        start.source = folder;
+        Result<RunJournal> journal =
+            RunJournal::create(fs::path(dir.path().toStdString()) / "history", start);
+        QVERIFY(journal.ok());
+        const std::vector<std::string> names = HeldFolder::open(folder).value().files().value();
+        StripOutcome outcome;
+        fs::path target = folder;
+        if (intoSubfolder) {
+            const auto made = createStripSubfolder(folder, &journal.value());
+            QVERIFY(made.ok() && made.value());
+            target = folder / "pics(1)";
+            TakingStrip observer(target);
+            outcome = stripIntoSubfolder(*made.value(), names, observer, &journal.value());
+        } else {
+            TakingStrip observer(target);
+            outcome = stripInFolder(folder, names, observer, &journal.value());
+        }
+        (void)journal.value().finish(kOutcomeCompleted);
+        QVERIFY2(!outcome.error, outcome.error ? outcome.error->reason().c_str() : "");
+        QCOMPARE(outcome.stripped, 2);
+        QCOMPARE(outcome.left.size(), std::size_t(2));
+        QCOMPARE(readWholeFile(target / "cat.jpg").value(), before.at("000001 cat.jpg"));
+        QCOMPARE(readWholeFile(target / "dog.jpg").value(), before.at("000002 dog.jpg"));
+        QCOMPARE(readWholeFile(target / "owl.jpg").value(), std::string("taken before"));
+        QCOMPARE(readWholeFile(target / "emu.jpg").value(), std::string("taken meanwhile"));
+        const QByteArrayList stripped{"cat.jpg", "dog.jpg", "emu.jpg", "owl.jpg"};
+        QCOMPARE(allNames(target),
+                 intoSubfolder ? stripped : (QByteArrayList{"000003 owl.jpg", "000004 emu.jpg"} + stripped));
+
+        QuietUndo undoObserver;
+        const UndoOutcome undone = undoRun(journal.value().file(), undoObserver);
+        QVERIFY2(!undone.error, undone.error ? undone.error->reason().c_str() : "");
+        for (const auto& [name, bytes] : before)
+            QCOMPARE(readWholeFile(folder / name).value(), bytes);
+        // The names others took stay theirs; the subfolder holding them stays too.
+        const QByteArrayList originals{"000001 cat.jpg", "000002 dog.jpg", "000003 owl.jpg",
+                                       "000004 emu.jpg"};
+        const QByteArrayList theirs{"emu.jpg", "owl.jpg"};
+        QCOMPARE(allNames(folder), originals + (intoSubfolder ? QByteArrayList{"pics(1)"} : theirs));
+        QCOMPARE(allNames(target), intoSubfolder ? theirs : originals + theirs);
     }
 
     // On a Windows disk a picture whose name has a character Windows refuses stays in its folder
@@ -301,16 +379,53 @@ private slots:
         const Result<HeldFolder> files = HeldFolder::open(trash / "files");
         const Result<HeldFolder> source = HeldFolder::open(top / "src");
         QVERIFY(files.ok() && source.ok());
-        QCOMPARE(moveOutOfTrash(files.value(), "a", source.value(), "a"), 0); // a folder
+        QCOMPARE(moveOutOfTrash(files.value(), "a", source.value(), "a").code(), 0); // a folder
         const Result<HeldFolder> folder = HeldFolder::open(top / "src/a");
         QVERIFY(folder.ok());
         QCOMPARE(createFile(folder.value().fd(), name.toStdString()), 0);
-        QCOMPARE(moveOutOfTrash(files.value(), name.toStdString(), folder.value(), name.toStdString()),
+        QCOMPARE(moveOutOfTrash(files.value(), name.toStdString(), folder.value(), name.toStdString()).code(),
                  EEXIST);
         QCOMPARE(readWholeFile(top / "src/a" / name.toStdString()).value(), "picture");
         QCOMPARE(::unlinkat(folder.value().fd(), name.constData(), 0), 0);
-        QCOMPARE(moveOutOfTrash(files.value(), name.toStdString(), folder.value(), name.toStdString()), 0);
+        QCOMPARE(moveOutOfTrash(files.value(), name.toStdString(), folder.value(), name.toStdString()).code(),
+                 0);
         QCOMPARE(allNames(trash / "files"), QByteArrayList{"other.txt"});
+    }
+
+    // Undo of a run that trashed a child folder and a file on such a disk: the folder comes out of
+    // the disk's trash under its name, the file back into it, byte for byte, and the trash shows
+    // nothing of the run any more; also after an earlier undo was killed between the empty folder
+    // it made for the folder and the folder's rename onto it.
+    void undoTakesTrashedItemsOutOnADiskWithoutSafeRenames_data() {
+        addStickRows("killedBefore", "", ", after a killed undo");
+    }
+    void undoTakesTrashedItemsOutOnADiskWithoutSafeRenames() {
+        QFETCH(DiskKind, kind);
+        QFETCH(bool, killedBefore);
+        CORVALIN_MOUNT_OR_SKIP(disk, kind);
+        const fs::path top = disk->mountPoint();
+        makeEntries(top, {"d:src", "d:src/a", "d:src/b"});
+        writeBytes(top / "src/a/cat.jpg", std::string(70000, 'c'));
+        writeBytes(top / "src/a/notes.txt", "notes");
+        QTemporaryDir dir;
+        const fs::path work(dir.path().toStdString());
+        QCOMPARE(gatherIntoTrash(top / "src", work).outcome, MoveOutcome::Completed);
+        const fs::path trash = top / (".Trash-" + std::to_string(::getuid()));
+        QCOMPARE(allNames(trash / "files"), (QByteArrayList{"a", "b", "notes.txt"}));
+
+        const Result<std::vector<RunSummary>> runs = listRuns(work / "prog/history");
+        QVERIFY(runs.ok() && runs.value().size() == 1);
+        if (killedBefore)
+            killUndoWithFolderMade(runs.value().front().file, top / "src/a");
+        QuietUndo observer;
+        const UndoOutcome undone = undoRun(runs.value().front().file, observer);
+        QVERIFY2(!undone.error, undone.error ? undone.error->reason().c_str() : "");
+        QCOMPARE(allNames(top / "src"), (QByteArrayList{"a", "b"}));
+        QCOMPARE(allNames(top / "src/a"), (QByteArrayList{"cat.jpg", "notes.txt"}));
+        QCOMPARE(readWholeFile(top / "src/a/cat.jpg").value(), std::string(70000, 'c'));
+        QCOMPARE(readWholeFile(top / "src/a/notes.txt").value(), std::string("notes"));
+        QCOMPARE(allNames(trash / "files"), QByteArrayList());
+        QCOMPARE(allNames(trash / "info"), QByteArrayList());
     }
 
     // A disk without owners mounted for another user shows every new folder as theirs: the
@@ -376,6 +491,34 @@ private slots:
     }
 
 private:
+    // The disks with neither links nor a rename that refuses to replace, each with `column` off and
+    // on, the row named by the disk and the suffix for each.
+    static void addStickRows(const char* column, const char* off, const char* on) {
+        QTest::addColumn<DiskKind>("kind");
+        QTest::addColumn<bool>(column);
+        for (const bool value : {false, true}) {
+            QTest::addRow("exfat-fuse%s", value ? on : off) << DiskKind::ExFatFuse << value;
+            QTest::addRow("fusefat%s", value ? on : off) << DiskKind::FatFuse << value;
+        }
+    }
+
+    // What a kill leaves of an undo pass that began on the trashed folder `folder` and made the
+    // empty folder it was to be renamed onto.
+    void killUndoWithFolderMade(const fs::path& journal, const fs::path& folder) {
+        JournalContents contents;
+        Result<std::unique_ptr<UndoLog>> log = openUndoLog(journal, contents);
+        QVERIFY(log.ok());
+        const auto trashed = std::find_if(contents.records.begin(), contents.records.end(),
+                                          [&](const JournalRecord& r) { return r.from == folder; });
+        QVERIFY(trashed != contents.records.end() && trashed->type == RecordType::Trash);
+        JournalRecord step(RecordType::UndoStep);
+        step.number = trashed - contents.records.begin() + 1;
+        QVERIFY(log.value()->append(JournalRecord(RecordType::UndoStart)).ok());
+        QVERIFY(log.value()->append(step).ok());
+        QVERIFY(log.value()->close().ok());
+        QCOMPARE(::mkdir(folder.c_str(), 0700), 0);
+    }
+
     // A gather of `source` into `work`/dest with what it removes going to the trash, journaled.
     MoveRunResult gatherIntoTrash(const fs::path& source, const fs::path& work) {
         fs::create_directories(work / "dest");

@@ -31,12 +31,7 @@ constexpr int kMatrixTimeoutSeconds = 1200;
 
 // Rows that fail on today's program, each with what it lacks; such a row that passes (a cut that
 // missed the window) passes. When that lands, its rows go.
-const std::map<QString, const char*> kFailingToday = {
-    // The kernel's ntfs3 refuses a rename that does not replace (EINVAL) and no folder can be
-    // linked (EPERM): the undo has no way yet to move a folder back out of that disk's trash.
-    {"ntfs: undo within", "a folder cannot yet be moved without replacing on a disk with neither a "
-                          "no-replace rename nor links to folders"},
-};
+const std::map<QString, const char*> kFailingToday = {};
 
 // The sticks a power cut is tried on.
 const QStringList kStickKinds = {"vfat", "exfat"};
