@@ -95,7 +95,14 @@ int removeSubfolder(int parentFd, const std::string& name, const std::string& pa
     if (error != 0)
         return error;
     walk.failedPath = path;
-    return ::unlinkat(parentFd, name.c_str(), AT_REMOVEDIR) == 0 || errno == ENOENT ? 0 : errno;
+    if (::unlinkat(parentFd, name.c_str(), AT_REMOVEDIR) == 0 || errno == ENOENT)
+        return 0;
+    error = errno;
+    // FAT through FUSE refuses a folder that still holds something with EPERM, not ENOTEMPTY.
+    std::vector<std::string> left;
+    if (error == EPERM && fd.valid() && readFolderNames(fd.get(), left) == 0 && !left.empty())
+        return ENOTEMPTY;
+    return error;
 }
 
 // What the listing holds and nothing else: an entry that arrived since stays, and so does the folder

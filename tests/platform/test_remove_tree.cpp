@@ -2,6 +2,7 @@
 
 #include "child_process.h"
 #include "disk_helpers.h"
+#include "disk_mounts.h"
 #include "swap_race.h"
 
 #include <QElapsedTimer>
@@ -129,6 +130,27 @@ private slots:
         QTest::newRow("a folder under a listed file's name")
             << QByteArrayList{"r:1.jpg", "d:1.jpg", "f:1.jpg/x"} << QByteArray(".")
             << QByteArrayList{"1.jpg", "1.jpg/x"};
+    }
+    // FAT through FUSE refuses to remove a folder that still holds something with EPERM: a file
+    // that arrived after the listing still keeps its folder, as elsewhere, and is no failure.
+    void keepsWhatArrivedOnDisksWithoutOwners_data() {
+        QTest::addColumn<test::DiskKind>("kind");
+        QTest::newRow("fusefat") << test::DiskKind::FatFuse;
+        QTest::newRow("exfat-fuse") << test::DiskKind::ExFatFuse;
+    }
+    void keepsWhatArrivedOnDisksWithoutOwners() {
+        QFETCH(test::DiskKind, kind);
+        CORVALIN_MOUNT_OR_SKIP(disk, kind);
+        const fs::path top = disk->mountPoint() / "top";
+        makeEntries(top, {"d:", "f:1.jpg", "d:a", "f:a/2.jpg"});
+        const Result<FolderTree> listed = readFolderTree(top);
+        QVERIFY(listed.ok());
+        makeEntries(top, {"f:a/new.part"});
+        const Status removed = test::removeTreeAt(top, &listed.value());
+        QCOMPARE(removed.code(), ENOTEMPTY);
+        QCOMPARE(removed.error().path, top / "a");
+        QCOMPARE(lookupEntry(top / "a/new.part"), EntryKind::File);
+        QCOMPARE(lookupEntry(top / "1.jpg"), EntryKind::None);
     }
     void deletesOnlyWhatItListed() {
         QFETCH(QByteArrayList, arrivals);
