@@ -253,6 +253,17 @@ private:
     bool m_mounted = false;
 };
 
+// The disks with neither links nor a rename that refuses to replace, each with the column `column`
+// off and on, the row named by the disk and the suffix for each.
+inline void addRowsOfSticksWithoutSafeRenames(const char* column, const char* off, const char* on) {
+    QTest::addColumn<DiskKind>("kind");
+    QTest::addColumn<bool>(column);
+    for (const bool value : {false, true}) {
+        QTest::addRow("exfat-fuse%s", value ? on : off) << DiskKind::ExFatFuse << value;
+        QTest::addRow("fusefat%s", value ? on : off) << DiskKind::FatFuse << value;
+    }
+}
+
 // Makes a disk of `kind` or ends the test: a skip with the reason, or under CI (which installs
 // every tool and runs as root) a failure.
 #define CORVALIN_MOUNT_OR_SKIP(disk, kind, ...)                                                              \
