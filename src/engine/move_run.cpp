@@ -1,5 +1,6 @@
 #include "engine/move_run.h"
 
+#include "engine/disk_trouble.h"
 #include "engine/download_markers.h"
 #include "naming/serial_name.h"
 #include "platform/file_ops.h"
@@ -8,6 +9,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <sys/stat.h>
 #include <system_error>
 #include <unordered_set>
 
@@ -310,7 +312,7 @@ Status MoveRun::movePicture(const HeldFolder& folder, const std::string& name, c
     // copy arrives writable by its owner; the picture itself keeps its mode until it goes.
     if (m_layer == &m_disk && (CrossDeviceMoves::crosses(folder, *m_destination) || copiesWithinDisk())) {
         if (Status added = m_crossDeviceMoves.add(folder, name, *m_destination); !added)
-            return moveError(added, destination);
+            return moveFailure(added, destination, picture.identity.size);
         planBatchNumber(destination);
         noteMoved(source, picture.identity, {}, true);
         return {};
@@ -325,7 +327,7 @@ Status MoveRun::movePicture(const HeldFolder& folder, const std::string& name, c
             m_layer->movePicture(m_vars.SerialNo, folder, name, picture, *m_destination, newName);
         if (moved.code() != EEXIST) {
             if (!moved)
-                return moveError(moved, destination);
+                return moveFailure(moved, destination, picture.identity.size);
             m_numbering.hold(destination, m_vars.SerialNo);
             ++m_vars.SerialNo;
             noteMoved(source, picture.identity, joinPath(destination, newName), false);
@@ -351,7 +353,23 @@ Status MoveRun::commitCopies(Status status) {
     m_copyRecords.clear();
     if (!status)
         return status;
-    return committed ? committed : Status(moveError(committed, destination));
+    if (committed)
+        return committed;
+    // Only for the words of the message: how large the copy that failed was.
+    struct stat copied {};
+    const bool sized = ::lstat(committed.error().path.c_str(), &copied) == 0;
+    return moveFailure(committed, destination, sized ? static_cast<std::uint64_t>(copied.st_size) : 0);
+}
+
+// A failure to put a picture into the destination, told as the destination's disk explains it: gone,
+// full, or a folder that can take no more entries.
+Error MoveRun::moveFailure(const Status& moved, const fs::path& destination, std::uint64_t pictureSize) const {
+    Error error = moveError(moved, destination);
+    if (moved.error().operation != kMoveText || !m_destination || !m_destinationDisk)
+        return error;
+    const DiskAnswer answer = askDisk(m_destination->fd());
+    const DiskFault fault = diskFaultOf(moved.code(), answer, pictureSize, m_destinationDisk->rules);
+    return explainDiskFault(std::move(error), fault, *m_destinationDisk, destination, moved.error().path);
 }
 
 // Copies of finished folders still waiting in a batch, named and their records flushed as at the

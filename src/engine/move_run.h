@@ -203,6 +203,8 @@ private:
     void noteMoved(const std::filesystem::path& source, const FileIdentity& picture,
                    const std::filesystem::path& target, bool pending);
     Status removed(Status status);
+    Error moveFailure(const Status& moved, const std::filesystem::path& destination,
+                      std::uint64_t pictureSize) const;
     Status commitCopies(Status status);
     Status commitCarriedCopies();
     Result<std::filesystem::path> finalPathFor(const std::filesystem::path& source,
