@@ -75,14 +75,25 @@ Error explainDiskFault(Error failed, DiskFault fault, const DiskProfile& disk,
         told.advice = shownDisk + "に空きがありません。空きを作るか、別の移動先を選んで、もう一度実行して下さい。";
         break;
     case DiskFault::FolderFull:
-        told.advice = "移動先フォルダに入るファイルの数が、" + shownDisk + "の " + disk.rules.kindName +
-                      " の上限に達しました（ディスクにはまだ空きがあります）。別の移動先フォルダを選んで、"
-                      "もう一度実行して下さい。";
+        told.advice = "移動先フォルダは、" + shownDisk + "の形式（" + disk.rules.kindName +
+                      "）で一つのフォルダに入るファイルの数の上限に達しました。ディスクにはまだ空きがあります。"
+                      "別の移動先フォルダを選んで、もう一度実行して下さい。";
         break;
     case DiskFault::None:
         break;
     }
     return told;
+}
+
+Status checkSourceWritable(const HeldFolder& source) {
+    struct statvfs info {};
+    if (::fstatvfs(source.fd(), &info) != 0 || !(info.f_flag & ST_RDONLY))
+        return {};
+    Error error = errorFromErrno(kMoveOutOfText, source.path(), EROFS);
+    const std::filesystem::path mountPoint = mountEntryOf(source.fd()).mountPoint;
+    error.advice = "移動元のディスク（" + legibleName((mountPoint.empty() ? source.path() : mountPoint).native()) +
+                   "）は読み取り専用でつながれているため、画像を移動できません。何も移動・削除していません。";
+    return error;
 }
 
 } // namespace corvalin

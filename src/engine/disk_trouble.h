@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/disk_kind.h"
+#include "platform/held_folder.h"
 #include "platform/result.h"
 
 #include <cstdint>
@@ -36,5 +37,9 @@ DiskFault diskFaultOf(int code, const DiskAnswer& answer, std::uint64_t pictureS
 // disk's own state shows, and what to do, with the disk named by its mount point.
 Error explainDiskFault(Error failed, DiskFault fault, const DiskProfile& disk,
                        const std::filesystem::path& destination, const std::filesystem::path& file);
+
+// Refuses a source parent folder on a disk mounted read-only, before anything is touched: none of
+// its pictures could leave it, and the run would stop at its first file.
+Status checkSourceWritable(const HeldFolder& source);
 
 } // namespace corvalin

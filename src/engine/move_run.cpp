@@ -19,8 +19,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-const char* const kMoveOutOfText = "移動元フォルダからのファイルの移動";
-
 // A failed move names the folder that refused it: the destination when the fault lies there (gone,
 // full, read-only, closed to this user), after the picture it could not take; the picture's own
 // folder when that may not be changed; else the picture. Only the move's own failures are retold:
@@ -91,13 +89,16 @@ MoveRunResult MoveRun::run(const fs::path& sourceParent, bool deleteFolders,
     m_sourceParent = sourceParent;
     if (Status allowed = checkSource(sourceParent, m_files); !allowed)
         return finish(MoveOutcome::Failed, allowed.error());
-    if (Status usable = m_layer->checkRemovalUsable(sourceParent); !usable)
-        return finish(MoveOutcome::Failed, usable.error());
     // Held once, by the path the user gave; every folder below it is found from there.
     Result<HeldFolder> source = HeldFolder::open(sourceParent);
     if (!source)
         return finish(MoveOutcome::Failed, source.error());
     m_source = std::move(source.value());
+    // Before the Trash, whose refusal there would advise deleting for good, which cannot help.
+    if (Status writable = checkSourceWritable(*m_source); !writable)
+        return finish(MoveOutcome::Failed, writable.error());
+    if (Status usable = m_layer->checkRemovalUsable(sourceParent); !usable)
+        return finish(MoveOutcome::Failed, usable.error());
     // Nothing is touched before the first destination is known to be usable.
     if (Status usable = useDestination(m_observer.destination()); !usable)
         return finish(MoveOutcome::Failed, usable.error());

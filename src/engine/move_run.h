@@ -122,6 +122,8 @@ struct MoveRunResult {
 
 // What a failure to move a picture into the destination was doing, as messages name it.
 extern const char* const kMoveIntoText;
+// What a failure to take a picture out of its folder was doing.
+extern const char* const kMoveOutOfText;
 
 // Refuses a source parent folder whose emptying would destroy what the user never meant to give
 // up: the root folder, the home folder or a folder above it, and a folder holding this program, its
