@@ -8,6 +8,7 @@
 
 #include <cerrno>
 #include <ctime>
+#include <string_view>
 
 namespace corvalin {
 
@@ -144,6 +145,7 @@ Status RunJournal::recordMove(std::int32_t serialNo, fs::path from, fs::path to,
     record.from = std::move(from);
     record.to = std::move(to);
     record.identity = identity;
+    m_movesRecorded = true;
     return append(record);
 }
 
@@ -278,7 +280,10 @@ Status RunJournal::settle() {
 
 Status RunJournal::finish(const char* outcome) {
     const Status settled = settle();
-    if (!m_actions) {
+    // A failed run's copies may have stayed on a disk that was gone when it withdrew them (a stick
+    // pulled out): its journal stays, for the undo that takes them away.
+    const bool copiesMayStay = m_movesRecorded && std::string_view(outcome) == kOutcomeFailed;
+    if (!m_actions && !copiesMayStay) {
         const fs::path path = m_file.path();
         (void)m_file.close();
         const Status removed = m_folder.valid() ? m_folder.removeFile(ownName(path)) : removeFile(path);

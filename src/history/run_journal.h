@@ -111,6 +111,7 @@ private:
     std::size_t m_lines = 0;
     std::size_t m_bytes = 0; // the file's length
     std::size_t m_actions = 0;
+    bool m_movesRecorded = false; // withdrawn since, maybe
     std::optional<LastRecord> m_last;
     bool m_unsynced = false;
     std::chrono::steady_clock::time_point m_lastFlush;

@@ -12,7 +12,9 @@
 #include "disk_helpers.h"
 #include "disk_mounts.h"
 #include "fat_folder.h"
+#include "program_run.h"
 #include "quiet_observers.h"
+#include "syscall_listener.h"
 
 #include <QTest>
 #include <cerrno>
@@ -52,6 +54,13 @@ void collectContents(const fs::path& folder, std::multimap<std::string, fs::path
         if (entry.is_regular_file() && entry.path().extension() == ".jpg")
             found.emplace(readWholeFile(entry.path()).value(), entry.path());
     }
+}
+
+// The picture is back where it was, whole.
+void checkHolds(const fs::path& path, const std::string& bytes) {
+    const Result<std::string> read = readWholeFile(path);
+    QVERIFY2(read.ok(), path.c_str());
+    QVERIFY2(read.value() == bytes, path.c_str());
 }
 
 } // namespace
@@ -205,9 +214,69 @@ private slots:
         const UndoOutcome undone = undoRun(journal.value().file(), undoObserver);
         QVERIFY2(!undone.error, undone.error ? undone.error->reason().c_str() : "");
         for (const auto& [bytes, path] : pictures)
-            QCOMPARE(readWholeFile(path).value(), bytes);
+            checkHolds(path, bytes);
         for (const QByteArray& name : allNames(destination))
             QVERIFY2(name.startsWith("F"), name.constData()); // nothing of the run's, nothing hidden
+    }
+
+    // The stick pulled out while a batch of copies is written under their final names: the copies
+    // made by then stay on the stick, their sources in their folders. The command says what
+    // happened to the disk, the history counts nothing that did not arrive, and undo, with the
+    // stick back, puts every picture back where it was and leaves nothing of the run on the stick.
+    void stickPulledOutWhileCopiesAreWritten_data() {
+        QTest::addColumn<DiskKind>("kind");
+        QTest::newRow("exfat-fuse") << DiskKind::ExFatFuse;
+        QTest::newRow("fusefat") << DiskKind::FatFuse;
+    }
+    void stickPulledOutWhileCopiesAreWritten() {
+        QFETCH(DiskKind, kind);
+        CORVALIN_MOUNT_OR_SKIP(disk, kind);
+        QTemporaryDir dir;
+        const fs::path home(dir.path().toStdString());
+        std::map<fs::path, std::string> pictures;
+        for (int picture = 1; picture <= 8; ++picture) {
+            const fs::path path = home / "src/a" / ("p" + std::to_string(picture) + ".jpg");
+            fs::create_directories(path.parent_path());
+            pictures[path] = std::string(50000, char('a' + picture));
+            writeBytes(path, pictures[path]);
+        }
+        QVERIFY(copyProgram(home / "prog"));
+        writeBytes(home / "prog/Corvalin.conf", "permanent_deletion=true\n");
+
+        // Out as the fifth copy is created, the four before it whole on the stick.
+        SyscallListener listener({SYS_openat});
+        QProcess gather;
+        prepareProgram(gather, home / "prog",
+                       {"gather", QString::fromStdString((home / "src").native()),
+                        QString::fromStdString(disk->mountPoint().native())});
+        listener.prepare(gather);
+        gather.start();
+        int creates = 0;
+        bool pulled = false;
+        QVERIFY(listener.attach([&](const seccomp_notif& call) {
+            const std::string name = stringIn(static_cast<pid_t>(call.pid), call.data.args[1]);
+            if ((call.data.args[2] & O_EXCL) && name.starts_with("00000") && ++creates == 5)
+                pulled = disk->pullOut();
+            return SyscallListener::Verdict::GoOn;
+        }));
+        const ProgramRun run = finishedRun(gather, 120000);
+        QVERIFY(pulled);
+        QCOMPARE(run.exitCode, 1);
+        const QString said = QString::fromUtf8(run.err);
+        QVERIFY2(said.contains("が取り外されたか、応答しなくなりました") &&
+                     said.contains(QString::fromStdString(disk->mountPoint().native())),
+                 run.err.constData());
+        const Result<std::vector<RunSummary>> runs = listRuns(home / "prog/history");
+        QVERIFY(runs.ok());
+        QVERIFY2(runs.value().size() == 1, allNames(home / "prog/history").join(' ').constData());
+        QCOMPARE(runs.value().front().picturesMoved, 0);
+
+        QCOMPARE(disk->plugBackIn(), QString());
+        const ProgramRun undo = runProgram(home / "prog", {"undo"});
+        QVERIFY2(undo.exitCode == 0, undo.err.constData());
+        for (const auto& [path, bytes] : pictures)
+            checkHolds(path, bytes);
+        QCOMPARE(allNames(disk->mountPoint()), QByteArrayList());
     }
 
     // A disk mounted read-only is refused before anything is touched, as source or destination,
