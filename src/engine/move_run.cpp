@@ -141,6 +141,9 @@ MoveRunResult MoveRun::run(const fs::path& sourceParent, bool deleteFolders,
     }
     if (Status committed = commitCarriedCopies(); !committed)
         return finish(MoveOutcome::Failed, committed.error());
+    // Closed while the last copies were named: those left unnamed are still in their folders.
+    if (m_stopped)
+        return finish(MoveOutcome::Cancelled);
     if (Status back = m_layer->enterFolder(*m_source); !back)
         return finish(MoveOutcome::Failed, back.error());
     m_observer.returnedToSourceParent(sourceParent);

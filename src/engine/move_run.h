@@ -214,6 +214,7 @@ private:
     void copyNamed(const std::filesystem::path& source) override;
     void copyWithdrawn(const std::filesystem::path& source) override;
     Status keepPace() override;
+    bool namingStopped() override;
     Status recordsOnDisk() override;
     std::int32_t numberInHand() const;
     Status skipHeldNumbers(const std::filesystem::path& destination);

@@ -12,6 +12,7 @@
 #include "disk_helpers.h"
 #include "disk_mounts.h"
 #include "fat_folder.h"
+#include "other_file_system.h"
 #include "program_run.h"
 #include "quiet_observers.h"
 #include "syscall_listener.h"
@@ -46,6 +47,26 @@ private:
     MountedDisk* m_disk;
     int m_folders = 0;
     bool m_pulled = false;
+};
+
+// Closes the window once two pictures have their names in the destination, in the middle of the
+// commit that names a folder's copies, and counts the display's yields meanwhile.
+class ClosingMove : public QuietMove {
+public:
+    explicit ClosingMove(fs::path destination) : QuietMove(destination), m_folder(std::move(destination)) {}
+    void yieldForDisplay() override { m_yieldsWhileNaming += named() > 0 && named() < 5; }
+    bool stopRequested() override { return named() >= 2; }
+    int yieldsWhileNaming() const { return m_yieldsWhileNaming; }
+
+private:
+    int named() const {
+        int count = 0;
+        for (const auto& entry : fs::directory_iterator(m_folder))
+            count += entry.path().filename().native().starts_with("00000");
+        return count;
+    }
+    fs::path m_folder;
+    int m_yieldsWhileNaming = 0;
 };
 
 // Every file below `folder`, by content.
@@ -279,6 +300,50 @@ private slots:
         for (const auto& [path, bytes] : pictures)
             checkHolds(path, bytes);
         QCOMPARE(allNames(disk->mountPoint()), QByteArrayList());
+    }
+
+    // A slow disk makes the naming of a batch of copies long: the window keeps painting through it,
+    // and closing it leaves the copies not yet named in their folder, which then stays, even with
+    // the delete option on.
+    void closeWhileCopiesAreNamed_data() {
+        QTest::addColumn<bool>("stick");
+        QTest::addColumn<bool>("stopsWithin");
+        QTest::newRow("linked into place (tmpfs)") << false << true;
+        // Once their names are on the disk, copies written under them are all made: the close is
+        // taken after the batch.
+        QTest::newRow("written under their names (exfat-fuse)") << true << false;
+    }
+    void closeWhileCopiesAreNamed() {
+        QFETCH(bool, stick);
+        QFETCH(bool, stopsWithin);
+        QString whyNot = "no second file system (/dev/shm)";
+        const std::unique_ptr<MountedDisk> disk = stick ? MountedDisk::make(DiskKind::ExFatFuse, whyNot) : nullptr;
+        const std::unique_ptr<QTemporaryDir> other = stick ? nullptr : otherFileSystemDir();
+        if (!disk && !other) {
+            if (qEnvironmentVariableIsSet("CORVALIN_CI"))
+                QFAIL(whyNot.toLocal8Bit().constData());
+            QSKIP(whyNot.toLocal8Bit().constData());
+        }
+        const fs::path destination = disk ? disk->mountPoint() : fs::path(other->path().toStdString());
+        QTemporaryDir dir;
+        const fs::path home(dir.path().toStdString());
+        makeEntries(home, {"d:src", "d:src/a", "d:prog"});
+        for (int picture = 1; picture <= 5; ++picture)
+            writeBytes(home / "src/a" / ("p" + std::to_string(picture) + ".jpg"), std::string(1000, char('0' + picture)));
+        Module1 vars;
+        ClosingMove observer(destination);
+        MoveRun run(vars, SettingsFiles{home / "prog", home / "prog"}, observer, Removal(true));
+        std::vector<fs::path> folderList;
+        const MoveRunResult result = run.run(home / "src", true, folderList);
+        QCOMPARE(result.outcome, stopsWithin ? MoveOutcome::Cancelled : MoveOutcome::Completed);
+        QVERIFY(observer.yieldsWhileNaming() > 0);
+        const qsizetype arrived = allNames(destination).size();
+        if (stopsWithin) {
+            QVERIFY2(arrived >= 2 && arrived < 5, QByteArray::number(arrived).constData());
+            QCOMPARE(allNames(home / "src/a").size() + arrived, qsizetype(5));
+        } else {
+            QCOMPARE(arrived, qsizetype(5));
+        }
     }
 
     // A disk mounted read-only is refused before anything is touched, as source or destination,
