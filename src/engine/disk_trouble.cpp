@@ -36,7 +36,8 @@ DiskAnswer askDisk(int folderFd) {
     return {0, static_cast<std::uint64_t>(info.f_bavail) * info.f_frsize, info.f_bsize};
 }
 
-DiskFault diskFaultOf(int code, const DiskAnswer& answer, std::uint64_t pictureSize, const DiskNameRules& rules) {
+DiskFault diskFaultOf(int code, const DiskAnswer& answer, std::uint64_t pictureSize,
+                      const DiskNameRules& rules) {
     if (code == 0)
         return DiskFault::None;
     // Whatever the failure said, a disk that no longer answers is the news.
@@ -68,16 +69,19 @@ Error explainDiskFault(Error failed, DiskFault fault, const DiskProfile& disk,
     const std::string shownDisk = diskName(disk, destination);
     switch (fault) {
     case DiskFault::Gone:
-        told.advice = shownDisk + "が取り外されたか、応答しなくなりました。つなぎ直してから、もう一度実行して下さい。"
-                              "ここまでに移動したものは、つなぎ直した後の「元に戻す」で戻せます。";
+        told.advice = shownDisk +
+                      "が取り外されたか、応答しなくなりました。つなぎ直してから、もう一度実行して下さい。"
+                      "ここまでに移動したものは、つなぎ直した後の「元に戻す」で戻せます。";
         break;
     case DiskFault::Full:
-        told.advice = shownDisk + "に空きがありません。空きを作るか、別の移動先を選んで、もう一度実行して下さい。";
+        told.advice =
+            shownDisk + "に空きがありません。空きを作るか、別の移動先を選んで、もう一度実行して下さい。";
         break;
     case DiskFault::FolderFull:
-        told.advice = "移動先フォルダは、" + shownDisk + "の形式（" + disk.rules.kindName +
-                      "）で一つのフォルダに入るファイルの数の上限に達しました。ディスクにはまだ空きがあります。"
-                      "別の移動先フォルダを選んで、もう一度実行して下さい。";
+        told.advice =
+            "移動先フォルダは、" + shownDisk + "の形式（" + disk.rules.kindName +
+            "）で一つのフォルダに入るファイルの数の上限に達しました。ディスクにはまだ空きがあります。"
+            "別の移動先フォルダを選んで、もう一度実行して下さい。";
         break;
     case DiskFault::None:
         break;
@@ -91,7 +95,8 @@ Status checkSourceWritable(const HeldFolder& source) {
         return {};
     Error error = errorFromErrno(kMoveOutOfText, source.path(), EROFS);
     const std::filesystem::path mountPoint = mountEntryOf(source.fd()).mountPoint;
-    error.advice = "移動元のディスク（" + legibleName((mountPoint.empty() ? source.path() : mountPoint).native()) +
+    error.advice = "移動元のディスク（" +
+                   legibleName((mountPoint.empty() ? source.path() : mountPoint).native()) +
                    "）は読み取り専用でつながれているため、画像を移動できません。何も移動・削除していません。";
     return error;
 }

@@ -31,7 +31,8 @@ DiskAnswer askDisk(int folderFd);
 
 // The fault behind `code`, the failure of a picture of `pictureSize` bytes going into a folder
 // of the disk `rules` describes, which answered the question after it as `answer` says.
-DiskFault diskFaultOf(int code, const DiskAnswer& answer, std::uint64_t pictureSize, const DiskNameRules& rules);
+DiskFault diskFaultOf(int code, const DiskAnswer& answer, std::uint64_t pictureSize,
+                      const DiskNameRules& rules);
 
 // `failed`, the failure of `file` going into `destination`, told as `fault` is: the reason the
 // disk's own state shows, and what to do, with the disk named by its mount point.

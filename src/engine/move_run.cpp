@@ -367,7 +367,8 @@ Status MoveRun::commitCopies(Status status) {
 
 // A failure to put a picture into the destination, told as the destination's disk explains it: gone,
 // full, or a folder that can take no more entries.
-Error MoveRun::moveFailure(const Status& moved, const fs::path& destination, std::uint64_t pictureSize) const {
+Error MoveRun::moveFailure(const Status& moved, const fs::path& destination,
+                           std::uint64_t pictureSize) const {
     Error error = moveError(moved, destination);
     if (moved.error().operation != kMoveText || !m_destination || !m_destinationDisk)
         return error;

@@ -64,8 +64,9 @@ RunSummary damagedRun(const JournalName& journal, const Error& error) {
 }
 
 // A journal that tells of no run: killed before its start was written, or a run that ended having
-// done nothing to any file (and failing, tried to move none). A run without its end may have acted with its records lost to a power
-// cut, and the start after it reads its journal: it stays, listed as interrupted.
+// done nothing to any file (and, if it failed, having tried to move none). A run without its end may
+// have acted with its records lost to a power cut, and the start after it reads its journal: it
+// stays, listed as interrupted.
 bool recordsNoRun(const JournalContents& contents, bool wholeFile) {
     const auto& records = contents.records;
     if (records.size() < 2)

@@ -145,7 +145,6 @@ Status RunJournal::recordMove(std::int32_t serialNo, fs::path from, fs::path to,
     record.from = std::move(from);
     record.to = std::move(to);
     record.identity = identity;
-    m_movesRecorded = true;
     return append(record);
 }
 
@@ -180,7 +179,8 @@ Status RunJournal::append(const JournalRecord& record) {
     const std::string line = lineOf(record);
     if (Status written = m_file.append(line); !written)
         return journalError(written, m_file.path());
-    m_last = LastRecord{m_lines + 1, m_bytes, isAction(record.type)};
+    m_last = LastRecord{m_lines + 1, m_bytes, isAction(record.type), record.type == RecordType::Move};
+    m_moves += m_last->move ? 1 : 0;
     m_bytes += line.size();
     ++m_lines;
     m_actions += m_last->action ? 1 : 0;
@@ -207,6 +207,7 @@ Status RunJournal::takeBackLast() {
     m_bytes = m_last->start;
     --m_lines;
     m_actions -= m_last->action ? 1 : 0;
+    m_moves -= m_last->move ? 1 : 0;
     m_last.reset();
     m_unsynced = true;
     return {};
@@ -282,7 +283,7 @@ Status RunJournal::finish(const char* outcome) {
     const Status settled = settle();
     // A failed run's copies may have stayed on a disk that was gone when it withdrew them (a stick
     // pulled out): its journal stays, for the undo that takes them away.
-    const bool copiesMayStay = m_movesRecorded && std::string_view(outcome) == kOutcomeFailed;
+    const bool copiesMayStay = m_moves > 0 && std::string_view(outcome) == kOutcomeFailed;
     if (!m_actions && !copiesMayStay) {
         const fs::path path = m_file.path();
         (void)m_file.close();

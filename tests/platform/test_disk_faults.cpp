@@ -102,9 +102,11 @@ private slots:
         QTest::newRow("device gone") << EIO << EIO << 0ULL << "vfat" << DiskFault::Gone;
         QTest::newRow("no space") << ENOSPC << 0 << 1000ULL << "ext4" << DiskFault::Full;
         QTest::newRow("no space said, room left, ext4") << ENOSPC << 0 << lots << "ext4" << DiskFault::Full;
-        QTest::newRow("no space said, room left, FAT") << ENOSPC << 0 << lots << "vfat" << DiskFault::FolderFull;
+        QTest::newRow("no space said, room left, FAT")
+            << ENOSPC << 0 << lots << "vfat" << DiskFault::FolderFull;
         QTest::newRow("quota") << EDQUOT << 0 << lots << "ext4" << DiskFault::Full;
-        QTest::newRow("FUSE FAT full says EPERM") << EPERM << 0 << 1000ULL << "fuse.fusefat" << DiskFault::Full;
+        QTest::newRow("FUSE FAT full says EPERM")
+            << EPERM << 0 << 1000ULL << "fuse.fusefat" << DiskFault::Full;
         QTest::newRow("FUSE FAT folder full says EPERM")
             << EPERM << 0 << lots << "fuse.fusefat" << DiskFault::FolderFull;
         QTest::newRow("exFAT full says EIO") << EIO << 0 << 1000ULL << "exfat" << DiskFault::Full;
@@ -128,18 +130,18 @@ private slots:
         QTest::addColumn<Trouble>("trouble");
         QTest::addColumn<int>("pictureSize");
         QTest::addColumn<QString>("said");
-        QTest::newRow("exfat-fuse pulled out") << DiskKind::ExFatFuse << Trouble::PulledOut << 20000
-                                               << "が取り外されたか、応答しなくなりました";
-        QTest::newRow("fusefat pulled out") << DiskKind::FatFuse << Trouble::PulledOut << 20000
-                                            << "が取り外されたか、応答しなくなりました";
+        QTest::newRow("exfat-fuse pulled out")
+            << DiskKind::ExFatFuse << Trouble::PulledOut << 20000 << "が取り外されたか、応答しなくなりました";
+        QTest::newRow("fusefat pulled out")
+            << DiskKind::FatFuse << Trouble::PulledOut << 20000 << "が取り外されたか、応答しなくなりました";
         QTest::newRow("fusefat full") << DiskKind::FatFuse << Trouble::Full << 300000 << "に空きがありません";
         // FAT12 and FAT16 give their top folder a fixed few entries; FAT's driver says EPERM.
-        QTest::newRow("fusefat top folder full")
-            << DiskKind::FatFuse << Trouble::TopFolderFull << 1000 << "一つのフォルダに入るファイルの数の上限";
+        QTest::newRow("fusefat top folder full") << DiskKind::FatFuse << Trouble::TopFolderFull << 1000
+                                                 << "一つのフォルダに入るファイルの数の上限";
         // FAT's limit is 65,536 entries a folder: the kernel refuses more with ENOSPC, which the
         // run tells as above; this FUSE driver lets the folder grow, and the run completes.
-        QTest::newRow("fusefat folder of 65,530 entries")
-            << DiskKind::FatFuse << Trouble::CrowdedFolder << 1000 << "一つのフォルダに入るファイルの数の上限";
+        QTest::newRow("fusefat folder of 65,530 entries") << DiskKind::FatFuse << Trouble::CrowdedFolder
+                                                          << 1000 << "一つのフォルダに入るファイルの数の上限";
     }
     void diskThatStopsMidRun() {
         QFETCH(DiskKind, kind);
@@ -147,11 +149,12 @@ private slots:
         QFETCH(int, pictureSize);
         QFETCH(QString, said);
         const bool fat = kind == DiskKind::FatFuse;
-        const QStringList format = !fat                               ? QStringList()
+        const QStringList format = !fat                                ? QStringList()
                                    : trouble == Trouble::TopFolderFull ? QStringList{"-F", "12", "-r", "32"}
                                    : trouble == Trouble::Full          ? QStringList{"-F", "12"}
                                                                        : QStringList{"-F", "32", "-s", "8"};
-        CORVALIN_MOUNT_OR_SKIP(disk, kind, QString(), trouble == Trouble::CrowdedFolder ? "300M" : "4M", format);
+        CORVALIN_MOUNT_OR_SKIP(disk, kind, QString(), trouble == Trouble::CrowdedFolder ? "300M" : "4M",
+                               format);
         fs::path destination = disk->mountPoint();
         if (trouble == Trouble::CrowdedFolder) {
             runTool("umount", {QString::fromStdString(disk->mountPoint().native())});
@@ -167,7 +170,8 @@ private slots:
         const int perFolder = trouble == Trouble::CrowdedFolder ? 1 : 5;
         for (int folder = 1; folder <= perFolder; ++folder) {
             for (int picture = 1; picture <= perFolder; ++picture) {
-                const fs::path path = home / "src" / ("f" + std::to_string(folder)) / ("p" + std::to_string(picture) + ".jpg");
+                const fs::path path =
+                    home / "src" / ("f" + std::to_string(folder)) / ("p" + std::to_string(picture) + ".jpg");
                 fs::create_directories(path.parent_path());
                 std::string bytes(static_cast<std::size_t>(pictureSize), char('a' + picture));
                 bytes += path.native(); // each picture its own bytes
@@ -317,7 +321,8 @@ private slots:
         QFETCH(bool, stick);
         QFETCH(bool, stopsWithin);
         QString whyNot = "no second file system (/dev/shm)";
-        const std::unique_ptr<MountedDisk> disk = stick ? MountedDisk::make(DiskKind::ExFatFuse, whyNot) : nullptr;
+        const std::unique_ptr<MountedDisk> disk =
+            stick ? MountedDisk::make(DiskKind::ExFatFuse, whyNot) : nullptr;
         const std::unique_ptr<QTemporaryDir> other = stick ? nullptr : otherFileSystemDir();
         if (!disk && !other) {
             if (qEnvironmentVariableIsSet("CORVALIN_CI"))
@@ -329,7 +334,8 @@ private slots:
         const fs::path home(dir.path().toStdString());
         makeEntries(home, {"d:src", "d:src/a", "d:prog"});
         for (int picture = 1; picture <= 5; ++picture)
-            writeBytes(home / "src/a" / ("p" + std::to_string(picture) + ".jpg"), std::string(1000, char('0' + picture)));
+            writeBytes(home / "src/a" / ("p" + std::to_string(picture) + ".jpg"),
+                       std::string(1000, char('0' + picture)));
         Module1 vars;
         ClosingMove observer(destination);
         MoveRun run(vars, SettingsFiles{home / "prog", home / "prog"}, observer, Removal(true));

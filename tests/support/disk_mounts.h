@@ -7,9 +7,9 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <csignal>
 #include <filesystem>
 #include <memory>
-#include <csignal>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -119,8 +119,8 @@ public:
         if (!runTool("umount", {mountPoint}).isEmpty()) {
             runTool("umount", {"-l", mountPoint});
             QByteArray device;
-            if (QString why = runTool("losetup", {"--find", "--show", QString::fromStdString(image().native())},
-                                      &device);
+            if (QString why = runTool(
+                    "losetup", {"--find", "--show", QString::fromStdString(image().native())}, &device);
                 !why.isEmpty())
                 return why;
             m_oldLoopDevices << m_loopDevice;
@@ -218,7 +218,8 @@ private:
         case DiskKind::ExFatFuse:
             return runTool("mkfs.exfat", more + QStringList{image});
         case DiskKind::FatFuse:
-            return runTool("mkfs.vfat", (more.isEmpty() ? QStringList{"-F", "32"} : more) + QStringList{image});
+            return runTool("mkfs.vfat",
+                           (more.isEmpty() ? QStringList{"-F", "32"} : more) + QStringList{image});
         case DiskKind::Ntfs3g:
             return runTool("mkntfs", {"-F", "-Q", image});
         case DiskKind::Xfs:
@@ -287,8 +288,9 @@ private:
             if (pid.toInt() <= 0 || !cmdline.open(QIODevice::ReadOnly))
                 continue;
             const QList<QByteArray> words = cmdline.readAll().split('\0');
-            const bool driver = words.size() > 1 && (words[0].endsWith("exfat-fuse") ||
-                                                     words[0].endsWith("fusefat") || words[0].endsWith("ntfs-3g"));
+            const bool driver =
+                words.size() > 1 && (words[0].endsWith("exfat-fuse") || words[0].endsWith("fusefat") ||
+                                     words[0].endsWith("ntfs-3g"));
             if (driver && words.contains(m_loopDevice.toLocal8Bit()))
                 return pid.toInt();
         }

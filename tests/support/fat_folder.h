@@ -55,7 +55,9 @@ inline std::string addCrowdedFolder(const std::filesystem::path& image, std::uin
     if (sector == 0 || clusterBytes == 0 || fatBytes == 0 || rootCluster != 2)
         return "not a fresh FAT32 image";
     const std::uint64_t dataStart = fatStart + fats * fatBytes;
-    const auto clusterAt = [&](std::uint32_t cluster) { return dataStart + std::uint64_t(cluster - 2) * clusterBytes; };
+    const auto clusterAt = [&](std::uint32_t cluster) {
+        return dataStart + std::uint64_t(cluster - 2) * clusterBytes;
+    };
 
     // The folder's clusters follow the top folder's, one chain; the rest of a fresh disk is free.
     const std::uint32_t first = 3;
