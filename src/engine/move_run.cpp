@@ -370,7 +370,9 @@ Status MoveRun::commitCopies(Status status) {
 Error MoveRun::moveFailure(const Status& moved, const fs::path& destination,
                            std::uint64_t pictureSize) const {
     Error error = moveError(moved, destination);
-    if (moved.error().operation != kMoveText || !m_destination || !m_destinationDisk)
+    // The picture's own folder refused it: the destination's disk has nothing to explain.
+    if (moved.error().operation != kMoveText || error.operation == kMoveOutOfText || !m_destination ||
+        !m_destinationDisk)
         return error;
     const DiskAnswer answer = askDisk(m_destination->fd());
     const DiskFault fault = diskFaultOf(moved.code(), answer, pictureSize, m_destinationDisk->rules);
