@@ -16,6 +16,7 @@ namespace corvalin {
 namespace fs = std::filesystem;
 
 const char* const kMoveIntoText = "移動先フォルダへのファイルの移動";
+const char* const kMoveOutOfText = "移動元フォルダからのファイルの移動";
 
 namespace {
 

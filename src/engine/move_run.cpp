@@ -1,5 +1,6 @@
 #include "engine/move_run.h"
 
+#include "engine/disk_trouble.h"
 #include "engine/download_markers.h"
 #include "naming/serial_name.h"
 #include "platform/file_ops.h"
@@ -8,6 +9,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <sys/stat.h>
 #include <system_error>
 #include <unordered_set>
 
@@ -16,8 +18,6 @@ namespace corvalin {
 namespace fs = std::filesystem;
 
 namespace {
-
-const char* const kMoveOutOfText = "移動元フォルダからのファイルの移動";
 
 // A failed move names the folder that refused it: the destination when the fault lies there (gone,
 // full, read-only, closed to this user), after the picture it could not take; the picture's own
@@ -89,13 +89,16 @@ MoveRunResult MoveRun::run(const fs::path& sourceParent, bool deleteFolders,
     m_sourceParent = sourceParent;
     if (Status allowed = checkSource(sourceParent, m_files); !allowed)
         return finish(MoveOutcome::Failed, allowed.error());
-    if (Status usable = m_layer->checkRemovalUsable(sourceParent); !usable)
-        return finish(MoveOutcome::Failed, usable.error());
     // Held once, by the path the user gave; every folder below it is found from there.
     Result<HeldFolder> source = HeldFolder::open(sourceParent);
     if (!source)
         return finish(MoveOutcome::Failed, source.error());
     m_source = std::move(source.value());
+    // Before the Trash, whose refusal there would advise deleting for good, which cannot help.
+    if (Status writable = checkSourceWritable(*m_source); !writable)
+        return finish(MoveOutcome::Failed, writable.error());
+    if (Status usable = m_layer->checkRemovalUsable(sourceParent); !usable)
+        return finish(MoveOutcome::Failed, usable.error());
     // Nothing is touched before the first destination is known to be usable.
     if (Status usable = useDestination(m_observer.destination()); !usable)
         return finish(MoveOutcome::Failed, usable.error());
@@ -138,6 +141,9 @@ MoveRunResult MoveRun::run(const fs::path& sourceParent, bool deleteFolders,
     }
     if (Status committed = commitCarriedCopies(); !committed)
         return finish(MoveOutcome::Failed, committed.error());
+    // Closed while the last copies were named: those left unnamed are still in their folders.
+    if (m_stopped)
+        return finish(MoveOutcome::Cancelled);
     if (Status back = m_layer->enterFolder(*m_source); !back)
         return finish(MoveOutcome::Failed, back.error());
     m_observer.returnedToSourceParent(sourceParent);
@@ -310,7 +316,7 @@ Status MoveRun::movePicture(const HeldFolder& folder, const std::string& name, c
     // copy arrives writable by its owner; the picture itself keeps its mode until it goes.
     if (m_layer == &m_disk && (CrossDeviceMoves::crosses(folder, *m_destination) || copiesWithinDisk())) {
         if (Status added = m_crossDeviceMoves.add(folder, name, *m_destination); !added)
-            return moveError(added, destination);
+            return moveFailure(added, destination, picture.identity.size);
         planBatchNumber(destination);
         noteMoved(source, picture.identity, {}, true);
         return {};
@@ -325,7 +331,7 @@ Status MoveRun::movePicture(const HeldFolder& folder, const std::string& name, c
             m_layer->movePicture(m_vars.SerialNo, folder, name, picture, *m_destination, newName);
         if (moved.code() != EEXIST) {
             if (!moved)
-                return moveError(moved, destination);
+                return moveFailure(moved, destination, picture.identity.size);
             m_numbering.hold(destination, m_vars.SerialNo);
             ++m_vars.SerialNo;
             noteMoved(source, picture.identity, joinPath(destination, newName), false);
@@ -351,7 +357,26 @@ Status MoveRun::commitCopies(Status status) {
     m_copyRecords.clear();
     if (!status)
         return status;
-    return committed ? committed : Status(moveError(committed, destination));
+    if (committed)
+        return committed;
+    // Only for the words of the message: how large the copy that failed was.
+    struct stat copied {};
+    const bool sized = ::lstat(committed.error().path.c_str(), &copied) == 0;
+    return moveFailure(committed, destination, sized ? static_cast<std::uint64_t>(copied.st_size) : 0);
+}
+
+// A failure to put a picture into the destination, told as the destination's disk explains it: gone,
+// full, or a folder that can take no more entries.
+Error MoveRun::moveFailure(const Status& moved, const fs::path& destination,
+                           std::uint64_t pictureSize) const {
+    Error error = moveError(moved, destination);
+    // The picture's own folder refused it: the destination's disk has nothing to explain.
+    if (moved.error().operation != kMoveText || error.operation == kMoveOutOfText || !m_destination ||
+        !m_destinationDisk)
+        return error;
+    const DiskAnswer answer = askDisk(m_destination->fd());
+    const DiskFault fault = diskFaultOf(moved.code(), answer, pictureSize, m_destinationDisk->rules);
+    return explainDiskFault(std::move(error), fault, *m_destinationDisk, destination, moved.error().path);
 }
 
 // Copies of finished folders still waiting in a batch, named and their records flushed as at the

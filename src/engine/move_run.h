@@ -122,6 +122,8 @@ struct MoveRunResult {
 
 // What a failure to move a picture into the destination was doing, as messages name it.
 extern const char* const kMoveIntoText;
+// What a failure to take a picture out of its folder was doing.
+extern const char* const kMoveOutOfText;
 
 // Refuses a source parent folder whose emptying would destroy what the user never meant to give
 // up: the root folder, the home folder or a folder above it, and a folder holding this program, its
@@ -203,6 +205,8 @@ private:
     void noteMoved(const std::filesystem::path& source, const FileIdentity& picture,
                    const std::filesystem::path& target, bool pending);
     Status removed(Status status);
+    Error moveFailure(const Status& moved, const std::filesystem::path& destination,
+                      std::uint64_t pictureSize) const;
     Status commitCopies(Status status);
     Status commitCarriedCopies();
     Result<std::filesystem::path> finalPathFor(const std::filesystem::path& source,
@@ -210,6 +214,7 @@ private:
     void copyNamed(const std::filesystem::path& source) override;
     void copyWithdrawn(const std::filesystem::path& source) override;
     Status keepPace() override;
+    bool namingStopped() override;
     Status recordsOnDisk() override;
     std::int32_t numberInHand() const;
     Status skipHeldNumbers(const std::filesystem::path& destination);

@@ -50,8 +50,17 @@ void MoveRun::copyWithdrawn(const fs::path& source) {
     m_copyRecords.erase(record);
 }
 
+// Between the copies of a commit, which on a slow network mount or stick may take long: the window
+// keeps painting and sees its close, which leaves the copies not yet named.
 Status MoveRun::keepPace() {
+    m_observer.yieldForDisplay();
     return m_layer->keepPace();
+}
+
+bool MoveRun::namingStopped() {
+    if (m_observer.stopRequested())
+        m_stopped = true;
+    return m_stopped;
 }
 
 // One flush a batch: its copies' moves are then on the disk before their sources' last trace goes.

@@ -64,15 +64,22 @@ RunSummary damagedRun(const JournalName& journal, const Error& error) {
 }
 
 // A journal that tells of no run: killed before its start was written, or a run that ended having
-// done nothing to any file. A run without its end may have acted with its records lost to a power
-// cut, and the start after it reads its journal: it stays, listed as interrupted.
+// done nothing to any file (and, if it failed, having tried to move none). A run without its end may
+// have acted with its records lost to a power cut, and the start after it reads its journal: it
+// stays, listed as interrupted.
 bool recordsNoRun(const JournalContents& contents, bool wholeFile) {
     const auto& records = contents.records;
     if (records.size() < 2)
         return true;
-    const bool ended = std::any_of(records.begin(), records.end(),
-                                   [](const JournalRecord& r) { return r.type == RecordType::End; });
-    if (!ended || !wholeFile)
+    const auto end = std::find_if(records.begin(), records.end(),
+                                  [](const JournalRecord& r) { return r.type == RecordType::End; });
+    if (end == records.end() || !wholeFile)
+        return false;
+    // A run that failed may have withdrawn its copies from a disk that was gone by then (a stick
+    // pulled out): they may still be there, and its undo is what takes them away again.
+    const bool failed = end->text == kOutcomeFailed;
+    if (failed && std::any_of(records.begin(), records.end(),
+                              [](const JournalRecord& r) { return r.type == RecordType::Move; }))
         return false;
     const std::unordered_set<std::size_t> notDone = linesNotDone(contents);
     for (std::size_t line = 1; line <= records.size(); ++line) {

@@ -8,6 +8,7 @@
 
 #include <cerrno>
 #include <ctime>
+#include <string_view>
 
 namespace corvalin {
 
@@ -178,7 +179,8 @@ Status RunJournal::append(const JournalRecord& record) {
     const std::string line = lineOf(record);
     if (Status written = m_file.append(line); !written)
         return journalError(written, m_file.path());
-    m_last = LastRecord{m_lines + 1, m_bytes, isAction(record.type)};
+    m_last = LastRecord{m_lines + 1, m_bytes, isAction(record.type), record.type == RecordType::Move};
+    m_moves += m_last->move ? 1 : 0;
     m_bytes += line.size();
     ++m_lines;
     m_actions += m_last->action ? 1 : 0;
@@ -205,6 +207,7 @@ Status RunJournal::takeBackLast() {
     m_bytes = m_last->start;
     --m_lines;
     m_actions -= m_last->action ? 1 : 0;
+    m_moves -= m_last->move ? 1 : 0;
     m_last.reset();
     m_unsynced = true;
     return {};
@@ -278,7 +281,10 @@ Status RunJournal::settle() {
 
 Status RunJournal::finish(const char* outcome) {
     const Status settled = settle();
-    if (!m_actions) {
+    // A failed run's copies may have stayed on a disk that was gone when it withdrew them (a stick
+    // pulled out): its journal stays, for the undo that takes them away.
+    const bool copiesMayStay = m_moves > 0 && std::string_view(outcome) == kOutcomeFailed;
+    if (!m_actions && !copiesMayStay) {
         const fs::path path = m_file.path();
         (void)m_file.close();
         const Status removed = m_folder.valid() ? m_folder.removeFile(ownName(path)) : removeFile(path);

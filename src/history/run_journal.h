@@ -103,6 +103,7 @@ private:
         std::size_t line = 0;
         std::size_t start = 0; // in bytes
         bool action = false;
+        bool move = false;
     };
 
     AppendFile m_file;
@@ -111,6 +112,7 @@ private:
     std::size_t m_lines = 0;
     std::size_t m_bytes = 0; // the file's length
     std::size_t m_actions = 0;
+    std::size_t m_moves = 0; // move records standing, done or withdrawn since
     std::optional<LastRecord> m_last;
     bool m_unsynced = false;
     std::chrono::steady_clock::time_point m_lastFlush;

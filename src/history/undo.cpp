@@ -3,6 +3,7 @@
 #include "history/undo_folders.h"
 #include "history/undo_steps.h"
 #include "platform/file_ops.h"
+#include "platform/interrupted_moves.h"
 
 #include <cerrno>
 #include <ctime>
@@ -16,10 +17,44 @@ namespace fs = std::filesystem;
 
 namespace {
 
+// The moves the run withdrew, by source and new name: a disk that went away as the run stopped
+// (a stick pulled out) kept their copies, which a recovery would find whole and finish.
+std::set<std::pair<fs::path, fs::path>> movesWithdrawn(const JournalContents& contents) {
+    std::set<std::pair<fs::path, fs::path>> withdrawn;
+    for (const std::size_t line : linesNotDone(contents)) {
+        const JournalRecord& record = contents.records[line - 1];
+        if (record.type == RecordType::Move)
+            withdrawn.insert({record.from, record.to.filename()});
+    }
+    return withdrawn;
+}
+
+// Undo puts every picture back where it was: such a copy goes and its source stays, as the run
+// meant, rather than the source going and the copy, which no record holds, staying. An empty file
+// under a name the run recorded and withdrew is its create, cut before the first byte.
+Status withdrawCopies(const HeldFolder& folder, const std::set<std::pair<fs::path, fs::path>>& withdrawn) {
+    if (withdrawn.empty())
+        return {};
+    const Result<std::vector<InterruptedMove>> moves = findInterruptedMoves(folder);
+    if (!moves)
+        return moves.error();
+    for (InterruptedMove move : moves.value()) {
+        const bool ours = move.finishes || (!move.final.empty() && move.copyIdentity.size == 0);
+        if (!ours || !withdrawn.contains({move.source, move.final.filename()}))
+            continue;
+        move.finishes = false;
+        move.removesCopy = true;
+        if (Status settled = settleInterruptedMove(folder, move); !settled)
+            return settled;
+    }
+    return {};
+}
+
 // A kill during a move across file systems leaves a picture under two names, or a part of a copy;
 // the folders the run moved between are put in order before anything is judged there (only those
 // where the run acted, each reached from its root without following a link).
 Status finishInterruptedMoves(const JournalContents& contents, const UndoReach& reach) {
+    const std::set<std::pair<fs::path, fs::path>> withdrawn = movesWithdrawn(contents);
     std::set<fs::path> items;
     for (const JournalRecord& record : contents.records) {
         if (record.type == RecordType::Move && reach.allows(record)) {
@@ -37,6 +72,8 @@ Status finishInterruptedMoves(const JournalContents& contents, const UndoReach& 
             continue;
         if (!folder)
             return folder.error();
+        if (Status tidied = withdrawCopies(*folder.value(), withdrawn); !tidied)
+            return tidied;
         if (Status recovered = recoverInterruptedMoves(*folder.value()); !recovered)
             return recovered;
         folders.tidy();

@@ -89,26 +89,32 @@ Result<DiskProfile> profileDisk(int folderFd, const std::filesystem::path& shown
         return probe.error();
     DiskProfile profile;
     profile.probe = probe.value();
-    profile.rules = rulesForDisk(fileSystemTypeOf(folderFd), profile.probe);
+    const MountEntry mount = mountEntryOf(folderFd);
+    profile.rules = rulesForDisk(mount.fileSystemType, profile.probe);
+    profile.mountPoint = mount.mountPoint;
     const long longest = ::fpathconf(folderFd, _PC_NAME_MAX);
     profile.longestName = longest > 0 ? static_cast<std::size_t>(longest) : NAME_MAX;
     profile.copyWay = copyNamingWay(profile.probe);
     return profile;
 }
 
-std::string fileSystemTypeIn(const std::vector<MountEntry>& entries, int mountId, dev_t device) {
-    std::string byDevice;
+MountEntry mountEntryIn(const std::vector<MountEntry>& entries, int mountId, dev_t device) {
+    MountEntry byDevice;
     for (const MountEntry& entry : entries) {
         if (mountId != 0 && entry.id == mountId)
-            return entry.fileSystemType;
+            return entry;
         // Later lines win: a file system mounted over another hides it.
         if (::makedev(entry.major, entry.minor) == device)
-            byDevice = entry.fileSystemType;
+            byDevice = entry;
     }
     return byDevice;
 }
 
-std::string fileSystemTypeOf(int folderFd) {
+std::string fileSystemTypeIn(const std::vector<MountEntry>& entries, int mountId, dev_t device) {
+    return mountEntryIn(entries, mountId, device).fileSystemType;
+}
+
+MountEntry mountEntryOf(int folderFd) {
     struct statx info {};
     if (::statx(folderFd, "", AT_EMPTY_PATH, STATX_MNT_ID, &info) != 0)
         return {};
@@ -116,8 +122,11 @@ std::string fileSystemTypeOf(int folderFd) {
     if (!readMountInfo(text))
         return {};
     const int mountId = (info.stx_mask & STATX_MNT_ID) ? static_cast<int>(info.stx_mnt_id) : 0;
-    return fileSystemTypeIn(parseMountEntries(text), mountId,
-                            ::makedev(info.stx_dev_major, info.stx_dev_minor));
+    return mountEntryIn(parseMountEntries(text), mountId, ::makedev(info.stx_dev_major, info.stx_dev_minor));
+}
+
+std::string fileSystemTypeOf(int folderFd) {
+    return mountEntryOf(folderFd).fileSystemType;
 }
 
 } // namespace corvalin

@@ -46,6 +46,9 @@ struct DiskProfile {
     DiskNameRules rules;
     std::size_t longestName = 255; // bytes, as the file system says
     NamingWay copyWay = NamingWay::None;
+    // Where the disk is mounted, as the mount table gave it then: a stick pulled out later is
+    // named by it, when the table no longer lists it.
+    std::filesystem::path mountPoint;
 };
 
 // Probes the open folder `folderFd` (`shown` names it in an error) and reads its kind from the
@@ -58,5 +61,10 @@ std::string fileSystemTypeOf(int folderFd);
 
 // The same, from the entries of a mount table, for a mount id (0 when unknown) and a device.
 std::string fileSystemTypeIn(const std::vector<MountEntry>& entries, int mountId, dev_t device);
+
+// The mount-table entry of the file system holding the open folder `folderFd`, found as
+// fileSystemTypeOf finds it; an empty entry when none is.
+MountEntry mountEntryOf(int folderFd);
+MountEntry mountEntryIn(const std::vector<MountEntry>& entries, int mountId, dev_t device);
 
 } // namespace corvalin

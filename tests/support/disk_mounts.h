@@ -7,6 +7,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <csignal>
 #include <filesystem>
 #include <memory>
 #include <netinet/in.h>
@@ -20,7 +21,7 @@
 // Everything is unmounted and detached when the disk object goes, whatever the test did.
 namespace corvalin::test {
 
-enum class DiskKind { ExFatFuse, FatFuse, Ntfs3g, Sshfs, Xfs, Btrfs };
+enum class DiskKind { ExFatFuse, FatFuse, Ntfs3g, Sshfs, Xfs, Btrfs, Ext4 };
 
 inline const char* diskKindName(DiskKind kind) {
     switch (kind) {
@@ -36,6 +37,8 @@ inline const char* diskKindName(DiskKind kind) {
         return "xfs";
     case DiskKind::Btrfs:
         return "btrfs";
+    case DiskKind::Ext4:
+        return "ext4";
     }
     return "";
 }
@@ -78,8 +81,16 @@ public:
     // Makes and mounts a disk of `kind`, its FUSE driver given `options` ("uid=1000"); on failure
     // `whyNot` says what is missing or failed.
     static std::unique_ptr<MountedDisk> make(DiskKind kind, QString& whyNot, const QString& options = {}) {
+        return make(kind, whyNot, options, {}, {});
+    }
+    // The same with an image of `size` ("4M"; the default where empty) formatted with `formatArguments`
+    // added to the formatter's own.
+    static std::unique_ptr<MountedDisk> make(DiskKind kind, QString& whyNot, const QString& options,
+                                             const QString& size, const QStringList& formatArguments) {
         auto disk = std::unique_ptr<MountedDisk>(new MountedDisk(kind));
         disk->m_options = options;
+        disk->m_size = size;
+        disk->m_formatArguments = formatArguments;
         whyNot = disk->setUp();
         if (!whyNot.isEmpty())
             return nullptr;
@@ -91,6 +102,34 @@ public:
 
     DiskKind kind() const { return m_kind; }
     std::filesystem::path mountPoint() const { return m_mountPoint; }
+    std::filesystem::path image() const { return work("disk.img"); }
+
+    // The stick pulled out: its FUSE driver killed, so that every call on the mount answers
+    // ENOTCONN, as a driver whose device vanished does. False where it is no FUSE image.
+    bool pullOut() {
+        const pid_t driver = driverProcess();
+        return driver > 0 && ::kill(driver, SIGKILL) == 0;
+    }
+    // The same stick back in: the dead mount cleared and the image mounted again where it was. A
+    // mount still held by the run that met it gone lives on detached, and a block device's FUSE
+    // mount would be served by it again: the stick comes back as another device, as a stick
+    // plugged in again does.
+    QString plugBackIn() {
+        const QString mountPoint = QString::fromStdString(m_mountPoint.native());
+        if (!runTool("umount", {mountPoint}).isEmpty()) {
+            runTool("umount", {"-l", mountPoint});
+            QByteArray device;
+            if (QString why = runTool(
+                    "losetup", {"--find", "--show", QString::fromStdString(image().native())}, &device);
+                !why.isEmpty())
+                return why;
+            m_oldLoopDevices << m_loopDevice;
+            m_loopDevice = QString::fromLocal8Bit(device).trimmed();
+        }
+        // The image may have been changed meanwhile: nothing read before may be served again.
+        runTool("blockdev", {"--flushbufs", m_loopDevice});
+        return mountImage();
+    }
 
 private:
     explicit MountedDisk(DiskKind kind) : m_kind(kind) {}
@@ -114,6 +153,8 @@ private:
             return {"mkfs.xfs"};
         case DiskKind::Btrfs:
             return {"mkfs.btrfs"};
+        case DiskKind::Ext4:
+            return {"mkfs.ext4"};
         }
         return {};
     }
@@ -136,8 +177,8 @@ private:
     QString setUpImage() {
         const QString image = QString::fromStdString(work("disk.img").native());
         // XFS takes no less than 300 MB; the file is sparse.
-        if (QString why = runTool("truncate", {"-s", m_kind == DiskKind::Xfs ? "320M" : "128M", image});
-            !why.isEmpty())
+        const QString size = !m_size.isEmpty() ? m_size : m_kind == DiskKind::Xfs ? "320M" : "128M";
+        if (QString why = runTool("truncate", {"-s", size, image}); !why.isEmpty())
             return why;
         if (QString why = format(image); !why.isEmpty())
             return why;
@@ -145,6 +186,10 @@ private:
         if (QString why = runTool("losetup", {"--find", "--show", image}, &device); !why.isEmpty())
             return why;
         m_loopDevice = QString::fromLocal8Bit(device).trimmed();
+        return mountImage();
+    }
+
+    QString mountImage() {
         const QString mountPoint = QString::fromStdString(m_mountPoint.native());
         const QStringList options = m_options.isEmpty() ? QStringList() : QStringList{"-o", m_options};
         QString why;
@@ -168,17 +213,21 @@ private:
     }
 
     QString format(const QString& image) const {
+        const QStringList more = m_formatArguments;
         switch (m_kind) {
         case DiskKind::ExFatFuse:
-            return runTool("mkfs.exfat", {image});
+            return runTool("mkfs.exfat", more + QStringList{image});
         case DiskKind::FatFuse:
-            return runTool("mkfs.vfat", {"-F", "32", image});
+            return runTool("mkfs.vfat",
+                           (more.isEmpty() ? QStringList{"-F", "32"} : more) + QStringList{image});
         case DiskKind::Ntfs3g:
             return runTool("mkntfs", {"-F", "-Q", image});
         case DiskKind::Xfs:
             return runTool("mkfs.xfs", {"-q", image});
         case DiskKind::Btrfs:
             return runTool("mkfs.btrfs", {"-q", image});
+        case DiskKind::Ext4:
+            return runTool("mkfs.ext4", {"-q", image});
         default:
             return "no image for this kind";
         }
@@ -229,12 +278,33 @@ private:
         return why.isEmpty() ? why : why + " / sshd: " + QString::fromLocal8Bit(m_sshd.readAll());
     }
 
+    // The FUSE driver serving this disk's loop device, found by its command line.
+    pid_t driverProcess() const {
+        if (m_loopDevice.isEmpty())
+            return 0;
+        for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+            const QString pid = QString::fromStdString(entry.path().filename().native());
+            QFile cmdline("/proc/" + pid + "/cmdline");
+            if (pid.toInt() <= 0 || !cmdline.open(QIODevice::ReadOnly))
+                continue;
+            const QList<QByteArray> words = cmdline.readAll().split('\0');
+            const bool driver =
+                words.size() > 1 && (words[0].endsWith("exfat-fuse") || words[0].endsWith("fusefat") ||
+                                     words[0].endsWith("ntfs-3g"));
+            if (driver && words.contains(m_loopDevice.toLocal8Bit()))
+                return pid.toInt();
+        }
+        return 0;
+    }
+
     void tearDown() {
         const QString mountPoint = QString::fromStdString(m_mountPoint.native());
         if (m_mounted && !runTool("umount", {mountPoint}).isEmpty())
             runTool("umount", {"-l", mountPoint}); // busy: gone once the last user lets go
-        if (!m_loopDevice.isEmpty())
-            runTool("losetup", {"-d", m_loopDevice});
+        for (const QString& device : m_oldLoopDevices + QStringList{m_loopDevice}) {
+            if (!device.isEmpty())
+                runTool("losetup", {"-d", device}); // a device still held goes once let go
+        }
         if (m_sshd.state() != QProcess::NotRunning) {
             m_sshd.kill();
             m_sshd.waitForFinished();
@@ -246,9 +316,12 @@ private:
 
     DiskKind m_kind;
     QString m_options;
+    QString m_size;
+    QStringList m_formatArguments;
     QTemporaryDir m_work{QDir::tempPath() + "/corvalin-disk-XXXXXX"};
     std::filesystem::path m_mountPoint;
     QString m_loopDevice;
+    QStringList m_oldLoopDevices; // of a stick pulled out and plugged in again
     QProcess m_sshd;
     bool m_mounted = false;
 };
