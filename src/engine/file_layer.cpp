@@ -1,6 +1,7 @@
 #include "engine/file_layer.h"
 
 #include "engine/download_markers.h"
+#include "history/unclean_end.h"
 #include "platform/file_ops.h"
 
 #include <sys/stat.h>
@@ -22,8 +23,14 @@ Status DiskLayer::checkRemovalUsable(const fs::path& source) {
     return m_removal.checkUsable(source);
 }
 
+// Copies a stick pulled out or a kill left here are finished or withdrawn before the run adds its
+// own; a move this run finishes is recorded in its journal first, so that undo can put it back.
 Status DiskLayer::prepareDestination(const HeldFolder& destination) {
-    return recoverInterruptedMoves(destination);
+    if (!m_journal)
+        return recoverInterruptedMoves(destination);
+    return recoverInterruptedMoves(destination, [this](const std::vector<InterruptedMove>& moves) {
+        return recordMovesFinished(*m_journal, moves);
+    });
 }
 
 Status DiskLayer::writeCounter(std::int32_t serialNo) {

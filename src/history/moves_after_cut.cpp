@@ -73,17 +73,6 @@ const SessionJournal* runInto(const std::vector<SessionJournal>& session, const 
     return nullptr;
 }
 
-JournalRecord recordOf(const InterruptedMove& move) {
-    const std::optional<std::int32_t> number = serialNumberOf(move.final.filename().native());
-    JournalRecord record(number ? RecordType::Move : RecordType::Rename);
-    record.number = number.value_or(0);
-    record.from = move.source;
-    record.to = move.final;
-    // The copy, as undo will find it: the source is about to go.
-    record.identity = move.copyIdentity;
-    return record;
-}
-
 Status appendAll(RunJournal& journal, const std::vector<JournalRecord>& records) {
     for (const JournalRecord& record : records) {
         if (Status appended = journal.append(record); !appended)
@@ -148,6 +137,29 @@ void settleAll(const HeldFolder& folder, const std::vector<InterruptedMove>& mov
 
 } // namespace
 
+JournalRecord recordOfFinishedMove(const InterruptedMove& move) {
+    const std::optional<std::int32_t> number = serialNumberOf(move.final.filename().native());
+    JournalRecord record(number ? RecordType::Move : RecordType::Rename);
+    record.number = number.value_or(0);
+    record.from = move.source;
+    record.to = move.final;
+    // The copy, as undo will find it: the source is about to go.
+    record.identity = move.copyIdentity;
+    return record;
+}
+
+Status recordMovesFinished(RunJournal& journal, const std::vector<InterruptedMove>& moves) {
+    bool any = false;
+    for (const InterruptedMove& move : moves) {
+        if (!move.finishes || move.final.empty())
+            continue;
+        if (Status appended = journal.append(recordOfFinishedMove(move)); !appended)
+            return appended;
+        any = true;
+    }
+    return any ? journal.flushRecords() : Status();
+}
+
 void finishMovesAfterCut(const fs::path& historyFolder, const std::vector<SessionJournal>& session,
                          UncleanEndReport& report) {
     for (const fs::path& folder : foldersOf(session)) {
@@ -169,7 +181,7 @@ void finishMovesAfterCut(const fs::path& historyFolder, const std::vector<Sessio
         std::vector<JournalRecord> records;
         for (const InterruptedMove& move : moves.value()) {
             if (move.finishes && !move.final.empty() && !isRecorded(session, move))
-                records.push_back(recordOf(move));
+                records.push_back(recordOfFinishedMove(move));
         }
         // Recorded first, so that a second cut cannot finish a move no journal holds; a journal
         // that cannot be written is said, and the copies are settled all the same: a picture must

@@ -1,6 +1,8 @@
 #pragma once
 
 #include "history/journal_reader.h"
+#include "history/run_journal.h"
+#include "platform/interrupted_moves.h"
 #include "platform/result.h"
 
 #include <cstdint>
@@ -49,6 +51,13 @@ std::optional<SessionJournal> newestMoveJournal(const std::filesystem::path& his
 // journal every picture it names for good, so that undo can put it back (moves_after_cut.cpp).
 void finishMovesAfterCut(const std::filesystem::path& historyFolder,
                          const std::vector<SessionJournal>& session, UncleanEndReport& report);
+
+// The record of a move that finishing `move` completes, as undo will find its copy.
+JournalRecord recordOfFinishedMove(const InterruptedMove& move);
+
+// Records in `journal` every move of `moves` that finishing completes, on the disk before any of
+// them is finished: a run that finds copies a stick pulled out kept takes them up undoably.
+Status recordMovesFinished(RunJournal& journal, const std::vector<InterruptedMove>& moves);
 
 // Writes again the trash info files that the session's runs recorded and a cut left damaged, and
 // names the damaged ones no journal records (trash_after_cut.cpp).

@@ -255,18 +255,25 @@ Status settleInterruptedMove(const HeldFolder& folder, const InterruptedMove& mo
     return error == 0 ? Status() : errorFromErrno(recoverText, move.record, error);
 }
 
-Status recoverInterruptedMoves(const HeldFolder& folder) {
+Status recoverInterruptedMoves(const HeldFolder& folder, const BeforeSettling& beforeSettling) {
     // A move to a disk not met before probes it first: a kill there leaves a probe file.
     if (Status tidied = removeLeftoverProbes(folder.fd(), folder.path()); !tidied)
         return tidied;
     const Result<std::vector<InterruptedMove>> moves = findInterruptedMoves(folder);
     if (!moves)
         return moves.error();
+    if (Status told = beforeSettling && !moves.value().empty() ? beforeSettling(moves.value()) : Status();
+        !told)
+        return told;
     for (const InterruptedMove& move : moves.value()) {
         if (Status settled = settleInterruptedMove(folder, move); !settled)
             return settled;
     }
     return {};
+}
+
+Status recoverInterruptedMoves(const HeldFolder& folder) {
+    return recoverInterruptedMoves(folder, nullptr);
 }
 
 Status recoverInterruptedMoves(const fs::path& folder) {

@@ -5,6 +5,7 @@
 #include "platform/result.h"
 
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -42,5 +43,11 @@ Result<std::vector<InterruptedMove>> findInterruptedMoves(const HeldFolder& fold
 // A source goes only while it is still the file that was found holding the copy's bytes. Nothing is
 // flushed: the caller waits for the folders once for all of them.
 Status settleInterruptedMove(const HeldFolder& folder, const InterruptedMove& move);
+
+// Settles every interrupted move into `folder` after `beforeSettling` has been told of those found
+// (a run records in its journal the moves it finishes, so that undo can put them back); its
+// failure settles nothing.
+using BeforeSettling = std::function<Status(const std::vector<InterruptedMove>&)>;
+Status recoverInterruptedMoves(const HeldFolder& folder, const BeforeSettling& beforeSettling);
 
 } // namespace corvalin

@@ -250,13 +250,19 @@ private slots:
     // made by then stay on the stick, their sources in their folders. The command says what
     // happened to the disk, the history counts nothing that did not arrive, and undo, with the
     // stick back, puts every picture back where it was and leaves nothing of the run on the stick.
+    // Gathered again instead, with the stick back: the copies it kept are taken up by the new run,
+    // recorded, so that its undo brings them back too.
     void stickPulledOutWhileCopiesAreWritten_data() {
         QTest::addColumn<DiskKind>("kind");
-        QTest::newRow("exfat-fuse") << DiskKind::ExFatFuse;
-        QTest::newRow("fusefat") << DiskKind::FatFuse;
+        QTest::addColumn<bool>("gatheredAgain");
+        QTest::newRow("exfat-fuse") << DiskKind::ExFatFuse << false;
+        QTest::newRow("fusefat") << DiskKind::FatFuse << false;
+        QTest::newRow("exfat-fuse, gathered again") << DiskKind::ExFatFuse << true;
+        QTest::newRow("fusefat, gathered again") << DiskKind::FatFuse << true;
     }
     void stickPulledOutWhileCopiesAreWritten() {
         QFETCH(DiskKind, kind);
+        QFETCH(bool, gatheredAgain);
         CORVALIN_MOUNT_OR_SKIP(disk, kind);
         QTemporaryDir dir;
         const fs::path home(dir.path().toStdString());
@@ -299,6 +305,13 @@ private slots:
         QCOMPARE(runs.value().front().picturesMoved, 0);
 
         QCOMPARE(disk->plugBackIn(), QString());
+        if (gatheredAgain) {
+            const ProgramRun again =
+                runProgram(home / "prog", {"gather", QString::fromStdString((home / "src").native()),
+                                           QString::fromStdString(disk->mountPoint().native())});
+            QVERIFY2(again.exitCode == 0, again.err.constData());
+            QCOMPARE(allNames(disk->mountPoint()).size(), qsizetype(pictures.size()));
+        }
         const ProgramRun undo = runProgram(home / "prog", {"undo"});
         QVERIFY2(undo.exitCode == 0, undo.err.constData());
         for (const auto& [path, bytes] : pictures)
