@@ -9,9 +9,9 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <sys/stat.h>
 #include <system_error>
 #include <unordered_set>
+#include <utility>
 
 namespace corvalin {
 
@@ -317,6 +317,7 @@ Status MoveRun::movePicture(const HeldFolder& folder, const std::string& name, c
     if (m_layer == &m_disk && (CrossDeviceMoves::crosses(folder, *m_destination) || copiesWithinDisk())) {
         if (Status added = m_crossDeviceMoves.add(folder, name, *m_destination); !added)
             return moveFailure(added, destination, picture.identity.size);
+        m_copySizes[source.native()] = picture.identity.size;
         planBatchNumber(destination);
         noteMoved(source, picture.identity, {}, true);
         return {};
@@ -355,14 +356,13 @@ Status MoveRun::commitCopies(Status status) {
     const fs::path destination = m_crossDeviceMoves.destination();
     Status committed = m_crossDeviceMoves.commit();
     m_copyRecords.clear();
+    const auto sizes = std::exchange(m_copySizes, {});
     if (!status)
         return status;
     if (committed)
         return committed;
-    // Only for the words of the message: how large the copy that failed was.
-    struct stat copied {};
-    const bool sized = ::lstat(committed.error().path.c_str(), &copied) == 0;
-    return moveFailure(committed, destination, sized ? static_cast<std::uint64_t>(copied.st_size) : 0);
+    const auto size = sizes.find(committed.error().path.native());
+    return moveFailure(committed, destination, size == sizes.end() ? 0 : size->second);
 }
 
 // A failure to put a picture into the destination, told as the destination's disk explains it: gone,

@@ -271,6 +271,9 @@ private:
     int m_foldersRemoved = 0;
     // The journal's line of each copy of the batch being named.
     std::unordered_map<std::string, std::size_t> m_copyRecords;
+    // The size of each picture in the batch, by its path: a failure's message weighs it against the
+    // room left on the destination's disk.
+    std::unordered_map<std::string, std::uint64_t> m_copySizes;
 };
 
 } // namespace corvalin
