@@ -5,7 +5,8 @@
 set -euo pipefail
 output=$("$1" --folders 10 --pictures 50 --others 5 --distinct 5 --megapixels 0.05)
 echo "$output"
-if grep -q ' failed$' <<<"$output" || ! grep -q 'a/d = ' <<<"$output" || ! grep -q 'b/e = [0-9]' <<<"$output"; then
+if grep -q ' failed$' <<<"$output" || ! grep -q 'a/d = ' <<<"$output" || ! grep -q 'b/e = [0-9]' <<<"$output" ||
+    ! grep -q 's/e = [0-9]' <<<"$output"; then
     echo "a variant failed, or no ratios were printed" >&2
     exit 1
 fi

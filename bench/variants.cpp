@@ -1,6 +1,6 @@
 #include "variants.h"
 
-#include "flush_counts.h"
+#include "timing.h"
 
 #include "app/counter_writer.h"
 #include "app/message_box.h"
@@ -19,11 +19,9 @@
 #include <QWindow>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
-#include <sys/resource.h>
 #include <unistd.h>
 #include <vector>
 
@@ -32,53 +30,6 @@ namespace corvalin::bench {
 namespace fs = std::filesystem;
 
 namespace {
-
-using Clock = std::chrono::steady_clock;
-
-double secondsSince(Clock::time_point start) {
-    return std::chrono::duration<double>(Clock::now() - start).count();
-}
-
-// The flushes the slow-disk model has counted in this variant's processes so far.
-long flushesSoFar() {
-    const char* counts = std::getenv("CORVALIN_FLUSH_COUNTER");
-    return counts ? totalFlushes(counts) : 0;
-}
-
-// The processor time of the whole process, all its threads.
-double cpuSecondsSoFar() {
-    rusage usage{};
-    ::getrusage(RUSAGE_SELF, &usage);
-    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-           double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
-
-struct Timed {
-    double seconds = -1; // negative: an exit code
-    long flushes = 0;
-    double cpuSeconds = 0;
-};
-
-// A timed part of a variant: its seconds, the flushes it made and its processor time.
-class Timing {
-public:
-    Timing() : m_flushes(flushesSoFar()), m_cpu(cpuSecondsSoFar()), m_start(Clock::now()) {}
-    Timed taken() const {
-        const double seconds = secondsSince(m_start);
-        const double cpu = cpuSecondsSoFar() - m_cpu;
-        return {seconds, flushesSoFar() - m_flushes, cpu};
-    }
-    // What the bench reads of a variant: "seconds flushes cpu".
-    void print() const { printTimed(taken()); }
-    static void printTimed(const Timed& timed) {
-        std::printf("%.6f %ld %.6f\n", timed.seconds, timed.flushes, timed.cpuSeconds);
-    }
-
-private:
-    long m_flushes;
-    double m_cpu;
-    Clock::time_point m_start;
-};
 
 // A benchmark has nobody to answer a message: it is printed and the run counts as failed.
 class PrintedMessages : public MessageBox {
@@ -278,6 +229,33 @@ int runFloorVariant(const fs::path& work, bool removals) {
     }
     timing.print();
     return 0;
+}
+
+int runChildVariant(const std::string& variant, const fs::path& work, bool permanent) {
+    if (variant == "window")
+        return runWindowVariant(work, false, permanent);
+    if (variant == "window-bare" || variant == "window-x" ||
+        variant == "window-x-reader") // as before the way back: no journal, deleted for good
+        return runWindowVariant(work, false, true, false);
+    if (variant == "undo")
+        return runUndoVariant(work, permanent);
+    if (variant == "journal")
+        return runJournalVariant(work);
+    if (variant == "window-inline")
+        return runWindowVariant(work, true, permanent);
+    if (variant == "core")
+        return runCoreVariant(work, permanent);
+    if (variant == "core-fdatasync")
+        return runCoreVariant(work, permanent, {.flush = corvalin::BatchFlush::EachFile});
+    if (variant == "core-per-picture")
+        return runCoreVariant(work, permanent, {.count = 1, .flush = corvalin::BatchFlush::EachFile});
+    if (variant == "floor")
+        return runFloorVariant(work);
+    if (variant == "floor-removals")
+        return runFloorVariant(work, true);
+    if (variant == "floor-safe" || variant == "floor-safe-journal")
+        return runSafeFloorVariant(work, variant == "floor-safe-journal");
+    return 64;
 }
 
 } // namespace corvalin::bench

@@ -3,6 +3,7 @@
 #include "platform/cross_device_batch.h"
 
 #include <filesystem>
+#include <string>
 
 // The timed runs, each in a process of its own on a fresh copy of the tree in `work` (src/, dst/,
 // prog/). Each prints the seconds its run took on standard output and returns the exit code. What
@@ -31,5 +32,14 @@ int runCoreVariant(const std::filesystem::path& work, bool permanent, BatchSetti
 // list made before the clock starts. With `removals`, the rest of the tree is then deleted for good
 // as the run deletes it (the other files, then the emptied folders), still from lists made before.
 int runFloorVariant(const std::filesystem::path& work, bool removals = false);
+
+// The floor with what a run keeping the defaults must add: each folder held, each picture looked up
+// before its rename, the rest and the emptied folders put into the Trash with an info file each;
+// with `journalling`, a journal line before each step, flushed at its start and end, and the info
+// files flushed once.
+int runSafeFloorVariant(const std::filesystem::path& work, bool journalling);
+
+// The variant named, in this process: its exit code, 64 for a name unknown.
+int runChildVariant(const std::string& variant, const std::filesystem::path& work, bool permanent);
 
 } // namespace corvalin::bench
