@@ -21,16 +21,25 @@ const char* const kJournalText = "履歴の記録";
 // Any journal this program can read; a bigger one is damaged.
 constexpr std::size_t kLargestJournal = std::size_t(1) << 30;
 
+bool isMeant(const fs::path& path) {
+    return path.empty() || path.native().front() == '/';
+}
+
 // Paths as they were meant when the record was made: one typed relative to the working folder
 // (the maker's parent folder can be typed so) would mean something else to a later undo.
 fs::path asMeant(const fs::path& path) {
-    return path.empty() || path.native().front() == '/' ? path : joinPath(workingFolder(), path);
+    return isMeant(path) ? path : joinPath(workingFolder(), path);
 }
 
-std::string lineOf(JournalRecord record) {
-    for (fs::path* path : {&record.from, &record.to, &record.info})
+// Copied only to make a relative path absolute: a path's copy copies each of its components, and a
+// run writes a line for every picture.
+std::string lineOf(const JournalRecord& record) {
+    if (isMeant(record.from) && isMeant(record.to) && isMeant(record.info))
+        return encodeRecordLine(fieldsOf(record));
+    JournalRecord meant = record;
+    for (fs::path* path : {&meant.from, &meant.to, &meant.info})
         *path = asMeant(*path);
-    return encodeRecordLine(fieldsOf(record));
+    return encodeRecordLine(fieldsOf(meant));
 }
 
 // The failure of a journal operation, told as the journal's: the file and the system's reason.
