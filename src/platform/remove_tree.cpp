@@ -244,7 +244,8 @@ bool anyName(const FolderTree& tree, const std::function<bool(std::string_view n
 Result<FolderTree> readFolderTree(const HeldFolder& folder) {
     TreeWalk walk;
     walk.device = static_cast<dev_t>(folder.id().device);
-    walk.mountId = mountIdOf(folder.fd());
+    // Taken when the folder was opened; asked again only where the kernel did not tell then.
+    walk.mountId = folder.id().mount ? std::optional(folder.id().mount) : mountIdOf(folder.fd());
     FolderTree tree;
     if (const int error = readTree(folder.fd(), folder.path().native(), walk, 0, tree))
         return errorFromErrno("フォルダの読み取り", walk.failedPath, error);
