@@ -21,14 +21,6 @@ const char* const kNoTrashAdvice =
     "何も移動・削除していません。ごみ箱を使わずに削除するには、オプションの「詳細」で"
     "「ごみ箱を使わずに完全に削除する」にチェックを入れてください。";
 
-// For paths already absolute and free of ".", ".." and doubled slashes, as realpath and the kernel's
-// mount table give them: a comparison of the texts, where the general test would take each apart.
-bool liesInOrBelow(const std::string& path, const std::string& folder) {
-    if (folder == "/")
-        return true;
-    return path.starts_with(folder) && (path.size() == folder.size() || path[folder.size()] == '/');
-}
-
 // A folder goes as a whole only when it is a real folder with nothing else mounted inside it: a
 // mount point moved along would be emptied with the trash one day, and a deletion would stop at it
 // halfway through.
@@ -36,10 +28,8 @@ Status checkWholeFolder(const HeldFolder& folder) {
     const Result<fs::path> resolved = folder.resolvedPath();
     if (!resolved)
         return errorFromErrno(kFolderRemoveText, folder.path(), resolved.code());
-    for (const fs::path& mountPoint : listMountPoints()) {
-        if (liesInOrBelow(mountPoint.native(), resolved.value().native()))
-            return errorFromErrno(kFolderRemoveText, mountPoint, EXDEV);
-    }
+    if (const std::optional<fs::path> mountPoint = mountPointInOrBelow(resolved.value().native()))
+        return errorFromErrno(kFolderRemoveText, *mountPoint, EXDEV);
     return {};
 }
 

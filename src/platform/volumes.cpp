@@ -168,9 +168,10 @@ bool mountTableChanged(MountTableCache& cache, ino_t mountNamespace) {
 
 } // namespace
 
-std::vector<fs::path> listMountPoints() {
-    static MountTableCache cache;
-    std::lock_guard lock(cache.mutex);
+namespace {
+
+// The table as it is now, read again only when it changed; the caller holds the cache's lock.
+const std::vector<fs::path>& currentMountPoints(MountTableCache& cache) {
     const ino_t mountNamespace = currentMountNamespace();
     if (!mountTableChanged(cache, mountNamespace))
         return cache.mountPoints;
@@ -182,6 +183,33 @@ std::vector<fs::path> listMountPoints() {
     if (cache.mountPoints.empty())
         cache.watch.close(); // nothing read: read again next time
     return cache.mountPoints;
+}
+
+MountTableCache& mountTableCache() {
+    static MountTableCache cache;
+    return cache;
+}
+
+} // namespace
+
+std::vector<fs::path> listMountPoints() {
+    MountTableCache& cache = mountTableCache();
+    std::lock_guard lock(cache.mutex);
+    return currentMountPoints(cache);
+}
+
+// A comparison of the texts: both come absolute and plain, from the kernel. Asked for every folder
+// a run removes, so the table is not copied for it.
+std::optional<fs::path> mountPointInOrBelow(const std::string& folder) {
+    MountTableCache& cache = mountTableCache();
+    std::lock_guard lock(cache.mutex);
+    for (const fs::path& mountPoint : currentMountPoints(cache)) {
+        const std::string& point = mountPoint.native();
+        if (folder == "/" ||
+            (point.starts_with(folder) && (point.size() == folder.size() || point[folder.size()] == '/')))
+            return mountPoint;
+    }
+    return std::nullopt;
 }
 
 std::vector<Volume> listVolumes() {

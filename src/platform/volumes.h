@@ -1,6 +1,7 @@
 #pragma once
 
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -40,6 +41,10 @@ std::vector<Volume> parseMountInfo(const std::string& text);
 // text of such a file with the second form.
 std::vector<std::filesystem::path> listMountPoints();
 std::vector<std::filesystem::path> parseMountPoints(const std::string& text);
+
+// The first of those mount points that is `folder` or lies below it; `folder` absolute and free
+// of ".", ".." and doubled slashes, as the kernel names a folder.
+std::optional<std::filesystem::path> mountPointInOrBelow(const std::string& folder);
 
 // The mount point of the volume that holds `path`: the longest mount point containing it
 // ("/" when none does).

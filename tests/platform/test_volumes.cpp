@@ -96,10 +96,19 @@ private slots:
                 return test::skipExit;
             if (listed()) // read in the new namespace, before the mount
                 return 1;
+            if (mountPointInOrBelow(folder.parent_path().native()))
+                return 4;
             if (::mount("tmpfs", folder.c_str(), "tmpfs", 0, "size=1m") != 0)
                 return test::skipExit;
             if (!listed())
                 return 2;
+            // Found below its parent and as itself, never below a folder that merely shares the
+            // start of its name.
+            if (mountPointInOrBelow(folder.parent_path().native()) != folder ||
+                mountPointInOrBelow(folder.native()) != folder ||
+                mountPointInOrBelow(folder.native() + "2") ||
+                mountPointInOrBelow(folder.native().substr(0, folder.native().size() - 1)))
+                return 5;
             return ::umount(folder.c_str()) == 0 && !listed() ? 0 : 3;
         });
         if (result == test::skipExit)
