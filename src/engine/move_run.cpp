@@ -128,53 +128,6 @@ MoveRunResult MoveRun::run(const fs::path& sourceParent, bool deleteFolders,
 
 // Every folder below the source parent found from its held descriptor, and opened again later the
 // same way (SurveyedFolders).
-Status MoveRun::survey(std::vector<fs::path>& folderList) {
-    m_places.clear();
-    const Status surveyed = GetDir(*m_source, folderList, m_places, m_observer);
-    // Also what a failed survey found, for a plan to read.
-    m_folders.emplace(*m_source, folderList, m_places);
-    return surveyed;
-}
-
-// Walks the surveyed folders once to count them and their files. A folder that is no longer the
-// one surveyed is neither entered nor counted.
-Status MoveRun::surveyDisplay(const std::vector<fs::path>& folderList) {
-    const std::size_t count = folderList.size();
-    for (std::size_t i = 0; i < count; ++i) {
-        m_observer.yieldForDisplay();
-        if (m_observer.stopRequested()) {
-            m_stopped = true;
-            return {};
-        }
-        const fs::path& folder = folderList[i];
-        const Result<const HeldFolder*> held = m_folders->open(i);
-        if (!held)
-            return held.error();
-        const auto names = held.value() ? held.value()->files() : std::vector<std::string>();
-        if (!names)
-            return names.error();
-        if (held.value()) {
-            if (Status entered = m_layer->enterFolder(*held.value()); !entered)
-                return entered;
-        }
-        m_observer.surveyFolderShown(folder);
-        m_observer.yieldForDisplay();
-        if (!names.value().empty())
-            ++m_foldersWithFiles;
-        m_totalFiles += static_cast<long>(names.value().size());
-        m_picturesFound +=
-            std::count_if(names.value().begin(), names.value().end(),
-                          [this](const std::string& name) { return isPicture(name, m_pictureTypes); });
-        if (m_disk.removal().permanent())
-            countUnchosenPictures(names.value());
-        m_observer.surveyCountsShown(m_foldersWithFiles, static_cast<int>(count), m_totalFiles);
-    }
-    if (Status back = m_layer->enterFolder(*m_source); !back)
-        return back;
-    m_observer.surveyFinished(m_sourceParent);
-    return {};
-}
-
 // Every file the folder lists, in its order: pictures moved under a new name, the rest deleted. A
 // folder that is no longer the one surveyed is left as it is (its end names it).
 Status MoveRun::moveFolder(std::size_t index, const fs::path& folder) {
