@@ -152,8 +152,10 @@ bool gatherTree(SafeFloor& floor, int parent, const fs::path& path, bool top,
             return false;
     }
     for (const std::string& name : listing.folders) {
-        emptied.push_back(joinPath(path, name));
-        if (!gatherTree(floor, held.get(), emptied.back(), false, emptied))
+        // Its own copy: `emptied` grows in the calls below.
+        const fs::path child = joinPath(path, name);
+        emptied.push_back(child);
+        if (!gatherTree(floor, held.get(), child, false, emptied))
             return false;
     }
     return true;
