@@ -104,13 +104,13 @@ public:
     bool toTrash(int folder, const fs::path& path, const std::string& name) {
         const std::string trashed = "item" + std::to_string(m_trashed++);
         const std::string infoName = trashed + ".trashinfo";
+        const std::string original = joinPath(path, name).native();
         UniqueFd info(::openat(m_info.get(), infoName.c_str(),
                                O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
-        if (!info.valid() ||
-            writeAll(info.get(), trashInfoText(joinPath(path, name).native(), std::time(nullptr))) ||
+        if (!info.valid() || writeAll(info.get(), trashInfoText(original, std::time(nullptr))) ||
             info.close() != 0)
             return false;
-        if (!record("trash\t" + encodeField(joinPath(path, name).native()) + "\t" + encodeField(trashed)))
+        if (!record("trash\t" + encodeField(original) + "\t" + encodeField(trashed)))
             return false;
         return ::renameat2(folder, name.c_str(), m_files.get(), trashed.c_str(), RENAME_NOREPLACE) == 0;
     }
